@@ -1,0 +1,13 @@
+#!/bin/sh
+# Installs, builds, creates the demo norm base in demo/ when it is missing and starts the program there.
+set -e
+cd "$(dirname "$0")/.."
+ROOT=$(pwd)
+sh scripts/install-deps.sh
+sh scripts/build.sh build
+mkdir -p demo/Smeti
+if [ ! -f demo/Base/RABMAT.DB ]; then
+  "$ROOT/build/tools/talvira-cli" mkbase demo/Base --scale small
+fi
+cd demo
+exec "$ROOT/build/app/talvira"

@@ -1,0 +1,20 @@
+#pragma once
+/**
+ * Sub-commands of talvira-cli. Each takes the arguments after its own name, prints its
+ * output to standard output and returns the exit status. A talvira::Error (or any
+ * std::exception) that escapes is printed on standard error by main, with exit status 1.
+ */
+#include <string>
+#include <vector>
+
+namespace talvira::cli {
+
+using Args = std::vector<std::string>;
+
+int tableCommand(const Args& args);     // table info FILE.DB | table dump FILE.DB [--index NAME] [--codepage N]
+int mkbaseCommand(const Args& args);    // mkbase DIR [--scale small|large]
+int estimateCommand(const Args& args);  // estimate new|add|show ...
+int exportCommand(const Args& args);    // export ESTIMATE.db --template FILE.xls --out OUT.xls ...
+int benchCommand(const Args& args);     // bench ... (measurements, never run by tests)
+
+}  // namespace talvira::cli

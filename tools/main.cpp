@@ -1,0 +1,45 @@
+// talvira-cli: the command-line companion of the program, over the same modules.
+#include "tools/Commands.h"
+
+#include <cstring>
+#include <exception>
+#include <iostream>
+#include <string>
+
+namespace {
+
+void usage(std::ostream& out) {
+    out << "talvira-cli: команды\n"
+           "  table info FILE.DB\n"
+           "  table dump FILE.DB [--index NAME] [--codepage N]\n"
+           "  mkbase DIR [--scale small|large]\n"
+           "  estimate new DIR NAME\n"
+           "  estimate add BASE_DIR ESTIMATE.db CODE [--filter]\n"
+           "  estimate show ESTIMATE.db\n"
+           "  export ESTIMATE.db --template FILE.xls --out OUT.xls [--text CONTROL=TEXT]... [--locale ru_RU]\n"
+           "  bench ...\n";
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    if (argc < 2 || !std::strcmp(argv[1], "--help") || !std::strcmp(argv[1], "-h")) {
+        usage(argc < 2 ? std::cerr : std::cout);
+        return argc < 2 ? 1 : 0;
+    }
+    std::string cmd = argv[1];
+    talvira::cli::Args args(argv + 2, argv + argc);
+    try {
+        if (cmd == "table") return talvira::cli::tableCommand(args);
+        if (cmd == "mkbase") return talvira::cli::mkbaseCommand(args);
+        if (cmd == "estimate") return talvira::cli::estimateCommand(args);
+        if (cmd == "export") return talvira::cli::exportCommand(args);
+        if (cmd == "bench") return talvira::cli::benchCommand(args);
+        std::cerr << "talvira-cli: неизвестная команда «" << cmd << "»\n";
+        usage(std::cerr);
+        return 1;
+    } catch (const std::exception& e) {
+        std::cerr << e.what() << "\n";
+        return 1;
+    }
+}
