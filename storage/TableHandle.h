@@ -1,0 +1,191 @@
+#pragma once
+/**
+ * A table handle: one cursor over one table, set up by directory, table name, index, master
+ * link, read-only flag and filter, with optional bound fields. Everything the rest of the
+ * program does with tables goes through it. Controls and detail handles follow it through
+ * the TableObserver interface.
+ *
+ *   TableHandle t; t.setDatabaseName("/home/u/Base"); t.setTableName("OGL.DB");
+ *   t.setIndexName("IDREESTR"); t.setMasterSource(&collections, "ID"); t.open();
+ *
+ * Caveats: operations throw talvira::Error with the message the user sees (naming the table).
+ * Setters take effect at the next open or create. Reads never load the whole table: the
+ * handle keeps a view over an index (or the physical order) and reads records on demand.
+ */
+#include "storage/FieldDef.h"
+#include "storage/TableFile.h"
+#include "storage/Value.h"
+
+#include <memory>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace talvira::storage {
+
+class TableHandle;
+
+/** Everything bound to a handle: data-aware controls and detail handles. */
+class TableObserver {
+public:
+    virtual ~TableObserver() = default;
+    /** The current record changed (a move, or the whole set of records was re-taken). */
+    virtual void recordMoved(TableHandle&) {}
+    /** Records were added, changed or removed, or a field of the edit buffer was written. */
+    virtual void dataChanged(TableHandle&) {}
+    /** Browse / edit / insert / inactive changed. */
+    virtual void stateChanged(TableHandle&) {}
+    /** The handle was opened or closed. */
+    virtual void activeChanged(TableHandle&) {}
+};
+
+/** The kind a bound field must have in the table. */
+enum class BoundKind { Integer, SmallInt, AutoInc, Float, String, Memo, DateTime };
+
+struct BoundField {
+    std::string name;
+    BoundKind kind;
+    bool readOnly = false;
+};
+
+/** Opaque mark of a position, for remember-and-return. */
+struct Bookmark {
+    std::optional<RecordLoc> loc;
+    int row = -1;
+};
+
+class TableHandle {
+public:
+    enum class State { Inactive, Browse, Edit, Insert };
+
+    TableHandle();
+    explicit TableHandle(std::string objectName);  // e.g. "Table3", used in nothing but diagnostics
+    ~TableHandle();
+    TableHandle(const TableHandle&) = delete;
+    TableHandle& operator=(const TableHandle&) = delete;
+
+    // ---- set-up (takes effect at the next open / create) -------------------------------
+    void setDatabaseName(std::string dir);
+    const std::string& databaseName() const;
+    /** "RABMAT.DB", or a bare name to which ".DB" is added when the file is looked for. */
+    void setTableName(std::string name);
+    const std::string& tableName() const;
+    void setIndexName(std::string index);          // a named index of the table
+    void setIndexFieldNames(std::string fields);   // fields of an index, e.g. "ID"
+    void setMasterSource(TableHandle* master, std::string masterFields);
+    void setReadOnly(bool ro);
+    void setBoundFields(std::vector<BoundField> fields);
+    void setFieldDefs(std::vector<FieldDef> defs);  // for createTable
+    const std::vector<FieldDef>& fieldDefs() const;
+
+    // ---- filter ------------------------------------------------------------------------
+    /** Expression "FIELD = value" (a number or a quoted text). Unreadable: talvira::Error. */
+    void setFilter(std::string expr);
+    const std::string& filter() const;
+    /** Switching puts the cursor on the first visible record. */
+    void setFiltered(bool on);
+    bool filtered() const;
+
+    // ---- life --------------------------------------------------------------------------
+    void open();
+    void close();  // drops an unposted edit; closing a closed handle does nothing
+    bool active() const;
+    State state() const;
+    /** Creates the table from fieldDefs() in order, replacing one of the same name. The
+     *  handle stays closed. */
+    void createTable();
+
+    // ---- cursor ------------------------------------------------------------------------
+    void first();
+    void last();
+    void next();
+    void prior();
+    bool eof() const;  // true after a move past the last record (and on an empty set)
+    bool bof() const;
+    /** Moves on and answers whether it moved. */
+    bool findNext();
+    bool isEmpty() const;
+    /** Visible records in the current view, and the cursor's row in it (-1 when none). */
+    int recordCount() const;
+    int recNo() const;
+    /** Makes row `row` (0-based) of the view current. */
+    void moveTo(int row);
+
+    // ---- fields ------------------------------------------------------------------------
+    /** The handle's field list: the bound fields in their order, or every field. */
+    int fieldCount() const;
+    const FieldDef& field(int i) const;
+    int fieldIndex(std::string_view name) const;  // -1 when not reachable
+
+    /** Value of a field of the current record (or of the edit buffer); empty when there is
+     *  no current record. Unknown field: talvira::Error. */
+    Value fieldValue(std::string_view name) const;
+    Value fieldValue(int i) const;
+    double fieldAsFloat(std::string_view name) const { return fieldValue(name).asFloat(); }
+    std::string fieldAsString(std::string_view name) const { return fieldValue(name).asString(); }
+    /** Value of field `i` in row `row` of the view, without moving the cursor (grids). */
+    Value valueAt(int row, int i) const;
+    /** Writes into the edit buffer; only while appending or editing. */
+    void setFieldValue(std::string_view name, Value v);
+    void setFieldValue(int i, Value v);
+
+    // ---- editing -----------------------------------------------------------------------
+    void append();   // new empty record at the end
+    void insert();   // as append (the tables have no order of their own to insert into)
+    void edit();     // on an empty view, starts a new blank record instead
+    void post();     // stores the record
+    void cancel();
+    /** Removes the current record (cursor to the next one); while appending, cancels instead. */
+    void remove();
+    bool modified() const;  // the edit buffer differs from the stored record
+
+    // ---- display -----------------------------------------------------------------------
+    void disableControls();
+    void enableControls();
+    bool controlsDisabled() const;
+
+    // ---- positions ---------------------------------------------------------------------
+    Bookmark bookmark() const;
+    void gotoBookmark(const Bookmark& b);
+
+    // ---- observers ---------------------------------------------------------------------
+    void addObserver(TableObserver* o);
+    void removeObserver(TableObserver* o);
+
+    /** The open table file (nullptr while closed). */
+    TableFile* file() const;
+
+private:
+    struct Impl;
+    std::unique_ptr<Impl> d;
+};
+
+/** RAII pairing of disableControls / enableControls. */
+class ControlsSuspended {
+public:
+    explicit ControlsSuspended(TableHandle& t) : t_(t) { t_.disableControls(); }
+    ~ControlsSuspended() { t_.enableControls(); }
+    ControlsSuspended(const ControlsSuspended&) = delete;
+    ControlsSuspended& operator=(const ControlsSuspended&) = delete;
+
+private:
+    TableHandle& t_;
+};
+
+/** RAII remember-and-return of the cursor position. */
+class PositionKept {
+public:
+    explicit PositionKept(TableHandle& t) : t_(t), mark_(t.bookmark()) {}
+    ~PositionKept() {
+        try { t_.gotoBookmark(mark_); } catch (...) {}
+    }
+    PositionKept(const PositionKept&) = delete;
+    PositionKept& operator=(const PositionKept&) = delete;
+
+private:
+    TableHandle& t_;
+    Bookmark mark_;
+};
+
+}  // namespace talvira::storage
