@@ -1,0 +1,19 @@
+#pragma once
+/**
+ * The four windows, created once at start in this order and living until the program ends.
+ * Handlers reach the other windows through these instances.
+ */
+#include <QString>
+
+class TForm1;
+class TForm2;
+class TOKRightDlg;
+class TAboutBox;
+
+extern TForm1* Form1;        // main window (Unit1)
+extern TForm2* Form2;        // estimate window (Unit2)
+extern TOKRightDlg* OKRightDlg;  // estimate-name dialog (Unit4)
+extern TAboutBox* AboutBox;  // about box (Unit7)
+
+/** The start directory: the current directory read once when the main window is created. */
+extern QString StartDir;
