@@ -9,5 +9,6 @@ mkdir -p demo/Smeti
 if [ ! -f demo/Base/RABMAT.DB ]; then
   "$ROOT/build/tools/talvira-cli" mkbase demo/Base --scale small
 fi
+[ -f demo/Base/1.xls ] || cp data/template/1.xls demo/Base/1.xls
 cd demo
 exec "$ROOT/build/app/talvira"
