@@ -1,0 +1,373 @@
+#include "dbctrls/DBGrid.h"
+
+#include "common/Error.h"
+#include "dbctrls/ErrorReport.h"
+#include "dbctrls/FieldText.h"
+
+#include <QApplication>
+#include <QHeaderView>
+#include <QKeyEvent>
+#include <QLineEdit>
+#include <QPainter>
+#include <QPointer>
+#include <QStyledItemDelegate>
+#include <QTimer>
+
+namespace talvira::dbctrls {
+
+using storage::TableHandle;
+
+// ---------------------------------------------------------------------------------------------
+// Cell delegate: standard drawing, then the grid's painting handler; a plain line editor.
+// ---------------------------------------------------------------------------------------------
+
+class GridDelegate : public QStyledItemDelegate {
+public:
+    explicit GridDelegate(DBGrid* grid) : QStyledItemDelegate(grid), grid_(grid) {}
+
+    QPointer<QLineEdit> editor;
+
+    void paint(QPainter* painter, const QStyleOptionViewItem& option, const QModelIndex& index) const override {
+        QStyleOptionViewItem opt = option;
+        if (!grid_->options().alwaysShowSelection && !grid_->hasFocus() && !grid_->isAncestorOf(QApplication::focusWidget()))
+            opt.state &= ~QStyle::State_Selected;
+        QStyledItemDelegate::paint(painter, opt, index);
+        if (!grid_->onDrawColumnCell) return;
+        const auto& cols = grid_->columns();
+        if (index.column() < 0 || index.column() >= static_cast<int>(cols.size())) return;
+        DrawCellArgs args;
+        args.painter = painter;
+        args.rect = option.rect;
+        args.column = index.column();
+        args.columnDef = &cols[static_cast<size_t>(index.column())];
+        args.row = index.row();
+        args.selected = (opt.state & QStyle::State_Selected) != 0;
+        args.focused = grid_->hasFocus();
+        args.font = option.font;
+        args.grid = grid_;
+        painter->save();
+        grid_->onDrawColumnCell(args);
+        painter->restore();
+    }
+
+    QWidget* createEditor(QWidget* parent, const QStyleOptionViewItem&, const QModelIndex&) const override {
+        auto* e = new QLineEdit(parent);
+        e->setFrame(false);
+        const_cast<GridDelegate*>(this)->editor = e;
+        return e;
+    }
+
+    void setEditorData(QWidget* w, const QModelIndex& index) const override {
+        if (auto* e = qobject_cast<QLineEdit*>(w)) e->setText(index.data(Qt::EditRole).toString());
+    }
+
+    void setModelData(QWidget* w, QAbstractItemModel*, const QModelIndex& index) const override {
+        auto* e = qobject_cast<QLineEdit*>(w);
+        if (!e) return;
+        const QString text = e->text();
+        auto* model = grid_->tableModel();
+        if (text == model->cellText(index.row(), index.column()) && !model->isPlaceholderRow(index.row())) return;
+        if (text.isEmpty() && model->isPlaceholderRow(index.row())) return;
+        try {
+            model->writeCell(index.column(), text);
+        } catch (const std::exception& ex) {
+            grid_->typedTextRefused(index, text, QString::fromUtf8(ex.what()));
+        }
+    }
+
+    void updateEditorGeometry(QWidget* w, const QStyleOptionViewItem& option, const QModelIndex&) const override {
+        w->setGeometry(option.rect);
+    }
+
+protected:
+    bool eventFilter(QObject* object, QEvent* event) override {
+        // A grid whose Tab leaves it: Tab stores the cell and passes the focus on.
+        if (event->type() == QEvent::KeyPress && !grid_->options().tabBetweenColumns) {
+            auto* ke = static_cast<QKeyEvent*>(event);
+            if (ke->key() == Qt::Key_Tab || ke->key() == Qt::Key_Backtab) {
+                auto* w = qobject_cast<QWidget*>(object);
+                emit commitData(w);
+                emit closeEditor(w, NoHint);
+                grid_->focusNextPrevChild(ke->key() == Qt::Key_Tab);
+                return true;
+            }
+        }
+        return QStyledItemDelegate::eventFilter(object, event);
+    }
+
+private:
+    DBGrid* grid_;
+};
+
+// ---------------------------------------------------------------------------------------------
+// DBGrid
+// ---------------------------------------------------------------------------------------------
+
+DBGrid::DBGrid(QWidget* parent) : QTableView(parent), model_(new TableModel(this)) {
+    setModel(model_);
+    setItemDelegate(new GridDelegate(this));
+    verticalHeader()->hide();
+    verticalHeader()->setSectionResizeMode(QHeaderView::Fixed);
+    horizontalHeader()->setHighlightSections(false);
+    horizontalHeader()->setDefaultAlignment(Qt::AlignLeft | Qt::AlignVCenter);
+    setCornerButtonEnabled(false);
+    setWordWrap(false);
+    setSelectionMode(QAbstractItemView::SingleSelection);
+    connect(selectionModel(), &QItemSelectionModel::currentChanged, this, &DBGrid::onCurrentChanged);
+    connect(model_, &TableModel::currentRowChanged, this, &DBGrid::syncToTable);
+    connect(qApp, &QApplication::focusChanged, this, [this](QWidget* old, QWidget* now) {
+        // Leaving the grid for another control of the same window stores the record; a
+        // window losing activation (a message box, another program) does not.
+        if (!options_.editable || !old || !now) return;
+        const bool wasIn = old == this || isAncestorOf(old);
+        const bool isIn = now == this || isAncestorOf(now);
+        if (!wasIn || isIn || now->window() != window()) return;
+        if (refused_) return;
+        reportErrors([this] { postEdit(); });
+    });
+    changeEvent(nullptr);
+    setOptions(GridOptions{});
+}
+
+DBGrid::~DBGrid() { model_->setTable(nullptr); }
+
+void DBGrid::setTable(TableHandle* table) {
+    model_->setTable(table);
+    applyColumnLayout();
+}
+
+void DBGrid::setColumns(std::vector<GridColumn> columns) {
+    model_->setColumns(std::move(columns));
+    applyColumnLayout();
+    syncToTable(model_->currentRow());
+}
+
+void DBGrid::setOptions(const GridOptions& options) {
+    options_ = options;
+    horizontalHeader()->setVisible(options.titles);
+    setShowGrid(options.lines);
+    setSelectionBehavior(options.rowSelect ? QAbstractItemView::SelectRows : QAbstractItemView::SelectItems);
+    setTabKeyNavigation(options.tabBetweenColumns);
+    model_->setEditable(options.editable);
+    setEditTriggers(options.editable ? (QAbstractItemView::AnyKeyPressed | QAbstractItemView::DoubleClicked |
+                                        QAbstractItemView::EditKeyPressed)
+                                     : QAbstractItemView::NoEditTriggers);
+    applyColumnLayout();
+    applyPalette();
+}
+
+void DBGrid::applyPalette() {
+    QPalette p = palette();
+    if (options_.alwaysShowSelection) {
+        p.setColor(QPalette::Inactive, QPalette::Highlight, p.color(QPalette::Active, QPalette::Highlight));
+        p.setColor(QPalette::Inactive, QPalette::HighlightedText, p.color(QPalette::Active, QPalette::HighlightedText));
+    }
+    setPalette(p);
+}
+
+void DBGrid::applyColumnLayout() {
+    auto* h = horizontalHeader();
+    h->setSectionsMovable(options_.movableColumns);
+    h->setSectionResizeMode(options_.resizableColumns ? QHeaderView::Interactive : QHeaderView::Fixed);
+    const auto& cols = model_->columns();
+    QFont bold = font();
+    bold.setBold(true);
+    for (int c = 0; c < static_cast<int>(cols.size()); ++c) {
+        const GridColumn& col = cols[static_cast<size_t>(c)];
+        setColumnHidden(c, !col.visible);
+        int w = col.width;
+        if (w <= 0) w = std::max(64, QFontMetrics(col.titleBold ? bold : font()).horizontalAdvance(col.title) + 10);
+        setColumnWidth(c, w);
+    }
+}
+
+void DBGrid::changeEvent(QEvent* event) {
+    if (event) QTableView::changeEvent(event);
+    if (!event || event->type() == QEvent::FontChange) {
+        verticalHeader()->setDefaultSectionSize(fontMetrics().height() + 4);
+        horizontalHeader()->setFont(font());
+        model_->setTitleFont(font());
+    }
+    if (event && event->type() == QEvent::PaletteChange) viewport()->update();
+}
+
+void DBGrid::syncToTable(int row) {
+    if (model_->rowCount() == 0 || row < 0 || row >= model_->rowCount()) {
+        if (currentIndex().isValid()) {
+            syncing_ = true;
+            selectionModel()->clearCurrentIndex();
+            selectionModel()->clearSelection();
+            syncing_ = false;
+        }
+        return;
+    }
+    const QModelIndex cur = currentIndex();
+    if (cur.isValid() && cur.row() == row && selectionModel()->isSelected(cur)) return;
+    int col = cur.isValid() ? cur.column() : -1;
+    if (col < 0 || isColumnHidden(col)) {
+        col = 0;
+        for (int c = 0; c < model_->columnCount(); ++c)
+            if (!isColumnHidden(horizontalHeader()->logicalIndex(c))) {
+                col = horizontalHeader()->logicalIndex(c);
+                break;
+            }
+    }
+    syncing_ = true;
+    const QModelIndex idx = model_->index(row, col);
+    QItemSelectionModel::SelectionFlags flags = QItemSelectionModel::ClearAndSelect;
+    if (options_.rowSelect) flags |= QItemSelectionModel::Rows;
+    selectionModel()->setCurrentIndex(idx, flags);
+    scrollTo(idx);
+    syncing_ = false;
+}
+
+void DBGrid::onCurrentChanged(const QModelIndex& current, const QModelIndex&) {
+    if (syncing_ || model_->isRefreshing()) return;
+    if (refused_) {
+        // The text typed into the cell being left was refused: stay on it.
+        syncing_ = true;
+        const QModelIndex back = model_->index(refused_->row, refused_->column);
+        QItemSelectionModel::SelectionFlags flags = QItemSelectionModel::ClearAndSelect;
+        if (options_.rowSelect) flags |= QItemSelectionModel::Rows;
+        selectionModel()->setCurrentIndex(back, flags);
+        syncing_ = false;
+        flushRefused();
+        return;
+    }
+    TableHandle* t = table();
+    if (!current.isValid() || !t || !t->active()) return;
+    if (current.row() == model_->currentRow() || model_->isPlaceholderRow(current.row())) return;
+    const int row = current.row();
+    reportErrors([&] { t->moveTo(row); });
+    syncToTable(model_->currentRow());
+}
+
+void DBGrid::typedTextRefused(const QModelIndex& index, const QString& text, const QString& message) {
+    refused_ = Refused{index.row(), index.column(), text, message};
+    QTimer::singleShot(0, this, [this] { flushRefused(); });
+}
+
+void DBGrid::flushRefused() {
+    if (!refused_) return;
+    const Refused r = *refused_;
+    refused_.reset();
+    // Reopen the cell with what was typed, so that the user can correct it.
+    if (isVisible() && r.row < model_->rowCount()) {
+        const QModelIndex idx = model_->index(r.row, r.column);
+        syncing_ = true;
+        setCurrentIndex(idx);
+        syncing_ = false;
+        edit(idx);
+        auto* d = static_cast<GridDelegate*>(itemDelegate());
+        if (d->editor) d->editor->setText(r.text);
+    }
+    reportError(r.message);
+}
+
+bool DBGrid::commitOpenEditor() {
+    auto* d = static_cast<GridDelegate*>(itemDelegate());
+    if (d->editor && state() == QAbstractItemView::EditingState) {
+        QWidget* e = d->editor;
+        commitData(e);
+        closeEditor(e, QAbstractItemDelegate::NoHint);
+    }
+    return !refused_;
+}
+
+void DBGrid::postEdit() {
+    if (!commitOpenEditor()) {
+        const Refused r = *refused_;
+        refused_.reset();
+        if (isVisible()) {
+            const QModelIndex idx = model_->index(r.row, r.column);
+            edit(idx);
+            auto* d = static_cast<GridDelegate*>(itemDelegate());
+            if (d->editor) d->editor->setText(r.text);
+        }
+        throw Error(r.message.toStdString());
+    }
+    TableHandle* t = table();
+    if (!t || !t->active()) return;
+    switch (t->state()) {
+    case TableHandle::State::Insert:
+        if (t->modified()) t->post();
+        else t->cancel();
+        break;
+    case TableHandle::State::Edit:
+        if (t->modified()) t->post();
+        else t->cancel();
+        break;
+    default:
+        break;
+    }
+}
+
+void DBGrid::appendRow() {
+    TableHandle* t = table();
+    if (!t || !t->active()) return;
+    if (!commitOpenEditor()) {
+        flushRefused();
+        return;
+    }
+    reportErrors([&] {
+        if (t->state() != TableHandle::State::Browse) {
+            if (t->modified()) t->post();
+            else t->cancel();
+        }
+        t->append();
+    });
+    syncToTable(model_->currentRow());
+}
+
+void DBGrid::keyPressEvent(QKeyEvent* event) {
+    TableHandle* t = table();
+    if (options_.editable && t && t->active() && event->modifiers() == Qt::NoModifier) {
+        const bool onBlankNewRow = t->state() == TableHandle::State::Insert && !t->modified();
+        switch (event->key()) {
+        case Qt::Key_Insert:
+            if (!onBlankNewRow) appendRow();
+            event->accept();
+            return;
+        case Qt::Key_Down:
+            if (currentIndex().row() == model_->rowCount() - 1) {
+                if (!onBlankNewRow && !model_->isPlaceholderRow(currentIndex().row())) appendRow();
+                event->accept();
+                return;
+            }
+            break;
+        case Qt::Key_Escape:
+            if (t->state() != TableHandle::State::Browse) {
+                reportErrors([&] { t->cancel(); });
+                syncToTable(model_->currentRow());
+                event->accept();
+                return;
+            }
+            break;
+        default:
+            break;
+        }
+    }
+    QTableView::keyPressEvent(event);
+}
+
+void DBGrid::focusOutEvent(QFocusEvent* event) {
+    QTableView::focusOutEvent(event);
+    viewport()->update();  // the mark of a grid that hides it without the focus
+}
+
+void DBGrid::drawDefaultCell(DrawCellArgs& a) const {
+    QPainter& p = *a.painter;
+    p.save();
+    const QPalette::ColorGroup group = isActiveWindow() ? QPalette::Active : QPalette::Inactive;
+    p.fillRect(a.rect, palette().color(group, a.selected ? QPalette::Highlight : QPalette::Base));
+    p.setPen(palette().color(group, a.selected ? QPalette::HighlightedText : QPalette::Text));
+    p.setFont(a.font);
+    p.setClipRect(a.rect);
+    const bool right = isNumericField(model_->fieldTypeOf(a.column));
+    const QRect r = a.rect.adjusted(2, 2, -2, 0);
+    p.drawText(r, Qt::TextSingleLine | Qt::AlignTop | (right ? Qt::AlignRight : Qt::AlignLeft),
+               model_->cellText(a.row, a.column));
+    p.restore();
+}
+
+}  // namespace talvira::dbctrls

@@ -1,0 +1,118 @@
+#pragma once
+/**
+ * DBGrid: a data-aware grid over a table handle. It shows the handle's records (read on demand,
+ * never copied), keeps its current row and the handle's cursor in step both ways, and in
+ * editable mode lets the user type into cells, add a blank row (Insert, or Down past the last
+ * row) and posts a changed row when the cursor leaves it.
+ *
+ *   DBGrid g; g.setColumns({{"TAB", "Шифр", true, 70}, {"BA", "Всего"}});
+ *   g.setTable(&table2);
+ *   g.onDrawColumnCell = [&](DrawCellArgs& a) { ... paint over a.rect ... };
+ *
+ * Caveats: unbind (setTable(nullptr)) before the handle is destroyed, e.g. in the window's
+ * destructor when the handle is a member of the window. Errors raised inside Qt events (a value
+ * the field refuses, a post the table refuses) go to reportError() (dbctrls/ErrorReport.h).
+ */
+#include "dbctrls/TableModel.h"
+
+#include <QFont>
+#include <QRect>
+#include <QTableView>
+
+#include <functional>
+#include <optional>
+
+class QPainter;
+
+namespace talvira::dbctrls {
+
+class DBGrid;
+
+/** What a cell-painting handler is given; it runs after the grid has drawn the cell. */
+struct DrawCellArgs {
+    QPainter* painter = nullptr;
+    QRect rect;               // the cell rectangle
+    int column = -1;          // index into the grid's columns
+    const GridColumn* columnDef = nullptr;
+    int row = -1;             // the row painted (the record the cell belongs to)
+    bool selected = false;    // the cell belongs to the selection (the current row)
+    bool focused = false;     // the grid has the input focus
+    QFont font;               // the font for a redraw with drawDefaultCell (handlers may change it)
+    DBGrid* grid = nullptr;
+};
+
+/** How a grid looks and behaves. */
+struct GridOptions {
+    bool titles = true;               // title row shown
+    bool lines = true;                // lines between cells
+    bool rowSelect = false;           // the whole current row is marked
+    bool alwaysShowSelection = false; // the mark stays when the grid loses the focus
+    bool resizableColumns = true;     // the user may drag column edges
+    bool movableColumns = false;      // the user may drag titles to reorder columns
+    bool tabBetweenColumns = true;    // Tab moves between columns (otherwise it leaves the grid)
+    bool editable = false;            // cells can be typed into, rows added
+};
+
+class DBGrid : public QTableView {
+    Q_OBJECT
+public:
+    explicit DBGrid(QWidget* parent = nullptr);
+    ~DBGrid() override;
+
+    void setTable(storage::TableHandle* table);
+    storage::TableHandle* table() const { return model_->table(); }
+    void setColumns(std::vector<GridColumn> columns);
+    const std::vector<GridColumn>& columns() const { return model_->columns(); }
+    void setOptions(const GridOptions& options);
+    const GridOptions& options() const { return options_; }
+    TableModel* tableModel() const { return model_; }
+
+    /** Run for every data cell after the standard drawing; may paint over it. */
+    std::function<void(DrawCellArgs&)> onDrawColumnCell;
+
+    /** Draws the cell the standard way with args.font: background (the grid's, or the
+     *  highlight for a selected cell), then the text 2 pixels in from the left (right for
+     *  numbers) and top edges. */
+    void drawDefaultCell(DrawCellArgs& args) const;
+
+    /** Value of `field` in `row` (the edit buffer for the row being edited). */
+    storage::Value rowValue(int row, std::string_view field) const { return model_->rowValue(row, field); }
+    /** The text the grid shows for a cell. */
+    QString cellText(int row, int column) const { return model_->cellText(row, column); }
+
+    /** Stores what is being typed: commits an open cell editor, then posts a changed record
+     *  or drops an unchanged new one. A typed text the field refuses: talvira::Error (the
+     *  editor stays open with the text). Does nothing on a browsing or closed handle. */
+    void postEdit();
+
+protected:
+    void keyPressEvent(QKeyEvent* event) override;
+    void focusOutEvent(QFocusEvent* event) override;
+    void changeEvent(QEvent* event) override;
+
+private:
+    friend class GridDelegate;
+    void onCurrentChanged(const QModelIndex& current, const QModelIndex& previous);
+    void syncToTable(int row);
+    void applyPalette();
+    void applyColumnLayout();
+    void appendRow();
+    /** The delegate could not store a typed text. */
+    void typedTextRefused(const QModelIndex& index, const QString& text, const QString& message);
+    void flushRefused();
+    bool commitOpenEditor();
+
+    struct Refused {
+        int row;
+        int column;
+        QString text;
+        QString message;
+    };
+
+    TableModel* model_;
+    GridOptions options_;
+    bool syncing_ = false;
+    std::optional<Refused> refused_;
+};
+
+}  // namespace talvira::dbctrls
