@@ -49,6 +49,28 @@ struct BoundField {
     bool readOnly = false;
 };
 
+/** How handles reach stored tables. The default provider works on Paradox files; tests
+ *  install another one (tests/support/MemoryTableFile.h) to run handles over in-memory tables.
+ *
+ *   MemoryTables mem;   // installs itself for its lifetime
+ *   handle.open();      // now opens mem's tables
+ */
+class TableFileProvider {
+public:
+    virtual ~TableFileProvider() = default;
+    /** The path of `fileName` in `dir`, matched case-insensitively ("000_name.db" for
+     *  "000_NAME.DB"); nothing when there is no such table. */
+    virtual std::optional<std::string> resolve(const std::string& dir, const std::string& fileName) const = 0;
+    virtual std::unique_ptr<TableFile> open(const std::string& path, OpenMode mode) = 0;
+    /** Creates or replaces the table, no index, fields in order. */
+    virtual void create(const std::string& path, const std::vector<FieldDef>& fields) = 0;
+};
+
+/** The provider in use (never null). */
+TableFileProvider& tableFileProvider();
+/** Installs a provider; nullptr goes back to the Paradox files. Returns the previous one. */
+TableFileProvider* setTableFileProvider(TableFileProvider* provider);
+
 /** Opaque mark of a position, for remember-and-return. */
 struct Bookmark {
     std::optional<RecordLoc> loc;
@@ -75,8 +97,22 @@ public:
     void setIndexFieldNames(std::string fields);   // fields of an index, e.g. "ID"
     void setMasterSource(TableHandle* master, std::string masterFields);
     void setReadOnly(bool ro);
+    bool readOnly() const;
+    const std::string& indexName() const;
+    const std::string& indexFieldNames() const;
+    TableHandle* masterSource() const;
+    const std::string& masterFields() const;
+    const std::vector<BoundField>& boundFields() const;
+    /** Name given at construction ("Table3"), for diagnostics. */
+    const std::string& objectName() const;
+    /** The path of the table as found at the last open (or as it would be created). */
+    std::string tablePath() const;
     void setBoundFields(std::vector<BoundField> fields);
     void setFieldDefs(std::vector<FieldDef> defs);  // for createTable
+    /** Index definitions the handle is declared with (kept for reference; createTable makes
+     *  no index, and open checks only the index the handle orders by). */
+    void setIndexDefs(std::vector<IndexInfo> defs);
+    const std::vector<IndexInfo>& indexDefs() const;
     const std::vector<FieldDef>& fieldDefs() const;
 
     // ---- filter ------------------------------------------------------------------------
@@ -106,10 +142,11 @@ public:
     /** Moves on and answers whether it moved. */
     bool findNext();
     bool isEmpty() const;
-    /** Visible records in the current view, and the cursor's row in it (-1 when none). */
+    /** Visible records in the current view, and the cursor's row in it (-1 when none).
+     *  While a new record is being appended it counts as the last row and is the current one. */
     int recordCount() const;
     int recNo() const;
-    /** Makes row `row` (0-based) of the view current. */
+    /** Makes row `row` (0-based) of the view current (clamped to the view). */
     void moveTo(int row);
 
     // ---- fields ------------------------------------------------------------------------
