@@ -1,5 +1,7 @@
 #include "estimate/AddPositions.h"
 
+#include "normbase/NormBase.h"
+
 namespace talvira::estimate {
 
 using storage::TableHandle;
@@ -66,6 +68,10 @@ void addPositions(TableHandle& rate, TableHandle& rateName, TableHandle& rateUni
             smeta.post();
         }
     } while (lines.findNext());
+}
+
+void addPositions(normbase::NormBase& nb, TableHandle& smeta) {
+    addPositions(nb.Table2, nb.Table1, nb.Table8, nb.Table3, nb.Table4, nb.Table5, nb.Table9, smeta);
 }
 
 }  // namespace talvira::estimate

@@ -4,7 +4,7 @@
  * estimate. One position for the rate itself, then one for each of its unaccounted resource
  * lines (VIDNR equal to 1), in the order in which the resource line handle presents them.
  *
- *   estimate::addPositions(Table2, Table1, Table8, Table3, Table4, Table5, Table9, Form2->SmetaTable);
+ *   estimate::addPositions(normBase, Form2->SmetaTable);
  *
  * Caveats: every position is posted on its own, at once; a failure stops the command with the
  * engine's error and leaves the positions already posted in the estimate. The resource line
@@ -13,6 +13,10 @@
  */
 #include "storage/TableHandle.h"
 #include "storage/Value.h"
+
+namespace talvira::normbase {
+class NormBase;
+}
 
 namespace talvira::estimate {
 
@@ -30,5 +34,9 @@ void addPositions(storage::TableHandle& rate, storage::TableHandle& rateName,
                   storage::TableHandle& rateUnit, storage::TableHandle& lines,
                   storage::TableHandle& resource, storage::TableHandle& resourceName,
                   storage::TableHandle& resourceUnit, storage::TableHandle& smeta);
+
+/** The same over the main window's norm base handles (Table2, Table1, Table8, Table3, Table4,
+ *  Table5, Table9). */
+void addPositions(normbase::NormBase& nb, storage::TableHandle& smeta);
 
 }  // namespace talvira::estimate
