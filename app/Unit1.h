@@ -2,11 +2,44 @@
 /**
  * TForm1, the main window "Тальвира 1.0": the norm browser over the nine norm base handles,
  * the menu, toolbar and command buttons, and the two labels that tell where the bound
- * estimate lies.
+ * estimate lies. Creating it reads the start directory and opens the norm base; closing it
+ * stores a pending estimate edit, closes the norm base and ends the program.
  */
+#include "normbase/NormBase.h"
+
+#include <QFileDialog>
 #include <QMainWindow>
 
+#include <functional>
+
+class QAction;
+class QCheckBox;
+class QFrame;
 class QLabel;
+class QMenu;
+class QPushButton;
+class QStatusBar;
+class QToolBar;
+class QToolButton;
+
+namespace talvira::dbctrls {
+class DBGrid;
+class DBMemo;
+class DBText;
+struct DrawCellArgs;
+}  // namespace talvira::dbctrls
+
+/** The open-file dialog with a close-query step: the handler runs when the user confirms a
+ *  file whose directory exists, while the dialog is still on the screen; then it closes. */
+class TOpenDialog : public QFileDialog {
+    Q_OBJECT
+public:
+    explicit TOpenDialog(QWidget* parent = nullptr);
+    std::function<void(const QString& path)> onCanClose;
+
+public slots:
+    void accept() override;
+};
 
 class TForm1 : public QMainWindow {
     Q_OBJECT
@@ -21,4 +54,76 @@ public:
     /** Enables the six estimate commands in their order (N6, N7, ToolButton3, ToolButton4,
      *  ViewButton, AddButton). */
     void enableEstimateCommands();
+
+    /** The nine norm base handles Table1 .. Table9. */
+    talvira::normbase::NormBase Base;
+
+    // ---- controls (named as the window's design names them) ------------------------------
+    QToolBar* ToolBar1 = nullptr;
+    QToolButton* ToolButton1 = nullptr;
+    QToolButton* ToolButton2 = nullptr;
+    QToolButton* ToolButton3 = nullptr;
+    QToolButton* ToolButton4 = nullptr;
+    talvira::dbctrls::DBGrid* DBGrid6 = nullptr;
+    talvira::dbctrls::DBGrid* DBGrid5 = nullptr;
+    talvira::dbctrls::DBGrid* DBGrid2 = nullptr;
+    talvira::dbctrls::DBMemo* DBMemo1 = nullptr;
+    talvira::dbctrls::DBText* DBText1 = nullptr;
+    QFrame* Bevel2 = nullptr;
+    talvira::dbctrls::DBMemo* DBMemo2 = nullptr;
+    talvira::dbctrls::DBGrid* DBGrid3 = nullptr;
+    talvira::dbctrls::DBGrid* DBGrid4 = nullptr;
+    talvira::dbctrls::DBText* DBText2 = nullptr;
+    QFrame* Bevel3 = nullptr;
+    QCheckBox* CheckBox1 = nullptr;
+    QFrame* Bevel1 = nullptr;
+    QPushButton* NewButton = nullptr;
+    QPushButton* OpenButton = nullptr;
+    QPushButton* AddButton = nullptr;
+    QPushButton* ViewButton = nullptr;
+    QStatusBar* StatusBar1 = nullptr;
+
+    QMenu* N1 = nullptr;    // "&Файл"
+    QAction* N2 = nullptr;  // "Созд&ать..."
+    QAction* N3 = nullptr;  // "&Открыть..."
+    QAction* N4 = nullptr;  // "В&ыход"
+    QMenu* N5 = nullptr;    // "&Правка"
+    QAction* N6 = nullptr;  // "П&равить смету"
+    QAction* N7 = nullptr;  // "&Добавить пункт в смету"
+    QMenu* N8 = nullptr;    // "&Справка"
+    QAction* N9 = nullptr;  // "&О программе"
+
+    TOpenDialog* OpenDialog1 = nullptr;
+
+    // ---- handlers -------------------------------------------------------------------------
+    void FormCreate();
+    void NewButtonClick();
+    void OpenButtonClick();
+    void OpenDialog1CanClose(const QString& path);
+    void AddButtonClick();
+    void ViewButtonClick();
+    void N4Click();
+    void N9Click();
+    void CheckBox1Click();
+    void DBGrid3DrawColumnCell(talvira::dbctrls::DrawCellArgs& args);
+
+signals:
+    /** The window has closed: the program ends. */
+    void closed();
+
+protected:
+    void closeEvent(QCloseEvent* event) override;
+    void showEvent(QShowEvent* event) override;
+    void resizeEvent(QResizeEvent* event) override;
+
+private:
+    void buildMenu();
+    void buildToolBar();
+    void buildBrowser();
+    void buildCommands();
+    void bindBrowser();
+    void unbindBrowser();
+
+    QWidget* client_ = nullptr;
+    bool shownOnce_ = false;
 };

@@ -1,10 +1,12 @@
-#include <QApplication>
-#include <QLabel>
+#include "app/Application.h"
+#include "app/Globals.h"
+#include "app/Unit1.h"
 
 int main(int argc, char** argv) {
-    QApplication app(argc, argv);
-    QApplication::setApplicationName("Talvira");
-    QLabel placeholder("Тальвира 1.0");
-    placeholder.show();
-    return app.exec();
+    Application app(argc, argv);
+    createWindows();
+    Form1->show();
+    const int rc = app.exec();
+    destroyWindows();
+    return rc;
 }

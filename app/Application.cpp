@@ -1,0 +1,46 @@
+#include "app/Application.h"
+
+#include "app/ErrorBox.h"
+#include "app/Globals.h"
+#include "app/Unit1.h"
+#include "app/Unit2.h"
+#include "app/Unit4.h"
+#include "app/Unit7.h"
+#include "dbctrls/ErrorReport.h"
+
+Application::Application(int& argc, char** argv) : QApplication(argc, argv) {
+    setApplicationName(QStringLiteral("Talvira"));
+}
+
+bool Application::notify(QObject* receiver, QEvent* event) {
+    try {
+        return QApplication::notify(receiver, event);
+    } catch (const std::exception& e) {
+        showErrorBox(QString::fromUtf8(e.what()));
+    } catch (...) {
+        showErrorBox(QStringLiteral("Неизвестная ошибка"));
+    }
+    return false;
+}
+
+void createWindows() {
+    talvira::dbctrls::setErrorReporter([](const QString& message) { showErrorBox(message); });
+    QApplication::setFont(formFont());
+    QApplication::setQuitOnLastWindowClosed(false);
+    Form1 = new TForm1;
+    Form2 = new TForm2;
+    OKRightDlg = new TOKRightDlg;
+    AboutBox = new TAboutBox;
+    QObject::connect(Form1, &TForm1::closed, qApp, &QCoreApplication::quit, Qt::QueuedConnection);
+}
+
+void destroyWindows() {
+    delete AboutBox;
+    AboutBox = nullptr;
+    delete OKRightDlg;
+    OKRightDlg = nullptr;
+    delete Form2;
+    Form2 = nullptr;
+    delete Form1;
+    Form1 = nullptr;
+}

@@ -1,0 +1,466 @@
+#include "app/Unit1.h"
+
+#include "app/ErrorBox.h"
+#include "app/Globals.h"
+#include "app/Pictures.h"
+#include "app/Unit2.h"
+#include "app/Unit4.h"
+#include "app/Unit7.h"
+#include "dbctrls/DBGrid.h"
+#include "dbctrls/DBMemo.h"
+#include "dbctrls/DBText.h"
+#include "dbctrls/FieldText.h"
+#include "estimate/AddPositions.h"
+#include "estimate/EstimateFile.h"
+
+#include <QAction>
+#include <QCheckBox>
+#include <QCloseEvent>
+#include <QDir>
+#include <QFileInfo>
+#include <QHeaderView>
+#include <QLabel>
+#include <QMenuBar>
+#include <QMessageBox>
+#include <QPainter>
+#include <QPushButton>
+#include <QStatusBar>
+#include <QStyleOptionButton>
+#include <QStylePainter>
+#include <QToolBar>
+#include <QToolButton>
+
+using talvira::dbctrls::DBGrid;
+using talvira::dbctrls::DBMemo;
+using talvira::dbctrls::DBText;
+using talvira::dbctrls::DrawCellArgs;
+using talvira::dbctrls::GridColumn;
+using talvira::dbctrls::GridOptions;
+
+namespace {
+
+const QColor clSkyBlue(166, 202, 240);
+const QColor clCream(255, 251, 240);
+const QColor clInfoBk(255, 255, 225);
+
+template <class W>
+W* place(W* w, int left, int top, int width, int height) {
+    w->setGeometry(left, top, width, height);
+    return w;
+}
+
+void setBase(QWidget* w, const QColor& color) {
+    QPalette p = w->palette();
+    p.setColor(QPalette::Base, color);
+    w->setPalette(p);
+}
+
+/** A check box whose caption wraps onto several lines within its width. */
+class WrappingCheckBox : public QCheckBox {
+public:
+    using QCheckBox::QCheckBox;
+
+protected:
+    void paintEvent(QPaintEvent*) override {
+        QStylePainter p(this);
+        QStyleOptionButton opt;
+        initStyleOption(&opt);
+        const QString caption = opt.text;
+        opt.text.clear();
+        const QRect indicator = style()->subElementRect(QStyle::SE_CheckBoxIndicator, &opt, this);
+        p.drawControl(QStyle::CE_CheckBox, opt);
+        const QRect textRect = rect().adjusted(indicator.right() + 5, 0, 0, 0);
+        p.setPen(palette().color(QPalette::WindowText));
+        p.drawText(textRect, Qt::AlignVCenter | Qt::AlignLeft | Qt::TextWordWrap, caption);
+    }
+    bool hitButton(const QPoint& pos) const override { return rect().contains(pos); }
+};
+
+}  // namespace
+
+// ---------------------------------------------------------------------------------------------
+// The open-file dialog
+// ---------------------------------------------------------------------------------------------
+
+TOpenDialog::TOpenDialog(QWidget* parent) : QFileDialog(parent) {
+    setObjectName("OpenDialog1");
+    setOption(QFileDialog::DontUseNativeDialog, true);
+    setWindowTitle(QStringLiteral("Открытие сметы"));
+    // Lists .db files whatever the case of the extension.
+    setNameFilter(QStringLiteral("Файлы баз данных (*.db)"));
+    setDefaultSuffix(QStringLiteral("db"));
+    setFileMode(QFileDialog::AnyFile);  // the file itself need not exist
+    setAcceptMode(QFileDialog::AcceptOpen);
+    setSizeGripEnabled(true);
+}
+
+void TOpenDialog::accept() {
+    const QStringList files = selectedFiles();
+    if (files.isEmpty()) return;
+    const QFileInfo info(files.first());
+    if (info.isDir()) {  // a typed directory: the dialog goes there
+        QFileDialog::accept();
+        return;
+    }
+    if (!info.absoluteDir().exists()) {
+        QMessageBox::warning(this, windowTitle(),
+                             QStringLiteral("Путь «%1» не существует.\nПроверьте правильность пути.")
+                                 .arg(QDir::toNativeSeparators(info.absolutePath())));
+        return;
+    }
+    if (onCanClose) onCanClose(info.absoluteFilePath());
+    QFileDialog::accept();
+}
+
+// ---------------------------------------------------------------------------------------------
+// TForm1: construction
+// ---------------------------------------------------------------------------------------------
+
+TForm1::TForm1(QWidget* parent) : QMainWindow(parent) {
+    setObjectName("Form1");
+    setWindowTitle(QStringLiteral("Тальвира 1.0"));
+    client_ = new QWidget(this);
+    setCentralWidget(client_);
+    buildMenu();
+    buildToolBar();
+    buildBrowser();
+    buildCommands();
+    StatusBar1 = place(new QStatusBar(client_), 0, 496, 706, 19);
+    StatusBar1->setObjectName("StatusBar1");
+    StatusBar1->setSizeGripEnabled(false);
+
+    OpenDialog1 = new TOpenDialog(this);
+    OpenDialog1->onCanClose = [this](const QString& path) { guarded([&] { OpenDialog1CanClose(path); }); };
+
+    // The order in which Tab passes the focus.
+    QWidget* order[] = {DBGrid2, DBMemo1, DBGrid3, DBGrid4, DBMemo2, DBGrid6, DBGrid5,
+                        CheckBox1, ViewButton, AddButton, OpenButton, NewButton};
+    for (size_t i = 0; i + 1 < std::size(order); ++i) setTabOrder(order[i], order[i + 1]);
+
+    resize(706, 515 + menuBar()->sizeHint().height());
+    move(45, 9);
+    bindBrowser();
+    FormCreate();
+}
+
+TForm1::~TForm1() { unbindBrowser(); }
+
+void TForm1::buildMenu() {
+    N1 = menuBar()->addMenu(QStringLiteral("&Файл"));
+    N1->setObjectName("N1");
+    N2 = N1->addAction(QStringLiteral("Созд&ать..."));
+    N2->setObjectName("N2");
+    N2->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_N));
+    N3 = N1->addAction(QStringLiteral("&Открыть..."));
+    N3->setObjectName("N3");
+    N3->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_O));
+    N4 = N1->addAction(QStringLiteral("В&ыход"));
+    N4->setObjectName("N4");
+    N4->setShortcut(QKeySequence(Qt::ALT | Qt::Key_F4));
+
+    N5 = menuBar()->addMenu(QStringLiteral("&Правка"));
+    N5->setObjectName("N5");
+    N6 = N5->addAction(QStringLiteral("П&равить смету"));
+    N6->setObjectName("N6");
+    N6->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_Insert));
+    N6->setEnabled(false);
+    N7 = N5->addAction(QStringLiteral("&Добавить пункт в смету"));
+    N7->setObjectName("N7");
+    N7->setShortcut(QKeySequence(Qt::Key_Insert));
+    N7->setEnabled(false);
+
+    N8 = menuBar()->addMenu(QStringLiteral("&Справка"));
+    N8->setObjectName("N8");
+    N9 = N8->addAction(QStringLiteral("&О программе"));
+    N9->setObjectName("N9");
+    N9->setShortcut(QKeySequence(Qt::ALT | Qt::Key_F1));
+
+    connect(N2, &QAction::triggered, this, [this] { guarded([&] { NewButtonClick(); }); });
+    connect(N3, &QAction::triggered, this, [this] { guarded([&] { OpenButtonClick(); }); });
+    connect(N4, &QAction::triggered, this, [this] { guarded([&] { N4Click(); }); });
+    connect(N6, &QAction::triggered, this, [this] { guarded([&] { ViewButtonClick(); }); });
+    connect(N7, &QAction::triggered, this, [this] { guarded([&] { AddButtonClick(); }); });
+    connect(N9, &QAction::triggered, this, [this] { guarded([&] { N9Click(); }); });
+}
+
+void TForm1::buildToolBar() {
+    ToolBar1 = place(new QToolBar(client_), 0, 0, 706, 29);
+    ToolBar1->setObjectName("ToolBar1");
+    ToolBar1->setMovable(false);
+    ToolBar1->setFloatable(false);
+    ToolBar1->setIconSize(QSize(16, 16));
+    auto tool = [this](const char* name, const QPixmap& picture, const QString& hint, bool enabled) {
+        auto* b = new QToolButton(ToolBar1);
+        b->setObjectName(name);
+        b->setIcon(QIcon(picture));
+        b->setToolTip(hint);
+        b->setAutoRaise(true);
+        b->setFocusPolicy(Qt::NoFocus);
+        b->setEnabled(enabled);
+        ToolBar1->addWidget(b);
+        return b;
+    };
+    ToolButton1 = tool("ToolButton1", blankSheetPicture(), QStringLiteral("Создать"), true);
+    ToolButton2 = tool("ToolButton2", openFolderPicture(), QStringLiteral("Открыть"), true);
+    ToolButton3 = tool("ToolButton3", penPicture(), QStringLiteral("Добавить"), false);
+    ToolButton4 = tool("ToolButton4", textPagePicture(), QStringLiteral("Править"), false);
+    connect(ToolButton1, &QToolButton::clicked, this, [this] { guarded([&] { NewButtonClick(); }); });
+    connect(ToolButton2, &QToolButton::clicked, this, [this] { guarded([&] { OpenButtonClick(); }); });
+    connect(ToolButton3, &QToolButton::clicked, this, [this] { guarded([&] { AddButtonClick(); }); });
+    connect(ToolButton4, &QToolButton::clicked, this, [this] { guarded([&] { ViewButtonClick(); }); });
+}
+
+void TForm1::buildBrowser() {
+    // Frames first, so that the controls they surround lie over them.
+    Bevel2 = place(new QFrame(client_), 8, 371, 534, 118);
+    Bevel2->setObjectName("Bevel2");
+    Bevel2->setFrameStyle(QFrame::Panel | QFrame::Sunken);
+    Bevel3 = place(new QFrame(client_), 352, 453, 185, 32);
+    Bevel3->setObjectName("Bevel3");
+    Bevel3->setFrameStyle(QFrame::Panel | QFrame::Raised);
+    Bevel1 = place(new QFrame(client_), 544, 371, 153, 118);
+    Bevel1->setObjectName("Bevel1");
+    Bevel1->setFrameStyle(QFrame::Panel | QFrame::Raised);
+
+    GridOptions listOpts;  // collections and contents entries
+    listOpts.lines = false;
+    listOpts.rowSelect = true;
+    listOpts.alwaysShowSelection = true;
+    listOpts.resizableColumns = false;
+    listOpts.tabBetweenColumns = false;
+
+    DBGrid6 = place(new DBGrid(client_), 8, 32, 349, 184);
+    DBGrid6->setObjectName("DBGrid6");
+    DBGrid6->setOptions(listOpts);
+    DBGrid6->setColumns({{"NAME", QStringLiteral("Наименования сборников"), true, -1, true, true, true}});
+    DBGrid6->horizontalHeader()->setStretchLastSection(true);
+    setBase(DBGrid6, clSkyBlue);
+
+    DBGrid5 = place(new DBGrid(client_), 360, 32, 337, 184);
+    DBGrid5->setObjectName("DBGrid5");
+    DBGrid5->setOptions(listOpts);
+    DBGrid5->setColumns({{"NAME", QStringLiteral("Наименования разделов и таблиц"), true, -1, true, true, true}});
+    DBGrid5->horizontalHeader()->setStretchLastSection(true);
+    setBase(DBGrid5, clSkyBlue);
+
+    GridOptions rateOpts;
+    rateOpts.rowSelect = true;
+    rateOpts.alwaysShowSelection = true;
+    DBGrid2 = place(new DBGrid(client_), 8, 219, 534, 150);
+    DBGrid2->setObjectName("DBGrid2");
+    DBGrid2->setOptions(rateOpts);
+    auto boldTitle = [](const char* field, const char* title, bool visible = true, int width = -1) {
+        return GridColumn{field, QString::fromUtf8(title), visible, width, true, false, false};
+    };
+    DBGrid2->setColumns({boldTitle("TAB", "Шифр", true, 70), boldTitle("BA", "Всего"), boldTitle("BB", "Материалы"),
+                         boldTitle("BC", "Экспл. маш"), boldTitle("BD", "В тч з/п маш"), boldTitle("BE", "Основн з/п"),
+                         boldTitle("BF", "???", false), boldTitle("BG", "Затр. труда")});
+    setBase(DBGrid2, clCream);
+
+    DBMemo1 = place(new DBMemo(client_), 544, 219, 153, 121);
+    DBMemo1->setObjectName("DBMemo1");
+    setBase(DBMemo1, clCream);
+
+    DBText1 = place(new DBText(client_), 547, 344, 150, 25);
+    DBText1->setObjectName("DBText1");
+
+    DBMemo2 = place(new DBMemo(client_), 16, 383, 205, 66);
+    DBMemo2->setObjectName("DBMemo2");
+    setBase(DBMemo2, clInfoBk);
+
+    GridOptions lineOpts;
+    lineOpts.lines = false;
+    lineOpts.rowSelect = true;
+    lineOpts.alwaysShowSelection = true;
+    DBGrid3 = place(new DBGrid(client_), 224, 383, 85, 66);
+    DBGrid3->setObjectName("DBGrid3");
+    DBGrid3->setOptions(lineOpts);
+    DBGrid3->setColumns({{"KOLL", QStringLiteral("Кол-во"), true, 80, true, false, true},
+                         {"VIDNR", QStringLiteral("Неучтенка"), false}});
+    setBase(DBGrid3, clInfoBk);
+    DBGrid3->onDrawColumnCell = [this](DrawCellArgs& a) { DBGrid3DrawColumnCell(a); };
+
+    GridOptions ownRateOpts;
+    ownRateOpts.lines = false;
+    ownRateOpts.tabBetweenColumns = false;
+    DBGrid4 = place(new DBGrid(client_), 312, 384, 225, 65);
+    DBGrid4->setObjectName("DBGrid4");
+    DBGrid4->setOptions(ownRateOpts);
+    DBGrid4->setColumns({boldTitle("TAB", "Шифр", true, 80), boldTitle("ALTTAB", "Поз. в сборнике", false),
+                         boldTitle("BA", "Всего"), boldTitle("BB", "Материалы")});
+    setBase(DBGrid4, clInfoBk);
+
+    DBText2 = place(new DBText(client_), 221, 450, 121, 36);
+    DBText2->setObjectName("DBText2");
+
+    CheckBox1 = place(new WrappingCheckBox(QStringLiteral("Скрывать учтенные материалы и ресурсы"), client_), 360,
+                      455, 169, 26);
+    CheckBox1->setObjectName("CheckBox1");
+    CheckBox1->setToolTip(QStringLiteral("Показывать только неучтенные"));
+    connect(CheckBox1, &QCheckBox::toggled, this, [this] { guarded([&] { CheckBox1Click(); }); });
+
+    PathLabel = new QLabel(client_);
+    PathLabel->setObjectName("PathLabel");
+    PathLabel->move(16, 456);
+    NameLabel = new QLabel(client_);
+    NameLabel->setObjectName("NameLabel");
+    NameLabel->move(16, 472);
+    for (QLabel* l : {PathLabel, NameLabel}) {
+        l->setTextFormat(Qt::PlainText);
+        l->resize(0, 13);
+    }
+}
+
+void TForm1::buildCommands() {
+    auto button = [this](const char* name, const char* caption, int top, bool enabled) {
+        auto* b = place(new QPushButton(QString::fromUtf8(caption), client_), 552, top, 137, 25);
+        b->setObjectName(name);
+        b->setEnabled(enabled);
+        return b;
+    };
+    NewButton = button("NewButton", "Создать", 375, true);
+    OpenButton = button("OpenButton", "Открыть", 403, true);
+    AddButton = button("AddButton", "Добавить в смету", 431, false);
+    ViewButton = button("ViewButton", "Править смету", 459, false);
+    connect(NewButton, &QPushButton::clicked, this, [this] { guarded([&] { NewButtonClick(); }); });
+    connect(OpenButton, &QPushButton::clicked, this, [this] { guarded([&] { OpenButtonClick(); }); });
+    connect(AddButton, &QPushButton::clicked, this, [this] { guarded([&] { AddButtonClick(); }); });
+    connect(ViewButton, &QPushButton::clicked, this, [this] { guarded([&] { ViewButtonClick(); }); });
+}
+
+void TForm1::bindBrowser() {
+    DBGrid6->setTable(&Base.Table7);
+    DBGrid5->setTable(&Base.Table6);
+    DBGrid2->setTable(&Base.Table2);
+    DBMemo1->setField(&Base.Table1, "NAME");
+    DBText1->setField(&Base.Table8, "NAME");
+    DBGrid3->setTable(&Base.Table3);
+    DBGrid4->setTable(&Base.Table4);
+    DBMemo2->setField(&Base.Table5, "NAME");
+    DBText2->setField(&Base.Table9, "NAME");
+}
+
+void TForm1::unbindBrowser() {
+    DBGrid6->setTable(nullptr);
+    DBGrid5->setTable(nullptr);
+    DBGrid2->setTable(nullptr);
+    DBMemo1->setField(nullptr, {});
+    DBText1->setField(nullptr, {});
+    DBGrid3->setTable(nullptr);
+    DBGrid4->setTable(nullptr);
+    DBMemo2->setField(nullptr, {});
+    DBText2->setField(nullptr, {});
+}
+
+// ---------------------------------------------------------------------------------------------
+// TForm1: window events
+// ---------------------------------------------------------------------------------------------
+
+void TForm1::showEvent(QShowEvent* event) {
+    QMainWindow::showEvent(event);
+    if (!shownOnce_) {
+        shownOnce_ = true;
+        DBGrid2->setFocus(Qt::OtherFocusReason);
+    }
+}
+
+void TForm1::resizeEvent(QResizeEvent* event) {
+    QMainWindow::resizeEvent(event);
+    // The toolbar keeps to the top edge and the status bar to the bottom edge.
+    const int w = client_->width();
+    ToolBar1->setGeometry(0, 0, w, 29);
+    StatusBar1->setGeometry(0, client_->height() - 19, w, 19);
+}
+
+void TForm1::closeEvent(QCloseEvent* event) {
+    // What is typed in the estimate window is stored before the program ends.
+    if (Form2) guarded([] { Form2->storePendingEdit(); });
+    guarded([&] { Base.closeAll(); });
+    event->accept();
+    emit closed();
+}
+
+// ---------------------------------------------------------------------------------------------
+// TForm1: handlers
+// ---------------------------------------------------------------------------------------------
+
+void TForm1::FormCreate() {
+    // The current directory is read whole, however long it is.
+    StartDir = QDir::currentPath();
+    guarded([&] {
+        Base.setDirectory(startSubdirectory(QStringLiteral("Base")).toStdString());
+        Base.openAll();
+    });
+}
+
+void TForm1::enableEstimateCommands() {
+    N6->setEnabled(true);
+    N7->setEnabled(true);
+    ToolButton3->setEnabled(true);
+    ToolButton4->setEnabled(true);
+    ViewButton->setEnabled(true);
+    AddButton->setEnabled(true);
+}
+
+void TForm1::NewButtonClick() {
+    OKRightDlg->show();
+    OKRightDlg->raise();
+    OKRightDlg->activateWindow();
+}
+
+void TForm1::OpenButtonClick() { OpenDialog1->exec(); }
+
+void TForm1::OpenDialog1CanClose(const QString& path) {
+    // An edit still in progress in the estimate window is stored before its estimate closes.
+    Form2->storePendingEdit();
+    Form2->SmetaTable.close();
+    const QFileInfo info(path);
+    NameLabel->setText(info.fileName());
+    NameLabel->adjustSize();
+    PathLabel->setText(QDir::toNativeSeparators(info.absolutePath()));
+    PathLabel->adjustSize();
+    talvira::estimate::bindForOpening(Form2->SmetaTable, PathLabel->text().toStdString(),
+                                      NameLabel->text().toStdString());
+    enableEstimateCommands();
+    Form2->setWindowTitle(QStringLiteral("Смета \"%1\"").arg(info.completeBaseName()));
+    Form2->SmetaTable.open();
+}
+
+void TForm1::AddButtonClick() {
+    Form2->storePendingEdit();
+    talvira::estimate::addPositions(Base.Table2, Base.Table1, Base.Table8, Base.Table3, Base.Table4, Base.Table5,
+                                    Base.Table9, Form2->SmetaTable);
+}
+
+void TForm1::ViewButtonClick() {
+    Form2->show();
+    Form2->raise();
+    Form2->activateWindow();
+    Form2->setFocus(Qt::OtherFocusReason);
+}
+
+void TForm1::N4Click() { close(); }
+
+void TForm1::N9Click() {
+    AboutBox->show();
+    AboutBox->raise();
+    AboutBox->activateWindow();
+}
+
+void TForm1::CheckBox1Click() { Base.setResourceFilter(CheckBox1->isChecked()); }
+
+void TForm1::DBGrid3DrawColumnCell(DrawCellArgs& a) {
+    const auto vidnr = DBGrid3->rowValue(a.row, "VIDNR");
+    if (!talvira::normbase::NormBase::isUnaccounted(vidnr) || a.selected) return;
+    QPainter& p = *a.painter;
+    p.fillRect(a.rect, QColor(255, 0, 0));
+    p.setPen(QColor(255, 255, 255));
+    p.setFont(DBGrid3->font());
+    p.setClipping(false);  // the text is not clipped to the cell
+    const QString text = DBGrid3->cellText(a.row, a.column);
+    const QFontMetrics fm(DBGrid3->font());
+    const bool textField = talvira::dbctrls::isTextField(DBGrid3->tableModel()->fieldTypeOf(a.column));
+    const int right = a.rect.left() + a.rect.width();
+    const int x = textField ? a.rect.left() + 2 : right - fm.horizontalAdvance(text) - 2;
+    p.drawText(QPoint(x, a.rect.top() + 2 + fm.ascent()), text);
+}
