@@ -1,0 +1,53 @@
+#pragma once
+/**
+ * Where estimates live and how a new one is made: the estimates directory under the start
+ * directory, the checks on a typed name, the file an estimate name stands for, and the
+ * create-and-open steps shared by the name dialog and the command-line tool.
+ *
+ *   std::string dir = estimate::estimatesDirectory(startDir);   // ".../Smeti"
+ *   estimate::checkEstimateName(name);                          // throws talvira::Error
+ *   if (!estimate::estimateExists(dir, name)) estimate::createEstimate(smeta, dir, name);
+ *
+ * Caveats: the estimates directory is never created here; a missing one makes the create step
+ * fail with the engine's error.
+ */
+#include "storage/TableHandle.h"
+
+#include <string>
+
+namespace talvira::estimate {
+
+/** The start directory followed by "/Smeti" (plain concatenation). */
+std::string estimatesDirectory(const std::string& startDir);
+
+/** Refuses a name that the file system would take for something other than one file in the
+ *  estimates directory: an empty name, one holding a path separator or a NUL, "." and "..".
+ *  Every other character (blanks included) is kept as typed. */
+void checkEstimateName(const std::string& name);
+
+/** The table name given to the handle for a typed estimate name: the name with the extension
+ *  ".db" added, unless it already ends in ".db" (in any case). */
+std::string estimateTableName(const std::string& name);
+
+/** Full path of the estimate table `name` in `dir`. */
+std::string estimatePath(const std::string& dir, const std::string& name);
+
+/** True when the table of the estimate `name` exists in `dir` (whatever the case of its
+ *  extension). */
+bool estimateExists(const std::string& dir, const std::string& name);
+
+/** The question asked before an existing estimate is replaced by an empty one. */
+std::string replaceQuestion(const std::string& name);
+
+/** Binds `smeta` to the estimate `name` in `dir` (the handle must be closed): directory,
+ *  table name and the 19 field definitions. */
+void bindEstimate(storage::TableHandle& smeta, const std::string& dir, const std::string& name);
+
+/** Creates the empty estimate the handle is bound to (replacing a table of that name) and
+ *  opens it. */
+void createAndOpen(storage::TableHandle& smeta);
+
+/** Binds the handle to a table and its 17 estimate fields, as opening an estimate does. */
+void bindForOpening(storage::TableHandle& smeta, const std::string& dir, const std::string& fileName);
+
+}  // namespace talvira::estimate
