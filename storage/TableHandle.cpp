@@ -529,8 +529,10 @@ struct TableHandle::Impl {
             }
         }
         if (isTextType(t)) {
-            if (v.kind() == Value::Kind::String) return v;
-            return Value::string(v.asString());
+            // Paradox keeps no difference between an empty text and an empty field.
+            std::string text = v.kind() == Value::Kind::String ? *v.text() : v.asString();
+            if (text.empty()) return Value();
+            return Value::string(std::move(text));
         }
         if (t == FieldType::Timestamp || t == FieldType::Date || t == FieldType::Time) {
             if (v.kind() != Value::Kind::DateTime) return bad("нужны дата и время");
