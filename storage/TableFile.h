@@ -16,6 +16,7 @@
 #include "storage/Value.h"
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
@@ -99,5 +100,20 @@ std::unique_ptr<TableFile> openParadoxTable(const std::string& path, OpenMode mo
  *  order; a .MB is written when a field needs one; stale .MB/.PX/.Xnn/.Ynn/.VAL of the same
  *  name are removed. */
 void createParadoxTable(const std::string& path, const std::vector<FieldDef>& fields);
+
+/** Options of a new table: a primary key over the first `keyFields` fields (records must then be
+ *  appended in ascending key order), and the code page of its text (1251 or 866). */
+struct CreateOptions {
+    int keyFields = 0;
+    int codePage = 1251;
+};
+void createParadoxTable(const std::string& path, const std::vector<FieldDef>& fields, const CreateOptions& options);
+
+/** Where the table layer's warnings go (a missing .MB file, a text cut to its field's size).
+ *  The default handler prints them on standard error; an empty handler restores it. */
+using StorageWarningHandler = std::function<void(const std::string&)>;
+void setStorageWarningHandler(StorageWarningHandler handler);
+/** Sends one warning to the current handler. */
+void storageWarning(const std::string& message);
 
 }  // namespace talvira::storage

@@ -1,0 +1,55 @@
+#pragma once
+/**
+ * The .MB file of a table: blobs of memo, formatted memo, binary, OLE and graphic fields,
+ * stored in 4 KiB units: a header block, single-blob blocks (type 2, one blob over one or more
+ * units), sub-allocated blocks (type 3, up to 64 small blobs in 16-byte chunks) and free
+ * blocks (type 4).
+ *
+ *   MemoFile mb(path, false);
+ *   std::string bytes = mb.read(ref, "Comments");
+ *
+ * Caveats: blobs are never changed in place: a new value gets a new place and the old one is
+ * freed afterwards, so a crash between the two leaves the record's old or new value whole.
+ */
+#include "storage/RawFile.h"
+
+#include <cstdint>
+#include <string>
+
+namespace talvira::storage {
+
+/** The 10 bytes after a blob field's in-record part. */
+struct BlobRef {
+    uint32_t pointer = 0;  // block offset | slot (0xFF: a block of its own)
+    uint32_t length = 0;
+    uint16_t modNr = 0;
+};
+
+class MemoFile {
+public:
+    MemoFile() = default;
+    MemoFile(const std::string& path, bool writable);
+    /** A new .MB holding only its header block. */
+    static void createEmpty(const std::string& path);
+
+    bool isOpen() const { return file_.isOpen(); }
+    bool writable() const { return file_.writable(); }
+    const std::string& path() const { return file_.path(); }
+
+    /** The blob's bytes; `graphic`: the 8-byte picture prefix is left out. talvira::Error
+     *  naming the file and `field` when the reference points at nothing valid. */
+    std::string read(const BlobRef& ref, bool graphic, const std::string& field) const;
+
+    /** Stores `data` (whole blob, graphic prefix included) and returns its reference. */
+    BlobRef write(const std::string& data);
+    /** Frees the place of a blob written before (nothing for blobs held in the record). */
+    void free(const BlobRef& ref);
+
+private:
+    [[noreturn]] void bad(const std::string& field, const std::string& why) const;
+    uint16_t nextModNr();
+    RawFile file_;
+    int64_t subBlock_ = -1;  // type-3 block currently filled, -1: not looked for yet, 0: none
+};
+
+}  // namespace talvira::storage

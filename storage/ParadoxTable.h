@@ -1,0 +1,96 @@
+#pragma once
+/**
+ * A Paradox table on disk (.DB with its .MB and index files), levels 3 to 7, as a TableFile.
+ * Opening reads the headers only; the block chain, the index chains and the orders of
+ * unmaintained indexes are built on first use.
+ *
+ *   auto t = openParadoxTable("/base/RABMAT.DB", OpenMode::ReadOnly);
+ *   for (RecordLoc l : t->lookup("IDOGL", {Value::integer(104)})) use(t->read(l));
+ *
+ * Caveats: tables with index files are read-only here (their indexes would go stale); keyed
+ * tables without index files accept appends in ascending key order only.
+ */
+#include "storage/BlockChain.h"
+#include "storage/MemoFile.h"
+#include "storage/ParadoxFormat.h"
+#include "storage/RawFile.h"
+#include "storage/TableFile.h"
+
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace talvira::storage {
+
+class ParadoxTable final : public TableFile {
+public:
+    ParadoxTable(const std::string& path, OpenMode mode, int codePage);
+    ~ParadoxTable() override;
+
+    const TableInfo& info() const override { return info_; }
+    const std::vector<FieldDef>& fields() const override { return fields_; }
+    int fieldIndex(std::string_view name) const override;
+    uint32_t recordCount() const override;
+    const std::vector<IndexInfo>& indexes() const override { return indexes_; }
+
+    std::optional<RecordLoc> first() const override;
+    std::optional<RecordLoc> last() const override;
+    std::optional<RecordLoc> next(RecordLoc loc) const override;
+    std::optional<RecordLoc> prior(RecordLoc loc) const override;
+    std::optional<RecordLoc> locate(uint32_t ordinal) const override;
+    uint32_t ordinalOf(RecordLoc loc) const override;
+
+    Record read(RecordLoc loc) const override;
+    Value readField(RecordLoc loc, int field) const override;
+
+    std::vector<RecordLoc> lookup(std::string_view index, const std::vector<Value>& key) const override;
+    std::vector<RecordLoc> scan(std::string_view index) const override;
+
+    RecordLoc append(Record& rec) override;
+    RecordLoc update(RecordLoc loc, const Record& rec) override;
+    std::optional<RecordLoc> remove(RecordLoc loc) override;
+
+    /** The raw bytes of a record (for checks and tests). */
+    std::string rawRecord(RecordLoc loc) const;
+    /** Field types and stored sizes as the header gives them. */
+    const ParadoxHeader& header() const { return h_; }
+
+    struct Secondary;
+
+private:
+    const BlockChain& chain() const;
+    const uint8_t* recordPtr(RecordLoc loc) const;
+    Value decodeField(const uint8_t* rec, int field) const;
+    std::string encodeRecord(const Record& rec, const uint8_t* old, std::vector<BlobRef>& newBlobs);
+    void writeHeaderCounters();
+    void checkWritable() const;
+    [[noreturn]] void corrupt(const std::string& why) const;
+    void guessCodePage(int forced);
+    void findIndexes();
+    const Secondary* findIndex(std::string_view name, bool& primary) const;
+    std::vector<RecordLoc> primaryRange(const std::string& key, int nKey) const;
+    int compareKey(const uint8_t* rec, const std::vector<int>& recFields, const std::vector<int>& keyFields,
+                   const std::string& key, int nKey, bool caseInsensitive, const std::vector<bool>* desc) const;
+    std::string encodeKey(const std::vector<int>& fields, const std::vector<Value>& key, bool ci, bool& ok) const;
+    const std::vector<RecordLoc>& memoryOrder(const Secondary& s) const;
+    RecordLoc resolve(const Secondary& s, const uint8_t* xrec) const;
+    void freeBlobs(const uint8_t* rec);
+
+    std::string path_;
+    RawFile db_;
+    std::unique_ptr<TableLock> lock_;
+    MemoFile mb_;
+    bool readWrite_ = false;
+    ParadoxHeader h_;
+    TableInfo info_;
+    std::vector<FieldDef> fields_;
+    std::vector<IndexInfo> indexes_;
+    std::vector<std::unique_ptr<Secondary>> secondary_;
+    bool hasIndexFiles_ = false;
+    int autoIncField_ = -1;
+    bool hasBlobFields_ = false;
+    bool asciiOrder_ = true;
+    mutable BlockChain chain_;
+};
+
+}  // namespace talvira::storage
