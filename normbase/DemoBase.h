@@ -1,0 +1,54 @@
+#pragma once
+/**
+ * The demonstration norm base: the six tables of a norm base with realistic Russian content,
+ * written as Paradox 7 tables in code page 1251 with their primary and secondary indexes.
+ * The content is the same on every run (a fixed seed drives every choice).
+ *
+ *   auto counts = talvira::normbase::writeDemoBase("/tmp/Base", DemoScale::Small);
+ *   // counts.rates == number of unit rates written
+ *
+ * Caveats: existing tables of the same names in `dir` are replaced; other files are left
+ * alone. Records are streamed to disk in key order (keyed tables must lie sorted), so even the
+ * large base needs little memory. The workbook template is not part of the base.
+ */
+#include "storage/FieldDef.h"
+
+#include <cstdint>
+#include <functional>
+#include <string>
+#include <vector>
+
+namespace talvira::normbase {
+
+enum class DemoScale {
+    Small,  // the bundled demo: a few collections, a few hundred rates
+    Large,  // for measurements: ~100 collections, 150 000 RABMAT records, 1 000 000 resource lines
+};
+
+/** What was written, table by table. */
+struct DemoBaseCounts {
+    uint32_t collections = 0;      // 000_REESTR.DB
+    uint32_t contentsEntries = 0;  // OGL.DB (sections and tables)
+    uint32_t rates = 0;            // RABMAT.DB records that are unit rates
+    uint32_t resources = 0;        // RABMAT.DB records that are resources (materials, machines)
+    uint32_t resourceLines = 0;    // RESURS.DB
+    uint32_t names = 0;            // 000_NAME.DB
+    uint32_t units = 0;            // 000_EDIZM.DB
+};
+
+/** The six tables of a norm base. */
+enum class DemoTable { Reestr, Ogl, Rabmat, Resurs, Name, Edizm };
+
+/** File name of a table ("RABMAT.DB", ...). */
+const char* demoTableFile(DemoTable t);
+
+/** The fields a table is created with, in order (RABMAT: the 82 rate fields; RESURS: the 15
+ *  resource-line fields; the others ID and NAME, OGL also IDREESTR). */
+std::vector<storage::FieldDef> demoTableFields(DemoTable t);
+
+/** Writes the six tables and their indexes into `dir` (created when missing). `progress`,
+ *  when set, receives a short Russian line per finished step. Throws talvira::Error. */
+DemoBaseCounts writeDemoBase(const std::string& dir, DemoScale scale,
+                             const std::function<void(const std::string&)>& progress = {});
+
+}  // namespace talvira::normbase
