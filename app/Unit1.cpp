@@ -428,8 +428,7 @@ void TForm1::OpenDialog1CanClose(const QString& path) {
 
 void TForm1::AddButtonClick() {
     Form2->storePendingEdit();
-    talvira::estimate::addPositions(Base.Table2, Base.Table1, Base.Table8, Base.Table3, Base.Table4, Base.Table5,
-                                    Base.Table9, Form2->SmetaTable);
+    talvira::estimate::addPositions(Base, Form2->SmetaTable);
 }
 
 void TForm1::ViewButtonClick() {
