@@ -6,6 +6,23 @@
 #include "storage/TableHandle.h"
 
 #include <QMainWindow>
+#include <QString>
+
+class QAction;
+class QFrame;
+class QGroupBox;
+class QLabel;
+class QLineEdit;
+class QMenu;
+class QPlainTextEdit;
+class QPushButton;
+class QStatusBar;
+
+namespace talvira::dbctrls {
+class DBGrid;
+class DBMemo;
+struct DrawCellArgs;
+}  // namespace talvira::dbctrls
 
 class TForm2 : public QMainWindow {
     Q_OBJECT
@@ -19,4 +36,81 @@ public:
     /** Stores an edit still in progress in the grid (before the estimate is closed or the
      *  program ends), so that nothing typed is lost. */
     void storePendingEdit();
+
+    /** The status bar's text. */
+    QString statusText() const;
+    void setStatusText(const QString& text);
+
+    // ---- controls (named as the window's design names them) ------------------------------
+    QGroupBox* GroupBox1 = nullptr;
+    QGroupBox* GroupBox2 = nullptr;
+    QGroupBox* GroupBox3 = nullptr;
+    QLineEdit* UTVEdit = nullptr;
+    QLineEdit* FUEdit = nullptr;
+    QLineEdit* SOGLEdit = nullptr;
+    QLineEdit* FSEdit = nullptr;
+    QLineEdit* NAMEEdit = nullptr;
+    talvira::dbctrls::DBMemo* DBMemo1 = nullptr;
+
+    QLabel* NRLabel = nullptr;
+    QLabel* PNLabel = nullptr;
+    QLabel* SULabel = nullptr;
+    QLabel* ZULabel = nullptr;
+    QLabel* VZSLabel = nullptr;
+    QLabel* KoefLabel = nullptr;
+    QLabel* NDSLabel = nullptr;
+    QLineEdit* NREdit = nullptr;
+    QLineEdit* PNEdit = nullptr;
+    QLineEdit* SUEdit = nullptr;
+    QLineEdit* ZUEdit = nullptr;
+    QLineEdit* VZSEdit = nullptr;
+    QLineEdit* KoefEdit = nullptr;
+    QLineEdit* NDSEdit = nullptr;
+
+    QFrame* Bevel1 = nullptr;  // frame of the commands row
+    QFrame* Bevel2 = nullptr;  // horizontal line over the charge rates
+    QFrame* Bevel3 = nullptr;  // vertical line right of the charge rates
+    QPushButton* ClearButton = nullptr;
+    QPushButton* DeleteButton = nullptr;
+    QPushButton* EButton = nullptr;
+
+    QLabel* Label1 = nullptr;
+    QLineEdit* Edit1 = nullptr;
+    QPushButton* Button1 = nullptr;
+    QLineEdit* Edit2 = nullptr;
+
+    talvira::dbctrls::DBGrid* SmetaDBGrid = nullptr;
+    QStatusBar* StatusBar1 = nullptr;
+
+    QMenu* N1 = nullptr;  // "&Правка"
+    QAction* N2 = nullptr;  // "&Очистка сметы"
+    QAction* N3 = nullptr;  // "&Удалить позицию"
+    QAction* N4 = nullptr;  // "В&ыход"
+    QMenu* N5 = nullptr;  // "&Расчет"
+    QAction* Excell20xx1 = nullptr;
+    QAction* Excell971 = nullptr;
+
+    // ---- handlers -------------------------------------------------------------------------
+    void SmetaDBGridDrawColumnCell(talvira::dbctrls::DrawCellArgs& args);
+    void ClearButtonClick();
+    void DeleteButtonClick();
+    void N4Click();
+    void EButtonClick();
+    void Button1Click();
+
+protected:
+    void closeEvent(QCloseEvent* event) override;
+    void resizeEvent(QResizeEvent* event) override;
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
+private:
+    void buildLayout();
+    void buildMenu();
+    void placeGrid();
+    QLineEdit* rateEdit(QLabel*& label, const QString& caption, int top, const std::string& text);
+    void setHint(QWidget* w, const QString& hint);
+    /** The window's menu shortcuts, which it takes before the focused control sees the key. */
+    bool isWindowShortcut(const QKeyEvent* key) const;
+
+    QWidget* client_ = nullptr;
 };

@@ -1,9 +1,125 @@
+// talvira-cli estimate: create an estimate, add a rate of a norm base to it, show its positions.
 #include "tools/Commands.h"
 
 #include "common/Error.h"
+#include "estimate/AddPositions.h"
+#include "estimate/EstimateFields.h"
+#include "estimate/EstimateFile.h"
+#include "normbase/NormBase.h"
+#include "storage/TableHandle.h"
+
+#include <filesystem>
+#include <iostream>
+#include <string>
 
 namespace talvira::cli {
 
-int estimateCommand(const Args&) { throw Error("talvira-cli estimate: команда ещё не готова"); }
+namespace {
+
+namespace fs = std::filesystem;
+
+const char* const kUsage =
+    "использование: talvira-cli estimate new DIR NAME\n"
+    "               talvira-cli estimate add BASE_DIR ESTIMATE.db CODE [--filter]\n"
+    "               talvira-cli estimate show ESTIMATE.db";
+
+/** Cell text as `table dump` writes it: newlines, returns, tabs and backslashes escaped. */
+std::string cellText(const storage::Value& v) {
+    const std::string s = v.asString();
+    std::string out;
+    out.reserve(s.size());
+    for (char c : s) {
+        switch (c) {
+        case '\n': out += "\\n"; break;
+        case '\r': out += "\\r"; break;
+        case '\t': out += "\\t"; break;
+        case '\\': out += "\\\\"; break;
+        default: out += c;
+        }
+    }
+    return out;
+}
+
+void openEstimate(storage::TableHandle& smeta, const std::string& file) {
+    const fs::path p(file);
+    estimate::bindForOpening(smeta, p.has_parent_path() ? p.parent_path().string() : std::string("."),
+                             p.filename().string());
+    smeta.open();
+}
+
+int newCommand(const Args& args) {
+    if (args.size() != 3) throw Error(kUsage);
+    const std::string& dir = args[1];
+    const std::string& name = args[2];
+    estimate::checkEstimateName(name);
+    if (estimate::estimateExists(dir, name))
+        throw Error("Смета «" + name + "» в папке «" + dir + "» уже существует: она не заменена.");
+    storage::TableHandle smeta("SmetaTable");
+    estimate::bindEstimate(smeta, dir, name);
+    estimate::createAndOpen(smeta);
+    std::cout << estimate::estimatePath(dir, name) << "\n";
+    return 0;
+}
+
+int showCommand(const Args& args) {
+    if (args.size() != 2) throw Error(kUsage);
+    storage::TableHandle smeta("SmetaTable");
+    openEstimate(smeta, args[1]);
+    const int n = smeta.fieldCount();
+    for (int i = 0; i < n; ++i) std::cout << (i ? "\t" : "") << smeta.field(i).name;
+    std::cout << "\n";
+    for (smeta.first(); !smeta.eof(); smeta.next()) {
+        for (int i = 0; i < n; ++i) std::cout << (i ? "\t" : "") << cellText(smeta.fieldValue(i));
+        std::cout << "\n";
+    }
+    return 0;
+}
+
+/** Walks collections, contents entries and rates in the browser's order to the first rate
+ *  whose TAB is `code`; the handles are left on it. */
+bool findRate(normbase::NormBase& nb, const std::string& code) {
+    for (nb.Table7.first(); !nb.Table7.eof(); nb.Table7.next())
+        for (nb.Table6.first(); !nb.Table6.eof(); nb.Table6.next())
+            for (nb.Table2.first(); !nb.Table2.eof(); nb.Table2.next())
+                if (nb.Table2.fieldAsString("TAB") == code) return true;
+    return false;
+}
+
+int addCommand(const Args& args) {
+    bool filter = false;
+    Args rest;
+    for (size_t i = 1; i < args.size(); ++i) {
+        if (args[i] == "--filter") filter = true;
+        else rest.push_back(args[i]);
+    }
+    if (rest.size() != 3) throw Error(kUsage);
+    const std::string& baseDir = rest[0];
+    const std::string& code = rest[2];
+
+    normbase::NormBase nb;
+    nb.setDirectory(baseDir);
+    nb.openAll();
+    if (filter) nb.setResourceFilter(true);
+    if (!findRate(nb, code)) {
+        std::cerr << "Расценка с шифром «" << code << "» в нормативной базе «" << baseDir << "» не найдена.\n";
+        return 1;
+    }
+    storage::TableHandle smeta("SmetaTable");
+    openEstimate(smeta, rest[1]);
+    const int before = smeta.recordCount();
+    estimate::addPositions(nb, smeta);
+    std::cout << "Добавлено позиций: " << smeta.recordCount() - before << "\n";
+    return 0;
+}
+
+}  // namespace
+
+int estimateCommand(const Args& args) {
+    if (args.empty()) throw Error(kUsage);
+    if (args[0] == "new") return newCommand(args);
+    if (args[0] == "add") return addCommand(args);
+    if (args[0] == "show") return showCommand(args);
+    throw Error(std::string("talvira-cli estimate: неизвестная команда «") + args[0] + "»\n" + kUsage);
+}
 
 }  // namespace talvira::cli

@@ -1,0 +1,386 @@
+#include "app/Unit2.h"
+
+#include "app/ErrorBox.h"
+#include "app/Globals.h"
+#include "common/Error.h"
+#include "dbctrls/DBGrid.h"
+#include "dbctrls/DBMemo.h"
+#include "dbctrls/FieldText.h"
+#include "editing/EstimateCommands.h"
+#include "editing/PriceConversion.h"
+#include "editing/SmetaPositionSource.h"
+#include "estimate/EstimateFields.h"
+#include "export/EstimateExport.h"
+
+#include <QAction>
+#include <QApplication>
+#include <QCloseEvent>
+#include <QDesktopServices>
+#include <QFrame>
+#include <QGroupBox>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMenuBar>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QStatusBar>
+#include <QUrl>
+
+#include <filesystem>
+
+using talvira::dbctrls::DBGrid;
+using talvira::dbctrls::DrawCellArgs;
+using talvira::dbctrls::GridColumn;
+
+namespace {
+
+const char* const kHintProperty = "talviraHint";
+
+const QString kIncompleteWarning =
+    QStringLiteral("Внимание!!! Количество либо стоимость данного ресурса не определено или равно 0");
+
+QLineEdit* lineEdit(QWidget* parent, const char* name, const QRect& place, const std::string& text) {
+    auto* e = new QLineEdit(QString::fromStdString(text), parent);
+    e->setObjectName(name);
+    e->setGeometry(place);
+    return e;
+}
+
+QFrame* raisedFrame(QWidget* parent, const char* name, QFrame::Shape shape, const QRect& place) {
+    auto* f = new QFrame(parent);
+    f->setObjectName(name);
+    f->setFrameShape(shape);
+    f->setFrameShadow(QFrame::Raised);
+    f->setGeometry(place);
+    return f;
+}
+
+}  // namespace
+
+TForm2::TForm2(QWidget* parent) : QMainWindow(parent), SmetaTable("SmetaTable") {
+    setObjectName("Form2");
+    setWindowTitle(QStringLiteral("Смета"));
+    SmetaTable.setBoundFields(talvira::estimate::estimateBoundFields());
+    QFont f(QStringLiteral("MS Sans Serif"));
+    f.setPixelSize(11);
+    setFont(f);
+    buildMenu();
+    buildLayout();
+    StatusBar1 = new QStatusBar(this);
+    StatusBar1->setObjectName("StatusBar1");
+    StatusBar1->setFixedHeight(19);
+    StatusBar1->setSizeGripEnabled(false);
+    setStatusBar(StatusBar1);
+    // Outer 677 x 563 at (58, 4) with a client area of 669 x 517 below the menu.
+    move(58, 4);
+    resize(669, 517 + menuBar()->sizeHint().height());
+    qApp->installEventFilter(this);
+}
+
+TForm2::~TForm2() {
+    qApp->removeEventFilter(this);
+    if (SmetaDBGrid) SmetaDBGrid->setTable(nullptr);
+    if (DBMemo1) DBMemo1->setField(nullptr, {});
+}
+
+// ---- layout -----------------------------------------------------------------------------
+
+void TForm2::buildMenu() {
+    N1 = menuBar()->addMenu(QStringLiteral("&Правка"));
+    N1->setObjectName("N1");
+    N2 = N1->addAction(QStringLiteral("&Очистка сметы"));
+    N2->setObjectName("N2");
+    N2->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_Delete));
+    N3 = N1->addAction(QStringLiteral("&Удалить позицию"));
+    N3->setObjectName("N3");
+    N3->setShortcut(QKeySequence(Qt::SHIFT | Qt::Key_Delete));
+    N4 = N1->addAction(QStringLiteral("В&ыход"));
+    N4->setObjectName("N4");
+    N4->setShortcut(QKeySequence(Qt::ALT | Qt::Key_F4));
+    N5 = menuBar()->addMenu(QStringLiteral("&Расчет"));
+    N5->setObjectName("N5");
+    Excell20xx1 = N5->addAction(QStringLiteral("E&xcel 200x"));
+    Excell20xx1->setObjectName("Excell20xx1");
+    Excell20xx1->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_E));
+    Excell971 = N5->addAction(QStringLiteral("Excel 97 (N/A)"));
+    Excell971->setObjectName("Excell971");
+    Excell971->setEnabled(false);
+    for (QAction* a : {N2, N3, N4, Excell20xx1}) a->setShortcutContext(Qt::WindowShortcut);
+
+    connect(N2, &QAction::triggered, this, [this] { guarded([&] { ClearButtonClick(); }); });
+    connect(N3, &QAction::triggered, this, [this] { guarded([&] { DeleteButtonClick(); }); });
+    connect(N4, &QAction::triggered, this, [this] { guarded([&] { N4Click(); }); });
+    connect(Excell20xx1, &QAction::triggered, this, [this] { guarded([&] { EButtonClick(); }); });
+}
+
+QLineEdit* TForm2::rateEdit(QLabel*& label, const QString& caption, int top, const std::string& text) {
+    label = new QLabel(caption, client_);
+    label->setAlignment(Qt::AlignRight | Qt::AlignTop);
+    const int w = label->sizeHint().width();
+    label->setGeometry(577 - w, top, w, label->sizeHint().height());
+    return lineEdit(client_, "", QRect(584, top, 57, 21), text);
+}
+
+void TForm2::buildLayout() {
+    client_ = new QWidget(this);
+    client_->setObjectName("ClientArea");
+    client_->setAutoFillBackground(true);
+    client_->setBackgroundRole(QPalette::Button);
+    setCentralWidget(client_);
+    const talvira::xls::EstimateTexts defaults;
+
+    // Title block: the group boxes are frames behind the edits, which belong to the window.
+    GroupBox1 = new QGroupBox(QStringLiteral("\"Утверждаю\" (заказчик)"), client_);
+    GroupBox1->setObjectName("GroupBox1");
+    GroupBox1->setGeometry(16, 8, 425, 49);
+    GroupBox2 = new QGroupBox(QStringLiteral("\"Согласовано\" (подрядчик)"), client_);
+    GroupBox2->setObjectName("GroupBox2");
+    GroupBox2->setGeometry(16, 64, 425, 49);
+    GroupBox3 = new QGroupBox(QStringLiteral("Наименование сметы"), client_);
+    GroupBox3->setObjectName("GroupBox3");
+    GroupBox3->setGeometry(16, 120, 329, 49);
+    UTVEdit = lineEdit(client_, "UTVEdit", QRect(24, 24, 281, 21), defaults.UTVEdit);
+    FUEdit = lineEdit(client_, "FUEdit", QRect(312, 24, 121, 21), defaults.FUEdit);
+    SOGLEdit = lineEdit(client_, "SOGLEdit", QRect(24, 80, 281, 21), defaults.SOGLEdit);
+    FSEdit = lineEdit(client_, "FSEdit", QRect(312, 80, 121, 21), defaults.FSEdit);
+    NAMEEdit = lineEdit(client_, "NAMEEdit", QRect(24, 136, 313, 21), defaults.NAMEEdit);
+
+    DBMemo1 = new talvira::dbctrls::DBMemo(client_);
+    DBMemo1->setObjectName("DBMemo1");
+    DBMemo1->setGeometry(16, 176, 321, 57);
+    DBMemo1->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
+    DBMemo1->setLineWrapMode(QPlainTextEdit::WidgetWidth);
+    DBMemo1->setEditable(true);
+    DBMemo1->setField(&SmetaTable, "NAME");
+
+    // Charge rates, labels ending at x 577 on the edits' tops.
+    NREdit = rateEdit(NRLabel, QStringLiteral("Накладные расходы, %"), 24, defaults.NREdit);
+    PNEdit = rateEdit(PNLabel, QStringLiteral("Плановые накопления, %"), 48, defaults.PNEdit);
+    SUEdit = rateEdit(SULabel, QStringLiteral("Стесненные условия, %"), 72, defaults.SUEdit);
+    ZUEdit = rateEdit(ZULabel, QStringLiteral("Зимнее удорожание, %"), 96, defaults.ZUEdit);
+    VZSEdit = rateEdit(VZSLabel, QStringLiteral("Временные здания и сооружения, %"), 120, defaults.VZSEdit);
+    KoefEdit = rateEdit(KoefLabel, QStringLiteral("Коэффициент перехода в текущие цены"), 144, defaults.KoefEdit);
+    NDSEdit = rateEdit(NDSLabel, QStringLiteral("НДС, %"), 168, defaults.NDSEdit);
+    const std::pair<QWidget*, const char*> rateNames[] = {
+        {NRLabel, "NRLabel"}, {PNLabel, "PNLabel"}, {SULabel, "SULabel"}, {ZULabel, "ZULabel"},
+        {VZSLabel, "VZSLabel"}, {KoefLabel, "KoefLabel"}, {NDSLabel, "NDSLabel"},
+        {NREdit, "NREdit"}, {PNEdit, "PNEdit"}, {SUEdit, "SUEdit"}, {ZUEdit, "ZUEdit"},
+        {VZSEdit, "VZSEdit"}, {KoefEdit, "KoefEdit"}, {NDSEdit, "NDSEdit"}};
+    for (const auto& [w, name] : rateNames) w->setObjectName(name);
+    Bevel2 = raisedFrame(client_, "Bevel2", QFrame::HLine, QRect(448, 12, 201, 3));
+    Bevel3 = raisedFrame(client_, "Bevel3", QFrame::VLine, QRect(648, 13, 3, 180));
+
+    // Commands row.
+    Bevel1 = raisedFrame(client_, "Bevel1", QFrame::Panel, QRect(344, 192, 305, 42));
+    Bevel1->lower();
+    ClearButton = new QPushButton(QStringLiteral("Очистить смету"), client_);
+    ClearButton->setObjectName("ClearButton");
+    ClearButton->setGeometry(352, 200, 97, 25);
+    DeleteButton = new QPushButton(QStringLiteral("Удалить позицию"), client_);
+    DeleteButton->setObjectName("DeleteButton");
+    DeleteButton->setGeometry(456, 200, 105, 25);
+    EButton = new QPushButton(QStringLiteral("Excel"), client_);
+    EButton->setObjectName("EButton");
+    EButton->setGeometry(568, 200, 73, 25);
+
+    // Warning and price converter.
+    Label1 = new QLabel(QStringLiteral("Затраты и цены некоторых неучтенных материалов не указаны! Для таких расценок поля "
+                                       "\"Кол-во\" и \"Стоимость\"=\"Материалы\" необходимо заполнять самостоятельно "
+                                       "(по проекту)."),
+                        client_);
+    Label1->setObjectName("Label1");
+    Label1->setWordWrap(true);
+    Label1->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+    Label1->setGeometry(0, 240, 469, 26);
+    Edit1 = lineEdit(client_, "Edit1", QRect(472, 240, 49, 21), "");
+    Button1 = new QPushButton(QStringLiteral("-> 2000"), client_);
+    Button1->setObjectName("Button1");
+    Button1->setGeometry(528, 240, 57, 25);
+    Edit2 = lineEdit(client_, "Edit2", QRect(592, 240, 49, 21), "");
+
+    // The grid of positions.
+    SmetaDBGrid = new DBGrid(client_);
+    SmetaDBGrid->setObjectName("SmetaDBGrid");
+    SmetaDBGrid->setColumns({
+        {"COUNT", QStringLiteral("№№ п/п"), false},
+        {"TAB", QStringLiteral("Шифр"), true, 86},
+        {"IZM", QStringLiteral("Ед.изм."), true, 69},
+        {"KOLVO", QStringLiteral("Кол-во"), true, 65},
+        {"STOIM", QStringLiteral("Стоимость"), true, 73},
+        {"OSNZP", QStringLiteral("Осн. з/п"), true, 71},
+        {"MATER", QStringLiteral("Материалы"), true, 67},
+        {"EXPLMASH", QStringLiteral("Экспл. маш."), true, 72},
+        {"ZPMASH", QStringLiteral("З/п маш."), true, 60},
+        {"TRUD", QStringLiteral("Затр. труда"), true},
+        // TRUDMASH is not among the estimate's bound fields: the column stays hidden and empty.
+        {"TRUDMASH", QStringLiteral("Затр.тр. маш."), false},
+    });
+    talvira::dbctrls::GridOptions opts;
+    opts.titles = true;
+    opts.lines = true;
+    opts.rowSelect = false;
+    opts.alwaysShowSelection = true;
+    opts.resizableColumns = true;
+    opts.movableColumns = true;
+    opts.tabBetweenColumns = false;
+    opts.editable = true;
+    SmetaDBGrid->setOptions(opts);
+    QPalette pal = SmetaDBGrid->palette();
+    pal.setColor(QPalette::Base, QColor(192, 220, 192));
+    SmetaDBGrid->setPalette(pal);
+    SmetaDBGrid->setTable(&SmetaTable);
+    SmetaDBGrid->onDrawColumnCell = [this](DrawCellArgs& a) { SmetaDBGridDrawColumnCell(a); };
+    placeGrid();
+
+    // Hints go to the status bar when the mouse enters a control; no pop-up tips.
+    for (QWidget* w : client_->findChildren<QWidget*>(Qt::FindDirectChildrenOnly)) setHint(w, QString());
+    setHint(client_, QString());
+    setHint(Edit1, QStringLiteral("Введите сюда цену материала (с учетом НДС и нынешнего года)"));
+    setHint(Button1, QStringLiteral("Рассчитать цену на 2000 г"));
+    setHint(Edit2, QStringLiteral("Цена материала на 2000 г без учета НДС"));
+
+    // Tab order.
+    const QWidget* order[] = {SmetaDBGrid, UTVEdit, FUEdit, SOGLEdit, FSEdit, NAMEEdit, NREdit,
+                              PNEdit, SUEdit, ZUEdit, VZSEdit, KoefEdit, NDSEdit, ClearButton,
+                              DeleteButton, EButton, DBMemo1, Button1, Edit1, Edit2};
+    for (size_t i = 0; i + 1 < std::size(order); ++i)
+        setTabOrder(const_cast<QWidget*>(order[i]), const_cast<QWidget*>(order[i + 1]));
+    for (QWidget* w : {static_cast<QWidget*>(GroupBox1), static_cast<QWidget*>(GroupBox2),
+                       static_cast<QWidget*>(GroupBox3), static_cast<QWidget*>(Label1)})
+        w->setFocusPolicy(Qt::NoFocus);
+
+    connect(ClearButton, &QPushButton::clicked, this, [this] { guarded([&] { ClearButtonClick(); }); });
+    connect(DeleteButton, &QPushButton::clicked, this, [this] { guarded([&] { DeleteButtonClick(); }); });
+    connect(EButton, &QPushButton::clicked, this, [this] { guarded([&] { EButtonClick(); }); });
+    connect(Button1, &QPushButton::clicked, this, [this] { guarded([&] { Button1Click(); }); });
+}
+
+void TForm2::setHint(QWidget* w, const QString& hint) { w->setProperty(kHintProperty, hint); }
+
+void TForm2::placeGrid() {
+    // Docked to the bottom above the status bar: follows the width, keeps its height of 224.
+    if (!SmetaDBGrid || !client_) return;
+    SmetaDBGrid->setGeometry(0, client_->height() - 224, client_->width(), 224);
+}
+
+void TForm2::resizeEvent(QResizeEvent* event) {
+    QMainWindow::resizeEvent(event);
+    placeGrid();
+}
+
+// ---- status bar, hints, shortcuts -------------------------------------------------------
+
+QString TForm2::statusText() const { return StatusBar1->currentMessage(); }
+
+void TForm2::setStatusText(const QString& text) {
+    if (text.isEmpty()) StatusBar1->clearMessage();
+    else StatusBar1->showMessage(text);
+}
+
+bool TForm2::isWindowShortcut(const QKeyEvent* key) const {
+    const QKeySequence pressed(key->keyCombination());
+    for (const QAction* a : {N2, N3, N4, Excell20xx1})
+        if (a->isEnabled() && a->shortcut() == pressed) return true;
+    return false;
+}
+
+bool TForm2::eventFilter(QObject* watched, QEvent* event) {
+    switch (event->type()) {
+    case QEvent::ShortcutOverride: {
+        // A focused control (the grid's cell editor, an edit) would otherwise take Ctrl+Del or
+        // Shift+Del for itself; the window's menu comes first.
+        auto* w = qobject_cast<QWidget*>(watched);
+        if (w && w->window() == this && isWindowShortcut(static_cast<QKeyEvent*>(event))) {
+            event->ignore();
+            return true;
+        }
+        break;
+    }
+    case QEvent::Enter: {
+        auto* w = qobject_cast<QWidget*>(watched);
+        if (w && w->window() == this) {
+            const QVariant hint = w->property(kHintProperty);
+            if (hint.isValid()) setStatusText(hint.toString());
+        }
+        break;
+    }
+    case QEvent::ToolTip: {
+        auto* w = qobject_cast<QWidget*>(watched);
+        if (w && w->window() == this) return true;
+        break;
+    }
+    default: break;
+    }
+    return QMainWindow::eventFilter(watched, event);
+}
+
+// ---- handlers ---------------------------------------------------------------------------
+
+void TForm2::SmetaDBGridDrawColumnCell(DrawCellArgs& args) {
+    const bool hasPositions = SmetaTable.active() && SmetaTable.recordCount() > 0;
+    EButton->setEnabled(hasPositions);
+    Excell20xx1->setEnabled(hasPositions);
+
+    const talvira::storage::Value kolvo = args.grid->rowValue(args.row, "KOLVO");
+    const talvira::storage::Value stoim = args.grid->rowValue(args.row, "STOIM");
+    if (talvira::editing::isIncomplete(kolvo, stoim)) {
+        setStatusText(kIncompleteWarning);
+        args.font.setItalic(true);
+    } else {
+        setStatusText(QString());
+    }
+    args.grid->drawDefaultCell(args);
+}
+
+void TForm2::ClearButtonClick() { talvira::editing::clearEstimate(SmetaTable); }
+
+void TForm2::DeleteButtonClick() { talvira::editing::deletePosition(SmetaTable); }
+
+void TForm2::N4Click() { close(); }
+
+void TForm2::closeEvent(QCloseEvent* event) {
+    // The window is only hidden: the estimate stays open and what is typed stays.
+    hide();
+    event->ignore();
+}
+
+void TForm2::Button1Click() {
+    const char sep = talvira::dbctrls::userDecimalSeparator();
+    const std::string text = talvira::editing::convertPriceTo2000(
+        Edit1->text().toStdString(), NDSEdit->text().toStdString(), KoefEdit->text().toStdString(), sep);
+    Edit2->setText(QString::fromStdString(text));
+}
+
+void TForm2::EButtonClick() {
+    storePendingEdit();
+    talvira::xls::EstimateTexts texts;
+    texts.UTVEdit = UTVEdit->text().toStdString();
+    texts.FUEdit = FUEdit->text().toStdString();
+    texts.SOGLEdit = SOGLEdit->text().toStdString();
+    texts.FSEdit = FSEdit->text().toStdString();
+    texts.NAMEEdit = NAMEEdit->text().toStdString();
+    texts.NREdit = NREdit->text().toStdString();
+    texts.PNEdit = PNEdit->text().toStdString();
+    texts.SUEdit = SUEdit->text().toStdString();
+    texts.ZUEdit = ZUEdit->text().toStdString();
+    texts.VZSEdit = VZSEdit->text().toStdString();
+    texts.KoefEdit = KoefEdit->text().toStdString();
+    texts.NDSEdit = NDSEdit->text().toStdString();
+
+    const std::string estimateName = std::filesystem::path(SmetaTable.tableName()).stem().string();
+    talvira::editing::SmetaPositionSource source(SmetaTable);
+    talvira::xls::exportEstimateToFile(
+        source, texts, StartDir.toStdString() + "/Base/1.xls", talvira::xls::workbookPathFor(estimateName),
+        talvira::dbctrls::userDecimalSeparator(), [](const std::filesystem::path& file) {
+            const QString path = QString::fromStdString(file.string());
+            if (!QDesktopServices::openUrl(QUrl::fromLocalFile(path)))
+                throw talvira::Error("Книга «" + file.string() +
+                                     "» записана, но открыть её в программе электронных таблиц не удалось.");
+        });
+}
+
+void TForm2::storePendingEdit() {
+    if (SmetaDBGrid) SmetaDBGrid->postEdit();
+    talvira::editing::storePendingEdit(SmetaTable);
+}

@@ -1,0 +1,113 @@
+#include "app/Unit4.h"
+
+#include "app/ErrorBox.h"
+#include "app/Globals.h"
+#include "app/Unit1.h"
+#include "app/Unit2.h"
+#include "estimate/EstimateFields.h"
+#include "estimate/EstimateFile.h"
+
+#include <QFrame>
+#include <QGuiApplication>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMessageBox>
+#include <QPushButton>
+#include <QScreen>
+
+namespace est = talvira::estimate;
+
+TOKRightDlg::TOKRightDlg(QWidget* parent)
+    : QDialog(parent, Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowMinimizeButtonHint) {
+    setObjectName("OKRightDlg");
+    setWindowTitle(QStringLiteral("Введите имя"));
+    setModal(false);
+    setFixedSize(186, 72);
+
+    Bevel1 = new QFrame(this);
+    Bevel1->setObjectName("Bevel1");
+    Bevel1->setFrameStyle(QFrame::Panel | QFrame::Raised);
+    Bevel1->setGeometry(0, 0, 186, 72);
+
+    DBNameEdit = new QLineEdit(this);
+    DBNameEdit->setObjectName("DBNameEdit");
+    DBNameEdit->setGeometry(8, 8, 169, 21);
+
+    OKBtn = new QPushButton(QStringLiteral("OK"), this);
+    OKBtn->setObjectName("OKBtn");
+    OKBtn->setGeometry(16, 40, 73, 25);
+    OKBtn->setDefault(true);
+    OKBtn->setEnabled(false);
+
+    CancelBtn = new QPushButton(QStringLiteral("Отменить"), this);
+    CancelBtn->setObjectName("CancelBtn");
+    CancelBtn->setGeometry(96, 40, 73, 25);
+
+    setTabOrder(OKBtn, CancelBtn);
+    setTabOrder(CancelBtn, DBNameEdit);
+
+    confirmReplace = [this](const QString& question) {
+        QMessageBox box(QMessageBox::Question, QStringLiteral("Talvira"), question,
+                        QMessageBox::Yes | QMessageBox::No, this);
+        box.setDefaultButton(QMessageBox::No);
+        return box.exec() == QMessageBox::Yes;
+    };
+
+    connect(DBNameEdit, &QLineEdit::textChanged, this, [this] { guarded([&] { DBNameEditChange(); }); });
+    connect(OKBtn, &QPushButton::clicked, this, [this] { OKBtnClick(); });
+    connect(CancelBtn, &QPushButton::clicked, this, [this] { guarded([&] { CancelBtnClick(); }); });
+}
+
+TOKRightDlg::~TOKRightDlg() = default;
+
+void TOKRightDlg::showEvent(QShowEvent* event) {
+    QDialog::showEvent(event);
+    if (QScreen* screen = this->screen() ? this->screen() : QGuiApplication::primaryScreen()) {
+        const QRect area = screen->availableGeometry();
+        move(area.center() - QPoint(frameGeometry().width() / 2, frameGeometry().height() / 2));
+    }
+}
+
+void TOKRightDlg::DBNameEditChange() { OKBtn->setEnabled(!DBNameEdit->text().isEmpty()); }
+
+void TOKRightDlg::CancelBtnClick() { hide(); }
+
+void TOKRightDlg::reject() { CancelBtnClick(); }
+
+void TOKRightDlg::accept() {
+    if (OKBtn->isEnabled()) OKBtnClick();
+}
+
+void TOKRightDlg::OKBtnClick() {
+    guarded([&] { createEstimate(); });
+}
+
+void TOKRightDlg::createEstimate() {
+    const QString n = DBNameEdit->text();
+    const std::string name = n.toStdString();
+    // Checked before anything changes: a refused name, or a No to replacing an existing
+    // estimate, leaves everything as it was with the dialog still open.
+    est::checkEstimateName(name);
+    const std::string dir = est::estimatesDirectory(StartDir.toStdString());
+    if (est::estimateExists(dir, name) && !confirmReplace(QString::fromStdString(est::replaceQuestion(name)))) return;
+
+    // What is being typed in the estimate window is stored before that estimate is closed.
+    if (Form2) Form2->storePendingEdit();
+
+    if (Form1) Form1->enableEstimateCommands();
+    if (!Form2) return;
+    talvira::storage::TableHandle& smeta = Form2->SmetaTable;
+    smeta.close();
+    const QString d = QString::fromStdString(dir);
+    if (Form1) {
+        Form1->NameLabel->setText(d);
+        Form1->PathLabel->setText(n);
+    }
+    smeta.setDatabaseName(dir);
+    smeta.setTableName(est::estimateTableName(name));
+    Form2->setWindowTitle(QStringLiteral("Смета \"") + n + QStringLiteral("\""));
+    smeta.setFieldDefs(est::estimateFieldDefs());
+    smeta.createTable();
+    smeta.open();
+    hide();
+}
