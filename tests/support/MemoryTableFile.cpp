@@ -279,7 +279,10 @@ std::optional<RecordLoc> MemoryTableFile::remove(RecordLoc loc) {
 // MemoryTables
 // ---------------------------------------------------------------------------------------
 
-MemoryTables::MemoryTables() { previous_ = storage::setTableFileProvider(this); }
+MemoryTables::MemoryTables() {
+    fallback_ = &storage::tableFileProvider();
+    previous_ = storage::setTableFileProvider(this);
+}
 
 MemoryTables::~MemoryTables() { storage::setTableFileProvider(previous_); }
 
@@ -314,13 +317,13 @@ void MemoryTables::erase(const std::string& path) { tables_.erase(foldCase(path)
 
 std::optional<std::string> MemoryTables::resolve(const std::string& dir, const std::string& fileName) const {
     auto it = tables_.find(foldCase(joinPath(dir, fileName)));
-    if (it == tables_.end()) return std::nullopt;
+    if (it == tables_.end()) return fallback_->resolve(dir, fileName);
     return it->second->info.path;
 }
 
 std::unique_ptr<storage::TableFile> MemoryTables::open(const std::string& path, OpenMode mode) {
     auto it = tables_.find(foldCase(path));
-    if (it == tables_.end()) throw Error("Таблица «" + path + "» не найдена.");
+    if (it == tables_.end()) return fallback_->open(path, mode);
     const auto& d = *it->second;
     if (d.writers > 0 || (mode == OpenMode::ReadWrite && d.readers > 0))
         throw Error("Таблица «" + path + "» занята другой программой.");

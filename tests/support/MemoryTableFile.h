@@ -87,7 +87,9 @@ storage::IndexInfo primaryIndex(std::vector<std::string> fields);
 /** A secondary index named `name` on `fields`. */
 storage::IndexInfo secondaryIndex(std::string name, std::vector<std::string> fields, bool caseInsensitive = false);
 
-/** A set of memory tables by path; table handles open them while the object lives. */
+/** A set of memory tables by path; table handles open them while the object lives. Paths it
+ *  does not hold go to the provider that was in use before (the Paradox files), so a test can
+ *  link a memory master to a table on disk. */
 class MemoryTables : public storage::TableFileProvider {
 public:
     MemoryTables();
@@ -111,6 +113,7 @@ private:
     std::map<std::string, std::shared_ptr<MemoryTableData>> tables_;  // key: folded path
     std::vector<std::string> dirs_;
     storage::TableFileProvider* previous_ = nullptr;
+    storage::TableFileProvider* fallback_ = nullptr;
 };
 
 /** Lower-cases Latin and Cyrillic letters of UTF-8 text (for file names). */
