@@ -135,7 +135,10 @@ void writeTotalRow(Spreadsheet& s, int r, const char* caption) {
 void writeTotalsBlock(Spreadsheet& s, const EstimateTexts& texts, int T, char decimalSep) {
     const std::string first = std::to_string(kFirstPositionRow);
     const std::string last = std::to_string(T - 1);
+    // Without positions the range 12..11 would turn round into rows 11..12 and add up the
+    // template's column numbers; an empty estimate sums to nothing instead.
     auto sum = [&](const char* col) {
+        if (T == kFirstPositionRow) return std::string("=0");
         return std::string("=СУММ(") + col + first + ":" + col + last + ")";
     };
     s.range(cell("A", T));

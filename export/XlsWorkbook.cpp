@@ -38,7 +38,6 @@ void biff::writeRecord(std::vector<uint8_t>& out, uint16_t id, const uint8_t* da
 namespace {
 
 constexpr uint16_t FILEPASS = 0x002F;
-constexpr uint16_t PROTECT = 0x0012;
 constexpr uint16_t COLINFO = 0x007D;
 constexpr uint16_t kDefaultXf = 15;
 constexpr uint8_t ptgExp = 0x01, ptgTbl = 0x02;
@@ -361,6 +360,7 @@ struct XlsWorkbook::Impl {
     uint16_t xfOf(const Cell& c) const;
     void setXf(Cell& c, uint16_t xf);
     void release(Cell& c, int r);
+    bool unshareFrom(int r, int c, const std::vector<uint8_t>& host, size_t at);
     uint32_t stringIndex(const std::string& utf8, CellRef at);
     uint16_t borderedXf(uint16_t xf);
     CellValue valueOf(int r, int c);
@@ -557,9 +557,6 @@ void XlsWorkbook::Impl::readActiveSheet() {
         if (r.id == EOF_) { --depth; continue; }
         if (depth != 1) continue;
         const uint8_t* d = &s[r.pos];
-        if (r.id == PROTECT && r.len >= 2 && u16(d) != 0 && first == SIZE_MAX)
-            throw Error("Лист «" + sheetNames[static_cast<size_t>(active)] + "» шаблона «" + name +
-                        "» защищён от изменений; снимите защиту листа в шаблоне");
         if (r.id == COLINFO && r.len >= 8) colInfos.push_back({u16(d), u16(d + 2), u16(d + 6)});
         if (r.id == DEFAULTROWHEIGHT && r.len >= 4) defaultRowHeight = u16(d + 2);
         if (first == SIZE_MAX && (r.id == ROW || isCellRecord(r.id))) first = i;
@@ -723,23 +720,168 @@ void XlsWorkbook::Impl::setXf(Cell& c, uint16_t xf) {
     else c.xf = xf;
 }
 
-/** Prepares a cell for a new value: its format stays, its old content goes. A cell that
- *  anchors or belongs to a shared or array formula is refused: replacing it would break the
- *  formulas of its neighbours. */
+namespace {
+
+/** Size of the token at p[0] and its operands, 0 when unknown. */
+size_t tokenSize(const uint8_t* p, size_t left) {
+    const uint8_t id = p[0];
+    if (id < 0x20) {
+        switch (id) {
+        case 0x01: case 0x02: return 5;                       // ptgExp, ptgTbl
+        case 0x17: {                                          // ptgStr
+            if (left < 3) return 0;
+            return 3 + static_cast<size_t>(p[1]) * ((p[2] & 1) ? 2 : 1);
+        }
+        case 0x19: {                                          // ptgAttr
+            if (left < 4) return 0;
+            if (p[1] & 0x04) return 4 + 2 * (static_cast<size_t>(u16(p + 2)) + 1);  // tAttrChoose
+            return 4;
+        }
+        case 0x1C: case 0x1D: return 2;                       // ptgErr, ptgBool
+        case 0x1E: return 3;                                  // ptgInt
+        case 0x1F: return 9;                                  // ptgNum
+        default:
+            return (id >= 0x03 && id <= 0x16) ? 1 : 0;        // operators, paren, missing arg
+        }
+    }
+    switch (id & 0x1F) {
+    case 0x00: return 8;   // ptgArray (values in the extra data)
+    case 0x01: return 3;   // ptgFunc
+    case 0x02: return 4;   // ptgFuncVar
+    case 0x03: return 5;   // ptgName
+    case 0x04: return 5;   // ptgRef
+    case 0x05: return 9;   // ptgArea
+    case 0x06: case 0x07: case 0x08: return 7;  // ptgMemArea, ptgMemErr, ptgMemNoMem
+    case 0x09: return 3;   // ptgMemFunc
+    case 0x0A: return 5;   // ptgRefErr
+    case 0x0B: return 9;   // ptgAreaErr
+    case 0x0C: return 5;   // ptgRefN
+    case 0x0D: return 9;   // ptgAreaN
+    case 0x19: return 7;   // ptgNameX
+    case 0x1A: return 7;   // ptgRef3d
+    case 0x1B: return 11;  // ptgArea3d
+    case 0x1C: return 7;   // ptgRefErr3d
+    case 0x1D: return 11;  // ptgAreaErr3d
+    default: return 0;
+    }
+}
+
+/** One relative address of a shared formula made absolute for the cell (r, c). */
+bool absolute(uint16_t& row, uint16_t& col, int r, int c) {
+    int rr = row, cc = col & 0xFF;
+    if (col & 0x8000) rr = r + static_cast<int16_t>(row);
+    if (col & 0x4000) cc = c + static_cast<int8_t>(static_cast<uint8_t>(col & 0xFF));
+    if (rr < 0 || rr >= kMaxRows || cc < 0 || cc >= kMaxCols) return false;
+    row = static_cast<uint16_t>(rr);
+    col = static_cast<uint16_t>((col & 0xC000) | cc);
+    return true;
+}
+
+/** The tokens of a shared formula as a formula of its own in cell (r, c); false when a
+ *  token is unknown or an address falls off the sheet. */
+bool unshare(const uint8_t* p, size_t n, int r, int c, std::vector<uint8_t>& out) {
+    size_t i = 0;
+    while (i < n) {
+        const size_t sz = tokenSize(p + i, n - i);
+        if (sz == 0 || i + sz > n) return false;
+        const uint8_t id = p[i];
+        const size_t at = out.size();
+        out.insert(out.end(), p + i, p + i + sz);
+        if (id >= 0x20 && (id & 0x1F) == 0x0C) {         // ptgRefN → ptgRef
+            uint16_t row = u16(p + i + 1), col = u16(p + i + 3);
+            if (!absolute(row, col, r, c)) return false;
+            out[at] = static_cast<uint8_t>((id & 0x60) | 0x04);
+            put16(&out[at + 1], row);
+            put16(&out[at + 3], col);
+        } else if (id >= 0x20 && (id & 0x1F) == 0x0D) {  // ptgAreaN → ptgArea
+            uint16_t r1 = u16(p + i + 1), r2 = u16(p + i + 3), c1 = u16(p + i + 5), c2 = u16(p + i + 7);
+            if (!absolute(r1, c1, r, c) || !absolute(r2, c2, r, c)) return false;
+            out[at] = static_cast<uint8_t>((id & 0x60) | 0x05);
+            put16(&out[at + 1], r1);
+            put16(&out[at + 3], r2);
+            put16(&out[at + 5], c1);
+            put16(&out[at + 7], c2);
+        }
+        i += sz;
+    }
+    return true;
+}
+
+}  // namespace
+
+/** Gives every other cell of the shared formula anchored at (r, c) a formula of its own, so
+ *  that the anchor can take another content. False when that cannot be done. */
+bool XlsWorkbook::Impl::unshareFrom(int r, int c, const std::vector<uint8_t>& host, size_t at) {
+    const uint8_t* sh = host.data() + at + 4;
+    const size_t len = u16(host.data() + at + 2);
+    if (len < 10) return false;
+    const int r1 = u16(sh), r2 = u16(sh + 2), c1 = sh[4], c2 = sh[5];
+    const size_t cce = u16(sh + 8);
+    if (10 + cce > len) return false;
+    const uint8_t* rgce = sh + 10;
+    const uint8_t* extra = sh + 10 + cce;
+    const size_t extraLen = len - 10 - cce;
+    for (int rr = r1; rr <= r2; ++rr)
+        for (int cc = c1; cc <= c2; ++cc) {
+            if (rr == r && cc == c) continue;
+            Cell* m = find(rr, cc);
+            if (!m || m->kind != CellKind::Raw || m->colLast != m->col) continue;
+            std::vector<uint8_t>& rec = raws[m->ref];
+            const size_t mlen = u16(rec.data() + 2);
+            if (u16(rec.data()) != FORMULA || mlen < 27 || rec[4 + 22] != ptgExp) continue;
+            if (u16(rec.data() + 4 + 23) != r || u16(rec.data() + 4 + 25) != c) continue;
+            std::vector<uint8_t> own;
+            if (!unshare(rgce, cce, rr, cc, own)) return false;
+            std::vector<uint8_t> d(rec.begin() + 4, rec.begin() + 4 + 20);
+            put16(&d[14], static_cast<uint16_t>(u16(&d[14]) & ~0x0008u));  // no longer fShrFmla
+            add16(d, static_cast<uint16_t>(own.size()));
+            d.insert(d.end(), own.begin(), own.end());
+            d.insert(d.end(), extra, extra + extraLen);
+            if (d.size() > kMaxRecordData) return false;
+            std::vector<uint8_t> whole;
+            writeRecord(whole, FORMULA, d);
+            whole.insert(whole.end(), rec.begin() + 4 + static_cast<long>(mlen), rec.end());  // e.g. STRING
+            rec = std::move(whole);
+        }
+    return true;
+}
+
+/** Prepares a cell for a new value: its format stays, its old content goes. The anchor of a
+ *  shared formula first hands its formula to the other cells of the range; a cell of an
+ *  array formula or a data table is refused, as it cannot change alone. */
 void XlsWorkbook::Impl::release(Cell& c, int r) {
     if (c.kind == CellKind::Raw) {
-        const std::vector<uint8_t>& rec = raws[c.ref];
+        const int col = c.col;
+        const uint32_t ref = c.ref;
+        const std::vector<uint8_t> rec = raws[ref];
         const uint16_t id = u16(rec.data());
         const size_t len = u16(rec.data() + 2);
         if (id == FORMULA) {
-            bool shared = len > 22 && (rec[4 + 22] == ptgExp || rec[4 + 22] == ptgTbl);
+            auto refuse = [&] {
+                throw Error("Ячейка " + cellName(r, col) + " шаблона «" + name +
+                            "» входит в формулу массива или таблицу данных; освободите её в шаблоне");
+            };
+            if (len > 22 && rec[4 + 22] == ptgTbl) refuse();
+            if (len >= 27 && rec[4 + 22] == ptgExp) {
+                // the anchor of this cell's formula: a shared formula may lose a member,
+                // an array may not
+                const int hr = u16(rec.data() + 4 + 23), hc = u16(rec.data() + 4 + 25);
+                const Cell* host = (hr == r && hc == col) ? &c : find(hr, hc);
+                if (host && host->kind == CellKind::Raw) {
+                    const std::vector<uint8_t>& h = raws[host->ref];
+                    for (size_t p = 4 + u16(h.data() + 2); p + 4 <= h.size(); p += 4 + u16(h.data() + p + 2)) {
+                        const uint16_t aid = u16(h.data() + p);
+                        if (aid == ARRAY || aid == TABLE) refuse();
+                    }
+                }
+            }
             for (size_t p = 4 + len; p + 4 <= rec.size(); p += 4 + u16(rec.data() + p + 2)) {
                 const uint16_t aid = u16(rec.data() + p);
-                if (aid == SHRFMLA || aid == ARRAY || aid == TABLE) shared = true;
+                if (aid == ARRAY || aid == TABLE) refuse();
+                if (aid == SHRFMLA && !unshareFrom(r, col, rec, p))
+                    throw Error("Ячейка " + cellName(r, col) + " шаблона «" + name +
+                                "» начинает общую формулу, которую не удаётся разделить; освободите её в шаблоне");
             }
-            if (shared)
-                throw Error("Ячейка " + cellName(r, c.col) + " шаблона «" + name +
-                            "» входит в общую формулу или формулу массива; освободите её в шаблоне");
         }
         if (id == LABELSST) --sstTotal;
         c.xf = u16(rec.data() + 8);
