@@ -1,9 +1,73 @@
+// talvira-cli export: the estimate written into a workbook made from a template, as the
+// estimate window's "Excel" command does, with the window's default texts unless replaced.
 #include "tools/Commands.h"
 
 #include "common/Error.h"
+#include "common/NumberText.h"
+#include "editing/SmetaPositionSource.h"
+#include "estimate/EstimateFields.h"
+#include "export/EstimateExport.h"
+#include "storage/TableHandle.h"
+
+#include <filesystem>
+#include <iostream>
 
 namespace talvira::cli {
 
-int exportCommand(const Args&) { throw Error("talvira-cli export: команда ещё не готова"); }
+namespace {
+
+const char* kUsage =
+    "использование: talvira-cli export ESTIMATE.db --template FILE.xls --out OUT.xls "
+    "[--text CONTROL=TEXT]... [--locale ru_RU]";
+
+}  // namespace
+
+int exportCommand(const Args& args) {
+    std::string estimatePath, templatePath, outPath, locale;
+    xls::EstimateTexts texts;
+    for (size_t i = 0; i < args.size(); ++i) {
+        const std::string& a = args[i];
+        auto value = [&]() -> const std::string& {
+            if (i + 1 >= args.size()) throw Error("talvira-cli export: у " + a + " нет значения\n" + kUsage);
+            return args[++i];
+        };
+        if (a == "--template") {
+            templatePath = value();
+        } else if (a == "--out") {
+            outPath = value();
+        } else if (a == "--locale") {
+            locale = value();
+        } else if (a == "--text") {
+            const std::string& kv = value();
+            const size_t eq = kv.find('=');
+            std::string* text = eq == std::string::npos ? nullptr : texts.byName(kv.substr(0, eq));
+            if (!text)
+                throw Error("talvira-cli export: неизвестное поле «" + kv.substr(0, eq) +
+                            "» (UTVEdit, FUEdit, SOGLEdit, FSEdit, NAMEEdit, NREdit, PNEdit, SUEdit, "
+                            "ZUEdit, VZSEdit, KoefEdit, NDSEdit)");
+            *text = kv.substr(eq + 1);
+        } else if (!a.empty() && a[0] == '-') {
+            throw Error("talvira-cli export: неизвестный параметр «" + a + "»\n" + kUsage);
+        } else if (estimatePath.empty()) {
+            estimatePath = a;
+        } else {
+            throw Error("talvira-cli export: лишний аргумент «" + a + "»\n" + kUsage);
+        }
+    }
+    if (estimatePath.empty() || templatePath.empty() || outPath.empty()) throw Error(kUsage);
+    const char sep = decimalSeparatorOf(locale);
+
+    const std::filesystem::path p(estimatePath);
+    storage::TableHandle table("SmetaTable");
+    table.setDatabaseName(p.has_parent_path() ? p.parent_path().string() : ".");
+    table.setTableName(p.filename().string());
+    table.setBoundFields(estimate::estimateBoundFields());
+    table.open();
+    editing::SmetaPositionSource source(table);
+    const std::filesystem::path written =
+        xls::exportEstimateToFile(source, texts, templatePath, outPath, sep, {}, /*keepExisting=*/false);
+    std::cout << written.string() << "\n";
+    return 0;
+}
 
 }  // namespace talvira::cli
