@@ -24,6 +24,7 @@ bool Application::notify(QObject* receiver, QEvent* event) {
 }
 
 void createWindows() {
+    QApplication::setApplicationName(QStringLiteral("Talvira"));
     talvira::dbctrls::setErrorReporter([](const QString& message) { showErrorBox(message); });
     QApplication::setFont(formFont());
     QApplication::setQuitOnLastWindowClosed(false);

@@ -112,6 +112,7 @@ DBGrid::DBGrid(QWidget* parent) : QTableView(parent), model_(new TableModel(this
     horizontalHeader()->setDefaultAlignment(Qt::AlignLeft | Qt::AlignVCenter);
     setCornerButtonEnabled(false);
     setWordWrap(false);
+    setTextElideMode(Qt::ElideNone);  // long texts run to the cell edge, as typed
     setSelectionMode(QAbstractItemView::SingleSelection);
     connect(selectionModel(), &QItemSelectionModel::currentChanged, this, &DBGrid::onCurrentChanged);
     connect(model_, &TableModel::currentRowChanged, this, &DBGrid::syncToTable);

@@ -1,0 +1,500 @@
+// The program's frame: the four windows, the main window's layout, menu, toolbar, commands and
+// tab order, the default error box, start-up without a norm base, the about box, and the norm
+// browser over the small real norm base (walking, the resource filter, the red cell painting).
+#include "app/Application.h"
+#include "common/Error.h"
+#include "app/ErrorBox.h"
+#include "app/Globals.h"
+#include "app/Unit1.h"
+#include "app/Unit2.h"
+#include "app/Unit4.h"
+#include "app/Unit7.h"
+#include "dbctrls/DBGrid.h"
+#include "dbctrls/DBMemo.h"
+#include "dbctrls/DBText.h"
+#include "tests/support/TestPaths.h"
+
+#include <QAction>
+#include <QHeaderView>
+#include <QCheckBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMenu>
+#include <QPushButton>
+#include <QSignalSpy>
+#include <QStatusBar>
+#include <QToolBar>
+#include <QToolButton>
+#include <QtTest>
+
+#include <filesystem>
+
+using talvira::dbctrls::DBGrid;
+using talvira::storage::Value;
+namespace fs = std::filesystem;
+
+namespace {
+
+fs::path fixtureStartDir() { return talvira::test::fixturesDir() / "normbase-pxlib"; }
+
+/** Makes the row of `grid` whose `field` reads `value` current, as a click would. */
+bool selectRow(DBGrid* grid, const char* field, int64_t value) {
+    for (int r = 0; r < grid->model()->rowCount(); ++r) {
+        if (grid->rowValue(r, field).asInteger() == value) {
+            int col = 0;
+            while (grid->isColumnHidden(col)) ++col;
+            grid->setCurrentIndex(grid->model()->index(r, col));
+            return grid->table()->recNo() == r;
+        }
+    }
+    return false;
+}
+
+bool isWhitish(QColor c) { return c.red() > 200 && c.green() > 200 && c.blue() > 200; }
+
+}  // namespace
+
+class AppTest : public QObject {
+    Q_OBJECT
+
+    QStringList boxes;
+
+private slots:
+    void initTestCase() {
+        setErrorBoxHook([this](const QString& text) { boxes << text; });
+        QVERIFY2(fs::exists(fixtureStartDir() / "Base"), "the normbase-pxlib fixture is missing");
+        QDir::setCurrent(QString::fromStdString(fixtureStartDir().string()));
+        createWindows();
+        Form1->show();
+        QVERIFY(QTest::qWaitForWindowExposed(Form1));
+        QVERIFY2(boxes.isEmpty(), qPrintable(boxes.join("\n")));
+        if (qEnvironmentVariableIsSet("TALVIRA_SHOT")) Form1->grab().save(qEnvironmentVariable("TALVIRA_SHOT"));
+    }
+    void cleanupTestCase() {
+        destroyWindows();
+        setErrorBoxHook({});
+    }
+    void init() { boxes.clear(); }
+
+    // ---- frame ------------------------------------------------------------------------------
+
+    void fourWindowsMainOneShown() {
+        QCOMPARE(QApplication::applicationName(), QString("Talvira"));
+        QVERIFY(Form1 && Form2 && OKRightDlg && AboutBox);
+        QCOMPARE(Form1->windowTitle(), QString("Тальвира 1.0"));
+        QVERIFY(Form1->isVisible());
+        QVERIFY(!Form2->isVisible());
+        QVERIFY(!OKRightDlg->isVisible());
+        QVERIFY(!AboutBox->isVisible());
+        QCOMPARE(Form1->centralWidget()->size(), QSize(706, 515));
+        QCOMPARE(Form1->pos(), QPoint(45, 9));
+        QCOMPARE(StartDir, QString::fromStdString(fixtureStartDir().string()));
+        QCOMPARE(Form1->font().pixelSize(), 11);
+    }
+
+    void layout_data() {
+        QTest::addColumn<QString>("name");
+        QTest::addColumn<QRect>("place");
+        QTest::newRow("ToolBar1") << "ToolBar1" << QRect(0, 0, 706, 29);
+        QTest::newRow("DBGrid6") << "DBGrid6" << QRect(8, 32, 349, 184);
+        QTest::newRow("DBGrid5") << "DBGrid5" << QRect(360, 32, 337, 184);
+        QTest::newRow("DBGrid2") << "DBGrid2" << QRect(8, 219, 534, 150);
+        QTest::newRow("DBMemo1") << "DBMemo1" << QRect(544, 219, 153, 121);
+        QTest::newRow("DBText1") << "DBText1" << QRect(547, 344, 150, 25);
+        QTest::newRow("Bevel2") << "Bevel2" << QRect(8, 371, 534, 118);
+        QTest::newRow("DBMemo2") << "DBMemo2" << QRect(16, 383, 205, 66);
+        QTest::newRow("DBGrid3") << "DBGrid3" << QRect(224, 383, 85, 66);
+        QTest::newRow("DBGrid4") << "DBGrid4" << QRect(312, 384, 225, 65);
+        QTest::newRow("DBText2") << "DBText2" << QRect(221, 450, 121, 36);
+        QTest::newRow("Bevel3") << "Bevel3" << QRect(352, 453, 185, 32);
+        QTest::newRow("CheckBox1") << "CheckBox1" << QRect(360, 455, 169, 26);
+        QTest::newRow("Bevel1") << "Bevel1" << QRect(544, 371, 153, 118);
+        QTest::newRow("NewButton") << "NewButton" << QRect(552, 375, 137, 25);
+        QTest::newRow("OpenButton") << "OpenButton" << QRect(552, 403, 137, 25);
+        QTest::newRow("AddButton") << "AddButton" << QRect(552, 431, 137, 25);
+        QTest::newRow("ViewButton") << "ViewButton" << QRect(552, 459, 137, 25);
+        QTest::newRow("StatusBar1") << "StatusBar1" << QRect(0, 496, 706, 19);
+    }
+    void layout() {
+        QFETCH(QString, name);
+        QFETCH(QRect, place);
+        auto* w = Form1->findChild<QWidget*>(name);
+        QVERIFY(w);
+        QCOMPARE(w->geometry(), place);
+    }
+
+    void labelsAndColours() {
+        QCOMPARE(Form1->PathLabel->pos(), QPoint(16, 456));
+        QCOMPARE(Form1->NameLabel->pos(), QPoint(16, 472));
+        QCOMPARE(Form1->PathLabel->text(), QString());
+        QCOMPARE(Form1->NameLabel->text(), QString());
+        QCOMPARE(Form1->DBGrid6->palette().color(QPalette::Base), QColor(166, 202, 240));
+        QCOMPARE(Form1->DBGrid5->palette().color(QPalette::Base), QColor(166, 202, 240));
+        QCOMPARE(Form1->DBGrid2->palette().color(QPalette::Base), QColor(255, 251, 240));
+        QCOMPARE(Form1->DBMemo1->palette().color(QPalette::Base), QColor(255, 251, 240));
+        QCOMPARE(Form1->DBGrid3->palette().color(QPalette::Base), QColor(255, 255, 225));
+        QCOMPARE(Form1->DBGrid4->palette().color(QPalette::Base), QColor(255, 255, 225));
+        QCOMPARE(Form1->DBMemo2->palette().color(QPalette::Base), QColor(255, 255, 225));
+        QCOMPARE(Form1->CheckBox1->text(), QString("Скрывать учтенные материалы и ресурсы"));
+        QCOMPARE(Form1->CheckBox1->toolTip(), QString("Показывать только неучтенные"));
+        QVERIFY(!Form1->CheckBox1->isChecked());
+        QVERIFY(Form1->StatusBar1->currentMessage().isEmpty());
+    }
+
+    void gridColumns() {
+        auto titles = [](DBGrid* g) {
+            QStringList t;
+            for (int c = 0; c < g->model()->columnCount(); ++c)
+                if (!g->isColumnHidden(c)) t << g->model()->headerData(c, Qt::Horizontal).toString();
+            return t;
+        };
+        QCOMPARE(titles(Form1->DBGrid6), QStringList{"Наименования сборников"});
+        QCOMPARE(titles(Form1->DBGrid5), QStringList{"Наименования разделов и таблиц"});
+        QCOMPARE(titles(Form1->DBGrid2), (QStringList{"Шифр", "Всего", "Материалы", "Экспл. маш", "В тч з/п маш",
+                                                      "Основн з/п", "Затр. труда"}));
+        QCOMPARE(titles(Form1->DBGrid3), QStringList{"Кол-во"});
+        QCOMPARE(titles(Form1->DBGrid4), (QStringList{"Шифр", "Всего", "Материалы"}));
+        QCOMPARE(Form1->DBGrid2->columnWidth(0), 70);
+        QCOMPARE(Form1->DBGrid3->columnWidth(0), 80);
+        QCOMPARE(Form1->DBGrid4->columnWidth(0), 80);
+        auto font = [](DBGrid* g, int c) { return g->model()->headerData(c, Qt::Horizontal, Qt::FontRole).value<QFont>(); };
+        QVERIFY(font(Form1->DBGrid6, 0).bold() && font(Form1->DBGrid6, 0).underline());
+        QVERIFY(font(Form1->DBGrid2, 0).bold() && !font(Form1->DBGrid2, 0).underline());
+        QVERIFY(font(Form1->DBGrid3, 0).bold());
+        QVERIFY(Form1->DBGrid2->showGrid());
+        QVERIFY(!Form1->DBGrid3->showGrid());
+        QVERIFY(Form1->DBGrid2->tabKeyNavigation());
+        QVERIFY(!Form1->DBGrid6->tabKeyNavigation());
+        QVERIFY(Form1->DBGrid2->horizontalHeader()->sectionResizeMode(0) == QHeaderView::Interactive);
+        QVERIFY(Form1->DBGrid6->horizontalHeader()->sectionResizeMode(0) == QHeaderView::Fixed);
+        QVERIFY(!Form1->DBGrid2->verticalHeader()->isVisible());
+        QCOMPARE(Form1->DBGrid2->editTriggers(), QAbstractItemView::NoEditTriggers);
+    }
+
+    void menu_data() {
+        QTest::addColumn<QString>("name");
+        QTest::addColumn<QString>("text");
+        QTest::addColumn<QKeySequence>("shortcut");
+        QTest::addColumn<bool>("enabledAtStart");
+        QTest::newRow("N2") << "N2" << "Созд&ать..." << QKeySequence("Ctrl+N") << true;
+        QTest::newRow("N3") << "N3" << "&Открыть..." << QKeySequence("Ctrl+O") << true;
+        QTest::newRow("N4") << "N4" << "В&ыход" << QKeySequence("Alt+F4") << true;
+        QTest::newRow("N6") << "N6" << "П&равить смету" << QKeySequence("Ctrl+Ins") << false;
+        QTest::newRow("N7") << "N7" << "&Добавить пункт в смету" << QKeySequence("Ins") << false;
+        QTest::newRow("N9") << "N9" << "&О программе" << QKeySequence("Alt+F1") << true;
+    }
+    void menu() {
+        QFETCH(QString, name);
+        QFETCH(QString, text);
+        QFETCH(QKeySequence, shortcut);
+        QFETCH(bool, enabledAtStart);
+        auto* a = Form1->findChild<QAction*>(name);
+        QVERIFY(a);
+        QCOMPARE(a->text(), text);
+        QCOMPARE(a->shortcut(), shortcut);
+        if (!Form1->AddButton->isEnabled()) QCOMPARE(a->isEnabled(), enabledAtStart);
+    }
+
+    void menuTitles() {
+        QCOMPARE(Form1->N1->title(), QString("&Файл"));
+        QCOMPARE(Form1->N5->title(), QString("&Правка"));
+        QCOMPARE(Form1->N8->title(), QString("&Справка"));
+        QCOMPARE(Form1->N1->actions(), (QList<QAction*>{Form1->N2, Form1->N3, Form1->N4}));
+        QCOMPARE(Form1->N5->actions(), (QList<QAction*>{Form1->N6, Form1->N7}));
+    }
+
+    void toolbarAndButtons() {
+        QCOMPARE(Form1->ToolButton1->toolTip(), QString("Создать"));
+        QCOMPARE(Form1->ToolButton2->toolTip(), QString("Открыть"));
+        QCOMPARE(Form1->ToolButton3->toolTip(), QString("Добавить"));
+        QCOMPARE(Form1->ToolButton4->toolTip(), QString("Править"));
+        for (auto* b : {Form1->ToolButton1, Form1->ToolButton2, Form1->ToolButton3, Form1->ToolButton4})
+            QCOMPARE(b->icon().pixmap(16, 16).size(), QSize(16, 16));
+        QCOMPARE(Form1->NewButton->text(), QString("Создать"));
+        QCOMPARE(Form1->OpenButton->text(), QString("Открыть"));
+        QCOMPARE(Form1->AddButton->text(), QString("Добавить в смету"));
+        QCOMPARE(Form1->ViewButton->text(), QString("Править смету"));
+        QVERIFY(Form1->NewButton->isEnabled() && Form1->OpenButton->isEnabled());
+        QVERIFY(Form1->ToolButton1->isEnabled() && Form1->ToolButton2->isEnabled());
+    }
+
+    void tabOrderAndFirstFocus() {
+        const QList<QWidget*> expected{Form1->DBGrid2, Form1->DBMemo1,  Form1->DBGrid3,  Form1->DBGrid4,
+                                       Form1->DBMemo2, Form1->DBGrid6,  Form1->DBGrid5,  Form1->CheckBox1,
+                                       Form1->ViewButton, Form1->AddButton, Form1->OpenButton, Form1->NewButton};
+        QList<QWidget*> chain;
+        QWidget* w = Form1->DBGrid2;
+        do {
+            if (expected.contains(w)) chain << w;
+            w = w->nextInFocusChain();
+        } while (w != Form1->DBGrid2 && chain.size() < 20);
+        QCOMPARE(chain, expected);
+        QCOMPARE(Form1->focusWidget(), static_cast<QWidget*>(Form1->DBGrid2));
+    }
+
+    // ---- default error box -----------------------------------------------------------------
+
+    void errorBoxText_data() {
+        QTest::addColumn<QString>("message");
+        QTest::addColumn<QString>("shown");
+        QTest::newRow("letter") << "Таблица не найдена" << "Таблица не найдена.";
+        QTest::newRow("digit") << "Ошибка 12" << "Ошибка 12.";
+        QTest::newRow("apostrophe") << "'x' is not a valid floating point value" << "'x' is not a valid floating point value.";
+        QTest::newRow("closing quote") << "Нет поля «KOLVO»" << "Нет поля «KOLVO».";
+        QTest::newRow("point") << "Уже с точкой." << "Уже с точкой.";
+        QTest::newRow("exclamation") << "Внимание!" << "Внимание!";
+        QTest::newRow("bracket sorts before point") << "Ошибка (код 5)" << "Ошибка (код 5)";
+        QTest::newRow("empty") << "" << "";
+    }
+    void errorBoxText() {
+        QFETCH(QString, message);
+        QFETCH(QString, shown);
+        QCOMPARE(::errorBoxText(message), shown);
+    }
+
+    void guardedShowsTheErrorAndGoesOn() {
+        int after = 0;
+        guarded([] { throw talvira::Error("Таблица «X.DB» занята другой программой"); });
+        after = 1;
+        QCOMPARE(boxes, QStringList{"Таблица «X.DB» занята другой программой."});
+        QCOMPARE(after, 1);
+    }
+
+    // ---- start without a norm base ---------------------------------------------------------
+
+    void startWithoutBaseShowsTheErrorThenTheWindow() {
+        talvira::test::TempDir empty("talvira-nobase");
+        const QString saved = QDir::currentPath();
+        const QString savedStart = StartDir;
+        QDir::setCurrent(QString::fromStdString(empty.path().string()));
+        {
+            TForm1 w;
+            QCOMPARE(boxes.size(), 1);
+            QVERIFY(!boxes.first().isEmpty());
+            QVERIFY(boxes.first().endsWith('.'));
+            w.show();
+            QVERIFY(QTest::qWaitForWindowExposed(&w));
+            for (DBGrid* g : {w.DBGrid6, w.DBGrid5, w.DBGrid2, w.DBGrid3, w.DBGrid4}) QCOMPARE(g->model()->rowCount(), 0);
+            QVERIFY(w.DBMemo1->toPlainText().isEmpty());
+            QVERIFY(w.DBText1->text().isEmpty());
+            for (int i = 1; i <= 9; ++i) QVERIFY(!w.Base.table(i).active());
+        }
+        QDir::setCurrent(saved);
+        StartDir = savedStart;
+    }
+
+    void aLongStartDirectoryIsReadWhole() {
+        talvira::test::TempDir root("talvira-long");
+        fs::path deep = root.path();
+        while (deep.string().size() <= 300) deep /= "каталог-с-длинным-именем";
+        fs::create_directories(deep);
+        const QString saved = QDir::currentPath();
+        const QString savedStart = StartDir;
+        QDir::setCurrent(QString::fromStdString(deep.string()));
+        {
+            TForm1 w;
+            QCOMPARE(StartDir, QString::fromStdString(deep.string()));
+            QCOMPARE(w.Base.Table1.databaseName(), deep.string() + "/Base");
+        }
+        QDir::setCurrent(saved);
+        StartDir = savedStart;
+    }
+
+    // ---- about box -------------------------------------------------------------------------
+
+    void aboutBoxIsOneWindow() {
+        Form1->N9->trigger();
+        QVERIFY(AboutBox->isVisible());
+        QWidget* first = QApplication::topLevelWidgets().contains(AboutBox) ? AboutBox : nullptr;
+        const int windows = QApplication::topLevelWidgets().size();
+        Form1->N9->trigger();
+        QVERIFY(AboutBox->isVisible());
+        QCOMPARE(QApplication::topLevelWidgets().size(), windows);
+        QCOMPARE(static_cast<QWidget*>(AboutBox), first);
+        QVERIFY(!AboutBox->isModal());
+        QCOMPARE(AboutBox->windowTitle(), QString("О программе Тальвира"));
+        QCOMPARE(AboutBox->size(), QSize(408, 162));
+        QCOMPARE(AboutBox->OKButton->text(), QString("OK"));
+        QVERIFY(AboutBox->OKButton->isDefault());
+        QTest::mouseClick(AboutBox->OKButton, Qt::LeftButton);
+        QVERIFY(!AboutBox->isVisible());
+    }
+
+    // ---- norm browser ----------------------------------------------------------------------
+
+    void browserStartsOnTheFirstRecords() {
+        QCOMPARE(Form1->DBGrid6->model()->rowCount(), 7);
+        QCOMPARE(Form1->Base.Table7.fieldValue("ID").asInteger(), 1);
+        QCOMPARE(Form1->Base.Table6.fieldValue("ID").asInteger(), 101);
+        QCOMPARE(Form1->DBGrid2->model()->rowCount(), 0);  // a section holds no rates
+        QCOMPARE(Form1->DBGrid3->model()->rowCount(), 0);
+        QCOMPARE(Form1->DBGrid6->currentIndex().row(), 0);
+    }
+
+    void walkingFollowsTheChain() {
+        QVERIFY(selectRow(Form1->DBGrid6, "ID", 1));
+        QVERIFY(selectRow(Form1->DBGrid5, "ID", 103));
+        QCOMPARE(Form1->DBGrid2->model()->rowCount(), 3);
+        QCOMPARE(Form1->DBGrid2->cellText(0, 0), QString("01-01-003-02"));  // ID order, not code order
+        QVERIFY(selectRow(Form1->DBGrid2, "ID", 1006));
+        QCOMPARE(Form1->DBMemo1->toPlainText(),
+                 QString("Разработка грунта в отвал экскаваторами «драглайн» или «обратная лопата» с ковшом "
+                         "вместимостью 0,5 (0,5-0,63) м3, группа грунтов 1"));
+        QCOMPARE(Form1->DBText1->text(), QString("1000 м3 грунта"));
+        QCOMPARE(Form1->DBGrid3->model()->rowCount(), 2);
+        QVERIFY(selectRow(Form1->DBGrid3, "ID", 100602));
+        QCOMPARE(Form1->DBGrid4->model()->rowCount(), 1);
+        QCOMPARE(Form1->DBGrid4->cellText(0, 0), QString("060248"));
+        QCOMPARE(Form1->DBText2->text(), QString("маш.-ч"));
+        QVERIFY(Form1->DBMemo2->toPlainText().startsWith("Экскаваторы одноковшовые"));
+        // A rate without resource lines empties the lines and everything below them.
+        QVERIFY(selectRow(Form1->DBGrid5, "ID", 106));
+        QVERIFY(selectRow(Form1->DBGrid2, "ID", 1010));
+        QCOMPARE(Form1->DBGrid3->model()->rowCount(), 0);
+        QCOMPARE(Form1->DBGrid4->model()->rowCount(), 0);
+        QVERIFY(Form1->DBMemo2->toPlainText().isEmpty());
+        // A rate whose name record is missing shows no name.
+        QVERIFY(selectRow(Form1->DBGrid2, "ID", 1011));
+        QVERIFY(Form1->DBMemo1->toPlainText().isEmpty());
+        // A collection without contents entries.
+        QVERIFY(selectRow(Form1->DBGrid6, "ID", 46));
+        QCOMPARE(Form1->DBGrid5->model()->rowCount(), 0);
+        QCOMPARE(Form1->DBGrid2->model()->rowCount(), 0);
+    }
+
+    void resourceFilter_data() {
+        QTest::addColumn<int>("collection");
+        QTest::addColumn<int>("entry");
+        QTest::addColumn<int>("rate");
+        QTest::addColumn<int>("allLines");
+        QTest::addColumn<int>("unaccountedLines");
+        QTest::newRow("all lines unaccounted") << 6 << 602 << 6001 << 2 << 2;
+        QTest::newRow("only the second of three") << 6 << 603 << 6005 << 3 << 1;
+        QTest::newRow("VIDNR 1, 2 and 0") << 6 << 603 << 6006 << 3 << 1;
+        QTest::newRow("no unaccounted line") << 1 << 104 << 1001 << 3 << 0;
+        QTest::newRow("no line at all") << 1 << 106 << 1010 << 0 << 0;
+    }
+    void resourceFilter() {
+        QFETCH(int, collection);
+        QFETCH(int, entry);
+        QFETCH(int, rate);
+        QFETCH(int, allLines);
+        QFETCH(int, unaccountedLines);
+        QVERIFY(selectRow(Form1->DBGrid6, "ID", collection));
+        QVERIFY(selectRow(Form1->DBGrid5, "ID", entry));
+        QVERIFY(selectRow(Form1->DBGrid2, "ID", rate));
+        QCOMPARE(Form1->DBGrid3->model()->rowCount(), allLines);
+        Form1->CheckBox1->setChecked(true);
+        QCOMPARE(Form1->DBGrid3->model()->rowCount(), unaccountedLines);
+        for (int r = 0; r < unaccountedLines; ++r) QCOMPARE(Form1->DBGrid3->rowValue(r, "VIDNR").asInteger(), 1);
+        if (unaccountedLines > 0) QCOMPARE(Form1->DBGrid3->currentIndex().row(), 0);
+        Form1->CheckBox1->setChecked(false);
+        QCOMPARE(Form1->DBGrid3->model()->rowCount(), allLines);
+        QVERIFY(boxes.isEmpty());
+    }
+
+    void filterStaysWhileWalkingAndUncheckingListsTheRateNowCurrent() {
+        QVERIFY(selectRow(Form1->DBGrid6, "ID", 6));
+        QVERIFY(selectRow(Form1->DBGrid5, "ID", 603));
+        QVERIFY(selectRow(Form1->DBGrid2, "ID", 6005));
+        Form1->CheckBox1->setChecked(true);
+        QCOMPARE(Form1->DBGrid3->model()->rowCount(), 1);
+        QVERIFY(selectRow(Form1->DBGrid5, "ID", 604));
+        QVERIFY(selectRow(Form1->DBGrid2, "ID", 6041));
+        QCOMPARE(Form1->DBGrid3->model()->rowCount(), 2);  // still filtered: 604101, 604102
+        Form1->CheckBox1->setChecked(false);
+        QCOMPARE(Form1->DBGrid3->model()->rowCount(), 4);
+        QCOMPARE(Form1->DBGrid3->rowValue(0, "ID").asInteger(), 604101);
+        QCOMPARE(Form1->DBGrid3->currentIndex().row(), 0);
+    }
+
+    void unaccountedLinesArePaintedWhiteOnRed() {
+        QVERIFY(selectRow(Form1->DBGrid6, "ID", 6));
+        QVERIFY(selectRow(Form1->DBGrid5, "ID", 603));
+        QVERIFY(selectRow(Form1->DBGrid2, "ID", 6005));  // lines: VIDNR 0, 1, empty
+        DBGrid* g = Form1->DBGrid3;
+        QCOMPARE(g->model()->rowCount(), 3);
+        const QColor red(255, 0, 0), infoBk(255, 255, 225);
+        const QColor highlight = g->palette().color(QPalette::Active, QPalette::Highlight);
+        auto image = [&] { return g->viewport()->grab().toImage(); };
+        auto corner = [&](const QImage& img, int row) {
+            const QRect r = g->visualRect(g->model()->index(row, 0));
+            return img.pixelColor(r.left() + 1, r.top() + 1);
+        };
+        auto hasWhiteText = [&](const QImage& img, int row) {
+            const QRect r = g->visualRect(g->model()->index(row, 0)).intersected(img.rect());
+            for (int y = r.top(); y <= r.bottom(); ++y)
+                for (int x = r.left(); x <= r.right(); ++x)
+                    if (isWhitish(img.pixelColor(x, y))) return true;
+            return false;
+        };
+        g->setCurrentIndex(g->model()->index(0, 0));
+        QImage img = image();
+        QCOMPARE(corner(img, 0), highlight);  // current row: highlight colours
+        QCOMPARE(corner(img, 1), red);        // VIDNR 1
+        QVERIFY(hasWhiteText(img, 1));
+        QCOMPARE(corner(img, 2), infoBk);     // empty VIDNR: drawn plainly
+        // The unaccounted line is drawn in highlight colours while it is current, red once
+        // another row becomes current.
+        g->setCurrentIndex(g->model()->index(1, 0));
+        img = image();
+        QCOMPARE(corner(img, 1), highlight);
+        QCOMPARE(corner(img, 0), infoBk);
+        g->setCurrentIndex(g->model()->index(2, 0));
+        img = image();
+        QCOMPARE(corner(img, 1), red);
+    }
+
+    // ---- estimate commands -----------------------------------------------------------------
+
+    void openDialogIsConfigured() {
+        TOpenDialog* d = Form1->OpenDialog1;
+        QCOMPARE(d->windowTitle(), QString("Открытие сметы"));
+        QCOMPARE(d->nameFilters(), QStringList{"Файлы баз данных (*.db)"});
+        QCOMPARE(d->defaultSuffix(), QString("db"));
+        QVERIFY(d->testOption(QFileDialog::DontUseNativeDialog));
+        QVERIFY(d->isSizeGripEnabled());
+        QCOMPARE(d->fileMode(), QFileDialog::AnyFile);
+        QCOMPARE(d->parent(), static_cast<QObject*>(Form1));
+    }
+
+    void openingANormBaseTableFailsAtBindingButTheStepsStand() {
+        const QString rabmat = QString::fromStdString((fixtureStartDir() / "Base" / "RABMAT.DB").string());
+        Form1->OpenDialog1->onCanClose(rabmat);  // as the dialog calls it on confirmation
+        QCOMPARE(boxes.size(), 1);
+        QCOMPARE(Form1->NameLabel->text(), QString("RABMAT.DB"));
+        QCOMPARE(Form1->PathLabel->text(), QString::fromStdString((fixtureStartDir() / "Base").string()));
+        QVERIFY(!Form2->SmetaTable.active());
+        for (QAction* a : {Form1->N6, Form1->N7}) QVERIFY(a->isEnabled());
+        for (QWidget* w : std::initializer_list<QWidget*>{Form1->ToolButton3, Form1->ToolButton4, Form1->ViewButton,
+                                                          Form1->AddButton})
+            QVERIFY(w->isEnabled());
+        QCOMPARE(Form2->windowTitle(), QString("Смета \"RABMAT\""));
+        // Add on the closed estimate reports the engine's error and appends nothing.
+        boxes.clear();
+        Form1->AddButton->click();
+        QCOMPARE(boxes.size(), 1);
+    }
+
+    void viewShowsTheEstimateWindow() {
+        Form1->ViewButton->click();
+        QVERIFY(Form2->isVisible());
+        Form2->hide();
+    }
+
+    void closingTheMainWindowEndsTheProgramAndClosesTheBase() {
+        TForm1 w;
+        QVERIFY(w.Base.Table9.active());
+        w.show();
+        Form2->show();
+        QSignalSpy closed(&w, &TForm1::closed);
+        w.N4->trigger();
+        QCOMPARE(closed.count(), 1);
+        QVERIFY(!w.isVisible());
+        for (int i = 1; i <= 9; ++i) QVERIFY(!w.Base.table(i).active());
+        Form2->hide();
+    }
+};
+
+QTEST_MAIN(AppTest)
+#include "AppTest.moc"
