@@ -34,6 +34,7 @@ std::string dumpCell(const FieldDef& field, const Value& v) {
         }
         return out;
     }
+    case FieldType::FmtMemo:
     case FieldType::Blob:
     case FieldType::Ole:
     case FieldType::Graphic: return "<" + std::to_string(v.text() ? v.text()->size() : 0) + " bytes>";
