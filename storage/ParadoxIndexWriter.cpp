@@ -324,24 +324,36 @@ std::string buildTreeFile(const TreeInput& in) {
     const uint32_t perBlock = (kTreeBlockSize - 6) / recSize;
     const size_t nfields = in.keyFields.size();
 
-    // Levels, bottom up: each entry is (key, child, count).
+    // Blocks per level, bottom up, until one block holds a whole level.
+    std::vector<size_t> blocksOf;
+    for (size_t n = in.childBlocks.size();;) {
+        size_t blocks = (n + perBlock - 1) / perBlock;
+        blocksOf.push_back(blocks);
+        if (blocks <= 1) break;
+        n = blocks;
+    }
+    // Numbering runs top down: the root is block 1, then each level below it, the leaves last,
+    // and the chain follows the numbers (readers that take the first block as the upper level,
+    // such as pxlib, find it there).
+    std::vector<uint32_t> firstBlockOfLevel(blocksOf.size());
+    uint32_t nextBlockNo = 1;
+    for (size_t li = blocksOf.size(); li-- > 0;) {
+        firstBlockOfLevel[li] = nextBlockNo;
+        nextBlockNo += uint32_t(blocksOf[li]);
+    }
+
+    // Entries per level, bottom up: each is (key, child block, records below).
     struct Level { std::string keys; std::vector<uint32_t> child; std::vector<uint32_t> count; };
     std::vector<Level> levels;
     levels.push_back({in.leafKeys, {in.childBlocks.begin(), in.childBlocks.end()}, in.childCounts});
-    uint32_t nextBlockNo = 1;
-    std::vector<uint32_t> firstBlockOfLevel;
-    while (true) {
-        Level& cur = levels.back();
-        size_t n = cur.child.size();
-        size_t blocks = (n + perBlock - 1) / perBlock;
-        firstBlockOfLevel.push_back(nextBlockNo);
-        nextBlockNo += uint32_t(blocks);
-        if (blocks <= 1) break;
+    for (size_t li = 1; li < blocksOf.size(); ++li) {
+        const Level& cur = levels.back();
+        const size_t n = cur.child.size();
         Level up;
-        for (size_t b = 0; b < blocks; ++b) {
+        for (size_t b = 0; b < blocksOf[li - 1]; ++b) {
             size_t from = b * perBlock, to = std::min(n, from + perBlock);
             up.keys.append(cur.keys, from * in.keySize, in.keySize);
-            up.child.push_back(firstBlockOfLevel.back() + uint32_t(b));
+            up.child.push_back(firstBlockOfLevel[li - 1] + uint32_t(b));
             uint64_t sum = 0;
             for (size_t i = from; i < to; ++i) sum += cur.count[i];
             up.count.push_back(uint32_t(std::min<uint64_t>(sum, 0xFFFFFFFFu)));
@@ -370,7 +382,7 @@ std::string buildTreeFile(const TreeInput& in) {
     putU16(out, kFirstBlock, fileBlocks ? 1 : 0);
     putU16(out, kLastBlock, uint16_t(fileBlocks));
     putU16(out, kChangeCounter, in.changeCounter);
-    putU16(out, kIndexRoot, empty ? 0 : uint16_t(fileBlocks));
+    putU16(out, kIndexRoot, empty ? 0 : 1);
     out[kIndexLevels] = char(empty ? 0 : levels.size());
     putU16(out, kNumFields, uint16_t(nfields));
     out[kSortOrder] = char(in.sortOrder);
