@@ -861,6 +861,10 @@ void ParadoxTable::writeHeaderCounters() {
     uint8_t b[hdr::Fixed];
     std::memcpy(b, cur, sizeof b);
     const BlockChain& c = chain_;
+    // Blocks a killed writer left beyond the counters are counted again.
+    const uint64_t hs = static_cast<uint64_t>(h_.headerSize);
+    const uint64_t inFile = db_.size() > hs ? (db_.size() - hs + h_.blockSize - 1) / h_.blockSize : 0;
+    h_.fileBlocks = static_cast<uint16_t>(std::min<uint64_t>(std::max<uint64_t>(h_.fileBlocks, inFile), 0xFFFF));
     put32(b + hdr::NumRecords, static_cast<uint32_t>(c.total()));
     put16(b + hdr::NextBlock, h_.fileBlocks);
     put16(b + hdr::FileBlocks, h_.fileBlocks);
