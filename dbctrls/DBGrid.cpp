@@ -323,29 +323,25 @@ void DBGrid::appendRow() {
 void DBGrid::keyPressEvent(QKeyEvent* event) {
     TableHandle* t = table();
     if (options_.editable && t && t->active() && event->modifiers() == Qt::NoModifier) {
-        const bool onBlankNewRow = t->state() == TableHandle::State::Insert && !t->modified();
-        switch (event->key()) {
-        case Qt::Key_Insert:
+        const int key = event->key();
+        const bool lastRow = currentIndex().row() == model_->rowCount() - 1;
+        if (key == Qt::Key_Insert || (key == Qt::Key_Down && lastRow)) {
+            event->accept();
+            // What is typed in the cell counts: it may turn the blank row into a record.
+            if (!commitOpenEditor()) {
+                flushRefused();
+                return;
+            }
+            const bool onBlankNewRow = (t->state() == TableHandle::State::Insert && !t->modified()) ||
+                                       model_->isPlaceholderRow(currentIndex().row());
             if (!onBlankNewRow) appendRow();
+            return;
+        }
+        if (key == Qt::Key_Escape && t->state() != TableHandle::State::Browse) {
+            reportErrors([&] { t->cancel(); });
+            syncToTable(model_->currentRow());
             event->accept();
             return;
-        case Qt::Key_Down:
-            if (currentIndex().row() == model_->rowCount() - 1) {
-                if (!onBlankNewRow && !model_->isPlaceholderRow(currentIndex().row())) appendRow();
-                event->accept();
-                return;
-            }
-            break;
-        case Qt::Key_Escape:
-            if (t->state() != TableHandle::State::Browse) {
-                reportErrors([&] { t->cancel(); });
-                syncToTable(model_->currentRow());
-                event->accept();
-                return;
-            }
-            break;
-        default:
-            break;
         }
     }
     QTableView::keyPressEvent(event);

@@ -12,6 +12,8 @@
 #include "dbctrls/DBGrid.h"
 #include "dbctrls/DBMemo.h"
 #include "dbctrls/DBText.h"
+#include "dbctrls/FieldText.h"
+#include "estimate/EstimateFile.h"
 #include "tests/support/TestPaths.h"
 
 #include <QAction>
@@ -474,6 +476,74 @@ private slots:
         boxes.clear();
         Form1->AddButton->click();
         QCOMPARE(boxes.size(), 1);
+    }
+
+    void openThroughTheDialogThenTypeIntoTheEstimate() {
+        talvira::test::TempDir dir("talvira-open");
+        const std::string d = dir.path().string();
+        {
+            talvira::storage::TableHandle t;
+            talvira::estimate::bindEstimate(t, d, "Дом");
+            talvira::estimate::createAndOpen(t);
+        }
+        TOpenDialog* dlg = Form1->OpenDialog1;
+        dlg->setDirectory(QString::fromStdString(d));
+        // Cancelling changes nothing.
+        const QString pathBefore = Form1->PathLabel->text();
+        QTimer::singleShot(0, dlg, [dlg] { dlg->reject(); });
+        Form1->OpenButton->click();
+        QCOMPARE(Form1->PathLabel->text(), pathBefore);
+        // The name typed without its extension opens Дом.db.
+        QTimer::singleShot(0, dlg, [dlg] {
+            auto* edit = dlg->findChild<QLineEdit*>("fileNameEdit");
+            if (edit) edit->setText("Дом");
+            dlg->accept();
+        });
+        Form1->OpenButton->click();
+        QVERIFY2(boxes.isEmpty(), qPrintable(boxes.join("\n")));
+        QVERIFY(!dlg->isVisible());
+        QCOMPARE(Form1->NameLabel->text(), QString("Дом.db"));
+        QCOMPARE(Form1->PathLabel->text(), QString::fromStdString(d));
+        QVERIFY(Form2->SmetaTable.active());
+        QCOMPARE(Form2->windowTitle(), QString("Смета \"Дом\""));
+
+        // Typing into the estimate grid with real keys; the value is stored exactly.
+        Form1->ViewButton->click();
+        QVERIFY(QTest::qWaitForWindowActive(Form2));
+        DBGrid* g = Form2->SmetaDBGrid;
+        int kolvo = -1;
+        for (int c = 0; c < static_cast<int>(g->columns().size()); ++c)
+            if (g->columns()[static_cast<size_t>(c)].field == "KOLVO") kolvo = c;
+        QVERIFY(kolvo >= 0);
+        g->setFocus();
+        g->setCurrentIndex(g->model()->index(0, kolvo));
+        const QString typed = QString("2") + QChar(talvira::dbctrls::userDecimalSeparator()) + "15";
+        auto send = [](QWidget* fallback, auto k) {
+            QWidget* target = QApplication::focusWidget() ? QApplication::focusWidget() : fallback;
+            QTest::keyClick(target, k);
+            QCoreApplication::processEvents();
+        };
+        for (QChar c : typed) send(g, c.toLatin1());
+        send(g, Qt::Key_Down);  // stores the new position and starts another one
+        send(g, Qt::Key_Up);    // the blank one is dropped
+        QVERIFY2(boxes.isEmpty(), qPrintable(boxes.join("\n")));
+        Form2->SmetaTable.close();
+        Form2->SmetaTable.open();
+        QCOMPARE(Form2->SmetaTable.recordCount(), 1);
+        QCOMPARE(Form2->SmetaTable.fieldValue("KOLVO"), Value::real(2.15));
+
+        // Letters in a number cell are refused with the field named.
+        g->setCurrentIndex(g->model()->index(0, kolvo));
+        for (QChar c : QString("abc")) send(g, c.toLatin1());
+        send(g, Qt::Key_Down);
+        QCOMPARE(boxes, QStringList{"'abc' is not a valid floating point value for field 'KOLVO'"});
+        send(g, Qt::Key_Escape);  // the cell editor
+        send(g, Qt::Key_Escape);  // the record
+        Form2->SmetaTable.close();
+        Form2->SmetaTable.open();
+        QCOMPARE(Form2->SmetaTable.fieldValue("KOLVO"), Value::real(2.15));
+        Form2->hide();
+        Form2->SmetaTable.close();
     }
 
     void viewShowsTheEstimateWindow() {
