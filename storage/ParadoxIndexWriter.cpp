@@ -126,21 +126,29 @@ void upperInCodePage(uint8_t* p, size_t n, int codePage) {
     }
 }
 
+/** Writes a whole file under a temporary name, then renames it over `path`: a failure half-way
+ *  leaves the old file (or none), never a torn one. */
 void writeWholeFile(const std::string& path, const std::string& bytes) {
-    int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+    const std::string tmp = path + ".tmp~";
+    int fd = ::open(tmp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
     if (fd < 0) throw Error("Не удалось создать файл индекса «" + path + "»: " + std::strerror(errno));
     size_t done = 0;
+    int err = 0;
     while (done < bytes.size()) {
         ssize_t w = ::write(fd, bytes.data() + done, bytes.size() - done);
         if (w < 0 && errno == EINTR) continue;
         if (w <= 0) {
-            int e = errno;
-            ::close(fd);
-            throw Error("Не удалось записать файл индекса «" + path + "»: " + std::strerror(e));
+            err = w < 0 ? errno : ENOSPC;
+            break;
         }
         done += size_t(w);
     }
-    if (::close(fd) != 0) throw Error("Не удалось записать файл индекса «" + path + "»: " + std::strerror(errno));
+    if (::close(fd) != 0 && !err) err = errno;
+    if (!err && ::rename(tmp.c_str(), path.c_str()) != 0) err = errno;
+    if (err) {
+        ::unlink(tmp.c_str());
+        throw Error("Не удалось записать файл индекса «" + path + "»: " + std::strerror(err));
+    }
 }
 
 /* ---------------------------------------------------------------------------------------
@@ -603,6 +611,9 @@ void writePrimaryIndex(const std::string& dbPath, int keyFields) {
         dbChange = getU16(t.header() + kChangeCounter);
         in.changeCounter = uint16_t(dbChange + 1);
 
+        // The index first, then the header that says the table has one.
+        writeWholeFile(siblingPath(dbPath, companionName(dbPath, "PX")), buildTreeFile(in));
+
         // Mark the table keyed; an engine refuses an index over a table whose change count is
         // below 2 ("index not up to date").
         std::string type(1, char(kTypeKeyedDb));
@@ -612,7 +623,6 @@ void writePrimaryIndex(const std::string& dbPath, int keyFields) {
         patchBytes(dbPath, kPrimaryKeyFields, pk);
         if (t.header()[kChangeCount1] < 2) patchBytes(dbPath, kChangeCount1, std::string(1, char(2)));
     }
-    writeWholeFile(siblingPath(dbPath, companionName(dbPath, "PX")), buildTreeFile(in));
 }
 
 std::vector<std::string> writeSecondaryIndexes(const std::string& dbPath,
@@ -683,6 +693,8 @@ std::vector<std::string> writeSecondaryIndexes(const std::string& dbPath,
                     if (def.caseInsensitive && k < def.fields.size() && src.type == kFieldAlpha)
                         upperInCodePage(dst + x.fields[k].offset, src.size, t.codePage());
                 }
+                // "Blk Num" is a short: block numbers above 32767 read back negative, and readers
+                // then find the record through the primary key instead of this hint.
                 uint16_t blk = b.number ^ 0x8000;
                 dst[x.keySize] = uint8_t(blk >> 8);
                 dst[x.keySize + 1] = uint8_t(blk & 0xFF);
