@@ -19,6 +19,8 @@
 #include <QAction>
 #include <QHeaderView>
 #include <QCheckBox>
+#include <QFileSystemModel>
+#include <QSortFilterProxyModel>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenu>
@@ -458,6 +460,32 @@ private slots:
         QVERIFY(d->isSizeGripEnabled());
         QCOMPARE(d->fileMode(), QFileDialog::AnyFile);
         QCOMPARE(d->parent(), static_cast<QObject*>(Form1));
+    }
+
+    void openDialogListsDbFilesWhateverTheCase() {
+        talvira::test::TempDir dir("talvira-list");
+        for (const char* name : {"A.DB", "b.db", "c.Db", "d.txt", "e.dbf"})
+            QFile(QString::fromStdString((dir.path() / name).string())).open(QIODevice::WriteOnly);
+        TOpenDialog dlg;
+        auto* fsModel = dlg.findChild<QFileSystemModel*>();
+        QVERIFY(fsModel);
+        const QString path = QString::fromStdString(dir.path().string());
+        dlg.setDirectory(path);
+        dlg.show();
+        QTRY_COMPARE(fsModel->rowCount(fsModel->index(path)), 3);  // the others are filtered out
+        QStringList listed;
+        const QModelIndex parent = fsModel->index(path);
+        for (int r = 0; r < fsModel->rowCount(parent); ++r) {
+            const QModelIndex i = fsModel->index(r, 0, parent);
+            // Files that the filter refuses are either hidden or disabled.
+            if (fsModel->flags(i) & Qt::ItemIsEnabled) {
+                auto* proxy = dlg.findChild<QSortFilterProxyModel*>();
+                if (!proxy || proxy->mapFromSource(i).isValid()) listed << i.data().toString();
+            }
+        }
+        listed.sort();
+        QCOMPARE(listed, (QStringList{"A.DB", "b.db", "c.Db"}));
+        dlg.hide();
     }
 
     void openingANormBaseTableFailsAtBindingButTheStepsStand() {
