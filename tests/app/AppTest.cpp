@@ -39,7 +39,7 @@ namespace fs = std::filesystem;
 
 namespace {
 
-fs::path fixtureStartDir() { return talvira::test::fixturesDir() / "normbase-pxlib"; }
+fs::path fixtureStartDir() { return fs::weakly_canonical(talvira::test::fixturesDir() / "normbase-pxlib"); }
 
 /** Makes the row of `grid` whose `field` reads `value` current, as a click would. */
 bool selectRow(DBGrid* grid, const char* field, int64_t value) {
