@@ -2,6 +2,7 @@
 // scan and a sort, the content's own consistency, its edge cases and its repeatability.
 #include "common/Error.h"
 #include "normbase/DemoBase.h"
+#include "normbase/NormBase.h"
 #include "storage/TableFile.h"
 #include "tests/support/TestPaths.h"
 
@@ -337,4 +338,50 @@ TEST(DemoBase, ReportsADirectoryItCannotCreate) {
     test::TempDir dir("mkbase-file");
     std::ofstream(dir / "plain") << "x";
     EXPECT_THROW(normbase::writeDemoBase((dir / "plain" / "Base").string(), normbase::DemoScale::Small), Error);
+}
+
+// The main window's nine linked handles open over the demo base and walk it: every contents
+// entry, rate and resource line the tables hold is reached through the links, and the
+// unaccounted filter keeps exactly the VIDNR 1 lines.
+TEST_F(DemoBaseTest, TheNineHandlesOpenAndWalkTheWholeBase) {
+    normbase::NormBase nb;
+    nb.setDirectory(dir_->path().string());
+    ASSERT_NO_THROW(nb.openAll());
+    std::set<int64_t> entries, rates, lines;
+    int unaccounted = 0, namesShown = 0, unitsShown = 0, ownRates = 0;
+    for (nb.Table7.first(); !nb.Table7.eof(); nb.Table7.next())
+        for (nb.Table6.first(); !nb.Table6.eof(); nb.Table6.next()) {
+            ASSERT_EQ(nb.Table6.fieldValue("IDREESTR"), nb.Table7.fieldValue("ID"));
+            entries.insert(nb.Table6.fieldValue("ID").asInteger());
+            for (nb.Table2.first(); !nb.Table2.eof(); nb.Table2.next()) {
+                ASSERT_EQ(nb.Table2.fieldValue("IDOGL"), nb.Table6.fieldValue("ID"));
+                rates.insert(nb.Table2.fieldValue("ID").asInteger());
+                namesShown += !nb.Table1.fieldValue("NAME").asString().empty();
+                unitsShown += !nb.Table8.fieldValue("NAME").asString().empty();
+                for (nb.Table3.first(); !nb.Table3.eof(); nb.Table3.next()) {
+                    ASSERT_EQ(nb.Table3.fieldValue("IDRAB"), nb.Table2.fieldValue("ID"));
+                    lines.insert(nb.Table3.fieldValue("ID").asInteger());
+                    ownRates += !nb.Table4.isEmpty();
+                }
+                nb.setResourceFilter(true);
+                for (nb.Table3.first(); !nb.Table3.eof(); nb.Table3.next()) {
+                    EXPECT_EQ(nb.Table3.fieldValue("VIDNR").asInteger(), 1);
+                    ++unaccounted;
+                }
+                nb.setResourceFilter(false);
+            }
+        }
+    nb.closeAll();
+    EXPECT_EQ(entries.size(), counts_.contentsEntries);
+    EXPECT_EQ(rates.size(), counts_.rates + counts_.resources) << "rates, and the resources under their groups";
+    EXPECT_EQ(lines.size(), counts_.resourceLines);
+    EXPECT_EQ(namesShown, int(rates.size()));
+    EXPECT_EQ(unitsShown, int(rates.size()));
+    int labourLines = 0, vidnr1 = 0;
+    for (auto& r : records(DemoTable::Resurs)) {
+        labourLines += r[2].isEmpty();
+        vidnr1 += r[9].asInteger() == 1;
+    }
+    EXPECT_EQ(ownRates, int(counts_.resourceLines) - labourLines);
+    EXPECT_EQ(unaccounted, vidnr1);
 }
