@@ -343,6 +343,7 @@ struct XlsWorkbook::Impl {
 
     // ---- reading -----------------------------------------------------------------------
     void load(const std::vector<uint8_t>& bytes);
+    void loadStream();
     void splitStream();
     void readGlobals();
     void readSst(size_t at);
@@ -397,6 +398,10 @@ void XlsWorkbook::Impl::load(const std::vector<uint8_t>& bytes) {
     }
     streamName = wb->name;
     s = wb->data;
+    loadStream();
+}
+
+void XlsWorkbook::Impl::loadStream() {
     splitStream();
     readGlobals();
     readActiveSheet();
@@ -1243,17 +1248,31 @@ std::vector<uint8_t> XlsWorkbook::Impl::build() {
 /*  Public interface                                                                     */
 /* ------------------------------------------------------------------------------------- */
 
-XlsWorkbook::XlsWorkbook(std::unique_ptr<Impl> impl) : d(std::move(impl)) {}
+XlsWorkbook::XlsWorkbook(std::unique_ptr<Impl> impl) : impl_(std::move(impl)) {}
 XlsWorkbook::~XlsWorkbook() = default;
 XlsWorkbook::XlsWorkbook(XlsWorkbook&&) noexcept = default;
 XlsWorkbook& XlsWorkbook::operator=(XlsWorkbook&&) noexcept = default;
 
 XlsWorkbook::XlsWorkbook(const std::vector<uint8_t>& fileBytes, const std::string& displayName,
                          char decimalSep)
-    : d(std::make_unique<Impl>()) {
-    d->name = displayName;
-    d->sep = decimalSep;
-    d->load(fileBytes);
+    : impl_(std::make_unique<Impl>()) {
+    impl_->name = displayName;
+    impl_->sep = decimalSep;
+    impl_->load(fileBytes);
+}
+
+XlsWorkbook XlsWorkbook::fromStream(const std::vector<uint8_t>& stream, const std::string& displayName,
+                                    char decimalSep) {
+    auto impl = std::make_unique<Impl>();
+    impl->name = displayName;
+    impl->sep = decimalSep;
+    impl->file.root.name = "Root Entry";
+    impl->file.root.storage = true;
+    impl->file.root.children.push_back({"Workbook", false, {}, {}, {}});
+    impl->streamName = "Workbook";
+    impl->s = stream;
+    impl->loadStream();
+    return XlsWorkbook(std::move(impl));
 }
 
 XlsWorkbook XlsWorkbook::open(const std::filesystem::path& path, char decimalSep) {
@@ -1261,21 +1280,21 @@ XlsWorkbook XlsWorkbook::open(const std::filesystem::path& path, char decimalSep
     return XlsWorkbook(bytes, path.string(), decimalSep);
 }
 
-int XlsWorkbook::activeSheet() const { return d->active; }
-std::string XlsWorkbook::activeSheetName() const { return d->sheetNames[static_cast<size_t>(d->active)]; }
+int XlsWorkbook::activeSheet() const { return impl_->active; }
+std::string XlsWorkbook::activeSheetName() const { return impl_->sheetNames[static_cast<size_t>(impl_->active)]; }
 
 void XlsWorkbook::setText(CellRef at, const std::string& utf8) {
-    const uint32_t idx = d->stringIndex(utf8, at);
-    Cell& c = d->cellFor(at.row, at.col);
-    d->release(c, at.row);
+    const uint32_t idx = impl_->stringIndex(utf8, at);
+    Cell& c = impl_->cellFor(at.row, at.col);
+    impl_->release(c, at.row);
     c.kind = CellKind::Sst;
     c.ref = idx;
-    ++d->sstTotal;
+    ++impl_->sstTotal;
 }
 
 void XlsWorkbook::setNumber(CellRef at, double value) {
-    Cell& c = d->cellFor(at.row, at.col);
-    d->release(c, at.row);
+    Cell& c = impl_->cellFor(at.row, at.col);
+    impl_->release(c, at.row);
     c.kind = CellKind::Number;
     c.num = value;
 }
@@ -1283,19 +1302,19 @@ void XlsWorkbook::setNumber(CellRef at, double value) {
 void XlsWorkbook::setFormula(CellRef at, const std::string& text) {
     std::vector<uint8_t> rgce;
     try {
-        rgce = compileFormula(text, d->sep);
+        rgce = compileFormula(text, impl_->sep);
     } catch (const Error& e) {
         throw Error(std::string(e.what()) + " (ячейка " + cellName(at.row, at.col) + ")");
     }
-    Cell& c = d->cellFor(at.row, at.col);
-    d->release(c, at.row);
+    Cell& c = impl_->cellFor(at.row, at.col);
+    impl_->release(c, at.row);
     Formula f;
-    f.tokOff = static_cast<uint32_t>(d->tokens.size());
+    f.tokOff = static_cast<uint32_t>(impl_->tokens.size());
     f.tokLen = static_cast<uint32_t>(rgce.size());
-    d->tokens.insert(d->tokens.end(), rgce.begin(), rgce.end());
+    impl_->tokens.insert(impl_->tokens.end(), rgce.begin(), rgce.end());
     c.kind = CellKind::Formula;
-    c.ref = static_cast<uint32_t>(d->formulas.size());
-    d->formulas.push_back(f);
+    c.ref = static_cast<uint32_t>(impl_->formulas.size());
+    impl_->formulas.push_back(f);
 }
 
 void XlsWorkbook::addBorders(CellRef from, CellRef to) {
@@ -1303,17 +1322,17 @@ void XlsWorkbook::addBorders(CellRef from, CellRef to) {
     const int c1 = std::min(from.col, to.col), c2 = std::max(from.col, to.col);
     for (int r = r1; r <= r2; ++r)
         for (int c = c1; c <= c2; ++c) {
-            Cell& cell = d->cellFor(r, c);
-            d->setXf(cell, d->borderedXf(d->xfOf(cell)));
+            Cell& cell = impl_->cellFor(r, c);
+            impl_->setXf(cell, impl_->borderedXf(impl_->xfOf(cell)));
         }
 }
 
-std::vector<uint8_t> XlsWorkbook::workbookStream() { return d->build(); }
+std::vector<uint8_t> XlsWorkbook::workbookStream() { return impl_->build(); }
 
 std::vector<uint8_t> XlsWorkbook::save() {
-    CompoundFile out = d->file;
-    CompoundEntry* wb = out.find(d->streamName);
-    wb->data = d->build();
+    CompoundFile out = impl_->file;
+    CompoundEntry* wb = out.find(impl_->streamName);
+    wb->data = impl_->build();
     return writeCompoundFile(out);
 }
 

@@ -28,6 +28,10 @@ public:
     static XlsWorkbook open(const std::filesystem::path& path, char decimalSep);
     /** Parses a template held in memory; `displayName` names it in messages. */
     XlsWorkbook(const std::vector<uint8_t>& fileBytes, const std::string& displayName, char decimalSep);
+    /** A workbook from its bare workbook stream (the BIFF8 records without the compound
+     *  file around them); saving wraps it into a compound file of its own. */
+    static XlsWorkbook fromStream(const std::vector<uint8_t>& stream, const std::string& displayName,
+                                  char decimalSep);
     ~XlsWorkbook();
     XlsWorkbook(XlsWorkbook&&) noexcept;
     XlsWorkbook& operator=(XlsWorkbook&&) noexcept;
@@ -56,7 +60,7 @@ public:
 
 private:
     struct Impl;
-    std::unique_ptr<Impl> d;
+    std::unique_ptr<Impl> impl_;
     explicit XlsWorkbook(std::unique_ptr<Impl> impl);
 };
 
