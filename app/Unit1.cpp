@@ -129,9 +129,6 @@ TForm1::TForm1(QWidget* parent) : QMainWindow(parent) {
     StatusBar1->setObjectName("StatusBar1");
     StatusBar1->setSizeGripEnabled(false);
 
-    OpenDialog1 = new TOpenDialog(this);
-    OpenDialog1->onCanClose = [this](const QString& path) { guarded([&] { OpenDialog1CanClose(path); }); };
-
     // The order in which Tab passes the focus.
     QWidget* order[] = {DBGrid2, DBMemo1, DBGrid3, DBGrid4, DBMemo2, DBGrid6, DBGrid5,
                         CheckBox1, ViewButton, AddButton, OpenButton, NewButton};
@@ -408,7 +405,15 @@ void TForm1::NewButtonClick() {
     OKRightDlg->activateWindow();
 }
 
-void TForm1::OpenButtonClick() { OpenDialog1->exec(); }
+TOpenDialog* TForm1::openDialog() {
+    if (!OpenDialog1) {
+        OpenDialog1 = new TOpenDialog(this);
+        OpenDialog1->onCanClose = [this](const QString& path) { guarded([&] { OpenDialog1CanClose(path); }); };
+    }
+    return OpenDialog1;
+}
+
+void TForm1::OpenButtonClick() { openDialog()->exec(); }
 
 void TForm1::OpenDialog1CanClose(const QString& path) {
     // An edit still in progress in the estimate window is stored before its estimate closes.

@@ -93,7 +93,9 @@ public:
     QMenu* N8 = nullptr;    // "&Справка"
     QAction* N9 = nullptr;  // "&О программе"
 
-    TOpenDialog* OpenDialog1 = nullptr;
+    /** The open-file dialog, made at its first use (building a file dialog costs start-up
+     *  time) and kept from then on. */
+    TOpenDialog* openDialog();
 
     // ---- handlers -------------------------------------------------------------------------
     void FormCreate();
@@ -125,5 +127,6 @@ private:
     void unbindBrowser();
 
     QWidget* client_ = nullptr;
+    TOpenDialog* OpenDialog1 = nullptr;
     bool shownOnce_ = false;
 };

@@ -452,7 +452,7 @@ private slots:
     // ---- estimate commands -----------------------------------------------------------------
 
     void openDialogIsConfigured() {
-        TOpenDialog* d = Form1->OpenDialog1;
+        TOpenDialog* d = Form1->openDialog();
         QCOMPARE(d->windowTitle(), QString("Открытие сметы"));
         QCOMPARE(d->nameFilters(), QStringList{"Файлы баз данных (*.db)"});
         QCOMPARE(d->defaultSuffix(), QString("db"));
@@ -490,7 +490,7 @@ private slots:
 
     void openingANormBaseTableFailsAtBindingButTheStepsStand() {
         const QString rabmat = QString::fromStdString((fixtureStartDir() / "Base" / "RABMAT.DB").string());
-        Form1->OpenDialog1->onCanClose(rabmat);  // as the dialog calls it on confirmation
+        Form1->openDialog()->onCanClose(rabmat);  // as the dialog calls it on confirmation
         QCOMPARE(boxes.size(), 1);
         QCOMPARE(Form1->NameLabel->text(), QString("RABMAT.DB"));
         QCOMPARE(Form1->PathLabel->text(), QString::fromStdString((fixtureStartDir() / "Base").string()));
@@ -514,7 +514,7 @@ private slots:
             talvira::estimate::bindEstimate(t, d, "Дом");
             talvira::estimate::createAndOpen(t);
         }
-        TOpenDialog* dlg = Form1->OpenDialog1;
+        TOpenDialog* dlg = Form1->openDialog();
         dlg->setDirectory(QString::fromStdString(d));
         // Cancelling changes nothing.
         const QString pathBefore = Form1->PathLabel->text();
