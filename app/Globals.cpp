@@ -7,7 +7,6 @@ TAboutBox* AboutBox = nullptr;
 QString StartDir;
 
 #include <QFont>
-#include <QFontDatabase>
 #include <QStringList>
 
 QString startSubdirectory(const QString& name) {
@@ -16,9 +15,10 @@ QString startSubdirectory(const QString& name) {
 }
 
 QFont formFont() {
-    const QStringList families = QFontDatabase::families();
-    QFont f(families.contains(QStringLiteral("Liberation Sans")) ? QStringLiteral("Liberation Sans")
-                                                                  : QStringLiteral("DejaVu Sans"));
+    // Listing the installed families would load the whole font database at start; the
+    // family list lets the font matcher fall back to DejaVu Sans by itself.
+    QFont f(QStringList{QStringLiteral("Liberation Sans"), QStringLiteral("DejaVu Sans")});
+    f.setStyleHint(QFont::SansSerif);
     f.setPixelSize(11);
     return f;
 }

@@ -94,6 +94,7 @@ private slots:
         QCOMPARE(Form1->pos(), QPoint(45, 9));
         QCOMPARE(StartDir, QString::fromStdString(fixtureStartDir().string()));
         QCOMPARE(Form1->font().pixelSize(), 11);
+        QCOMPARE(QFontInfo(Form1->font()).family(), QString("Liberation Sans"));
     }
 
     void layout_data() {
