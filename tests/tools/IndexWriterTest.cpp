@@ -245,3 +245,23 @@ TEST(IndexWriter, RefusesWhatItCannotIndex) {
         }
     }
 }
+
+// An empty table gets index files without blocks, and the reader finds nothing through them.
+TEST(IndexWriter, EmptyTableGetsEmptyIndexes) {
+    test::TempDir dir("mkbase-ix");
+    const std::string path = (dir / "EMPTY.DB").string();
+    createParadoxTable(path, {{"ID", FieldType::Long, 0}, {"IDRAB", FieldType::Long, 0}});
+    writePrimaryIndex(path, 1);
+    writeSecondaryIndexes(path, {{"IDRAB", {"IDRAB"}, false}});
+    for (auto* f : {"EMPTY.PX", "EMPTY.X02", "EMPTY.Y02"}) {
+        std::string b = readAll(dir / f);
+        EXPECT_EQ(u16(b, 0x0C), 0) << f << ": no blocks";
+        EXPECT_EQ(b.size(), size_t(u16(b, 0x02))) << f << ": the header only";
+    }
+    auto t = openParadoxTable(path, OpenMode::ReadOnly);
+    EXPECT_EQ(t->recordCount(), 0u);
+    EXPECT_EQ(t->indexes().size(), 2u);
+    EXPECT_TRUE(t->lookup("IDRAB", {Value::integer(1)}).empty());
+    EXPECT_TRUE(t->lookup("", {Value::integer(1)}).empty());
+    EXPECT_TRUE(t->scan("IDRAB").empty());
+}
