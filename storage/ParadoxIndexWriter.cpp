@@ -565,12 +565,19 @@ struct KeyLess {
 /* ---------------------------------------------------------------------------------------
  * Public interface
  * ------------------------------------------------------------------------------------- */
+namespace {
+/** A single-field, case-sensitive index named after its field lives in .Xnn/.Ynn; the others
+ *  in .XGn/.YGn. */
+bool isPlainIndex(const SecondaryIndexDef& def) {
+    return def.fields.size() == 1 && !def.caseInsensitive && equalsNoCase(def.name, def.fields.front());
+}
+}  // namespace
+
 std::string secondaryIndexFileName(const std::string& tableFile, const SecondaryIndexDef& def,
                                    int fieldNumber, int xgNumber) {
     std::string stem = fs::path(tableFile).stem().string();
-    bool plain = def.fields.size() == 1 && !def.caseInsensitive && equalsNoCase(def.name, def.fields.front());
     char ext[8];
-    if (plain) std::snprintf(ext, sizeof ext, "X%02X", fieldNumber & 0xFF);
+    if (isPlainIndex(def)) std::snprintf(ext, sizeof ext, "X%02X", fieldNumber & 0xFF);
     else std::snprintf(ext, sizeof ext, "XG%d", xgNumber);
     return stem + "." + ext;
 }
@@ -709,7 +716,7 @@ std::vector<std::string> writeSecondaryIndexes(const std::string& dbPath,
         const uint32_t xBlocks = (nrec + perBlock - 1) / perBlock;
         if (xBlocks > 0xFFFF) throw Error("Индекс «" + def.name + "» таблицы «" + dbPath + "» слишком велик");
         int fieldNo = x.dbFieldNumbers.front();
-        bool isXg = secondaryIndexFileName("T.DB", def, fieldNo, 0).find(".XG") != std::string::npos;
+        const bool isXg = !isPlainIndex(def);
         std::string xName = secondaryIndexFileName(fs::path(dbPath).filename().string(), def, fieldNo, xg);
         std::string xFileName = upperAscii(xName);
         std::string header = buildXHeader(t, x, xFileName, def, isXg, xBlocks, nrec);
