@@ -5,7 +5,7 @@
  * case-sensitive index named after its field; T.XGn/T.YGn for the others), laid out as the
  * Borland engine lays them out: the X file is a keyed table of (index fields, primary key,
  * "Blk Num") sorted along its block chain, the Y and PX files are block trees over the blocks
- * below them.
+ * below them (2 KiB blocks, the root numbered 1, each level below it next, the leaves last).
  *
  *   writePrimaryIndex("/base/RESURS.DB", 1);
  *   writeSecondaryIndexes("/base/RESURS.DB", {{"IDRAB", {"IDRAB"}, false}});
@@ -15,7 +15,9 @@
  * the stored bytes, which orders every numeric and date type exactly; text keys are ordered
  * by their code-page bytes (upper-cased first for a case-insensitive index). Only keyed tables
  * get secondary indexes. The index files describe the table as it is now: any later write to
- * the table leaves them stale.
+ * the table leaves them stale. The record counts kept in tree entries are statistics and stop at
+ * 32767; block numbers above 32767 in "Blk Num" read back negative, and readers then fall back
+ * to the primary key. Each file is written under a temporary name and renamed into place.
  */
 #include <string>
 #include <vector>
