@@ -138,30 +138,6 @@ ParadoxHeader parseParadoxHeader(const RawFile& f, const std::string& kind) {
 
 // ---- field codecs -------------------------------------------------------------------------------
 
-std::optional<int16_t> decodeShort(const uint8_t* p) {
-    uint16_t v = static_cast<uint16_t>((p[0] << 8) | p[1]);
-    if (v == 0) return std::nullopt;
-    return static_cast<int16_t>(v ^ 0x8000);
-}
-
-std::optional<int32_t> decodeLong(const uint8_t* p) {
-    uint32_t v = (static_cast<uint32_t>(p[0]) << 24) | (static_cast<uint32_t>(p[1]) << 16) |
-                 (static_cast<uint32_t>(p[2]) << 8) | p[3];
-    if (v == 0) return std::nullopt;
-    return static_cast<int32_t>(v ^ 0x80000000u);
-}
-
-std::optional<double> decodeDouble(const uint8_t* p) {
-    uint64_t v = 0;
-    for (int i = 0; i < 8; ++i) v = (v << 8) | p[i];
-    if (v == 0) return std::nullopt;
-    if (v & 0x8000000000000000ull) v &= ~0x8000000000000000ull;
-    else v = ~v;
-    double d;
-    std::memcpy(&d, &v, 8);
-    return d;
-}
-
 void encodeShort(uint8_t* p, int16_t v) {
     uint16_t u = static_cast<uint16_t>(v) ^ 0x8000;
     p[0] = static_cast<uint8_t>(u >> 8);

@@ -95,11 +95,29 @@ inline bool allZero(const uint8_t* p, int n) {
     return true;
 }
 /** S: 16-bit, sign bit flipped. Empty when zero. */
-std::optional<int16_t> decodeShort(const uint8_t* p);
+inline std::optional<int16_t> decodeShort(const uint8_t* p) {
+    uint16_t v = static_cast<uint16_t>((p[0] << 8) | p[1]);
+    if (v == 0) return std::nullopt;
+    return static_cast<int16_t>(v ^ 0x8000);
+}
 /** I, +, D, T: 32-bit, sign bit flipped. */
-std::optional<int32_t> decodeLong(const uint8_t* p);
+inline std::optional<int32_t> decodeLong(const uint8_t* p) {
+    uint32_t v = (static_cast<uint32_t>(p[0]) << 24) | (static_cast<uint32_t>(p[1]) << 16) |
+                 (static_cast<uint32_t>(p[2]) << 8) | p[3];
+    if (v == 0) return std::nullopt;
+    return static_cast<int32_t>(v ^ 0x80000000u);
+}
 /** N, $, @: double, positive with the top bit set, negative all bits inverted. */
-std::optional<double> decodeDouble(const uint8_t* p);
+inline std::optional<double> decodeDouble(const uint8_t* p) {
+    uint64_t v = 0;
+    for (int i = 0; i < 8; ++i) v = (v << 8) | p[i];
+    if (v == 0) return std::nullopt;
+    if (v & 0x8000000000000000ull) v &= ~0x8000000000000000ull;
+    else v = ~v;
+    double d;
+    std::memcpy(&d, &v, 8);
+    return d;
+}
 /** #: 17 bytes of packed decimal digits. */
 std::optional<double> decodeBcd(const uint8_t* p, int decimals);
 

@@ -204,7 +204,7 @@ void ParadoxTable::guessCodePage(int forced) {
     const uint64_t hs = static_cast<uint64_t>(h_.headerSize);
     uint32_t b = h_.firstBlock;
     int blocks = 0, records = 0;
-    while (b != 0 && blocks < 64 && records < 4000) {
+    while (b != 0 && blocks < 16 && records < 1000) {
         ++blocks;
         const uint8_t* p = db_.at(hs + uint64_t(b - 1) * h_.blockSize, 6);
         if (!p) break;
