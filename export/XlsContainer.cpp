@@ -23,9 +23,18 @@ namespace talvira::xls {
 
 namespace {
 
+void quiet(const gchar*, GLogLevelFlags, const gchar*, gpointer) {}
+
 void initGsf() {
     static std::once_flag once;
-    std::call_once(once, [] { gsf_init(); });
+    std::call_once(once, [] {
+        gsf_init();
+        // A damaged file is reported once, by our own error; the library's complaints about
+        // its directory would only reach the terminal.
+        const GLogLevelFlags levels = static_cast<GLogLevelFlags>(G_LOG_LEVEL_WARNING | G_LOG_LEVEL_CRITICAL);
+        g_log_set_handler("libgsf:msole", levels, quiet, nullptr);
+        g_log_set_handler("libgsf", levels, quiet, nullptr);
+    });
 }
 
 /** g_object_unref on scope exit. */
