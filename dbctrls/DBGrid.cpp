@@ -109,6 +109,7 @@ DBGrid::DBGrid(QWidget* parent) : QTableView(parent), model_(new TableModel(this
     verticalHeader()->hide();
     verticalHeader()->setSectionResizeMode(QHeaderView::Fixed);
     horizontalHeader()->setHighlightSections(false);
+    horizontalHeader()->setSectionsClickable(false);  // a title click selects nothing
     horizontalHeader()->setDefaultAlignment(Qt::AlignLeft | Qt::AlignVCenter);
     setCornerButtonEnabled(false);
     setWordWrap(false);

@@ -403,6 +403,33 @@ private slots:
         QCOMPARE(table->valueAt(0, table->fieldIndex("KOLVO")), Value::real(9));
     }
 
+    void tabLeavesAnEditableGridAndStoresTheCell() {
+        openTable({row(1, "A", "a", 1)});
+        QWidget w;
+        auto* g = new DBGrid(&w);
+        GridOptions o;
+        o.editable = true;
+        o.tabBetweenColumns = false;
+        g->setOptions(o);
+        g->setColumns(estimateColumns());
+        g->setTable(table.get());
+        g->setGeometry(0, 0, 300, 100);
+        auto* next = new QLineEdit(&w);
+        next->setGeometry(0, 110, 100, 20);
+        w.show();
+        w.activateWindow();
+        QVERIFY(QTest::qWaitForWindowActive(&w));
+        g->setFocus();
+        g->setCurrentIndex(g->model()->index(0, 1));
+        typeText(g, "TT");
+        key(g, Qt::Key_Tab);
+        QCOMPARE(QApplication::focusWidget(), static_cast<QWidget*>(next));
+        QCOMPARE(table->state(), TableHandle::State::Browse);
+        g->setTable(nullptr);
+        reopen();
+        QCOMPARE(table->valueAt(0, table->fieldIndex("TAB")), Value::string("TT"));
+    }
+
     void escapeCancelsTheEdit() {
         openTable({row(1, "A", "a", 1)});
         auto g = editableGrid();
