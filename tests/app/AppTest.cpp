@@ -265,6 +265,18 @@ private slots:
         QCOMPARE(after, 1);
     }
 
+    void anExceptionEscapingAnEventReachesTheErrorBox() {
+        struct Thrower : QObject {
+            bool event(QEvent* e) override {
+                if (e->type() == QEvent::User) throw talvira::Error("Сбой в обработчике");
+                return QObject::event(e);
+            }
+        } thrower;
+        QEvent ev(QEvent::User);
+        QCoreApplication::sendEvent(&thrower, &ev);
+        QCOMPARE(boxes, QStringList{"Сбой в обработчике."});
+    }
+
     // ---- start without a norm base ---------------------------------------------------------
 
     void startWithoutBaseShowsTheErrorThenTheWindow() {
@@ -595,5 +607,10 @@ private slots:
     }
 };
 
-QTEST_MAIN(AppTest)
+// The program's own application object, so that its notify() backstop is what the tests meet.
+int main(int argc, char** argv) {
+    Application app(argc, argv);
+    AppTest test;
+    return QTest::qExec(&test, argc, argv);
+}
 #include "AppTest.moc"
