@@ -143,7 +143,6 @@ struct ParadoxTable::Secondary {
 ParadoxTable::ParadoxTable(const std::string& path, OpenMode mode, int codePage) : path_(path) {
     readWrite_ = mode == OpenMode::ReadWrite;
     db_ = RawFile(path, readWrite_);
-    lock_ = std::make_unique<TableLock>(path, db_.fd(), readWrite_ && db_.writable());
     h_ = parseParadoxHeader(db_, "Файл таблицы");
     if (h_.fileType != 0 && h_.fileType != 2)
         throw Error("Файл «" + path + "» не является таблицей Paradox (это файл индекса)");
@@ -184,6 +183,9 @@ ParadoxTable::ParadoxTable(const std::string& path, OpenMode mode, int codePage)
         }
     }
     findIndexes();
+    // A writer holds the table alone; indexed tables are never written here, so their readers
+    // (and the cursors of a second copy of the program) only share it.
+    lock_ = std::make_unique<TableLock>(path, db_.fd(), readWrite_ && db_.writable() && !hasIndexFiles_);
 }
 
 ParadoxTable::~ParadoxTable() = default;

@@ -2,6 +2,7 @@
 
 #include "common/Error.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <filesystem>
@@ -82,10 +83,13 @@ const uint8_t* RawFile::at(uint64_t off, uint64_t len) const {
     if (off + len > mapLen_) {
         unmap();
         if (size_ == 0) return nullptr;
-        void* m = ::mmap(nullptr, size_, PROT_READ, MAP_SHARED, fd_, 0);
+        // A writer's file grows: map some room beyond the end so that appends seldom remap.
+        // Reads never go past size_, so the pages beyond the end are never touched.
+        const uint64_t len = writable_ ? size_ + std::max<uint64_t>(size_ / 4, 1 << 20) : size_;
+        void* m = ::mmap(nullptr, len, PROT_READ, MAP_SHARED, fd_, 0);
         if (m == MAP_FAILED) throw Error("Не удалось прочитать файл «" + path_ + "»: " + std::strerror(errno));
         map_ = static_cast<const uint8_t*>(m);
-        mapLen_ = size_;
+        mapLen_ = len;
     }
     return map_ + off;
 }
