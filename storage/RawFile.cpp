@@ -85,11 +85,11 @@ const uint8_t* RawFile::at(uint64_t off, uint64_t len) const {
         if (size_ == 0) return nullptr;
         // A writer's file grows: map some room beyond the end so that appends seldom remap.
         // Reads never go past size_, so the pages beyond the end are never touched.
-        const uint64_t len = writable_ ? size_ + std::max<uint64_t>(size_ / 4, 1 << 20) : size_;
-        void* m = ::mmap(nullptr, len, PROT_READ, MAP_SHARED, fd_, 0);
+        const uint64_t mapLen = writable_ ? size_ + std::max<uint64_t>(size_ / 4, 1 << 20) : size_;
+        void* m = ::mmap(nullptr, mapLen, PROT_READ, MAP_SHARED, fd_, 0);
         if (m == MAP_FAILED) throw Error("Не удалось прочитать файл «" + path_ + "»: " + std::strerror(errno));
         map_ = static_cast<const uint8_t*>(m);
-        mapLen_ = len;
+        mapLen_ = mapLen;
     }
     return map_ + off;
 }
