@@ -219,6 +219,17 @@ void TForm1::buildBrowser() {
     Bevel1->setObjectName("Bevel1");
     Bevel1->setFrameStyle(QFrame::Panel | QFrame::Raised);
 
+    // The location labels lie under the controls made after them: a long path runs on
+    // beneath the resource's unit and the check box without taking their clicks.
+    PathLabel = place(new QLabel(client_), 16, 456, 526, 14);
+    PathLabel->setObjectName("PathLabel");
+    NameLabel = place(new QLabel(client_), 16, 472, 526, 14);
+    NameLabel->setObjectName("NameLabel");
+    for (QLabel* l : {PathLabel, NameLabel}) {
+        l->setTextFormat(Qt::PlainText);
+        l->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+    }
+
     GridOptions listOpts;  // collections and contents entries
     listOpts.lines = false;
     listOpts.rowSelect = true;
@@ -289,6 +300,7 @@ void TForm1::buildBrowser() {
 
     DBText2 = place(new DBText(client_), 221, 450, 121, 36);
     DBText2->setObjectName("DBText2");
+    DBText2->setWordWrap(false);
 
     CheckBox1 = place(new WrappingCheckBox(QStringLiteral("Скрывать учтенные материалы и ресурсы"), client_), 360,
                       455, 169, 26);
@@ -296,16 +308,6 @@ void TForm1::buildBrowser() {
     CheckBox1->setToolTip(QStringLiteral("Показывать только неучтенные"));
     connect(CheckBox1, &QCheckBox::toggled, this, [this] { guarded([&] { CheckBox1Click(); }); });
 
-    PathLabel = new QLabel(client_);
-    PathLabel->setObjectName("PathLabel");
-    PathLabel->move(16, 456);
-    NameLabel = new QLabel(client_);
-    NameLabel->setObjectName("NameLabel");
-    NameLabel->move(16, 472);
-    for (QLabel* l : {PathLabel, NameLabel}) {
-        l->setTextFormat(Qt::PlainText);
-        l->resize(0, 13);
-    }
 }
 
 void TForm1::buildCommands() {
@@ -421,9 +423,7 @@ void TForm1::OpenDialog1CanClose(const QString& path) {
     Form2->SmetaTable.close();
     const QFileInfo info(path);
     NameLabel->setText(info.fileName());
-    NameLabel->adjustSize();
     PathLabel->setText(QDir::toNativeSeparators(info.absolutePath()));
-    PathLabel->adjustSize();
     talvira::estimate::bindForOpening(Form2->SmetaTable, PathLabel->text().toStdString(),
                                       NameLabel->text().toStdString());
     enableEstimateCommands();

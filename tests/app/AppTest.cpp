@@ -132,6 +132,9 @@ private slots:
         QCOMPARE(Form1->PathLabel->pos(), QPoint(16, 456));
         QCOMPARE(Form1->NameLabel->pos(), QPoint(16, 472));
         QCOMPARE(Form1->PathLabel->text(), QString());
+        // A long path on the labels must not take the check box's clicks.
+        QCOMPARE(Form1->centralWidget()->childAt(Form1->CheckBox1->geometry().center()),
+                 static_cast<QWidget*>(Form1->CheckBox1));
         QCOMPARE(Form1->NameLabel->text(), QString());
         QCOMPARE(Form1->DBGrid6->palette().color(QPalette::Base), QColor(166, 202, 240));
         QCOMPARE(Form1->DBGrid5->palette().color(QPalette::Base), QColor(166, 202, 240));
