@@ -87,7 +87,8 @@ std::optional<RecordLoc> BlockChain::next(RecordLoc l) const {
 std::optional<RecordLoc> BlockChain::prior(RecordLoc l) const {
     int64_t p = position(l.block);
     if (p < 0) return std::nullopt;
-    if (l.slot > 0) return RecordLoc{l.block, std::min(l.slot, blocks_[static_cast<size_t>(p)].count) - 1};
+    const uint32_t here = blocks_[static_cast<size_t>(p)].count;
+    if (l.slot > 0 && here > 0) return RecordLoc{l.block, std::min(l.slot, here) - 1};
     for (int64_t i = p - 1; i >= 0; --i)
         if (blocks_[static_cast<size_t>(i)].count) return RecordLoc{blocks_[static_cast<size_t>(i)].block, blocks_[static_cast<size_t>(i)].count - 1};
     return std::nullopt;

@@ -200,3 +200,26 @@ TEST(Index, StaleMaintainedIndexIsAnErrorNamingItsFile) {
         EXPECT_NE(std::string(e.what()).find("orders.x02"), std::string::npos) << e.what();
     }
 }
+
+TEST(Index, EveryRecordOfAKeyedTableIsFoundByItsPrimaryKey) {
+    int tables = 0;
+    for (const fs::path& p : allFixtureTables()) {
+        auto t = openParadoxTable(p.string(), OpenMode::ReadOnly);
+        if (t->info().keyFields == 0) continue;
+        SCOPED_TRACE(p.string());
+        ++tables;
+        const size_t k = static_cast<size_t>(t->info().keyFields);
+        for (auto l = t->first(); l; l = t->next(*l)) {
+            Record r = t->read(*l);
+            std::vector<Value> key(r.begin(), r.begin() + static_cast<long>(k));
+            auto hits = t->lookup("", key);
+            ASSERT_EQ(hits, std::vector<RecordLoc>{*l}) << r[0].asString();
+            // A prefix of a composite key finds a run that holds the record.
+            if (k > 1) {
+                auto run = t->lookup("", {key[0]});
+                ASSERT_NE(std::find(run.begin(), run.end(), *l), run.end());
+            }
+        }
+    }
+    EXPECT_GE(tables, 30);
+}
