@@ -105,7 +105,16 @@ std::filesystem::path numbered(const std::filesystem::path& p, int n) {
 }
 
 [[noreturn]] void cannotWrite(const std::filesystem::path& p, int err) {
-    throw Error("Не удалось записать книгу «" + p.string() + "»: " + std::strerror(err));
+    std::string why;
+    switch (err) {
+    case EACCES: case EPERM: why = "нет доступа"; break;
+    case ENOENT: case ENOTDIR: why = "папка не существует"; break;
+    case ENOSPC: case EDQUOT: why = "на диске нет места"; break;
+    case EROFS: why = "диск доступен только для чтения"; break;
+    case EEXIST: why = "все имена файлов заняты"; break;
+    default: why = std::strerror(err);
+    }
+    throw Error("Не удалось записать книгу «" + p.string() + "»: " + why);
 }
 
 }  // namespace
