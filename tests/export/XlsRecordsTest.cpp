@@ -7,6 +7,7 @@
 #include "export/XlsRecords.h"
 #include "export/XlsSpreadsheet.h"
 #include "export/XlsWorkbook.h"
+#include "tests/export/RecordingSpreadsheet.h"
 #include "tests/support/TestPaths.h"
 
 #include <gtest/gtest.h>
@@ -325,6 +326,40 @@ TEST(XlsOutput, NamesNeverReplaceAnEarlierWorkbook) {
     }
     EXPECT_EQ(files, 2u);
     EXPECT_THROW(xls::writeFileAtomically(dir / "нет" / "x.xls", one, true), Error);
+}
+
+TEST(XlsOutput, NothingIsWrittenWhenTheExportFails) {
+    TempDir dir("talvira-xls");
+    struct Case { const char* name; fs::path templ; const char* koef; bool tableTouched; } cases[] = {
+        {"missing template", dir / "нет.xls", "2,18", false},
+        {"coefficient", templ(), "2.18", true},
+    };
+    for (const Case& c : cases) {
+        CallLog log;
+        RecordingTable table(log, threePositions(), 1);
+        xls::EstimateTexts texts;
+        texts.KoefEdit = c.koef;
+        bool opened = false;
+        EXPECT_THROW(xls::exportEstimateToFile(table, texts, c.templ.string(), dir / "Смета.xls", ',',
+                                               [&](const fs::path&) { opened = true; }),
+                     Error) << c.name;
+        EXPECT_FALSE(opened) << c.name;
+        EXPECT_TRUE(fs::is_empty(dir.path())) << c.name;
+        EXPECT_EQ(!log.calls.empty(), c.tableTouched) << c.name;
+        EXPECT_EQ(table.position(), 1) << c.name;
+    }
+}
+
+TEST(XlsOutput, TheOpenerGetsTheFinishedFile) {
+    TempDir dir("talvira-xls");
+    CallLog log;
+    RecordingTable table(log, threePositions());
+    fs::path seen;
+    const fs::path written = xls::exportEstimateToFile(table, {}, templ().string(), dir / "Смета Дом.xls", ',',
+                                                       [&](const fs::path& p) { seen = p; });
+    EXPECT_EQ(written, dir / "Смета Дом.xls");
+    EXPECT_EQ(seen, written);
+    EXPECT_NO_THROW(xls::XlsWorkbook::open(written, ','));  // a workbook that reads as a template again
 }
 
 }  // namespace
