@@ -3,6 +3,7 @@
 #include "common/Error.h"
 #include "common/NumberText.h"
 #include "storage/CodePage.h"
+#include "storage/ValueAccess.h"
 
 #include <algorithm>
 #include <cmath>
@@ -436,9 +437,26 @@ Value ParadoxTable::decodeField(const uint8_t* rec, int field) const {
 
 Record ParadoxTable::read(RecordLoc loc) const {
     const uint8_t* rec = recordPtr(loc);
-    Record r;
-    r.reserve(fields_.size());
-    for (int i = 0; i < h_.numFields; ++i) r.push_back(decodeField(rec, i));
+    Record r(fields_.size());  // empty values; only fields with a value are filled in
+    for (int i = 0; i < h_.numFields; ++i) {
+        const RawField& f = h_.fields[static_cast<size_t>(i)];
+        const uint8_t* p = rec + f.offset;
+        switch (f.type) {  // the common number fields without a call
+        case FieldType::Long:
+        case FieldType::AutoInc:
+            if (auto v = decodeLong(p)) ValueAccess::setInteger(r[static_cast<size_t>(i)], *v);
+            break;
+        case FieldType::Short:
+            if (auto v = decodeShort(p)) ValueAccess::setInteger(r[static_cast<size_t>(i)], *v);
+            break;
+        case FieldType::Number:
+        case FieldType::Currency:
+            if (auto v = decodeDouble(p)) ValueAccess::setReal(r[static_cast<size_t>(i)], *v);
+            break;
+        default:
+            if (!allZero(p, f.bytes)) r[static_cast<size_t>(i)] = decodeField(rec, i);
+        }
+    }
     return r;
 }
 
