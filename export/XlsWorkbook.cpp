@@ -372,6 +372,7 @@ struct XlsWorkbook::Impl {
     void writeGlobals(std::vector<uint8_t>& out, std::vector<size_t>& boundPos);
     void writeSst(std::vector<uint8_t>& out);
     void writeSheet(std::vector<uint8_t>& out);
+    void copySheet(std::vector<uint8_t>& out, const Sub& sub) const;
     void writeCell(std::vector<uint8_t>& out, int r, const Cell& c);
     void raw(std::vector<uint8_t>& out, const Rec& r) const {
         out.insert(out.end(), s.begin() + r.pos - 4, s.begin() + r.pos + r.len);
@@ -1226,6 +1227,31 @@ void XlsWorkbook::Impl::writeSheet(std::vector<uint8_t>& out) {
     }
 }
 
+/** Another sheet, byte for byte but for its INDEX record, whose stream offsets (of
+ *  DEFCOLWIDTH and of the DBCELL records) move with the sheet. */
+void XlsWorkbook::Impl::copySheet(std::vector<uint8_t>& out, const Sub& sub) const {
+    const size_t at = out.size();
+    out.insert(out.end(), s.begin() + sub.begin, s.begin() + sub.end);
+    const int64_t delta = static_cast<int64_t>(at) - static_cast<int64_t>(sub.begin);
+    if (delta == 0) return;
+    auto shift = [&](uint8_t* p) {
+        const uint32_t v = u32(p);
+        if (v != 0) put32(p, static_cast<uint32_t>(static_cast<int64_t>(v) + delta));
+    };
+    int depth = 0;
+    for (size_t p = at; p + 4 <= out.size();) {
+        const uint16_t id = u16(&out[p]);
+        const size_t len = u16(&out[p + 2]);
+        if (id == BOF) ++depth;
+        if (id == INDEX && depth == 1 && len >= 16) {
+            shift(&out[p + 4 + 12]);
+            for (size_t k = 16; k + 4 <= len; k += 4) shift(&out[p + 4 + k]);
+        }
+        if (id == EOF_ && --depth == 0) break;
+        p += 4 + len;
+    }
+}
+
 std::vector<uint8_t> XlsWorkbook::Impl::build() {
     for (uint32_t f = 0; f < formulas.size(); ++f) evaluate(f);
     std::vector<uint8_t> out;
@@ -1236,7 +1262,7 @@ std::vector<uint8_t> XlsWorkbook::Impl::build() {
     for (size_t k = 0; k < subs.size(); ++k) {
         starts[k] = static_cast<uint32_t>(out.size());
         if (k == activeSub) writeSheet(out);
-        else out.insert(out.end(), s.begin() + subs[k].begin, s.begin() + subs[k].end);
+        else copySheet(out, subs[k]);
     }
     out.insert(out.end(), s.begin() + trailing, s.end());
     for (size_t i = 0; i < boundPos.size() && i < subOfBound.size(); ++i)
