@@ -1,10 +1,22 @@
 #!/bin/sh
-# Installs, builds and runs every test through ctest; then once more with ASan and UBSan.
+# Installs, builds and runs every test through ctest; then once more with ASan and UBSan;
+# then the fuzz targets (clang, libFuzzer) for a short, bounded time each.
 set -e
 cd "$(dirname "$0")/.."
 sh scripts/install-deps.sh
+JOBS=$(nproc)
+
+echo "== build and test (warnings as errors)"
 sh scripts/build.sh build -DTALVIRA_WERROR=ON
-(cd build && QT_QPA_PLATFORM=offscreen ctest --output-on-failure -j2)
+(cd build && QT_QPA_PLATFORM=offscreen ctest --output-on-failure -j"$JOBS")
+
+echo "== build and test with AddressSanitizer and UndefinedBehaviorSanitizer"
 sh scripts/build.sh build-asan -DTALVIRA_SANITIZE=ON -DBUILD_BENCHMARKS=OFF -DCMAKE_BUILD_TYPE=Debug
 (cd build-asan && QT_QPA_PLATFORM=offscreen ASAN_OPTIONS=detect_leaks=0 UBSAN_OPTIONS=print_stacktrace=1 \
-  ctest --output-on-failure -j2)
+  ctest --output-on-failure -j"$JOBS")
+
+echo "== fuzz targets, a few seconds each"
+CC=clang CXX=clang++ cmake -S . -B build-fuzz -DBUILD_FUZZERS=ON -DBUILD_BENCHMARKS=OFF \
+  -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
+cmake --build build-fuzz -j"$JOBS" --target fuzz_paradox fuzz_xls
+(cd build-fuzz && ctest --output-on-failure -R '^fuzz_')
