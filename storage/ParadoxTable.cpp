@@ -131,6 +131,7 @@ struct ParadoxTable::Secondary {
     Layout xLayout;   // index fields in the X record
     Layout dbLayout;  // the same fields in the table's record
     int pkOffset = 0, pkBytes = 0, hintOffset = 0;
+    Layout pkLayout, pkPacked;  // the table's key fields in its records and packed as in the X record
     mutable std::unique_ptr<RawFile> file;
     mutable BlockChain chain;
     mutable bool checked = false;
@@ -302,7 +303,9 @@ void ParadoxTable::findIndexes() {
                 const RawField& b = h_.fields[static_cast<size_t>(k)];
                 if (a.type != b.type || a.bytes != b.bytes) throw bad("ключ таблицы в индексе другой");
                 s->pkBytes += a.bytes;
+                s->pkLayout.push_back({b.offset, b.bytes, b.type});
             }
+            s->pkPacked = packed(s->pkLayout);
             const RawField& hint = xh.fields[static_cast<size_t>(nIdx + h_.keyFields)];
             if (hint.type != FieldType::Short) throw bad("нет номера блока");
             s->hintOffset = hint.offset;
@@ -585,18 +588,14 @@ const std::vector<RecordLoc>& ParadoxTable::memoryOrder(const Secondary& s) cons
 RecordLoc ParadoxTable::resolve(const Secondary& s, const uint8_t* xrec) const {
     auto blk = decodeShort(xrec + s.hintOffset);
     const uint8_t* pk = xrec + s.pkOffset;
-    Layout l;
-    for (int i = 0; i < h_.keyFields; ++i) {
-        const RawField& f = h_.fields[static_cast<size_t>(i)];
-        l.push_back({f.offset, f.bytes, f.type});
-    }
+    const Layout& l = s.pkLayout;
+    const Layout& kl = s.pkPacked;
     if (blk && *blk > 0) {
         const uint32_t b = static_cast<uint32_t>(*blk);
         const uint32_t n = chain().countOf(b);
         // The block is sorted by key: binary search, then a plain scan in case the key's
         // collation is not byte order.
         Collation c{info_.codePage, asciiOrder_, false, nullptr};
-        Layout kl = packed(l);
         uint32_t lo = 0, hi = n;
         while (lo < hi) {
             uint32_t mid = (lo + hi) / 2;
