@@ -117,7 +117,7 @@ DBGrid::DBGrid(QWidget* parent) : QTableView(parent), model_(new TableModel(this
     setSelectionMode(QAbstractItemView::SingleSelection);
     connect(selectionModel(), &QItemSelectionModel::currentChanged, this, &DBGrid::onCurrentChanged);
     connect(model_, &TableModel::currentRowChanged, this, &DBGrid::syncToTable);
-    connect(qApp, &QApplication::focusChanged, this, [this](QWidget* old, QWidget* now) {
+    focusLink_ = connect(qApp, &QApplication::focusChanged, this, [this](QWidget* old, QWidget* now) {
         // Leaving the grid for another control of the same window stores the record; a
         // window losing activation (a message box, another program) does not.
         if (!options_.editable || !old || !now) return;
@@ -131,7 +131,11 @@ DBGrid::DBGrid(QWidget* parent) : QTableView(parent), model_(new TableModel(this
     setOptions(GridOptions{});
 }
 
-DBGrid::~DBGrid() { model_->setTable(nullptr); }
+DBGrid::~DBGrid() {
+    // The focus leaves a widget while its base destructor runs: no handler may see that.
+    disconnect(focusLink_);
+    model_->setTable(nullptr);
+}
 
 void DBGrid::setTable(TableHandle* table) {
     model_->setTable(table);

@@ -113,6 +113,7 @@ private:
     GridOptions options_;
     bool syncing_ = false;
     std::optional<Refused> refused_;
+    QMetaObject::Connection focusLink_;
 };
 
 }  // namespace talvira::dbctrls
