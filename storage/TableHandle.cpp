@@ -59,6 +59,14 @@ std::string tableFileName(const std::string& name) {
     return name + ".DB";
 }
 
+/** A table name must name a file in the handle's directory: no separator, no NUL, and not
+ *  "." or "..", so that a typed name can never reach outside that directory. */
+void checkTableName(const std::string& name) {
+    const bool bad = name.find('/') != std::string::npos || name.find('\0') != std::string::npos ||
+                     name == "." || name == ".." || name == "..DB" || name == "...DB";
+    if (bad) throw Error("Недопустимое имя таблицы «" + name + "»: имя не может содержать «/» и не может быть «.» или «..».");
+}
+
 std::vector<std::string> splitFields(const std::string& s) {
     std::vector<std::string> out;
     std::string cur;
@@ -667,6 +675,7 @@ void TableHandle::open() {
     if (d->state != State::Inactive) return;
     if (d->tableName.empty())
         throw Error("Не задано имя таблицы" + (d->objectName.empty() ? std::string() : " (" + d->objectName + ")") + ".");
+    checkTableName(d->tableName);
     const std::string fn = tableFileName(d->tableName);
     auto found = tableFileProvider().resolve(d->dir, fn);
     if (!found) throw Error("Таблица «" + joinPath(d->dir, fn) + "» не найдена.");
@@ -770,6 +779,7 @@ void TableHandle::close() {
     d->original.clear();
     d->file.reset();
     d->writable = false;
+    d->path.clear();
     d->locs.clear();
     d->ords.clear();
     d->row = -1;
@@ -788,6 +798,7 @@ void TableHandle::createTable() {
         throw Error("Таблица «" + d->label() + "» открыта: её нельзя создать заново, пока она не закрыта.");
     if (d->tableName.empty()) throw Error("Не задано имя создаваемой таблицы.");
     if (d->defs.empty()) throw Error("Таблица «" + d->label() + "»: не заданы поля создаваемой таблицы.");
+    checkTableName(d->tableName);
     const std::string fn = tableFileName(d->tableName);
     // An existing table of this name in another letter case is replaced, not doubled.
     const auto existing = tableFileProvider().resolve(d->dir, fn);

@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include <filesystem>
 #include <fstream>
 
 using namespace talvira;
@@ -502,4 +503,18 @@ TEST_F(LinkTest, DestroyingMasterFirstLeavesDetailSafe) {
     master.reset();
     EXPECT_EQ(people.masterSource(), nullptr);
     people.close();
+}
+
+TEST(HandleNames, NameThatLeavesTheDirectoryIsRefused) {
+    talvira::test::TempDir dir;
+    std::filesystem::create_directory(dir / "Smeti");
+    TableHandle t;
+    t.setDatabaseName((dir / "Smeti").string());
+    t.setFieldDefs({{"A", FieldType::Long, 0}});
+    for (const char* name : {"../escape", "sub/x", "..", "."}) {
+        t.setTableName(name);
+        EXPECT_NE(errorOf([&] { t.createTable(); }).find("Недопустимое имя"), std::string::npos) << name;
+        EXPECT_NE(errorOf([&] { t.open(); }).find("Недопустимое имя"), std::string::npos) << name;
+    }
+    EXPECT_FALSE(std::filesystem::exists(dir / "escape.DB"));
 }
