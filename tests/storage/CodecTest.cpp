@@ -2,6 +2,7 @@
 #include "storage/CodePage.h"
 #include "storage/DateCalc.h"
 #include "storage/ParadoxFormat.h"
+#include "storage/TableDump.h"
 #include "storage/Value.h"
 
 #include <gtest/gtest.h>
@@ -9,6 +10,7 @@
 #include <cmath>
 #include <cstring>
 #include <limits>
+#include <tuple>
 
 using namespace talvira::storage;
 
@@ -124,4 +126,18 @@ TEST(Codec, Bcd) {
     EXPECT_FALSE(encodeBcd(b, std::numeric_limits<double>::infinity(), 2));
     uint8_t empty[17] = {0x06};
     EXPECT_FALSE(decodeBcd(empty, 6));  // only the decimals set: an empty field
+}
+
+TEST(Codec, DumpCells) {
+    const std::tuple<FieldDef, Value, const char*> cases[] = {
+        {{"M", FieldType::Memo, 10}, Value::string("a\tb\r\nc\\d"), "a\\tb\\r\\nc\\\\d"},
+        {{"L", FieldType::Logical, 0}, Value::integer(1), "true"},
+        {{"L", FieldType::Logical, 0}, Value::integer(0), "false"},
+        {{"L", FieldType::Logical, 0}, Value(), ""},
+        {{"Y", FieldType::Bytes, 3}, Value::bytes(std::string("\x00\xab\x10", 3)), "00ab10"},
+        {{"G", FieldType::Graphic, 0}, Value::bytes("GIF89a"), "<6 bytes>"},
+        {{"N", FieldType::Number, 0}, Value::real(0.1), "0.1"},
+        {{"@", FieldType::Timestamp, 0}, Value::dateTime({dayNumber(2005, 9, 15), 64671000, true, true}), "2005-09-15T17:57:51"},
+    };
+    for (const auto& [f, v, text] : cases) EXPECT_EQ(dumpCell(f, v), text);
 }
