@@ -24,6 +24,21 @@ long rssKb() {
     return resident * (sysconf(_SC_PAGESIZE) / 1024);
 }
 
+/** RssAnon (heap and the like) or RssFile (mapped files) of /proc/self/status, in KB. */
+long rssPartKb(const std::string& key) {
+    std::ifstream status("/proc/self/status");
+    std::string name;
+    long kb = 0;
+    while (status >> name) {
+        if (name == key + ":") {
+            status >> kb;
+            return kb;
+        }
+        status.ignore(1 << 12, '\n');
+    }
+    return 0;
+}
+
 /** Walks to the contents entry with the most rates among the first `limit` entries. */
 void gotoBusiestEntry(NormBase& nb, int limit = 200) {
     int bestCollection = 0, bestEntry = 0, bestRates = -1, seen = 0;
@@ -54,17 +69,21 @@ void BM_OpenNineHandles(benchmark::State& state) {
         state.SkipWithError("TALVIRA_LARGE_BASE is not set");
         return;
     }
-    long growth = 0;
+    long growth = 0, anon = 0, file = 0;
     for (auto _ : state) {
-        const long before = rssKb();
+        const long before = rssKb(), anonBefore = rssPartKb("RssAnon"), fileBefore = rssPartKb("RssFile");
         NormBase nb;
         nb.setDirectory(baseDir());
         nb.openAll();
         growth = rssKb() - before;
+        anon = rssPartKb("RssAnon") - anonBefore;
+        file = rssPartKb("RssFile") - fileBefore;
         benchmark::DoNotOptimize(nb.Table2.recordCount());
         nb.closeAll();
     }
     state.counters["rss_growth_kb"] = double(growth);
+    state.counters["rss_anon_kb"] = double(anon);
+    state.counters["rss_file_kb"] = double(file);
 }
 BENCHMARK(BM_OpenNineHandles)->Unit(benchmark::kMillisecond);
 
