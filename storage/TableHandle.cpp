@@ -810,9 +810,8 @@ void TableHandle::createTable() {
 void TableHandle::first() {
     d->checkActive();
     d->checkBrowseMode();
-    const int old = d->row;
     d->toFirst();
-    if (old != d->row || true) d->notify(Impl::Event::Moved);
+    d->notify(Impl::Event::Moved);
 }
 
 void TableHandle::last() {

@@ -228,3 +228,39 @@ TEST(EstimateTable, PresentsBoundOrderNotTableOrder) {
     EXPECT_EQ(smeta.fieldIndex("TRUDMASH"), -1);
     EXPECT_EQ(smeta.fieldIndex("_TRUDMASH"), -1);
 }
+
+TEST(EstimateTable, MemosOfAnyLengthSurviveReopenOnDisk) {
+    test::TempDir dir("talvira-memo");
+    TableHandle smeta;
+    smeta.setDatabaseName(dir.path().string());
+    smeta.setTableName("memo");
+    smeta.setFieldDefs(estimate::estimateFieldDefs());
+    smeta.setBoundFields(estimate::estimateBoundFields());
+    smeta.createTable();
+    smeta.open();
+    const std::vector<size_t> lengths = {1, 9, 10, 11, 239, 240, 241, 2047, 2048, 2049, 4096, 100000};
+    auto textOf = [](size_t n) {
+        std::string s;
+        for (size_t i = 0; i < n; ++i) s += (i % 7 == 6) ? "\r\n" : (i % 2 ? "ж" : "z");
+        return s;
+    };
+    for (size_t n : lengths) {
+        smeta.append();
+        smeta.setFieldValue("NAME", Value::string(textOf(n)));
+        smeta.post();
+    }
+    // Change every other memo, shorter and longer, then read all back after re-opening.
+    std::vector<size_t> now = lengths;
+    for (size_t i = 0; i < now.size(); i += 2) {
+        smeta.moveTo(int(i));
+        smeta.edit();
+        now[i] = now[i] % 3 == 0 ? now[i] / 2 + 1 : now[i] * 2;
+        smeta.setFieldValue("NAME", Value::string(textOf(now[i])));
+        smeta.post();
+    }
+    smeta.close();
+    smeta.open();
+    ASSERT_EQ(smeta.recordCount(), int(now.size()));
+    for (size_t i = 0; i < now.size(); ++i)
+        EXPECT_EQ(smeta.valueAt(int(i), 2).asString(), textOf(now[i])) << "memo " << i << " of " << now[i];
+}
