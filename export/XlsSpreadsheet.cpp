@@ -56,7 +56,9 @@ void XlsSpreadsheet::next() {
 
 void XlsSpreadsheet::writeText(const std::string& text) {
     if (!cur_) throw Error("Не выбрана ячейка листа");
-    workbook().setText(*cur_, text);
+    // an empty text empties the cell, as typing nothing into it would
+    if (text.empty()) workbook().setBlank(*cur_);
+    else workbook().setText(*cur_, text);
 }
 
 void XlsSpreadsheet::writeTyped(const std::string& text) {

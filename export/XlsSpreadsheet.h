@@ -8,6 +8,7 @@
  *   xls::exportEstimate(table, texts, sheet, "Base/1.xls", ',');   // sheet.savedPath()
  *
  * Caveats: the sheet holds 65 536 rows and 256 columns; a reference beyond them is an error.
+ * An empty text empties its cell (the cell keeps its format).
  * Until show() nothing is written to disk.
  */
 #include "export/EstimateExport.h"

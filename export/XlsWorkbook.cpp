@@ -1325,6 +1325,12 @@ void XlsWorkbook::setNumber(CellRef at, double value) {
     c.num = value;
 }
 
+void XlsWorkbook::setBlank(CellRef at) {
+    Cell& c = impl_->cellFor(at.row, at.col);
+    impl_->release(c, at.row);
+    c.kind = CellKind::Blank;
+}
+
 void XlsWorkbook::setFormula(CellRef at, const std::string& text) {
     std::vector<uint8_t> rgce;
     try {

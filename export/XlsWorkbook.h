@@ -44,6 +44,8 @@ public:
      *  address is replaced, its format kept. */
     void setText(CellRef at, const std::string& utf8);
     void setNumber(CellRef at, double value);
+    /** Empties a cell; its format stays. */
+    void setBlank(CellRef at);
     /** `text` as the user types it; talvira::Error naming the cell when it is not a formula
      *  this writer knows. */
     void setFormula(CellRef at, const std::string& text);

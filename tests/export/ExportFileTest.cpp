@@ -352,6 +352,7 @@ TEST_F(ExportFile, GnumericReadsTheValuesRecalculatedAndCached) {
         }
         EXPECT_EQ(csvCell(recalc, "C13"), "Бетонная подготовка\nпод фундаменты") << stem;
         EXPECT_EQ(csvCell(recalc, "A2"), "Генеральный директор ") << stem;
+        EXPECT_EQ(csvCell(recalc, "C5"), "") << stem;  // the empty name empties the cell
         EXPECT_EQ(csvCell(recalc, "O31"), "Подрядчик") << stem;
         // no complaint that the template itself does not draw
         const std::set<std::string> before = messages(dir_->path() / (stem + ".templ.log"));
