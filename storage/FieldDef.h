@@ -51,6 +51,7 @@ struct IndexInfo {
     bool unique = false;
     bool descending = false;
     std::string file;                 // the index file (.PX, .Xnn, .XGn) as found on disk
+    bool maintained = true;           // kept up to date by every write (an "incremental" index)
 };
 
 }  // namespace talvira::storage

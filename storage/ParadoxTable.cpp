@@ -313,6 +313,7 @@ void ParadoxTable::findIndexes() {
         s->info.name = composite ? toUtf8(xh.indexName, info_.codePage) : fields_[static_cast<size_t>(s->dbFields[0])].name;
         s->info.caseInsensitive = composite && (xh.indexFlags & 0x01);
         s->info.descending = anyDesc;
+        s->info.maintained = s->incremental;
         s->info.file = xp;
         hasIndexFiles_ = true;
         indexes_.push_back(s->info);

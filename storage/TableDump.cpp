@@ -90,6 +90,7 @@ void describeTable(const TableFile& t, std::ostream& out) {
         if (x.caseInsensitive) out << " без учёта регистра";
         if (x.descending) out << " по убыванию";
         if (x.unique) out << " уникальный";
+        if (!x.primary) out << (x.maintained ? " поддерживаемый" : " неподдерживаемый");
         out << '\t' << (x.file.empty() ? "(нет файла)" : x.file) << '\n';
     }
 }
