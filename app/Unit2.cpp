@@ -152,6 +152,7 @@ void TForm2::buildLayout() {
     DBMemo1->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
     DBMemo1->setLineWrapMode(QPlainTextEdit::WidgetWidth);
     DBMemo1->setEditable(true);
+    DBMemo1->setTabChangesFocus(true);
     DBMemo1->setField(&SmetaTable, "NAME");
 
     // Charge rates, labels ending at x 577 on the edits' tops.

@@ -9,6 +9,7 @@
 
 #include <QFrame>
 #include <QGuiApplication>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMessageBox>
@@ -66,6 +67,19 @@ void TOKRightDlg::showEvent(QShowEvent* event) {
         const QRect area = screen->availableGeometry();
         move(area.center() - QPoint(frameGeometry().width() / 2, frameGeometry().height() / 2));
     }
+}
+
+void TOKRightDlg::keyPressEvent(QKeyEvent* event) {
+    // Enter in the edit means OK, and nothing while OK is disabled (a button with the focus
+    // takes Enter itself).
+    if (event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter) {
+        if (event->modifiers() == Qt::NoModifier || event->modifiers() == Qt::KeypadModifier) {
+            if (OKBtn->isEnabled()) OKBtnClick();
+            event->accept();
+            return;
+        }
+    }
+    QDialog::keyPressEvent(event);
 }
 
 void TOKRightDlg::DBNameEditChange() { OKBtn->setEnabled(!DBNameEdit->text().isEmpty()); }

@@ -1,0 +1,476 @@
+// The estimate window and the estimate-name dialog on the offscreen platform, over real
+// estimate files in a scratch start directory: creation, painting (export commands, italic
+// rows, the status bar), the window's shortcuts, deleting, clearing, the price converter.
+#include "tests/support/TestPaths.h"
+
+#include "app/Application.h"
+#include "app/ErrorBox.h"
+#include "app/Globals.h"
+#include "app/Unit1.h"
+#include "app/Unit2.h"
+#include "app/Unit4.h"
+#include "dbctrls/DBGrid.h"
+#include "dbctrls/ErrorReport.h"
+#include "estimate/EstimateFields.h"
+
+#include <QAction>
+#include <QDir>
+#include <QHeaderView>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QStatusBar>
+#include <QTest>
+
+#include <filesystem>
+#include <map>
+
+namespace fs = std::filesystem;
+using talvira::dbctrls::DrawCellArgs;
+using talvira::storage::TableHandle;
+using talvira::storage::Value;
+
+class EstimateWindowTest : public QObject {
+    Q_OBJECT
+
+    std::unique_ptr<talvira::test::TempDir> start_;
+    QStringList errors_;
+    std::map<int, bool> italicRows_;  // row -> painted in italic (last cell painted)
+
+    fs::path smeti() const { return start_->path() / "Smeti"; }
+    TableHandle& smeta() { return Form2->SmetaTable; }
+
+    /** Creates the estimate through the dialog. */
+    void createThroughDialog(const QString& name) {
+        OKRightDlg->show();
+        OKRightDlg->DBNameEdit->setText(name);
+        QTest::mouseClick(OKRightDlg->OKBtn, Qt::LeftButton);
+        activateForm2();
+    }
+    void activateForm2() {
+        Form2->show();
+        Form2->raise();
+        Form2->activateWindow();
+        QVERIFY(QTest::qWaitForWindowActive(Form2));
+    }
+    /** Types `text` into the current cell of the grid: the first key opens the editor. */
+    static void typeIntoGrid(const char* text) {
+        auto* grid = Form2->SmetaDBGrid;
+        QTest::keyClick(grid, text[0]);
+        for (const char* c = text + 1; *c; ++c) QTest::keyClick(QApplication::focusWidget(), *c);
+    }
+    void addPosition(std::optional<double> kolvo, std::optional<double> stoim, const std::string& tab = "T") {
+        smeta().last();
+        smeta().append();
+        smeta().setFieldValue("TAB", Value::string(tab));
+        if (kolvo) smeta().setFieldValue("KOLVO", Value::real(*kolvo));
+        if (stoim) smeta().setFieldValue("STOIM", Value::real(*stoim));
+        smeta().post();
+    }
+    void repaintGrid() {
+        italicRows_.clear();
+        Form2->SmetaDBGrid->viewport()->repaint();
+    }
+    /** The widgets that Tab visits from `first` on, `count` of them. */
+    static QList<QWidget*> tabSequence(QWidget* first, int count) {
+        QList<QWidget*> seen;
+        first->window()->activateWindow();
+        first->setFocus(Qt::TabFocusReason);
+        for (int i = 0; i < count; ++i) {
+            QWidget* w = QApplication::focusWidget();
+            seen << w;
+            if (!w) break;
+            QTest::keyClick(w, Qt::Key_Tab);
+        }
+        return seen;
+    }
+    QString takeError() { return errors_.isEmpty() ? QString() : errors_.takeFirst(); }
+
+private slots:
+    void initTestCase() {
+        setErrorBoxHook([this](const QString& m) { errors_ << m; });
+        start_ = std::make_unique<talvira::test::TempDir>("talvira-window");
+        fs::create_directory(smeti());
+        QDir::setCurrent(QString::fromStdString(start_->path().string()));
+        createWindows();
+        talvira::dbctrls::setErrorReporter([this](const QString& m) { errors_ << errorBoxText(m); });
+        errors_.clear();  // no norm base here: the start-up error is not what these tests look at
+        auto paint = Form2->SmetaDBGrid->onDrawColumnCell;
+        Form2->SmetaDBGrid->onDrawColumnCell = [this, paint](DrawCellArgs& a) {
+            paint(a);
+            italicRows_[a.row] = a.font.italic();
+        };
+        Form2->show();
+        QVERIFY(QTest::qWaitForWindowExposed(Form2));
+    }
+    void cleanupTestCase() {
+        destroyWindows();
+        QDir::setCurrent(QDir::tempPath());
+        start_.reset();
+    }
+    void init() {
+        errors_.clear();
+        // Replacing an existing estimate is answered Yes unless a test says otherwise.
+        OKRightDlg->confirmReplace = [](const QString&) { return true; };
+    }
+
+    // ---- the estimate-name dialog ---------------------------------------------------------
+
+    void dialogLayout() {
+        QCOMPARE(OKRightDlg->windowTitle(), QStringLiteral("Введите имя"));
+        QCOMPARE(OKRightDlg->size(), QSize(186, 72));
+        QCOMPARE(OKRightDlg->OKBtn->text(), QStringLiteral("OK"));
+        QCOMPARE(OKRightDlg->CancelBtn->text(), QStringLiteral("Отменить"));
+        QVERIFY(OKRightDlg->OKBtn->isDefault());
+        QVERIFY(!OKRightDlg->isModal());
+        QCOMPARE(OKRightDlg->OKBtn->geometry(), QRect(16, 40, 73, 25));
+        QCOMPARE(OKRightDlg->CancelBtn->geometry(), QRect(96, 40, 73, 25));
+        QCOMPARE(OKRightDlg->DBNameEdit->geometry().topLeft(), QPoint(8, 8));
+        OKRightDlg->DBNameEdit->setText(QStringLiteral("x"));
+        OKRightDlg->show();
+        QVERIFY(QTest::qWaitForWindowExposed(OKRightDlg));
+        QCOMPARE(tabSequence(OKRightDlg->OKBtn, 3),
+                 (QList<QWidget*>{OKRightDlg->OKBtn, OKRightDlg->CancelBtn, OKRightDlg->DBNameEdit}));
+        OKRightDlg->hide();
+        QVERIFY(!(OKRightDlg->windowFlags() & Qt::WindowCloseButtonHint));
+        QVERIFY(OKRightDlg->windowFlags() & Qt::WindowMinimizeButtonHint);
+    }
+
+    void dialogOkFollowsTheText() {
+        OKRightDlg->DBNameEdit->clear();
+        OKRightDlg->show();
+        OKRightDlg->activateWindow();
+        OKRightDlg->DBNameEdit->setFocus();
+        QVERIFY(!OKRightDlg->OKBtn->isEnabled());
+        // Enter with an empty text does nothing; Escape hides.
+        QTest::keyClick(OKRightDlg->DBNameEdit, Qt::Key_Return);
+        QVERIFY(OKRightDlg->isVisible());
+        QVERIFY(errors_.isEmpty());
+        QTest::keyClicks(OKRightDlg->DBNameEdit, "Saray");
+        QVERIFY(OKRightDlg->OKBtn->isEnabled());
+        OKRightDlg->DBNameEdit->selectAll();
+        QTest::keyClick(OKRightDlg->DBNameEdit, Qt::Key_Backspace);
+        QVERIFY(!OKRightDlg->OKBtn->isEnabled());
+        QTest::keyClicks(OKRightDlg->DBNameEdit, "   ");
+        QVERIFY(OKRightDlg->OKBtn->isEnabled());
+        QTest::keyClick(OKRightDlg->DBNameEdit, Qt::Key_Escape);
+        QVERIFY(!OKRightDlg->isVisible());
+        // Shown again: the same text, OK enabled.
+        OKRightDlg->show();
+        QCOMPARE(OKRightDlg->DBNameEdit->text(), QStringLiteral("   "));
+        QVERIFY(OKRightDlg->OKBtn->isEnabled());
+        QTest::mouseClick(OKRightDlg->CancelBtn, Qt::LeftButton);
+        QVERIFY(!OKRightDlg->isVisible());
+        QVERIFY(!fs::exists(smeti() / "   .db"));
+    }
+
+    void creatingDom() {
+        createThroughDialog(QStringLiteral("Дом"));
+        QCOMPARE(takeError(), QString());
+        QCOMPARE(Form2->windowTitle(), QStringLiteral("Смета \"Дом\""));
+        QCOMPARE(Form1->NameLabel->text(), StartDir + "/Smeti");
+        QCOMPARE(Form1->PathLabel->text(), QStringLiteral("Дом"));
+        QVERIFY(smeta().active());
+        QVERIFY(smeta().isEmpty());
+        QVERIFY(!OKRightDlg->isVisible());
+        QCOMPARE(OKRightDlg->DBNameEdit->text(), QStringLiteral("Дом"));
+        QVERIFY(OKRightDlg->OKBtn->isEnabled());
+        QVERIFY(Form1->AddButton->isEnabled());
+        QVERIFY(Form1->ViewButton->isEnabled());
+        QVERIFY(fs::exists(smeti() / "Дом.db"));
+        QCOMPARE(smeta().file()->fields(), talvira::estimate::estimateFieldDefs());
+        QCOMPARE(smeta().fieldCount(), 17);
+    }
+
+    void creatingOverAnExistingEstimateAsksFirst() {
+        OKRightDlg->confirmReplace = [&](const QString&) { return true; };
+        createThroughDialog(QStringLiteral("Дом"));
+        addPosition(1, 1);
+        QString asked;
+        OKRightDlg->confirmReplace = [&](const QString& q) { asked = q; return false; };
+        createThroughDialog(QStringLiteral("Дом"));
+        QCOMPARE(asked, QStringLiteral("Смета «Дом» уже существует. Заменить её пустой?"));
+        QVERIFY(OKRightDlg->isVisible());  // No: nothing changed, the dialog stays
+        QVERIFY(smeta().active());
+        QCOMPARE(smeta().recordCount(), 1);
+        OKRightDlg->confirmReplace = [&](const QString&) { return true; };
+        QTest::mouseClick(OKRightDlg->OKBtn, Qt::LeftButton);
+        QVERIFY(!OKRightDlg->isVisible());
+        QVERIFY(smeta().active());
+        QCOMPARE(smeta().recordCount(), 0);
+    }
+
+    void creatingWithAPathInTheNameIsRefused() {
+        createThroughDialog(QStringLiteral("../Дом"));
+        QVERIFY(takeError().contains(QStringLiteral("не должно содержать")));
+        QVERIFY(OKRightDlg->isVisible());
+        QVERIFY(smeta().active());  // the open estimate is untouched
+        QCOMPARE(Form1->PathLabel->text(), QStringLiteral("Дом"));
+        OKRightDlg->hide();
+    }
+
+    void creatingWithoutTheEstimatesDirectory() {
+        fs::rename(smeti(), start_->path() / "Smeti.away");
+        createThroughDialog(QStringLiteral("Баня"));
+        const QString error = takeError();
+        fs::rename(start_->path() / "Smeti.away", smeti());
+        QVERIFY(!error.isEmpty());
+        QVERIFY(!smeta().active());
+        QVERIFY(OKRightDlg->isVisible());
+        QCOMPARE(OKRightDlg->DBNameEdit->text(), QStringLiteral("Баня"));
+        QCOMPARE(Form1->PathLabel->text(), QStringLiteral("Баня"));
+        QCOMPARE(Form2->windowTitle(), QStringLiteral("Смета \"Баня\""));
+        QVERIFY(Form1->AddButton->isEnabled());
+        QVERIFY(!fs::exists(start_->path() / "Smeti" / "Баня.db"));
+        // The user may press OK again once the directory is there.
+        QTest::mouseClick(OKRightDlg->OKBtn, Qt::LeftButton);
+        QCOMPARE(takeError(), QString());
+        QVERIFY(smeta().active());
+    }
+
+    // ---- the estimate window --------------------------------------------------------------
+
+    void windowLayout() {
+        QCOMPARE(Form2->centralWidget()->size().width(), 669);
+        QCOMPARE(Form2->centralWidget()->height() + Form2->StatusBar1->height(), 517);
+        QCOMPARE(Form2->UTVEdit->text(), QStringLiteral("Генеральный директор "));
+        QCOMPARE(Form2->SOGLEdit->text(), QStringLiteral("Генеральный директор "));
+        QCOMPARE(Form2->NAMEEdit->text(), QStringLiteral("Локальная смета №1"));
+        const std::pair<QLineEdit*, const char*> rates[] = {
+            {Form2->NREdit, "105"}, {Form2->PNEdit, "90"}, {Form2->SUEdit, "12"}, {Form2->ZUEdit, "20"},
+            {Form2->VZSEdit, "10"}, {Form2->KoefEdit, "2,18"}, {Form2->NDSEdit, "18"}};
+        for (const auto& [edit, text] : rates) {
+            QCOMPARE(edit->text(), QString::fromUtf8(text));
+            QCOMPARE(edit->x(), 584);
+        }
+        QCOMPARE(Form2->KoefLabel->geometry().right() + 1, 577);
+        QCOMPARE(Form2->SmetaDBGrid->height(), 224);
+        QCOMPARE(Form2->SmetaDBGrid->width(), 669);
+        const auto& cols = Form2->SmetaDBGrid->columns();
+        QCOMPARE(int(cols.size()), 11);
+        QCOMPARE(cols[0].field, std::string("COUNT"));
+        QVERIFY(Form2->SmetaDBGrid->isColumnHidden(0));
+        QVERIFY(Form2->SmetaDBGrid->isColumnHidden(10));
+        QCOMPARE(Form2->SmetaDBGrid->model()->headerData(3, Qt::Horizontal).toString(), QStringLiteral("Кол-во"));
+        QCOMPARE(Form2->SmetaDBGrid->columnWidth(1), 86);
+        QCOMPARE(Form2->N2->shortcut(), QKeySequence(Qt::CTRL | Qt::Key_Delete));
+        QCOMPARE(Form2->N3->shortcut(), QKeySequence(Qt::SHIFT | Qt::Key_Delete));
+        QCOMPARE(Form2->Excell20xx1->shortcut(), QKeySequence(Qt::CTRL | Qt::Key_E));
+        QVERIFY(!Form2->Excell971->isEnabled());
+        // Resizing: the grid follows the width, keeps its height, stays at the bottom.
+        Form2->resize(800, Form2->height() + 100);
+        QTRY_COMPARE(Form2->SmetaDBGrid->width(), 800);
+        QCOMPARE(Form2->SmetaDBGrid->height(), 224);
+        QCOMPARE(Form2->SmetaDBGrid->geometry().bottom() + 1, Form2->centralWidget()->height());
+        QCOMPARE(Form2->Edit1->pos(), QPoint(472, 240));
+        Form2->resize(669, Form2->height() - 100);
+    }
+
+    void tabOrder() {
+        const QList<QWidget*> order = {Form2->SmetaDBGrid, Form2->UTVEdit, Form2->FUEdit, Form2->SOGLEdit,
+                                       Form2->FSEdit, Form2->NAMEEdit, Form2->NREdit, Form2->PNEdit,
+                                       Form2->SUEdit, Form2->ZUEdit, Form2->VZSEdit, Form2->KoefEdit,
+                                       Form2->NDSEdit, Form2->ClearButton, Form2->DeleteButton, Form2->EButton,
+                                       reinterpret_cast<QWidget*>(Form2->DBMemo1), Form2->Button1, Form2->Edit1,
+                                       Form2->Edit2};
+        Form2->EButton->setEnabled(true);
+        QCOMPARE(tabSequence(Form2->SmetaDBGrid, int(order.size())), order);
+    }
+
+    void emptyEstimateDisablesExportAndWarns() {
+        createThroughDialog(QStringLiteral("Пусто"));
+        Form2->setStatusText(QString());
+        repaintGrid();
+        QCOMPARE(Form2->SmetaDBGrid->model()->rowCount(), 1);  // the blank row
+        QVERIFY(!Form2->EButton->isEnabled());
+        QVERIFY(!Form2->Excell20xx1->isEnabled());
+        QCOMPARE(Form2->statusText(),
+                 QStringLiteral("Внимание!!! Количество либо стоимость данного ресурса не определено или равно 0"));
+        addPosition(2, 10);
+        repaintGrid();
+        QVERIFY(Form2->EButton->isEnabled());
+        QVERIFY(Form2->Excell20xx1->isEnabled());
+        QCOMPARE(Form2->statusText(), QString());
+        Form2->DeleteButtonClick();
+        repaintGrid();
+        QVERIFY(!Form2->EButton->isEnabled());
+        QVERIFY(!Form2->Excell20xx1->isEnabled());
+    }
+
+    void italicRowsAndTheStatusBarFollowTheLastPaintedRow() {
+        createThroughDialog(QStringLiteral("Курсив"));
+        addPosition({}, 10, "upper");        // incomplete
+        addPosition(0.001, -5, "lower");     // complete
+        smeta().first();
+        repaintGrid();
+        QCOMPARE(italicRows_[0], true);
+        QCOMPARE(italicRows_[1], false);
+        QCOMPARE(Form2->statusText(), QString());
+
+        createThroughDialog(QStringLiteral("Курсив2"));
+        addPosition(1, 1, "upper");
+        addPosition(0, 1, "lower");
+        smeta().first();
+        repaintGrid();
+        QCOMPARE(italicRows_[0], false);
+        QCOMPARE(italicRows_[1], true);
+        QVERIFY(!Form2->statusText().isEmpty());
+    }
+
+    void ctrlDelInTheGridClearsTheEstimate() {
+        createThroughDialog(QStringLiteral("Очистка"));
+        addPosition(1, 1);
+        addPosition(2, 2);
+        Form2->activateWindow();
+        Form2->SmetaDBGrid->setFocus();
+        QTest::keyClick(Form2->SmetaDBGrid, Qt::Key_Delete, Qt::ControlModifier);
+        QCOMPARE(takeError(), QString());
+        QVERIFY(smeta().active());
+        QVERIFY(smeta().isEmpty());
+        QCOMPARE(smeta().tableName(), std::string("Очистка.db"));
+        QCOMPARE(smeta().file()->fields(), talvira::estimate::estimateFieldDefs());
+    }
+
+    void ctrlDelWhileACellIsEditedClearsToo() {
+        createThroughDialog(QStringLiteral("Очистка2"));
+        addPosition(1, 1);
+        Form2->SmetaDBGrid->setFocus();
+        Form2->SmetaDBGrid->setCurrentIndex(Form2->SmetaDBGrid->model()->index(0, 1));
+        typeIntoGrid("abc");  // opens the cell editor
+        QWidget* editor = QApplication::focusWidget();
+        QVERIFY(editor);
+        QTest::keyClick(editor, Qt::Key_Delete, Qt::ControlModifier);
+        QVERIFY(smeta().active());
+        QVERIFY(smeta().isEmpty());
+    }
+
+    void shiftDelDeletes() {
+        createThroughDialog(QStringLiteral("Удаление"));
+        addPosition(1, 1);
+        smeta().first();
+        Form2->SmetaDBGrid->setFocus();
+        QTest::keyClick(Form2->SmetaDBGrid, Qt::Key_Delete, Qt::ShiftModifier);
+        QCOMPARE(takeError(), QString());
+        QVERIFY(smeta().isEmpty());
+        QTest::keyClick(Form2->SmetaDBGrid, Qt::Key_Delete, Qt::ShiftModifier);
+        QCOMPARE(takeError(), QString());
+        QVERIFY(smeta().isEmpty());
+        QCOMPARE(smeta().state(), TableHandle::State::Browse);
+    }
+
+    void lettersInAQuantityCellAreRefused() {
+        createThroughDialog(QStringLiteral("Буквы"));
+        addPosition(1, 1);
+        addPosition(2, 2);
+        smeta().first();
+        auto* grid = Form2->SmetaDBGrid;
+        grid->setFocus();
+        grid->setCurrentIndex(grid->model()->index(0, 3));
+        typeIntoGrid("abc");
+        QTest::keyClick(QApplication::focusWidget(), Qt::Key_Down);
+        // The message ends with an apostrophe, which sorts before ".": no "." is added.
+        QCOMPARE(takeError(), QStringLiteral("'abc' is not a valid floating point value for field 'KOLVO'"));
+        // The editor keeps the refused text; Escape drops it.
+        QTest::keyClick(QApplication::focusWidget(), Qt::Key_Escape);
+        QTest::keyClick(QApplication::focusWidget(), Qt::Key_Escape);
+        smeta().cancel();
+        QCOMPARE(takeError(), QString());
+    }
+
+    void priceConversion() {
+        struct Case {
+            const char* price;
+            const char* koef;
+            const char* result;  // nullptr: refused
+            const char* message;
+        };
+        const Case cases[] = {
+            {"118", "2,18", "45,87", nullptr},
+            {"1000", "2,18", "388,74", nullptr},
+            {"", "2,18", nullptr, "'' is not a valid floating point value."},
+            {"118", "0", nullptr, "Floating point division by zero."},
+            {"118", "2.18", nullptr, "'2.18' is not a valid floating point value."},
+        };
+        for (const auto& c : cases) {
+            Form2->Edit2->setText(QStringLiteral("было"));
+            Form2->Edit1->setText(QString::fromUtf8(c.price));
+            Form2->KoefEdit->setText(QString::fromUtf8(c.koef));
+            QTest::mouseClick(Form2->Button1, Qt::LeftButton);
+            if (c.result) {
+                QCOMPARE(Form2->Edit2->text(), QString::fromUtf8(c.result));
+                QCOMPARE(takeError(), QString());
+            } else {
+                QCOMPARE(Form2->Edit2->text(), QStringLiteral("было"));
+                QCOMPARE(takeError(), QString::fromUtf8(c.message));
+            }
+        }
+        Form2->KoefEdit->setText(QStringLiteral("2,18"));
+    }
+
+    void hintsGoToTheStatusBar() {
+        QEvent enter(QEvent::Enter);
+        QApplication::sendEvent(Form2->Edit1, &enter);
+        QCOMPARE(Form2->statusText(), QStringLiteral("Введите сюда цену материала (с учетом НДС и нынешнего года)"));
+        QApplication::sendEvent(Form2->Button1, &enter);
+        QCOMPARE(Form2->statusText(), QStringLiteral("Рассчитать цену на 2000 г"));
+        QApplication::sendEvent(Form2->ClearButton, &enter);
+        QCOMPARE(Form2->statusText(), QString());
+        QVERIFY(Form2->Edit1->toolTip().isEmpty());
+    }
+
+    void clearingAReadOnlyEstimateKeepsIt() {
+        createThroughDialog(QStringLiteral("Защита"));
+        addPosition(1, 1);
+        addPosition(2, 2);
+        smeta().close();
+        for (const auto& e : fs::directory_iterator(smeti()))
+            if (e.path().stem() == "Защита") fs::permissions(e.path(), fs::perms::owner_read);
+        smeta().open();
+        QTest::mouseClick(Form2->ClearButton, Qt::LeftButton);
+        const QString error = takeError();
+        QVERIFY2(error.contains(QStringLiteral("только для чтения")), qPrintable(error));
+        QVERIFY(smeta().active());
+        QCOMPARE(smeta().recordCount(), 2);
+        QVERIFY(!smeta().controlsDisabled());
+        for (const auto& e : fs::directory_iterator(smeti()))
+            if (e.path().stem() == "Защита") fs::permissions(e.path(), fs::perms::owner_all);
+    }
+
+    void hidingKeepsTheEstimateAndTheTexts() {
+        Form2->NREdit->setText(QStringLiteral("99"));
+        Form2->N4->trigger();
+        QVERIFY(!Form2->isVisible());
+        QVERIFY(smeta().active());
+        Form2->show();
+        QCOMPARE(Form2->NREdit->text(), QStringLiteral("99"));
+        Form2->close();
+        QVERIFY(!Form2->isVisible());
+        Form2->show();
+        Form2->NREdit->setText(QStringLiteral("105"));
+    }
+
+    void storePendingEditPostsWhatWasTyped() {
+        createThroughDialog(QStringLiteral("Правка"));
+        addPosition(1, 1);
+        smeta().first();
+        auto* grid = Form2->SmetaDBGrid;
+        grid->setFocus();
+        grid->setCurrentIndex(grid->model()->index(0, 3));
+        typeIntoGrid("7");
+        Form2->storePendingEdit();
+        QCOMPARE(smeta().state(), TableHandle::State::Browse);
+        smeta().first();
+        QCOMPARE(smeta().fieldValue("KOLVO").asFloat(), 7.0);
+    }
+};
+
+int main(int argc, char** argv) {
+    // Numbers typed by the user are read in a decimal-comma locale here.
+    qputenv("LC_ALL", "ru_RU.UTF-8");
+    qputenv("LANG", "ru_RU.UTF-8");
+    Application app(argc, argv);
+    EstimateWindowTest test;
+    return QTest::qExec(&test, argc, argv);
+}
+
+#include "EstimateWindowTest.moc"
