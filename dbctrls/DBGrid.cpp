@@ -53,6 +53,9 @@ public:
     QWidget* createEditor(QWidget* parent, const QStyleOptionViewItem&, const QModelIndex&) const override {
         auto* e = new QLineEdit(parent);
         e->setFrame(false);
+        // The first change typed into a cell puts the record into editing.
+        DBGrid* grid = grid_;
+        connect(e, &QLineEdit::textEdited, grid, [grid] { grid->beginEditOnTyping(); });
         const_cast<GridDelegate*>(this)->editor = e;
         return e;
     }
@@ -246,6 +249,12 @@ void DBGrid::onCurrentChanged(const QModelIndex& current, const QModelIndex&) {
     const int row = current.row();
     reportErrors([&] { t->moveTo(row); });
     syncToTable(model_->currentRow());
+}
+
+void DBGrid::beginEditOnTyping() {
+    TableHandle* t = table();
+    if (!t || !t->active() || t->state() != TableHandle::State::Browse) return;
+    reportErrors([&] { model_->unfollowed([t] { t->edit(); }); });
 }
 
 void DBGrid::typedTextRefused(const QModelIndex& index, const QString& text, const QString& message) {

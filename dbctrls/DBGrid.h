@@ -97,6 +97,7 @@ private:
     void applyPalette();
     void applyColumnLayout();
     void appendRow();
+    void beginEditOnTyping();
     /** The delegate could not store a typed text. */
     void typedTextRefused(const QModelIndex& index, const QString& text, const QString& message);
     void flushRefused();

@@ -74,6 +74,7 @@ int TableModel::computeRowCount() const {
 }
 
 void TableModel::refresh() {
+    if (muted_) return;
     if (fieldIdx_.empty() && !columns_.empty() && table_ && table_->active()) resolveFields();
     const int n = computeRowCount();
     refreshing_ = true;

@@ -69,6 +69,20 @@ public:
 
     /** Re-reads the handle: row count, every visible cell, then currentRowChanged. */
     void refresh();
+    /** Runs `body` without following the handle: for a change that alters nothing shown
+     *  (an edit starting on the current record), so that an open cell editor keeps its text. */
+    template <class F>
+    void unfollowed(F&& body) {
+        const bool was = muted_;
+        muted_ = true;
+        try {
+            body();
+        } catch (...) {
+            muted_ = was;
+            throw;
+        }
+        muted_ = was;
+    }
     /** True while rows are being inserted or removed to follow the handle. */
     bool isRefreshing() const { return refreshing_; }
 
@@ -99,6 +113,7 @@ private:
     bool editable_ = false;
     QFont titleFont_;
     bool refreshing_ = false;
+    bool muted_ = false;
     char sep_ = ',';
 };
 

@@ -435,6 +435,7 @@ private slots:
         auto g = editableGrid();
         moveToCell(*g, 0, 1);
         typeText(g.get(), "Z");
+        QCOMPARE(table->state(), TableHandle::State::Edit);  // typing starts the edit
         key(g.get(), Qt::Key_Return);  // stored in the record buffer, not yet posted
         QCOMPARE(table->state(), TableHandle::State::Edit);
         key(g.get(), Qt::Key_Escape);
