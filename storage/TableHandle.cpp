@@ -11,6 +11,7 @@
 #include <cmath>
 #include <filesystem>
 #include <limits>
+#include <map>
 
 namespace talvira::storage {
 
@@ -160,6 +161,21 @@ ParadoxFileProvider& paradoxProvider() {
 
 TableFileProvider* g_provider = nullptr;
 
+/** A read-only file, shared with the other handles that have the same table open for
+ *  reading (the rate table is read by two handles of the norm base, the name and unit tables
+ *  by two each): it is opened and its block chain walked once. A handle that writes opens a
+ *  file of its own. */
+std::shared_ptr<TableFile> openShared(const std::string& path) {
+    static std::map<std::pair<TableFileProvider*, std::string>, std::weak_ptr<TableFile>> open;
+    TableFileProvider* provider = &tableFileProvider();
+    for (auto it = open.begin(); it != open.end();) it = it->second.expired() ? open.erase(it) : std::next(it);
+    auto& slot = open[{provider, path}];
+    if (auto shared = slot.lock()) return shared;
+    std::shared_ptr<TableFile> fresh = provider->open(path, OpenMode::ReadOnly);
+    slot = fresh;
+    return fresh;
+}
+
 }  // namespace
 
 TableFileProvider& tableFileProvider() { return g_provider ? *g_provider : paradoxProvider(); }
@@ -203,7 +219,7 @@ struct TableHandle::Impl {
     std::vector<TableObserver*> observers;
 
     // ---- open table
-    std::unique_ptr<TableFile> file;
+    std::shared_ptr<TableFile> file;  // read-only files are shared by the handles on one table
     bool writable = false;
     std::string path;
     std::vector<FieldDef> fields;  // the handle's field list
@@ -472,7 +488,7 @@ struct TableHandle::Impl {
             file = tableFileProvider().open(path, OpenMode::ReadWrite);
         } catch (...) {
             try {
-                file = tableFileProvider().open(path, OpenMode::ReadOnly);
+                file = openShared(path);
             } catch (...) {
                 // The table went away under us: the handle can only close.
                 state = State::Inactive;
@@ -681,7 +697,7 @@ void TableHandle::open() {
     if (!found) throw Error("Таблица «" + joinPath(d->dir, fn) + "» не найдена.");
     d->path = *found;
     try {
-        d->file = tableFileProvider().open(d->path, OpenMode::ReadOnly);
+        d->file = openShared(d->path);
         d->writable = false;
         const TableFile& f = *d->file;
 
