@@ -518,3 +518,26 @@ TEST(HandleNames, NameThatLeavesTheDirectoryIsRefused) {
     }
     EXPECT_FALSE(std::filesystem::exists(dir / "escape.DB"));
 }
+
+TEST_F(HandleTest, ReadersOfOneTableShareOneFileAndAWriterNeedsItAlone) {
+    TableHandle other;
+    other.setDatabaseName("/mem");
+    other.setTableName("PEOPLE.DB");
+    t.open();
+    other.open();
+    auto* data = mem.find("/mem/PEOPLE.DB");
+    EXPECT_EQ(data->readers, 1);
+    EXPECT_EQ(t.file(), other.file());
+    // Writing needs the table alone: refused while the other handle reads it, and t still reads.
+    EXPECT_NE(errorOf([&] { t.edit(); }).find("занята"), std::string::npos);
+    EXPECT_TRUE(t.active());
+    EXPECT_EQ(t.state(), TableHandle::State::Browse);
+    EXPECT_EQ(t.fieldValue("ID").asInteger(), 1);
+    other.close();
+    t.edit();
+    t.setFieldValue("NAME", Value::string("renamed"));
+    t.post();
+    EXPECT_EQ(data->writers, 1);
+    t.close();
+    EXPECT_EQ(data->readers + data->writers, 0);
+}
