@@ -338,6 +338,26 @@ TEST(XlsWorkbook, UnusableTemplatesGiveClearErrors) {
     }
 }
 
+TEST(XlsWorkbook, DamagedOrLockedStreamsGiveClearErrors) {
+    const std::string bof = "0908 1000 0006 0500 0000 0000 0000 0000 0000 0000";  // BIFF8 globals
+    struct Case { const char* name; std::string stream; const char* words; } cases[] = {
+        {"empty", "", "поток книги пуст"},
+        {"password", bof + " 2F00 0600 0100 0000 0000 0A00 0000", "защищён паролем"},
+        {"no end", bof + " 4200 0200 B004", "запись за концом потока"},
+        {"no sheets", bof + " 0A00 0000", "нет листов"},
+        {"cut record", bof + " 4200 0800 B004", "запись за концом потока"},
+    };
+    for (const Case& c : cases) {
+        try {
+            xls::XlsWorkbook::fromStream(hex(c.stream), "шаблон.xls", ',');
+            ADD_FAILURE() << c.name;
+        } catch (const Error& e) {
+            EXPECT_NE(std::string(e.what()).find(c.words), std::string::npos) << c.name << ": " << e.what();
+            EXPECT_NE(std::string(e.what()).find("шаблон.xls"), std::string::npos) << c.name;
+        }
+    }
+}
+
 /* ---- output files ----------------------------------------------------------------- */
 
 TEST(XlsOutput, NamesNeverReplaceAnEarlierWorkbook) {
