@@ -9,6 +9,7 @@
 #include <gsf/gsf-outfile-msole.h>
 #include <gsf/gsf-outfile.h>
 #include <gsf/gsf-output-memory.h>
+#include <gsf/gsf-output-stdio.h>
 #include <gsf/gsf-output.h>
 #include <gsf/gsf-utils.h>
 
@@ -164,6 +165,21 @@ std::vector<uint8_t> writeCompoundFile(const CompoundFile& file) {
     if (size > 0 && data) out.assign(data, data + size);
     if (!gsf_output_is_closed(sink.p)) gsf_output_close(sink.p);
     return out;
+}
+
+void writeCompoundFile(const CompoundFile& file, const std::filesystem::path& path) {
+    initGsf();
+    GError* err = nullptr;
+    GRef<GsfOutput> sink(gsf_output_stdio_new(path.c_str(), &err));
+    if (err) g_error_free(err);
+    if (!sink.p) throw Error("Не удалось создать файл книги «" + path.string() + "»");
+    GRef<GsfOutfile> ole(gsf_outfile_msole_new(sink.p));
+    if (!ole.p) throw Error("Не удалось создать файл книги «" + path.string() + "»");
+    gsf_outfile_msole_set_class_id(GSF_OUTFILE_MSOLE(ole.p), file.root.clsid.data());
+    writeStorage(ole.p, file.root);
+    bool ok = gsf_output_close(GSF_OUTPUT(ole.p));
+    if (!gsf_output_is_closed(sink.p)) ok = gsf_output_close(sink.p) && ok;
+    if (!ok) throw Error("Не удалось записать файл книги «" + path.string() + "»");
 }
 
 }  // namespace talvira::xls

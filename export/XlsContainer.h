@@ -40,5 +40,8 @@ CompoundFile readCompoundFile(const std::vector<uint8_t>& bytes, const std::stri
 
 /** Serializes a compound file (deterministic: same entries, same bytes). */
 std::vector<uint8_t> writeCompoundFile(const CompoundFile& file);
+/** The same bytes straight into the file `path` (created or replaced), without holding a
+ *  second copy of the whole file in memory. */
+void writeCompoundFile(const CompoundFile& file, const std::filesystem::path& path);
 
 }  // namespace talvira::xls

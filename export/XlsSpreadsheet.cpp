@@ -89,7 +89,9 @@ void XlsSpreadsheet::setBorders(const std::string& from, const std::string& to, 
 }
 
 void XlsSpreadsheet::show() {
-    saved_ = writeFileAtomically(out_, workbook().save(), keepExisting_);
+    XlsWorkbook& wb = workbook();
+    saved_ = writeFileAtomically(out_, [&wb](const std::filesystem::path& tmp) { wb.saveTo(tmp); },
+                                 keepExisting_);
     if (open_) open_(saved_);
 }
 
@@ -123,31 +125,55 @@ std::filesystem::path numbered(const std::filesystem::path& p, int n) {
 
 std::filesystem::path writeFileAtomically(const std::filesystem::path& target,
                                           const std::vector<uint8_t>& bytes, bool keepExisting) {
+    return writeFileAtomically(
+        target,
+        [&bytes](const std::filesystem::path& tmp) {
+            const int fd = ::open(tmp.c_str(), O_WRONLY | O_TRUNC | O_CLOEXEC);
+            if (fd < 0) cannotWrite(tmp, errno);
+            size_t done = 0;
+            while (done < bytes.size()) {
+                const ssize_t n = ::write(fd, bytes.data() + done, bytes.size() - done);
+                if (n < 0 && errno == EINTR) continue;
+                if (n <= 0) {
+                    const int err = n < 0 ? errno : EIO;
+                    ::close(fd);
+                    cannotWrite(tmp, err);
+                }
+                done += static_cast<size_t>(n);
+            }
+            if (::close(fd) != 0) cannotWrite(tmp, errno);
+        },
+        keepExisting);
+}
+
+std::filesystem::path writeFileAtomically(const std::filesystem::path& target,
+                                          const std::function<void(const std::filesystem::path&)>& write,
+                                          bool keepExisting) {
     static std::atomic<unsigned> counter{0};
     std::filesystem::path dir = target.parent_path();
     if (dir.empty()) dir = ".";
     const std::filesystem::path tmp =
         dir / ("." + target.filename().string() + ".part-" + std::to_string(::getpid()) + "-" +
                std::to_string(counter++));
-    const int fd = ::open(tmp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
-    if (fd < 0) cannotWrite(target, errno);
-    size_t done = 0;
-    while (done < bytes.size()) {
-        const ssize_t n = ::write(fd, bytes.data() + done, bytes.size() - done);
-        if (n < 0 && errno == EINTR) continue;
-        if (n <= 0) {
-            const int err = n < 0 ? errno : EIO;
-            ::close(fd);
-            ::unlink(tmp.c_str());
-            cannotWrite(target, err);
-        }
-        done += static_cast<size_t>(n);
+    // the name is claimed first, so that no other file is ever written over
+    const int claim = ::open(tmp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
+    if (claim < 0) cannotWrite(target, errno);
+    ::close(claim);
+    try {
+        write(tmp);
+    } catch (...) {
+        ::unlink(tmp.c_str());
+        throw;
     }
-    if (::fsync(fd) != 0 || ::close(fd) != 0) {
+    // on disk before it gets its name
+    const int fd = ::open(tmp.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0 || ::fsync(fd) != 0) {
         const int err = errno;
+        if (fd >= 0) ::close(fd);
         ::unlink(tmp.c_str());
         cannotWrite(target, err);
     }
+    ::close(fd);
     if (!keepExisting) {
         if (::rename(tmp.c_str(), target.c_str()) != 0) {
             const int err = errno;

@@ -15,6 +15,7 @@
 #include "export/XlsWorkbook.h"
 
 #include <filesystem>
+#include <functional>
 #include <optional>
 
 namespace talvira::xls {
@@ -61,5 +62,10 @@ private:
  *  Returns the final path; on failure nothing is left behind. */
 std::filesystem::path writeFileAtomically(const std::filesystem::path& target,
                                           const std::vector<uint8_t>& bytes, bool keepExisting);
+
+/** The same with the content written by `write` into the temporary file it is given. */
+std::filesystem::path writeFileAtomically(const std::filesystem::path& target,
+                                          const std::function<void(const std::filesystem::path&)>& write,
+                                          bool keepExisting);
 
 }  // namespace talvira::xls

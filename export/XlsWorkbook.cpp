@@ -1361,6 +1361,20 @@ void XlsWorkbook::addBorders(CellRef from, CellRef to) {
 
 std::vector<uint8_t> XlsWorkbook::workbookStream() { return impl_->build(); }
 
+void XlsWorkbook::saveTo(const std::filesystem::path& path) {
+    // the built stream takes the template's place for the write, then gives it back
+    CompoundEntry* wb = impl_->file.find(impl_->streamName);
+    std::vector<uint8_t> built = impl_->build();
+    std::swap(wb->data, built);
+    try {
+        writeCompoundFile(impl_->file, path);
+    } catch (...) {
+        std::swap(wb->data, built);
+        throw;
+    }
+    std::swap(wb->data, built);
+}
+
 std::vector<uint8_t> XlsWorkbook::save() {
     CompoundFile out = impl_->file;
     CompoundEntry* wb = out.find(impl_->streamName);

@@ -56,6 +56,8 @@ public:
 
     /** The whole .xls file. Same template and same calls give the same bytes. */
     std::vector<uint8_t> save();
+    /** The same file written straight to `path`. */
+    void saveTo(const std::filesystem::path& path);
 
     /** The workbook stream as save() writes it (for tests and diagnostics). */
     std::vector<uint8_t> workbookStream();
