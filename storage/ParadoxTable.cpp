@@ -401,7 +401,7 @@ Value ParadoxTable::decodeField(const uint8_t* rec, int field) const {
     }
     case FieldType::Timestamp: {
         auto v = decodeDouble(p);
-        if (!v || !std::isfinite(*v) || std::fabs(*v) > 1e18) return {};
+        if (!v || !std::isfinite(*v) || std::fabs(*v) > 1.8e17) return {};  // beyond that the day number overflows
         int64_t ms = std::llround(*v);
         int64_t days = ms >= 0 ? ms / kMsPerDay : -((-ms + kMsPerDay - 1) / kMsPerDay);
         return Value::dateTime({static_cast<int32_t>(days), static_cast<int32_t>(ms - days * kMsPerDay), true, true});
