@@ -372,8 +372,18 @@ void TForm1::resizeEvent(QResizeEvent* event) {
 }
 
 void TForm1::closeEvent(QCloseEvent* event) {
-    // What is typed in the estimate window is stored before the program ends.
-    if (Form2) guarded([] { Form2->storePendingEdit(); });
+    // What is typed in the estimate window is stored before the program ends. When it cannot
+    // be (a number cell holding letters, a table that refuses the record), the user is told
+    // and the program stays, so that the typing can be corrected or cancelled.
+    if (Form2) {
+        try {
+            Form2->storePendingEdit();
+        } catch (const std::exception& e) {
+            showErrorBox(QString::fromUtf8(e.what()));
+            event->ignore();
+            return;
+        }
+    }
     guarded([&] { Base.closeAll(); });
     event->accept();
     emit closed();

@@ -590,6 +590,65 @@ private slots:
         Form2->SmetaTable.close();
     }
 
+    void quittingWithATypingThatCannotBeStoredKeepsTheProgram() {
+        talvira::test::TempDir dir("talvira-quit");
+        {
+            talvira::storage::TableHandle t;
+            talvira::estimate::bindEstimate(t, dir.path().string(), "Q");
+            talvira::estimate::createAndOpen(t);
+            t.append();
+            t.setFieldValue("TAB", Value::string("01-01"));
+            t.post();
+        }
+        talvira::estimate::bindForOpening(Form2->SmetaTable, dir.path().string(), "Q.db");
+        Form2->SmetaTable.open();
+        Form2->show();
+        QVERIFY(QTest::qWaitForWindowActive(Form2));
+        DBGrid* g = Form2->SmetaDBGrid;
+        int kolvo = -1, tab = -1;
+        for (int c = 0; c < static_cast<int>(g->columns().size()); ++c) {
+            if (g->columns()[static_cast<size_t>(c)].field == "KOLVO") kolvo = c;
+            if (g->columns()[static_cast<size_t>(c)].field == "TAB") tab = c;
+        }
+        g->setFocus();
+        auto send = [g](auto k) {
+            QWidget* target = QApplication::focusWidget() ? QApplication::focusWidget() : g;
+            QTest::keyClick(target, k);
+            QCoreApplication::processEvents();
+        };
+        g->setCurrentIndex(g->model()->index(0, tab));
+        send('Z');
+        send(Qt::Key_Return);  // TAB "Z" waits in the record, not yet stored
+        g->setCurrentIndex(g->model()->index(0, kolvo));
+        send('x');  // letters in the quantity, the cell still open
+        {
+            TForm1 w;
+            w.show();
+            QSignalSpy closed(&w, &TForm1::closed);
+            boxes.clear();
+            QVERIFY(!w.close());
+            QCOMPARE(boxes, QStringList{"'x' is not a valid floating point value for field 'KOLVO'"});
+            QCOMPARE(closed.count(), 0);
+            QVERIFY(w.isVisible());
+            QVERIFY(w.Base.Table1.active());
+            // Corrected, the typing is stored and the program ends.
+            QLineEdit* ed = nullptr;
+            for (auto* e : g->viewport()->findChildren<QLineEdit*>())
+                if (e->isVisible()) ed = e;
+            QVERIFY(ed);  // the cell is open again with what was typed
+            QCOMPARE(ed->text(), QString("x"));
+            ed->setText("3");
+            QVERIFY(w.close());
+            QCOMPARE(closed.count(), 1);
+        }
+        Form2->SmetaTable.close();
+        Form2->SmetaTable.open();
+        QCOMPARE(Form2->SmetaTable.fieldValue("TAB"), Value::string("Z"));
+        QCOMPARE(Form2->SmetaTable.fieldValue("KOLVO"), Value::real(3));
+        Form2->SmetaTable.close();
+        Form2->hide();
+    }
+
     void viewShowsTheEstimateWindow() {
         Form1->ViewButton->click();
         QVERIFY(Form2->isVisible());
