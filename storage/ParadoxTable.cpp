@@ -587,6 +587,15 @@ const std::vector<RecordLoc>& ParadoxTable::memoryOrder(const Secondary& s) cons
 }
 
 RecordLoc ParadoxTable::resolve(const Secondary& s, const uint8_t* xrec) const {
+    RecordLoc loc = findByHint(s, xrec);
+    // The record must still hold the indexed values the index file has for it.
+    Collation c{info_.codePage, asciiOrder_, true, nullptr};
+    if (compareFields(recordPtr(loc), s.dbLayout, xrec, s.xLayout, s.dbLayout.size(), c) != 0)
+        throw Error("Файл индекса «" + s.info.file + "» устарел: он не совпадает с записями таблицы «" + path_ + "»");
+    return loc;
+}
+
+RecordLoc ParadoxTable::findByHint(const Secondary& s, const uint8_t* xrec) const {
     auto blk = decodeShort(xrec + s.hintOffset);
     const uint8_t* pk = xrec + s.pkOffset;
     const Layout& l = s.pkLayout;

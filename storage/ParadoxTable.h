@@ -7,6 +7,12 @@
  *   auto t = openParadoxTable("/base/RABMAT.DB", OpenMode::ReadOnly);
  *   for (RecordLoc l : t->lookup("IDOGL", {Value::integer(104)})) use(t->read(l));
  *
+ * Indexes: a keyed table is searched by halving its block chain (records lie in key order);
+ * a maintained secondary index by halving its .X file, whose entries name the table block
+ * and key of each record. Unkeyed tables and unmaintained indexes that lag behind the table
+ * are ordered in memory on first use, as the engine rebuilds them. An index that disagrees
+ * with the table it describes gives talvira::Error naming the index file.
+ *
  * Caveats: tables with index files are read-only here (their indexes would go stale); keyed
  * tables without index files accept appends in ascending key order only.
  */
@@ -74,6 +80,7 @@ private:
     std::string encodeKey(const std::vector<int>& fields, const std::vector<Value>& key, bool ci, bool& ok) const;
     const std::vector<RecordLoc>& memoryOrder(const Secondary& s) const;
     RecordLoc resolve(const Secondary& s, const uint8_t* xrec) const;
+    RecordLoc findByHint(const Secondary& s, const uint8_t* xrec) const;
     void freeBlobs(const uint8_t* rec);
 
     std::string path_;

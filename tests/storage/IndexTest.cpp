@@ -223,3 +223,21 @@ TEST(Index, EveryRecordOfAKeyedTableIsFoundByItsPrimaryKey) {
     }
     EXPECT_GE(tables, 30);
 }
+
+TEST(Index, IndexThatDisagreesWithItsTableIsNamed) {
+    // Same number of records, but one indexed value changed behind the index's back.
+    TempDir dir;
+    copyFamily(paradoxDir() / "dbdemos" / "orders.db", dir.path());
+    std::string db = readFile(dir / "orders.db");
+    uint16_t hs = static_cast<uint16_t>(static_cast<uint8_t>(db[2]) | (static_cast<uint8_t>(db[3]) << 8));
+    db[hs + 6 + 8 + 1] = static_cast<char>(db[hs + 6 + 8 + 1] ^ 0x40);  // CustNo of the first record
+    writeFile(dir / "orders.db", db);
+    auto t = openParadoxTable((dir / "orders.db").string(), OpenMode::ReadOnly);
+    try {
+        t->scan("CustNo");
+        FAIL() << "no error";
+    } catch (const Error& e) {
+        EXPECT_NE(std::string(e.what()).find("orders.x02"), std::string::npos) << e.what();
+        EXPECT_NE(std::string(e.what()).find("устарел"), std::string::npos) << e.what();
+    }
+}
