@@ -60,7 +60,7 @@ while [ $r -lt "$RUNS" ]; do
 done
 T=$(median <"$T_FILE"); E=$(median <"$E_FILE")
 echo "runs: $RUNS"
-echo "talvira, large base: $(tr '\n' ' ' <"$T_FILE")ms; median $T ms"
+echo "talvira in $WORK: $(tr '\n' ' ' <"$T_FILE")ms; median $T ms"
 echo "empty Qt window:     $(tr '\n' ' ' <"$E_FILE")ms; median $E ms"
 echo "ratio: $(awk -v t="$T" -v e="$E" 'BEGIN { printf "%.2f", t / e }')"
 rm -f "$T_FILE" "$E_FILE"
