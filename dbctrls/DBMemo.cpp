@@ -28,10 +28,14 @@ void DBMemo::setField(TableHandle* table, std::string field) {
     load();
 }
 
-void DBMemo::setEditable(bool on) { setReadOnly(!on); }
+void DBMemo::setEditable(bool on) {
+    editable_ = on;
+    load();
+}
 
 void DBMemo::load() {
     if (writing_) return;  // our own write echoing back
+    setReadOnly(!editable_ || !table_ || !table_->active());
     QString text;
     if (table_ && table_->active() && table_->fieldIndex(field_) >= 0)
         text = displayText(table_->fieldValue(field_), userDecimalSeparator());

@@ -2,7 +2,8 @@
 /**
  * DBMemo: a multi-line text box showing one field of a table handle's current record, wrapped
  * at words. Read-only, or editable: a change by the user starts an edit of the record and
- * writes the field; the record is stored when the cursor leaves it (or by the window).
+ * writes the field; the record is stored when the cursor leaves it (or by the window). While the
+ * handle is closed nothing can be typed: there is no record to take it.
  *
  *   DBMemo m; m.setField(&table1, "NAME");
  *
@@ -38,6 +39,7 @@ private:
 
     storage::TableHandle* table_ = nullptr;
     std::string field_;
+    bool editable_ = false;
     bool loading_ = false;
     bool writing_ = false;
 };

@@ -472,9 +472,13 @@ private slots:
         memo.setPlainText(longName);
         QCOMPARE(table->state(), TableHandle::State::Edit);
         table->post();
-        memo.setField(nullptr, {});
         reopen();
         QCOMPARE(QString::fromStdString(table->fieldAsString("NAME")), longName);
+        table->close();
+        QVERIFY(memo.isReadOnly());  // no record to type into
+        table->open();
+        QVERIFY(!memo.isReadOnly());
+        memo.setField(nullptr, {});
     }
 };
 
