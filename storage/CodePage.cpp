@@ -187,17 +187,50 @@ bool isKnownCodePage(int codePage) {
     return codePage == 866 || codePage == 1251 || codePage == 1252 || codePage == 437 || codePage == 850;
 }
 
+namespace {
+/** UTF-8 of the upper half of a code page, precomputed: up to 3 bytes per character. */
+struct Utf8Table {
+    char bytes[128][3];
+    uint8_t len[128];
+    explicit Utf8Table(const char16_t* t) {
+        for (int i = 0; i < 128; ++i) {
+            std::string u;
+            putUtf8(u, t[i]);
+            len[i] = static_cast<uint8_t>(u.size());
+            std::copy(u.begin(), u.end(), bytes[i]);
+        }
+    }
+};
+const Utf8Table& utf8Of(int codePage) {
+    static const Utf8Table t866(kCp866), t1251(kCp1251), t1252(kCp1252), t437(kCp437), t850(kCp850);
+    switch (codePage) {
+    case 866: return t866;
+    case 1252: return t1252;
+    case 437: return t437;
+    case 850: return t850;
+    default: return t1251;
+    }
+}
+}  // namespace
+
 void appendUtf8(std::string& out, std::string_view bytes, int codePage) {
-    const char16_t* t = tableOf(codePage);
-    for (unsigned char b : bytes) {
-        if (b < 0x80) out.push_back(static_cast<char>(b));
-        else putUtf8(out, t[b - 0x80]);
+    // ASCII runs are copied whole; only the upper half goes through the table.
+    const Utf8Table& t = utf8Of(codePage);
+    size_t i = 0;
+    while (i < bytes.size()) {
+        size_t j = i;
+        while (j < bytes.size() && static_cast<unsigned char>(bytes[j]) < 0x80) ++j;
+        out.append(bytes.data() + i, j - i);
+        for (i = j; i < bytes.size() && static_cast<unsigned char>(bytes[i]) >= 0x80; ++i) {
+            const int k = static_cast<unsigned char>(bytes[i]) - 0x80;
+            out.append(t.bytes[k], t.len[k]);
+        }
     }
 }
 
 std::string toUtf8(std::string_view bytes, int codePage) {
     std::string out;
-    out.reserve(bytes.size() + bytes.size() / 2);
+    out.reserve(bytes.size() * 2);
     appendUtf8(out, bytes, codePage);
     return out;
 }

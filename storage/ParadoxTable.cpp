@@ -457,6 +457,16 @@ Record ParadoxTable::read(RecordLoc loc) const {
         case FieldType::Currency:
             if (auto v = decodeDouble(p)) ValueAccess::setReal(r[static_cast<size_t>(i)], *v);
             break;
+        case FieldType::Alpha:  // text ends at its first zero byte
+            if (*p) r[static_cast<size_t>(i)] = decodeField(rec, i);
+            break;
+        case FieldType::Memo:
+        case FieldType::FmtMemo:
+        case FieldType::Blob:
+        case FieldType::Ole:
+        case FieldType::Graphic:  // empty when the stored length is 0
+            if (le32(p + f.bytes - 6)) r[static_cast<size_t>(i)] = decodeField(rec, i);
+            break;
         default:
             if (!allZero(p, f.bytes)) r[static_cast<size_t>(i)] = decodeField(rec, i);
         }
