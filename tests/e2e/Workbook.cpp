@@ -1,0 +1,144 @@
+#include "tests/e2e/Workbook.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QProcess>
+#include <QRegularExpression>
+#include <QStandardPaths>
+#include <QUrl>
+#include <QXmlStreamReader>
+
+namespace e2e {
+
+std::pair<int, int> cellRef(const QString& ref) {
+    int col = 0;
+    int i = 0;
+    while (i < ref.size() && ref.at(i).isLetter()) col = col * 26 + (ref.at(i++).toUpper().unicode() - 'A' + 1);
+    return {ref.mid(i).toInt(), col};
+}
+
+const Cell* Sheet::at(const QString& ref) const {
+    const auto it = cells.find(cellRef(ref));
+    return it == cells.end() ? nullptr : &it->second;
+}
+
+QString findSoffice() { return QStandardPaths::findExecutable(QStringLiteral("soffice")); }
+
+namespace {
+
+/** "of:=SUM([.K12:.K14])" → "SUM(K12:K14)". */
+QString plainFormula(QString f) {
+    if (f.startsWith(QLatin1String("of:"))) f = f.mid(3);
+    if (f.startsWith(QLatin1Char('='))) f = f.mid(1);
+    f.replace(QRegularExpression(QStringLiteral("\\[\\.([A-Z]+[0-9]+)(?::\\.([A-Z]+[0-9]+))?\\]")),
+              QStringLiteral("\\1:\\2"));
+    f.replace(QRegularExpression(QStringLiteral(":(?![A-Z])")), QString());
+    return f;
+}
+
+}  // namespace
+
+std::vector<Sheet> readFods(const QString& path) {
+    std::vector<Sheet> sheets;
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly)) return sheets;
+    QXmlStreamReader xml(&file);
+    int row = 0;
+    int col = 0;
+    int rowRepeat = 1;
+    while (!xml.atEnd()) {
+        xml.readNext();
+        if (xml.isStartElement()) {
+            const auto name = xml.qualifiedName();
+            const auto attrs = xml.attributes();
+            if (name == QLatin1String("table:table")) {
+                sheets.push_back({attrs.value(QLatin1String("table:name")).toString(), {}});
+                row = 0;
+            } else if (name == QLatin1String("table:table-row") && !sheets.empty()) {
+                ++row;
+                col = 0;
+                const auto rep = attrs.value(QLatin1String("table:number-rows-repeated"));
+                rowRepeat = rep.isEmpty() ? 1 : rep.toInt();
+            } else if ((name == QLatin1String("table:table-cell") || name == QLatin1String("table:covered-table-cell")) &&
+                       !sheets.empty()) {
+                const auto rep = attrs.value(QLatin1String("table:number-columns-repeated"));
+                const int colRepeat = rep.isEmpty() ? 1 : rep.toInt();
+                Cell cell;
+                cell.formula = plainFormula(attrs.value(QLatin1String("table:formula")).toString());
+                cell.type = attrs.value(QLatin1String("office:value-type")).toString();
+                cell.value = attrs.value(QLatin1String("office:value")).toDouble();
+                // The text of the cell: its paragraphs, joined by line breaks.
+                QStringList paragraphs;
+                int depth = 1;
+                QString current;
+                int inParagraph = 0;
+                while (depth > 0 && !xml.atEnd()) {
+                    xml.readNext();
+                    if (xml.isStartElement()) {
+                        ++depth;
+                        if (xml.qualifiedName() == QLatin1String("text:p")) ++inParagraph;
+                        if (xml.qualifiedName() == QLatin1String("text:s")) {
+                            const auto n = xml.attributes().value(QLatin1String("text:c"));
+                            current += QString(n.isEmpty() ? 1 : n.toInt(), QLatin1Char(' '));
+                        }
+                    } else if (xml.isEndElement()) {
+                        --depth;
+                        if (xml.qualifiedName() == QLatin1String("text:p")) {
+                            --inParagraph;
+                            paragraphs << current;
+                            current.clear();
+                        }
+                    } else if (xml.isCharacters() && inParagraph > 0) {
+                        current += xml.text();
+                    }
+                }
+                cell.text = paragraphs.join(QLatin1Char('\n'));
+                const bool empty = cell.type.isEmpty() && cell.formula.isEmpty() && cell.text.isEmpty();
+                for (int c = 0; c < colRepeat; ++c) {
+                    ++col;
+                    if (!empty && rowRepeat == 1) sheets.back().cells[{row, col}] = cell;
+                }
+            }
+        } else if (xml.isEndElement() && xml.qualifiedName() == QLatin1String("table:table-row")) {
+            row += rowRepeat - 1;
+            rowRepeat = 1;
+        }
+    }
+    return sheets;
+}
+
+std::optional<std::vector<Sheet>> readWithLibreOffice(const QString& workbook, const QString& scratch,
+                                                      QString* error) {
+    const QString soffice = findSoffice();
+    if (soffice.isEmpty()) {
+        *error = QStringLiteral("soffice is not installed");
+        return std::nullopt;
+    }
+    QDir().mkpath(scratch);
+    const QString profile = QUrl::fromLocalFile(scratch + QStringLiteral("/profile")).toString();
+    // LibreOffice reads file names in the locale it runs in: one that surely exists.
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert(QStringLiteral("LC_ALL"), QStringLiteral("C.UTF-8"));
+    env.insert(QStringLiteral("LANG"), QStringLiteral("C.UTF-8"));
+    QProcess p;
+    p.setProcessEnvironment(env);
+    p.setProcessChannelMode(QProcess::MergedChannels);
+    p.start(soffice, {QStringLiteral("--headless"), QStringLiteral("--norestore"),
+                      QStringLiteral("-env:UserInstallation=") + profile, QStringLiteral("--convert-to"),
+                      QStringLiteral("fods"), QStringLiteral("--outdir"), scratch, workbook});
+    if (!p.waitForFinished(300000)) {
+        p.kill();
+        p.waitForFinished();
+        *error = QStringLiteral("soffice did not finish: ") + QString::fromLocal8Bit(p.readAll());
+        return std::nullopt;
+    }
+    const QString out = scratch + QLatin1Char('/') + QFileInfo(workbook).completeBaseName() + QStringLiteral(".fods");
+    if (!QFile::exists(out)) {
+        *error = QStringLiteral("soffice wrote no .fods: ") + QString::fromLocal8Bit(p.readAll());
+        return std::nullopt;
+    }
+    return readFods(out);
+}
+
+}  // namespace e2e
