@@ -76,6 +76,12 @@ TForm2::TForm2(QWidget* parent) : QMainWindow(parent), SmetaTable("SmetaTable") 
     move(58, 4);
     resize(669, 517 + menuBar()->sizeHint().height());
     qApp->installEventFilter(this);
+    openWorkbook = [](const std::filesystem::path& file) {
+        const QString path = QString::fromStdString(file.string());
+        if (!QDesktopServices::openUrl(QUrl::fromLocalFile(path)))
+            throw talvira::Error("Книга «" + file.string() +
+                                 "» записана, но открыть её в программе электронных таблиц не удалось.");
+    };
 }
 
 TForm2::~TForm2() {
@@ -373,12 +379,7 @@ void TForm2::EButtonClick() {
     talvira::editing::SmetaPositionSource source(SmetaTable);
     talvira::xls::exportEstimateToFile(
         source, texts, StartDir.toStdString() + "/Base/1.xls", talvira::xls::workbookPathFor(estimateName),
-        talvira::dbctrls::userDecimalSeparator(), [](const std::filesystem::path& file) {
-            const QString path = QString::fromStdString(file.string());
-            if (!QDesktopServices::openUrl(QUrl::fromLocalFile(path)))
-                throw talvira::Error("Книга «" + file.string() +
-                                     "» записана, но открыть её в программе электронных таблиц не удалось.");
-        });
+        talvira::dbctrls::userDecimalSeparator(), openWorkbook);
 }
 
 void TForm2::storePendingEdit() {

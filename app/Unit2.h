@@ -8,6 +8,9 @@
 #include <QMainWindow>
 #include <QString>
 
+#include <filesystem>
+#include <functional>
+
 class QAction;
 class QFrame;
 class QGroupBox;
@@ -36,6 +39,10 @@ public:
     /** Stores an edit still in progress in the grid (before the estimate is closed or the
      *  program ends), so that nothing typed is lost. */
     void storePendingEdit();
+
+    /** Opens a finished workbook for the user; by default in the program the desktop associates
+     *  with .xls files. A failure throws talvira::Error. Tests replace it. */
+    std::function<void(const std::filesystem::path&)> openWorkbook;
 
     /** The status bar's text. */
     QString statusText() const;

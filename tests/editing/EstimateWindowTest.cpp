@@ -449,6 +449,36 @@ private slots:
         Form2->NREdit->setText(QStringLiteral("105"));
     }
 
+    void excelWritesTheWorkbookAndKeepsThePosition() {
+        createThroughDialog(QStringLiteral("Экспорт"));
+        addPosition(2, 10, "A");
+        addPosition(3, 20, "B");
+        addPosition(4, 30, "C");
+        smeta().moveTo(1);
+        std::vector<fs::path> opened;
+        Form2->openWorkbook = [&](const fs::path& p) { opened.push_back(p); };
+
+        // Without the template: the error box, nothing opened, the table where it was.
+        guarded([] { Form2->EButtonClick(); });
+        QVERIFY(takeError().contains(QStringLiteral("1.xls")));
+        QVERIFY(opened.empty());
+        QCOMPARE(smeta().recNo(), 1);
+        QVERIFY(!smeta().controlsDisabled());
+
+        fs::create_directories(start_->path() / "Base");
+        fs::copy_file(talvira::test::fixturesDir() / "templates" / "1.xls", start_->path() / "Base" / "1.xls");
+        QTest::keyClick(Form2->SmetaDBGrid, Qt::Key_E, Qt::ControlModifier);
+        QCOMPARE(takeError(), QString());
+        QCOMPARE(int(opened.size()), 1);
+        QVERIFY(fs::exists(opened[0]));
+        QCOMPARE(QString::fromStdString(opened[0].filename().string()), QStringLiteral("Смета Экспорт.xls"));
+        QCOMPARE(smeta().recNo(), 1);
+        QCOMPARE(smeta().fieldAsString("TAB"), std::string("B"));
+        QVERIFY(!smeta().controlsDisabled());
+        fs::remove(opened[0]);
+        fs::remove_all(start_->path() / "Base");
+    }
+
     void storePendingEditPostsWhatWasTyped() {
         createThroughDialog(QStringLiteral("Правка"));
         addPosition(1, 1);
