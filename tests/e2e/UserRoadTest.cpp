@@ -30,6 +30,7 @@
 
 #include <cmath>
 #include <filesystem>
+#include <map>
 #include <memory>
 #include <string>
 #include <vector>
@@ -197,26 +198,42 @@ private slots:
                 if (lines->rowValue(r, "VIDNR").asInteger() == 1 && !lines->rowValue(r, "VIDNR").isEmpty()) ++n;
             return n;
         };
-        // Look for a table of the base whose first three rates bring at least one unaccounted
-        // material, the way a user scrolls until one shows red in the resources grid.
+        // An unaccounted material of the current rate whose own price is missing.
+        auto unpricedMaterial = [&] {
+            for (int r = 0; r < lines->model()->rowCount(); ++r) {
+                if (lines->rowValue(r, "VIDNR").isEmpty() || lines->rowValue(r, "VIDNR").asInteger() != 1) continue;
+                lines->setCurrentIndex(lines->model()->index(r, firstVisibleColumn(lines)));
+                if (Form1->Base.Table4.fieldValue("BB").isEmpty() || Form1->Base.Table4.fieldAsFloat("BB") == 0)
+                    return true;
+            }
+            return false;
+        };
+        // Look for a table of the base whose first three rates bring an unaccounted material,
+        // the way a user scrolls until one shows red in the resources grid; best one whose
+        // price the base lacks.
         int foundCollection = -1, foundEntry = -1;
-        for (int c = 0; c < collections->model()->rowCount() && foundCollection < 0; ++c) {
-            clickRow(collections, c);
-            for (int e = 0; e < contents->model()->rowCount() && foundEntry < 0; ++e) {
-                clickRow(contents, e);
+        bool foundUnpriced = false;
+        for (int c = 0; c < collections->model()->rowCount() && !foundUnpriced; ++c) {
+            collections->setCurrentIndex(collections->model()->index(c, 0));
+            for (int e = 0; e < contents->model()->rowCount() && !foundUnpriced; ++e) {
+                contents->setCurrentIndex(contents->model()->index(e, 0));
                 if (rates->model()->rowCount() < 3) continue;
-                int withUnaccounted = 0;
+                bool withUnaccounted = false, unpriced = false;
                 for (int r = 0; r < 3; ++r) {
-                    clickRow(rates, r);
-                    if (unaccounted() > 0) ++withUnaccounted;
+                    rates->setCurrentIndex(rates->model()->index(r, firstVisibleColumn(rates)));
+                    if (unaccounted() > 0) withUnaccounted = true;
+                    if (unaccounted() > 0 && unpricedMaterial()) unpriced = true;
                 }
-                if (withUnaccounted > 0) {
+                if (withUnaccounted && (foundEntry < 0 || unpriced)) {
                     foundCollection = c;
                     foundEntry = e;
+                    foundUnpriced = unpriced;
                 }
             }
         }
         QVERIFY2(foundEntry >= 0, "no table of the demo base has a rate with unaccounted materials");
+        qInfo("walking to collection %d, table %d (a material without a price: %s)", foundCollection, foundEntry,
+              foundUnpriced ? "yes" : "no");
 
         // The walk itself: collection, table, then the rates by mouse and by the arrow key.
         clickRow(collections, foundCollection);
@@ -259,7 +276,26 @@ private slots:
         QCOMPARE(grid->model()->headerData(kolvoCol, Qt::Horizontal).toString(), QStringLiteral("Кол-во"));
         QCOMPARE(grid->model()->headerData(stoimCol, Qt::Horizontal).toString(), QStringLiteral("Стоимость"));
 
+        // Positions still without a quantity or a price are written in italic.
+        std::map<int, bool> italic;
+        auto paint = grid->onDrawColumnCell;
+        grid->onDrawColumnCell = [&italic, paint](talvira::dbctrls::DrawCellArgs& a) {
+            paint(a);
+            italic[a.row] = a.font.italic();
+        };
+        auto italicRows = [&] {
+            italic.clear();
+            grid->viewport()->repaint();
+            QList<int> rows;
+            for (const auto& [row, it] : italic)
+                if (it) rows << row;
+            return rows;
+        };
         auto positions = readPositions(Form2->SmetaTable);
+        QList<int> incomplete;
+        for (int row = 0; row < int(positions.size()); ++row)
+            if (positions[row].kolvo == 0 || positions[row].stoim == 0) incomplete << row;
+        QCOMPARE(italicRows(), incomplete);
         const QStringList quantities{"12,5", "3", "0,75", "7", "1,25", "2"};
         int q = 0;
         int priced = -1;
@@ -280,6 +316,8 @@ private slots:
         QCOMPARE(grid->cellText(0, kolvoCol), QStringLiteral("12,5"));
         QCOMPARE(grid->cellText(priced, stoimCol), QStringLiteral("1250,4"));
         Form2->storePendingEdit();
+        QCOMPARE(italicRows(), QList<int>());
+        grid->onDrawColumnCell = paint;
         typed_ = readPositions(Form2->SmetaTable);
         QCOMPARE(typed_[0].kolvo, 12.5);
         QCOMPARE(typed_[priced].stoim, 1250.4);
@@ -307,7 +345,7 @@ private slots:
 
     void libreOfficeReadsTheWorkbook() {
         if (e2e::findSoffice().isEmpty()) QSKIP("LibreOffice (soffice) is not installed");
-        QVERIFY(!opened_.isEmpty());
+        QVERIFY(!opened_.isEmpty() && !typed_.empty());
         QString error;
         const auto sheets = e2e::readWithLibreOffice(
             opened_[0], QString::fromStdString((start_->path() / "lo").string()), &error);
@@ -380,6 +418,35 @@ private slots:
         QVERIFY(near(value(at("K", T + 13)), total));
         QCOMPARE(text(at("B", T + 16)), QStringLiteral("Заказчик"));
         QCOMPARE(text(at("O", T + 16)), QStringLiteral("Подрядчик"));
+    }
+
+    void gnumericRecalculatesTheSameTotals() {
+        QVERIFY(!opened_.isEmpty());
+        QString error;
+        const auto rows = e2e::recalcWithGnumeric(opened_[0], QString::fromStdString((start_->path() / "gn").string()), &error);
+        if (!rows && error.contains(QStringLiteral("not installed"))) QSKIP("Gnumeric (ssconvert) is not installed");
+        QVERIFY2(rows, qPrintable(error));
+        auto value = [&](int row, int col) {
+            return row - 1 < int(rows->size()) && col - 1 < (*rows)[row - 1].size() ? (*rows)[row - 1][col - 1] : QString();
+        };
+        const int n = int(typed_.size());
+        const int T = 12 + n;
+        QVERIFY(n > 0);
+        // The same chain as above, from the recalculated grand total back to the positions.
+        double sumK = 0, sumL = 0, sumO = 0;
+        for (const auto& p : typed_) {
+            sumK += p.kolvo * p.stoim;
+            sumL += p.kolvo * p.osnzp;
+            sumO += p.kolvo * p.zpmash;
+        }
+        const double beforeWinter = sumK + (105.0 + 90.0 + 12.0) / 100 * (sumL + sumO);
+        const double expected = beforeWinter * 1.20 * 1.10 * 2.18 * 1.18;
+        QCOMPARE(value(T + 13, 3), QStringLiteral("Итого с НДС"));
+        QVERIFY2(near(value(T, 11).toDouble(), sumK), qPrintable(value(T, 11)));
+        QVERIFY2(near(value(T + 6, 11).toDouble(), beforeWinter), qPrintable(value(T + 6, 11)));
+        QVERIFY2(near(value(T + 13, 11).toDouble(), expected), qPrintable(value(T + 13, 11)));
+        QCOMPARE(value(12, 1), QStringLiteral("1"));
+        QCOMPARE(value(T - 1, 1), QString::number(n));
     }
 
     void quitStartAgainAndOpenTheEstimate() {

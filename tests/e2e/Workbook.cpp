@@ -141,4 +141,73 @@ std::optional<std::vector<Sheet>> readWithLibreOffice(const QString& workbook, c
     return readFods(out);
 }
 
+std::vector<QStringList> parseCsv(const QString& text) {
+    std::vector<QStringList> rows;
+    QStringList row;
+    QString field;
+    bool quoted = false;
+    bool any = false;
+    for (int i = 0; i < text.size(); ++i) {
+        const QChar c = text.at(i);
+        if (quoted) {
+            if (c == QLatin1Char('"') && i + 1 < text.size() && text.at(i + 1) == QLatin1Char('"')) {
+                field += c;
+                ++i;
+            } else if (c == QLatin1Char('"')) {
+                quoted = false;
+            } else {
+                field += c;
+            }
+        } else if (c == QLatin1Char('"')) {
+            quoted = true;
+            any = true;
+        } else if (c == QLatin1Char(',')) {
+            row << field;
+            field.clear();
+            any = true;
+        } else if (c == QLatin1Char('\n')) {
+            row << field;
+            rows.push_back(row);
+            row.clear();
+            field.clear();
+            any = false;
+        } else if (c != QLatin1Char('\r')) {
+            field += c;
+            any = true;
+        }
+    }
+    if (any) {
+        row << field;
+        rows.push_back(row);
+    }
+    return rows;
+}
+
+std::optional<std::vector<QStringList>> recalcWithGnumeric(const QString& workbook, const QString& scratch,
+                                                           QString* error) {
+    const QString ssconvert = QStandardPaths::findExecutable(QStringLiteral("ssconvert"));
+    if (ssconvert.isEmpty()) {
+        *error = QStringLiteral("ssconvert is not installed");
+        return std::nullopt;
+    }
+    QDir().mkpath(scratch);
+    const QString out = scratch + QStringLiteral("/recalculated.csv");
+    QFile::remove(out);
+    QProcess p;
+    p.setProcessChannelMode(QProcess::MergedChannels);
+    p.start(ssconvert, {QStringLiteral("--recalc"), workbook, out});
+    if (!p.waitForFinished(120000) || p.exitCode() != 0 || !QFile::exists(out)) {
+        p.kill();
+        p.waitForFinished();
+        *error = QStringLiteral("ssconvert failed: ") + QString::fromLocal8Bit(p.readAll());
+        return std::nullopt;
+    }
+    QFile f(out);
+    if (!f.open(QIODevice::ReadOnly)) {
+        *error = QStringLiteral("cannot read ") + out;
+        return std::nullopt;
+    }
+    return parseCsv(QString::fromUtf8(f.readAll()));
+}
+
 }  // namespace e2e

@@ -10,6 +10,7 @@
  * ("of:=[.E12]*[.F12]" reads "E12*F12"), function names in English.
  */
 #include <QString>
+#include <QStringList>
 
 #include <map>
 #include <optional>
@@ -42,6 +43,14 @@ std::vector<Sheet> readFods(const QString& path);
  *  nullopt with `error` set when the conversion fails. */
 std::optional<std::vector<Sheet>> readWithLibreOffice(const QString& workbook, const QString& scratch,
                                                       QString* error);
+
+/** Recalculates `workbook` with Gnumeric (ssconvert --recalc) and reads the active sheet's
+ *  values as CSV rows; nullopt with `error` set when ssconvert is missing or fails. */
+std::optional<std::vector<QStringList>> recalcWithGnumeric(const QString& workbook, const QString& scratch,
+                                                           QString* error);
+
+/** The rows of CSV text (quoted fields may hold separators, quotes and line breaks). */
+std::vector<QStringList> parseCsv(const QString& text);
 
 /** "K15" → (15, 11). */
 std::pair<int, int> cellRef(const QString& ref);
