@@ -28,6 +28,7 @@
 #include <QTimer>
 #include <QUrl>
 
+#include <algorithm>
 #include <cmath>
 #include <filesystem>
 #include <map>
@@ -245,6 +246,7 @@ private slots:
 
         int expected = 0;
         std::vector<std::pair<int, std::string>> rateTabs;  // place in the estimate, code
+        std::vector<Position> materials;  // the unaccounted materials, in their order
         for (int r = 0; r < 3; ++r) {
             if (r > 0) {
                 rates->setFocus();
@@ -254,16 +256,40 @@ private slots:
             const int n = unaccounted();
             if (n > 0) ++ratesWithUnaccounted_;
             rateTabs.emplace_back(expected, Form1->Base.Table2.fieldAsString("TAB"));
+            // What the resources grid shows of each unaccounted line: the material's code, the
+            // quantity per unit of the rate, the material's price.
+            for (int l = 0; l < lines->model()->rowCount(); ++l) {
+                if (lines->rowValue(l, "VIDNR").isEmpty() || lines->rowValue(l, "VIDNR").asInteger() != 1) continue;
+                clickRow(lines, l);
+                Position m;
+                m.tab = Form1->Base.Table4.fieldAsString("TAB");
+                m.kolvo = Form1->Base.Table3.fieldAsFloat("KOLL");
+                m.stoim = Form1->Base.Table4.fieldAsFloat("BB");
+                materials.push_back(m);
+            }
+            rates->setFocus();
             QTest::mouseClick(Form1->AddButton, Qt::LeftButton);
             expected += 1 + n;
             QCOMPARE(Form2->SmetaTable.recordCount(), expected);
         }
         QVERIFY(ratesWithUnaccounted_ > 0);
         const auto positions = readPositions(Form2->SmetaTable);
-        for (const auto& [place, tab] : rateTabs) {
-            QCOMPARE(positions[place].tab, tab);
-            QVERIFY(positions[place].kolvoEmpty);  // the quantity is the user's to type
+        size_t m = 0;
+        for (size_t i = 0; i < positions.size(); ++i) {
+            const auto rate = std::find_if(rateTabs.begin(), rateTabs.end(), [&](const auto& t) { return t.first == int(i); });
+            if (rate != rateTabs.end()) {
+                QCOMPARE(positions[i].tab, rate->second);
+                QVERIFY(positions[i].kolvoEmpty);  // the quantity is the user's to type
+                continue;
+            }
+            QVERIFY(m < materials.size());
+            QCOMPARE(positions[i].tab, materials[m].tab);
+            QCOMPARE(positions[i].kolvo, materials[m].kolvo);
+            QCOMPARE(positions[i].stoim, materials[m].stoim);
+            QCOMPARE(positions[i].mater, materials[m].stoim);
+            ++m;
         }
+        QCOMPARE(m, materials.size());
         QCOMPARE(Form1->StatusBar1->currentMessage(), QString());
     }
 
