@@ -926,6 +926,15 @@ RecordLoc ParadoxTable::append(Record& rec) {
                     std::to_string(fields_.size()));
     int32_t ai = 0;
     Record r = rec;
+    if (autoIncField_ >= 0 && !autoIncChecked_) {
+        // Other writers (pxlib among them) may leave the header's counter behind the numbers
+        // already stored; numbering from it would hand out the same number twice.
+        autoIncChecked_ = true;
+        for (auto loc = first(); loc; loc = next(*loc)) {
+            const Value v = readField(*loc, autoIncField_);
+            if (!v.isEmpty() && v.asInteger() > h_.autoInc) h_.autoInc = static_cast<int32_t>(v.asInteger());
+        }
+    }
     if (autoIncField_ >= 0) {
         if (h_.autoInc >= 2147483647) throw Error("Таблица «" + path_ + "»: счётчик автоинкремента исчерпан");
         ai = h_.autoInc + 1;

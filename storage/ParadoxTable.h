@@ -95,6 +95,7 @@ private:
     std::vector<std::unique_ptr<Secondary>> secondary_;
     bool hasIndexFiles_ = false;
     int autoIncField_ = -1;
+    bool autoIncChecked_ = false;  // the counter was compared with the stored numbers
     bool hasBlobFields_ = false;
     bool asciiOrder_ = true;
     mutable BlockChain chain_;

@@ -340,7 +340,7 @@ TEST(Write, AKilledWriterLeavesEveryStoredRecord) {
     Record r(19);
     t->append(r);
     EXPECT_EQ(t->recordCount(), 10u);
-    EXPECT_EQ(r[0], Value::integer(9));  // a number may be given again only if the crash lost it
+    EXPECT_EQ(r[0], Value::integer(10));  // record 9 survived the crash: its number is not given again
     expectConsistent(db);
 }
 
@@ -358,4 +358,35 @@ TEST(Write, KeyedTablesTakeAppendsInKeyOrder) {
     ASSERT_EQ(t->lookup("", {Value::integer(2)}).size(), 1u);
     EXPECT_EQ(t->read(t->lookup("ID", {Value::integer(100)})[0])[1], Value::string("n100"));
     EXPECT_TRUE(t->lookup("", {Value::integer(3)}).empty());
+}
+
+// Without the fix in place, a table whose header counter lagged behind its stored numbers (as
+// pxlib leaves it: counter 0) numbered the next record 1 again, repeating a position number.
+TEST(Write, AutoincrementNeverRepeatsAStoredNumberWhenTheCounterLags) {
+    TempDir dir;
+    const fs::path db = dir / "lag.db";
+    createParadoxTable(db.string(), estimateLike());
+    {
+        auto t = openParadoxTable(db.string(), OpenMode::ReadWrite);
+        for (int i = 0; i < 3; ++i) {
+            Record r(t->fields().size());
+            t->append(r);
+        }
+    }
+    {
+        // Another writer's header: counter at 0 over records numbered 1..3.
+        std::FILE* f = std::fopen(db.c_str(), "r+b");
+        ASSERT_NE(f, nullptr);
+        const uint8_t zero[4] = {0, 0, 0, 0};
+        std::fseek(f, 0x49, SEEK_SET);
+        std::fwrite(zero, 1, 4, f);
+        std::fclose(f);
+    }
+    auto t = openParadoxTable(db.string(), OpenMode::ReadWrite);
+    Record r(t->fields().size());
+    t->append(r);
+    EXPECT_EQ(r[0], Value::integer(4));
+    std::vector<int64_t> numbers;
+    for (auto loc = t->first(); loc; loc = t->next(*loc)) numbers.push_back(t->readField(*loc, 0).asInteger());
+    EXPECT_EQ(numbers, (std::vector<int64_t>{1, 2, 3, 4}));
 }
