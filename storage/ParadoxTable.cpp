@@ -349,9 +349,21 @@ uint32_t ParadoxTable::ordinalOf(RecordLoc loc) const {
     return static_cast<uint32_t>(chain_.ordinalOf(loc));
 }
 
+uint32_t ParadoxTable::blockCount(uint32_t block) const {
+    if (chain_.built()) return chain_.countOf(block);
+    // Without the block map (building it reads every block of the file) the count comes from
+    // the block's own header, checked against the file and the block size.
+    if (block == 0 || block > h_.fileBlocks) return 0;
+    const uint8_t* p = db_.at(static_cast<uint64_t>(h_.headerSize) + uint64_t(block - 1) * h_.blockSize, 6);
+    if (!p) return 0;
+    const int add = static_cast<int16_t>(le16(p + 4));
+    if (add < 0) return 0;
+    const uint32_t n = static_cast<uint32_t>(add) / static_cast<uint32_t>(h_.recordSize) + 1;
+    return n <= (h_.blockSize - 6) / static_cast<uint32_t>(h_.recordSize) ? n : 0;
+}
+
 const uint8_t* ParadoxTable::recordPtr(RecordLoc loc) const {
-    const BlockChain& c = chain();
-    if (loc.slot >= c.countOf(loc.block))
+    if (loc.slot >= blockCount(loc.block))
         throw Error("Таблица «" + path_ + "»: записи в блоке " + std::to_string(loc.block) + ", позиция " +
                     std::to_string(loc.slot) + " нет");
     const uint64_t off = static_cast<uint64_t>(h_.headerSize) + uint64_t(loc.block - 1) * h_.blockSize + 6 +
@@ -566,7 +578,72 @@ std::string ParadoxTable::encodeKey(const std::vector<int>& fields, const std::v
     return out;
 }
 
+std::optional<std::vector<RecordLoc>> ParadoxTable::primaryByTree(const std::string& key) const {
+    // Walks the .PX tree from its root: on each level the last entry whose key is not greater
+    // than the wanted one names the block below; on the last level that is a table block, which
+    // is sorted by key. Nothing comes back when the tree fails a check or does not lead to the
+    // key, and the caller then searches the table's own block chain.
+    if (!pxTried_) {
+        pxTried_ = true;
+        std::string file = indexes_.empty() || !indexes_[0].primary ? std::string() : indexes_[0].file;
+        if (!file.empty()) {
+            try {
+                auto f = std::make_unique<RawFile>(file, false, "Файл индекса");
+                const uint8_t* hd = f->at(0, 0x58);
+                if (hd && hd[4] == 1) px_ = std::move(f);
+            } catch (const Error&) {
+            }
+        }
+    }
+    if (!px_) return std::nullopt;
+    const uint8_t* hd = px_->at(0, 0x58);
+    const uint32_t recSize = le16(hd), hdrSize = le16(hd + 2), blkSize = uint32_t(hd[5]) * 1024u;
+    const uint32_t fileBlocks = le16(hd + 0x0C);
+    uint32_t block = le16(hd + 0x1E);
+    const int levels = hd[0x20];
+    const uint32_t keyBytes = static_cast<uint32_t>(key.size());
+    if (recSize != keyBytes + 6 || blkSize == 0 || levels < 1 || levels > 16 || hdrSize < 0x58) return std::nullopt;
+    for (int level = levels; level >= 1; --level) {
+        if (block == 0 || block > fileBlocks) return std::nullopt;
+        const uint8_t* b = px_->at(uint64_t(hdrSize) + uint64_t(block - 1) * blkSize, blkSize);
+        if (!b) return std::nullopt;
+        const int add = static_cast<int16_t>(le16(b + 4));
+        if (add < 0) return std::nullopt;
+        const uint32_t n = static_cast<uint32_t>(add) / recSize + 1;
+        if (6 + uint64_t(n) * recSize > blkSize) return std::nullopt;
+        uint32_t lo = 0, hi = n;  // first entry greater than the key
+        while (lo < hi) {
+            const uint32_t mid = (lo + hi) / 2;
+            if (std::memcmp(b + 6 + uint64_t(mid) * recSize, key.data(), keyBytes) <= 0) lo = mid + 1;
+            else hi = mid;
+        }
+        const uint8_t* e = b + 6 + uint64_t(lo == 0 ? 0 : lo - 1) * recSize;
+        auto child = decodeShort(e + keyBytes);
+        if (!child || *child <= 0) return std::nullopt;
+        block = static_cast<uint32_t>(*child);
+    }
+    const uint32_t n = blockCount(block);
+    uint32_t lo = 0, hi = n;
+    while (lo < hi) {
+        const uint32_t mid = (lo + hi) / 2;
+        if (std::memcmp(recordPtr({block, mid}), key.data(), keyBytes) < 0) lo = mid + 1;
+        else hi = mid;
+    }
+    if (lo < n && std::memcmp(recordPtr({block, lo}), key.data(), keyBytes) == 0)
+        return std::vector<RecordLoc>{RecordLoc{block, lo}};
+    return std::nullopt;
+}
+
 std::vector<RecordLoc> ParadoxTable::primaryRange(const std::string& key, int nKey) const {
+    // A whole key of a table whose keys compare as bytes is found through the tree without
+    // reading the block chain (which on a large table means touching every block).
+    if (nKey == h_.keyFields && !chain_.built() && !readWrite_) {
+        bool bytewise = true;
+        for (int i = 0; i < h_.keyFields; ++i)
+            if (h_.fields[static_cast<size_t>(i)].type == FieldType::Alpha) bytewise = false;
+        if (bytewise)
+            if (auto hit = primaryByTree(key)) return *hit;
+    }
     Layout l;
     for (int i = 0; i < h_.keyFields; ++i) {
         const RawField& f = h_.fields[static_cast<size_t>(i)];
@@ -612,7 +689,7 @@ RecordLoc ParadoxTable::findByHint(const Secondary& s, const uint8_t* xrec) cons
     const Layout& kl = s.pkPacked;
     if (blk && *blk > 0) {
         const uint32_t b = static_cast<uint32_t>(*blk);
-        const uint32_t n = chain().countOf(b);
+        const uint32_t n = blockCount(b);
         // The block is sorted by key: binary search, then a plain scan in case the key's
         // collation is not byte order.
         Collation c{info_.codePage, asciiOrder_, false, nullptr};
@@ -673,7 +750,7 @@ std::vector<RecordLoc> ParadoxTable::lookup(std::string_view index, const std::v
     std::string k = encodeKey(s->dbFields, key, s->info.caseInsensitive, ok);
     if (!ok) return {};
     const uint8_t* kp = reinterpret_cast<const uint8_t*>(k.data());
-    prepareIndex(*s, chain().total(), h_.keyFields > 0);
+    prepareIndex(*s, chain_.built() ? chain_.total() : static_cast<uint64_t>(std::max(h_.numRecords, 0)), h_.keyFields > 0);
     Collation col{info_.codePage, asciiOrder_, s->info.caseInsensitive, &s->desc};
     Layout kl = packed(s->dbLayout);
     const size_t n = key.size();

@@ -75,6 +75,8 @@ private:
     void findIndexes();
     const Secondary* findIndex(std::string_view name, bool& primary) const;
     std::vector<RecordLoc> primaryRange(const std::string& key, int nKey) const;
+    std::optional<std::vector<RecordLoc>> primaryByTree(const std::string& key) const;
+    uint32_t blockCount(uint32_t block) const;
     int compareKey(const uint8_t* rec, const std::vector<int>& recFields, const std::vector<int>& keyFields,
                    const std::string& key, int nKey, bool caseInsensitive, const std::vector<bool>* desc) const;
     std::string encodeKey(const std::vector<int>& fields, const std::vector<Value>& key, bool ci, bool& ok) const;
@@ -99,6 +101,9 @@ private:
     bool hasBlobFields_ = false;
     bool asciiOrder_ = true;
     mutable BlockChain chain_;
+    // The primary index (.PX), opened at the first look-up by key; unusable when it fails a check.
+    mutable std::unique_ptr<RawFile> px_;
+    mutable bool pxTried_ = false;
 };
 
 }  // namespace talvira::storage

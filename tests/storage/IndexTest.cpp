@@ -241,3 +241,27 @@ TEST(Index, IndexThatDisagreesWithItsTableIsNamed) {
         EXPECT_NE(std::string(e.what()).find("устарел"), std::string::npos) << e.what();
     }
 }
+
+// Look-ups by whole key on a table that was never walked go down the .PX tree instead of the
+// block chain; they must find exactly what the chain finds, and nothing for absent keys.
+TEST(Index, PrimaryTreeFindsWhatTheChainFinds) {
+    int tables = 0;
+    for (const fs::path& p : allFixtureTables()) {
+        auto walked = openParadoxTable(p.string(), OpenMode::ReadOnly);
+        if (walked->info().keyFields == 0) continue;
+        auto fresh = openParadoxTable(p.string(), OpenMode::ReadOnly);  // never walked
+        SCOPED_TRACE(p.string());
+        ++tables;
+        const size_t k = static_cast<size_t>(walked->info().keyFields);
+        for (auto l = walked->first(); l; l = walked->next(*l)) {
+            Record r = walked->read(*l);
+            std::vector<Value> key(r.begin(), r.begin() + static_cast<long>(k));
+            ASSERT_EQ(fresh->lookup("", key), std::vector<RecordLoc>{*l}) << r[0].asString();
+        }
+        if (walked->fields()[0].type == FieldType::Long) {
+            EXPECT_TRUE(fresh->lookup("", {Value::integer(-987654)}).empty());
+            EXPECT_TRUE(fresh->lookup("", {Value::integer(2147483000)}).empty());
+        }
+    }
+    EXPECT_GE(tables, 30);
+}
