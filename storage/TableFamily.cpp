@@ -156,11 +156,18 @@ void replaceTable(const fs::path& dir, const std::string& name, const std::vecto
     replaceFamily(dbPath, "Таблицу «" + dbPath.string() + "» не удалось заменить", [&](const std::string& tmp) {
         createNewTableFiles(tmp, dbPath.string(), fields, CreateOptions{});
         if (records.empty()) return;
-        ParadoxTable t(tmp, OpenMode::ReadWrite, 0);
-        t.keepGivenNumbers(true);
-        for (const Record& r : records) {
-            Record copy = r;
-            t.append(copy);
+        try {
+            ParadoxTable t(tmp, OpenMode::ReadWrite, 0);
+            t.keepGivenNumbers(true);
+            for (const Record& r : records) {
+                Record copy = r;
+                t.append(copy);
+            }
+        } catch (const Error& e) {
+            // The message names the table the user knows, not its temporary twin.
+            std::string m = e.what();
+            for (size_t at; (at = m.find(tmp)) != std::string::npos;) m.replace(at, tmp.size(), dbPath.string());
+            throw Error(m);
         }
     });
 }
