@@ -20,8 +20,6 @@ NormBase::NormBase() {
     Table2.setIndexName(idx::IDOGL);
     Table2.setMasterSource(&Table6, fld::ID);
     Table2.setBoundFields(rateBoundFields());
-    Table2.setFieldDefs(rateFieldDefs());
-    Table2.setIndexDefs(rateIndexDefs());
 
     Table1.setTableName(tbl::NAME_BARE);
     Table1.setIndexFieldNames(fld::ID);
