@@ -78,16 +78,6 @@ const std::vector<StoredField>& resourceLineLayout() {
     return f;
 }
 
-BoundKind kindOf(FieldType t) {
-    switch (t) {
-    case FieldType::Long: return BoundKind::Integer;
-    case FieldType::Short: return BoundKind::SmallInt;
-    case FieldType::Number: return BoundKind::Float;
-    case FieldType::Timestamp: return BoundKind::DateTime;
-    default: return BoundKind::String;
-    }
-}
-
 std::vector<FieldDef> fieldDefsOf(const std::vector<StoredField>& layout) {
     std::vector<FieldDef> d;
     for (const auto& f : layout) d.push_back({f.name, f.type, f.size});
@@ -96,11 +86,23 @@ std::vector<FieldDef> fieldDefsOf(const std::vector<StoredField>& layout) {
 
 std::vector<BoundField> boundFieldsOf(const std::vector<StoredField>& layout) {
     std::vector<BoundField> b;
-    for (const auto& f : layout) b.push_back({f.name, kindOf(f.type), false});
+    for (const auto& f : layout) b.push_back({f.name, boundKindOf(f.type), false});
     return b;
 }
 
 }  // namespace
+
+BoundKind boundKindOf(FieldType t) {
+    switch (t) {
+    case FieldType::Long: return BoundKind::Integer;
+    case FieldType::Short: return BoundKind::SmallInt;
+    case FieldType::Number: return BoundKind::Float;
+    case FieldType::Timestamp: return BoundKind::DateTime;
+    case FieldType::AutoInc: return BoundKind::AutoInc;
+    case FieldType::Memo: return BoundKind::Memo;
+    default: return BoundKind::String;
+    }
+}
 
 const std::vector<FieldDef>& rateFieldDefs() {
     static const std::vector<FieldDef> defs = fieldDefsOf(rateLayout());

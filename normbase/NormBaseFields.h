@@ -54,6 +54,10 @@ inline constexpr const char* KOLL = "KOLL";
 inline constexpr const char* VIDNR = "VIDNR";
 }  // namespace fld
 
+/** The kind a stored field of type `t` binds as (Long: Integer, Short: SmallInt, Number: Float,
+ *  Timestamp: DateTime, AutoInc, Memo; every other type: String). */
+storage::BoundKind boundKindOf(storage::FieldType t);
+
 /** The 82 fields of a rate record, bound to Table2 by name and type. */
 const std::vector<storage::BoundField>& rateBoundFields();
 /** The 15 fields of a resource line, bound to Table3 by name and type. */

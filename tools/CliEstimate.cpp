@@ -6,6 +6,7 @@
 #include "estimate/EstimateFields.h"
 #include "estimate/EstimateFile.h"
 #include "normbase/NormBase.h"
+#include "normbase/NormBaseFields.h"
 #include "storage/TableHandle.h"
 
 #include <filesystem>
@@ -81,7 +82,7 @@ bool findRate(normbase::NormBase& nb, const std::string& code) {
     for (nb.Table7.first(); !nb.Table7.eof(); nb.Table7.next())
         for (nb.Table6.first(); !nb.Table6.eof(); nb.Table6.next())
             for (nb.Table2.first(); !nb.Table2.eof(); nb.Table2.next())
-                if (nb.Table2.fieldAsString("TAB") == code) return true;
+                if (nb.Table2.fieldAsString(normbase::fld::TAB) == code) return true;
     return false;
 }
 
