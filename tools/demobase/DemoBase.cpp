@@ -64,6 +64,10 @@ public:
         file_->append(record_.values());
         ++count_;
     }
+    void append(Record& r) {
+        file_->append(r);
+        ++count_;
+    }
     /** Closes the table and writes its indexes. */
     uint32_t finish(const std::vector<SecondaryIndexDef>& secondary) {
         file_.reset();
@@ -227,6 +231,29 @@ const char* demoTableFile(DemoTable t) {
     return "";
 }
 
+std::vector<SecondaryIndexDef> demoTableIndexes(DemoTable t) {
+    namespace idx = normbase::idx;
+    switch (t) {
+    case DemoTable::Ogl: return {{idx::IDREESTR, {fld::IDREESTR}, false}};
+    case DemoTable::Rabmat:
+        return {{idx::IDNAME_INDEX, {fld::IDNAME}, true}, {idx::IDOGL, {fld::IDOGL}, false}, {idx::IDREESTR, {fld::IDREESTR}, false}};
+    case DemoTable::Resurs: return {{idx::IDRAB, {fld::IDRAB}, false}};
+    default: return {};
+    }
+}
+
+Record demoRecord(DemoTable t, const std::vector<NamedValue>& values) {
+    NamedRecord r(demoTableFields(t));
+    for (const auto& [name, v] : values) r.set(name, v);
+    return r.values();
+}
+
+void writeDemoTable(const std::string& dir, DemoTable t, const std::vector<Record>& records) {
+    TableWriter w((std::filesystem::path(dir) / demoTableFile(t)).string(), demoTableFields(t));
+    for (Record r : records) w.append(r);
+    w.finish(demoTableIndexes(t));
+}
+
 std::vector<FieldDef> demoTableFields(DemoTable t) {
     constexpr FieldType I = FieldType::Long;
     constexpr FieldType A = FieldType::Alpha;
@@ -264,13 +291,13 @@ DemoBaseCounts writeDemoBase(const std::string& dir, DemoScale scale,
         TableWriter w(path(DemoTable::Edizm), demoTableFields(DemoTable::Edizm));
         int32_t id = 1;
         for (auto& u : units()) idAndName(w, id++, u);
-        counts.units = w.finish({});
+        counts.units = w.finish(demoTableIndexes(DemoTable::Edizm));
     }
     // Collections.
     {
         TableWriter w(path(DemoTable::Reestr), demoTableFields(DemoTable::Reestr));
         for (auto& [id, name] : plan.collections) idAndName(w, id, name);
-        counts.collections = w.finish({});
+        counts.collections = w.finish(demoTableIndexes(DemoTable::Reestr));
     }
     // Contents entries: already numbered in order.
     {
@@ -279,7 +306,7 @@ DemoBaseCounts writeDemoBase(const std::string& dir, DemoScale scale,
             w.next().set(fld::ID, integer(e.id)).set(fld::IDREESTR, integer(e.collection)).set(fld::NAME, text(e.name));
             w.append();
         }
-        counts.contentsEntries = w.finish({{normbase::idx::IDREESTR, {fld::IDREESTR}, false}});
+        counts.contentsEntries = w.finish(demoTableIndexes(DemoTable::Ogl));
     }
     say("Записаны единицы измерения, сборники и оглавление");
 
@@ -349,11 +376,9 @@ DemoBaseCounts writeDemoBase(const std::string& dir, DemoScale scale,
             if (++done % 10000 == 0) say("Записано расценок: " + std::to_string(done));
         }
     }
-    counts.names = names.finish({});
-    counts.resourceLines = resurs.finish({{normbase::idx::IDRAB, {fld::IDRAB}, false}});
-    rabmat.finish({{normbase::idx::IDNAME_INDEX, {fld::IDNAME}, true},
-                   {normbase::idx::IDOGL, {fld::IDOGL}, false},
-                   {normbase::idx::IDREESTR, {fld::IDREESTR}, false}});
+    counts.names = names.finish(demoTableIndexes(DemoTable::Name));
+    counts.resourceLines = resurs.finish(demoTableIndexes(DemoTable::Resurs));
+    rabmat.finish(demoTableIndexes(DemoTable::Rabmat));
     say("Записаны расценки, наименования и ресурсные строки, построены индексы");
     return counts;
 }
