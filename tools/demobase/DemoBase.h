@@ -6,6 +6,11 @@
  *
  *   auto counts = talvira::demobase::writeDemoBase("/tmp/Base", DemoScale::Small);
  *   // counts.rates == number of unit rates written
+ *   writeDemoTable(dir, DemoTable::Resurs, {demoRecord(DemoTable::Resurs, {{"ID", Value::integer(1)}})});
+ *
+ * Every table carries the fields the program binds, taken from normbase/NormBaseFields (the 82
+ * rate fields, the 15 resource-line fields), and records are filled by field name. Part of the
+ * tools (talvira-cli mkbase, tests, benchmarks); the program itself never links it.
  *
  * Caveats: existing tables of the same names in `dir` are replaced; other files are left
  * alone. Records are streamed to disk in key order (keyed tables must lie sorted), so even the
