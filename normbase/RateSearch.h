@@ -32,6 +32,10 @@ class NormBase;
  *  and Ё as е. Invalid UTF-8 bytes are kept as they are. */
 std::string foldSearchText(std::string_view utf8);
 
+/** Where `needle` first occurs in `text` (bytes compared as they are), npos when nowhere: the
+ *  substring search the queries run over the folded text. */
+size_t findSearchText(std::string_view text, std::string_view needle);
+
 /** The words of a query: cut at blanks (space, tab, no-break space), empty parts dropped. */
 std::vector<std::string> searchWords(std::string_view query);
 

@@ -24,6 +24,7 @@
 #include <filesystem>
 #include <map>
 #include <optional>
+#include <random>
 #include <set>
 
 namespace talvira::test {
@@ -323,6 +324,27 @@ TEST(RateSearchFold, LowerCaseAndYo) {
                          Case{"ΑΩ", "αω"}, Case{"№ «» € ✓", "№ «» € ✓"}, Case{"\xD0", "\xD0"}}) {
         EXPECT_EQ(normbase::foldSearchText(c.in), c.out) << c.in;
     }
+}
+
+TEST(RateSearchScan, FindsWhatStringFindFinds) {
+    // Texts and needles over a few bytes, Cyrillic lead bytes among them, of every length
+    // around the sixteen-byte steps of the scan.
+    const std::string alphabet = "\xD0\xD1\xB5\xBE" "ab-0";
+    std::mt19937 rng(7);
+    auto randomText = [&](size_t n) {
+        std::string s;
+        for (size_t i = 0; i < n; ++i) s += alphabet[rng() % alphabet.size()];
+        return s;
+    };
+    for (int round = 0; round < 4000; ++round) {
+        const std::string text = randomText(rng() % 70);
+        std::string needle = randomText(1 + rng() % 6);
+        if (round % 3 == 0 && text.size() > 4) needle = text.substr(rng() % (text.size() - 3), 1 + rng() % 4);
+        EXPECT_EQ(normbase::findSearchText(text, needle), std::string_view(text).find(needle))
+            << "round " << round;
+    }
+    EXPECT_EQ(normbase::findSearchText("abc", ""), 0u);
+    EXPECT_EQ(normbase::findSearchText("", "a"), std::string_view::npos);
 }
 
 // ---------------------------------------------------------------------------------------------
