@@ -211,7 +211,8 @@ std::vector<std::pair<int64_t, RecordLoc>> byId(const TableFile* f) {
     int64_t v = 0;
     for (auto l = f->first(); l; l = f->next(*l))
         if (linkValue(*f, *l, id, v)) out.emplace_back(v, *l);
-    std::stable_sort(out.begin(), out.end(), [](const auto& a, const auto& b) { return a.first < b.first; });
+    auto byKey = [](const auto& a, const auto& b) { return a.first < b.first; };
+    if (!std::is_sorted(out.begin(), out.end(), byKey)) std::stable_sort(out.begin(), out.end(), byKey);
     return out;
 }
 
@@ -238,8 +239,8 @@ std::vector<Linked> linkedRecords(const TableFile& f, const char* linkField, con
         if (!linkValue(f, *l, extra, r.extra)) r.extra = kNoId;
         out.push_back(r);
     }
-    std::stable_sort(out.begin(), out.end(),
-                     [](const Linked& a, const Linked& b) { return a.link != b.link ? a.link < b.link : a.id < b.id; });
+    auto order = [](const Linked& a, const Linked& b) { return a.link != b.link ? a.link < b.link : a.id < b.id; };
+    if (!std::is_sorted(out.begin(), out.end(), order)) std::stable_sort(out.begin(), out.end(), order);
     return out;
 }
 
