@@ -173,7 +173,15 @@ void RateSearchBox::SearchEditChange() {
         ResultsPanel->hide();
         return;
     }
-    Model->setResults(search_.find(text));
+    {
+        // The first query reads the base: a moment the user should see.
+        struct WaitCursor {
+            explicit WaitCursor(bool on) : on_(on) { if (on_) QApplication::setOverrideCursor(Qt::WaitCursor); }
+            ~WaitCursor() { if (on_) QApplication::restoreOverrideCursor(); }
+            bool on_;
+        } wait(!search_.prepared());
+        Model->setResults(search_.find(text));
+    }
     FoundLabel->setText(foundText(Model->results().size()));
     if (Model->rowCount() > 0) ResultsView->setCurrentIndex(Model->index(0, 0));
     ResultsView->scrollToTop();
