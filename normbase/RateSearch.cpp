@@ -251,10 +251,10 @@ std::pair<std::vector<Linked>::const_iterator, std::vector<Linked>::const_iterat
     return {lo, hi};
 }
 
-/** Where `needle` first occurs in [from, to), or nullptr. Two
- *  bytes of the needle are looked for sixteen places at a time, and only where both sit the
- *  whole needle is compared. The two are taken away from the lead bytes of Cyrillic letters
- *  (D0, D1), which half of a Russian text is made of. */
+/** Where `needle` first occurs in [from, to), or nullptr. Two bytes of the needle are looked
+ *  for sixteen places at a time, and only where both sit is the whole needle compared. The two
+ *  are taken away from the lead bytes of Cyrillic letters (D0, D1), of which half of a Russian
+ *  text is made. */
 const char* scanFor(const char* from, const char* to, const std::string& needle) {
     const size_t n = needle.size();
     if (n == 0) return from;

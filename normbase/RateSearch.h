@@ -10,11 +10,12 @@
  *   auto hits = search.find("кладка стен");     // the first query reads the base once
  *   search.goTo(hits.front());                  // Table7, Table6, Table2 walk there
  *
- * Caveats: the tables are read through the handles' open files (Table7, Table6, Table2,
- * Table1, Table8), once, at the first query; a handle that is closed then counts as an empty
- * table. The text kept in memory is the folded code and name of each listed rate (about the
- * size of the names themselves); everything shown is read from the tables when asked for.
- * Nothing is ever written.
+ * Caveats: the tables of the handles Table7, Table6, Table2, Table1 and Table8 are read once,
+ * at the first query, through read-only files of their own that are closed afterwards (so that
+ * the pages read do not stay mapped); a handle that is closed then counts as an empty table.
+ * The text kept in memory is the folded code and name of each listed rate (about the size of
+ * the names themselves); what a result row shows is read through the handles' files when
+ * asked for. Nothing is ever written.
  */
 #include "storage/TableFile.h"
 
