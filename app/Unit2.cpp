@@ -62,9 +62,7 @@ TForm2::TForm2(QWidget* parent) : QMainWindow(parent), SmetaTable("SmetaTable") 
     setObjectName("Form2");
     setWindowTitle(QStringLiteral("Смета"));
     SmetaTable.setBoundFields(talvira::estimate::estimateBoundFields());
-    QFont f(QStringLiteral("MS Sans Serif"));
-    f.setPixelSize(11);
-    setFont(f);
+    // The window's font is the program's (formFont()), the same as the main window's.
     buildMenu();
     buildLayout();
     StatusBar1 = new QStatusBar(this);
