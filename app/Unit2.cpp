@@ -311,8 +311,9 @@ bool TForm2::eventFilter(QObject* watched, QEvent* event) {
         break;
     }
     case QEvent::ToolTip: {
+        // Hints go to the status bar; only the grid's cut cells show their whole text as a tip.
         auto* w = qobject_cast<QWidget*>(watched);
-        if (w && w->window() == this) return true;
+        if (w && w->window() == this && w != SmetaDBGrid->viewport()) return true;
         break;
     }
     default: break;
