@@ -62,9 +62,7 @@ TForm2::TForm2(QWidget* parent) : QMainWindow(parent), SmetaTable("SmetaTable") 
     setObjectName("Form2");
     setWindowTitle(QStringLiteral("Смета"));
     SmetaTable.setBoundFields(talvira::estimate::estimateBoundFields());
-    QFont f(QStringLiteral("MS Sans Serif"));
-    f.setPixelSize(11);
-    setFont(f);
+    // The window's font is the program's (formFont()), the same as the main window's.
     buildMenu();
     buildLayout();
     StatusBar1 = new QStatusBar(this);
@@ -314,8 +312,9 @@ bool TForm2::eventFilter(QObject* watched, QEvent* event) {
         break;
     }
     case QEvent::ToolTip: {
+        // Hints go to the status bar; only the grid's cut cells show their whole text as a tip.
         auto* w = qobject_cast<QWidget*>(watched);
-        if (w && w->window() == this) return true;
+        if (w && w->window() == this && w != SmetaDBGrid->viewport()) return true;
         break;
     }
     default: break;
