@@ -2,10 +2,7 @@
 
 #include "common/Error.h"
 #include "editing/EstimateCommands.h"
-#if __has_include("storage/TableFamily.h")
 #include "storage/TableFamily.h"
-#define TALVIRA_HAVE_REPLACE_TABLE 1
-#endif
 #include "storage/TableFile.h"
 
 #include <algorithm>
@@ -104,14 +101,7 @@ std::string stepText(const EstimateStep& step, const std::function<std::string(c
 
 TableWriter replacingWriter() {
     return [](const fs::path& dir, const std::string& name, const std::vector<storage::FieldDef>& fields,
-              const std::vector<Record>& records) {
-#ifdef TALVIRA_HAVE_REPLACE_TABLE
-        storage::replaceTable(dir, name, fields, records);
-#else
-        (void)dir, (void)name, (void)fields, (void)records;
-        throw Error("TEMP: replaceTable missing");
-#endif
-    };
+              const std::vector<Record>& records) { storage::replaceTable(dir, name, fields, records); };
 }
 
 std::vector<Record> readAllRecords(const TableHandle& t) {
@@ -233,22 +223,16 @@ void EstimateHistory::apply(const EstimateStep& step, bool backwards) {
     try {
         touched = applyStep(step, backwards, records);
     } catch (const Mismatch&) {
-        reset();
-        throw Error(std::string("Шаг «") + stepText(step, nullptr) + "» нельзя " +
-                    (backwards ? "отменить" : "вернуть") +
-                    ": смета изменилась помимо истории правки. История правки сметы сброшена.");
+        const std::string message = std::string("Шаг «") + stepText(step, nullptr) + "» нельзя " +
+                                    (backwards ? "отменить" : "вернуть") +
+                                    ": смета изменилась помимо истории правки. История правки сметы сброшена.";
+        reset();  // `step` goes with it
+        throw Error(message);
     }
+    // The handle keeps the old table open while the new one is built: a write that fails
+    // leaves it as it was. Only a written table is opened afresh.
     const fs::path table = fs::path(boundTablePath(smeta_));
-    smeta_.close();
-    try {
-        writer_(table.parent_path(), table.filename().string(), fields, records);
-    } catch (...) {
-        try {
-            smeta_.open();
-        } catch (...) {
-        }
-        throw;
-    }
+    writer_(table.parent_path(), table.filename().string(), fields, records);
     // From here the table on disk is the new content: the history follows it even if the
     // table cannot be opened again.
     if (backwards) {
@@ -258,6 +242,7 @@ void EstimateHistory::apply(const EstimateStep& step, bool backwards) {
         undo_.push_back(std::move(redo_.back()));
         redo_.pop_back();
     }
+    smeta_.close();
     smeta_.open();
     if (touched) smeta_.moveTo(int(*touched));
 }

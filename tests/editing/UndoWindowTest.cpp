@@ -68,6 +68,11 @@ class UndoWindowTest : public QObject {
         QTest::keyClick(Form2->SmetaDBGrid, text[0]);
         for (const char* c = text + 1; *c; ++c) QTest::keyClick(QApplication::focusWidget(), *c);
     }
+    /** Return in the cell editor: the value goes into the row, which is not yet stored. */
+    static void pressReturn() {
+        QTest::keyClick(QApplication::focusWidget(), Qt::Key_Return);
+        QApplication::processEvents();  // the editor is committed and closed queued
+    }
     double storedKolvo(int row) {
         return smeta().valueAt(row, smeta().fieldIndex("KOLVO")).asFloat();
     }
@@ -160,7 +165,7 @@ private slots:
         add("01-01-001-01", 1);
         focusCell(0, 3);  // "Кол-во"
         typeIntoGrid("5");
-        QTest::keyClick(QApplication::focusWidget(), Qt::Key_Return);  // the editor closes, the row is not yet stored
+        pressReturn();  // the editor closes, the row is not yet stored
         QCOMPARE(undoItem()->text(), QStringLiteral("&Отменить: изменение «Кол-во»"));
         QVERIFY(undoItem()->isEnabled());
         QTest::keyClick(Form2->SmetaDBGrid, Qt::Key_Z, Qt::ControlModifier);
@@ -174,10 +179,10 @@ private slots:
         // Two cells of one row stored together are one step.
         focusCell(0, 3);
         typeIntoGrid("7");
-        QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+        pressReturn();
         focusCell(0, 4);
         typeIntoGrid("9");
-        QTest::keyClick(QApplication::focusWidget(), Qt::Key_Return);
+        pressReturn();
         Form2->storePendingEdit();
         QCOMPARE(undoItem()->text(), QStringLiteral("&Отменить: изменение «Кол-во» и «Стоимость»"));
         QTest::keyClick(Form2->SmetaDBGrid, Qt::Key_Z, Qt::ControlModifier);
