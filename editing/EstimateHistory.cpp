@@ -2,6 +2,8 @@
 
 #include "common/Error.h"
 #include "editing/EstimateCommands.h"
+#include "storage/FileNames.h"
+#include "storage/ParadoxTable.h"
 #include "storage/TableFamily.h"
 #include "storage/TableFile.h"
 
@@ -99,10 +101,47 @@ std::string stepText(const EstimateStep& step, const std::function<std::string(c
     return {};
 }
 
-TableWriter replacingWriter() {
-    return [](const fs::path& dir, const std::string& name, const std::vector<storage::FieldDef>& fields,
-              const std::vector<Record>& records) { storage::replaceTable(dir, name, fields, records); };
+namespace {
+
+/**
+ * storage::replaceTable, made safe for a table whose records keep texts in its .MB file: the
+ * family's files are renamed one after the other, and a program killed between the .DB and the
+ * .MB would leave the new records pointing into the old memo file. So the new table writes its
+ * texts into the table's own .MB (the temporary .MB is a second name of it): new texts only ever
+ * take free places there, the old records' texts stay where they are, and whichever .DB is in
+ * place finds all of its texts.
+ */
+void replaceKeepingMemoFile(const fs::path& dir, const std::string& name, const std::vector<storage::FieldDef>& fields,
+                            const std::vector<Record>& records) {
+    const fs::path dbPath = dir / fs::path(name);
+    const auto table = storage::findFileAnyCase(dir, name);
+    const std::string memo = table ? storage::findCompanion(table->string(), ".MB") : std::string();
+    // Without texts to write (an empty table) or without a memo file of its own there is
+    // nothing a half-done rename could tear apart.
+    if (records.empty() || memo.empty()) {
+        storage::replaceTable(dir, name, fields, records);
+        return;
+    }
+    storage::replaceFamily(dbPath, "Таблицу «" + dbPath.string() + "» не удалось заменить", [&](const std::string& tmp) {
+        storage::createNewTableFiles(tmp, dbPath.string(), fields, storage::CreateOptions{});
+        const std::string fresh = storage::findCompanion(tmp, ".MB");
+        fs::path tmpMemo = fresh.empty() ? fs::path(tmp).replace_extension(fs::path(memo).extension()) : fs::path(fresh);
+        std::error_code ec;
+        fs::remove(tmpMemo, ec);
+        fs::create_hard_link(memo, tmpMemo, ec);
+        if (ec) throw Error("Таблицу «" + dbPath.string() + "» не удалось заменить: " + ec.message());
+        storage::ParadoxTable t(tmp, storage::OpenMode::ReadWrite, 0);
+        t.keepGivenNumbers(true);
+        for (const Record& r : records) {
+            Record copy = r;
+            t.append(copy);
+        }
+    });
 }
+
+}  // namespace
+
+TableWriter replacingWriter() { return replaceKeepingMemoFile; }
 
 std::vector<Record> readAllRecords(const TableHandle& t) {
     std::vector<Record> out;

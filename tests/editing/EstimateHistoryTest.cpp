@@ -9,11 +9,14 @@
 #include "editing/EstimateHistory.h"
 #include "estimate/EstimateFields.h"
 #include "estimate/EstimateFile.h"
+#include "storage/TableFamily.h"
 #include "storage/TableFile.h"
 
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <chrono>
+#include <thread>
 #include <filesystem>
 #include <random>
 #include <set>
@@ -408,6 +411,95 @@ TEST_F(HistoryOnFiles, AtLeastAHundredStepsAndAClearedEstimateHeldOnce) {
     EXPECT_EQ(onDisk().size(), 0u);
     history->undo();
     EXPECT_EQ(onDisk().size(), 10003u);
+}
+
+/** Opens the estimate as the program does and reads it whole; throws when it does not open. */
+std::vector<Record> openedEstimate(const std::string& dir, const std::string& file) {
+    TableHandle t("SmetaTable");
+    estimate::bindForOpening(t, dir, file);
+    t.open();
+    std::vector<Record> out = readAllRecords(t);
+    t.close();
+    return out;
+}
+
+TEST(HistoryKilled, AnUndoOrRedoKilledAnywhereLeavesTheOldOrTheNewEstimate) {
+    test::TempDir start("talvira-undo-kill");
+    const std::string dir = (start.path() / "Smeti").string();
+    fs::create_directories(dir);
+    const std::string file = fs::path(estimate::estimatePath(dir, kName)).filename().string();
+    std::vector<Record> full;
+    std::vector<storage::FieldDef> fields;
+    {
+        TableHandle smeta("SmetaTable");
+        estimate::bindEstimate(smeta, dir, kName);
+        estimate::createAndOpen(smeta);
+        storage::ControlsSuspended s(smeta);
+        for (int i = 0; i < 2000; ++i) {
+            smeta.append();
+            smeta.setFieldValue("TAB", Value::string("01-01-" + std::to_string(i)));
+            smeta.setFieldValue("NAME", Value::string("Позиция " + std::to_string(i) + " с длинным наименованием работ"));
+            smeta.setFieldValue("KOLVO", Value::real(i * 0.25));
+            smeta.post();
+        }
+        full = readAllRecords(smeta);
+        fields = smeta.file()->fields();
+    }
+    // How long one clearing with its undo and redo takes, to spread the kills over it.
+    auto cycle = [&] {
+        TableHandle smeta("SmetaTable");
+        estimate::bindForOpening(smeta, dir, file);
+        smeta.open();
+        EstimateHistory h(smeta);
+        h.clear();
+        for (;;) {
+            h.undo();
+            h.redo();
+        }
+    };
+    const auto t0 = std::chrono::steady_clock::now();
+    {
+        TableHandle smeta("SmetaTable");
+        estimate::bindForOpening(smeta, dir, file);
+        smeta.open();
+        EstimateHistory h(smeta);
+        h.clear();
+        h.undo();
+        h.redo();
+        h.undo();
+    }
+    const auto span = std::chrono::duration_cast<std::chrono::microseconds>(std::chrono::steady_clock::now() - t0);
+    std::mt19937 rng(20261208);
+    int sawOld = 0, sawNew = 0;
+    for (int attempt = 0; attempt < 24; ++attempt) {
+        SCOPED_TRACE("attempt " + std::to_string(attempt));
+        if (!(openedEstimate(dir, file) == full)) storage::replaceTable(dir, file, fields, full);
+        const pid_t child = ::fork();
+        ASSERT_GE(child, 0);
+        if (child == 0) {
+            try {
+                cycle();
+            } catch (...) {
+            }
+            ::_exit(3);
+        }
+        const auto delay = std::chrono::microseconds(rng() % uint32_t(2 * span.count() + 1000));
+        std::this_thread::sleep_for(delay);
+        ::kill(child, SIGKILL);
+        int status = 0;
+        ::waitpid(child, &status, 0);
+        ASSERT_TRUE(WIFSIGNALED(status)) << "the child stopped by itself (an error in the undo?)";
+        std::vector<Record> now;
+        ASSERT_NO_THROW(now = openedEstimate(dir, file));
+        if (now.empty()) ++sawNew;
+        else {
+            ASSERT_TRUE(now == full) << "neither the old nor the new content: " << now.size() << " records";
+            ++sawOld;
+        }
+    }
+    // Both outcomes occur, so the kills did land during the writes.
+    EXPECT_GT(sawOld, 0);
+    EXPECT_GT(sawNew, 0);
 }
 
 TEST(StepText, NamesWhatTheStepDid) {
