@@ -138,7 +138,8 @@ void TForm2::buildLayout() {
     client_->setAutoFillBackground(true);
     client_->setBackgroundRole(QPalette::Button);
     setCentralWidget(client_);
-    const talvira::xls::EstimateTexts defaults;
+    const talvira::xls::EstimateTexts defaults =
+        talvira::xls::EstimateTexts::defaults(talvira::dbctrls::userDecimalSeparator());
 
     // Title block: the group boxes are frames behind the edits, which belong to the window.
     GroupBox1 = new QGroupBox(QStringLiteral("\"Утверждаю\" (заказчик)"), client_);
@@ -150,11 +151,11 @@ void TForm2::buildLayout() {
     GroupBox3 = new QGroupBox(QStringLiteral("Наименование сметы"), client_);
     GroupBox3->setObjectName("GroupBox3");
     GroupBox3->setGeometry(16, 120, 329, 49);
-    UTVEdit = lineEdit(client_, "UTVEdit", QRect(24, 24, 281, 21), defaults.UTVEdit);
-    FUEdit = lineEdit(client_, "FUEdit", QRect(312, 24, 121, 21), defaults.FUEdit);
-    SOGLEdit = lineEdit(client_, "SOGLEdit", QRect(24, 80, 281, 21), defaults.SOGLEdit);
-    FSEdit = lineEdit(client_, "FSEdit", QRect(312, 80, 121, 21), defaults.FSEdit);
-    NAMEEdit = lineEdit(client_, "NAMEEdit", QRect(24, 136, 313, 21), defaults.NAMEEdit);
+    UTVEdit = lineEdit(client_, "UTVEdit", QRect(24, 24, 281, 21), defaults.approverPost);
+    FUEdit = lineEdit(client_, "FUEdit", QRect(312, 24, 121, 21), defaults.approverName);
+    SOGLEdit = lineEdit(client_, "SOGLEdit", QRect(24, 80, 281, 21), defaults.contractorPost);
+    FSEdit = lineEdit(client_, "FSEdit", QRect(312, 80, 121, 21), defaults.contractorName);
+    NAMEEdit = lineEdit(client_, "NAMEEdit", QRect(24, 136, 313, 21), defaults.title);
 
     DBMemo1 = new talvira::dbctrls::DBMemo(client_);
     DBMemo1->setObjectName("DBMemo1");
@@ -166,13 +167,13 @@ void TForm2::buildLayout() {
     DBMemo1->setField(&SmetaTable, "NAME");
 
     // Charge rates, labels ending at x 577 on the edits' tops.
-    NREdit = rateEdit(NRLabel, QStringLiteral("Накладные расходы, %"), 24, defaults.NREdit);
-    PNEdit = rateEdit(PNLabel, QStringLiteral("Плановые накопления, %"), 48, defaults.PNEdit);
-    SUEdit = rateEdit(SULabel, QStringLiteral("Стесненные условия, %"), 72, defaults.SUEdit);
-    ZUEdit = rateEdit(ZULabel, QStringLiteral("Зимнее удорожание, %"), 96, defaults.ZUEdit);
-    VZSEdit = rateEdit(VZSLabel, QStringLiteral("Временные здания и сооружения, %"), 120, defaults.VZSEdit);
-    KoefEdit = rateEdit(KoefLabel, QStringLiteral("Коэффициент перехода в текущие цены"), 144, defaults.KoefEdit);
-    NDSEdit = rateEdit(NDSLabel, QStringLiteral("НДС, %"), 168, defaults.NDSEdit);
+    NREdit = rateEdit(NRLabel, QStringLiteral("Накладные расходы, %"), 24, defaults.overheadsPercent);
+    PNEdit = rateEdit(PNLabel, QStringLiteral("Плановые накопления, %"), 48, defaults.savingsPercent);
+    SUEdit = rateEdit(SULabel, QStringLiteral("Стесненные условия, %"), 72, defaults.crampedPercent);
+    ZUEdit = rateEdit(ZULabel, QStringLiteral("Зимнее удорожание, %"), 96, defaults.winterPercent);
+    VZSEdit = rateEdit(VZSLabel, QStringLiteral("Временные здания и сооружения, %"), 120, defaults.temporaryPercent);
+    KoefEdit = rateEdit(KoefLabel, QStringLiteral("Коэффициент перехода в текущие цены"), 144, defaults.currentPriceFactor);
+    NDSEdit = rateEdit(NDSLabel, QStringLiteral("НДС, %"), 168, defaults.vatPercent);
     const std::pair<QWidget*, const char*> rateNames[] = {
         {NRLabel, "NRLabel"}, {PNLabel, "PNLabel"}, {SULabel, "SULabel"}, {ZULabel, "ZULabel"},
         {VZSLabel, "VZSLabel"}, {KoefLabel, "KoefLabel"}, {NDSLabel, "NDSLabel"},
@@ -372,18 +373,10 @@ void TForm2::Button1Click() {
 void TForm2::EButtonClick() {
     storePendingEdit();
     talvira::xls::EstimateTexts texts;
-    texts.UTVEdit = UTVEdit->text().toStdString();
-    texts.FUEdit = FUEdit->text().toStdString();
-    texts.SOGLEdit = SOGLEdit->text().toStdString();
-    texts.FSEdit = FSEdit->text().toStdString();
-    texts.NAMEEdit = NAMEEdit->text().toStdString();
-    texts.NREdit = NREdit->text().toStdString();
-    texts.PNEdit = PNEdit->text().toStdString();
-    texts.SUEdit = SUEdit->text().toStdString();
-    texts.ZUEdit = ZUEdit->text().toStdString();
-    texts.VZSEdit = VZSEdit->text().toStdString();
-    texts.KoefEdit = KoefEdit->text().toStdString();
-    texts.NDSEdit = NDSEdit->text().toStdString();
+    for (QLineEdit* edit : {UTVEdit, FUEdit, SOGLEdit, FSEdit, NAMEEdit, NREdit, PNEdit, SUEdit, ZUEdit,
+                            VZSEdit, KoefEdit, NDSEdit})
+        if (std::string* text = texts.byControlName(edit->objectName().toStdString()))
+            *text = edit->text().toStdString();
 
     const std::string estimateName = std::filesystem::path(SmetaTable.tableName()).stem().string();
     talvira::editing::SmetaPositionSource source(SmetaTable);

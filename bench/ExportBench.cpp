@@ -64,7 +64,7 @@ void Export(benchmark::State& state) {
     for (auto _ : state) {
         GeneratedEstimate table(n);
         try {
-            talvira::xls::exportEstimateToFile(table, {}, templatePath().string(), out, ',', {}, false);
+            talvira::xls::exportEstimateToFile(table, talvira::xls::EstimateTexts::defaults(','), templatePath().string(), out, ',', {}, false);
         } catch (const talvira::Error& e) {
             failed = true;
             state.SetLabel(e.what());

@@ -9,25 +9,6 @@
 namespace talvira::xls {
 
 /* ------------------------------------------------------------------------------------- */
-/*  Texts                                                                                */
-/* ------------------------------------------------------------------------------------- */
-
-std::string* EstimateTexts::byName(std::string_view control) {
-    struct Entry { std::string_view name; std::string EstimateTexts::*member; };
-    static const Entry entries[] = {
-        {"UTVEdit", &EstimateTexts::UTVEdit},   {"FUEdit", &EstimateTexts::FUEdit},
-        {"SOGLEdit", &EstimateTexts::SOGLEdit}, {"FSEdit", &EstimateTexts::FSEdit},
-        {"NAMEEdit", &EstimateTexts::NAMEEdit}, {"NREdit", &EstimateTexts::NREdit},
-        {"PNEdit", &EstimateTexts::PNEdit},     {"SUEdit", &EstimateTexts::SUEdit},
-        {"ZUEdit", &EstimateTexts::ZUEdit},     {"VZSEdit", &EstimateTexts::VZSEdit},
-        {"KoefEdit", &EstimateTexts::KoefEdit}, {"NDSEdit", &EstimateTexts::NDSEdit},
-    };
-    for (const Entry& e : entries)
-        if (e.name == control) return &(this->*e.member);
-    return nullptr;
-}
-
-/* ------------------------------------------------------------------------------------- */
 /*  The walk                                                                             */
 /* ------------------------------------------------------------------------------------- */
 
@@ -158,18 +139,18 @@ void writeTotalsBlock(Spreadsheet& s, const EstimateTexts& texts, int T, char de
         return "=K" + std::to_string(r - 1) + "/100*D" + std::to_string(r);
     };
 
-    writeChargeRow(s, T + 1, "Накладные расходы (от з/п основной и машиниста)", texts.NREdit,
+    writeChargeRow(s, T + 1, "Накладные расходы (от з/п основной и машиниста)", texts.overheadsPercent,
                    ofWages(T + 1));
     writeTotalRow(s, T + 2, "Итого");
-    writeChargeRow(s, T + 3, "Плановые накопления (от з/п основной и машиниста)", texts.PNEdit,
+    writeChargeRow(s, T + 3, "Плановые накопления (от з/п основной и машиниста)", texts.savingsPercent,
                    ofWages(T + 3));
     writeTotalRow(s, T + 4, "Итого");
-    writeChargeRow(s, T + 5, "Стесненные условия (от з/п основной и машиниста)", texts.SUEdit,
+    writeChargeRow(s, T + 5, "Стесненные условия (от з/п основной и машиниста)", texts.crampedPercent,
                    ofWages(T + 5));
     writeTotalRow(s, T + 6, "Итого");
-    writeChargeRow(s, T + 7, "Зимнее удорожание", texts.ZUEdit, ofAbove(T + 7));
+    writeChargeRow(s, T + 7, "Зимнее удорожание", texts.winterPercent, ofAbove(T + 7));
     writeTotalRow(s, T + 8, "Итого");
-    writeChargeRow(s, T + 9, "Затраты на временные здания и сооружения", texts.VZSEdit,
+    writeChargeRow(s, T + 9, "Затраты на временные здания и сооружения", texts.temporaryPercent,
                    ofAbove(T + 9));
     writeTotalRow(s, T + 10, "Итого");
 
@@ -181,11 +162,11 @@ void writeTotalsBlock(Spreadsheet& s, const EstimateTexts& texts, int T, char de
     s.next();
     s.writeText("K=");
     s.next();
-    s.writeDouble(static_cast<double>(strToFloat(texts.KoefEdit, decimalSep)));
+    s.writeDouble(static_cast<double>(strToFloat(texts.currentPriceFactor, decimalSep)));
     moveRight(s, 6);
     s.writeFormula("=K" + std::to_string(rk - 1) + "*E" + std::to_string(rk));
 
-    writeChargeRow(s, T + 12, "НДС", texts.NDSEdit, ofAbove(T + 12));
+    writeChargeRow(s, T + 12, "НДС", texts.vatPercent, ofAbove(T + 12));
     writeTotalRow(s, T + 13, "Итого с НДС");
 
     const int sig = T + 16;
@@ -215,15 +196,15 @@ void exportEstimate(PositionReader& table, const EstimateTexts& texts, Spreadshe
         int r = kFirstPositionRow;
         if (!table.eof()) {
             sheet.range("A2");
-            sheet.writeText(texts.UTVEdit);
+            sheet.writeText(texts.approverPost);
             sheet.range("O2");
-            sheet.writeText(texts.SOGLEdit);
+            sheet.writeText(texts.contractorPost);
             sheet.range("C5");
-            sheet.writeText(texts.FUEdit);
+            sheet.writeText(texts.approverName);
             sheet.range("P5");
-            sheet.writeText(texts.FSEdit);
+            sheet.writeText(texts.contractorName);
             sheet.range("E3");
-            sheet.writeText(texts.NAMEEdit);
+            sheet.writeText(texts.title);
         }
         fields = table.fieldCount();
         while (!table.eof()) {

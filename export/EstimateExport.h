@@ -4,7 +4,7 @@
  * rates laid over the template workbook as values and live formulas, with a frame of thin
  * borders around the position table, the totals and charges block and the signature line.
  *
- *   xls::EstimateTexts texts;                  // the estimate window's texts (defaults here)
+ *   xls::EstimateTexts texts = xls::EstimateTexts::defaults(',');
  *   editing::SmetaPositionSource table(Form2->SmetaTable);
  *   std::string out = xls::exportEstimateToFile(table, texts, startDir + "/Base/1.xls",
  *                         xls::workbookPathFor("Дом"), ',', openInSpreadsheet);
@@ -14,6 +14,8 @@
  * fails nothing is saved and nothing is opened. The walk reads fields by their places in
  * the table's field list (0-based, as the handle counts them), not by name.
  */
+#include "export/EstimateRows.h"
+
 #include <cstdint>
 #include <filesystem>
 #include <functional>
@@ -21,27 +23,6 @@
 #include <string_view>
 
 namespace talvira::xls {
-
-/** The texts of the estimate window that the workbook uses, as typed. The member
- *  initialisers are the window's texts at start: the window initialises its edits from a
- *  default-constructed EstimateTexts, so these defaults exist in one place only. */
-struct EstimateTexts {
-    std::string UTVEdit = "Генеральный директор ";   // post of the customer's signatory (A2)
-    std::string FUEdit = "";                          // name of the customer's signatory (C5)
-    std::string SOGLEdit = "Генеральный директор ";  // post of the contractor's signatory (O2)
-    std::string FSEdit = "";                          // name of the contractor's signatory (P5)
-    std::string NAMEEdit = "Локальная смета №1";     // title of the estimate (E3)
-    std::string NREdit = "105";    // overheads, per cent
-    std::string PNEdit = "90";     // planned savings, per cent
-    std::string SUEdit = "12";     // cramped conditions, per cent
-    std::string ZUEdit = "20";     // winter increase, per cent
-    std::string VZSEdit = "10";    // temporary buildings and structures, per cent
-    std::string KoefEdit = "2,18"; // factor into current prices (a plain number)
-    std::string NDSEdit = "18";    // VAT, per cent
-
-    /** The text of the edit named `control` ("NREdit", ...), nullptr for an unknown name. */
-    std::string* byName(std::string_view control);
-};
 
 /**
  * The estimate table as the export walks it. A place is a field's index in the table's field
@@ -100,7 +81,7 @@ public:
 /**
  * The export: header cells, one row per position from row 12, the totals and charges block,
  * the signature line, the frame A10:<last column><last position row>, show, disconnect.
- * `decimalSep` is the user's decimal separator, used to read KoefEdit.
+ * `decimalSep` is the user's decimal separator, used to read the factor into current prices.
  * On a failure during the walk the table returns to its remembered position and its display
  * is resumed before the error leaves; the frame, show and disconnect are then skipped.
  */

@@ -245,7 +245,7 @@ protected:
         CallLog log;
         RecordingSpreadsheet rec(log);
         RecordingTable table(log, threePositions());
-        xls::exportEstimate(table, {}, rec, "-", ',');
+        xls::exportEstimate(table, xls::EstimateTexts::defaults(','), rec, "-", ',');
         written_ = new std::map<std::string, std::string>(rec.cells);
 
         made_ = new std::vector<Made>;
@@ -263,7 +263,7 @@ protected:
                 CallLog l;
                 RecordingTable tbl(l, threePositions());
                 xls::XlsSpreadsheet probe(m.out, ',');
-                xls::exportEstimateToFile(tbl, {}, t.string(), m.out, ',', {}, false);
+                xls::exportEstimateToFile(tbl, xls::EstimateTexts::defaults(','), t.string(), m.out, ',', {}, false);
                 xls::XlsWorkbook wb = xls::XlsWorkbook::open(t, ',');
                 m.sheet = wb.activeSheetName();
             } catch (const std::exception& e) {

@@ -3,6 +3,8 @@
 
 #include <gtest/gtest.h>
 
+#include "common/NumberText.h"
+
 #include <algorithm>
 
 namespace talvira::test {
@@ -15,7 +17,7 @@ struct ExportRun {
     std::string error;
 };
 
-ExportRun runExport(std::vector<Position> rows, xls::EstimateTexts texts = {}, int current = 0,
+ExportRun runExport(std::vector<Position> rows, xls::EstimateTexts texts = xls::EstimateTexts::defaults(','), int current = 0,
               char sep = ',') {
     ExportRun run;
     RecordingSpreadsheet sheet(run.log);
@@ -79,7 +81,7 @@ TEST(ExportSequence, WorkedExampleWithThreePositions) {
 }
 
 TEST(ExportSequence, OrderOfOperations) {
-    ExportRun run = runExport(threePositions(), {}, 2);
+    ExportRun run = runExport(threePositions(), xls::EstimateTexts::defaults(','), 2);
     const auto& c = run.log.calls;
     ASSERT_GE(c.size(), 8u);
     EXPECT_EQ(c[0], "connect");
@@ -139,12 +141,12 @@ TEST(ExportSequence, EstimateSizes) {
 }
 
 TEST(ExportSequence, TextsAreWrittenAsTyped) {
-    xls::EstimateTexts texts;
-    texts.UTVEdit = "Директор ООО «Стройка»";
-    texts.FUEdit = "Иванов И.И.";
-    texts.NREdit = "";
-    texts.PNEdit = "девяносто";
-    texts.SUEdit = "12,5";
+    xls::EstimateTexts texts = xls::EstimateTexts::defaults(',');
+    texts.approverPost = "Директор ООО «Стройка»";
+    texts.approverName = "Иванов И.И.";
+    texts.overheadsPercent = "";
+    texts.savingsPercent = "девяносто";
+    texts.crampedPercent = "12,5";
     ExportRun run = runExport(threePositions(), texts);
     ASSERT_EQ(run.error, "");
     EXPECT_EQ(run.cells["A2"], "text Директор ООО «Стройка»");
@@ -161,8 +163,8 @@ TEST(ExportSequence, CoefficientThatIsNoNumberStopsAfterCAndDOfItsRow) {
         {"", ',', "'' is not a valid floating point value"},
     };
     for (const Case& tc : cases) {
-        xls::EstimateTexts texts;
-        texts.KoefEdit = tc.koef;
+        xls::EstimateTexts texts = xls::EstimateTexts::defaults(',');
+        texts.currentPriceFactor = tc.koef;
         ExportRun run = runExport(threePositions(), texts, 1, tc.sep);
         EXPECT_EQ(run.error, tc.message);
         const auto& c = run.log.calls;
@@ -196,7 +198,7 @@ TEST(ExportSequence, TableFailureReturnsAndResumesAndSkipsTheEnding) {
     CallLog log;
     RecordingSpreadsheet sheet(log);
     FailingTable table(log, 1);
-    EXPECT_THROW(xls::exportEstimate(table, {}, sheet, "/base/1.xls", ','), Error);
+    EXPECT_THROW(xls::exportEstimate(table, xls::EstimateTexts::defaults(','), sheet, "/base/1.xls", ','), Error);
     ASSERT_GE(log.calls.size(), 2u);
     EXPECT_EQ(log.calls[log.calls.size() - 2], "table return");
     EXPECT_EQ(log.calls.back(), "table enable");
@@ -204,22 +206,35 @@ TEST(ExportSequence, TableFailureReturnsAndResumesAndSkipsTheEnding) {
     EXPECT_EQ(table.position(), 2);
 }
 
-TEST(ExportTexts, DefaultsAndNames) {
-    xls::EstimateTexts t;
-    EXPECT_EQ(t.UTVEdit, "Генеральный директор ");
-    EXPECT_EQ(t.SOGLEdit, "Генеральный директор ");
-    EXPECT_EQ(t.FUEdit, "");
-    EXPECT_EQ(t.FSEdit, "");
-    EXPECT_EQ(t.NAMEEdit, "Локальная смета №1");
-    const std::pair<const char*, const char*> rates[] = {{"NREdit", "105"}, {"PNEdit", "90"},
-        {"SUEdit", "12"}, {"ZUEdit", "20"}, {"VZSEdit", "10"}, {"KoefEdit", "2,18"}, {"NDSEdit", "18"}};
-    for (auto [name, text] : rates) {
-        ASSERT_NE(t.byName(name), nullptr) << name;
-        EXPECT_EQ(*t.byName(name), text) << name;
+TEST(ExportTexts, DefaultsUnderEitherDecimalSeparatorAndControlNames) {
+    struct Case { char sep; const char* factor; } cases[] = {{',', "2,18"}, {'.', "2.18"}};
+    for (const Case& c : cases) {
+        xls::EstimateTexts t = xls::EstimateTexts::defaults(c.sep);
+        EXPECT_EQ(t.approverPost, "Генеральный директор ");
+        EXPECT_EQ(t.contractorPost, "Генеральный директор ");
+        EXPECT_EQ(t.approverName, "");
+        EXPECT_EQ(t.contractorName, "");
+        EXPECT_EQ(t.title, "Локальная смета №1");
+        const std::pair<const char*, const char*> rates[] = {{"NREdit", "105"}, {"PNEdit", "90"},
+            {"SUEdit", "12"}, {"ZUEdit", "20"}, {"VZSEdit", "10"}, {"KoefEdit", c.factor}, {"NDSEdit", "18"}};
+        for (auto [name, text] : rates) {
+            ASSERT_NE(t.byControlName(name), nullptr) << name;
+            EXPECT_EQ(*t.byControlName(name), text) << name << " " << c.sep;
+        }
+        // the default factor reads as a number under the separator it was written with
+        EXPECT_DOUBLE_EQ(static_cast<double>(strToFloat(t.currentPriceFactor, c.sep)), 2.18);
     }
-    EXPECT_EQ(t.byName("Edit1"), nullptr);
-    *t.byName("NREdit") = "100";
-    EXPECT_EQ(t.NREdit, "100");
+    xls::EstimateTexts t = xls::EstimateTexts::defaults(',');
+    const std::pair<const char*, std::string xls::EstimateTexts::*> names[] = {
+        {"UTVEdit", &xls::EstimateTexts::approverPost}, {"FUEdit", &xls::EstimateTexts::approverName},
+        {"SOGLEdit", &xls::EstimateTexts::contractorPost}, {"FSEdit", &xls::EstimateTexts::contractorName},
+        {"NAMEEdit", &xls::EstimateTexts::title}, {"NREdit", &xls::EstimateTexts::overheadsPercent},
+        {"PNEdit", &xls::EstimateTexts::savingsPercent}, {"SUEdit", &xls::EstimateTexts::crampedPercent},
+        {"ZUEdit", &xls::EstimateTexts::winterPercent}, {"VZSEdit", &xls::EstimateTexts::temporaryPercent},
+        {"KoefEdit", &xls::EstimateTexts::currentPriceFactor}, {"NDSEdit", &xls::EstimateTexts::vatPercent}};
+    for (auto [name, member] : names) EXPECT_EQ(t.byControlName(name), &(t.*member)) << name;
+    EXPECT_EQ(t.byControlName("Edit1"), nullptr);
+    EXPECT_EQ(t.byControlName("nredit"), nullptr);
 }
 
 }  // namespace

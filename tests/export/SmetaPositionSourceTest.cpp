@@ -48,7 +48,7 @@ TEST(SmetaPositionSource, ExportOfAnEstimateTable) {
     CallLog log;
     RecordingSpreadsheet sheet(log);
     editing::SmetaPositionSource source(smeta);
-    xls::exportEstimate(source, {}, sheet, "1.xls", ',');
+    xls::exportEstimate(source, xls::EstimateTexts::defaults(','), sheet, "1.xls", ',');
 
     const std::pair<const char*, const char*> cells[] = {
         {"A12", "int 1"}, {"B12", "text ТЕР01-01-001-01"}, {"C12", "text Разработка грунта экскаватором"},

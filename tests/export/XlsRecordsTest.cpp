@@ -389,8 +389,8 @@ TEST(XlsOutput, NothingIsWrittenWhenTheExportFails) {
     for (const Case& c : cases) {
         CallLog log;
         RecordingTable table(log, threePositions(), 1);
-        xls::EstimateTexts texts;
-        texts.KoefEdit = c.koef;
+        xls::EstimateTexts texts = xls::EstimateTexts::defaults(',');
+        texts.currentPriceFactor = c.koef;
         bool opened = false;
         EXPECT_THROW(xls::exportEstimateToFile(table, texts, c.templ.string(), dir / "Смета.xls", ',',
                                                [&](const fs::path&) { opened = true; }),
@@ -407,7 +407,7 @@ TEST(XlsOutput, TheOpenerGetsTheFinishedFile) {
     CallLog log;
     RecordingTable table(log, threePositions());
     fs::path seen;
-    const fs::path written = xls::exportEstimateToFile(table, {}, templ().string(), dir / "Смета Дом.xls", ',',
+    const fs::path written = xls::exportEstimateToFile(table, xls::EstimateTexts::defaults(','), templ().string(), dir / "Смета Дом.xls", ',',
                                                        [&](const fs::path& p) { seen = p; });
     EXPECT_EQ(written, dir / "Смета Дом.xls");
     EXPECT_EQ(seen, written);
