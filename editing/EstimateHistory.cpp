@@ -3,6 +3,7 @@
 #include "common/Error.h"
 #include "editing/EstimateCommands.h"
 #include "storage/FileNames.h"
+#include "storage/MemoFile.h"
 #include "storage/ParadoxTable.h"
 #include "storage/TableFamily.h"
 #include "storage/TableFile.h"
@@ -108,8 +109,10 @@ namespace {
  * family's files are renamed one after the other, and a program killed between the .DB and the
  * .MB would leave the new records pointing into the old memo file. So the new table writes its
  * texts into the table's own .MB (the temporary .MB is a second name of it): new texts only ever
- * take free places there, the old records' texts stay where they are, and whichever .DB is in
- * place finds all of its texts.
+ * take new places there, the old records' texts stay where they are, and whichever .DB is in
+ * place finds all of its texts. The price: the memo file keeps the texts of the contents
+ * replaced (until a clearing starts a new one). Where the file system has no second names for
+ * files, it is replaceTable as is.
  */
 void replaceKeepingMemoFile(const fs::path& dir, const std::string& name, const std::vector<storage::FieldDef>& fields,
                             const std::vector<Record>& records) {
@@ -125,11 +128,12 @@ void replaceKeepingMemoFile(const fs::path& dir, const std::string& name, const 
     storage::replaceFamily(dbPath, "Таблицу «" + dbPath.string() + "» не удалось заменить", [&](const std::string& tmp) {
         storage::createNewTableFiles(tmp, dbPath.string(), fields, storage::CreateOptions{});
         const std::string fresh = storage::findCompanion(tmp, ".MB");
-        fs::path tmpMemo = fresh.empty() ? fs::path(tmp).replace_extension(fs::path(memo).extension()) : fs::path(fresh);
+        const fs::path tmpMemo =
+            fresh.empty() ? fs::path(tmp).replace_extension(fs::path(memo).extension()) : fs::path(fresh);
         std::error_code ec;
         fs::remove(tmpMemo, ec);
         fs::create_hard_link(memo, tmpMemo, ec);
-        if (ec) throw Error("Таблицу «" + dbPath.string() + "» не удалось заменить: " + ec.message());
+        if (ec) storage::MemoFile::createEmpty(tmpMemo.string());  // no second names here
         storage::ParadoxTable t(tmp, storage::OpenMode::ReadWrite, 0);
         t.keepGivenNumbers(true);
         for (const Record& r : records) {
