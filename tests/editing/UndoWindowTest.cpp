@@ -14,6 +14,8 @@
 #include "dbctrls/DBGrid.h"
 #include "dbctrls/ErrorReport.h"
 #include "editing/EstimateHistory.h"
+#include "normbase/NormBase.h"
+#include "tools/demobase/DemoBase.h"
 
 #include <QAction>
 #include <QDir>
@@ -82,6 +84,7 @@ private slots:
         setErrorBoxHook([this](const QString& m) { errors_ << m; });
         start_ = std::make_unique<talvira::test::TempDir>("talvira-undo-window");
         fs::create_directory(start_->path() / "Smeti");
+        talvira::demobase::writeDemoBase((start_->path() / "Base").string(), talvira::demobase::DemoScale::Small);
         QDir::setCurrent(QString::fromStdString(start_->path().string()));
         createWindows();
         talvira::dbctrls::setErrorReporter([this](const QString& m) { errors_ << errorBoxText(m); });
@@ -157,6 +160,36 @@ private slots:
         create(QStringLiteral("Другая"));
         QVERIFY(!undoItem()->isEnabled());
         QVERIFY(!redoItem()->isEnabled());
+        QCOMPARE(errors_, QStringList());
+    }
+
+    void addOfTheMainWindowIsOneStep() {
+        create(QStringLiteral("Добавление"));
+        // A rate with unaccounted resources: it brings more than one position along.
+        auto& nb = Form1->Base;
+        bool found = false;
+        auto hasUnaccounted = [&] {
+            for (nb.Table3.first(); !nb.Table3.eof(); nb.Table3.next())
+                if (talvira::normbase::NormBase::isUnaccounted(nb.Table3.fieldValue("VIDNR"))) return true;
+            return false;
+        };
+        // Collections, their contents entries, their rates; the handles stop on the rate found.
+        for (nb.Table7.first(); !found && !nb.Table7.eof(); found || (nb.Table7.next(), true))
+            for (nb.Table6.first(); !found && !nb.Table6.eof(); found || (nb.Table6.next(), true))
+                for (nb.Table2.first(); !found && !nb.Table2.eof(); found || (nb.Table2.next(), true))
+                    found = hasUnaccounted();
+        QVERIFY(found);
+        const QString code = QString::fromStdString(nb.Table2.fieldAsString("TAB"));
+        QTest::mouseClick(Form1->AddButton, Qt::LeftButton);
+        QCOMPARE(errors_, QStringList());
+        const int added = smeta().recordCount();
+        QVERIFY(added > 1);
+        QCOMPARE(undoItem()->text(), QStringLiteral("&Отменить: добавление расценки ") + code);
+        undoItem()->trigger();
+        QCOMPARE(smeta().recordCount(), 0);
+        QCOMPARE(redoItem()->text(), QStringLiteral("&Вернуть: добавление расценки ") + code);
+        redoItem()->trigger();
+        QCOMPARE(smeta().recordCount(), added);
         QCOMPARE(errors_, QStringList());
     }
 
