@@ -5,6 +5,7 @@
 #include "app/Pictures.h"
 #include "app/RateSearchBox.h"
 #include "app/Unit2.h"
+#include "editing/EstimateHistory.h"
 #include "app/Unit4.h"
 #include "app/Unit7.h"
 #include "dbctrls/DBGrid.h"
@@ -482,7 +483,8 @@ void TForm1::OpenDialog1CanClose(const QString& path) {
 
 void TForm1::AddButtonClick() {
     Form2->storePendingEdit();
-    talvira::estimate::addPositions(Base, Form2->SmetaTable);
+    // The rate and its resources are one step of the estimate's history.
+    Form2->history().recordAppend([&] { talvira::estimate::addPositions(Base, Form2->SmetaTable); });
 }
 
 void TForm1::ViewButtonClick() {

@@ -2,11 +2,13 @@
 
 #include "app/ErrorBox.h"
 #include "app/Globals.h"
+#include "app/UndoCommands.h"
 #include "common/Error.h"
 #include "dbctrls/DBGrid.h"
 #include "dbctrls/DBMemo.h"
 #include "dbctrls/FieldText.h"
 #include "editing/EstimateCommands.h"
+#include "editing/EstimateHistory.h"
 #include "editing/PriceConversion.h"
 #include "editing/EstimateRows.h"
 #include "estimate/EstimateFields.h"
@@ -65,6 +67,7 @@ TForm2::TForm2(QWidget* parent) : QMainWindow(parent), SmetaTable("SmetaTable") 
     // The window's font is the program's (formFont()), the same as the main window's.
     buildMenu();
     buildLayout();
+    undo_ = std::make_unique<UndoCommands>(*this);
     StatusBar1 = new QStatusBar(this);
     StatusBar1->setObjectName("StatusBar1");
     StatusBar1->setFixedHeight(19);
@@ -84,6 +87,7 @@ TForm2::TForm2(QWidget* parent) : QMainWindow(parent), SmetaTable("SmetaTable") 
 
 TForm2::~TForm2() {
     qApp->removeEventFilter(this);
+    undo_.reset();
     if (SmetaDBGrid) SmetaDBGrid->setTable(nullptr);
     if (DBMemo1) DBMemo1->setField(nullptr, {});
 }
@@ -293,7 +297,11 @@ bool TForm2::isWindowShortcut(const QKeyEvent* key) const {
 
 bool TForm2::eventFilter(QObject* watched, QEvent* event) {
     switch (event->type()) {
+    case QEvent::KeyPress:
+        if (undo_ && undo_->filterKey(watched, event)) return true;
+        break;
     case QEvent::ShortcutOverride: {
+        if (undo_ && undo_->filterKey(watched, event)) return true;
         // A focused control (the grid's cell editor, an edit) would otherwise take Ctrl+Del or
         // Shift+Del for itself; the window's menu comes first.
         auto* w = qobject_cast<QWidget*>(watched);
@@ -340,9 +348,11 @@ void TForm2::SmetaDBGridDrawColumnCell(DrawCellArgs& args) {
     args.grid->drawDefaultCell(args);
 }
 
-void TForm2::ClearButtonClick() { talvira::editing::clearEstimate(SmetaTable); }
+void TForm2::ClearButtonClick() { history().clear(); }
 
-void TForm2::DeleteButtonClick() { talvira::editing::deletePosition(SmetaTable); }
+void TForm2::DeleteButtonClick() { history().deleteCurrent(); }
+
+talvira::editing::EstimateHistory& TForm2::history() { return undo_->history(); }
 
 void TForm2::N4Click() { close(); }
 
