@@ -20,6 +20,7 @@ class QMenu;
 class QPlainTextEdit;
 class QPushButton;
 class QStatusBar;
+class TotalsWindow;
 
 namespace talvira::dbctrls {
 class DBGrid;
@@ -96,6 +97,9 @@ public:
     QMenu* N5 = nullptr;  // "&Расчет"
     QAction* Excell20xx1 = nullptr;
     QAction* Excell971 = nullptr;
+    QAction* TotalsItem = nullptr;          // "&Итоги сметы": shows the totals window
+    QAction* NextIncompleteItem = nullptr;  // "Следующая незаполненная" (F3)
+    TotalsWindow* Totals = nullptr;         // the totals window, living as long as this one
 
     // ---- handlers -------------------------------------------------------------------------
     void SmetaDBGridDrawColumnCell(talvira::dbctrls::DrawCellArgs& args);
