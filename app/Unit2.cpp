@@ -9,7 +9,7 @@
 #include "dbctrls/FieldText.h"
 #include "editing/EstimateCommands.h"
 #include "editing/PriceConversion.h"
-#include "editing/SmetaPositionSource.h"
+#include "editing/EstimateRows.h"
 #include "estimate/EstimateFields.h"
 #include "export/EstimateExport.h"
 
@@ -380,11 +380,11 @@ void TForm2::EButtonClick() {
         if (std::string* text = texts.byControlName(edit->objectName().toStdString()))
             *text = edit->text().toStdString();
 
+    const std::vector<talvira::xls::PositionRow> rows = talvira::editing::readPositionRows(SmetaTable);
     const std::string estimateName = std::filesystem::path(SmetaTable.tableName()).stem().string();
-    talvira::editing::SmetaPositionSource source(SmetaTable);
-    talvira::xls::exportEstimateToFile(
-        source, texts, StartDir.toStdString() + "/Base/1.xls", talvira::xls::workbookPathFor(estimateName),
-        talvira::dbctrls::userDecimalSeparator(), openWorkbook);
+    talvira::xls::exportEstimateToFile(rows, texts, StartDir.toStdString() + "/Base/1.xls",
+                                       talvira::xls::workbookPathFor(estimateName),
+                                       talvira::dbctrls::userDecimalSeparator(), openWorkbook);
 }
 
 void TForm2::storePendingEdit() {

@@ -4,7 +4,7 @@
 #include "estimate/AddPositions.h"
 #include "estimate/EstimateFields.h"
 #include "estimate/EstimateFile.h"
-#include "storage/ParadoxIndexWriter.h"
+#include "tools/demobase/ParadoxIndexWriter.h"
 #include "storage/TableFile.h"
 #include "storage/TableHandle.h"
 
@@ -37,7 +37,7 @@ void writeBase(const fs::path& base) {
             auto t = storage::openParadoxTable(path, storage::OpenMode::ReadWrite);
             for (auto& r : recs) t->append(r);
         }
-        storage::writePrimaryIndex(path, 1);
+        demobase::writePrimaryIndex(path, 1);
         return path;
     };
     std::vector<Record> rates, names, units, lines;
@@ -67,7 +67,7 @@ void writeBase(const fs::path& base) {
                                       {"IDRES_RABMAT", FieldType::Long, 0}, {"KOLL", FieldType::Number, 0},
                                       {"VIDNR", FieldType::Short, 0}},
                                      lines);
-    storage::writeSecondaryIndexes(resurs, {{"IDRAB", {"IDRAB"}, false}});
+    demobase::writeSecondaryIndexes(resurs, {{"IDRAB", {"IDRAB"}, false}});
 }
 
 struct Bench {

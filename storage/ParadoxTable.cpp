@@ -3,6 +3,7 @@
 #include "common/Error.h"
 #include "common/NumberText.h"
 #include "storage/CodePage.h"
+#include "storage/FileNames.h"
 #include "storage/ValueAccess.h"
 
 #include <algorithm>
@@ -23,18 +24,6 @@ bool isBlob(FieldType t) {
            t == FieldType::Graphic;
 }
 bool isTextBlob(FieldType t) { return t == FieldType::Memo; }  // formatted memos are binary
-
-std::string lower(std::string s) {
-    for (char& c : s) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-    return s;
-}
-
-bool sameName(std::string_view a, std::string_view b) {
-    if (a.size() != b.size()) return false;
-    for (size_t i = 0; i < a.size(); ++i)
-        if (std::tolower(static_cast<unsigned char>(a[i])) != std::tolower(static_cast<unsigned char>(b[i]))) return false;
-    return true;
-}
 
 /** Where one field of a key sits in a record of some file (.DB or .X) or in an encoded key. */
 struct Slot {
@@ -164,7 +153,7 @@ ParadoxTable::ParadoxTable(const std::string& path, OpenMode mode, int codePage)
         if (isBlob(rf.type)) hasBlobFields_ = true;
         fields_.push_back(std::move(d));
     }
-    asciiOrder_ = h_.sortOrderId.empty() ? h_.sortOrder == 0 : lower(h_.sortOrderId) == "ascii";
+    asciiOrder_ = h_.sortOrderId.empty() ? h_.sortOrder == 0 : foldCase(h_.sortOrderId) == "ascii";
 
     info_.path = path;
     info_.version = h_.version;
@@ -246,12 +235,12 @@ void ParadoxTable::findIndexes() {
     }
     fs::path p(path_);
     fs::path dir = p.parent_path().empty() ? fs::path(".") : p.parent_path();
-    const std::string stem = lower(p.stem().string()) + ".";
+    const std::string stem = foldCase(p.stem().string()) + ".";
     std::vector<std::string> found;
     std::error_code ec;
     for (auto it = fs::directory_iterator(dir, ec); !ec && it != fs::directory_iterator(); it.increment(ec)) {
         std::string name = it->path().filename().string();
-        std::string ln = lower(name);
+        std::string ln = foldCase(name);
         if (ln.size() != stem.size() + 3 || ln.compare(0, stem.size(), stem) != 0) continue;
         std::string ext = ln.substr(stem.size());
         auto hex = [](char c) { return std::isxdigit(static_cast<unsigned char>(c)) != 0; };
@@ -1012,11 +1001,16 @@ RecordLoc ParadoxTable::append(Record& rec) {
             if (!v.isEmpty() && v.asInteger() > h_.autoInc) h_.autoInc = static_cast<int32_t>(v.asInteger());
         }
     }
-    if (autoIncField_ >= 0) {
+    const Value* given = autoIncField_ >= 0 && keepGivenNumbers_ ? &rec[static_cast<size_t>(autoIncField_)] : nullptr;
+    if (given && !given->isEmpty()) {
+        const int64_t n = given->asInteger();
+        if (n < 1 || n > 2147483647) throw Error("Таблица «" + path_ + "»: номер " + std::to_string(n) + " вне диапазона 1..2147483647");
+        ai = static_cast<int32_t>(n);
+    } else if (autoIncField_ >= 0) {
         if (h_.autoInc >= 2147483647) throw Error("Таблица «" + path_ + "»: счётчик автоинкремента исчерпан");
         ai = h_.autoInc + 1;
-        r[static_cast<size_t>(autoIncField_)] = Value::integer(ai);
     }
+    if (autoIncField_ >= 0) r[static_cast<size_t>(autoIncField_)] = Value::integer(ai);
     std::vector<BlobRef> nb;
     std::string bytes = encodeRecord(r, nullptr, nb);
     try {
@@ -1031,9 +1025,9 @@ RecordLoc ParadoxTable::append(Record& rec) {
         const uint32_t perBlock = (h_.blockSize - 6) / rs;
         if (autoIncField_ >= 0) {
             // The counter goes first: a crash before the record lands wastes a number, never repeats one.
-            h_.autoInc = ai;
+            h_.autoInc = std::max(h_.autoInc, ai);
             uint8_t v[4];
-            put32(v, static_cast<uint32_t>(ai));
+            put32(v, static_cast<uint32_t>(h_.autoInc));
             db_.write(hdr::AutoInc, v, 4);
         }
         RecordLoc loc;

@@ -18,6 +18,7 @@ void usage(std::ostream& out) {
            "  estimate show ESTIMATE.db\n"
            "  estimate totals ESTIMATE.db [--text CONTROL=TEXT]... [--locale ru_RU]\n"
            "  export ESTIMATE.db --template FILE.xls --out OUT.xls [--text CONTROL=TEXT]... [--locale ru_RU]\n"
+           "  search BASE_DIR WORD... [--limit N]\n"
            "  bench ...\n";
 }
 
@@ -35,6 +36,7 @@ int main(int argc, char** argv) {
         if (cmd == "mkbase") return talvira::cli::mkbaseCommand(args);
         if (cmd == "estimate") return talvira::cli::estimateCommand(args);
         if (cmd == "export") return talvira::cli::exportCommand(args);
+        if (cmd == "search") return talvira::cli::searchCommand(args);
         if (cmd == "bench") return talvira::cli::benchCommand(args);
         std::cerr << "talvira-cli: неизвестная команда «" << cmd << "»\n";
         usage(std::cerr);

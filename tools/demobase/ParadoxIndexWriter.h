@@ -22,7 +22,7 @@
 #include <string>
 #include <vector>
 
-namespace talvira::storage {
+namespace talvira::demobase {
 
 /** A secondary index to build: its name, its fields in key order, its options. */
 struct SecondaryIndexDef {
@@ -49,4 +49,4 @@ std::vector<std::string> writeSecondaryIndexes(const std::string& dbPath,
 std::string secondaryIndexFileName(const std::string& tableFile, const SecondaryIndexDef& def,
                                    int fieldNumber, int xgNumber);
 
-}  // namespace talvira::storage
+}  // namespace talvira::demobase

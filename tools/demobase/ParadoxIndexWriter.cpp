@@ -1,4 +1,4 @@
-#include "storage/ParadoxIndexWriter.h"
+#include "tools/demobase/ParadoxIndexWriter.h"
 
 #include "common/Error.h"
 
@@ -17,7 +17,7 @@
 #include <numeric>
 #include <string_view>
 
-namespace talvira::storage {
+namespace talvira::demobase {
 
 namespace {
 
@@ -762,4 +762,4 @@ std::vector<std::string> writeSecondaryIndexes(const std::string& dbPath,
     return written;
 }
 
-}  // namespace talvira::storage
+}  // namespace talvira::demobase

@@ -4,7 +4,7 @@
  * written as Paradox 7 tables in code page 1251 with their primary and secondary indexes.
  * The content is the same on every run (a fixed seed drives every choice).
  *
- *   auto counts = talvira::normbase::writeDemoBase("/tmp/Base", DemoScale::Small);
+ *   auto counts = talvira::demobase::writeDemoBase("/tmp/Base", DemoScale::Small);
  *   // counts.rates == number of unit rates written
  *
  * Caveats: existing tables of the same names in `dir` are replaced; other files are left
@@ -18,7 +18,7 @@
 #include <string>
 #include <vector>
 
-namespace talvira::normbase {
+namespace talvira::demobase {
 
 enum class DemoScale {
     Small,  // the bundled demo: a few collections, a few hundred rates
@@ -51,4 +51,4 @@ std::vector<storage::FieldDef> demoTableFields(DemoTable t);
 DemoBaseCounts writeDemoBase(const std::string& dir, DemoScale scale,
                              const std::function<void(const std::string&)>& progress = {});
 
-}  // namespace talvira::normbase
+}  // namespace talvira::demobase

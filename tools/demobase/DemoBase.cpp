@@ -1,7 +1,7 @@
-#include "normbase/DemoBase.h"
+#include "tools/demobase/DemoBase.h"
 
 #include "common/Error.h"
-#include "storage/ParadoxIndexWriter.h"
+#include "tools/demobase/ParadoxIndexWriter.h"
 #include "storage/TableFile.h"
 
 #include <algorithm>
@@ -11,7 +11,7 @@
 #include <memory>
 #include <optional>
 
-namespace talvira::normbase {
+namespace talvira::demobase {
 
 using storage::FieldDef;
 using storage::FieldType;
@@ -717,10 +717,10 @@ public:
     }
     void append(Record& r) { file_->append(r); ++count_; }
     /** Closes the table and writes its indexes. */
-    uint32_t finish(const std::vector<storage::SecondaryIndexDef>& secondary) {
+    uint32_t finish(const std::vector<demobase::SecondaryIndexDef>& secondary) {
         file_.reset();
-        storage::writePrimaryIndex(path_, 1);
-        if (!secondary.empty()) storage::writeSecondaryIndexes(path_, secondary);
+        demobase::writePrimaryIndex(path_, 1);
+        if (!secondary.empty()) demobase::writeSecondaryIndexes(path_, secondary);
         return count_;
     }
 
@@ -994,4 +994,4 @@ DemoBaseCounts writeDemoBase(const std::string& dir, DemoScale scale,
     return counts;
 }
 
-}  // namespace talvira::normbase
+}  // namespace talvira::demobase
