@@ -4,7 +4,7 @@
 
 #include "common/Error.h"
 #include "common/NumberText.h"
-#include "editing/TotalsFollower.h"
+#include "editing/EstimateRows.h"
 #include "estimate/EstimateFields.h"
 #include "export/EstimateTotals.h"
 #include "storage/TableHandle.h"
@@ -77,9 +77,7 @@ int totalsCommand(const Args& args) {
     table.setTableName(p.filename().string());
     table.setBoundFields(estimate::estimateBoundFields());
     table.open();
-    editing::TotalsFollower positions(table);
-    positions.setFollowing(true);
-    const xls::EstimateTotals totals = xls::computeTotals(positions.sums(), texts, sep);
+    const xls::EstimateTotals totals = xls::computeTotals(editing::readPositionRows(table), texts, sep);
 
     // The export's failure at the factor: its message, nothing printed.
     for (const xls::BlockLine& line : totals.lines)
