@@ -276,7 +276,8 @@ protected:
         haveLo_ = haveTool("soffice");
         haveGnm_ = haveTool("ssconvert");
         if (haveLo_) {
-            // two batches, one start of LibreOffice each
+            // two batches, one start of LibreOffice each (ssconvert below runs under C.UTF-8: in a
+            // decimal-comma locale it writes "600,8" into its CSV)
             std::string in, out;
             for (const Made& m : *made_)
                 if (m.error.empty()) {
@@ -293,12 +294,12 @@ protected:
                 if (m.error.empty() == false) continue;
                 const std::string opts = " -T Gnumeric_stf:stf_assistant -O 'sheet=\"" + m.sheet + "\" format=raw' ";
                 const std::string stem = m.out.stem().string();
-                std::system(("timeout 60 ssconvert --recalc" + opts + quoted(m.out) + " " +
+                std::system(("LC_ALL=C.UTF-8 LANG=C.UTF-8 timeout 60 ssconvert --recalc" + opts + quoted(m.out) + " " +
                              quoted(dir_->path() / (stem + ".recalc.csv")) + " 2>" +
                              quoted(dir_->path() / (stem + ".out.log")) + " >/dev/null").c_str());
-                std::system(("timeout 60 ssconvert" + opts + quoted(m.out) + " " +
+                std::system(("LC_ALL=C.UTF-8 LANG=C.UTF-8 timeout 60 ssconvert" + opts + quoted(m.out) + " " +
                              quoted(dir_->path() / (stem + ".cached.csv")) + " 2>/dev/null >/dev/null").c_str());
-                std::system(("timeout 60 ssconvert --recalc" + opts + quoted(m.templ) + " " +
+                std::system(("LC_ALL=C.UTF-8 LANG=C.UTF-8 timeout 60 ssconvert --recalc" + opts + quoted(m.templ) + " " +
                              quoted(dir_->path() / (stem + ".templ.csv")) + " 2>" +
                              quoted(dir_->path() / (stem + ".templ.log")) + " >/dev/null").c_str());
             }
