@@ -3,6 +3,7 @@
 #include "app/ErrorBox.h"
 #include "app/Globals.h"
 #include "app/UndoCommands.h"
+#include "app/TotalsWindow.h"
 #include "common/Error.h"
 #include "dbctrls/DBGrid.h"
 #include "dbctrls/DBMemo.h"
@@ -77,6 +78,7 @@ TForm2::TForm2(QWidget* parent) : QMainWindow(parent), SmetaTable("SmetaTable") 
     move(58, 4);
     resize(669, 517 + menuBar()->sizeHint().height());
     qApp->installEventFilter(this);
+    Totals = new TotalsWindow(*this);
     openWorkbook = [](const std::filesystem::path& file) {
         const QString path = QString::fromStdString(file.string());
         if (!QDesktopServices::openUrl(QUrl::fromLocalFile(path)))
@@ -86,6 +88,7 @@ TForm2::TForm2(QWidget* parent) : QMainWindow(parent), SmetaTable("SmetaTable") 
 }
 
 TForm2::~TForm2() {
+    delete Totals;  // it observes SmetaTable
     qApp->removeEventFilter(this);
     undo_.reset();
     if (SmetaDBGrid) SmetaDBGrid->setTable(nullptr);
@@ -114,12 +117,21 @@ void TForm2::buildMenu() {
     Excell971 = N5->addAction(QStringLiteral("Excel 97 (N/A)"));
     Excell971->setObjectName("Excell971");
     Excell971->setEnabled(false);
+    N5->addSeparator();
+    TotalsItem = N5->addAction(QStringLiteral("&Итоги сметы"));
+    TotalsItem->setObjectName("TotalsItem");
+    TotalsItem->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_T));
+    NextIncompleteItem = N5->addAction(QStringLiteral("Следующая незаполненная"));
+    NextIncompleteItem->setObjectName("NextIncompleteItem");
+    NextIncompleteItem->setShortcut(QKeySequence(Qt::Key_F3));
     for (QAction* a : {N2, N3, N4, Excell20xx1}) a->setShortcutContext(Qt::WindowShortcut);
 
     connect(N2, &QAction::triggered, this, [this] { guarded([&] { ClearButtonClick(); }); });
     connect(N3, &QAction::triggered, this, [this] { guarded([&] { DeleteButtonClick(); }); });
     connect(N4, &QAction::triggered, this, [this] { guarded([&] { N4Click(); }); });
     connect(Excell20xx1, &QAction::triggered, this, [this] { guarded([&] { EButtonClick(); }); });
+    connect(TotalsItem, &QAction::triggered, this, [this] { Totals->showAndActivate(); });
+    connect(NextIncompleteItem, &QAction::triggered, this, [this] { guarded([&] { Totals->NextButtonClick(); }); });
 }
 
 QLineEdit* TForm2::rateEdit(QLabel*& label, const QString& caption, int top, const std::string& text) {

@@ -23,7 +23,8 @@ namespace fs = std::filesystem;
 const char* const kUsage =
     "использование: talvira-cli estimate new DIR NAME\n"
     "               talvira-cli estimate add BASE_DIR ESTIMATE.db CODE [--filter]\n"
-    "               talvira-cli estimate show ESTIMATE.db";
+    "               talvira-cli estimate show ESTIMATE.db\n"
+    "               talvira-cli estimate totals ESTIMATE.db [--text CONTROL=TEXT]... [--locale ru_RU]";
 
 void openEstimate(storage::TableHandle& smeta, const std::string& file) {
     const fs::path p(file);
@@ -104,6 +105,7 @@ int estimateCommand(const Args& args) {
     if (args[0] == "new") return newCommand(args);
     if (args[0] == "add") return addCommand(args);
     if (args[0] == "show") return showCommand(args);
+    if (args[0] == "totals") return totalsCommand(args);
     throw Error(std::string("talvira-cli estimate: неизвестная команда «") + args[0] + "»\n" + kUsage);
 }
 
