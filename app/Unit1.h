@@ -40,6 +40,13 @@ public:
 
 public slots:
     void accept() override;
+    void done(int result) override;
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
+private:
+    void hideCompletions();
 };
 
 class TForm1 : public QMainWindow {
