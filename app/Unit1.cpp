@@ -3,7 +3,9 @@
 #include "app/ErrorBox.h"
 #include "app/Globals.h"
 #include "app/Pictures.h"
+#include "app/RateSearchBox.h"
 #include "app/Unit2.h"
+#include "editing/EstimateHistory.h"
 #include "app/Unit4.h"
 #include "app/Unit7.h"
 #include "dbctrls/DBGrid.h"
@@ -155,6 +157,7 @@ TForm1::TForm1(QWidget* parent) : QMainWindow(parent) {
     StatusBar1 = place(new QStatusBar(client_), 0, 496, 706, 19);
     StatusBar1->setObjectName("StatusBar1");
     StatusBar1->setSizeGripEnabled(false);
+    SearchBox = new RateSearchBox(*this);
 
     // The order in which Tab passes the focus.
     QWidget* order[] = {DBGrid2, DBMemo1, DBGrid3, DBGrid4, DBMemo2, DBGrid6, DBGrid5,
@@ -167,7 +170,10 @@ TForm1::TForm1(QWidget* parent) : QMainWindow(parent) {
     FormCreate();
 }
 
-TForm1::~TForm1() { unbindBrowser(); }
+TForm1::~TForm1() {
+    delete SearchBox;  // before the widgets it watches go
+    unbindBrowser();
+}
 
 void TForm1::buildMenu() {
     N1 = menuBar()->addMenu(QStringLiteral("&Файл"));
@@ -477,7 +483,8 @@ void TForm1::OpenDialog1CanClose(const QString& path) {
 
 void TForm1::AddButtonClick() {
     Form2->storePendingEdit();
-    talvira::estimate::addPositions(Base, Form2->SmetaTable);
+    // The rate and its resources are one step of the estimate's history.
+    Form2->history().recordAppend([&] { talvira::estimate::addPositions(Base, Form2->SmetaTable); });
 }
 
 void TForm1::ViewButtonClick() {

@@ -2,13 +2,16 @@
 
 #include "app/ErrorBox.h"
 #include "app/Globals.h"
+#include "app/UndoCommands.h"
+#include "app/TotalsWindow.h"
 #include "common/Error.h"
 #include "dbctrls/DBGrid.h"
 #include "dbctrls/DBMemo.h"
 #include "dbctrls/FieldText.h"
 #include "editing/EstimateCommands.h"
+#include "editing/EstimateHistory.h"
 #include "editing/PriceConversion.h"
-#include "editing/SmetaPositionSource.h"
+#include "editing/EstimateRows.h"
 #include "estimate/EstimateFields.h"
 #include "export/EstimateExport.h"
 
@@ -65,6 +68,7 @@ TForm2::TForm2(QWidget* parent) : QMainWindow(parent), SmetaTable("SmetaTable") 
     // The window's font is the program's (formFont()), the same as the main window's.
     buildMenu();
     buildLayout();
+    undo_ = std::make_unique<UndoCommands>(*this);
     StatusBar1 = new QStatusBar(this);
     StatusBar1->setObjectName("StatusBar1");
     StatusBar1->setFixedHeight(19);
@@ -74,6 +78,7 @@ TForm2::TForm2(QWidget* parent) : QMainWindow(parent), SmetaTable("SmetaTable") 
     move(58, 4);
     resize(669, 517 + menuBar()->sizeHint().height());
     qApp->installEventFilter(this);
+    Totals = new TotalsWindow(*this);
     openWorkbook = [](const std::filesystem::path& file) {
         const QString path = QString::fromStdString(file.string());
         if (!QDesktopServices::openUrl(QUrl::fromLocalFile(path)))
@@ -83,7 +88,9 @@ TForm2::TForm2(QWidget* parent) : QMainWindow(parent), SmetaTable("SmetaTable") 
 }
 
 TForm2::~TForm2() {
+    delete Totals;  // it observes SmetaTable
     qApp->removeEventFilter(this);
+    undo_.reset();
     if (SmetaDBGrid) SmetaDBGrid->setTable(nullptr);
     if (DBMemo1) DBMemo1->setField(nullptr, {});
 }
@@ -110,12 +117,21 @@ void TForm2::buildMenu() {
     Excell971 = N5->addAction(QStringLiteral("Excel 97 (N/A)"));
     Excell971->setObjectName("Excell971");
     Excell971->setEnabled(false);
+    N5->addSeparator();
+    TotalsItem = N5->addAction(QStringLiteral("&Итоги сметы"));
+    TotalsItem->setObjectName("TotalsItem");
+    TotalsItem->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_T));
+    NextIncompleteItem = N5->addAction(QStringLiteral("Следующая незаполненная"));
+    NextIncompleteItem->setObjectName("NextIncompleteItem");
+    NextIncompleteItem->setShortcut(QKeySequence(Qt::Key_F3));
     for (QAction* a : {N2, N3, N4, Excell20xx1}) a->setShortcutContext(Qt::WindowShortcut);
 
     connect(N2, &QAction::triggered, this, [this] { guarded([&] { ClearButtonClick(); }); });
     connect(N3, &QAction::triggered, this, [this] { guarded([&] { DeleteButtonClick(); }); });
     connect(N4, &QAction::triggered, this, [this] { guarded([&] { N4Click(); }); });
     connect(Excell20xx1, &QAction::triggered, this, [this] { guarded([&] { EButtonClick(); }); });
+    connect(TotalsItem, &QAction::triggered, this, [this] { Totals->showAndActivate(); });
+    connect(NextIncompleteItem, &QAction::triggered, this, [this] { guarded([&] { Totals->NextButtonClick(); }); });
 }
 
 QLineEdit* TForm2::rateEdit(QLabel*& label, const QString& caption, int top, const std::string& text) {
@@ -132,7 +148,8 @@ void TForm2::buildLayout() {
     client_->setAutoFillBackground(true);
     client_->setBackgroundRole(QPalette::Button);
     setCentralWidget(client_);
-    const talvira::xls::EstimateTexts defaults;
+    const talvira::xls::EstimateTexts defaults =
+        talvira::xls::EstimateTexts::defaults(talvira::dbctrls::userDecimalSeparator());
 
     // Title block: the group boxes are frames behind the edits, which belong to the window.
     GroupBox1 = new QGroupBox(QStringLiteral("\"Утверждаю\" (заказчик)"), client_);
@@ -144,11 +161,11 @@ void TForm2::buildLayout() {
     GroupBox3 = new QGroupBox(QStringLiteral("Наименование сметы"), client_);
     GroupBox3->setObjectName("GroupBox3");
     GroupBox3->setGeometry(16, 120, 329, 49);
-    UTVEdit = lineEdit(client_, "UTVEdit", QRect(24, 24, 281, 21), defaults.UTVEdit);
-    FUEdit = lineEdit(client_, "FUEdit", QRect(312, 24, 121, 21), defaults.FUEdit);
-    SOGLEdit = lineEdit(client_, "SOGLEdit", QRect(24, 80, 281, 21), defaults.SOGLEdit);
-    FSEdit = lineEdit(client_, "FSEdit", QRect(312, 80, 121, 21), defaults.FSEdit);
-    NAMEEdit = lineEdit(client_, "NAMEEdit", QRect(24, 136, 313, 21), defaults.NAMEEdit);
+    UTVEdit = lineEdit(client_, "UTVEdit", QRect(24, 24, 281, 21), defaults.approverPost);
+    FUEdit = lineEdit(client_, "FUEdit", QRect(312, 24, 121, 21), defaults.approverName);
+    SOGLEdit = lineEdit(client_, "SOGLEdit", QRect(24, 80, 281, 21), defaults.contractorPost);
+    FSEdit = lineEdit(client_, "FSEdit", QRect(312, 80, 121, 21), defaults.contractorName);
+    NAMEEdit = lineEdit(client_, "NAMEEdit", QRect(24, 136, 313, 21), defaults.title);
 
     DBMemo1 = new talvira::dbctrls::DBMemo(client_);
     DBMemo1->setObjectName("DBMemo1");
@@ -160,13 +177,13 @@ void TForm2::buildLayout() {
     DBMemo1->setField(&SmetaTable, "NAME");
 
     // Charge rates, labels ending at x 577 on the edits' tops.
-    NREdit = rateEdit(NRLabel, QStringLiteral("Накладные расходы, %"), 24, defaults.NREdit);
-    PNEdit = rateEdit(PNLabel, QStringLiteral("Плановые накопления, %"), 48, defaults.PNEdit);
-    SUEdit = rateEdit(SULabel, QStringLiteral("Стесненные условия, %"), 72, defaults.SUEdit);
-    ZUEdit = rateEdit(ZULabel, QStringLiteral("Зимнее удорожание, %"), 96, defaults.ZUEdit);
-    VZSEdit = rateEdit(VZSLabel, QStringLiteral("Временные здания и сооружения, %"), 120, defaults.VZSEdit);
-    KoefEdit = rateEdit(KoefLabel, QStringLiteral("Коэффициент перехода в текущие цены"), 144, defaults.KoefEdit);
-    NDSEdit = rateEdit(NDSLabel, QStringLiteral("НДС, %"), 168, defaults.NDSEdit);
+    NREdit = rateEdit(NRLabel, QStringLiteral("Накладные расходы, %"), 24, defaults.overheadsPercent);
+    PNEdit = rateEdit(PNLabel, QStringLiteral("Плановые накопления, %"), 48, defaults.savingsPercent);
+    SUEdit = rateEdit(SULabel, QStringLiteral("Стесненные условия, %"), 72, defaults.crampedPercent);
+    ZUEdit = rateEdit(ZULabel, QStringLiteral("Зимнее удорожание, %"), 96, defaults.winterPercent);
+    VZSEdit = rateEdit(VZSLabel, QStringLiteral("Временные здания и сооружения, %"), 120, defaults.temporaryPercent);
+    KoefEdit = rateEdit(KoefLabel, QStringLiteral("Коэффициент перехода в текущие цены"), 144, defaults.currentPriceFactor);
+    NDSEdit = rateEdit(NDSLabel, QStringLiteral("НДС, %"), 168, defaults.vatPercent);
     const std::pair<QWidget*, const char*> rateNames[] = {
         {NRLabel, "NRLabel"}, {PNLabel, "PNLabel"}, {SULabel, "SULabel"}, {ZULabel, "ZULabel"},
         {VZSLabel, "VZSLabel"}, {KoefLabel, "KoefLabel"}, {NDSLabel, "NDSLabel"},
@@ -292,7 +309,11 @@ bool TForm2::isWindowShortcut(const QKeyEvent* key) const {
 
 bool TForm2::eventFilter(QObject* watched, QEvent* event) {
     switch (event->type()) {
+    case QEvent::KeyPress:
+        if (undo_ && undo_->filterKey(watched, event)) return true;
+        break;
     case QEvent::ShortcutOverride: {
+        if (undo_ && undo_->filterKey(watched, event)) return true;
         // A focused control (the grid's cell editor, an edit) would otherwise take Ctrl+Del or
         // Shift+Del for itself; the window's menu comes first.
         auto* w = qobject_cast<QWidget*>(watched);
@@ -339,9 +360,11 @@ void TForm2::SmetaDBGridDrawColumnCell(DrawCellArgs& args) {
     args.grid->drawDefaultCell(args);
 }
 
-void TForm2::ClearButtonClick() { talvira::editing::clearEstimate(SmetaTable); }
+void TForm2::ClearButtonClick() { history().clear(); }
 
-void TForm2::DeleteButtonClick() { talvira::editing::deletePosition(SmetaTable); }
+void TForm2::DeleteButtonClick() { history().deleteCurrent(); }
+
+talvira::editing::EstimateHistory& TForm2::history() { return undo_->history(); }
 
 void TForm2::N4Click() { close(); }
 
@@ -361,24 +384,16 @@ void TForm2::Button1Click() {
 void TForm2::EButtonClick() {
     storePendingEdit();
     talvira::xls::EstimateTexts texts;
-    texts.UTVEdit = UTVEdit->text().toStdString();
-    texts.FUEdit = FUEdit->text().toStdString();
-    texts.SOGLEdit = SOGLEdit->text().toStdString();
-    texts.FSEdit = FSEdit->text().toStdString();
-    texts.NAMEEdit = NAMEEdit->text().toStdString();
-    texts.NREdit = NREdit->text().toStdString();
-    texts.PNEdit = PNEdit->text().toStdString();
-    texts.SUEdit = SUEdit->text().toStdString();
-    texts.ZUEdit = ZUEdit->text().toStdString();
-    texts.VZSEdit = VZSEdit->text().toStdString();
-    texts.KoefEdit = KoefEdit->text().toStdString();
-    texts.NDSEdit = NDSEdit->text().toStdString();
+    for (QLineEdit* edit : {UTVEdit, FUEdit, SOGLEdit, FSEdit, NAMEEdit, NREdit, PNEdit, SUEdit, ZUEdit,
+                            VZSEdit, KoefEdit, NDSEdit})
+        if (std::string* text = texts.byControlName(edit->objectName().toStdString()))
+            *text = edit->text().toStdString();
 
+    const std::vector<talvira::xls::PositionRow> rows = talvira::editing::readPositionRows(SmetaTable);
     const std::string estimateName = std::filesystem::path(SmetaTable.tableName()).stem().string();
-    talvira::editing::SmetaPositionSource source(SmetaTable);
-    talvira::xls::exportEstimateToFile(
-        source, texts, StartDir.toStdString() + "/Base/1.xls", talvira::xls::workbookPathFor(estimateName),
-        talvira::dbctrls::userDecimalSeparator(), openWorkbook);
+    talvira::xls::exportEstimateToFile(rows, texts, StartDir.toStdString() + "/Base/1.xls",
+                                       talvira::xls::workbookPathFor(estimateName),
+                                       talvira::dbctrls::userDecimalSeparator(), openWorkbook);
 }
 
 void TForm2::storePendingEdit() {

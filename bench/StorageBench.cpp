@@ -5,7 +5,7 @@
 // TALVIRA_LARGE_BASE names its folder (talvira-cli mkbase /tmp/large --scale large). Compare
 // Scan with Cat of the same table (aim: within 3x), and the look-ups of the small base with those
 // of the large one (aim: under 50 µs, independent of the table's size).
-#include "normbase/DemoBase.h"
+#include "tools/demobase/DemoBase.h"
 #include "storage/TableFile.h"
 
 #include <benchmark/benchmark.h>
@@ -132,7 +132,7 @@ void registerBase(const std::string& label, const std::string& dir) {
 int main(int argc, char** argv) {
     benchmark::Initialize(&argc, argv);
     const fs::path small = fs::temp_directory_path() / ("talvira-bench-small-" + std::to_string(::getpid()));
-    normbase::writeDemoBase(small.string(), normbase::DemoScale::Small);
+    demobase::writeDemoBase(small.string(), demobase::DemoScale::Small);
     registerBase("small", small.string());
     if (const char* large = std::getenv("TALVIRA_LARGE_BASE")) registerBase("large", large);
     benchmark::RunSpecifiedBenchmarks();

@@ -8,15 +8,6 @@ if(TALVIRA_SANITIZE)
   target_link_options(talvira_options INTERFACE -fsanitize=address,undefined)
 endif()
 
-# talvira_module(NAME [QT]): a library target from every .cpp of the current folder.
-# Files are globbed so that a new source file needs no CMake edit.
-function(talvira_library name)
-  cmake_parse_arguments(ARG "" "" "SOURCES;PUBLIC_LIBS;PRIVATE_LIBS" ${ARGN})
-  add_library(${name} STATIC ${ARG_SOURCES})
-  target_include_directories(${name} PUBLIC ${PROJECT_SOURCE_DIR})
-  target_link_libraries(${name} PUBLIC talvira_options ${ARG_PUBLIC_LIBS} PRIVATE ${ARG_PRIVATE_LIBS})
-endfunction()
-
 # talvira_module(name [QT_WIDGETS] LIBS ...): a static library from every .cpp/.h of the
 # current folder (globbed, so a new source file needs no CMake edit).
 function(talvira_module name)

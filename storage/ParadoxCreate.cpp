@@ -3,12 +3,12 @@
 #include "storage/MemoFile.h"
 #include "storage/ParadoxFormat.h"
 #include "storage/RawFile.h"
+#include "storage/TableFamily.h"
 #include "storage/TableFile.h"
 
 #include <ctime>
 #include <filesystem>
 #include <set>
-#include <unistd.h>
 
 namespace talvira::storage {
 
@@ -16,24 +16,9 @@ namespace fs = std::filesystem;
 
 namespace {
 
-std::string lowerAscii(std::string s) {
-    for (char& c : s) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-    return s;
-}
-
 bool isBlobType(FieldType t) {
     return t == FieldType::Memo || t == FieldType::FmtMemo || t == FieldType::Blob || t == FieldType::Ole ||
            t == FieldType::Graphic;
-}
-
-/** The files of the table family that a new table replaces (matched case-insensitively). */
-bool isFamilyExtension(const std::string& ext) {
-    static const std::set<std::string> fixed = {"db", "mb", "px", "val", "tv", "fam"};
-    if (fixed.count(ext)) return true;
-    auto hex = [](char c) { return std::isxdigit(static_cast<unsigned char>(c)) != 0; };
-    if (ext.size() == 3 && (ext[0] == 'x' || ext[0] == 'y') && hex(ext[1]) && hex(ext[2])) return true;
-    if (ext.size() == 3 && (ext[0] == 'x' || ext[0] == 'y') && ext[1] == 'g' && hex(ext[2])) return true;
-    return false;
 }
 
 }  // namespace
@@ -43,6 +28,12 @@ void createParadoxTable(const std::string& path, const std::vector<FieldDef>& fi
 }
 
 void createParadoxTable(const std::string& path, const std::vector<FieldDef>& fields, const CreateOptions& opt) {
+    const std::string prefix = "Не удалось создать таблицу «" + path + "»";
+    replaceFamily(fs::path(path), prefix, ReadOnlyFiles::Replace, [&](const std::string& tmp) { createNewTableFiles(tmp, path, fields, opt); });
+}
+
+void createNewTableFiles(const std::string& dbPath, const std::string& path, const std::vector<FieldDef>& fields,
+                         const CreateOptions& opt) {
     auto fail = [&](const std::string& why) { return Error("Не удалось создать таблицу «" + path + "»: " + why); };
     if (opt.codePage != 1251 && opt.codePage != 866) throw fail("кодовая страница " + std::to_string(opt.codePage) + " не поддерживается");
     if (fields.empty()) throw fail("нет ни одного поля");
@@ -154,39 +145,16 @@ void createParadoxTable(const std::string& path, const std::vector<FieldDef>& fi
     pos += 2 * n;
     std::memcpy(&h[pos], sortId, std::strlen(sortId));
 
-    // ---- replace the old family ----
-    fs::path p(path);
-    fs::path dir = p.parent_path().empty() ? fs::path(".") : p.parent_path();
-    std::error_code ec;
-    if (!fs::is_directory(dir, ec)) throw fail("папка «" + dir.string() + "» не существует");
-    if (fs::exists(p, ec)) {
-        RawFile old(path, false);
-        TableLock lock(path, old.fd(), true);  // fails while another program holds it
-    }
-    const std::string stem = lowerAscii(p.stem().string());
-    for (auto it = fs::directory_iterator(dir, ec); !ec && it != fs::directory_iterator(); it.increment(ec)) {
-        fs::path e = it->path();
-        std::string ext = e.extension().string();
-        if (ext.size() < 2) continue;
-        if (lowerAscii(e.stem().string()) == stem && isFamilyExtension(lowerAscii(ext.substr(1))) &&
-            e.filename() != p.filename())
-            fs::remove(e, ec);
-    }
-    // The new header goes to a scratch file first, so a failed creation leaves no half table.
-    std::string tmp = path + ".tmp" + std::to_string(::getpid());
+    // ---- the files ----
     {
-        RawFile f = RawFile::create(tmp);
+        RawFile f = RawFile::create(dbPath);
         f.write(0, h.data(), h.size());
     }
-    fs::rename(tmp, p, ec);
-    if (ec) {
-        fs::remove(tmp);
-        throw fail(ec.message());
-    }
     if (blobs) {
-        std::string ext = p.extension().string();
-        bool lowerExt = !ext.empty() && std::islower(static_cast<unsigned char>(ext.back()));
-        MemoFile::createEmpty((dir / p.stem()).string() + (lowerExt ? ".mb" : ".MB"));
+        const fs::path p(dbPath);
+        const std::string ext = p.extension().string();
+        const bool lowerExt = !ext.empty() && std::islower(static_cast<unsigned char>(ext.back()));
+        MemoFile::createEmpty((p.parent_path() / p.stem()).string() + (lowerExt ? ".mb" : ".MB"));
     }
 }
 

@@ -3,6 +3,8 @@
 #include "common/Error.h"
 #include "common/NumberText.h"
 #include "storage/CodePage.h"
+#include "storage/FieldValue.h"
+#include "storage/FileNames.h"
 #include "storage/ValueAccess.h"
 
 #include <algorithm>
@@ -23,18 +25,6 @@ bool isBlob(FieldType t) {
            t == FieldType::Graphic;
 }
 bool isTextBlob(FieldType t) { return t == FieldType::Memo; }  // formatted memos are binary
-
-std::string lower(std::string s) {
-    for (char& c : s) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-    return s;
-}
-
-bool sameName(std::string_view a, std::string_view b) {
-    if (a.size() != b.size()) return false;
-    for (size_t i = 0; i < a.size(); ++i)
-        if (std::tolower(static_cast<unsigned char>(a[i])) != std::tolower(static_cast<unsigned char>(b[i]))) return false;
-    return true;
-}
 
 /** Where one field of a key sits in a record of some file (.DB or .X) or in an encoded key. */
 struct Slot {
@@ -164,7 +154,7 @@ ParadoxTable::ParadoxTable(const std::string& path, OpenMode mode, int codePage)
         if (isBlob(rf.type)) hasBlobFields_ = true;
         fields_.push_back(std::move(d));
     }
-    asciiOrder_ = h_.sortOrderId.empty() ? h_.sortOrder == 0 : lower(h_.sortOrderId) == "ascii";
+    asciiOrder_ = h_.sortOrderId.empty() ? h_.sortOrder == 0 : foldCase(h_.sortOrderId) == "ascii";
 
     info_.path = path;
     info_.version = h_.version;
@@ -246,12 +236,12 @@ void ParadoxTable::findIndexes() {
     }
     fs::path p(path_);
     fs::path dir = p.parent_path().empty() ? fs::path(".") : p.parent_path();
-    const std::string stem = lower(p.stem().string()) + ".";
+    const std::string stem = foldCase(p.stem().string()) + ".";
     std::vector<std::string> found;
     std::error_code ec;
     for (auto it = fs::directory_iterator(dir, ec); !ec && it != fs::directory_iterator(); it.increment(ec)) {
         std::string name = it->path().filename().string();
-        std::string ln = lower(name);
+        std::string ln = foldCase(name);
         if (ln.size() != stem.size() + 3 || ln.compare(0, stem.size(), stem) != 0) continue;
         std::string ext = ln.substr(stem.size());
         auto hex = [](char c) { return std::isxdigit(static_cast<unsigned char>(c)) != 0; };
@@ -823,11 +813,17 @@ std::string ParadoxTable::encodeRecord(const Record& rec, const uint8_t* old, st
         for (int i = 0; i < h_.numFields; ++i) {
             const RawField& f = h_.fields[static_cast<size_t>(i)];
             const FieldDef& d = fields_[static_cast<size_t>(i)];
-            const Value& v = rec[static_cast<size_t>(i)];
             uint8_t* p = reinterpret_cast<uint8_t*>(out.data()) + f.offset;
             auto fail = [&](const std::string& why) {
                 return Error("Таблица «" + path_ + "», поле «" + d.name + "»: " + why);
             };
+            Value coerced;
+            try {
+                coerced = coerceToField(rec[static_cast<size_t>(i)], d);
+            } catch (const FieldValueError& e) {
+                throw fail(e.what());
+            }
+            const Value& v = coerced;
             if (isBlob(f.type)) {
                 if (old && decodeField(old, i) == v) {  // unchanged: keep its blob
                     std::memcpy(p, old + f.offset, static_cast<size_t>(f.bytes));
@@ -882,77 +878,22 @@ std::string ParadoxTable::encodeRecord(const Record& rec, const uint8_t* old, st
                 std::memcpy(p, t->data(), t->size());
                 break;
             }
-            case FieldType::Short:
+            case FieldType::Short: encodeShort(p, static_cast<int16_t>(v.asInteger())); break;
             case FieldType::Long:
-            case FieldType::AutoInc: {
-                int64_t n;
-                if (v.kind() == Value::Kind::Float) {
-                    double x = v.asFloat();
-                    if (!std::isfinite(x) || x != std::floor(x)) throw fail("значение " + v.asString() + " не целое");
-                    if (std::fabs(x) > 4e18) throw fail("значение " + v.asString() + " вне допустимого диапазона");
-                    n = static_cast<int64_t>(x);
-                } else if (v.kind() == Value::Kind::Integer) {
-                    n = v.asInteger();
-                } else {
-                    std::string s = v.asString();
-                    n = v.asInteger();
-                    if (n == 0 && s.find_first_not_of(" +-0") != std::string::npos)
-                        throw fail("«" + s + "» не является целым числом");
-                }
-                if (f.type == FieldType::Short) {
-                    if (n < -32767 || n > 32767) throw fail("значение " + std::to_string(n) + " вне диапазона -32767..32767");
-                    encodeShort(p, static_cast<int16_t>(n));
-                } else {
-                    if (n < -2147483647LL || n > 2147483647LL)
-                        throw fail("значение " + std::to_string(n) + " вне диапазона -2147483647..2147483647");
-                    encodeLong(p, static_cast<int32_t>(n));
-                }
-                break;
-            }
+            case FieldType::AutoInc: encodeLong(p, static_cast<int32_t>(v.asInteger())); break;
             case FieldType::Number:
-            case FieldType::Currency:
-            case FieldType::BCD: {
-                double x;
-                if (v.kind() == Value::Kind::String) {
-                    auto pf = parseFloat(v.asString(), '.');
-                    if (!pf) throw fail("«" + v.asString() + "» не является числом");
-                    x = static_cast<double>(*pf);
-                } else {
-                    x = v.asFloat();
-                }
-                if (!std::isfinite(x)) throw fail("значение не является конечным числом");
-                if (f.type == FieldType::BCD) {
-                    if (!encodeBcd(p, x, f.sizeByte)) throw fail("значение не помещается в поле");
-                } else {
-                    encodeDouble(p, x);
-                }
+            case FieldType::Currency: encodeDouble(p, v.asFloat()); break;
+            case FieldType::BCD:
+                if (!encodeBcd(p, v.asFloat(), f.sizeByte)) throw fail("значение не помещается в поле");
                 break;
-            }
-            case FieldType::Date: {
-                const DateTime* t = v.asDateTime();
-                if (!t) throw fail("значение не является датой");
-                encodeLong(p, t->days);
-                break;
-            }
-            case FieldType::Time: {
-                const DateTime* t = v.asDateTime();
-                if (!t) throw fail("значение не является временем");
-                if (t->msOfDay < 0 || t->msOfDay >= kMsPerDay) throw fail("время вне допустимого диапазона");
-                encodeLong(p, t->msOfDay);
-                break;
-            }
+            case FieldType::Date: encodeLong(p, v.asDateTime()->days); break;
+            case FieldType::Time: encodeLong(p, v.asDateTime()->msOfDay); break;
             case FieldType::Timestamp: {
                 const DateTime* t = v.asDateTime();
-                if (!t) throw fail("значение не является датой-временем");
                 encodeDouble(p, double(t->days) * kMsPerDay + (t->hasTime ? t->msOfDay : 0));
                 break;
             }
-            case FieldType::Logical: {
-                bool b = v.kind() == Value::Kind::String ? (v.asString() == "true" || v.asString() == "1" || v.asString() == "T")
-                                                          : v.asInteger() != 0;
-                *p = b ? 0x81 : 0x80;
-                break;
-            }
+            case FieldType::Logical: *p = v.asInteger() ? 0x81 : 0x80; break;
             case FieldType::Bytes: {
                 const std::string* s = v.text();
                 std::string tmp = s ? *s : v.asString();
@@ -1012,11 +953,16 @@ RecordLoc ParadoxTable::append(Record& rec) {
             if (!v.isEmpty() && v.asInteger() > h_.autoInc) h_.autoInc = static_cast<int32_t>(v.asInteger());
         }
     }
-    if (autoIncField_ >= 0) {
+    const Value* given = autoIncField_ >= 0 && keepGivenNumbers_ ? &rec[static_cast<size_t>(autoIncField_)] : nullptr;
+    if (given && !given->isEmpty()) {
+        const int64_t n = given->asInteger();
+        if (n < 1 || n > 2147483647) throw Error("Таблица «" + path_ + "»: номер " + std::to_string(n) + " вне диапазона 1..2147483647");
+        ai = static_cast<int32_t>(n);
+    } else if (autoIncField_ >= 0) {
         if (h_.autoInc >= 2147483647) throw Error("Таблица «" + path_ + "»: счётчик автоинкремента исчерпан");
         ai = h_.autoInc + 1;
-        r[static_cast<size_t>(autoIncField_)] = Value::integer(ai);
     }
+    if (autoIncField_ >= 0) r[static_cast<size_t>(autoIncField_)] = Value::integer(ai);
     std::vector<BlobRef> nb;
     std::string bytes = encodeRecord(r, nullptr, nb);
     try {
@@ -1031,9 +977,9 @@ RecordLoc ParadoxTable::append(Record& rec) {
         const uint32_t perBlock = (h_.blockSize - 6) / rs;
         if (autoIncField_ >= 0) {
             // The counter goes first: a crash before the record lands wastes a number, never repeats one.
-            h_.autoInc = ai;
+            h_.autoInc = std::max(h_.autoInc, ai);
             uint8_t v[4];
-            put32(v, static_cast<uint32_t>(ai));
+            put32(v, static_cast<uint32_t>(h_.autoInc));
             db_.write(hdr::AutoInc, v, 4);
         }
         RecordLoc loc;

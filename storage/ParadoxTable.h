@@ -56,6 +56,10 @@ public:
     RecordLoc update(RecordLoc loc, const Record& rec) override;
     std::optional<RecordLoc> remove(RecordLoc loc) override;
 
+    /** With `on`, append stores a non-empty autoincrement value as given (the counter follows
+     *  it) instead of numbering the record: for a table rebuilt from records read before. */
+    void keepGivenNumbers(bool on) { keepGivenNumbers_ = on; }
+
     /** The raw bytes of a record (for checks and tests). */
     std::string rawRecord(RecordLoc loc) const;
     /** Field types and stored sizes as the header gives them. */
@@ -97,7 +101,8 @@ private:
     std::vector<std::unique_ptr<Secondary>> secondary_;
     bool hasIndexFiles_ = false;
     int autoIncField_ = -1;
-    bool autoIncChecked_ = false;  // the counter was compared with the stored numbers
+    bool autoIncChecked_ = false;
+    bool keepGivenNumbers_ = false;  // the counter was compared with the stored numbers
     bool hasBlobFields_ = false;
     bool asciiOrder_ = true;
     mutable BlockChain chain_;

@@ -166,26 +166,4 @@ TableLock::~TableLock() {
     }
 }
 
-// ---- companions -----------------------------------------------------------------------------
-
-std::string findCompanion(const std::string& dbPath, const std::string& ext) {
-    fs::path p(dbPath);
-    fs::path dir = p.parent_path();
-    std::string stem = p.stem().string();
-    std::string want = stem + ext;
-    fs::path exact = dir / want;
-    std::error_code ec;
-    if (fs::is_regular_file(exact, ec)) return exact.string();
-    auto lower = [](std::string s) {
-        for (char& c : s) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-        return s;
-    };
-    std::string wl = lower(want);
-    for (auto it = fs::directory_iterator(dir.empty() ? fs::path(".") : dir, ec); !ec && it != fs::directory_iterator();
-         it.increment(ec)) {
-        if (lower(it->path().filename().string()) == wl && it->is_regular_file(ec)) return it->path().string();
-    }
-    return {};
-}
-
 }  // namespace talvira::storage

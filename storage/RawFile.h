@@ -65,8 +65,4 @@ private:
     uint64_t dev_ = 0, ino_ = 0;
 };
 
-/** The companion of `dbPath` with extension `ext` (".MB", ".PX"), matched case-insensitively
- *  by file name in the table's folder; "" when there is none. */
-std::string findCompanion(const std::string& dbPath, const std::string& ext);
-
 }  // namespace talvira::storage

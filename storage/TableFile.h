@@ -97,8 +97,9 @@ enum class OpenMode { ReadOnly, ReadWrite };
 std::unique_ptr<TableFile> openParadoxTable(const std::string& path, OpenMode mode, int codePage = 0);
 
 /** Creates (or replaces) a Paradox 7 table, code page 1251, no index, with these fields in
- *  order; a .MB is written when a field needs one; stale .MB/.PX/.Xnn/.Ynn/.VAL of the same
- *  name are removed. */
+ *  order; a .MB is written when a field needs one. An old table of the same name is replaced
+ *  with its whole family, atomically (storage/TableFamily.h): a refused replacement leaves it
+ *  as it was. */
 void createParadoxTable(const std::string& path, const std::vector<FieldDef>& fields);
 
 /** Options of a new table: a primary key over the first `keyFields` fields (records must then be

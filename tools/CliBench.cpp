@@ -157,9 +157,10 @@ int lookup(const std::string& dir, int keys) {
 }  // namespace
 
 int benchCommand(const Args& args) {
-    const char* usage = "talvira-cli bench scan DIR [--runs N] | bench lookup DIR [--keys N]";
+    const char* usage = "talvira-cli bench scan DIR [--runs N] | bench lookup DIR [--keys N] | bench search DIR";
     if (args.size() < 2) throw Error(std::string("talvira-cli bench: укажите вид замера и папку базы: ") + usage);
     const std::string what = args[0], dir = args[1];
+    if (what == "search") return benchSearch(dir);
     int runs = 3, keys = 2000;
     for (size_t i = 2; i < args.size(); ++i) {
         auto number = [&](int& out) {

@@ -4,13 +4,15 @@
 
 #include "common/Error.h"
 #include "common/NumberText.h"
-#include "editing/SmetaPositionSource.h"
+#include "editing/EstimateRows.h"
 #include "estimate/EstimateFields.h"
 #include "export/EstimateExport.h"
 #include "storage/TableHandle.h"
 
 #include <filesystem>
 #include <iostream>
+#include <utility>
+#include <vector>
 
 namespace talvira::cli {
 
@@ -24,7 +26,7 @@ const char* kUsage =
 
 int exportCommand(const Args& args) {
     std::string estimatePath, templatePath, outPath, locale;
-    xls::EstimateTexts texts;
+    std::vector<std::pair<std::string, std::string>> typed;  // control name, text
     for (size_t i = 0; i < args.size(); ++i) {
         const std::string& a = args[i];
         auto value = [&]() -> const std::string& {
@@ -40,12 +42,12 @@ int exportCommand(const Args& args) {
         } else if (a == "--text") {
             const std::string& kv = value();
             const size_t eq = kv.find('=');
-            std::string* text = eq == std::string::npos ? nullptr : texts.byName(kv.substr(0, eq));
-            if (!text)
+            xls::EstimateTexts probe;
+            if (eq == std::string::npos || !probe.byControlName(kv.substr(0, eq)))
                 throw Error("talvira-cli export: неизвестное поле «" + kv.substr(0, eq) +
                             "» (UTVEdit, FUEdit, SOGLEdit, FSEdit, NAMEEdit, NREdit, PNEdit, SUEdit, "
                             "ZUEdit, VZSEdit, KoefEdit, NDSEdit)");
-            *text = kv.substr(eq + 1);
+            typed.emplace_back(kv.substr(0, eq), kv.substr(eq + 1));
         } else if (!a.empty() && a[0] == '-') {
             throw Error("talvira-cli export: неизвестный параметр «" + a + "»\n" + kUsage);
         } else if (estimatePath.empty()) {
@@ -56,6 +58,9 @@ int exportCommand(const Args& args) {
     }
     if (estimatePath.empty() || templatePath.empty() || outPath.empty()) throw Error(kUsage);
     const char sep = decimalSeparatorOf(locale);
+    // the window's texts at start, under the same decimal separator, then what was given
+    xls::EstimateTexts texts = xls::EstimateTexts::defaults(sep);
+    for (const auto& [control, text] : typed) *texts.byControlName(control) = text;
 
     const std::filesystem::path p(estimatePath);
     storage::TableHandle table("SmetaTable");
@@ -63,9 +68,9 @@ int exportCommand(const Args& args) {
     table.setTableName(p.filename().string());
     table.setBoundFields(estimate::estimateBoundFields());
     table.open();
-    editing::SmetaPositionSource source(table);
+    const std::vector<xls::PositionRow> rows = editing::readPositionRows(table);
     const std::filesystem::path written =
-        xls::exportEstimateToFile(source, texts, templatePath, outPath, sep, {}, /*keepExisting=*/false);
+        xls::exportEstimateToFile(rows, texts, templatePath, outPath, sep, {}, /*keepExisting=*/false);
     std::cout << written.string() << "\n";
     return 0;
 }

@@ -2,7 +2,7 @@
 #include "tools/Commands.h"
 
 #include "common/Error.h"
-#include "normbase/DemoBase.h"
+#include "tools/demobase/DemoBase.h"
 
 #include <chrono>
 #include <cstdio>
@@ -12,14 +12,14 @@ namespace talvira::cli {
 
 int mkbaseCommand(const Args& args) {
     std::string dir;
-    normbase::DemoScale scale = normbase::DemoScale::Small;
+    demobase::DemoScale scale = demobase::DemoScale::Small;
     for (size_t i = 0; i < args.size(); ++i) {
         const std::string& a = args[i];
         if (a == "--scale") {
             if (i + 1 >= args.size()) throw Error("talvira-cli mkbase: после --scale укажите small или large");
             const std::string& v = args[++i];
-            if (v == "small") scale = normbase::DemoScale::Small;
-            else if (v == "large") scale = normbase::DemoScale::Large;
+            if (v == "small") scale = demobase::DemoScale::Small;
+            else if (v == "large") scale = demobase::DemoScale::Large;
             else throw Error("talvira-cli mkbase: неизвестный размер базы «" + v + "» (допустимо small или large)");
         } else if (a.rfind("--", 0) == 0) {
             throw Error("talvira-cli mkbase: неизвестный параметр «" + a + "»");
@@ -32,7 +32,7 @@ int mkbaseCommand(const Args& args) {
     if (dir.empty()) throw Error("talvira-cli mkbase: укажите папку, например: talvira-cli mkbase Base [--scale small|large]");
 
     auto start = std::chrono::steady_clock::now();
-    auto counts = normbase::writeDemoBase(dir, scale, [](const std::string& s) { std::cerr << s << "\n"; });
+    auto counts = demobase::writeDemoBase(dir, scale, [](const std::string& s) { std::cerr << s << "\n"; });
     double sec = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
     char took[32];
     std::snprintf(took, sizeof took, "%.2f", sec);

@@ -16,7 +16,9 @@ void usage(std::ostream& out) {
            "  estimate new DIR NAME\n"
            "  estimate add BASE_DIR ESTIMATE.db CODE [--filter]\n"
            "  estimate show ESTIMATE.db\n"
+           "  estimate totals ESTIMATE.db [--text CONTROL=TEXT]... [--locale ru_RU]\n"
            "  export ESTIMATE.db --template FILE.xls --out OUT.xls [--text CONTROL=TEXT]... [--locale ru_RU]\n"
+           "  search BASE_DIR WORD... [--limit N]\n"
            "  bench ...\n";
 }
 
@@ -34,6 +36,7 @@ int main(int argc, char** argv) {
         if (cmd == "mkbase") return talvira::cli::mkbaseCommand(args);
         if (cmd == "estimate") return talvira::cli::estimateCommand(args);
         if (cmd == "export") return talvira::cli::exportCommand(args);
+        if (cmd == "search") return talvira::cli::searchCommand(args);
         if (cmd == "bench") return talvira::cli::benchCommand(args);
         std::cerr << "talvira-cli: неизвестная команда «" << cmd << "»\n";
         usage(std::cerr);

@@ -16,7 +16,7 @@
 #include "app/Unit7.h"
 #include "dbctrls/DBGrid.h"
 #include "dbctrls/FieldText.h"
-#include "normbase/DemoBase.h"
+#include "tools/demobase/DemoBase.h"
 
 #include <QAction>
 #include <QDesktopServices>
@@ -154,7 +154,7 @@ private slots:
         QDesktopServices::setUrlHandler(QStringLiteral("file"), this, "openInSpreadsheet");
         start_ = std::make_unique<talvira::test::TempDir>("talvira-e2e");
         const fs::path base = start_->path() / "Base";
-        talvira::normbase::writeDemoBase(base.string(), talvira::normbase::DemoScale::Small);
+        talvira::demobase::writeDemoBase(base.string(), talvira::demobase::DemoScale::Small);
         fs::copy_file(fs::path(TALVIRA_SOURCE_DIR) / "data" / "template" / "1.xls", base / "1.xls");
         fs::create_directory(start_->path() / "Smeti");
         startProgram();

@@ -13,6 +13,7 @@
 #include "app/Unit4.h"
 #include "dbctrls/DBGrid.h"
 #include "dbctrls/ErrorReport.h"
+#include "dbctrls/FieldText.h"
 #include "estimate/EstimateFields.h"
 
 #include <QAction>
@@ -241,8 +242,15 @@ private slots:
         QCOMPARE(Form2->NAMEEdit->text(), QStringLiteral("Локальная смета №1"));
         const std::pair<QLineEdit*, const char*> rates[] = {
             {Form2->NREdit, "105"}, {Form2->PNEdit, "90"}, {Form2->SUEdit, "12"}, {Form2->ZUEdit, "20"},
-            {Form2->VZSEdit, "10"}, {Form2->KoefEdit, "2,18"}, {Form2->NDSEdit, "18"}};
+            {Form2->VZSEdit, "10"}, {Form2->KoefEdit, nullptr}, {Form2->NDSEdit, "18"}};
+        // the factor is written with the user's decimal separator
+        const QString factor = QStringLiteral("2") + QChar(talvira::dbctrls::userDecimalSeparator()) + "18";
         for (const auto& [edit, text] : rates) {
+            if (!text) {
+                QCOMPARE(edit->text(), factor);
+                QCOMPARE(edit->x(), 584);
+                continue;
+            }
             QCOMPARE(edit->text(), QString::fromUtf8(text));
             QCOMPARE(edit->x(), 584);
         }

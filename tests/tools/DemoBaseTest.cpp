@@ -1,7 +1,7 @@
 // The demonstration norm base read back through the file layer: layouts, indexes against a
 // scan and a sort, the content's own consistency, its edge cases and its repeatability.
 #include "common/Error.h"
-#include "normbase/DemoBase.h"
+#include "tools/demobase/DemoBase.h"
 #include "normbase/NormBase.h"
 #include "storage/TableFile.h"
 #include "tests/support/TestPaths.h"
@@ -21,7 +21,8 @@
 namespace fs = std::filesystem;
 using namespace talvira;
 using namespace talvira::storage;
-using normbase::DemoTable;
+using namespace talvira::demobase;
+using demobase::DemoTable;
 
 namespace {
 
@@ -45,23 +46,23 @@ class DemoBaseTest : public ::testing::Test {
 protected:
     static void SetUpTestSuite() {
         dir_ = new test::TempDir("mkbase-demo");
-        counts_ = normbase::writeDemoBase(dir_->path().string(), normbase::DemoScale::Small);
+        counts_ = demobase::writeDemoBase(dir_->path().string(), demobase::DemoScale::Small);
     }
     static void TearDownTestSuite() {
         delete dir_;
         dir_ = nullptr;
     }
     static std::unique_ptr<TableFile> open(DemoTable t) {
-        return openParadoxTable((dir_->path() / normbase::demoTableFile(t)).string(), OpenMode::ReadOnly);
+        return openParadoxTable((dir_->path() / demobase::demoTableFile(t)).string(), OpenMode::ReadOnly);
     }
     static std::vector<Record> records(DemoTable t) { return allRecords(*open(t)); }
 
     static test::TempDir* dir_;
-    static normbase::DemoBaseCounts counts_;
+    static demobase::DemoBaseCounts counts_;
 };
 
 test::TempDir* DemoBaseTest::dir_ = nullptr;
-normbase::DemoBaseCounts DemoBaseTest::counts_;
+demobase::DemoBaseCounts DemoBaseTest::counts_;
 
 }  // namespace
 
@@ -94,7 +95,7 @@ TEST_F(DemoBaseTest, TablesHaveTheBoundFieldsInOrder) {
     ASSERT_EQ(rabmatNames.size(), 82u);
     ASSERT_EQ(rabmatTypes.size(), 82u);
     for (auto& c : cases) {
-        SCOPED_TRACE(normbase::demoTableFile(c.table));
+        SCOPED_TRACE(demobase::demoTableFile(c.table));
         auto t = open(c.table);
         ASSERT_EQ(t->fields().size(), c.names.size());
         for (size_t i = 0; i < c.names.size(); ++i) {
@@ -137,7 +138,7 @@ TEST_F(DemoBaseTest, IndexesAreFoundAsNamed) {
         {DemoTable::Edizm, {{"", {"ID"}, true, false, "000_EDIZM.PX"}}},
     };
     for (auto& c : cases) {
-        SCOPED_TRACE(normbase::demoTableFile(c.table));
+        SCOPED_TRACE(demobase::demoTableFile(c.table));
         auto t = open(c.table);
         ASSERT_EQ(t->indexes().size(), c.indexes.size());
         for (auto& e : c.indexes) {
@@ -164,7 +165,7 @@ TEST_F(DemoBaseTest, EveryIndexAgreesWithScanAndSort) {
         {DemoTable::Reestr, "", "ID"}, {DemoTable::Name, "", "ID"}, {DemoTable::Edizm, "", "ID"},
     };
     for (auto& c : cases) {
-        SCOPED_TRACE(std::string(normbase::demoTableFile(c.table)) + " " + c.index);
+        SCOPED_TRACE(std::string(demobase::demoTableFile(c.table)) + " " + c.index);
         auto t = open(c.table);
         const int f = t->fieldIndex(c.field);
         ASSERT_GE(f, 0);
@@ -320,15 +321,15 @@ TEST_F(DemoBaseTest, HoldsTheEdgeCases) {
 TEST_F(DemoBaseTest, SameContentEveryRunAndRewritesCleanly) {
     test::TempDir again("mkbase-again");
     std::ofstream(again / "RABMAT.X05") << "stale";
-    normbase::writeDemoBase(again.path().string(), normbase::DemoScale::Small);
-    auto counts = normbase::writeDemoBase(again.path().string(), normbase::DemoScale::Small);
+    demobase::writeDemoBase(again.path().string(), demobase::DemoScale::Small);
+    auto counts = demobase::writeDemoBase(again.path().string(), demobase::DemoScale::Small);
     EXPECT_EQ(counts.rates, counts_.rates);
     EXPECT_EQ(counts.resourceLines, counts_.resourceLines);
     EXPECT_FALSE(fs::exists(again / "RABMAT.X05"));
     for (DemoTable t : kAllTables) {
-        SCOPED_TRACE(normbase::demoTableFile(t));
+        SCOPED_TRACE(demobase::demoTableFile(t));
         auto a = records(t);
-        auto b = allRecords(*openParadoxTable((again / normbase::demoTableFile(t)).string(), OpenMode::ReadOnly));
+        auto b = allRecords(*openParadoxTable((again / demobase::demoTableFile(t)).string(), OpenMode::ReadOnly));
         ASSERT_EQ(a.size(), b.size());
         for (size_t i = 0; i < a.size(); ++i) ASSERT_EQ(a[i], b[i]) << "record " << i;
     }
@@ -337,7 +338,7 @@ TEST_F(DemoBaseTest, SameContentEveryRunAndRewritesCleanly) {
 TEST(DemoBase, ReportsADirectoryItCannotCreate) {
     test::TempDir dir("mkbase-file");
     std::ofstream(dir / "plain") << "x";
-    EXPECT_THROW(normbase::writeDemoBase((dir / "plain" / "Base").string(), normbase::DemoScale::Small), Error);
+    EXPECT_THROW(demobase::writeDemoBase((dir / "plain" / "Base").string(), demobase::DemoScale::Small), Error);
 }
 
 // The main window's nine linked handles open over the demo base and walk it: every contents

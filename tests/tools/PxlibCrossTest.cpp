@@ -4,7 +4,7 @@
 //
 // What may legitimately differ: pxlib reports no empty long integer (it reads one as
 // -2147483648) and no empty number (0), so an empty value of ours is compared against those.
-#include "normbase/DemoBase.h"
+#include "tools/demobase/DemoBase.h"
 #include "storage/TableFile.h"
 #include "tests/support/TestPaths.h"
 
@@ -26,7 +26,8 @@ extern "C" {
 namespace fs = std::filesystem;
 using namespace talvira;
 using namespace talvira::storage;
-using normbase::DemoTable;
+using namespace talvira::demobase;
+using demobase::DemoTable;
 
 namespace {
 
@@ -121,7 +122,7 @@ protected:
     static void SetUpTestSuite() {
         PX_boot();
         dir_ = new test::TempDir("mkbase-pxlib");
-        normbase::writeDemoBase(dir_->path().string(), normbase::DemoScale::Small);
+        demobase::writeDemoBase(dir_->path().string(), demobase::DemoScale::Small);
     }
     static void TearDownTestSuite() {
         delete dir_;
@@ -137,7 +138,7 @@ test::TempDir* PxlibCross::dir_ = nullptr;
 
 TEST_F(PxlibCross, ReadsTheTablesWithOurValues) {
     for (DemoTable t : {DemoTable::Rabmat, DemoTable::Resurs, DemoTable::Ogl, DemoTable::Reestr, DemoTable::Edizm}) {
-        const std::string file = normbase::demoTableFile(t);
+        const std::string file = demobase::demoTableFile(t);
         SCOPED_TRACE(file);
         PxDoc px(path(file));
         auto ours = openParadoxTable(path(file), OpenMode::ReadOnly);
@@ -160,7 +161,7 @@ TEST_F(PxlibCross, ReadsTheTablesWithOurValues) {
 TEST_F(PxlibCross, ReadsOurPrimaryIndexes) {
     for (DemoTable t : {DemoTable::Rabmat, DemoTable::Resurs, DemoTable::Ogl, DemoTable::Reestr, DemoTable::Edizm,
                         DemoTable::Name}) {
-        std::string db = path(normbase::demoTableFile(t));
+        std::string db = path(demobase::demoTableFile(t));
         std::string pxFile = db.substr(0, db.size() - 3) + ".PX";
         SCOPED_TRACE(pxFile);
         PxDoc index(pxFile);

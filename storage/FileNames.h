@@ -1,0 +1,34 @@
+#pragma once
+/**
+ * Letter case in names: the one fold used for file, field and index names, and the one way a
+ * file is found in a folder whatever the case its name was written in (tables copied from
+ * other systems often carry "PARTS.DB" beside "parts.mb").
+ *
+ *   if (sameName(field.name, "kolvo")) ...;
+ *   if (auto p = findFileAnyCase("/base", "000_name.db")) open(*p);
+ *
+ * Caveats: the fold covers Latin and Cyrillic letters of UTF-8 text (what the tables' names
+ * use); other letters are compared as they are.
+ */
+#include <filesystem>
+#include <optional>
+#include <string>
+#include <string_view>
+
+namespace talvira::storage {
+
+/** `s` with Latin and Cyrillic capitals (Ё included) made small. */
+std::string foldCase(std::string_view s);
+/** The two names are equal when letter case is ignored. */
+bool sameName(std::string_view a, std::string_view b);
+
+/** The regular file `fileName` in `dir`: the exact spelling when it exists, else the first (in
+ *  byte order of the names) whose name equals it with letter case ignored; nothing when there
+ *  is none. `dir` empty means the current folder; the result is `dir` / the name found. */
+std::optional<std::filesystem::path> findFileAnyCase(const std::filesystem::path& dir, std::string_view fileName);
+
+/** The companion of `dbPath` with extension `ext` (".MB", ".PX"), found by findFileAnyCase in
+ *  the table's folder; "" when there is none. */
+std::string findCompanion(const std::string& dbPath, const std::string& ext);
+
+}  // namespace talvira::storage

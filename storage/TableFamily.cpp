@@ -1,0 +1,179 @@
+#include "storage/TableFamily.h"
+
+#include "common/Error.h"
+#include "storage/FileNames.h"
+#include "storage/ParadoxTable.h"
+#include "storage/RawFile.h"
+#include "storage/TableFile.h"
+
+#include <atomic>
+#include <cctype>
+#include <memory>
+#include <optional>
+#include <system_error>
+
+#include <unistd.h>
+
+namespace talvira::storage {
+
+namespace fs = std::filesystem;
+
+namespace {
+
+std::string extensionOf(const fs::path& p) {
+    const std::string e = p.extension().string();
+    return e.size() > 1 ? foldCase(e.substr(1)) : std::string();
+}
+
+bool writableFile(const fs::path& p) {
+    // The permission bits count even for a user whom the system would let write anyway.
+    std::error_code ec;
+    const fs::perms perms = fs::status(p, ec).permissions();
+    if (ec) return false;
+    const auto anyWrite = fs::perms::owner_write | fs::perms::group_write | fs::perms::others_write;
+    return (perms & anyWrite) != fs::perms::none && ::access(p.c_str(), W_OK) == 0;
+}
+
+std::string tempStem() {
+    static std::atomic<unsigned> counter{0};
+    return "~talvira-" + std::to_string(::getpid()) + "-" + std::to_string(counter++);
+}
+
+/** Removes what is left of the temporary family and puts back renamed-over files on failure. */
+struct Scratch {
+    fs::path dir;
+    std::string stem;
+    std::vector<std::pair<fs::path, fs::path>> backups;  // backup link -> original name
+    bool done = false;
+    ~Scratch() {
+        std::error_code ec;
+        if (!done)
+            for (auto it = backups.rbegin(); it != backups.rend(); ++it) fs::rename(it->first, it->second, ec);
+        std::vector<fs::path> left;
+        for (fs::directory_iterator i(dir, ec), end; !ec && i != end; i.increment(ec)) {
+            const std::string s = i->path().stem().string();
+            if (s == stem || s == stem + "-old") left.push_back(i->path());
+        }
+        for (const auto& p : left) fs::remove(p, ec);
+    }
+};
+
+}  // namespace
+
+bool isFamilyExtension(std::string_view extAnyCase) {
+    const std::string ext = foldCase(extAnyCase);
+    for (const char* f : {"db", "mb", "px", "val", "tv", "fam"})
+        if (ext == f) return true;
+    auto hex = [](char c) { return std::isxdigit(static_cast<unsigned char>(c)) != 0; };
+    if (ext.size() == 3 && (ext[0] == 'x' || ext[0] == 'y') && ((hex(ext[1]) && hex(ext[2])) || (ext[1] == 'g' && hex(ext[2]))))
+        return true;
+    return false;
+}
+
+std::vector<fs::path> tableFamilyFiles(const fs::path& dbPath) {
+    const fs::path dir = dbPath.parent_path().empty() ? fs::path(".") : dbPath.parent_path();
+    const std::string stem = foldCase(dbPath.stem().string());
+    std::vector<fs::path> out;
+    std::error_code ec;
+    for (fs::directory_iterator it(dir, ec), end; !ec && it != end; it.increment(ec)) {
+        const fs::path& e = it->path();
+        if (foldCase(e.stem().string()) == stem && isFamilyExtension(extensionOf(e)))
+            out.push_back(dbPath.parent_path() / e.filename());
+    }
+    std::sort(out.begin(), out.end());
+    return out;
+}
+
+void replaceFamily(const fs::path& dbPath, const std::string& failPrefix, ReadOnlyFiles readOnly,
+                   const std::function<void(const std::string&)>& build) {
+    auto fail = [&](const std::string& why) { return Error(failPrefix + ": " + why); };
+    const fs::path dir = dbPath.parent_path().empty() ? fs::path(".") : dbPath.parent_path();
+    std::error_code ec;
+    if (!fs::is_directory(dir, ec)) throw fail("папка «" + dir.string() + "» не существует");
+
+    // The old family, spelt as it is on disk; the table keeps its spelling.
+    fs::path table = dbPath;
+    if (auto found = findFileAnyCase(dbPath.parent_path(), dbPath.filename().string())) table = *found;
+    const std::vector<fs::path> old = tableFamilyFiles(table);
+    for (const fs::path& f : old)
+        if (readOnly == ReadOnlyFiles::Refuse && !writableFile(f)) throw fail("файл «" + f.string() + "» открыт только для чтения или недоступен");
+    if (::access(dir.c_str(), W_OK) != 0) throw fail("папка «" + dir.string() + "» закрыта для записи");
+    std::unique_ptr<RawFile> oldFile;
+    std::unique_ptr<TableLock> lock;  // held until the new family is in place
+    if (fs::exists(table, ec)) {
+        oldFile = std::make_unique<RawFile>(table.string(), false);
+        lock = std::make_unique<TableLock>(table.string(), oldFile->fd(), true);  // another program: refused
+    }
+
+    Scratch scratch{dir, tempStem()};
+    const fs::path tmpDb = dir / (scratch.stem + table.extension().string());
+    build(tmpDb.string());
+
+    // What the new family holds, and where each file goes.
+    std::optional<fs::path> oldMemo, newMemo;
+    for (const fs::path& f : old)
+        if (extensionOf(f) == "mb") oldMemo = f;
+    if (auto m = findFileAnyCase(dir, scratch.stem + ".mb")) newMemo = *m;
+    fs::path memoTarget;
+    if (newMemo) {
+        if (oldMemo) memoTarget = *oldMemo;
+        else {
+            const std::string ext = table.extension().string();
+            const bool lowerExt = !ext.empty() && std::islower(static_cast<unsigned char>(ext.back()));
+            memoTarget = table;
+            memoTarget.replace_extension(lowerExt ? ".mb" : ".MB");
+        }
+    }
+    std::vector<std::pair<fs::path, fs::path>> moves = {{tmpDb, table}};
+    if (newMemo) moves.emplace_back(*newMemo, memoTarget);
+
+    // Links to the files about to be renamed over, so that a failed rename puts them back.
+    for (const auto& [from, to] : moves) {
+        if (!fs::exists(to, ec)) continue;
+        const fs::path backup = dir / (scratch.stem + "-old" + to.extension().string());
+        fs::create_hard_link(to, backup, ec);
+        if (!ec) scratch.backups.emplace_back(backup, to);
+    }
+    // The table first: an old memo file beside a new empty table holds nothing anyone reads.
+    for (const auto& [from, to] : moves) {
+        fs::rename(from, to, ec);
+        if (ec) throw fail("файл «" + to.string() + "» не удалось заменить: " + ec.message());
+    }
+    scratch.done = true;
+    lock.reset();
+    oldFile.reset();
+    // The rest of the old family (indexes, validity files, an unneeded memo file) goes.
+    for (const fs::path& f : old) {
+        bool kept = false;
+        for (const auto& m : moves) kept = kept || f == m.second;
+        if (!kept) fs::remove(f, ec);
+    }
+}
+
+void replaceTable(const fs::path& dir, const std::string& name, const std::vector<FieldDef>& fields,
+                  const std::vector<Record>& records) {
+    const fs::path dbPath = dir / fs::path(name);
+    replaceFamily(dbPath, "Таблицу «" + dbPath.string() + "» не удалось заменить", ReadOnlyFiles::Refuse, [&](const std::string& tmp) {
+        createNewTableFiles(tmp, dbPath.string(), fields, CreateOptions{});
+        if (records.empty()) return;
+        try {
+            ParadoxTable t(tmp, OpenMode::ReadWrite, 0);
+            t.keepGivenNumbers(true);
+            for (const Record& r : records) {
+                Record copy = r;
+                t.append(copy);
+            }
+        } catch (const Error& e) {
+            // The message names the table the user knows, not its temporary twin.
+            std::string m = e.what();
+            for (size_t at; (at = m.find(tmp)) != std::string::npos;) m.replace(at, tmp.size(), dbPath.string());
+            throw Error(m);
+        }
+    });
+}
+
+void replaceWithEmptyTable(const fs::path& dir, const std::string& name, const std::vector<FieldDef>& fields) {
+    replaceTable(dir, name, fields, {});
+}
+
+}  // namespace talvira::storage

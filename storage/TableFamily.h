@@ -1,0 +1,58 @@
+#pragma once
+/**
+ * The file family of a Paradox table: T.DB with its .MB (blobs), .PX (primary index),
+ * .Xnn/.Ynn and .XGn/.YGn (secondary indexes), .VAL, .TV and .FAM, matched by name with letter
+ * case ignored. A table is only ever replaced as a whole family, and atomically: the new table
+ * is built beside the old one under temporary names and renamed into place only when complete.
+ *
+ *   replaceWithEmptyTable("/home/u/Smeti", "Дом.db", estimateFieldDefs());
+ *   replaceTable(dir, "Дом.db", fields, recordsBefore);   // undo of a clearing
+ *
+ * Caveats: a failure before the renames (folder missing or closed for writing, a file of the
+ * family read-only, the table held by another program, a value the new table refuses) leaves
+ * the old family exactly as it was and throws talvira::Error; the temporary files are removed.
+ * Index and validity files of the old family are removed after the new table is in place (the
+ * new table has none). Handles of this program that have the old table open keep reading the
+ * old files until they are reopened.
+ */
+#include "storage/FieldDef.h"
+#include "storage/Value.h"
+
+#include <filesystem>
+#include <functional>
+#include <string>
+#include <vector>
+
+namespace talvira::storage {
+
+/** The extension (without the dot, any case) belongs to a table family. */
+bool isFamilyExtension(std::string_view ext);
+
+/** The files of the family of `dbPath` present in its folder (the .DB itself included). */
+std::vector<std::filesystem::path> tableFamilyFiles(const std::filesystem::path& dbPath);
+
+/** Replaces the table `dir`/`name` (its whole family) by a new table of `fields` holding
+ *  `records` in order (autoincrement values taken as given; an empty one is numbered), built
+ *  beside the old family and renamed into place only when complete. `name` is matched with
+ *  letter case ignored; a missing table is simply created. */
+void replaceTable(const std::filesystem::path& dir, const std::string& name, const std::vector<FieldDef>& fields,
+                  const std::vector<Record>& records);
+void replaceWithEmptyTable(const std::filesystem::path& dir, const std::string& name,
+                           const std::vector<FieldDef>& fields);
+
+/** Writes a new empty table exactly at `dbPath` (and its .MB beside it when a field needs one),
+ *  touching no other file; messages name the table `shownPath`. */
+struct CreateOptions;
+void createNewTableFiles(const std::string& dbPath, const std::string& shownPath, const std::vector<FieldDef>& fields,
+                         const CreateOptions& options);
+
+/** The engine of the two above and of createParadoxTable: `build(tempDbPath)` writes the new
+ *  table (its .DB at the given path, its .MB beside it); the result replaces the family of
+ *  `dbPath`. Errors start with `failPrefix` ("Не удалось создать таблицу «…»"). A read-only file of
+ *  the old family refuses the replacement (replaceTable) or is replaced like any other
+ *  (createParadoxTable, which makes a table anew whatever was there). */
+enum class ReadOnlyFiles { Refuse, Replace };
+void replaceFamily(const std::filesystem::path& dbPath, const std::string& failPrefix, ReadOnlyFiles readOnly,
+                   const std::function<void(const std::string& tempDbPath)>& build);
+
+}  // namespace talvira::storage
