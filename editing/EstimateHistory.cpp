@@ -161,7 +161,14 @@ class EstimateHistory::Busy {
 public:
     explicit Busy(EstimateHistory& h) : h_(h) { ++h_.busy_; }
     ~Busy() {
-        if (--h_.busy_ == 0) h_.tracked_.reset();
+        if (--h_.busy_ > 0) return;
+        // A command that stopped half way may leave a record being written: the grid may still
+        // store it, and that is then a step of its own.
+        h_.tracked_.reset();
+        try {
+            h_.track(h_.smeta_);
+        } catch (...) {
+        }
     }
     Busy(const Busy&) = delete;
     Busy& operator=(const Busy&) = delete;
@@ -401,14 +408,7 @@ void EstimateHistory::stateChanged(TableHandle& t) {
     const TableFile* f = t.file();
     switch (t.state()) {
     case TableHandle::State::Edit:
-        if (f && t.recNo() >= 0) {
-            const size_t row = size_t(t.recNo());
-            tracked_ = Tracked{TableHandle::State::Edit, row, f->recordCount(), storedRecord(*f, row)};
-        }
-        break;
-    case TableHandle::State::Insert:
-        if (f) tracked_ = Tracked{TableHandle::State::Insert, 0, f->recordCount(), {}};
-        break;
+    case TableHandle::State::Insert: track(t); break;
     case TableHandle::State::Browse: {
         std::optional<Tracked> was = std::move(tracked_);
         tracked_.reset();
@@ -440,6 +440,17 @@ void EstimateHistory::stateChanged(TableHandle& t) {
     case TableHandle::State::Inactive: tracked_.reset(); break;
     }
     changed();
+}
+
+void EstimateHistory::track(TableHandle& t) {
+    const TableFile* f = t.file();
+    if (!f) return;
+    if (t.state() == TableHandle::State::Edit && t.recNo() >= 0) {
+        const size_t row = size_t(t.recNo());
+        tracked_ = Tracked{TableHandle::State::Edit, row, f->recordCount(), storedRecord(*f, row)};
+    } else if (t.state() == TableHandle::State::Insert) {
+        tracked_ = Tracked{TableHandle::State::Insert, 0, f->recordCount(), {}};
+    }
 }
 
 void EstimateHistory::activeChanged(TableHandle&) {
