@@ -26,6 +26,7 @@ class UndoCommands;
 namespace talvira::editing {
 class EstimateHistory;
 }
+class TotalsWindow;
 
 namespace talvira::dbctrls {
 class DBGrid;
@@ -107,6 +108,9 @@ public:
     QMenu* N5 = nullptr;  // "&Расчет"
     QAction* Excell20xx1 = nullptr;
     QAction* Excell971 = nullptr;
+    QAction* TotalsItem = nullptr;          // "&Итоги сметы": shows the totals window
+    QAction* NextIncompleteItem = nullptr;  // "Следующая незаполненная" (F3)
+    TotalsWindow* Totals = nullptr;         // the totals window, living as long as this one
 
     // ---- handlers -------------------------------------------------------------------------
     void SmetaDBGridDrawColumnCell(talvira::dbctrls::DrawCellArgs& args);
