@@ -125,7 +125,7 @@ void replaceKeepingMemoFile(const fs::path& dir, const std::string& name, const 
         storage::replaceTable(dir, name, fields, records);
         return;
     }
-    storage::replaceFamily(dbPath, "Таблицу «" + dbPath.string() + "» не удалось заменить", [&](const std::string& tmp) {
+    const auto build = [&](const std::string& tmp) {
         storage::createNewTableFiles(tmp, dbPath.string(), fields, storage::CreateOptions{});
         const std::string fresh = storage::findCompanion(tmp, ".MB");
         const fs::path tmpMemo =
@@ -134,13 +134,22 @@ void replaceKeepingMemoFile(const fs::path& dir, const std::string& name, const 
         fs::remove(tmpMemo, ec);
         fs::create_hard_link(memo, tmpMemo, ec);
         if (ec) storage::MemoFile::createEmpty(tmpMemo.string());  // no second names here
-        storage::ParadoxTable t(tmp, storage::OpenMode::ReadWrite, 0);
-        t.keepGivenNumbers(true);
-        for (const Record& r : records) {
-            Record copy = r;
-            t.append(copy);
+        try {
+            storage::ParadoxTable t(tmp, storage::OpenMode::ReadWrite, 0);
+            t.keepGivenNumbers(true);
+            for (const Record& r : records) {
+                Record copy = r;
+                t.append(copy);
+            }
+        } catch (const Error& e) {
+            // The message names the table the user knows, not its temporary twin.
+            std::string m = e.what();
+            for (size_t at; (at = m.find(tmp)) != std::string::npos;) m.replace(at, tmp.size(), dbPath.string());
+            throw Error(m);
         }
-    });
+    };
+    storage::replaceFamily(dbPath, "Таблицу «" + dbPath.string() + "» не удалось заменить",
+                           storage::ReadOnlyFiles::Refuse, build);
 }
 
 }  // namespace
