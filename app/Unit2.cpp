@@ -2,12 +2,14 @@
 
 #include "app/ErrorBox.h"
 #include "app/Globals.h"
+#include "app/UndoCommands.h"
 #include "app/TotalsWindow.h"
 #include "common/Error.h"
 #include "dbctrls/DBGrid.h"
 #include "dbctrls/DBMemo.h"
 #include "dbctrls/FieldText.h"
 #include "editing/EstimateCommands.h"
+#include "editing/EstimateHistory.h"
 #include "editing/PriceConversion.h"
 #include "editing/EstimateRows.h"
 #include "estimate/EstimateFields.h"
@@ -63,11 +65,10 @@ TForm2::TForm2(QWidget* parent) : QMainWindow(parent), SmetaTable("SmetaTable") 
     setObjectName("Form2");
     setWindowTitle(QStringLiteral("Смета"));
     SmetaTable.setBoundFields(talvira::estimate::estimateBoundFields());
-    QFont f(QStringLiteral("MS Sans Serif"));
-    f.setPixelSize(11);
-    setFont(f);
+    // The window's font is the program's (formFont()), the same as the main window's.
     buildMenu();
     buildLayout();
+    undo_ = std::make_unique<UndoCommands>(*this);
     StatusBar1 = new QStatusBar(this);
     StatusBar1->setObjectName("StatusBar1");
     StatusBar1->setFixedHeight(19);
@@ -89,6 +90,7 @@ TForm2::TForm2(QWidget* parent) : QMainWindow(parent), SmetaTable("SmetaTable") 
 TForm2::~TForm2() {
     delete Totals;  // it observes SmetaTable
     qApp->removeEventFilter(this);
+    undo_.reset();
     if (SmetaDBGrid) SmetaDBGrid->setTable(nullptr);
     if (DBMemo1) DBMemo1->setField(nullptr, {});
 }
@@ -307,7 +309,11 @@ bool TForm2::isWindowShortcut(const QKeyEvent* key) const {
 
 bool TForm2::eventFilter(QObject* watched, QEvent* event) {
     switch (event->type()) {
+    case QEvent::KeyPress:
+        if (undo_ && undo_->filterKey(watched, event)) return true;
+        break;
     case QEvent::ShortcutOverride: {
+        if (undo_ && undo_->filterKey(watched, event)) return true;
         // A focused control (the grid's cell editor, an edit) would otherwise take Ctrl+Del or
         // Shift+Del for itself; the window's menu comes first.
         auto* w = qobject_cast<QWidget*>(watched);
@@ -326,8 +332,9 @@ bool TForm2::eventFilter(QObject* watched, QEvent* event) {
         break;
     }
     case QEvent::ToolTip: {
+        // Hints go to the status bar; only the grid's cut cells show their whole text as a tip.
         auto* w = qobject_cast<QWidget*>(watched);
-        if (w && w->window() == this) return true;
+        if (w && w->window() == this && w != SmetaDBGrid->viewport()) return true;
         break;
     }
     default: break;
@@ -353,9 +360,11 @@ void TForm2::SmetaDBGridDrawColumnCell(DrawCellArgs& args) {
     args.grid->drawDefaultCell(args);
 }
 
-void TForm2::ClearButtonClick() { talvira::editing::clearEstimate(SmetaTable); }
+void TForm2::ClearButtonClick() { history().clear(); }
 
-void TForm2::DeleteButtonClick() { talvira::editing::deletePosition(SmetaTable); }
+void TForm2::DeleteButtonClick() { history().deleteCurrent(); }
+
+talvira::editing::EstimateHistory& TForm2::history() { return undo_->history(); }
 
 void TForm2::N4Click() { close(); }
 

@@ -2,11 +2,10 @@
 
 #include "common/Error.h"
 #include "common/NumberText.h"
+#include "storage/FieldValue.h"
 
 #include <QLocale>
 
-#include <cmath>
-#include <limits>
 
 namespace talvira::dbctrls {
 
@@ -62,17 +61,24 @@ Value valueFromText(const QString& text, FieldType type, const std::string& fiel
         return Value::string(utf8);
     }
     if (text.trimmed().isEmpty()) return Value::empty();
-    if (type == FieldType::Short || type == FieldType::Long || type == FieldType::AutoInc) {
+    // Only the reading of the number is the control's; whether it fits the field is storage's rule.
+    const bool integer = type == FieldType::Short || type == FieldType::Long || type == FieldType::AutoInc;
+    Value number;
+    if (integer) {
         bool ok = false;
         const qlonglong n = text.trimmed().toLongLong(&ok);
-        const qlonglong lo = type == FieldType::Short ? -32768 : std::numeric_limits<int32_t>::min();
-        const qlonglong hi = type == FieldType::Short ? 32767 : std::numeric_limits<int32_t>::max();
-        if (!ok || n < lo || n > hi) notValid(utf8, "integer", field);
-        return Value::integer(n);
+        if (!ok) notValid(utf8, "integer", field);
+        number = Value::integer(n);
+    } else {
+        const auto v = parseFloat(utf8, sep);
+        if (!v) notValid(utf8, "floating point", field);
+        number = Value::real(static_cast<double>(*v));
     }
-    const auto v = parseFloat(utf8, sep);
-    if (!v || !std::isfinite(static_cast<double>(*v))) notValid(utf8, "floating point", field);
-    return Value::real(static_cast<double>(*v));
+    try {
+        return storage::coerceToField(number, {field, type, 0});
+    } catch (const storage::FieldValueError&) {
+        notValid(utf8, integer ? "integer" : "floating point", field);
+    }
 }
 
 }  // namespace talvira::dbctrls

@@ -1,6 +1,7 @@
 #include "export/XlsRecordStream.h"
 
 #include <algorithm>
+#include <array>
 
 namespace talvira::xls {
 
@@ -17,6 +18,20 @@ void biff::writeRecord(std::vector<uint8_t>& out, uint16_t id, const uint8_t* da
         done += n;
         firstPart = false;
     } while (done < size);
+}
+
+uint32_t biff::xfChecksum(const uint8_t* data, size_t size, uint32_t crc) {
+    static const std::array<uint32_t, 256> table = [] {
+        std::array<uint32_t, 256> t{};
+        for (uint32_t i = 0; i < 256; ++i) {
+            uint32_t v = i << 24;
+            for (int bit = 0; bit < 8; ++bit) v = (v & 0x80000000u) ? (v << 1) ^ 0xAFu : v << 1;
+            t[i] = v;
+        }
+        return t;
+    }();
+    for (size_t i = 0; i < size; ++i) crc = (crc << 8) ^ table[(crc >> 24) ^ data[i]];
+    return crc;
 }
 
 bool isCellRecord(uint16_t id) {

@@ -13,6 +13,31 @@ using namespace biff;
 
 namespace {
 
+/** The sizes of the fields of a phonetic block (ExtRst) in order: reserved and cb, phs, the
+ *  phonetic string's crun and cch, its character count, each character, each PhRuns. What does
+ *  not parse as that layout is taken in pieces of what one record holds. */
+std::vector<size_t> extRstFields(const std::vector<uint8_t>& ext) {
+    std::vector<size_t> f;
+    size_t left = ext.size();
+    auto take = [&](size_t n) {
+        f.push_back(n);
+        left -= n;
+    };
+    if (left >= 14) {
+        const size_t cch = u16(&ext[12]), crun = u16(&ext[8]);
+        if (14 + 2 * cch + 6 * crun <= left) {
+            take(4);
+            take(4);
+            take(4);
+            take(2);
+            for (size_t i = 0; i < cch; ++i) take(2);
+            for (size_t i = 0; i < crun; ++i) take(6);
+        }
+    }
+    while (left > 0) take(std::min(left, kMaxRecordData));
+    return f;
+}
+
 /** Writes strings into SST and CONTINUE records under the splitting rules of the format. */
 class SstWriter {
 public:
@@ -53,9 +78,22 @@ public:
             need(4);
             buf_.insert(buf_.end(), s.runs.begin() + static_cast<long>(i), s.runs.begin() + static_cast<long>(i) + 4);
         }
-        for (uint8_t b : s.ext) {
-            need(1);
-            buf_.push_back(b);
+        // The phonetic block (ExtRst) is never cut inside a field: only the character array
+        // may go on in the next record. It goes whole into one record; a block larger than a
+        // record is split between its fields.
+        if (!s.ext.empty()) {
+            if (s.ext.size() <= kMaxRecordData) {
+                need(s.ext.size());
+                buf_.insert(buf_.end(), s.ext.begin(), s.ext.end());
+            } else {
+                size_t at = 0;
+                for (size_t field : extRstFields(s.ext)) {
+                    need(field);
+                    buf_.insert(buf_.end(), s.ext.begin() + static_cast<long>(at),
+                                s.ext.begin() + static_cast<long>(at + field));
+                    at += field;
+                }
+            }
         }
     }
     void finish() { flush(); }
@@ -117,6 +155,15 @@ void writeGlobals(const WorkbookData& w, std::vector<uint8_t>& out, std::vector<
             const size_t at = out.size();
             w.raw(out, r);
             put32(&out[at + 4 + 4], 0);
+        } else if (r.id == XFCRC && r.len >= 20) {
+            // count and checksum of the XF records as written, new formats included, so that
+            // a reader keeps the template's XFExt records (theme and extended colours)
+            const size_t at = out.size();
+            w.raw(out, r);
+            uint32_t crc = 0;
+            for (const auto& x : w.xfs) crc = xfChecksum(x.data(), x.size(), crc);
+            put16(&out[at + 4 + 14], static_cast<uint16_t>(w.xfs.size()));
+            put32(&out[at + 4 + 16], crc);
         } else if (r.id == EOF_ && i + 1 == w.globals.size()) {
             if (!sstDone) writeSst(w, out);
             w.raw(out, r);

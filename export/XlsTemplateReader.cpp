@@ -80,6 +80,9 @@ void splitStream(WorkbookData& w) {
     size_t pos = 0;
     Rec r{};
     if (!readRec(0, r)) w.damaged("поток книги пуст");
+    if (r.id == BOF && r.len >= 2 && u16(&w.s[r.pos]) == kBiff5Version)
+        throw Error("Шаблон «" + w.name + "» записан в старом формате Excel 5.0/95 (BIFF5); нужна книга "
+                    "Excel 97–2003 (BIFF8): сохраните шаблон в этом формате");
     if (r.id == BOF_BIFF2 || r.id == BOF_BIFF3 || r.id == BOF_BIFF4 || (r.id == BOF && r.len >= 2 && u16(&w.s[r.pos]) != kBiff8Version) ||
         (r.id == BOF && r.len < 2))
         throw Error("Шаблон «" + w.name + "» записан в старом формате Excel; нужна книга Excel 97–2003 (BIFF8): "
@@ -292,20 +295,22 @@ void readActiveSheet(WorkbookData& w) {
 
 void readTemplateFile(WorkbookData& w, const std::vector<uint8_t>& bytes) {
     w.file = readCompoundFile(bytes, w.name);
-    const CompoundEntry* wb = nullptr;
-    for (const CompoundEntry& e : w.file.root.children) {
+    // The workbook stream is "Workbook" (BIFF8) or "Book" (BIFF5, and some writers of BIFF8),
+    // in any letter case; which format it holds is decided by its BOF record, not by its name.
+    // A file with both carries a BIFF8 "Workbook" beside a BIFF5 copy: the first is the one.
+    CompoundEntry* wb = nullptr;
+    CompoundEntry* book = nullptr;
+    for (CompoundEntry& e : w.file.root.children) {
         if (e.storage) continue;
         std::string lower = e.name;
         for (char& ch : lower) ch = static_cast<char>(std::tolower(static_cast<unsigned char>(ch)));
-        if (lower == "workbook") { wb = &e; break; }
+        if (lower == "workbook" && !wb) wb = &e;
+        if (lower == "book" && !book) book = &e;
     }
-    if (!wb) {
-        for (const CompoundEntry& e : w.file.root.children)
-            if (!e.storage && (e.name == "Book" || e.name == "BOOK" || e.name == "book"))
-                throw Error("Шаблон «" + w.name + "» записан в формате Excel 5.0/95 (BIFF5); нужна книга "
-                            "Excel 97–2003 (BIFF8): сохраните шаблон в этом формате");
-        throw Error("Файл «" + w.name + "» не является книгой Excel 97–2003: в нём нет потока Workbook");
-    }
+    if (!wb) wb = book;
+    if (!wb) throw Error("Файл «" + w.name + "» не является книгой Excel 97–2003: в нём нет потока Workbook");
+    // the workbook written from it always calls its stream "Workbook"
+    wb->name = "Workbook";
     w.streamName = wb->name;
     w.s = wb->data;
     readTemplateStream(w);

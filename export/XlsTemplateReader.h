@@ -2,7 +2,9 @@
 /**
  * The template workbook read: its compound file, the workbook stream split into records and
  * substreams, the globals the writer changes (XF, SST, BOUNDSHEET, the active sheet of
- * WINDOW1) and the active sheet's cell table.
+ * WINDOW1) and the active sheet's cell table. The workbook stream is "Workbook" or "Book" in
+ * any letter case; its BOF record says whether it is BIFF8, and it is renamed "Workbook" for
+ * the file written from it.
  *
  *   WorkbookData w;  w.name = "Base/1.xls";  readTemplateFile(w, readWholeFile(path, "Шаблон"));
  *

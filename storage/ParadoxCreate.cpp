@@ -29,7 +29,7 @@ void createParadoxTable(const std::string& path, const std::vector<FieldDef>& fi
 
 void createParadoxTable(const std::string& path, const std::vector<FieldDef>& fields, const CreateOptions& opt) {
     const std::string prefix = "Не удалось создать таблицу «" + path + "»";
-    replaceFamily(fs::path(path), prefix, [&](const std::string& tmp) { createNewTableFiles(tmp, path, fields, opt); });
+    replaceFamily(fs::path(path), prefix, ReadOnlyFiles::Replace, [&](const std::string& tmp) { createNewTableFiles(tmp, path, fields, opt); });
 }
 
 void createNewTableFiles(const std::string& dbPath, const std::string& path, const std::vector<FieldDef>& fields,

@@ -3,6 +3,7 @@
 #include "common/Error.h"
 #include "common/NumberText.h"
 #include "storage/CodePage.h"
+#include "storage/FieldValue.h"
 #include "storage/FileNames.h"
 #include "storage/ValueAccess.h"
 
@@ -812,11 +813,17 @@ std::string ParadoxTable::encodeRecord(const Record& rec, const uint8_t* old, st
         for (int i = 0; i < h_.numFields; ++i) {
             const RawField& f = h_.fields[static_cast<size_t>(i)];
             const FieldDef& d = fields_[static_cast<size_t>(i)];
-            const Value& v = rec[static_cast<size_t>(i)];
             uint8_t* p = reinterpret_cast<uint8_t*>(out.data()) + f.offset;
             auto fail = [&](const std::string& why) {
                 return Error("Таблица «" + path_ + "», поле «" + d.name + "»: " + why);
             };
+            Value coerced;
+            try {
+                coerced = coerceToField(rec[static_cast<size_t>(i)], d);
+            } catch (const FieldValueError& e) {
+                throw fail(e.what());
+            }
+            const Value& v = coerced;
             if (isBlob(f.type)) {
                 if (old && decodeField(old, i) == v) {  // unchanged: keep its blob
                     std::memcpy(p, old + f.offset, static_cast<size_t>(f.bytes));
@@ -871,77 +878,22 @@ std::string ParadoxTable::encodeRecord(const Record& rec, const uint8_t* old, st
                 std::memcpy(p, t->data(), t->size());
                 break;
             }
-            case FieldType::Short:
+            case FieldType::Short: encodeShort(p, static_cast<int16_t>(v.asInteger())); break;
             case FieldType::Long:
-            case FieldType::AutoInc: {
-                int64_t n;
-                if (v.kind() == Value::Kind::Float) {
-                    double x = v.asFloat();
-                    if (!std::isfinite(x) || x != std::floor(x)) throw fail("значение " + v.asString() + " не целое");
-                    if (std::fabs(x) > 4e18) throw fail("значение " + v.asString() + " вне допустимого диапазона");
-                    n = static_cast<int64_t>(x);
-                } else if (v.kind() == Value::Kind::Integer) {
-                    n = v.asInteger();
-                } else {
-                    std::string s = v.asString();
-                    n = v.asInteger();
-                    if (n == 0 && s.find_first_not_of(" +-0") != std::string::npos)
-                        throw fail("«" + s + "» не является целым числом");
-                }
-                if (f.type == FieldType::Short) {
-                    if (n < -32767 || n > 32767) throw fail("значение " + std::to_string(n) + " вне диапазона -32767..32767");
-                    encodeShort(p, static_cast<int16_t>(n));
-                } else {
-                    if (n < -2147483647LL || n > 2147483647LL)
-                        throw fail("значение " + std::to_string(n) + " вне диапазона -2147483647..2147483647");
-                    encodeLong(p, static_cast<int32_t>(n));
-                }
-                break;
-            }
+            case FieldType::AutoInc: encodeLong(p, static_cast<int32_t>(v.asInteger())); break;
             case FieldType::Number:
-            case FieldType::Currency:
-            case FieldType::BCD: {
-                double x;
-                if (v.kind() == Value::Kind::String) {
-                    auto pf = parseFloat(v.asString(), '.');
-                    if (!pf) throw fail("«" + v.asString() + "» не является числом");
-                    x = static_cast<double>(*pf);
-                } else {
-                    x = v.asFloat();
-                }
-                if (!std::isfinite(x)) throw fail("значение не является конечным числом");
-                if (f.type == FieldType::BCD) {
-                    if (!encodeBcd(p, x, f.sizeByte)) throw fail("значение не помещается в поле");
-                } else {
-                    encodeDouble(p, x);
-                }
+            case FieldType::Currency: encodeDouble(p, v.asFloat()); break;
+            case FieldType::BCD:
+                if (!encodeBcd(p, v.asFloat(), f.sizeByte)) throw fail("значение не помещается в поле");
                 break;
-            }
-            case FieldType::Date: {
-                const DateTime* t = v.asDateTime();
-                if (!t) throw fail("значение не является датой");
-                encodeLong(p, t->days);
-                break;
-            }
-            case FieldType::Time: {
-                const DateTime* t = v.asDateTime();
-                if (!t) throw fail("значение не является временем");
-                if (t->msOfDay < 0 || t->msOfDay >= kMsPerDay) throw fail("время вне допустимого диапазона");
-                encodeLong(p, t->msOfDay);
-                break;
-            }
+            case FieldType::Date: encodeLong(p, v.asDateTime()->days); break;
+            case FieldType::Time: encodeLong(p, v.asDateTime()->msOfDay); break;
             case FieldType::Timestamp: {
                 const DateTime* t = v.asDateTime();
-                if (!t) throw fail("значение не является датой-временем");
                 encodeDouble(p, double(t->days) * kMsPerDay + (t->hasTime ? t->msOfDay : 0));
                 break;
             }
-            case FieldType::Logical: {
-                bool b = v.kind() == Value::Kind::String ? (v.asString() == "true" || v.asString() == "1" || v.asString() == "T")
-                                                          : v.asInteger() != 0;
-                *p = b ? 0x81 : 0x80;
-                break;
-            }
+            case FieldType::Logical: *p = v.asInteger() ? 0x81 : 0x80; break;
             case FieldType::Bytes: {
                 const std::string* s = v.text();
                 std::string tmp = s ? *s : v.asString();

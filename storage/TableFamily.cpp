@@ -84,7 +84,7 @@ std::vector<fs::path> tableFamilyFiles(const fs::path& dbPath) {
     return out;
 }
 
-void replaceFamily(const fs::path& dbPath, const std::string& failPrefix,
+void replaceFamily(const fs::path& dbPath, const std::string& failPrefix, ReadOnlyFiles readOnly,
                    const std::function<void(const std::string&)>& build) {
     auto fail = [&](const std::string& why) { return Error(failPrefix + ": " + why); };
     const fs::path dir = dbPath.parent_path().empty() ? fs::path(".") : dbPath.parent_path();
@@ -96,7 +96,7 @@ void replaceFamily(const fs::path& dbPath, const std::string& failPrefix,
     if (auto found = findFileAnyCase(dbPath.parent_path(), dbPath.filename().string())) table = *found;
     const std::vector<fs::path> old = tableFamilyFiles(table);
     for (const fs::path& f : old)
-        if (!writableFile(f)) throw fail("файл «" + f.string() + "» открыт только для чтения или недоступен");
+        if (readOnly == ReadOnlyFiles::Refuse && !writableFile(f)) throw fail("файл «" + f.string() + "» открыт только для чтения или недоступен");
     if (::access(dir.c_str(), W_OK) != 0) throw fail("папка «" + dir.string() + "» закрыта для записи");
     std::unique_ptr<RawFile> oldFile;
     std::unique_ptr<TableLock> lock;  // held until the new family is in place
@@ -153,14 +153,21 @@ void replaceFamily(const fs::path& dbPath, const std::string& failPrefix,
 void replaceTable(const fs::path& dir, const std::string& name, const std::vector<FieldDef>& fields,
                   const std::vector<Record>& records) {
     const fs::path dbPath = dir / fs::path(name);
-    replaceFamily(dbPath, "Таблицу «" + dbPath.string() + "» не удалось заменить", [&](const std::string& tmp) {
+    replaceFamily(dbPath, "Таблицу «" + dbPath.string() + "» не удалось заменить", ReadOnlyFiles::Refuse, [&](const std::string& tmp) {
         createNewTableFiles(tmp, dbPath.string(), fields, CreateOptions{});
         if (records.empty()) return;
-        ParadoxTable t(tmp, OpenMode::ReadWrite, 0);
-        t.keepGivenNumbers(true);
-        for (const Record& r : records) {
-            Record copy = r;
-            t.append(copy);
+        try {
+            ParadoxTable t(tmp, OpenMode::ReadWrite, 0);
+            t.keepGivenNumbers(true);
+            for (const Record& r : records) {
+                Record copy = r;
+                t.append(copy);
+            }
+        } catch (const Error& e) {
+            // The message names the table the user knows, not its temporary twin.
+            std::string m = e.what();
+            for (size_t at; (at = m.find(tmp)) != std::string::npos;) m.replace(at, tmp.size(), dbPath.string());
+            throw Error(m);
         }
     });
 }

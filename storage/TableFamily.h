@@ -48,8 +48,11 @@ void createNewTableFiles(const std::string& dbPath, const std::string& shownPath
 
 /** The engine of the two above and of createParadoxTable: `build(tempDbPath)` writes the new
  *  table (its .DB at the given path, its .MB beside it); the result replaces the family of
- *  `dbPath`. Errors start with `failPrefix` ("Не удалось создать таблицу «…»"). */
-void replaceFamily(const std::filesystem::path& dbPath, const std::string& failPrefix,
+ *  `dbPath`. Errors start with `failPrefix` ("Не удалось создать таблицу «…»"). A read-only file of
+ *  the old family refuses the replacement (replaceTable) or is replaced like any other
+ *  (createParadoxTable, which makes a table anew whatever was there). */
+enum class ReadOnlyFiles { Refuse, Replace };
+void replaceFamily(const std::filesystem::path& dbPath, const std::string& failPrefix, ReadOnlyFiles readOnly,
                    const std::function<void(const std::string& tempDbPath)>& build);
 
 }  // namespace talvira::storage

@@ -2,6 +2,7 @@
 
 #include "common/Error.h"
 #include "common/NumberText.h"
+#include "storage/FieldValue.h"
 #include "storage/Filter.h"
 
 #include <algorithm>
@@ -108,20 +109,6 @@ const char* boundKindName(BoundKind k) {
     case BoundKind::DateTime: return "дата-время (Timestamp)";
     }
     return "?";
-}
-
-bool isIntegerType(FieldType t) {
-    return t == FieldType::Long || t == FieldType::Short || t == FieldType::AutoInc || t == FieldType::Logical;
-}
-bool isFloatType(FieldType t) {
-    return t == FieldType::Number || t == FieldType::Currency || t == FieldType::BCD;
-}
-bool isTextType(FieldType t) {
-    return t == FieldType::Alpha || t == FieldType::Memo || t == FieldType::FmtMemo;
-}
-
-bool blank(const std::string& s) {
-    return std::all_of(s.begin(), s.end(), [](char c) { return std::isspace(static_cast<unsigned char>(c)); });
 }
 
 // ---- the Paradox files ----------------------------------------------------------------
@@ -503,66 +490,13 @@ struct TableHandle::Impl {
         writable = true;
     }
 
-    /** A value made fit for a field of type `t`, or talvira::Error. */
+    /** A value made fit for field `f` (storage/FieldValue.h), or talvira::Error naming the table. */
     Value conform(const Value& v, const FieldDef& f) const {
-        if (v.isEmpty()) return v;
-        const FieldType t = f.type;
-        const auto bad = [&](const std::string& why) -> Value {
-            fail("значение «" + v.asString() + "» не подходит для поля «" + f.name + "»: " + why + ".");
-        };
-        if (isIntegerType(t)) {
-            int64_t i = 0;
-            switch (v.kind()) {
-            case Value::Kind::Integer: i = v.asInteger(); break;
-            case Value::Kind::Float: {
-                const double d = v.asFloat();
-                if (!std::isfinite(d) || std::fabs(d) > 9.2e18) return bad("число вне допустимых пределов");
-                i = std::llround(d);
-                break;
-            }
-            case Value::Kind::String: {
-                const std::string& s = *v.text();
-                if (blank(s)) return Value();
-                std::string_view sv(s);
-                while (!sv.empty() && std::isspace(static_cast<unsigned char>(sv.front()))) sv.remove_prefix(1);
-                while (!sv.empty() && std::isspace(static_cast<unsigned char>(sv.back()))) sv.remove_suffix(1);
-                auto [p, ec] = std::from_chars(sv.data(), sv.data() + sv.size(), i);
-                if (ec != std::errc() || p != sv.data() + sv.size()) return bad("нужно целое число");
-                break;
-            }
-            default: return bad("нужно целое число");
-            }
-            const int64_t lo = t == FieldType::Short ? -32767 : -2147483647;
-            const int64_t hi = t == FieldType::Short ? 32767 : 2147483647;
-            if (i < lo || i > hi) return bad("число вне допустимых пределов");
-            return Value::integer(i);
+        try {
+            return coerceToField(v, f);
+        } catch (const FieldValueError& e) {
+            fail("поле «" + f.name + "»: " + e.what() + ".");
         }
-        if (isFloatType(t)) {
-            switch (v.kind()) {
-            case Value::Kind::Integer: return Value::real(double(v.asInteger()));
-            case Value::Kind::Float: return v;
-            case Value::Kind::String: {
-                const std::string& s = *v.text();
-                if (blank(s)) return Value();
-                auto r = parseFloat(s, '.');
-                if (!r) r = parseFloat(s, ',');
-                if (!r || !std::isfinite(double(*r))) return bad("нужно число");
-                return Value::real(double(*r));
-            }
-            default: return bad("нужно число");
-            }
-        }
-        if (isTextType(t)) {
-            // Paradox keeps no difference between an empty text and an empty field.
-            std::string text = v.kind() == Value::Kind::String ? *v.text() : v.asString();
-            if (text.empty()) return Value();
-            return Value::string(std::move(text));
-        }
-        if (t == FieldType::Timestamp || t == FieldType::Date || t == FieldType::Time) {
-            if (v.kind() != Value::Kind::DateTime) return bad("нужны дата и время");
-            return v;
-        }
-        return v;
     }
 };
 

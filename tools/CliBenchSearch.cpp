@@ -116,16 +116,19 @@ int benchSearch(const std::string& dir) {
         std::cout << "  «" << mix[q] << "»: медиана " << fixed(f.median, 2) << " мс, худший " << fixed(f.worst, 2)
                   << " мс (" << found[q] << " найдено, " << kRounds << " раз)\n";
     }
+    std::string slowest;
+    double slowestMs = -1;
     for (const auto& q : mix)
         for (const auto& k : keystrokes(q)) {
             auto t = Clock::now();
             search.find(k);
             typed.push_back(msSince(t));
+            if (typed.back() > slowestMs) slowestMs = typed.back(), slowest = k;
         }
     const Figures f = figures(all), k = figures(typed);
     std::cout << "  все запросы смеси: медиана " << fixed(f.median, 2) << " мс, худший " << fixed(f.worst, 2) << " мс\n"
               << "  по нажатиям (каждый префикс смеси, " << typed.size() << " запросов): медиана "
-              << fixed(k.median, 2) << " мс, худший " << fixed(k.worst, 2) << " мс\n"
+              << fixed(k.median, 2) << " мс, худший " << fixed(k.worst, 2) << " мс («" << slowest << "»)\n"
               << "  память поиска: " << fixed(double(search.memoryUsed()) / 1048576.0, 1)
               << " МБ в индексе; резидентная память процесса выросла на " << fixed(statusMb("VmRSS") - rssBefore, 1)
               << " МБ (после подготовки " << fixed(rssPrepared - rssBefore, 1) << " МБ, пик подготовки "

@@ -6,6 +6,8 @@
 #include "estimate/EstimateFields.h"
 #include "estimate/EstimateFile.h"
 #include "normbase/NormBase.h"
+#include "normbase/NormBaseFields.h"
+#include "storage/TableDump.h"
 #include "storage/TableHandle.h"
 
 #include <filesystem>
@@ -23,23 +25,6 @@ const char* const kUsage =
     "               talvira-cli estimate add BASE_DIR ESTIMATE.db CODE [--filter]\n"
     "               talvira-cli estimate show ESTIMATE.db\n"
     "               talvira-cli estimate totals ESTIMATE.db [--text CONTROL=TEXT]... [--locale ru_RU]";
-
-/** Cell text as `table dump` writes it: newlines, returns, tabs and backslashes escaped. */
-std::string cellText(const storage::Value& v) {
-    const std::string s = v.asString();
-    std::string out;
-    out.reserve(s.size());
-    for (char c : s) {
-        switch (c) {
-        case '\n': out += "\\n"; break;
-        case '\r': out += "\\r"; break;
-        case '\t': out += "\\t"; break;
-        case '\\': out += "\\\\"; break;
-        default: out += c;
-        }
-    }
-    return out;
-}
 
 void openEstimate(storage::TableHandle& smeta, const std::string& file) {
     const fs::path p(file);
@@ -70,7 +55,7 @@ int showCommand(const Args& args) {
     for (int i = 0; i < n; ++i) std::cout << (i ? "\t" : "") << smeta.field(i).name;
     std::cout << "\n";
     for (smeta.first(); !smeta.eof(); smeta.next()) {
-        for (int i = 0; i < n; ++i) std::cout << (i ? "\t" : "") << cellText(smeta.fieldValue(i));
+        for (int i = 0; i < n; ++i) std::cout << (i ? "\t" : "") << storage::dumpCell(smeta.field(i), smeta.fieldValue(i));
         std::cout << "\n";
     }
     return 0;
@@ -82,7 +67,7 @@ bool findRate(normbase::NormBase& nb, const std::string& code) {
     for (nb.Table7.first(); !nb.Table7.eof(); nb.Table7.next())
         for (nb.Table6.first(); !nb.Table6.eof(); nb.Table6.next())
             for (nb.Table2.first(); !nb.Table2.eof(); nb.Table2.next())
-                if (nb.Table2.fieldAsString("TAB") == code) return true;
+                if (nb.Table2.fieldAsString(normbase::fld::TAB) == code) return true;
     return false;
 }
 

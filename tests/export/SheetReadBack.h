@@ -52,7 +52,17 @@ SheetReadBack readBack(const Bytes& stream);
 std::string formulaOf(const std::string& text, char decimalSep = ',');
 
 /** A workbook stream with one empty worksheet and the 16 built-in cell formats: a template
- *  where every cell record comes from the export. */
-Bytes emptyWorkbookStream();
+ *  where every cell record comes from the export. `extraGlobals` (whole records, headers
+ *  included) go after the formats. */
+Bytes emptyWorkbookStream(const Bytes& extraGlobals = {});
+
+/** The checksum XFCRC must carry over the data of `xfs`, computed here on its own. */
+uint32_t xfCrcOf(const std::vector<std::array<uint8_t, 20>>& xfs);
+
+/** Where the shared string table of `recs` (SST and its CONTINUE records) breaks the format's
+ *  framing rules: a string header or its first character apart, a formatting run or the
+ *  phonetic block cut by a record boundary, a continued character array without its flags
+ *  byte. Empty when it holds. */
+std::vector<std::string> sstFramingFaults(const std::vector<BiffRecord>& recs);
 
 }  // namespace talvira::test

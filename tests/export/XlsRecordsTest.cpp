@@ -305,7 +305,9 @@ TEST(XlsWorkbook, UnusableTemplatesGiveClearErrors) {
     std::ofstream(garbage) << "это не книга";
     xls::CompoundFile biff5;
     biff5.root.storage = true;
-    biff5.root.children.push_back({"Book", false, {}, Bytes(600, 0), {}});
+    Bytes book = hex("0908 0800 0005 0500 0000 0000");  // BOF of a BIFF5 workbook
+    book.resize(600, 0);
+    biff5.root.children.push_back({"Book", false, {}, book, {}});
     const fs::path old = dir / "old.xls";
     {
         Bytes b = xls::writeCompoundFile(biff5);

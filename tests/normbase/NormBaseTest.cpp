@@ -54,7 +54,11 @@ protected:
 
 /** Copies the fixture base into a scratch directory, to be broken by a test. */
 void copyBase(const fs::path& to) {
-    for (const auto& e : fs::directory_iterator(baseDir())) fs::copy_file(e.path(), to / e.path().filename());
+    // The fixtures may be read-only; the copies are the test's own and must take writes.
+    for (const auto& e : fs::directory_iterator(baseDir())) {
+        fs::copy_file(e.path(), to / e.path().filename());
+        fs::permissions(to / e.path().filename(), fs::perms::owner_write, fs::perm_options::add);
+    }
 }
 
 }  // namespace
