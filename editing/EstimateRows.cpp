@@ -1,45 +1,71 @@
 #include "editing/EstimateRows.h"
 
+#include "estimate/EstimateFields.h"
+
 namespace talvira::editing {
 
 namespace {
 
-/** The estimate's fields that make a position row, found once before the walk. */
-struct RowFields {
-    int code, name, unit, quantity, cost, baseWages, materials, machines, machineWages, labour;
-};
+namespace fld = estimate::fld;
 
-int place(const storage::TableHandle& t, const char* field) {
+int place(const storage::TableHandle& t, const char* field, bool required) {
     const int i = t.fieldIndex(field);
-    if (i < 0) (void)t.fieldValue(field);  // the handle's own message for a field it lacks
+    if (i < 0 && required) (void)t.fieldValue(field);  // the handle's own message for a field it lacks
     return i;
 }
 
+/** A position row from its field values; `value(place)` reads one field. */
+template <class Get>
+xls::PositionRow makeRow(const PositionFields& f, Get value, bool withTexts) {
+    auto text = [&](int at) { return at >= 0 ? value(at).asString() : std::string(); };
+    auto number = [&](int at) { return at >= 0 ? value(at).asFloat() : 0.0; };
+    xls::PositionRow r;
+    if (withTexts) {
+        r.code = text(f.code);
+        r.name = text(f.name);
+        r.unit = text(f.unit);
+    }
+    r.quantity = number(f.quantity);
+    r.cost = number(f.cost);
+    r.baseWages = number(f.baseWages);
+    r.materials = number(f.materials);
+    r.machines = number(f.machines);
+    r.machineWages = number(f.machineWages);
+    r.labour = number(f.labour);
+    return r;
+}
+
 }  // namespace
+
+PositionFields PositionFields::of(const storage::TableHandle& t, bool required) {
+    PositionFields f;
+    f.code = place(t, fld::TAB, required);
+    f.name = place(t, fld::NAME, required);
+    f.unit = place(t, fld::IZM, required);
+    f.quantity = place(t, fld::KOLVO, required);
+    f.cost = place(t, fld::STOIM, required);
+    f.baseWages = place(t, fld::OSNZP, required);
+    f.materials = place(t, fld::MATER, required);
+    f.machines = place(t, fld::EXPLMASH, required);
+    f.machineWages = place(t, fld::ZPMASH, required);
+    f.labour = place(t, fld::TRUD, required);
+    return f;
+}
+
+xls::PositionRow PositionFields::rowAt(const storage::TableHandle& t, int row, bool withTexts) const {
+    return makeRow(*this, [&](int at) { return t.valueAt(row, at); }, withTexts);
+}
 
 std::vector<xls::PositionRow> readPositionRows(storage::TableHandle& smeta) {
     // Declared in this order so that the table returns to its position before its controls
     // resume, on every way out.
     storage::ControlsSuspended display(smeta);
     storage::PositionKept position(smeta);
-    const RowFields f{place(smeta, "TAB"),     place(smeta, "NAME"),     place(smeta, "IZM"),
-                      place(smeta, "KOLVO"),   place(smeta, "STOIM"),    place(smeta, "OSNZP"),
-                      place(smeta, "MATER"),   place(smeta, "EXPLMASH"), place(smeta, "ZPMASH"),
-                      place(smeta, "TRUD")};
+    const PositionFields f = PositionFields::of(smeta, true);
     std::vector<xls::PositionRow> rows;
     smeta.first();
     while (!smeta.eof()) {
-        xls::PositionRow& r = rows.emplace_back();
-        r.code = smeta.fieldValue(f.code).asString();
-        r.name = smeta.fieldValue(f.name).asString();
-        r.unit = smeta.fieldValue(f.unit).asString();
-        r.quantity = smeta.fieldValue(f.quantity).asFloat();
-        r.cost = smeta.fieldValue(f.cost).asFloat();
-        r.baseWages = smeta.fieldValue(f.baseWages).asFloat();
-        r.materials = smeta.fieldValue(f.materials).asFloat();
-        r.machines = smeta.fieldValue(f.machines).asFloat();
-        r.machineWages = smeta.fieldValue(f.machineWages).asFloat();
-        r.labour = smeta.fieldValue(f.labour).asFloat();
+        rows.push_back(makeRow(f, [&](int at) { return smeta.fieldValue(at); }, true));
         smeta.next();
     }
     return rows;

@@ -19,6 +19,19 @@
 
 namespace talvira::editing {
 
+/** The places of a position's fields in the estimate table's field list, found once: the one
+ *  map from estimate fields to the members of a position row. A field the table lacks is -1. */
+struct PositionFields {
+    int code = -1, name = -1, unit = -1, quantity = -1, cost = -1, baseWages = -1, materials = -1,
+        machines = -1, machineWages = -1, labour = -1;
+
+    /** The places in `smeta`; with `required`, a missing field throws the handle's own message. */
+    static PositionFields of(const storage::TableHandle& smeta, bool required);
+    /** The stored position at `row` (0-based, without moving the cursor). The texts are read only
+     *  `withTexts`; an empty number field gives 0. */
+    xls::PositionRow rowAt(const storage::TableHandle& smeta, int row, bool withTexts) const;
+};
+
 std::vector<xls::PositionRow> readPositionRows(storage::TableHandle& smeta);
 
 }  // namespace talvira::editing

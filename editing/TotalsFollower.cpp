@@ -4,6 +4,7 @@
 #include "common/NumberText.h"
 #include "editing/CommaNumber.h"
 #include "editing/EstimateCommands.h"
+#include "editing/EstimateRows.h"
 
 namespace talvira::editing {
 
@@ -11,10 +12,6 @@ using storage::TableHandle;
 using State = storage::TableHandle::State;
 
 namespace {
-
-// The number fields of a position, in the order of fields_.
-constexpr const char* kNumberFields[] = {"KOLVO", "STOIM", "OSNZP", "MATER", "EXPLMASH", "ZPMASH", "TRUD"};
-enum { Kolvo, Stoim, Osnzp, Mater, Explmash, Zpmash, Trud };
 
 /** Stored positions: a row that is being added is not one yet. */
 int storedRows(const TableHandle& t) {
@@ -49,18 +46,9 @@ bool TotalsFollower::plainOrder() const {
 }
 
 void TotalsFollower::readRow(int row, xls::PositionRow& out, bool& incomplete) const {
-    storage::Value v[std::size(kNumberFields)];
-    for (size_t i = 0; i < std::size(kNumberFields); ++i)
-        if (fields_[i] >= 0) v[i] = smeta_.valueAt(row, fields_[i]);
-    // An empty number field is 0, as the export reads it.
-    out.quantity = v[Kolvo].asFloat();
-    out.cost = v[Stoim].asFloat();
-    out.baseWages = v[Osnzp].asFloat();
-    out.materials = v[Mater].asFloat();
-    out.machines = v[Explmash].asFloat();
-    out.machineWages = v[Zpmash].asFloat();
-    out.labour = v[Trud].asFloat();
-    incomplete = isIncomplete(v[Kolvo], v[Stoim]);
+    out = fields_.rowAt(smeta_, row, false);
+    auto value = [&](int at) { return at >= 0 ? smeta_.valueAt(row, at) : storage::Value(); };
+    incomplete = isIncomplete(value(fields_.quantity), value(fields_.cost));
 }
 
 void TotalsFollower::recount() {
@@ -73,7 +61,7 @@ void TotalsFollower::reload() {
     rows_.clear();
     incompleteRows_.clear();
     if (smeta_.active()) {
-        for (size_t i = 0; i < std::size(kNumberFields); ++i) fields_[i] = smeta_.fieldIndex(kNumberFields[i]);
+        fields_ = PositionFields::of(smeta_, false);
         const int n = storedRows(smeta_);
         rows_.resize(static_cast<size_t>(n));
         incompleteRows_.resize(static_cast<size_t>(n));
@@ -156,8 +144,9 @@ void TotalsFollower::dataChanged(TableHandle&) {
 int nextIncompleteRow(const TableHandle& smeta, int current) {
     const int n = storedRows(smeta);
     if (n == 0) return -1;
-    const int kolvo = smeta.fieldIndex("KOLVO");
-    const int stoim = smeta.fieldIndex("STOIM");
+    const PositionFields places = PositionFields::of(smeta, false);
+    const int kolvo = places.quantity;
+    const int stoim = places.cost;
     auto value = [&](int r, int f) { return f >= 0 ? smeta.valueAt(r, f) : storage::Value(); };
     if (current < -1 || current >= n) current = -1;
     for (int k = 1; k <= n; ++k) {

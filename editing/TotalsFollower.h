@@ -15,6 +15,7 @@
  * the grid is still adding does not, and while a position is being edited the rows keep what
  * is stored until it is posted.
  */
+#include "editing/EstimateRows.h"
 #include "export/EstimateRows.h"
 #include "export/EstimateTotals.h"
 #include "storage/TableHandle.h"
@@ -69,7 +70,7 @@ private:
     std::vector<char> incompleteRows_;
     int incomplete_ = 0;
     xls::PositionSums sums_;
-    int fields_[7] = {-1, -1, -1, -1, -1, -1, -1};  // KOLVO, STOIM, OSNZP, MATER, EXPLMASH, ZPMASH, TRUD
+    PositionFields fields_;
     storage::TableHandle::State lastState_ = storage::TableHandle::State::Inactive;
     /** The state that the table left for Browse in the notification just before, if any. */
     storage::TableHandle::State leftState_ = storage::TableHandle::State::Browse;
