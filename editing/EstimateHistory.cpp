@@ -125,7 +125,8 @@ void replaceKeepingMemoFile(const fs::path& dir, const std::string& name, const 
         storage::replaceTable(dir, name, fields, records);
         return;
     }
-    storage::replaceFamily(dbPath, "Таблицу «" + dbPath.string() + "» не удалось заменить", [&](const std::string& tmp) {
+    storage::replaceFamily(dbPath, "Таблицу «" + dbPath.string() + "» не удалось заменить", storage::ReadOnlyFiles::Refuse,
+                           [&](const std::string& tmp) {
         storage::createNewTableFiles(tmp, dbPath.string(), fields, storage::CreateOptions{});
         const std::string fresh = storage::findCompanion(tmp, ".MB");
         const fs::path tmpMemo =
