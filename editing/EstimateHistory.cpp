@@ -125,8 +125,7 @@ void replaceKeepingMemoFile(const fs::path& dir, const std::string& name, const 
         storage::replaceTable(dir, name, fields, records);
         return;
     }
-    storage::replaceFamily(dbPath, "Таблицу «" + dbPath.string() + "» не удалось заменить", storage::ReadOnlyFiles::Refuse,
-                           [&](const std::string& tmp) {
+    const auto build = [&](const std::string& tmp) {
         storage::createNewTableFiles(tmp, dbPath.string(), fields, storage::CreateOptions{});
         const std::string fresh = storage::findCompanion(tmp, ".MB");
         const fs::path tmpMemo =
@@ -135,13 +134,22 @@ void replaceKeepingMemoFile(const fs::path& dir, const std::string& name, const 
         fs::remove(tmpMemo, ec);
         fs::create_hard_link(memo, tmpMemo, ec);
         if (ec) storage::MemoFile::createEmpty(tmpMemo.string());  // no second names here
-        storage::ParadoxTable t(tmp, storage::OpenMode::ReadWrite, 0);
-        t.keepGivenNumbers(true);
-        for (const Record& r : records) {
-            Record copy = r;
-            t.append(copy);
+        try {
+            storage::ParadoxTable t(tmp, storage::OpenMode::ReadWrite, 0);
+            t.keepGivenNumbers(true);
+            for (const Record& r : records) {
+                Record copy = r;
+                t.append(copy);
+            }
+        } catch (const Error& e) {
+            // The message names the table the user knows, not its temporary twin.
+            std::string m = e.what();
+            for (size_t at; (at = m.find(tmp)) != std::string::npos;) m.replace(at, tmp.size(), dbPath.string());
+            throw Error(m);
         }
-    });
+    };
+    storage::replaceFamily(dbPath, "Таблицу «" + dbPath.string() + "» не удалось заменить",
+                           storage::ReadOnlyFiles::Refuse, build);
 }
 
 }  // namespace
@@ -162,7 +170,14 @@ class EstimateHistory::Busy {
 public:
     explicit Busy(EstimateHistory& h) : h_(h) { ++h_.busy_; }
     ~Busy() {
-        if (--h_.busy_ == 0) h_.tracked_.reset();
+        if (--h_.busy_ > 0) return;
+        // A command that stopped half way may leave a record being written: the grid may still
+        // store it, and that is then a step of its own.
+        h_.tracked_.reset();
+        try {
+            h_.track(h_.smeta_);
+        } catch (...) {
+        }
     }
     Busy(const Busy&) = delete;
     Busy& operator=(const Busy&) = delete;
@@ -402,14 +417,7 @@ void EstimateHistory::stateChanged(TableHandle& t) {
     const TableFile* f = t.file();
     switch (t.state()) {
     case TableHandle::State::Edit:
-        if (f && t.recNo() >= 0) {
-            const size_t row = size_t(t.recNo());
-            tracked_ = Tracked{TableHandle::State::Edit, row, f->recordCount(), storedRecord(*f, row)};
-        }
-        break;
-    case TableHandle::State::Insert:
-        if (f) tracked_ = Tracked{TableHandle::State::Insert, 0, f->recordCount(), {}};
-        break;
+    case TableHandle::State::Insert: track(t); break;
     case TableHandle::State::Browse: {
         std::optional<Tracked> was = std::move(tracked_);
         tracked_.reset();
@@ -441,6 +449,17 @@ void EstimateHistory::stateChanged(TableHandle& t) {
     case TableHandle::State::Inactive: tracked_.reset(); break;
     }
     changed();
+}
+
+void EstimateHistory::track(TableHandle& t) {
+    const TableFile* f = t.file();
+    if (!f) return;
+    if (t.state() == TableHandle::State::Edit && t.recNo() >= 0) {
+        const size_t row = size_t(t.recNo());
+        tracked_ = Tracked{TableHandle::State::Edit, row, f->recordCount(), storedRecord(*f, row)};
+    } else if (t.state() == TableHandle::State::Insert) {
+        tracked_ = Tracked{TableHandle::State::Insert, 0, f->recordCount(), {}};
+    }
 }
 
 void EstimateHistory::activeChanged(TableHandle&) {

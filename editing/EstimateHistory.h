@@ -127,6 +127,8 @@ private:
     };
     class Busy;
 
+    /** Starts following an edit or a new record of the handle, to record it when stored. */
+    void track(storage::TableHandle& t);
     void push(EstimateStep step);
     void trim();
     void changed();

@@ -277,6 +277,36 @@ TEST_F(HistoryOnFiles, AnUnstoredEditIsStoredThenTakenBack) {
     EXPECT_EQ(onDisk()[1][4], Value::real(12));
 }
 
+TEST_F(HistoryOnFiles, AnAddStoppedHalfWayKeepsWhatItAppended) {
+    fill(1);
+    const std::vector<Record> initial = onDisk();
+    EXPECT_THROW(history->recordAppend([&] {
+        for (const char* code : {"A", "B"}) {
+            smeta.last();
+            smeta.append();
+            smeta.setFieldValue("TAB", Value::string(code));
+            smeta.post();
+        }
+        smeta.last();
+        smeta.append();
+        smeta.setFieldValue("TAB", Value::string("C"));
+        throw Error("сбой при записи позиции");
+    }),
+                 Error);
+    ASSERT_EQ(history->undoCount(), 1u);
+    // The position left being written is stored later by the grid: a step of its own.
+    EXPECT_EQ(smeta.state(), TableHandle::State::Insert);
+    EXPECT_EQ(history->undoStep()->kind, StepKind::NewRow);
+    smeta.post();
+    EXPECT_EQ(history->undoCount(), 2u);
+    history->undo();
+    ASSERT_EQ(history->undoStep()->kind, StepKind::Add);
+    EXPECT_EQ(history->undoStep()->after.size(), 2u);
+    EXPECT_EQ(history->undoStep()->code, "A");
+    history->undo();
+    expectSame(onDisk(), initial, "both steps undone");
+}
+
 TEST_F(HistoryOnFiles, EditsThatStoreNothingAreNoSteps) {
     fill(2);
     edit(0, {});                                   // edited and posted unchanged
