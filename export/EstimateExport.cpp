@@ -3,6 +3,7 @@
 #include "common/Error.h"
 #include "common/NumberText.h"
 #include "export/ChargeBlock.h"
+#include "export/EstimateTotals.h"
 #include "export/WorkbookFile.h"
 #include "export/XlsRecords.h"
 
@@ -95,34 +96,29 @@ void writePositionRow(Sheet& s, int r, const PositionRow& p) {
 void writeBlockRow(Sheet& s, const BlockRow& b, int T, const EstimateTexts& texts, char sep) {
     const int R = T + b.offset;
     s.text(R, C, b.caption);
-    const std::string t = std::to_string(T);
+    // the formula texts are those the in-program totals evaluate (blockFormula)
     switch (b.kind) {
     case BlockRowKind::Totals:
-        for (int col : {K, L, M, N, O, Q}) {  // P stays as it is
-            // Without positions the range 12..11 would turn round into rows 11..12 and add up
-            // the template's column numbers; an empty estimate sums to nothing instead.
-            if (T == kFirstPositionRow) s.formula(R, col, "=0");
-            else s.formula(R, col, "=СУММ(" + ref(col, kFirstPositionRow) + ":" + ref(col, T - 1) + ")");
-        }
+        for (int col : {K, L, M, N, O, Q}) s.formula(R, col, blockFormula(b, T, col));  // P stays as it is
         break;
     case BlockRowKind::ChargeOfWages:
         s.typed(R, D, texts.*b.rate);
         s.text(R, E, "%");
-        s.formula(R, K, "=" + ref(D, R) + "/100*(" + ref(L, T) + "+" + ref(O, T) + ")");
+        s.formula(R, K, blockFormula(b, T));
         break;
     case BlockRowKind::ChargeOfRunning:
         s.typed(R, D, texts.*b.rate);
         s.text(R, E, "%");
-        s.formula(R, K, "=" + ref(K, R - 1) + "/100*" + ref(D, R));
+        s.formula(R, K, blockFormula(b, T));
         break;
     case BlockRowKind::Conversion:
         // the factor is read here, after C and D of the row are written
         s.text(R, D, "K=");
         s.number(R, E, static_cast<double>(strToFloat(texts.*b.rate, sep)));
-        s.formula(R, K, "=" + ref(K, R - 1) + "*" + ref(E, R));
+        s.formula(R, K, blockFormula(b, T));
         break;
     case BlockRowKind::Running:
-        s.formula(R, K, "=" + ref(K, R - 1) + "+" + ref(K, R - 2));
+        s.formula(R, K, blockFormula(b, T));
         break;
     }
 }

@@ -47,45 +47,39 @@ std::string errorName(CellError e, bool russian) {
 namespace {
 
 /* ------------------------------------------------------------------------------------- */
-/*  The spreadsheet's arithmetic                                                         */
+/*  Cells of the block as the workbook holds them                                        */
 /* ------------------------------------------------------------------------------------- */
-
-// The formula evaluator of the workbook (XlsFormula) and the spreadsheets that recalculate
-// the file agree on these rules: an error operand wins, the left one first; a result beyond
-// the double range is #NUM!.
 
 BlockAmount finite(double d) {
     return std::isfinite(d) ? BlockAmount::number(d) : BlockAmount::errorValue(CellError::Num);
 }
 
-template <typename Op>
-BlockAmount binary(const BlockAmount& a, const BlockAmount& b, Op op) {
-    if (a.kind == BlockAmount::Kind::Error) return a;
-    if (b.kind == BlockAmount::Kind::Error) return b;
-    return finite(op(a.value, b.value));
+CellValue cellOf(const BlockAmount& a) {
+    CellValue v;
+    if (a.kind == BlockAmount::Kind::Number) {
+        v.kind = CellValue::Kind::Number;
+        v.number = a.value;
+    } else if (a.kind == BlockAmount::Kind::Error) {
+        v.kind = CellValue::Kind::Error;
+        v.error = a.error;
+    }
+    return v;
 }
 
-BlockAmount add(const BlockAmount& a, const BlockAmount& b) {
-    return binary(a, b, [](double x, double y) { return x + y; });
-}
-BlockAmount mul(const BlockAmount& a, const BlockAmount& b) {
-    return binary(a, b, [](double x, double y) { return x * y; });
-}
-BlockAmount div(const BlockAmount& a, const BlockAmount& b) {
-    if (a.kind == BlockAmount::Kind::Error) return a;
-    if (b.kind == BlockAmount::Kind::Error) return b;
-    if (b.value == 0) return BlockAmount::errorValue(CellError::Div0);
-    return finite(a.value / b.value);
-}
-
-/** A rate cell as a formula operand. The export writes the text as typed: nothing when it is
- *  empty (the cell stays empty, which counts as 0), a number when it reads as one in the
- *  user's notation, otherwise the text, which no arithmetic takes. */
-BlockAmount typedOperand(const std::string& text, char sep) {
-    if (text.empty()) return BlockAmount::number(0);
-    const auto v = parseFloat(text, sep);
-    if (v && std::isfinite(static_cast<double>(*v))) return BlockAmount::number(static_cast<double>(*v));
-    return BlockAmount::errorValue(CellError::Value);
+/** A rate cell as the export writes the text typed: nothing when it is empty (the cell stays
+ *  empty), a number when it reads as one in the user's notation, otherwise the text. */
+CellValue typedCell(const std::string& text, char sep) {
+    CellValue v;
+    if (text.empty()) return v;
+    const auto d = parseFloat(text, sep);
+    if (d && std::isfinite(static_cast<double>(*d))) {
+        v.kind = CellValue::Kind::Number;
+        v.number = static_cast<double>(*d);
+    } else {
+        v.kind = CellValue::Kind::Text;
+        v.text = text;
+    }
+    return v;
 }
 
 /** The factor of the conversion row as the export writes it into E: read as a number, the
@@ -98,6 +92,8 @@ BlockAmount factorOperand(const std::string& text, char sep, int row) {
         return BlockAmount::failure("Число для ячейки " + cellName(row - 1, 4) + " не является конечным");
     return BlockAmount::number(d);
 }
+
+std::string ref(int col, int row) { return columnLetters(col) + std::to_string(row); }
 
 constexpr int kFirstPositionRow = 12;
 
@@ -129,46 +125,67 @@ PositionSums sumPositions(const std::vector<PositionRow>& rows) {
     return out;
 }
 
+std::string blockFormula(const BlockRow& b, int T, int col) {
+    constexpr int D = 3, E = 4, K = 10, L = 11, O = 14;
+    const int R = T + b.offset;
+    switch (b.kind) {
+    case BlockRowKind::Totals:
+        if (T == kFirstPositionRow) return "=0";
+        return "=СУММ(" + ref(col, kFirstPositionRow) + ":" + ref(col, T - 1) + ")";
+    case BlockRowKind::ChargeOfWages: return "=" + ref(D, R) + "/100*(" + ref(L, T) + "+" + ref(O, T) + ")";
+    case BlockRowKind::ChargeOfRunning: return "=" + ref(K, R - 1) + "/100*" + ref(D, R);
+    case BlockRowKind::Conversion: return "=" + ref(K, R - 1) + "*" + ref(E, R);
+    case BlockRowKind::Running: return "=" + ref(K, R - 1) + "+" + ref(K, R - 2);
+    }
+    return {};
+}
+
 EstimateTotals computeTotals(const PositionSums& sums, const EstimateTexts& texts, char sep) {
     EstimateTotals t;
     t.totals = sums;
     const int T = kFirstPositionRow + sums.positions;
-    const BlockAmount hundred = BlockAmount::number(100);
-    const BlockAmount wagesBase = add(sums[TotalColumn::BaseWages], sums[TotalColumn::MachineWages]);
-    bool stopped = false;  // the export failed at the factor: nothing is written below it
+    // The cells the block's formulas refer to, 0-based as the evaluator asks for them: L and O
+    // of the totals row, K of the rows above, D (the rate) and E (the factor) of the row.
+    std::array<CellValue, 14> rateCell, factorCell;
+    auto lookup = [&](int row, int col) -> CellValue {
+        const int offset = row + 1 - T;
+        if (offset == 0 && col >= 10 && col <= 16 && col != 15) {
+            static constexpr int column[] = {0, 1, 2, 3, 4, -1, 5};  // K L M N O (P) Q
+            return cellOf(sums.sums[static_cast<size_t>(column[col - 10])]);
+        }
+        if (offset < 0 || offset >= 14) return {};
+        if (col == 10) return cellOf(t.lines[static_cast<size_t>(offset)].amount);
+        if (col == 3) return rateCell[static_cast<size_t>(offset)];
+        if (col == 4) return factorCell[static_cast<size_t>(offset)];
+        return {};
+    };
 
     const auto& rows = chargeBlockRows();
+    bool stopped = false;  // the export failed at the factor: nothing is written below it
     for (size_t i = 0; i < rows.size(); ++i) {
         const BlockRow& row = rows[i];
         BlockLine& line = t.lines[i];
         line.row = &row;
         if (row.rate) line.rateText = texts.*row.rate;
         if (stopped) continue;
-        const BlockAmount above = i >= 1 ? t.lines[i - 1].amount : BlockAmount{};
-        switch (row.kind) {
-        case BlockRowKind::Totals:
+        if (row.kind == BlockRowKind::Totals) {
             line.amount = sums[TotalColumn::Cost];
-            break;
-        case BlockRowKind::ChargeOfWages:  // =D<R>/100*(L<T>+O<T>)
-            line.amount = mul(div(typedOperand(line.rateText, sep), hundred), wagesBase);
-            break;
-        case BlockRowKind::ChargeOfRunning:  // =K<R-1>/100*D<R>
-            line.amount = mul(div(above, hundred), typedOperand(line.rateText, sep));
-            break;
-        case BlockRowKind::Conversion: {  // =K<R-1>*E<R>
+            continue;
+        }
+        if (row.kind == BlockRowKind::Conversion) {
             const BlockAmount factor = factorOperand(line.rateText, sep, T + row.offset);
             if (factor.kind == BlockAmount::Kind::Failure) {
                 line.amount = factor;
                 stopped = true;
-            } else {
-                line.amount = mul(above, factor);
+                continue;
             }
-            break;
+            factorCell[i] = cellOf(factor);
+        } else if (row.rate) {
+            rateCell[i] = typedCell(line.rateText, sep);
         }
-        case BlockRowKind::Running:  // =K<R-1>+K<R-2>
-            line.amount = add(above, t.lines[i - 2].amount);
-            break;
-        }
+        // The workbook's own evaluation of the formula it holds in K.
+        const FormulaValue v = evaluateFormula(compileFormula(blockFormula(row, T), sep), lookup, sep);
+        line.amount = v.isError ? BlockAmount::errorValue(v.error) : finite(v.number);
     }
     return t;
 }

@@ -9,6 +9,10 @@
  *   xls::EstimateTotals t = xls::computeTotals(rows, texts, ',');
  *   if (t.lines[13].amount.isNumber()) show(t.lines[13].amount.value);   // "Итого с НДС"
  *
+ * The block's formulas are one text each (blockFormula), which the workbook writer writes and
+ * the totals evaluate with the workbook's own formula evaluator, so that the results the
+ * workbook carries and the amounts shown are one computation.
+ *
  * Caveats: a rate text is read as the spreadsheet reads the typed cell: a number in the
  * user's notation (blanks around it allowed) is that number, an empty text is 0, any other
  * text gives #VALUE! in its row and, through the running totals, in every row below. The
@@ -39,6 +43,12 @@ struct BlockAmount {
     static BlockAmount errorValue(CellError e);
     static BlockAmount failure(std::string message);
 };
+
+/** The formula of column `col` (0-based: 10 is K, 16 is Q) of block row `b` when the totals
+ *  row is `T` (1-based), as the user types it: "=СУММ(K12:K14)", "=D16/100*(L15+O15)",
+ *  "=K21/100*D22", "=K25*E26", "=K16+K15". Without positions the sums are "=0": the range
+ *  12..11 would turn round into rows 11..12 and add up the template's cells. */
+std::string blockFormula(const BlockRow& b, int T, int col = 10);
 
 /** The sums of the totals row, in the order of its columns K, L, M, N, O and Q. */
 enum class TotalColumn { Cost, BaseWages, Materials, Machines, MachineWages, Labour };
