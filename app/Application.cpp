@@ -6,6 +6,7 @@
 #include "app/Unit2.h"
 #include "app/Unit4.h"
 #include "app/Unit7.h"
+#include "app/WarningSink.h"
 #include "dbctrls/ErrorReport.h"
 
 #include <QLibraryInfo>
@@ -37,6 +38,7 @@ bool Application::notify(QObject* receiver, QEvent* event) {
 void createWindows() {
     QApplication::setApplicationName(QStringLiteral("Talvira"));
     talvira::dbctrls::setErrorReporter([](const QString& message) { showErrorBox(message); });
+    installWarningSink();
     QApplication::setFont(formFont());
     QApplication::setQuitOnLastWindowClosed(false);
     Form1 = new TForm1;
@@ -47,6 +49,7 @@ void createWindows() {
 }
 
 void destroyWindows() {
+    removeWarningSink();
     delete AboutBox;
     AboutBox = nullptr;
     delete OKRightDlg;

@@ -13,8 +13,8 @@ public:
 };
 
 /** Creates the four windows in their order (main window, estimate window, estimate-name
- *  dialog, about box), the last three hidden, and routes the controls' errors to the default
- *  error box. Closing the main window ends the event loop. */
+ *  dialog, about box), the last three hidden, routes the controls' errors to the default
+ *  error box and the table layer's warnings to the warning box (app/WarningSink.h). Closing the main window ends the event loop. */
 void createWindows();
 
 /** Deletes the four windows, last created first. */

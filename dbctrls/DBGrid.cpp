@@ -55,9 +55,6 @@ public:
     }
 };
 
-/** The room left and right of a cell's text when the style draws it. */
-int styleTextMargin(const QWidget* w) { return w->style()->pixelMetric(QStyle::PM_FocusFrameHMargin, nullptr, w) + 1; }
-
 }  // namespace
 
 // ---------------------------------------------------------------------------------------------
@@ -78,7 +75,27 @@ public:
         // right-aligned number never loses digits at the viewport's edge.
         const QRect seen = option.rect.intersected(grid_->viewport()->rect());
         if (!seen.isEmpty()) opt.rect = seen;
-        QStyledItemDelegate::paint(painter, opt, index);
+        // The style draws the cell without its text; the text goes 2 pixels in from the cell's
+        // edges, fitted to what is left (fitCellText).
+        QStyleOptionViewItem item = opt;
+        initStyleOption(&item, index);
+        item.text.clear();
+        QStyle* st = grid_->style();
+        st->drawControl(QStyle::CE_ItemViewItem, &item, painter, grid_);
+        // A number ends 2 pixels left of the right edge; a text may run to 1 pixel before it.
+        const bool number = isNumericField(grid_->tableModel()->fieldTypeOf(index.column()));
+        const QRect textRect = opt.rect.adjusted(2, 0, number ? -2 : -1, 0);
+        const QString text = grid_->fittedCellText(index.row(), index.column(), textRect.width(), item.font);
+        if (!text.isEmpty()) {
+            painter->save();
+            const bool selected = (item.state & QStyle::State_Selected) != 0;
+            const QPalette::ColorGroup group = (item.state & QStyle::State_Active) ? QPalette::Active : QPalette::Inactive;
+            painter->setPen(item.palette.color(group, selected ? QPalette::HighlightedText : QPalette::Text));
+            painter->setFont(item.font);
+            painter->setClipRect(opt.rect);
+            painter->drawText(textRect, int(item.displayAlignment) | Qt::TextSingleLine, text);
+            painter->restore();
+        }
         if (!grid_->onDrawColumnCell) return;
         const auto& cols = grid_->columns();
         if (index.column() < 0 || index.column() >= static_cast<int>(cols.size())) return;
@@ -130,12 +147,6 @@ public:
     }
 
 protected:
-    void initStyleOption(QStyleOptionViewItem* option, const QModelIndex& index) const override {
-        QStyledItemDelegate::initStyleOption(option, index);
-        const int width = option->rect.width() - 2 * styleTextMargin(grid_);
-        option->text = grid_->fittedCellText(index.row(), index.column(), width, option->font);
-    }
-
     bool eventFilter(QObject* object, QEvent* event) override {
         // The focus going to another window (a message box, another program) leaves the cell
         // open with what is typed: nothing is stored or refused behind the user's back, and the
@@ -517,7 +528,7 @@ void DBGrid::drawDefaultCell(DrawCellArgs& a) const {
     p.setFont(a.font);
     p.setClipRect(a.rect);
     const bool right = isNumericField(model_->fieldTypeOf(a.column));
-    const QRect r = a.rect.adjusted(2, 2, -2, 0);
+    const QRect r = a.rect.adjusted(2, 2, right ? -2 : -1, 0);
     p.drawText(r, Qt::TextSingleLine | Qt::AlignTop | (right ? Qt::AlignRight : Qt::AlignLeft),
                fittedCellText(a.row, a.column, r.width(), a.font));
     p.restore();

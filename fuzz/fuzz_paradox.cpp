@@ -4,6 +4,7 @@
 // (crash, sanitizer report, hang) is a finding.
 #include "common/Error.h"
 #include "storage/TableFile.h"
+#include "storage/Warnings.h"
 
 #include <cstdint>
 #include <cstdio>
@@ -34,7 +35,7 @@ void put(const fs::path& p, const std::string& data) {
 }  // namespace
 
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
-    setStorageWarningHandler([](const std::string&) {});
+    setWarningSink([](const std::string&) {});
     return 0;
 }
 

@@ -5,6 +5,7 @@
 #include "storage/CodePage.h"
 #include "storage/FieldValue.h"
 #include "storage/FileNames.h"
+#include "storage/Warnings.h"
 #include "storage/ValueAccess.h"
 
 #include <algorithm>
@@ -96,19 +97,7 @@ int64_t daysOf(const Value& v) {
     return v.asInteger();
 }
 
-StorageWarningHandler& warningHandler() {
-    static StorageWarningHandler h;
-    return h;
-}
-
 }  // namespace
-
-void setStorageWarningHandler(StorageWarningHandler handler) { warningHandler() = std::move(handler); }
-
-void storageWarning(const std::string& message) {
-    if (warningHandler()) warningHandler()(message);
-    else std::fprintf(stderr, "%s\n", message.c_str());
-}
 
 // ==== secondary indexes ========================================================================
 
@@ -167,7 +156,7 @@ ParadoxTable::ParadoxTable(const std::string& path, OpenMode mode, int codePage)
     if (hasBlobFields_) {
         std::string mb = findCompanion(path, ".MB");
         if (mb.empty()) {
-            storageWarning("Файл мемо-полей таблицы «" + path +
+            warn("Файл мемо-полей таблицы «" + path +
                            "» не найден: мемо-поля показаны только частью, хранящейся в записи");
         } else {
             mb_ = MemoFile(mb, readWrite_ && db_.writable());
@@ -871,7 +860,7 @@ std::string ParadoxTable::encodeRecord(const Record& rec, const uint8_t* old, st
                 auto t = fromUtf8(v.asString(), info_.codePage, &bad);
                 if (!t) throw fail("символ «" + bad + "» нельзя записать в кодовой странице " + std::to_string(info_.codePage));
                 if (t->size() > static_cast<size_t>(f.bytes)) {
-                    storageWarning("Таблица «" + path_ + "», поле «" + d.name + "»: текст длиннее " +
+                    warn("Таблица «" + path_ + "», поле «" + d.name + "»: текст длиннее " +
                                    std::to_string(f.bytes) + " символов обрезан");
                     t->resize(static_cast<size_t>(f.bytes));
                 }

@@ -110,11 +110,4 @@ struct CreateOptions {
 };
 void createParadoxTable(const std::string& path, const std::vector<FieldDef>& fields, const CreateOptions& options);
 
-/** Where the table layer's warnings go (a missing .MB file, a text cut to its field's size).
- *  The default handler prints them on standard error; an empty handler restores it. */
-using StorageWarningHandler = std::function<void(const std::string&)>;
-void setStorageWarningHandler(StorageWarningHandler handler);
-/** Sends one warning to the current handler. */
-void storageWarning(const std::string& message);
-
 }  // namespace talvira::storage

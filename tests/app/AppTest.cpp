@@ -9,6 +9,7 @@
 #include "app/Unit2.h"
 #include "app/Unit4.h"
 #include "app/Unit7.h"
+#include "app/WarningSink.h"
 #include "dbctrls/DBGrid.h"
 #include "dbctrls/DBMemo.h"
 #include "dbctrls/DBText.h"
@@ -16,6 +17,7 @@
 #include "estimate/EstimateFile.h"
 #include "tests/app/CaptionFit.h"
 #include "tests/dbctrls/PaintedText.h"
+#include "storage/Warnings.h"
 #include "tests/support/TestPaths.h"
 
 #include <QAction>
@@ -287,6 +289,33 @@ private slots:
         QEvent ev(QEvent::User);
         QCoreApplication::sendEvent(&thrower, &ev);
         QCOMPARE(boxes, QStringList{"Сбой в обработчике."});
+    }
+
+    void storageWarningsAreShownOncePerActionInABoxThatDoesNotBlock() {
+        QStringList warned;
+        setWarningBoxHook([&](const QString& w) { warned << w; });
+        talvira::storage::warn("Таблица «A.DB», поле «TAB»: текст длиннее 50 символов обрезан");
+        talvira::storage::warn("Таблица «A.DB», поле «TAB»: текст длиннее 50 символов обрезан");
+        talvira::storage::warn("Файл мемо-полей таблицы «B.DB» не найден");
+        QCOMPARE(warned.size(), 2);
+        QCoreApplication::processEvents();  // the next action shows the same text again
+        talvira::storage::warn("Файл мемо-полей таблицы «B.DB» не найден");
+        QCOMPARE(warned.size(), 3);
+        setWarningBoxHook({});
+        QCoreApplication::processEvents();
+
+        // The box itself: non-modal, over the window at work, the action's texts gathered.
+        talvira::storage::warn("первое предупреждение");
+        talvira::storage::warn("второе предупреждение");
+        QMessageBox* box = nullptr;
+        for (QWidget* w : QApplication::topLevelWidgets())
+            if (auto* b = qobject_cast<QMessageBox*>(w); b && b->isVisible()) box = b;
+        QVERIFY(box);
+        QCOMPARE(box->windowModality(), Qt::NonModal);
+        QCOMPARE(box->text(), QStringLiteral("первое предупреждение\nвторое предупреждение"));
+        QVERIFY(boxes.isEmpty());  // not the error box
+        box->close();
+        QCoreApplication::processEvents();
     }
 
     // ---- start without a norm base ---------------------------------------------------------

@@ -146,6 +146,39 @@ TEST(XlsStrictFormat, XfChecksumFollowsTheAddedFormats) {
     EXPECT_EQ(record(ext->id, ext->data), xfext);        // kept as it was
 }
 
+/* ---- the compound file's directory ------------------------------------------------ */
+
+/** Directory entries that break the container format's rules: an unused entry that is not
+ *  blank (all zeros, sibling and child ids NOSTREAM), a storage with a start sector or size. */
+std::vector<std::string> directoryFaults(const Bytes& f) {
+    std::vector<std::string> faults;
+    if (f.size() < 512) return {"no header"};
+    const size_t ss = size_t{1} << u16(&f[0x1E]), per = ss / 4;
+    std::vector<uint32_t> fat;
+    for (size_t i = 0; i < 109; ++i) {
+        const uint32_t v = u32(&f[0x4C + 4 * i]);
+        if (v >= 0xFFFFFFFAu) continue;
+        for (size_t k = 0; k < per && (v + 1) * ss + 4 * k + 4 <= f.size(); ++k)
+            fat.push_back(u32(&f[(v + 1) * ss + 4 * k]));
+    }
+    uint32_t s = u32(&f[0x30]);
+    for (int guard = 0; s < 0xFFFFFFFAu && guard < 10000 && (s + 1) * ss + ss <= f.size(); ++guard) {
+        for (size_t e = 0; e < ss; e += 128) {
+            const uint8_t* d = &f[(s + 1) * ss + e];
+            const std::string where = "entry " + std::to_string(s) + "/" + std::to_string(e / 128);
+            if (d[0x42] == 0) {
+                Bytes blank(128, 0);
+                std::fill(blank.begin() + 0x44, blank.begin() + 0x50, 0xFF);
+                if (!std::equal(blank.begin(), blank.end(), d)) faults.push_back(where + " unused but not blank");
+            } else if (d[0x42] == 1 && (u32(d + 0x74) != 0 || u32(d + 0x78) != 0 || u32(d + 0x7C) != 0)) {
+                faults.push_back(where + " storage with a start sector or size");
+            }
+        }
+        s = s < fat.size() ? fat[s] : 0xFFFFFFFFu;
+    }
+    return faults;
+}
+
 /* ---- every real workbook as a template -------------------------------------------- */
 
 /** The rules over a workbook stream: string framing, XFCRC true, XFCRC and XFExt together. */
@@ -184,7 +217,9 @@ TEST(XlsStrictFormat, EveryRealWorkbookAsATemplate) {
         const fs::path out = dir / name;
         xls::exportEstimateToFile(threePositions(), xls::EstimateTexts::defaults(','), t.string(), out, ',', {},
                                   false);
-        const xls::CompoundFile made = xls::readCompoundFile(xls::readWholeFile(out, "x"), name);
+        const Bytes file = xls::readWholeFile(out, "x");
+        EXPECT_EQ(directoryFaults(file), std::vector<std::string>{}) << name;
+        const xls::CompoundFile made = xls::readCompoundFile(file, name);
         ASSERT_TRUE(made.find("Workbook")) << name;
         const Bytes& stream = made.find("Workbook")->data;
         expectStrict(stream, name);
@@ -194,6 +229,19 @@ TEST(XlsStrictFormat, EveryRealWorkbookAsATemplate) {
         EXPECT_TRUE(s.framed("Q14")) << name;
     }
     EXPECT_GE(withCrc, 5u);  // the rule is exercised, not skipped
+}
+
+TEST(XlsStrictFormat, TheDirectoryIsTidyInMemoryToo) {
+    // a template with a storage (a macro project) and a directory sector not filled
+    xls::XlsWorkbook wb = xls::XlsWorkbook::open(fixturesDir() / "real" / "xls" / "19599-1.xls", ',');
+    wb.setText({1, 0}, "Генеральный директор ");
+    const Bytes file = wb.save();
+    EXPECT_EQ(directoryFaults(file), std::vector<std::string>{});
+    const xls::CompoundFile back = xls::readCompoundFile(file, "19599-1.xls");
+    EXPECT_TRUE(back.find("Workbook"));
+    bool storage = false;
+    for (const auto& e : back.root.children) storage = storage || e.storage;
+    EXPECT_TRUE(storage);  // the macro project is carried over
 }
 
 /* ---- the stream's name ------------------------------------------------------------ */

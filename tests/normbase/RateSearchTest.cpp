@@ -108,7 +108,10 @@ public:
             if (!r.tab.empty()) rec[at("TAB")] = Value::string(r.tab);
             recs.push_back(rec);
         }
-        mem.add(d + "/RABMAT.DB", rateFields, normbase::rateIndexDefs(), recs);
+        mem.add(d + "/RABMAT.DB", rateFields,
+                {primaryIndex({"ID"}), secondaryIndex("IDNAME_INDEX", {"IDNAME"}, true), secondaryIndex("IDOGL", {"IDOGL"}),
+                 secondaryIndex("IDREESTR", {"IDREESTR"})},
+                recs);
         std::vector<FieldDef> lineFields;
         for (const auto& b : normbase::resourceLineBoundFields()) lineFields.push_back({b.name, typeOf(b.kind), 0});
         mem.add(d + "/RESURS.DB", lineFields, {primaryIndex({"ID"}), secondaryIndex("IDRAB", {"IDRAB"})});

@@ -2,6 +2,7 @@
 // never in a crash, a hang or a read past the end.
 #include "common/Error.h"
 #include "storage/TableFile.h"
+#include "storage/Warnings.h"
 #include "tests/storage/StorageTestUtil.h"
 
 #include <gtest/gtest.h>
@@ -126,9 +127,9 @@ TEST(BadFile, MissingMemoFileOpensWithAWarning) {
     copyFamily(paradoxDir() / "pdxdriver-db" / "CUSTOMER.DB", dir.path());
     fs::remove(dir / "CUSTOMER.MB");
     std::vector<std::string> warnings;
-    setStorageWarningHandler([&](const std::string& w) { warnings.push_back(w); });
+    setWarningSink([&](const std::string& w) { warnings.push_back(w); });
     auto t = openParadoxTable((dir / "CUSTOMER.DB").string(), OpenMode::ReadOnly);
-    setStorageWarningHandler({});
+    setWarningSink({});
     ASSERT_EQ(warnings.size(), 1u);
     EXPECT_NE(warnings[0].find("CUSTOMER.DB"), std::string::npos);
     int memoField = t->fieldIndex("Comments");

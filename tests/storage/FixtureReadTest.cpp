@@ -1,6 +1,7 @@
 // Reading tables written by other software: every fixture table opens and reads whole, and the
 // values agree with the vendor's XML exports and with the norm base's description.
 #include "storage/ParadoxTable.h"
+#include "storage/Warnings.h"
 #include "storage/TableDump.h"
 #include "common/Error.h"
 #include "storage/TableFile.h"
@@ -27,9 +28,9 @@ namespace {
 struct Quiet {
     std::vector<std::string> warnings;
     Quiet() {
-        setStorageWarningHandler([this](const std::string& w) { warnings.push_back(w); });
+        setWarningSink([this](const std::string& w) { warnings.push_back(w); });
     }
-    ~Quiet() { setStorageWarningHandler({}); }
+    ~Quiet() { setWarningSink({}); }
 };
 
 }  // namespace

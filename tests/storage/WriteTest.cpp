@@ -2,6 +2,7 @@
 // checked against the header counters and the block chain.
 #include "common/Error.h"
 #include "storage/CodePage.h"
+#include "storage/Warnings.h"
 #include "storage/DateCalc.h"
 #include "storage/ParadoxFormat.h"
 #include "storage/ParadoxTable.h"
@@ -267,10 +268,10 @@ TEST(Write, RefusedWritesSayWhy) {
     EXPECT_EQ(t->recordCount(), 0u);
     // Text longer than its field is cut, with a warning.
     std::vector<std::string> warnings;
-    setStorageWarningHandler([&](const std::string& w) { warnings.push_back(w); });
+    setWarningSink([&](const std::string& w) { warnings.push_back(w); });
     Record r = {{}, Value::string("abcdef"), {}};
     t->append(r);
-    setStorageWarningHandler({});
+    setWarningSink({});
     EXPECT_EQ(t->read(*t->first())[1], Value::string("abc"));
     ASSERT_EQ(warnings.size(), 1u);
     // Tables with index files stay read-only.
