@@ -57,12 +57,14 @@ std::string UndoCommands::fieldTitle(const std::string& field) const {
 }
 
 void UndoCommands::refresh() {
-    const auto step = history_->undoStep();
+    // What is typed and not yet stored comes first; a recorded step is looked at, not copied.
+    const auto pending = history_->pendingStep();
+    const auto* step = pending ? &*pending : history_->undoStep();
     undoItem_->setText(step ? itemText(kUndo, talvira::editing::stepText(*step, [this](const std::string& f) {
                                            return fieldTitle(f);
                                        }))
                             : kUndo);
-    undoItem_->setEnabled(step.has_value());
+    undoItem_->setEnabled(step != nullptr);
     const auto* again = history_->redoStep();
     redoItem_->setText(again ? itemText(kRedo, talvira::editing::stepText(*again, [this](const std::string& f) {
                                             return fieldTitle(f);

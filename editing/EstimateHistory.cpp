@@ -260,11 +260,7 @@ bool EstimateHistory::canUndo() const { return !undo_.empty() || pendingStep().h
 
 bool EstimateHistory::canRedo() const { return !redo_.empty() && !pendingStep().has_value(); }
 
-std::optional<EstimateStep> EstimateHistory::undoStep() const {
-    if (auto p = pendingStep()) return p;
-    if (undo_.empty()) return std::nullopt;
-    return undo_.back();
-}
+const EstimateStep* EstimateHistory::undoStep() const { return undo_.empty() ? nullptr : &undo_.back(); }
 
 const EstimateStep* EstimateHistory::redoStep() const {
     if (redo_.empty() || pendingStep()) return nullptr;
@@ -371,8 +367,11 @@ void EstimateHistory::deleteCurrent() {
         s.row = size_t(smeta_.recNo());
         s.before.push_back(storedRecord(*f, s.row));
         const uint32_t count = f->recordCount();
+        const std::string path = boundTablePath(smeta_);
         deletePosition(smeta_);
-        if (smeta_.file() == f && f->recordCount() + 1 == count) step = std::move(s);
+        // The handle may have reopened its file for writing: compare the table, not the file.
+        const TableFile* g = smeta_.file();
+        if (g && boundTablePath(smeta_) == path && g->recordCount() + 1 == count) step = std::move(s);
     }
     if (step) push(std::move(*step));
 }
@@ -387,9 +386,11 @@ void EstimateHistory::recordAppend(const std::function<void()>& appendPositions)
             return;
         }
         const uint32_t count = f->recordCount();
+        const std::string path = boundTablePath(smeta_);
         auto collect = [&] {
+            // The handle reopens its file for its first write: compare the table, not the file.
             const TableFile* g = smeta_.file();
-            if (g != f || g->recordCount() <= count) return;
+            if (!g || boundTablePath(smeta_) != path || g->recordCount() <= count) return;
             EstimateStep s;
             s.kind = StepKind::Add;
             s.row = count;

@@ -86,9 +86,11 @@ public:
      *  position, a new row with something typed), which undo stores first and then takes back. */
     bool canUndo() const;
     bool canRedo() const;
-    /** The step undo would take back (a pending edit described as the step it will become), or
-     *  nothing. */
-    std::optional<EstimateStep> undoStep() const;
+    /** An edit of the grid not yet stored, described as the step it will become (its kind, place
+     *  and changed fields; no records), or nothing. Undo takes it back first. */
+    std::optional<EstimateStep> pendingStep() const;
+    /** The last recorded step, which undo takes back when nothing is pending, or nullptr. */
+    const EstimateStep* undoStep() const;
     const EstimateStep* redoStep() const;
     size_t undoCount() const { return undo_.size(); }
     size_t redoCount() const { return redo_.size(); }
@@ -134,7 +136,6 @@ private:
     void changed();
     /** Applies `step` backwards (undo) or forwards (redo) and writes the result. */
     void apply(const EstimateStep& step, bool backwards);
-    std::optional<EstimateStep> pendingStep() const;
 
     storage::TableHandle& smeta_;
     TableWriter writer_;

@@ -266,7 +266,7 @@ TEST_F(HistoryOnFiles, AnUnstoredEditIsStoredThenTakenBack) {
     smeta.moveTo(1);
     smeta.edit();
     smeta.setFieldValue("KOLVO", Value::real(12));
-    const auto pending = history->undoStep();
+    const auto pending = history->pendingStep();
     ASSERT_TRUE(pending);
     EXPECT_EQ(pending->kind, StepKind::Change);
     EXPECT_EQ(pending->changedFields, std::vector<std::string>{"KOLVO"});
@@ -296,10 +296,12 @@ TEST_F(HistoryOnFiles, AnAddStoppedHalfWayKeepsWhatItAppended) {
     ASSERT_EQ(history->undoCount(), 1u);
     // The position left being written is stored later by the grid: a step of its own.
     EXPECT_EQ(smeta.state(), TableHandle::State::Insert);
-    EXPECT_EQ(history->undoStep()->kind, StepKind::NewRow);
+    ASSERT_TRUE(history->pendingStep());
+    EXPECT_EQ(history->pendingStep()->kind, StepKind::NewRow);
     smeta.post();
     EXPECT_EQ(history->undoCount(), 2u);
     history->undo();
+    ASSERT_TRUE(history->undoStep());
     ASSERT_EQ(history->undoStep()->kind, StepKind::Add);
     EXPECT_EQ(history->undoStep()->after.size(), 2u);
     EXPECT_EQ(history->undoStep()->code, "A");
