@@ -240,64 +240,135 @@ void ParadoxTable::findIndexes() {
     }
     std::sort(found.begin(), found.end());
     for (const std::string& xp : found) {
-        auto s = std::make_unique<Secondary>();
-        RawFile xf(xp, false, "Файл индекса");
-        s->h = parseParadoxHeader(xf, "Файл индекса");
-        const ParadoxHeader& xh = s->h;
-        auto bad = [&](const std::string& why) {
-            return Error("Файл индекса «" + xp + "» не соответствует таблице «" + path_ + "»: " + why);
-        };
-        if (xh.fileType != 3 && xh.fileType != 5 && xh.fileType != 6 && xh.fileType != 8)
-            throw Error("Файл индекса «" + xp + "» повреждён: это не вторичный индекс");
-        const bool composite = xh.fileType == 6 || xh.fileType == 8;
-        s->incremental = xh.fileType == 5 || xh.fileType == 8;
-        const int tail = h_.keyFields > 0 ? h_.keyFields + 1 : 3;
-        const int nIdx = xh.numFields - tail;
-        if (nIdx < 1 || static_cast<int>(xh.fieldNumbers.size()) < nIdx) throw bad("неверное число полей");
-        bool anyDesc = false;
-        for (int i = 0; i < nIdx; ++i) {
-            int16_t fn = xh.fieldNumbers[static_cast<size_t>(i)];
-            int db = (fn & 0x7FFF) - 1;
-            if (db < 0 || db >= h_.numFields) throw bad("поле индекса вне таблицы");
-            const RawField& xf2 = xh.fields[static_cast<size_t>(i)];
-            const RawField& df = h_.fields[static_cast<size_t>(db)];
-            if (xf2.type != df.type || xf2.bytes != df.bytes) throw bad("тип поля «" + fields_[static_cast<size_t>(db)].name + "» другой");
-            s->dbFields.push_back(db);
-            bool d = (fn & 0x8000) != 0;
-            anyDesc = anyDesc || d;
-            s->desc.push_back(d);
-            s->xLayout.push_back({xf2.offset, xf2.bytes, xf2.type});
-            s->dbLayout.push_back({df.offset, df.bytes, df.type});
-            s->info.fields.push_back(fields_[static_cast<size_t>(db)].name);
+        try {
+            auto s = readSecondary(xp);
+            hasIndexFiles_ = true;
+            indexes_.push_back(s->info);
+            secondary_.push_back(std::move(s));
+        } catch (const Error& e) {
+            // The table works without it; only asking for this index fails, with this message.
+            IndexInfo aside = setAsideInfo(xp);
+            aside.setAside = e.what();
+            hasIndexFiles_ = true;
+            warn("Таблица «" + path_ + "» открыта без индекса «" + xp + "»: " + e.what());
+            setAside_.push_back(std::move(aside));
         }
-        if (!anyDesc && (xh.indexFlags & 0x10)) {
-            std::fill(s->desc.begin(), s->desc.end(), true);
-            anyDesc = true;
-        }
-        if (h_.keyFields > 0) {
-            const RawField& pk0 = xh.fields[static_cast<size_t>(nIdx)];
-            s->pkOffset = pk0.offset;
-            for (int k = 0; k < h_.keyFields; ++k) {
-                const RawField& a = xh.fields[static_cast<size_t>(nIdx + k)];
-                const RawField& b = h_.fields[static_cast<size_t>(k)];
-                if (a.type != b.type || a.bytes != b.bytes) throw bad("ключ таблицы в индексе другой");
-                s->pkBytes += a.bytes;
-                s->pkLayout.push_back({b.offset, b.bytes, b.type});
-            }
-            s->pkPacked = packed(s->pkLayout);
-            const RawField& hint = xh.fields[static_cast<size_t>(nIdx + h_.keyFields)];
-            if (hint.type != FieldType::Short) throw bad("нет номера блока");
-            s->hintOffset = hint.offset;
-        }
-        s->info.name = composite ? toUtf8(xh.indexName, info_.codePage) : fields_[static_cast<size_t>(s->dbFields[0])].name;
-        s->info.caseInsensitive = composite && (xh.indexFlags & 0x01);
-        s->info.descending = anyDesc;
-        s->info.maintained = s->incremental;
-        s->info.file = xp;
-        hasIndexFiles_ = true;
-        indexes_.push_back(s->info);
-        secondary_.push_back(std::move(s));
     }
+    indexes_.insert(indexes_.end(), setAside_.begin(), setAside_.end());
+}
+
+IndexInfo ParadoxTable::setAsideInfo(const std::string& xp) const {
+    // What can be told of an index whose file cannot be used: its name and fields from its
+    // header when that reads, else a single-field .Xnn is named after field nn.
+    IndexInfo info;
+    info.file = xp;
+    try {
+        RawFile xf(xp, false, "Файл индекса");
+        ParadoxHeader xh = parseParadoxHeader(xf, "Файл индекса");
+        const int tail = h_.keyFields > 0 ? h_.keyFields + 1 : 3;
+        const bool composite = xh.fileType == 6 || xh.fileType == 8;
+        for (int i = 0; i < xh.numFields - tail && i < static_cast<int>(xh.rawNames.size()); ++i)
+            info.fields.push_back(toUtf8(xh.rawNames[static_cast<size_t>(i)], info_.codePage));
+        if (composite) info.name = toUtf8(xh.indexName, info_.codePage);
+        else if (!info.fields.empty()) info.name = info.fields.front();
+        if (!info.name.empty()) return info;
+    } catch (const Error&) {
+    }
+    const std::string ext = foldCase(fs::path(xp).extension().string());
+    if (ext.size() == 4 && ext[1] == 'x' && ext[2] != 'g') {
+        const int n = std::stoi(ext.substr(2), nullptr, 16) - 1;
+        if (n >= 0 && n < h_.numFields) {
+            info.name = fields_[static_cast<size_t>(n)].name;
+            info.fields = {info.name};
+        }
+    }
+    return info;
+}
+
+int ParadoxTable::matchIndexField(const ParadoxHeader& xh, int i, const std::function<Error(const std::string&)>& bad) const {
+    // By the name the index header carries (letter case ignored), then type and size; the
+    // field number only where there is no name to go by, or to choose between equal names.
+    // (BDE has been seen writing composite indexes whose numbers are one lower than their names.)
+    const RawField& xf = xh.fields[static_cast<size_t>(i)];
+    const int byNumber = (xh.fieldNumbers[static_cast<size_t>(i)] & 0x7FFF) - 1;
+    auto fits = [&](int db) {
+        const RawField& df = h_.fields[static_cast<size_t>(db)];
+        return df.type == xf.type && df.bytes == xf.bytes;
+    };
+    const std::string name = xh.hasNames && i < static_cast<int>(xh.rawNames.size())
+                                 ? toUtf8(xh.rawNames[static_cast<size_t>(i)], info_.codePage)
+                                 : std::string();
+    std::vector<int> named;
+    if (!name.empty())
+        for (int db = 0; db < h_.numFields; ++db)
+            if (sameName(fields_[static_cast<size_t>(db)].name, name)) named.push_back(db);
+    if (!named.empty()) {
+        int db = named.front();
+        if (std::find(named.begin(), named.end(), byNumber) != named.end()) db = byNumber;
+        if (!fits(db)) throw bad("тип поля «" + fields_[static_cast<size_t>(db)].name + "» другой");
+        return db;
+    }
+    if (byNumber < 0 || byNumber >= h_.numFields) throw bad("поле индекса вне таблицы");
+    if (!fits(byNumber)) throw bad("тип поля «" + fields_[static_cast<size_t>(byNumber)].name + "» другой");
+    return byNumber;
+}
+
+std::unique_ptr<ParadoxTable::Secondary> ParadoxTable::readSecondary(const std::string& xp) const {
+    auto s = std::make_unique<Secondary>();
+    RawFile xf(xp, false, "Файл индекса");
+    s->h = parseParadoxHeader(xf, "Файл индекса");
+    const ParadoxHeader& xh = s->h;
+    auto bad = [&](const std::string& why) {
+        return Error("Файл индекса «" + xp + "» не соответствует таблице «" + path_ + "»: " + why);
+    };
+    if (xh.fileType != 3 && xh.fileType != 5 && xh.fileType != 6 && xh.fileType != 8)
+        throw Error("Файл индекса «" + xp + "» повреждён: это не вторичный индекс");
+    const bool composite = xh.fileType == 6 || xh.fileType == 8;
+    s->incremental = xh.fileType == 5 || xh.fileType == 8;
+    const int tail = h_.keyFields > 0 ? h_.keyFields + 1 : 3;
+    const int nIdx = xh.numFields - tail;
+    if (nIdx < 1 || static_cast<int>(xh.fieldNumbers.size()) < nIdx) throw bad("неверное число полей");
+    bool anyDesc = false;
+    for (int i = 0; i < nIdx; ++i) {
+        const int db = matchIndexField(xh, i, bad);
+        const RawField& xf2 = xh.fields[static_cast<size_t>(i)];
+        const RawField& df = h_.fields[static_cast<size_t>(db)];
+        if (std::find(s->dbFields.begin(), s->dbFields.end(), db) != s->dbFields.end())
+            throw bad("поле «" + fields_[static_cast<size_t>(db)].name + "» входит в индекс дважды");
+        s->dbFields.push_back(db);
+        const bool d = (xh.fieldNumbers[static_cast<size_t>(i)] & 0x8000) != 0;
+        anyDesc = anyDesc || d;
+        s->desc.push_back(d);
+        s->xLayout.push_back({xf2.offset, xf2.bytes, xf2.type});
+        s->dbLayout.push_back({df.offset, df.bytes, df.type});
+        s->info.fields.push_back(fields_[static_cast<size_t>(db)].name);
+    }
+    if (!anyDesc && (xh.indexFlags & 0x10)) {
+        std::fill(s->desc.begin(), s->desc.end(), true);
+        anyDesc = true;
+    }
+    if (h_.keyFields > 0) {
+        if (static_cast<int>(xh.fields.size()) < nIdx + h_.keyFields + 1) throw bad("неверное число полей");
+        const RawField& pk0 = xh.fields[static_cast<size_t>(nIdx)];
+        s->pkOffset = pk0.offset;
+        for (int k = 0; k < h_.keyFields; ++k) {
+            const RawField& a = xh.fields[static_cast<size_t>(nIdx + k)];
+            const RawField& b = h_.fields[static_cast<size_t>(k)];
+            if (a.type != b.type || a.bytes != b.bytes) throw bad("ключ таблицы в индексе другой");
+            s->pkBytes += a.bytes;
+            s->pkLayout.push_back({b.offset, b.bytes, b.type});
+        }
+        s->pkPacked = packed(s->pkLayout);
+        const RawField& hint = xh.fields[static_cast<size_t>(nIdx + h_.keyFields)];
+        if (hint.type != FieldType::Short) throw bad("нет номера блока");
+        s->hintOffset = hint.offset;
+    }
+    s->info.name = composite ? toUtf8(xh.indexName, info_.codePage) : fields_[static_cast<size_t>(s->dbFields[0])].name;
+    s->info.caseInsensitive = composite && (xh.indexFlags & 0x01);
+    s->info.descending = anyDesc;
+    s->info.maintained = s->incremental;
+    s->info.file = xp;
+    return s;
 }
 
 // ==== physical order ===========================================================================
@@ -477,6 +548,8 @@ const ParadoxTable::Secondary* ParadoxTable::findIndex(std::string_view name, bo
     primary = false;
     for (const auto& s : secondary_)
         if (sameName(s->info.name, name)) return s.get();
+    for (const IndexInfo& a : setAside_)
+        if (!a.name.empty() && sameName(a.name, name)) throw Error(a.setAside);
     if (h_.keyFields > 0) {
         if (name.empty()) {
             primary = true;
@@ -490,6 +563,8 @@ const ParadoxTable::Secondary* ParadoxTable::findIndex(std::string_view name, bo
             return nullptr;
         }
     }
+    for (const IndexInfo& a : setAside_)
+        if (a.name.empty()) throw Error(a.setAside);  // perhaps the one asked for
     throw Error("Таблица «" + path_ + "»: индекс «" + std::string(name) + "» не найден");
 }
 

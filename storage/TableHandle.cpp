@@ -111,6 +111,13 @@ const char* boundKindName(BoundKind k) {
     return "?";
 }
 
+/** An index file too damaged to tell its name may be the one asked for: its message says more
+ *  than "no such index". */
+void throwSetAsideUnnamed(const TableFile& f) {
+    for (const auto& i : f.indexes())
+        if (!i.setAside.empty() && i.name.empty()) throw Error(i.setAside);
+}
+
 // ---- the Paradox files ----------------------------------------------------------------
 
 class ParadoxFileProvider : public TableFileProvider {
@@ -665,7 +672,8 @@ void TableHandle::open() {
         const IndexInfo* ix = nullptr;
         if (!d->indexName.empty()) {
             for (const auto& i : f.indexes())
-                if (!i.name.empty() && iequal(i.name, d->indexName)) { ix = &i; break; }
+                if (!i.name.empty() && iequal(i.name, d->indexName) && (!ix || !ix->setAside.empty())) ix = &i;
+            if (!ix) throwSetAsideUnnamed(f);
             if (!ix) d->fail("нет индекса «" + d->indexName + "».");
         } else if (!d->indexFieldNames.empty()) {
             const auto want = splitFields(d->indexFieldNames);
@@ -676,7 +684,8 @@ void TableHandle::open() {
                 return true;
             };
             for (const auto& i : f.indexes())
-                if (sameFields(i) && (!ix || (i.primary && !ix->primary))) ix = &i;
+                if (sameFields(i) && (!ix || !ix->setAside.empty() || (i.primary && !ix->primary))) ix = &i;
+            if (!ix) throwSetAsideUnnamed(f);
             if (!ix) d->fail("нет индекса по полям «" + d->indexFieldNames + "».");
         } else if (d->master) {
             d->fail("для связи с главной таблицей нужен индекс.");
@@ -684,6 +693,7 @@ void TableHandle::open() {
             for (const auto& i : f.indexes())
                 if (i.primary) { ix = &i; break; }
         }
+        if (ix && !ix->setAside.empty()) throw Error(ix->setAside);  // the index file set aside at opening
         if (ix) {
             d->indexed = true;
             d->lookupIndex = ix->primary ? std::string() : ix->name;
