@@ -9,8 +9,19 @@
 #include "app/WarningSink.h"
 #include "dbctrls/ErrorReport.h"
 
+#include <QLibraryInfo>
+#include <QTranslator>
+
 Application::Application(int& argc, char** argv) : QApplication(argc, argv) {
     setApplicationName(QStringLiteral("Talvira"));
+    // The program speaks Russian whatever the user's locale: so do Qt's own texts (the file
+    // dialog, the edit menus, the buttons of message boxes).
+    auto* qtTexts = new QTranslator(this);
+    if (qtTexts->load(QStringLiteral("qtbase_ru"), QLibraryInfo::path(QLibraryInfo::TranslationsPath)) ||
+        qtTexts->load(QStringLiteral("qtbase_ru"), QStringLiteral("/usr/share/qt6/translations")))
+        installTranslator(qtTexts);
+    else
+        delete qtTexts;
 }
 
 bool Application::notify(QObject* receiver, QEvent* event) {

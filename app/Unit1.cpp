@@ -3,7 +3,9 @@
 #include "app/ErrorBox.h"
 #include "app/Globals.h"
 #include "app/Pictures.h"
+#include "app/RateSearchBox.h"
 #include "app/Unit2.h"
+#include "editing/EstimateHistory.h"
 #include "app/Unit4.h"
 #include "app/Unit7.h"
 #include "dbctrls/DBGrid.h"
@@ -16,6 +18,8 @@
 #include <QAction>
 #include <QCheckBox>
 #include <QCloseEvent>
+#include <QCompleter>
+#include <QAbstractItemView>
 #include <QDir>
 #include <QFileInfo>
 #include <QHeaderView>
@@ -29,6 +33,7 @@
 #include <QStylePainter>
 #include <QToolBar>
 #include <QToolButton>
+#include <QTimer>
 
 using talvira::dbctrls::DBGrid;
 using talvira::dbctrls::DBMemo;
@@ -92,9 +97,20 @@ TOpenDialog::TOpenDialog(QWidget* parent) : QFileDialog(parent) {
     setFileMode(QFileDialog::AnyFile);  // the file itself need not exist
     setAcceptMode(QFileDialog::AcceptOpen);
     setSizeGripEnabled(true);
+    // The file name's completion list may pop up late, when the folder it lists has loaded:
+    // after the dialog has gone, it is hidden at once.
+    for (QCompleter* c : findChildren<QCompleter*>()) c->popup()->installEventFilter(this);
+}
+
+bool TOpenDialog::eventFilter(QObject* watched, QEvent* event) {
+    if (event->type() == QEvent::Show && !isVisible()) {
+        if (auto* popup = qobject_cast<QWidget*>(watched)) QTimer::singleShot(0, popup, &QWidget::hide);
+    }
+    return QFileDialog::eventFilter(watched, event);
 }
 
 void TOpenDialog::accept() {
+    hideCompletions();
     const QStringList files = selectedFiles();
     if (files.isEmpty()) return;
     const QFileInfo info(files.first());
@@ -110,6 +126,19 @@ void TOpenDialog::accept() {
     }
     if (onCanClose) onCanClose(info.absoluteFilePath());
     QFileDialog::accept();
+}
+
+void TOpenDialog::done(int result) {
+    // The file name's completion list is a window of its own: it goes with the dialog, or it
+    // would float over the main window and take its keys.
+    hideCompletions();
+    QFileDialog::done(result);
+    hideCompletions();
+}
+
+void TOpenDialog::hideCompletions() {
+    for (QCompleter* c : findChildren<QCompleter*>())
+        if (c->popup() && c->popup()->isVisible()) c->popup()->hide();
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -128,6 +157,7 @@ TForm1::TForm1(QWidget* parent) : QMainWindow(parent) {
     StatusBar1 = place(new QStatusBar(client_), 0, 496, 706, 19);
     StatusBar1->setObjectName("StatusBar1");
     StatusBar1->setSizeGripEnabled(false);
+    SearchBox = new RateSearchBox(*this);
 
     // The order in which Tab passes the focus.
     QWidget* order[] = {DBGrid2, DBMemo1, DBGrid3, DBGrid4, DBMemo2, DBGrid6, DBGrid5,
@@ -140,7 +170,10 @@ TForm1::TForm1(QWidget* parent) : QMainWindow(parent) {
     FormCreate();
 }
 
-TForm1::~TForm1() { unbindBrowser(); }
+TForm1::~TForm1() {
+    delete SearchBox;  // before the widgets it watches go
+    unbindBrowser();
+}
 
 void TForm1::buildMenu() {
     N1 = menuBar()->addMenu(QStringLiteral("&Файл"));
@@ -280,8 +313,12 @@ void TForm1::buildBrowser() {
     lineOpts.lines = false;
     lineOpts.rowSelect = true;
     lineOpts.alwaysShowSelection = true;
+    // 85 pixels hold the 80-pixel quantity column whole only beside a slim scroll bar and
+    // without a frame of their own (the lowered frame around the resource area frames them).
+    lineOpts.slimScrollBar = true;
     DBGrid3 = place(new DBGrid(client_), 224, 383, 85, 66);
     DBGrid3->setObjectName("DBGrid3");
+    DBGrid3->setFrameShape(QFrame::NoFrame);
     DBGrid3->setOptions(lineOpts);
     DBGrid3->setColumns({{"KOLL", QStringLiteral("Кол-во"), true, 80, true, false, true},
                          {"VIDNR", QStringLiteral("Неучтенка"), false}});
@@ -437,13 +474,17 @@ void TForm1::OpenDialog1CanClose(const QString& path) {
     talvira::estimate::bindForOpening(Form2->SmetaTable, PathLabel->text().toStdString(),
                                       NameLabel->text().toStdString());
     enableEstimateCommands();
-    Form2->setWindowTitle(QStringLiteral("Смета \"%1\"").arg(info.completeBaseName()));
+    // The window is titled only once the estimate is open; a failed open leaves no estimate
+    // open, and the window says so by its plain caption.
+    Form2->setWindowTitle(QStringLiteral("Смета"));
     Form2->SmetaTable.open();
+    Form2->setWindowTitle(QStringLiteral("Смета \"%1\"").arg(info.completeBaseName()));
 }
 
 void TForm1::AddButtonClick() {
     Form2->storePendingEdit();
-    talvira::estimate::addPositions(Base, Form2->SmetaTable);
+    // The rate and its resources are one step of the estimate's history.
+    Form2->history().recordAppend([&] { talvira::estimate::addPositions(Base, Form2->SmetaTable); });
 }
 
 void TForm1::ViewButtonClick() {
@@ -471,7 +512,7 @@ void TForm1::DBGrid3DrawColumnCell(DrawCellArgs& a) {
     p.setPen(QColor(255, 255, 255));
     p.setFont(DBGrid3->font());
     p.setClipping(false);  // the text is not clipped to the cell
-    const QString text = DBGrid3->cellText(a.row, a.column);
+    const QString text = DBGrid3->fittedCellText(a.row, a.column, a.rect.width() - 4, DBGrid3->font());
     const QFontMetrics fm(DBGrid3->font());
     const bool textField = talvira::dbctrls::isTextField(DBGrid3->tableModel()->fieldTypeOf(a.column));
     const int right = a.rect.left() + a.rect.width();

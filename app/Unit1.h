@@ -21,6 +21,7 @@ class QPushButton;
 class QStatusBar;
 class QToolBar;
 class QToolButton;
+class RateSearchBox;
 
 namespace talvira::dbctrls {
 class DBGrid;
@@ -39,6 +40,13 @@ public:
 
 public slots:
     void accept() override;
+    void done(int result) override;
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
+private:
+    void hideCompletions();
 };
 
 class TForm1 : public QMainWindow {
@@ -92,6 +100,9 @@ public:
     QAction* N7 = nullptr;  // "&Добавить пункт в смету"
     QMenu* N8 = nullptr;    // "&Справка"
     QAction* N9 = nullptr;  // "&О программе"
+
+    /** The rate search: its field in the toolbar, "&Найти расценку..." in "&Правка", the list. */
+    RateSearchBox* SearchBox = nullptr;
 
     /** The open-file dialog, made at its first use (building a file dialog costs start-up
      *  time) and kept from then on. */

@@ -2,13 +2,16 @@
 
 #include "app/ErrorBox.h"
 #include "app/Globals.h"
+#include "app/UndoCommands.h"
+#include "app/TotalsWindow.h"
 #include "common/Error.h"
 #include "dbctrls/DBGrid.h"
 #include "dbctrls/DBMemo.h"
 #include "dbctrls/FieldText.h"
 #include "editing/EstimateCommands.h"
+#include "editing/EstimateHistory.h"
 #include "editing/PriceConversion.h"
-#include "editing/SmetaPositionSource.h"
+#include "editing/EstimateRows.h"
 #include "estimate/EstimateFields.h"
 #include "export/EstimateExport.h"
 
@@ -62,11 +65,10 @@ TForm2::TForm2(QWidget* parent) : QMainWindow(parent), SmetaTable("SmetaTable") 
     setObjectName("Form2");
     setWindowTitle(QStringLiteral("Смета"));
     SmetaTable.setBoundFields(talvira::estimate::estimateBoundFields());
-    QFont f(QStringLiteral("MS Sans Serif"));
-    f.setPixelSize(11);
-    setFont(f);
+    // The window's font is the program's (formFont()), the same as the main window's.
     buildMenu();
     buildLayout();
+    undo_ = std::make_unique<UndoCommands>(*this);
     StatusBar1 = new QStatusBar(this);
     StatusBar1->setObjectName("StatusBar1");
     StatusBar1->setFixedHeight(19);
@@ -76,6 +78,7 @@ TForm2::TForm2(QWidget* parent) : QMainWindow(parent), SmetaTable("SmetaTable") 
     move(58, 4);
     resize(669, 517 + menuBar()->sizeHint().height());
     qApp->installEventFilter(this);
+    Totals = new TotalsWindow(*this);
     openWorkbook = [](const std::filesystem::path& file) {
         const QString path = QString::fromStdString(file.string());
         if (!QDesktopServices::openUrl(QUrl::fromLocalFile(path)))
@@ -85,7 +88,9 @@ TForm2::TForm2(QWidget* parent) : QMainWindow(parent), SmetaTable("SmetaTable") 
 }
 
 TForm2::~TForm2() {
+    delete Totals;  // it observes SmetaTable
     qApp->removeEventFilter(this);
+    undo_.reset();
     if (SmetaDBGrid) SmetaDBGrid->setTable(nullptr);
     if (DBMemo1) DBMemo1->setField(nullptr, {});
 }
@@ -112,12 +117,21 @@ void TForm2::buildMenu() {
     Excell971 = N5->addAction(QStringLiteral("Excel 97 (N/A)"));
     Excell971->setObjectName("Excell971");
     Excell971->setEnabled(false);
+    N5->addSeparator();
+    TotalsItem = N5->addAction(QStringLiteral("&Итоги сметы"));
+    TotalsItem->setObjectName("TotalsItem");
+    TotalsItem->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_T));
+    NextIncompleteItem = N5->addAction(QStringLiteral("Следующая незаполненная"));
+    NextIncompleteItem->setObjectName("NextIncompleteItem");
+    NextIncompleteItem->setShortcut(QKeySequence(Qt::Key_F3));
     for (QAction* a : {N2, N3, N4, Excell20xx1}) a->setShortcutContext(Qt::WindowShortcut);
 
     connect(N2, &QAction::triggered, this, [this] { guarded([&] { ClearButtonClick(); }); });
     connect(N3, &QAction::triggered, this, [this] { guarded([&] { DeleteButtonClick(); }); });
     connect(N4, &QAction::triggered, this, [this] { guarded([&] { N4Click(); }); });
     connect(Excell20xx1, &QAction::triggered, this, [this] { guarded([&] { EButtonClick(); }); });
+    connect(TotalsItem, &QAction::triggered, this, [this] { Totals->showAndActivate(); });
+    connect(NextIncompleteItem, &QAction::triggered, this, [this] { guarded([&] { Totals->NextButtonClick(); }); });
 }
 
 QLineEdit* TForm2::rateEdit(QLabel*& label, const QString& caption, int top, const std::string& text) {
@@ -295,7 +309,11 @@ bool TForm2::isWindowShortcut(const QKeyEvent* key) const {
 
 bool TForm2::eventFilter(QObject* watched, QEvent* event) {
     switch (event->type()) {
+    case QEvent::KeyPress:
+        if (undo_ && undo_->filterKey(watched, event)) return true;
+        break;
     case QEvent::ShortcutOverride: {
+        if (undo_ && undo_->filterKey(watched, event)) return true;
         // A focused control (the grid's cell editor, an edit) would otherwise take Ctrl+Del or
         // Shift+Del for itself; the window's menu comes first.
         auto* w = qobject_cast<QWidget*>(watched);
@@ -314,8 +332,9 @@ bool TForm2::eventFilter(QObject* watched, QEvent* event) {
         break;
     }
     case QEvent::ToolTip: {
+        // Hints go to the status bar; only the grid's cut cells show their whole text as a tip.
         auto* w = qobject_cast<QWidget*>(watched);
-        if (w && w->window() == this) return true;
+        if (w && w->window() == this && w != SmetaDBGrid->viewport()) return true;
         break;
     }
     default: break;
@@ -341,9 +360,11 @@ void TForm2::SmetaDBGridDrawColumnCell(DrawCellArgs& args) {
     args.grid->drawDefaultCell(args);
 }
 
-void TForm2::ClearButtonClick() { talvira::editing::clearEstimate(SmetaTable); }
+void TForm2::ClearButtonClick() { history().clear(); }
 
-void TForm2::DeleteButtonClick() { talvira::editing::deletePosition(SmetaTable); }
+void TForm2::DeleteButtonClick() { history().deleteCurrent(); }
+
+talvira::editing::EstimateHistory& TForm2::history() { return undo_->history(); }
 
 void TForm2::N4Click() { close(); }
 
@@ -368,11 +389,11 @@ void TForm2::EButtonClick() {
         if (std::string* text = texts.byControlName(edit->objectName().toStdString()))
             *text = edit->text().toStdString();
 
+    const std::vector<talvira::xls::PositionRow> rows = talvira::editing::readPositionRows(SmetaTable);
     const std::string estimateName = std::filesystem::path(SmetaTable.tableName()).stem().string();
-    talvira::editing::SmetaPositionSource source(SmetaTable);
-    talvira::xls::exportEstimateToFile(
-        source, texts, StartDir.toStdString() + "/Base/1.xls", talvira::xls::workbookPathFor(estimateName),
-        talvira::dbctrls::userDecimalSeparator(), openWorkbook);
+    talvira::xls::exportEstimateToFile(rows, texts, StartDir.toStdString() + "/Base/1.xls",
+                                       talvira::xls::workbookPathFor(estimateName),
+                                       talvira::dbctrls::userDecimalSeparator(), openWorkbook);
 }
 
 void TForm2::storePendingEdit() {

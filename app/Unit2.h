@@ -10,6 +10,7 @@
 
 #include <filesystem>
 #include <functional>
+#include <memory>
 
 class QAction;
 class QFrame;
@@ -20,6 +21,12 @@ class QMenu;
 class QPlainTextEdit;
 class QPushButton;
 class QStatusBar;
+class UndoCommands;
+
+namespace talvira::editing {
+class EstimateHistory;
+}
+class TotalsWindow;
 
 namespace talvira::dbctrls {
 class DBGrid;
@@ -43,6 +50,11 @@ public:
     /** Opens a finished workbook for the user; by default in the program the desktop associates
      *  with .xls files. A failure throws talvira::Error. Tests replace it. */
     std::function<void(const std::filesystem::path&)> openWorkbook;
+
+    /** Undo and redo of the open estimate (the "&Правка" menu's first two items). */
+    UndoCommands& undoCommands() { return *undo_; }
+    /** The history of the open estimate; the main window's Add records its steps in it. */
+    talvira::editing::EstimateHistory& history();
 
     /** The status bar's text. */
     QString statusText() const;
@@ -96,6 +108,9 @@ public:
     QMenu* N5 = nullptr;  // "&Расчет"
     QAction* Excell20xx1 = nullptr;
     QAction* Excell971 = nullptr;
+    QAction* TotalsItem = nullptr;          // "&Итоги сметы": shows the totals window
+    QAction* NextIncompleteItem = nullptr;  // "Следующая незаполненная" (F3)
+    TotalsWindow* Totals = nullptr;         // the totals window, living as long as this one
 
     // ---- handlers -------------------------------------------------------------------------
     void SmetaDBGridDrawColumnCell(talvira::dbctrls::DrawCellArgs& args);
@@ -120,4 +135,5 @@ private:
     bool isWindowShortcut(const QKeyEvent* key) const;
 
     QWidget* client_ = nullptr;
+    std::unique_ptr<UndoCommands> undo_;  // after SmetaTable: gone before the handle it watches
 };

@@ -4,7 +4,6 @@
 #include "app/Globals.h"
 #include "app/Unit1.h"
 #include "app/Unit2.h"
-#include "estimate/EstimateFields.h"
 #include "estimate/EstimateFile.h"
 
 #include <QFrame>
@@ -117,11 +116,10 @@ void TOKRightDlg::createEstimate() {
         Form1->NameLabel->setText(d);
         Form1->PathLabel->setText(n);
     }
-    smeta.setDatabaseName(dir);
-    smeta.setTableName(est::estimateTableName(name));
+    // Directory, table name, the 19 field definitions and the 17 bound fields, as for every
+    // estimate the program creates or opens.
+    est::bindEstimate(smeta, dir, name);
     Form2->setWindowTitle(QStringLiteral("Смета \"") + n + QStringLiteral("\""));
-    smeta.setFieldDefs(est::estimateFieldDefs());
-    smeta.createTable();
-    smeta.open();
+    est::createAndOpen(smeta);
     hide();
 }

@@ -2,6 +2,7 @@
 // everything below following, and walking every rate of a contents entry with its lines.
 // Run on a large base: TALVIRA_LARGE_BASE=DIR (made by `talvira-cli mkbase DIR --scale large`).
 #include "normbase/NormBase.h"
+#include "normbase/NormBaseFields.h"
 
 #include <benchmark/benchmark.h>
 
@@ -12,6 +13,7 @@
 #include <unistd.h>
 
 using talvira::normbase::NormBase;
+namespace fld = talvira::normbase::fld;
 
 namespace {
 
@@ -95,7 +97,7 @@ void BM_MoveRateWithDetails(benchmark::State& state) {
     for (auto _ : state) {
         nb->Table2.next();
         if (nb->Table2.eof()) nb->Table2.first();
-        benchmark::DoNotOptimize(nb->Table9.fieldValue("NAME"));
+        benchmark::DoNotOptimize(nb->Table9.fieldValue(fld::NAME));
     }
 }
 BENCHMARK(BM_MoveRateWithDetails)->Unit(benchmark::kMicrosecond)->Repetitions(5)->ReportAggregatesOnly(true);
@@ -106,7 +108,7 @@ void BM_MoveCollectionWithDetails(benchmark::State& state) {
     for (auto _ : state) {
         nb->Table7.next();
         if (nb->Table7.eof()) nb->Table7.first();
-        benchmark::DoNotOptimize(nb->Table9.fieldValue("NAME"));
+        benchmark::DoNotOptimize(nb->Table9.fieldValue(fld::NAME));
     }
 }
 BENCHMARK(BM_MoveCollectionWithDetails)->Unit(benchmark::kMicrosecond);
@@ -119,10 +121,10 @@ void BM_WalkRatesOfEntry(benchmark::State& state) {
     for (auto _ : state) {
         double sum = 0;
         for (nb->Table2.first(); !nb->Table2.eof(); nb->Table2.next()) {
-            sum += nb->Table2.fieldAsFloat("BA");
+            sum += nb->Table2.fieldAsFloat(fld::BA);
             for (nb->Table3.first(); !nb->Table3.eof(); nb->Table3.next()) {
-                sum += nb->Table3.fieldAsFloat("KOLL") * nb->Table4.fieldAsFloat("BB");
-                benchmark::DoNotOptimize(nb->Table5.fieldValue("NAME"));
+                sum += nb->Table3.fieldAsFloat(fld::KOLL) * nb->Table4.fieldAsFloat(fld::BB);
+                benchmark::DoNotOptimize(nb->Table5.fieldValue(fld::NAME));
                 ++lines;
             }
         }

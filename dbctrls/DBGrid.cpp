@@ -10,12 +10,52 @@
 #include <QLineEdit>
 #include <QPainter>
 #include <QPointer>
+#include <QProxyStyle>
+#include <QScrollBar>
 #include <QStyledItemDelegate>
 #include <QTimer>
+#include <QToolTip>
 
 namespace talvira::dbctrls {
 
 using storage::TableHandle;
+
+// ---------------------------------------------------------------------------------------------
+// Fitting a cell's text
+// ---------------------------------------------------------------------------------------------
+
+QString fitCellText(const QString& text, bool number, char sep, const QFontMetrics& fm, int width) {
+    if (fm.horizontalAdvance(text) <= width) return text;
+    const QString mark{QChar(kElisionMark)};
+    if (!number) return fm.elidedText(text, Qt::ElideRight, std::max(width, 0));
+    // A number loses decimals only: its integer part and its exponent say what it is.
+    const qsizetype point = text.indexOf(QLatin1Char(sep));
+    const bool exponent = text.contains(QLatin1Char('E')) || text.contains(QLatin1Char('e'));
+    if (point >= 0 && !exponent) {
+        for (qsizetype keep = text.size() - 1; keep >= point + 2; --keep) {
+            const QString cut = text.left(keep) + mark;
+            if (fm.horizontalAdvance(cut) <= width) return cut;
+        }
+    }
+    QString hashes = QStringLiteral("###");
+    while (hashes.size() > 1 && fm.horizontalAdvance(hashes) > width) hashes.chop(1);
+    return hashes;
+}
+
+namespace {
+
+/** The style of a slim vertical scroll bar: as wide as the grid sets it. */
+class SlimScrollBarStyle : public QProxyStyle {
+public:
+    explicit SlimScrollBarStyle(QStyle* base) : QProxyStyle(base->name()) {}
+    int extent = 0;  // 0: the base style's
+    int pixelMetric(PixelMetric metric, const QStyleOption* option, const QWidget* widget) const override {
+        if (metric == PM_ScrollBarExtent && extent > 0) return extent;
+        return QProxyStyle::pixelMetric(metric, option, widget);
+    }
+};
+
+}  // namespace
 
 // ---------------------------------------------------------------------------------------------
 // Cell delegate: standard drawing, then the grid's painting handler; a plain line editor.
@@ -31,13 +71,37 @@ public:
         QStyleOptionViewItem opt = option;
         if (!grid_->options().alwaysShowSelection && !grid_->hasFocus() && !grid_->isAncestorOf(QApplication::focusWidget()))
             opt.state &= ~QStyle::State_Selected;
-        QStyledItemDelegate::paint(painter, opt, index);
+        // A cell partly out of view shows its text in the part that is seen, so that a
+        // right-aligned number never loses digits at the viewport's edge.
+        const QRect seen = option.rect.intersected(grid_->viewport()->rect());
+        if (!seen.isEmpty()) opt.rect = seen;
+        // The style draws the cell without its text; the text goes 2 pixels in from the cell's
+        // edges, fitted to what is left (fitCellText).
+        QStyleOptionViewItem item = opt;
+        initStyleOption(&item, index);
+        item.text.clear();
+        QStyle* st = grid_->style();
+        st->drawControl(QStyle::CE_ItemViewItem, &item, painter, grid_);
+        // A number ends 2 pixels left of the right edge; a text may run to 1 pixel before it.
+        const bool number = isNumericField(grid_->tableModel()->fieldTypeOf(index.column()));
+        const QRect textRect = opt.rect.adjusted(2, 0, number ? -2 : -1, 0);
+        const QString text = grid_->fittedCellText(index.row(), index.column(), textRect.width(), item.font);
+        if (!text.isEmpty()) {
+            painter->save();
+            const bool selected = (item.state & QStyle::State_Selected) != 0;
+            const QPalette::ColorGroup group = (item.state & QStyle::State_Active) ? QPalette::Active : QPalette::Inactive;
+            painter->setPen(item.palette.color(group, selected ? QPalette::HighlightedText : QPalette::Text));
+            painter->setFont(item.font);
+            painter->setClipRect(opt.rect);
+            painter->drawText(textRect, int(item.displayAlignment) | Qt::TextSingleLine, text);
+            painter->restore();
+        }
         if (!grid_->onDrawColumnCell) return;
         const auto& cols = grid_->columns();
         if (index.column() < 0 || index.column() >= static_cast<int>(cols.size())) return;
         DrawCellArgs args;
         args.painter = painter;
-        args.rect = option.rect;
+        args.rect = opt.rect;
         args.column = index.column();
         args.columnDef = &cols[static_cast<size_t>(index.column())];
         args.row = index.row();
@@ -84,6 +148,14 @@ public:
 
 protected:
     bool eventFilter(QObject* object, QEvent* event) override {
+        // The focus going to another window (a message box, another program) leaves the cell
+        // open with what is typed: nothing is stored or refused behind the user's back, and the
+        // cell has the focus again when the window comes back.
+        if (event->type() == QEvent::FocusOut) {
+            auto* w = qobject_cast<QWidget*>(object);
+            const QWidget* now = QApplication::focusWidget();
+            if (w && (!now || now->window() != w->window())) return false;
+        }
         // A grid whose Tab leaves it: Tab stores the cell and passes the focus on.
         if (event->type() == QEvent::KeyPress && !grid_->options().tabBetweenColumns) {
             auto* ke = static_cast<QKeyEvent*>(event);
@@ -116,10 +188,11 @@ DBGrid::DBGrid(QWidget* parent) : QTableView(parent), model_(new TableModel(this
     horizontalHeader()->setDefaultAlignment(Qt::AlignLeft | Qt::AlignVCenter);
     setCornerButtonEnabled(false);
     setWordWrap(false);
-    setTextElideMode(Qt::ElideNone);  // long texts run to the cell edge, as typed
+    setTextElideMode(Qt::ElideNone);  // the delegate fits the text itself (fitCellText)
     setSelectionMode(QAbstractItemView::SingleSelection);
     connect(selectionModel(), &QItemSelectionModel::currentChanged, this, &DBGrid::onCurrentChanged);
     connect(model_, &TableModel::currentRowChanged, this, &DBGrid::syncToTable);
+    connect(horizontalHeader(), &QHeaderView::sectionResized, this, [this] { updateScrollBarExtent(); });
     focusLink_ = connect(qApp, &QApplication::focusChanged, this, [this](QWidget* old, QWidget* now) {
         // Leaving the grid for another control of the same window stores the record; a
         // window losing activation (a message box, another program) does not.
@@ -153,6 +226,11 @@ void DBGrid::setColumns(std::vector<GridColumn> columns) {
 
 void DBGrid::setOptions(const GridOptions& options) {
     options_ = options;
+    if (options.slimScrollBar && !scrollStyle_) {
+        scrollStyle_ = new SlimScrollBarStyle(style());
+        scrollStyle_->setParent(this);
+        verticalScrollBar()->setStyle(scrollStyle_);
+    }
     horizontalHeader()->setVisible(options.titles);
     setShowGrid(options.lines);
     setSelectionBehavior(options.rowSelect ? QAbstractItemView::SelectRows : QAbstractItemView::SelectItems);
@@ -181,13 +259,88 @@ void DBGrid::applyColumnLayout() {
     const auto& cols = model_->columns();
     QFont bold = font();
     bold.setBold(true);
+    // A column without a width of its own is wide enough for its whole title.
+    const int titleRoom = 2 * style()->pixelMetric(QStyle::PM_HeaderMargin, nullptr, h) + 8;
     for (int c = 0; c < static_cast<int>(cols.size()); ++c) {
         const GridColumn& col = cols[static_cast<size_t>(c)];
         setColumnHidden(c, !col.visible);
         int w = col.width;
-        if (w <= 0) w = std::max(64, QFontMetrics(col.titleBold ? bold : font()).horizontalAdvance(col.title) + 10);
+        if (w <= 0) w = std::max(64, QFontMetrics(col.titleBold ? bold : font()).horizontalAdvance(col.title) + titleRoom);
         setColumnWidth(c, w);
     }
+    updateScrollBarExtent();
+}
+
+void DBGrid::updateScrollBarExtent() {
+    auto* slim = static_cast<SlimScrollBarStyle*>(scrollStyle_);
+    if (!slim) return;
+    int columns = 0;
+    for (int c = 0; c < model_->columnCount(); ++c)
+        if (!isColumnHidden(c)) columns += columnWidth(c);
+    const int normal = style()->pixelMetric(QStyle::PM_ScrollBarExtent, nullptr, verticalScrollBar());
+    // What the columns leave of the grid's inner width, but never thinner than can be grasped.
+    const int room = width() - 2 * frameWidth() - columns;
+    const int extent = std::clamp(room, 5, normal);
+    if (extent == slim->extent) return;
+    slim->extent = extent;
+    verticalScrollBar()->updateGeometry();
+    setViewportMargins(viewportMargins());  // lays the scroll bars out again
+}
+
+void DBGrid::resizeEvent(QResizeEvent* event) {
+    QTableView::resizeEvent(event);
+    updateScrollBarExtent();
+}
+
+QString DBGrid::fittedCellText(int row, int column, int width, const QFont& font) const {
+    const QString whole = model_->cellText(row, column);
+    const bool number = isNumericField(model_->fieldTypeOf(column));
+    const QString shown = fitCellText(whole, number, userDecimalSeparator(), QFontMetrics(font), width);
+    if (shown != whole) cut_.insert({row, column});
+    else cut_.erase({row, column});
+    return shown;
+}
+
+QRect DBGrid::visibleCellRect(int row, int column) const {
+    return visualRect(model_->index(row, column)).intersected(viewport()->rect());
+}
+
+bool DBGrid::viewportEvent(QEvent* event) {
+    if (event->type() == QEvent::ToolTip) {
+        // A cut cell shows its whole text as a tooltip; a whole one shows none.
+        auto* help = static_cast<QHelpEvent*>(event);
+        const QModelIndex idx = indexAt(help->pos());
+        if (idx.isValid() && cut_.count({idx.row(), idx.column()})) {
+            QToolTip::showText(help->globalPos(), model_->cellText(idx.row(), idx.column()), viewport(),
+                               visibleCellRect(idx.row(), idx.column()));
+        } else {
+            QToolTip::hideText();
+        }
+        return true;
+    }
+    return QTableView::viewportEvent(event);
+}
+
+bool DBGrid::atTabEdge(bool next) const {
+    const QModelIndex cur = currentIndex();
+    if (!cur.isValid() || model_->rowCount() == 0) return true;
+    const auto* h = horizontalHeader();
+    int first = -1, last = -1;  // visual positions of the first and last shown columns
+    for (int v = 0; v < h->count(); ++v) {
+        if (isColumnHidden(h->logicalIndex(v))) continue;
+        if (first < 0) first = v;
+        last = v;
+    }
+    const int at = h->visualIndex(cur.column());
+    if (next) return cur.row() == model_->rowCount() - 1 && at >= last;
+    return cur.row() == 0 && at <= first;
+}
+
+bool DBGrid::focusNextPrevChild(bool next) {
+    // Tab walks the cells, and from the last cell it goes on to the next control (Shift+Tab
+    // from the first cell to the previous one) instead of wrapping round inside the grid.
+    if (options_.tabBetweenColumns && atTabEdge(next)) return QWidget::focusNextPrevChild(next);
+    return QTableView::focusNextPrevChild(next);
 }
 
 void DBGrid::changeEvent(QEvent* event) {
@@ -375,9 +528,9 @@ void DBGrid::drawDefaultCell(DrawCellArgs& a) const {
     p.setFont(a.font);
     p.setClipRect(a.rect);
     const bool right = isNumericField(model_->fieldTypeOf(a.column));
-    const QRect r = a.rect.adjusted(2, 2, -2, 0);
+    const QRect r = a.rect.adjusted(2, 2, right ? -2 : -1, 0);
     p.drawText(r, Qt::TextSingleLine | Qt::AlignTop | (right ? Qt::AlignRight : Qt::AlignLeft),
-               model_->cellText(a.row, a.column));
+               fittedCellText(a.row, a.column, r.width(), a.font));
     p.restore();
 }
 

@@ -9,6 +9,10 @@
  *   g.setTable(&table2);
  *   g.onDrawColumnCell = [&](DrawCellArgs& a) { ... paint over a.rect ... };
  *
+ * A cell never shows a different figure than its value: a text too wide for its cell is cut at
+ * the right with "…", a number only in its decimals with "…", and a number whose integer part
+ * does not fit shows "###"; a cut cell shows its whole text as a tooltip (fitCellText below).
+ *
  * Caveats: unbind (setTable(nullptr)) before the handle is destroyed, e.g. in the window's
  * destructor when the handle is a member of the window. Errors raised inside Qt events (a value
  * the field refuses, a post the table refuses) go to reportError() (dbctrls/ErrorReport.h).
@@ -21,10 +25,22 @@
 
 #include <functional>
 #include <optional>
+#include <set>
+#include <utility>
 
 class QPainter;
+class QProxyStyle;
 
 namespace talvira::dbctrls {
+
+/** The mark a cut text carries. */
+inline constexpr char16_t kElisionMark = u'\u2026';
+
+/** The text shown for `text` in `width` pixels: the text itself when it fits; else a text
+ *  cut at the right with "…"; a number (`number`) keeps its whole integer part and loses
+ *  only decimals, marked with "…"; a number whose integer part (or exponent) would be lost
+ *  is shown as "###". `sep` is the number's decimal separator. */
+QString fitCellText(const QString& text, bool number, char sep, const QFontMetrics& metrics, int width);
 
 class DBGrid;
 
@@ -49,7 +65,10 @@ struct GridOptions {
     bool alwaysShowSelection = false; // the mark stays when the grid loses the focus
     bool resizableColumns = true;     // the user may drag column edges
     bool movableColumns = false;      // the user may drag titles to reorder columns
-    bool tabBetweenColumns = true;    // Tab moves between columns (otherwise it leaves the grid)
+    bool tabBetweenColumns = true;    // Tab moves between columns (otherwise it leaves the grid);
+                                      // from the last cell (first, with Shift+Tab) it leaves
+    bool slimScrollBar = false;       // the vertical scroll bar takes only the room the columns
+                                      // leave, so that a narrow grid's columns stay whole beside it
     bool editable = false;            // cells can be typed into, rows added
 };
 
@@ -77,8 +96,13 @@ public:
 
     /** Value of `field` in `row` (the edit buffer for the row being edited). */
     storage::Value rowValue(int row, std::string_view field) const { return model_->rowValue(row, field); }
-    /** The text the grid shows for a cell. */
+    /** The text the grid shows for a cell (its whole value). */
     QString cellText(int row, int column) const { return model_->cellText(row, column); }
+    /** The cell's text as painted `width` pixels wide in `font` (fitCellText). Painting notes
+     *  whether it was cut, for the cell's tooltip. */
+    QString fittedCellText(int row, int column, int width, const QFont& font) const;
+    /** The part of the cell rectangle that the viewport shows. */
+    QRect visibleCellRect(int row, int column) const;
 
     /** Stores what is being typed: commits an open cell editor, then posts a changed record
      *  or drops an unchanged new one. A typed text the field refuses: talvira::Error (the
@@ -89,6 +113,9 @@ protected:
     void keyPressEvent(QKeyEvent* event) override;
     void focusOutEvent(QFocusEvent* event) override;
     void changeEvent(QEvent* event) override;
+    bool viewportEvent(QEvent* event) override;
+    bool focusNextPrevChild(bool next) override;
+    void resizeEvent(QResizeEvent* event) override;
 
 private:
     friend class GridDelegate;
@@ -102,6 +129,9 @@ private:
     void typedTextRefused(const QModelIndex& index, const QString& text, const QString& message);
     void flushRefused();
     bool commitOpenEditor();
+    /** True when Tab (next) or Shift+Tab would go past the grid's last (first) cell. */
+    bool atTabEdge(bool next) const;
+    void updateScrollBarExtent();
 
     struct Refused {
         int row;
@@ -115,6 +145,9 @@ private:
     bool syncing_ = false;
     std::optional<Refused> refused_;
     QMetaObject::Connection focusLink_;
+    QProxyStyle* scrollStyle_ = nullptr;
+    /** Cells (row, column) whose text was cut when last painted. */
+    mutable std::set<std::pair<int, int>> cut_;
 };
 
 }  // namespace talvira::dbctrls

@@ -1,6 +1,8 @@
 #include "estimate/AddPositions.h"
 
+#include "estimate/EstimateFields.h"
 #include "normbase/NormBase.h"
+#include "normbase/NormBaseFields.h"
 
 namespace talvira::estimate {
 
@@ -31,40 +33,33 @@ void appendAtEnd(TableHandle& smeta) {
 
 }  // namespace
 
-bool isUnaccountedMark(const Value& vidnr) {
-    switch (vidnr.kind()) {
-    case Value::Kind::Integer: return vidnr.asInteger() == 1;
-    case Value::Kind::Float: return vidnr.asFloat() == 1.0;
-    default: return false;
-    }
-}
-
 void addPositions(TableHandle& rate, TableHandle& rateName, TableHandle& rateUnit,
                   TableHandle& lines, TableHandle& resource, TableHandle& resourceName,
                   TableHandle& resourceUnit, TableHandle& smeta) {
+    namespace nb = normbase::fld;
     appendAtEnd(smeta);
-    smeta.setFieldValue("TAB", asText(rate.fieldValue("TAB")));
-    smeta.setFieldValue("NAME", asText(rateName.fieldValue("NAME")));
-    smeta.setFieldValue("IZM", asText(rateUnit.fieldValue("NAME")));
-    smeta.setFieldValue("STOIM", asNumber(rate.fieldValue("BA")));
-    smeta.setFieldValue("OSNZP", asNumber(rate.fieldValue("BE")));
-    smeta.setFieldValue("MATER", asNumber(rate.fieldValue("BB")));
-    smeta.setFieldValue("EXPLMASH", asNumber(rate.fieldValue("BC")));
-    smeta.setFieldValue("ZPMASH", asNumber(rate.fieldValue("BD")));
-    smeta.setFieldValue("TRUD", asNumber(rate.fieldValue("BG")));
+    smeta.setFieldValue(fld::TAB, asText(rate.fieldValue(nb::TAB)));
+    smeta.setFieldValue(fld::NAME, asText(rateName.fieldValue(nb::NAME)));
+    smeta.setFieldValue(fld::IZM, asText(rateUnit.fieldValue(nb::NAME)));
+    smeta.setFieldValue(fld::STOIM, asNumber(rate.fieldValue(nb::BA)));
+    smeta.setFieldValue(fld::OSNZP, asNumber(rate.fieldValue(nb::BE)));
+    smeta.setFieldValue(fld::MATER, asNumber(rate.fieldValue(nb::BB)));
+    smeta.setFieldValue(fld::EXPLMASH, asNumber(rate.fieldValue(nb::BC)));
+    smeta.setFieldValue(fld::ZPMASH, asNumber(rate.fieldValue(nb::BD)));
+    smeta.setFieldValue(fld::TRUD, asNumber(rate.fieldValue(nb::BG)));
     smeta.post();
 
     lines.first();
     do {
-        if (isUnaccountedMark(lines.fieldValue("VIDNR"))) {
+        if (normbase::NormBase::isUnaccounted(lines.fieldValue(nb::VIDNR))) {
             appendAtEnd(smeta);
-            smeta.setFieldValue("TAB", asText(resource.fieldValue("TAB")));
-            smeta.setFieldValue("NAME", asText(resourceName.fieldValue("NAME")));
-            smeta.setFieldValue("IZM", asText(resourceUnit.fieldValue("NAME")));
-            smeta.setFieldValue("KOLVO", asNumber(lines.fieldValue("KOLL")));
-            const Value price = asNumber(resource.fieldValue("BB"));
-            smeta.setFieldValue("STOIM", price);
-            smeta.setFieldValue("MATER", price);
+            smeta.setFieldValue(fld::TAB, asText(resource.fieldValue(nb::TAB)));
+            smeta.setFieldValue(fld::NAME, asText(resourceName.fieldValue(nb::NAME)));
+            smeta.setFieldValue(fld::IZM, asText(resourceUnit.fieldValue(nb::NAME)));
+            smeta.setFieldValue(fld::KOLVO, asNumber(lines.fieldValue(nb::KOLL)));
+            const Value price = asNumber(resource.fieldValue(nb::BB));
+            smeta.setFieldValue(fld::STOIM, price);
+            smeta.setFieldValue(fld::MATER, price);
             smeta.post();
         }
     } while (lines.findNext());

@@ -2,7 +2,7 @@
 /**
  * The Add command: the rate under the norm browser's cursor becomes positions of the open
  * estimate. One position for the rate itself, then one for each of its unaccounted resource
- * lines (VIDNR equal to 1), in the order in which the resource line handle presents them.
+ * lines (normbase::NormBase::isUnaccounted: VIDNR equal to 1), in the order in which the resource line handle presents them.
  *
  *   estimate::addPositions(normBase, Form2->SmetaTable);
  *
@@ -19,10 +19,6 @@ class NormBase;
 }
 
 namespace talvira::estimate {
-
-/** True when a VIDNR value marks an unaccounted resource: it equals the integer 1. An empty
- *  value equals no number, so it is not 1 and comparing it raises nothing. */
-bool isUnaccountedMark(const storage::Value& vidnr);
 
 /**
  * Appends the current rate and its unaccounted resources to `smeta`.

@@ -1,6 +1,7 @@
 #include "export/XlsContainer.h"
 
 #include "common/Error.h"
+#include "export/XlsRecords.h"
 
 #include <gsf/gsf-infile-msole.h>
 #include <gsf/gsf-infile.h>
@@ -13,7 +14,9 @@
 #include <gsf/gsf-output.h>
 #include <gsf/gsf-utils.h>
 
+#include <algorithm>
 #include <fstream>
+#include <functional>
 #include <mutex>
 
 namespace talvira::xls {
@@ -100,6 +103,75 @@ void writeStorage(GsfOutfile* dir, const CompoundEntry& entry) {
     }
 }
 
+
+/* ---- the directory as the format wants it ------------------------------------------ */
+
+/** Random access to the bytes of a finished compound file. */
+struct FileBytes {
+    std::function<bool(uint64_t, uint8_t*, size_t)> read;
+    std::function<bool(uint64_t, const uint8_t*, size_t)> write;
+};
+
+/**
+ * Sets right what the container library leaves loose in the directory: an unused entry must
+ * be all zeros but for its sibling and child ids, which are NOSTREAM (0xFFFFFFFF), and a
+ * storage's start sector and size must be zero. Any inconsistency met on the way leaves the
+ * file as it is (the library wrote it; readers accept it).
+ */
+void tidyDirectory(const FileBytes& f) {
+    uint8_t h[512];
+    if (!f.read(0, h, sizeof h)) return;
+    const unsigned shift = biff::u16(h + 0x1E);
+    if (shift != 9 && shift != 12) return;
+    const size_t ss = size_t{1} << shift, perSector = ss / 4;
+    std::vector<uint32_t> fatSectors;
+    for (size_t i = 0; i < 109; ++i) {
+        const uint32_t v = biff::u32(h + 0x4C + 4 * i);
+        if (v < 0xFFFFFFFAu) fatSectors.push_back(v);
+    }
+    std::vector<uint8_t> sec(ss);
+    uint32_t difat = biff::u32(h + 0x44);
+    for (uint32_t n = biff::u32(h + 0x48); n > 0 && difat < 0xFFFFFFFAu; --n) {
+        if (!f.read((uint64_t{difat} + 1) * ss, sec.data(), ss)) return;
+        for (size_t i = 0; i + 1 < perSector; ++i) {
+            const uint32_t v = biff::u32(&sec[4 * i]);
+            if (v < 0xFFFFFFFAu) fatSectors.push_back(v);
+        }
+        difat = biff::u32(&sec[ss - 4]);
+    }
+    auto next = [&](uint32_t s, uint32_t& out) {
+        const size_t k = s / perSector;
+        if (k >= fatSectors.size()) return false;
+        uint8_t v[4];
+        if (!f.read((uint64_t{fatSectors[k]} + 1) * ss + 4 * (s % perSector), v, 4)) return false;
+        out = biff::u32(v);
+        return true;
+    };
+    uint32_t s = biff::u32(h + 0x30);
+    for (size_t guard = 0; s < 0xFFFFFFFAu && guard < (1u << 20); ++guard) {
+        const uint64_t at = (uint64_t{s} + 1) * ss;
+        if (!f.read(at, sec.data(), ss)) return;
+        bool changed = false;
+        for (size_t e = 0; e + 128 <= ss; e += 128) {
+            uint8_t* d = &sec[e];
+            uint8_t want[128];
+            std::copy(d, d + 128, want);
+            if (d[0x42] == 0) {  // unused
+                std::fill(want, want + 128, 0);
+                std::fill(want + 0x44, want + 0x50, 0xFF);
+            } else if (d[0x42] == 1) {  // storage
+                std::fill(want + 0x74, want + 0x80, 0);
+            }
+            if (!std::equal(want, want + 128, d)) {
+                std::copy(want, want + 128, d);
+                changed = true;
+            }
+        }
+        if (changed && !f.write(at, sec.data(), ss)) return;
+        if (!next(s, s)) return;
+    }
+}
+
 }  // namespace
 
 /* ------------------------------------------------------------------------------------- */
@@ -164,6 +236,15 @@ std::vector<uint8_t> writeCompoundFile(const CompoundFile& file) {
     std::vector<uint8_t> out;
     if (size > 0 && data) out.assign(data, data + size);
     if (!gsf_output_is_closed(sink.p)) gsf_output_close(sink.p);
+    tidyDirectory({[&out](uint64_t at, uint8_t* p, size_t n) {
+                       if (at > out.size() || n > out.size() - at) return false;
+                       std::copy(out.begin() + static_cast<long>(at), out.begin() + static_cast<long>(at + n), p);
+                       return true;
+                   },
+                   [&out](uint64_t at, const uint8_t* p, size_t n) {
+                       std::copy(p, p + n, out.begin() + static_cast<long>(at));
+                       return true;
+                   }});
     return out;
 }
 
@@ -180,6 +261,23 @@ void writeCompoundFile(const CompoundFile& file, const std::filesystem::path& pa
     bool ok = gsf_output_close(GSF_OUTPUT(ole.p));
     if (!gsf_output_is_closed(sink.p)) ok = gsf_output_close(sink.p) && ok;
     if (!ok) throw Error("Не удалось записать файл книги «" + path.string() + "»");
+    std::fstream io(path, std::ios::in | std::ios::out | std::ios::binary);
+    if (!io) throw Error("Не удалось записать файл книги «" + path.string() + "»");
+    bool writeFailed = false;  // a read that fails only stops the tidying
+    tidyDirectory({[&io](uint64_t at, uint8_t* p, size_t n) {
+                       io.clear();
+                       io.seekg(static_cast<std::streamoff>(at));
+                       return static_cast<bool>(io.read(reinterpret_cast<char*>(p), static_cast<std::streamsize>(n)));
+                   },
+                   [&io, &writeFailed](uint64_t at, const uint8_t* p, size_t n) {
+                       io.clear();
+                       io.seekp(static_cast<std::streamoff>(at));
+                       writeFailed = !io.write(reinterpret_cast<const char*>(p), static_cast<std::streamsize>(n));
+                       return !writeFailed;
+                   }});
+    io.clear();
+    io.close();
+    if (writeFailed || io.fail()) throw Error("Не удалось записать файл книги «" + path.string() + "»");
 }
 
 }  // namespace talvira::xls

@@ -44,10 +44,13 @@ constexpr uint16_t TABLE = 0x0236;
 constexpr uint16_t WINDOW2 = 0x023E;
 constexpr uint16_t RK = 0x027E;
 constexpr uint16_t SHRFMLA = 0x04BC;
+constexpr uint16_t XFCRC = 0x087C;
+constexpr uint16_t XFEXT = 0x087D;
 constexpr uint16_t BOF = 0x0809;
 
 // ---- fixed values ---------------------------------------------------------------------
 constexpr uint16_t kBiff8Version = 0x0600;
+constexpr uint16_t kBiff5Version = 0x0500;  // BIFF5 and BIFF7
 constexpr uint16_t kDtGlobals = 0x0005;
 constexpr uint16_t kDtWorksheet = 0x0010;
 constexpr size_t kMaxRecordData = 8224;  // longer data goes on in CONTINUE records
@@ -91,6 +94,10 @@ inline void addF64(std::vector<uint8_t>& b, double d) {
 /** Appends a record: header and data; data longer than one record goes on in CONTINUE
  *  records (for records whose continuation carries no structure of its own). */
 void writeRecord(std::vector<uint8_t>& out, uint16_t id, const uint8_t* data, size_t size);
+
+/** The checksum XFCRC carries over the data of every XF record in order (a CRC with the
+ *  polynomial 0xAF, most significant bit first, starting from 0). */
+uint32_t xfChecksum(const uint8_t* data, size_t size, uint32_t crc = 0);
 inline void writeRecord(std::vector<uint8_t>& out, uint16_t id, const std::vector<uint8_t>& data) {
     writeRecord(out, id, data.data(), data.size());
 }

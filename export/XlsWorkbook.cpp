@@ -1,101 +1,22 @@
 #include "export/XlsWorkbook.h"
 
-#include "common/Error.h"
-#include "export/XlsContainer.h"
-#include "export/XlsRecords.h"
+#include "export/XlsSheetWriter.h"
+#include "export/XlsTemplateReader.h"
+#include "export/XlsWorkbookData.h"
 
 #include <algorithm>
-#include <array>
 #include <cmath>
-#include <map>
-#include <unordered_map>
+#include <cstring>
 
 namespace talvira::xls {
 
 using namespace biff;
 
-/* ------------------------------------------------------------------------------------- */
-/*  Record framing                                                                       */
-/* ------------------------------------------------------------------------------------- */
-
-void biff::writeRecord(std::vector<uint8_t>& out, uint16_t id, const uint8_t* data, size_t size) {
-    size_t done = 0;
-    bool firstPart = true;
-    do {
-        const size_t n = std::min(size - done, kMaxRecordData);
-        add16(out, firstPart ? id : CONTINUE);
-        add16(out, static_cast<uint16_t>(n));
-        out.insert(out.end(), data + done, data + done + n);
-        done += n;
-        firstPart = false;
-    } while (done < size);
-}
-
-/* ------------------------------------------------------------------------------------- */
-/*  Private types and helpers                                                            */
-/* ------------------------------------------------------------------------------------- */
-
 namespace {
 
-constexpr uint16_t FILEPASS = 0x002F;
-constexpr uint16_t COLINFO = 0x007D;
-constexpr uint16_t kDefaultXf = 15;
-constexpr uint8_t ptgExp = 0x01, ptgTbl = 0x02;
-
-/** A record of the template stream: id, and where its data lies. */
-struct Rec {
-    uint16_t id;
-    uint32_t pos;  // offset of the data (the header is the 4 bytes before)
-    uint32_t len;
-};
-
-struct SstString {
-    std::u16string chars;
-    bool high = false;
-    std::vector<uint8_t> runs;  // 4 bytes per formatting run
-    std::vector<uint8_t> ext;   // phonetic data
-};
-
-enum class CellKind : uint8_t { Raw, Blank, Number, Sst, Formula };
-
-struct Cell {
-    uint16_t col = 0;
-    uint16_t colLast = 0;  // beyond col only for the template's MULBLANK / MULRK records
-    CellKind kind = CellKind::Blank;
-    uint16_t xf = kDefaultXf;
-    uint32_t ref = 0;  // Raw: record bytes; Sst: string; Formula: formula
-    double num = 0;
-};
-
-struct Formula {
-    uint32_t tokOff = 0, tokLen = 0;
-    uint8_t state = 0;  // 0 not evaluated, 1 being evaluated, 2 done
-    FormulaValue value;
-};
-
-struct Row {
-    bool hasRec = false;
-    std::array<uint8_t, 16> rec{};
-    std::vector<Cell> cells;  // sorted by column
-};
-
-struct ColInfo {
-    uint16_t first, last, xf;
-};
-
-bool isCellRecord(uint16_t id) {
-    switch (id) {
-    case BLANK: case NUMBER: case LABEL: case BOOLERR: case FORMULA: case RK: case MULRK:
-    case MULBLANK: case LABELSST: case RSTRING:
-        return true;
-    default:
-        return false;
-    }
-}
-
-bool isCellTableRecord(uint16_t id) {
-    return isCellRecord(id) || id == ROW || id == DBCELL || id == STRING || id == SHRFMLA ||
-           id == ARRAY || id == TABLE;
+std::vector<uint8_t> built(WorkbookData& w) {
+    w.evaluateAll();
+    return writeWorkbookStream(w);
 }
 
 double rkValue(uint32_t rk) {
@@ -109,525 +30,13 @@ double rkValue(uint32_t rk) {
     return (rk & 1) ? v / 100 : v;
 }
 
-std::u16string utf8ToUtf16(const std::string& s) {
-    std::u16string out;
-    out.reserve(s.size());
-    size_t i = 0;
-    while (i < s.size()) {
-        unsigned char c = static_cast<unsigned char>(s[i]);
-        uint32_t cp = 0xFFFD;
-        int extra = 0;
-        if (c < 0x80) { cp = c; }
-        else if ((c & 0xE0) == 0xC0) { cp = c & 0x1F; extra = 1; }
-        else if ((c & 0xF0) == 0xE0) { cp = c & 0x0F; extra = 2; }
-        else if ((c & 0xF8) == 0xF0) { cp = c & 0x07; extra = 3; }
-        else { out += u'\uFFFD'; ++i; continue; }
-        if (i + static_cast<size_t>(extra) >= s.size()) {
-            out += u'\uFFFD';
-            break;
-        }
-        bool ok = true;
-        for (int k = 1; k <= extra; ++k) {
-            unsigned char d = static_cast<unsigned char>(s[i + static_cast<size_t>(k)]);
-            if ((d & 0xC0) != 0x80) { ok = false; break; }
-            cp = (cp << 6) | (d & 0x3F);
-        }
-        if (!ok) { out += u'\uFFFD'; ++i; continue; }
-        i += static_cast<size_t>(extra) + 1;
-        if (cp >= 0x10000 && cp <= 0x10FFFF) {
-            cp -= 0x10000;
-            out += static_cast<char16_t>(0xD800 + (cp >> 10));
-            out += static_cast<char16_t>(0xDC00 + (cp & 0x3FF));
-        } else if (cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF)) {
-            out += u'\uFFFD';
-        } else {
-            out += static_cast<char16_t>(cp);
-        }
-    }
-    return out;
-}
-
-std::string utf16ToUtf8(const std::u16string& s) {
-    std::string out;
-    for (size_t i = 0; i < s.size(); ++i) {
-        uint32_t cp = s[i];
-        if (cp >= 0xD800 && cp <= 0xDBFF && i + 1 < s.size() && s[i + 1] >= 0xDC00 && s[i + 1] <= 0xDFFF) {
-            cp = 0x10000 + ((cp - 0xD800) << 10) + (s[i + 1] - 0xDC00);
-            ++i;
-        }
-        if (cp < 0x80) out += static_cast<char>(cp);
-        else if (cp < 0x800) {
-            out += static_cast<char>(0xC0 | (cp >> 6));
-            out += static_cast<char>(0x80 | (cp & 0x3F));
-        } else if (cp < 0x10000) {
-            out += static_cast<char>(0xE0 | (cp >> 12));
-            out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
-            out += static_cast<char>(0x80 | (cp & 0x3F));
-        } else {
-            out += static_cast<char>(0xF0 | (cp >> 18));
-            out += static_cast<char>(0x80 | ((cp >> 12) & 0x3F));
-            out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
-            out += static_cast<char>(0x80 | (cp & 0x3F));
-        }
-    }
-    return out;
-}
-
-/** Reads bytes across an SST record and its CONTINUE records. */
-class SstReader {
-public:
-    SstReader(std::vector<std::pair<const uint8_t*, size_t>> segs, const std::string& file)
-        : segs_(std::move(segs)), file_(file) {}
-
-    bool atEnd() {
-        while (seg_ < segs_.size() && pos_ >= segs_[seg_].second) { ++seg_; pos_ = 0; }
-        return seg_ >= segs_.size();
-    }
-    uint8_t byte() {
-        if (atEnd()) damaged();
-        return segs_[seg_].first[pos_++];
-    }
-    uint16_t word() { uint8_t a = byte(); return static_cast<uint16_t>(a | (byte() << 8)); }
-    uint32_t dword() { uint32_t a = word(); return a | (static_cast<uint32_t>(word()) << 16); }
-    void bytes(size_t n, std::vector<uint8_t>& out) {
-        for (size_t i = 0; i < n; ++i) out.push_back(byte());
-    }
-    /** Characters of a string; a new record in the middle starts with its own flags byte. */
-    void chars(size_t n, bool high, SstString& s) {
-        s.chars.reserve(n);
-        while (n > 0) {
-            if (seg_ < segs_.size() && pos_ >= segs_[seg_].second) {
-                ++seg_;
-                pos_ = 0;
-                if (seg_ >= segs_.size()) damaged();
-                high = (byte() & 1) != 0;
-                if (high) s.high = true;
-            }
-            if (seg_ >= segs_.size()) damaged();
-            if (high) {
-                if (pos_ + 2 > segs_[seg_].second) damaged();
-                s.chars += static_cast<char16_t>(u16(segs_[seg_].first + pos_));
-                pos_ += 2;
-            } else {
-                s.chars += static_cast<char16_t>(segs_[seg_].first[pos_++]);
-            }
-            --n;
-        }
-    }
-    [[noreturn]] void damaged() const {
-        throw Error("Книга «" + file_ + "» повреждена: таблица строк (SST) оборвана");
-    }
-
-private:
-    std::vector<std::pair<const uint8_t*, size_t>> segs_;
-    std::string file_;
-    size_t seg_ = 0, pos_ = 0;
-};
-
-/** Writes strings into SST and CONTINUE records under the splitting rules of the format. */
-class SstWriter {
-public:
-    explicit SstWriter(std::vector<uint8_t>& out) : out_(out), recStart_(out.size()) {}
-
-    void header(uint32_t total, uint32_t unique) {
-        add32(buf_, total);
-        add32(buf_, unique);
-    }
-    /** Absolute stream offset and in-record offset of the next byte written. */
-    uint32_t absPos() const { return static_cast<uint32_t>(recStart_ + 4 + buf_.size()); }
-    uint16_t recPos() const { return static_cast<uint16_t>(4 + buf_.size()); }
-
-    /** Ensures room for `n` bytes in the current record, starting a new one when needed. */
-    void need(size_t n) {
-        if (kMaxRecordData - buf_.size() < n) flush();
-    }
-    void string(const SstString& s) {
-        const bool rich = !s.runs.empty();
-        const bool ext = !s.ext.empty();
-        const size_t charSize = s.high ? 2 : 1;
-        const size_t head = 3 + (rich ? 2 : 0) + (ext ? 4 : 0);
-        need(head + (s.chars.empty() ? 0 : charSize));
-        if (strings_++ % bucket_ == 0) marks_.push_back({absPos(), recPos()});
-        add16(buf_, static_cast<uint16_t>(s.chars.size()));
-        add8(buf_, static_cast<uint8_t>((s.high ? 0x01 : 0) | (ext ? 0x04 : 0) | (rich ? 0x08 : 0)));
-        if (rich) add16(buf_, static_cast<uint16_t>(s.runs.size() / 4));
-        if (ext) add32(buf_, static_cast<uint32_t>(s.ext.size()));
-        for (size_t i = 0; i < s.chars.size(); ++i) {
-            if (kMaxRecordData - buf_.size() < charSize) {
-                flush();
-                add8(buf_, s.high ? 1 : 0);  // the continued characters' flags
-            }
-            if (s.high) add16(buf_, s.chars[i]);
-            else add8(buf_, static_cast<uint8_t>(s.chars[i]));
-        }
-        for (size_t i = 0; i + 4 <= s.runs.size(); i += 4) {
-            need(4);
-            buf_.insert(buf_.end(), s.runs.begin() + static_cast<long>(i), s.runs.begin() + static_cast<long>(i) + 4);
-        }
-        for (uint8_t b : s.ext) {
-            need(1);
-            buf_.push_back(b);
-        }
-    }
-    void finish() { flush(); }
-    void setBucket(size_t n) { bucket_ = n; }
-    struct Mark { uint32_t abs; uint16_t rel; };
-    const std::vector<Mark>& marks() const { return marks_; }
-
-private:
-    void flush() {
-        add16(out_, first_ ? SST : CONTINUE);
-        add16(out_, static_cast<uint16_t>(buf_.size()));
-        out_.insert(out_.end(), buf_.begin(), buf_.end());
-        buf_.clear();
-        first_ = false;
-        recStart_ = out_.size();
-    }
-    std::vector<uint8_t>& out_;
-    std::vector<uint8_t> buf_;
-    size_t recStart_;
-    bool first_ = true;
-    size_t strings_ = 0;
-    size_t bucket_ = 8;
-    std::vector<Mark> marks_;
-};
-
 }  // namespace
 
 /* ------------------------------------------------------------------------------------- */
-/*  The workbook                                                                         */
+/*  Cells                                                                                */
 /* ------------------------------------------------------------------------------------- */
 
-struct XlsWorkbook::Impl {
-    std::string name;
-    char sep = ',';
-    CompoundFile file;
-    std::string streamName;
-    std::vector<uint8_t> s;  // the template's workbook stream
-
-    std::vector<Rec> globals;
-    struct Sub { uint32_t begin, end; };
-    std::vector<Sub> subs;  // sheet substreams, BOF header to end of EOF
-    uint32_t trailing = 0;  // bytes after the last substream, carried over as they are
-    std::vector<size_t> boundRecs;    // indexes into globals
-    std::vector<int> subOfBound;      // substream of each BOUNDSHEET, -1 when none
-    std::vector<std::string> sheetNames;
-    int active = 0;
-    size_t activeSub = 0;
-
-    // active sheet
-    std::vector<Rec> sheet;
-    size_t cellBegin = 0, cellEnd = 0;  // the cell table within `sheet`
-    std::vector<Row> rows;
-    std::vector<std::vector<uint8_t>> raws;
-    std::vector<uint8_t> orphans;  // records in the cell table that belong to no cell
-    std::vector<ColInfo> colInfos;
-    uint16_t defaultRowHeight = 0x00FF;
-
-    // globals
-    std::vector<std::array<uint8_t, 20>> xfs;
-    size_t templateXfs = 0;
-    size_t lastXfRec = SIZE_MAX;
-    std::map<uint16_t, uint16_t> borderXf;
-    std::vector<SstString> sst;
-    int64_t sstTotal = 0;
-    bool sstIndexed = false;
-    std::unordered_map<std::string, uint32_t> sstIndex;
-
-    std::vector<uint8_t> tokens;
-    std::vector<Formula> formulas;
-
-    [[noreturn]] void damaged(const std::string& what) const {
-        throw Error("Книга «" + name + "» повреждена: " + what);
-    }
-
-    // ---- reading -----------------------------------------------------------------------
-    void load(const std::vector<uint8_t>& bytes);
-    void loadStream();
-    void splitStream();
-    void readGlobals();
-    void readSst(size_t at);
-    void readActiveSheet();
-
-    // ---- cells -------------------------------------------------------------------------
-    Row& rowAt(int r) {
-        if (static_cast<size_t>(r) >= rows.size()) rows.resize(static_cast<size_t>(r) + 1);
-        return rows[static_cast<size_t>(r)];
-    }
-    Cell* find(int r, int c);
-    Cell& cellFor(int r, int c);
-    void explode(Row& row, size_t i, int r);
-    uint16_t defaultXf(int r, int c) const;
-    uint16_t xfOf(const Cell& c) const;
-    void setXf(Cell& c, uint16_t xf);
-    void release(Cell& c, int r);
-    bool unshareFrom(int r, int c, const std::vector<uint8_t>& host, size_t at);
-    uint32_t stringIndex(const std::string& utf8, CellRef at);
-    uint16_t borderedXf(uint16_t xf);
-    CellValue valueOf(int r, int c);
-    FormulaValue evaluate(uint32_t f);
-
-    // ---- writing -----------------------------------------------------------------------
-    std::vector<uint8_t> build();
-    void writeGlobals(std::vector<uint8_t>& out, std::vector<size_t>& boundPos);
-    void writeSst(std::vector<uint8_t>& out);
-    void writeSheet(std::vector<uint8_t>& out);
-    void copySheet(std::vector<uint8_t>& out, const Sub& sub) const;
-    void writeCell(std::vector<uint8_t>& out, int r, const Cell& c);
-    void raw(std::vector<uint8_t>& out, const Rec& r) const {
-        out.insert(out.end(), s.begin() + r.pos - 4, s.begin() + r.pos + r.len);
-    }
-};
-
-/* ---- reading ------------------------------------------------------------------------- */
-
-void XlsWorkbook::Impl::load(const std::vector<uint8_t>& bytes) {
-    file = readCompoundFile(bytes, name);
-    const CompoundEntry* wb = nullptr;
-    for (const CompoundEntry& e : file.root.children) {
-        if (e.storage) continue;
-        std::string lower = e.name;
-        for (char& ch : lower) ch = static_cast<char>(std::tolower(static_cast<unsigned char>(ch)));
-        if (lower == "workbook") { wb = &e; break; }
-    }
-    if (!wb) {
-        for (const CompoundEntry& e : file.root.children)
-            if (!e.storage && (e.name == "Book" || e.name == "BOOK" || e.name == "book"))
-                throw Error("Шаблон «" + name + "» записан в формате Excel 5.0/95 (BIFF5); нужна книга "
-                            "Excel 97–2003 (BIFF8): сохраните шаблон в этом формате");
-        throw Error("Файл «" + name + "» не является книгой Excel 97–2003: в нём нет потока Workbook");
-    }
-    streamName = wb->name;
-    s = wb->data;
-    loadStream();
-}
-
-void XlsWorkbook::Impl::loadStream() {
-    splitStream();
-    readGlobals();
-    readActiveSheet();
-}
-
-void XlsWorkbook::Impl::splitStream() {
-    const size_t n = s.size();
-    auto readRec = [&](size_t pos, Rec& r) {
-        if (pos + 4 > n) return false;
-        r.id = u16(&s[pos]);
-        r.len = u16(&s[pos + 2]);
-        r.pos = static_cast<uint32_t>(pos + 4);
-        if (pos + 4 + r.len > n) return false;
-        return true;
-    };
-    if (n > 0xFFFFFFF0u) damaged("слишком большой поток книги");
-    size_t pos = 0;
-    Rec r{};
-    if (!readRec(0, r)) damaged("поток книги пуст");
-    if (r.id == BOF_BIFF2 || r.id == BOF_BIFF3 || r.id == BOF_BIFF4 || (r.id == BOF && r.len >= 2 && u16(&s[r.pos]) != kBiff8Version) ||
-        (r.id == BOF && r.len < 2))
-        throw Error("Шаблон «" + name + "» записан в старом формате Excel; нужна книга Excel 97–2003 (BIFF8): "
-                    "сохраните шаблон в этом формате");
-    if (r.id != BOF || r.len < 4 || u16(&s[r.pos + 2]) != kDtGlobals)
-        damaged("поток книги начинается не с заголовка книги");
-    // globals: BOF .. EOF
-    for (;;) {
-        if (!readRec(pos, r)) damaged("запись за концом потока");
-        globals.push_back(r);
-        pos = r.pos + r.len;
-        if (r.id == EOF_) break;
-        if (r.id == FILEPASS)
-            throw Error("Шаблон «" + name + "» защищён паролем; снимите защиту книги");
-    }
-    // sheets: BOF .. matching EOF, nested substreams included
-    while (pos + 4 <= n) {
-        if (!readRec(pos, r) || r.id != BOF) break;
-        const uint32_t begin = static_cast<uint32_t>(pos);
-        int depth = 0;
-        for (;;) {
-            if (!readRec(pos, r)) damaged("лист оборван (нет записи конца листа)");
-            pos = r.pos + r.len;
-            if (r.id == BOF) ++depth;
-            else if (r.id == EOF_ && --depth == 0) break;
-        }
-        subs.push_back({begin, static_cast<uint32_t>(pos)});
-        if (subs.size() > 65535) damaged("слишком много листов");
-    }
-    trailing = static_cast<uint32_t>(pos);
-}
-
-void XlsWorkbook::Impl::readGlobals() {
-    int itabCur = 0;
-    for (size_t i = 0; i < globals.size(); ++i) {
-        const Rec& r = globals[i];
-        const uint8_t* d = &s[r.pos];
-        switch (r.id) {
-        case WINDOW1:
-            if (r.len >= 12) itabCur = u16(d + 10);
-            break;
-        case BOUNDSHEET: {
-            if (r.len < 8) damaged("запись листа (BOUNDSHEET) короче положенного");
-            boundRecs.push_back(i);
-            const uint32_t at = u32(d);
-            int sub = -1;
-            for (size_t k = 0; k < subs.size(); ++k)
-                if (subs[k].begin == at) sub = static_cast<int>(k);
-            subOfBound.push_back(sub);
-            // ShortXLUnicodeString: cch, flags, characters
-            const size_t cch = d[6];
-            const bool high = d[7] & 1;
-            std::u16string nm;
-            for (size_t k = 0; k < cch; ++k) {
-                const size_t off = 8 + k * (high ? 2 : 1);
-                if (off + (high ? 2 : 1) > r.len) break;
-                nm += high ? static_cast<char16_t>(u16(d + off)) : static_cast<char16_t>(d[off]);
-            }
-            sheetNames.push_back(utf16ToUtf8(nm));
-            break;
-        }
-        case XF:
-            if (r.len < 20) damaged("запись формата ячейки (XF) короче положенного");
-            xfs.emplace_back();
-            std::copy(d, d + 20, xfs.back().begin());
-            lastXfRec = i;
-            break;
-        case SST:
-            readSst(i);
-            break;
-        default:
-            break;
-        }
-    }
-    templateXfs = xfs.size();
-    if (boundRecs.empty()) damaged("в книге нет листов");
-    // A sheet whose recorded offset does not match takes the substream of its place.
-    for (size_t k = 0; k < subOfBound.size(); ++k)
-        if (subOfBound[k] < 0 && k < subs.size()) subOfBound[k] = static_cast<int>(k);
-    if (itabCur < 0 || static_cast<size_t>(itabCur) >= boundRecs.size())
-        damaged("активный лист (WINDOW1) указывает на несуществующий лист");
-    active = itabCur;
-    const Rec& bs = globals[boundRecs[static_cast<size_t>(active)]];
-    const int sub = subOfBound[static_cast<size_t>(active)];
-    if (sub < 0) damaged("не найдено начало активного листа");
-    activeSub = static_cast<size_t>(sub);
-    const uint8_t dt = s[bs.pos + 5];
-    const Sub& sb = subs[activeSub];
-    const uint16_t bofDt = (u16(&s[sb.begin + 2]) >= 4) ? u16(&s[sb.begin + 4 + 2]) : 0;
-    if (dt != 0 || bofDt != kDtWorksheet)
-        throw Error("Активный лист «" + sheetNames[static_cast<size_t>(active)] + "» шаблона «" + name +
-                    "» не является листом с ячейками (это диаграмма или макрос)");
-}
-
-void XlsWorkbook::Impl::readSst(size_t at) {
-    std::vector<std::pair<const uint8_t*, size_t>> segs;
-    segs.push_back({&s[globals[at].pos], globals[at].len});
-    for (size_t k = at + 1; k < globals.size() && globals[k].id == CONTINUE; ++k)
-        segs.push_back({&s[globals[k].pos], globals[k].len});
-    SstReader rd(std::move(segs), name);
-    sstTotal = rd.dword();
-    const uint32_t unique = rd.dword();
-    for (uint32_t i = 0; i < unique && !rd.atEnd(); ++i) {
-        SstString str;
-        const uint16_t cch = rd.word();
-        const uint8_t flags = rd.byte();
-        str.high = flags & 1;
-        uint16_t runs = 0;
-        uint32_t ext = 0;
-        if (flags & 0x08) runs = rd.word();
-        if (flags & 0x04) ext = rd.dword();
-        rd.chars(cch, str.high, str);
-        rd.bytes(4u * runs, str.runs);
-        if (ext > s.size()) rd.damaged();
-        rd.bytes(ext, str.ext);
-        sst.push_back(std::move(str));
-    }
-}
-
-void XlsWorkbook::Impl::readActiveSheet() {
-    const Sub& sb = subs[activeSub];
-    size_t pos = sb.begin;
-    int depth = 0;
-    while (pos < sb.end) {
-        Rec r{u16(&s[pos]), static_cast<uint32_t>(pos + 4), u16(&s[pos + 2])};
-        sheet.push_back(r);
-        pos = r.pos + r.len;
-        if (r.id == BOF) ++depth;
-        else if (r.id == EOF_) --depth;
-        (void)depth;
-    }
-    // The cell table: from the first ROW or cell record to the last cell-table record, at the
-    // sheet's own level (records of embedded charts never count).
-    size_t first = SIZE_MAX, last = 0;
-    depth = 0;
-    for (size_t i = 0; i < sheet.size(); ++i) {
-        const Rec& r = sheet[i];
-        if (r.id == BOF) { ++depth; continue; }
-        if (r.id == EOF_) { --depth; continue; }
-        if (depth != 1) continue;
-        const uint8_t* d = &s[r.pos];
-        if (r.id == COLINFO && r.len >= 8) colInfos.push_back({u16(d), u16(d + 2), u16(d + 6)});
-        if (r.id == DEFAULTROWHEIGHT && r.len >= 4) defaultRowHeight = u16(d + 2);
-        if (first == SIZE_MAX && (r.id == ROW || isCellRecord(r.id))) first = i;
-        if (first != SIZE_MAX && isCellTableRecord(r.id)) last = i;
-    }
-    if (first == SIZE_MAX) {
-        // No cells yet: the table goes after DIMENSIONS, else before WINDOW2, else before EOF.
-        size_t at = sheet.size() - 1;
-        for (size_t i = 0; i < sheet.size(); ++i) {
-            if (sheet[i].id == DIMENSIONS) { at = i + 1; break; }
-            if (sheet[i].id == WINDOW2) { at = i; break; }
-        }
-        cellBegin = cellEnd = at;
-        return;
-    }
-    cellBegin = first;
-    cellEnd = last + 1;
-
-    Cell* current = nullptr;
-    int currentRow = -1;
-    for (size_t i = cellBegin; i < cellEnd; ++i) {
-        const Rec& r = sheet[i];
-        const uint8_t* d = &s[r.pos];
-        if (r.id == ROW) {
-            if (r.len < 16) damaged("запись строки (ROW) короче положенного");
-            Row& row = rowAt(u16(d));
-            row.hasRec = true;
-            std::copy(d, d + 16, row.rec.begin());
-            current = nullptr;
-        } else if (r.id == DBCELL) {
-            current = nullptr;
-        } else if (isCellRecord(r.id)) {
-            if (r.len < 6) damaged("запись ячейки короче положенного");
-            Cell c;
-            c.col = c.colLast = u16(d + 2);
-            if (r.id == MULBLANK || r.id == MULRK) {
-                const size_t per = r.id == MULBLANK ? 2 : 6;
-                if (r.len < 6 + per) damaged("запись ячеек (MULBLANK/MULRK) короче положенного");
-                c.colLast = u16(d + r.len - 2);
-                if (c.colLast < c.col || 6 + per * (c.colLast - c.col + 1u) != r.len)
-                    damaged("запись ячеек (MULBLANK/MULRK) не сходится по длине");
-            }
-            if (c.col >= kMaxCols || c.colLast >= kMaxCols) damaged("ячейка за пределами листа");
-            c.kind = CellKind::Raw;
-            c.ref = static_cast<uint32_t>(raws.size());
-            raws.emplace_back(s.begin() + r.pos - 4, s.begin() + r.pos + r.len);
-            currentRow = u16(d);
-            Row& row = rowAt(currentRow);
-            row.cells.push_back(c);
-            current = &row.cells.back();
-        } else {
-            // STRING, SHRFMLA, ARRAY, TABLE, CONTINUE and strays travel with the cell before them.
-            std::vector<uint8_t>& to = current ? raws[current->ref] : orphans;
-            to.insert(to.end(), s.begin() + r.pos - 4, s.begin() + r.pos + r.len);
-        }
-    }
-    (void)currentRow;
-    for (Row& row : rows)
-        std::stable_sort(row.cells.begin(), row.cells.end(),
-                         [](const Cell& a, const Cell& b) { return a.col < b.col; });
-}
-
-/* ---- cells --------------------------------------------------------------------------- */
-
-Cell* XlsWorkbook::Impl::find(int r, int c) {
+Cell* WorkbookData::find(int r, int c) {
     if (static_cast<size_t>(r) >= rows.size()) return nullptr;
     std::vector<Cell>& cells = rows[static_cast<size_t>(r)].cells;
     auto it = std::lower_bound(cells.begin(), cells.end(), c,
@@ -636,7 +45,7 @@ Cell* XlsWorkbook::Impl::find(int r, int c) {
     return nullptr;
 }
 
-void XlsWorkbook::Impl::explode(Row& row, size_t i, int r) {
+void WorkbookData::explode(Row& row, size_t i, int r) {
     const Cell m = row.cells[i];
     const std::vector<uint8_t> rec = raws[m.ref];
     const uint16_t id = u16(rec.data());
@@ -685,7 +94,7 @@ void XlsWorkbook::Impl::explode(Row& row, size_t i, int r) {
     row.cells.insert(row.cells.begin() + static_cast<long>(i), parts.begin(), parts.end());
 }
 
-Cell& XlsWorkbook::Impl::cellFor(int r, int c) {
+Cell& WorkbookData::cellFor(int r, int c) {
     Row& row = rowAt(r);
     for (;;) {
         auto it = std::lower_bound(row.cells.begin(), row.cells.end(), c,
@@ -703,7 +112,7 @@ Cell& XlsWorkbook::Impl::cellFor(int r, int c) {
     }
 }
 
-uint16_t XlsWorkbook::Impl::defaultXf(int r, int c) const {
+uint16_t WorkbookData::defaultXf(int r, int c) const {
     if (static_cast<size_t>(r) < rows.size()) {
         const Row& row = rows[static_cast<size_t>(r)];
         if (row.hasRec) {
@@ -716,12 +125,12 @@ uint16_t XlsWorkbook::Impl::defaultXf(int r, int c) const {
     return kDefaultXf;
 }
 
-uint16_t XlsWorkbook::Impl::xfOf(const Cell& c) const {
+uint16_t WorkbookData::xfOf(const Cell& c) const {
     if (c.kind == CellKind::Raw) return u16(raws[c.ref].data() + 8);
     return c.xf;
 }
 
-void XlsWorkbook::Impl::setXf(Cell& c, uint16_t xf) {
+void WorkbookData::setXf(Cell& c, uint16_t xf) {
     if (c.kind == CellKind::Raw) put16(raws[c.ref].data() + 8, xf);
     else c.xf = xf;
 }
@@ -817,7 +226,7 @@ bool unshare(const uint8_t* p, size_t n, int r, int c, std::vector<uint8_t>& out
 
 /** Gives every other cell of the shared formula anchored at (r, c) a formula of its own, so
  *  that the anchor can take another content. False when that cannot be done. */
-bool XlsWorkbook::Impl::unshareFrom(int r, int c, const std::vector<uint8_t>& host, size_t at) {
+bool WorkbookData::unshareFrom(int r, int c, const std::vector<uint8_t>& host, size_t at) {
     const uint8_t* sh = host.data() + at + 4;
     const size_t len = u16(host.data() + at + 2);
     if (len < 10) return false;
@@ -855,7 +264,7 @@ bool XlsWorkbook::Impl::unshareFrom(int r, int c, const std::vector<uint8_t>& ho
 /** Prepares a cell for a new value: its format stays, its old content goes. The anchor of a
  *  shared formula first hands its formula to the other cells of the range; a cell of an
  *  array formula or a data table is refused, as it cannot change alone. */
-void XlsWorkbook::Impl::release(Cell& c, int r) {
+void WorkbookData::release(Cell& c, int r) {
     if (c.kind == CellKind::Raw) {
         const int col = c.col;
         const uint32_t ref = c.ref;
@@ -896,7 +305,7 @@ void XlsWorkbook::Impl::release(Cell& c, int r) {
     }
 }
 
-uint32_t XlsWorkbook::Impl::stringIndex(const std::string& utf8, CellRef at) {
+uint32_t WorkbookData::stringIndex(const std::string& utf8, CellRef at) {
     if (!sstIndexed) {
         for (size_t i = 0; i < sst.size(); ++i)
             if (sst[i].runs.empty() && sst[i].ext.empty())
@@ -918,7 +327,7 @@ uint32_t XlsWorkbook::Impl::stringIndex(const std::string& utf8, CellRef at) {
     return idx;
 }
 
-uint16_t XlsWorkbook::Impl::borderedXf(uint16_t xf) {
+uint16_t WorkbookData::borderedXf(uint16_t xf) {
     auto it = borderXf.find(xf);
     if (it != borderXf.end()) return it->second;
     if (xfs.empty()) throw Error("В шаблоне «" + name + "» нет форматов ячеек (записей XF)");
@@ -942,7 +351,7 @@ uint16_t XlsWorkbook::Impl::borderedXf(uint16_t xf) {
     return borderXf[xf] = static_cast<uint16_t>(xfs.size() - 1);
 }
 
-CellValue XlsWorkbook::Impl::valueOf(int r, int c) {
+CellValue WorkbookData::valueOf(int r, int c) {
     CellValue v;
     const Cell* cell = find(r, c);
     if (!cell) return v;
@@ -1012,7 +421,7 @@ CellValue XlsWorkbook::Impl::valueOf(int r, int c) {
     return v;
 }
 
-FormulaValue XlsWorkbook::Impl::evaluate(uint32_t f) {
+FormulaValue WorkbookData::evaluate(uint32_t f) {
     Formula& fm = formulas[f];
     if (fm.state == 2) return fm.value;
     if (fm.state == 1) return FormulaValue{};  // a circular reference counts as 0
@@ -1026,270 +435,26 @@ FormulaValue XlsWorkbook::Impl::evaluate(uint32_t f) {
     return v;
 }
 
-/* ---- writing ------------------------------------------------------------------------- */
-
-void XlsWorkbook::Impl::writeSst(std::vector<uint8_t>& out) {
-    SstWriter w(out);
-    const size_t n = sst.size();
-    const size_t bucket = std::max<size_t>(8, (n + 127) / 128);
-    w.setBucket(bucket);
-    w.header(static_cast<uint32_t>(std::max<int64_t>(sstTotal, 0)), static_cast<uint32_t>(n));
-    for (const SstString& str : sst) w.string(str);
-    w.finish();
-    std::vector<uint8_t> ext;
-    add16(ext, static_cast<uint16_t>(bucket));
-    for (const SstWriter::Mark& m : w.marks()) {
-        add32(ext, m.abs);
-        add16(ext, m.rel);
-        add16(ext, 0);
-    }
-    writeRecord(out, EXTSST, ext);
-}
-
-void XlsWorkbook::Impl::writeGlobals(std::vector<uint8_t>& out, std::vector<size_t>& boundPos) {
-    bool sstDone = false;
-    for (size_t i = 0; i < globals.size(); ++i) {
-        const Rec& r = globals[i];
-        if (r.id == SST) {
-            writeSst(out);
-            sstDone = true;
-            while (i + 1 < globals.size() && globals[i + 1].id == CONTINUE) ++i;
-        } else if (r.id == EXTSST) {
-            if (!sstDone) raw(out, r);  // (an EXTSST before its SST is left as it was)
-        } else if (r.id == BOUNDSHEET) {
-            boundPos.push_back(out.size() + 4);
-            raw(out, r);
-        } else if (r.id == RECALCID && r.len >= 8) {
-            // build 0 asks the reading application to recalculate every formula on loading
-            const size_t at = out.size();
-            raw(out, r);
-            put32(&out[at + 4 + 4], 0);
-        } else if (r.id == EOF_ && i + 1 == globals.size()) {
-            if (!sstDone) writeSst(out);
-            raw(out, r);
-        } else {
-            raw(out, r);
-        }
-        if (i == lastXfRec)
-            for (size_t k = templateXfs; k < xfs.size(); ++k) writeRecord(out, XF, xfs[k].data(), 20);
-    }
-}
-
-void XlsWorkbook::Impl::writeCell(std::vector<uint8_t>& out, int r, const Cell& c) {
-    std::vector<uint8_t> d;
-    d.reserve(32);
-    add16(d, static_cast<uint16_t>(r));
-    add16(d, c.col);
-    add16(d, c.xf);
-    switch (c.kind) {
-    case CellKind::Raw:
-        out.insert(out.end(), raws[c.ref].begin(), raws[c.ref].end());
-        return;
-    case CellKind::Blank:
-        writeRecord(out, BLANK, d);
-        return;
-    case CellKind::Number: {
-        const double v = c.num;
-        if (v == std::floor(v) && v >= -(1 << 29) && v < (1 << 29) && !(v == 0 && std::signbit(v))) {
-            add32(d, (static_cast<uint32_t>(static_cast<int32_t>(v)) << 2) | 2u);
-            writeRecord(out, RK, d);
-        } else {
-            addF64(d, v);
-            writeRecord(out, NUMBER, d);
-        }
-        return;
-    }
-    case CellKind::Sst:
-        add32(d, c.ref);
-        writeRecord(out, LABELSST, d);
-        return;
-    case CellKind::Formula: {
-        const Formula& f = formulas[c.ref];
-        if (f.value.isError) {
-            add8(d, 2);
-            add8(d, 0);
-            add8(d, static_cast<uint8_t>(f.value.error));
-            add8(d, 0); add8(d, 0); add8(d, 0);
-            add16(d, 0xFFFF);
-        } else {
-            addF64(d, f.value.number);
-        }
-        add16(d, 0x0001);  // fAlwaysCalc: recalculated whenever the workbook is
-        add32(d, 0);
-        add16(d, static_cast<uint16_t>(f.tokLen));
-        d.insert(d.end(), tokens.begin() + f.tokOff, tokens.begin() + f.tokOff + f.tokLen);
-        writeRecord(out, FORMULA, d);
-        return;
-    }
-    }
-}
-
-void XlsWorkbook::Impl::writeSheet(std::vector<uint8_t>& out) {
-    // extent of the cells, for DIMENSIONS, INDEX and the ROW records
-    int firstRow = -1, lastRow = -1, firstCol = kMaxCols, lastCol = -1;
-    std::vector<int> used;  // rows that get a ROW record
-    for (size_t r = 0; r < rows.size(); ++r) {
-        const Row& row = rows[r];
-        if (!row.hasRec && row.cells.empty()) continue;
-        used.push_back(static_cast<int>(r));
-        if (row.cells.empty()) continue;
-        if (firstRow < 0) firstRow = static_cast<int>(r);
-        lastRow = static_cast<int>(r);
-        firstCol = std::min<int>(firstCol, row.cells.front().col);
-        lastCol = std::max<int>(lastCol, row.cells.back().colLast);
-    }
-    size_t blocks = 0;
-    for (size_t i = 0; i < used.size(); ++i)
-        if (i == 0 || used[i] / 32 != used[i - 1] / 32) ++blocks;
-
-    size_t indexAt = SIZE_MAX, defColAt = SIZE_MAX;
-    auto head = [&](const Rec& r) {
-        const uint8_t* d = &s[r.pos];
-        if (r.id == INDEX && r.len >= 16) {
-            indexAt = out.size();
-            std::vector<uint8_t> idx(16 + 4 * blocks, 0);
-            writeRecord(out, INDEX, idx);
-        } else if (r.id == DIMENSIONS && r.len >= 14) {
-            uint32_t r1 = u32(d), r2 = u32(d + 4);
-            uint16_t c1 = u16(d + 8), c2 = u16(d + 10);
-            const bool had = r2 > r1 && c2 > c1;
-            if (firstRow >= 0) {
-                r1 = had ? std::min<uint32_t>(r1, static_cast<uint32_t>(firstRow)) : static_cast<uint32_t>(firstRow);
-                r2 = had ? std::max<uint32_t>(r2, static_cast<uint32_t>(lastRow + 1)) : static_cast<uint32_t>(lastRow + 1);
-                c1 = had ? std::min<uint16_t>(c1, static_cast<uint16_t>(firstCol)) : static_cast<uint16_t>(firstCol);
-                c2 = had ? std::max<uint16_t>(c2, static_cast<uint16_t>(lastCol + 1)) : static_cast<uint16_t>(lastCol + 1);
-            }
-            std::vector<uint8_t> dim(d, d + r.len);
-            put32(&dim[0], r1);
-            put32(&dim[4], r2);
-            put16(&dim[8], c1);
-            put16(&dim[10], c2);
-            writeRecord(out, DIMENSIONS, dim);
-        } else {
-            if (r.id == DEFCOLWIDTH) defColAt = out.size();
-            raw(out, r);
-        }
-    };
-    for (size_t i = 0; i < cellBegin; ++i) head(sheet[i]);
-    out.insert(out.end(), orphans.begin(), orphans.end());
-
-    // the cell table in blocks of 32 rows: ROW records, their cells, a DBCELL
-    std::vector<uint32_t> dbcells;
-    std::vector<size_t> cellStarts;
-    for (size_t i = 0; i < used.size();) {
-        size_t j = i;
-        while (j < used.size() && used[j] / 32 == used[i] / 32) ++j;
-        const size_t blockStart = out.size();
-        for (size_t k = i; k < j; ++k) {
-            const Row& row = rows[static_cast<size_t>(used[k])];
-            std::array<uint8_t, 16> rec = row.rec;
-            if (!row.hasRec) {
-                rec.fill(0);
-                put16(&rec[0], static_cast<uint16_t>(used[k]));
-                put16(&rec[6], defaultRowHeight);
-                put32(&rec[12], 0x000F0100u);  // reserved bit 8 set; default format 15
-            }
-            if (!row.cells.empty()) {
-                const uint16_t c1 = row.cells.front().col;
-                const uint16_t c2 = static_cast<uint16_t>(row.cells.back().colLast + 1);
-                const bool had = u16(&rec[4]) > u16(&rec[2]);
-                if (!had || c1 < u16(&rec[2])) put16(&rec[2], c1);
-                if (!had || c2 > u16(&rec[4])) put16(&rec[4], c2);
-            }
-            writeRecord(out, ROW, rec.data(), rec.size());
-        }
-        cellStarts.clear();
-        for (size_t k = i; k < j; ++k) {
-            cellStarts.push_back(out.size());
-            const int r = used[k];
-            for (const Cell& c : rows[static_cast<size_t>(r)].cells) writeCell(out, r, c);
-        }
-        const size_t dbAt = out.size();
-        std::vector<uint8_t> db;
-        add32(db, static_cast<uint32_t>(dbAt - blockStart));
-        for (size_t k = 0; k < cellStarts.size(); ++k) {
-            const size_t from = k == 0 ? blockStart + 20 : cellStarts[k - 1];
-            add16(db, static_cast<uint16_t>(std::min<size_t>(cellStarts[k] - from, 0xFFFF)));
-        }
-        writeRecord(out, DBCELL, db);
-        dbcells.push_back(static_cast<uint32_t>(dbAt));
-        i = j;
-    }
-    for (size_t i = cellEnd; i < sheet.size(); ++i) raw(out, sheet[i]);
-
-    if (indexAt != SIZE_MAX) {
-        uint8_t* d = &out[indexAt + 4];
-        put32(d, 0);
-        put32(d + 4, firstRow < 0 ? 0 : static_cast<uint32_t>(firstRow));
-        put32(d + 8, firstRow < 0 ? 0 : static_cast<uint32_t>(lastRow + 1));
-        put32(d + 12, defColAt == SIZE_MAX ? 0 : static_cast<uint32_t>(defColAt));
-        for (size_t k = 0; k < dbcells.size(); ++k) put32(d + 16 + 4 * k, dbcells[k]);
-    }
-}
-
-/** Another sheet, byte for byte but for its INDEX record, whose stream offsets (of
- *  DEFCOLWIDTH and of the DBCELL records) move with the sheet. */
-void XlsWorkbook::Impl::copySheet(std::vector<uint8_t>& out, const Sub& sub) const {
-    const size_t at = out.size();
-    out.insert(out.end(), s.begin() + sub.begin, s.begin() + sub.end);
-    const int64_t delta = static_cast<int64_t>(at) - static_cast<int64_t>(sub.begin);
-    if (delta == 0) return;
-    auto shift = [&](uint8_t* p) {
-        const uint32_t v = u32(p);
-        if (v != 0) put32(p, static_cast<uint32_t>(static_cast<int64_t>(v) + delta));
-    };
-    int depth = 0;
-    for (size_t p = at; p + 4 <= out.size();) {
-        const uint16_t id = u16(&out[p]);
-        const size_t len = u16(&out[p + 2]);
-        if (id == BOF) ++depth;
-        if (id == INDEX && depth == 1 && len >= 16) {
-            shift(&out[p + 4 + 12]);
-            for (size_t k = 16; k + 4 <= len; k += 4) shift(&out[p + 4 + k]);
-        }
-        if (id == EOF_ && --depth == 0) break;
-        p += 4 + len;
-    }
-}
-
-std::vector<uint8_t> XlsWorkbook::Impl::build() {
-    for (uint32_t f = 0; f < formulas.size(); ++f) evaluate(f);
-    std::vector<uint8_t> out;
-    out.reserve(s.size() + rows.size() * 400);
-    std::vector<size_t> boundPos;
-    writeGlobals(out, boundPos);
-    std::vector<uint32_t> starts(subs.size());
-    for (size_t k = 0; k < subs.size(); ++k) {
-        starts[k] = static_cast<uint32_t>(out.size());
-        if (k == activeSub) writeSheet(out);
-        else copySheet(out, subs[k]);
-    }
-    out.insert(out.end(), s.begin() + trailing, s.end());
-    for (size_t i = 0; i < boundPos.size() && i < subOfBound.size(); ++i)
-        if (subOfBound[i] >= 0) put32(&out[boundPos[i]], starts[static_cast<size_t>(subOfBound[i])]);
-    return out;
-}
-
 /* ------------------------------------------------------------------------------------- */
 /*  Public interface                                                                     */
 /* ------------------------------------------------------------------------------------- */
 
-XlsWorkbook::XlsWorkbook(std::unique_ptr<Impl> impl) : impl_(std::move(impl)) {}
+XlsWorkbook::XlsWorkbook(std::unique_ptr<WorkbookData> impl) : impl_(std::move(impl)) {}
 XlsWorkbook::~XlsWorkbook() = default;
 XlsWorkbook::XlsWorkbook(XlsWorkbook&&) noexcept = default;
 XlsWorkbook& XlsWorkbook::operator=(XlsWorkbook&&) noexcept = default;
 
 XlsWorkbook::XlsWorkbook(const std::vector<uint8_t>& fileBytes, const std::string& displayName,
                          char decimalSep)
-    : impl_(std::make_unique<Impl>()) {
+    : impl_(std::make_unique<WorkbookData>()) {
     impl_->name = displayName;
     impl_->sep = decimalSep;
-    impl_->load(fileBytes);
+    readTemplateFile(*impl_, fileBytes);
 }
 
 XlsWorkbook XlsWorkbook::fromStream(const std::vector<uint8_t>& stream, const std::string& displayName,
                                     char decimalSep) {
-    auto impl = std::make_unique<Impl>();
+    auto impl = std::make_unique<WorkbookData>();
     impl->name = displayName;
     impl->sep = decimalSep;
     impl->file.root.name = "Root Entry";
@@ -1297,7 +462,7 @@ XlsWorkbook XlsWorkbook::fromStream(const std::vector<uint8_t>& stream, const st
     impl->file.root.children.push_back({"Workbook", false, {}, {}, {}});
     impl->streamName = "Workbook";
     impl->s = stream;
-    impl->loadStream();
+    readTemplateStream(*impl);
     return XlsWorkbook(std::move(impl));
 }
 
@@ -1359,26 +524,26 @@ void XlsWorkbook::addBorders(CellRef from, CellRef to) {
         }
 }
 
-std::vector<uint8_t> XlsWorkbook::workbookStream() { return impl_->build(); }
+std::vector<uint8_t> XlsWorkbook::workbookStream() { return built(*impl_); }
 
 void XlsWorkbook::saveTo(const std::filesystem::path& path) {
     // the built stream takes the template's place for the write, then gives it back
     CompoundEntry* wb = impl_->file.find(impl_->streamName);
-    std::vector<uint8_t> built = impl_->build();
-    std::swap(wb->data, built);
+    std::vector<uint8_t> stream = built(*impl_);
+    std::swap(wb->data, stream);
     try {
         writeCompoundFile(impl_->file, path);
     } catch (...) {
-        std::swap(wb->data, built);
+        std::swap(wb->data, stream);
         throw;
     }
-    std::swap(wb->data, built);
+    std::swap(wb->data, stream);
 }
 
 std::vector<uint8_t> XlsWorkbook::save() {
     CompoundFile out = impl_->file;
     CompoundEntry* wb = out.find(impl_->streamName);
-    wb->data = impl_->build();
+    wb->data = built(*impl_);
     return writeCompoundFile(out);
 }
 

@@ -22,6 +22,8 @@
 
 namespace talvira::xls {
 
+struct WorkbookData;  // XlsWorkbookData.h
+
 class XlsWorkbook {
 public:
     /** Reads the template file. */
@@ -63,9 +65,8 @@ public:
     std::vector<uint8_t> workbookStream();
 
 private:
-    struct Impl;
-    std::unique_ptr<Impl> impl_;
-    explicit XlsWorkbook(std::unique_ptr<Impl> impl);
+    std::unique_ptr<WorkbookData> impl_;
+    explicit XlsWorkbook(std::unique_ptr<WorkbookData> impl);
 };
 
 }  // namespace talvira::xls

@@ -1,10 +1,11 @@
 // libFuzzer target for the template reader: the compound file and the BIFF8 records of the
-// workbook stream, then the edits the export makes and the save. Damaged input must end in
+// workbook stream, then the estimate laid over it as the export does, and the save. Damaged input must end in
 // talvira::Error, never in a crash, a hang or another exception.
 //
 // Input starting with the compound file signature goes through the container; anything else
 // is taken as a bare workbook stream, so that the record layer is reached directly.
 #include "common/Error.h"
+#include "export/EstimateExport.h"
 #include "export/XlsWorkbook.h"
 
 #include <cstddef>
@@ -25,13 +26,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         talvira::xls::XlsWorkbook wb = container
                                            ? talvira::xls::XlsWorkbook(bytes, "fuzz.xls", ',')
                                            : talvira::xls::XlsWorkbook::fromStream(bytes, "fuzz.xls", ',');
-        wb.setText({1, 0}, "Генеральный директор ");
-        wb.setText({2, 4}, "Локальная смета №1");
-        wb.setNumber({11, 0}, 1);
-        wb.setNumber({11, 4}, 2.5);
-        wb.setFormula({11, 10}, "=E12*F12");
-        wb.setFormula({12, 10}, "=СУММ(K12:K12)");
-        wb.addBorders({9, 0}, {12, 16});
+        static const std::vector<talvira::xls::PositionRow> rows = {
+            {"ТЕР01-01-001-01", "Разработка грунта", "1000 м3", 2.5, 100, 250, 20, 10, 50, 1.5}};
+        talvira::xls::writeEstimate(wb, rows, talvira::xls::EstimateTexts::defaults(','), ',');
         if (container) (void)wb.save();
         else (void)wb.workbookStream();
     } catch (const talvira::Error&) {

@@ -8,46 +8,40 @@ namespace talvira::normbase {
 using storage::TableHandle;
 using storage::Value;
 
+namespace {
+
+/** A detail of `master` ordered and matched by the secondary index `index`: it holds the
+ *  records whose index field equals `masterField` of the master's current record. */
+void detailByIndex(TableHandle& h, const char* table, const char* index, TableHandle& master, const char* masterField) {
+    h.setTableName(table);
+    h.setIndexName(index);
+    h.setMasterSource(&master, masterField);
+}
+
+/** A detail of `master` that holds the record whose ID equals `masterField` of the master's
+ *  current record. */
+void detailById(TableHandle& h, const char* table, TableHandle& master, const char* masterField) {
+    h.setTableName(table);
+    h.setIndexFieldNames(fld::ID);
+    h.setMasterSource(&master, masterField);
+}
+
+}  // namespace
+
 NormBase::NormBase() {
     // Collections, in the table's default (primary key) order.
     Table7.setTableName(tbl::REESTR);
-
-    Table6.setTableName(tbl::OGL);
-    Table6.setIndexName(idx::IDREESTR);
-    Table6.setMasterSource(&Table7, fld::ID);
-
-    Table2.setTableName(tbl::RABMAT);
-    Table2.setIndexName(idx::IDOGL);
-    Table2.setMasterSource(&Table6, fld::ID);
+    detailByIndex(Table6, tbl::OGL, idx::IDREESTR, Table7, fld::ID);
+    detailByIndex(Table2, tbl::RABMAT, idx::IDOGL, Table6, fld::ID);
     Table2.setBoundFields(rateBoundFields());
-    Table2.setFieldDefs(rateFieldDefs());
-    Table2.setIndexDefs(rateIndexDefs());
-
-    Table1.setTableName(tbl::NAME_BARE);
-    Table1.setIndexFieldNames(fld::ID);
-    Table1.setMasterSource(&Table2, fld::IDNAME);
+    detailById(Table1, tbl::NAME_BARE, Table2, fld::IDNAME);
     Table1.setReadOnly(true);
-
-    Table8.setTableName(tbl::EDIZM);
-    Table8.setIndexFieldNames(fld::ID);
-    Table8.setMasterSource(&Table2, fld::IDEDIZM);
-
-    Table3.setTableName(tbl::RESURS);
-    Table3.setIndexName(idx::IDRAB);
-    Table3.setMasterSource(&Table2, fld::ID);
+    detailById(Table8, tbl::EDIZM, Table2, fld::IDEDIZM);
+    detailByIndex(Table3, tbl::RESURS, idx::IDRAB, Table2, fld::ID);
     Table3.setBoundFields(resourceLineBoundFields());
-
-    Table4.setTableName(tbl::RABMAT);
-    Table4.setIndexFieldNames(fld::ID);
-    Table4.setMasterSource(&Table3, fld::IDRES_RABMAT);
-
-    Table5.setTableName(tbl::NAME);
-    Table5.setIndexFieldNames(fld::ID);
-    Table5.setMasterSource(&Table4, fld::IDNAME);
-
-    Table9.setTableName(tbl::EDIZM);
-    Table9.setIndexFieldNames(fld::ID);
-    Table9.setMasterSource(&Table4, fld::IDEDIZM);
+    detailById(Table4, tbl::RABMAT, Table3, fld::IDRES_RABMAT);
+    detailById(Table5, tbl::NAME, Table4, fld::IDNAME);
+    detailById(Table9, tbl::EDIZM, Table4, fld::IDEDIZM);
 }
 
 NormBase::~NormBase() = default;

@@ -6,19 +6,18 @@ using storage::BoundField;
 using storage::BoundKind;
 using storage::FieldDef;
 using storage::FieldType;
-using storage::IndexInfo;
 
 namespace {
 
-struct RateField {
+struct StoredField {
     const char* name;
     FieldType type;
     int size;
 };
 
 // The rate record, in table order.
-const std::vector<RateField>& rateLayout() {
-    static const std::vector<RateField> f = {
+const std::vector<StoredField>& rateLayout() {
+    static const std::vector<StoredField> f = {
         {"ID", FieldType::Long, 0},          {"NEW_ID", FieldType::Long, 0},
         {"IDREESTR", FieldType::Long, 0},    {"ORDERVIEW", FieldType::Long, 0},
         {"IDNAME", FieldType::Long, 0},      {"ID_UNIQUE", FieldType::Long, 0},
@@ -64,66 +63,65 @@ const std::vector<RateField>& rateLayout() {
     return f;
 }
 
-BoundKind kindOf(FieldType t) {
+// The resource line, in table order.
+const std::vector<StoredField>& resourceLineLayout() {
+    static const std::vector<StoredField> f = {
+        {"ID", FieldType::Long, 0},           {"IDRAB", FieldType::Long, 0},
+        {"IDRES_RABMAT", FieldType::Long, 0}, {"IDRES_ABC_OKP", FieldType::Long, 0},
+        {"IDRES_TRUD", FieldType::Long, 0},   {"KOLL", FieldType::Number, 0},
+        {"IDGROUP", FieldType::Long, 0},      {"IDPODGROUP", FieldType::Long, 0},
+        {"IDPODGROUPNORM", FieldType::Long, 0}, {"VIDNR", FieldType::Short, 0},
+        {"UCH", FieldType::Short, 0},         {"RABMAT", FieldType::Long, 0},
+        {"IDREESTR", FieldType::Long, 0},     {"IDRES_REESTR", FieldType::Long, 0},
+        {"STATUS", FieldType::Long, 0},
+    };
+    return f;
+}
+
+std::vector<FieldDef> fieldDefsOf(const std::vector<StoredField>& layout) {
+    std::vector<FieldDef> d;
+    for (const auto& f : layout) d.push_back({f.name, f.type, f.size});
+    return d;
+}
+
+std::vector<BoundField> boundFieldsOf(const std::vector<StoredField>& layout) {
+    std::vector<BoundField> b;
+    for (const auto& f : layout) b.push_back({f.name, boundKindOf(f.type), false});
+    return b;
+}
+
+}  // namespace
+
+BoundKind boundKindOf(FieldType t) {
     switch (t) {
     case FieldType::Long: return BoundKind::Integer;
     case FieldType::Short: return BoundKind::SmallInt;
     case FieldType::Number: return BoundKind::Float;
     case FieldType::Timestamp: return BoundKind::DateTime;
+    case FieldType::AutoInc: return BoundKind::AutoInc;
+    case FieldType::Memo: return BoundKind::Memo;
     default: return BoundKind::String;
     }
 }
 
-}  // namespace
-
 const std::vector<FieldDef>& rateFieldDefs() {
-    static const std::vector<FieldDef> defs = [] {
-        std::vector<FieldDef> d;
-        for (const auto& f : rateLayout()) d.push_back({f.name, f.type, f.size});
-        return d;
-    }();
+    static const std::vector<FieldDef> defs = fieldDefsOf(rateLayout());
     return defs;
 }
 
 const std::vector<BoundField>& rateBoundFields() {
-    static const std::vector<BoundField> bound = [] {
-        std::vector<BoundField> b;
-        for (const auto& f : rateLayout()) b.push_back({f.name, kindOf(f.type), false});
-        return b;
-    }();
+    static const std::vector<BoundField> bound = boundFieldsOf(rateLayout());
     return bound;
+}
+
+const std::vector<FieldDef>& resourceLineFieldDefs() {
+    static const std::vector<FieldDef> defs = fieldDefsOf(resourceLineLayout());
+    return defs;
 }
 
 const std::vector<BoundField>& resourceLineBoundFields() {
-    static const std::vector<BoundField> bound = {
-        {"ID", BoundKind::Integer},           {"IDRAB", BoundKind::Integer},
-        {"IDRES_RABMAT", BoundKind::Integer}, {"IDRES_ABC_OKP", BoundKind::Integer},
-        {"IDRES_TRUD", BoundKind::Integer},   {"KOLL", BoundKind::Float},
-        {"IDGROUP", BoundKind::Integer},      {"IDPODGROUP", BoundKind::Integer},
-        {"IDPODGROUPNORM", BoundKind::Integer}, {"VIDNR", BoundKind::SmallInt},
-        {"UCH", BoundKind::SmallInt},         {"RABMAT", BoundKind::Integer},
-        {"IDREESTR", BoundKind::Integer},     {"IDRES_REESTR", BoundKind::Integer},
-        {"STATUS", BoundKind::Integer},
-    };
+    static const std::vector<BoundField> bound = boundFieldsOf(resourceLineLayout());
     return bound;
-}
-
-const std::vector<IndexInfo>& rateIndexDefs() {
-    static const std::vector<IndexInfo> defs = [] {
-        std::vector<IndexInfo> d(4);
-        d[0].name = idx::RABMAT_PRIMARY;
-        d[0].fields = {"ID"};
-        d[0].primary = d[0].unique = true;
-        d[1].name = idx::IDNAME_INDEX;
-        d[1].fields = {"IDNAME"};
-        d[1].caseInsensitive = true;
-        d[2].name = idx::IDOGL;
-        d[2].fields = {"IDOGL"};
-        d[3].name = idx::IDREESTR;
-        d[3].fields = {"IDREESTR"};
-        return d;
-    }();
-    return defs;
 }
 
 }  // namespace talvira::normbase

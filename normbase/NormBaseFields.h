@@ -1,7 +1,9 @@
 #pragma once
 /**
- * Names of the norm base tables, of the fields the program reads, and the field lists bound to
- * the rate handle (82 fields) and the resource-line handle (15 fields), in table order.
+ * Names of the norm base tables, of its indexes and of the fields the program reads, and the one
+ * list of the rate fields (82) and of the resource-line fields (15), in table order: bound by
+ * name and type to the rate handle and the resource-line handle, and stored by whatever writes
+ * a norm base (the demo base generator, test bases).
  *
  *   nb.Table2.fieldValue(normbase::fld::BA);
  */
@@ -52,13 +54,17 @@ inline constexpr const char* KOLL = "KOLL";
 inline constexpr const char* VIDNR = "VIDNR";
 }  // namespace fld
 
+/** The kind a stored field of type `t` binds as (Long: Integer, Short: SmallInt, Number: Float,
+ *  Timestamp: DateTime, AutoInc, Memo; every other type: String). */
+storage::BoundKind boundKindOf(storage::FieldType t);
+
 /** The 82 fields of a rate record, bound to Table2 by name and type. */
 const std::vector<storage::BoundField>& rateBoundFields();
 /** The 15 fields of a resource line, bound to Table3 by name and type. */
 const std::vector<storage::BoundField>& resourceLineBoundFields();
-/** The field definitions of the rate table (Table2's declared fields; text sizes included). */
+/** The 82 rate fields as a table stores them (types and text sizes), in table order. */
 const std::vector<storage::FieldDef>& rateFieldDefs();
-/** The four indexes of the rate table: primary on ID, IDNAME_INDEX (case-insensitive), IDOGL, IDREESTR. */
-const std::vector<storage::IndexInfo>& rateIndexDefs();
+/** The 15 resource-line fields as a table stores them, in table order. */
+const std::vector<storage::FieldDef>& resourceLineFieldDefs();
 
 }  // namespace talvira::normbase

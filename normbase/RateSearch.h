@@ -10,11 +10,12 @@
  *   auto hits = search.find("кладка стен");     // the first query reads the base once
  *   search.goTo(hits.front());                  // Table7, Table6, Table2 walk there
  *
- * Caveats: the tables are read through the handles' open files (Table7, Table6, Table2,
- * Table1, Table8), once, at the first query; a handle that is closed then counts as an empty
- * table. The text kept in memory is the folded code and name of each listed rate (about the
- * size of the names themselves); everything shown is read from the tables when asked for.
- * Nothing is ever written.
+ * Caveats: the tables of the handles Table7, Table6, Table2, Table1 and Table8 are read once,
+ * at the first query, through read-only files of their own that are closed afterwards (so that
+ * the pages read do not stay mapped); a handle that is closed then counts as an empty table.
+ * The text kept in memory is the folded code and name of each listed rate (about the size of
+ * the names themselves); what a result row shows is read through the handles' files when
+ * asked for. Nothing is ever written.
  */
 #include "storage/TableFile.h"
 
@@ -31,6 +32,10 @@ class NormBase;
 /** Text as it is compared by the search: lower case (Latin, Greek and Cyrillic letters), ё
  *  and Ё as е. Invalid UTF-8 bytes are kept as they are. */
 std::string foldSearchText(std::string_view utf8);
+
+/** Where `needle` first occurs in `text` (bytes compared as they are), npos when nowhere: the
+ *  substring search the queries run over the folded text. */
+size_t findSearchText(std::string_view text, std::string_view needle);
 
 /** The words of a query: cut at blanks (space, tab, no-break space), empty parts dropped. */
 std::vector<std::string> searchWords(std::string_view query);

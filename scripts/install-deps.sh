@@ -15,4 +15,17 @@ $SUDO apt-get install -y -q --no-install-recommends \
   libreoffice-calc-nogui gnumeric \
   xvfb xauth x11-utils xdotool \
   fonts-liberation fonts-dejavu-core \
-  poppler-utils
+  poppler-utils \
+  locales qt6-translations-l10n \
+  dpkg-dev
+
+# The program is made for a Russian locale (decimal comma): generate ru_RU.UTF-8 when the
+# machine lacks it (a fresh Debian has only C and POSIX).
+if ! locale -a 2>/dev/null | grep -qi '^ru_RU\.utf-\?8$'; then
+  if [ -f /etc/locale.gen ] && grep -q 'ru_RU.UTF-8 UTF-8' /etc/locale.gen; then
+    $SUDO sed -i 's/^# *\(ru_RU.UTF-8 UTF-8\)/\1/' /etc/locale.gen
+    $SUDO locale-gen
+  else
+    $SUDO localedef -i ru_RU -f UTF-8 ru_RU.UTF-8
+  fi
+fi

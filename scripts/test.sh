@@ -1,9 +1,12 @@
 #!/bin/sh
 # Installs, builds and runs every test through ctest; then once more with ASan and UBSan;
 # then the fuzz targets (clang, libFuzzer) for a short, bounded time each.
+# scripts/install-deps.sh also generates the ru_RU.UTF-8 locale: the end-to-end test runs once
+# under C.UTF-8 and once under ru_RU.UTF-8 (ctest entries e2e_tests and e2e_tests_ru).
 set -e
 cd "$(dirname "$0")/.."
 sh scripts/install-deps.sh
+locale -a | grep -qi '^ru_RU\.utf-\?8$' || { echo "the ru_RU.UTF-8 locale is missing" >&2; exit 1; }
 JOBS=$(nproc)
 
 echo "== build and test (warnings as errors)"

@@ -3,6 +3,7 @@
 #include "tools/Commands.h"
 
 #include "common/Error.h"
+#include "normbase/NormBaseFields.h"
 #include "storage/TableFile.h"
 
 #include <fcntl.h>
@@ -103,14 +104,17 @@ struct LookupCase {
 };
 
 int lookup(const std::string& dir, int keys) {
+    namespace tbl = normbase::tbl;
+    namespace idx = normbase::idx;
+    namespace fld = normbase::fld;
     std::cout << "Поиск записей по ключу через индекс, мкс на ключ (" << keys << " случайных ключей)\n";
     const std::vector<LookupCase> cases = {
-        {"RESURS.DB", "IDRAB", "IDRAB", 0, ""},
-        {"RABMAT.DB", "IDOGL", "IDOGL", 1, " (таблицы расценок)"},
-        {"RABMAT.DB", "IDOGL", "IDOGL", 2, " (группы материалов)"},
-        {"RABMAT.DB", "", "ID", 0, ""},
-        {"000_NAME.DB", "", "ID", 0, ""},
-        {"OGL.DB", "IDREESTR", "IDREESTR", 0, ""}};
+        {tbl::RESURS, idx::IDRAB, fld::IDRAB, 0, ""},
+        {tbl::RABMAT, idx::IDOGL, fld::IDOGL, 1, " (таблицы расценок)"},
+        {tbl::RABMAT, idx::IDOGL, fld::IDOGL, 2, " (группы материалов)"},
+        {tbl::RABMAT, "", fld::ID, 0, ""},
+        {tbl::NAME, "", fld::ID, 0, ""},
+        {tbl::OGL, idx::IDREESTR, fld::IDREESTR, 0, ""}};
     std::mt19937 rng(12345);
     for (const auto& c : cases) {
         const std::string path = (fs::path(dir) / c.table).string();

@@ -101,31 +101,39 @@ int benchSearch(const std::string& dir) {
     // The mix in turn, so that no query narrows the one before it and each scans the whole
     // text; then every query typed key by key, each keystroke a query of its own.
     constexpr int kRounds = 21;
-    std::vector<std::vector<double>> each(mix.size());
+    std::vector<std::vector<double>> each(mix.size()), eachCpu(mix.size());
     std::vector<size_t> found(mix.size());
-    std::vector<double> all, typed;
+    std::vector<double> all, allCpu, typed;
     for (int r = 0; r < kRounds; ++r)
         for (size_t q = 0; q < mix.size(); ++q) {
             auto t = Clock::now();
+            const double c = cpuMs();
             found[q] = search.find(mix[q]).size();
             each[q].push_back(msSince(t));
+            eachCpu[q].push_back(cpuMs() - c);
             all.push_back(each[q].back());
+            allCpu.push_back(eachCpu[q].back());
         }
     for (size_t q = 0; q < mix.size(); ++q) {
-        const Figures f = figures(each[q]);
+        const Figures f = figures(each[q]), c = figures(eachCpu[q]);
         std::cout << "  «" << mix[q] << "»: медиана " << fixed(f.median, 2) << " мс, худший " << fixed(f.worst, 2)
+                  << " мс; процессорное время: медиана " << fixed(c.median, 2) << " мс, худшее " << fixed(c.worst, 2)
                   << " мс (" << found[q] << " найдено, " << kRounds << " раз)\n";
     }
+    std::string slowest;
+    double slowestMs = -1;
     for (const auto& q : mix)
         for (const auto& k : keystrokes(q)) {
             auto t = Clock::now();
             search.find(k);
             typed.push_back(msSince(t));
+            if (typed.back() > slowestMs) slowestMs = typed.back(), slowest = k;
         }
-    const Figures f = figures(all), k = figures(typed);
-    std::cout << "  все запросы смеси: медиана " << fixed(f.median, 2) << " мс, худший " << fixed(f.worst, 2) << " мс\n"
+    const Figures f = figures(all), fc = figures(allCpu), k = figures(typed);
+    std::cout << "  все запросы смеси: медиана " << fixed(f.median, 2) << " мс, худший " << fixed(f.worst, 2)
+              << " мс; процессорное время: медиана " << fixed(fc.median, 2) << " мс, худшее " << fixed(fc.worst, 2) << " мс\n"
               << "  по нажатиям (каждый префикс смеси, " << typed.size() << " запросов): медиана "
-              << fixed(k.median, 2) << " мс, худший " << fixed(k.worst, 2) << " мс\n"
+              << fixed(k.median, 2) << " мс, худший " << fixed(k.worst, 2) << " мс («" << slowest << "»)\n"
               << "  память поиска: " << fixed(double(search.memoryUsed()) / 1048576.0, 1)
               << " МБ в индексе; резидентная память процесса выросла на " << fixed(statusMb("VmRSS") - rssBefore, 1)
               << " МБ (после подготовки " << fixed(rssPrepared - rssBefore, 1) << " МБ, пик подготовки "

@@ -6,6 +6,8 @@
 #include "estimate/EstimateFields.h"
 #include "estimate/EstimateFile.h"
 #include "normbase/NormBase.h"
+#include "normbase/NormBaseFields.h"
+#include "storage/TableDump.h"
 #include "storage/TableHandle.h"
 
 #include <filesystem>
@@ -21,24 +23,8 @@ namespace fs = std::filesystem;
 const char* const kUsage =
     "использование: talvira-cli estimate new DIR NAME\n"
     "               talvira-cli estimate add BASE_DIR ESTIMATE.db CODE [--filter]\n"
-    "               talvira-cli estimate show ESTIMATE.db";
-
-/** Cell text as `table dump` writes it: newlines, returns, tabs and backslashes escaped. */
-std::string cellText(const storage::Value& v) {
-    const std::string s = v.asString();
-    std::string out;
-    out.reserve(s.size());
-    for (char c : s) {
-        switch (c) {
-        case '\n': out += "\\n"; break;
-        case '\r': out += "\\r"; break;
-        case '\t': out += "\\t"; break;
-        case '\\': out += "\\\\"; break;
-        default: out += c;
-        }
-    }
-    return out;
-}
+    "               talvira-cli estimate show ESTIMATE.db\n"
+    "               talvira-cli estimate totals ESTIMATE.db [--text CONTROL=TEXT]... [--locale ru_RU]";
 
 void openEstimate(storage::TableHandle& smeta, const std::string& file) {
     const fs::path p(file);
@@ -69,7 +55,7 @@ int showCommand(const Args& args) {
     for (int i = 0; i < n; ++i) std::cout << (i ? "\t" : "") << smeta.field(i).name;
     std::cout << "\n";
     for (smeta.first(); !smeta.eof(); smeta.next()) {
-        for (int i = 0; i < n; ++i) std::cout << (i ? "\t" : "") << cellText(smeta.fieldValue(i));
+        for (int i = 0; i < n; ++i) std::cout << (i ? "\t" : "") << storage::dumpCell(smeta.field(i), smeta.fieldValue(i));
         std::cout << "\n";
     }
     return 0;
@@ -81,7 +67,7 @@ bool findRate(normbase::NormBase& nb, const std::string& code) {
     for (nb.Table7.first(); !nb.Table7.eof(); nb.Table7.next())
         for (nb.Table6.first(); !nb.Table6.eof(); nb.Table6.next())
             for (nb.Table2.first(); !nb.Table2.eof(); nb.Table2.next())
-                if (nb.Table2.fieldAsString("TAB") == code) return true;
+                if (nb.Table2.fieldAsString(normbase::fld::TAB) == code) return true;
     return false;
 }
 
@@ -119,6 +105,7 @@ int estimateCommand(const Args& args) {
     if (args[0] == "new") return newCommand(args);
     if (args[0] == "add") return addCommand(args);
     if (args[0] == "show") return showCommand(args);
+    if (args[0] == "totals") return totalsCommand(args);
     throw Error(std::string("talvira-cli estimate: неизвестная команда «") + args[0] + "»\n" + kUsage);
 }
 

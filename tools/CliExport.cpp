@@ -4,7 +4,7 @@
 
 #include "common/Error.h"
 #include "common/NumberText.h"
-#include "editing/SmetaPositionSource.h"
+#include "editing/EstimateRows.h"
 #include "estimate/EstimateFields.h"
 #include "export/EstimateExport.h"
 #include "storage/TableHandle.h"
@@ -68,9 +68,9 @@ int exportCommand(const Args& args) {
     table.setTableName(p.filename().string());
     table.setBoundFields(estimate::estimateBoundFields());
     table.open();
-    editing::SmetaPositionSource source(table);
+    const std::vector<xls::PositionRow> rows = editing::readPositionRows(table);
     const std::filesystem::path written =
-        xls::exportEstimateToFile(source, texts, templatePath, outPath, sep, {}, /*keepExisting=*/false);
+        xls::exportEstimateToFile(rows, texts, templatePath, outPath, sep, {}, /*keepExisting=*/false);
     std::cout << written.string() << "\n";
     return 0;
 }

@@ -13,7 +13,8 @@ using Args = std::vector<std::string>;
 
 int tableCommand(const Args& args);     // table info FILE.DB | table dump FILE.DB [--index NAME] [--codepage N]
 int mkbaseCommand(const Args& args);    // mkbase DIR [--scale small|large]
-int estimateCommand(const Args& args);  // estimate new|add|show ...
+int estimateCommand(const Args& args);  // estimate new|add|show|totals ...
+int totalsCommand(const Args& args);    // estimate totals ESTIMATE.db [--text CONTROL=TEXT]... [--locale L]
 int exportCommand(const Args& args);    // export ESTIMATE.db --template FILE.xls --out OUT.xls ...
 int benchCommand(const Args& args);     // bench ... (measurements, never run by tests)
 int searchCommand(const Args& args);    // search BASE_DIR WORD... [--limit N]

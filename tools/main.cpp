@@ -16,6 +16,7 @@ void usage(std::ostream& out) {
            "  estimate new DIR NAME\n"
            "  estimate add BASE_DIR ESTIMATE.db CODE [--filter]\n"
            "  estimate show ESTIMATE.db\n"
+           "  estimate totals ESTIMATE.db [--text CONTROL=TEXT]... [--locale ru_RU]\n"
            "  export ESTIMATE.db --template FILE.xls --out OUT.xls [--text CONTROL=TEXT]... [--locale ru_RU]\n"
            "  search BASE_DIR WORD... [--limit N]\n"
            "  bench ...\n";

@@ -6,11 +6,16 @@
 #include "dbctrls/DBText.h"
 #include "dbctrls/ErrorReport.h"
 #include "dbctrls/FieldText.h"
+#include "tests/dbctrls/PaintedText.h"
 #include "tests/support/MemoryTableFile.h"
 
 #include <QApplication>
+#include <QHeaderView>
 #include <QLineEdit>
+#include <QMessageBox>
 #include <QPainter>
+#include <QScrollBar>
+#include <QToolTip>
 #include <QtTest>
 
 using namespace talvira;
@@ -58,6 +63,19 @@ void key(QWidget* grid, Qt::Key k) {
     QWidget* target = QApplication::focusWidget() ? QApplication::focusWidget() : grid;
     QTest::keyClick(target, k);
     QCoreApplication::processEvents();  // Enter commits the cell through a queued call
+}
+
+/** True when `shown` is `whole` or an admissible cut of it: a prefix (a number's keeps its
+ *  decimal separator and one decimal) followed by the elision mark, or a number's "###". */
+bool admissibleCut(const QString& shown, const QString& whole, bool number) {
+    if (shown == whole) return true;
+    if (number && !shown.isEmpty() && shown == QString(shown.size(), QChar('#'))) return true;
+    if (!shown.endsWith(QChar(kElisionMark))) return false;
+    const QString prefix = shown.chopped(1);
+    if (!whole.startsWith(prefix)) return false;
+    if (!number) return true;
+    const qsizetype point = prefix.indexOf(QChar(userDecimalSeparator()));
+    return point >= 0 && prefix.size() >= point + 2;
 }
 
 }  // namespace
@@ -277,6 +295,118 @@ private slots:
         QCOMPARE(img.pixelColor(cell.center()), QColor(0, 0, 255));
     }
 
+    // ---- texts too wide for their cells ------------------------------------------------------
+
+    void fitCellText_data() {
+        QTest::addColumn<QString>("text");
+        QTest::addColumn<bool>("number");
+        QTest::addColumn<int>("width");
+        QTest::addColumn<QString>("expected");  // empty: only the rule is checked
+        QTest::newRow("fits") << "6,55" << true << 200 << "6,55";
+        QTest::newRow("decimals cut") << "1234,56789012346" << true << 60 << "";
+        QTest::newRow("integer too wide") << "123456789012345" << true << 40 << "###";
+        QTest::newRow("negative integer too wide") << "-98765432,5" << true << 30 << "###";
+        QTest::newRow("exponent never cut") << "1,23456789012346E20" << true << 60 << "###";
+        QTest::newRow("text cut at the right") << "Наименование очень длинного сборника" << false << 80 << "";
+        QTest::newRow("nothing fits") << "7,5" << true << 1 << "#";
+    }
+    void fitCellText() {
+        QFETCH(QString, text);
+        QFETCH(bool, number);
+        QFETCH(int, width);
+        QFETCH(QString, expected);
+        QFont f;
+        f.setPixelSize(11);
+        const QFontMetrics fm(f);
+        const QString shown = dbctrls::fitCellText(text, number, ',', fm, width);
+        if (!expected.isEmpty()) QCOMPARE(shown, expected);
+        QVERIFY2(shown.size() <= 1 || fm.horizontalAdvance(shown) <= width, qPrintable(shown));
+        if (number && text.contains(',') && !text.contains('E') && shown != "###" && shown != "#") {
+            QVERIFY2(shown.endsWith(QChar(kElisionMark)) || shown == text, qPrintable(shown));
+            QVERIFY(text.startsWith(shown.chopped(shown == text ? 0 : 1)));
+            QVERIFY(shown.indexOf(',') >= 0);
+        }
+        if (!number && shown != text) QVERIFY(shown.endsWith(QChar(kElisionMark)));
+    }
+
+    void paintedCellsShowTheWholeValueOrAMarkAndCutOnesATooltip() {
+        // Before, a number wider than its column lost its left digits without a mark
+        // (1234,56789012346 showed as "56789012346") and a long text ran off its cell.
+        openTable({row(1, "Короткий", "a", 6.55), row(2, "Очень длинный шифр расценки", "b", 1234.56789012346),
+                   row(3, "X", "c", 390.3), row(4, "Y", "d", -98765432109.5), row(5, "Z", "e", 0.002)});
+        DBGrid g;
+        g.setColumns({{"COUNT", "№", false}, {"TAB", "Шифр", true, 60}, {"KOLVO", "Кол-во", true, 50}});
+        g.setTable(table.get());
+        g.resize(160, 140);
+        g.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&g));
+        const auto painted = test::paintedTexts(g.viewport());
+        int cut = 0, whole = 0;
+        std::vector<std::pair<QRect, QString>> cutCells, wholeCells;
+        for (int r = 0; r < g.model()->rowCount(); ++r) {
+            for (int c : {1, 2}) {
+                const QRect cell = g.visualRect(g.model()->index(r, c));
+                const QString value = g.cellText(r, c);
+                bool seen = false;
+                for (const auto& t : painted) {
+                    if (!cell.contains(t.box.center().toPoint())) continue;
+                    seen = true;
+                    QVERIFY2(admissibleCut(t.text, value, c == 2), qPrintable(t.text + " for " + value));
+                    QVERIFY2(t.box.left() >= cell.left() - 1 && t.box.right() <= cell.right() + 1,
+                             qPrintable(QString("'%1' runs out of its cell").arg(t.text)));
+                    (t.text == value ? whole : cut)++;
+                    (t.text == value ? wholeCells : cutCells).emplace_back(cell, value);
+                }
+                QVERIFY2(seen, qPrintable(QString("nothing painted for %1").arg(value)));
+            }
+        }
+        // The tooltip tells the whole value of a cut cell, and nothing for a whole one.
+        auto ask = [&](const QRect& cell) {
+            QHelpEvent help(QEvent::ToolTip, cell.center(), g.viewport()->mapToGlobal(cell.center()));
+            QCoreApplication::sendEvent(g.viewport(), &help);
+        };
+        for (const auto& [cell, value] : wholeCells) {
+            ask(cell);
+            QVERIFY2(!QToolTip::isVisible(), qPrintable(value));
+        }
+        for (const auto& [cell, value] : cutCells) {
+            ask(cell);
+            QVERIFY(QToolTip::isVisible());
+            QCOMPARE(QToolTip::text(), value);
+        }
+        QVERIFY(cut >= 3);
+        QVERIFY(whole >= 3);
+        QToolTip::hideText();
+    }
+
+    void aSlimScrollBarLeavesANarrowGridsColumnWhole() {
+        // Before, the 80-pixel quantity column of the 85-pixel resource grid slid under the
+        // scroll bar: 6,55 showed as "6,5", 390,3 as "390".
+        std::vector<Record> records;
+        for (int i = 0; i < 8; ++i) records.push_back(row(i + 1, "T", "N", 390.3 + i));
+        openTable(std::move(records));
+        DBGrid g;
+        GridOptions o;
+        o.lines = false;
+        o.rowSelect = true;
+        o.slimScrollBar = true;
+        g.setOptions(o);
+        g.setFrameShape(QFrame::NoFrame);
+        g.setColumns({{"KOLVO", "Кол-во", true, 80}});
+        g.setTable(table.get());
+        g.resize(85, 66);
+        g.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&g));
+        QVERIFY(g.verticalScrollBar()->isVisible());
+        QCOMPARE(g.columnWidth(0), 80);
+        QVERIFY2(g.columnViewportPosition(0) + g.columnWidth(0) <= g.viewport()->width(),
+                 qPrintable(QString("viewport %1 wide").arg(g.viewport()->width())));
+        for (const auto& t : test::paintedTexts(g.viewport())) {
+            QVERIFY2(t.box.right() <= g.viewport()->width(), qPrintable(t.text));
+            QVERIFY2(!t.text.endsWith(QChar(kElisionMark)), qPrintable(t.text));
+        }
+    }
+
     // ---- editing --------------------------------------------------------------------------
 
     void typedValuesAreStoredExactly() {
@@ -327,6 +457,90 @@ private slots:
         QCOMPARE(table->recNo(), 1);
         reopen();
         QCOMPARE(table->valueAt(0, table->fieldIndex("KOLVO")), Value::real(3.5));
+    }
+
+    void aRefusedNumberShowsOneBoxAndTheEditorStaysOnItsRow() {
+        // Before, the box taking the focus made the open editor store the text once more: a
+        // second identical box, then the current row moved on while the editor stayed behind.
+        openTable({row(1, "A", "a", 1), row(2, "B", "b", 2), row(3, "C", "c", 3)});
+        auto g = editableGrid();
+        setErrorReporter([this, &g](const QString& m) {
+            errors << m;
+            QMessageBox box(QMessageBox::Critical, "Talvira", m, QMessageBox::Ok, g.get());
+            QTimer::singleShot(50, &box, [&box] { box.accept(); });
+            box.exec();
+        });
+        moveToCell(*g, 0, 2);
+        typeText(g.get(), "abc");
+        for (Qt::Key k : {Qt::Key_Down, Qt::Key_Return}) {
+            key(g.get(), k);
+            QTest::qWait(200);
+            QCOMPARE(errors, QStringList{"'abc' is not a valid floating point value for field 'KOLVO'"});
+            errors.clear();
+            QCOMPARE(table->recNo(), 0);
+            QCOMPARE(g->currentIndex().row(), 0);
+            // The window comes back (as the window manager gives it back after the box).
+            g->activateWindow();
+            QVERIFY(QTest::qWaitForWindowActive(g.get()));
+            QTRY_VERIFY2(qobject_cast<QLineEdit*>(QApplication::focusWidget()),
+                         QApplication::focusWidget() ? QApplication::focusWidget()->metaObject()->className() : "no focus");
+            auto* ed = qobject_cast<QLineEdit*>(QApplication::focusWidget());
+            QCOMPARE(ed->text(), QString("abc"));
+            QVERIFY(g->visualRect(g->model()->index(0, 2)).contains(ed->geometry().center()));
+        }
+        // What is typed next goes into that editor, and Escape drops the typing.
+        key(g.get(), Qt::Key_End);
+        QTest::keyClick(QApplication::focusWidget(), 'x');
+        QCOMPARE(qobject_cast<QLineEdit*>(QApplication::focusWidget())->text(), QString("abcx"));
+        key(g.get(), Qt::Key_Escape);
+        key(g.get(), Qt::Key_Escape);
+        QCOMPARE(table->state(), TableHandle::State::Browse);
+        QVERIFY(errors.isEmpty());
+        reopen();
+        QCOMPARE(table->valueAt(0, table->fieldIndex("KOLVO")), Value::real(1));
+    }
+
+    void tabLeavesAGridAfterItsLastCellAndShiftTabBeforeItsFirst() {
+        // Before, Tab wrapped from the last cell to the first: the keyboard never left the grid.
+        openTable({row(1, "A", "a", 1), row(2, "B", "b", 2)});
+        QWidget w;
+        auto* before = new QLineEdit(&w);
+        auto* g = new DBGrid(&w);
+        auto* after = new QLineEdit(&w);
+        GridOptions o;
+        o.rowSelect = true;
+        o.alwaysShowSelection = true;
+        g->setOptions(o);  // Tab moves between columns
+        g->setColumns(estimateColumns());
+        g->setTable(table.get());
+        before->setGeometry(0, 0, 100, 20);
+        g->setGeometry(0, 30, 300, 100);
+        after->setGeometry(0, 140, 100, 20);
+        QWidget::setTabOrder(before, g);
+        QWidget::setTabOrder(g, after);
+        w.show();
+        w.activateWindow();
+        QVERIFY(QTest::qWaitForWindowActive(&w));
+        g->setFocus();
+        g->setCurrentIndex(g->model()->index(0, 1));
+        QList<QPair<int, int>> walked;
+        for (int i = 0; i < 6 && QApplication::focusWidget() == g; ++i) {
+            walked << qMakePair(g->currentIndex().row(), g->currentIndex().column());
+            QTest::keyClick(g, Qt::Key_Tab);
+        }
+        const QList<QPair<int, int>> cells{{0, 1}, {0, 2}, {0, 3}, {1, 1}, {1, 2}, {1, 3}};
+        QCOMPARE(walked, cells);
+        QCOMPARE(QApplication::focusWidget(), static_cast<QWidget*>(after));
+        QCOMPARE(table->recNo(), 1);
+        // Backwards from the first cell.
+        g->setFocus();
+        g->setCurrentIndex(g->model()->index(0, 2));
+        QTest::keyClick(g, Qt::Key_Backtab);
+        QCOMPARE(QApplication::focusWidget(), static_cast<QWidget*>(g));
+        QCOMPARE(g->currentIndex().column(), 1);
+        QTest::keyClick(g, Qt::Key_Backtab);
+        QCOMPARE(QApplication::focusWidget(), static_cast<QWidget*>(before));
+        g->setTable(nullptr);
     }
 
     void postEditReportsARefusedText() {

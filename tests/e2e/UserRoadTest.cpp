@@ -15,6 +15,7 @@
 #include "app/Unit4.h"
 #include "app/Unit7.h"
 #include "dbctrls/DBGrid.h"
+#include "dbctrls/FieldText.h"
 #include "tools/demobase/DemoBase.h"
 
 #include <QAction>
@@ -109,6 +110,13 @@ void typeIntoCell(DBGrid* g, int row, int column, const QString& text) {
     typeText(g, text.mid(1));
     QTest::keyClick(QApplication::focusWidget(), Qt::Key_Return);
     QCoreApplication::processEvents();  // the grid stores the cell once the key is handled
+}
+
+/** A number as the user types it: `commaText` with the decimal separator of the user's locale. */
+QString userNumber(const char* commaText) {
+    QString s = QString::fromUtf8(commaText);
+    s.replace(QLatin1Char(','), QChar(talvira::dbctrls::userDecimalSeparator()));
+    return s;
 }
 
 bool near(double a, double b) { return std::fabs(a - b) <= 1e-6 * std::max(1.0, std::fabs(b)); }
@@ -322,25 +330,25 @@ private slots:
         for (int row = 0; row < int(positions.size()); ++row)
             if (positions[row].kolvo == 0 || positions[row].stoim == 0) incomplete << row;
         QCOMPARE(italicRows(), incomplete);
-        const QStringList quantities{"12,5", "3", "0,75", "7", "1,25", "2"};
+        const QStringList quantities{userNumber("12,5"), "3", userNumber("0,75"), "7", userNumber("1,25"), "2"};
         int q = 0;
         int priced = -1;
         for (int row = 0; row < int(positions.size()); ++row) {
             if (positions[row].kolvoEmpty || positions[row].kolvo == 0)
                 typeIntoCell(grid, row, kolvoCol, quantities[q++ % quantities.size()]);
             if (priced < 0 && (positions[row].stoimEmpty || positions[row].stoim == 0)) {
-                typeIntoCell(grid, row, stoimCol, QStringLiteral("1250,4"));
+                typeIntoCell(grid, row, stoimCol, userNumber("1250,4"));
                 priced = row;
             }
         }
         if (priced < 0) {  // every material has a price in this table: the user corrects one
             priced = int(positions.size()) - 1;
-            typeIntoCell(grid, priced, stoimCol, QStringLiteral("1250,4"));
+            typeIntoCell(grid, priced, stoimCol, userNumber("1250,4"));
         }
         QVERIFY(q >= 3);
         // What is typed shows in the grid with the decimal comma.
-        QCOMPARE(grid->cellText(0, kolvoCol), QStringLiteral("12,5"));
-        QCOMPARE(grid->cellText(priced, stoimCol), QStringLiteral("1250,4"));
+        QCOMPARE(grid->cellText(0, kolvoCol), userNumber("12,5"));
+        QCOMPARE(grid->cellText(priced, stoimCol), userNumber("1250,4"));
         Form2->storePendingEdit();
         QCOMPARE(italicRows(), QList<int>());
         grid->onDrawColumnCell = paint;
@@ -482,7 +490,7 @@ private slots:
         clickCell(grid, 1, 3);
         grid->setFocus();
         QTest::keyClick(grid, '4');
-        typeText(grid, QStringLiteral(",5"));
+        typeText(grid, userNumber(",5"));
         typed_[1].kolvo = 4.5;
         typed_[1].kolvoEmpty = false;
         quitProgram();
@@ -512,9 +520,9 @@ private slots:
 };
 
 int main(int argc, char** argv) {
-    // The user's locale writes numbers with a decimal comma.
-    qputenv("LC_ALL", "ru_RU.UTF-8");
-    qputenv("LANG", "ru_RU.UTF-8");
+    // The road is walked in the locale the test is started in: ctest runs it once under
+    // C.UTF-8 (a decimal point) and once under ru_RU.UTF-8 (a decimal comma).
+    qInfo("decimal separator: '%c'", talvira::dbctrls::userDecimalSeparator());
     Application app(argc, argv);
     UserRoadTest test;
     return QTest::qExec(&test, argc, argv);

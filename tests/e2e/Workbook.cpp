@@ -121,6 +121,7 @@ std::optional<std::vector<Sheet>> readWithLibreOffice(const QString& workbook, c
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
     env.insert(QStringLiteral("LC_ALL"), QStringLiteral("C.UTF-8"));
     env.insert(QStringLiteral("LANG"), QStringLiteral("C.UTF-8"));
+    env.remove(QStringLiteral("LANGUAGE"));
     QProcess p;
     p.setProcessEnvironment(env);
     p.setProcessChannelMode(QProcess::MergedChannels);
@@ -193,7 +194,14 @@ std::optional<std::vector<QStringList>> recalcWithGnumeric(const QString& workbo
     QDir().mkpath(scratch);
     const QString out = scratch + QStringLiteral("/recalculated.csv");
     QFile::remove(out);
+    // Gnumeric writes its CSV numbers in the locale it runs in ("570014,299" under a decimal
+    // comma): a fixed one, whatever the test itself runs in.
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert(QStringLiteral("LC_ALL"), QStringLiteral("C.UTF-8"));
+    env.insert(QStringLiteral("LANG"), QStringLiteral("C.UTF-8"));
+    env.remove(QStringLiteral("LANGUAGE"));
     QProcess p;
+    p.setProcessEnvironment(env);
     p.setProcessChannelMode(QProcess::MergedChannels);
     p.start(ssconvert, {QStringLiteral("--recalc"), workbook, out});
     if (!p.waitForFinished(120000) || p.exitCode() != 0 || !QFile::exists(out)) {

@@ -1,6 +1,8 @@
 // The estimate window and the estimate-name dialog on the offscreen platform, over real
 // estimate files in a scratch start directory: creation, painting (export commands, italic
 // rows, the status bar), the window's shortcuts, deleting, clearing, the price converter.
+#include "tests/app/CaptionFit.h"
+#include "tests/dbctrls/PaintedText.h"
 #include "tests/support/TestPaths.h"
 
 #include "app/Application.h"
@@ -22,6 +24,7 @@
 #include <QPushButton>
 #include <QStatusBar>
 #include <QTest>
+#include <QToolTip>
 
 #include <filesystem>
 #include <map>
@@ -272,6 +275,52 @@ private slots:
         QCOMPARE(Form2->SmetaDBGrid->geometry().bottom() + 1, Form2->centralWidget()->height());
         QCOMPARE(Form2->Edit1->pos(), QPoint(472, 240));
         Form2->resize(669, Form2->height() - 100);
+    }
+
+    void oneFontForBothWindowsAndEveryCaptionWhole() {
+        // Before, the estimate window forced a font of its own, wider than the main window's:
+        // the last line of Label1 was never seen, "Материалы" showed as "Материаль".
+        QCOMPARE(QFontInfo(Form2->font()).family(), QFontInfo(Form1->font()).family());
+        QCOMPARE(Form2->font().pixelSize(), Form1->font().pixelSize());
+        for (QWidget* w : Form2->centralWidget()->findChildren<QWidget*>())
+            QCOMPARE(QFontInfo(w->font()).family(), QFontInfo(Form1->font()).family());
+        const QStringList cut = talvira::test::cutCaptions(Form2);
+        QVERIFY2(cut.isEmpty(), qPrintable(cut.join("\n")));
+        // The rate labels stay clear of the title block's frames and the raised lines.
+        for (QLabel* l : {Form2->NRLabel, Form2->PNLabel, Form2->SULabel, Form2->ZULabel, Form2->VZSLabel,
+                          Form2->KoefLabel, Form2->NDSLabel}) {
+            QCOMPARE(l->geometry().right() + 1, 577);
+            for (QWidget* other : std::initializer_list<QWidget*>{Form2->GroupBox1, Form2->GroupBox2, Form2->GroupBox3,
+                                                                  Form2->Bevel1, Form2->Bevel2, Form2->Bevel3})
+                QVERIFY2(!l->geometry().intersects(other->geometry()), qPrintable(l->objectName() + " over " + other->objectName()));
+        }
+    }
+
+    void aCutFigureInTheGridShowsItsValueAsTooltip() {
+        createThroughDialog(QStringLiteral("Подсказки"));
+        addPosition(2, 1234.56789012346, "A");
+        addPosition(3, 10, "B");
+        smeta().first();
+        auto* g = Form2->SmetaDBGrid;
+        int stoim = -1;
+        for (int c = 0; c < static_cast<int>(g->columns().size()); ++c)
+            if (g->columns()[static_cast<size_t>(c)].field == "STOIM") stoim = c;
+        const QString whole = g->cellText(0, stoim);
+        const QRect cell = g->visibleCellRect(0, stoim);
+        QStringList painted;
+        for (const auto& t : talvira::test::paintedTexts(g->viewport()))
+            if (cell.contains(t.box.center().toPoint())) painted << t.text;
+        QVERIFY(!painted.isEmpty());
+        for (const QString& t : painted) {
+            QVERIFY2(t.endsWith(QChar(talvira::dbctrls::kElisionMark)), qPrintable(t));
+            QVERIFY2(whole.startsWith(t.chopped(1)), qPrintable(t));
+        }
+        // Through the window's own event handling, which keeps the hints off pop-up tips.
+        QHelpEvent help(QEvent::ToolTip, cell.center(), g->viewport()->mapToGlobal(cell.center()));
+        QApplication::sendEvent(g->viewport(), &help);
+        QVERIFY(QToolTip::isVisible());
+        QCOMPARE(QToolTip::text(), whole);
+        QToolTip::hideText();
     }
 
     void tabOrder() {

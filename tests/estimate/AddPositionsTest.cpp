@@ -177,20 +177,5 @@ TEST_F(AddPositionsTest, FailedWriteKeepsThePositionsAlreadyPosted) {
     EXPECT_EQ(nb.positions().size(), 2u);
 }
 
-TEST(UnaccountedMark, OnlyTheValueOneCounts) {
-    struct Case {
-        const char* what;
-        Value v;
-        bool unaccounted;
-    };
-    const Case cases[] = {
-        {"1", Value::integer(1), true},     {"1.0", Value::real(1.0), true},
-        {"0", Value::integer(0), false},    {"2", Value::integer(2), false},
-        {"empty", Value(), false},          {"-1", Value::integer(-1), false},
-        {"text 1", Value::string("1"), false},
-    };
-    for (const auto& c : cases) EXPECT_EQ(estimate::isUnaccountedMark(c.v), c.unaccounted) << c.what;
-}
-
 }  // namespace
 }  // namespace talvira::test

@@ -2,6 +2,10 @@
 
 #include "estimate/AddPositions.h"
 #include "estimate/EstimateFields.h"
+#include "normbase/NormBaseFields.h"
+#include "tools/demobase/DemoBase.h"
+
+#include <algorithm>
 
 namespace talvira::test {
 
@@ -14,71 +18,64 @@ Value num(std::optional<double> v) { return v ? Value::real(*v) : Value(); }
 Value integer(std::optional<int> v) { return v ? Value::integer(*v) : Value(); }
 Value text(const std::string& s) { return s.empty() ? Value() : Value::string(s); }
 
+namespace {
+
+/** The memory table of a norm base table: its full field list, keyed on ID, its indexes. */
+void addTable(MemoryTables& mem, demobase::DemoTable t, const std::vector<Record>& records) {
+    std::vector<storage::IndexInfo> indexes = {primaryIndex({normbase::fld::ID})};
+    for (const auto& ix : demobase::demoTableIndexes(t)) indexes.push_back(secondaryIndex(ix.name, ix.fields, ix.caseInsensitive));
+    mem.add(std::string(MemoryNormBase::kBase) + "/" + demobase::demoTableFile(t), demobase::demoTableFields(t), indexes,
+            records);
+}
+
+}  // namespace
+
 MemoryNormBase::MemoryNormBase(const std::vector<RateRow>& rates, const std::vector<LineRow>& lines,
                                const std::vector<NameRow>& names, const std::vector<NameRow>& units) {
-    const std::string base = kBase;
+    namespace f = normbase::fld;
+    using demobase::demoRecord;
+    using demobase::DemoTable;
+    constexpr int kEntry = 1;  // the one collection and contents entry: every rate is listed there
     std::vector<Record> rateRecs, lineRecs, nameRecs, unitRecs;
     for (const auto& r : rates)
-        rateRecs.push_back({Value::integer(r.id), integer(r.idName), integer(r.idUnit), text(r.tab), num(r.ba),
-                            num(r.bb), num(r.bc), num(r.bd), num(r.be), num(r.bg)});
+        rateRecs.push_back(demoRecord(DemoTable::Rabmat, {{f::ID, Value::integer(r.id)}, {f::IDOGL, Value::integer(kEntry)},
+                                                          {f::IDNAME, integer(r.idName)}, {f::IDEDIZM, integer(r.idUnit)},
+                                                          {f::TAB, text(r.tab)}, {f::BA, num(r.ba)}, {f::BB, num(r.bb)},
+                                                          {f::BC, num(r.bc)}, {f::BD, num(r.bd)}, {f::BE, num(r.be)},
+                                                          {f::BG, num(r.bg)}}));
     for (const auto& l : lines)
-        lineRecs.push_back({Value::integer(l.id), Value::integer(l.rate), integer(l.resource), num(l.koll),
-                            integer(l.vidnr)});
-    for (const auto& n : names) nameRecs.push_back({Value::integer(n.id), text(n.name)});
-    for (const auto& u : units) unitRecs.push_back({Value::integer(u.id), text(u.name)});
+        lineRecs.push_back(demoRecord(DemoTable::Resurs, {{f::ID, Value::integer(l.id)}, {f::IDRAB, Value::integer(l.rate)},
+                                                          {f::IDRES_RABMAT, integer(l.resource)}, {f::KOLL, num(l.koll)},
+                                                          {f::VIDNR, integer(l.vidnr)}}));
+    for (const auto& n : names) nameRecs.push_back(demoRecord(DemoTable::Name, {{f::ID, Value::integer(n.id)}, {f::NAME, text(n.name)}}));
+    for (const auto& u : units) unitRecs.push_back(demoRecord(DemoTable::Edizm, {{f::ID, Value::integer(u.id)}, {f::NAME, text(u.name)}}));
+    // Rates are held in ID order, as a keyed table keeps them.
+    std::sort(rateRecs.begin(), rateRecs.end(), [](const Record& a, const Record& b) { return a[0].asInteger() < b[0].asInteger(); });
 
-    mem.add(base + "/RABMAT.DB",
-            {{"ID", FieldType::Long, 0}, {"IDNAME", FieldType::Long, 0}, {"IDEDIZM", FieldType::Long, 0},
-             {"TAB", FieldType::Alpha, 50}, {"BA", FieldType::Number, 0}, {"BB", FieldType::Number, 0},
-             {"BC", FieldType::Number, 0}, {"BD", FieldType::Number, 0}, {"BE", FieldType::Number, 0},
-             {"BG", FieldType::Number, 0}},
-            {primaryIndex({"ID"})}, rateRecs);
-    mem.add(base + "/RESURS.DB",
-            {{"ID", FieldType::Long, 0}, {"IDRAB", FieldType::Long, 0}, {"IDRES_RABMAT", FieldType::Long, 0},
-             {"KOLL", FieldType::Number, 0}, {"VIDNR", FieldType::Short, 0}},
-            {primaryIndex({"ID"}), secondaryIndex("IDRAB", {"IDRAB"})}, lineRecs);
-    mem.add(base + "/000_NAME.DB", {{"ID", FieldType::Long, 0}, {"NAME", FieldType::Memo, 40}},
-            {primaryIndex({"ID"})}, nameRecs);
-    mem.add(base + "/000_EDIZM.DB", {{"ID", FieldType::Long, 0}, {"NAME", FieldType::Alpha, 60}},
-            {primaryIndex({"ID"})}, unitRecs);
+    addTable(mem, DemoTable::Reestr, {demoRecord(DemoTable::Reestr, {{f::ID, Value::integer(kEntry)}, {f::NAME, text("Сборник")}})});
+    addTable(mem, DemoTable::Ogl, {demoRecord(DemoTable::Ogl, {{f::ID, Value::integer(kEntry)}, {f::IDREESTR, Value::integer(kEntry)},
+                                                               {f::NAME, text("Таблица")}})});
+    addTable(mem, DemoTable::Rabmat, rateRecs);
+    addTable(mem, DemoTable::Resurs, lineRecs);
+    addTable(mem, DemoTable::Name, nameRecs);
+    addTable(mem, DemoTable::Edizm, unitRecs);
     mem.add(std::string(kSmeti) + "/Дом.db", estimate::estimateFieldDefs());
 
-    for (auto* t : {&Table2, &Table1, &Table8, &Table3, &Table4, &Table5, &Table9}) t->setDatabaseName(base);
-    Table2.setTableName("RABMAT.DB");
-    Table2.setIndexFieldNames("ID");
-    Table1.setTableName("000_NAME");
-    Table1.setIndexFieldNames("ID");
-    Table1.setMasterSource(&Table2, "IDNAME");
-    Table1.setReadOnly(true);
-    Table8.setTableName("000_EDIZM.DB");
-    Table8.setIndexFieldNames("ID");
-    Table8.setMasterSource(&Table2, "IDEDIZM");
-    Table3.setTableName("RESURS.DB");
-    Table3.setIndexName("IDRAB");
-    Table3.setMasterSource(&Table2, "ID");
-    Table3.setFilter("VIDNR = 1");
-    Table4.setTableName("RABMAT.DB");
-    Table4.setIndexFieldNames("ID");
-    Table4.setMasterSource(&Table3, "IDRES_RABMAT");
-    Table5.setTableName("000_NAME.DB");
-    Table5.setIndexFieldNames("ID");
-    Table5.setMasterSource(&Table4, "IDNAME");
-    Table9.setTableName("000_EDIZM.DB");
-    Table9.setIndexFieldNames("ID");
-    Table9.setMasterSource(&Table4, "IDEDIZM");
-
+    base.setDirectory(kBase);
+    // The text of the browser's filter, so that a test can switch it on as the check box does.
+    Table3.setFilter(normbase::unaccountedFilter);
     smeta.setDatabaseName(kSmeti);
     smeta.setTableName("Дом.db");
     smeta.setBoundFields(estimate::estimateBoundFields());
 }
 
 MemoryNormBase::~MemoryNormBase() {
-    // Details first: they observe their masters.
-    for (auto* t : {&smeta, &Table9, &Table5, &Table4, &Table3, &Table8, &Table1, &Table2}) t->close();
+    smeta.close();
+    base.closeAll();
 }
 
 void MemoryNormBase::open() {
-    for (auto* t : {&Table1, &Table2, &Table3, &Table4, &Table5, &Table8, &Table9}) t->open();
+    base.openAll();
     smeta.open();
 }
 
@@ -88,9 +85,7 @@ void MemoryNormBase::goToRate(int id) {
     throw std::runtime_error("no rate " + std::to_string(id));
 }
 
-void MemoryNormBase::add() {
-    estimate::addPositions(Table2, Table1, Table8, Table3, Table4, Table5, Table9, smeta);
-}
+void MemoryNormBase::add() { estimate::addPositions(base, smeta); }
 
 std::vector<Record> MemoryNormBase::positions() {
     const int row = smeta.recNo();

@@ -1,8 +1,10 @@
 #pragma once
-/** A small norm base in memory with the seven handles the Add command reads, linked as the
- *  main window links them, and an empty estimate to add to. */
+/** A small norm base in memory, opened through the main window's nine handles (every table
+ *  with its full field list: one collection, one contents entry listing every rate), and an
+ *  empty estimate to add to. */
 #include "tests/support/MemoryTableFile.h"
 
+#include "normbase/NormBase.h"
 #include "storage/TableHandle.h"
 #include "storage/Value.h"
 
@@ -56,8 +58,9 @@ public:
     std::vector<storage::Record> positions();
 
     MemoryTables mem;
-    storage::TableHandle Table2{"Table2"}, Table1{"Table1"}, Table8{"Table8"}, Table3{"Table3"},
-        Table4{"Table4"}, Table5{"Table5"}, Table9{"Table9"};
+    normbase::NormBase base;
+    storage::TableHandle &Table2 = base.Table2, &Table1 = base.Table1, &Table8 = base.Table8, &Table3 = base.Table3,
+                         &Table4 = base.Table4, &Table5 = base.Table5, &Table9 = base.Table9;
     storage::TableHandle smeta{"SmetaTable"};
     static constexpr const char* kBase = "/mem/Base";
     static constexpr const char* kSmeti = "/mem/Smeti";

@@ -5,9 +5,9 @@
 #include "export/XlsContainer.h"
 #include "export/XlsFormula.h"
 #include "export/XlsRecords.h"
-#include "export/XlsSpreadsheet.h"
+#include "export/WorkbookFile.h"
 #include "export/XlsWorkbook.h"
-#include "tests/export/RecordingSpreadsheet.h"
+#include "tests/export/EstimatePositions.h"
 #include "tests/support/TestPaths.h"
 
 #include <gtest/gtest.h>
@@ -305,7 +305,9 @@ TEST(XlsWorkbook, UnusableTemplatesGiveClearErrors) {
     std::ofstream(garbage) << "это не книга";
     xls::CompoundFile biff5;
     biff5.root.storage = true;
-    biff5.root.children.push_back({"Book", false, {}, Bytes(600, 0), {}});
+    Bytes book = hex("0908 0800 0005 0500 0000 0000");  // BOF of a BIFF5 workbook
+    book.resize(600, 0);
+    biff5.root.children.push_back({"Book", false, {}, book, {}});
     const fs::path old = dir / "old.xls";
     {
         Bytes b = xls::writeCompoundFile(biff5);
@@ -366,7 +368,8 @@ TEST(XlsOutput, NamesNeverReplaceAnEarlierWorkbook) {
     EXPECT_EQ(xls::workbookPathFor("a/b", dir.path()), dir / "Смета a_b.xls");
     const Bytes one{1}, two{2}, three{3};
     EXPECT_EQ(xls::writeFileAtomically(dir / "Смета Дом.xls", one, true), dir / "Смета Дом.xls");
-    EXPECT_EQ(xls::workbookPathFor("Дом", dir.path()), dir / "Смета Дом (2).xls");
+    // the free name is chosen by the write itself, in one step with it
+    EXPECT_EQ(xls::workbookPathFor("Дом", dir.path()), dir / "Смета Дом.xls");
     EXPECT_EQ(xls::writeFileAtomically(dir / "Смета Дом.xls", two, true), dir / "Смета Дом (2).xls");
     EXPECT_EQ(xls::readWholeFile(dir / "Смета Дом.xls", "x"), one);
     EXPECT_EQ(xls::writeFileAtomically(dir / "Смета Дом.xls", three, false), dir / "Смета Дом.xls");
@@ -382,32 +385,30 @@ TEST(XlsOutput, NamesNeverReplaceAnEarlierWorkbook) {
 
 TEST(XlsOutput, NothingIsWrittenWhenTheExportFails) {
     TempDir dir("talvira-xls");
-    struct Case { const char* name; fs::path templ; const char* koef; bool tableTouched; } cases[] = {
-        {"missing template", dir / "нет.xls", "2,18", false},
-        {"coefficient", templ(), "2.18", true},
+    struct Case { const char* name; fs::path templ; const char* koef; const char* words; } cases[] = {
+        {"missing template", dir / "нет.xls", "2,18", "не найден"},
+        {"coefficient", templ(), "2.18", "'2.18' is not a valid floating point value"},
     };
     for (const Case& c : cases) {
-        CallLog log;
-        RecordingTable table(log, threePositions(), 1);
         xls::EstimateTexts texts = xls::EstimateTexts::defaults(',');
         texts.currentPriceFactor = c.koef;
         bool opened = false;
-        EXPECT_THROW(xls::exportEstimateToFile(table, texts, c.templ.string(), dir / "Смета.xls", ',',
-                                               [&](const fs::path&) { opened = true; }),
-                     Error) << c.name;
+        try {
+            xls::exportEstimateToFile(threePositions(), texts, c.templ.string(), dir / "Смета.xls", ',',
+                                      [&](const fs::path&) { opened = true; });
+            ADD_FAILURE() << c.name;
+        } catch (const Error& e) {
+            EXPECT_NE(std::string(e.what()).find(c.words), std::string::npos) << c.name << ": " << e.what();
+        }
         EXPECT_FALSE(opened) << c.name;
         EXPECT_TRUE(fs::is_empty(dir.path())) << c.name;
-        EXPECT_EQ(!log.calls.empty(), c.tableTouched) << c.name;
-        EXPECT_EQ(table.position(), 1) << c.name;
     }
 }
 
 TEST(XlsOutput, TheOpenerGetsTheFinishedFile) {
     TempDir dir("talvira-xls");
-    CallLog log;
-    RecordingTable table(log, threePositions());
     fs::path seen;
-    const fs::path written = xls::exportEstimateToFile(table, xls::EstimateTexts::defaults(','), templ().string(), dir / "Смета Дом.xls", ',',
+    const fs::path written = xls::exportEstimateToFile(threePositions(), xls::EstimateTexts::defaults(','), templ().string(), dir / "Смета Дом.xls", ',',
                                                        [&](const fs::path& p) { seen = p; });
     EXPECT_EQ(written, dir / "Смета Дом.xls");
     EXPECT_EQ(seen, written);

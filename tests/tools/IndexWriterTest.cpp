@@ -187,6 +187,35 @@ TEST(IndexWriter, MultiLevelTreesAgreeWithScanAndSort) {
     EXPECT_EQ(ids(t->scan("GRP")), expected);
 }
 
+// A packed decimal (#) stores its decimals in the header's size byte but takes 17 bytes in the
+// record: the fields after it must be found at their real places, and a table holding one must
+// not be taken for a damaged one.
+TEST(IndexWriter, FieldsAfterAPackedDecimalAreIndexedAtTheirPlace) {
+    test::TempDir dir("mkbase-bcd");
+    const std::string path = (dir / "PRICE.DB").string();
+    createParadoxTable(path, {{"ID", FieldType::Long, 0}, {"SUM", FieldType::BCD, 2},
+                              {"GRP", FieldType::Long, 0}, {"CODE", FieldType::Alpha, 8}});
+    {
+        auto t = openParadoxTable(path, OpenMode::ReadWrite);
+        for (int i = 1; i <= 40; ++i) {
+            Record r = {Value::integer(i), Value::real(i * 1.25), Value::integer(i % 4), Value::string(i % 2 ? "шифр" : "ШИФР")};
+            t->append(r);
+        }
+    }
+    writePrimaryIndex(path, 1);
+    writeSecondaryIndexes(path, {{"GRP", {"GRP"}, false}, {"BYCODE", {"CODE", "GRP"}, true}});
+    auto t = openParadoxTable(path, OpenMode::ReadOnly);
+    auto ids = [&](const std::vector<RecordLoc>& locs) {
+        std::vector<int64_t> out;
+        for (auto& l : locs) out.push_back(t->readField(l, 0).asInteger());
+        return out;
+    };
+    const std::vector<int64_t> group3 = {3, 7, 11, 15, 19, 23, 27, 31, 35, 39};
+    EXPECT_EQ(ids(t->lookup("GRP", {Value::integer(3)})), group3);
+    EXPECT_EQ(ids(t->lookup("BYCODE", {Value::string("Шифр"), Value::integer(3)})), group3);
+    EXPECT_EQ(ids(t->lookup("", {Value::integer(17)})), std::vector<int64_t>{17});
+}
+
 // Tables the writer must refuse, each with an error naming the file or the field.
 TEST(IndexWriter, RefusesWhatItCannotIndex) {
     struct Case {

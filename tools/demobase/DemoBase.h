@@ -6,12 +6,19 @@
  *
  *   auto counts = talvira::demobase::writeDemoBase("/tmp/Base", DemoScale::Small);
  *   // counts.rates == number of unit rates written
+ *   writeDemoTable(dir, DemoTable::Resurs, {demoRecord(DemoTable::Resurs, {{"ID", Value::integer(1)}})});
+ *
+ * Every table carries the fields the program binds, taken from normbase/NormBaseFields (the 82
+ * rate fields, the 15 resource-line fields), and records are filled by field name. Part of the
+ * tools (talvira-cli mkbase, tests, benchmarks); the program itself never links it.
  *
  * Caveats: existing tables of the same names in `dir` are replaced; other files are left
  * alone. Records are streamed to disk in key order (keyed tables must lie sorted), so even the
  * large base needs little memory. The workbook template is not part of the base.
  */
 #include "storage/FieldDef.h"
+#include "storage/Value.h"
+#include "tools/demobase/ParadoxIndexWriter.h"
 
 #include <cstdint>
 #include <functional>
@@ -45,6 +52,18 @@ const char* demoTableFile(DemoTable t);
 /** The fields a table is created with, in order (RABMAT: the 82 rate fields; RESURS: the 15
  *  resource-line fields; the others ID and NAME, OGL also IDREESTR). */
 std::vector<storage::FieldDef> demoTableFields(DemoTable t);
+
+/** The secondary indexes a table of the base carries (OGL: IDREESTR; RABMAT: IDNAME_INDEX,
+ *  IDOGL, IDREESTR; RESURS: IDRAB; the others none). Every table is keyed on its ID. */
+std::vector<SecondaryIndexDef> demoTableIndexes(DemoTable t);
+
+/** One field of a record given by name. */
+using NamedValue = std::pair<const char*, storage::Value>;
+/** A record of table `t` with `values` set by field name and every other field empty; an
+ *  unknown name is talvira::Error. Small bases for tests and measurements are built this way. */
+storage::Record demoRecord(DemoTable t, const std::vector<NamedValue>& values);
+/** Writes table `t` into `dir` from `records` (in ascending ID order) with its indexes. */
+void writeDemoTable(const std::string& dir, DemoTable t, const std::vector<storage::Record>& records);
 
 /** Writes the six tables and their indexes into `dir` (created when missing). `progress`,
  *  when set, receives a short Russian line per finished step. Throws talvira::Error. */

@@ -1,10 +1,10 @@
 #include "tools/demobase/ParadoxIndexWriter.h"
 
 #include "common/Error.h"
+#include "storage/CodePage.h"
+#include "storage/ParadoxFormat.h"
+#include "storage/RawFile.h"
 
-#include <fcntl.h>
-#include <sys/mman.h>
-#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -23,77 +23,68 @@ namespace {
 
 namespace fs = std::filesystem;
 
-/* ---------------------------------------------------------------------------------------
- * Header offsets (all file types share the fixed part; DB and X files carry the extension
- * at 0x58..0x77, PX and Y files start their variable part at 0x58).
- * ------------------------------------------------------------------------------------- */
-constexpr size_t kRecordSize = 0x00;
-constexpr size_t kHeaderSize = 0x02;
-constexpr size_t kFileType = 0x04;
-constexpr size_t kMaxTableSize = 0x05;
-constexpr size_t kNumRecords = 0x06;
-constexpr size_t kNextBlock = 0x0A;
-constexpr size_t kFileBlocks = 0x0C;
-constexpr size_t kFirstBlock = 0x0E;
-constexpr size_t kLastBlock = 0x10;
-constexpr size_t kChangeCounter = 0x12;
-constexpr size_t kIndexFieldNumber = 0x15;
-constexpr size_t kIndexRoot = 0x1E;
-constexpr size_t kIndexLevels = 0x20;
-constexpr size_t kNumFields = 0x21;
-constexpr size_t kPrimaryKeyFields = 0x23;
-constexpr size_t kEncryption1 = 0x25;
-constexpr size_t kSortOrder = 0x29;
-constexpr size_t kIndexChange = 0x2C;  // PX/Y: change stamp of the index; X: 0xFF
-constexpr size_t kChangeCount1 = 0x2D;
-constexpr size_t kChangeCount2 = 0x2E;
-constexpr size_t kXIndexStamp = 0x2F;  // X files: the stamp of their Y file
-constexpr size_t kTableNamePtrPtr = 0x30;
-constexpr size_t kFieldInfoPtr = 0x34;
-constexpr size_t kFileVersion = 0x39;
-constexpr size_t kMaxBlocks = 0x3A;
-constexpr size_t kDbMarker = 0x3E;        // 1F 0F in DB and X files
-constexpr size_t kAutoInc = 0x49;         // PX/Y files: 1
-constexpr size_t kRealHeaderSize = 0x51;
-constexpr size_t kIndexOptions = 0x55;    // X files: 0x01 case-insensitive
-constexpr size_t kDbMarker2 = 0x56;       // 0x20 in DB and X files
-constexpr size_t kFileVerId = 0x58;       // two u16
-constexpr size_t kUpdateTime = 0x60;
-constexpr size_t kHiFieldId = 0x64;
-constexpr size_t kHiFieldInfo = 0x66;
-constexpr size_t kIndexNameInfo = 0x68;
-constexpr size_t kCodePage = 0x6A;
-constexpr size_t kExtMarker = 0x6C;       // 01 01, then u16 (end of names part) - 0x61
-constexpr size_t kExtensionEnd = 0x78;
-constexpr size_t kShortHeaderEnd = 0x58;
+using storage::hdr::AutoInc;
+using storage::hdr::ChangeCount1;
+using storage::hdr::ChangeCount2;
+using storage::hdr::CodePage;
+using storage::hdr::Encryption1;
+using storage::hdr::Extended;
+using storage::hdr::FieldInfoPtr;
+using storage::hdr::FileBlocks;
+using storage::hdr::FileType;
+using storage::hdr::FileVerId;
+using storage::hdr::FileVersion;
+using storage::hdr::FirstBlock;
+using storage::hdr::Fixed;
+using storage::hdr::HeaderSize;
+using storage::hdr::HiFieldId;
+using storage::hdr::HiFieldIdInfo;
+using storage::hdr::IndexFieldNumber;
+using storage::hdr::IndexFlags;
+using storage::hdr::IndexLevels;
+using storage::hdr::IndexRoot;
+using storage::hdr::KeyFields;
+using storage::hdr::LastBlock;
+using storage::hdr::MaxBlocks;
+using storage::hdr::MaxTableSize;
+using storage::hdr::NextBlock;
+using storage::hdr::NumFields;
+using storage::hdr::NumRecords;
+using storage::hdr::RealHeaderSize;
+using storage::hdr::RecordSize;
+using storage::hdr::SortOrder;
+using storage::hdr::TableNamePtrPtr;
+using storage::hdr::UpdateTime;
+using storage::le16;
+using storage::ParadoxFileType;
 
-constexpr uint8_t kTypeKeyedDb = 0;
-constexpr uint8_t kTypePrimaryIndex = 1;
-constexpr uint8_t kTypeUnkeyedDb = 2;
-constexpr uint8_t kTypeXIncremental = 5;
-constexpr uint8_t kTypeY = 4;
-constexpr uint8_t kTypeXgIncremental = 8;
-constexpr uint8_t kTypeYg = 7;
+/* ---------------------------------------------------------------------------------------
+ * Header bytes that only a writer of index files needs (the reader's offsets are in
+ * storage/ParadoxFormat.h).
+ * ------------------------------------------------------------------------------------- */
+constexpr size_t kChangeCounter = 0x12;
+constexpr size_t kIndexChange = 0x2C;  // PX/Y: change stamp of the index; X: 0xFF
+constexpr size_t kXIndexStamp = 0x2F;  // X files: the stamp of their Y file
+constexpr size_t kDbMarker = 0x3E;     // 1F 0F in DB and X files
+constexpr size_t kDbMarker2 = 0x56;    // 0x20 in DB and X files
+constexpr size_t kIndexNameInfo = 0x68;
+constexpr size_t kExtMarker = 0x6C;    // 01 01, then u16 (end of names part) - 0x61
 
 constexpr uint8_t kFieldShort = 0x03;
-constexpr uint8_t kFieldAlpha = 0x01;
 constexpr uint32_t kTreeBlockSize = 2048;  // PX and Y files use 2 KiB blocks
 constexpr uint8_t kIndexStamp = 1;
 
 /* ---------------------------------------------------------------------------------------
  * Little helpers
  * ------------------------------------------------------------------------------------- */
-uint16_t getU16(const uint8_t* p) { return uint16_t(p[0] | (p[1] << 8)); }
-uint32_t getU32(const uint8_t* p) { return uint32_t(p[0]) | uint32_t(p[1]) << 8 | uint32_t(p[2]) << 16 | uint32_t(p[3]) << 24; }
-void putU16(std::string& b, size_t off, uint16_t v) { b[off] = char(v & 0xFF); b[off + 1] = char(v >> 8); }
-void putU32(std::string& b, size_t off, uint32_t v) {
-    for (int i = 0; i < 4; ++i) b[off + i] = char((v >> (8 * i)) & 0xFF);
-}
+uint8_t typeByte(ParadoxFileType t) { return static_cast<uint8_t>(t); }
+void putU16(std::string& b, size_t off, uint16_t v) { storage::put16(reinterpret_cast<uint8_t*>(&b[off]), v); }
+void putU32(std::string& b, size_t off, uint32_t v) { storage::put32(reinterpret_cast<uint8_t*>(&b[off]), v); }
 /** A short as records store it: big-endian with bit 15 inverted. */
 void appendStoredShort(std::string& b, uint16_t v) {
-    uint16_t s = v ^ 0x8000;
-    b.push_back(char(s >> 8));
-    b.push_back(char(s & 0xFF));
+    uint8_t s[2];
+    storage::encodeShort(s, int16_t(v));
+    b.append(reinterpret_cast<const char*>(s), 2);
 }
 
 std::string upperAscii(std::string s) {
@@ -101,65 +92,37 @@ std::string upperAscii(std::string s) {
     return s;
 }
 
-bool equalsNoCase(std::string_view a, std::string_view b) {
-    if (a.size() != b.size()) return false;
-    for (size_t i = 0; i < a.size(); ++i)
-        if (std::toupper(static_cast<unsigned char>(a[i])) != std::toupper(static_cast<unsigned char>(b[i]))) return false;
-    return true;
-}
-
-/** Upper-cases text in the table's code page in place (1251 and 866 know Cyrillic; others
- *  only Latin letters). */
-void upperInCodePage(uint8_t* p, size_t n, int codePage) {
-    for (size_t i = 0; i < n; ++i) {
-        uint8_t c = p[i];
-        if (c >= 'a' && c <= 'z') c = uint8_t(c - 0x20);
-        else if (codePage == 1251) {
-            if (c >= 0xE0) c = uint8_t(c - 0x20);
-            else if (c == 0xB8) c = 0xA8;  // ё
-        } else if (codePage == 866) {
-            if (c >= 0xA0 && c <= 0xAF) c = uint8_t(c - 0x20);
-            else if (c >= 0xE0 && c <= 0xEF) c = uint8_t(c - 0x50);
-            else if (c == 0xF1) c = 0xF0;  // ё
-        }
-        p[i] = c;
-    }
-}
+bool equalsNoCase(std::string_view a, std::string_view b) { return upperAscii(std::string(a)) == upperAscii(std::string(b)); }
 
 /** Writes a whole file under a temporary name, then renames it over `path`: a failure half-way
  *  leaves the old file (or none), never a torn one. */
 void writeWholeFile(const std::string& path, const std::string& bytes) {
     const std::string tmp = path + ".tmp~";
-    int fd = ::open(tmp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
-    if (fd < 0) throw Error("Не удалось создать файл индекса «" + path + "»: " + std::strerror(errno));
-    size_t done = 0;
-    int err = 0;
-    while (done < bytes.size()) {
-        ssize_t w = ::write(fd, bytes.data() + done, bytes.size() - done);
-        if (w < 0 && errno == EINTR) continue;
-        if (w <= 0) {
-            err = w < 0 ? errno : ENOSPC;
-            break;
-        }
-        done += size_t(w);
+    try {
+        storage::RawFile f = storage::RawFile::create(tmp);
+        f.write(0, bytes.data(), bytes.size());
+    } catch (const Error& e) {
+        ::unlink(tmp.c_str());
+        throw Error("Не удалось записать файл индекса «" + path + "»: " + e.what());
     }
-    if (::close(fd) != 0 && !err) err = errno;
-    if (!err && ::rename(tmp.c_str(), path.c_str()) != 0) err = errno;
-    if (err) {
+    if (::rename(tmp.c_str(), path.c_str()) != 0) {
+        const int err = errno;
         ::unlink(tmp.c_str());
         throw Error("Не удалось записать файл индекса «" + path + "»: " + std::strerror(err));
     }
 }
 
 /* ---------------------------------------------------------------------------------------
- * The table as bytes: header facts, fields, and the block chain, read through a read-only
- * mapping so that a table of hundreds of megabytes costs no copy.
+ * The table as the file layer reads it: header facts and fields (parseParadoxHeader), and the
+ * block chain, read through the file's memory map so that a table of hundreds of megabytes
+ * costs no copy.
  * ------------------------------------------------------------------------------------- */
-struct RawField {
-    std::string name;  // as stored (code-page bytes; our field names are ASCII)
+struct KeyField {
+    std::string name;      // as stored (code-page bytes; our field names are ASCII)
     uint8_t type = 0;
-    uint8_t size = 0;
-    uint32_t offset = 0;  // within the record
+    uint8_t sizeByte = 0;  // as the header stores it
+    uint32_t bytes = 0;    // in the record
+    uint32_t offset = 0;   // within the record
 };
 
 struct RawBlock {
@@ -170,39 +133,40 @@ struct RawBlock {
 
 class RawTable {
 public:
-    explicit RawTable(const std::string& path) : path_(path) {
-        fd_ = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-        if (fd_ < 0) throw Error("Таблица «" + path + "» не найдена");
-        struct stat st {};
-        if (::fstat(fd_, &st) != 0) fail("не удалось прочитать файл");
-        size_ = size_t(st.st_size);
-        if (size_ < kExtensionEnd) fail("файл короче заголовка");
-        void* m = ::mmap(nullptr, size_, PROT_READ, MAP_PRIVATE, fd_, 0);
-        if (m == MAP_FAILED) fail("не удалось отобразить файл в память");
-        data_ = static_cast<const uint8_t*>(m);
-        parseHeader();
+    explicit RawTable(const std::string& path) : path_(path), file_(path, false) {
+        const uint8_t* fixed = file_.at(0, Fixed);
+        if (!fixed) fail("файл короче заголовка");
+        // Index files are written for tables only; anything else is not a table at all.
+        if (fixed[FileType] != typeByte(ParadoxFileType::KeyedTable) && fixed[FileType] != typeByte(ParadoxFileType::Table))
+            fail("это не файл таблицы (тип " + std::to_string(fixed[FileType]) + ")");
+        h_ = storage::parseParadoxHeader(file_, "Файл таблицы");
+        if (h_.version < 5) fail("индексы пишутся только для таблиц Paradox 4 и новее");
+        if (le32At(Encryption1) != 0xFF00FF00u) fail("таблица зашифрована");
+        header_ = file_.at(0, uint64_t(h_.headerSize));
+        for (size_t i = 0; i < h_.fields.size(); ++i) {
+            const storage::RawField& rf = h_.fields[i];
+            fields_.push_back({h_.rawNames[i], uint8_t(rf.type), rf.sizeByte, uint32_t(rf.bytes), uint32_t(rf.offset)});
+        }
     }
-    ~RawTable() {
-        if (data_) ::munmap(const_cast<uint8_t*>(data_), size_);
-        if (fd_ >= 0) ::close(fd_);
-    }
-    RawTable(const RawTable&) = delete;
-    RawTable& operator=(const RawTable&) = delete;
 
     [[noreturn]] void fail(const std::string& what) const {
         throw Error("Файл таблицы «" + path_ + "» повреждён: " + what);
     }
 
     const std::string& path() const { return path_; }
-    const uint8_t* header() const { return data_; }
-    uint16_t recordSize() const { return recordSize_; }
-    uint16_t headerSize() const { return headerSize_; }
-    uint32_t blockSize() const { return blockSize_; }
-    uint32_t numRecords() const { return numRecords_; }
-    int keyFields() const { return keyFields_; }
-    int codePage() const { return codePage_; }
-    const std::vector<RawField>& fields() const { return fields_; }
-    const std::string& sortOrderId() const { return sortOrderId_; }
+    /** The header bytes (headerSize of them). */
+    const uint8_t* header() const { return header_; }
+    uint8_t fileType() const { return uint8_t(h_.fileType); }
+    uint32_t recordSize() const { return uint32_t(h_.recordSize); }
+    uint32_t blockSize() const { return h_.blockSize; }
+    uint32_t numRecords() const { return uint32_t(h_.numRecords); }
+    int keyFields() const { return h_.keyFields; }
+    int codePage() const { return h_.codePage; }
+    uint8_t sortOrder() const { return h_.sortOrder; }
+    uint8_t version() const { return uint8_t(h_.version); }
+    uint16_t changeCounter() const { return le16(header_ + kChangeCounter); }
+    const std::vector<KeyField>& fields() const { return fields_; }
+    const std::string& sortOrderId() const { return h_.sortOrderId; }
 
     int fieldIndex(std::string_view name) const {
         for (size_t i = 0; i < fields_.size(); ++i)
@@ -213,100 +177,47 @@ public:
     /** The data blocks in chain order, empty ones left out. Checks every link and count. */
     std::vector<RawBlock> chain() const {
         std::vector<RawBlock> out;
-        uint32_t fileBlocks = getU16(data_ + kFileBlocks);
-        uint32_t blockNo = getU16(data_ + kFirstBlock);
-        uint64_t available = (size_ - headerSize_) / blockSize_;
+        const uint32_t fileBlocks = h_.fileBlocks;
+        uint32_t blockNo = h_.firstBlock;
+        const uint64_t available = (file_.size() - uint64_t(h_.headerSize)) / h_.blockSize;
         if (fileBlocks > available) fail("заголовок указывает за конец файла");
         std::vector<bool> seen(fileBlocks + 1, false);
         uint32_t prev = 0;
         uint64_t total = 0;
+        const uint32_t recordSize = this->recordSize();
         while (blockNo != 0) {
             if (blockNo > fileBlocks) fail("ссылка на блок " + std::to_string(blockNo) + " за концом файла");
             if (seen[blockNo]) fail("цепочка блоков зациклена");
             seen[blockNo] = true;
-            const uint8_t* b = data_ + headerSize_ + size_t(blockNo - 1) * blockSize_;
-            uint16_t next = getU16(b);
-            uint16_t back = getU16(b + 2);
-            int16_t add = int16_t(getU16(b + 4));
+            const uint8_t* b = file_.at(uint64_t(h_.headerSize) + uint64_t(blockNo - 1) * h_.blockSize, h_.blockSize);
+            if (!b) fail("блок " + std::to_string(blockNo) + " за концом файла");
+            const uint16_t next = le16(b);
+            const uint16_t back = le16(b + 2);
+            const int16_t add = int16_t(le16(b + 4));
             if (back != prev) fail("блок " + std::to_string(blockNo) + " ссылается назад не на предыдущий");
             if (add >= 0) {
-                if (add % recordSize_ != 0) fail("неверная длина данных в блоке " + std::to_string(blockNo));
-                uint32_t count = uint32_t(add) / recordSize_ + 1;
-                if (6 + uint64_t(count) * recordSize_ > blockSize_) fail("блок " + std::to_string(blockNo) + " переполнен");
+                if (add % recordSize != 0) fail("неверная длина данных в блоке " + std::to_string(blockNo));
+                const uint32_t count = uint32_t(add) / recordSize + 1;
+                if (6 + uint64_t(count) * recordSize > h_.blockSize) fail("блок " + std::to_string(blockNo) + " переполнен");
                 out.push_back({uint16_t(blockNo), b + 6, count});
                 total += count;
             }
             prev = blockNo;
             blockNo = next;
         }
-        if (total != numRecords_) fail("число записей в заголовке (" + std::to_string(numRecords_) +
-                                       ") не совпадает с блоками (" + std::to_string(total) + ")");
+        if (total != numRecords()) fail("число записей в заголовке (" + std::to_string(numRecords()) +
+                                        ") не совпадает с блоками (" + std::to_string(total) + ")");
         return out;
     }
 
 private:
-    void parseHeader() {
-        const uint8_t* h = data_;
-        recordSize_ = getU16(h + kRecordSize);
-        headerSize_ = getU16(h + kHeaderSize);
-        uint8_t type = h[kFileType];
-        uint8_t maxTable = h[kMaxTableSize];
-        numRecords_ = getU32(h + kNumRecords);
-        int16_t nf = int16_t(getU16(h + kNumFields));
-        keyFields_ = int16_t(getU16(h + kPrimaryKeyFields));
-        uint8_t version = h[kFileVersion];
-        if (type != kTypeKeyedDb && type != kTypeUnkeyedDb) fail("это не файл таблицы (тип " + std::to_string(type) + ")");
-        if (version < 5) fail("индексы пишутся только для таблиц Paradox 4 и новее");
-        if (maxTable < 1 || maxTable > 32) fail("неверный размер блока");
-        blockSize_ = uint32_t(maxTable) * 1024;
-        if (recordSize_ == 0 || recordSize_ + 6u > blockSize_) fail("неверный размер записи");
-        if (headerSize_ < kExtensionEnd || headerSize_ > size_) fail("неверный размер заголовка");
-        if (nf <= 0 || nf > 1024) fail("неверное число полей");
-        if (keyFields_ < 0 || keyFields_ > nf) fail("неверное число ключевых полей");
-        if (getU32(h + kEncryption1) != 0xFF00FF00u || getU32(h + 0x5C) != 0) fail("таблица зашифрована");
-        codePage_ = getU16(h + kCodePage);
-
-        size_t o = kExtensionEnd;
-        auto need = [&](size_t n) { if (o + n > headerSize_) fail("заголовок обрывается"); };
-        need(size_t(nf) * 2);
-        uint32_t offset = 0;
-        for (int i = 0; i < nf; ++i) {
-            RawField f;
-            f.type = h[o + 2 * i];
-            f.size = h[o + 2 * i + 1];
-            f.offset = offset;
-            offset += f.size;
-            fields_.push_back(f);
-        }
-        if (offset != recordSize_) fail("сумма размеров полей не равна размеру записи");
-        o += size_t(nf) * 2;
-        size_t tableNameLen = version >= 0x0C ? 261 : 79;
-        need(4 + size_t(nf) * 4 + tableNameLen);
-        o += 4 + size_t(nf) * 4 + tableNameLen;
-        for (auto& f : fields_) {
-            const void* end = o < headerSize_ ? std::memchr(h + o, 0, headerSize_ - o) : nullptr;
-            if (!end) fail("имена полей обрываются");
-            f.name.assign(reinterpret_cast<const char*>(h + o), static_cast<const uint8_t*>(end) - (h + o));
-            o += f.name.size() + 1;
-        }
-        need(size_t(nf) * 2);
-        o += size_t(nf) * 2;
-        const void* end = o < headerSize_ ? std::memchr(h + o, 0, headerSize_ - o) : nullptr;
-        if (end) sortOrderId_.assign(reinterpret_cast<const char*>(h + o), static_cast<const uint8_t*>(end) - (h + o));
-    }
+    uint32_t le32At(size_t off) const { return storage::le32(file_.at(0, Fixed) + off); }
 
     std::string path_;
-    int fd_ = -1;
-    const uint8_t* data_ = nullptr;
-    size_t size_ = 0;
-    uint16_t recordSize_ = 0;
-    uint16_t headerSize_ = 0;
-    uint32_t blockSize_ = 0;
-    uint32_t numRecords_ = 0;
-    int keyFields_ = 0;
-    int codePage_ = 0;
-    std::vector<RawField> fields_;
-    std::string sortOrderId_;
+    storage::RawFile file_;
+    storage::ParadoxHeader h_;
+    const uint8_t* header_ = nullptr;
+    std::vector<KeyField> fields_;
 };
 
 /* ---------------------------------------------------------------------------------------
@@ -317,7 +228,7 @@ private:
 struct TreeInput {
     std::string fileName;            // written into the header ("RESURS.PX")
     uint8_t fileType = 0;
-    std::vector<RawField> keyFields; // type and size of the key fields
+    std::vector<KeyField> keyFields; // type and size of the key fields
     uint32_t keySize = 0;
     std::string leafKeys;            // keySize bytes per leaf entry
     std::vector<uint16_t> childBlocks;
@@ -376,34 +287,34 @@ std::string buildTreeFile(const TreeInput& in) {
 
     // Header: fixed part, then field info, table name pointer, table name.
     const size_t nameLen = in.version >= 0x0C ? 261 : 79;
-    const size_t tableNameOff = kShortHeaderEnd + 2 * nfields + 4;
+    const size_t tableNameOff = Fixed + 2 * nfields + 4;
     const size_t realHeader = tableNameOff + nameLen;
     const size_t headerSize = (realHeader + 0x7FF) / 0x800 * 0x800;
     std::string out(headerSize + size_t(fileBlocks) * kTreeBlockSize, '\0');
-    putU16(out, kRecordSize, uint16_t(recSize));
-    putU16(out, kHeaderSize, uint16_t(headerSize));
-    out[kFileType] = char(in.fileType);
-    out[kMaxTableSize] = char(kTreeBlockSize / 1024);
-    putU32(out, kNumRecords, empty ? 0 : totalEntries);
-    putU16(out, kNextBlock, uint16_t(fileBlocks));
-    putU16(out, kFileBlocks, uint16_t(fileBlocks));
-    putU16(out, kFirstBlock, fileBlocks ? 1 : 0);
-    putU16(out, kLastBlock, uint16_t(fileBlocks));
+    putU16(out, RecordSize, uint16_t(recSize));
+    putU16(out, HeaderSize, uint16_t(headerSize));
+    out[FileType] = char(in.fileType);
+    out[MaxTableSize] = char(kTreeBlockSize / 1024);
+    putU32(out, NumRecords, empty ? 0 : totalEntries);
+    putU16(out, NextBlock, uint16_t(fileBlocks));
+    putU16(out, FileBlocks, uint16_t(fileBlocks));
+    putU16(out, FirstBlock, fileBlocks ? 1 : 0);
+    putU16(out, LastBlock, uint16_t(fileBlocks));
     putU16(out, kChangeCounter, in.changeCounter);
-    putU16(out, kIndexRoot, empty ? 0 : 1);
-    out[kIndexLevels] = char(empty ? 0 : levels.size());
-    putU16(out, kNumFields, uint16_t(nfields));
-    out[kSortOrder] = char(in.sortOrder);
+    putU16(out, IndexRoot, empty ? 0 : 1);
+    out[IndexLevels] = char(empty ? 0 : levels.size());
+    putU16(out, NumFields, uint16_t(nfields));
+    out[SortOrder] = char(in.sortOrder);
     out[kIndexChange] = char(kIndexStamp);
-    putU32(out, kTableNamePtrPtr, uint32_t(tableNameOff - 4));
-    putU32(out, kFieldInfoPtr, uint32_t(kShortHeaderEnd));
-    out[kFileVersion] = char(in.version);
-    putU16(out, kMaxBlocks, uint16_t(fileBlocks));
-    putU32(out, kAutoInc, 1);
-    putU16(out, kRealHeaderSize, uint16_t(realHeader));
+    putU32(out, TableNamePtrPtr, uint32_t(tableNameOff - 4));
+    putU32(out, FieldInfoPtr, uint32_t(Fixed));
+    out[FileVersion] = char(in.version);
+    putU16(out, MaxBlocks, uint16_t(fileBlocks));
+    putU32(out, AutoInc, 1);
+    putU16(out, RealHeaderSize, uint16_t(realHeader));
     for (size_t i = 0; i < nfields; ++i) {
-        out[kShortHeaderEnd + 2 * i] = char(in.keyFields[i].type);
-        out[kShortHeaderEnd + 2 * i + 1] = char(in.keyFields[i].size);
+        out[Fixed + 2 * i] = char(in.keyFields[i].type);
+        out[Fixed + 2 * i + 1] = char(in.keyFields[i].sizeByte);
     }
     putU32(out, tableNameOff - 4, uint32_t(tableNameOff));
     std::memcpy(&out[tableNameOff], in.fileName.data(), std::min(in.fileName.size(), nameLen - 1));
@@ -450,19 +361,16 @@ std::string companionName(const std::string& dbPath, std::string ext) {
 }
 
 void patchBytes(const std::string& path, size_t offset, const std::string& bytes) {
-    int fd = ::open(path.c_str(), O_WRONLY | O_CLOEXEC);
-    if (fd < 0) throw Error("Не удалось открыть таблицу «" + path + "» для записи: " + std::strerror(errno));
-    ssize_t w = ::pwrite(fd, bytes.data(), bytes.size(), off_t(offset));
-    int e = errno;
-    ::close(fd);
-    if (w != ssize_t(bytes.size())) throw Error("Не удалось записать заголовок таблицы «" + path + "»: " + std::strerror(e));
+    storage::RawFile f(path, true);
+    if (!f.writable()) throw Error("Не удалось открыть таблицу «" + path + "» для записи");
+    f.write(offset, bytes.data(), bytes.size());
 }
 
 /* ---------------------------------------------------------------------------------------
  * The X file: a keyed table of (index fields, primary key fields, "Blk Num").
  * ------------------------------------------------------------------------------------- */
 struct XLayout {
-    std::vector<RawField> fields;   // in X order, offsets within the X record
+    std::vector<KeyField> fields;   // in X order, offsets within the X record
     std::vector<int> dbFieldNumbers;  // 1-based DB field of each index field
     uint32_t keySize = 0;            // index fields + primary key (the sort key)
     uint32_t recordSize = 0;         // keySize + 2
@@ -472,9 +380,9 @@ std::string buildXHeader(const RawTable& t, const XLayout& x, const std::string&
                          const SecondaryIndexDef& def, bool xg, uint32_t fileBlocks, uint32_t numRecords) {
     const uint8_t* h = t.header();
     const size_t nf = x.fields.size();
-    const uint8_t version = h[kFileVersion];
+    const uint8_t version = h[FileVersion];
     const size_t nameLen = version >= 0x0C ? 261 : 79;
-    const size_t tableNamePtr = kExtensionEnd + 2 * nf;
+    const size_t tableNamePtr = Extended + 2 * nf;
     const size_t tableNameOff = tableNamePtr + 4 + 4 * nf;
     size_t o = tableNameOff + nameLen;
     std::vector<size_t> nameOffs;
@@ -493,47 +401,47 @@ std::string buildXHeader(const RawTable& t, const XLayout& x, const std::string&
     if (headerSize > 0xF800) throw Error("Заголовок индекса «" + fileName + "» слишком велик");
 
     std::string out(headerSize, '\0');
-    putU16(out, kRecordSize, uint16_t(x.recordSize));
-    putU16(out, kHeaderSize, uint16_t(headerSize));
-    out[kFileType] = char(xg ? kTypeXgIncremental : kTypeXIncremental);
-    out[kMaxTableSize] = char(t.blockSize() / 1024);
-    putU32(out, kNumRecords, numRecords);
-    putU16(out, kNextBlock, uint16_t(fileBlocks));
-    putU16(out, kFileBlocks, uint16_t(fileBlocks));
-    putU16(out, kFirstBlock, fileBlocks ? 1 : 0);
-    putU16(out, kLastBlock, uint16_t(fileBlocks));
-    putU16(out, kChangeCounter, uint16_t(getU16(h + kChangeCounter) + 1));
-    out[kIndexFieldNumber] = char(x.dbFieldNumbers.front());
-    putU16(out, kNumFields, uint16_t(nf));
-    putU16(out, kPrimaryKeyFields, uint16_t(nf - 1));
-    putU32(out, kEncryption1, 0xFF00FF00u);
-    out[kSortOrder] = char(h[kSortOrder]);
+    putU16(out, RecordSize, uint16_t(x.recordSize));
+    putU16(out, HeaderSize, uint16_t(headerSize));
+    out[FileType] = char(xg ? typeByte(ParadoxFileType::CompositeIncr) : typeByte(ParadoxFileType::SecondaryIncr));
+    out[MaxTableSize] = char(t.blockSize() / 1024);
+    putU32(out, NumRecords, numRecords);
+    putU16(out, NextBlock, uint16_t(fileBlocks));
+    putU16(out, FileBlocks, uint16_t(fileBlocks));
+    putU16(out, FirstBlock, fileBlocks ? 1 : 0);
+    putU16(out, LastBlock, uint16_t(fileBlocks));
+    putU16(out, kChangeCounter, uint16_t(t.changeCounter() + 1));
+    out[IndexFieldNumber] = char(x.dbFieldNumbers.front());
+    putU16(out, NumFields, uint16_t(nf));
+    putU16(out, KeyFields, uint16_t(nf - 1));
+    putU32(out, Encryption1, 0xFF00FF00u);
+    out[SortOrder] = char(h[SortOrder]);
     out[kIndexChange] = char(0xFF);
-    out[kChangeCount1] = 2;
-    out[kChangeCount2] = 1;
+    out[ChangeCount1] = 2;
+    out[ChangeCount2] = 1;
     out[kXIndexStamp] = char(kIndexStamp);
-    putU32(out, kTableNamePtrPtr, uint32_t(tableNamePtr));
-    putU32(out, kFieldInfoPtr, uint32_t(kExtensionEnd));
-    out[kFileVersion] = char(version);
-    putU16(out, kMaxBlocks, uint16_t(fileBlocks));
+    putU32(out, TableNamePtrPtr, uint32_t(tableNamePtr));
+    putU32(out, FieldInfoPtr, uint32_t(Extended));
+    out[FileVersion] = char(version);
+    putU16(out, MaxBlocks, uint16_t(fileBlocks));
     out[kDbMarker] = 0x1F;
     out[kDbMarker + 1] = 0x0F;
-    putU16(out, kRealHeaderSize, uint16_t(realHeader));
-    out[kIndexOptions] = char(def.caseInsensitive ? 0x01 : 0x00);
+    putU16(out, RealHeaderSize, uint16_t(realHeader));
+    out[IndexFlags] = char(def.caseInsensitive ? 0x01 : 0x00);
     out[kDbMarker2] = 0x20;
-    std::memcpy(&out[kFileVerId], h + kFileVerId, 4);
-    std::memcpy(&out[kUpdateTime], h + kUpdateTime, 4);
-    putU16(out, kHiFieldId, uint16_t(std::max<size_t>(size_t(x.dbFieldNumbers.front()), nf) + 1));
-    putU16(out, kHiFieldInfo, uint16_t(fieldNumbersOff - kShortHeaderEnd));
-    putU16(out, kIndexNameInfo, xg ? uint16_t(indexNameOff - kShortHeaderEnd) : 0);
-    putU16(out, kCodePage, uint16_t(t.codePage()));
+    std::memcpy(&out[FileVerId], h + FileVerId, 4);
+    std::memcpy(&out[UpdateTime], h + UpdateTime, 4);
+    putU16(out, HiFieldId, uint16_t(std::max<size_t>(size_t(x.dbFieldNumbers.front()), nf) + 1));
+    putU16(out, HiFieldIdInfo, uint16_t(fieldNumbersOff - Fixed));
+    putU16(out, kIndexNameInfo, xg ? uint16_t(indexNameOff - Fixed) : 0);
+    putU16(out, CodePage, uint16_t(t.codePage()));
     out[kExtMarker] = 1;
     out[kExtMarker + 1] = 1;
     putU16(out, kExtMarker + 2, uint16_t(indexNameOff - 0x61));
 
     for (size_t i = 0; i < nf; ++i) {
-        out[kExtensionEnd + 2 * i] = char(x.fields[i].type);
-        out[kExtensionEnd + 2 * i + 1] = char(x.fields[i].size);
+        out[Extended + 2 * i] = char(x.fields[i].type);
+        out[Extended + 2 * i + 1] = char(x.fields[i].sizeByte);
         putU32(out, tableNamePtr + 4 + 4 * i, uint32_t(nameOffs[i]));
     }
     putU32(out, tableNamePtr, uint32_t(tableNameOff));
@@ -591,11 +499,11 @@ void writePrimaryIndex(const std::string& dbPath, int keyFields) {
             throw Error("Таблица «" + dbPath + "»: неверное число ключевых полей " + std::to_string(keyFields));
         uint32_t keySize = 0;
         for (int i = 0; i < keyFields; ++i) {
-            const RawField& f = t.fields()[size_t(i)];
+            const KeyField& f = t.fields()[size_t(i)];
             if (f.type >= 0x0C && f.type <= 0x10)
                 throw Error("Таблица «" + dbPath + "»: поле «" + f.name + "» не может входить в ключ");
             in.keyFields.push_back(f);
-            keySize += f.size;
+            keySize += f.bytes;
         }
         in.keySize = keySize;
         // Walk the chain: records must rise strictly by key, within and across blocks.
@@ -612,10 +520,10 @@ void writePrimaryIndex(const std::string& dbPath, int keyFields) {
             }
         }
         in.fileName = upperAscii(stemOf(dbPath)) + ".PX";
-        in.fileType = kTypePrimaryIndex;
-        in.sortOrder = t.header()[kSortOrder];
-        in.version = t.header()[kFileVersion];
-        dbChange = getU16(t.header() + kChangeCounter);
+        in.fileType = typeByte(ParadoxFileType::PrimaryIndex);
+        in.sortOrder = t.sortOrder();
+        in.version = t.version();
+        dbChange = t.changeCounter();
         in.changeCounter = uint16_t(dbChange + 1);
 
         // The index first, then the header that says the table has one.
@@ -623,19 +531,19 @@ void writePrimaryIndex(const std::string& dbPath, int keyFields) {
 
         // Mark the table keyed; an engine refuses an index over a table whose change count is
         // below 2 ("index not up to date").
-        std::string type(1, char(kTypeKeyedDb));
-        patchBytes(dbPath, kFileType, type);
+        std::string type(1, char(typeByte(ParadoxFileType::KeyedTable)));
+        patchBytes(dbPath, FileType, type);
         std::string pk(2, '\0');
         putU16(pk, 0, uint16_t(keyFields));
-        patchBytes(dbPath, kPrimaryKeyFields, pk);
-        if (t.header()[kChangeCount1] < 2) patchBytes(dbPath, kChangeCount1, std::string(1, char(2)));
+        patchBytes(dbPath, KeyFields, pk);
+        if (t.header()[ChangeCount1] < 2) patchBytes(dbPath, ChangeCount1, std::string(1, char(2)));
     }
 }
 
 std::vector<std::string> writeSecondaryIndexes(const std::string& dbPath,
                                                const std::vector<SecondaryIndexDef>& indexes) {
     RawTable t(dbPath);
-    if (t.keyFields() < 1 || t.header()[kFileType] != kTypeKeyedDb)
+    if (t.keyFields() < 1 || t.fileType() != typeByte(ParadoxFileType::KeyedTable))
         throw Error("Таблица «" + dbPath + "» без первичного ключа: вторичные индексы не строятся");
 
     // Stale secondary index files of this table go first.
@@ -676,13 +584,13 @@ std::vector<std::string> writeSecondaryIndexes(const std::string& dbPath,
         for (int i = 0; i < t.keyFields(); ++i) srcFields.push_back(i);
         uint32_t off = 0;
         for (int fi : srcFields) {
-            RawField f = t.fields()[size_t(fi)];
+            KeyField f = t.fields()[size_t(fi)];
             f.offset = off;
-            off += f.size;
+            off += f.bytes;
             x.fields.push_back(f);
         }
         x.keySize = off;
-        x.fields.push_back({"Blk Num", kFieldShort, 2, off});
+        x.fields.push_back({"Blk Num", kFieldShort, 2, 2, off});
         x.recordSize = off + 2;
         if (x.recordSize + 6 > t.blockSize()) throw Error("Индекс «" + def.name + "» таблицы «" + dbPath + "»: ключ слишком длинный");
 
@@ -695,16 +603,16 @@ std::vector<std::string> writeSecondaryIndexes(const std::string& dbPath,
                 const uint8_t* rec = b.records + size_t(i) * t.recordSize();
                 uint8_t* dst = p + r * x.recordSize;
                 for (size_t k = 0; k < srcFields.size(); ++k) {
-                    const RawField& src = t.fields()[size_t(srcFields[k])];
-                    std::memcpy(dst + x.fields[k].offset, rec + src.offset, src.size);
-                    if (def.caseInsensitive && k < def.fields.size() && src.type == kFieldAlpha)
-                        upperInCodePage(dst + x.fields[k].offset, src.size, t.codePage());
+                    const KeyField& src = t.fields()[size_t(srcFields[k])];
+                    std::memcpy(dst + x.fields[k].offset, rec + src.offset, src.bytes);
+                    if (def.caseInsensitive && k < def.fields.size() && src.type == uint8_t(storage::FieldType::Alpha)) {
+                        uint8_t* text = dst + x.fields[k].offset;
+                        for (uint32_t c = 0; c < src.bytes; ++c) text[c] = storage::upperByte(text[c], t.codePage());
+                    }
                 }
                 // "Blk Num" is a short: block numbers above 32767 read back negative, and readers
                 // then find the record through the primary key instead of this hint.
-                uint16_t blk = b.number ^ 0x8000;
-                dst[x.keySize] = uint8_t(blk >> 8);
-                dst[x.keySize + 1] = uint8_t(blk & 0xFF);
+                storage::encodeShort(dst + x.keySize, int16_t(b.number));
             }
         }
         std::vector<uint32_t> order(nrec);
@@ -724,12 +632,12 @@ std::vector<std::string> writeSecondaryIndexes(const std::string& dbPath,
         xfile.resize(header.size() + size_t(xBlocks) * t.blockSize(), '\0');
 
         TreeInput y;
-        y.fileType = isXg ? kTypeYg : kTypeY;
+        y.fileType = isXg ? typeByte(ParadoxFileType::CompositeTree) : typeByte(ParadoxFileType::SecondaryTree);
         y.keySize = x.keySize;
         y.keyFields.assign(x.fields.begin(), x.fields.end() - 1);
-        y.sortOrder = t.header()[kSortOrder];
-        y.version = t.header()[kFileVersion];
-        y.changeCounter = uint16_t(getU16(t.header() + kChangeCounter) + 2);
+        y.sortOrder = t.sortOrder();
+        y.version = t.version();
+        y.changeCounter = uint16_t(t.changeCounter() + 2);
         for (uint32_t b = 0; b < xBlocks; ++b) {
             uint32_t from = b * perBlock, to = std::min(nrec, from + perBlock);
             size_t base = header.size() + size_t(b) * t.blockSize();

@@ -6,6 +6,7 @@
  * Borland engine lays them out: the X file is a keyed table of (index fields, primary key,
  * "Blk Num") sorted along its block chain, the Y and PX files are block trees over the blocks
  * below them (2 KiB blocks, the root numbered 1, each level below it next, the leaves last).
+ * The table is read through the file layer (storage::RawFile, storage::parseParadoxHeader).
  *
  *   writePrimaryIndex("/base/RESURS.DB", 1);
  *   writeSecondaryIndexes("/base/RESURS.DB", {{"IDRAB", {"IDRAB"}, false}});

@@ -1,0 +1,261 @@
+#include "app/RateSearchBox.h"
+
+#include "app/ErrorBox.h"
+#include "app/Unit1.h"
+#include "dbctrls/DBGrid.h"
+
+#include <QAction>
+#include <QApplication>
+#include <QFrame>
+#include <QHeaderView>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMenu>
+#include <QTableView>
+#include <QToolBar>
+#include <QVBoxLayout>
+
+using talvira::normbase::RateSearchRow;
+
+namespace {
+
+constexpr size_t kCachedRows = 96;  // a few screens of rows
+
+QString fromUtf8(const std::string& s) { return QString::fromUtf8(s.data(), qsizetype(s.size())); }
+
+bool hasWords(const QString& text) { return !talvira::normbase::searchWords(text.toStdString()).empty(); }
+
+}  // namespace
+
+// ---------------------------------------------------------------------------------------------
+// RateSearchModel
+// ---------------------------------------------------------------------------------------------
+
+RateSearchModel::RateSearchModel(talvira::normbase::RateSearch& search, QObject* parent)
+    : QAbstractTableModel(parent), search_(search) {}
+
+void RateSearchModel::setResults(std::vector<uint32_t> results) {
+    beginResetModel();
+    results_ = std::move(results);
+    cache_.clear();
+    endResetModel();
+}
+
+int RateSearchModel::rowCount(const QModelIndex& parent) const {
+    return parent.isValid() ? 0 : int(std::min<size_t>(results_.size(), size_t(INT32_MAX)));
+}
+
+int RateSearchModel::columnCount(const QModelIndex& parent) const { return parent.isValid() ? 0 : 5; }
+
+const RateSearchRow& RateSearchModel::rowAt(int row) const {
+    for (const auto& [r, texts] : cache_)
+        if (r == row) return texts;
+    if (cache_.size() >= kCachedRows) cache_.erase(cache_.begin());
+    ++rowsRead_;
+    cache_.emplace_back(row, search_.row(results_[size_t(row)]));
+    return cache_.back().second;
+}
+
+QVariant RateSearchModel::data(const QModelIndex& index, int role) const {
+    if (!index.isValid() || index.row() >= rowCount() || (role != Qt::DisplayRole && role != Qt::ToolTipRole))
+        return {};
+    try {
+        const RateSearchRow& r = rowAt(index.row());
+        switch (index.column()) {
+        case 0: return fromUtf8(r.code);
+        case 1: return fromUtf8(r.firstLine);
+        case 2: return fromUtf8(r.unit);
+        case 3: return fromUtf8(r.collection);
+        case 4: return fromUtf8(r.entry);
+        }
+    } catch (const std::exception&) {
+        // A record that cannot be read shows empty; the walk to it reports the error.
+    }
+    return {};
+}
+
+QVariant RateSearchModel::headerData(int section, Qt::Orientation orientation, int role) const {
+    if (orientation != Qt::Horizontal || role != Qt::DisplayRole) return {};
+    switch (section) {
+    case 0: return QStringLiteral("Шифр");
+    case 1: return QStringLiteral("Наименование");
+    case 2: return QStringLiteral("Ед. изм.");
+    case 3: return QStringLiteral("Сборник");
+    case 4: return QStringLiteral("Раздел, таблица");
+    }
+    return {};
+}
+
+// ---------------------------------------------------------------------------------------------
+// RateSearchBox
+// ---------------------------------------------------------------------------------------------
+
+RateSearchBox::RateSearchBox(TForm1& form) : QObject(&form), form_(form), search_(form.Base) {
+    setObjectName("RateSearchBox");
+
+    // The field at the right end of the toolbar, after the four buttons.
+    auto* spacer = new QWidget(form.ToolBar1);
+    spacer->setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Preferred);
+    spacer->setFocusPolicy(Qt::NoFocus);
+    form.ToolBar1->addWidget(spacer);
+    SearchEdit = new QLineEdit(form.ToolBar1);
+    SearchEdit->setObjectName("SearchEdit");
+    SearchEdit->setPlaceholderText(QStringLiteral("Шифр или слова из названия"));
+    SearchEdit->setFocusPolicy(Qt::ClickFocus);  // Ctrl+F or a click, never Tab
+    SearchEdit->setFixedWidth(230);
+    SearchEdit->setMaxLength(32767);
+    form.ToolBar1->addWidget(SearchEdit);
+    SearchEdit->installEventFilter(this);
+
+    FindAction = new QAction(QStringLiteral("&Найти расценку..."), &form);
+    FindAction->setObjectName("N10");
+    FindAction->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_F));
+    form.N5->addAction(FindAction);
+
+    ResultsPanel = new QFrame(form.centralWidget());
+    ResultsPanel->setObjectName("ResultsPanel");
+    ResultsPanel->setFrameStyle(QFrame::Panel | QFrame::Raised);
+    ResultsPanel->setAutoFillBackground(true);
+    ResultsPanel->setFocusPolicy(Qt::NoFocus);
+    auto* layout = new QVBoxLayout(ResultsPanel);
+    layout->setContentsMargins(3, 3, 3, 3);
+    layout->setSpacing(2);
+    FoundLabel = new QLabel(ResultsPanel);
+    FoundLabel->setObjectName("FoundLabel");
+    layout->addWidget(FoundLabel);
+    Model = new RateSearchModel(search_, this);
+    ResultsView = new QTableView(ResultsPanel);
+    ResultsView->setObjectName("ResultsView");
+    ResultsView->setModel(Model);
+    ResultsView->setFocusPolicy(Qt::NoFocus);  // the typing stays in the field
+    ResultsView->setSelectionBehavior(QAbstractItemView::SelectRows);
+    ResultsView->setSelectionMode(QAbstractItemView::SingleSelection);
+    ResultsView->setEditTriggers(QAbstractItemView::NoEditTriggers);
+    ResultsView->setWordWrap(false);
+    ResultsView->setShowGrid(false);
+    ResultsView->verticalHeader()->hide();
+    // Fixed row heights and column widths: the view never measures rows it does not show.
+    ResultsView->verticalHeader()->setSectionResizeMode(QHeaderView::Fixed);
+    ResultsView->verticalHeader()->setDefaultSectionSize(ResultsView->fontMetrics().height() + 4);
+    ResultsView->horizontalHeader()->setSectionResizeMode(QHeaderView::Interactive);
+    ResultsView->horizontalHeader()->setStretchLastSection(true);
+    const int widths[] = {90, 250, 60, 110};
+    for (int c = 0; c < 4; ++c) ResultsView->setColumnWidth(c, widths[c]);
+    layout->addWidget(ResultsView);
+    ResultsPanel->hide();
+
+    connect(FindAction, &QAction::triggered, this, [this] { guarded([&] { FindActionClick(); }); });
+    connect(SearchEdit, &QLineEdit::textChanged, this, [this] { guarded([&] { SearchEditChange(); }); });
+    connect(ResultsView, &QTableView::doubleClicked, this,
+            [this](const QModelIndex& i) { guarded([&] { ResultChoose(i.row()); }); });
+    connect(qApp, &QApplication::focusChanged, this, &RateSearchBox::focusChanged);
+}
+
+RateSearchBox::~RateSearchBox() = default;
+
+QString RateSearchBox::foundText(size_t count) {
+    QString digits = QString::number(qulonglong(count));
+    for (qsizetype i = digits.size() - 3; i > 0; i -= 3) digits.insert(i, QLatin1Char(' '));
+    return QStringLiteral("Найдено: ") + digits;
+}
+
+void RateSearchBox::FindActionClick() {
+    SearchEdit->setFocus(Qt::ShortcutFocusReason);
+    SearchEdit->selectAll();
+    if (hasWords(SearchEdit->text())) showPanel();
+}
+
+void RateSearchBox::SearchEditChange() {
+    const std::string text = SearchEdit->text().toStdString();
+    if (talvira::normbase::searchWords(text).empty()) {
+        Model->setResults({});
+        ResultsPanel->hide();
+        return;
+    }
+    {
+        // The first query reads the base: a moment the user should see.
+        struct WaitCursor {
+            explicit WaitCursor(bool on) : on_(on) { if (on_) QApplication::setOverrideCursor(Qt::WaitCursor); }
+            ~WaitCursor() { if (on_) QApplication::restoreOverrideCursor(); }
+            bool on_;
+        } wait(!search_.prepared());
+        Model->setResults(search_.find(text));
+    }
+    FoundLabel->setText(foundText(Model->results().size()));
+    if (Model->rowCount() > 0) ResultsView->setCurrentIndex(Model->index(0, 0));
+    ResultsView->scrollToTop();
+    showPanel();
+}
+
+void RateSearchBox::ResultChoose(int row) {
+    if (row < 0 || row >= Model->rowCount()) return;
+    const uint32_t n = Model->results()[size_t(row)];
+    ResultsPanel->hide();
+    returnFocus_ = nullptr;
+    search_.goTo(n);
+    form_.DBGrid2->setFocus(Qt::OtherFocusReason);
+}
+
+void RateSearchBox::ResultsClose() {
+    ResultsPanel->hide();
+    QWidget* back = returnFocus_ ? returnFocus_.data() : static_cast<QWidget*>(form_.DBGrid2);
+    returnFocus_ = nullptr;
+    back->setFocus(Qt::OtherFocusReason);
+}
+
+void RateSearchBox::placePanel() {
+    const QWidget* client = form_.centralWidget();
+    const int width = std::min(660, client->width() - 16);
+    const int top = 29;
+    const int height = std::max(80, std::min(320, client->height() - top - 24));
+    ResultsPanel->setGeometry(client->width() - width - 4, top, width, height);
+}
+
+void RateSearchBox::showPanel() {
+    placePanel();
+    ResultsPanel->show();
+    ResultsPanel->raise();
+}
+
+void RateSearchBox::focusChanged(QWidget* old, QWidget* now) {
+    if (now == SearchEdit) {
+        if (old && old != SearchEdit && old->window() == &form_) returnFocus_ = old;
+        if (hasWords(SearchEdit->text())) showPanel();
+    } else if (old == SearchEdit && ResultsPanel->isVisible()) {
+        ResultsPanel->hide();
+    }
+}
+
+bool RateSearchBox::eventFilter(QObject* watched, QEvent* event) {
+    if (watched != SearchEdit || event->type() != QEvent::KeyPress) return QObject::eventFilter(watched, event);
+    auto* key = static_cast<QKeyEvent*>(event);
+    switch (key->key()) {
+    case Qt::Key_Escape:
+        guarded([&] { ResultsClose(); });
+        return true;
+    case Qt::Key_Return:
+    case Qt::Key_Enter:
+        if (ResultsPanel->isVisible() && Model->rowCount() > 0) {
+            const QModelIndex current = ResultsView->currentIndex();
+            guarded([&] { ResultChoose(current.isValid() ? current.row() : 0); });
+        }
+        return true;
+    case Qt::Key_Down:
+    case Qt::Key_Up:
+    case Qt::Key_PageDown:
+    case Qt::Key_PageUp: {
+        if (!ResultsPanel->isVisible() || Model->rowCount() == 0) return true;
+        const int page = std::max(1, ResultsView->viewport()->height() / ResultsView->verticalHeader()->defaultSectionSize() - 1);
+        const int step = key->key() == Qt::Key_Down ? 1 : key->key() == Qt::Key_Up ? -1
+                         : key->key() == Qt::Key_PageDown ? page : -page;
+        const QModelIndex current = ResultsView->currentIndex();
+        const int row = std::clamp((current.isValid() ? current.row() : 0) + step, 0, Model->rowCount() - 1);
+        ResultsView->setCurrentIndex(Model->index(row, 0));
+        ResultsView->scrollTo(Model->index(row, 0));
+        return true;
+    }
+    default:
+        return QObject::eventFilter(watched, event);
+    }
+}

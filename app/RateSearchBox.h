@@ -1,0 +1,91 @@
+#pragma once
+/**
+ * The rate search of the main window: the field at the right end of the toolbar, the menu item
+ * "&Найти расценку..." (Ctrl+F) that puts the focus into it, and the list of results that opens
+ * under the field while the user types. Enter or a double-click walks the browser to the
+ * chosen rate; Escape closes the list and gives the focus back.
+ *
+ *   SearchBox = new RateSearchBox(*this);   // in TForm1's constructor, after the menu and toolbar
+ *
+ * The field takes the focus by a click or Ctrl+F only, never by Tab. Nothing is read from the
+ * norm base before the first query.
+ */
+#include "normbase/RateSearch.h"
+
+#include <QAbstractTableModel>
+#include <QObject>
+#include <QPointer>
+
+#include <vector>
+
+class QAction;
+class QFrame;
+class QLabel;
+class QLineEdit;
+class QTableView;
+class TForm1;
+
+/** The results as rows of a table; a row's texts are read from the base when it is shown. */
+class RateSearchModel : public QAbstractTableModel {
+    Q_OBJECT
+public:
+    explicit RateSearchModel(talvira::normbase::RateSearch& search, QObject* parent = nullptr);
+
+    void setResults(std::vector<uint32_t> results);
+    const std::vector<uint32_t>& results() const { return results_; }
+
+    int rowCount(const QModelIndex& parent = {}) const override;
+    int columnCount(const QModelIndex& parent = {}) const override;
+    QVariant data(const QModelIndex& index, int role) const override;
+    QVariant headerData(int section, Qt::Orientation orientation, int role) const override;
+
+    /** Rows formatted so far (for checks that only the shown rows are read). */
+    size_t rowsRead() const { return rowsRead_; }
+
+private:
+    const talvira::normbase::RateSearchRow& rowAt(int row) const;
+    talvira::normbase::RateSearch& search_;
+    std::vector<uint32_t> results_;
+    mutable std::vector<std::pair<int, talvira::normbase::RateSearchRow>> cache_;  // recently shown rows
+    mutable size_t rowsRead_ = 0;
+};
+
+class RateSearchBox : public QObject {
+    Q_OBJECT
+public:
+    explicit RateSearchBox(TForm1& form);
+    ~RateSearchBox() override;
+
+    /** "Найдено: 1 234": the count with its digits grouped by three. */
+    static QString foundText(size_t count);
+
+    QLineEdit* SearchEdit = nullptr;     // the field in the toolbar
+    QAction* FindAction = nullptr;       // "&Найти расценку..." in "&Правка"
+    QFrame* ResultsPanel = nullptr;      // the list under the field with its count
+    QLabel* FoundLabel = nullptr;
+    QTableView* ResultsView = nullptr;
+    RateSearchModel* Model = nullptr;
+
+    talvira::normbase::RateSearch& search() { return search_; }
+
+    /** Ctrl+F: the focus into the field, its text selected, the list shown again. */
+    void FindActionClick();
+    /** The text changed: the list follows it. */
+    void SearchEditChange();
+    /** Enter or a double-click: the browser walks to result `row`, the focus to the rates grid. */
+    void ResultChoose(int row);
+    /** Escape: the list closes, the focus goes back where it was. */
+    void ResultsClose();
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
+private:
+    void placePanel();
+    void showPanel();
+    void focusChanged(QWidget* old, QWidget* now);
+
+    TForm1& form_;
+    talvira::normbase::RateSearch search_;
+    QPointer<QWidget> returnFocus_;
+};

@@ -1,0 +1,195 @@
+#include "app/TotalsWindow.h"
+
+#include "app/ErrorBox.h"
+#include "app/Unit2.h"
+#include "dbctrls/FieldText.h"
+#include "export/ChargeBlock.h"
+
+#include <QAction>
+#include <QHBoxLayout>
+#include <QHeaderView>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QShowEvent>
+#include <QTableWidget>
+#include <QVBoxLayout>
+
+using talvira::xls::BlockRowKind;
+using talvira::xls::TotalColumn;
+
+namespace {
+
+enum BlockColumn { CaptionColumn, RateColumn, UnitColumn, AmountColumn };
+
+QTableWidgetItem* cell(const QString& text, Qt::Alignment align = Qt::AlignLeft | Qt::AlignVCenter) {
+    auto* item = new QTableWidgetItem(text);
+    item->setFlags(Qt::ItemIsEnabled | Qt::ItemIsSelectable);
+    item->setTextAlignment(align);
+    return item;
+}
+
+void setCellText(QTableWidget* grid, int row, int column, const QString& text) {
+    QTableWidgetItem* item = grid->item(row, column);
+    if (item->text() != text) item->setText(text);
+}
+
+const Qt::Alignment kRight = Qt::AlignRight | Qt::AlignVCenter;
+
+}  // namespace
+
+TotalsWindow::TotalsWindow(TForm2& estimate) : QWidget(nullptr, Qt::Window), form_(estimate), follower_(estimate.SmetaTable) {
+    setObjectName("TotalsForm");
+    setWindowTitle(QStringLiteral("Итоги сметы"));
+    setFont(estimate.font());
+
+    SumsGrid = new QTableWidget(1, talvira::xls::kTotalColumns, this);
+    SumsGrid->setObjectName("SumsGrid");
+    SumsGrid->setHorizontalHeaderLabels({QStringLiteral("Стоимость"), QStringLiteral("Осн. з/п"),
+                                         QStringLiteral("Материалы"), QStringLiteral("Экспл. маш."),
+                                         QStringLiteral("З/п маш."), QStringLiteral("Затр. труда")});
+    SumsGrid->verticalHeader()->hide();
+    SumsGrid->horizontalHeader()->setSectionResizeMode(QHeaderView::Stretch);
+    for (int c = 0; c < talvira::xls::kTotalColumns; ++c) SumsGrid->setItem(0, c, cell(QString(), kRight));
+    SumsGrid->setFixedHeight(SumsGrid->horizontalHeader()->sizeHint().height() + SumsGrid->rowHeight(0) + 4);
+    SumsGrid->setEditTriggers(QAbstractItemView::NoEditTriggers);
+
+    const auto& rows = talvira::xls::chargeBlockRows();
+    BlockGrid = new QTableWidget(int(rows.size()), 4, this);
+    BlockGrid->setObjectName("BlockGrid");
+    BlockGrid->setHorizontalHeaderLabels({QStringLiteral("Наименование"), QStringLiteral("Ставка"), QString(),
+                                          QStringLiteral("Сумма")});
+    BlockGrid->verticalHeader()->hide();
+    BlockGrid->setEditTriggers(QAbstractItemView::NoEditTriggers);
+    BlockGrid->setWordWrap(false);
+    for (const talvira::xls::BlockRow& row : rows) {
+        const bool charge = row.kind == BlockRowKind::ChargeOfWages || row.kind == BlockRowKind::ChargeOfRunning;
+        BlockGrid->setItem(row.offset, CaptionColumn, cell(QString::fromUtf8(row.caption)));
+        BlockGrid->setItem(row.offset, RateColumn, cell(QString(), kRight));
+        BlockGrid->setItem(row.offset, UnitColumn, cell(charge ? QStringLiteral("%") : QString()));
+        BlockGrid->setItem(row.offset, AmountColumn, cell(QString(), kRight));
+    }
+    QHeaderView* header = BlockGrid->horizontalHeader();
+    header->setSectionResizeMode(CaptionColumn, QHeaderView::Stretch);
+    header->setSectionResizeMode(RateColumn, QHeaderView::ResizeToContents);
+    header->setSectionResizeMode(UnitColumn, QHeaderView::ResizeToContents);
+    header->setSectionResizeMode(AmountColumn, QHeaderView::Interactive);
+    BlockGrid->setColumnWidth(AmountColumn, 130);
+
+    CountLabel = new QLabel(this);
+    CountLabel->setObjectName("CountLabel");
+    NextButton = new QPushButton(QStringLiteral("Следующая незаполненная"), this);
+    NextButton->setObjectName("NextButton");
+    NextButton->setToolTip(QStringLiteral("F3"));
+    MessageLabel = new QLabel(this);
+    MessageLabel->setObjectName("MessageLabel");
+    NextAction = new QAction(QStringLiteral("Следующая незаполненная"), this);
+    NextAction->setObjectName("NextAction");
+    NextAction->setShortcut(QKeySequence(Qt::Key_F3));
+    NextAction->setShortcutContext(Qt::WindowShortcut);
+    addAction(NextAction);
+
+    auto* bottom = new QHBoxLayout;
+    bottom->addWidget(CountLabel);
+    bottom->addStretch(1);
+    bottom->addWidget(MessageLabel);
+    bottom->addWidget(NextButton);
+    auto* layout = new QVBoxLayout(this);
+    layout->addWidget(SumsGrid);
+    layout->addWidget(BlockGrid, 1);
+    layout->addLayout(bottom);
+    resize(620, 470);
+
+    connect(NextButton, &QPushButton::clicked, this, [this] { guarded([&] { NextButtonClick(); }); });
+    connect(NextAction, &QAction::triggered, this, [this] { guarded([&] { NextButtonClick(); }); });
+    // Every change typed into the seven rate edits.
+    for (QLineEdit* edit : {form_.NREdit, form_.PNEdit, form_.SUEdit, form_.ZUEdit, form_.VZSEdit,
+                            form_.KoefEdit, form_.NDSEdit})
+        connect(edit, &QLineEdit::textChanged, this, [this] {
+            if (follower_.following()) showBlock();
+        });
+    follower_.onChanged = [this] { showBlock(); };
+    showBlock();
+}
+
+TotalsWindow::~TotalsWindow() { follower_.setFollowing(false); }
+
+talvira::xls::EstimateTexts TotalsWindow::typedTexts() const {
+    // The rates as typed now, each into the text of the edit of the same name.
+    talvira::xls::EstimateTexts texts;
+    for (const QLineEdit* edit : {form_.NREdit, form_.PNEdit, form_.SUEdit, form_.ZUEdit, form_.VZSEdit,
+                                  form_.KoefEdit, form_.NDSEdit})
+        if (std::string* text = texts.byControlName(edit->objectName().toStdString())) *text = edit->text().toStdString();
+    return texts;
+}
+
+void TotalsWindow::showBlock() {
+    const char sep = talvira::dbctrls::userDecimalSeparator();
+    const talvira::xls::EstimateTexts texts = typedTexts();
+    totals_ = talvira::xls::computeTotals(follower_.sums(), texts, sep);
+    const bool open = follower_.estimateOpen();
+    for (const talvira::xls::BlockLine& line : totals_.lines) {
+        const int r = line.row->offset;
+        setCellText(BlockGrid, r, RateColumn, QString::fromStdString(line.rateText));
+        const QString amount = open ? QString::fromStdString(talvira::editing::amountText(line.amount, sep)) : QString();
+        setCellText(BlockGrid, r, AmountColumn, amount);
+        BlockGrid->item(r, AmountColumn)->setToolTip(line.amount.kind == talvira::xls::BlockAmount::Kind::Failure ? amount : QString());
+    }
+    for (int c = 0; c < talvira::xls::kTotalColumns; ++c)
+        setCellText(SumsGrid, 0, c,
+                    open ? QString::fromStdString(talvira::editing::amountText(totals_.totals.sums[size_t(c)], sep))
+                         : QString());
+    CountLabel->setText(QStringLiteral("Позиций: %1, не заполнено: %2")
+                            .arg(follower_.rows().size())
+                            .arg(follower_.incompleteCount()));
+}
+
+QString TotalsWindow::amountText(int offset) const {
+    return BlockGrid->item(offset, AmountColumn)->text();
+}
+
+QString TotalsWindow::sumText(TotalColumn column) const { return SumsGrid->item(0, int(column))->text(); }
+
+void TotalsWindow::showMessage(const QString& text) {
+    MessageLabel->setText(text);
+    if (!isVisible() && !text.isEmpty()) form_.setStatusText(text);
+}
+
+void TotalsWindow::NextButtonClick() {
+    talvira::storage::TableHandle& smeta = form_.SmetaTable;
+    form_.storePendingEdit();
+    if (!smeta.active()) {
+        showMessage(QStringLiteral("Смета не открыта"));
+        return;
+    }
+    const int row = talvira::editing::nextIncompleteRow(smeta, smeta.recNo());
+    if (row < 0) {
+        showMessage(QStringLiteral("Незаполненных позиций нет"));
+        return;
+    }
+    smeta.moveTo(row);
+    showMessage(QString());
+}
+
+void TotalsWindow::showAndActivate() {
+    show();
+    raise();
+    activateWindow();
+}
+
+void TotalsWindow::showEvent(QShowEvent* event) {
+    if (!placed_) {
+        // First shown beside the estimate window; afterwards where the user left it.
+        placed_ = true;
+        move(form_.frameGeometry().right() + 8, form_.y());
+    }
+    follower_.setFollowing(true);
+    showBlock();
+    QWidget::showEvent(event);
+}
+
+void TotalsWindow::hideEvent(QHideEvent* event) {
+    // A hidden window reads nothing; showing it again reads the estimate anew.
+    if (!event->spontaneous()) follower_.setFollowing(false);
+    QWidget::hideEvent(event);
+}

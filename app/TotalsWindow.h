@@ -1,0 +1,65 @@
+#pragma once
+/**
+ * The window "Итоги сметы": the totals and charges block of the open estimate as the workbook
+ * will compute it, row by row with the workbook's captions, live while the estimate and the
+ * charge rates of the estimate window change; the count of positions and of incomplete ones,
+ * and the walk to the next incomplete position. Not modal; created with the estimate window,
+ * shown and hidden, never re-created, so it keeps its place while the program runs.
+ */
+#include "editing/TotalsFollower.h"
+#include "export/EstimateTotals.h"
+
+#include <QWidget>
+
+class QAction;
+class QLabel;
+class QPushButton;
+class QTableWidget;
+class TForm2;
+
+class TotalsWindow : public QWidget {
+    Q_OBJECT
+public:
+    explicit TotalsWindow(TForm2& estimate);
+    ~TotalsWindow() override;
+
+    /** The block: one row per row of the workbook block (T..T+13); columns caption, rate as
+     *  typed, unit sign, amount. */
+    QTableWidget* BlockGrid = nullptr;
+    /** The six sums of the totals row: cost, base wages, materials, machine operation,
+     *  machine operators' wages, labour. */
+    QTableWidget* SumsGrid = nullptr;
+    QLabel* CountLabel = nullptr;       // "Позиций: N, не заполнено: M"
+    QPushButton* NextButton = nullptr;  // "Следующая незаполненная"
+    QLabel* MessageLabel = nullptr;     // what the walk has to say
+    QAction* NextAction = nullptr;      // F3
+
+    /** Shows the window (where it was last) in front, with the block of the moment. */
+    void showAndActivate();
+
+    /** Makes the next incomplete position after the current one current in the estimate grid,
+     *  going round; says so when there is none (here, or in the estimate window's status bar
+     *  while this window is hidden). */
+    void NextButtonClick();
+
+    /** The amount of the block row at `offset` (0..13) as shown, and one sum of the totals row. */
+    QString amountText(int offset) const;
+    QString sumText(talvira::xls::TotalColumn column) const;
+    /** The block as last computed (for tests and benchmarks). */
+    const talvira::xls::EstimateTotals& totals() const { return totals_; }
+    /** Shows the block anew from the rates as they are typed now. */
+    void showBlock();
+
+protected:
+    void showEvent(QShowEvent* event) override;
+    void hideEvent(QHideEvent* event) override;
+
+private:
+    talvira::xls::EstimateTexts typedTexts() const;
+    void showMessage(const QString& text);
+
+    TForm2& form_;
+    talvira::editing::TotalsFollower follower_;
+    talvira::xls::EstimateTotals totals_;
+    bool placed_ = false;
+};

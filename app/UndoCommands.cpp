@@ -1,0 +1,128 @@
+#include "app/UndoCommands.h"
+
+#include "app/ErrorBox.h"
+#include "app/Unit2.h"
+#include "dbctrls/DBGrid.h"
+
+#include <QAction>
+#include <QKeyEvent>
+#include <QLineEdit>
+#include <QMenu>
+#include <QPlainTextEdit>
+
+using talvira::editing::EstimateHistory;
+
+namespace {
+
+const QString kUndo = QStringLiteral("&Отменить");
+const QString kRedo = QStringLiteral("&Вернуть");
+
+QString itemText(const QString& verb, const std::string& what) {
+    if (what.empty()) return verb;
+    QString w = QString::fromStdString(what);
+    w.replace(QLatin1Char('&'), QStringLiteral("&&"));
+    return verb + QStringLiteral(": ") + w;
+}
+
+}  // namespace
+
+UndoCommands::UndoCommands(TForm2& form)
+    : QObject(&form), form_(form), history_(std::make_unique<EstimateHistory>(form.SmetaTable)) {
+    undoItem_ = new QAction(kUndo, &form);
+    undoItem_->setObjectName("UndoItem");
+    undoItem_->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_Z));
+    redoItem_ = new QAction(kRedo, &form);
+    redoItem_->setObjectName("RedoItem");
+    redoItem_->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_Y));
+    QAction* first = form.N1->actions().value(0);
+    form.N1->insertAction(first, undoItem_);
+    form.N1->insertAction(first, redoItem_);
+    form.N1->insertSeparator(first);
+    for (QAction* a : {undoItem_, redoItem_}) a->setShortcutContext(Qt::WindowShortcut);
+    connect(undoItem_, &QAction::triggered, this, [this] { undo(); });
+    connect(redoItem_, &QAction::triggered, this, [this] { redo(); });
+    connect(form.N1, &QMenu::aboutToShow, this, [this] { refresh(); });
+    history_->onChanged = [this] { refresh(); };
+    refresh();
+}
+
+UndoCommands::~UndoCommands() { history_->onChanged = nullptr; }
+
+std::string UndoCommands::fieldTitle(const std::string& field) const {
+    if (field == "NAME") return "Наименование";
+    if (form_.SmetaDBGrid)
+        for (const auto& c : form_.SmetaDBGrid->columns())
+            if (c.field == field) return c.title.toStdString();
+    return field;
+}
+
+void UndoCommands::refresh() {
+    const auto step = history_->undoStep();
+    undoItem_->setText(step ? itemText(kUndo, talvira::editing::stepText(*step, [this](const std::string& f) {
+                                           return fieldTitle(f);
+                                       }))
+                            : kUndo);
+    undoItem_->setEnabled(step.has_value());
+    const auto* again = history_->redoStep();
+    redoItem_->setText(again ? itemText(kRedo, talvira::editing::stepText(*again, [this](const std::string& f) {
+                                            return fieldTitle(f);
+                                        }))
+                             : kRedo);
+    redoItem_->setEnabled(again != nullptr);
+}
+
+void UndoCommands::undo() {
+    guarded([&] {
+        // What is typed in the grid is stored first and is then the step taken back.
+        form_.storePendingEdit();
+        history_->undo();
+    });
+    refresh();
+}
+
+void UndoCommands::redo() {
+    guarded([&] { history_->redo(); });
+    refresh();
+}
+
+UndoCommands::Key UndoCommands::keyOf(const QKeyEvent* key) const {
+    const QKeySequence pressed(key->keyCombination());
+    if (pressed == undoItem_->shortcut()) return Key::Undo;
+    if (pressed == redoItem_->shortcut()) return Key::Redo;
+    return Key::None;
+}
+
+QWidget* UndoCommands::editorTaking(QWidget* focus, Key key) const {
+    if (!focus || focus->window() != &form_) return nullptr;
+    const bool inGrid = form_.SmetaDBGrid && form_.SmetaDBGrid->isAncestorOf(focus);
+    if (auto* e = qobject_cast<QLineEdit*>(focus)) {
+        const bool can = key == Key::Undo ? e->isUndoAvailable() : e->isRedoAvailable();
+        return !inGrid || can ? e : nullptr;
+    }
+    if (auto* e = qobject_cast<QPlainTextEdit*>(focus)) {
+        const bool can = key == Key::Undo ? e->document()->isUndoAvailable() : e->document()->isRedoAvailable();
+        return !inGrid || can ? e : nullptr;
+    }
+    return nullptr;
+}
+
+bool UndoCommands::filterKey(QObject* watched, QEvent* event) {
+    if (event->type() != QEvent::ShortcutOverride && event->type() != QEvent::KeyPress) return false;
+    auto* w = qobject_cast<QWidget*>(watched);
+    if (!w || w->window() != &form_) return false;
+    const Key key = keyOf(static_cast<QKeyEvent*>(event));
+    if (key == Key::None) return false;
+    QWidget* editor = editorTaking(w, key);
+    if (event->type() == QEvent::ShortcutOverride) {
+        // Accepted: the key goes to the editor; ignored: to the window's menu items.
+        if (editor) event->accept();
+        else event->ignore();
+        return true;
+    }
+    if (!editor) return false;
+    // The editor's own undo, with the same keys on every platform (Ctrl+Y is not every
+    // platform's redo key).
+    if (auto* e = qobject_cast<QLineEdit*>(editor)) key == Key::Undo ? e->undo() : e->redo();
+    else if (auto* p = qobject_cast<QPlainTextEdit*>(editor)) key == Key::Undo ? p->undo() : p->redo();
+    return true;
+}

@@ -1,0 +1,106 @@
+// Undo in the estimate window on disk: clearing an estimate of N positions (2 000 and 10 000)
+// against undoing that clearing and against undoing one changed cell, which rewrites the whole
+// table beside the old one as well. Run by hand: ./UndoBench
+#include "editing/EstimateCommands.h"
+#include "editing/EstimateHistory.h"
+#include "estimate/EstimateFields.h"
+#include "estimate/EstimateFile.h"
+#include "storage/TableFile.h"
+#include "storage/TableHandle.h"
+
+#include <benchmark/benchmark.h>
+
+#include <filesystem>
+#include <string>
+#include <unistd.h>
+
+namespace {
+
+namespace fs = std::filesystem;
+using namespace talvira;
+using storage::TableHandle;
+using storage::Value;
+
+struct Scratch {
+    fs::path dir = fs::temp_directory_path() / ("talvira-undo-bench-" + std::to_string(::getpid()));
+    Scratch() { fs::create_directories(dir); }
+    ~Scratch() {
+        std::error_code ec;
+        fs::remove_all(dir, ec);
+    }
+};
+
+void fill(TableHandle& smeta, int n) {
+    storage::ControlsSuspended s(smeta);
+    for (int i = 0; i < n; ++i) {
+        smeta.append();
+        smeta.setFieldValue("TAB", Value::string("01-01-" + std::to_string(i)));
+        smeta.setFieldValue("NAME", Value::string("Разработка грунта экскаваторами, позиция " + std::to_string(i)));
+        smeta.setFieldValue("KOLVO", Value::real(i * 0.5));
+        smeta.setFieldValue("STOIM", Value::real(100 + i));
+        smeta.post();
+    }
+}
+
+/** Clearing alone (the new empty table put in place), for comparison. */
+void BM_Clear(benchmark::State& state) {
+    Scratch s;
+    TableHandle smeta("SmetaTable");
+    estimate::bindEstimate(smeta, s.dir.string(), "Дом");
+    estimate::createAndOpen(smeta);
+    fill(smeta, int(state.range(0)));
+    const auto all = editing::readAllRecords(smeta);
+    const auto fields = smeta.file()->fields();
+    for (auto _ : state) {
+        editing::clearEstimate(smeta);
+        state.PauseTiming();
+        smeta.close();
+        editing::replacingWriter()(s.dir, "Дом.db", fields, all);
+        smeta.open();
+        state.ResumeTiming();
+    }
+}
+
+/** Undo of a clearing: every position written back, numbers and texts included. */
+void BM_UndoClear(benchmark::State& state) {
+    Scratch s;
+    TableHandle smeta("SmetaTable");
+    estimate::bindEstimate(smeta, s.dir.string(), "Дом");
+    estimate::createAndOpen(smeta);
+    fill(smeta, int(state.range(0)));
+    editing::EstimateHistory h(smeta);
+    h.clear();
+    for (auto _ : state) {
+        h.undo();
+        state.PauseTiming();
+        h.redo();
+        state.ResumeTiming();
+    }
+}
+
+/** Undo of one stored cell: the table is rebuilt whole as well. */
+void BM_UndoChange(benchmark::State& state) {
+    Scratch s;
+    TableHandle smeta("SmetaTable");
+    estimate::bindEstimate(smeta, s.dir.string(), "Дом");
+    estimate::createAndOpen(smeta);
+    fill(smeta, int(state.range(0)));
+    editing::EstimateHistory h(smeta);
+    smeta.moveTo(int(state.range(0)) / 2);
+    smeta.edit();
+    smeta.setFieldValue("KOLVO", Value::real(7));
+    smeta.post();
+    for (auto _ : state) {
+        h.undo();
+        state.PauseTiming();
+        h.redo();
+        state.ResumeTiming();
+    }
+}
+
+}  // namespace
+
+BENCHMARK(BM_Clear)->Arg(2000)->Arg(10000)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_UndoClear)->Arg(2000)->Arg(10000)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_UndoChange)->Arg(2000)->Arg(10000)->Unit(benchmark::kMillisecond);
+BENCHMARK_MAIN();

@@ -1,0 +1,152 @@
+#pragma once
+/**
+ * The undo history of the open estimate, without any widget. Each step keeps only what it
+ * changed: a clearing the old positions (once), a deletion the deleted position and its place,
+ * a stored change of a position the record before and after, an Add or a blank row stored in
+ * the grid the appended records. Undo and redo compute the whole new content from the table as
+ * it is plus the step and write it at once through a table writer that builds the new table
+ * beside the old one and puts it in place only when complete (storage::replaceTable).
+ *
+ *   editing::EstimateHistory history(Form2->SmetaTable);   // follows the grid's posts itself
+ *   history.clear();                                       // Ctrl+Del, recorded
+ *   history.recordAppend([&] { estimate::addPositions(nb, smeta); });
+ *   if (history.canUndo()) history.undo();                 // the positions come back
+ *
+ * Caveats: the history watches the handle: an open or close of the handle that it did not make
+ * itself (another estimate created or opened) ends it. A write that fails (read-only file, table
+ * held by another program) throws talvira::Error and leaves both the estimate and the history
+ * as they were. A table that no longer matches a step (changed behind the handle's back) throws
+ * too, and the history is ended, since none of its steps can be trusted any more.
+ */
+#include "storage/FieldDef.h"
+#include "storage/TableHandle.h"
+#include "storage/Value.h"
+
+#include <cstddef>
+#include <deque>
+#include <filesystem>
+#include <functional>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace talvira::editing {
+
+enum class StepKind { Clear, Delete, Change, Add, NewRow };
+
+/** One step of the estimate's history. Records are whole records of the table (every field in
+ *  table order, COUNT included), as read from its file. */
+struct EstimateStep {
+    StepKind kind = StepKind::Change;
+    /** Delete, Change: place of the position (0-based); Add, NewRow: place of the first
+     *  appended one (the number of positions before the step). */
+    size_t row = 0;
+    /** Clear: every old record; Delete: the deleted one; Change: the record before. */
+    std::vector<storage::Record> before;
+    /** Change: the record after; Add, NewRow: the appended records. */
+    std::vector<storage::Record> after;
+    /** Change: the names of the fields that differ, in table order. */
+    std::vector<std::string> changedFields;
+    /** Add: the code (TAB) of the rate, the first appended position. */
+    std::string code;
+
+    size_t heldRecords() const { return before.size() + after.size(); }
+};
+
+/** What the menu says after "Отменить: " or "Вернуть: " ("очистку сметы", "удаление позиции",
+ *  "изменение «Кол-во»", "добавление расценки 01-01-001-01", "добавление строки").
+ *  `fieldTitle` gives the title a field carries in the window ("KOLVO" -> "Кол-во"). */
+std::string stepText(const EstimateStep& step, const std::function<std::string(const std::string&)>& fieldTitle);
+
+/** Writes `records` (in order, autoincrement values as given) as the whole new content of the
+ *  table `dir`/`name`, atomically; on failure the old table stays and the error is thrown. */
+using TableWriter = std::function<void(const std::filesystem::path& dir, const std::string& name,
+                                       const std::vector<storage::FieldDef>& fields,
+                                       const std::vector<storage::Record>& records)>;
+
+/** The writer the program uses (storage::replaceTable). */
+TableWriter replacingWriter();
+
+class EstimateHistory : public storage::TableObserver {
+public:
+    /** At least this many steps are kept. */
+    static constexpr size_t kMaxSteps = 100;
+    /** Records held by all steps together beyond which the oldest steps go (the newest step is
+     *  always kept, whatever its size). */
+    static constexpr size_t kMaxHeldRecords = 200000;
+
+    explicit EstimateHistory(storage::TableHandle& smeta, TableWriter writer = replacingWriter());
+    ~EstimateHistory() override;
+    EstimateHistory(const EstimateHistory&) = delete;
+    EstimateHistory& operator=(const EstimateHistory&) = delete;
+
+    void setLimits(size_t maxSteps, size_t maxHeldRecords);
+
+    /** A step to undo: the last recorded one, or an edit of the grid not yet stored (a changed
+     *  position, a new row with something typed), which undo stores first and then takes back. */
+    bool canUndo() const;
+    bool canRedo() const;
+    /** The step undo would take back (a pending edit described as the step it will become), or
+     *  nothing. */
+    std::optional<EstimateStep> undoStep() const;
+    const EstimateStep* redoStep() const;
+    size_t undoCount() const { return undo_.size(); }
+    size_t redoCount() const { return redo_.size(); }
+    size_t heldRecords() const;
+
+    /** Takes back the last step (storing a pending edit first, which then is that step). */
+    void undo();
+    /** Does again the last step taken back. */
+    void redo();
+    /** Ends the history: nothing to undo or redo. */
+    void reset();
+
+    // ---- the commands, recorded ------------------------------------------------------------
+    /** Clears the estimate (editing::clearEstimate) and records the old positions. */
+    void clear();
+    /** Deletes the current position (editing::deletePosition) and records it with its place. */
+    void deleteCurrent();
+    /** Runs `appendPositions`, which appends positions at the end of the estimate, and records
+     *  what it appended as one step, also when it stops half way with an error. */
+    void recordAppend(const std::function<void()>& appendPositions);
+
+    /** Called after every change of what can be undone or redone (for the menu). */
+    std::function<void()> onChanged;
+
+    // ---- TableObserver: the grid's stored edits and new rows, and the end of the history ----
+    void stateChanged(storage::TableHandle& t) override;
+    void activeChanged(storage::TableHandle& t) override;
+    void dataChanged(storage::TableHandle& t) override;
+
+private:
+    struct Tracked {
+        storage::TableHandle::State state = storage::TableHandle::State::Browse;
+        size_t row = 0;
+        size_t count = 0;
+        storage::Record before;
+    };
+    class Busy;
+
+    /** Starts following an edit or a new record of the handle, to record it when stored. */
+    void track(storage::TableHandle& t);
+    void push(EstimateStep step);
+    void trim();
+    void changed();
+    /** Applies `step` backwards (undo) or forwards (redo) and writes the result. */
+    void apply(const EstimateStep& step, bool backwards);
+    std::optional<EstimateStep> pendingStep() const;
+
+    storage::TableHandle& smeta_;
+    TableWriter writer_;
+    std::deque<EstimateStep> undo_;
+    std::vector<EstimateStep> redo_;
+    size_t maxSteps_ = kMaxSteps;
+    size_t maxHeld_ = kMaxHeldRecords;
+    int busy_ = 0;
+    std::optional<Tracked> tracked_;
+};
+
+/** Every record of the open table in physical order, whole. */
+std::vector<storage::Record> readAllRecords(const storage::TableHandle& t);
+
+}  // namespace talvira::editing

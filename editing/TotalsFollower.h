@@ -1,0 +1,90 @@
+#pragma once
+/**
+ * The estimate's positions as workbook rows, kept up to date while the estimate table changes,
+ * so that the totals and charges block can be shown live without walking the table again
+ * after every stored change; and the walk over incomplete positions.
+ *
+ *   editing::TotalsFollower f(Form2->SmetaTable);
+ *   f.onChanged = [&] { show(xls::computeTotals(f.sums(), texts, sep)); };
+ *   f.setFollowing(true);            // reads every position once
+ *
+ * Caveats: the rows are read without moving the table's cursor and without suspending its
+ * display. A stored edit of one position and a position appended at the end are taken in
+ * one read; anything else (deleting, clearing, another estimate, changes made while the
+ * display was suspended) re-reads all positions. Only stored positions count: a new row that
+ * the grid is still adding does not, and while a position is being edited the rows keep what
+ * is stored until it is posted.
+ */
+#include "export/EstimateRows.h"
+#include "export/EstimateTotals.h"
+#include "storage/TableHandle.h"
+
+#include <functional>
+#include <string>
+#include <vector>
+
+namespace talvira::editing {
+
+class TotalsFollower : public storage::TableObserver {
+public:
+    explicit TotalsFollower(storage::TableHandle& smeta);
+    ~TotalsFollower() override;
+    TotalsFollower(const TotalsFollower&) = delete;
+    TotalsFollower& operator=(const TotalsFollower&) = delete;
+
+    /** Starts following (reading every position at once) or stops it; while stopped nothing
+     *  is read and nothing is called. */
+    void setFollowing(bool on);
+    bool following() const { return following_; }
+
+    /** Called after every change of what the estimate stores, and when it is opened or
+     *  closed; not on mere moves of the cursor. */
+    std::function<void()> onChanged;
+
+    /** Whether the table is open (with no estimate open the block is empty). */
+    bool estimateOpen() const;
+    /** The stored positions in table order (code, name and unit are not read). */
+    const std::vector<xls::PositionRow>& rows() const { return rows_; }
+    int incompleteCount() const { return incomplete_; }
+    /** The column sums of the positions, as the totals row of the workbook holds them. */
+    const xls::PositionSums& sums() const { return sums_; }
+
+    /** Re-reads every position. */
+    void reload();
+
+    void recordMoved(storage::TableHandle&) override;
+    void dataChanged(storage::TableHandle&) override;
+    void stateChanged(storage::TableHandle&) override;
+    void activeChanged(storage::TableHandle&) override;
+
+private:
+    void readRow(int row, xls::PositionRow& out, bool& incomplete) const;
+    void recount();
+    void changed();
+    bool plainOrder() const;
+
+    storage::TableHandle& smeta_;
+    bool following_ = false;
+    std::vector<xls::PositionRow> rows_;
+    std::vector<char> incompleteRows_;
+    int incomplete_ = 0;
+    xls::PositionSums sums_;
+    int fields_[7] = {-1, -1, -1, -1, -1, -1, -1};  // KOLVO, STOIM, OSNZP, MATER, EXPLMASH, ZPMASH, TRUD
+    storage::TableHandle::State lastState_ = storage::TableHandle::State::Inactive;
+    /** The state that the table left for Browse in the notification just before, if any. */
+    storage::TableHandle::State leftState_ = storage::TableHandle::State::Browse;
+};
+
+/** The row (0-based, table order) of the first incomplete position after row `current`,
+ *  going round to the first row after the last; `current` itself is the last one looked at
+ *  (it is found when it is the only incomplete one). -1 when no stored position is
+ *  incomplete or the table is closed. Reads the rows without moving the cursor. */
+int nextIncompleteRow(const storage::TableHandle& smeta, int current);
+
+/** An amount of the block as the totals window shows it: a number as decimal-comma number
+ *  text with two decimals, the comma being `decimalSep` (a number beyond the range of that
+ *  text in the general format), an error value by its Russian name ("#ЗНАЧ!"), the export's
+ *  failure by its message, nothing as "". */
+std::string amountText(const xls::BlockAmount& amount, char decimalSep);
+
+}  // namespace talvira::editing

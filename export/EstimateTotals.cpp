@@ -1,0 +1,193 @@
+#include "export/EstimateTotals.h"
+
+#include "common/NumberText.h"
+
+#include <cmath>
+
+namespace talvira::xls {
+
+/* ------------------------------------------------------------------------------------- */
+/*  Amounts                                                                              */
+/* ------------------------------------------------------------------------------------- */
+
+BlockAmount BlockAmount::number(double v) {
+    BlockAmount a;
+    a.kind = Kind::Number;
+    a.value = v;
+    return a;
+}
+
+BlockAmount BlockAmount::errorValue(CellError e) {
+    BlockAmount a;
+    a.kind = Kind::Error;
+    a.error = e;
+    return a;
+}
+
+BlockAmount BlockAmount::failure(std::string message) {
+    BlockAmount a;
+    a.kind = Kind::Failure;
+    a.message = std::move(message);
+    return a;
+}
+
+std::string errorName(CellError e, bool russian) {
+    switch (e) {
+    case CellError::Null: return russian ? "#ПУСТО!" : "#NULL!";
+    case CellError::Div0: return russian ? "#ДЕЛ/0!" : "#DIV/0!";
+    case CellError::Value: return russian ? "#ЗНАЧ!" : "#VALUE!";
+    case CellError::Ref: return russian ? "#ССЫЛКА!" : "#REF!";
+    case CellError::Name: return russian ? "#ИМЯ?" : "#NAME?";
+    case CellError::Num: return russian ? "#ЧИСЛО!" : "#NUM!";
+    case CellError::NA: return russian ? "#Н/Д" : "#N/A";
+    }
+    return russian ? "#ЗНАЧ!" : "#VALUE!";
+}
+
+namespace {
+
+/* ------------------------------------------------------------------------------------- */
+/*  Cells of the block as the workbook holds them                                        */
+/* ------------------------------------------------------------------------------------- */
+
+BlockAmount finite(double d) {
+    return std::isfinite(d) ? BlockAmount::number(d) : BlockAmount::errorValue(CellError::Num);
+}
+
+CellValue cellOf(const BlockAmount& a) {
+    CellValue v;
+    if (a.kind == BlockAmount::Kind::Number) {
+        v.kind = CellValue::Kind::Number;
+        v.number = a.value;
+    } else if (a.kind == BlockAmount::Kind::Error) {
+        v.kind = CellValue::Kind::Error;
+        v.error = a.error;
+    }
+    return v;
+}
+
+/** A rate cell as the export writes the text typed: nothing when it is empty (the cell stays
+ *  empty), a number when it reads as one in the user's notation, otherwise the text. */
+CellValue typedCell(const std::string& text, char sep) {
+    CellValue v;
+    if (text.empty()) return v;
+    const auto d = parseFloat(text, sep);
+    if (d && std::isfinite(static_cast<double>(*d))) {
+        v.kind = CellValue::Kind::Number;
+        v.number = static_cast<double>(*d);
+    } else {
+        v.kind = CellValue::Kind::Text;
+        v.text = text;
+    }
+    return v;
+}
+
+/** The factor of the conversion row as the export writes it into E: read as a number, the
+ *  export's failure otherwise. */
+BlockAmount factorOperand(const std::string& text, char sep, int row) {
+    const auto v = parseFloat(text, sep);
+    if (!v) return BlockAmount::failure(notAFloatMessage(text));
+    const double d = static_cast<double>(*v);
+    if (!std::isfinite(d))
+        return BlockAmount::failure("Число для ячейки " + cellName(row - 1, 4) + " не является конечным");
+    return BlockAmount::number(d);
+}
+
+std::string ref(int col, int row) { return columnLetters(col) + std::to_string(row); }
+
+constexpr int kFirstPositionRow = 12;
+
+}  // namespace
+
+/* ------------------------------------------------------------------------------------- */
+/*  Sums and the block                                                                   */
+/* ------------------------------------------------------------------------------------- */
+
+PositionSums sumPositions(const std::vector<PositionRow>& rows) {
+    // Each sum adds the product cells of its column from row 12 down, starting from 0; the
+    // first error cell met ends it with that error.
+    double sum[kTotalColumns] = {0, 0, 0, 0, 0, 0};
+    bool failed[kTotalColumns] = {false, false, false, false, false, false};
+    for (const PositionRow& p : rows) {
+        const double products[kTotalColumns] = {p.quantity * p.cost,     p.quantity * p.baseWages,
+                                                p.quantity * p.materials, p.quantity * p.machines,
+                                                p.quantity * p.machineWages, p.quantity * p.labour};
+        for (int c = 0; c < kTotalColumns; ++c) {
+            if (failed[c]) continue;
+            if (!std::isfinite(products[c])) failed[c] = true;
+            else sum[c] += products[c];
+        }
+    }
+    PositionSums out;
+    out.positions = static_cast<int>(rows.size());
+    for (int c = 0; c < kTotalColumns; ++c)
+        out.sums[static_cast<size_t>(c)] = failed[c] ? BlockAmount::errorValue(CellError::Num) : finite(sum[c]);
+    return out;
+}
+
+std::string blockFormula(const BlockRow& b, int T, int col) {
+    constexpr int D = 3, E = 4, K = 10, L = 11, O = 14;
+    const int R = T + b.offset;
+    switch (b.kind) {
+    case BlockRowKind::Totals:
+        if (T == kFirstPositionRow) return "=0";
+        return "=СУММ(" + ref(col, kFirstPositionRow) + ":" + ref(col, T - 1) + ")";
+    case BlockRowKind::ChargeOfWages: return "=" + ref(D, R) + "/100*(" + ref(L, T) + "+" + ref(O, T) + ")";
+    case BlockRowKind::ChargeOfRunning: return "=" + ref(K, R - 1) + "/100*" + ref(D, R);
+    case BlockRowKind::Conversion: return "=" + ref(K, R - 1) + "*" + ref(E, R);
+    case BlockRowKind::Running: return "=" + ref(K, R - 1) + "+" + ref(K, R - 2);
+    }
+    return {};
+}
+
+EstimateTotals computeTotals(const PositionSums& sums, const EstimateTexts& texts, char sep) {
+    EstimateTotals t;
+    t.totals = sums;
+    const int T = kFirstPositionRow + sums.positions;
+    // The cells the block's formulas refer to, 0-based as the evaluator asks for them: L and O
+    // of the totals row, K of the rows above, D (the rate) and E (the factor) of the row.
+    std::array<CellValue, 14> rateCell, factorCell;
+    auto lookup = [&](int row, int col) -> CellValue {
+        const int offset = row + 1 - T;
+        if (offset == 0 && col >= 10 && col <= 16 && col != 15) {
+            static constexpr int column[] = {0, 1, 2, 3, 4, -1, 5};  // K L M N O (P) Q
+            return cellOf(sums.sums[static_cast<size_t>(column[col - 10])]);
+        }
+        if (offset < 0 || offset >= 14) return {};
+        if (col == 10) return cellOf(t.lines[static_cast<size_t>(offset)].amount);
+        if (col == 3) return rateCell[static_cast<size_t>(offset)];
+        if (col == 4) return factorCell[static_cast<size_t>(offset)];
+        return {};
+    };
+
+    const auto& rows = chargeBlockRows();
+    bool stopped = false;  // the export failed at the factor: nothing is written below it
+    for (size_t i = 0; i < rows.size(); ++i) {
+        const BlockRow& row = rows[i];
+        BlockLine& line = t.lines[i];
+        line.row = &row;
+        if (row.rate) line.rateText = texts.*row.rate;
+        if (stopped) continue;
+        if (row.kind == BlockRowKind::Totals) {
+            line.amount = sums[TotalColumn::Cost];
+            continue;
+        }
+        if (row.kind == BlockRowKind::Conversion) {
+            const BlockAmount factor = factorOperand(line.rateText, sep, T + row.offset);
+            if (factor.kind == BlockAmount::Kind::Failure) {
+                line.amount = factor;
+                stopped = true;
+                continue;
+            }
+            factorCell[i] = cellOf(factor);
+        } else if (row.rate) {
+            rateCell[i] = typedCell(line.rateText, sep);
+        }
+        // The workbook's own evaluation of the formula it holds in K.
+        const FormulaValue v = evaluateFormula(compileFormula(blockFormula(row, T), sep), lookup, sep);
+        line.amount = v.isError ? BlockAmount::errorValue(v.error) : finite(v.number);
+    }
+    return t;
+}
+
+}  // namespace talvira::xls

@@ -1,0 +1,303 @@
+// The totals window over the real windows on the offscreen platform: its menu item, the block
+// with the workbook's captions, following every kind of change without a command (a position
+// typed in the grid, an Add, a Delete, a Clear, another estimate created or opened, the rate
+// edits), the count of incomplete positions and F3 walking them in order, going round.
+#include "tests/support/TestPaths.h"
+
+#include "app/Application.h"
+#include "app/ErrorBox.h"
+#include "app/Globals.h"
+#include "app/TotalsWindow.h"
+#include "app/Unit1.h"
+#include "app/Unit2.h"
+#include "app/Unit4.h"
+#include "dbctrls/DBGrid.h"
+#include "dbctrls/ErrorReport.h"
+#include "dbctrls/FieldText.h"
+#include "export/ChargeBlock.h"
+
+#include <QAction>
+#include <QDir>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMenu>
+#include <QPushButton>
+#include <QTableWidget>
+#include <QTest>
+
+#include <filesystem>
+#include <optional>
+
+namespace fs = std::filesystem;
+using talvira::storage::TableHandle;
+using talvira::storage::Value;
+using talvira::xls::TotalColumn;
+
+class TotalsWindowTest : public QObject {
+    Q_OBJECT
+
+    std::unique_ptr<talvira::test::TempDir> start_;
+    QStringList errors_;
+
+    TableHandle& smeta() { return Form2->SmetaTable; }
+    TotalsWindow* totals() { return Form2->Totals; }
+
+    void createThroughDialog(const QString& name) {
+        OKRightDlg->show();
+        OKRightDlg->DBNameEdit->setText(name);
+        QTest::mouseClick(OKRightDlg->OKBtn, Qt::LeftButton);
+    }
+    /** A position appended at the end, as the main window's Add appends one. */
+    void addPosition(std::optional<double> kolvo, std::optional<double> stoim, double osnzp = 0, double zpmash = 0) {
+        smeta().last();
+        smeta().append();
+        smeta().setFieldValue("TAB", Value::string("T"));
+        if (kolvo) smeta().setFieldValue("KOLVO", Value::real(*kolvo));
+        if (stoim) smeta().setFieldValue("STOIM", Value::real(*stoim));
+        smeta().setFieldValue("OSNZP", Value::real(osnzp));
+        smeta().setFieldValue("ZPMASH", Value::real(zpmash));
+        smeta().post();
+    }
+    /** The worked example: base wages 1000, machinist wages 200, cost 520. */
+    void addWorkedExample() {
+        addPosition(2, 100, 250, 50);
+        addPosition(4, 80, 125, 25);
+        addPosition(0, 500);
+    }
+    /** "1260,00" with the user's decimal separator. */
+    static QString money(const char* commaText) {
+        QString s = QString::fromLatin1(commaText);
+        s.replace(QLatin1Char(','), QLatin1Char(talvira::dbctrls::userDecimalSeparator()));
+        return s;
+    }
+    QString count() const { return Form2->Totals->CountLabel->text(); }
+
+private slots:
+    void initTestCase() {
+        setErrorBoxHook([this](const QString& m) { errors_ << m; });
+        start_ = std::make_unique<talvira::test::TempDir>("talvira-totals-window");
+        fs::create_directory(start_->path() / "Smeti");
+        QDir::setCurrent(QString::fromStdString(start_->path().string()));
+        createWindows();
+        talvira::dbctrls::setErrorReporter([this](const QString& m) { errors_ << errorBoxText(m); });
+        Form2->show();
+        QVERIFY(QTest::qWaitForWindowExposed(Form2));
+        errors_.clear();  // no norm base here
+    }
+    void cleanupTestCase() {
+        destroyWindows();
+        QDir::setCurrent(QDir::tempPath());
+        start_.reset();
+    }
+    void init() {
+        errors_.clear();
+        OKRightDlg->confirmReplace = [](const QString&) { return true; };
+    }
+    void cleanup() { QCOMPARE(errors_, QStringList()); }
+
+    void theMenuItemComesAfterTheExistingOnes() {
+        const QList<QAction*> items = Form2->N5->actions();
+        QCOMPARE(items.size(), 5);
+        QCOMPARE(items[0], Form2->Excell20xx1);
+        QCOMPARE(items[1], Form2->Excell971);
+        QVERIFY(items[2]->isSeparator());
+        QCOMPARE(items[3], Form2->TotalsItem);
+        QCOMPARE(Form2->TotalsItem->text(), QStringLiteral("&Итоги сметы"));
+        QCOMPARE(Form2->TotalsItem->shortcut(), QKeySequence(Qt::CTRL | Qt::Key_T));
+        QCOMPARE(items[4], Form2->NextIncompleteItem);
+        QCOMPARE(Form2->NextIncompleteItem->shortcut(), QKeySequence(Qt::Key_F3));
+        QCOMPARE(totals()->NextAction->shortcut(), QKeySequence(Qt::Key_F3));
+    }
+
+    void withNoEstimateTheBlockIsEmpty() {
+        QVERIFY(!smeta().active());
+        QVERIFY(!totals()->isVisible());
+        Form2->activateWindow();
+        QVERIFY(QTest::qWaitForWindowActive(Form2));
+        QTest::keyClick(Form2, Qt::Key_T, Qt::ControlModifier);
+        QVERIFY(totals()->isVisible());
+        QVERIFY(!totals()->isModal());
+        QCOMPARE(totals()->windowTitle(), QStringLiteral("Итоги сметы"));
+        const auto& rows = talvira::xls::chargeBlockRows();
+        QCOMPARE(totals()->BlockGrid->rowCount(), 14);
+        for (const auto& row : rows) {
+            QCOMPARE(totals()->BlockGrid->item(row.offset, 0)->text(), QString::fromUtf8(row.caption));
+            QCOMPARE(totals()->amountText(row.offset), QString());
+        }
+        QCOMPARE(totals()->sumText(TotalColumn::Labour), QString());
+        QCOMPARE(count(), QStringLiteral("Позиций: 0, не заполнено: 0"));
+        // the rates as typed, the unit sign of the charges
+        QCOMPARE(totals()->BlockGrid->item(1, 1)->text(), Form2->NREdit->text());
+        QCOMPARE(totals()->BlockGrid->item(1, 2)->text(), QStringLiteral("%"));
+        QCOMPARE(totals()->BlockGrid->item(11, 1)->text(), Form2->KoefEdit->text());
+    }
+
+    void followsCreationAddDeleteAndClear() {
+        totals()->show();
+        createThroughDialog(QStringLiteral("Итоги"));
+        QVERIFY(smeta().active());
+        QCOMPARE(totals()->amountText(13), money("0,00"));
+        QCOMPARE(count(), QStringLiteral("Позиций: 0, не заполнено: 0"));
+
+        addWorkedExample();  // an Add of three positions
+        QCOMPARE(count(), QStringLiteral("Позиций: 3, не заполнено: 1"));
+        QCOMPARE(totals()->amountText(0), money("520,00"));
+        QCOMPARE(totals()->sumText(TotalColumn::Cost), money("520,00"));
+        QCOMPARE(totals()->sumText(TotalColumn::BaseWages), money("1000,00"));
+        QCOMPARE(totals()->sumText(TotalColumn::MachineWages), money("200,00"));
+        QCOMPARE(totals()->amountText(1), money("1260,00"));
+        QCOMPARE(totals()->amountText(11), money("8644,31"));
+        QCOMPARE(totals()->amountText(13), money("10200,29"));
+
+        smeta().last();
+        Form2->DeleteButtonClick();  // the incomplete third one
+        QCOMPARE(count(), QStringLiteral("Позиций: 2, не заполнено: 0"));
+        QCOMPARE(totals()->amountText(0), money("520,00"));  // it had no quantity
+
+        smeta().first();
+        Form2->DeleteButtonClick();
+        QCOMPARE(totals()->amountText(0), money("320,00"));
+
+        Form2->ClearButtonClick();
+        QCOMPARE(count(), QStringLiteral("Позиций: 0, не заполнено: 0"));
+        QCOMPARE(totals()->amountText(0), money("0,00"));
+    }
+
+    void followsAPositionTypedInTheGrid() {
+        totals()->show();
+        createThroughDialog(QStringLiteral("Сетка"));
+        addPosition(std::nullopt, 100, 10, 0);
+        addPosition(1, 1);
+        QCOMPARE(count(), QStringLiteral("Позиций: 2, не заполнено: 1"));
+        QCOMPARE(totals()->amountText(0), money("1,00"));
+        smeta().first();
+        auto* grid = Form2->SmetaDBGrid;
+        Form2->activateWindow();
+        grid->setFocus();
+        grid->setCurrentIndex(grid->model()->index(0, 3));  // "Кол-во" of the first position
+        QTest::keyClick(grid, '3');
+        // not stored yet: the block still shows what the estimate holds
+        QCOMPARE(totals()->amountText(0), money("1,00"));
+        QTest::keyClick(QApplication::focusWidget(), Qt::Key_Return);
+        // as the event loop would: the closed cell editor goes before the estimate is replaced
+        QCoreApplication::processEvents();
+        grid->setCurrentIndex(grid->model()->index(1, 3));  // leaving the row stores it
+        QCOMPARE(smeta().state(), TableHandle::State::Browse);
+        QCOMPARE(totals()->amountText(0), money("301,00"));
+        QCOMPARE(count(), QStringLiteral("Позиций: 2, не заполнено: 0"));
+    }
+
+    void followsTheRateEdits() {
+        totals()->show();
+        createThroughDialog(QStringLiteral("Ставки"));
+        addWorkedExample();
+        const QString nr = Form2->NREdit->text();
+        Form2->NREdit->clear();
+        QCOMPARE(totals()->amountText(1), money("0,00"));
+        QCOMPARE(totals()->BlockGrid->item(1, 1)->text(), QString());
+        QTest::keyClicks(Form2->NREdit, "50");
+        QCOMPARE(totals()->amountText(1), money("600,00"));
+        QTest::keyClicks(Form2->NREdit, "x");
+        QCOMPARE(totals()->BlockGrid->item(1, 1)->text(), QStringLiteral("50x"));
+        for (int r = 1; r < 14; ++r) {
+            const bool otherWagesCharge = r == 3 || r == 5;
+            QCOMPARE(totals()->amountText(r), otherWagesCharge ? totals()->amountText(r) : QStringLiteral("#ЗНАЧ!"));
+        }
+        QVERIFY(totals()->amountText(3) != QStringLiteral("#ЗНАЧ!"));
+        Form2->NREdit->setText(nr);
+        QCOMPARE(totals()->amountText(13), money("10200,29"));
+
+        // a factor that is no number: the export's message in its row, nothing below
+        const QString koef = Form2->KoefEdit->text();
+        Form2->KoefEdit->setText(QStringLiteral("K"));
+        QCOMPARE(totals()->amountText(11), QStringLiteral("'K' is not a valid floating point value"));
+        QCOMPARE(totals()->amountText(12), QString());
+        QCOMPARE(totals()->amountText(13), QString());
+        QCOMPARE(totals()->amountText(10), money("3965,28"));
+        Form2->KoefEdit->setText(koef);
+        QCOMPARE(totals()->amountText(13), money("10200,29"));
+        // the same through the other five and VAT
+        Form2->NDSEdit->setText(QStringLiteral("0"));
+        QCOMPARE(totals()->amountText(13), money("8644,31"));
+        Form2->NDSEdit->setText(QStringLiteral("18"));
+    }
+
+    void followsAnotherEstimateCreatedOrOpened() {
+        totals()->show();
+        createThroughDialog(QStringLiteral("Первая"));
+        addWorkedExample();
+        createThroughDialog(QStringLiteral("Вторая"));
+        QCOMPARE(count(), QStringLiteral("Позиций: 0, не заполнено: 0"));
+        addPosition(1, 7);
+        QCOMPARE(totals()->amountText(0), money("7,00"));
+        Form1->OpenDialog1CanClose(QString::fromStdString((start_->path() / "Smeti" / "Первая.db").string()));
+        QVERIFY(smeta().active());
+        QCOMPARE(count(), QStringLiteral("Позиций: 3, не заполнено: 1"));
+        QCOMPARE(totals()->amountText(13), money("10200,29"));
+    }
+
+    void hiddenItFollowsNothingAndShownItReadsAnew() {
+        totals()->show();
+        createThroughDialog(QStringLiteral("Скрытая"));
+        addPosition(1, 5);
+        totals()->move(310, 220);
+        const QPoint place = totals()->pos();
+        totals()->hide();
+        addPosition(1, 6);
+        Form2->NREdit->setText(QStringLiteral("1"));
+        Form2->activateWindow();
+        QVERIFY(QTest::qWaitForWindowActive(Form2));
+        QTest::keyClick(Form2, Qt::Key_T, Qt::ControlModifier);
+        QVERIFY(totals()->isVisible());
+        QCOMPARE(totals()->pos(), place);  // where it was left
+        QCOMPARE(totals()->amountText(0), money("11,00"));
+        QCOMPARE(totals()->BlockGrid->item(1, 1)->text(), QStringLiteral("1"));
+        Form2->NREdit->setText(QStringLiteral("105"));
+    }
+
+    void f3WalksTheIncompletePositionsInOrderAndGoesRound() {
+        totals()->show();
+        createThroughDialog(QStringLiteral("Обход"));
+        addPosition(1, 1);             // 0
+        addPosition(std::nullopt, 1);  // 1 incomplete
+        addPosition(1, 1);             // 2
+        addPosition(2, 0);             // 3 incomplete
+        smeta().first();
+        QCOMPARE(count(), QStringLiteral("Позиций: 4, не заполнено: 2"));
+        totals()->showAndActivate();
+        QVERIFY(QTest::qWaitForWindowActive(totals()));
+        QTest::keyClick(totals(), Qt::Key_F3);
+        QCOMPARE(smeta().recNo(), 1);
+        QCOMPARE(Form2->SmetaDBGrid->currentIndex().row(), 1);  // current in the grid too
+        QTest::mouseClick(totals()->NextButton, Qt::LeftButton);
+        QCOMPARE(smeta().recNo(), 3);
+        // F3 in the estimate window as well; from the last one round to the first
+        Form2->activateWindow();
+        QVERIFY(QTest::qWaitForWindowActive(Form2));
+        QTest::keyClick(Form2, Qt::Key_F3);
+        QCOMPARE(smeta().recNo(), 1);
+        QCOMPARE(totals()->MessageLabel->text(), QString());
+
+        // none left: it says so and the position stays
+        for (int r : {1, 3}) {
+            smeta().moveTo(r);
+            smeta().edit();
+            smeta().setFieldValue("KOLVO", Value::real(5));
+            smeta().setFieldValue("STOIM", Value::real(5));
+            smeta().post();
+        }
+        QCOMPARE(count(), QStringLiteral("Позиций: 4, не заполнено: 0"));
+        smeta().moveTo(2);
+        QTest::keyClick(Form2, Qt::Key_F3);
+        QCOMPARE(smeta().recNo(), 2);
+        QCOMPARE(totals()->MessageLabel->text(), QStringLiteral("Незаполненных позиций нет"));
+    }
+};
+
+int main(int argc, char** argv) {
+    Application app(argc, argv);
+    TotalsWindowTest test;
+    return QTest::qExec(&test, argc, argv);
+}
+
+#include "TotalsWindowTest.moc"

@@ -1,0 +1,241 @@
+// The positions that the totals follow, over a real estimate on disk: after every kind of
+// change (a stored edit, an edit given up, an appended position, a new row given up, a
+// deletion, changes made while the display is suspended, clearing, closing and opening) the
+// followed rows equal a fresh reading, bit for bit; mere moves call nobody. And the walk to
+// the next incomplete position.
+#include "tests/support/MemoryTableFile.h"
+#include "tests/support/TestPaths.h"
+
+#include "editing/EstimateCommands.h"
+#include "editing/TotalsFollower.h"
+#include "estimate/EstimateFile.h"
+
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <random>
+
+namespace talvira::editing {
+namespace {
+
+using storage::TableHandle;
+using storage::Value;
+
+class TotalsFollowerTest : public ::testing::Test {
+protected:
+    test::TempDir dir{"talvira-totals-follower"};
+    TableHandle smeta{"SmetaTable"};
+
+    void SetUp() override {
+        estimate::bindEstimate(smeta, dir.path().string(), "Дом");
+        estimate::createAndOpen(smeta);
+    }
+
+    void addPosition(std::optional<double> kolvo, std::optional<double> stoim, double osnzp = 1, double zpmash = 0.5) {
+        smeta.last();
+        smeta.append();
+        if (kolvo) smeta.setFieldValue("KOLVO", Value::real(*kolvo));
+        if (stoim) smeta.setFieldValue("STOIM", Value::real(*stoim));
+        smeta.setFieldValue("OSNZP", Value::real(osnzp));
+        smeta.setFieldValue("ZPMASH", Value::real(zpmash));
+        smeta.setFieldValue("TRUD", Value::real(osnzp / 7));
+        smeta.post();
+    }
+
+    /** The follower's rows equal a fresh reading of the table. */
+    static ::testing::AssertionResult sameAsFresh(TableHandle& t, const TotalsFollower& f) {
+        TotalsFollower fresh(t);
+        fresh.setFollowing(true);
+        if (f.rows().size() != fresh.rows().size())
+            return ::testing::AssertionFailure() << f.rows().size() << " rows, fresh " << fresh.rows().size();
+        for (size_t i = 0; i < f.rows().size(); ++i) {
+            const xls::PositionRow &a = f.rows()[i], &b = fresh.rows()[i];
+            const double x[] = {a.quantity, a.cost, a.baseWages, a.materials, a.machines, a.machineWages, a.labour};
+            const double y[] = {b.quantity, b.cost, b.baseWages, b.materials, b.machines, b.machineWages, b.labour};
+            if (std::memcmp(x, y, sizeof x) != 0) return ::testing::AssertionFailure() << "row " << i << " differs";
+        }
+        if (f.incompleteCount() != fresh.incompleteCount())
+            return ::testing::AssertionFailure() << f.incompleteCount() << " incomplete, fresh " << fresh.incompleteCount();
+        for (size_t c = 0; c < f.sums().sums.size(); ++c)
+            if (std::memcmp(&f.sums().sums[c].value, &fresh.sums().sums[c].value, sizeof(double)) != 0)
+                return ::testing::AssertionFailure() << "sum " << c << " differs";
+        return ::testing::AssertionSuccess();
+    }
+};
+
+TEST_F(TotalsFollowerTest, EveryKindOfChangeIsFollowed) {
+    for (int i = 0; i < 6; ++i) addPosition(i + 1, 10 * i, 3 + i);
+    TotalsFollower f(smeta);
+    int calls = 0;
+    f.onChanged = [&] { ++calls; };
+    f.setFollowing(true);
+    ASSERT_EQ(f.rows().size(), 6u);
+
+    struct Step {
+        const char* what;
+        std::function<void()> run;
+        int calls;  // 0: nobody is called, 1: called, -1: either (nothing stored, nothing to show)
+    };
+    const Step steps[] = {
+        {"moves only", [&] { smeta.first(); smeta.next(); smeta.moveTo(4); smeta.last(); }, 0},
+        {"a stored edit", [&] { smeta.moveTo(2); smeta.edit(); smeta.setFieldValue("KOLVO", Value::real(0.25)); smeta.post(); }, 1},
+        {"an emptied quantity", [&] { smeta.moveTo(1); smeta.edit(); smeta.setFieldValue("KOLVO", Value()); smeta.post(); }, 1},
+        {"an edit given up", [&] { smeta.moveTo(3); smeta.edit(); smeta.setFieldValue("STOIM", Value::real(99)); smeta.cancel(); }, -1},
+        {"a position appended", [&] { addPosition(7, 0.5); }, 1},
+        {"a new row given up", [&] { smeta.last(); smeta.append(); smeta.setFieldValue("KOLVO", Value::real(3)); smeta.cancel(); }, -1},
+        {"a deletion", [&] { smeta.moveTo(2); deletePosition(smeta); }, 1},
+        {"the last deleted", [&] { smeta.last(); deletePosition(smeta); }, 1},
+        {"an edited row deleted", [&] { smeta.moveTo(0); smeta.edit(); smeta.setFieldValue("KOLVO", Value::real(5)); smeta.remove(); }, 1},
+        {"changes while suspended",
+         [&] {
+             storage::ControlsSuspended s(smeta);
+             for (int r : {0, 2}) {
+                 smeta.moveTo(r);
+                 smeta.edit();
+                 smeta.setFieldValue("OSNZP", Value::real(1e6 + r));
+                 smeta.post();
+             }
+             smeta.moveTo(1);
+             smeta.remove();
+         },
+         1},
+        {"an edit stored while suspended after the edit began",
+         [&] {
+             smeta.moveTo(0);
+             smeta.edit();
+             smeta.setFieldValue("STOIM", Value::real(12));
+             storage::ControlsSuspended s(smeta);
+             smeta.post();
+             smeta.moveTo(1);
+             smeta.edit();
+             smeta.setFieldValue("STOIM", Value::real(13));
+             smeta.post();
+         },
+         1},
+        {"cleared", [&] { clearEstimate(smeta); }, 1},
+        {"positions after clearing", [&] { addPosition(1, 2); addPosition(std::nullopt, 5); }, 1},
+        {"closed", [&] { smeta.close(); }, 1},
+        {"opened again", [&] { smeta.open(); }, 1},
+    };
+    for (const Step& s : steps) {
+        calls = 0;
+        s.run();
+        EXPECT_TRUE(sameAsFresh(smeta, f)) << s.what;
+        if (s.calls == 1) {
+            EXPECT_GT(calls, 0) << s.what;
+        } else if (s.calls == 0) {
+            EXPECT_EQ(calls, 0) << s.what;
+        }
+    }
+    EXPECT_EQ(f.rows().size(), 2u);
+    EXPECT_EQ(f.incompleteCount(), 1);
+}
+
+TEST_F(TotalsFollowerTest, RandomEditsStayInStep) {
+    std::mt19937 rng(20261208);
+    for (int i = 0; i < 20; ++i) addPosition(i % 5, i % 3, i);
+    TotalsFollower f(smeta);
+    f.setFollowing(true);
+    for (int step = 0; step < 300; ++step) {
+        const int n = smeta.recordCount();
+        const int op = int(rng() % 6);
+        if (n > 0) smeta.moveTo(int(rng() % unsigned(n)));
+        switch (op) {
+        case 0: case 1: case 2: {
+            smeta.edit();
+            const double v = double(int(rng() % 2000) - 1000) / 8;
+            smeta.setFieldValue(rng() % 2 ? "KOLVO" : "ZPMASH", rng() % 5 ? Value::real(v) : Value());
+            if (rng() % 4) smeta.post();
+            else smeta.cancel();
+            break;
+        }
+        case 3: addPosition(double(rng() % 4), double(rng() % 3)); break;
+        case 4: if (n > 1) deletePosition(smeta); break;
+        default: smeta.next(); break;
+        }
+        ASSERT_TRUE(sameAsFresh(smeta, f)) << "step " << step << " op " << op;
+    }
+}
+
+TEST(TotalsFollower, AStoredEditAndAnAppendedPositionAreReadAlone) {
+    // An estimate of 500 positions: following a stored change must not read them all again.
+    test::MemoryTables mem;
+    TableHandle smeta("SmetaTable");
+    estimate::bindEstimate(smeta, "/mem/Smeti", "Дом");
+    estimate::createAndOpen(smeta);
+    for (int i = 0; i < 500; ++i) {
+        smeta.append();
+        smeta.setFieldValue("KOLVO", Value::real(i));
+        smeta.post();
+    }
+    test::MemoryTableData& data = *mem.find("/mem/Smeti/Дом.db");
+    TotalsFollower f(smeta);
+    f.setFollowing(true);
+    auto readsFor = [&](const std::function<void()>& change) {
+        const uint64_t before = data.reads;
+        change();
+        return data.reads - before;
+    };
+    EXPECT_LT(readsFor([&] {
+        smeta.moveTo(250);
+        smeta.edit();
+        smeta.setFieldValue("STOIM", Value::real(3));
+        smeta.post();
+    }), 10u);
+    EXPECT_LT(readsFor([&] {
+        smeta.last();
+        smeta.append();
+        smeta.setFieldValue("STOIM", Value::real(3));
+        smeta.post();
+    }), 10u);
+    EXPECT_EQ(f.rows().size(), 501u);
+    EXPECT_EQ(f.rows()[250].cost, 3);
+    EXPECT_GE(readsFor([&] { deletePosition(smeta); }), 400u);  // a deletion reads everything again
+    EXPECT_EQ(f.rows().size(), 500u);
+}
+
+TEST_F(TotalsFollowerTest, NextIncompleteGoesRoundFromTheCurrentOne) {
+    // rows: 0 complete, 1 quantity empty, 2 complete, 3 cost 0, 4 complete
+    addPosition(1, 1);
+    addPosition(std::nullopt, 1);
+    addPosition(-1, 0.001);
+    addPosition(2, 0);
+    addPosition(1, 1);
+    const std::pair<int, int> walk[] = {{-1, 1}, {0, 1}, {1, 3}, {2, 3}, {3, 1}, {4, 1}};
+    for (auto [current, next] : walk) EXPECT_EQ(nextIncompleteRow(smeta, current), next) << current;
+    smeta.moveTo(3);
+    smeta.edit();
+    smeta.setFieldValue("STOIM", Value::real(4));
+    smeta.post();
+    EXPECT_EQ(nextIncompleteRow(smeta, 1), 1);  // the only one: found again
+    smeta.moveTo(1);
+    smeta.edit();
+    smeta.setFieldValue("KOLVO", Value::real(3));
+    smeta.post();
+    EXPECT_EQ(nextIncompleteRow(smeta, 1), -1);
+    smeta.close();
+    EXPECT_EQ(nextIncompleteRow(smeta, 0), -1);
+}
+
+TEST(AmountText, TwoDecimalsWithTheUsersSeparator) {
+    struct Case {
+        xls::BlockAmount amount;
+        char sep;
+        const char* text;
+    };
+    const Case cases[] = {
+        {xls::BlockAmount::number(10200.286272), ',', "10200,29"},
+        {xls::BlockAmount::number(10200.286272), '.', "10200.29"},
+        {xls::BlockAmount::number(2.345), ',', "2,35"},
+        {xls::BlockAmount::number(-0.001), ',', "-0,00"},
+        {xls::BlockAmount::number(0), ',', "0,00"},
+        {xls::BlockAmount::number(1e20), ',', "1E20"},
+        {xls::BlockAmount::errorValue(xls::CellError::Value), ',', "#ЗНАЧ!"},
+        {xls::BlockAmount::failure("'x' is not a valid floating point value"), ',', "'x' is not a valid floating point value"},
+        {xls::BlockAmount{}, ',', ""},
+    };
+    for (const Case& c : cases) EXPECT_EQ(amountText(c.amount, c.sep), c.text) << c.text;
+}
+
+}  // namespace
+}  // namespace talvira::editing

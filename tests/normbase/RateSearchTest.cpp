@@ -1,0 +1,497 @@
+// The rate search: the rule case by case over a small base (memory tables, names in a real
+// Paradox memo file), the pxlib-written fixture base against what FIXTURE.json implies, and
+// the walk to a result with what "Добавить в смету" appends after it.
+#include "common/Error.h"
+#include "estimate/AddPositions.h"
+#include "estimate/EstimateFile.h"
+#include "normbase/NormBase.h"
+#include "normbase/NormBaseFields.h"
+#include "normbase/RateSearch.h"
+#include "storage/TableFile.h"
+#include "tests/support/MemoryTableFile.h"
+#include "tests/support/TestPaths.h"
+
+#include <QFile>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QRegularExpression>
+#include <QString>
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <filesystem>
+#include <map>
+#include <optional>
+#include <random>
+#include <set>
+
+namespace talvira::test {
+namespace {
+
+namespace fs = std::filesystem;
+using normbase::NormBase;
+using normbase::RateSearch;
+using storage::FieldDef;
+using storage::FieldType;
+using storage::Record;
+using storage::Value;
+
+Value maybe(std::optional<int> v) { return v ? Value::integer(*v) : Value(); }
+
+// ---------------------------------------------------------------------------------------------
+// A small base for the rule
+// ---------------------------------------------------------------------------------------------
+
+struct CollectionRow {
+    int id;
+    std::string name;
+};
+struct EntryRow {
+    int id;
+    std::optional<int> collection;
+    std::string name;
+};
+struct RateRow {
+    int id;
+    std::optional<int> entry;
+    std::optional<int> name;
+    std::string tab;
+};
+struct NameRow {
+    int id;
+    std::string text;
+};
+
+FieldType typeOf(storage::BoundKind k) {
+    switch (k) {
+    case storage::BoundKind::Integer: return FieldType::Long;
+    case storage::BoundKind::SmallInt: return FieldType::Short;
+    case storage::BoundKind::AutoInc: return FieldType::AutoInc;
+    case storage::BoundKind::Float: return FieldType::Number;
+    case storage::BoundKind::String: return FieldType::Alpha;
+    case storage::BoundKind::Memo: return FieldType::Memo;
+    case storage::BoundKind::DateTime: return FieldType::Timestamp;
+    }
+    return FieldType::Long;
+}
+
+/** Collections, entries, rates and units in memory tables; the names in a Paradox table with
+ *  its memo file on disk, beside them. Records lie in the order given (not by ID). */
+class SearchBase {
+public:
+    SearchBase(const std::vector<CollectionRow>& collections, const std::vector<EntryRow>& entries,
+               const std::vector<RateRow>& rates, std::vector<NameRow> names) {
+        const std::string d = dir.path().string();
+        std::vector<Record> recs;
+        for (const auto& c : collections) recs.push_back({Value::integer(c.id), Value::string(c.name)});
+        mem.add(d + "/000_REESTR.DB", {{"ID", FieldType::Long, 0}, {"NAME", FieldType::Alpha, 255}},
+                {primaryIndex({"ID"})}, recs);
+        recs.clear();
+        for (const auto& e : entries) recs.push_back({Value::integer(e.id), maybe(e.collection), Value::string(e.name)});
+        mem.add(d + "/OGL.DB", {{"ID", FieldType::Long, 0}, {"IDREESTR", FieldType::Long, 0}, {"NAME", FieldType::Alpha, 255}},
+                {primaryIndex({"ID"}), secondaryIndex("IDREESTR", {"IDREESTR"})}, recs);
+        recs.clear();
+        const auto& rateFields = normbase::rateFieldDefs();
+        auto at = [&](const char* f) {
+            for (size_t i = 0; i < rateFields.size(); ++i)
+                if (rateFields[i].name == f) return i;
+            throw Error(f);
+        };
+        for (const auto& r : rates) {
+            Record rec(rateFields.size());
+            rec[at("ID")] = Value::integer(r.id);
+            rec[at("IDOGL")] = maybe(r.entry);
+            rec[at("IDNAME")] = maybe(r.name);
+            rec[at("IDEDIZM")] = Value::integer(1);
+            if (!r.tab.empty()) rec[at("TAB")] = Value::string(r.tab);
+            recs.push_back(rec);
+        }
+        mem.add(d + "/RABMAT.DB", rateFields,
+                {primaryIndex({"ID"}), secondaryIndex("IDNAME_INDEX", {"IDNAME"}, true), secondaryIndex("IDOGL", {"IDOGL"}),
+                 secondaryIndex("IDREESTR", {"IDREESTR"})},
+                recs);
+        std::vector<FieldDef> lineFields;
+        for (const auto& b : normbase::resourceLineBoundFields()) lineFields.push_back({b.name, typeOf(b.kind), 0});
+        mem.add(d + "/RESURS.DB", lineFields, {primaryIndex({"ID"}), secondaryIndex("IDRAB", {"IDRAB"})});
+        mem.add(d + "/000_EDIZM.DB", {{"ID", FieldType::Long, 0}, {"NAME", FieldType::Alpha, 50}}, {primaryIndex({"ID"})},
+                {{Value::integer(1), Value::string("м3")}});
+
+        // A keyed table takes its records in key order.
+        std::sort(names.begin(), names.end(), [](const NameRow& a, const NameRow& b) { return a.id < b.id; });
+        const std::string namePath = d + "/000_NAME.DB";
+        storage::createParadoxTable(namePath, {{"ID", FieldType::Long, 0}, {"NAME", FieldType::Memo, 40}}, {1, 1251});
+        {
+            auto t = storage::openParadoxTable(namePath, storage::OpenMode::ReadWrite);
+            for (const auto& n : names) {
+                Record rec{Value::integer(n.id), Value::string(n.text)};
+                t->append(rec);
+            }
+        }
+        nb.setDirectory(d);
+        nb.openAll();
+    }
+
+    TempDir dir{"talvira-search"};
+    MemoryTables mem;
+    NormBase nb;
+};
+
+/** The IDs of what `query` finds, in the order found. */
+std::vector<int64_t> idsFound(RateSearch& s, const std::string& query) {
+    std::vector<int64_t> out;
+    for (uint32_t n : s.find(query)) out.push_back(s.rateId(n));
+    return out;
+}
+
+std::string longName() {
+    std::string s;
+    while (s.size() < 70 * 1024) s += "Стена кирпичная, слой раствора; ";
+    return s + "иголка в стоге";
+}
+
+SearchBase ruleBase() {
+    return SearchBase(
+        {{2, "ФЕР 08. Кирпич"}, {1, "ГЭСН 08. Конструкции из кирпича"}, {9, "Сборник без разделов"}},
+        {{11, 1, "Таблица 08-03-002"}, {10, 1, "Таблица 08-02-001"}, {20, 2, "Таблица ФЕР 08-02-001"},
+         {99, 77, "Раздел сборника, которого нет"}, {98, std::nullopt, "Раздел без сборника"}},
+        {
+            {108, 10, 5, "08-02-001-05"},
+            {100, 10, 1, "08-02-001-01"},
+            {107, 10, std::nullopt, "ABC-1"},
+            {101, 10, 2, "08-02-001-02"},
+            {102, 11, 999, "08-03-002-01"},
+            {109, 11, 6, "08-03-002-02"},
+            {103, 20, 3, "08-02-001-01"},
+            {104, 99, 4, "08-02-001-09"},
+            {105, 555, 4, "08-02-001-08"},
+            {106, std::nullopt, 4, "08-02-001-07"},
+            {110, 98, 4, "08-02-001-06"},
+        },
+        {{1, "Кладка стен наружных из кирпича"},
+         {2, "Ёмкость для раствора ЁЛКА\r\nвторая строка: бетон"},
+         {3, "Кладка перегородок"},
+         {4, "Кладка, которую обозреватель не показывает"},
+         {5, longName()},
+         {6, "Раствор \"кавычки\" 50% *звезда* C:\\путь 'апостроф'"}});
+}
+
+struct RuleCase {
+    const char* name;
+    std::string query;
+    std::vector<int64_t> ids;
+};
+
+class RateSearchRule : public ::testing::TestWithParam<RuleCase> {};
+
+TEST_P(RateSearchRule, FindsExactlyTheListedRatesInBrowseOrder) {
+    SearchBase b = ruleBase();
+    RateSearch s(b.nb);
+    EXPECT_EQ(idsFound(s, GetParam().query), GetParam().ids) << "«" << GetParam().query << "»";
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, RateSearchRule,
+    ::testing::Values(
+        RuleCase{"word_in_names", "кладка", {100, 103}},
+        RuleCase{"upper_case", "КЛАДКА", {100, 103}},
+        RuleCase{"mixed_case", "кЛаДкА", {100, 103}},
+        RuleCase{"two_words", "стен кирпича", {100}},
+        RuleCase{"two_words_other_order", "кирпича стен", {100}},
+        RuleCase{"word_parts", "клад ирпи", {100}},
+        RuleCase{"yo_in_query_e_in_name", "стён", {100, 108}},
+        RuleCase{"e_in_query_yo_in_name", "емкость", {101}},
+        RuleCase{"capital_yo", "ЁЛКА", {101}},
+        RuleCase{"capital_yo_as_e", "ЕЛКА", {101}},
+        RuleCase{"second_line_of_name", "строка бетон", {101}},
+        RuleCase{"words_on_two_lines", "ёмкость бетон", {101}},
+        RuleCase{"code_fragment", "08-02-001", {100, 101, 108, 103}},
+        RuleCase{"same_code_two_collections", "08-02-001-01", {100, 103}},
+        RuleCase{"code_and_name_word", "01 кладка", {100, 103}},
+        RuleCase{"no_name_record_found_by_code", "03-002-01", {102}},
+        RuleCase{"no_name_record_not_by_name", "08-03 кладка", {}},
+        RuleCase{"no_idname_latin_code", "abc", {107}},
+        RuleCase{"name_over_64k_in_memo", "иголка стоге", {108}},
+        RuleCase{"orphans_not_listed", "обозреватель", {}},
+        RuleCase{"orphan_codes_not_listed", "08-02-001-0", {100, 101, 108, 103}},
+        RuleCase{"not_across_code_and_name", "-01кладка", {}},
+        RuleCase{"not_across_the_separator", "01\x1F" "кладка", {}},
+        RuleCase{"not_across_two_rates", "кирпича08", {}},
+        RuleCase{"tab_between_words", "кладка\tстен", {100}},
+        RuleCase{"no_break_space_between_words", "кладка\xC2\xA0стен", {100}},
+        RuleCase{"many_blanks", "   кладка    стен  ", {100}},
+        RuleCase{"blanks_only", "  \t ", {}},
+        RuleCase{"empty", "", {}},
+        RuleCase{"percent", "50%", {109}},
+        RuleCase{"percent_alone", "%", {109}},
+        RuleCase{"star", "*звезда*", {109}},
+        RuleCase{"backslash", "c:\\путь", {109}},
+        RuleCase{"double_quotes", "\"кавычки\"", {109}},
+        RuleCase{"apostrophe", "'апостроф'", {109}},
+        RuleCase{"regex_like", ".*", {}},
+        RuleCase{"like_pattern", "клад%", {}},
+        RuleCase{"control_character", "клад\x01ка", {}},
+        RuleCase{"long_query", std::string(10000, 'z'), {}},
+        RuleCase{"long_cyrillic_query", [] { std::string s; for (int i = 0; i < 5000; ++i) s += "ж"; return s; }(), {}},
+        RuleCase{"invalid_utf8_taken_as_bytes", "\xD0", {100, 101, 108, 109, 103}},
+        RuleCase{"found_nowhere", "щъыэюжзх", {}}),
+    [](const auto& param) { return std::string(param.param.name); });
+
+TEST(RateSearch, NothingIsReadUntilTheFirstQuery) {
+    SearchBase b = ruleBase();
+    RateSearch s(b.nb);
+    EXPECT_FALSE(s.prepared());
+    EXPECT_TRUE(s.find("   ").empty());
+    EXPECT_FALSE(s.prepared()) << "a query without words reads nothing";
+    s.find("кладка");
+    EXPECT_TRUE(s.prepared());
+    EXPECT_EQ(s.listedCount(), 7u);
+}
+
+TEST(RateSearch, TypingKeyByKeyFindsWhatEachQueryFindsAlone) {
+    SearchBase b = ruleBase();
+    RateSearch typing(b.nb);
+    for (const std::string q : {"кладка стен", "08-02-001-01", "ёмкость бетон", "раствор кав"}) {
+        std::vector<std::string> prefixes;
+        for (size_t i = 1; i <= q.size(); ++i)
+            if (i == q.size() || (static_cast<unsigned char>(q[i]) & 0xC0) != 0x80) prefixes.push_back(q.substr(0, i));
+        // Forward as typed, then back as erased.
+        std::vector<std::string> road = prefixes;
+        road.insert(road.end(), prefixes.rbegin(), prefixes.rend());
+        for (const auto& p : road) {
+            RateSearch fresh(b.nb);
+            EXPECT_EQ(idsFound(typing, p), idsFound(fresh, p)) << "«" << p << "»";
+        }
+    }
+}
+
+TEST(RateSearch, RowShowsCodeFirstLineUnitCollectionAndEntry) {
+    SearchBase b = ruleBase();
+    RateSearch s(b.nb);
+    const auto found = s.find("ёлка");
+    ASSERT_EQ(found.size(), 1u);
+    const auto row = s.row(found[0]);
+    EXPECT_EQ(row.id, 101);
+    EXPECT_EQ(row.code, "08-02-001-02");
+    EXPECT_EQ(row.firstLine, "Ёмкость для раствора ЁЛКА");
+    EXPECT_EQ(row.unit, "м3");
+    EXPECT_EQ(row.collection, "ГЭСН 08. Конструкции из кирпича");
+    EXPECT_EQ(row.entry, "Таблица 08-02-001");
+    const auto noName = s.row(s.find("08-03-002-01").at(0));
+    EXPECT_EQ(noName.firstLine, "");
+}
+
+struct JumpCase {
+    int64_t rate, collection, entry;
+};
+
+TEST(RateSearch, GoToMakesCollectionEntryAndRateCurrent) {
+    SearchBase b = ruleBase();
+    RateSearch s(b.nb);
+    // Each from somewhere else in the browser, including the same collection.
+    for (const JumpCase c : {JumpCase{103, 2, 20}, JumpCase{102, 1, 11}, JumpCase{108, 1, 10}, JumpCase{101, 1, 10},
+                             JumpCase{109, 1, 11}, JumpCase{100, 1, 10}}) {
+        const auto found = s.find("08-0");
+        auto it = std::find_if(found.begin(), found.end(), [&](uint32_t n) { return s.rateId(n) == c.rate; });
+        ASSERT_NE(it, found.end()) << c.rate;
+        s.goTo(*it);
+        EXPECT_EQ(b.nb.Table7.fieldValue("ID").asInteger(), c.collection) << c.rate;
+        EXPECT_EQ(b.nb.Table6.fieldValue("ID").asInteger(), c.entry) << c.rate;
+        EXPECT_EQ(b.nb.Table2.fieldValue("ID").asInteger(), c.rate) << c.rate;
+        const auto place = s.place(*it);
+        EXPECT_EQ(b.nb.Table7.recNo(), place.collectionRow);
+        EXPECT_EQ(b.nb.Table6.recNo(), place.entryRow);
+        EXPECT_EQ(b.nb.Table2.recNo(), place.rateRow);
+    }
+    // The name handle follows the rate.
+    s.goTo(s.find("ёлка").at(0));
+    EXPECT_EQ(b.nb.Table1.fieldValue("NAME").asString(), "Ёмкость для раствора ЁЛКА\r\nвторая строка: бетон");
+}
+
+TEST(RateSearch, BaseWithClosedHandlesListsNothing) {
+    NormBase nb;  // never opened
+    RateSearch s(nb);
+    EXPECT_TRUE(s.find("кладка").empty());
+    EXPECT_EQ(s.listedCount(), 0u);
+}
+
+TEST(RateSearchFold, LowerCaseAndYo) {
+    struct Case {
+        const char* in;
+        const char* out;
+    };
+    for (const Case c : {Case{"АБВГДЕЁЖЗИЙКЛМНОПРСТУФХЦЧШЩЪЫЬЭЮЯ", "абвгдеежзийклмнопрстуфхцчшщъыьэюя"},
+                         Case{"абвгдеёжзийклмнопрстуфхцчшщъыьэюя", "абвгдеежзийклмнопрстуфхцчшщъыьэюя"},
+                         Case{"ABC xyz 09-01", "abc xyz 09-01"}, Case{"ЄІЇЎ", "єіїў"}, Case{"ÀÉÖ", "àéö"},
+                         Case{"ΑΩ", "αω"}, Case{"№ «» € ✓", "№ «» € ✓"}, Case{"\xD0", "\xD0"}}) {
+        EXPECT_EQ(normbase::foldSearchText(c.in), c.out) << c.in;
+    }
+}
+
+TEST(RateSearchScan, FindsWhatStringFindFinds) {
+    // Texts and needles over a few bytes, Cyrillic lead bytes among them, of every length
+    // around the sixteen-byte steps of the scan.
+    const std::string alphabet = "\xD0\xD1\xB5\xBE" "ab-0";
+    std::mt19937 rng(7);
+    auto randomText = [&](size_t n) {
+        std::string s;
+        for (size_t i = 0; i < n; ++i) s += alphabet[rng() % alphabet.size()];
+        return s;
+    };
+    for (int round = 0; round < 4000; ++round) {
+        const std::string text = randomText(rng() % 70);
+        std::string needle = randomText(1 + rng() % 6);
+        if (round % 3 == 0 && text.size() > 4) needle = text.substr(rng() % (text.size() - 3), 1 + rng() % 4);
+        EXPECT_EQ(normbase::findSearchText(text, needle), std::string_view(text).find(needle))
+            << "round " << round;
+    }
+    EXPECT_EQ(normbase::findSearchText("abc", ""), 0u);
+    EXPECT_EQ(normbase::findSearchText("", "a"), std::string_view::npos);
+}
+
+// ---------------------------------------------------------------------------------------------
+// The fixture base written by pxlib
+// ---------------------------------------------------------------------------------------------
+
+fs::path fixtureDir() { return fixturesDir() / "normbase-pxlib"; }
+
+QJsonObject fixtureTables() {
+    QFile f(QString::fromStdString((fixtureDir() / "FIXTURE.json").string()));
+    if (!f.open(QIODevice::ReadOnly)) return {};
+    return QJsonDocument::fromJson(f.readAll()).object()["tables"].toObject();
+}
+
+/** A listed rate as FIXTURE.json gives it. */
+struct Expected {
+    int64_t rate, entry, collection;
+    QString tab, name;
+};
+
+/** The listed rates in browse order, from the records of FIXTURE.json alone. */
+std::vector<Expected> browseOrder(const QJsonObject& tables) {
+    auto records = [&](const char* t) {
+        std::vector<QJsonObject> out;
+        for (const auto& r : tables[t].toObject()["records"].toArray()) out.push_back(r.toObject());
+        std::sort(out.begin(), out.end(), [](const QJsonObject& a, const QJsonObject& b) {
+            return a["ID"].toInteger() < b["ID"].toInteger();
+        });
+        return out;
+    };
+    std::map<int64_t, QString> names;
+    for (const auto& n : records("000_NAME.DB")) names[n["ID"].toInteger()] = n["NAME"].toString();
+    const auto entries = records("OGL.DB"), rates = records("RABMAT.DB");
+    std::vector<Expected> out;
+    for (const auto& c : records("000_REESTR.DB"))
+        for (const auto& e : entries) {
+            if (e["IDREESTR"].isNull() || e["IDREESTR"].toInteger() != c["ID"].toInteger()) continue;
+            for (const auto& r : rates) {
+                if (r["IDOGL"].isNull() || r["IDOGL"].toInteger() != e["ID"].toInteger()) continue;
+                QString name;
+                if (!r["IDNAME"].isNull() && names.count(r["IDNAME"].toInteger())) name = names[r["IDNAME"].toInteger()];
+                out.push_back({r["ID"].toInteger(), e["ID"].toInteger(), c["ID"].toInteger(), r["TAB"].toString(), name});
+            }
+        }
+    return out;
+}
+
+QString folded(const QString& s) { return s.toLower().replace(QChar(0x0451), QChar(0x0435)); }
+
+/** The rule applied with Qt's text functions, independently of the search's own index. */
+std::vector<int64_t> expectedIds(const std::vector<Expected>& listed, const QString& query) {
+    const QStringList words = query.split(QRegularExpression("[ \\t\\x{00A0}]+"), Qt::SkipEmptyParts);
+    std::vector<int64_t> out;
+    if (words.isEmpty()) return out;
+    for (const auto& r : listed) {
+        const QString tab = folded(r.tab), name = folded(r.name);
+        if (std::all_of(words.begin(), words.end(),
+                        [&](const QString& w) { return tab.contains(folded(w)) || name.contains(folded(w)); }))
+            out.push_back(r.rate);
+    }
+    return out;
+}
+
+class FixtureSearch : public ::testing::Test {
+protected:
+    NormBase nb;
+    QJsonObject tables;
+    void SetUp() override {
+        tables = fixtureTables();
+        if (tables.isEmpty() || !fs::exists(fixtureDir() / "Base" / "RABMAT.DB")) GTEST_SKIP() << "no fixture base";
+        nb.setDirectory((fixtureDir() / "Base").string());
+        nb.openAll();
+    }
+};
+
+TEST_F(FixtureSearch, EveryQueryFindsWhatTheRecordsImply) {
+    const auto listed = browseOrder(tables);
+    ASSERT_FALSE(listed.empty());
+    QStringList queries = {"01-01", "08-02", "401-0", "бетон", "БЕТОН", "кладка стен кирпич", "грунт экскаватор",
+                           "м3", "«", "№", "\"", "'", "ё", "е", "Ё", "%", "*", "\\", "  ", "щъыэюжзх", "0",
+                           "разработка 01-01-003", "01-01-003 разработка", "ЗЕМЛЯНЫЕ", "-01 ", "\r\n"};
+    // Every word of every name and every code, too.
+    std::set<QString> words;
+    for (const auto& r : listed) {
+        for (const auto& w : r.name.split(QRegularExpression("\\s+"), Qt::SkipEmptyParts)) words.insert(w);
+        words.insert(r.tab);
+    }
+    for (const auto& w : words) queries << w;
+    RateSearch s(nb);
+    for (const auto& q : queries) {
+        std::vector<int64_t> got;
+        for (uint32_t n : s.find(q.toStdString())) got.push_back(s.rateId(n));
+        EXPECT_EQ(got, expectedIds(listed, q)) << "«" << q.toStdString() << "»";
+    }
+}
+
+TEST_F(FixtureSearch, GoToWalksTheBrowserAndAddAppendsWhatWalkingByHandDoes) {
+    const auto listed = browseOrder(tables);
+    TempDir dir;
+    RateSearch s(nb);
+    std::vector<uint32_t> everything;
+    for (const auto& r : listed) {
+        const auto found = s.find(r.tab.toStdString());
+        auto it = std::find_if(found.begin(), found.end(), [&](uint32_t n) { return s.rateId(n) == r.rate; });
+        ASSERT_NE(it, found.end()) << r.rate;
+        everything.push_back(*it);
+    }
+    int k = 0;
+    for (bool filtered : {false, true}) {
+        nb.setResourceFilter(filtered);
+        for (size_t i = 0; i < listed.size(); ++i) {
+            const Expected& r = listed[i];
+            // Start from another place in the browser each time.
+            nb.Table7.moveTo(int(i) % std::max(1, nb.Table7.recordCount()));
+            s.goTo(everything[i]);
+            ASSERT_EQ(nb.Table7.fieldValue("ID").asInteger(), r.collection) << r.rate;
+            ASSERT_EQ(nb.Table6.fieldValue("ID").asInteger(), r.entry) << r.rate;
+            ASSERT_EQ(nb.Table2.fieldValue("ID").asInteger(), r.rate) << r.rate;
+            storage::TableHandle jumped("SmetaTable"), walked("SmetaTable");
+            estimate::bindEstimate(jumped, dir.path().string(), "jump" + std::to_string(k));
+            estimate::createAndOpen(jumped);
+            estimate::addPositions(nb, jumped);
+
+            // By hand: first collection to this one, entry, rate, clicking row after row.
+            nb.Table7.first();
+            while (!nb.Table7.eof() && nb.Table7.fieldValue("ID").asInteger() != r.collection) nb.Table7.next();
+            while (!nb.Table6.eof() && nb.Table6.fieldValue("ID").asInteger() != r.entry) nb.Table6.next();
+            while (!nb.Table2.eof() && nb.Table2.fieldValue("ID").asInteger() != r.rate) nb.Table2.next();
+            ASSERT_EQ(nb.Table2.fieldValue("ID").asInteger(), r.rate);
+            estimate::bindEstimate(walked, dir.path().string(), "walk" + std::to_string(k++));
+            estimate::createAndOpen(walked);
+            estimate::addPositions(nb, walked);
+
+            ASSERT_EQ(jumped.recordCount(), walked.recordCount()) << r.rate;
+            jumped.first();
+            walked.first();
+            for (; !jumped.eof(); jumped.next(), walked.next())
+                for (int f = 0; f < jumped.fieldCount(); ++f)
+                    EXPECT_EQ(jumped.fieldValue(f), walked.fieldValue(f)) << r.rate << " " << jumped.field(f).name;
+            jumped.close();
+            walked.close();
+        }
+    }
+}
+
+}  // namespace
+}  // namespace talvira::test

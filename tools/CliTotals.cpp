@@ -1,0 +1,95 @@
+// talvira-cli estimate totals: the totals and charges block of an estimate as the workbook
+// computes it, one line per block row, with the estimate window's default texts unless replaced.
+#include "tools/Commands.h"
+
+#include "common/Error.h"
+#include "common/NumberText.h"
+#include "editing/EstimateRows.h"
+#include "estimate/EstimateFields.h"
+#include "export/EstimateTotals.h"
+#include "storage/TableHandle.h"
+
+#include <cstdio>
+#include <filesystem>
+#include <iostream>
+
+namespace talvira::cli {
+
+namespace {
+
+const char* const kUsage =
+    "использование: talvira-cli estimate totals ESTIMATE.db [--text CONTROL=TEXT]... [--locale ru_RU]";
+
+/** A number with a decimal point and 17 significant digits, an error value by its name. */
+std::string amountText(const xls::BlockAmount& a) {
+    switch (a.kind) {
+    case xls::BlockAmount::Kind::Number: {
+        char buf[40];
+        std::snprintf(buf, sizeof buf, "%.17g", a.value);
+        return buf;
+    }
+    case xls::BlockAmount::Kind::Error: return xls::errorName(a.error, false);
+    case xls::BlockAmount::Kind::Failure: return a.message;
+    case xls::BlockAmount::Kind::None: break;
+    }
+    return {};
+}
+
+}  // namespace
+
+int totalsCommand(const Args& args) {
+    std::string estimatePath, locale;
+    std::vector<std::string> replaced;  // CONTROL=TEXT, applied once the locale is known
+    for (size_t i = 1; i < args.size(); ++i) {
+        const std::string& a = args[i];
+        auto value = [&]() -> const std::string& {
+            if (i + 1 >= args.size()) throw Error("talvira-cli estimate totals: у " + a + " нет значения\n" + kUsage);
+            return args[++i];
+        };
+        if (a == "--locale") {
+            locale = value();
+        } else if (a == "--text") {
+            replaced.push_back(value());
+        } else if (!a.empty() && a[0] == '-') {
+            throw Error("talvira-cli estimate totals: неизвестный параметр «" + a + "»\n" + kUsage);
+        } else if (estimatePath.empty()) {
+            estimatePath = a;
+        } else {
+            throw Error("talvira-cli estimate totals: лишний аргумент «" + a + "»\n" + kUsage);
+        }
+    }
+    if (estimatePath.empty()) throw Error(kUsage);
+    const char sep = decimalSeparatorOf(locale);
+    xls::EstimateTexts texts = xls::EstimateTexts::defaults(sep);
+    for (const std::string& kv : replaced) {
+        const size_t eq = kv.find('=');
+        std::string* text = eq == std::string::npos ? nullptr : texts.byControlName(kv.substr(0, eq));
+        if (!text)
+            throw Error("talvira-cli estimate totals: неизвестное поле «" + kv.substr(0, eq) +
+                        "» (UTVEdit, FUEdit, SOGLEdit, FSEdit, NAMEEdit, NREdit, PNEdit, SUEdit, "
+                        "ZUEdit, VZSEdit, KoefEdit, NDSEdit)");
+        *text = kv.substr(eq + 1);
+    }
+
+    const std::filesystem::path p(estimatePath);
+    storage::TableHandle table("SmetaTable");
+    table.setDatabaseName(p.has_parent_path() ? p.parent_path().string() : ".");
+    table.setTableName(p.filename().string());
+    table.setBoundFields(estimate::estimateBoundFields());
+    table.open();
+    const xls::EstimateTotals totals = xls::computeTotals(editing::readPositionRows(table), texts, sep);
+
+    // The export's failure at the factor: its message, nothing printed.
+    for (const xls::BlockLine& line : totals.lines)
+        if (line.amount.kind == xls::BlockAmount::Kind::Failure) throw Error(line.amount.message);
+
+    for (const xls::BlockLine& line : totals.lines) {
+        std::cout << line.row->offset << '\t' << line.row->caption << '\t' << amountText(line.amount);
+        if (line.row->kind == xls::BlockRowKind::Totals)
+            for (size_t c = 1; c < totals.totals.sums.size(); ++c) std::cout << '\t' << amountText(totals.totals.sums[c]);
+        std::cout << '\n';
+    }
+    return 0;
+}
+
+}  // namespace talvira::cli
