@@ -2,10 +2,9 @@
 
 #include "common/Error.h"
 #include "estimate/EstimateFields.h"
+#include "storage/FileNames.h"
 
-#include <algorithm>
 #include <filesystem>
-#include <system_error>
 
 namespace talvira::estimate {
 
@@ -13,12 +12,7 @@ namespace fs = std::filesystem;
 
 namespace {
 
-bool endsWithDb(const std::string& name) {
-    if (name.size() < 3) return false;
-    std::string ext = name.substr(name.size() - 3);
-    std::transform(ext.begin(), ext.end(), ext.begin(), [](unsigned char c) { return char(std::tolower(c)); });
-    return ext == ".db";
-}
+bool endsWithDb(const std::string& name) { return name.size() >= 3 && storage::sameName(name.substr(name.size() - 3), ".db"); }
 
 }  // namespace
 
@@ -39,14 +33,7 @@ std::string estimatePath(const std::string& dir, const std::string& name) {
 }
 
 bool estimateExists(const std::string& dir, const std::string& name) {
-    std::error_code ec;
-    const fs::path exact = fs::path(estimatePath(dir, name));
-    if (fs::exists(exact, ec)) return true;
-    // Another program may have written the extension in capitals.
-    const std::string stem = endsWithDb(name) ? name.substr(0, name.size() - 3) : name;
-    for (const char* ext : {".DB", ".db", ".Db", ".dB"})
-        if (fs::exists(fs::path(dir + "/" + stem + ext), ec)) return true;
-    return false;
+    return storage::findFileAnyCase(fs::path(dir), estimateTableName(name)).has_value();
 }
 
 std::string replaceQuestion(const std::string& name) {

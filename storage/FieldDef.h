@@ -52,6 +52,9 @@ struct IndexInfo {
     bool descending = false;
     std::string file;                 // the index file (.PX, .Xnn, .XGn) as found on disk
     bool maintained = true;           // kept up to date by every write (an "incremental" index)
+    /** Why the index cannot be used (its file is damaged or does not match the table: the
+     *  message a handle asking for it gives); empty for a usable index. */
+    std::string setAside;
 };
 
 }  // namespace talvira::storage

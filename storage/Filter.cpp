@@ -1,6 +1,7 @@
 #include "storage/Filter.h"
 
 #include "common/Error.h"
+#include "storage/FileNames.h"
 
 #include <cctype>
 #include <charconv>
@@ -12,14 +13,6 @@ namespace talvira::storage {
 namespace {
 
 enum class Op { Eq, Ne, Lt, Le, Gt, Ge };
-
-bool iequal(std::string_view a, std::string_view b) {
-    if (a.size() != b.size()) return false;
-    for (size_t i = 0; i < a.size(); ++i)
-        if (std::toupper(static_cast<unsigned char>(a[i])) != std::toupper(static_cast<unsigned char>(b[i])))
-            return false;
-    return true;
-}
 
 bool isNumber(const Value& v) {
     return v.kind() == Value::Kind::Integer || v.kind() == Value::Kind::Float;
@@ -116,7 +109,7 @@ private:
     bool keyword(std::string_view kw) {
         skipBlanks();
         if (s_.size() - pos_ < kw.size()) return false;
-        if (!iequal(s_.substr(pos_, kw.size()), kw)) return false;
+        if (!sameName(s_.substr(pos_, kw.size()), kw)) return false;
         if (pos_ + kw.size() < s_.size() && identChar(s_[pos_ + kw.size()])) return false;
         pos_ += kw.size();
         return true;
@@ -325,7 +318,7 @@ void Filter::bind(const std::vector<FieldDef>& fields, const std::string& tableN
         if (n->kind == Node::Kind::Compare) {
             n->column = -1;
             for (size_t i = 0; i < fields.size(); ++i)
-                if (iequal(fields[i].name, n->field)) { n->column = static_cast<int>(i); break; }
+                if (sameName(fields[i].name, n->field)) { n->column = static_cast<int>(i); break; }
             if (n->column < 0)
                 throw Error("Таблица «" + tableName + "»: в фильтре «" + text_ + "» указано поле «" + n->field +
                             "», которого нет в таблице.");

@@ -10,18 +10,23 @@
  * Indexes: a keyed table is searched by halving its block chain (records lie in key order);
  * a maintained secondary index by halving its .X file, whose entries name the table block
  * and key of each record. Unkeyed tables and unmaintained indexes that lag behind the table
- * are ordered in memory on first use, as the engine rebuilds them. An index that disagrees
- * with the table it describes gives talvira::Error naming the index file.
+ * are ordered in memory on first use, as the engine rebuilds them. A secondary index's fields
+ * are matched to the table's by the names its header carries (letter case ignored; numbers
+ * only where it has none), then type and size. An index that cannot be matched, or whose file
+ * is damaged, is set aside: the table opens and works without it, one warning goes to the
+ * warning sink, and only asking for that index gives talvira::Error naming the index file.
  *
  * Caveats: tables with index files are read-only here (their indexes would go stale); keyed
  * tables without index files accept appends in ascending key order only.
  */
+#include "common/Error.h"
 #include "storage/BlockChain.h"
 #include "storage/MemoFile.h"
 #include "storage/ParadoxFormat.h"
 #include "storage/RawFile.h"
 #include "storage/TableFile.h"
 
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -77,6 +82,9 @@ private:
     [[noreturn]] void corrupt(const std::string& why) const;
     void guessCodePage(int forced);
     void findIndexes();
+    std::unique_ptr<Secondary> readSecondary(const std::string& xp) const;
+    IndexInfo setAsideInfo(const std::string& xp) const;
+    int matchIndexField(const ParadoxHeader& xh, int i, const std::function<Error(const std::string&)>& bad) const;
     const Secondary* findIndex(std::string_view name, bool& primary) const;
     std::vector<RecordLoc> primaryRange(const std::string& key, int nKey) const;
     std::optional<std::vector<RecordLoc>> primaryByTree(const std::string& key) const;
@@ -99,6 +107,7 @@ private:
     std::vector<FieldDef> fields_;
     std::vector<IndexInfo> indexes_;
     std::vector<std::unique_ptr<Secondary>> secondary_;
+    std::vector<IndexInfo> setAside_;  // index files that cannot be used (in indexes_ too, last)
     bool hasIndexFiles_ = false;
     int autoIncField_ = -1;
     bool autoIncChecked_ = false;

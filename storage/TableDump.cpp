@@ -90,7 +90,8 @@ void describeTable(const TableFile& t, std::ostream& out) {
         if (x.caseInsensitive) out << " без учёта регистра";
         if (x.descending) out << " по убыванию";
         if (x.unique) out << " уникальный";
-        if (!x.primary) out << (x.maintained ? " поддерживаемый" : " неподдерживаемый");
+        if (!x.primary && x.setAside.empty()) out << (x.maintained ? " поддерживаемый" : " неподдерживаемый");
+        if (!x.setAside.empty()) out << " не используется: " << x.setAside;
         out << '\t' << (x.file.empty() ? "(нет файла)" : x.file) << '\n';
     }
 }

@@ -1,0 +1,242 @@
+#include "storage/ParadoxTableParts.h"
+
+#include "common/Error.h"
+#include "common/NumberText.h"
+#include "storage/CodePage.h"
+#include "storage/FieldValue.h"
+#include "storage/Warnings.h"
+#include "storage/ValueAccess.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+#include <filesystem>
+
+namespace talvira::storage {
+
+namespace fs = std::filesystem;
+
+// ==== record codec: field values to and from the bytes of a record =============================
+
+Value ParadoxTable::decodeField(const uint8_t* rec, int field) const {
+    const RawField& f = h_.fields[static_cast<size_t>(field)];
+    const uint8_t* p = rec + f.offset;
+    switch (f.type) {
+    case FieldType::Alpha: {
+        size_t n = strnlen(reinterpret_cast<const char*>(p), static_cast<size_t>(f.bytes));
+        if (n == 0) return {};
+        return Value::string(toUtf8(std::string_view(reinterpret_cast<const char*>(p), n), info_.codePage));
+    }
+    case FieldType::Short: {
+        auto v = decodeShort(p);
+        return v ? Value::integer(*v) : Value();
+    }
+    case FieldType::Long:
+    case FieldType::AutoInc: {
+        auto v = decodeLong(p);
+        return v ? Value::integer(*v) : Value();
+    }
+    case FieldType::Number:
+    case FieldType::Currency: {
+        auto v = decodeDouble(p);
+        return v ? Value::real(*v) : Value();
+    }
+    case FieldType::Date: {
+        auto v = decodeLong(p);
+        return v ? Value::dateTime({*v, 0, true, false}) : Value();
+    }
+    case FieldType::Time: {
+        auto v = decodeLong(p);
+        if (!v) return {};
+        return Value::dateTime({0, std::clamp<int32_t>(*v, 0, 86399999), false, true});
+    }
+    case FieldType::Timestamp: {
+        auto v = decodeDouble(p);
+        if (!v || !std::isfinite(*v) || std::fabs(*v) > 1.8e17) return {};  // beyond that the day number overflows
+        int64_t ms = std::llround(*v);
+        int64_t days = ms >= 0 ? ms / kMsPerDay : -((-ms + kMsPerDay - 1) / kMsPerDay);
+        return Value::dateTime({static_cast<int32_t>(days), static_cast<int32_t>(ms - days * kMsPerDay), true, true});
+    }
+    case FieldType::Logical:
+        if (*p == 0) return {};
+        return Value::integer((*p & 0x7F) ? 1 : 0);
+    case FieldType::BCD: {
+        auto v = decodeBcd(p, f.sizeByte);
+        return v ? Value::real(*v) : Value();
+    }
+    case FieldType::Bytes:
+        if (allZero(p, f.bytes)) return {};
+        return Value::bytes(std::string(reinterpret_cast<const char*>(p), static_cast<size_t>(f.bytes)));
+    case FieldType::Memo:
+    case FieldType::FmtMemo:
+    case FieldType::Blob:
+    case FieldType::Ole:
+    case FieldType::Graphic: {
+        const int leader = f.bytes - 10;
+        BlobRef ref{le32(p + leader), le32(p + leader + 4), le16(p + leader + 8)};
+        if (ref.length == 0) return {};
+        std::string data;
+        if (ref.length <= static_cast<uint32_t>(leader)) {
+            data.assign(reinterpret_cast<const char*>(p), ref.length);
+        } else if (mb_.isOpen()) {
+            data = mb_.read(ref, f.type == FieldType::Graphic, fields_[static_cast<size_t>(field)].name);
+        } else {
+            data.assign(reinterpret_cast<const char*>(p), static_cast<size_t>(leader));
+        }
+        if (f.type == FieldType::Memo) return Value::string(toUtf8(data, info_.codePage));
+        return Value::bytes(std::move(data));
+    }
+    }
+    return {};
+}
+
+Record ParadoxTable::read(RecordLoc loc) const {
+    const uint8_t* rec = recordPtr(loc);
+    Record r(fields_.size());  // empty values; only fields with a value are filled in
+    for (int i = 0; i < h_.numFields; ++i) {
+        const RawField& f = h_.fields[static_cast<size_t>(i)];
+        const uint8_t* p = rec + f.offset;
+        switch (f.type) {  // the common number fields without a call
+        case FieldType::Long:
+        case FieldType::AutoInc:
+            if (auto v = decodeLong(p)) ValueAccess::setInteger(r[static_cast<size_t>(i)], *v);
+            break;
+        case FieldType::Short:
+            if (auto v = decodeShort(p)) ValueAccess::setInteger(r[static_cast<size_t>(i)], *v);
+            break;
+        case FieldType::Number:
+        case FieldType::Currency:
+            if (auto v = decodeDouble(p)) ValueAccess::setReal(r[static_cast<size_t>(i)], *v);
+            break;
+        case FieldType::Alpha:  // text ends at its first zero byte
+            if (*p) r[static_cast<size_t>(i)] = decodeField(rec, i);
+            break;
+        case FieldType::Memo:
+        case FieldType::FmtMemo:
+        case FieldType::Blob:
+        case FieldType::Ole:
+        case FieldType::Graphic:  // empty when the stored length is 0
+            if (le32(p + f.bytes - 6)) r[static_cast<size_t>(i)] = decodeField(rec, i);
+            break;
+        default:
+            if (!allZero(p, f.bytes)) r[static_cast<size_t>(i)] = decodeField(rec, i);
+        }
+    }
+    return r;
+}
+
+Value ParadoxTable::readField(RecordLoc loc, int field) const {
+    if (field < 0 || field >= h_.numFields)
+        throw Error("Таблица «" + path_ + "»: поля с номером " + std::to_string(field + 1) + " нет");
+    return decodeField(recordPtr(loc), field);
+}
+
+std::string ParadoxTable::encodeRecord(const Record& rec, const uint8_t* old, std::vector<BlobRef>& newBlobs) {
+    if (rec.size() != fields_.size())
+        throw Error("Таблица «" + path_ + "»: в записи " + std::to_string(rec.size()) + " значений, а полей " +
+                    std::to_string(fields_.size()));
+    std::string out(static_cast<size_t>(h_.recordSize), '\0');
+    try {
+        for (int i = 0; i < h_.numFields; ++i) {
+            const RawField& f = h_.fields[static_cast<size_t>(i)];
+            const FieldDef& d = fields_[static_cast<size_t>(i)];
+            uint8_t* p = reinterpret_cast<uint8_t*>(out.data()) + f.offset;
+            auto fail = [&](const std::string& why) {
+                return Error("Таблица «" + path_ + "», поле «" + d.name + "»: " + why);
+            };
+            Value coerced;
+            try {
+                coerced = coerceToField(rec[static_cast<size_t>(i)], d);
+            } catch (const FieldValueError& e) {
+                throw fail(e.what());
+            }
+            const Value& v = coerced;
+            if (isBlob(f.type)) {
+                if (old && decodeField(old, i) == v) {  // unchanged: keep its blob
+                    std::memcpy(p, old + f.offset, static_cast<size_t>(f.bytes));
+                    continue;
+                }
+                if (v.isEmpty()) continue;
+                std::string data;
+                if (isTextBlob(f.type)) {
+                    std::string bad;
+                    auto t = fromUtf8(v.asString(), info_.codePage, &bad);
+                    if (!t) throw fail("символ «" + bad + "» нельзя записать в кодовой странице " + std::to_string(info_.codePage));
+                    data = std::move(*t);
+                } else {
+                    data = v.text() ? *v.text() : v.asString();
+                    if (f.type == FieldType::Graphic && !data.empty()) data.insert(0, 8, '\0');
+                }
+                if (data.empty()) continue;
+                if (data.size() > 0x7FFFFFF0u) throw fail("значение слишком длинное");
+                const int leader = f.bytes - 10;
+                BlobRef ref;
+                ref.length = static_cast<uint32_t>(data.size());
+                if (data.size() > static_cast<size_t>(leader)) {
+                    if (!mb_.isOpen()) {
+                        fs::path dbp(path_);
+                        std::string ext = dbp.extension().string();
+                        bool lowerExt = !ext.empty() && std::islower(static_cast<unsigned char>(ext.back()));
+                        std::string mbPath = (dbp.parent_path() / dbp.stem()).string() + (lowerExt ? ".mb" : ".MB");
+                        MemoFile::createEmpty(mbPath);
+                        mb_ = MemoFile(mbPath, true);
+                        info_.hasMemoFile = true;
+                    }
+                    ref = mb_.write(data);
+                    newBlobs.push_back(ref);
+                }
+                std::memcpy(p, data.data(), std::min(data.size(), static_cast<size_t>(leader)));
+                put32(p + leader, ref.pointer);
+                put32(p + leader + 4, ref.length);
+                put16(p + leader + 8, ref.modNr);
+                continue;
+            }
+            if (v.isEmpty()) continue;
+            switch (f.type) {
+            case FieldType::Alpha: {
+                std::string bad;
+                auto t = fromUtf8(v.asString(), info_.codePage, &bad);
+                if (!t) throw fail("символ «" + bad + "» нельзя записать в кодовой странице " + std::to_string(info_.codePage));
+                if (t->size() > static_cast<size_t>(f.bytes)) {
+                    warn("Таблица «" + path_ + "», поле «" + d.name + "»: текст длиннее " +
+                                   std::to_string(f.bytes) + " символов обрезан");
+                    t->resize(static_cast<size_t>(f.bytes));
+                }
+                std::memcpy(p, t->data(), t->size());
+                break;
+            }
+            case FieldType::Short: encodeShort(p, static_cast<int16_t>(v.asInteger())); break;
+            case FieldType::Long:
+            case FieldType::AutoInc: encodeLong(p, static_cast<int32_t>(v.asInteger())); break;
+            case FieldType::Number:
+            case FieldType::Currency: encodeDouble(p, v.asFloat()); break;
+            case FieldType::BCD:
+                if (!encodeBcd(p, v.asFloat(), f.sizeByte)) throw fail("значение не помещается в поле");
+                break;
+            case FieldType::Date: encodeLong(p, v.asDateTime()->days); break;
+            case FieldType::Time: encodeLong(p, v.asDateTime()->msOfDay); break;
+            case FieldType::Timestamp: {
+                const DateTime* t = v.asDateTime();
+                encodeDouble(p, double(t->days) * kMsPerDay + (t->hasTime ? t->msOfDay : 0));
+                break;
+            }
+            case FieldType::Logical: *p = v.asInteger() ? 0x81 : 0x80; break;
+            case FieldType::Bytes: {
+                const std::string* s = v.text();
+                std::string tmp = s ? *s : v.asString();
+                if (tmp.size() > static_cast<size_t>(f.bytes)) throw fail("больше " + std::to_string(f.bytes) + " байт");
+                std::memcpy(p, tmp.data(), tmp.size());
+                break;
+            }
+            default: break;
+            }
+        }
+    } catch (...) {
+        for (const BlobRef& r : newBlobs) mb_.free(r);
+        newBlobs.clear();
+        throw;
+    }
+    return out;
+}
+
+}  // namespace talvira::storage
