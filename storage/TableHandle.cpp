@@ -67,8 +67,6 @@ void TableHandle::setBoundFields(std::vector<BoundField> fields) { d->bound = st
 const std::vector<BoundField>& TableHandle::boundFields() const { return d->bound; }
 void TableHandle::setFieldDefs(std::vector<FieldDef> defs) { d->defs = std::move(defs); }
 const std::vector<FieldDef>& TableHandle::fieldDefs() const { return d->defs; }
-void TableHandle::setIndexDefs(std::vector<IndexInfo> defs) { d->indexDefs = std::move(defs); }
-const std::vector<IndexInfo>& TableHandle::indexDefs() const { return d->indexDefs; }
 const std::string& TableHandle::objectName() const { return d->objectName; }
 
 std::string TableHandle::tablePath() const {

@@ -109,10 +109,6 @@ public:
     std::string tablePath() const;
     void setBoundFields(std::vector<BoundField> fields);
     void setFieldDefs(std::vector<FieldDef> defs);  // for createTable
-    /** Index definitions the handle is declared with (kept for reference; createTable makes
-     *  no index, and open checks only the index the handle orders by). */
-    void setIndexDefs(std::vector<IndexInfo> defs);
-    const std::vector<IndexInfo>& indexDefs() const;
     const std::vector<FieldDef>& fieldDefs() const;
 
     // ---- filter ------------------------------------------------------------------------

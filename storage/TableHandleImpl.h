@@ -124,7 +124,6 @@ struct TableHandle::Impl {
     bool readOnly = false;
     std::vector<BoundField> bound;
     std::vector<FieldDef> defs;
-    std::vector<IndexInfo> indexDefs;
     std::string filterText;
     Filter filterParsed;  // parsed, not bound
     bool filtered = false;
