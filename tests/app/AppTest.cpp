@@ -14,6 +14,7 @@
 #include "dbctrls/DBMemo.h"
 #include "dbctrls/DBText.h"
 #include "dbctrls/FieldText.h"
+#include "estimate/EstimateFields.h"
 #include "estimate/EstimateFile.h"
 #include "tests/app/CaptionFit.h"
 #include "tests/dbctrls/PaintedText.h"
@@ -851,6 +852,32 @@ private slots:
         QVERIFY(!w.isVisible());
         for (int i = 1; i <= 9; ++i) QVERIFY(!w.Base.table(i).active());
         Form2->hide();
+    }
+
+    // ---- the estimate-name dialog ----------------------------------------------------------
+
+    void aNewEstimateHasTheBoundFieldsInBoundOrder() {
+        // The workbook export reads a position's fields by their place in the bound list.
+        talvira::test::TempDir start("talvira-newest");
+        fs::create_directory(start.path() / "Smeti");
+        const QString savedStart = StartDir;
+        StartDir = QString::fromStdString(start.path().string());
+        OKRightDlg->show();
+        OKRightDlg->DBNameEdit->setText(QStringLiteral("Гараж"));
+        QTest::mouseClick(OKRightDlg->OKBtn, Qt::LeftButton);
+        StartDir = savedStart;
+        QVERIFY2(boxes.isEmpty(), qPrintable(boxes.join("\n")));
+        QVERIFY(!OKRightDlg->isVisible());
+        QVERIFY(fs::exists(start.path() / "Smeti" / "Гараж.db"));
+
+        talvira::storage::TableHandle& smeta = Form2->SmetaTable;
+        QVERIFY(smeta.active());
+        QCOMPARE(smeta.recordCount(), 0);
+        const auto& bound = talvira::estimate::estimateBoundFields();
+        QCOMPARE(bound.size(), size_t(17));
+        QCOMPARE(smeta.fieldCount(), 17);
+        for (int i = 0; i < smeta.fieldCount(); ++i) QCOMPARE(smeta.field(i).name, bound[size_t(i)].name);
+        smeta.close();
     }
 };
 
