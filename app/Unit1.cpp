@@ -195,12 +195,13 @@ void TForm1::buildMenu() {
     N8 = namedMenu(menuBar(), "N8", QStringLiteral("&Справка"));
     N9 = namedAction(N8, "N9", QStringLiteral("&О программе"), QKeySequence(Qt::ALT | Qt::Key_F1));
 
-    connect(N2, &QAction::triggered, this, [this] { guarded([&] { NewButtonClick(); }); });
-    connect(N3, &QAction::triggered, this, [this] { guarded([&] { OpenButtonClick(); }); });
-    connect(N4, &QAction::triggered, this, [this] { guarded([&] { N4Click(); }); });
-    connect(N6, &QAction::triggered, this, [this] { guarded([&] { ViewButtonClick(); }); });
-    connect(N7, &QAction::triggered, this, [this] { guarded([&] { AddButtonClick(); }); });
-    connect(N9, &QAction::triggered, this, [this] { guarded([&] { N9Click(); }); });
+    talvira::app::connectGuarded(this, &QAction::triggered,
+                                   {{N2, &TForm1::NewButtonClick},
+                                    {N3, &TForm1::OpenButtonClick},
+                                    {N4, &TForm1::N4Click},
+                                    {N6, &TForm1::ViewButtonClick},
+                                    {N7, &TForm1::AddButtonClick},
+                                    {N9, &TForm1::N9Click}});
 }
 
 void TForm1::buildToolBar() {
@@ -224,10 +225,11 @@ void TForm1::buildToolBar() {
     ToolButton2 = tool("ToolButton2", openFolderPicture(), QStringLiteral("Открыть"), true);
     ToolButton3 = tool("ToolButton3", penPicture(), QStringLiteral("Добавить"), false);
     ToolButton4 = tool("ToolButton4", textPagePicture(), QStringLiteral("Править"), false);
-    connect(ToolButton1, &QToolButton::clicked, this, [this] { guarded([&] { NewButtonClick(); }); });
-    connect(ToolButton2, &QToolButton::clicked, this, [this] { guarded([&] { OpenButtonClick(); }); });
-    connect(ToolButton3, &QToolButton::clicked, this, [this] { guarded([&] { AddButtonClick(); }); });
-    connect(ToolButton4, &QToolButton::clicked, this, [this] { guarded([&] { ViewButtonClick(); }); });
+    talvira::app::connectGuarded(this, &QAbstractButton::clicked,
+                                   {{ToolButton1, &TForm1::NewButtonClick},
+                                    {ToolButton2, &TForm1::OpenButtonClick},
+                                    {ToolButton3, &TForm1::AddButtonClick},
+                                    {ToolButton4, &TForm1::ViewButtonClick}});
 }
 
 void TForm1::buildBrowser() {
@@ -348,10 +350,11 @@ void TForm1::buildCommands() {
     OpenButton = button("OpenButton", "Открыть", 403, true);
     AddButton = button("AddButton", "Добавить в смету", 431, false);
     ViewButton = button("ViewButton", "Править смету", 459, false);
-    connect(NewButton, &QPushButton::clicked, this, [this] { guarded([&] { NewButtonClick(); }); });
-    connect(OpenButton, &QPushButton::clicked, this, [this] { guarded([&] { OpenButtonClick(); }); });
-    connect(AddButton, &QPushButton::clicked, this, [this] { guarded([&] { AddButtonClick(); }); });
-    connect(ViewButton, &QPushButton::clicked, this, [this] { guarded([&] { ViewButtonClick(); }); });
+    talvira::app::connectGuarded(this, &QAbstractButton::clicked,
+                                   {{NewButton, &TForm1::NewButtonClick},
+                                    {OpenButton, &TForm1::OpenButtonClick},
+                                    {AddButton, &TForm1::AddButtonClick},
+                                    {ViewButton, &TForm1::ViewButtonClick}});
 }
 
 void TForm1::bindBrowser() {

@@ -130,10 +130,11 @@ void TForm2::buildMenu() {
                                      QKeySequence(Qt::Key_F3));
     for (QAction* a : {N2, N3, N4, Excell20xx1}) a->setShortcutContext(Qt::WindowShortcut);
 
-    connect(N2, &QAction::triggered, this, [this] { guarded([&] { ClearButtonClick(); }); });
-    connect(N3, &QAction::triggered, this, [this] { guarded([&] { DeleteButtonClick(); }); });
-    connect(N4, &QAction::triggered, this, [this] { guarded([&] { N4Click(); }); });
-    connect(Excell20xx1, &QAction::triggered, this, [this] { guarded([&] { EButtonClick(); }); });
+    talvira::app::connectGuarded(this, &QAction::triggered,
+                                   {{N2, &TForm2::ClearButtonClick},
+                                    {N3, &TForm2::DeleteButtonClick},
+                                    {N4, &TForm2::N4Click},
+                                    {Excell20xx1, &TForm2::EButtonClick}});
     connect(TotalsItem, &QAction::triggered, this, [this] { Totals->showAndActivate(); });
     connect(NextIncompleteItem, &QAction::triggered, this, [this] { guarded([&] { Totals->NextButtonClick(); }); });
 }
@@ -261,10 +262,11 @@ void TForm2::buildLayout() {
                        static_cast<QWidget*>(GroupBox3), static_cast<QWidget*>(Label1)})
         w->setFocusPolicy(Qt::NoFocus);
 
-    connect(ClearButton, &QPushButton::clicked, this, [this] { guarded([&] { ClearButtonClick(); }); });
-    connect(DeleteButton, &QPushButton::clicked, this, [this] { guarded([&] { DeleteButtonClick(); }); });
-    connect(EButton, &QPushButton::clicked, this, [this] { guarded([&] { EButtonClick(); }); });
-    connect(Button1, &QPushButton::clicked, this, [this] { guarded([&] { Button1Click(); }); });
+    talvira::app::connectGuarded(this, &QAbstractButton::clicked,
+                                   {{ClearButton, &TForm2::ClearButtonClick},
+                                    {DeleteButton, &TForm2::DeleteButtonClick},
+                                    {EButton, &TForm2::EButtonClick},
+                                    {Button1, &TForm2::Button1Click}});
 }
 
 void TForm2::setHint(QWidget* w, const QString& hint) { w->setProperty(kHintProperty, hint); }

@@ -26,27 +26,14 @@ const char* kUsage =
 int exportCommand(const Args& args) {
     std::string estimatePath, templatePath, outPath, locale;
     std::vector<TextArg> typed;
+    const ArgReader reader{"talvira-cli export", kUsage};
     for (size_t i = 0; i < args.size(); ++i) {
         const std::string& a = args[i];
-        auto value = [&]() -> const std::string& {
-            if (i + 1 >= args.size()) throw Error("talvira-cli export: у " + a + " нет значения\n" + kUsage);
-            return args[++i];
-        };
-        if (a == "--template") {
-            templatePath = value();
-        } else if (a == "--out") {
-            outPath = value();
-        } else if (a == "--locale") {
-            locale = value();
-        } else if (a == "--text") {
-            typed.push_back(parseTextArg("talvira-cli export", value()));
-        } else if (!a.empty() && a[0] == '-') {
-            throw Error("talvira-cli export: неизвестный параметр «" + a + "»\n" + kUsage);
-        } else if (estimatePath.empty()) {
-            estimatePath = a;
-        } else {
-            throw Error("talvira-cli export: лишний аргумент «" + a + "»\n" + kUsage);
-        }
+        if (a == "--template") templatePath = reader.value(args, i);
+        else if (a == "--out") outPath = reader.value(args, i);
+        else if (a == "--locale") locale = reader.value(args, i);
+        else if (a == "--text") typed.push_back(parseTextArg(reader.command, reader.value(args, i)));
+        else reader.positional(a, estimatePath);
     }
     if (estimatePath.empty() || templatePath.empty() || outPath.empty()) throw Error(kUsage);
     const char sep = decimalSeparatorOf(locale);

@@ -1,12 +1,14 @@
 #pragma once
 /**
  * What several talvira-cli sub-commands read the same way: an estimate table named by its
- * path, and the `--text CONTROL=TEXT` replacements of the estimate window's texts.
+ * path, options and their values, and the `--text CONTROL=TEXT` replacements of the estimate
+ * window's texts.
  */
 #include "common/Error.h"
 #include "estimate/EstimateFile.h"
 #include "export/EstimateRows.h"
 #include "storage/TableHandle.h"
+#include "tools/Commands.h"
 
 #include <filesystem>
 #include <string>
@@ -14,6 +16,25 @@
 #include <vector>
 
 namespace talvira::cli {
+
+/** Reads a sub-command's arguments; its errors name the command and end with its usage. */
+struct ArgReader {
+    std::string command;  // "talvira-cli export"
+    const char* usage;
+
+    /** The value after the option at `i` (`i` moved onto it). */
+    const std::string& value(const Args& args, size_t& i) const {
+        if (i + 1 >= args.size()) throw Error(command + ": у " + args[i] + " нет значения\n" + usage);
+        return args[++i];
+    }
+    /** `a` as the one positional argument, stored in `into`; an unknown option or a second
+     *  positional argument is an error. */
+    void positional(const std::string& a, std::string& into) const {
+        if (!a.empty() && a[0] == '-') throw Error(command + ": неизвестный параметр «" + a + "»\n" + usage);
+        if (!into.empty()) throw Error(command + ": лишний аргумент «" + a + "»\n" + usage);
+        into = a;
+    }
+};
 
 /** Binds `smeta` to the estimate table at `file` (its 17 fields, as the window opens it) and
  *  opens it; a path without a directory is taken in the current one. */

@@ -39,28 +39,17 @@ std::string amountText(const xls::BlockAmount& a) {
 int totalsCommand(const Args& args) {
     std::string estimatePath, locale;
     std::vector<std::string> replaced;  // CONTROL=TEXT, applied once the locale is known
+    const ArgReader reader{"talvira-cli estimate totals", kUsage};
     for (size_t i = 1; i < args.size(); ++i) {
         const std::string& a = args[i];
-        auto value = [&]() -> const std::string& {
-            if (i + 1 >= args.size()) throw Error("talvira-cli estimate totals: у " + a + " нет значения\n" + kUsage);
-            return args[++i];
-        };
-        if (a == "--locale") {
-            locale = value();
-        } else if (a == "--text") {
-            replaced.push_back(value());
-        } else if (!a.empty() && a[0] == '-') {
-            throw Error("talvira-cli estimate totals: неизвестный параметр «" + a + "»\n" + kUsage);
-        } else if (estimatePath.empty()) {
-            estimatePath = a;
-        } else {
-            throw Error("talvira-cli estimate totals: лишний аргумент «" + a + "»\n" + kUsage);
-        }
+        if (a == "--locale") locale = reader.value(args, i);
+        else if (a == "--text") replaced.push_back(reader.value(args, i));
+        else reader.positional(a, estimatePath);
     }
     if (estimatePath.empty()) throw Error(kUsage);
     const char sep = decimalSeparatorOf(locale);
     std::vector<TextArg> typed;
-    for (const std::string& kv : replaced) typed.push_back(parseTextArg("talvira-cli estimate totals", kv));
+    for (const std::string& kv : replaced) typed.push_back(parseTextArg(reader.command, kv));
     const xls::EstimateTexts texts = textsWith(sep, typed);
 
     storage::TableHandle table("SmetaTable");
