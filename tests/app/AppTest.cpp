@@ -17,6 +17,7 @@
 #include "estimate/EstimateFields.h"
 #include "estimate/EstimateFile.h"
 #include "tests/app/CaptionFit.h"
+#include "tests/app/FixtureStart.h"
 #include "tests/dbctrls/PaintedText.h"
 #include "storage/Warnings.h"
 #include "tests/support/TestPaths.h"
@@ -47,10 +48,9 @@
 using talvira::dbctrls::DBGrid;
 using talvira::storage::Value;
 namespace fs = std::filesystem;
+using talvira::test::fixtureStartDir;
 
 namespace {
-
-fs::path fixtureStartDir() { return fs::weakly_canonical(talvira::test::fixturesDir() / "normbase-pxlib"); }
 
 /** Makes the row of `grid` whose `field` reads `value` current, as a click would. */
 bool selectRow(DBGrid* grid, const char* field, int64_t value) {
@@ -76,19 +76,13 @@ class AppTest : public QObject {
 
 private slots:
     void initTestCase() {
-        setErrorBoxHook([this](const QString& text) { boxes << text; });
-        QVERIFY2(fs::exists(fixtureStartDir() / "Base"), "the normbase-pxlib fixture is missing");
-        QDir::setCurrent(QString::fromStdString(fixtureStartDir().string()));
-        createWindows();
+        QVERIFY2(talvira::test::startOnFixtureBase(boxes), "the normbase-pxlib fixture is missing");
         Form1->show();
         QVERIFY(QTest::qWaitForWindowExposed(Form1));
         QVERIFY2(boxes.isEmpty(), qPrintable(boxes.join("\n")));
         if (qEnvironmentVariableIsSet("TALVIRA_SHOT")) Form1->grab().save(qEnvironmentVariable("TALVIRA_SHOT"));
     }
-    void cleanupTestCase() {
-        destroyWindows();
-        setErrorBoxHook({});
-    }
+    void cleanupTestCase() { talvira::test::stopWindows(); }
     void init() { boxes.clear(); }
 
     // ---- frame ------------------------------------------------------------------------------
