@@ -1,6 +1,7 @@
 #include "app/Unit1.h"
 
 #include "app/ErrorBox.h"
+#include "app/FormParts.h"
 #include "app/Globals.h"
 #include "app/Pictures.h"
 #include "app/RateSearchBox.h"
@@ -14,6 +15,7 @@
 #include "dbctrls/FieldText.h"
 #include "estimate/AddPositions.h"
 #include "estimate/EstimateFile.h"
+#include "normbase/NormBaseFields.h"
 
 #include <QAction>
 #include <QCheckBox>
@@ -41,6 +43,7 @@ using talvira::dbctrls::DBText;
 using talvira::dbctrls::DrawCellArgs;
 using talvira::dbctrls::GridColumn;
 using talvira::dbctrls::GridOptions;
+namespace nfld = talvira::normbase::fld;
 
 namespace {
 
@@ -176,41 +179,29 @@ TForm1::~TForm1() {
 }
 
 void TForm1::buildMenu() {
-    N1 = menuBar()->addMenu(QStringLiteral("&Файл"));
-    N1->setObjectName("N1");
-    N2 = N1->addAction(QStringLiteral("Созд&ать..."));
-    N2->setObjectName("N2");
-    N2->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_N));
-    N3 = N1->addAction(QStringLiteral("&Открыть..."));
-    N3->setObjectName("N3");
-    N3->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_O));
-    N4 = N1->addAction(QStringLiteral("В&ыход"));
-    N4->setObjectName("N4");
-    N4->setShortcut(QKeySequence(Qt::ALT | Qt::Key_F4));
+    using talvira::app::namedAction;
+    using talvira::app::namedMenu;
+    N1 = namedMenu(menuBar(), "N1", QStringLiteral("&Файл"));
+    N2 = namedAction(N1, "N2", QStringLiteral("Созд&ать..."), QKeySequence(Qt::CTRL | Qt::Key_N));
+    N3 = namedAction(N1, "N3", QStringLiteral("&Открыть..."), QKeySequence(Qt::CTRL | Qt::Key_O));
+    N4 = namedAction(N1, "N4", QStringLiteral("В&ыход"), QKeySequence(Qt::ALT | Qt::Key_F4));
 
-    N5 = menuBar()->addMenu(QStringLiteral("&Правка"));
-    N5->setObjectName("N5");
-    N6 = N5->addAction(QStringLiteral("П&равить смету"));
-    N6->setObjectName("N6");
-    N6->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_Insert));
+    N5 = namedMenu(menuBar(), "N5", QStringLiteral("&Правка"));
+    N6 = namedAction(N5, "N6", QStringLiteral("П&равить смету"), QKeySequence(Qt::CTRL | Qt::Key_Insert));
     N6->setEnabled(false);
-    N7 = N5->addAction(QStringLiteral("&Добавить пункт в смету"));
-    N7->setObjectName("N7");
-    N7->setShortcut(QKeySequence(Qt::Key_Insert));
+    N7 = namedAction(N5, "N7", QStringLiteral("&Добавить пункт в смету"), QKeySequence(Qt::Key_Insert));
     N7->setEnabled(false);
 
-    N8 = menuBar()->addMenu(QStringLiteral("&Справка"));
-    N8->setObjectName("N8");
-    N9 = N8->addAction(QStringLiteral("&О программе"));
-    N9->setObjectName("N9");
-    N9->setShortcut(QKeySequence(Qt::ALT | Qt::Key_F1));
+    N8 = namedMenu(menuBar(), "N8", QStringLiteral("&Справка"));
+    N9 = namedAction(N8, "N9", QStringLiteral("&О программе"), QKeySequence(Qt::ALT | Qt::Key_F1));
 
-    connect(N2, &QAction::triggered, this, [this] { guarded([&] { NewButtonClick(); }); });
-    connect(N3, &QAction::triggered, this, [this] { guarded([&] { OpenButtonClick(); }); });
-    connect(N4, &QAction::triggered, this, [this] { guarded([&] { N4Click(); }); });
-    connect(N6, &QAction::triggered, this, [this] { guarded([&] { ViewButtonClick(); }); });
-    connect(N7, &QAction::triggered, this, [this] { guarded([&] { AddButtonClick(); }); });
-    connect(N9, &QAction::triggered, this, [this] { guarded([&] { N9Click(); }); });
+    talvira::app::connectGuarded(this, &QAction::triggered,
+                                   {{N2, &TForm1::NewButtonClick},
+                                    {N3, &TForm1::OpenButtonClick},
+                                    {N4, &TForm1::N4Click},
+                                    {N6, &TForm1::ViewButtonClick},
+                                    {N7, &TForm1::AddButtonClick},
+                                    {N9, &TForm1::N9Click}});
 }
 
 void TForm1::buildToolBar() {
@@ -234,10 +225,11 @@ void TForm1::buildToolBar() {
     ToolButton2 = tool("ToolButton2", openFolderPicture(), QStringLiteral("Открыть"), true);
     ToolButton3 = tool("ToolButton3", penPicture(), QStringLiteral("Добавить"), false);
     ToolButton4 = tool("ToolButton4", textPagePicture(), QStringLiteral("Править"), false);
-    connect(ToolButton1, &QToolButton::clicked, this, [this] { guarded([&] { NewButtonClick(); }); });
-    connect(ToolButton2, &QToolButton::clicked, this, [this] { guarded([&] { OpenButtonClick(); }); });
-    connect(ToolButton3, &QToolButton::clicked, this, [this] { guarded([&] { AddButtonClick(); }); });
-    connect(ToolButton4, &QToolButton::clicked, this, [this] { guarded([&] { ViewButtonClick(); }); });
+    talvira::app::connectGuarded(this, &QAbstractButton::clicked,
+                                   {{ToolButton1, &TForm1::NewButtonClick},
+                                    {ToolButton2, &TForm1::OpenButtonClick},
+                                    {ToolButton3, &TForm1::AddButtonClick},
+                                    {ToolButton4, &TForm1::ViewButtonClick}});
 }
 
 void TForm1::buildBrowser() {
@@ -273,14 +265,14 @@ void TForm1::buildBrowser() {
     DBGrid6 = place(new DBGrid(client_), 8, 32, 349, 184);
     DBGrid6->setObjectName("DBGrid6");
     DBGrid6->setOptions(listOpts);
-    DBGrid6->setColumns({{"NAME", QStringLiteral("Наименования сборников"), true, -1, true, true, true}});
+    DBGrid6->setColumns({{nfld::NAME, QStringLiteral("Наименования сборников"), true, -1, true, true, true}});
     DBGrid6->horizontalHeader()->setStretchLastSection(true);
     setBase(DBGrid6, clSkyBlue);
 
     DBGrid5 = place(new DBGrid(client_), 360, 32, 337, 184);
     DBGrid5->setObjectName("DBGrid5");
     DBGrid5->setOptions(listOpts);
-    DBGrid5->setColumns({{"NAME", QStringLiteral("Наименования разделов и таблиц"), true, -1, true, true, true}});
+    DBGrid5->setColumns({{nfld::NAME, QStringLiteral("Наименования разделов и таблиц"), true, -1, true, true, true}});
     DBGrid5->horizontalHeader()->setStretchLastSection(true);
     setBase(DBGrid5, clSkyBlue);
 
@@ -293,9 +285,9 @@ void TForm1::buildBrowser() {
     auto boldTitle = [](const char* field, const char* title, bool visible = true, int width = -1) {
         return GridColumn{field, QString::fromUtf8(title), visible, width, true, false, false};
     };
-    DBGrid2->setColumns({boldTitle("TAB", "Шифр", true, 70), boldTitle("BA", "Всего"), boldTitle("BB", "Материалы"),
-                         boldTitle("BC", "Экспл. маш"), boldTitle("BD", "В тч з/п маш"), boldTitle("BE", "Основн з/п"),
-                         boldTitle("BF", "???", false), boldTitle("BG", "Затр. труда")});
+    DBGrid2->setColumns({boldTitle(nfld::TAB, "Шифр", true, 70), boldTitle(nfld::BA, "Всего"), boldTitle(nfld::BB, "Материалы"),
+                         boldTitle(nfld::BC, "Экспл. маш"), boldTitle(nfld::BD, "В тч з/п маш"), boldTitle(nfld::BE, "Основн з/п"),
+                         boldTitle(nfld::BF, "???", false), boldTitle(nfld::BG, "Затр. труда")});
     setBase(DBGrid2, clCream);
 
     DBMemo1 = place(new DBMemo(client_), 544, 219, 153, 121);
@@ -320,8 +312,8 @@ void TForm1::buildBrowser() {
     DBGrid3->setObjectName("DBGrid3");
     DBGrid3->setFrameShape(QFrame::NoFrame);
     DBGrid3->setOptions(lineOpts);
-    DBGrid3->setColumns({{"KOLL", QStringLiteral("Кол-во"), true, 80, true, false, true},
-                         {"VIDNR", QStringLiteral("Неучтенка"), false}});
+    DBGrid3->setColumns({{nfld::KOLL, QStringLiteral("Кол-во"), true, 80, true, false, true},
+                         {nfld::VIDNR, QStringLiteral("Неучтенка"), false}});
     setBase(DBGrid3, clInfoBk);
     DBGrid3->onDrawColumnCell = [this](DrawCellArgs& a) { DBGrid3DrawColumnCell(a); };
 
@@ -331,8 +323,8 @@ void TForm1::buildBrowser() {
     DBGrid4 = place(new DBGrid(client_), 312, 384, 225, 65);
     DBGrid4->setObjectName("DBGrid4");
     DBGrid4->setOptions(ownRateOpts);
-    DBGrid4->setColumns({boldTitle("TAB", "Шифр", true, 80), boldTitle("ALTTAB", "Поз. в сборнике", false),
-                         boldTitle("BA", "Всего"), boldTitle("BB", "Материалы")});
+    DBGrid4->setColumns({boldTitle(nfld::TAB, "Шифр", true, 80), boldTitle(nfld::ALTTAB, "Поз. в сборнике", false),
+                         boldTitle(nfld::BA, "Всего"), boldTitle(nfld::BB, "Материалы")});
     setBase(DBGrid4, clInfoBk);
 
     DBText2 = place(new DBText(client_), 221, 450, 121, 36);
@@ -358,22 +350,23 @@ void TForm1::buildCommands() {
     OpenButton = button("OpenButton", "Открыть", 403, true);
     AddButton = button("AddButton", "Добавить в смету", 431, false);
     ViewButton = button("ViewButton", "Править смету", 459, false);
-    connect(NewButton, &QPushButton::clicked, this, [this] { guarded([&] { NewButtonClick(); }); });
-    connect(OpenButton, &QPushButton::clicked, this, [this] { guarded([&] { OpenButtonClick(); }); });
-    connect(AddButton, &QPushButton::clicked, this, [this] { guarded([&] { AddButtonClick(); }); });
-    connect(ViewButton, &QPushButton::clicked, this, [this] { guarded([&] { ViewButtonClick(); }); });
+    talvira::app::connectGuarded(this, &QAbstractButton::clicked,
+                                   {{NewButton, &TForm1::NewButtonClick},
+                                    {OpenButton, &TForm1::OpenButtonClick},
+                                    {AddButton, &TForm1::AddButtonClick},
+                                    {ViewButton, &TForm1::ViewButtonClick}});
 }
 
 void TForm1::bindBrowser() {
     DBGrid6->setTable(&Base.Table7);
     DBGrid5->setTable(&Base.Table6);
     DBGrid2->setTable(&Base.Table2);
-    DBMemo1->setField(&Base.Table1, "NAME");
-    DBText1->setField(&Base.Table8, "NAME");
+    DBMemo1->setField(&Base.Table1, nfld::NAME);
+    DBText1->setField(&Base.Table8, nfld::NAME);
     DBGrid3->setTable(&Base.Table3);
     DBGrid4->setTable(&Base.Table4);
-    DBMemo2->setField(&Base.Table5, "NAME");
-    DBText2->setField(&Base.Table9, "NAME");
+    DBMemo2->setField(&Base.Table5, nfld::NAME);
+    DBText2->setField(&Base.Table9, nfld::NAME);
 }
 
 void TForm1::unbindBrowser() {
@@ -448,11 +441,7 @@ void TForm1::enableEstimateCommands() {
     AddButton->setEnabled(true);
 }
 
-void TForm1::NewButtonClick() {
-    OKRightDlg->show();
-    OKRightDlg->raise();
-    OKRightDlg->activateWindow();
-}
+void TForm1::NewButtonClick() { talvira::app::bringToFront(OKRightDlg); }
 
 TOpenDialog* TForm1::openDialog() {
     if (!OpenDialog1) {
@@ -488,24 +477,18 @@ void TForm1::AddButtonClick() {
 }
 
 void TForm1::ViewButtonClick() {
-    Form2->show();
-    Form2->raise();
-    Form2->activateWindow();
+    talvira::app::bringToFront(Form2);
     Form2->setFocus(Qt::OtherFocusReason);
 }
 
 void TForm1::N4Click() { close(); }
 
-void TForm1::N9Click() {
-    AboutBox->show();
-    AboutBox->raise();
-    AboutBox->activateWindow();
-}
+void TForm1::N9Click() { talvira::app::bringToFront(AboutBox); }
 
 void TForm1::CheckBox1Click() { Base.setResourceFilter(CheckBox1->isChecked()); }
 
 void TForm1::DBGrid3DrawColumnCell(DrawCellArgs& a) {
-    const auto vidnr = DBGrid3->rowValue(a.row, "VIDNR");
+    const auto vidnr = DBGrid3->rowValue(a.row, nfld::VIDNR);
     if (!talvira::normbase::NormBase::isUnaccounted(vidnr) || a.selected) return;
     QPainter& p = *a.painter;
     p.fillRect(a.rect, QColor(255, 0, 0));

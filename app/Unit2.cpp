@@ -1,6 +1,7 @@
 #include "app/Unit2.h"
 
 #include "app/ErrorBox.h"
+#include "app/FormParts.h"
 #include "app/Globals.h"
 #include "app/UndoCommands.h"
 #include "app/TotalsWindow.h"
@@ -35,6 +36,7 @@
 using talvira::dbctrls::DBGrid;
 using talvira::dbctrls::DrawCellArgs;
 using talvira::dbctrls::GridColumn;
+namespace efld = talvira::estimate::fld;
 
 namespace {
 
@@ -48,6 +50,20 @@ QLineEdit* lineEdit(QWidget* parent, const char* name, const QRect& place, const
     e->setObjectName(name);
     e->setGeometry(place);
     return e;
+}
+
+QGroupBox* groupBox(QWidget* parent, const char* name, const QString& caption, const QRect& place) {
+    auto* g = new QGroupBox(caption, parent);
+    g->setObjectName(name);
+    g->setGeometry(place);
+    return g;
+}
+
+QPushButton* pushButton(QWidget* parent, const char* name, const QString& caption, const QRect& place) {
+    auto* b = new QPushButton(caption, parent);
+    b->setObjectName(name);
+    b->setGeometry(place);
+    return b;
 }
 
 QFrame* raisedFrame(QWidget* parent, const char* name, QFrame::Shape shape, const QRect& place) {
@@ -98,38 +114,27 @@ TForm2::~TForm2() {
 // ---- layout -----------------------------------------------------------------------------
 
 void TForm2::buildMenu() {
-    N1 = menuBar()->addMenu(QStringLiteral("&Правка"));
-    N1->setObjectName("N1");
-    N2 = N1->addAction(QStringLiteral("&Очистка сметы"));
-    N2->setObjectName("N2");
-    N2->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_Delete));
-    N3 = N1->addAction(QStringLiteral("&Удалить позицию"));
-    N3->setObjectName("N3");
-    N3->setShortcut(QKeySequence(Qt::SHIFT | Qt::Key_Delete));
-    N4 = N1->addAction(QStringLiteral("В&ыход"));
-    N4->setObjectName("N4");
-    N4->setShortcut(QKeySequence(Qt::ALT | Qt::Key_F4));
-    N5 = menuBar()->addMenu(QStringLiteral("&Расчет"));
-    N5->setObjectName("N5");
-    Excell20xx1 = N5->addAction(QStringLiteral("E&xcel 200x"));
-    Excell20xx1->setObjectName("Excell20xx1");
-    Excell20xx1->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_E));
-    Excell971 = N5->addAction(QStringLiteral("Excel 97 (N/A)"));
-    Excell971->setObjectName("Excell971");
+    using talvira::app::namedAction;
+    using talvira::app::namedMenu;
+    N1 = namedMenu(menuBar(), "N1", QStringLiteral("&Правка"));
+    N2 = namedAction(N1, "N2", QStringLiteral("&Очистка сметы"), QKeySequence(Qt::CTRL | Qt::Key_Delete));
+    N3 = namedAction(N1, "N3", QStringLiteral("&Удалить позицию"), QKeySequence(Qt::SHIFT | Qt::Key_Delete));
+    N4 = namedAction(N1, "N4", QStringLiteral("В&ыход"), QKeySequence(Qt::ALT | Qt::Key_F4));
+    N5 = namedMenu(menuBar(), "N5", QStringLiteral("&Расчет"));
+    Excell20xx1 = namedAction(N5, "Excell20xx1", QStringLiteral("E&xcel 200x"), QKeySequence(Qt::CTRL | Qt::Key_E));
+    Excell971 = namedAction(N5, "Excell971", QStringLiteral("Excel 97 (N/A)"));
     Excell971->setEnabled(false);
     N5->addSeparator();
-    TotalsItem = N5->addAction(QStringLiteral("&Итоги сметы"));
-    TotalsItem->setObjectName("TotalsItem");
-    TotalsItem->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_T));
-    NextIncompleteItem = N5->addAction(QStringLiteral("Следующая незаполненная"));
-    NextIncompleteItem->setObjectName("NextIncompleteItem");
-    NextIncompleteItem->setShortcut(QKeySequence(Qt::Key_F3));
+    TotalsItem = namedAction(N5, "TotalsItem", QStringLiteral("&Итоги сметы"), QKeySequence(Qt::CTRL | Qt::Key_T));
+    NextIncompleteItem = namedAction(N5, "NextIncompleteItem", QStringLiteral("Следующая незаполненная"),
+                                     QKeySequence(Qt::Key_F3));
     for (QAction* a : {N2, N3, N4, Excell20xx1}) a->setShortcutContext(Qt::WindowShortcut);
 
-    connect(N2, &QAction::triggered, this, [this] { guarded([&] { ClearButtonClick(); }); });
-    connect(N3, &QAction::triggered, this, [this] { guarded([&] { DeleteButtonClick(); }); });
-    connect(N4, &QAction::triggered, this, [this] { guarded([&] { N4Click(); }); });
-    connect(Excell20xx1, &QAction::triggered, this, [this] { guarded([&] { EButtonClick(); }); });
+    talvira::app::connectGuarded(this, &QAction::triggered,
+                                   {{N2, &TForm2::ClearButtonClick},
+                                    {N3, &TForm2::DeleteButtonClick},
+                                    {N4, &TForm2::N4Click},
+                                    {Excell20xx1, &TForm2::EButtonClick}});
     connect(TotalsItem, &QAction::triggered, this, [this] { Totals->showAndActivate(); });
     connect(NextIncompleteItem, &QAction::triggered, this, [this] { guarded([&] { Totals->NextButtonClick(); }); });
 }
@@ -152,15 +157,9 @@ void TForm2::buildLayout() {
         talvira::xls::EstimateTexts::defaults(talvira::dbctrls::userDecimalSeparator());
 
     // Title block: the group boxes are frames behind the edits, which belong to the window.
-    GroupBox1 = new QGroupBox(QStringLiteral("\"Утверждаю\" (заказчик)"), client_);
-    GroupBox1->setObjectName("GroupBox1");
-    GroupBox1->setGeometry(16, 8, 425, 49);
-    GroupBox2 = new QGroupBox(QStringLiteral("\"Согласовано\" (подрядчик)"), client_);
-    GroupBox2->setObjectName("GroupBox2");
-    GroupBox2->setGeometry(16, 64, 425, 49);
-    GroupBox3 = new QGroupBox(QStringLiteral("Наименование сметы"), client_);
-    GroupBox3->setObjectName("GroupBox3");
-    GroupBox3->setGeometry(16, 120, 329, 49);
+    GroupBox1 = groupBox(client_, "GroupBox1", QStringLiteral("\"Утверждаю\" (заказчик)"), QRect(16, 8, 425, 49));
+    GroupBox2 = groupBox(client_, "GroupBox2", QStringLiteral("\"Согласовано\" (подрядчик)"), QRect(16, 64, 425, 49));
+    GroupBox3 = groupBox(client_, "GroupBox3", QStringLiteral("Наименование сметы"), QRect(16, 120, 329, 49));
     UTVEdit = lineEdit(client_, "UTVEdit", QRect(24, 24, 281, 21), defaults.approverPost);
     FUEdit = lineEdit(client_, "FUEdit", QRect(312, 24, 121, 21), defaults.approverName);
     SOGLEdit = lineEdit(client_, "SOGLEdit", QRect(24, 80, 281, 21), defaults.contractorPost);
@@ -174,7 +173,7 @@ void TForm2::buildLayout() {
     DBMemo1->setLineWrapMode(QPlainTextEdit::WidgetWidth);
     DBMemo1->setEditable(true);
     DBMemo1->setTabChangesFocus(true);
-    DBMemo1->setField(&SmetaTable, "NAME");
+    DBMemo1->setField(&SmetaTable, efld::NAME);
 
     // Charge rates, labels ending at x 577 on the edits' tops.
     NREdit = rateEdit(NRLabel, QStringLiteral("Накладные расходы, %"), 24, defaults.overheadsPercent);
@@ -196,16 +195,9 @@ void TForm2::buildLayout() {
     // Commands row.
     Bevel1 = raisedFrame(client_, "Bevel1", QFrame::Panel, QRect(344, 192, 305, 42));
     Bevel1->lower();
-    ClearButton = new QPushButton(QStringLiteral("Очистить смету"), client_);
-    ClearButton->setObjectName("ClearButton");
-    ClearButton->setGeometry(352, 200, 97, 25);
-    DeleteButton = new QPushButton(QStringLiteral("Удалить позицию"), client_);
-    DeleteButton->setObjectName("DeleteButton");
-    DeleteButton->setGeometry(456, 200, 105, 25);
-    EButton = new QPushButton(QStringLiteral("Excel"), client_);
-    EButton->setObjectName("EButton");
-    EButton->setGeometry(568, 200, 73, 25);
-
+    ClearButton = pushButton(client_, "ClearButton", QStringLiteral("Очистить смету"), QRect(352, 200, 97, 25));
+    DeleteButton = pushButton(client_, "DeleteButton", QStringLiteral("Удалить позицию"), QRect(456, 200, 105, 25));
+    EButton = pushButton(client_, "EButton", QStringLiteral("Excel"), QRect(568, 200, 73, 25));
     // Warning and price converter.
     Label1 = new QLabel(QStringLiteral("Затраты и цены некоторых неучтенных материалов не указаны! Для таких расценок поля "
                                        "\"Кол-во\" и \"Стоимость\"=\"Материалы\" необходимо заполнять самостоятельно "
@@ -216,27 +208,25 @@ void TForm2::buildLayout() {
     Label1->setAlignment(Qt::AlignLeft | Qt::AlignTop);
     Label1->setGeometry(0, 240, 469, 26);
     Edit1 = lineEdit(client_, "Edit1", QRect(472, 240, 49, 21), "");
-    Button1 = new QPushButton(QStringLiteral("-> 2000"), client_);
-    Button1->setObjectName("Button1");
-    Button1->setGeometry(528, 240, 57, 25);
+    Button1 = pushButton(client_, "Button1", QStringLiteral("-> 2000"), QRect(528, 240, 57, 25));
     Edit2 = lineEdit(client_, "Edit2", QRect(592, 240, 49, 21), "");
 
     // The grid of positions.
     SmetaDBGrid = new DBGrid(client_);
     SmetaDBGrid->setObjectName("SmetaDBGrid");
     SmetaDBGrid->setColumns({
-        {"COUNT", QStringLiteral("№№ п/п"), false},
-        {"TAB", QStringLiteral("Шифр"), true, 86},
-        {"IZM", QStringLiteral("Ед.изм."), true, 69},
-        {"KOLVO", QStringLiteral("Кол-во"), true, 65},
-        {"STOIM", QStringLiteral("Стоимость"), true, 73},
-        {"OSNZP", QStringLiteral("Осн. з/п"), true, 71},
-        {"MATER", QStringLiteral("Материалы"), true, 67},
-        {"EXPLMASH", QStringLiteral("Экспл. маш."), true, 72},
-        {"ZPMASH", QStringLiteral("З/п маш."), true, 60},
-        {"TRUD", QStringLiteral("Затр. труда"), true},
+        {efld::COUNT, QStringLiteral("№№ п/п"), false},
+        {efld::TAB, QStringLiteral("Шифр"), true, 86},
+        {efld::IZM, QStringLiteral("Ед.изм."), true, 69},
+        {efld::KOLVO, QStringLiteral("Кол-во"), true, 65},
+        {efld::STOIM, QStringLiteral("Стоимость"), true, 73},
+        {efld::OSNZP, QStringLiteral("Осн. з/п"), true, 71},
+        {efld::MATER, QStringLiteral("Материалы"), true, 67},
+        {efld::EXPLMASH, QStringLiteral("Экспл. маш."), true, 72},
+        {efld::ZPMASH, QStringLiteral("З/п маш."), true, 60},
+        {efld::TRUD, QStringLiteral("Затр. труда"), true},
         // TRUDMASH is not among the estimate's bound fields: the column stays hidden and empty.
-        {"TRUDMASH", QStringLiteral("Затр.тр. маш."), false},
+        {efld::TRUDMASH, QStringLiteral("Затр.тр. маш."), false},
     });
     talvira::dbctrls::GridOptions opts;
     opts.titles = true;
@@ -272,10 +262,11 @@ void TForm2::buildLayout() {
                        static_cast<QWidget*>(GroupBox3), static_cast<QWidget*>(Label1)})
         w->setFocusPolicy(Qt::NoFocus);
 
-    connect(ClearButton, &QPushButton::clicked, this, [this] { guarded([&] { ClearButtonClick(); }); });
-    connect(DeleteButton, &QPushButton::clicked, this, [this] { guarded([&] { DeleteButtonClick(); }); });
-    connect(EButton, &QPushButton::clicked, this, [this] { guarded([&] { EButtonClick(); }); });
-    connect(Button1, &QPushButton::clicked, this, [this] { guarded([&] { Button1Click(); }); });
+    talvira::app::connectGuarded(this, &QAbstractButton::clicked,
+                                   {{ClearButton, &TForm2::ClearButtonClick},
+                                    {DeleteButton, &TForm2::DeleteButtonClick},
+                                    {EButton, &TForm2::EButtonClick},
+                                    {Button1, &TForm2::Button1Click}});
 }
 
 void TForm2::setHint(QWidget* w, const QString& hint) { w->setProperty(kHintProperty, hint); }
@@ -349,8 +340,8 @@ void TForm2::SmetaDBGridDrawColumnCell(DrawCellArgs& args) {
     EButton->setEnabled(hasPositions);
     Excell20xx1->setEnabled(hasPositions);
 
-    const talvira::storage::Value kolvo = args.grid->rowValue(args.row, "KOLVO");
-    const talvira::storage::Value stoim = args.grid->rowValue(args.row, "STOIM");
+    const talvira::storage::Value kolvo = args.grid->rowValue(args.row, efld::KOLVO);
+    const talvira::storage::Value stoim = args.grid->rowValue(args.row, efld::STOIM);
     if (talvira::editing::isIncomplete(kolvo, stoim)) {
         setStatusText(kIncompleteWarning);
         args.font.setItalic(true);

@@ -34,28 +34,46 @@ void fill(TableHandle& smeta, int n) {
     storage::ControlsSuspended s(smeta);
     for (int i = 0; i < n; ++i) {
         smeta.append();
-        smeta.setFieldValue("TAB", Value::string("01-01-" + std::to_string(i)));
-        smeta.setFieldValue("NAME", Value::string("Разработка грунта экскаваторами, позиция " + std::to_string(i)));
-        smeta.setFieldValue("KOLVO", Value::real(i * 0.5));
-        smeta.setFieldValue("STOIM", Value::real(100 + i));
+        smeta.setFieldValue(estimate::fld::TAB, Value::string("01-01-" + std::to_string(i)));
+        smeta.setFieldValue(estimate::fld::NAME, Value::string("Разработка грунта экскаваторами, позиция " + std::to_string(i)));
+        smeta.setFieldValue(estimate::fld::KOLVO, Value::real(i * 0.5));
+        smeta.setFieldValue(estimate::fld::STOIM, Value::real(100 + i));
         smeta.post();
+    }
+}
+
+/** A new estimate "Дом" of `n` positions in a scratch directory, open. */
+struct FilledEstimate {
+    Scratch scratch;
+    TableHandle smeta{"SmetaTable"};
+    explicit FilledEstimate(int n) {
+        estimate::bindEstimate(smeta, scratch.dir.string(), "Дом");
+        estimate::createAndOpen(smeta);
+        fill(smeta, n);
+    }
+};
+
+/** Times `undo` of what `history` holds, redoing it between runs outside the timing. */
+void undoRedo(benchmark::State& state, editing::EstimateHistory& history) {
+    for (auto _ : state) {
+        history.undo();
+        state.PauseTiming();
+        history.redo();
+        state.ResumeTiming();
     }
 }
 
 /** Clearing alone (the new empty table put in place), for comparison. */
 void BM_Clear(benchmark::State& state) {
-    Scratch s;
-    TableHandle smeta("SmetaTable");
-    estimate::bindEstimate(smeta, s.dir.string(), "Дом");
-    estimate::createAndOpen(smeta);
-    fill(smeta, int(state.range(0)));
+    FilledEstimate e(int(state.range(0)));
+    TableHandle& smeta = e.smeta;
     const auto all = editing::readAllRecords(smeta);
     const auto fields = smeta.file()->fields();
     for (auto _ : state) {
         editing::clearEstimate(smeta);
         state.PauseTiming();
         smeta.close();
-        editing::replacingWriter()(s.dir, "Дом.db", fields, all);
+        editing::replacingWriter()(e.scratch.dir, "Дом.db", fields, all);
         smeta.open();
         state.ResumeTiming();
     }
@@ -63,39 +81,23 @@ void BM_Clear(benchmark::State& state) {
 
 /** Undo of a clearing: every position written back, numbers and texts included. */
 void BM_UndoClear(benchmark::State& state) {
-    Scratch s;
-    TableHandle smeta("SmetaTable");
-    estimate::bindEstimate(smeta, s.dir.string(), "Дом");
-    estimate::createAndOpen(smeta);
-    fill(smeta, int(state.range(0)));
+    FilledEstimate e(int(state.range(0)));
+    TableHandle& smeta = e.smeta;
     editing::EstimateHistory h(smeta);
     h.clear();
-    for (auto _ : state) {
-        h.undo();
-        state.PauseTiming();
-        h.redo();
-        state.ResumeTiming();
-    }
+    undoRedo(state, h);
 }
 
 /** Undo of one stored cell: the table is rebuilt whole as well. */
 void BM_UndoChange(benchmark::State& state) {
-    Scratch s;
-    TableHandle smeta("SmetaTable");
-    estimate::bindEstimate(smeta, s.dir.string(), "Дом");
-    estimate::createAndOpen(smeta);
-    fill(smeta, int(state.range(0)));
+    FilledEstimate e(int(state.range(0)));
+    TableHandle& smeta = e.smeta;
     editing::EstimateHistory h(smeta);
     smeta.moveTo(int(state.range(0)) / 2);
     smeta.edit();
-    smeta.setFieldValue("KOLVO", Value::real(7));
+    smeta.setFieldValue(estimate::fld::KOLVO, Value::real(7));
     smeta.post();
-    for (auto _ : state) {
-        h.undo();
-        state.PauseTiming();
-        h.redo();
-        state.ResumeTiming();
-    }
+    undoRedo(state, h);
 }
 
 }  // namespace

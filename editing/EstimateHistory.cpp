@@ -302,18 +302,22 @@ void EstimateHistory::apply(const EstimateStep& step, bool backwards) {
     if (touched) smeta_.moveTo(int(*touched));
 }
 
-void EstimateHistory::undo() {
-    // An edit not yet stored is stored first: it becomes the step that is taken back.
-    if (smeta_.state() == TableHandle::State::Edit || smeta_.state() == TableHandle::State::Insert)
-        storePendingEdit(smeta_);
-    if (undo_.empty()) return;
+void EstimateHistory::applyLast(bool backwards) {
     try {
-        apply(undo_.back(), true);
+        apply(backwards ? undo_.back() : redo_.back(), backwards);
     } catch (...) {
         changed();
         throw;
     }
     changed();
+}
+
+void EstimateHistory::undo() {
+    // An edit not yet stored is stored first: it becomes the step that is taken back.
+    if (smeta_.state() == TableHandle::State::Edit || smeta_.state() == TableHandle::State::Insert)
+        storePendingEdit(smeta_);
+    if (undo_.empty()) return;
+    applyLast(true);
 }
 
 void EstimateHistory::redo() {
@@ -324,13 +328,7 @@ void EstimateHistory::redo() {
         storePendingEdit(smeta_);
     }
     if (redo_.empty()) return;
-    try {
-        apply(redo_.back(), false);
-    } catch (...) {
-        changed();
-        throw;
-    }
-    changed();
+    applyLast(false);
 }
 
 // ---- commands ------------------------------------------------------------------------------

@@ -136,6 +136,9 @@ private:
     void changed();
     /** Applies `step` backwards (undo) or forwards (redo) and writes the result. */
     void apply(const EstimateStep& step, bool backwards);
+    /** Applies the last undo step (backwards) or redo step; the listeners hear of it either
+     *  way, a failure included. */
+    void applyLast(bool backwards);
 
     storage::TableHandle& smeta_;
     TableWriter writer_;

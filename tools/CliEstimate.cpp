@@ -1,5 +1,6 @@
 // talvira-cli estimate: create an estimate, add a rate of a norm base to it, show its positions.
 #include "tools/Commands.h"
+#include "tools/CliShared.h"
 
 #include "common/Error.h"
 #include "estimate/AddPositions.h"
@@ -10,7 +11,6 @@
 #include "storage/TableDump.h"
 #include "storage/TableHandle.h"
 
-#include <filesystem>
 #include <iostream>
 #include <string>
 
@@ -18,20 +18,11 @@ namespace talvira::cli {
 
 namespace {
 
-namespace fs = std::filesystem;
-
 const char* const kUsage =
     "использование: talvira-cli estimate new DIR NAME\n"
     "               talvira-cli estimate add BASE_DIR ESTIMATE.db CODE [--filter]\n"
     "               talvira-cli estimate show ESTIMATE.db\n"
     "               talvira-cli estimate totals ESTIMATE.db [--text CONTROL=TEXT]... [--locale ru_RU]";
-
-void openEstimate(storage::TableHandle& smeta, const std::string& file) {
-    const fs::path p(file);
-    estimate::bindForOpening(smeta, p.has_parent_path() ? p.parent_path().string() : std::string("."),
-                             p.filename().string());
-    smeta.open();
-}
 
 int newCommand(const Args& args) {
     if (args.size() != 3) throw Error(kUsage);

@@ -1,16 +1,15 @@
 // talvira-cli estimate totals: the totals and charges block of an estimate as the workbook
 // computes it, one line per block row, with the estimate window's default texts unless replaced.
 #include "tools/Commands.h"
+#include "tools/CliShared.h"
 
 #include "common/Error.h"
 #include "common/NumberText.h"
 #include "editing/EstimateRows.h"
-#include "estimate/EstimateFields.h"
 #include "export/EstimateTotals.h"
 #include "storage/TableHandle.h"
 
 #include <cstdio>
-#include <filesystem>
 #include <iostream>
 
 namespace talvira::cli {
@@ -40,43 +39,21 @@ std::string amountText(const xls::BlockAmount& a) {
 int totalsCommand(const Args& args) {
     std::string estimatePath, locale;
     std::vector<std::string> replaced;  // CONTROL=TEXT, applied once the locale is known
+    const ArgReader reader{"talvira-cli estimate totals", kUsage};
     for (size_t i = 1; i < args.size(); ++i) {
         const std::string& a = args[i];
-        auto value = [&]() -> const std::string& {
-            if (i + 1 >= args.size()) throw Error("talvira-cli estimate totals: у " + a + " нет значения\n" + kUsage);
-            return args[++i];
-        };
-        if (a == "--locale") {
-            locale = value();
-        } else if (a == "--text") {
-            replaced.push_back(value());
-        } else if (!a.empty() && a[0] == '-') {
-            throw Error("talvira-cli estimate totals: неизвестный параметр «" + a + "»\n" + kUsage);
-        } else if (estimatePath.empty()) {
-            estimatePath = a;
-        } else {
-            throw Error("talvira-cli estimate totals: лишний аргумент «" + a + "»\n" + kUsage);
-        }
+        if (a == "--locale") locale = reader.value(args, i);
+        else if (a == "--text") replaced.push_back(reader.value(args, i));
+        else reader.positional(a, estimatePath);
     }
     if (estimatePath.empty()) throw Error(kUsage);
     const char sep = decimalSeparatorOf(locale);
-    xls::EstimateTexts texts = xls::EstimateTexts::defaults(sep);
-    for (const std::string& kv : replaced) {
-        const size_t eq = kv.find('=');
-        std::string* text = eq == std::string::npos ? nullptr : texts.byControlName(kv.substr(0, eq));
-        if (!text)
-            throw Error("talvira-cli estimate totals: неизвестное поле «" + kv.substr(0, eq) +
-                        "» (UTVEdit, FUEdit, SOGLEdit, FSEdit, NAMEEdit, NREdit, PNEdit, SUEdit, "
-                        "ZUEdit, VZSEdit, KoefEdit, NDSEdit)");
-        *text = kv.substr(eq + 1);
-    }
+    std::vector<TextArg> typed;
+    for (const std::string& kv : replaced) typed.push_back(parseTextArg(reader.command, kv));
+    const xls::EstimateTexts texts = textsWith(sep, typed);
 
-    const std::filesystem::path p(estimatePath);
     storage::TableHandle table("SmetaTable");
-    table.setDatabaseName(p.has_parent_path() ? p.parent_path().string() : ".");
-    table.setTableName(p.filename().string());
-    table.setBoundFields(estimate::estimateBoundFields());
-    table.open();
+    openEstimate(table, estimatePath);
     const xls::EstimateTotals totals = xls::computeTotals(editing::readPositionRows(table), texts, sep);
 
     // The export's failure at the factor: its message, nothing printed.

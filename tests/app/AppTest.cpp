@@ -14,8 +14,10 @@
 #include "dbctrls/DBMemo.h"
 #include "dbctrls/DBText.h"
 #include "dbctrls/FieldText.h"
+#include "estimate/EstimateFields.h"
 #include "estimate/EstimateFile.h"
 #include "tests/app/CaptionFit.h"
+#include "tests/app/FixtureStart.h"
 #include "tests/dbctrls/PaintedText.h"
 #include "storage/Warnings.h"
 #include "tests/support/TestPaths.h"
@@ -46,10 +48,9 @@
 using talvira::dbctrls::DBGrid;
 using talvira::storage::Value;
 namespace fs = std::filesystem;
+using talvira::test::fixtureStartDir;
 
 namespace {
-
-fs::path fixtureStartDir() { return fs::weakly_canonical(talvira::test::fixturesDir() / "normbase-pxlib"); }
 
 /** Makes the row of `grid` whose `field` reads `value` current, as a click would. */
 bool selectRow(DBGrid* grid, const char* field, int64_t value) {
@@ -75,19 +76,13 @@ class AppTest : public QObject {
 
 private slots:
     void initTestCase() {
-        setErrorBoxHook([this](const QString& text) { boxes << text; });
-        QVERIFY2(fs::exists(fixtureStartDir() / "Base"), "the normbase-pxlib fixture is missing");
-        QDir::setCurrent(QString::fromStdString(fixtureStartDir().string()));
-        createWindows();
+        QVERIFY2(talvira::test::startOnFixtureBase(boxes), "the normbase-pxlib fixture is missing");
         Form1->show();
         QVERIFY(QTest::qWaitForWindowExposed(Form1));
         QVERIFY2(boxes.isEmpty(), qPrintable(boxes.join("\n")));
         if (qEnvironmentVariableIsSet("TALVIRA_SHOT")) Form1->grab().save(qEnvironmentVariable("TALVIRA_SHOT"));
     }
-    void cleanupTestCase() {
-        destroyWindows();
-        setErrorBoxHook({});
-    }
+    void cleanupTestCase() { talvira::test::stopWindows(); }
     void init() { boxes.clear(); }
 
     // ---- frame ------------------------------------------------------------------------------
@@ -851,6 +846,32 @@ private slots:
         QVERIFY(!w.isVisible());
         for (int i = 1; i <= 9; ++i) QVERIFY(!w.Base.table(i).active());
         Form2->hide();
+    }
+
+    // ---- the estimate-name dialog ----------------------------------------------------------
+
+    void aNewEstimateHasTheBoundFieldsInBoundOrder() {
+        // The workbook export reads a position's fields by their place in the bound list.
+        talvira::test::TempDir start("talvira-newest");
+        fs::create_directory(start.path() / "Smeti");
+        const QString savedStart = StartDir;
+        StartDir = QString::fromStdString(start.path().string());
+        OKRightDlg->show();
+        OKRightDlg->DBNameEdit->setText(QStringLiteral("Гараж"));
+        QTest::mouseClick(OKRightDlg->OKBtn, Qt::LeftButton);
+        StartDir = savedStart;
+        QVERIFY2(boxes.isEmpty(), qPrintable(boxes.join("\n")));
+        QVERIFY(!OKRightDlg->isVisible());
+        QVERIFY(fs::exists(start.path() / "Smeti" / "Гараж.db"));
+
+        talvira::storage::TableHandle& smeta = Form2->SmetaTable;
+        QVERIFY(smeta.active());
+        QCOMPARE(smeta.recordCount(), 0);
+        const auto& bound = talvira::estimate::estimateBoundFields();
+        QCOMPARE(bound.size(), size_t(17));
+        QCOMPARE(smeta.fieldCount(), 17);
+        for (int i = 0; i < smeta.fieldCount(); ++i) QCOMPARE(smeta.field(i).name, bound[size_t(i)].name);
+        smeta.close();
     }
 };
 

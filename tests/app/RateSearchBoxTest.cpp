@@ -6,6 +6,7 @@
 #include "app/RateSearchBox.h"
 #include "app/Unit1.h"
 #include "dbctrls/DBGrid.h"
+#include "tests/app/FixtureStart.h"
 #include "tests/support/TestPaths.h"
 
 #include <QAction>
@@ -22,10 +23,9 @@
 #include <filesystem>
 
 namespace fs = std::filesystem;
+using talvira::test::fixtureStartDir;
 
 namespace {
-
-fs::path fixtureStartDir() { return fs::weakly_canonical(talvira::test::fixturesDir() / "normbase-pxlib"); }
 
 int64_t idOf(talvira::storage::TableHandle& t) { return t.fieldValue("ID").asInteger(); }
 
@@ -68,20 +68,14 @@ class RateSearchBoxTest : public QObject {
 
 private slots:
     void initTestCase() {
-        setErrorBoxHook([this](const QString& text) { boxes << text; });
-        QVERIFY2(fs::exists(fixtureStartDir() / "Base"), "the normbase-pxlib fixture is missing");
-        QDir::setCurrent(QString::fromStdString(fixtureStartDir().string()));
-        createWindows();
+        QVERIFY2(talvira::test::startOnFixtureBase(boxes), "the normbase-pxlib fixture is missing");
         Form1->show();
         Form1->activateWindow();
         QVERIFY(QTest::qWaitForWindowActive(Form1));
         box = Form1->SearchBox;
         QVERIFY(box);
     }
-    void cleanupTestCase() {
-        destroyWindows();
-        setErrorBoxHook({});
-    }
+    void cleanupTestCase() { talvira::test::stopWindows(); }
     void init() {
         boxes.clear();
         resetBrowser();
