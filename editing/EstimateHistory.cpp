@@ -2,9 +2,6 @@
 
 #include "common/Error.h"
 #include "editing/EstimateCommands.h"
-#include "storage/FileNames.h"
-#include "storage/MemoFile.h"
-#include "storage/ParadoxTable.h"
 #include "storage/TableFamily.h"
 #include "storage/TableFile.h"
 
@@ -102,59 +99,7 @@ std::string stepText(const EstimateStep& step, const std::function<std::string(c
     return {};
 }
 
-namespace {
-
-/**
- * storage::replaceTable, made safe for a table whose records keep texts in its .MB file: the
- * family's files are renamed one after the other, and a program killed between the .DB and the
- * .MB would leave the new records pointing into the old memo file. So the new table writes its
- * texts into the table's own .MB (the temporary .MB is a second name of it): new texts only ever
- * take new places there, the old records' texts stay where they are, and whichever .DB is in
- * place finds all of its texts. The price: the memo file keeps the texts of the contents
- * replaced (until a clearing starts a new one). Where the file system has no second names for
- * files, it is replaceTable as is.
- */
-void replaceKeepingMemoFile(const fs::path& dir, const std::string& name, const std::vector<storage::FieldDef>& fields,
-                            const std::vector<Record>& records) {
-    const fs::path dbPath = dir / fs::path(name);
-    const auto table = storage::findFileAnyCase(dir, name);
-    const std::string memo = table ? storage::findCompanion(table->string(), ".MB") : std::string();
-    // Without texts to write (an empty table) or without a memo file of its own there is
-    // nothing a half-done rename could tear apart.
-    if (records.empty() || memo.empty()) {
-        storage::replaceTable(dir, name, fields, records);
-        return;
-    }
-    const auto build = [&](const std::string& tmp) {
-        storage::createNewTableFiles(tmp, dbPath.string(), fields, storage::CreateOptions{});
-        const std::string fresh = storage::findCompanion(tmp, ".MB");
-        const fs::path tmpMemo =
-            fresh.empty() ? fs::path(tmp).replace_extension(fs::path(memo).extension()) : fs::path(fresh);
-        std::error_code ec;
-        fs::remove(tmpMemo, ec);
-        fs::create_hard_link(memo, tmpMemo, ec);
-        if (ec) storage::MemoFile::createEmpty(tmpMemo.string());  // no second names here
-        try {
-            storage::ParadoxTable t(tmp, storage::OpenMode::ReadWrite, 0);
-            t.keepGivenNumbers(true);
-            for (const Record& r : records) {
-                Record copy = r;
-                t.append(copy);
-            }
-        } catch (const Error& e) {
-            // The message names the table the user knows, not its temporary twin.
-            std::string m = e.what();
-            for (size_t at; (at = m.find(tmp)) != std::string::npos;) m.replace(at, tmp.size(), dbPath.string());
-            throw Error(m);
-        }
-    };
-    storage::replaceFamily(dbPath, "Таблицу «" + dbPath.string() + "» не удалось заменить",
-                           storage::ReadOnlyFiles::Refuse, build);
-}
-
-}  // namespace
-
-TableWriter replacingWriter() { return replaceKeepingMemoFile; }
+TableWriter replacingWriter() { return storage::replaceTable; }
 
 std::vector<Record> readAllRecords(const TableHandle& t) {
     std::vector<Record> out;

@@ -2,6 +2,7 @@
 
 #include "common/Error.h"
 #include "storage/FileNames.h"
+#include "storage/MemoFile.h"
 #include "storage/ParadoxTable.h"
 #include "storage/RawFile.h"
 #include "storage/TableFile.h"
@@ -153,9 +154,25 @@ void replaceFamily(const fs::path& dbPath, const std::string& failPrefix, ReadOn
 void replaceTable(const fs::path& dir, const std::string& name, const std::vector<FieldDef>& fields,
                   const std::vector<Record>& records) {
     const fs::path dbPath = dir / fs::path(name);
+    // The family's files are renamed one after the other: a program killed between the .DB and
+    // the .MB would leave the new records pointing into the old memo file. So the new table
+    // writes its texts into the old table's own .MB, through a second name of it: new texts only
+    // take new places there, the old records' texts stay where they are, and whichever .DB is in
+    // place finds all of its texts. The memo file keeps the texts of the contents replaced until
+    // an empty table starts a new one. Without second names (or without an old memo file) the
+    // new table has a memo file of its own.
+    const auto oldTable = findFileAnyCase(dir, name);
+    const std::string oldMemo = oldTable && !records.empty() ? findCompanion(oldTable->string(), ".MB") : std::string();
     replaceFamily(dbPath, "Таблицу «" + dbPath.string() + "» не удалось заменить", ReadOnlyFiles::Refuse, [&](const std::string& tmp) {
         createNewTableFiles(tmp, dbPath.string(), fields, CreateOptions{});
         if (records.empty()) return;
+        if (const std::string fresh = findCompanion(tmp, ".MB"); !fresh.empty() && !oldMemo.empty()) {
+            std::error_code ec;
+            const fs::path shared = fs::path(fresh).replace_extension(fs::path(oldMemo).extension());
+            fs::remove(fresh, ec);
+            fs::create_hard_link(oldMemo, shared, ec);
+            if (ec) MemoFile::createEmpty(shared.string());  // no second names here
+        }
         try {
             ParadoxTable t(tmp, OpenMode::ReadWrite, 0);
             t.keepGivenNumbers(true);
