@@ -54,11 +54,8 @@ bool TableHandle::bof() const { return d->state == State::Inactive || (d->state 
 bool TableHandle::findNext() {
     d->checkActive();
     d->checkBrowseMode();
-    const int n = d->storedCount();
-    if (d->row + 1 < n) {
-        ++d->row;
-        d->atBof = d->atEof = false;
-        d->notify(Impl::Event::Moved);
+    if (d->row + 1 < d->storedCount()) {
+        next();
         return true;
     }
     d->atEof = true;
