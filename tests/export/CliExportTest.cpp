@@ -4,6 +4,7 @@
 #include "export/XlsContainer.h"
 #include "tests/export/EstimatePositions.h"
 #include "tests/export/SheetReadBack.h"
+#include "tests/support/LocaleVariable.h"
 #include "tests/support/TestPaths.h"
 #include "tools/Commands.h"
 
@@ -16,22 +17,6 @@ namespace talvira::test {
 namespace {
 
 namespace fs = std::filesystem;
-
-/** LC_ALL set for the lifetime of the object, the old value back afterwards. */
-class LocaleVariable {
-public:
-    explicit LocaleVariable(const char* value) {
-        if (const char* old = std::getenv("LC_ALL")) old_ = old;
-        ::setenv("LC_ALL", value, 1);
-    }
-    ~LocaleVariable() {
-        if (old_) ::setenv("LC_ALL", old_->c_str(), 1);
-        else ::unsetenv("LC_ALL");
-    }
-
-private:
-    std::optional<std::string> old_;
-};
 
 TEST(CliExport, DefaultTextsGiveAWorkbookUnderEitherLocale) {
     TempDir dir("talvira-cli-export");

@@ -1,6 +1,7 @@
 // talvira-cli estimate totals: 14 tab-separated lines (offset, caption, K; the totals row adds
 // L, M, N, O and Q), numbers with a decimal point and 17 significant digits, #VALUE! for an
 // error, the export's message for a factor that is no number; under either locale.
+#include "tests/support/LocaleVariable.h"
 #include "tests/support/TestPaths.h"
 
 #include "common/Error.h"
@@ -16,22 +17,6 @@
 
 namespace talvira::test {
 namespace {
-
-/** LC_ALL set for the lifetime of the object, the old value back afterwards. */
-class LocaleVariable {
-public:
-    explicit LocaleVariable(const char* value) {
-        if (const char* old = std::getenv("LC_ALL")) old_ = old;
-        ::setenv("LC_ALL", value, 1);
-    }
-    ~LocaleVariable() {
-        if (old_) ::setenv("LC_ALL", old_->c_str(), 1);
-        else ::unsetenv("LC_ALL");
-    }
-
-private:
-    std::optional<std::string> old_;
-};
 
 /** What the command prints on standard output. */
 std::vector<std::string> run(const cli::Args& args) {
