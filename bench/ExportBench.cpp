@@ -19,11 +19,8 @@ namespace {
 
 namespace fs = std::filesystem;
 
-fs::path templatePath() {
-    if (const char* p = std::getenv("TALVIRA_FIXTURES")) return fs::path(p) / "templates" / "1.xls";
-    return fs::path(__FILE__).parent_path().parent_path().parent_path() / "shared" / "fixtures" /
-           "templates" / "1.xls";
-}
+/** The LibreOffice-made template of the test data (TALVIRA_BENCH_TEMPLATE, set by the build). */
+fs::path templatePath() { return TALVIRA_BENCH_TEMPLATE; }
 
 /** An estimate of `n` positions, as the walk over the estimate table gives them. */
 std::vector<talvira::xls::PositionRow> generatedEstimate(int n) {

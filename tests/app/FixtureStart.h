@@ -16,14 +16,14 @@ namespace talvira::test {
 
 /** The start directory holding the fixture's Base. */
 inline std::filesystem::path fixtureStartDir() {
-    return std::filesystem::weakly_canonical(fixturesDir() / "normbase-pxlib");
+    return std::filesystem::weakly_canonical(fixture("normbase-pxlib"));
 }
 
 /** Error boxes go to `boxes`; with the fixture as the current directory, the four windows are
  *  made. False (nothing made) when the fixture is missing. */
 inline bool startOnFixtureBase(QStringList& boxes) {
     setErrorBoxHook([&boxes](const QString& text) { boxes << text; });
-    if (!std::filesystem::exists(fixtureStartDir() / "Base")) return false;
+    if (!missingFixture("normbase-pxlib/Base").empty()) return false;
     QDir::setCurrent(QString::fromStdString(fixtureStartDir().string()));
     createWindows();
     return true;

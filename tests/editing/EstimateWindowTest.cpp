@@ -523,7 +523,8 @@ private slots:
         QVERIFY(!smeta().controlsDisabled());
 
         fs::create_directories(start_->path() / "Base");
-        fs::copy_file(talvira::test::fixturesDir() / "templates" / "1.xls", start_->path() / "Base" / "1.xls");
+        QVERIFY2(talvira::test::missingFixture("templates/1.xls").empty(), "tests/data/templates/1.xls is missing");
+        fs::copy_file(talvira::test::fixture("templates/1.xls"), start_->path() / "Base" / "1.xls");
         QTest::keyClick(Form2->SmetaDBGrid, Qt::Key_E, Qt::ControlModifier);
         QCOMPARE(takeError(), QString());
         QCOMPARE(int(opened.size()), 1);

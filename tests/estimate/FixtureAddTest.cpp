@@ -1,15 +1,13 @@
-// The Add command over the norm base written by pxlib (fixtures/normbase-pxlib): for every rate,
+// The Add command over the norm base written by pxlib (tests/data/normbase-pxlib): for every rate,
 // the positions appended equal the ones FIXTURE.json expects, empty fields included.
 #include "tests/estimate/MemoryNormBase.h"
-#include "tests/support/TestPaths.h"
+#include "tests/support/NormBaseDescription.h"
 
 #include "estimate/AddPositions.h"
 #include "estimate/EstimateFile.h"
 #include "normbase/NormBase.h"
 
-#include <QFile>
 #include <QJsonArray>
-#include <QJsonDocument>
 #include <QJsonObject>
 
 #include <gtest/gtest.h>
@@ -22,12 +20,10 @@ namespace {
 namespace fs = std::filesystem;
 using storage::Value;
 
-fs::path fixtureBase() { return fixturesDir() / "normbase-pxlib"; }
+fs::path fixtureBase() { return fixture("normbase-pxlib"); }
 
 QJsonObject expectedPositions() {
-    QFile f(QString::fromStdString((fixtureBase() / "FIXTURE.json").string()));
-    if (!f.open(QIODevice::ReadOnly)) return {};
-    return QJsonDocument::fromJson(f.readAll()).object()["expected"].toObject()["positions"].toObject();
+    return normBaseDescription()["expected"].toObject()["positions"].toObject();
 }
 
 /** Moves the browser's handles to the rate with this ID, in collection, entry, rate order. */
@@ -53,7 +49,7 @@ void expectField(const Value& actual, const QJsonValue& expected, const std::str
 
 TEST(FixtureAdd, EveryRateAppendsTheExpectedPositions) {
     const QJsonObject expected = expectedPositions();
-    if (expected.isEmpty()) GTEST_SKIP() << "fixtures/normbase-pxlib not found";
+    ASSERT_FALSE(expected.isEmpty());
     TempDir dir;
     normbase::NormBase nb;
     nb.setDirectory((fixtureBase() / "Base").string());

@@ -41,7 +41,7 @@ TEST(CliExport, DefaultTextsGiveAWorkbookUnderEitherLocale) {
     for (const Case& c : cases) {
         LocaleVariable locale(c.locale);
         const fs::path out = dir / (std::string("out-") + c.locale + ".xls");
-        cli::Args args{(dir / "Дом.db").string(), "--template", (fixturesDir() / "templates" / "1.xls").string(),
+        cli::Args args{(dir / "Дом.db").string(), "--template", fixture("templates/1.xls").string(),
                        "--out", out.string()};
         args.insert(args.end(), c.extra.begin(), c.extra.end());
         ASSERT_EQ(cli::exportCommand(args), 0) << c.locale;

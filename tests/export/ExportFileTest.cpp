@@ -256,9 +256,7 @@ protected:
         made_ = new std::vector<Made>;
         std::vector<fs::path> templates;
         for (const char* sub : {"templates", "real/xls"})
-            for (const auto& e : fs::directory_iterator(fixturesDir() / sub))
-                if (e.path().extension() == ".xls") templates.push_back(e.path());
-        std::sort(templates.begin(), templates.end());
+            for (const fs::path& t : filesUnder(fixture(sub), ".xls")) templates.push_back(t);
         fs::create_directories(dir_->path() / "out");
         for (const fs::path& t : templates) {
             Made m;

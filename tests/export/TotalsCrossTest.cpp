@@ -114,7 +114,7 @@ std::vector<xls::PositionRow> positionRows(TableHandle& smeta) {
     return f.rows();
 }
 
-fs::path templatePath() { return fixturesDir() / "templates" / "1.xls"; }
+fs::path templatePath() { return fixture("templates/1.xls"); }
 
 /** The export of the estimate's positions, as the window's "Excel" walks them, into `out`; the
  *  results the workbook carries for its formula cells, by A1 name. */

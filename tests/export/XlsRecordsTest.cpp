@@ -43,7 +43,7 @@ std::string toHex(const Bytes& b) {
     return s;
 }
 
-fs::path templ() { return fixturesDir() / "templates" / "1.xls"; }
+fs::path templ() { return fixture("templates/1.xls"); }
 
 /* ---- formulas --------------------------------------------------------------------- */
 
@@ -222,7 +222,7 @@ TEST(XlsWorkbook, BigStringTableGoesOnInContinueRecords) {
 }
 
 TEST(XlsWorkbook, SameInputSameBytesAndOtherSheetsKept) {
-    const fs::path many = fixturesDir() / "real" / "xls" / "12843-1.xls";
+    const fs::path many = fixture("real/xls/12843-1.xls");
     auto fill = [&](const fs::path& p) {
         xls::XlsWorkbook wb = xls::XlsWorkbook::open(p, ',');
         wb.setText({1, 0}, "Генеральный директор ");

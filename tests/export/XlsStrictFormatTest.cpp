@@ -197,10 +197,7 @@ void expectStrict(const Bytes& stream, const std::string& name) {
 
 TEST(XlsStrictFormat, EveryRealWorkbookAsATemplate) {
     TempDir dir("talvira-strict");
-    std::vector<fs::path> templates;
-    for (const auto& e : fs::directory_iterator(fixturesDir() / "real" / "xls"))
-        if (e.path().extension() == ".xls") templates.push_back(e.path());
-    std::sort(templates.begin(), templates.end());
+    const std::vector<fs::path> templates = filesUnder(fixture("real/xls"), ".xls");
     ASSERT_GE(templates.size(), 17u);
     size_t withCrc = 0;
     for (const fs::path& t : templates) {
@@ -233,7 +230,7 @@ TEST(XlsStrictFormat, EveryRealWorkbookAsATemplate) {
 
 TEST(XlsStrictFormat, TheDirectoryIsTidyInMemoryToo) {
     // a template with a storage (a macro project) and a directory sector not filled
-    xls::XlsWorkbook wb = xls::XlsWorkbook::open(fixturesDir() / "real" / "xls" / "19599-1.xls", ',');
+    xls::XlsWorkbook wb = xls::XlsWorkbook::open(fixture("real/xls/19599-1.xls"), ',');
     wb.setText({1, 0}, "Генеральный директор ");
     const Bytes file = wb.save();
     EXPECT_EQ(directoryFaults(file), std::vector<std::string>{});
@@ -279,7 +276,7 @@ std::vector<std::string> streamNames(const fs::path& path) {
 
 TEST(XlsStrictFormat, ABiff8StreamUnderAnotherNameIsTakenByItsBof) {
     TempDir dir("talvira-book");
-    const fs::path src = fixturesDir() / "templates" / "1.xls";
+    const fs::path src = fixture("templates/1.xls");
     const xls::CompoundFile srcFile = xls::readCompoundFile(xls::readWholeFile(src, "x"), "1.xls");
     const Bytes biff8 = srcFile.find("Workbook")->data;
     struct Case { const char* name; bool biff8; const char* error; } cases[] = {
@@ -320,8 +317,7 @@ TEST(XlsStrictFormat, ABiff8StreamUnderAnotherNameIsTakenByItsBof) {
 // Damaged templates kept in tests/data/fail: each ends in a clear error, except "survived-*",
 // damage the container reader goes around (a directory whose siblings point in a circle).
 TEST(KeptFindings, DamagedTemplatesFailCleanly) {
-    const fs::path dir = testDataDir() / "fail";
-    ASSERT_TRUE(fs::is_directory(dir)) << dir;
+    const fs::path dir = fixture("fail");
     int kept = 0;
     for (const auto& e : fs::directory_iterator(dir)) {
         if (e.path().extension() != ".xls") continue;

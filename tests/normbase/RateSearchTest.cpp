@@ -9,11 +9,9 @@
 #include "normbase/RateSearch.h"
 #include "storage/TableFile.h"
 #include "tests/support/MemoryTableFile.h"
-#include "tests/support/TestPaths.h"
+#include "tests/support/NormBaseDescription.h"
 
-#include <QFile>
 #include <QJsonArray>
-#include <QJsonDocument>
 #include <QJsonObject>
 #include <QRegularExpression>
 #include <QString>
@@ -354,13 +352,7 @@ TEST(RateSearchScan, FindsWhatStringFindFinds) {
 // The fixture base written by pxlib
 // ---------------------------------------------------------------------------------------------
 
-fs::path fixtureDir() { return fixturesDir() / "normbase-pxlib"; }
-
-QJsonObject fixtureTables() {
-    QFile f(QString::fromStdString((fixtureDir() / "FIXTURE.json").string()));
-    if (!f.open(QIODevice::ReadOnly)) return {};
-    return QJsonDocument::fromJson(f.readAll()).object()["tables"].toObject();
-}
+fs::path fixtureDir() { return fixture("normbase-pxlib"); }
 
 /** A listed rate as FIXTURE.json gives it. */
 struct Expected {
@@ -416,8 +408,7 @@ protected:
     NormBase nb;
     QJsonObject tables;
     void SetUp() override {
-        tables = fixtureTables();
-        if (tables.isEmpty() || !fs::exists(fixtureDir() / "Base" / "RABMAT.DB")) GTEST_SKIP() << "no fixture base";
+        tables = normBaseDescription()["tables"].toObject();
         nb.setDirectory((fixtureDir() / "Base").string());
         nb.openAll();
     }

@@ -109,8 +109,10 @@ TEST(BadFile, EachBrokenFileIsAnErrorNamingIt) {
 }
 
 TEST(BadFile, DamagedIndexFileIsNamed) {
+    const auto demos = dbdemosDir();
+    if (!demos) GTEST_SKIP() << dbdemosMissing();
     TempDir dir;
-    copyFamily(paradoxDir() / "dbdemos" / "orders.db", dir.path());
+    copyFamily(*demos / "orders.db", dir.path());
     std::string x = readFile(dir / "orders.x02");
     x.resize(0x30);
     writeFile(dir / "orders.x02", x);
@@ -166,8 +168,7 @@ TEST(BadFile, CompanionsAreFoundByFileNameInAnyCase) {
 TEST(BadFile, KeptFindingsFailCleanly) {
     // Damaged tables kept in tests/data/fail: each must end in the damaged-file error, except
     // "survived-*", damage the reader goes around (every record read, found by its key).
-    const fs::path dir = testDataDir() / "fail";
-    ASSERT_TRUE(fs::is_directory(dir)) << dir;
+    const fs::path dir = fixture("fail");
     int kept = 0;
     for (auto& e : fs::directory_iterator(dir)) {
         std::string ext = e.path().extension().string();

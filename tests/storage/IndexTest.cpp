@@ -57,7 +57,7 @@ std::vector<fs::path> tablesWithSecondaryIndexes() {
 
 TEST(Index, EverySecondaryIndexOrdersByItsFieldsThenByPrimaryKey) {
     auto tables = tablesWithSecondaryIndexes();
-    ASSERT_GE(tables.size(), 15u);
+    ASSERT_GE(tables.size(), 14u);  // the repository's own, dbdemos adds 5
     int checked = 0;
     for (const fs::path& p : tables) {
         auto t = openParadoxTable(p.string(), OpenMode::ReadOnly);
@@ -175,7 +175,9 @@ TEST(Index, LookUpsGiveTheRecordsOfAKeyInPrimaryKeyOrder) {
 }
 
 TEST(Index, CaseInsensitiveIndexFindsAnyCase) {
-    auto t = openParadoxTable((paradoxDir() / "dbdemos" / "customer.db").string(), OpenMode::ReadOnly);
+    const auto demos = dbdemosDir();
+    if (!demos) GTEST_SKIP() << dbdemosMissing();
+    auto t = openParadoxTable((*demos / "customer.db").string(), OpenMode::ReadOnly);
     auto a = t->lookup("ByCompany", {Value::string("unisco")});
     auto b = t->lookup("ByCompany", {Value::string("UNISCO")});
     ASSERT_EQ(a.size(), 1u);
@@ -184,8 +186,10 @@ TEST(Index, CaseInsensitiveIndexFindsAnyCase) {
 }
 
 TEST(Index, StaleMaintainedIndexIsAnErrorNamingItsFile) {
+    const auto demos = dbdemosDir();
+    if (!demos) GTEST_SKIP() << dbdemosMissing();
     TempDir dir;
-    copyFamily(paradoxDir() / "dbdemos" / "orders.db", dir.path());
+    copyFamily(*demos / "orders.db", dir.path());
     // Cut the table's chain after the first block: the index now holds more records.
     std::string db = readFile(dir / "orders.db");
     uint16_t hs = static_cast<uint16_t>(static_cast<uint8_t>(db[2]) | (static_cast<uint8_t>(db[3]) << 8));
@@ -225,9 +229,11 @@ TEST(Index, EveryRecordOfAKeyedTableIsFoundByItsPrimaryKey) {
 }
 
 TEST(Index, IndexThatDisagreesWithItsTableIsNamed) {
+    const auto demos = dbdemosDir();
+    if (!demos) GTEST_SKIP() << dbdemosMissing();
     // Same number of records, but one indexed value changed behind the index's back.
     TempDir dir;
-    copyFamily(paradoxDir() / "dbdemos" / "orders.db", dir.path());
+    copyFamily(*demos / "orders.db", dir.path());
     std::string db = readFile(dir / "orders.db");
     uint16_t hs = static_cast<uint16_t>(static_cast<uint8_t>(db[2]) | (static_cast<uint8_t>(db[3]) << 8));
     db[hs + 6 + 8 + 1] = static_cast<char>(db[hs + 6 + 8 + 1] ^ 0x40);  // CustNo of the first record

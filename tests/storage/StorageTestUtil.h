@@ -11,17 +11,14 @@
 
 namespace talvira::test {
 
-inline std::filesystem::path paradoxDir() { return fixturesDir() / "real" / "paradox"; }
-inline std::filesystem::path normbaseDir() { return fixturesDir() / "normbase-pxlib" / "Base"; }
+inline std::filesystem::path paradoxDir() { return fixture("real/paradox"); }
+inline std::filesystem::path normbaseDir() { return fixture("normbase-pxlib/Base"); }
 
-/** Every .DB file under the fixtures (any case). */
+/** Every table written by other software: the real Paradox tables and the pxlib norm base. */
 inline std::vector<std::filesystem::path> allFixtureTables() {
-    std::vector<std::filesystem::path> out;
-    for (auto& e : std::filesystem::recursive_directory_iterator(fixturesDir())) {
-        std::string ext = e.path().extension().string();
-        if (e.is_regular_file() && (ext == ".db" || ext == ".DB")) out.push_back(e.path());
-    }
-    std::sort(out.begin(), out.end());
+    std::vector<std::filesystem::path> out = realParadoxTables();
+    const auto base = filesUnder(normbaseDir(), ".db");
+    out.insert(out.end(), base.begin(), base.end());
     return out;
 }
 

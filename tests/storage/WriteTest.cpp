@@ -220,8 +220,10 @@ TEST(Write, DeletesUpdatesAndManyBlocks) {
 }
 
 TEST(Write, NewTableReplacesTheOldFamily) {
+    const auto demos = dbdemosDir();
+    if (!demos) GTEST_SKIP() << dbdemosMissing();
     TempDir dir;
-    copyFamily(paradoxDir() / "dbdemos" / "parts.db", dir.path());
+    copyFamily(*demos / "parts.db", dir.path());
     ASSERT_TRUE(fs::exists(dir / "parts.xg0"));
     createParadoxTable((dir / "parts.db").string(), {{"X", FieldType::Long, 0}});
     for (const char* gone : {"parts.px", "parts.x02", "parts.y02", "parts.xg0", "parts.yg0", "parts.VAL"})
@@ -276,8 +278,8 @@ TEST(Write, RefusedWritesSayWhy) {
     ASSERT_EQ(warnings.size(), 1u);
     // Tables with index files stay read-only.
     TempDir d2;
-    copyFamily(paradoxDir() / "dbdemos" / "parts.db", d2.path());
-    auto idx = openParadoxTable((d2 / "parts.db").string(), OpenMode::ReadWrite);
+    copyFamily(normbaseDir() / "RESURS.DB", d2.path());
+    auto idx = openParadoxTable((d2 / "RESURS.DB").string(), OpenMode::ReadWrite);
     Record pr(idx->fields().size());
     EXPECT_THROW(idx->append(pr), Error);
 }

@@ -36,7 +36,7 @@ void writeAll(const fs::path& p, const std::string& bytes) {
 
 uint16_t u16(const std::string& b, size_t o) { return uint16_t(uint8_t(b[o]) | uint8_t(b[o + 1]) << 8); }
 
-fs::path fixtureBase() { return test::fixturesDir() / "normbase-pxlib" / "Base"; }
+fs::path fixtureBase() { return test::fixture("normbase-pxlib/Base"); }
 
 /** Copies the fixture's tables (.DB and .MB, no index files) into `dir`, writable. */
 void copyFixtureTables(const fs::path& dir) {
