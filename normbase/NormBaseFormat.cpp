@@ -61,7 +61,8 @@ size_t NormRecord::place(std::string_view field) const {
 }
 
 NormRecord& NormRecord::clear() {
-    std::fill(values_.begin(), values_.end(), storage::Value());
+    values_.clear();
+    values_.resize(place_.size());
     return *this;
 }
 

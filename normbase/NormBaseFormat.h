@@ -66,8 +66,8 @@ public:
     /** The record to fill for the next append, emptied. */
     NormRecord& next() { return record_.clear(); }
     const NormRecord& record() const { return record_; }
-    /** Stores the record filled through next(). */
-    void append() { writer_.add(record_.values()); }
+    /** Stores the record filled through next() (its values move into the table). */
+    void append() { writer_.add(std::move(record_.values())); }
     void append(storage::Record r) { writer_.add(std::move(r)); }
     /** Stores what is left and writes the indexes; returns the record count. */
     uint32_t finish() { return writer_.finish(); }

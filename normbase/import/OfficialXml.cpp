@@ -22,16 +22,20 @@ std::string attrText(const char** atts, const char* name) {
 
 /** Blanks (spaces, tabs, line breaks) collapsed to one space, none at the ends. */
 std::string collapse(std::string_view s) {
+    auto blank = [](char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n'; };
+    if (s.empty() || (!blank(s.front()) && !blank(s.back()) && s.find_first_of("\t\r\n") == std::string_view::npos &&
+                      s.find("  ") == std::string_view::npos))
+        return std::string(s);  // the usual case: nothing to collapse
     std::string out;
     out.reserve(s.size());
-    bool blank = false;
+    bool gap = false;
     for (char c : s) {
-        if (c == ' ' || c == '\t' || c == '\r' || c == '\n') {
-            blank = true;
+        if (blank(c)) {
+            gap = true;
             continue;
         }
-        if (blank && !out.empty()) out += ' ';
-        blank = false;
+        if (gap && !out.empty()) out += ' ';
+        gap = false;
         out += c;
     }
     return out;
