@@ -136,8 +136,8 @@ uint32_t BaseAssembler::internUnit(std::string_view unit) {
     return it->second;
 }
 
-void BaseAssembler::beginRate(int32_t entry, const std::string& code, std::string name, std::string_view unit,
-                              std::string_view shownPrefix) {
+BaseAssembler::Item BaseAssembler::newItem(int32_t entry, const std::string& code, std::string name, std::string_view unit,
+                                           std::string_view shownPrefix) {
     Item it;
     it.entry = entry;
     it.collection = entries_.at(size_t(entry - 1)).first;
@@ -146,6 +146,12 @@ void BaseAssembler::beginRate(int32_t entry, const std::string& code, std::strin
     it.unit = internUnit(unit);
     it.alt = code.empty() ? std::string() : std::string(shownPrefix) + " " + code;
     it.firstLine = static_cast<uint32_t>(lines_.size());
+    return it;
+}
+
+void BaseAssembler::beginRate(int32_t entry, const std::string& code, std::string name, std::string_view unit,
+                              std::string_view shownPrefix) {
+    Item it = newItem(entry, code, std::move(name), unit, shownPrefix);
     if (!code.empty() && !rateCodes_.try_emplace(code, uint32_t(items_.size())).second) notice(Notice::DuplicateCode, code);
     items_.push_back(std::move(it));
 }
@@ -179,13 +185,7 @@ void BaseAssembler::setDirectPrices(const DirectPrices& p) {
 
 void BaseAssembler::addPriceRecord(int32_t entry, const std::string& code, std::string name, std::string_view unit,
                                    std::optional<double> price, std::optional<double> machineWages) {
-    Item it;
-    it.entry = entry;
-    it.collection = entries_.at(size_t(entry - 1)).first;
-    it.code = code;
-    it.name = std::move(name);
-    it.unit = internUnit(unit);
-    it.alt = code.empty() ? std::string() : "ФСБЦ " + code;
+    Item it = newItem(entry, code, std::move(name), unit, "ФСБЦ");
     it.price = true;
     it.machine = machineWages.has_value() || isMachine(code);
     it.priced = price.has_value();
@@ -200,7 +200,6 @@ void BaseAssembler::addPriceRecord(int32_t entry, const std::string& code, std::
         else
             k.priceItem = static_cast<int64_t>(items_.size());
     }
-    it.firstLine = static_cast<uint32_t>(lines_.size());
     items_.push_back(std::move(it));
 }
 

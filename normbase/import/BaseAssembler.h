@@ -91,6 +91,8 @@ private:
         int64_t priceItem = -1;  // the price record of this code
         int32_t placeholder = 0; // ID of the record made for a code without price record
     };
+    /** A rate or price record listed under `entry`, its ALTTAB "<prefix> <code>". */
+    Item newItem(int32_t entry, const std::string& code, std::string name, std::string_view unit, std::string_view shownPrefix);
     uint32_t internCode(const std::string& code);
     /** `s` as a field of at most `max` characters (0: any length) in code page 1251 holds it:
      *  characters the code page lacks replaced, a longer text cut with "…"; both counted. */
