@@ -1,9 +1,11 @@
 #include "normbase/import/ExpatParser.h"
 
 #include "common/Error.h"
+#include "storage/CodePage.h"
 
 #include <expat.h>
 
+#include <cctype>
 #include <climits>
 
 namespace talvira::normimport {
@@ -29,6 +31,28 @@ std::string describe(XML_Error code) {
     }
 }
 
+/** Documents declared in the Russian single-byte code pages (windows-1251, cp866, koi8-r is not
+ *  among them): expat reads them through a byte-to-character table. */
+int singleByteEncoding(void*, const XML_Char* name, XML_Encoding* info) {
+    std::string n(name);
+    for (char& c : n) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    const int cp = n == "windows-1251" || n == "cp1251" ? 1251 : n == "cp866" || n == "ibm866" ? 866 : 0;
+    if (cp == 0) return XML_STATUS_ERROR;
+    for (int b = 0; b < 256; ++b) {
+        const std::string u = storage::toUtf8(std::string(1, static_cast<char>(b)), cp);
+        const auto* p = reinterpret_cast<const unsigned char*>(u.data());
+        int code = '?';
+        if (u.size() == 1) code = p[0];
+        else if (u.size() == 2) code = ((p[0] & 0x1F) << 6) | (p[1] & 0x3F);
+        else if (u.size() == 3) code = ((p[0] & 0x0F) << 12) | ((p[1] & 0x3F) << 6) | (p[2] & 0x3F);
+        info->map[b] = code;
+    }
+    info->data = nullptr;
+    info->convert = nullptr;
+    info->release = nullptr;
+    return XML_STATUS_OK;
+}
+
 }  // namespace
 
 ExpatParser::ExpatParser(std::string shownName, XmlHandler& handler) : name_(std::move(shownName)), handler_(handler) {
@@ -37,6 +61,7 @@ ExpatParser::ExpatParser(std::string shownName, XmlHandler& handler) : name_(std
     XML_SetUserData(parser_, this);
     XML_SetElementHandler(parser_, &ExpatParser::onStart, &ExpatParser::onEnd);
     XML_SetCharacterDataHandler(parser_, &ExpatParser::onText);
+    XML_SetUnknownEncodingHandler(parser_, &singleByteEncoding, nullptr);
 }
 
 ExpatParser::~ExpatParser() { XML_ParserFree(parser_); }

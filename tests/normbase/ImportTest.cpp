@@ -4,6 +4,7 @@
 #include "common/Error.h"
 #include "normbase/NormBase.h"
 #include "normbase/import/OfficialImport.h"
+#include "storage/CodePage.h"
 #include "storage/TableFile.h"
 #include "tests/support/TestPaths.h"
 #include "tools/Commands.h"
@@ -14,6 +15,7 @@
 #include <csignal>
 #include <chrono>
 #include <fstream>
+#include <regex>
 #include <sys/wait.h>
 #include <thread>
 #include <unistd.h>
@@ -222,6 +224,8 @@ TEST(OfficialImport, BadInputIsRefusedOrCountedAndTheBaseStaysAsItWas) {
         {"unknown element", normFile(work("07-01-001-01", line, "<Extra><Inner/></Extra>")), nullptr, "Неизвестные элементы"},
         {"no BOM, CRLF", normFile(work("07-01-001-01", line), "ГЭСН", "", "\r\n"), nullptr, "Расценки без цены"},
         {"CP866 member name", "zip:" + cp866Name, nullptr, "Расценки без цены"},
+        {"windows-1251 text", *storage::fromUtf8(std::regex_replace(normFile(work("1", line), "ГЭСН", ""), std::regex("utf-8"), "windows-1251"), 1251),
+         nullptr, "Расценки без цены"},
         {"cancelled", normFile(work("07-01-001-01", line)), "Импорт прерван пользователем", nullptr},
     };
     for (const Case& c : cases) {
@@ -245,6 +249,7 @@ TEST(OfficialImport, BadInputIsRefusedOrCountedAndTheBaseStaysAsItWas) {
             if (std::string(c.name) == "CP866 member name") {
                 EXPECT_EQ(r.sources.at(0).file, "input.zip: ГЭСН.xml");
             }
+            EXPECT_EQ(r.sources.at(0).baseType, "ГЭСН");
             normimport::importBase(base, {official("GESNp.xml")}, {});  // back to the same base
         } catch (const Error& e) {
             message = e.what();
