@@ -5,6 +5,8 @@
 #include "normbase/NormBaseFormat.h"
 #include "storage/CodePage.h"
 
+#include <malloc.h>
+
 #include <cctype>
 #include <cmath>
 
@@ -367,6 +369,14 @@ void BaseAssembler::write(const std::string& dir, ImportReport& report, const Pr
         stage("Запись индексов");
         report.resourceLines = w.finish();
     }
+    // The rates' indexes read the whole table back: the base held in memory goes first, so that
+    // the two never take memory at the same time.
+    std::deque<Item>().swap(items_);
+    std::vector<Line>().swap(lines_);
+    std::vector<Code>().swap(codes_);
+    codeIds_ = {};
+    rateCodes_ = {};
+    ::malloc_trim(0);
     rabmat.finish();
     report.rates = rates;
     report.priceRecords = priceRecords_;

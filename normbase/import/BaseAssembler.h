@@ -66,7 +66,8 @@ public:
                         std::optional<double> price, std::optional<double> machineWages);
 
     void notice(Notice n, const std::string& example);
-    /** Writes the six tables into `dir` and fills the counts and the attention list of `report`. */
+    /** Writes the six tables into `dir` and fills the counts and the attention list of `report`;
+     *  the base held in memory is given up on the way (once). */
     void write(const std::string& dir, ImportReport& report, const ProgressFn& progress);
 
 private:

@@ -60,7 +60,6 @@ ExpatParser::ExpatParser(std::string shownName, XmlHandler& handler) : name_(std
     if (!parser_) throw Error("Не хватает памяти для чтения файла «" + name_ + "»");
     XML_SetUserData(parser_, this);
     XML_SetElementHandler(parser_, &ExpatParser::onStart, &ExpatParser::onEnd);
-    XML_SetCharacterDataHandler(parser_, &ExpatParser::onText);
     XML_SetUnknownEncodingHandler(parser_, &singleByteEncoding, nullptr);
 }
 
@@ -97,6 +96,7 @@ void ExpatParser::onStart(void* self, const char* name, const char** atts) {
     auto* p = static_cast<ExpatParser*>(self);
     try {
         p->handler_.startElement(name, atts);
+        p->followTextWish();
     } catch (...) {
         p->failure_ = std::current_exception();
         XML_StopParser(p->parser_, XML_FALSE);
@@ -107,15 +107,25 @@ void ExpatParser::onEnd(void* self, const char* name) {
     auto* p = static_cast<ExpatParser*>(self);
     try {
         p->handler_.endElement(name);
+        p->followTextWish();
     } catch (...) {
         p->failure_ = std::current_exception();
         XML_StopParser(p->parser_, XML_FALSE);
     }
 }
 
+void ExpatParser::followTextWish() {
+    // Text is passed on only while the handler wants it: the indentation between the elements
+    // of a big document would otherwise cost a call per line.
+    const bool want = handler_.wantText();
+    if (want == textOn_) return;
+    textOn_ = want;
+    XML_SetCharacterDataHandler(parser_, want ? &ExpatParser::onText : nullptr);
+}
+
 void ExpatParser::onText(void* self, const char* s, int len) {
     auto* p = static_cast<ExpatParser*>(self);
-    if (!p->handler_.wantText() || len <= 0) return;
+    if (len <= 0) return;
     try {
         p->handler_.text(s, size_t(len));
     } catch (...) {

@@ -55,12 +55,14 @@ private:
     static void onStart(void* self, const char* name, const char** atts);
     static void onEnd(void* self, const char* name);
     static void onText(void* self, const char* s, int len);
+    void followTextWish();
 
     std::string name_;
     XmlHandler& handler_;
     XML_ParserStruct* parser_ = nullptr;
     std::exception_ptr failure_;
     bool stopped_ = false;
+    bool textOn_ = false;
 };
 
 }  // namespace talvira::normimport
