@@ -2,6 +2,8 @@
 
 #include <atomic>
 #include <cstdlib>
+#include <fstream>
+#include <sstream>
 #include <random>
 #include <unistd.h>
 
@@ -17,6 +19,16 @@ fs::path fixturesDir() {
 fs::path testDataDir() {
     if (const char* p = std::getenv("TALVIRA_TEST_DATA")) return p;
     return fs::path(__FILE__).parent_path().parent_path() / "data";
+}
+
+std::map<std::string, std::string> directoryBytes(const fs::path& dir) {
+    std::map<std::string, std::string> files;
+    for (const auto& e : fs::recursive_directory_iterator(dir)) {
+        std::ostringstream bytes;
+        bytes << std::ifstream(e.path(), std::ios::binary).rdbuf();
+        files[fs::relative(e.path(), dir).string()] = bytes.str();
+    }
+    return files;
 }
 
 TempDir::TempDir(const std::string& prefix) {

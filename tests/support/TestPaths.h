@@ -1,6 +1,7 @@
 #pragma once
 /** Where tests find their data, and scratch directories that clean up after themselves. */
 #include <filesystem>
+#include <map>
 #include <string>
 
 namespace talvira::test {
@@ -10,6 +11,9 @@ std::filesystem::path fixturesDir();
 
 /** tests/data of the repository (TALVIRA_TEST_DATA). */
 std::filesystem::path testDataDir();
+
+/** Every file under `dir` (relative path) with its bytes: what a step must leave unchanged. */
+std::map<std::string, std::string> directoryBytes(const std::filesystem::path& dir);
 
 /** A fresh empty directory under the system temporary folder, removed with the object. */
 class TempDir {
