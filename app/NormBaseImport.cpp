@@ -10,6 +10,7 @@
 #include <QApplication>
 #include <QDialogButtonBox>
 #include <QFileDialog>
+#include <QFrame>
 #include <QInputDialog>
 #include <QPlainTextEdit>
 #include <QProgressDialog>
@@ -232,8 +233,9 @@ void NormBaseImport::finishImport() {
 
 void NormBaseImport::closeHandles() {
     // The search forgets what it read from the old base (and stops reading it).
-    form_.SearchBox->search().reset();
+    form_.SearchBox->ResultsPanel->hide();
     form_.SearchBox->Model->setResults({});
+    form_.SearchBox->search().reset();
     form_.Base.closeAll();
 }
 
