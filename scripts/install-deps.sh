@@ -12,6 +12,7 @@ $SUDO apt-get install -y -q --no-install-recommends \
   libgtest-dev libgmock-dev libbenchmark-dev \
   clang libclang-rt-14-dev \
   pxlib-dev \
+  libexpat1-dev libzip-dev \
   libreoffice-calc-nogui gnumeric \
   xvfb xauth x11-utils xdotool \
   fonts-liberation fonts-dejavu-core \

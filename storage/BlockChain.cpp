@@ -48,7 +48,13 @@ void BlockChain::recount() {
 void BlockChain::setCount(uint32_t block, uint32_t count) {
     int64_t p = position(block);
     if (p < 0) return;
-    blocks_[static_cast<size_t>(p)].count = count;
+    ChainBlock& b = blocks_[static_cast<size_t>(p)];
+    if (static_cast<size_t>(p) + 1 == blocks_.size()) {  // the last block (every append): nothing after it moves
+        total_ = total_ - b.count + count;
+        b.count = count;
+        return;
+    }
+    b.count = count;
     recount();
 }
 

@@ -286,6 +286,91 @@ RecordLoc ParadoxTable::append(Record& rec) {
     }
 }
 
+void ParadoxTable::appendBatch(std::vector<Record>& recs) {
+    if (autoIncField_ >= 0 || recs.empty()) {
+        for (Record& r : recs) append(r);
+        return;
+    }
+    checkWritable();
+    const BlockChain& c = chain();
+    const uint64_t hs = static_cast<uint64_t>(h_.headerSize);
+    const uint32_t rs = static_cast<uint32_t>(h_.recordSize);
+    const uint32_t perBlock = (h_.blockSize - 6) / rs;
+    size_t keyBytes = 0;
+    for (int i = 0; i < h_.keyFields; ++i) keyBytes += static_cast<size_t>(h_.fields[static_cast<size_t>(i)].bytes);
+
+    // Encode first: a refused record stops the batch before anything of it is stored.
+    std::string bytes;
+    bytes.reserve(recs.size() * rs);
+    std::vector<BlobRef> blobs;
+    try {
+        for (const Record& r : recs) {
+            if (r.size() != fields_.size())
+                throw Error("Таблица «" + path_ + "»: в записи " + std::to_string(r.size()) + " значений, а полей " +
+                            std::to_string(fields_.size()));
+            std::vector<BlobRef> nb;
+            std::string one = encodeRecord(r, nullptr, nb);
+            blobs.insert(blobs.end(), nb.begin(), nb.end());
+            const uint8_t* prev = !bytes.empty() ? reinterpret_cast<const uint8_t*>(bytes.data() + bytes.size() - rs)
+                                  : c.total() > 0 ? recordPtr(*c.last())
+                                                  : nullptr;
+            if (keyBytes > 0 && prev && std::memcmp(prev, one.data(), keyBytes) >= 0)
+                throw Error("Таблица «" + path_ + "»: ключ новой записи должен быть больше ключа последней записи");
+            bytes += one;
+        }
+    } catch (...) {
+        for (const BlobRef& x : blobs) mb_.free(x);
+        throw;
+    }
+
+    size_t at = 0;
+    const size_t n = recs.size();
+    // The free slots of the last block, published by its count after the records land.
+    if (const ChainBlock* lastBlock = c.blocks().empty() ? nullptr : &c.blocks().back(); lastBlock && lastBlock->count < perBlock) {
+        const uint32_t b = lastBlock->block, have = lastBlock->count;
+        const uint32_t take = static_cast<uint32_t>(std::min<size_t>(perBlock - have, n));
+        const uint64_t off = hs + uint64_t(b - 1) * h_.blockSize;
+        db_.write(off + 6 + uint64_t(have) * rs, bytes.data(), size_t(take) * rs);
+        uint8_t add[2];
+        put16(add, static_cast<uint16_t>(static_cast<int16_t>((have + take - 1) * rs)));
+        db_.write(off + 4, add, 2);
+        chain_.setCount(b, have + take);
+        at = take;
+    }
+    if (at < n) {
+        // New blocks after the last one in the file, chained in order, written as one piece and
+        // then linked in from the chain's last block.
+        const uint64_t inFile = db_.size() > hs ? (db_.size() - hs + h_.blockSize - 1) / h_.blockSize : 0;
+        const uint64_t first64 = std::max<uint64_t>(h_.fileBlocks, inFile) + 1;
+        const uint64_t count = (n - at + perBlock - 1) / perBlock;
+        if (first64 + count - 1 > 0xFFFF) throw Error("Таблица «" + path_ + "» переполнена: больше 65535 блоков");
+        const uint32_t first = static_cast<uint32_t>(first64);
+        const uint32_t prevLast = c.blocks().empty() ? 0 : c.blocks().back().block;
+        std::vector<uint8_t> buf(static_cast<size_t>(count) * h_.blockSize, 0);
+        std::vector<uint32_t> counts;
+        for (uint64_t k = 0; k < count; ++k) {
+            uint8_t* blk = &buf[static_cast<size_t>(k) * h_.blockSize];
+            const uint32_t inBlock = static_cast<uint32_t>(std::min<size_t>(perBlock, n - at));
+            const uint32_t b = first + static_cast<uint32_t>(k);
+            put16(blk, static_cast<uint16_t>(k + 1 < count ? b + 1 : 0));
+            put16(blk + 2, static_cast<uint16_t>(k == 0 ? prevLast : b - 1));
+            put16(blk + 4, static_cast<uint16_t>(static_cast<int16_t>((inBlock - 1) * rs)));
+            std::memcpy(blk + 6, bytes.data() + at * rs, size_t(inBlock) * rs);
+            at += inBlock;
+            counts.push_back(inBlock);
+        }
+        db_.write(hs + uint64_t(first - 1) * h_.blockSize, buf.data(), buf.size());
+        if (prevLast) {
+            uint8_t nx[2];
+            put16(nx, static_cast<uint16_t>(first));
+            db_.write(hs + uint64_t(prevLast - 1) * h_.blockSize, nx, 2);  // links them in
+        }
+        for (uint64_t k = 0; k < count; ++k) chain_.appendBlock(first + static_cast<uint32_t>(k), counts[static_cast<size_t>(k)]);
+        h_.fileBlocks = static_cast<uint16_t>(first + count - 1);
+    }
+    writeHeaderCounters();
+}
+
 void ParadoxTable::freeBlobs(const uint8_t* rec) {
     if (!mb_.isOpen()) return;
     for (const RawField& f : h_.fields) {

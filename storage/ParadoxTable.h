@@ -58,6 +58,11 @@ public:
     std::vector<RecordLoc> scan(std::string_view index) const override;
 
     RecordLoc append(Record& rec) override;
+    /** Appends `recs` after the last record as append does one by one, but fills whole blocks
+     *  and writes them in one go, the header once: for building a large table. The records of
+     *  a keyed table must come in ascending key order; a table with an autoincrement field
+     *  takes them one by one. A refused record leaves the records before it stored. */
+    void appendBatch(std::vector<Record>& recs);
     RecordLoc update(RecordLoc loc, const Record& rec) override;
     std::optional<RecordLoc> remove(RecordLoc loc) override;
 

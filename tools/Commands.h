@@ -19,5 +19,7 @@ int exportCommand(const Args& args);    // export ESTIMATE.db --template FILE.xl
 int benchCommand(const Args& args);     // bench ... (measurements, never run by tests)
 int searchCommand(const Args& args);    // search BASE_DIR WORD... [--limit N]
 int benchSearch(const std::string& dir);  // bench search BASE_DIR
+int importCommand(const Args& args);    // import BASE_DIR FILE... [--wage RUB_PER_HOUR]
+int benchImport(const Args& args);      // bench import FILE... | bench import --make-national OUT.xml FILE.xml
 
 }  // namespace talvira::cli

@@ -19,6 +19,7 @@ void usage(std::ostream& out) {
            "  estimate totals ESTIMATE.db [--text CONTROL=TEXT]... [--locale ru_RU]\n"
            "  export ESTIMATE.db --template FILE.xls --out OUT.xls [--text CONTROL=TEXT]... [--locale ru_RU]\n"
            "  search BASE_DIR WORD... [--limit N]\n"
+           "  import BASE_DIR FILE... [--wage RUB_PER_HOUR]\n"
            "  bench ...\n";
 }
 
@@ -37,6 +38,7 @@ int main(int argc, char** argv) {
         if (cmd == "estimate") return talvira::cli::estimateCommand(args);
         if (cmd == "export") return talvira::cli::exportCommand(args);
         if (cmd == "search") return talvira::cli::searchCommand(args);
+        if (cmd == "import") return talvira::cli::importCommand(args);
         if (cmd == "bench") return talvira::cli::benchCommand(args);
         std::cerr << "talvira-cli: неизвестная команда «" << cmd << "»\n";
         usage(std::cerr);

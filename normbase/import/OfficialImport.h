@@ -25,6 +25,8 @@ namespace talvira::normimport {
 struct ImportOptions {
     /** Hourly wage in roubles for the basic wages of a norm (BE = labour × wage); none: BE = 0. */
     std::optional<double> wagePerHour;
+    /** The most bytes one XML member of a ZIP may unpack to; more is refused as a zip bomb. */
+    uint64_t memberLimit = uint64_t(2) << 30;
 };
 
 /** Where the work stands: a Russian line ("Чтение ГЭСНп.xml", "Запись индексов") and bytes

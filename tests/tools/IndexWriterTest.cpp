@@ -1,7 +1,7 @@
 // The index writer against the index files of the pxlib-written norm base (laid out as the
 // Borland engine lays them out), on multi-level trees, and on tables it must refuse.
 #include "common/Error.h"
-#include "tools/demobase/ParadoxIndexWriter.h"
+#include "storage/ParadoxIndexWriter.h"
 #include "storage/TableFile.h"
 #include "tests/support/TestPaths.h"
 
@@ -20,7 +20,6 @@
 namespace fs = std::filesystem;
 using namespace talvira;
 using namespace talvira::storage;
-using namespace talvira::demobase;
 
 namespace {
 

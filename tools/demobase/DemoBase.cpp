@@ -4,7 +4,6 @@
 #include "normbase/NormBaseFields.h"
 #include "storage/TableFile.h"
 #include "tools/demobase/DemoPlan.h"
-#include "tools/demobase/ParadoxIndexWriter.h"
 
 #include <algorithm>
 #include <cstdio>
@@ -26,62 +25,8 @@ namespace {
 
 constexpr const char* kAuthor = "Талвира, демонстрационная база";
 
-/** A record of a table filled by field name; the places come from the table's field list, so
- *  the generator never counts positions. */
-class NamedRecord {
-public:
-    explicit NamedRecord(const std::vector<FieldDef>& fields) : values_(fields.size()) {
-        for (size_t i = 0; i < fields.size(); ++i) place_.emplace(fields[i].name, i);
-    }
-    /** Empties every field. */
-    NamedRecord& clear() {
-        std::fill(values_.begin(), values_.end(), Value());
-        return *this;
-    }
-    NamedRecord& set(std::string_view field, Value v) {
-        auto it = place_.find(std::string(field));
-        if (it == place_.end()) throw Error("Демонстрационная база: в таблице нет поля «" + std::string(field) + "»");
-        values_[it->second] = std::move(v);
-        return *this;
-    }
-    Record& values() { return values_; }
-
-private:
-    Record values_;
-    std::unordered_map<std::string, size_t> place_;
-};
-
-/** Creates a table, takes its records in key order, then writes its indexes. */
-class TableWriter {
-public:
-    TableWriter(const std::string& path, const std::vector<FieldDef>& fields) : path_(path), record_(fields) {
-        storage::createParadoxTable(path, fields);
-        file_ = storage::openParadoxTable(path, storage::OpenMode::ReadWrite);
-    }
-    /** The record to fill for the next append, emptied. */
-    NamedRecord& next() { return record_.clear(); }
-    void append() {
-        file_->append(record_.values());
-        ++count_;
-    }
-    void append(Record& r) {
-        file_->append(r);
-        ++count_;
-    }
-    /** Closes the table and writes its indexes. */
-    uint32_t finish(const std::vector<SecondaryIndexDef>& secondary) {
-        file_.reset();
-        writePrimaryIndex(path_, 1);
-        if (!secondary.empty()) writeSecondaryIndexes(path_, secondary);
-        return count_;
-    }
-
-private:
-    std::string path_;
-    NamedRecord record_;
-    std::unique_ptr<storage::TableFile> file_;
-    uint32_t count_ = 0;
-};
+using NamedRecord = normbase::NormRecord;
+using TableWriter = normbase::NormTableWriter;
 
 Value num(double v) { return Value::real(v); }
 Value integer(int64_t v) { return Value::integer(v); }
@@ -218,54 +163,16 @@ RateCosts writeResourceLines(TableWriter& resurs, Rng& rng, const Plan& plan, co
 
 }  // namespace
 
-const char* demoTableFile(DemoTable t) {
-    namespace tbl = normbase::tbl;
-    switch (t) {
-    case DemoTable::Reestr: return tbl::REESTR;
-    case DemoTable::Ogl: return tbl::OGL;
-    case DemoTable::Rabmat: return tbl::RABMAT;
-    case DemoTable::Resurs: return tbl::RESURS;
-    case DemoTable::Name: return tbl::NAME;
-    case DemoTable::Edizm: return tbl::EDIZM;
-    }
-    return "";
-}
-
-std::vector<SecondaryIndexDef> demoTableIndexes(DemoTable t) {
-    namespace idx = normbase::idx;
-    switch (t) {
-    case DemoTable::Ogl: return {{idx::IDREESTR, {fld::IDREESTR}, false}};
-    case DemoTable::Rabmat:
-        return {{idx::IDNAME_INDEX, {fld::IDNAME}, true}, {idx::IDOGL, {fld::IDOGL}, false}, {idx::IDREESTR, {fld::IDREESTR}, false}};
-    case DemoTable::Resurs: return {{idx::IDRAB, {fld::IDRAB}, false}};
-    default: return {};
-    }
-}
-
 Record demoRecord(DemoTable t, const std::vector<NamedValue>& values) {
-    NamedRecord r(demoTableFields(t));
+    NamedRecord r(t);
     for (const auto& [name, v] : values) r.set(name, v);
     return r.values();
 }
 
 void writeDemoTable(const std::string& dir, DemoTable t, const std::vector<Record>& records) {
-    TableWriter w((std::filesystem::path(dir) / demoTableFile(t)).string(), demoTableFields(t));
-    for (Record r : records) w.append(r);
-    w.finish(demoTableIndexes(t));
-}
-
-std::vector<FieldDef> demoTableFields(DemoTable t) {
-    constexpr FieldType I = FieldType::Long;
-    constexpr FieldType A = FieldType::Alpha;
-    switch (t) {
-    case DemoTable::Reestr: return {{fld::ID, I, 0}, {fld::NAME, A, 255}};
-    case DemoTable::Ogl: return {{fld::ID, I, 0}, {fld::IDREESTR, I, 0}, {fld::NAME, A, 255}};
-    case DemoTable::Rabmat: return normbase::rateFieldDefs();
-    case DemoTable::Resurs: return normbase::resourceLineFieldDefs();
-    case DemoTable::Name: return {{fld::ID, I, 0}, {fld::NAME, FieldType::Memo, 50}};
-    case DemoTable::Edizm: return {{fld::ID, I, 0}, {fld::NAME, A, 50}};
-    }
-    return {};
+    TableWriter w(dir, t);
+    for (const Record& r : records) w.append(r);
+    w.finish();
 }
 
 DemoBaseCounts writeDemoBase(const std::string& dir, DemoScale scale,
@@ -275,7 +182,6 @@ DemoBaseCounts writeDemoBase(const std::string& dir, DemoScale scale,
     fs::create_directories(dir, ec);
     if (!fs::is_directory(dir)) throw Error("Не удалось создать папку нормативной базы «" + dir + "»");
     auto say = [&](const std::string& s) { if (progress) progress(s); };
-    auto path = [&](DemoTable t) { return (fs::path(dir) / demoTableFile(t)).string(); };
     auto idAndName = [](TableWriter& w, int32_t id, const std::string& name) {
         w.next().set(fld::ID, integer(id)).set(fld::NAME, text(name));
         w.append();
@@ -288,32 +194,32 @@ DemoBaseCounts writeDemoBase(const std::string& dir, DemoScale scale,
 
     // Units of measure.
     {
-        TableWriter w(path(DemoTable::Edizm), demoTableFields(DemoTable::Edizm));
+        TableWriter w(dir, DemoTable::Edizm);
         int32_t id = 1;
         for (auto& u : units()) idAndName(w, id++, u);
-        counts.units = w.finish(demoTableIndexes(DemoTable::Edizm));
+        counts.units = w.finish();
     }
     // Collections.
     {
-        TableWriter w(path(DemoTable::Reestr), demoTableFields(DemoTable::Reestr));
+        TableWriter w(dir, DemoTable::Reestr);
         for (auto& [id, name] : plan.collections) idAndName(w, id, name);
-        counts.collections = w.finish(demoTableIndexes(DemoTable::Reestr));
+        counts.collections = w.finish();
     }
     // Contents entries: already numbered in order.
     {
-        TableWriter w(path(DemoTable::Ogl), demoTableFields(DemoTable::Ogl));
+        TableWriter w(dir, DemoTable::Ogl);
         for (auto& e : plan.ogl) {
             w.next().set(fld::ID, integer(e.id)).set(fld::IDREESTR, integer(e.collection)).set(fld::NAME, text(e.name));
             w.append();
         }
-        counts.contentsEntries = w.finish(demoTableIndexes(DemoTable::Ogl));
+        counts.contentsEntries = w.finish();
     }
     say("Записаны единицы измерения, сборники и оглавление");
 
     // Rates, resources, their names and resource lines, streamed together in key order.
-    TableWriter rabmat(path(DemoTable::Rabmat), demoTableFields(DemoTable::Rabmat));
-    TableWriter names(path(DemoTable::Name), demoTableFields(DemoTable::Name));
-    TableWriter resurs(path(DemoTable::Resurs), demoTableFields(DemoTable::Resurs));
+    TableWriter rabmat(dir, DemoTable::Rabmat);
+    TableWriter names(dir, DemoTable::Name);
+    TableWriter resurs(dir, DemoTable::Resurs);
     const Value created = Value::dateTime({dayNumber(2009, 3, 17), 12 * 3600 * 1000, true, true});
 
     // Resources first: their IDs are the lowest.
@@ -376,9 +282,9 @@ DemoBaseCounts writeDemoBase(const std::string& dir, DemoScale scale,
             if (++done % 10000 == 0) say("Записано расценок: " + std::to_string(done));
         }
     }
-    counts.names = names.finish(demoTableIndexes(DemoTable::Name));
-    counts.resourceLines = resurs.finish(demoTableIndexes(DemoTable::Resurs));
-    rabmat.finish(demoTableIndexes(DemoTable::Rabmat));
+    counts.names = names.finish();
+    counts.resourceLines = resurs.finish();
+    rabmat.finish();
     say("Записаны расценки, наименования и ресурсные строки, построены индексы");
     return counts;
 }

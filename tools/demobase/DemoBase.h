@@ -8,8 +8,8 @@
  *   // counts.rates == number of unit rates written
  *   writeDemoTable(dir, DemoTable::Resurs, {demoRecord(DemoTable::Resurs, {{"ID", Value::integer(1)}})});
  *
- * Every table carries the fields the program binds, taken from normbase/NormBaseFields (the 82
- * rate fields, the 15 resource-line fields), and records are filled by field name. Part of the
+ * Every table is written in the norm base's own format (normbase/NormBaseFormat: the 82 rate
+ * fields, the 15 resource-line fields, the index set), and records are filled by field name. Part of the
  * tools (talvira-cli mkbase, tests, benchmarks); the program itself never links it.
  *
  * Caveats: existing tables of the same names in `dir` are replaced; other files are left
@@ -18,7 +18,7 @@
  */
 #include "storage/FieldDef.h"
 #include "storage/Value.h"
-#include "tools/demobase/ParadoxIndexWriter.h"
+#include "normbase/NormBaseFormat.h"
 
 #include <cstdint>
 #include <functional>
@@ -43,19 +43,11 @@ struct DemoBaseCounts {
     uint32_t units = 0;            // 000_EDIZM.DB
 };
 
-/** The six tables of a norm base. */
-enum class DemoTable { Reestr, Ogl, Rabmat, Resurs, Name, Edizm };
-
-/** File name of a table ("RABMAT.DB", ...). */
-const char* demoTableFile(DemoTable t);
-
-/** The fields a table is created with, in order (RABMAT: the 82 rate fields; RESURS: the 15
- *  resource-line fields; the others ID and NAME, OGL also IDREESTR). */
-std::vector<storage::FieldDef> demoTableFields(DemoTable t);
-
-/** The secondary indexes a table of the base carries (OGL: IDREESTR; RABMAT: IDNAME_INDEX,
- *  IDOGL, IDREESTR; RESURS: IDRAB; the others none). Every table is keyed on its ID. */
-std::vector<SecondaryIndexDef> demoTableIndexes(DemoTable t);
+/** The six tables of a norm base, their files, fields and indexes: the norm base's own format. */
+using DemoTable = normbase::NormTable;
+inline const char* demoTableFile(DemoTable t) { return normbase::normTableFile(t); }
+inline std::vector<storage::FieldDef> demoTableFields(DemoTable t) { return normbase::normTableFields(t); }
+inline std::vector<storage::SecondaryIndexDef> demoTableIndexes(DemoTable t) { return normbase::normTableIndexes(t); }
 
 /** One field of a record given by name. */
 using NamedValue = std::pair<const char*, storage::Value>;

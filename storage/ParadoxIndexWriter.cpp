@@ -1,4 +1,4 @@
-#include "tools/demobase/ParadoxIndexWriter.h"
+#include "storage/ParadoxIndexWriter.h"
 
 #include "common/Error.h"
 #include "storage/CodePage.h"
@@ -17,7 +17,7 @@
 #include <numeric>
 #include <string_view>
 
-namespace talvira::demobase {
+namespace talvira::storage {
 
 namespace {
 
@@ -670,4 +670,4 @@ std::vector<std::string> writeSecondaryIndexes(const std::string& dbPath,
     return written;
 }
 
-}  // namespace talvira::demobase
+}  // namespace talvira::storage

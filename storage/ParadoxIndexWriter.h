@@ -23,7 +23,7 @@
 #include <string>
 #include <vector>
 
-namespace talvira::demobase {
+namespace talvira::storage {
 
 /** A secondary index to build: its name, its fields in key order, its options. */
 struct SecondaryIndexDef {
@@ -50,4 +50,4 @@ std::vector<std::string> writeSecondaryIndexes(const std::string& dbPath,
 std::string secondaryIndexFileName(const std::string& tableFile, const SecondaryIndexDef& def,
                                    int fieldNumber, int xgNumber);
 
-}  // namespace talvira::demobase
+}  // namespace talvira::storage

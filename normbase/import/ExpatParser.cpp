@@ -1,0 +1,102 @@
+#include "normbase/import/ExpatParser.h"
+
+#include "common/Error.h"
+
+#include <expat.h>
+
+#include <climits>
+
+namespace talvira::normimport {
+
+namespace {
+
+/** The parser's complaint in the user's words. */
+std::string describe(XML_Error code) {
+    switch (code) {
+    case XML_ERROR_NO_ELEMENTS: return "файл пуст или обрывается на середине";
+    case XML_ERROR_UNCLOSED_TOKEN:
+    case XML_ERROR_PARTIAL_CHAR:
+    case XML_ERROR_UNCLOSED_CDATA_SECTION: return "файл обрывается на середине";
+    case XML_ERROR_SYNTAX: return "это не XML (синтаксическая ошибка)";
+    case XML_ERROR_INVALID_TOKEN: return "недопустимый символ: это не XML или файл повреждён";
+    case XML_ERROR_TAG_MISMATCH: return "закрывающий тег не совпадает с открытым";
+    case XML_ERROR_JUNK_AFTER_DOC_ELEMENT: return "лишнее содержимое после конца документа";
+    case XML_ERROR_UNKNOWN_ENCODING:
+    case XML_ERROR_INCORRECT_ENCODING: return "неизвестная или неверная кодировка";
+    case XML_ERROR_DUPLICATE_ATTRIBUTE: return "атрибут повторяется";
+    case XML_ERROR_AMPLIFICATION_LIMIT_BREACH: return "слишком много подстановок сущностей";
+    default: return std::string("ошибка разбора XML (") + XML_ErrorString(code) + ")";
+    }
+}
+
+}  // namespace
+
+ExpatParser::ExpatParser(std::string shownName, XmlHandler& handler) : name_(std::move(shownName)), handler_(handler) {
+    parser_ = XML_ParserCreate(nullptr);
+    if (!parser_) throw Error("Не хватает памяти для чтения файла «" + name_ + "»");
+    XML_SetUserData(parser_, this);
+    XML_SetElementHandler(parser_, &ExpatParser::onStart, &ExpatParser::onEnd);
+    XML_SetCharacterDataHandler(parser_, &ExpatParser::onText);
+}
+
+ExpatParser::~ExpatParser() { XML_ParserFree(parser_); }
+
+uint64_t ExpatParser::line() const { return XML_GetCurrentLineNumber(parser_); }
+uint64_t ExpatParser::column() const { return XML_GetCurrentColumnNumber(parser_) + 1; }
+
+std::string ExpatParser::where(const std::string& why) const {
+    return "Файл «" + name_ + "», строка " + std::to_string(line()) + ", столбец " + std::to_string(column()) + ": " + why;
+}
+
+void ExpatParser::stop() {
+    stopped_ = true;
+    XML_StopParser(parser_, XML_FALSE);
+}
+
+bool ExpatParser::feed(const char* data, size_t size, bool last) {
+    if (stopped_) return false;
+    while (true) {
+        const int piece = size > size_t(INT_MAX / 2) ? INT_MAX / 2 : static_cast<int>(size);
+        const bool end = last && size_t(piece) == size;
+        const XML_Status st = XML_Parse(parser_, data, piece, end ? XML_TRUE : XML_FALSE);
+        if (failure_) std::rethrow_exception(failure_);
+        if (stopped_) return false;
+        if (st == XML_STATUS_ERROR) throw Error(where(describe(XML_GetErrorCode(parser_))));
+        data += piece;
+        size -= size_t(piece);
+        if (size == 0) return true;
+    }
+}
+
+void ExpatParser::onStart(void* self, const char* name, const char** atts) {
+    auto* p = static_cast<ExpatParser*>(self);
+    try {
+        p->handler_.startElement(name, atts);
+    } catch (...) {
+        p->failure_ = std::current_exception();
+        XML_StopParser(p->parser_, XML_FALSE);
+    }
+}
+
+void ExpatParser::onEnd(void* self, const char* name) {
+    auto* p = static_cast<ExpatParser*>(self);
+    try {
+        p->handler_.endElement(name);
+    } catch (...) {
+        p->failure_ = std::current_exception();
+        XML_StopParser(p->parser_, XML_FALSE);
+    }
+}
+
+void ExpatParser::onText(void* self, const char* s, int len) {
+    auto* p = static_cast<ExpatParser*>(self);
+    if (!p->handler_.wantText() || len <= 0) return;
+    try {
+        p->handler_.text(s, size_t(len));
+    } catch (...) {
+        p->failure_ = std::current_exception();
+        XML_StopParser(p->parser_, XML_FALSE);
+    }
+}
+
+}  // namespace talvira::normimport
