@@ -15,6 +15,7 @@
 #include "storage/Value.h"
 
 #include <cstdint>
+#include <deque>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -99,7 +100,7 @@ private:
     ImportOptions options_;
     std::vector<std::string> collections_;
     std::vector<std::pair<int32_t, std::string>> entries_;
-    std::vector<Item> items_;
+    std::deque<Item> items_;  // stays put while it grows
     std::vector<Line> lines_;
     std::vector<Code> codes_;
     std::unordered_map<std::string, uint32_t> codeIds_;
