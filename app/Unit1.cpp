@@ -3,6 +3,7 @@
 #include "app/ErrorBox.h"
 #include "app/FormParts.h"
 #include "app/Globals.h"
+#include "app/NormBaseImport.h"
 #include "app/Pictures.h"
 #include "app/RateSearchBox.h"
 #include "app/Unit2.h"
@@ -161,6 +162,7 @@ TForm1::TForm1(QWidget* parent) : QMainWindow(parent) {
     StatusBar1->setObjectName("StatusBar1");
     StatusBar1->setSizeGripEnabled(false);
     SearchBox = new RateSearchBox(*this);
+    Import = new NormBaseImport(*this);
 
     // The order in which Tab passes the focus.
     QWidget* order[] = {DBGrid2, DBMemo1, DBGrid3, DBGrid4, DBMemo2, DBGrid6, DBGrid5,
@@ -174,6 +176,7 @@ TForm1::TForm1(QWidget* parent) : QMainWindow(parent) {
 }
 
 TForm1::~TForm1() {
+    delete Import;  // stops an import before the menu items it uses go
     delete SearchBox;  // before the widgets it watches go
     unbindBrowser();
 }
@@ -414,6 +417,7 @@ void TForm1::closeEvent(QCloseEvent* event) {
             return;
         }
     }
+    Import->cancelAndWait();
     guarded([&] { Base.closeAll(); });
     event->accept();
     emit closed();

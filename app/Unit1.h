@@ -21,6 +21,7 @@ class QPushButton;
 class QStatusBar;
 class QToolBar;
 class QToolButton;
+class NormBaseImport;
 class RateSearchBox;
 
 namespace talvira::dbctrls {
@@ -103,6 +104,8 @@ public:
 
     /** The rate search: its field in the toolbar, "&Найти расценку..." in "&Правка", the list. */
     RateSearchBox* SearchBox = nullptr;
+    /** The import of an official norm base: "&Импорт нормативной базы...", "О &нормативной базе...". */
+    NormBaseImport* Import = nullptr;
 
     /** The open-file dialog, made at its first use (building a file dialog costs start-up
      *  time) and kept from then on. */

@@ -3,6 +3,9 @@
 #include <algorithm>
 #include <atomic>
 #include <cctype>
+#include <cstdlib>
+#include <fstream>
+#include <sstream>
 #include <random>
 #include <stdexcept>
 #include <unistd.h>
@@ -55,6 +58,16 @@ std::vector<fs::path> realParadoxTables() {
         out.insert(out.end(), more.begin(), more.end());
     }
     return out;
+}
+
+std::map<std::string, std::string> directoryBytes(const fs::path& dir) {
+    std::map<std::string, std::string> files;
+    for (const auto& e : fs::recursive_directory_iterator(dir)) {
+        std::ostringstream bytes;
+        bytes << std::ifstream(e.path(), std::ios::binary).rdbuf();
+        files[fs::relative(e.path(), dir).string()] = bytes.str();
+    }
+    return files;
 }
 
 TempDir::TempDir(const std::string& prefix) {

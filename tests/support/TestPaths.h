@@ -6,6 +6,7 @@
  *  checkout, and the tests that need them are skipped, saying why, when they are absent. */
 #include <filesystem>
 #include <optional>
+#include <map>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -38,6 +39,8 @@ std::string dbdemosMissing();
 /** The tables written by other Paradox software: tests/data/real/paradox, and dbdemos when
  *  it is there. */
 std::vector<std::filesystem::path> realParadoxTables();
+/** Every file under `dir` (relative path) with its bytes: what a step must leave unchanged. */
+std::map<std::string, std::string> directoryBytes(const std::filesystem::path& dir);
 
 /** A fresh empty directory under the system temporary folder, removed with the object. */
 class TempDir {

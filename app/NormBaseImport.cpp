@@ -1,0 +1,270 @@
+#include "app/NormBaseImport.h"
+
+#include "app/ErrorBox.h"
+#include "app/FormParts.h"
+#include "app/Globals.h"
+#include "app/RateSearchBox.h"
+#include "app/Unit1.h"
+#include "dbctrls/FieldText.h"
+
+#include <QApplication>
+#include <QDialogButtonBox>
+#include <QFileDialog>
+#include <QFrame>
+#include <QInputDialog>
+#include <QPlainTextEdit>
+#include <QProgressDialog>
+#include <QPushButton>
+#include <QTimer>
+#include <QVBoxLayout>
+
+namespace fs = std::filesystem;
+using talvira::normimport::ImportJob;
+using talvira::normimport::JobState;
+
+namespace {
+
+const QString kTitle = QStringLiteral("Импорт нормативной базы");
+const QString kWageLabel = QStringLiteral(
+    "Часовая ставка рабочих, руб. за чел.-ч\n(основная зарплата = затраты труда × ставка; пусто — без неё):");
+
+fs::path baseDirectory() { return fs::path(startSubdirectory(QStringLiteral("Base")).toStdString()); }
+
+QString fromUtf8(const std::string& s) { return QString::fromUtf8(s.data(), qsizetype(s.size())); }
+
+}  // namespace
+
+// ---------------------------------------------------------------------------------------------
+// TextViewBox
+// ---------------------------------------------------------------------------------------------
+
+TextViewBox::TextViewBox(const QString& title, QWidget* parent) : QDialog(parent) {
+    setWindowTitle(title);
+    setModal(false);
+    view_ = new QPlainTextEdit(this);
+    view_->setReadOnly(true);
+    view_->setLineWrapMode(QPlainTextEdit::WidgetWidth);
+    auto* buttons = new QDialogButtonBox(QDialogButtonBox::Ok, this);
+    connect(buttons, &QDialogButtonBox::accepted, this, &QDialog::accept);
+    auto* layout = new QVBoxLayout(this);
+    layout->addWidget(view_);
+    layout->addWidget(buttons);
+    resize(560, 420);
+}
+
+void TextViewBox::showText(const QString& text) {
+    view_->setPlainText(text);
+    talvira::app::bringToFront(this);
+}
+
+QString TextViewBox::text() const { return view_->toPlainText(); }
+
+// ---------------------------------------------------------------------------------------------
+// NormBaseImport: menu items and dialogs
+// ---------------------------------------------------------------------------------------------
+
+NormBaseImport::NormBaseImport(TForm1& form) : QObject(&form), form_(form) {
+    setObjectName("NormBaseImport");
+    // At the ends of their menus, so that the items before them keep their places.
+    form.N1->addSeparator();
+    ImportAction = talvira::app::namedAction(form.N1, "N11", QStringLiteral("&Импорт нормативной базы..."));
+    OriginAction = talvira::app::namedAction(form.N8, "N12", QStringLiteral("О &нормативной базе..."));
+    talvira::app::connectGuarded(this, &QAction::triggered,
+                                 {{ImportAction, &NormBaseImport::ImportActionClick},
+                                  {OriginAction, &NormBaseImport::OriginActionClick}});
+}
+
+NormBaseImport::~NormBaseImport() { cancelAndWait(); }
+
+QFileDialog* NormBaseImport::fileDialog() {
+    if (!fileDialog_) {
+        fileDialog_ = new QFileDialog(&form_, kTitle);
+        fileDialog_->setObjectName("ImportDialog");
+        fileDialog_->setOption(QFileDialog::DontUseNativeDialog, true);
+        fileDialog_->setFileMode(QFileDialog::ExistingFiles);
+        fileDialog_->setAcceptMode(QFileDialog::AcceptOpen);
+        fileDialog_->setNameFilters({QStringLiteral("Нормы и цены (*.xml *.zip)"), QStringLiteral("Все файлы (*)")});
+        fileDialog_->setSizeGripEnabled(true);
+    }
+    return fileDialog_;
+}
+
+QInputDialog* NormBaseImport::wageDialog() {
+    if (!wageDialog_) {
+        wageDialog_ = new QInputDialog(&form_);
+        wageDialog_->setObjectName("WageDialog");
+        wageDialog_->setWindowTitle(kTitle);
+        wageDialog_->setInputMode(QInputDialog::TextInput);
+    }
+    return wageDialog_;
+}
+
+QProgressDialog* NormBaseImport::progressDialog() {
+    if (!progress_) {
+        progress_ = new QProgressDialog(&form_);
+        progress_->setObjectName("ImportProgress");
+        progress_->setWindowTitle(kTitle);
+        progress_->setWindowModality(Qt::NonModal);  // the program stays usable on the old base
+        progress_->setCancelButtonText(QStringLiteral("Отмена"));
+        progress_->setAutoClose(false);
+        progress_->setAutoReset(false);
+        progress_->setMinimumDuration(0);
+        progress_->setMinimumWidth(420);
+        progress_->reset();
+        progress_->hide();
+        // "Отмена", Escape or the close box: the worker stops at its next step and the window
+        // goes at once; Base/ stays as it was.
+        connect(progress_, &QProgressDialog::canceled, this, [this] {
+            if (job_) job_->cancel();
+        });
+    }
+    return progress_;
+}
+
+TextViewBox* NormBaseImport::reportBox() {
+    if (!reportBox_) {
+        reportBox_ = new TextViewBox(QStringLiteral("Отчёт об импорте нормативной базы"), &form_);
+        reportBox_->setObjectName("ImportReport");
+    }
+    return reportBox_;
+}
+
+TextViewBox* NormBaseImport::originBox() {
+    if (!originBox_) {
+        originBox_ = new TextViewBox(QStringLiteral("О нормативной базе"), &form_);
+        originBox_->setObjectName("BaseOrigin");
+    }
+    return originBox_;
+}
+
+// ---------------------------------------------------------------------------------------------
+// NormBaseImport: the import road
+// ---------------------------------------------------------------------------------------------
+
+void NormBaseImport::ImportActionClick() {
+    if (running()) {
+        talvira::app::bringToFront(progressDialog());
+        return;
+    }
+    if (fileDialog()->exec() != QDialog::Accepted) return;
+    const QStringList files = fileDialog()->selectedFiles();
+    if (files.isEmpty()) return;
+    const auto wage = askWage();
+    if (!wage) return;
+    startImport(files, *wage);
+}
+
+std::optional<std::optional<double>> NormBaseImport::askWage() {
+    QInputDialog* d = wageDialog();
+    d->setLabelText(kWageLabel);
+    d->setTextValue({});
+    const char sep = talvira::dbctrls::userDecimalSeparator();
+    for (;;) {
+        if (d->exec() != QDialog::Accepted) return std::nullopt;
+        try {
+            return talvira::normimport::parseWage(d->textValue().toStdString(), sep);
+        } catch (const std::exception& e) {
+            // Asked again with what was typed still there, the reason above the question.
+            d->setLabelText(errorBoxText(QString::fromUtf8(e.what())) + QStringLiteral("\n\n") + kWageLabel);
+        }
+    }
+}
+
+void NormBaseImport::startImport(const QStringList& files, std::optional<double> wagePerHour) {
+    if (running()) return;
+    std::vector<fs::path> paths;
+    for (const QString& f : files) paths.emplace_back(f.toStdString());
+    talvira::normimport::ImportOptions options;
+    options.wagePerHour = wagePerHour;
+
+    QProgressDialog* p = progressDialog();
+    p->setLabelText(QStringLiteral("Подготовка импорта…"));
+    p->setRange(0, 0);  // busy until the first step tells the sizes
+    p->setValue(0);
+    talvira::app::bringToFront(p);
+    ImportAction->setEnabled(false);
+
+    job_ = std::make_unique<ImportJob>();
+    // The worker's notices come back to this thread as queued calls.
+    job_->start(baseDirectory(), std::move(paths), options,
+                [this] { QMetaObject::invokeMethod(this, &NormBaseImport::showProgress, Qt::QueuedConnection); },
+                [this] { QMetaObject::invokeMethod(this, &NormBaseImport::finishImport, Qt::QueuedConnection); });
+}
+
+void NormBaseImport::showProgress() {
+    if (!job_ || !progress_ || job_->cancelRequested()) return;
+    const auto step = job_->takeProgress();
+    if (!step.stage.empty()) progress_->setLabelText(fromUtf8(step.stage));
+    if (step.total == 0) {
+        progress_->setRange(0, 0);
+    } else {
+        constexpr int kSteps = 1000;  // byte counts exceed an int
+        progress_->setRange(0, kSteps);
+        progress_->setValue(int(std::min(step.done, step.total) * kSteps / step.total));
+    }
+}
+
+void NormBaseImport::finishImport() {
+    if (!job_) return;
+    // Not in the middle of another dialog the user is answering: the handles are swapped and
+    // the report shown once it is closed.
+    if (job_->state() == JobState::Built && !job_->cancelRequested() && QApplication::activeModalWidget()) {
+        QTimer::singleShot(200, this, &NormBaseImport::finishImport);
+        return;
+    }
+    progressDialog()->reset();
+    progressDialog()->hide();
+    ImportAction->setEnabled(true);
+    std::unique_ptr<ImportJob> job = std::move(job_);
+    job->wait();
+    switch (job->state()) {
+    case JobState::Failed:
+        showErrorBox(fromUtf8(job->error()));
+        break;
+    case JobState::Built:
+        guarded([&] { job->install([this] { closeHandles(); }, [this] { reopenHandles(); }); });
+        if (job->state() == JobState::Installed) reportBox()->showText(fromUtf8(job->report().text()));
+        break;
+    default:  // cancelled: the user knows, nothing changed
+        break;
+    }
+    emit finished();
+}
+
+void NormBaseImport::closeHandles() {
+    // The search forgets what it read from the old base (and stops reading it).
+    form_.SearchBox->ResultsPanel->hide();
+    form_.SearchBox->Model->setResults({});
+    form_.SearchBox->search().reset();
+    form_.Base.closeAll();
+}
+
+void NormBaseImport::reopenHandles() {
+    form_.Base.setDirectory(baseDirectory().string());
+    form_.Base.openAll();
+}
+
+void NormBaseImport::cancelAndWait() {
+    if (!job_) return;
+    job_->cancel();
+    job_->wait();
+    job_.reset();  // a base built but not put in place is removed
+    if (progress_) {
+        progress_->reset();
+        progress_->hide();
+    }
+    ImportAction->setEnabled(true);
+}
+
+// ---------------------------------------------------------------------------------------------
+// NormBaseImport: the origin of the base
+// ---------------------------------------------------------------------------------------------
+
+void NormBaseImport::OriginActionClick() {
+    const fs::path dir = baseDirectory();
+    std::string origin = talvira::normimport::readBaseOrigin(dir);
+    if (origin.empty())
+        origin = "Нормативная база в папке «" + dir.string() +
+                 "» не импортирована этой программой: сведений о её происхождении в ней нет.";
+    originBox()->showText(fromUtf8(origin));
+}

@@ -1,0 +1,91 @@
+#pragma once
+/**
+ * The main window's import of an official norm base: "&Импорт нормативной базы..." at the end
+ * of "&Файл" asks for the files (*.xml *.zip) and the optional hourly wage, builds the new base
+ * beside Base/ while a progress window shows what is being read (with "Отмена") and the program
+ * stays usable on the old base, then closes the nine handles, puts the new base in place,
+ * reopens them and shows the report. "О &нормативной базе..." at the end of "&Справка" tells
+ * where the base came from.
+ *
+ *   Import = new NormBaseImport(*this);   // in TForm1's constructor, after the menu and the search
+ *   Import->cancelAndWait();              // in TForm1's closeEvent, before the handles close
+ *
+ * Caveats: while one import runs the item only brings its progress window forward. A cancel or
+ * a failure leaves Base/ and the handles as they were (a failure says why in the error box);
+ * the estimate window and its estimate are never touched.
+ */
+#include "normbase/import/ImportJob.h"
+
+#include <QDialog>
+#include <QObject>
+#include <QStringList>
+
+#include <memory>
+#include <optional>
+
+class QAction;
+class QFileDialog;
+class QInputDialog;
+class QPlainTextEdit;
+class QProgressDialog;
+class TForm1;
+
+/** A window with a text to read (scrollable, selectable) and an OK button. */
+class TextViewBox : public QDialog {
+    Q_OBJECT
+public:
+    TextViewBox(const QString& title, QWidget* parent);
+    void showText(const QString& text);
+    QString text() const;
+
+private:
+    QPlainTextEdit* view_ = nullptr;
+};
+
+class NormBaseImport : public QObject {
+    Q_OBJECT
+public:
+    explicit NormBaseImport(TForm1& form);
+    ~NormBaseImport() override;
+
+    QAction* ImportAction = nullptr;  // "&Импорт нормативной базы..." in "&Файл"
+    QAction* OriginAction = nullptr;  // "О &нормативной базе..." in "&Справка"
+
+    /** The dialogs, each made at its first use and kept. */
+    QFileDialog* fileDialog();
+    QInputDialog* wageDialog();
+    QProgressDialog* progressDialog();
+    TextViewBox* reportBox();
+    TextViewBox* originBox();
+
+    /** The menu item: files, wage, then the import starts (nothing when either is cancelled). */
+    void ImportActionClick();
+    /** The help item: where the base in Base/ came from. */
+    void OriginActionClick();
+    /** Starts importing `files` into Base/ under the start directory. */
+    void startImport(const QStringList& files, std::optional<double> wagePerHour);
+    /** Whether an import is under way (built or being put in place). */
+    bool running() const { return job_ != nullptr; }
+    /** Stops a running import and waits for its worker; Base/ stays as it was. */
+    void cancelAndWait();
+
+signals:
+    /** An import has ended, whatever the outcome. */
+    void finished();
+
+private:
+    /** Asks for the wage until it is a number or empty; nothing when the user cancels. */
+    std::optional<std::optional<double>> askWage();
+    void showProgress();
+    void finishImport();
+    void closeHandles();
+    void reopenHandles();
+
+    TForm1& form_;
+    QFileDialog* fileDialog_ = nullptr;
+    QInputDialog* wageDialog_ = nullptr;
+    QProgressDialog* progress_ = nullptr;
+    TextViewBox* reportBox_ = nullptr;
+    TextViewBox* originBox_ = nullptr;
+    std::unique_ptr<talvira::normimport::ImportJob> job_;
+};

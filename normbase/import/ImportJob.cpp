@@ -1,0 +1,198 @@
+#include "normbase/import/ImportJob.h"
+
+#include "common/Error.h"
+#include "common/NumberText.h"
+
+#include <atomic>
+#include <cmath>
+#include <mutex>
+#include <system_error>
+#include <thread>
+
+namespace talvira::normimport {
+
+namespace fs = std::filesystem;
+using normimport::ImportProgress;
+using normimport::ImportReport;
+
+// ---------------------------------------------------------------------------------------------
+// The shared state of the worker and the interface thread
+// ---------------------------------------------------------------------------------------------
+
+struct ImportJob::Shared {
+    fs::path baseDir;
+    std::vector<fs::path> files;
+    normimport::ImportOptions options;
+    Notice onProgress, onDone;
+
+    std::atomic<bool> cancel{false};
+    mutable std::mutex mutex;  // guards what follows
+    JobState state = JobState::Idle;
+    ImportProgress progress;
+    bool progressNoticed = false;  // a notice went out and its progress is not taken yet
+    fs::path staging;
+    ImportReport report;
+    std::string error;
+    std::thread worker;
+
+    void setState(JobState s, std::string message = {}) {
+        std::lock_guard lock(mutex);
+        state = s;
+        error = std::move(message);
+    }
+
+    /** The half-built or unused new base goes; a failure to remove it must not hide the
+     *  outcome the user is told about, and the next import makes a fresh one anyway. */
+    void removeStaging() {
+        std::error_code ec;
+        if (!staging.empty()) fs::remove_all(staging, ec);
+    }
+
+    bool reportProgress(const ImportProgress& p) {
+        bool notice = false;
+        {
+            std::lock_guard lock(mutex);
+            progress = p;
+            notice = !progressNoticed;
+            progressNoticed = true;
+        }
+        if (notice && onProgress) onProgress();
+        return !cancel.load();
+    }
+
+    void run() {
+        try {
+            {
+                std::lock_guard lock(mutex);
+                staging = normimport::stagingDirFor(baseDir);
+            }
+            ImportReport built = normimport::buildBase(staging, files, options,
+                                                       [this](const ImportProgress& p) { return reportProgress(p); });
+            // A cancel that came after the last progress step still counts: the user asked
+            // for the working base to stay.
+            if (cancel.load()) throw normimport::ImportCancelled();
+            {
+                std::lock_guard lock(mutex);
+                report = std::move(built);
+            }
+            setState(JobState::Built);
+        } catch (const normimport::ImportCancelled&) {
+            removeStaging();
+            setState(JobState::Cancelled);
+        } catch (const std::exception& e) {
+            removeStaging();
+            setState(JobState::Failed, e.what());
+        } catch (...) {
+            removeStaging();
+            setState(JobState::Failed, "Неизвестная ошибка при импорте нормативной базы");
+        }
+        if (onDone) onDone();
+    }
+};
+
+// ---------------------------------------------------------------------------------------------
+// ImportJob
+// ---------------------------------------------------------------------------------------------
+
+ImportJob::ImportJob() : s_(std::make_unique<Shared>()) {}
+
+ImportJob::~ImportJob() {
+    cancel();
+    wait();
+    if (state() == JobState::Built) s_->removeStaging();
+}
+
+void ImportJob::start(const fs::path& baseDir, std::vector<fs::path> files, normimport::ImportOptions options,
+                      Notice onProgress, Notice onDone) {
+    if (state() != JobState::Idle) throw Error("Импорт нормативной базы уже выполняется.");
+    s_->baseDir = baseDir;
+    s_->files = std::move(files);
+    s_->options = options;
+    s_->onProgress = std::move(onProgress);
+    s_->onDone = std::move(onDone);
+    s_->setState(JobState::Running);
+    s_->worker = std::thread([s = s_.get()] { s->run(); });
+}
+
+void ImportJob::cancel() { s_->cancel.store(true); }
+
+bool ImportJob::cancelRequested() const { return s_->cancel.load(); }
+
+void ImportJob::wait() {
+    if (s_->worker.joinable()) s_->worker.join();
+}
+
+JobState ImportJob::state() const {
+    std::lock_guard lock(s_->mutex);
+    return s_->state;
+}
+
+ImportProgress ImportJob::takeProgress() {
+    std::lock_guard lock(s_->mutex);
+    s_->progressNoticed = false;
+    return s_->progress;
+}
+
+const ImportReport& ImportJob::report() const { return s_->report; }
+
+const std::string& ImportJob::error() const { return s_->error; }
+
+void ImportJob::install(const std::function<void()>& closeHandles, const std::function<void()>& reopenHandles) {
+    wait();
+    if (state() != JobState::Built) return;
+    if (cancelRequested()) {
+        s_->removeStaging();
+        s_->setState(JobState::Cancelled);
+        return;
+    }
+    std::exception_ptr handleError;
+    try {
+        closeHandles();
+    } catch (...) {
+        handleError = std::current_exception();
+    }
+    if (handleError) {
+        s_->removeStaging();  // a handle that may still be open keeps its base
+        s_->setState(JobState::Failed, "Нормативная база не заменена: её таблицы не удалось закрыть");
+    } else {
+        try {
+            normimport::installBase(s_->staging, s_->baseDir);
+            s_->setState(JobState::Installed);
+        } catch (const std::exception& e) {
+            s_->removeStaging();
+            s_->setState(JobState::Failed, e.what());
+        }
+    }
+    try {
+        reopenHandles();
+    } catch (...) {
+        if (!handleError) handleError = std::current_exception();
+    }
+    if (handleError) std::rethrow_exception(handleError);
+    if (state() == JobState::Failed) throw Error(error());
+}
+
+// ---------------------------------------------------------------------------------------------
+// The hourly wage
+// ---------------------------------------------------------------------------------------------
+
+std::optional<double> parseWage(std::string_view text, char decimalSeparator) {
+    size_t b = 0, e = text.size();
+    while (b < e && (text[b] == ' ' || text[b] == '\t')) ++b;
+    while (e > b && (text[e - 1] == ' ' || text[e - 1] == '\t')) --e;
+    const std::string_view t = text.substr(b, e - b);
+    if (t.empty()) return std::nullopt;
+    const char other = decimalSeparator == ',' ? '.' : ',';
+    std::optional<long double> v = parseFloat(t, decimalSeparator);
+    if (!v) v = parseFloat(t, other);
+    const std::string example = std::string("350") + decimalSeparator + "5";
+    if (!v || !std::isfinite(double(*v)))
+        throw Error("«" + std::string(t) + "» — не число. Напишите часовую ставку цифрами, например " + example +
+                    ", или оставьте поле пустым");
+    if (*v < 0)
+        throw Error("Часовая ставка не может быть меньше нуля. Напишите её цифрами, например " + example +
+                    ", или оставьте поле пустым");
+    return double(*v);
+}
+
+}  // namespace talvira::normimport
