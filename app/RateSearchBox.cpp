@@ -264,7 +264,6 @@ void RateSearchBox::reset() {
     Model->setResults({});
     ResultsPanel->hide();
     search_.reset();
-    if (form_.isVisible()) search_.startPreparing();
 }
 
 bool RateSearchBox::eventFilter(QObject* watched, QEvent* event) {

@@ -9,7 +9,7 @@
  *
  * The field takes the focus by a click or Ctrl+F only, never by Tab. The search prepares in
  * the background once the main window has shown; a query typed before that ends waits for the
- * rest. After another norm base is put in place, reset() makes it read the base again.
+ * rest. Before another norm base is put in place, reset() makes it forget the old one.
  */
 #include "normbase/RateSearch.h"
 
@@ -82,8 +82,9 @@ public:
     void ResultChoose(int row);
     /** Escape: the list closes, the focus goes back where it was. */
     void ResultsClose();
-    /** Forgets the results and what the search read; it prepares again at once when the
-     *  window is shown (after another norm base was put in place). */
+    /** Forgets the results and what the search read, closing its files: before another norm
+     *  base is put in place. Once the handles are open on the new one, search().startPreparing()
+     *  reads it in the background (else the next query reads it). */
     void reset();
 
 protected:

@@ -512,6 +512,7 @@ std::vector<uint32_t> RateSearch::exactMatches(const Query& q) {
 }
 
 void RateSearch::formMatches(const Query& q, Found& found) const {
+    if (std::all_of(q.words.begin(), q.words.end(), [](const Query::Word& w) { return w.stem.empty(); })) return;
     const size_t count = ix_->rates.size();
     // For each word with forms, the rates whose names hold one of them.
     std::vector<std::vector<bool>> byForms(q.words.size());
