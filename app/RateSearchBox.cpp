@@ -16,12 +16,14 @@
 #include <QTimer>
 #include <QToolBar>
 #include <QVBoxLayout>
+#include <QWindow>
 
 using talvira::normbase::RateSearchRow;
 
 namespace {
 
 constexpr size_t kCachedRows = 96;  // a few screens of rows
+constexpr int kLateStartMs = 300;    // the preparation's start when the window tells nothing
 
 QString fromUtf8(const std::string& s) { return QString::fromUtf8(s.data(), qsizetype(s.size())); }
 
@@ -267,10 +269,18 @@ void RateSearchBox::reset() {
 }
 
 bool RateSearchBox::eventFilter(QObject* watched, QEvent* event) {
+    // The preparation starts once the window is on the screen (its first exposure), not
+    // before: the start-up never waits for it. Should no exposure come, a moment later.
+    auto start = [this] { guarded([&] { search_.startPreparing(); }); };
     if (watched == &form_ && event->type() == QEvent::Show) {
-        // Once the window is on the screen, not before: the start-up does not wait for it.
-        QTimer::singleShot(0, this, [this] { guarded([&] { search_.startPreparing(); }); });
         form_.removeEventFilter(this);
+        if (QWindow* w = form_.windowHandle()) w->installEventFilter(this);
+        QTimer::singleShot(kLateStartMs, this, start);
+        return false;
+    }
+    if (watched == form_.windowHandle() && event->type() == QEvent::Expose && form_.windowHandle()->isExposed()) {
+        watched->removeEventFilter(this);
+        QTimer::singleShot(0, this, start);
         return false;
     }
     if (watched != SearchEdit || event->type() != QEvent::KeyPress) return QObject::eventFilter(watched, event);
