@@ -13,14 +13,17 @@
 #include <QLineEdit>
 #include <QMenu>
 #include <QTableView>
+#include <QTimer>
 #include <QToolBar>
 #include <QVBoxLayout>
+#include <QWindow>
 
 using talvira::normbase::RateSearchRow;
 
 namespace {
 
 constexpr size_t kCachedRows = 96;  // a few screens of rows
+constexpr int kLateStartMs = 300;    // the preparation's start when the window tells nothing
 
 QString fromUtf8(const std::string& s) { return QString::fromUtf8(s.data(), qsizetype(s.size())); }
 
@@ -35,9 +38,10 @@ bool hasWords(const QString& text) { return !talvira::normbase::searchWords(text
 RateSearchModel::RateSearchModel(talvira::normbase::RateSearch& search, QObject* parent)
     : QAbstractTableModel(parent), search_(search) {}
 
-void RateSearchModel::setResults(std::vector<uint32_t> results) {
+void RateSearchModel::setResults(std::vector<uint32_t> results, std::string query) {
     beginResetModel();
     results_ = std::move(results);
+    query_ = std::move(query);
     cache_.clear();
     endResetModel();
 }
@@ -53,7 +57,7 @@ const RateSearchRow& RateSearchModel::rowAt(int row) const {
         if (r == row) return texts;
     if (cache_.size() >= kCachedRows) cache_.erase(cache_.begin());
     ++rowsRead_;
-    cache_.emplace_back(row, search_.row(results_[size_t(row)]));
+    cache_.emplace_back(row, search_.row(results_[size_t(row)], query_));
     return cache_.back().second;
 }
 
@@ -64,7 +68,7 @@ QVariant RateSearchModel::data(const QModelIndex& index, int role) const {
         const RateSearchRow& r = rowAt(index.row());
         switch (index.column()) {
         case 0: return fromUtf8(r.code);
-        case 1: return fromUtf8(r.firstLine);
+        case 1: return fromUtf8(r.line);
         case 2: return fromUtf8(r.unit);
         case 3: return fromUtf8(r.collection);
         case 4: return fromUtf8(r.entry);
@@ -123,6 +127,7 @@ RateSearchBox::RateSearchBox(TForm1& form) : QObject(&form), form_(form), search
     layout->setSpacing(2);
     FoundLabel = new QLabel(ResultsPanel);
     FoundLabel->setObjectName("FoundLabel");
+    FoundLabel->setWordWrap(true);
     layout->addWidget(FoundLabel);
     Model = new RateSearchModel(search_, this);
     ResultsView = new QTableView(ResultsPanel);
@@ -150,14 +155,40 @@ RateSearchBox::RateSearchBox(TForm1& form) : QObject(&form), form_(form), search
     connect(ResultsView, &QTableView::doubleClicked, this,
             [this](const QModelIndex& i) { guarded([&] { ResultChoose(i.row()); }); });
     connect(qApp, &QApplication::focusChanged, this, &RateSearchBox::focusChanged);
+    form.installEventFilter(this);  // its first showing starts the preparation
 }
 
 RateSearchBox::~RateSearchBox() = default;
 
-QString RateSearchBox::foundText(size_t count) {
+namespace {
+
+QString grouped(size_t count) {
     QString digits = QString::number(qulonglong(count));
     for (qsizetype i = digits.size() - 3; i > 0; i -= 3) digits.insert(i, QLatin1Char(' '));
-    return QStringLiteral("Найдено: ") + digits;
+    return digits;
+}
+
+}  // namespace
+
+QString RateSearchBox::foundText(size_t exact, size_t forms) {
+    QString text = QStringLiteral("Найдено: ") + grouped(exact);
+    if (forms > 0) text += QStringLiteral(" + ") + grouped(forms) + QStringLiteral(" по формам слов");
+    return text;
+}
+
+QString RateSearchBox::nothingFoundText(const QString& query) {
+    const auto words = talvira::normbase::searchWords(query.toStdString());
+    QString longest;
+    for (const auto& w : words)
+        if (QString::fromStdString(w).size() > longest.size()) longest = QString::fromStdString(w);
+    QStringList tries;
+    if (longest.size() > 4)
+        tries << QStringLiteral("начало слова («%1» вместо «%2»)").arg(longest.left(std::max<qsizetype>(4, longest.size() - 3)), longest);
+    else
+        tries << QStringLiteral("другое слово");
+    if (words.size() > 1) tries << QStringLiteral("меньше слов");
+    tries << QStringLiteral("часть шифра (например, «01-01»)");
+    return QStringLiteral("Ничего не найдено. Попробуйте ") + tries.join(QStringLiteral(", ")) + QLatin1Char('.');
 }
 
 void RateSearchBox::FindActionClick() {
@@ -173,16 +204,20 @@ void RateSearchBox::SearchEditChange() {
         ResultsPanel->hide();
         return;
     }
+    size_t forms = 0;
     {
-        // The first query reads the base: a moment the user should see.
+        // A query typed while the base is read waits for the rest: a moment the user should see.
         struct WaitCursor {
             explicit WaitCursor(bool on) : on_(on) { if (on_) QApplication::setOverrideCursor(Qt::WaitCursor); }
             ~WaitCursor() { if (on_) QApplication::restoreOverrideCursor(); }
             bool on_;
         } wait(!search_.prepared());
-        Model->setResults(search_.find(text));
+        auto found = search_.find(text);
+        forms = found.rates.size() - found.exact;
+        Model->setResults(std::move(found.rates), text);
     }
-    FoundLabel->setText(foundText(Model->results().size()));
+    const size_t count = Model->results().size();
+    FoundLabel->setText(count == 0 ? nothingFoundText(SearchEdit->text()) : foundText(count - forms, forms));
     if (Model->rowCount() > 0) ResultsView->setCurrentIndex(Model->index(0, 0));
     ResultsView->scrollToTop();
     showPanel();
@@ -227,7 +262,27 @@ void RateSearchBox::focusChanged(QWidget* old, QWidget* now) {
     }
 }
 
+void RateSearchBox::reset() {
+    Model->setResults({});
+    ResultsPanel->hide();
+    search_.reset();
+}
+
 bool RateSearchBox::eventFilter(QObject* watched, QEvent* event) {
+    // The preparation starts once the window is on the screen (its first exposure), not
+    // before: the start-up never waits for it. Should no exposure come, a moment later.
+    auto start = [this] { guarded([&] { search_.startPreparing(); }); };
+    if (watched == &form_ && event->type() == QEvent::Show) {
+        form_.removeEventFilter(this);
+        if (QWindow* w = form_.windowHandle()) w->installEventFilter(this);
+        QTimer::singleShot(kLateStartMs, this, start);
+        return false;
+    }
+    if (watched == form_.windowHandle() && event->type() == QEvent::Expose && form_.windowHandle()->isExposed()) {
+        watched->removeEventFilter(this);
+        QTimer::singleShot(0, this, start);
+        return false;
+    }
     if (watched != SearchEdit || event->type() != QEvent::KeyPress) return QObject::eventFilter(watched, event);
     auto* key = static_cast<QKeyEvent*>(event);
     switch (key->key()) {

@@ -7,8 +7,9 @@
  *
  *   SearchBox = new RateSearchBox(*this);   // in TForm1's constructor, after the menu and toolbar
  *
- * The field takes the focus by a click or Ctrl+F only, never by Tab. Nothing is read from the
- * norm base before the first query.
+ * The field takes the focus by a click or Ctrl+F only, never by Tab. The search prepares in
+ * the background once the main window has shown; a query typed before that ends waits for the
+ * rest. Before another norm base is put in place, reset() makes it forget the old one.
  */
 #include "normbase/RateSearch.h"
 
@@ -31,7 +32,8 @@ class RateSearchModel : public QAbstractTableModel {
 public:
     explicit RateSearchModel(talvira::normbase::RateSearch& search, QObject* parent = nullptr);
 
-    void setResults(std::vector<uint32_t> results);
+    /** The rates found for `query` (whose words pick the line of a name shown). */
+    void setResults(std::vector<uint32_t> results, std::string query = {});
     const std::vector<uint32_t>& results() const { return results_; }
 
     int rowCount(const QModelIndex& parent = {}) const override;
@@ -46,6 +48,7 @@ private:
     const talvira::normbase::RateSearchRow& rowAt(int row) const;
     talvira::normbase::RateSearch& search_;
     std::vector<uint32_t> results_;
+    std::string query_;
     mutable std::vector<std::pair<int, talvira::normbase::RateSearchRow>> cache_;  // recently shown rows
     mutable size_t rowsRead_ = 0;
 };
@@ -56,8 +59,11 @@ public:
     explicit RateSearchBox(TForm1& form);
     ~RateSearchBox() override;
 
-    /** "Найдено: 1 234": the count with its digits grouped by three. */
-    static QString foundText(size_t count);
+    /** "Найдено: 1 234", or with word-form matches "Найдено: 12 + 40 по формам слов": the
+     *  counts with their digits grouped by three. */
+    static QString foundText(size_t exact, size_t forms = 0);
+    /** What the list says when `query` finds nothing, with what to try instead. */
+    static QString nothingFoundText(const QString& query);
 
     QLineEdit* SearchEdit = nullptr;     // the field in the toolbar
     QAction* FindAction = nullptr;       // "&Найти расценку..." in "&Правка"
@@ -76,6 +82,10 @@ public:
     void ResultChoose(int row);
     /** Escape: the list closes, the focus goes back where it was. */
     void ResultsClose();
+    /** Forgets the results and what the search read, closing its files: before another norm
+     *  base is put in place. Once the handles are open on the new one, search().startPreparing()
+     *  reads it in the background (else the next query reads it). */
+    void reset();
 
 protected:
     bool eventFilter(QObject* watched, QEvent* event) override;

@@ -2,6 +2,7 @@
 
 #include "common/Error.h"
 #include "common/NumberText.h"
+#include "common/TextFold.h"
 #include "export/XlsRecords.h"
 
 #include <cctype>
@@ -89,38 +90,6 @@ bool parseCellRef(std::string_view text, CellRef& out) {
 /* ------------------------------------------------------------------------------------- */
 
 namespace {
-
-/** Upper case of ASCII and of the basic Cyrillic letters, for function names. */
-std::string upperName(std::string_view s) {
-    std::string out;
-    for (size_t i = 0; i < s.size(); ++i) {
-        unsigned char c = static_cast<unsigned char>(s[i]);
-        if (c >= 'a' && c <= 'z') {
-            out += static_cast<char>(c - 32);
-        } else if (c == 0xD0 && i + 1 < s.size()) {
-            unsigned char d = static_cast<unsigned char>(s[i + 1]);
-            // а..п (D0 B0..D0 BF) → А..П (D0 90..D0 9F)
-            if (d >= 0xB0 && d <= 0xBF) d = static_cast<unsigned char>(d - 0x20);
-            out += static_cast<char>(c);
-            out += static_cast<char>(d);
-            ++i;
-        } else if (c == 0xD1 && i + 1 < s.size()) {
-            unsigned char d = static_cast<unsigned char>(s[i + 1]);
-            // р..я (D1 80..D1 8F) → Р..Я (D0 A0..D0 AF)
-            if (d >= 0x80 && d <= 0x8F) {
-                out += static_cast<char>(0xD0);
-                out += static_cast<char>(d + 0x20);
-            } else {
-                out += static_cast<char>(c);
-                out += static_cast<char>(d);
-            }
-            ++i;
-        } else {
-            out += static_cast<char>(c);
-        }
-    }
-    return out;
-}
 
 class Compiler {
 public:
@@ -283,8 +252,7 @@ private:
         const std::string name(s_.substr(start, pos_ - start));
         if (name.empty()) fail("непонятный знак в позиции " + std::to_string(start + 1));
         if (!eat('(')) fail("неизвестное имя «" + name + "»");
-        const std::string upper = upperName(name);
-        if (upper != "СУММ" && upper != "SUM") fail("неизвестная функция «" + name + "»");
+        if (!equalFolded(name, "СУММ") && !equalFolded(name, "SUM")) fail("неизвестная функция «" + name + "»");
         int count = 0;
         skipBlanks();
         if (!eat(')')) {

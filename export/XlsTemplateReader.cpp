@@ -1,5 +1,7 @@
 #include "export/XlsTemplateReader.h"
 
+#include "common/TextFold.h"
+
 #include <algorithm>
 
 namespace talvira::xls {
@@ -302,10 +304,8 @@ void readTemplateFile(WorkbookData& w, const std::vector<uint8_t>& bytes) {
     CompoundEntry* book = nullptr;
     for (CompoundEntry& e : w.file.root.children) {
         if (e.storage) continue;
-        std::string lower = e.name;
-        for (char& ch : lower) ch = static_cast<char>(std::tolower(static_cast<unsigned char>(ch)));
-        if (lower == "workbook" && !wb) wb = &e;
-        if (lower == "book" && !book) book = &e;
+        if (equalFolded(e.name, "workbook") && !wb) wb = &e;
+        if (equalFolded(e.name, "book") && !book) book = &e;
     }
     if (!wb) wb = book;
     if (!wb) throw Error("Файл «" + w.name + "» не является книгой Excel 97–2003: в нём нет потока Workbook");

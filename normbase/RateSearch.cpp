@@ -1,17 +1,21 @@
 #include "normbase/RateSearch.h"
 
 #include "common/Error.h"
+#include "common/TextFold.h"
 #include "normbase/NormBase.h"
 #include "normbase/NormBaseFields.h"
+#include "normbase/WordForms.h"
+#include "storage/Warnings.h"
 
 #include <algorithm>
-#include <array>
+#include <atomic>
 #include <cstring>
+#include <future>
+#include <limits>
 
 #if defined(__SSE2__)
 #include <emmintrin.h>
 #endif
-#include <limits>
 
 namespace talvira::normbase {
 
@@ -19,31 +23,7 @@ using storage::RecordLoc;
 using storage::TableFile;
 using storage::Value;
 
-// ---------------------------------------------------------------------------------------------
-// Folding
-// ---------------------------------------------------------------------------------------------
-
 namespace {
-
-/** The lower-case letter of a code point below U+0800 (itself when it has none); ё → е. */
-uint32_t lowerLetter(uint32_t c) {
-    if (c < 0x80) return (c >= 'A' && c <= 'Z') ? c + 32 : c;
-    if (c >= 0xC0 && c <= 0xDE && c != 0xD7) return c + 32;
-    if (c >= 0x100 && c <= 0x17F) {  // Latin Extended-A: mostly pairs upper, lower
-        if (c == 0x130 || c == 0x131 || c == 0x138 || c == 0x149 || c == 0x17F) return c;
-        if (c == 0x178) return 0xFF;
-        const bool oddUpper = (c >= 0x139 && c <= 0x148) || (c >= 0x179 && c <= 0x17E);
-        return (c % 2 == (oddUpper ? 1u : 0u)) ? c + 1 : c;
-    }
-    if (c >= 0x391 && c <= 0x3A9 && c != 0x3A2) return c + 32;  // Greek capitals
-    if (c >= 0x400 && c <= 0x40F) c += 80;                       // Ѐ .. Џ (Ё among them)
-    else if (c >= 0x410 && c <= 0x42F) c += 32;                  // А .. Я
-    else if ((c >= 0x460 && c <= 0x481) || (c >= 0x48A && c <= 0x4BF) || (c >= 0x4D0 && c <= 0x52F))
-        return c % 2 == 0 ? c + 1 : c;
-    else if (c == 0x4C0) return 0x4CF;
-    else if (c >= 0x4C1 && c <= 0x4CE) return c % 2 == 1 ? c + 1 : c;
-    return c == 0x451 ? 0x435 : c;  // ё → е
-}
 
 bool isBlank(std::string_view s, size_t i, size_t& len) {
     if (s[i] == ' ' || s[i] == '\t') return len = 1, true;
@@ -52,72 +32,6 @@ bool isBlank(std::string_view s, size_t i, size_t& len) {
 }
 
 }  // namespace
-
-namespace {
-
-/** Folded UTF-8 of U+0400 .. U+047F (lead bytes D0 and D1), two bytes each. */
-const char (*cyrillicFolded())[2] {
-    static const auto table = [] {
-        std::array<char[2], 128> t{};
-        for (uint32_t i = 0; i < 128; ++i) {
-            const uint32_t c = lowerLetter(0x400 + i);  // stays in U+0400 .. U+047F
-            t[i][0] = char(0xC0 | (c >> 6));
-            t[i][1] = char(0x80 | (c & 0x3F));
-        }
-        return t;
-    }();
-    return table.data();
-}
-
-}  // namespace
-
-static void appendFolded(std::string& out, std::string_view s) {
-    const size_t at = out.size();
-    out.resize(at + s.size());  // folding never makes the text longer
-    char* o = out.data() + at;
-    const auto* p = reinterpret_cast<const unsigned char*>(s.data());
-    const auto* end = p + s.size();
-    while (p < end) {
-        const unsigned char b = *p;
-        if (b < 0x80) {
-            *o++ = char(unsigned(b - 'A') < 26u ? b + 32 : b);
-            ++p;
-            continue;
-        }
-        if (p + 1 < end && (p[1] & 0xC0) == 0x80) {
-            const unsigned char t = p[1];
-            // Cyrillic (U+0400 .. U+047F) at first hand, through a table.
-            if (b == 0xD0 || b == 0xD1) {
-                const char* pair = cyrillicFolded()[(b - 0xD0) * 64 + (t - 0x80)];
-                o[0] = pair[0], o[1] = pair[1];
-                o += 2, p += 2;
-                continue;
-            }
-            // Every other two-byte sequence: through the code point. Longer ones carry no
-            // letter that folds here and are copied below.
-            if ((b & 0xE0) == 0xC0) {
-                const uint32_t c = lowerLetter((uint32_t(b & 0x1F) << 6) | (t & 0x3F));
-                if (c < 0x80) {
-                    *o++ = char(c);
-                } else {
-                    *o++ = char(0xC0 | (c >> 6));
-                    *o++ = char(0x80 | (c & 0x3F));
-                }
-                p += 2;
-                continue;
-            }
-        }
-        *o++ = char(b);
-        ++p;
-    }
-    out.resize(size_t(o - out.data()));
-}
-
-std::string foldSearchText(std::string_view s) {
-    std::string out;
-    appendFolded(out, s);
-    return out;
-}
 
 std::vector<std::string> searchWords(std::string_view q) {
     std::vector<std::string> words;
@@ -166,10 +80,29 @@ struct RateSearch::Index {
     std::vector<std::pair<int64_t, RecordLoc>> units;  // by ID, for the rows shown
     // Listed rate n: folded code at text[begin[n]], a 0x1F, its folded name up to begin[n + 1].
     std::string text;
-    std::vector<uint32_t> begin;
-    // The last query's folded words and what it found, for narrowing as the user types.
-    std::vector<std::string> lastWords;
-    std::vector<uint32_t> lastFound;
+    std::vector<uint32_t> begin{0};
+    WordFormIndex forms;
+    // The files read, kept for the rows shown (their pages given back after the reading).
+    std::unique_ptr<TableFile> reestr, ogl, rabmat, names, unitFile;
+};
+
+/** A query made ready: its folded words, longest first, each with the spellings it is looked
+ *  for in and, when word forms apply, its stem. */
+struct RateSearch::Query {
+    struct Word {
+        std::vector<std::string> spellings;
+        std::u32string stem;  // empty: no word forms
+    };
+    std::vector<Word> words;
+    bool literal() const {
+        return std::all_of(words.begin(), words.end(), [](const Word& w) { return w.spellings.size() == 1; });
+    }
+};
+
+/** Preparation under way on a thread of its own. */
+struct RateSearch::Pending {
+    std::shared_ptr<std::atomic<bool>> stop = std::make_shared<std::atomic<bool>>(false);
+    std::future<std::unique_ptr<Index>> result;
 };
 
 namespace {
@@ -177,6 +110,12 @@ namespace {
 constexpr char kFieldSeparator = '\x1F';
 /** An empty link or key field: matches nothing. */
 constexpr int64_t kNoId = std::numeric_limits<int64_t>::min();
+
+/** Records read between two givings back of the pages read (a few MB of them). */
+constexpr size_t kPagesKept = 4096;
+
+/** Thrown inside the preparation when it is to stop. */
+struct Stopped {};
 
 /** The places of a table's records in the order a handle without an index holds them: the
  *  primary key's, or the physical order of an unkeyed table. */
@@ -221,34 +160,11 @@ const RecordLoc* findById(const std::vector<std::pair<int64_t, RecordLoc>>& v, i
     return it != v.end() && it->first == id ? &it->second : nullptr;
 }
 
-/** Detail records of a table grouped by a link field: (link, ID, place) sorted by link, then
- *  ID (the table's key), then physical order. */
-struct Linked {
-    int64_t link, id, extra;  // extra: the value of `extraField`, kNoId when empty
-    RecordLoc loc;
-};
-std::vector<Linked> linkedRecords(const TableFile& f, const char* linkField, const char* extraField) {
-    std::vector<Linked> out;
-    const int link = f.fieldIndex(linkField), id = f.fieldIndex(fld::ID);
-    const int extra = extraField ? f.fieldIndex(extraField) : -1;
-    out.reserve(f.recordCount());
-    for (auto l = f.first(); l; l = f.next(*l)) {
-        Linked r{0, 0, kNoId, *l};
-        if (!linkValue(f, *l, link, r.link)) continue;
-        if (!linkValue(f, *l, id, r.id)) r.id = kNoId;
-        if (!linkValue(f, *l, extra, r.extra)) r.extra = kNoId;
-        out.push_back(r);
-    }
-    auto order = [](const Linked& a, const Linked& b) { return a.link != b.link ? a.link < b.link : a.id < b.id; };
-    if (!std::is_sorted(out.begin(), out.end(), order)) std::stable_sort(out.begin(), out.end(), order);
-    return out;
-}
-
-std::pair<std::vector<Linked>::const_iterator, std::vector<Linked>::const_iterator> linkedTo(
-    const std::vector<Linked>& v, int64_t key) {
-    auto lo = std::lower_bound(v.begin(), v.end(), key, [](const Linked& e, int64_t k) { return e.link < k; });
-    auto hi = std::upper_bound(lo, v.end(), key, [](int64_t k, const Linked& e) { return k < e.link; });
-    return {lo, hi};
+/** The records of a detail table that the browser lists under a master record: looked up
+ *  by the master's ID in the index the detail's handle lists by, in that index's order. */
+std::vector<RecordLoc> detailOf(const TableFile& f, const std::string& index, const Value& masterId) {
+    if (masterId.isEmpty()) return {};
+    return f.lookup(index, {masterId});
 }
 
 /** Where `needle` first occurs in [from, to), or nullptr. Two bytes of the needle are looked
@@ -287,102 +203,150 @@ const char* scanFor(const char* from, const char* to, const std::string& needle)
 #endif
 }
 
+/** Where the files of the handles are, taken on the thread that owns the handles. */
+struct Sources {
+    std::string reestr, ogl, rabmat, names, units;
+    std::string oglIndex, rabmatIndex;
+};
 
-}  // namespace
+std::string pathIfOpen(const storage::TableHandle& t) { return t.active() ? t.tablePath() : std::string(); }
 
-size_t findSearchText(std::string_view text, std::string_view needle) {
-    const std::string n(needle);
-    const char* hit = scanFor(text.data(), text.data() + text.size(), n);
-    return hit ? size_t(hit - text.data()) : std::string_view::npos;
+Sources sourcesOf(NormBase& nb) {
+    return {pathIfOpen(nb.Table7), pathIfOpen(nb.Table6), pathIfOpen(nb.Table2), pathIfOpen(nb.Table1),
+            pathIfOpen(nb.Table8), nb.Table6.indexName(), nb.Table2.indexName()};
 }
 
-RateSearch::RateSearch(NormBase& base) : base_(base) {}
-RateSearch::~RateSearch() = default;
+std::unique_ptr<TableFile> openReadOnly(const std::string& path) {
+    if (path.empty()) return nullptr;
+    return storage::tableFileProvider().open(path, storage::OpenMode::ReadOnly);
+}
 
-bool RateSearch::prepared() const { return ix_ != nullptr; }
-void RateSearch::reset() { ix_.reset(); }
+/** The folded text of a field (ё as е) appended to `out`. */
+void appendField(std::string& out, const TableFile& f, RecordLoc loc, int field) {
+    const Value v = f.readField(loc, field);
+    if (const std::string* t = v.text()) appendFolded(out, *t, Yo::AsE);
+    else appendFolded(out, v.asString(), Yo::AsE);
+}
 
-void RateSearch::prepare() {
-    if (ix_) return;
+/** Reads the base and builds the index: what the browser lists, in its order, with the folded
+ *  code and name of each rate and the stems of the names' words. */
+std::unique_ptr<RateSearch::Index> buildIndex(const Sources& src, const std::atomic<bool>& stop) {
+    using Index = RateSearch::Index;
     auto ix = std::make_unique<Index>();
-    ix->begin.push_back(0);
-    // The whole base is read through files of its own, closed when done: pages read only for
-    // this do not stay mapped into the program.
-    auto reopen = [](storage::TableHandle& t) -> std::unique_ptr<TableFile> {
-        if (!t.file()) return nullptr;
-        return storage::tableFileProvider().open(t.tablePath(), storage::OpenMode::ReadOnly);
-    };
-    const auto reestr = reopen(base_.Table7), ogl = reopen(base_.Table6), rabmat = reopen(base_.Table2);
-    const auto names = reopen(base_.Table1), units = reopen(base_.Table8);
-    ix->units = byId(units.get());
-    if (!reestr || !ogl || !rabmat) {  // the browser lists nothing then
-        ix_ = std::move(ix);
-        return;
+    ix->reestr = openReadOnly(src.reestr);
+    ix->ogl = openReadOnly(src.ogl);
+    ix->rabmat = openReadOnly(src.rabmat);
+    ix->names = openReadOnly(src.names);
+    ix->unitFile = openReadOnly(src.units);
+    ix->units = byId(ix->unitFile.get());
+    if (!ix->reestr || !ix->ogl || !ix->rabmat) {  // the browser lists nothing then
+        ix->forms.finish();
+        return ix;
     }
+    const TableFile& reestr = *ix->reestr;
+    const TableFile& rabmat = *ix->rabmat;
+    const TableFile* names = ix->names.get();
 
-    // Collections in Table7's order; then each collection's entries by ID, as Table6 lists them.
-    const int reestrId = reestr->fieldIndex(fld::ID);
+    // Collections in Table7's order; each collection's entries as Table6 lists them.
+    const int reestrId = reestr.fieldIndex(fld::ID), oglId = ix->ogl->fieldIndex(fld::ID);
+    std::vector<Value> entryIds;
     int row = 0;
-    for (RecordLoc l : defaultOrder(*reestr)) {
-        int64_t id = 0;
-        const bool hasId = linkValue(*reestr, l, reestrId, id);
-        ix->collections.push_back({hasId ? id : kNoId, l, row++});
-    }
-    const auto entries = linkedRecords(*ogl, fld::IDREESTR, nullptr);
-    for (uint32_t c = 0; c < ix->collections.size(); ++c) {
-        if (ix->collections[c].id == kNoId) continue;
-        auto [lo, hi] = linkedTo(entries, ix->collections[c].id);
+    for (RecordLoc l : defaultOrder(reestr)) {
+        const Value id = reestrId < 0 ? Value() : reestr.readField(l, reestrId);
+        const auto c = uint32_t(ix->collections.size());
+        ix->collections.push_back({id.isEmpty() ? kNoId : id.asInteger(), l, row++});
         int r = 0;
-        for (auto it = lo; it != hi; ++it) ix->entries.push_back({it->id, it->loc, c, r++});
+        for (RecordLoc e : detailOf(*ix->ogl, src.oglIndex, id)) {
+            entryIds.push_back(oglId < 0 ? Value() : ix->ogl->readField(e, oglId));
+            ix->entries.push_back({entryIds.back().isEmpty() ? kNoId : entryIds.back().asInteger(), e, c, r++});
+        }
     }
+    ix->ogl->releasePages();
 
-    // The rates of each entry by ID, as Table2 lists them, with their folded code and name.
-    const auto nameIds = byId(names.get());
+    // The rates of each entry as Table2 lists them, with their folded code and name.
+    const auto nameIds = byId(names);
     const int nameField = names ? names->fieldIndex(fld::NAME) : -1;
-    const int tabField = rabmat->fieldIndex(fld::TAB);
-    const auto rates = linkedRecords(*rabmat, fld::IDOGL, fld::IDNAME);
-    ix->rates.reserve(rates.size());
-    ix->begin.reserve(rates.size() + 1);
-    ix->text.reserve(rates.size() * 160);
+    const int rateId = rabmat.fieldIndex(fld::ID), idName = rabmat.fieldIndex(fld::IDNAME);
+    const int tabField = rabmat.fieldIndex(fld::TAB);
     for (uint32_t e = 0; e < ix->entries.size(); ++e) {
-        if (ix->entries[e].id == kNoId) continue;
-        auto [lo, hi] = linkedTo(rates, ix->entries[e].id);
+        if (stop) throw Stopped();
         int r = 0;
-        for (auto it = lo; it != hi; ++it) {
-            Index::Rate rate{it->id, it->loc, {}, e, r++, 0, false};
+        for (RecordLoc loc : detailOf(rabmat, src.rabmatIndex, entryIds[e])) {
+            int64_t id = kNoId, nameId = kNoId;
+            linkValue(rabmat, loc, rateId, id);
+            Index::Rate rate{id, loc, {}, e, r++, 0, false};
             const size_t codeAt = ix->text.size();
-            if (tabField >= 0) {
-                const Value code = rabmat->readField(it->loc, tabField);
-                if (const std::string* t = code.text()) appendFolded(ix->text, *t);
-                else appendFolded(ix->text, code.asString());
-            }
+            if (tabField >= 0) appendField(ix->text, rabmat, loc, tabField);
             rate.codeLen = uint32_t(ix->text.size() - codeAt);
             ix->text += kFieldSeparator;
-            if (nameField >= 0 && it->extra != kNoId) {
-                if (const RecordLoc* nl = findById(nameIds, it->extra)) {
+            const size_t nameAt = ix->text.size();
+            if (nameField >= 0 && linkValue(rabmat, loc, idName, nameId)) {
+                if (const RecordLoc* nl = findById(nameIds, nameId)) {
                     rate.nameLoc = *nl;
                     rate.hasName = true;
-                    const Value name = names->readField(*nl, nameField);
-                    if (const std::string* t = name.text()) appendFolded(ix->text, *t);
-                    else appendFolded(ix->text, name.asString());
+                    appendField(ix->text, *names, *nl, nameField);
                 }
             }
+            ix->forms.addRate(std::string_view(ix->text).substr(nameAt));
             if (ix->text.size() >= std::numeric_limits<uint32_t>::max())
                 throw Error("Названия расценок не умещаются в памяти для поиска.");
             ix->begin.push_back(uint32_t(ix->text.size()));
             ix->rates.push_back(rate);
+            // The pages read are not kept: what a row shows is read again when shown.
+            if (ix->rates.size() % kPagesKept == 0) {
+                rabmat.releasePages();
+                if (names) names->releasePages();
+            }
         }
     }
+    ix->forms.finish();
     ix->text.shrink_to_fit();
-    ix_ = std::move(ix);
+    for (const TableFile* f : {ix->reestr.get(), ix->rabmat.get(), ix->names.get(), ix->unitFile.get()})
+        if (f) f->releasePages();
+    return ix;
 }
 
-uint32_t RateSearch::listedCount() {
-    prepare();
-    return uint32_t(ix_->rates.size());
+/** The spellings a folded word is looked for in: itself and, when a decimal point or comma
+ *  stands between digits in it, the same with the other separator there. */
+std::vector<std::string> spellingsOf(const std::string& word) {
+    auto digit = [&](size_t i) { return i < word.size() && word[i] >= '0' && word[i] <= '9'; };
+    std::vector<size_t> seps;
+    for (size_t i = 1; i + 1 < word.size(); ++i)
+        if ((word[i] == '.' || word[i] == ',') && digit(i - 1) && digit(i + 1)) seps.push_back(i);
+    std::vector<std::string> out{word};
+    constexpr size_t kMixed = 3;  // beyond it, every separator one way or the other
+    const size_t combos = seps.size() <= kMixed ? size_t(1) << seps.size() : 0;
+    for (size_t m = 0; m < combos; ++m) {
+        std::string v = word;
+        for (size_t k = 0; k < seps.size(); ++k) v[seps[k]] = (m >> k) & 1 ? '.' : ',';
+        out.push_back(std::move(v));
+    }
+    if (seps.size() > kMixed)
+        for (char sep : {',', '.'}) {
+            std::string v = word;
+            for (size_t i : seps) v[i] = sep;
+            out.push_back(std::move(v));
+        }
+    std::sort(out.begin() + 1, out.end());
+    out.erase(std::unique(out.begin() + 1, out.end()), out.end());
+    out.erase(std::remove(out.begin() + 1, out.end(), word), out.end());
+    return out;
 }
 
-namespace {
+RateSearch::Query makeQuery(std::string_view text, bool exact, RussianStemmer* stemmer) {
+    RateSearch::Query q;
+    for (const std::string& w : searchWords(text)) {
+        RateSearch::Query::Word word;
+        std::string folded = foldCase(w, Yo::AsE);
+        if (!exact && stemmer && formsApply(folded)) word.stem = (*stemmer)(folded);
+        word.spellings = exact ? std::vector<std::string>{std::move(folded)} : spellingsOf(folded);
+        q.words.push_back(std::move(word));
+    }
+    // The longest word drives the scan over the whole text: it is found least often.
+    std::stable_sort(q.words.begin(), q.words.end(),
+                     [](const auto& a, const auto& b) { return a.spellings[0].size() > b.spellings[0].size(); });
+    return q;
+}
 
 /** Whether every word of `before` lies inside some word of `now`: what `now` finds is then
  *  among what `before` found. */
@@ -394,68 +358,192 @@ bool narrows(const std::vector<std::string>& before, const std::vector<std::stri
     return true;
 }
 
-}  // namespace
-
-bool RateSearch::matches(uint32_t n, const std::vector<std::string>& words, size_t from) const {
-    const char* b = ix_->text.data() + ix_->begin[n];
-    const char* codeEnd = b + ix_->rates[n].codeLen;
-    const char* e = ix_->text.data() + ix_->begin[n + 1];
-    for (size_t w = from; w < words.size(); ++w)
-        if (!scanFor(b, codeEnd, words[w]) && !scanFor(codeEnd + 1, e, words[w])) return false;
-    return true;
+/** Whether a spelling of `w` occurs in [from, to). */
+bool holds(const char* from, const char* to, const RateSearch::Query::Word& w) {
+    return std::any_of(w.spellings.begin(), w.spellings.end(), [&](const std::string& s) { return scanFor(from, to, s); });
 }
 
-std::vector<uint32_t> RateSearch::find(std::string_view query) {
-    std::vector<std::string> words = searchWords(query);
-    if (words.empty()) return {};
+}  // namespace
+
+size_t findSearchText(std::string_view text, std::string_view needle) {
+    const std::string n(needle);
+    const char* hit = scanFor(text.data(), text.data() + text.size(), n);
+    return hit ? size_t(hit - text.data()) : std::string_view::npos;
+}
+
+// ---------------------------------------------------------------------------------------------
+// Preparing
+// ---------------------------------------------------------------------------------------------
+
+RateSearch::RateSearch(NormBase& base) : base_(base) {}
+RateSearch::~RateSearch() { reset(); }
+
+bool RateSearch::prepared() const {
+    return ix_ || (pending_ && pending_->result.wait_for(std::chrono::seconds(0)) == std::future_status::ready);
+}
+
+void RateSearch::reset() {
+    if (pending_) {
+        *pending_->stop = true;
+        try {
+            pending_->result.get();
+        } catch (...) {  // stopped half-way, or failed: nothing of it is kept
+        }
+        pending_.reset();
+    }
+    ix_.reset();
+    lastWords_.clear();
+    lastFound_.clear();
+}
+
+void RateSearch::startPreparing() {
+    if (ix_ || pending_) return;
+    auto p = std::make_unique<Pending>();
+    p->result = std::async(std::launch::async, [src = sourcesOf(base_), stop = p->stop] {
+        // The window has shown what these files warn about when it opened them.
+        storage::QuietWarnings quiet;
+        return buildIndex(src, *stop);
+    });
+    pending_ = std::move(p);
+}
+
+void RateSearch::prepare() {
+    if (ix_) return;
+    if (pending_) {
+        auto p = std::move(pending_);
+        ix_ = p->result.get();
+        return;
+    }
+    const std::atomic<bool> never{false};
+    ix_ = buildIndex(sourcesOf(base_), never);
+}
+
+uint32_t RateSearch::listedCount() {
     prepare();
-    for (auto& w : words) w = foldSearchText(w);
-    // The longest word drives the scan over the whole text: it is found least often.
-    std::stable_sort(words.begin(), words.end(), [](const auto& a, const auto& b) { return a.size() > b.size(); });
+    return uint32_t(ix_->rates.size());
+}
+
+// ---------------------------------------------------------------------------------------------
+// Queries
+// ---------------------------------------------------------------------------------------------
+
+RateSearch::Found RateSearch::find(std::string_view query) {
+    if (searchWords(query).empty()) return {};
+    prepare();
+    thread_local RussianStemmer stemmer;
+    return run(makeQuery(query, false, &stemmer));
+}
+
+std::vector<uint32_t> RateSearch::findExact(std::string_view query) {
+    if (searchWords(query).empty()) return {};
+    prepare();
+    return run(makeQuery(query, true, nullptr)).rates;
+}
+
+RateSearch::Found RateSearch::run(const Query& q) {
+    Found found;
+    found.rates = exactMatches(q);
+    found.exact = found.rates.size();
+    formMatches(q, found);
+    return found;
+}
+
+std::vector<uint32_t> RateSearch::exactMatches(const Query& q) {
+    const char* text = ix_->text.data();
+    auto holdsAll = [&](uint32_t n, size_t from) {
+        const char* b = text + ix_->begin[n];
+        const char* codeEnd = b + ix_->rates[n].codeLen;
+        const char* e = text + ix_->begin[n + 1];
+        for (size_t w = from; w < q.words.size(); ++w)
+            if (!holds(b, codeEnd, q.words[w]) && !holds(codeEnd + 1, e, q.words[w])) return false;
+        return true;
+    };
     std::vector<uint32_t> out;
 
     // Typing on: when the query only narrows the one before, its rates are looked at alone.
-    if (narrows(ix_->lastWords, words) && ix_->lastFound.size() < ix_->rates.size() / 8) {
-        for (uint32_t n : ix_->lastFound)
-            if (matches(n, words, 0)) out.push_back(n);
-        ix_->lastWords = words;
-        ix_->lastFound = out;
+    std::vector<std::string> words;
+    if (q.literal())
+        for (const auto& w : q.words) words.push_back(w.spellings[0]);
+    if (narrows(lastWords_, words) && lastFound_.size() < ix_->rates.size() / 8) {
+        for (uint32_t n : lastFound_)
+            if (holdsAll(n, 0)) out.push_back(n);
+        lastWords_ = std::move(words);
+        lastFound_ = out;
         return out;
     }
 
-    const std::string& driver = words.front();
-    const char* text = ix_->text.data();
+    // Each spelling of the longest word is scanned for over the whole text.
     const char* end = text + ix_->text.size();
     const auto& begin = ix_->begin;
-    const char* from = text;
-    size_t n = 0;
-    while (const char* hit = scanFor(from, end, driver)) {
-        const uint32_t pos = uint32_t(hit - text);
-        // The rate whose text holds the hit: the last whose text begins at or before it. Hits
-        // come in order and mostly a few rates on, so the search gallops forward from the last
-        // one and halves only the stretch it overshot (a halving over the whole list would
-        // miss the cache at every step).
-        if (begin[n + 1] <= pos) {
-            size_t lo = n + 1, step = 1;  // begin[lo] <= pos
-            while (lo + step < begin.size() - 1 && begin[lo + step] <= pos) lo += step, step *= 2;
-            const size_t hi = std::min(lo + step, begin.size() - 1);  // begin[hi] > pos or the end
-            n = size_t(std::upper_bound(begin.begin() + ptrdiff_t(lo), begin.begin() + ptrdiff_t(hi), pos) - begin.begin()) - 1;
+    for (const std::string& driver : q.words.front().spellings) {
+        const char* from = text;
+        size_t n = 0;
+        while (const char* hit = scanFor(from, end, driver)) {
+            const uint32_t pos = uint32_t(hit - text);
+            // The rate whose text holds the hit: the last whose text begins at or before it. Hits
+            // come in order and mostly a few rates on, so the search gallops forward from the last
+            // one and halves only the stretch it overshot (a halving over the whole list would
+            // miss the cache at every step).
+            if (begin[n + 1] <= pos) {
+                size_t lo = n + 1, step = 1;  // begin[lo] <= pos
+                while (lo + step < begin.size() - 1 && begin[lo + step] <= pos) lo += step, step *= 2;
+                const size_t hi = std::min(lo + step, begin.size() - 1);  // begin[hi] > pos or the end
+                n = size_t(std::upper_bound(begin.begin() + ptrdiff_t(lo), begin.begin() + ptrdiff_t(hi), pos) - begin.begin()) - 1;
+            }
+            const char* codeEnd = text + begin[n] + ix_->rates[n].codeLen;
+            const char* e = text + begin[n + 1];
+            const char* hitEnd = hit + driver.size();
+            // A hit counts only inside the code or inside the name, not across either end.
+            if (!(hitEnd <= codeEnd || (hit > codeEnd && hitEnd <= e))) {
+                from = hit + 1;
+                continue;
+            }
+            if (holdsAll(uint32_t(n), 1)) out.push_back(uint32_t(n));
+            from = e;
         }
-        const char* codeEnd = text + begin[n] + ix_->rates[n].codeLen;
-        const char* e = text + begin[n + 1];
-        const char* hitEnd = hit + driver.size();
-        // A hit counts only inside the code or inside the name, not across either end.
-        if (!(hitEnd <= codeEnd || (hit > codeEnd && hitEnd <= e))) {
-            from = hit + 1;
-            continue;
-        }
-        if (matches(uint32_t(n), words, 1)) out.push_back(uint32_t(n));
-        from = e;
     }
-    ix_->lastWords = words;
-    ix_->lastFound = out;
+    if (q.words.front().spellings.size() > 1) {  // several scans: merged into browse order
+        std::sort(out.begin(), out.end());
+        out.erase(std::unique(out.begin(), out.end()), out.end());
+    }
+    lastWords_ = std::move(words);
+    lastFound_ = out;
     return out;
 }
+
+void RateSearch::formMatches(const Query& q, Found& found) const {
+    if (std::all_of(q.words.begin(), q.words.end(), [](const Query::Word& w) { return w.stem.empty(); })) return;
+    const size_t count = ix_->rates.size();
+    // For each word with forms, the rates whose names hold one of them.
+    std::vector<std::vector<bool>> byForms(q.words.size());
+    std::vector<bool> candidate(count);
+    bool any = false;
+    for (size_t w = 0; w < q.words.size(); ++w) {
+        if (q.words[w].stem.empty()) continue;
+        byForms[w].resize(count);
+        for (uint32_t s : ix_->forms.stemsNear(q.words[w].stem)) {
+            auto [lo, hi] = ix_->forms.ratesOf(s);
+            for (const uint32_t* r = lo; r != hi; ++r) byForms[w][*r] = candidate[*r] = any = true;
+        }
+    }
+    if (!any) return;
+    for (uint32_t n : found.rates) candidate[n] = false;  // found exactly already
+    const char* text = ix_->text.data();
+    for (uint32_t n = 0; n < count; ++n) {
+        if (!candidate[n]) continue;
+        const char* b = text + ix_->begin[n];
+        const char* codeEnd = b + ix_->rates[n].codeLen;
+        const char* e = text + ix_->begin[n + 1];
+        bool all = true;
+        for (size_t w = 0; w < q.words.size() && all; ++w)
+            all = (!byForms[w].empty() && byForms[w][n]) || holds(b, codeEnd, q.words[w]) || holds(codeEnd + 1, e, q.words[w]);
+        if (all) found.rates.push_back(n);
+    }
+}
+
+// ---------------------------------------------------------------------------------------------
+// Rows and the walk
+// ---------------------------------------------------------------------------------------------
 
 int64_t RateSearch::rateId(uint32_t n) const { return ix_->rates.at(n).id; }
 
@@ -465,25 +553,54 @@ RateSearch::Place RateSearch::place(uint32_t n) const {
     return {ix_->collections[e.collection].row, e.row, r.row};
 }
 
-RateSearchRow RateSearch::row(uint32_t n) const {
+namespace {
+
+/** The line of a name shown in a result row: the first that holds a spelling or a form of a
+ *  word of the query, else the first. */
+std::string lineShown(const std::string& name, const RateSearch::Query& q, RussianStemmer& stemmer) {
+    std::vector<std::string_view> lines;
+    for (size_t at = 0;;) {
+        const size_t br = name.find_first_of("\r\n", at);
+        lines.push_back(std::string_view(name).substr(at, br == std::string::npos ? br : br - at));
+        if (br == std::string::npos) break;
+        at = name.find_first_not_of("\r\n", br);
+        if (at == std::string::npos) break;
+    }
+    for (std::string_view line : lines) {
+        const std::string folded = foldCase(line, Yo::AsE);
+        const char* b = folded.data();
+        const char* e = b + folded.size();
+        for (const auto& w : q.words) {
+            if (holds(b, e, w)) return std::string(line);
+            if (w.stem.empty()) continue;
+            for (std::string_view word : cyrillicWords(folded))
+                if (nearStems(w.stem, stemmer(word))) return std::string(line);
+        }
+    }
+    return std::string(lines.front());
+}
+
+}  // namespace
+
+RateSearchRow RateSearch::row(uint32_t n, std::string_view query) const {
     const auto& r = ix_->rates.at(n);
     const auto& e = ix_->entries[r.entry];
-    const TableFile* rabmat = base_.Table2.file();
+    const TableFile* rabmat = ix_->rabmat.get();
     RateSearchRow out;
     out.id = r.id;
     out.code = textOf(rabmat, r.loc, fld::TAB);
     if (r.hasName) {
-        out.firstLine = textOf(base_.Table1.file(), r.nameLoc, fld::NAME);
-        const size_t br = out.firstLine.find_first_of("\r\n");
-        if (br != std::string::npos) out.firstLine.resize(br);
+        const std::string name = textOf(ix_->names.get(), r.nameLoc, fld::NAME);
+        thread_local RussianStemmer stemmer;
+        out.line = lineShown(name, makeQuery(query, false, &stemmer), stemmer);
     }
     if (rabmat) {
         int64_t unit = 0;
         if (linkValue(*rabmat, r.loc, rabmat->fieldIndex(fld::IDEDIZM), unit))
-            if (const RecordLoc* ul = findById(ix_->units, unit)) out.unit = textOf(base_.Table8.file(), *ul, fld::NAME);
+            if (const RecordLoc* ul = findById(ix_->units, unit)) out.unit = textOf(ix_->unitFile.get(), *ul, fld::NAME);
     }
-    out.collection = textOf(base_.Table7.file(), ix_->collections[e.collection].loc, fld::NAME);
-    out.entry = textOf(base_.Table6.file(), e.loc, fld::NAME);
+    out.collection = textOf(ix_->reestr.get(), ix_->collections[e.collection].loc, fld::NAME);
+    out.entry = textOf(ix_->ogl.get(), e.loc, fld::NAME);
     return out;
 }
 
@@ -492,15 +609,15 @@ namespace {
 /** Moves `t` to row `row` when that row holds `id`, else to the first row that does. */
 void moveToRecord(storage::TableHandle& t, int row, int64_t id) {
     const int field = t.fieldIndex(fld::ID);
-    auto holds = [&](int r) {
+    auto holdsId = [&](int r) {
         const Value v = t.valueAt(r, field);
         return !v.isEmpty() && v.asInteger() == id;
     };
     if (field < 0) throw Error("Таблица «" + t.tableName() + "»: нет поля «ID».");
-    if (row < 0 || row >= t.recordCount() || !holds(row)) {
+    if (row < 0 || row >= t.recordCount() || !holdsId(row)) {
         row = -1;
         for (int r = 0, n = t.recordCount(); r < n && row < 0; ++r)
-            if (holds(r)) row = r;
+            if (holdsId(r)) row = r;
         if (row < 0)
             throw Error("Таблица «" + t.tableName() + "»: запись с ID " + std::to_string(id) + " не найдена.");
     }
@@ -522,8 +639,8 @@ size_t RateSearch::memoryUsed() const {
     if (!ix_) return 0;
     return ix_->text.capacity() + ix_->begin.capacity() * sizeof(uint32_t) +
            ix_->rates.capacity() * sizeof(Index::Rate) + ix_->entries.capacity() * sizeof(Index::Entry) +
-           ix_->collections.capacity() * sizeof(Index::Collection) +
-           ix_->units.capacity() * sizeof(ix_->units[0]) + ix_->lastFound.capacity() * sizeof(uint32_t);
+           ix_->collections.capacity() * sizeof(Index::Collection) + ix_->units.capacity() * sizeof(ix_->units[0]) +
+           ix_->forms.memoryUsed() + lastFound_.capacity() * sizeof(uint32_t);
 }
 
 }  // namespace talvira::normbase

@@ -2,20 +2,25 @@
 /**
  * Finding a rate by its code or by words of its name, over the rates the browser lists: the
  * records of RABMAT.DB whose IDOGL is the ID of a contents entry whose IDREESTR is the ID of a
- * collection. A query is cut at blanks into words; a rate matches when every word occurs in its
- * code (TAB) or in its name (NAME of the 000_NAME.DB record whose ID is the rate's IDNAME),
- * ignoring letter case, with ё and е taken as equal. Results come in browse order.
+ * collection. A query is cut at blanks into words. The exact rule: a rate matches when every
+ * word occurs in its code (TAB) or in its name (NAME of the 000_NAME.DB record whose ID is the
+ * rate's IDNAME), ignoring letter case, with ё and е taken as equal. Besides it, a decimal point
+ * and a decimal comma between digits are the same, and a word of four Russian letters or more
+ * also matches the words of the name that are its forms (WordForms.h). Results come in browse
+ * order: the exact matches first, then those found only by word forms.
  *
- *   normbase::RateSearch search(nb);            // reads nothing yet
- *   auto hits = search.find("кладка стен");     // the first query reads the base once
- *   search.goTo(hits.front());                  // Table7, Table6, Table2 walk there
+ *   normbase::RateSearch search(nb);
+ *   search.startPreparing();                    // after the window shows: reads in the background
+ *   auto found = search.find("кровля 0.5");     // waits only for what preparing has left
+ *   search.goTo(found.rates.front());           // Table7, Table6, Table2 walk there
  *
- * Caveats: the tables of the handles Table7, Table6, Table2, Table1 and Table8 are read once,
- * at the first query, through read-only files of their own that are closed afterwards (so that
- * the pages read do not stay mapped); a handle that is closed then counts as an empty table.
- * The text kept in memory is the folded code and name of each listed rate (about the size of
- * the names themselves); what a result row shows is read through the handles' files when
- * asked for. Nothing is ever written.
+ * Caveats: the base is read through read-only files of the search's own, opened on the same
+ * paths as the handles Table7, Table6, Table2, Table1 and Table8 (a handle that is not open then
+ * counts as an empty table), in the order of the indexes those handles list by; the window's
+ * handles are touched only by goTo() and startPreparing(), on the calling thread. The files
+ * stay open for the rows shown; the pages read while preparing are given back. The text kept
+ * in memory is the folded code and name of each listed rate and the stems of the names' words.
+ * Nothing is ever written. Calls other than the preparing itself come from one thread.
  */
 #include "storage/TableFile.h"
 
@@ -29,10 +34,6 @@ namespace talvira::normbase {
 
 class NormBase;
 
-/** Text as it is compared by the search: lower case (Latin, Greek and Cyrillic letters), ё
- *  and Ё as е. Invalid UTF-8 bytes are kept as they are. */
-std::string foldSearchText(std::string_view utf8);
-
 /** Where `needle` first occurs in `text` (bytes compared as they are), npos when nowhere: the
  *  substring search the queries run over the folded text. */
 size_t findSearchText(std::string_view text, std::string_view needle);
@@ -44,7 +45,7 @@ std::vector<std::string> searchWords(std::string_view query);
 struct RateSearchRow {
     int64_t id = 0;
     std::string code;        // TAB
-    std::string firstLine;   // the name up to its first line break
+    std::string line;        // the name's first line, or the first line that holds a hit
     std::string unit;        // NAME of the unit-of-measure record
     std::string collection;  // NAME of the collection
     std::string entry;       // NAME of the contents entry
@@ -52,28 +53,42 @@ struct RateSearchRow {
 
 class RateSearch {
 public:
+    /** What a query found: listed rates, the exact matches first, then those found by word
+     *  forms (or a decimal separator) alone, each part in browse order. */
+    struct Found {
+        std::vector<uint32_t> rates;
+        size_t exact = 0;  // rates[0 .. exact) match by the exact rule
+    };
+
     explicit RateSearch(NormBase& base);
     ~RateSearch();
     RateSearch(const RateSearch&) = delete;
     RateSearch& operator=(const RateSearch&) = delete;
 
-    /** The listed rates that match `query`, as numbers of listed rates in browse order. A
-     *  query without words gives nothing. Any text is taken literally. The first call reads
-     *  the base (prepare()). */
-    std::vector<uint32_t> find(std::string_view query);
+    /** The listed rates that match `query`. A query without words gives nothing. Any text is
+     *  taken literally. Waits for the preparation, or prepares. */
+    Found find(std::string_view query);
+    /** The exact rule alone, as numbers of listed rates in browse order. */
+    std::vector<uint32_t> findExact(std::string_view query);
 
-    /** Reads the base and builds the in-memory text of the listed rates, unless done. */
+    /** Starts reading the base on a thread of its own, unless prepared or under way. The
+     *  handles' paths are taken now; nothing else of them is used by the thread. */
+    void startPreparing();
+    /** Reads the base and builds what the queries look through, unless done; when the
+     *  reading is under way, waits for it. Its failure is thrown here. */
     void prepare();
     bool prepared() const;
-    /** Forgets what prepare() read; the next query reads the base again. */
+    /** Forgets what was prepared (a preparation under way is stopped): the next query or
+     *  startPreparing() reads the base again, e.g. after another base was put in place. */
     void reset();
 
     /** Number of listed rates (prepares). */
     uint32_t listedCount();
     /** The ID of listed rate `n`. */
     int64_t rateId(uint32_t n) const;
-    /** What a result row shows for listed rate `n` (reads the tables). */
-    RateSearchRow row(uint32_t n) const;
+    /** What a result row shows for listed rate `n` (reads the tables); with `query`, the line
+     *  of the name shown is the first that holds a hit of one of its words. */
+    RateSearchRow row(uint32_t n, std::string_view query = {}) const;
     /** Rows of listed rate `n` in the views of Table7, Table6 and Table2 (0-based). */
     struct Place {
         int collectionRow = -1, entryRow = -1, rateRow = -1;
@@ -85,15 +100,23 @@ public:
      *  below follows. */
     void goTo(uint32_t n);
 
-    /** Bytes held by the prepared index (text and tables), for measurements. */
+    /** Bytes held by the prepared index (text, word forms and tables), for measurements. */
     size_t memoryUsed() const;
 
-private:
     struct Index;
-    /** Whether listed rate `n` holds words[from..] in its code or its name. */
-    bool matches(uint32_t n, const std::vector<std::string>& words, size_t from) const;
+    struct Query;
+
+private:
+    Found run(const Query& q);
+    std::vector<uint32_t> exactMatches(const Query& q);
+    void formMatches(const Query& q, Found& found) const;
     NormBase& base_;
     std::unique_ptr<Index> ix_;
+    struct Pending;
+    std::unique_ptr<Pending> pending_;
+    // The last query's words and what the exact rule found, for narrowing as the user types.
+    std::vector<std::string> lastWords_;
+    std::vector<uint32_t> lastFound_;
 };
 
 }  // namespace talvira::normbase

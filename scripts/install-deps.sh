@@ -11,7 +11,7 @@ $SUDO apt-get install -y -q --no-install-recommends \
   libgsf-1-dev \
   libgtest-dev libgmock-dev libbenchmark-dev \
   clang libclang-rt-14-dev \
-  pxlib-dev \
+  pxlib-dev libstemmer-dev \
   libexpat1-dev libzip-dev \
   libreoffice-calc-nogui gnumeric \
   xvfb xauth x11-utils xdotool \

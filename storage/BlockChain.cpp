@@ -15,6 +15,8 @@ void BlockChain::build(const RawFile& f, const ParadoxHeader& h, const std::stri
     posOf_.assign(static_cast<size_t>(std::min<uint64_t>(inFile, 0xFFFF)) + 1, kNone);
     uint32_t b = h.firstBlock;
     while (b != 0) {
+        // A long walk touches a page of every block: they are not kept.
+        if (blocks_.size() % 4096 == 4095) f.releasePages();
         if (b > inFile) throw bad("блок " + std::to_string(b) + " за пределами файла");
         if (posOf_[b] != kNone) throw bad("цепочка блоков зациклена");
         const uint64_t off = hs + uint64_t(b - 1) * h.blockSize;

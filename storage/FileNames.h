@@ -7,9 +7,11 @@
  *   if (sameName(field.name, "kolvo")) ...;
  *   if (auto p = findFileAnyCase("/base", "000_name.db")) open(*p);
  *
- * Caveats: the fold covers Latin and Cyrillic letters of UTF-8 text (what the tables' names
- * use); other letters are compared as they are.
+ * Caveats: the fold is common/TextFold's: Latin, Greek and Cyrillic letters of UTF-8 text;
+ * other letters are compared as they are.
  */
+#include "common/TextFold.h"
+
 #include <filesystem>
 #include <optional>
 #include <string>
@@ -17,8 +19,8 @@
 
 namespace talvira::storage {
 
-/** `s` with Latin and Cyrillic capitals (Ё included) made small. */
-std::string foldCase(std::string_view s);
+/** The program's one letter-case fold (ё kept as ё in names). */
+using talvira::foldCase;
 /** The two names are equal when letter case is ignored. */
 bool sameName(std::string_view a, std::string_view b);
 

@@ -39,6 +39,8 @@ public:
     /** The blob's bytes; `graphic`: the 8-byte picture prefix is left out. talvira::Error
      *  naming the file and `field` when the reference points at nothing valid. */
     std::string read(const BlobRef& ref, bool graphic, const std::string& field) const;
+    /** RawFile::releasePages of the memo file. */
+    void releasePages() const { file_.releasePages(); }
 
     /** Stores `data` (whole blob, graphic prefix included) and returns its reference. */
     BlobRef write(const std::string& data);

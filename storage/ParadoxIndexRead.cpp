@@ -490,4 +490,12 @@ std::vector<RecordLoc> ParadoxTable::scan(std::string_view index) const {
     return out;
 }
 
+void ParadoxTable::releasePages() const {
+    db_.releasePages();
+    mb_.releasePages();
+    if (px_) px_->releasePages();
+    for (const auto& s : secondary_)
+        if (s->file) s->file->releasePages();
+}
+
 }  // namespace talvira::storage

@@ -1,6 +1,7 @@
 #include "storage/ParadoxIndexWriter.h"
 
 #include "common/Error.h"
+#include "common/TextFold.h"
 #include "storage/CodePage.h"
 #include "storage/ParadoxFormat.h"
 #include "storage/RawFile.h"
@@ -92,7 +93,6 @@ std::string upperAscii(std::string s) {
     return s;
 }
 
-bool equalsNoCase(std::string_view a, std::string_view b) { return upperAscii(std::string(a)) == upperAscii(std::string(b)); }
 
 /** Writes a whole file under a temporary name, then renames it over `path`: a failure half-way
  *  leaves the old file (or none), never a torn one. */
@@ -170,7 +170,7 @@ public:
 
     int fieldIndex(std::string_view name) const {
         for (size_t i = 0; i < fields_.size(); ++i)
-            if (equalsNoCase(fields_[i].name, name)) return int(i);
+            if (equalFolded(fields_[i].name, name)) return int(i);
         return -1;
     }
 
@@ -477,7 +477,7 @@ namespace {
 /** A single-field, case-sensitive index named after its field lives in .Xnn/.Ynn; the others
  *  in .XGn/.YGn. */
 bool isPlainIndex(const SecondaryIndexDef& def) {
-    return def.fields.size() == 1 && !def.caseInsensitive && equalsNoCase(def.name, def.fields.front());
+    return def.fields.size() == 1 && !def.caseInsensitive && equalFolded(def.name, def.fields.front());
 }
 }  // namespace
 

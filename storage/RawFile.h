@@ -34,6 +34,9 @@ public:
 
     /** `len` bytes at `off`, or nullptr when the range is not inside the file. */
     const uint8_t* at(uint64_t off, uint64_t len) const;
+    /** Gives back the memory of the pages read (the map is made again at the next read);
+     *  pointers from at() are invalid after it. */
+    void releasePages() const { unmap(); }
     /** Writes all of `p` at `off` (growing the file when needed); talvira::Error on failure. */
     void write(uint64_t off, const void* p, size_t n);
 

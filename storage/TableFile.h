@@ -88,6 +88,10 @@ public:
     virtual RecordLoc update(RecordLoc loc, const Record& rec) = 0;
     /** Removes the record at `loc`; returns the place of the record that followed it. */
     virtual std::optional<RecordLoc> remove(RecordLoc loc) = 0;
+
+    /** Gives back the memory of the file pages read so far; they are read again when needed.
+     *  For a long read whose pages are not needed twice. */
+    virtual void releasePages() const {}
 };
 
 enum class OpenMode { ReadOnly, ReadWrite };

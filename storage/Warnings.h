@@ -21,7 +21,20 @@ using WarningSink = std::function<void(const std::string&)>;
 /** Installs the sink; an empty function restores the default (standard error). Returns the
  *  sink it replaces (empty for the default). */
 WarningSink setWarningSink(WarningSink sink);
-/** Sends one warning to the sink in use. */
+/** Sends one warning to the sink in use (none while the thread is quiet). */
 void warn(const std::string& message);
+
+/** While it lives, the warnings of the thread that made it are dropped: for a background
+ *  reading of tables the program has opened (and warned about) already. */
+class QuietWarnings {
+public:
+    QuietWarnings();
+    ~QuietWarnings();
+    QuietWarnings(const QuietWarnings&) = delete;
+    QuietWarnings& operator=(const QuietWarnings&) = delete;
+
+private:
+    bool before_;
+};
 
 }  // namespace talvira::storage

@@ -1,5 +1,7 @@
-// talvira-cli search BASE_DIR WORD... [--limit N]: the rates that the main window's search
-// field finds, one line each: ID, code and the first line of the name, tab-separated.
+// talvira-cli search BASE_DIR WORD... [--limit N] [--exact]: the rates that the main window's
+// search field finds, one line each: ID, code and the line of the name the window shows,
+// tab-separated; the exact matches first, then those found by word forms. --exact: the exact
+// rule alone, each name's first line.
 #include "tools/Commands.h"
 
 #include "common/Error.h"
@@ -26,14 +28,16 @@ void openReadOnly(normbase::NormBase& nb, const std::string& dir) {
 }  // namespace
 
 int searchCommand(const Args& args) {
-    const char* usage = "talvira-cli search BASE_DIR WORD... [--limit N]";
+    const char* usage = "talvira-cli search BASE_DIR WORD... [--limit N] [--exact]";
     std::string dir, query;
     long limit = 200;
-    bool words = false, optionsEnd = false;
+    bool words = false, optionsEnd = false, exact = false;
     for (size_t i = 0; i < args.size(); ++i) {
         const std::string& a = args[i];
         if (!optionsEnd && a == "--") {
             optionsEnd = true;
+        } else if (!optionsEnd && a == "--exact") {
+            exact = true;
         } else if (!optionsEnd && a == "--limit") {
             if (i + 1 >= args.size()) throw Error("talvira-cli search: после --limit укажите число");
             const std::string& v = args[++i];
@@ -54,11 +58,11 @@ int searchCommand(const Args& args) {
     normbase::NormBase nb;
     openReadOnly(nb, dir);
     normbase::RateSearch search(nb);
-    const auto found = search.find(query);
+    const auto found = exact ? search.findExact(query) : search.find(query).rates;
     const size_t shown = limit == 0 ? found.size() : std::min(found.size(), size_t(limit));
     for (size_t i = 0; i < shown; ++i) {
-        const auto row = search.row(found[i]);
-        std::cout << row.id << '\t' << row.code << '\t' << row.firstLine << '\n';
+        const auto row = search.row(found[i], exact ? std::string_view() : std::string_view(query));
+        std::cout << row.id << '\t' << row.code << '\t' << row.line << '\n';
     }
     return 0;
 }

@@ -82,7 +82,7 @@ private slots:
     }
     void cleanup() { QVERIFY2(boxes.isEmpty(), qPrintable(boxes.join("\n"))); }
 
-    void nothingReadAtStart() { QVERIFY(!box->search().prepared()); }
+    void preparedInTheBackgroundAfterShowing() { QTRY_VERIFY_WITH_TIMEOUT(box->search().prepared(), 20000); }
 
     void fieldAndMenuItem() {
         QLineEdit* e = box->SearchEdit;
@@ -122,29 +122,45 @@ private slots:
 
     void foundText_data() {
         QTest::addColumn<qulonglong>("count");
+        QTest::addColumn<qulonglong>("forms");
         QTest::addColumn<QString>("text");
-        QTest::newRow("zero") << 0ull << "Найдено: 0";
-        QTest::newRow("three digits") << 123ull << "Найдено: 123";
-        QTest::newRow("four digits") << 1234ull << "Найдено: 1 234";
-        QTest::newRow("six digits") << 150000ull << "Найдено: 150 000";
-        QTest::newRow("seven digits") << 1234567ull << "Найдено: 1 234 567";
+        QTest::newRow("zero") << 0ull << 0ull << "Найдено: 0";
+        QTest::newRow("three digits") << 123ull << 0ull << "Найдено: 123";
+        QTest::newRow("four digits") << 1234ull << 0ull << "Найдено: 1 234";
+        QTest::newRow("six digits") << 150000ull << 0ull << "Найдено: 150 000";
+        QTest::newRow("seven digits") << 1234567ull << 0ull << "Найдено: 1 234 567";
+        QTest::newRow("with word forms") << 12ull << 40ull << "Найдено: 12 + 40 по формам слов";
+        QTest::newRow("by word forms alone") << 0ull << 1234ull << "Найдено: 0 + 1 234 по формам слов";
     }
     void foundText() {
         QFETCH(qulonglong, count);
+        QFETCH(qulonglong, forms);
         QFETCH(QString, text);
-        QCOMPARE(RateSearchBox::foundText(count), text);
+        QCOMPARE(RateSearchBox::foundText(count, forms), text);
+    }
+
+    void nothingFoundText_data() {
+        QTest::addColumn<QString>("query");
+        QTest::addColumn<QString>("text");
+        QTest::newRow("long word") << "кровлями" << "Ничего не найдено. Попробуйте начало слова («кровл» вместо «кровлями»), часть шифра (например, «01-01»).";
+        QTest::newRow("short words") << "щъы эюж" << "Ничего не найдено. Попробуйте другое слово, меньше слов, часть шифра (например, «01-01»).";
+    }
+    void nothingFoundText() {
+        QFETCH(QString, query);
+        QFETCH(QString, text);
+        QCOMPARE(RateSearchBox::nothingFoundText(query), text);
     }
 
     void typingListsTheResults() {
         typeFrom(Form1->DBGrid5, "кладка");
         QVERIFY(box->ResultsPanel->isVisible());
-        const auto expected = box->search().find("кладка");
+        const auto expected = box->search().find("кладка").rates;
         QVERIFY(!expected.empty());
         QCOMPARE(box->Model->rowCount(), int(expected.size()));
         QCOMPARE(box->FoundLabel->text(), RateSearchBox::foundText(expected.size()));
-        const auto first = box->search().row(expected.front());
+        const auto first = box->search().row(expected.front(), "кладка");
         QCOMPARE(box->Model->index(0, 0).data().toString(), QString::fromStdString(first.code));
-        QCOMPARE(box->Model->index(0, 1).data().toString(), QString::fromStdString(first.firstLine));
+        QCOMPARE(box->Model->index(0, 1).data().toString(), QString::fromStdString(first.line));
         QCOMPARE(box->Model->index(0, 2).data().toString(), QString::fromStdString(first.unit));
         QCOMPARE(box->Model->index(0, 3).data().toString(), QString::fromStdString(first.collection));
         QCOMPARE(box->Model->index(0, 4).data().toString(), QString::fromStdString(first.entry));
@@ -155,7 +171,11 @@ private slots:
         // Every further key narrows or widens the list.
         typeText(box->SearchEdit, " щъыэю");
         QCOMPARE(box->Model->rowCount(), 0);
-        QCOMPARE(box->FoundLabel->text(), QString("Найдено: 0"));
+        QCOMPARE(box->FoundLabel->text(), RateSearchBox::nothingFoundText("кладка щъыэю"));
+        // Word forms follow the exact matches, and the count says both.
+        box->SearchEdit->setText("кирпича");
+        QCOMPARE(box->FoundLabel->text(), RateSearchBox::foundText(1, 1));
+        QCOMPARE(box->Model->index(1, 0).data().toString(), QString("404-0005"));
         box->SearchEdit->setText("   ");
         QVERIFY(!box->ResultsPanel->isVisible());
         QCOMPARE(box->Model->rowCount(), 0);

@@ -7,6 +7,7 @@
 #include "normbase/NormBase.h"
 #include "normbase/NormBaseFields.h"
 #include "normbase/RateSearch.h"
+#include "normbase/WordForms.h"
 #include "storage/TableFile.h"
 #include "tests/support/MemoryTableFile.h"
 #include "tests/support/NormBaseDescription.h"
@@ -139,7 +140,7 @@ public:
 /** The IDs of what `query` finds, in the order found. */
 std::vector<int64_t> idsFound(RateSearch& s, const std::string& query) {
     std::vector<int64_t> out;
-    for (uint32_t n : s.find(query)) out.push_back(s.rateId(n));
+    for (uint32_t n : s.findExact(query)) out.push_back(s.rateId(n));
     return out;
 }
 
@@ -240,9 +241,9 @@ TEST(RateSearch, NothingIsReadUntilTheFirstQuery) {
     SearchBase b = ruleBase();
     RateSearch s(b.nb);
     EXPECT_FALSE(s.prepared());
-    EXPECT_TRUE(s.find("   ").empty());
+    EXPECT_TRUE(s.findExact("   ").empty());
     EXPECT_FALSE(s.prepared()) << "a query without words reads nothing";
-    s.find("кладка");
+    s.findExact("кладка");
     EXPECT_TRUE(s.prepared());
     EXPECT_EQ(s.listedCount(), 7u);
 }
@@ -267,17 +268,17 @@ TEST(RateSearch, TypingKeyByKeyFindsWhatEachQueryFindsAlone) {
 TEST(RateSearch, RowShowsCodeFirstLineUnitCollectionAndEntry) {
     SearchBase b = ruleBase();
     RateSearch s(b.nb);
-    const auto found = s.find("ёлка");
+    const auto found = s.findExact("ёлка");
     ASSERT_EQ(found.size(), 1u);
     const auto row = s.row(found[0]);
     EXPECT_EQ(row.id, 101);
     EXPECT_EQ(row.code, "08-02-001-02");
-    EXPECT_EQ(row.firstLine, "Ёмкость для раствора ЁЛКА");
+    EXPECT_EQ(row.line, "Ёмкость для раствора ЁЛКА");
     EXPECT_EQ(row.unit, "м3");
     EXPECT_EQ(row.collection, "ГЭСН 08. Конструкции из кирпича");
     EXPECT_EQ(row.entry, "Таблица 08-02-001");
-    const auto noName = s.row(s.find("08-03-002-01").at(0));
-    EXPECT_EQ(noName.firstLine, "");
+    const auto noName = s.row(s.findExact("08-03-002-01").at(0));
+    EXPECT_EQ(noName.line, "");
 }
 
 struct JumpCase {
@@ -290,7 +291,7 @@ TEST(RateSearch, GoToMakesCollectionEntryAndRateCurrent) {
     // Each from somewhere else in the browser, including the same collection.
     for (const JumpCase c : {JumpCase{103, 2, 20}, JumpCase{102, 1, 11}, JumpCase{108, 1, 10}, JumpCase{101, 1, 10},
                              JumpCase{109, 1, 11}, JumpCase{100, 1, 10}}) {
-        const auto found = s.find("08-0");
+        const auto found = s.findExact("08-0");
         auto it = std::find_if(found.begin(), found.end(), [&](uint32_t n) { return s.rateId(n) == c.rate; });
         ASSERT_NE(it, found.end()) << c.rate;
         s.goTo(*it);
@@ -303,28 +304,15 @@ TEST(RateSearch, GoToMakesCollectionEntryAndRateCurrent) {
         EXPECT_EQ(b.nb.Table2.recNo(), place.rateRow);
     }
     // The name handle follows the rate.
-    s.goTo(s.find("ёлка").at(0));
+    s.goTo(s.findExact("ёлка").at(0));
     EXPECT_EQ(b.nb.Table1.fieldValue("NAME").asString(), "Ёмкость для раствора ЁЛКА\r\nвторая строка: бетон");
 }
 
 TEST(RateSearch, BaseWithClosedHandlesListsNothing) {
     NormBase nb;  // never opened
     RateSearch s(nb);
-    EXPECT_TRUE(s.find("кладка").empty());
+    EXPECT_TRUE(s.findExact("кладка").empty());
     EXPECT_EQ(s.listedCount(), 0u);
-}
-
-TEST(RateSearchFold, LowerCaseAndYo) {
-    struct Case {
-        const char* in;
-        const char* out;
-    };
-    for (const Case c : {Case{"АБВГДЕЁЖЗИЙКЛМНОПРСТУФХЦЧШЩЪЫЬЭЮЯ", "абвгдеежзийклмнопрстуфхцчшщъыьэюя"},
-                         Case{"абвгдеёжзийклмнопрстуфхцчшщъыьэюя", "абвгдеежзийклмнопрстуфхцчшщъыьэюя"},
-                         Case{"ABC xyz 09-01", "abc xyz 09-01"}, Case{"ЄІЇЎ", "єіїў"}, Case{"ÀÉÖ", "àéö"},
-                         Case{"ΑΩ", "αω"}, Case{"№ «» € ✓", "№ «» € ✓"}, Case{"\xD0", "\xD0"}}) {
-        EXPECT_EQ(normbase::foldSearchText(c.in), c.out) << c.in;
-    }
 }
 
 TEST(RateSearchScan, FindsWhatStringFindFinds) {
@@ -430,7 +418,7 @@ TEST_F(FixtureSearch, EveryQueryFindsWhatTheRecordsImply) {
     RateSearch s(nb);
     for (const auto& q : queries) {
         std::vector<int64_t> got;
-        for (uint32_t n : s.find(q.toStdString())) got.push_back(s.rateId(n));
+        for (uint32_t n : s.findExact(q.toStdString())) got.push_back(s.rateId(n));
         EXPECT_EQ(got, expectedIds(listed, q)) << "«" << q.toStdString() << "»";
     }
 }
@@ -441,7 +429,7 @@ TEST_F(FixtureSearch, GoToWalksTheBrowserAndAddAppendsWhatWalkingByHandDoes) {
     RateSearch s(nb);
     std::vector<uint32_t> everything;
     for (const auto& r : listed) {
-        const auto found = s.find(r.tab.toStdString());
+        const auto found = s.findExact(r.tab.toStdString());
         auto it = std::find_if(found.begin(), found.end(), [&](uint32_t n) { return s.rateId(n) == r.rate; });
         ASSERT_NE(it, found.end()) << r.rate;
         everything.push_back(*it);
@@ -481,6 +469,90 @@ TEST_F(FixtureSearch, GoToWalksTheBrowserAndAddAppendsWhatWalkingByHandDoes) {
             jumped.close();
             walked.close();
         }
+    }
+}
+
+// ---------------------------------------------------------------------------------------------
+// Word forms and the decimal separator, on the fixture base
+// ---------------------------------------------------------------------------------------------
+
+struct FormCase {
+    const char* name;
+    std::string query;
+    std::vector<int64_t> exact, forms;  // rate IDs in the order listed
+};
+
+class FixtureForms : public FixtureSearch, public ::testing::WithParamInterface<FormCase> {};
+
+TEST_P(FixtureForms, ExactMatchesFirstThenWordForms) {
+    RateSearch s(nb);
+    const auto found = s.find(GetParam().query);
+    std::vector<int64_t> exact, forms;
+    for (size_t i = 0; i < found.rates.size(); ++i) (i < found.exact ? exact : forms).push_back(s.rateId(found.rates[i]));
+    EXPECT_EQ(exact, GetParam().exact);
+    EXPECT_EQ(forms, GetParam().forms);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, FixtureForms,
+    ::testing::Values(FormCase{"plural_finds_singular_and_genitive", "грунты", {}, {1004, 1006, 1001, 1002, 1010, 1012}},
+                      FormCase{"adjective_finds_noun_and_other_case", "бетонная", {}, {6001, 6041, 40006, 40066, 40999}},
+                      FormCase{"not_a_longer_stem", "кирпичная", {}, {8001}},
+                      FormCase{"exact_first_then_forms", "кирпича", {8001}, {40405}},
+                      FormCase{"forms_on_later_lines", "толщина", {}, {6041, 27001, 10261}},
+                      FormCase{"every_word_by_form_or_exactly", "грунты экскаватор", {}, {1004, 1006, 1001, 1002}},
+                      FormCase{"decimal_point_as_comma", "0.5", {1004, 1006, 1001, 1002, 30101}, {}},
+                      FormCase{"decimal_comma_as_point", "В7.5 (М100)", {40006}, {}},
+                      FormCase{"point_not_between_digits", "л.с.", {30102}, {}},
+                      FormCase{"nothing", "щъыэюжзх", {}, {}}),
+    [](const auto& param) { return std::string(param.param.name); });
+
+TEST_F(FixtureSearch, ExactRuleIgnoresFormsAndSeparators) {
+    RateSearch s(nb);
+    EXPECT_TRUE(s.findExact("грунты").empty());
+    EXPECT_TRUE(s.findExact("0.5").empty());
+    EXPECT_EQ(s.find("0.5").rates, s.findExact("0,5"));
+}
+
+TEST_F(FixtureSearch, RowShowsTheLineThatMatched) {
+    RateSearch s(nb);
+    struct Case {
+        std::string query;
+        int64_t rate;
+        std::string lineStart;
+    };
+    for (const Case& c : {Case{"опалубка", 6041, "01. Установка и разборка деревянной опалубки"},
+                          Case{"толщина", 27001, "Прим. № 3: при толщине"},
+                          Case{"толщина", 6041, "Устройство перекрытий"},
+                          Case{"", 27001, "Устройство подстилающих"}}) {
+        const auto found = s.find(c.query.empty() ? "27-04-001" : c.query).rates;
+        auto it = std::find_if(found.begin(), found.end(), [&](uint32_t n) { return s.rateId(n) == c.rate; });
+        ASSERT_NE(it, found.end()) << c.query;
+        EXPECT_EQ(s.row(*it, c.query).line.rfind(c.lineStart, 0), 0u) << c.query << ": " << s.row(*it, c.query).line;
+    }
+}
+
+TEST_F(FixtureSearch, BackgroundPreparationFindsWhatPreparingAtOnceDoes) {
+    RateSearch background(nb), atOnce(nb);
+    background.startPreparing();
+    EXPECT_EQ(background.find("бетонная").rates, atOnce.find("бетонная").rates);
+    background.reset();  // forgets; the next query reads again
+    background.startPreparing();
+    background.reset();  // stopped half-way
+    EXPECT_EQ(background.find("кирпича").rates, atOnce.find("кирпича").rates);
+}
+
+TEST(WordForms, StemsOfOneWordAreNear) {
+    normbase::RussianStemmer stem;
+    struct Case {
+        const char* a;
+        const char* b;
+        bool near;
+    };
+    for (const Case c : {Case{"кровля", "кровель", true}, Case{"кровля", "кровли", true}, Case{"ремонт", "ремонта", true},
+                         Case{"смена", "смены", true}, Case{"окно", "окон", true}, Case{"кровля", "кров", false},
+                         Case{"стена", "сталь", false}, Case{"бетон", "железобетон", false}}) {
+        EXPECT_EQ(normbase::nearStems(stem(c.a), stem(c.b)), c.near) << c.a << " ~ " << c.b;
     }
 }
 

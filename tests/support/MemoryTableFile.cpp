@@ -77,23 +77,6 @@ int compareKey(const Value& a, const Value& b, bool caseInsensitive) {
 
 }  // namespace
 
-std::string foldCase(const std::string& s) {
-    std::string r;
-    r.reserve(s.size());
-    for (size_t i = 0; i < s.size(); ++i) {
-        const auto c = static_cast<unsigned char>(s[i]);
-        if (c < 0x80) { r += static_cast<char>(std::tolower(c)); continue; }
-        if (c == 0xD0 && i + 1 < s.size()) {
-            const auto c2 = static_cast<unsigned char>(s[i + 1]);
-            if (c2 >= 0x90 && c2 <= 0x9F) { r += '\xD0'; r += static_cast<char>(c2 + 0x20); ++i; continue; }  // А..П
-            if (c2 >= 0xA0 && c2 <= 0xAF) { r += '\xD1'; r += static_cast<char>(c2 - 0x20); ++i; continue; }  // Р..Я
-            if (c2 == 0x81) { r += "\xD1\x91"; ++i; continue; }                                                // Ё
-        }
-        r += static_cast<char>(c);
-    }
-    return r;
-}
-
 IndexInfo primaryIndex(std::vector<std::string> fields) {
     IndexInfo ix;
     ix.fields = std::move(fields);

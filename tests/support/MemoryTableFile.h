@@ -12,6 +12,7 @@
  * stale after it. Paths are matched case-insensitively (Latin and Cyrillic letters). Index
  * order is the index fields, then the primary key, then the physical order.
  */
+#include "common/TextFold.h"
 #include "storage/TableFile.h"
 #include "storage/TableHandle.h"
 
@@ -116,7 +117,6 @@ private:
     storage::TableFileProvider* fallback_ = nullptr;
 };
 
-/** Lower-cases Latin and Cyrillic letters of UTF-8 text (for file names). */
-std::string foldCase(const std::string& s);
+using talvira::foldCase;
 
 }  // namespace talvira::test

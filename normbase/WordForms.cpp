@@ -1,0 +1,154 @@
+#include "normbase/WordForms.h"
+
+#include "common/Error.h"
+
+#include <libstemmer.h>
+
+#include <algorithm>
+#include <limits>
+
+namespace talvira::normbase {
+
+namespace {
+
+constexpr uint32_t kNoStem = std::numeric_limits<uint32_t>::max();
+constexpr size_t kShortestStem = 3;
+
+/** The small Cyrillic letter at `p` (а .. я, ё, as folded text has them), or 0. */
+char32_t smallCyrillic(const unsigned char* p, const unsigned char* end) {
+    if (p + 1 >= end) return 0;
+    if (p[0] == 0xD0 && p[1] >= 0xB0 && p[1] <= 0xBF) return 0x430 + (p[1] - 0xB0);
+    if (p[0] == 0xD1 && ((p[1] >= 0x80 && p[1] <= 0x8F) || p[1] == 0x91)) return 0x440 + (p[1] - 0x80);
+    return 0;
+}
+
+std::u32string decode(std::string_view word) {
+    std::u32string out;
+    const auto* p = reinterpret_cast<const unsigned char*>(word.data());
+    const auto* end = p + word.size();
+    while (p < end) {
+        if (const char32_t c = smallCyrillic(p, end)) {
+            out += c;
+            p += 2;
+        } else {
+            out += char32_t(*p++);  // the stemmer gives back only what it was given
+        }
+    }
+    return out;
+}
+
+}  // namespace
+
+std::vector<std::string_view> cyrillicWords(std::string_view s) {
+    std::vector<std::string_view> out;
+    const auto* base = reinterpret_cast<const unsigned char*>(s.data());
+    const auto* end = base + s.size();
+    const unsigned char* start = nullptr;
+    for (const unsigned char* p = base;;) {
+        const bool letter = p < end && smallCyrillic(p, end);
+        if (letter && !start) start = p;
+        if (!letter && start) {
+            out.emplace_back(s.substr(size_t(start - base), size_t(p - start)));
+            start = nullptr;
+        }
+        if (p >= end) break;
+        p += letter ? 2 : 1;
+    }
+    return out;
+}
+
+bool formsApply(std::string_view w) {
+    const auto words = cyrillicWords(w);
+    return words.size() == 1 && words[0].size() == w.size() && w.size() >= 8;  // two bytes a letter
+}
+
+bool nearStems(std::u32string_view a, std::u32string_view b) {
+    if (a.size() > b.size()) std::swap(a, b);
+    if (a.size() < kShortestStem) return false;
+    if (a.size() == b.size()) return a == b;
+    if (b.size() != a.size() + 1) return false;
+    size_t k = 0;  // b[k] is the letter put in
+    while (k < a.size() && a[k] == b[k]) ++k;
+    if (a.substr(k) != b.substr(k + 1)) return false;
+    // Put into a run of equal letters, it may as well stand at the run's start.
+    size_t from = k;
+    while (from > 0 && b[from - 1] == b[k]) --from;
+    return std::max<size_t>(from, 1) <= std::min(k, a.size() - 1);
+}
+
+RussianStemmer::RussianStemmer() : stemmer_(sb_stemmer_new("russian", "UTF_8")) {
+    if (!stemmer_) throw Error("Не удалось подготовить поиск по формам слов: нет русского стеммера.");
+}
+
+RussianStemmer::~RussianStemmer() { sb_stemmer_delete(stemmer_); }
+
+std::u32string RussianStemmer::operator()(std::string_view word) {
+    const sb_symbol* s = sb_stemmer_stem(stemmer_, reinterpret_cast<const sb_symbol*>(word.data()), int(word.size()));
+    if (!s) throw Error("Не хватает памяти для поиска по формам слов.");
+    return decode(std::string_view(reinterpret_cast<const char*>(s), size_t(sb_stemmer_length(stemmer_))));
+}
+
+uint32_t WordFormIndex::stemOfWord(std::string_view word) {
+    Adding& a = *adding_;
+    if (auto known = a.wordStem.find(word); known != a.wordStem.end()) return known->second;
+    auto it = a.wordStem.emplace(std::string(word), kNoStem).first;
+    std::u32string stem = a.stemmer(word);
+    if (stem.size() < kShortestStem) return kNoStem;
+    auto [st, newStem] = a.stemId.try_emplace(stem, uint32_t(stemCount()));
+    if (newStem) {
+        stemChars_ += stem;
+        stemBegin_.push_back(uint32_t(stemChars_.size()));
+    }
+    return it->second = st->second;
+}
+
+void WordFormIndex::addRate(std::string_view foldedName) {
+    Adding& a = *adding_;
+    const size_t from = a.rateStems.size();
+    for (std::string_view w : cyrillicWords(foldedName)) {
+        if (w.size() < 2 * kShortestStem) continue;
+        const uint32_t s = stemOfWord(w);
+        if (s != kNoStem && std::find(a.rateStems.begin() + ptrdiff_t(from), a.rateStems.end(), s) == a.rateStems.end())
+            a.rateStems.push_back(s);
+    }
+    a.rateBegin.push_back(uint32_t(a.rateStems.size()));
+}
+
+void WordFormIndex::finish() {
+    if (!adding_) return;
+    Adding& a = *adding_;
+    a.wordStem = {};
+    a.stemId = {};
+    // Counted, then laid out: each stem's rates in the order the rates were added.
+    postBegin_.assign(stemCount() + 1, 0);
+    for (uint32_t s : a.rateStems) ++postBegin_[s + 1];
+    for (size_t s = 1; s < postBegin_.size(); ++s) postBegin_[s] += postBegin_[s - 1];
+    post_.resize(a.rateStems.size());
+    std::vector<uint32_t> fill(postBegin_.begin(), postBegin_.end() - 1);
+    for (uint32_t n = 0; n + 1 < a.rateBegin.size(); ++n)
+        for (uint32_t i = a.rateBegin[n]; i < a.rateBegin[n + 1]; ++i) post_[fill[a.rateStems[i]]++] = n;
+    stemChars_.shrink_to_fit();
+    stemBegin_.shrink_to_fit();
+    adding_.reset();
+}
+
+std::vector<uint32_t> WordFormIndex::stemsNear(std::u32string_view stem) const {
+    std::vector<uint32_t> out;
+    const std::u32string_view all(stemChars_);
+    for (uint32_t s = 0; s + 1 < stemBegin_.size(); ++s) {
+        const uint32_t len = stemBegin_[s + 1] - stemBegin_[s];
+        if (len + 1 < stem.size() || len > stem.size() + 1) continue;
+        if (nearStems(stem, all.substr(stemBegin_[s], len))) out.push_back(s);
+    }
+    return out;
+}
+
+std::pair<const uint32_t*, const uint32_t*> WordFormIndex::ratesOf(uint32_t s) const {
+    return {post_.data() + postBegin_[s], post_.data() + postBegin_[s + 1]};
+}
+
+size_t WordFormIndex::memoryUsed() const {
+    return stemChars_.capacity() * sizeof(char32_t) + (stemBegin_.capacity() + postBegin_.capacity() + post_.capacity()) * sizeof(uint32_t);
+}
+
+}  // namespace talvira::normbase
