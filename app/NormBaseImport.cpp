@@ -233,15 +233,14 @@ void NormBaseImport::finishImport() {
 
 void NormBaseImport::closeHandles() {
     // The search forgets what it read from the old base (and stops reading it).
-    form_.SearchBox->ResultsPanel->hide();
-    form_.SearchBox->Model->setResults({});
-    form_.SearchBox->search().reset();
+    form_.SearchBox->reset();
     form_.Base.closeAll();
 }
 
 void NormBaseImport::reopenHandles() {
     form_.Base.setDirectory(baseDirectory().string());
     form_.Base.openAll();
+    form_.SearchBox->search().startPreparing();
 }
 
 void NormBaseImport::cancelAndWait() {
