@@ -14,6 +14,7 @@
 #include <QLineEdit>
 #include <QMessageBox>
 #include <QPainter>
+#include <QProxyStyle>
 #include <QScrollBar>
 #include <QToolTip>
 #include <QtTest>
@@ -379,6 +380,42 @@ private slots:
         QToolTip::hideText();
     }
 
+    void scrolledRowsAreWholeWhateverTheStylePrefers() {
+        // Before, Ctrl+End cut the top row (also with a style that scrolls by pixels) and its text
+        // was drawn in the part seen: "3,74" lost the tail of its comma and read "3.74".
+        std::vector<Record> records;
+        for (int i = 1; i <= 50; ++i) records.push_back(row(i, "T", "n", 3.74));
+        openTable(std::move(records));
+        class PixelScrolling : public QProxyStyle {
+        public:
+            int styleHint(StyleHint hint, const QStyleOption* o, const QWidget* w, QStyleHintReturn* r) const override {
+                if (hint == SH_ItemView_ScrollMode) return QAbstractItemView::ScrollPerPixel;
+                return QProxyStyle::styleHint(hint, o, w, r);
+            }
+        } style;
+        DBGrid g;
+        g.setStyle(&style);
+        g.setColumns(estimateColumns());
+        g.setTable(table.get());
+        g.resize(300, 213);
+        g.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&g));
+        g.setFocus();
+        QTest::keyClick(&g, Qt::Key_End, Qt::ControlModifier);
+        QCOMPARE(table->recNo(), 49);
+        const int top = g.rowAt(0);
+        QVERIFY(top > 0);
+        QCOMPARE(g.visualRect(g.model()->index(top, 2)).top(), 0);
+        QVERIFY(g.viewport()->rect().contains(g.visualRect(g.model()->index(49, 2))));
+        for (const auto& t : test::paintedTexts(g.viewport())) {
+            const QModelIndex cell = g.indexAt(t.box.center().toPoint());
+            if (cell.column() == 2) QCOMPARE(t.text, num("3.74"));
+            // Where the whole row puts it, also in a row partly seen at the bottom.
+            QVERIFY2(std::abs(t.box.center().y() - g.visualRect(cell).center().y()) <= 2, qPrintable(t.text));
+        }
+        g.setStyle(nullptr);
+    }
+
     void aSlimScrollBarLeavesANarrowGridsColumnWhole() {
         // Before, the 80-pixel quantity column of the 85-pixel resource grid slid under the
         // scroll bar: 6,55 showed as "6,5", 390,3 as "390".
@@ -479,6 +516,9 @@ private slots:
             errors.clear();
             QCOMPARE(table->recNo(), 0);
             QCOMPARE(g->currentIndex().row(), 0);
+            // Its row is the highlighted one too (the highlight moved on to the next row).
+            QVERIFY(g->selectionModel()->isSelected(g->model()->index(0, 2)));
+            QVERIFY(!g->selectionModel()->isSelected(g->model()->index(1, 2)));
             // The window comes back (as the window manager gives it back after the box).
             g->activateWindow();
             QVERIFY(QTest::qWaitForWindowActive(g.get()));
