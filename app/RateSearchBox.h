@@ -76,12 +76,13 @@ public:
     void ResultChoose(int row);
     /** Escape: the list closes, the focus goes back where it was. */
     void ResultsClose();
+    /** Lays the list over the main window: 660 × 320 at the window's own size, growing with it. */
+    void placePanel();
 
 protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
-    void placePanel();
     void showPanel();
     void focusChanged(QWidget* old, QWidget* now);
 

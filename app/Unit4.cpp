@@ -6,6 +6,7 @@
 #include "app/Unit2.h"
 #include "estimate/EstimateFile.h"
 
+#include <QApplication>
 #include <QFrame>
 #include <QGuiApplication>
 #include <QKeyEvent>
@@ -14,6 +15,9 @@
 #include <QMessageBox>
 #include <QPushButton>
 #include <QScreen>
+#include <QStyle>
+
+#include <algorithm>
 
 namespace est = talvira::estimate;
 
@@ -22,12 +26,17 @@ TOKRightDlg::TOKRightDlg(QWidget* parent)
     setObjectName("OKRightDlg");
     setWindowTitle(QStringLiteral("Введите имя"));
     setModal(false);
-    setFixedSize(186, 72);
+    // The client area is 186 × 72, or wider when the title bar would cut the caption: the
+    // caption in the title bar's bold font beside the window's icon and its buttons.
+    QFont titleFont = QApplication::font("QMdiSubWindowTitleBar");
+    titleFont.setBold(true);
+    const int buttons = 4 * std::max(style()->pixelMetric(QStyle::PM_TitleBarHeight), 24);
+    setFixedSize(std::max(186, QFontMetrics(titleFont).horizontalAdvance(windowTitle()) + buttons), 72);
 
     Bevel1 = new QFrame(this);
     Bevel1->setObjectName("Bevel1");
     Bevel1->setFrameStyle(QFrame::Panel | QFrame::Raised);
-    Bevel1->setGeometry(0, 0, 186, 72);
+    Bevel1->setGeometry(0, 0, width(), 72);
 
     DBNameEdit = new QLineEdit(this);
     DBNameEdit->setObjectName("DBNameEdit");

@@ -23,6 +23,8 @@
 #include <QMenu>
 #include <QPushButton>
 #include <QTableWidget>
+#include <QScreen>
+#include <QScrollBar>
 #include <QTest>
 
 #include <filesystem>
@@ -64,10 +66,11 @@ class TotalsWindowTest : public QObject {
         addPosition(4, 80, 125, 25);
         addPosition(0, 500);
     }
-    /** "1260,00" with the user's decimal separator. */
+    /** "1 260,00" with the user's decimal separator, thousands apart by no-break spaces. */
     static QString money(const char* commaText) {
         QString s = QString::fromLatin1(commaText);
         s.replace(QLatin1Char(','), QLatin1Char(talvira::dbctrls::userDecimalSeparator()));
+        s.replace(QLatin1Char(' '), QChar(0x00A0));
         return s;
     }
     QString count() const { return Form2->Totals->CountLabel->text(); }
@@ -95,6 +98,24 @@ private slots:
     }
     void cleanup() { QCOMPARE(errors_, QStringList()); }
 
+    void placeBeside_data() {
+        QTest::addColumn<QRect>("anchor");
+        QTest::addColumn<QPoint>("at");
+        const QRect screen(0, 0, 1024, 768);  // a window of 300 × 400 beside the anchor
+        QTest::newRow("right of it") << QRect(10, 20, 600, 500) << QPoint(618, 20);
+        QTest::newRow("left of it") << QRect(400, 20, 600, 500) << QPoint(92, 20);
+        QTest::newRow("over its right part") << QRect(100, 20, 800, 500) << QPoint(724, 20);
+        QTest::newRow("low on the screen") << QRect(10, 600, 600, 160) << QPoint(618, 368);
+        QTest::newRow("above the top edge") << QRect(10, -40, 600, 500) << QPoint(618, 0);
+        QTest::newRow("second screen") << QRect(1400, 20, 600, 500) << QPoint(1092, 20);
+    }
+    void placeBeside() {
+        QFETCH(QRect, anchor);
+        QFETCH(QPoint, at);
+        const QRect screen = anchor.left() >= 1024 ? QRect(1024, 0, 1024, 768) : QRect(0, 0, 1024, 768);
+        QCOMPARE(::placeBeside(anchor, QSize(300, 400), screen), at);
+    }
+
     void theMenuItemComesAfterTheExistingOnes() {
         const QList<QAction*> items = Form2->N5->actions();
         QCOMPARE(items.size(), 5);
@@ -117,6 +138,11 @@ private slots:
         QTest::keyClick(Form2, Qt::Key_T, Qt::ControlModifier);
         QVERIFY(totals()->isVisible());
         QVERIFY(!totals()->isModal());
+        // Wholly on the estimate window's screen, the whole block seen without scrolling.
+        QVERIFY(Form2->screen()->availableGeometry().contains(totals()->frameGeometry()));
+        QCOMPARE(totals()->BlockGrid->verticalScrollBar()->maximum(), 0);
+        QVERIFY(totals()->BlockGrid->viewport()->height() >= totals()->BlockGrid->rowCount() * totals()->BlockGrid->rowHeight(0));
+        QVERIFY(totals()->height() < 420);
         QCOMPARE(totals()->windowTitle(), QStringLiteral("Итоги сметы"));
         const auto& rows = talvira::xls::chargeBlockRows();
         QCOMPARE(totals()->BlockGrid->rowCount(), 14);
@@ -143,11 +169,11 @@ private slots:
         QCOMPARE(count(), QStringLiteral("Позиций: 3, не заполнено: 1"));
         QCOMPARE(totals()->amountText(0), money("520,00"));
         QCOMPARE(totals()->sumText(TotalColumn::Cost), money("520,00"));
-        QCOMPARE(totals()->sumText(TotalColumn::BaseWages), money("1000,00"));
+        QCOMPARE(totals()->sumText(TotalColumn::BaseWages), money("1 000,00"));
         QCOMPARE(totals()->sumText(TotalColumn::MachineWages), money("200,00"));
-        QCOMPARE(totals()->amountText(1), money("1260,00"));
-        QCOMPARE(totals()->amountText(11), money("8644,31"));
-        QCOMPARE(totals()->amountText(13), money("10200,29"));
+        QCOMPARE(totals()->amountText(1), money("1 260,00"));
+        QCOMPARE(totals()->amountText(11), money("8 644,31"));
+        QCOMPARE(totals()->amountText(13), money("10 200,29"));
 
         smeta().last();
         Form2->DeleteButtonClick();  // the incomplete third one
@@ -205,7 +231,7 @@ private slots:
         }
         QVERIFY(totals()->amountText(3) != QStringLiteral("#ЗНАЧ!"));
         Form2->NREdit->setText(nr);
-        QCOMPARE(totals()->amountText(13), money("10200,29"));
+        QCOMPARE(totals()->amountText(13), money("10 200,29"));
 
         // a factor that is no number: the export's message in its row, nothing below
         const QString koef = Form2->KoefEdit->text();
@@ -213,12 +239,12 @@ private slots:
         QCOMPARE(totals()->amountText(11), QStringLiteral("'K' is not a valid floating point value"));
         QCOMPARE(totals()->amountText(12), QString());
         QCOMPARE(totals()->amountText(13), QString());
-        QCOMPARE(totals()->amountText(10), money("3965,28"));
+        QCOMPARE(totals()->amountText(10), money("3 965,28"));
         Form2->KoefEdit->setText(koef);
-        QCOMPARE(totals()->amountText(13), money("10200,29"));
+        QCOMPARE(totals()->amountText(13), money("10 200,29"));
         // the same through the other five and VAT
         Form2->NDSEdit->setText(QStringLiteral("0"));
-        QCOMPARE(totals()->amountText(13), money("8644,31"));
+        QCOMPARE(totals()->amountText(13), money("8 644,31"));
         Form2->NDSEdit->setText(QStringLiteral("18"));
     }
 
@@ -233,10 +259,10 @@ private slots:
         Form1->OpenDialog1CanClose(QString::fromStdString((start_->path() / "Smeti" / "Первая.db").string()));
         QVERIFY(smeta().active());
         QCOMPARE(count(), QStringLiteral("Позиций: 3, не заполнено: 1"));
-        QCOMPARE(totals()->amountText(13), money("10200,29"));
+        QCOMPARE(totals()->amountText(13), money("10 200,29"));
     }
 
-    void hiddenItFollowsNothingAndShownItReadsAnew() {
+    void shownAgainItShowsTheEstimateOfTheMomentWhereItWasLeft() {
         totals()->show();
         createThroughDialog(QStringLiteral("Скрытая"));
         addPosition(1, 5);
