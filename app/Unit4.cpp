@@ -6,7 +6,6 @@
 #include "app/Unit2.h"
 #include "estimate/EstimateFile.h"
 
-#include <QApplication>
 #include <QFrame>
 #include <QGuiApplication>
 #include <QKeyEvent>
@@ -15,7 +14,7 @@
 #include <QMessageBox>
 #include <QPushButton>
 #include <QScreen>
-#include <QStyle>
+#include <QFontInfo>
 
 #include <algorithm>
 
@@ -26,12 +25,13 @@ TOKRightDlg::TOKRightDlg(QWidget* parent)
     setObjectName("OKRightDlg");
     setWindowTitle(QStringLiteral("Введите имя"));
     setModal(false);
-    // The client area is 186 × 72, or wider when the title bar would cut the caption: the
-    // caption in the title bar's bold font beside the window's icon and its buttons.
-    QFont titleFont = QApplication::font("QMdiSubWindowTitleBar");
+    // The client area is 186 × 72, or wider when a usual title bar would cut the caption: the
+    // window manager's title font (bold, about 15 pixels) is not known here, nor its buttons'
+    // width; a title bar holds an icon or menu and three buttons of about 32 pixels beside it.
+    QFont titleFont = font();
+    titleFont.setPixelSize(std::max(15, QFontInfo(font()).pixelSize() * 4 / 3));
     titleFont.setBold(true);
-    const int buttons = 4 * std::max(style()->pixelMetric(QStyle::PM_TitleBarHeight), 24);
-    setFixedSize(std::max(186, QFontMetrics(titleFont).horizontalAdvance(windowTitle()) + buttons), 72);
+    setFixedSize(std::max(186, QFontMetrics(titleFont).horizontalAdvance(windowTitle()) + 4 * 32 + 16), 72);
 
     Bevel1 = new QFrame(this);
     Bevel1->setObjectName("Bevel1");
@@ -40,7 +40,7 @@ TOKRightDlg::TOKRightDlg(QWidget* parent)
 
     DBNameEdit = new QLineEdit(this);
     DBNameEdit->setObjectName("DBNameEdit");
-    DBNameEdit->setGeometry(8, 8, 169, 21);
+    DBNameEdit->setGeometry(8, 8, width() - 17, 21);
 
     OKBtn = new QPushButton(QStringLiteral("OK"), this);
     OKBtn->setObjectName("OKBtn");

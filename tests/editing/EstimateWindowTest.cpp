@@ -125,8 +125,8 @@ private slots:
 
     void dialogLayout() {
         QCOMPARE(OKRightDlg->windowTitle(), QStringLiteral("Введите имя"));
-        QCOMPARE(OKRightDlg->height(), 72);  // and wide enough for the caption beside the title bar's buttons
-        QVERIFY(OKRightDlg->width() >= QFontMetrics(QApplication::font("QMdiSubWindowTitleBar")).horizontalAdvance("Введите имя") + 96);
+        QCOMPARE(OKRightDlg->height(), 72);  // and wide enough for the caption in a usual title bar (was cut)
+        QVERIFY(OKRightDlg->width() > 186 && OKRightDlg->width() < 300);
         QCOMPARE(OKRightDlg->OKBtn->text(), QStringLiteral("OK"));
         QCOMPARE(OKRightDlg->CancelBtn->text(), QStringLiteral("Отменить"));
         QVERIFY(OKRightDlg->OKBtn->isDefault());
