@@ -346,8 +346,12 @@ bool TForm2::eventFilter(QObject* watched, QEvent* event) {
 // ---- handlers ---------------------------------------------------------------------------
 
 void TForm2::showEstimateState() {
-    // A closed estimate leaves the commands as they are.
-    if (!SmetaTable.active()) return;
+    // A closed estimate leaves the commands as they are and has nothing to warn about.
+    if (!SmetaTable.active()) {
+        standingWarning_.clear();
+        setStatusText(QString());
+        return;
+    }
     const talvira::editing::TotalsFollower& positions = Totals->follower();
     const bool hasPositions = !positions.rows().empty();
     EButton->setEnabled(hasPositions);
