@@ -22,6 +22,7 @@
 #include <QCloseEvent>
 #include <QCompleter>
 #include <QAbstractItemView>
+#include <QDateTime>
 #include <QDir>
 #include <QFileInfo>
 #include <QFileSystemModel>
@@ -95,7 +96,8 @@ protected:
 namespace {
 
 /** The dialog's list in Russian whatever the locale: sizes in байт/КБ/МБ/ГБ with the user's
- *  decimal separator, kinds "Папка" and "Файл DB", and its column titles. */
+ *  decimal separator, kinds "Папка" and "Файл DB", dates as "09.12.2026 14:05", and its
+ *  column titles. */
 class RussianFileList : public QIdentityProxyModel {
 public:
     using QIdentityProxyModel::QIdentityProxyModel;
@@ -104,9 +106,9 @@ public:
 
     QVariant data(const QModelIndex& index, int role) const override {
         auto* files = qobject_cast<QFileSystemModel*>(sourceModel());
-        if (role != Qt::DisplayRole || !files || (index.column() != Size && index.column() != Kind))
-            return QIdentityProxyModel::data(index, role);
+        if (role != Qt::DisplayRole || !files || index.column() == Name) return QIdentityProxyModel::data(index, role);
         const QFileInfo info = files->fileInfo(mapToSource(index));
+        if (index.column() == Modified) return info.lastModified().toString(QStringLiteral("dd.MM.yyyy hh:mm"));
         if (index.column() == Kind) {
             if (info.isDir()) return QStringLiteral("Папка");
             return info.suffix().isEmpty() ? QStringLiteral("Файл") : QStringLiteral("Файл ") + info.suffix().toUpper();
