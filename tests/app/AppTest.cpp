@@ -894,8 +894,6 @@ private slots:
         smeta.close();
     }
 
-    // ---- the end ----------------------------------------------------------------------------
-
     void closingTheMainWindowEndsTheProgramWhateverIsShown_data() {
         QTest::addColumn<QString>("shown");
         for (const char* w : {"Form2", "TotalsForm", "AboutBox", "OKRightDlg"}) QTest::newRow(w) << w;

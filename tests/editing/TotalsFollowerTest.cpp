@@ -226,7 +226,6 @@ TEST(AmountText, TwoDecimalsWithTheUsersSeparatorAndThousandsApart) {
     const Case cases[] = {
         {xls::BlockAmount::number(10200.286272), ',', "10\u00A0200,29"},
         {xls::BlockAmount::number(10200.286272), '.', "10\u00A0200.29"},
-        {xls::BlockAmount::number(9654354.52), ',', "9\u00A0654\u00A0354,52"},
         {xls::BlockAmount::number(-123456.5), ',', "-123\u00A0456,50"},
         {xls::BlockAmount::number(2.345), ',', "2,35"},
         {xls::BlockAmount::number(-0.001), ',', "-0,00"},
