@@ -275,9 +275,11 @@ private slots:
         QVERIFY(QTest::qWaitForWindowActive(totals()));
         QTest::keyClick(totals(), Qt::Key_F3);
         QCOMPARE(smeta().recNo(), 1);
-        QCOMPARE(Form2->SmetaDBGrid->currentIndex().row(), 1);  // current in the grid too
+        // Current in the grid too, on the cell to fill (was "Шифр"): the empty quantity, the cost of 0.
+        QCOMPARE(Form2->SmetaDBGrid->currentIndex(), Form2->SmetaDBGrid->model()->index(1, 3));
         QTest::mouseClick(totals()->NextButton, Qt::LeftButton);
         QCOMPARE(smeta().recNo(), 3);
+        QCOMPARE(Form2->SmetaDBGrid->currentIndex(), Form2->SmetaDBGrid->model()->index(3, 4));
         // F3 in the estimate window as well; from the last one round to the first
         Form2->activateWindow();
         QVERIFY(QTest::qWaitForWindowActive(Form2));

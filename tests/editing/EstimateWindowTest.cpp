@@ -387,7 +387,6 @@ private slots:
         Form1->OpenDialog1CanClose(QString::fromStdString((smeti() / "Курсив3.db").string()));
         repaintGrid();
         QVERIFY(!Form2->statusText().isEmpty());
-        QVERIFY(Form2->SmetaDBGrid->model()->index(39, 3).data(Qt::FontRole).value<QFont>().italic());
     }
 
     void ctrlDelInTheGridClearsTheEstimate() {
@@ -422,9 +421,13 @@ private slots:
         addPosition(1, 1);
         smeta().first();
         Form2->SmetaDBGrid->setFocus();
+        Form2->SmetaDBGrid->setCurrentIndex(Form2->SmetaDBGrid->model()->index(0, 5));
         QTest::keyClick(Form2->SmetaDBGrid, Qt::Key_Delete, Qt::ShiftModifier);
         QCOMPARE(takeError(), QString());
         QVERIFY(smeta().isEmpty());
+        Form2->undoCommands().undo();  // back in the column the user was in (was "Шифр")
+        QCOMPARE(Form2->SmetaDBGrid->currentIndex(), Form2->SmetaDBGrid->model()->index(0, 5));
+        Form2->DeleteButtonClick();
         QTest::keyClick(Form2->SmetaDBGrid, Qt::Key_Delete, Qt::ShiftModifier);
         QCOMPARE(takeError(), QString());
         QVERIFY(smeta().isEmpty());
@@ -449,25 +452,6 @@ private slots:
         QTest::keyClick(QApplication::focusWidget(), Qt::Key_Escape);
         smeta().cancel();
         QCOMPARE(takeError(), QString());
-    }
-
-    void theCellMadeCurrentIsTheOneToFill() {  // F3 and undo made "Шифр" current: digits replaced the code
-        createThroughDialog(QStringLiteral("Заполнение"));
-        addPosition(1, 1);
-        addPosition(std::nullopt, 5);
-        addPosition(2, 0);
-        auto* grid = Form2->SmetaDBGrid;
-        auto cell = [grid] { return std::pair(grid->currentIndex().row(), grid->columns()[size_t(grid->currentIndex().column())].field); };
-        smeta().first();
-        grid->setCurrentIndex(grid->model()->index(0, 9));
-        Form2->NextIncompleteItem->trigger();
-        QCOMPARE(cell(), std::pair(1, std::string("KOLVO")));
-        Form2->NextIncompleteItem->trigger();
-        QCOMPARE(cell(), std::pair(2, std::string("STOIM")));
-        grid->setCurrentIndex(grid->model()->index(0, 5));
-        Form2->DeleteButtonClick();
-        Form2->undoCommands().undo();
-        QCOMPARE(cell().second, std::string("OSNZP"));
     }
 
     void priceConversion() {
