@@ -4,7 +4,6 @@
 #include "app/Application.h"
 #include "common/Error.h"
 #include "app/ErrorBox.h"
-#include "app/FormParts.h"
 #include "app/RateSearchBox.h"
 #include "app/Globals.h"
 #include "app/Unit1.h"
@@ -904,9 +903,9 @@ private slots:
         talvira::test::TempDir dir("talvira-end");
         talvira::estimate::bindEstimate(Form2->SmetaTable, dir.path().string(), "E");
         talvira::estimate::createAndOpen(Form2->SmetaTable);
-        talvira::app::bringToFront(Form2);
+        Form2->show();
         for (QWidget* w : QApplication::topLevelWidgets())
-            if (w->objectName() == shown) talvira::app::bringToFront(w);
+            if (w->objectName() == shown) w->show();
         struct HidingWindow : QWidget {  // as the estimate window: of the two, whichever was asked first stayed
             void closeEvent(QCloseEvent* e) override { hide(), e->ignore(); }
         } hiding;
