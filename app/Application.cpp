@@ -45,7 +45,18 @@ void createWindows() {
     Form2 = new TForm2;
     OKRightDlg = new TOKRightDlg;
     AboutBox = new TAboutBox;
-    QObject::connect(Form1, &TForm1::closed, qApp, &QCoreApplication::quit, Qt::QueuedConnection);
+    // Queued to the window itself: a window deleted before the call (as tests delete theirs)
+    // ends nothing, nor a later event loop.
+    QObject::connect(Form1, &TForm1::closed, Form1, &endProgram, Qt::QueuedConnection);
+}
+
+void endProgram() {
+    // Every other window goes with the main one. The event loop is left directly: asking the
+    // application to quit would ask each window to close first and give up at the estimate
+    // window, which only hides itself, leaving the rest on the screen and the program running.
+    for (QWidget* w : QApplication::topLevelWidgets())
+        if (w != Form1 && w->isVisible()) w->hide();
+    QCoreApplication::exit(0);
 }
 
 void destroyWindows() {

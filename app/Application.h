@@ -17,5 +17,9 @@ public:
  *  error box and the table layer's warnings to the warning box (app/WarningSink.h). Closing the main window ends the event loop. */
 void createWindows();
 
+/** Hides every window but the main one and ends the event loop (also a nested one). Run once
+ *  the main window has closed. */
+void endProgram();
+
 /** Deletes the four windows, last created first. */
 void destroyWindows();

@@ -241,9 +241,9 @@ void RateSearchBox::ResultsClose() {
 
 void RateSearchBox::placePanel() {
     const QWidget* client = form_.centralWidget();
-    const int width = std::min(660, client->width() - 16);
+    const int width = std::min(660 + std::max(0, client->width() - 706), client->width() - 16);
     const int top = 29;
-    const int height = std::max(80, std::min(320, client->height() - top - 24));
+    const int height = std::max(80, std::min(320 + std::max(0, client->height() - 515), client->height() - top - 24));
     ResultsPanel->setGeometry(client->width() - width - 4, top, width, height);
 }
 

@@ -86,12 +86,13 @@ public:
      *  base is put in place. Once the handles are open on the new one, search().startPreparing()
      *  reads it in the background (else the next query reads it). */
     void reset();
+    /** Lays the list over the main window: 660 × 320 at the window's own size, growing with it. */
+    void placePanel();
 
 protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
-    void placePanel();
     void showPanel();
     void focusChanged(QWidget* old, QWidget* now);
 

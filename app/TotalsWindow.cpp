@@ -2,10 +2,15 @@
 
 #include "app/ErrorBox.h"
 #include "app/Unit2.h"
+#include "dbctrls/DBGrid.h"
 #include "dbctrls/FieldText.h"
+#include "editing/EstimateCommands.h"
+#include "estimate/EstimateFields.h"
 #include "export/ChargeBlock.h"
 
 #include <QAction>
+#include <QGuiApplication>
+#include <QScreen>
 #include <QHBoxLayout>
 #include <QHeaderView>
 #include <QLabel>
@@ -15,8 +20,11 @@
 #include <QTableWidget>
 #include <QVBoxLayout>
 
+#include <algorithm>
+
 using talvira::xls::BlockRowKind;
 using talvira::xls::TotalColumn;
+namespace efld = talvira::estimate::fld;
 
 namespace {
 
@@ -51,7 +59,6 @@ TotalsWindow::TotalsWindow(TForm2& estimate) : QWidget(nullptr, Qt::Window), for
     SumsGrid->verticalHeader()->hide();
     SumsGrid->horizontalHeader()->setSectionResizeMode(QHeaderView::Stretch);
     for (int c = 0; c < talvira::xls::kTotalColumns; ++c) SumsGrid->setItem(0, c, cell(QString(), kRight));
-    SumsGrid->setFixedHeight(SumsGrid->horizontalHeader()->sizeHint().height() + SumsGrid->rowHeight(0) + 4);
     SumsGrid->setEditTriggers(QAbstractItemView::NoEditTriggers);
 
     const auto& rows = talvira::xls::chargeBlockRows();
@@ -98,7 +105,17 @@ TotalsWindow::TotalsWindow(TForm2& estimate) : QWidget(nullptr, Qt::Window), for
     layout->addWidget(SumsGrid);
     layout->addWidget(BlockGrid, 1);
     layout->addLayout(bottom);
-    resize(620, 470);
+    // Compact: rows as high as the estimate grid's, the window as large as the whole block.
+    const int rowHeight = fontMetrics().height() + 4;
+    for (QTableWidget* grid : {SumsGrid, BlockGrid}) {
+        grid->verticalHeader()->setSectionResizeMode(QHeaderView::Fixed);
+        grid->verticalHeader()->setDefaultSectionSize(rowHeight);
+        grid->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    }
+    SumsGrid->setFixedHeight(SumsGrid->horizontalHeader()->sizeHint().height() + rowHeight + 2 * SumsGrid->frameWidth());
+    BlockGrid->setMinimumHeight(BlockGrid->horizontalHeader()->sizeHint().height() + BlockGrid->rowCount() * rowHeight +
+                                2 * BlockGrid->frameWidth());
+    resize(560, sizeHint().height());
 
     connect(NextButton, &QPushButton::clicked, this, [this] { guarded([&] { NextButtonClick(); }); });
     connect(NextAction, &QAction::triggered, this, [this] { guarded([&] { NextButtonClick(); }); });
@@ -106,9 +123,13 @@ TotalsWindow::TotalsWindow(TForm2& estimate) : QWidget(nullptr, Qt::Window), for
     for (QLineEdit* edit : {form_.NREdit, form_.PNEdit, form_.SUEdit, form_.ZUEdit, form_.VZSEdit,
                             form_.KoefEdit, form_.NDSEdit})
         connect(edit, &QLineEdit::textChanged, this, [this] {
-            if (follower_.following()) showBlock();
+            if (isVisible()) showBlock();
         });
-    follower_.onChanged = [this] { showBlock(); };
+    follower_.onChanged = [this] {
+        if (isVisible()) showBlock();
+        emit estimateChanged();
+    };
+    follower_.setFollowing(true);
     showBlock();
 }
 
@@ -168,6 +189,9 @@ void TotalsWindow::NextButtonClick() {
         return;
     }
     smeta.moveTo(row);
+    // The cell to fill is made current, so that what is typed next goes there.
+    form_.SmetaDBGrid->setCurrentField(
+        talvira::editing::fieldToFill(smeta.fieldValue(efld::KOLVO), smeta.fieldValue(efld::STOIM)));
     showMessage(QString());
 }
 
@@ -177,19 +201,26 @@ void TotalsWindow::showAndActivate() {
     activateWindow();
 }
 
-void TotalsWindow::showEvent(QShowEvent* event) {
-    if (!placed_) {
-        // First shown beside the estimate window; afterwards where the user left it.
-        placed_ = true;
-        move(form_.frameGeometry().right() + 8, form_.y());
-    }
-    follower_.setFollowing(true);
-    showBlock();
-    QWidget::showEvent(event);
+QPoint placeBeside(const QRect& anchor, const QSize& size, const QRect& screen) {
+    const int gap = 8;
+    int x = anchor.right() + 1 + gap;                                        // right of it
+    if (x + size.width() > screen.right() + 1) x = anchor.left() - gap - size.width();  // left of it
+    if (x < screen.left()) x = screen.right() + 1 - size.width();           // over its right part
+    const int y = std::clamp(anchor.top(), screen.top(), std::max(screen.top(), screen.bottom() + 1 - size.height()));
+    return {std::max(x, screen.left()), y};
 }
 
-void TotalsWindow::hideEvent(QHideEvent* event) {
-    // A hidden window reads nothing; showing it again reads the estimate anew.
-    if (!event->spontaneous()) follower_.setFollowing(false);
-    QWidget::hideEvent(event);
+void TotalsWindow::showEvent(QShowEvent* event) {
+    if (!placed_) {
+        // First shown beside the estimate window, on its screen; afterwards where the user left it.
+        placed_ = true;
+        QScreen* screen = QGuiApplication::screenAt(form_.frameGeometry().center());
+        if (!screen) screen = form_.screen();
+        // Not yet shown, the window knows no frame of its own: the estimate window's is the same.
+        const QSize frame = size() + (form_.frameGeometry().size() - form_.size());
+        const QPoint frameAt = placeBeside(form_.frameGeometry(), frame, screen->availableGeometry());
+        move(frameAt);  // move() places the frame's top left corner
+    }
+    showBlock();
+    QWidget::showEvent(event);
 }

@@ -4,11 +4,13 @@
  * will compute it, row by row with the workbook's captions, live while the estimate and the
  * charge rates of the estimate window change; the count of positions and of incomplete ones,
  * and the walk to the next incomplete position. Not modal; created with the estimate window,
- * shown and hidden, never re-created, so it keeps its place while the program runs.
+ * shown and hidden, never re-created, so it keeps its place while the program runs. It opens
+ * wholly on the screen of the estimate window, just large enough for the whole block.
  */
 #include "editing/TotalsFollower.h"
 #include "export/EstimateTotals.h"
 
+#include <QRect>
 #include <QWidget>
 
 class QAction;
@@ -16,6 +18,11 @@ class QLabel;
 class QPushButton;
 class QTableWidget;
 class TForm2;
+
+/** Where a window of outer size `size` opens beside `anchor` (an outer frame): right of it,
+ *  else left of it, else over its right part, always wholly within `screen` (the available
+ *  area of the screen that shows `anchor`) as far as the size allows. */
+QPoint placeBeside(const QRect& anchor, const QSize& size, const QRect& screen);
 
 class TotalsWindow : public QWidget {
     Q_OBJECT
@@ -49,10 +56,16 @@ public:
     const talvira::xls::EstimateTotals& totals() const { return totals_; }
     /** Shows the block anew from the rates as they are typed now. */
     void showBlock();
+    /** The estimate's positions, followed from the start whether the window is shown or not:
+     *  the estimate window's commands and warning stand on them too. */
+    const talvira::editing::TotalsFollower& follower() const { return follower_; }
+
+signals:
+    /** What the estimate stores has changed (or it was opened or closed). */
+    void estimateChanged();
 
 protected:
     void showEvent(QShowEvent* event) override;
-    void hideEvent(QHideEvent* event) override;
 
 private:
     talvira::xls::EstimateTexts typedTexts() const;

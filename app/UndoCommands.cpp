@@ -14,7 +14,7 @@ using talvira::editing::EstimateHistory;
 
 namespace {
 
-const QString kUndo = QStringLiteral("&Отменить");
+const QString kUndo = QStringLiteral("Отм&енить");  // О is the clearing's
 const QString kRedo = QStringLiteral("&Вернуть");
 
 QString itemText(const QString& verb, const std::string& what) {

@@ -23,8 +23,12 @@
 #include <QCloseEvent>
 #include <QCompleter>
 #include <QAbstractItemView>
+#include <QDateTime>
 #include <QDir>
 #include <QFileInfo>
+#include <QFileSystemModel>
+#include <QIdentityProxyModel>
+#include <QTreeView>
 #include <QHeaderView>
 #include <QLabel>
 #include <QMenuBar>
@@ -41,7 +45,6 @@
 using talvira::dbctrls::DBGrid;
 using talvira::dbctrls::DBMemo;
 using talvira::dbctrls::DBText;
-using talvira::dbctrls::DrawCellArgs;
 using talvira::dbctrls::GridColumn;
 using talvira::dbctrls::GridOptions;
 namespace nfld = talvira::normbase::fld;
@@ -91,6 +94,53 @@ protected:
 // The open-file dialog
 // ---------------------------------------------------------------------------------------------
 
+namespace {
+
+/** The dialog's list in Russian whatever the locale: sizes in байт/КБ/МБ/ГБ with the user's
+ *  decimal separator, kinds "Папка" and "Файл DB", dates as "09.12.2026 14:05", and its
+ *  column titles. */
+class RussianFileList : public QIdentityProxyModel {
+public:
+    using QIdentityProxyModel::QIdentityProxyModel;
+
+    enum Column { Name, Size, Kind, Modified };
+
+    QVariant data(const QModelIndex& index, int role) const override {
+        auto* files = qobject_cast<QFileSystemModel*>(sourceModel());
+        if (role != Qt::DisplayRole || !files || index.column() == Name) return QIdentityProxyModel::data(index, role);
+        const QFileInfo info = files->fileInfo(mapToSource(index));
+        if (index.column() == Modified) return info.lastModified().toString(QStringLiteral("dd.MM.yyyy hh:mm"));
+        if (index.column() == Kind) {
+            if (info.isDir()) return QStringLiteral("Папка");
+            return info.suffix().isEmpty() ? QStringLiteral("Файл") : QStringLiteral("Файл ") + info.suffix().toUpper();
+        }
+        return info.isDir() ? QString() : sizeText(info.size());
+    }
+
+    QVariant headerData(int section, Qt::Orientation orientation, int role) const override {
+        static const char* const titles[] = {"Имя", "Размер", "Тип", "Изменён"};
+        if (orientation == Qt::Horizontal && role == Qt::DisplayRole && section >= 0 && section < 4)
+            return QString::fromUtf8(titles[section]);
+        return QIdentityProxyModel::headerData(section, orientation, role);
+    }
+
+    static QString sizeText(qint64 bytes) {
+        if (bytes < 1024) return QStringLiteral("%1 байт").arg(bytes);
+        const char* const units[] = {"КБ", "МБ", "ГБ", "ТБ"};
+        double amount = double(bytes) / 1024;
+        int unit = 0;
+        while (amount >= 1024 && unit < 3) {
+            amount /= 1024;
+            ++unit;
+        }
+        QString number = QString::number(amount, 'f', 1);
+        number.replace(QLatin1Char('.'), QLatin1Char(talvira::dbctrls::userDecimalSeparator()));
+        return number + QLatin1Char(' ') + QString::fromUtf8(units[unit]);
+    }
+};
+
+}  // namespace
+
 TOpenDialog::TOpenDialog(QWidget* parent) : QFileDialog(parent) {
     setObjectName("OpenDialog1");
     setOption(QFileDialog::DontUseNativeDialog, true);
@@ -101,9 +151,25 @@ TOpenDialog::TOpenDialog(QWidget* parent) : QFileDialog(parent) {
     setFileMode(QFileDialog::AnyFile);  // the file itself need not exist
     setAcceptMode(QFileDialog::AcceptOpen);
     setSizeGripEnabled(true);
+    setProxyModel(new RussianFileList(this));
     // The file name's completion list may pop up late, when the folder it lists has loaded:
     // after the dialog has gone, it is hidden at once.
     for (QCompleter* c : findChildren<QCompleter*>()) c->popup()->installEventFilter(this);
+}
+
+void TOpenDialog::showEvent(QShowEvent* event) {
+    QFileDialog::showEvent(event);
+    // Every column title whole, with the room of the sort mark.
+    for (QTreeView* list : findChildren<QTreeView*>()) {
+        QHeaderView* header = list->header();
+        const int room = 2 * style()->pixelMetric(QStyle::PM_HeaderMargin, nullptr, header) +
+                         style()->pixelMetric(QStyle::PM_HeaderMarkSize, nullptr, header) + 8;
+        for (int c = 0; c < header->count(); ++c) {
+            const QString title = header->model()->headerData(c, Qt::Horizontal).toString();
+            const int need = header->fontMetrics().horizontalAdvance(title) + room;
+            if (header->sectionSize(c) < need) header->resizeSection(c, need);
+        }
+    }
 }
 
 bool TOpenDialog::eventFilter(QObject* watched, QEvent* event) {
@@ -163,6 +229,7 @@ TForm1::TForm1(QWidget* parent) : QMainWindow(parent) {
     StatusBar1->setSizeGripEnabled(false);
     SearchBox = new RateSearchBox(*this);
     Import = new NormBaseImport(*this);
+    rememberLayout();
 
     // The order in which Tab passes the focus.
     QWidget* order[] = {DBGrid2, DBMemo1, DBGrid3, DBGrid4, DBMemo2, DBGrid6, DBGrid5,
@@ -318,7 +385,15 @@ void TForm1::buildBrowser() {
     DBGrid3->setColumns({{nfld::KOLL, QStringLiteral("Кол-во"), true, 80, true, false, true},
                          {nfld::VIDNR, QStringLiteral("Неучтенка"), false}});
     setBase(DBGrid3, clInfoBk);
-    DBGrid3->onDrawColumnCell = [this](DrawCellArgs& a) { DBGrid3DrawColumnCell(a); };
+    // Unaccounted lines are white on red (in the selection's colours while current).
+    DBGrid3->tableModel()->rowLook = [this](int row) {
+        talvira::dbctrls::RowLook look;
+        if (talvira::normbase::NormBase::isUnaccounted(DBGrid3->rowValue(row, nfld::VIDNR))) {
+            look.text = QColor(255, 255, 255);
+            look.background = QColor(255, 0, 0);
+        }
+        return look;
+    };
 
     GridOptions ownRateOpts;
     ownRateOpts.lines = false;
@@ -402,6 +477,35 @@ void TForm1::resizeEvent(QResizeEvent* event) {
     const int w = client_->width();
     ToolBar1->setGeometry(0, 0, w, 29);
     StatusBar1->setGeometry(0, client_->height() - 19, w, 19);
+    // Beyond the designed 706 × 515, the width goes to the rates grid and the resource line
+    // grid; the height half to the rates grid, half to the resource area. The controls right
+    // of them and below them move along; nothing changes at the designed size or below it.
+    const int dw = std::max(0, w - 706), dh = std::max(0, client_->height() - 515);
+    const int rates = dh / 2, lines = dh - rates;
+    for (const Stretch& s : stretches_) {
+        QRect r = s.base;
+        r.translate(s.moveRight * dw, (s.moveDown >= 1 ? rates : 0) + (s.moveDown == 2 ? lines : 0));
+        r.setWidth(r.width() + s.widen * dw);
+        r.setHeight(r.height() + (s.heighten & 1 ? rates : 0) + (s.heighten & 2 ? lines : 0));
+        s.widget->setGeometry(r);
+    }
+    if (SearchBox && SearchBox->ResultsPanel->isVisible()) SearchBox->placePanel();
+}
+
+void TForm1::rememberLayout() {
+    // moveDown: 1 below the rates grid, 2 below the resource area too; heighten: 1 with the
+    // rates grid, 2 with the resource area, 3 with both.
+    const struct {
+        QWidget* widget;
+        int moveRight, moveDown, widen, heighten;
+    } rules[] = {
+        {DBGrid2, 0, 0, 1, 1},   {DBMemo1, 1, 0, 0, 3},   {DBText1, 1, 2, 0, 0},   {Bevel2, 0, 1, 1, 2},
+        {DBMemo2, 0, 1, 0, 2},   {DBGrid3, 0, 1, 0, 2},   {DBGrid4, 0, 1, 1, 2},   {DBText2, 0, 2, 0, 0},
+        {Bevel3, 1, 2, 0, 0},    {CheckBox1, 1, 2, 0, 0}, {PathLabel, 0, 2, 1, 0}, {NameLabel, 0, 2, 1, 0},
+        {Bevel1, 1, 2, 0, 0},    {NewButton, 1, 2, 0, 0}, {OpenButton, 1, 2, 0, 0}, {AddButton, 1, 2, 0, 0},
+        {ViewButton, 1, 2, 0, 0},
+    };
+    for (const auto& r : rules) stretches_.push_back({r.widget, r.widget->geometry(), r.moveRight, r.moveDown, r.widen, r.heighten});
 }
 
 void TForm1::closeEvent(QCloseEvent* event) {
@@ -418,6 +522,8 @@ void TForm1::closeEvent(QCloseEvent* event) {
         }
     }
     Import->cancelAndWait();
+    // The estimate's files are released with the norm base's, whatever else is still shown.
+    if (Form2) guarded([&] { Form2->SmetaTable.close(); });
     guarded([&] { Base.closeAll(); });
     event->accept();
     emit closed();
@@ -490,19 +596,3 @@ void TForm1::N4Click() { close(); }
 void TForm1::N9Click() { talvira::app::bringToFront(AboutBox); }
 
 void TForm1::CheckBox1Click() { Base.setResourceFilter(CheckBox1->isChecked()); }
-
-void TForm1::DBGrid3DrawColumnCell(DrawCellArgs& a) {
-    const auto vidnr = DBGrid3->rowValue(a.row, nfld::VIDNR);
-    if (!talvira::normbase::NormBase::isUnaccounted(vidnr) || a.selected) return;
-    QPainter& p = *a.painter;
-    p.fillRect(a.rect, QColor(255, 0, 0));
-    p.setPen(QColor(255, 255, 255));
-    p.setFont(DBGrid3->font());
-    p.setClipping(false);  // the text is not clipped to the cell
-    const QString text = DBGrid3->fittedCellText(a.row, a.column, a.rect.width() - 4, DBGrid3->font());
-    const QFontMetrics fm(DBGrid3->font());
-    const bool textField = talvira::dbctrls::isTextField(DBGrid3->tableModel()->fieldTypeOf(a.column));
-    const int right = a.rect.left() + a.rect.width();
-    const int x = textField ? a.rect.left() + 2 : right - fm.horizontalAdvance(text) - 2;
-    p.drawText(QPoint(x, a.rect.top() + 2 + fm.ascent()), text);
-}

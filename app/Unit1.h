@@ -11,6 +11,7 @@
 #include <QMainWindow>
 
 #include <functional>
+#include <vector>
 
 class QAction;
 class QCheckBox;
@@ -28,7 +29,6 @@ namespace talvira::dbctrls {
 class DBGrid;
 class DBMemo;
 class DBText;
-struct DrawCellArgs;
 }  // namespace talvira::dbctrls
 
 /** The open-file dialog with a close-query step: the handler runs when the user confirms a
@@ -45,6 +45,7 @@ public slots:
 
 protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
+    void showEvent(QShowEvent* event) override;
 
 private:
     void hideCompletions();
@@ -121,7 +122,6 @@ public:
     void N4Click();
     void N9Click();
     void CheckBox1Click();
-    void DBGrid3DrawColumnCell(talvira::dbctrls::DrawCellArgs& args);
 
 signals:
     /** The window has closed: the program ends. */
@@ -140,7 +140,16 @@ private:
     void bindBrowser();
     void unbindBrowser();
 
+    /** How a control follows the window's size beyond the designed one (resizeEvent). */
+    struct Stretch {
+        QWidget* widget;
+        QRect base;  // at the designed size
+        int moveRight, moveDown, widen, heighten;
+    };
+    void rememberLayout();
+
     QWidget* client_ = nullptr;
+    std::vector<Stretch> stretches_;
     TOpenDialog* OpenDialog1 = nullptr;
     bool shownOnce_ = false;
 };

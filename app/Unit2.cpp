@@ -12,6 +12,7 @@
 #include "editing/EstimateCommands.h"
 #include "editing/EstimateHistory.h"
 #include "editing/PriceConversion.h"
+#include "editing/TotalsFollower.h"
 #include "editing/EstimateRows.h"
 #include "estimate/EstimateFields.h"
 #include "export/EstimateExport.h"
@@ -34,7 +35,6 @@
 #include <filesystem>
 
 using talvira::dbctrls::DBGrid;
-using talvira::dbctrls::DrawCellArgs;
 using talvira::dbctrls::GridColumn;
 namespace efld = talvira::estimate::fld;
 
@@ -95,6 +95,7 @@ TForm2::TForm2(QWidget* parent) : QMainWindow(parent), SmetaTable("SmetaTable") 
     resize(669, 517 + menuBar()->sizeHint().height());
     qApp->installEventFilter(this);
     Totals = new TotalsWindow(*this);
+    connect(Totals, &TotalsWindow::estimateChanged, this, [this] { showEstimateState(); });
     openWorkbook = [](const std::filesystem::path& file) {
         const QString path = QString::fromStdString(file.string());
         if (!QDesktopServices::openUrl(QUrl::fromLocalFile(path)))
@@ -242,7 +243,13 @@ void TForm2::buildLayout() {
     pal.setColor(QPalette::Base, QColor(192, 220, 192));
     SmetaDBGrid->setPalette(pal);
     SmetaDBGrid->setTable(&SmetaTable);
-    SmetaDBGrid->onDrawColumnCell = [this](DrawCellArgs& a) { SmetaDBGridDrawColumnCell(a); };
+    // An incomplete position is written in italic, on the grid's own colours.
+    SmetaDBGrid->tableModel()->rowLook = [this](int row) {
+        talvira::dbctrls::RowLook look;
+        look.italic = talvira::editing::isIncomplete(SmetaDBGrid->rowValue(row, efld::KOLVO),
+                                                     SmetaDBGrid->rowValue(row, efld::STOIM));
+        return look;
+    };
     placeGrid();
 
     // Hints go to the status bar when the mouse enters a control; no pop-up tips.
@@ -272,9 +279,12 @@ void TForm2::buildLayout() {
 void TForm2::setHint(QWidget* w, const QString& hint) { w->setProperty(kHintProperty, hint); }
 
 void TForm2::placeGrid() {
-    // Docked to the bottom above the status bar: follows the width, keeps its height of 224.
+    // Docked to the bottom above the status bar, following the width. A taller window gives
+    // its height to the grid, which starts under the price converter; a shorter one keeps
+    // the grid's 224 pixels.
     if (!SmetaDBGrid || !client_) return;
-    SmetaDBGrid->setGeometry(0, client_->height() - 224, client_->width(), 224);
+    const int height = std::max(224, client_->height() - 274);
+    SmetaDBGrid->setGeometry(0, client_->height() - height, client_->width(), height);
 }
 
 void TForm2::resizeEvent(QResizeEvent* event) {
@@ -318,7 +328,7 @@ bool TForm2::eventFilter(QObject* watched, QEvent* event) {
         auto* w = qobject_cast<QWidget*>(watched);
         if (w && w->window() == this) {
             const QVariant hint = w->property(kHintProperty);
-            if (hint.isValid()) setStatusText(hint.toString());
+            if (hint.isValid()) setStatusText(hint.toString().isEmpty() ? standingWarning_ : hint.toString());
         }
         break;
     }
@@ -335,20 +345,21 @@ bool TForm2::eventFilter(QObject* watched, QEvent* event) {
 
 // ---- handlers ---------------------------------------------------------------------------
 
-void TForm2::SmetaDBGridDrawColumnCell(DrawCellArgs& args) {
-    const bool hasPositions = SmetaTable.active() && SmetaTable.recordCount() > 0;
+void TForm2::showEstimateState() {
+    // A closed estimate leaves the commands as they are and has nothing to warn about.
+    if (!SmetaTable.active()) {
+        standingWarning_.clear();
+        setStatusText(QString());
+        return;
+    }
+    const talvira::editing::TotalsFollower& positions = Totals->follower();
+    const bool hasPositions = !positions.rows().empty();
     EButton->setEnabled(hasPositions);
     Excell20xx1->setEnabled(hasPositions);
-
-    const talvira::storage::Value kolvo = args.grid->rowValue(args.row, efld::KOLVO);
-    const talvira::storage::Value stoim = args.grid->rowValue(args.row, efld::STOIM);
-    if (talvira::editing::isIncomplete(kolvo, stoim)) {
-        setStatusText(kIncompleteWarning);
-        args.font.setItalic(true);
-    } else {
-        setStatusText(QString());
-    }
-    args.grid->drawDefaultCell(args);
+    // The warning stands while any position lacks its quantity or cost (an empty estimate
+    // shows one blank row, which does too), whatever row the grid painted last.
+    standingWarning_ = !hasPositions || positions.incompleteCount() > 0 ? kIncompleteWarning : QString();
+    setStatusText(standingWarning_);
 }
 
 void TForm2::ClearButtonClick() { history().clear(); }

@@ -31,7 +31,6 @@ class TotalsWindow;
 namespace talvira::dbctrls {
 class DBGrid;
 class DBMemo;
-struct DrawCellArgs;
 }  // namespace talvira::dbctrls
 
 class TForm2 : public QMainWindow {
@@ -113,7 +112,8 @@ public:
     TotalsWindow* Totals = nullptr;         // the totals window, living as long as this one
 
     // ---- handlers -------------------------------------------------------------------------
-    void SmetaDBGridDrawColumnCell(talvira::dbctrls::DrawCellArgs& args);
+    /** The export commands and the status bar's warning after what the estimate holds. */
+    void showEstimateState();
     void ClearButtonClick();
     void DeleteButtonClick();
     void N4Click();
@@ -135,5 +135,6 @@ private:
     bool isWindowShortcut(const QKeyEvent* key) const;
 
     QWidget* client_ = nullptr;
+    QString standingWarning_;  // the status bar's text while no hint or message is shown
     std::unique_ptr<UndoCommands> undo_;  // after SmetaTable: gone before the handle it watches
 };

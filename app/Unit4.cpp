@@ -14,6 +14,9 @@
 #include <QMessageBox>
 #include <QPushButton>
 #include <QScreen>
+#include <QFontInfo>
+
+#include <algorithm>
 
 namespace est = talvira::estimate;
 
@@ -22,16 +25,22 @@ TOKRightDlg::TOKRightDlg(QWidget* parent)
     setObjectName("OKRightDlg");
     setWindowTitle(QStringLiteral("Введите имя"));
     setModal(false);
-    setFixedSize(186, 72);
+    // The client area is 186 × 72, or wider when a usual title bar would cut the caption: the
+    // window manager's title font (bold, about 15 pixels) is not known here, nor its buttons'
+    // width; a title bar holds an icon or menu and three buttons of about 32 pixels beside it.
+    QFont titleFont = font();
+    titleFont.setPixelSize(std::max(15, QFontInfo(font()).pixelSize() * 4 / 3));
+    titleFont.setBold(true);
+    setFixedSize(std::max(186, QFontMetrics(titleFont).horizontalAdvance(windowTitle()) + 4 * 32 + 16), 72);
 
     Bevel1 = new QFrame(this);
     Bevel1->setObjectName("Bevel1");
     Bevel1->setFrameStyle(QFrame::Panel | QFrame::Raised);
-    Bevel1->setGeometry(0, 0, 186, 72);
+    Bevel1->setGeometry(0, 0, width(), 72);
 
     DBNameEdit = new QLineEdit(this);
     DBNameEdit->setObjectName("DBNameEdit");
-    DBNameEdit->setGeometry(8, 8, 169, 21);
+    DBNameEdit->setGeometry(8, 8, width() - 17, 21);
 
     OKBtn = new QPushButton(QStringLiteral("OK"), this);
     OKBtn->setObjectName("OKBtn");

@@ -71,10 +71,14 @@ public:
         QStyleOptionViewItem opt = option;
         if (!grid_->options().alwaysShowSelection && !grid_->hasFocus() && !grid_->isAncestorOf(QApplication::focusWidget()))
             opt.state &= ~QStyle::State_Selected;
-        // A cell partly out of view shows its text in the part that is seen, so that a
-        // right-aligned number never loses digits at the viewport's edge.
-        const QRect seen = option.rect.intersected(grid_->viewport()->rect());
-        if (!seen.isEmpty()) opt.rect = seen;
+        // A cell partly out of view at the left or right shows its text in the part that is
+        // seen, so that a right-aligned number never loses digits at the viewport's edge. Not
+        // so at the top or bottom: the text stays where the whole row puts it, else a partly
+        // painted row shows it shifted and cut ("3,74" lost the tail of its comma).
+        const QRect viewport = grid_->viewport()->rect();
+        const int left = std::max(option.rect.left(), viewport.left());
+        const int right = std::min(option.rect.right(), viewport.right());
+        if (left <= right) opt.rect = QRect(QPoint(left, option.rect.top()), QPoint(right, option.rect.bottom()));
         // The style draws the cell without its text; the text goes 2 pixels in from the cell's
         // edges, fitted to what is left (fitCellText).
         QStyleOptionViewItem item = opt;
@@ -107,7 +111,7 @@ public:
         args.row = index.row();
         args.selected = (opt.state & QStyle::State_Selected) != 0;
         args.focused = grid_->hasFocus();
-        args.font = option.font;
+        args.font = item.font;  // as the cell was painted, with the model's font role
         args.grid = grid_;
         painter->save();
         grid_->onDrawColumnCell(args);
@@ -190,6 +194,9 @@ DBGrid::DBGrid(QWidget* parent) : QTableView(parent), model_(new TableModel(this
     setWordWrap(false);
     setTextElideMode(Qt::ElideNone);  // the delegate fits the text itself (fitCellText)
     setSelectionMode(QAbstractItemView::SingleSelection);
+    // Rows scroll whole, whatever the style prefers: the top row is never cut (and again
+    // whenever the style changes, changeEvent).
+    setVerticalScrollMode(QAbstractItemView::ScrollPerItem);
     connect(selectionModel(), &QItemSelectionModel::currentChanged, this, &DBGrid::onCurrentChanged);
     connect(model_, &TableModel::currentRowChanged, this, &DBGrid::syncToTable);
     connect(horizontalHeader(), &QHeaderView::sectionResized, this, [this] { updateScrollBarExtent(); });
@@ -287,6 +294,29 @@ void DBGrid::updateScrollBarExtent() {
     setViewportMargins(viewportMargins());  // lays the scroll bars out again
 }
 
+void DBGrid::scrollContentsBy(int dx, int dy) {
+    QTableView::scrollContentsBy(dx, dy);
+    keepTopRowWhole();
+}
+
+void DBGrid::updateGeometries() {
+    QTableView::updateGeometries();
+    keepTopRowWhole();
+}
+
+void DBGrid::keepTopRowWhole() {
+    // Scrolled to the end, the table view aligns the last row with the bottom edge and cuts
+    // the top row: the rows start whole at the top instead (the last one is whole either way).
+    QHeaderView* rows = verticalHeader();
+    const int value = verticalScrollBar()->value();
+    if (verticalScrollMode() != ScrollPerItem || value <= 0 || value >= rows->count()) return;
+    const int top = rows->sectionPosition(rows->logicalIndex(value));
+    if (rows->offset() == top) return;
+    rows->setOffset(top);
+    viewport()->update();
+    updateEditorGeometries();
+}
+
 void DBGrid::resizeEvent(QResizeEvent* event) {
     QTableView::resizeEvent(event);
     updateScrollBarExtent();
@@ -351,6 +381,8 @@ void DBGrid::changeEvent(QEvent* event) {
         model_->setTitleFont(font());
     }
     if (event && event->type() == QEvent::PaletteChange) viewport()->update();
+    // A new style brings its own scroll mode: rows stay whole.
+    if (event && event->type() == QEvent::StyleChange) setVerticalScrollMode(QAbstractItemView::ScrollPerItem);
 }
 
 void DBGrid::syncToTable(int row) {
@@ -365,7 +397,9 @@ void DBGrid::syncToTable(int row) {
     }
     const QModelIndex cur = currentIndex();
     if (cur.isValid() && cur.row() == row && selectionModel()->isSelected(cur)) return;
-    int col = cur.isValid() ? cur.column() : -1;
+    // The column the user was in, also when the rows were read anew (undo, clearing).
+    int col = cur.isValid() ? cur.column() : userColumn_;
+    if (col >= model_->columnCount()) col = -1;
     if (col < 0 || isColumnHidden(col)) {
         col = 0;
         for (int c = 0; c < model_->columnCount(); ++c)
@@ -384,16 +418,12 @@ void DBGrid::syncToTable(int row) {
 }
 
 void DBGrid::onCurrentChanged(const QModelIndex& current, const QModelIndex&) {
+    if (current.isValid() && !model_->isRefreshing()) userColumn_ = current.column();
     if (syncing_ || model_->isRefreshing()) return;
     if (refused_) {
-        // The text typed into the cell being left was refused: stay on it.
-        syncing_ = true;
-        const QModelIndex back = model_->index(refused_->row, refused_->column);
-        QItemSelectionModel::SelectionFlags flags = QItemSelectionModel::ClearAndSelect;
-        if (options_.rowSelect) flags |= QItemSelectionModel::Rows;
-        selectionModel()->setCurrentIndex(back, flags);
-        syncing_ = false;
-        flushRefused();
+        // The text typed into the cell being left was refused: the record stays where it is,
+        // and once the view has done moving (its selection follows the move after this), the
+        // cell is made current and highlighted again with its editor (flushRefused, queued).
         return;
     }
     TableHandle* t = table();
@@ -402,6 +432,20 @@ void DBGrid::onCurrentChanged(const QModelIndex& current, const QModelIndex&) {
     const int row = current.row();
     reportErrors([&] { t->moveTo(row); });
     syncToTable(model_->currentRow());
+}
+
+void DBGrid::setCurrentField(std::string_view field) {
+    const auto& cols = model_->columns();
+    for (int c = 0; c < static_cast<int>(cols.size()); ++c) {
+        if (cols[static_cast<size_t>(c)].field != field || isColumnHidden(c)) continue;
+        const int row = model_->currentRow();
+        if (row < 0 || row >= model_->rowCount()) return;
+        syncing_ = true;
+        setCurrentIndex(model_->index(row, c));
+        syncing_ = false;
+        userColumn_ = c;
+        return;
+    }
 }
 
 void DBGrid::beginEditOnTyping() {

@@ -104,6 +104,10 @@ public:
     /** The part of the cell rectangle that the viewport shows. */
     QRect visibleCellRect(int row, int column) const;
 
+    /** Makes the cell of `field` in the current row the current cell (a hidden or unknown
+     *  field changes nothing). */
+    void setCurrentField(std::string_view field);
+
     /** Stores what is being typed: commits an open cell editor, then posts a changed record
      *  or drops an unchanged new one. A typed text the field refuses: talvira::Error (the
      *  editor stays open with the text). Does nothing on a browsing or closed handle. */
@@ -116,6 +120,8 @@ protected:
     bool viewportEvent(QEvent* event) override;
     bool focusNextPrevChild(bool next) override;
     void resizeEvent(QResizeEvent* event) override;
+    void scrollContentsBy(int dx, int dy) override;
+    void updateGeometries() override;
 
 private:
     friend class GridDelegate;
@@ -132,6 +138,7 @@ private:
     /** True when Tab (next) or Shift+Tab would go past the grid's last (first) cell. */
     bool atTabEdge(bool next) const;
     void updateScrollBarExtent();
+    void keepTopRowWhole();
 
     struct Refused {
         int row;
@@ -143,6 +150,7 @@ private:
     TableModel* model_;
     GridOptions options_;
     bool syncing_ = false;
+    int userColumn_ = -1;  // the column of the last current cell
     std::optional<Refused> refused_;
     QMetaObject::Connection focusLink_;
     QProxyStyle* scrollStyle_ = nullptr;

@@ -2,6 +2,7 @@
 
 #include "dbctrls/FieldText.h"
 
+#include <QBrush>
 #include <QFont>
 
 namespace talvira::dbctrls {
@@ -163,9 +164,26 @@ QVariant TableModel::data(const QModelIndex& index, int role) const {
     case Qt::TextAlignmentRole:
         return QVariant::fromValue(Qt::AlignVCenter |
                                    (isNumericField(fieldTypeOf(index.column())) ? Qt::AlignRight : Qt::AlignLeft));
+    case Qt::FontRole:
+    case Qt::ForegroundRole:
+    case Qt::BackgroundRole:
+        return lookRole(index.row(), role);
     default:
         return {};
     }
+}
+
+QVariant TableModel::lookRole(int row, int role) const {
+    if (!rowLook || !table_ || !table_->active()) return {};
+    const RowLook look = rowLook(row);
+    if (role == Qt::FontRole) {
+        if (!look.italic) return {};
+        QFont italic;
+        italic.setItalic(true);  // only the slant: the rest comes from the grid's font
+        return italic;
+    }
+    const QColor& colour = role == Qt::ForegroundRole ? look.text : look.background;
+    return colour.isValid() ? QVariant(QBrush(colour)) : QVariant();
 }
 
 QVariant TableModel::headerData(int section, Qt::Orientation orientation, int role) const {

@@ -13,9 +13,11 @@
 #include "storage/TableHandle.h"
 
 #include <QAbstractTableModel>
+#include <QColor>
 #include <QFont>
 #include <QString>
 
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -30,6 +32,13 @@ struct GridColumn {
     bool titleBold = false;
     bool titleUnderline = false;
     bool titleCentered = false;
+};
+
+/** How a row looks beyond the grid's own colours; an invalid colour leaves the grid's. */
+struct RowLook {
+    bool italic = false;
+    QColor text;
+    QColor background;
 };
 
 class TableModel : public QAbstractTableModel, public storage::TableObserver {
@@ -48,6 +57,10 @@ public:
     bool editable() const { return editable_; }
     /** The font of the title row; columns make it bold or underlined as they declare. */
     void setTitleFont(const QFont& font);
+
+    /** The look of a row by what it holds, given as the font and colour roles of its cells
+     *  (a selected cell keeps the selection's colours). */
+    std::function<RowLook(int row)> rowLook;
 
     /** Field index in the handle of column `col`; -1 when the handle does not reach it. */
     int fieldOf(int col) const;
@@ -104,6 +117,7 @@ signals:
 
 private:
     int computeRowCount() const;
+    QVariant lookRole(int row, int role) const;
     void resolveFields();
 
     storage::TableHandle* table_ = nullptr;

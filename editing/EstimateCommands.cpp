@@ -21,6 +21,8 @@ bool isIncomplete(const Value& kolvo, const Value& stoim) {
     return isZeroOrEmpty(kolvo) || isZeroOrEmpty(stoim);
 }
 
+const char* fieldToFill(const Value& kolvo, const Value&) { return isZeroOrEmpty(kolvo) ? "KOLVO" : "STOIM"; }
+
 std::string boundTablePath(const TableHandle& smeta) {
     if (const storage::TableFile* f = smeta.file(); f && !f->info().path.empty()) return f->info().path;
     return smeta.tablePath();

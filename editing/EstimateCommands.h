@@ -17,6 +17,10 @@ namespace talvira::editing {
  *  values and values merely close to 0 do not make it incomplete. */
 bool isIncomplete(const storage::Value& kolvo, const storage::Value& stoim);
 
+/** The field the user fills first in a position: "KOLVO" while the quantity is empty or 0,
+ *  else "STOIM". */
+const char* fieldToFill(const storage::Value& kolvo, const storage::Value& stoim);
+
 /**
  * Replaces the open estimate by an empty one of the same name and opens it; the display of
  * the handle is suspended meanwhile and resumed on every path.

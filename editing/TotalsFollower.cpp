@@ -171,6 +171,11 @@ std::string amountText(const xls::BlockAmount& amount, char decimalSep) {
     }
     for (char& c : text)
         if (c == ',') c = decimalSep;
+    // Thousands apart, as a sum is read: "9 654 354,52" (a no-break space, as the Russian
+    // notation writes it, so that an amount never breaks across lines).
+    const size_t digits = text.find(decimalSep) - (text[0] == '-' ? 1 : 0);
+    const size_t first = text[0] == '-' ? 1 : 0;
+    for (size_t at = first + digits; at > first + 3; at -= 3) text.insert(at - 3, "\u00A0");
     return text;
 }
 

@@ -83,7 +83,8 @@ private:
 int nextIncompleteRow(const storage::TableHandle& smeta, int current);
 
 /** An amount of the block as the totals window shows it: a number as decimal-comma number
- *  text with two decimals, the comma being `decimalSep` (a number beyond the range of that
+ *  text with two decimals, the comma being `decimalSep`, its thousands set apart by no-break
+ *  spaces ("9 654 354,52"; a number beyond the range of that
  *  text in the general format), an error value by its Russian name ("#ЗНАЧ!"), the export's
  *  failure by its message, nothing as "". */
 std::string amountText(const xls::BlockAmount& amount, char decimalSep);

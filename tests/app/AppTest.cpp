@@ -4,6 +4,7 @@
 #include "app/Application.h"
 #include "common/Error.h"
 #include "app/ErrorBox.h"
+#include "app/RateSearchBox.h"
 #include "app/Globals.h"
 #include "app/Unit1.h"
 #include "app/Unit2.h"
@@ -41,6 +42,7 @@
 #include <QScrollBar>
 #include <QToolButton>
 #include <QToolTip>
+#include <QTreeView>
 #include <QtTest>
 
 #include <filesystem>
@@ -682,6 +684,12 @@ private slots:
         }
         listed.sort();
         QCOMPARE(listed, (QStringList{"A.DB", "b.db", "c.Db"}));
+        // In Russian whatever the locale (it said "KiB", "Folder"), its column titles whole.
+        auto* view = dlg.findChild<QTreeView*>("treeView");
+        const QModelIndex a = view->model()->index(0, 0, view->rootIndex());
+        QCOMPARE(a.siblingAtColumn(1).data().toString() + a.siblingAtColumn(2).data().toString(), QString("0 байтФайл DB"));
+        for (int c = 0; c < 4; ++c)
+            QVERIFY(view->header()->sectionSize(c) > view->header()->fontMetrics().horizontalAdvance(view->model()->headerData(c, Qt::Horizontal).toString()) + 8);
         dlg.hide();
     }
 
@@ -850,6 +858,17 @@ private slots:
         Form2->hide();
     }
 
+    void aLargerWindowGivesItsSpaceToTheRatesAndResourceGrids() {
+        Form1->resize(Form1->size() + QSize(200, 120));
+        for (const auto& [w, place] : {std::pair<QWidget*, QRect>{Form1->DBGrid2, {8, 219, 734, 210}}, {Form1->DBGrid4, {312, 444, 425, 125}},
+                                       {Form1->DBGrid6, {8, 32, 349, 184}}, {Form1->ViewButton, {752, 579, 137, 25}}})
+            QTRY_COMPARE(w->geometry(), place);
+        Form1->SearchBox->placePanel();
+        QCOMPARE(Form1->SearchBox->ResultsPanel->size(), QSize(860, 440));
+        Form1->resize(Form1->size() - QSize(200, 120));
+        QTRY_COMPARE(Form1->DBGrid2->geometry(), QRect(8, 219, 534, 150));  // the rest: layout()
+    }
+
     // ---- the estimate-name dialog ----------------------------------------------------------
 
     void aNewEstimateHasTheBoundFieldsInBoundOrder() {
@@ -874,6 +893,33 @@ private slots:
         QCOMPARE(smeta.fieldCount(), 17);
         for (int i = 0; i < smeta.fieldCount(); ++i) QCOMPARE(smeta.field(i).name, bound[size_t(i)].name);
         smeta.close();
+    }
+
+    void closingTheMainWindowEndsTheProgramWhateverIsShown_data() {
+        QTest::addColumn<QString>("shown");
+        for (const char* w : {"Form2", "TotalsForm", "AboutBox", "OKRightDlg"}) QTest::newRow(w) << w;
+    }
+    void closingTheMainWindowEndsTheProgramWhateverIsShown() {
+        // Before, it often went on with a window shown, or none, holding the estimate's files.
+        QFETCH(QString, shown);
+        talvira::test::TempDir dir("talvira-end");
+        talvira::estimate::bindEstimate(Form2->SmetaTable, dir.path().string(), "E");
+        talvira::estimate::createAndOpen(Form2->SmetaTable);
+        Form2->show();
+        for (QWidget* w : QApplication::topLevelWidgets())
+            if (w->objectName() == shown) w->show();
+        struct HidingWindow : QWidget {  // as the estimate window: of the two, whichever was asked first stayed
+            void closeEvent(QCloseEvent* e) override { hide(), e->ignore(); }
+        } hiding;
+        hiding.show();
+        QTimer::singleShot(0, Form1, [] { Form1->close(); });
+        QTimer::singleShot(5000, &hiding, [] { QCoreApplication::exit(1); });
+        QCOMPARE(QApplication::exec(), 0);
+        for (QWidget* w : QApplication::topLevelWidgets()) QVERIFY2(!w->isVisible(), qPrintable(w->objectName()));
+        std::error_code gone;  // the listing's own descriptor
+        for (const auto& fd : fs::directory_iterator("/proc/self/fd"))
+            QVERIFY(fs::read_symlink(fd, gone).string().find(dir.path().string()) == std::string::npos);
+        Form1->FormCreate(), Form1->show();  // the next case starts again
     }
 };
 

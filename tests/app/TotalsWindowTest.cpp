@@ -23,6 +23,8 @@
 #include <QMenu>
 #include <QPushButton>
 #include <QTableWidget>
+#include <QScreen>
+#include <QScrollBar>
 #include <QTest>
 
 #include <filesystem>
@@ -64,10 +66,11 @@ class TotalsWindowTest : public QObject {
         addPosition(4, 80, 125, 25);
         addPosition(0, 500);
     }
-    /** "1260,00" with the user's decimal separator. */
+    /** "1 260,00" with the user's decimal separator, thousands apart by no-break spaces. */
     static QString money(const char* commaText) {
         QString s = QString::fromLatin1(commaText);
         s.replace(QLatin1Char(','), QLatin1Char(talvira::dbctrls::userDecimalSeparator()));
+        s.replace(QLatin1Char(' '), QChar(0x00A0));
         return s;
     }
     QString count() const { return Form2->Totals->CountLabel->text(); }
@@ -117,6 +120,10 @@ private slots:
         QTest::keyClick(Form2, Qt::Key_T, Qt::ControlModifier);
         QVERIFY(totals()->isVisible());
         QVERIFY(!totals()->isModal());
+        // Wholly on the estimate window's screen (it was half outside), the block seen whole.
+        QVERIFY(Form2->screen()->availableGeometry().contains(totals()->frameGeometry()));
+        QCOMPARE(totals()->BlockGrid->verticalScrollBar()->maximum(), 0);
+        QVERIFY(totals()->height() < 420);
         QCOMPARE(totals()->windowTitle(), QStringLiteral("Итоги сметы"));
         const auto& rows = talvira::xls::chargeBlockRows();
         QCOMPARE(totals()->BlockGrid->rowCount(), 14);
@@ -143,11 +150,11 @@ private slots:
         QCOMPARE(count(), QStringLiteral("Позиций: 3, не заполнено: 1"));
         QCOMPARE(totals()->amountText(0), money("520,00"));
         QCOMPARE(totals()->sumText(TotalColumn::Cost), money("520,00"));
-        QCOMPARE(totals()->sumText(TotalColumn::BaseWages), money("1000,00"));
+        QCOMPARE(totals()->sumText(TotalColumn::BaseWages), money("1 000,00"));
         QCOMPARE(totals()->sumText(TotalColumn::MachineWages), money("200,00"));
-        QCOMPARE(totals()->amountText(1), money("1260,00"));
-        QCOMPARE(totals()->amountText(11), money("8644,31"));
-        QCOMPARE(totals()->amountText(13), money("10200,29"));
+        QCOMPARE(totals()->amountText(1), money("1 260,00"));
+        QCOMPARE(totals()->amountText(11), money("8 644,31"));
+        QCOMPARE(totals()->amountText(13), money("10 200,29"));
 
         smeta().last();
         Form2->DeleteButtonClick();  // the incomplete third one
@@ -205,7 +212,7 @@ private slots:
         }
         QVERIFY(totals()->amountText(3) != QStringLiteral("#ЗНАЧ!"));
         Form2->NREdit->setText(nr);
-        QCOMPARE(totals()->amountText(13), money("10200,29"));
+        QCOMPARE(totals()->amountText(13), money("10 200,29"));
 
         // a factor that is no number: the export's message in its row, nothing below
         const QString koef = Form2->KoefEdit->text();
@@ -213,12 +220,12 @@ private slots:
         QCOMPARE(totals()->amountText(11), QStringLiteral("'K' is not a valid floating point value"));
         QCOMPARE(totals()->amountText(12), QString());
         QCOMPARE(totals()->amountText(13), QString());
-        QCOMPARE(totals()->amountText(10), money("3965,28"));
+        QCOMPARE(totals()->amountText(10), money("3 965,28"));
         Form2->KoefEdit->setText(koef);
-        QCOMPARE(totals()->amountText(13), money("10200,29"));
+        QCOMPARE(totals()->amountText(13), money("10 200,29"));
         // the same through the other five and VAT
         Form2->NDSEdit->setText(QStringLiteral("0"));
-        QCOMPARE(totals()->amountText(13), money("8644,31"));
+        QCOMPARE(totals()->amountText(13), money("8 644,31"));
         Form2->NDSEdit->setText(QStringLiteral("18"));
     }
 
@@ -233,10 +240,10 @@ private slots:
         Form1->OpenDialog1CanClose(QString::fromStdString((start_->path() / "Smeti" / "Первая.db").string()));
         QVERIFY(smeta().active());
         QCOMPARE(count(), QStringLiteral("Позиций: 3, не заполнено: 1"));
-        QCOMPARE(totals()->amountText(13), money("10200,29"));
+        QCOMPARE(totals()->amountText(13), money("10 200,29"));
     }
 
-    void hiddenItFollowsNothingAndShownItReadsAnew() {
+    void shownAgainItShowsTheEstimateOfTheMomentWhereItWasLeft() {
         totals()->show();
         createThroughDialog(QStringLiteral("Скрытая"));
         addPosition(1, 5);
@@ -268,9 +275,11 @@ private slots:
         QVERIFY(QTest::qWaitForWindowActive(totals()));
         QTest::keyClick(totals(), Qt::Key_F3);
         QCOMPARE(smeta().recNo(), 1);
-        QCOMPARE(Form2->SmetaDBGrid->currentIndex().row(), 1);  // current in the grid too
+        // Current in the grid too, on the cell to fill (was "Шифр"): the empty quantity, the cost of 0.
+        QCOMPARE(Form2->SmetaDBGrid->currentIndex(), Form2->SmetaDBGrid->model()->index(1, 3));
         QTest::mouseClick(totals()->NextButton, Qt::LeftButton);
         QCOMPARE(smeta().recNo(), 3);
+        QCOMPARE(Form2->SmetaDBGrid->currentIndex(), Form2->SmetaDBGrid->model()->index(3, 4));
         // F3 in the estimate window as well; from the last one round to the first
         Form2->activateWindow();
         QVERIFY(QTest::qWaitForWindowActive(Form2));

@@ -379,6 +379,27 @@ private slots:
         QToolTip::hideText();
     }
 
+    void scrolledRowsAreWhole() {
+        // Before, Ctrl+End cut the top row to show the last one at the bottom edge, and the text
+        // of a row partly seen was drawn in that part: "3,74" lost its comma's tail, read "3.74".
+        openTable(std::vector<Record>(50, row(1, "T", "n", 3.74)));
+        DBGrid g;
+        g.setColumns(estimateColumns());
+        g.setTable(table.get());
+        g.resize(300, 213);
+        g.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&g));
+        g.setFocus();
+        QTest::keyClick(&g, Qt::Key_End, Qt::ControlModifier);
+        QCOMPARE(table->recNo(), 49);
+        QCOMPARE(g.visualRect(g.model()->index(g.rowAt(0), 2)).top(), 0);
+        for (const auto& t : test::paintedTexts(g.viewport())) {
+            const QModelIndex cell = g.indexAt(t.box.center().toPoint());
+            if (cell.column() == 2) QCOMPARE(t.text, num("3.74"));
+            QVERIFY2(std::abs(t.box.center().y() - g.visualRect(cell).center().y()) <= 2, qPrintable(t.text));
+        }
+    }
+
     void aSlimScrollBarLeavesANarrowGridsColumnWhole() {
         // Before, the 80-pixel quantity column of the 85-pixel resource grid slid under the
         // scroll bar: 6,55 showed as "6,5", 390,3 as "390".
@@ -479,6 +500,9 @@ private slots:
             errors.clear();
             QCOMPARE(table->recNo(), 0);
             QCOMPARE(g->currentIndex().row(), 0);
+            // Its row is the highlighted one too (the highlight moved on).
+            QVERIFY(g->selectionModel()->isSelected(g->model()->index(0, 2)));
+            QVERIFY(!g->selectionModel()->isSelected(g->model()->index(1, 2)));
             // The window comes back (as the window manager gives it back after the box).
             g->activateWindow();
             QVERIFY(QTest::qWaitForWindowActive(g.get()));

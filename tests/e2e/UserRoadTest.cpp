@@ -314,7 +314,7 @@ private slots:
         std::map<int, bool> italic;
         auto paint = grid->onDrawColumnCell;
         grid->onDrawColumnCell = [&italic, paint](talvira::dbctrls::DrawCellArgs& a) {
-            paint(a);
+            if (paint) paint(a);
             italic[a.row] = a.font.italic();
         };
         auto italicRows = [&] {

@@ -217,15 +217,16 @@ TEST_F(TotalsFollowerTest, NextIncompleteGoesRoundFromTheCurrentOne) {
     EXPECT_EQ(nextIncompleteRow(smeta, 0), -1);
 }
 
-TEST(AmountText, TwoDecimalsWithTheUsersSeparator) {
+TEST(AmountText, TwoDecimalsWithTheUsersSeparatorAndThousandsApart) {
     struct Case {
         xls::BlockAmount amount;
         char sep;
         const char* text;
     };
     const Case cases[] = {
-        {xls::BlockAmount::number(10200.286272), ',', "10200,29"},
-        {xls::BlockAmount::number(10200.286272), '.', "10200.29"},
+        {xls::BlockAmount::number(10200.286272), ',', "10\u00A0200,29"},
+        {xls::BlockAmount::number(10200.286272), '.', "10\u00A0200.29"},
+        {xls::BlockAmount::number(-123456.5), ',', "-123\u00A0456,50"},
         {xls::BlockAmount::number(2.345), ',', "2,35"},
         {xls::BlockAmount::number(-0.001), ',', "-0,00"},
         {xls::BlockAmount::number(0), ',', "0,00"},

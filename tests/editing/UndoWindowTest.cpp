@@ -116,27 +116,27 @@ private slots:
     void textsAndStateFollowTheSteps() {
         create(QStringLiteral("Тексты"));
         openEditMenu();
-        QCOMPARE(undoItem()->text(), QStringLiteral("&Отменить"));
+        QCOMPARE(undoItem()->text(), QStringLiteral("Отм&енить"));
         QCOMPARE(redoItem()->text(), QStringLiteral("&Вернуть"));
         QVERIFY(!undoItem()->isEnabled());
         QVERIFY(!redoItem()->isEnabled());
 
         add("01-01-001-01", 1);
         add("01-01-002-01", 2);
-        QCOMPARE(undoItem()->text(), QStringLiteral("&Отменить: добавление расценки 01-01-002-01"));
+        QCOMPARE(undoItem()->text(), QStringLiteral("Отм&енить: добавление расценки 01-01-002-01"));
         QVERIFY(undoItem()->isEnabled());
 
         focusCell(0, 1);
         QTest::keyClick(Form2->SmetaDBGrid, Qt::Key_Delete, Qt::ShiftModifier);
-        QCOMPARE(undoItem()->text(), QStringLiteral("&Отменить: удаление позиции"));
+        QCOMPARE(undoItem()->text(), QStringLiteral("Отм&енить: удаление позиции"));
         QTest::keyClick(Form2->SmetaDBGrid, Qt::Key_Delete, Qt::ControlModifier);
-        QCOMPARE(undoItem()->text(), QStringLiteral("&Отменить: очистку сметы"));
+        QCOMPARE(undoItem()->text(), QStringLiteral("Отм&енить: очистку сметы"));
         QVERIFY(smeta().isEmpty());
 
         undoItem()->trigger();
         QCOMPARE(errors_, QStringList());
         QCOMPARE(smeta().recordCount(), 1);
-        QCOMPARE(undoItem()->text(), QStringLiteral("&Отменить: удаление позиции"));
+        QCOMPARE(undoItem()->text(), QStringLiteral("Отм&енить: удаление позиции"));
         QCOMPARE(redoItem()->text(), QStringLiteral("&Вернуть: очистку сметы"));
         QVERIFY(redoItem()->isEnabled());
         undoItem()->trigger();
@@ -148,7 +148,7 @@ private slots:
         undoItem()->trigger();
         QVERIFY(smeta().isEmpty());
         QVERIFY(!undoItem()->isEnabled());
-        QCOMPARE(undoItem()->text(), QStringLiteral("&Отменить"));
+        QCOMPARE(undoItem()->text(), QStringLiteral("Отм&енить"));
         QCOMPARE(redoItem()->text(), QStringLiteral("&Вернуть: добавление расценки 01-01-001-01"));
 
         // A new step drops what could be redone.
@@ -184,7 +184,7 @@ private slots:
         QCOMPARE(errors_, QStringList());
         const int added = smeta().recordCount();
         QVERIFY(added > 1);
-        QCOMPARE(undoItem()->text(), QStringLiteral("&Отменить: добавление расценки ") + code);
+        QCOMPARE(undoItem()->text(), QStringLiteral("Отм&енить: добавление расценки ") + code);
         undoItem()->trigger();
         QCOMPARE(smeta().recordCount(), 0);
         QCOMPARE(redoItem()->text(), QStringLiteral("&Вернуть: добавление расценки ") + code);
@@ -199,7 +199,7 @@ private slots:
         focusCell(0, 3);  // "Кол-во"
         typeIntoGrid("5");
         pressReturn();  // the editor closes, the row is not yet stored
-        QCOMPARE(undoItem()->text(), QStringLiteral("&Отменить: изменение «Кол-во»"));
+        QCOMPARE(undoItem()->text(), QStringLiteral("Отм&енить: изменение «Кол-во»"));
         QVERIFY(undoItem()->isEnabled());
         QTest::keyClick(Form2->SmetaDBGrid, Qt::Key_Z, Qt::ControlModifier);
         QCOMPARE(errors_, QStringList());
@@ -208,7 +208,7 @@ private slots:
         QCOMPARE(redoItem()->text(), QStringLiteral("&Вернуть: изменение «Кол-во»"));
         QTest::keyClick(Form2->SmetaDBGrid, Qt::Key_Y, Qt::ControlModifier);
         QCOMPARE(storedKolvo(0), 5.0);
-        QCOMPARE(undoItem()->text(), QStringLiteral("&Отменить: изменение «Кол-во»"));
+        QCOMPARE(undoItem()->text(), QStringLiteral("Отм&енить: изменение «Кол-во»"));
         // Two cells of one row stored together are one step.
         focusCell(0, 3);
         typeIntoGrid("7");
@@ -217,7 +217,7 @@ private slots:
         typeIntoGrid("9");
         pressReturn();
         Form2->storePendingEdit();
-        QCOMPARE(undoItem()->text(), QStringLiteral("&Отменить: изменение «Кол-во» и «Стоимость»"));
+        QCOMPARE(undoItem()->text(), QStringLiteral("Отм&енить: изменение «Кол-во» и «Стоимость»"));
         QTest::keyClick(Form2->SmetaDBGrid, Qt::Key_Z, Qt::ControlModifier);
         QCOMPARE(storedKolvo(0), 5.0);
         QVERIFY(smeta().valueAt(0, smeta().fieldIndex("STOIM")).isEmpty());
@@ -272,7 +272,7 @@ private slots:
         QVERIFY(smeta().active());
         QCOMPARE(smeta().recordCount(), 1);
         QVERIFY(undoItem()->isEnabled());
-        QCOMPARE(undoItem()->text(), QStringLiteral("&Отменить: добавление расценки 01-01-001-01"));
+        QCOMPARE(undoItem()->text(), QStringLiteral("Отм&енить: добавление расценки 01-01-001-01"));
         QTest::keyClick(Form2->SmetaDBGrid, Qt::Key_Z, Qt::ControlModifier);
         QCOMPARE(errors_.size(), 1);
         QVERIFY(smeta().isEmpty());
