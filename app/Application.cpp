@@ -6,13 +6,12 @@
 #include "app/Unit2.h"
 #include "app/Unit4.h"
 #include "app/Unit7.h"
-#include "app/WarningSink.h"
-#include "dbctrls/ErrorReport.h"
 
 #include <QLibraryInfo>
 #include <QTranslator>
 
-Application::Application(int& argc, char** argv) : QApplication(argc, argv) {
+Application::Application(int& argc, char** argv)
+    : QApplication(argc, argv), reporting_(std::make_unique<Reporting>()) {
     setApplicationName(QStringLiteral("Talvira"));
     // The program speaks Russian whatever the user's locale: so do Qt's own texts (the file
     // dialog, the edit menus, the buttons of message boxes).
@@ -24,21 +23,17 @@ Application::Application(int& argc, char** argv) : QApplication(argc, argv) {
         delete qtTexts;
 }
 
+Application::~Application() = default;
+
 bool Application::notify(QObject* receiver, QEvent* event) {
-    try {
-        return QApplication::notify(receiver, event);
-    } catch (const std::exception& e) {
-        showErrorBox(QString::fromUtf8(e.what()));
-    } catch (...) {
-        showErrorBox(QStringLiteral("Неизвестная ошибка"));
-    }
-    return false;
+    bool handled = false;
+    talvira::dbctrls::reportErrors(*reporting_, [&] { handled = QApplication::notify(receiver, event); });
+    return handled;
 }
 
 void createWindows() {
     QApplication::setApplicationName(QStringLiteral("Talvira"));
-    talvira::dbctrls::setErrorReporter([](const QString& message) { showErrorBox(message); });
-    installWarningSink();
+    reporting().attachToStorage();
     QApplication::setFont(formFont());
     QApplication::setQuitOnLastWindowClosed(false);
     Form1 = new TForm1;
@@ -60,7 +55,7 @@ void endProgram() {
 }
 
 void destroyWindows() {
-    removeWarningSink();
+    reporting().detachFromStorage();
     delete AboutBox;
     AboutBox = nullptr;
     delete OKRightDlg;

@@ -1,20 +1,30 @@
 #pragma once
 /**
- * The application object. Its notify() is the backstop of the default error box: an exception
- * that escapes an event handler is shown there and the program goes on.
+ * The application object. It owns the program's reporting place (app/Reporting.h); its notify()
+ * is the backstop of the default error box: an exception that escapes an event handler is shown
+ * there and the program goes on.
  */
 #include <QApplication>
+
+#include <memory>
+
+class Reporting;
 
 class Application : public QApplication {
     Q_OBJECT
 public:
     Application(int& argc, char** argv);
+    ~Application() override;
     bool notify(QObject* receiver, QEvent* event) override;
+    Reporting& reporting() { return *reporting_; }
+
+private:
+    std::unique_ptr<Reporting> reporting_;
 };
 
 /** Creates the four windows in their order (main window, estimate window, estimate-name
- *  dialog, about box), the last three hidden, routes the controls' errors to the default
- *  error box and the table layer's warnings to the warning box (app/WarningSink.h). Closing the main window ends the event loop. */
+ *  dialog, about box), the last three hidden, and routes the table layer's warnings to the
+ *  reporting place's warning box (app/Reporting.h). Closing the main window ends the event loop. */
 void createWindows();
 
 /** Hides every window but the main one and ends the event loop (also a nested one). Run once

@@ -332,14 +332,14 @@ void TForm1::buildBrowser() {
     listOpts.resizableColumns = false;
     listOpts.tabBetweenColumns = false;
 
-    DBGrid6 = place(new DBGrid(client_), 8, 32, 349, 184);
+    DBGrid6 = place(new DBGrid(reporting(), client_), 8, 32, 349, 184);
     DBGrid6->setObjectName("DBGrid6");
     DBGrid6->setOptions(listOpts);
     DBGrid6->setColumns({{nfld::NAME, QStringLiteral("Наименования сборников"), true, -1, true, true, true}});
     DBGrid6->horizontalHeader()->setStretchLastSection(true);
     setBase(DBGrid6, clSkyBlue);
 
-    DBGrid5 = place(new DBGrid(client_), 360, 32, 337, 184);
+    DBGrid5 = place(new DBGrid(reporting(), client_), 360, 32, 337, 184);
     DBGrid5->setObjectName("DBGrid5");
     DBGrid5->setOptions(listOpts);
     DBGrid5->setColumns({{nfld::NAME, QStringLiteral("Наименования разделов и таблиц"), true, -1, true, true, true}});
@@ -349,7 +349,7 @@ void TForm1::buildBrowser() {
     GridOptions rateOpts;
     rateOpts.rowSelect = true;
     rateOpts.alwaysShowSelection = true;
-    DBGrid2 = place(new DBGrid(client_), 8, 219, 534, 150);
+    DBGrid2 = place(new DBGrid(reporting(), client_), 8, 219, 534, 150);
     DBGrid2->setObjectName("DBGrid2");
     DBGrid2->setOptions(rateOpts);
     auto boldTitle = [](const char* field, const char* title, bool visible = true, int width = -1) {
@@ -360,14 +360,14 @@ void TForm1::buildBrowser() {
                          boldTitle(nfld::BF, "???", false), boldTitle(nfld::BG, "Затр. труда")});
     setBase(DBGrid2, clCream);
 
-    DBMemo1 = place(new DBMemo(client_), 544, 219, 153, 121);
+    DBMemo1 = place(new DBMemo(reporting(), client_), 544, 219, 153, 121);
     DBMemo1->setObjectName("DBMemo1");
     setBase(DBMemo1, clCream);
 
     DBText1 = place(new DBText(client_), 547, 344, 150, 25);
     DBText1->setObjectName("DBText1");
 
-    DBMemo2 = place(new DBMemo(client_), 16, 383, 205, 66);
+    DBMemo2 = place(new DBMemo(reporting(), client_), 16, 383, 205, 66);
     DBMemo2->setObjectName("DBMemo2");
     setBase(DBMemo2, clInfoBk);
 
@@ -378,7 +378,7 @@ void TForm1::buildBrowser() {
     // 85 pixels hold the 80-pixel quantity column whole only beside a slim scroll bar and
     // without a frame of their own (the lowered frame around the resource area frames them).
     lineOpts.slimScrollBar = true;
-    DBGrid3 = place(new DBGrid(client_), 224, 383, 85, 66);
+    DBGrid3 = place(new DBGrid(reporting(), client_), 224, 383, 85, 66);
     DBGrid3->setObjectName("DBGrid3");
     DBGrid3->setFrameShape(QFrame::NoFrame);
     DBGrid3->setOptions(lineOpts);
@@ -398,7 +398,7 @@ void TForm1::buildBrowser() {
     GridOptions ownRateOpts;
     ownRateOpts.lines = false;
     ownRateOpts.tabBetweenColumns = false;
-    DBGrid4 = place(new DBGrid(client_), 312, 384, 225, 65);
+    DBGrid4 = place(new DBGrid(reporting(), client_), 312, 384, 225, 65);
     DBGrid4->setObjectName("DBGrid4");
     DBGrid4->setOptions(ownRateOpts);
     DBGrid4->setColumns({boldTitle(nfld::TAB, "Шифр", true, 80), boldTitle(nfld::ALTTAB, "Поз. в сборнике", false),
@@ -513,10 +513,7 @@ void TForm1::closeEvent(QCloseEvent* event) {
     // be (a number cell holding letters, a table that refuses the record), the user is told
     // and the program stays, so that the typing can be corrected or cancelled.
     if (Form2) {
-        try {
-            Form2->storePendingEdit();
-        } catch (const std::exception& e) {
-            showErrorBox(QString::fromUtf8(e.what()));
+        if (!guarded([&] { Form2->storePendingEdit(); })) {
             event->ignore();
             return;
         }

@@ -167,7 +167,7 @@ void TForm2::buildLayout() {
     FSEdit = lineEdit(client_, "FSEdit", QRect(312, 80, 121, 21), defaults.contractorName);
     NAMEEdit = lineEdit(client_, "NAMEEdit", QRect(24, 136, 313, 21), defaults.title);
 
-    DBMemo1 = new talvira::dbctrls::DBMemo(client_);
+    DBMemo1 = new talvira::dbctrls::DBMemo(reporting(), client_);
     DBMemo1->setObjectName("DBMemo1");
     DBMemo1->setGeometry(16, 176, 321, 57);
     DBMemo1->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
@@ -213,7 +213,7 @@ void TForm2::buildLayout() {
     Edit2 = lineEdit(client_, "Edit2", QRect(592, 240, 49, 21), "");
 
     // The grid of positions.
-    SmetaDBGrid = new DBGrid(client_);
+    SmetaDBGrid = new DBGrid(reporting(), client_);
     SmetaDBGrid->setObjectName("SmetaDBGrid");
     SmetaDBGrid->setColumns({
         {efld::COUNT, QStringLiteral("№№ п/п"), false},

@@ -182,7 +182,8 @@ private:
 // DBGrid
 // ---------------------------------------------------------------------------------------------
 
-DBGrid::DBGrid(QWidget* parent) : QTableView(parent), model_(new TableModel(this)) {
+DBGrid::DBGrid(ErrorReporter& errors, QWidget* parent)
+    : QTableView(parent), errors_(errors), model_(new TableModel(this)) {
     setModel(model_);
     setItemDelegate(new GridDelegate(this));
     verticalHeader()->hide();
@@ -208,7 +209,7 @@ DBGrid::DBGrid(QWidget* parent) : QTableView(parent), model_(new TableModel(this
         const bool isIn = now == this || isAncestorOf(now);
         if (!wasIn || isIn || now->window() != window()) return;
         if (refused_) return;
-        reportErrors([this] { postEdit(); });
+        reportErrors(errors_, [this] { postEdit(); });
     });
     changeEvent(nullptr);
     setOptions(GridOptions{});
@@ -430,7 +431,7 @@ void DBGrid::onCurrentChanged(const QModelIndex& current, const QModelIndex&) {
     if (!current.isValid() || !t || !t->active()) return;
     if (current.row() == model_->currentRow() || model_->isPlaceholderRow(current.row())) return;
     const int row = current.row();
-    reportErrors([&] { t->moveTo(row); });
+    reportErrors(errors_, [&] { t->moveTo(row); });
     syncToTable(model_->currentRow());
 }
 
@@ -451,7 +452,7 @@ void DBGrid::setCurrentField(std::string_view field) {
 void DBGrid::beginEditOnTyping() {
     TableHandle* t = table();
     if (!t || !t->active() || t->state() != TableHandle::State::Browse) return;
-    reportErrors([&] { model_->unfollowed([t] { t->edit(); }); });
+    reportErrors(errors_, [&] { model_->unfollowed([t] { t->edit(); }); });
 }
 
 void DBGrid::typedTextRefused(const QModelIndex& index, const QString& text, const QString& message) {
@@ -473,7 +474,7 @@ void DBGrid::flushRefused() {
         auto* d = static_cast<GridDelegate*>(itemDelegate());
         if (d->editor) d->editor->setText(r.text);
     }
-    reportError(r.message);
+    errors_.reportError(r.message);
 }
 
 bool DBGrid::commitOpenEditor() {
@@ -521,7 +522,7 @@ void DBGrid::appendRow() {
         flushRefused();
         return;
     }
-    reportErrors([&] {
+    reportErrors(errors_, [&] {
         if (t->state() != TableHandle::State::Browse) {
             if (t->modified()) t->post();
             else t->cancel();
@@ -549,7 +550,7 @@ void DBGrid::keyPressEvent(QKeyEvent* event) {
             return;
         }
         if (key == Qt::Key_Escape && t->state() != TableHandle::State::Browse) {
-            reportErrors([&] { t->cancel(); });
+            reportErrors(errors_, [&] { t->cancel(); });
             syncToTable(model_->currentRow());
             event->accept();
             return;

@@ -5,7 +5,7 @@
  * editable mode lets the user type into cells, add a blank row (Insert, or Down past the last
  * row) and posts a changed row when the cursor leaves it.
  *
- *   DBGrid g; g.setColumns({{"TAB", "Шифр", true, 70}, {"BA", "Всего"}});
+ *   DBGrid g(reporter); g.setColumns({{"TAB", "Шифр", true, 70}, {"BA", "Всего"}});
  *   g.setTable(&table2);
  *   g.onDrawColumnCell = [&](DrawCellArgs& a) { ... paint over a.rect ... };
  *
@@ -15,8 +15,9 @@
  *
  * Caveats: unbind (setTable(nullptr)) before the handle is destroyed, e.g. in the window's
  * destructor when the handle is a member of the window. Errors raised inside Qt events (a value
- * the field refuses, a post the table refuses) go to reportError() (dbctrls/ErrorReport.h).
+ * the field refuses, a post the table refuses) go to the reporter the grid is made with.
  */
+#include "dbctrls/ErrorReport.h"
 #include "dbctrls/TableModel.h"
 
 #include <QFont>
@@ -75,7 +76,8 @@ struct GridOptions {
 class DBGrid : public QTableView {
     Q_OBJECT
 public:
-    explicit DBGrid(QWidget* parent = nullptr);
+    /** `errors` is told of the errors raised inside Qt events; it outlives the grid. */
+    explicit DBGrid(ErrorReporter& errors, QWidget* parent = nullptr);
     ~DBGrid() override;
 
     void setTable(storage::TableHandle* table);
@@ -147,6 +149,7 @@ private:
         QString message;
     };
 
+    ErrorReporter& errors_;
     TableModel* model_;
     GridOptions options_;
     bool syncing_ = false;

@@ -8,7 +8,7 @@ namespace talvira::dbctrls {
 using storage::TableHandle;
 using storage::Value;
 
-DBMemo::DBMemo(QWidget* parent) : QPlainTextEdit(parent) {
+DBMemo::DBMemo(ErrorReporter& errors, QWidget* parent) : QPlainTextEdit(parent), errors_(errors) {
     setLineWrapMode(QPlainTextEdit::WidgetWidth);
     setWordWrapMode(QTextOption::WrapAtWordBoundaryOrAnywhere);
     setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
@@ -48,7 +48,7 @@ void DBMemo::load() {
 void DBMemo::onUserEdit() {
     if (loading_ || isReadOnly() || !table_ || !table_->active()) return;
     writing_ = true;
-    reportErrors([this] {
+    reportErrors(errors_, [this] {
         if (table_->state() == TableHandle::State::Browse) table_->edit();
         const QString text = toPlainText();
         table_->setFieldValue(field_, text.isEmpty() ? Value::empty() : Value::string(text.toStdString()));

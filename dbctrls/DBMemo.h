@@ -5,10 +5,11 @@
  * writes the field; the record is stored when the cursor leaves it (or by the window). While the
  * handle is closed nothing can be typed: there is no record to take it.
  *
- *   DBMemo m; m.setField(&table1, "NAME");
+ *   DBMemo m(reporter); m.setField(&table1, "NAME");
  *
  * Caveat: unbind (setField(nullptr, {})) before the handle is destroyed.
  */
+#include "dbctrls/ErrorReport.h"
 #include "storage/TableHandle.h"
 
 #include <QPlainTextEdit>
@@ -20,7 +21,8 @@ namespace talvira::dbctrls {
 class DBMemo : public QPlainTextEdit, public storage::TableObserver {
     Q_OBJECT
 public:
-    explicit DBMemo(QWidget* parent = nullptr);
+    /** `errors` is told of a change the table refuses; it outlives the memo. */
+    explicit DBMemo(ErrorReporter& errors, QWidget* parent = nullptr);
     ~DBMemo() override;
 
     void setField(storage::TableHandle* table, std::string field);
@@ -37,6 +39,7 @@ private:
     void load();
     void onUserEdit();
 
+    ErrorReporter& errors_;
     storage::TableHandle* table_ = nullptr;
     std::string field_;
     bool editable_ = false;

@@ -1,25 +1,15 @@
 #include "dbctrls/ErrorReport.h"
 
-#include <QApplication>
-#include <QMessageBox>
-
 namespace talvira::dbctrls {
 
-namespace {
-std::function<void(const QString&)>& reporterSlot() {
-    static std::function<void(const QString&)> r;
-    return r;
-}
-}  // namespace
-
-void setErrorReporter(std::function<void(const QString&)> reporter) { reporterSlot() = std::move(reporter); }
-
-void reportError(const QString& message) {
-    if (reporterSlot()) {
-        reporterSlot()(message);
-        return;
+QString exceptionText(const std::exception_ptr& error) {
+    try {
+        std::rethrow_exception(error);
+    } catch (const std::exception& e) {
+        return QString::fromUtf8(e.what());
+    } catch (...) {
+        return QStringLiteral("Неизвестная ошибка");
     }
-    QMessageBox::critical(QApplication::activeWindow(), QApplication::applicationName(), message);
 }
 
 }  // namespace talvira::dbctrls

@@ -1,33 +1,38 @@
 #pragma once
 /**
  * Where the data-aware controls send an error that happens inside a Qt event (a refused typed
- * value, a post the table refused): the program routes it to its default error box; tests
- * record it. Without a reporter the text goes to a plain critical message box.
+ * value, a post the table refused). Each control is given its reporter when it is made: the
+ * program hands them its one reporting place (app/Reporting.h), tests a recorder.
  *
- *   talvira::dbctrls::setErrorReporter([](const QString& m) { showErrorBox(m); });
+ *   DBGrid grid(reporter, parent);
+ *   reportErrors(reporter, [&] { table->post(); });
  */
 #include <QString>
 
 #include <exception>
-#include <functional>
 
 namespace talvira::dbctrls {
 
-void setErrorReporter(std::function<void(const QString&)> reporter);
+class ErrorReporter {
+public:
+    virtual ~ErrorReporter() = default;
+    /** Tells the user of an error that ended an action; the program goes on. */
+    virtual void reportError(const QString& message) = 0;
+};
 
-/** Hands the message to the reporter. */
-void reportError(const QString& message);
+/** The text the user sees for an exception caught by a catch-all: its message, or "Неизвестная
+ *  ошибка" for one that carries none. */
+QString exceptionText(const std::exception_ptr& error);
 
-/** Runs `body`; an exception it lets through is reported. Answers whether it ran through. */
+/** Runs `body`; an exception it lets through goes to `reporter`. Answers whether it ran through.
+ *  Every catch-all of the program is this one. */
 template <class F>
-bool reportErrors(F&& body) {
+bool reportErrors(ErrorReporter& reporter, F&& body) {
     try {
         body();
         return true;
-    } catch (const std::exception& e) {
-        reportError(QString::fromUtf8(e.what()));
     } catch (...) {
-        reportError(QStringLiteral("Неизвестная ошибка"));
+        reporter.reportError(exceptionText(std::current_exception()));
     }
     return false;
 }

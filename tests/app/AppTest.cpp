@@ -10,7 +10,6 @@
 #include "app/Unit2.h"
 #include "app/Unit4.h"
 #include "app/Unit7.h"
-#include "app/WarningSink.h"
 #include "dbctrls/DBGrid.h"
 #include "dbctrls/DBMemo.h"
 #include "dbctrls/DBText.h"

@@ -12,7 +12,6 @@
 #include "app/Unit2.h"
 #include "app/Unit4.h"
 #include "dbctrls/DBGrid.h"
-#include "dbctrls/ErrorReport.h"
 #include "dbctrls/FieldText.h"
 #include "export/ChargeBlock.h"
 
@@ -82,7 +81,6 @@ private slots:
         fs::create_directory(start_->path() / "Smeti");
         QDir::setCurrent(QString::fromStdString(start_->path().string()));
         createWindows();
-        talvira::dbctrls::setErrorReporter([this](const QString& m) { errors_ << errorBoxText(m); });
         Form2->show();
         QVERIFY(QTest::qWaitForWindowExposed(Form2));
         errors_.clear();  // no norm base here

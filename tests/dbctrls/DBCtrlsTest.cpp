@@ -86,6 +86,16 @@ class DBCtrlsTest : public QObject {
     std::unique_ptr<test::MemoryTables> mem;
     std::unique_ptr<TableHandle> table;
     QStringList errors;
+    /** The controls' errors, recorded (and handed on to `onError`, when a case sets one). */
+    struct Recorder : ErrorReporter {
+        QStringList& errors;
+        std::function<void(const QString&)> onError;
+        explicit Recorder(QStringList& e) : errors(e) {}
+        void reportError(const QString& m) override {
+            errors << m;
+            if (onError) onError(m);
+        }
+    } reporter{errors};
 
     void openTable(std::vector<Record> records) {
         table.reset();
@@ -106,7 +116,7 @@ class DBCtrlsTest : public QObject {
     }
 
     std::unique_ptr<DBGrid> editableGrid() {
-        auto g = std::make_unique<DBGrid>();
+        auto g = std::make_unique<DBGrid>(reporter);
         GridOptions o;
         o.editable = true;
         o.tabBetweenColumns = false;
@@ -130,10 +140,9 @@ private slots:
     void initTestCase() { qInfo() << "decimal separator" << userDecimalSeparator(); }
     void init() {
         errors.clear();
-        setErrorReporter([this](const QString& m) { errors << m; });
+        reporter.onError = {};
     }
     void cleanup() {
-        setErrorReporter({});
         table.reset();
         mem.reset();
     }
@@ -222,7 +231,7 @@ private slots:
         for (int i = 0; i < 100000; ++i) records.push_back(row(i + 1, "T", "N", i * 0.5));
         openTable(std::move(records));
         auto* data = mem->find("/mem/EST.DB");
-        DBGrid g;
+        DBGrid g(reporter);
         g.setColumns(estimateColumns());
         g.setTable(table.get());
         g.resize(300, 200);
@@ -236,7 +245,7 @@ private slots:
 
     void numbersRightTextLeftEmptyBlank() {
         openTable({row(1, "01-01", "a", 2.5), row(2, "02-02", "b", std::nullopt)});
-        DBGrid g;
+        DBGrid g(reporter);
         g.setColumns(estimateColumns());
         g.setTable(table.get());
         auto* m = g.model();
@@ -251,7 +260,7 @@ private slots:
 
     void selectionAndCursorFollowEachOther() {
         openTable({row(1, "A", "a", 1), row(2, "B", "b", 2), row(3, "C", "c", 3)});
-        DBGrid g;
+        DBGrid g(reporter);
         GridOptions o;
         o.rowSelect = true;
         g.setOptions(o);
@@ -273,7 +282,7 @@ private slots:
 
     void paintingHandlerRunsAfterEachCell() {
         openTable({row(1, "A", "a", 1), row(2, "B", "b", 2)});
-        DBGrid g;
+        DBGrid g(reporter);
         GridOptions o;
         o.rowSelect = true;
         o.alwaysShowSelection = true;
@@ -334,7 +343,7 @@ private slots:
         // (1234,56789012346 showed as "56789012346") and a long text ran off its cell.
         openTable({row(1, "Короткий", "a", 6.55), row(2, "Очень длинный шифр расценки", "b", 1234.56789012346),
                    row(3, "X", "c", 390.3), row(4, "Y", "d", -98765432109.5), row(5, "Z", "e", 0.002)});
-        DBGrid g;
+        DBGrid g(reporter);
         g.setColumns({{"COUNT", "№", false}, {"TAB", "Шифр", true, 60}, {"KOLVO", "Кол-во", true, 50}});
         g.setTable(table.get());
         g.resize(160, 140);
@@ -383,7 +392,7 @@ private slots:
         // Before, Ctrl+End cut the top row to show the last one at the bottom edge, and the text
         // of a row partly seen was drawn in that part: "3,74" lost its comma's tail, read "3.74".
         openTable(std::vector<Record>(50, row(1, "T", "n", 3.74)));
-        DBGrid g;
+        DBGrid g(reporter);
         g.setColumns(estimateColumns());
         g.setTable(table.get());
         g.resize(300, 213);
@@ -406,7 +415,7 @@ private slots:
         std::vector<Record> records;
         for (int i = 0; i < 8; ++i) records.push_back(row(i + 1, "T", "N", 390.3 + i));
         openTable(std::move(records));
-        DBGrid g;
+        DBGrid g(reporter);
         GridOptions o;
         o.lines = false;
         o.rowSelect = true;
@@ -485,12 +494,11 @@ private slots:
         // second identical box, then the current row moved on while the editor stayed behind.
         openTable({row(1, "A", "a", 1), row(2, "B", "b", 2), row(3, "C", "c", 3)});
         auto g = editableGrid();
-        setErrorReporter([this, &g](const QString& m) {
-            errors << m;
+        reporter.onError = [&g](const QString& m) {
             QMessageBox box(QMessageBox::Critical, "Talvira", m, QMessageBox::Ok, g.get());
             QTimer::singleShot(50, &box, [&box] { box.accept(); });
             box.exec();
-        });
+        };
         moveToCell(*g, 0, 2);
         typeText(g.get(), "abc");
         for (Qt::Key k : {Qt::Key_Down, Qt::Key_Return}) {
@@ -529,7 +537,7 @@ private slots:
         openTable({row(1, "A", "a", 1), row(2, "B", "b", 2)});
         QWidget w;
         auto* before = new QLineEdit(&w);
-        auto* g = new DBGrid(&w);
+        auto* g = new DBGrid(reporter, &w);
         auto* after = new QLineEdit(&w);
         GridOptions o;
         o.rowSelect = true;
@@ -623,7 +631,7 @@ private slots:
     void leavingTheGridForAnotherControlPosts() {
         openTable({row(1, "A", "a", 1)});
         QWidget w;
-        auto* g = new DBGrid(&w);
+        auto* g = new DBGrid(reporter, &w);
         GridOptions o;
         o.editable = true;
         g->setOptions(o);
@@ -648,7 +656,7 @@ private slots:
     void tabLeavesAnEditableGridAndStoresTheCell() {
         openTable({row(1, "A", "a", 1)});
         QWidget w;
-        auto* g = new DBGrid(&w);
+        auto* g = new DBGrid(reporter, &w);
         GridOptions o;
         o.editable = true;
         o.tabBetweenColumns = false;
@@ -689,7 +697,7 @@ private slots:
 
     void memoAndTextFollowTheCurrentRecord() {
         openTable({row(1, "A", "первое имя", 1), row(2, "B", "второе", 2)});
-        DBMemo memo;
+        DBMemo memo(reporter);
         DBText text;
         memo.setField(table.get(), "NAME");
         text.setField(table.get(), "KOLVO");
@@ -707,7 +715,7 @@ private slots:
 
     void editableMemoWritesTheRecord() {
         openTable({row(1, "A", "old", 1)});
-        DBMemo memo;
+        DBMemo memo(reporter);
         memo.setEditable(true);
         memo.setField(table.get(), "NAME");
         const QString longName = QString("Длинное имя ").repeated(40);

@@ -13,7 +13,6 @@
 #include "app/Unit4.h"
 #include "app/UndoCommands.h"
 #include "dbctrls/DBGrid.h"
-#include "dbctrls/ErrorReport.h"
 #include "dbctrls/FieldText.h"
 #include "estimate/EstimateFields.h"
 
@@ -100,7 +99,6 @@ private slots:
         fs::create_directory(smeti());
         QDir::setCurrent(QString::fromStdString(start_->path().string()));
         createWindows();
-        talvira::dbctrls::setErrorReporter([this](const QString& m) { errors_ << errorBoxText(m); });
         errors_.clear();  // no norm base here: the start-up error is not what these tests look at
         auto paint = Form2->SmetaDBGrid->onDrawColumnCell;
         Form2->SmetaDBGrid->onDrawColumnCell = [this, paint](DrawCellArgs& a) {

@@ -12,7 +12,6 @@
 #include "app/Unit2.h"
 #include "app/Unit4.h"
 #include "dbctrls/DBGrid.h"
-#include "dbctrls/ErrorReport.h"
 #include "editing/EstimateHistory.h"
 #include "normbase/NormBase.h"
 #include "tools/demobase/DemoBase.h"
@@ -87,7 +86,6 @@ private slots:
         talvira::demobase::writeDemoBase((start_->path() / "Base").string(), talvira::demobase::DemoScale::Small);
         QDir::setCurrent(QString::fromStdString(start_->path().string()));
         createWindows();
-        talvira::dbctrls::setErrorReporter([this](const QString& m) { errors_ << errorBoxText(m); });
         OKRightDlg->confirmReplace = [](const QString&) { return true; };
         Form2->show();
         QVERIFY(QTest::qWaitForWindowExposed(Form2));
