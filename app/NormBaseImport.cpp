@@ -3,8 +3,6 @@
 #include "app/ErrorBox.h"
 #include "app/FormParts.h"
 #include "app/Globals.h"
-#include "app/RateSearchBox.h"
-#include "app/Unit1.h"
 #include "dbctrls/FieldText.h"
 
 #include <QApplication>
@@ -63,12 +61,13 @@ QString TextViewBox::text() const { return view_->toPlainText(); }
 // NormBaseImport: menu items and dialogs
 // ---------------------------------------------------------------------------------------------
 
-NormBaseImport::NormBaseImport(TForm1& form) : QObject(&form), form_(form) {
+NormBaseImport::NormBaseImport(QWidget& window, QMenu& fileMenu, QMenu& helpMenu, BaseHandles handles)
+    : QObject(&window), window_(window), handles_(std::move(handles)) {
     setObjectName("NormBaseImport");
     // At the ends of their menus, so that the items before them keep their places.
-    form.N1->addSeparator();
-    ImportAction = talvira::app::namedAction(form.N1, "N11", QStringLiteral("&Импорт нормативной базы..."));
-    OriginAction = talvira::app::namedAction(form.N8, "N12", QStringLiteral("О &нормативной базе..."));
+    fileMenu.addSeparator();
+    ImportAction = talvira::app::namedAction(&fileMenu, "N11", QStringLiteral("&Импорт нормативной базы..."));
+    OriginAction = talvira::app::namedAction(&helpMenu, "N12", QStringLiteral("О &нормативной базе..."));
     talvira::app::connectGuarded(this, &QAction::triggered,
                                  {{ImportAction, &NormBaseImport::ImportActionClick},
                                   {OriginAction, &NormBaseImport::OriginActionClick}});
@@ -78,7 +77,7 @@ NormBaseImport::~NormBaseImport() { cancelAndWait(); }
 
 QFileDialog* NormBaseImport::fileDialog() {
     if (!fileDialog_) {
-        fileDialog_ = new QFileDialog(&form_, kTitle);
+        fileDialog_ = new QFileDialog(&window_, kTitle);
         fileDialog_->setObjectName("ImportDialog");
         fileDialog_->setOption(QFileDialog::DontUseNativeDialog, true);
         fileDialog_->setFileMode(QFileDialog::ExistingFiles);
@@ -91,7 +90,7 @@ QFileDialog* NormBaseImport::fileDialog() {
 
 QInputDialog* NormBaseImport::wageDialog() {
     if (!wageDialog_) {
-        wageDialog_ = new QInputDialog(&form_);
+        wageDialog_ = new QInputDialog(&window_);
         wageDialog_->setObjectName("WageDialog");
         wageDialog_->setWindowTitle(kTitle);
         wageDialog_->setInputMode(QInputDialog::TextInput);
@@ -101,7 +100,7 @@ QInputDialog* NormBaseImport::wageDialog() {
 
 QProgressDialog* NormBaseImport::progressDialog() {
     if (!progress_) {
-        progress_ = new QProgressDialog(&form_);
+        progress_ = new QProgressDialog(&window_);
         progress_->setObjectName("ImportProgress");
         progress_->setWindowTitle(kTitle);
         progress_->setWindowModality(Qt::NonModal);  // the program stays usable on the old base
@@ -123,7 +122,7 @@ QProgressDialog* NormBaseImport::progressDialog() {
 
 TextViewBox* NormBaseImport::reportBox() {
     if (!reportBox_) {
-        reportBox_ = new TextViewBox(QStringLiteral("Отчёт об импорте нормативной базы"), &form_);
+        reportBox_ = new TextViewBox(QStringLiteral("Отчёт об импорте нормативной базы"), &window_);
         reportBox_->setObjectName("ImportReport");
     }
     return reportBox_;
@@ -131,7 +130,7 @@ TextViewBox* NormBaseImport::reportBox() {
 
 TextViewBox* NormBaseImport::originBox() {
     if (!originBox_) {
-        originBox_ = new TextViewBox(QStringLiteral("О нормативной базе"), &form_);
+        originBox_ = new TextViewBox(QStringLiteral("О нормативной базе"), &window_);
         originBox_->setObjectName("BaseOrigin");
     }
     return originBox_;
@@ -222,25 +221,13 @@ void NormBaseImport::finishImport() {
         showErrorBox(fromUtf8(job->error()));
         break;
     case JobState::Built:
-        guarded([&] { job->install([this] { closeHandles(); }, [this] { reopenHandles(); }); });
+        guarded([&] { job->install(handles_.close, handles_.reopen); });
         if (job->state() == JobState::Installed) reportBox()->showText(fromUtf8(job->report().text()));
         break;
     default:  // cancelled: the user knows, nothing changed
         break;
     }
     emit finished();
-}
-
-void NormBaseImport::closeHandles() {
-    // The search forgets what it read from the old base (and stops reading it).
-    form_.SearchBox->reset();
-    form_.Base.closeAll();
-}
-
-void NormBaseImport::reopenHandles() {
-    form_.Base.setDirectory(baseDirectory().string());
-    form_.Base.openAll();
-    form_.SearchBox->search().startPreparing();
 }
 
 void NormBaseImport::cancelAndWait() {

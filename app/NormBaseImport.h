@@ -7,7 +7,7 @@
  * reopens them and shows the report. "О &нормативной базе..." at the end of "&Справка" tells
  * where the base came from.
  *
- *   Import = new NormBaseImport(*this);   // in TForm1's constructor, after the menu and the search
+ *   Import = new NormBaseImport(*this, *N1, *N8, {closeBase, reopenBase});   // in TForm1's constructor
  *   Import->cancelAndWait();              // in TForm1's closeEvent, before the handles close
  *
  * Caveats: while one import runs the item only brings its progress window forward. A cancel or
@@ -20,6 +20,8 @@
 #include <QObject>
 #include <QStringList>
 
+#include <functional>
+
 #include <memory>
 #include <optional>
 
@@ -28,7 +30,7 @@ class QFileDialog;
 class QInputDialog;
 class QPlainTextEdit;
 class QProgressDialog;
-class TForm1;
+class QMenu;
 
 /** A window with a text to read (scrollable, selectable) and an OK button. */
 class TextViewBox : public QDialog {
@@ -45,7 +47,15 @@ private:
 class NormBaseImport : public QObject {
     Q_OBJECT
 public:
-    explicit NormBaseImport(TForm1& form);
+    /** What the main window does around putting a new base in place: close every handle on the
+     *  old one (and make whatever read it forget it), then open them on Base/ again. */
+    struct BaseHandles {
+        std::function<void()> close;
+        std::function<void()> reopen;
+    };
+
+    /** The items go at the ends of `fileMenu` and `helpMenu`; the dialogs open over `window`. */
+    NormBaseImport(QWidget& window, QMenu& fileMenu, QMenu& helpMenu, BaseHandles handles);
     ~NormBaseImport() override;
 
     QAction* ImportAction = nullptr;  // "&Импорт нормативной базы..." in "&Файл"
@@ -78,10 +88,9 @@ private:
     std::optional<std::optional<double>> askWage();
     void showProgress();
     void finishImport();
-    void closeHandles();
-    void reopenHandles();
 
-    TForm1& form_;
+    QWidget& window_;
+    BaseHandles handles_;
     QFileDialog* fileDialog_ = nullptr;
     QInputDialog* wageDialog_ = nullptr;
     QProgressDialog* progress_ = nullptr;

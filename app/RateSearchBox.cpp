@@ -1,8 +1,6 @@
 #include "app/RateSearchBox.h"
 
 #include "app/ErrorBox.h"
-#include "app/Unit1.h"
-#include "dbctrls/DBGrid.h"
 
 #include <QAction>
 #include <QApplication>
@@ -11,6 +9,7 @@
 #include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMainWindow>
 #include <QMenu>
 #include <QTableView>
 #include <QTimer>
@@ -95,29 +94,31 @@ QVariant RateSearchModel::headerData(int section, Qt::Orientation orientation, i
 // RateSearchBox
 // ---------------------------------------------------------------------------------------------
 
-RateSearchBox::RateSearchBox(TForm1& form) : QObject(&form), form_(form), search_(form.Base) {
+RateSearchBox::RateSearchBox(QMainWindow& window, QToolBar& toolBar, QMenu& editMenu, talvira::normbase::NormBase& base,
+                             QWidget& ratesGrid)
+    : QObject(&window), window_(window), ratesGrid_(ratesGrid), search_(base) {
     setObjectName("RateSearchBox");
 
     // The field at the right end of the toolbar, after the four buttons.
-    auto* spacer = new QWidget(form.ToolBar1);
+    auto* spacer = new QWidget(&toolBar);
     spacer->setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Preferred);
     spacer->setFocusPolicy(Qt::NoFocus);
-    form.ToolBar1->addWidget(spacer);
-    SearchEdit = new QLineEdit(form.ToolBar1);
+    toolBar.addWidget(spacer);
+    SearchEdit = new QLineEdit(&toolBar);
     SearchEdit->setObjectName("SearchEdit");
     SearchEdit->setPlaceholderText(QStringLiteral("Шифр или слова из названия"));
     SearchEdit->setFocusPolicy(Qt::ClickFocus);  // Ctrl+F or a click, never Tab
     SearchEdit->setFixedWidth(230);
     SearchEdit->setMaxLength(32767);
-    form.ToolBar1->addWidget(SearchEdit);
+    toolBar.addWidget(SearchEdit);
     SearchEdit->installEventFilter(this);
 
-    FindAction = new QAction(QStringLiteral("&Найти расценку..."), &form);
+    FindAction = new QAction(QStringLiteral("&Найти расценку..."), &window);
     FindAction->setObjectName("N10");
     FindAction->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_F));
-    form.N5->addAction(FindAction);
+    editMenu.addAction(FindAction);
 
-    ResultsPanel = new QFrame(form.centralWidget());
+    ResultsPanel = new QFrame(window.centralWidget());
     ResultsPanel->setObjectName("ResultsPanel");
     ResultsPanel->setFrameStyle(QFrame::Panel | QFrame::Raised);
     ResultsPanel->setAutoFillBackground(true);
@@ -155,7 +156,7 @@ RateSearchBox::RateSearchBox(TForm1& form) : QObject(&form), form_(form), search
     connect(ResultsView, &QTableView::doubleClicked, this,
             [this](const QModelIndex& i) { guarded([&] { ResultChoose(i.row()); }); });
     connect(qApp, &QApplication::focusChanged, this, &RateSearchBox::focusChanged);
-    form.installEventFilter(this);  // its first showing starts the preparation
+    window.installEventFilter(this);  // its first showing starts the preparation
 }
 
 RateSearchBox::~RateSearchBox() = default;
@@ -229,18 +230,18 @@ void RateSearchBox::ResultChoose(int row) {
     ResultsPanel->hide();
     returnFocus_ = nullptr;
     search_.goTo(n);
-    form_.DBGrid2->setFocus(Qt::OtherFocusReason);
+    ratesGrid_.setFocus(Qt::OtherFocusReason);
 }
 
 void RateSearchBox::ResultsClose() {
     ResultsPanel->hide();
-    QWidget* back = returnFocus_ ? returnFocus_.data() : static_cast<QWidget*>(form_.DBGrid2);
+    QWidget* back = returnFocus_ ? returnFocus_.data() : &ratesGrid_;
     returnFocus_ = nullptr;
     back->setFocus(Qt::OtherFocusReason);
 }
 
 void RateSearchBox::placePanel() {
-    const QWidget* client = form_.centralWidget();
+    const QWidget* client = window_.centralWidget();
     const int width = std::min(660 + std::max(0, client->width() - 706), client->width() - 16);
     const int top = 29;
     const int height = std::max(80, std::min(320 + std::max(0, client->height() - 515), client->height() - top - 24));
@@ -255,7 +256,7 @@ void RateSearchBox::showPanel() {
 
 void RateSearchBox::focusChanged(QWidget* old, QWidget* now) {
     if (now == SearchEdit) {
-        if (old && old != SearchEdit && old->window() == &form_) returnFocus_ = old;
+        if (old && old != SearchEdit && old->window() == &window_) returnFocus_ = old;
         if (hasWords(SearchEdit->text())) showPanel();
     } else if (old == SearchEdit && ResultsPanel->isVisible()) {
         ResultsPanel->hide();
@@ -272,13 +273,13 @@ bool RateSearchBox::eventFilter(QObject* watched, QEvent* event) {
     // The preparation starts once the window is on the screen (its first exposure), not
     // before: the start-up never waits for it. Should no exposure come, a moment later.
     auto start = [this] { guarded([&] { search_.startPreparing(); }); };
-    if (watched == &form_ && event->type() == QEvent::Show) {
-        form_.removeEventFilter(this);
-        if (QWindow* w = form_.windowHandle()) w->installEventFilter(this);
+    if (watched == &window_ && event->type() == QEvent::Show) {
+        window_.removeEventFilter(this);
+        if (QWindow* w = window_.windowHandle()) w->installEventFilter(this);
         QTimer::singleShot(kLateStartMs, this, start);
         return false;
     }
-    if (watched == form_.windowHandle() && event->type() == QEvent::Expose && form_.windowHandle()->isExposed()) {
+    if (watched == window_.windowHandle() && event->type() == QEvent::Expose && window_.windowHandle()->isExposed()) {
         watched->removeEventFilter(this);
         QTimer::singleShot(0, this, start);
         return false;

@@ -5,7 +5,7 @@
  * under the field while the user types. Enter or a double-click walks the browser to the
  * chosen rate; Escape closes the list and gives the focus back.
  *
- *   SearchBox = new RateSearchBox(*this);   // in TForm1's constructor, after the menu and toolbar
+ *   SearchBox = new RateSearchBox(*this, *ToolBar1, *N5, Base, *DBGrid2);   // in TForm1's constructor
  *
  * The field takes the focus by a click or Ctrl+F only, never by Tab. The search prepares in
  * the background once the main window has shown; a query typed before that ends waits for the
@@ -24,7 +24,9 @@ class QFrame;
 class QLabel;
 class QLineEdit;
 class QTableView;
-class TForm1;
+class QMainWindow;
+class QMenu;
+class QToolBar;
 
 /** The results as rows of a table; a row's texts are read from the base when it is shown. */
 class RateSearchModel : public QAbstractTableModel {
@@ -56,7 +58,11 @@ private:
 class RateSearchBox : public QObject {
     Q_OBJECT
 public:
-    explicit RateSearchBox(TForm1& form);
+    /** The field goes at the right end of `toolBar`, the item at the end of `editMenu`, the list
+     *  over `window`'s client area; a chosen rate is shown by walking `base`, the focus then in
+     *  `ratesGrid`. */
+    RateSearchBox(QMainWindow& window, QToolBar& toolBar, QMenu& editMenu, talvira::normbase::NormBase& base,
+                  QWidget& ratesGrid);
     ~RateSearchBox() override;
 
     /** "Найдено: 1 234", or with word-form matches "Найдено: 12 + 40 по формам слов": the
@@ -96,7 +102,8 @@ private:
     void showPanel();
     void focusChanged(QWidget* old, QWidget* now);
 
-    TForm1& form_;
+    QMainWindow& window_;
+    QWidget& ratesGrid_;
     talvira::normbase::RateSearch search_;
     QPointer<QWidget> returnFocus_;
 };

@@ -1,7 +1,6 @@
 #include "app/TotalsWindow.h"
 
 #include "app/ErrorBox.h"
-#include "app/Unit2.h"
 #include "dbctrls/DBGrid.h"
 #include "dbctrls/FieldText.h"
 #include "editing/EstimateCommands.h"
@@ -46,10 +45,11 @@ const Qt::Alignment kRight = Qt::AlignRight | Qt::AlignVCenter;
 
 }  // namespace
 
-TotalsWindow::TotalsWindow(TForm2& estimate) : QWidget(nullptr, Qt::Window), form_(estimate), follower_(estimate.SmetaTable) {
+TotalsWindow::TotalsWindow(Estimate estimate)
+    : QWidget(nullptr, Qt::Window), estimate_(std::move(estimate)), follower_(estimate_.table) {
     setObjectName("TotalsForm");
     setWindowTitle(QStringLiteral("Итоги сметы"));
-    setFont(estimate.font());
+    setFont(estimate_.window.font());
 
     SumsGrid = new QTableWidget(1, talvira::xls::kTotalColumns, this);
     SumsGrid->setObjectName("SumsGrid");
@@ -120,8 +120,7 @@ TotalsWindow::TotalsWindow(TForm2& estimate) : QWidget(nullptr, Qt::Window), for
     connect(NextButton, &QPushButton::clicked, this, [this] { guarded([&] { NextButtonClick(); }); });
     connect(NextAction, &QAction::triggered, this, [this] { guarded([&] { NextButtonClick(); }); });
     // Every change typed into the seven rate edits.
-    for (QLineEdit* edit : {form_.NREdit, form_.PNEdit, form_.SUEdit, form_.ZUEdit, form_.VZSEdit,
-                            form_.KoefEdit, form_.NDSEdit})
+    for (QLineEdit* edit : estimate_.rateEdits)
         connect(edit, &QLineEdit::textChanged, this, [this] {
             if (isVisible()) showBlock();
         });
@@ -138,8 +137,7 @@ TotalsWindow::~TotalsWindow() { follower_.setFollowing(false); }
 talvira::xls::EstimateTexts TotalsWindow::typedTexts() const {
     // The rates as typed now, each into the text of the edit of the same name.
     talvira::xls::EstimateTexts texts;
-    for (const QLineEdit* edit : {form_.NREdit, form_.PNEdit, form_.SUEdit, form_.ZUEdit, form_.VZSEdit,
-                                  form_.KoefEdit, form_.NDSEdit})
+    for (const QLineEdit* edit : estimate_.rateEdits)
         if (std::string* text = texts.byControlName(edit->objectName().toStdString())) *text = edit->text().toStdString();
     return texts;
 }
@@ -173,12 +171,12 @@ QString TotalsWindow::sumText(TotalColumn column) const { return SumsGrid->item(
 
 void TotalsWindow::showMessage(const QString& text) {
     MessageLabel->setText(text);
-    if (!isVisible() && !text.isEmpty()) form_.setStatusText(text);
+    if (!isVisible() && !text.isEmpty()) estimate_.showStatus(text);
 }
 
 void TotalsWindow::NextButtonClick() {
-    talvira::storage::TableHandle& smeta = form_.SmetaTable;
-    form_.storePendingEdit();
+    talvira::storage::TableHandle& smeta = estimate_.table;
+    estimate_.storePendingEdit();
     if (!smeta.active()) {
         showMessage(QStringLiteral("Смета не открыта"));
         return;
@@ -190,7 +188,7 @@ void TotalsWindow::NextButtonClick() {
     }
     smeta.moveTo(row);
     // The cell to fill is made current, so that what is typed next goes there.
-    form_.SmetaDBGrid->setCurrentField(
+    estimate_.grid.setCurrentField(
         talvira::editing::fieldToFill(smeta.fieldValue(efld::KOLVO), smeta.fieldValue(efld::STOIM)));
     showMessage(QString());
 }
@@ -214,11 +212,11 @@ void TotalsWindow::showEvent(QShowEvent* event) {
     if (!placed_) {
         // First shown beside the estimate window, on its screen; afterwards where the user left it.
         placed_ = true;
-        QScreen* screen = QGuiApplication::screenAt(form_.frameGeometry().center());
-        if (!screen) screen = form_.screen();
+        QScreen* screen = QGuiApplication::screenAt(estimate_.window.frameGeometry().center());
+        if (!screen) screen = estimate_.window.screen();
         // Not yet shown, the window knows no frame of its own: the estimate window's is the same.
-        const QSize frame = size() + (form_.frameGeometry().size() - form_.size());
-        const QPoint frameAt = placeBeside(form_.frameGeometry(), frame, screen->availableGeometry());
+        const QSize frame = size() + (estimate_.window.frameGeometry().size() - estimate_.window.size());
+        const QPoint frameAt = placeBeside(estimate_.window.frameGeometry(), frame, screen->availableGeometry());
         move(frameAt);  // move() places the frame's top left corner
     }
     showBlock();

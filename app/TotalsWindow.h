@@ -13,11 +13,17 @@
 #include <QRect>
 #include <QWidget>
 
+#include <functional>
+#include <vector>
+
 class QAction;
 class QLabel;
 class QPushButton;
+class QLineEdit;
 class QTableWidget;
-class TForm2;
+namespace talvira::dbctrls {
+class DBGrid;
+}
 
 /** Where a window of outer size `size` opens beside `anchor` (an outer frame): right of it,
  *  else left of it, else over its right part, always wholly within `screen` (the available
@@ -27,7 +33,17 @@ QPoint placeBeside(const QRect& anchor, const QSize& size, const QRect& screen);
 class TotalsWindow : public QWidget {
     Q_OBJECT
 public:
-    explicit TotalsWindow(TForm2& estimate);
+    /** What the window stands on: the estimate window's parts it reads and the calls it makes. */
+    struct Estimate {
+        QWidget& window;                            // opened beside it, on its screen
+        talvira::storage::TableHandle& table;       // the estimate
+        talvira::dbctrls::DBGrid& grid;             // its positions: the walk's cell made current there
+        std::vector<QLineEdit*> rateEdits;          // the charge rates as typed (named as the workbook's texts)
+        std::function<void()> storePendingEdit;     // before the walk
+        std::function<void(const QString&)> showStatus;  // the walk's word while this window is hidden
+    };
+
+    explicit TotalsWindow(Estimate estimate);
     ~TotalsWindow() override;
 
     /** The block: one row per row of the workbook block (T..T+13); columns caption, rate as
@@ -71,7 +87,7 @@ private:
     talvira::xls::EstimateTexts typedTexts() const;
     void showMessage(const QString& text);
 
-    TForm2& form_;
+    Estimate estimate_;
     talvira::editing::TotalsFollower follower_;
     talvira::xls::EstimateTotals totals_;
     bool placed_ = false;

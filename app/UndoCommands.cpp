@@ -1,7 +1,6 @@
 #include "app/UndoCommands.h"
 
 #include "app/ErrorBox.h"
-#include "app/Unit2.h"
 #include "dbctrls/DBGrid.h"
 
 #include <QAction>
@@ -26,22 +25,27 @@ QString itemText(const QString& verb, const std::string& what) {
 
 }  // namespace
 
-UndoCommands::UndoCommands(TForm2& form)
-    : QObject(&form), form_(form), history_(std::make_unique<EstimateHistory>(form.SmetaTable)) {
-    undoItem_ = new QAction(kUndo, &form);
+UndoCommands::UndoCommands(QWidget& window, QMenu& editMenu, talvira::storage::TableHandle& estimate,
+                           talvira::dbctrls::DBGrid& grid, std::function<void()> storePendingEdit)
+    : QObject(&window),
+      window_(window),
+      grid_(grid),
+      storePendingEdit_(std::move(storePendingEdit)),
+      history_(std::make_unique<EstimateHistory>(estimate)) {
+    undoItem_ = new QAction(kUndo, &window);
     undoItem_->setObjectName("UndoItem");
     undoItem_->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_Z));
-    redoItem_ = new QAction(kRedo, &form);
+    redoItem_ = new QAction(kRedo, &window);
     redoItem_->setObjectName("RedoItem");
     redoItem_->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_Y));
-    QAction* first = form.N1->actions().value(0);
-    form.N1->insertAction(first, undoItem_);
-    form.N1->insertAction(first, redoItem_);
-    form.N1->insertSeparator(first);
+    QAction* first = editMenu.actions().value(0);
+    editMenu.insertAction(first, undoItem_);
+    editMenu.insertAction(first, redoItem_);
+    editMenu.insertSeparator(first);
     for (QAction* a : {undoItem_, redoItem_}) a->setShortcutContext(Qt::WindowShortcut);
     connect(undoItem_, &QAction::triggered, this, [this] { undo(); });
     connect(redoItem_, &QAction::triggered, this, [this] { redo(); });
-    connect(form.N1, &QMenu::aboutToShow, this, [this] { refresh(); });
+    connect(&editMenu, &QMenu::aboutToShow, this, [this] { refresh(); });
     history_->onChanged = [this] { refresh(); };
     refresh();
 }
@@ -50,9 +54,8 @@ UndoCommands::~UndoCommands() { history_->onChanged = nullptr; }
 
 std::string UndoCommands::fieldTitle(const std::string& field) const {
     if (field == "NAME") return "Наименование";
-    if (form_.SmetaDBGrid)
-        for (const auto& c : form_.SmetaDBGrid->columns())
-            if (c.field == field) return c.title.toStdString();
+    for (const auto& c : grid_.columns())
+        if (c.field == field) return c.title.toStdString();
     return field;
 }
 
@@ -76,7 +79,7 @@ void UndoCommands::refresh() {
 void UndoCommands::undo() {
     guarded([&] {
         // What is typed in the grid is stored first and is then the step taken back.
-        form_.storePendingEdit();
+        storePendingEdit_();
         history_->undo();
     });
     refresh();
@@ -95,8 +98,8 @@ UndoCommands::Key UndoCommands::keyOf(const QKeyEvent* key) const {
 }
 
 QWidget* UndoCommands::editorTaking(QWidget* focus, Key key) const {
-    if (!focus || focus->window() != &form_) return nullptr;
-    const bool inGrid = form_.SmetaDBGrid && form_.SmetaDBGrid->isAncestorOf(focus);
+    if (!focus || focus->window() != &window_) return nullptr;
+    const bool inGrid = grid_.isAncestorOf(focus);
     if (auto* e = qobject_cast<QLineEdit*>(focus)) {
         const bool can = key == Key::Undo ? e->isUndoAvailable() : e->isRedoAvailable();
         return !inGrid || can ? e : nullptr;
@@ -111,7 +114,7 @@ QWidget* UndoCommands::editorTaking(QWidget* focus, Key key) const {
 bool UndoCommands::filterKey(QObject* watched, QEvent* event) {
     if (event->type() != QEvent::ShortcutOverride && event->type() != QEvent::KeyPress) return false;
     auto* w = qobject_cast<QWidget*>(watched);
-    if (!w || w->window() != &form_) return false;
+    if (!w || w->window() != &window_) return false;
     const Key key = keyOf(static_cast<QKeyEvent*>(event));
     if (key == Key::None) return false;
     QWidget* editor = editorTaking(w, key);

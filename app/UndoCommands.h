@@ -5,7 +5,7 @@
  * and which are disabled when there is nothing to undo or redo, over the history of the open
  * estimate (editing::EstimateHistory).
  *
- *   undo_ = std::make_unique<UndoCommands>(*this);    // in TForm2, after the menu and the grid
+ *   undo_ = std::make_unique<UndoCommands>(*this, *N1, SmetaTable, *SmetaDBGrid, storePending);  // in TForm2
  *   if (undo_->filterKey(watched, event)) return true; // in the window's event filter
  *
  * Caveats: inside a text editor Ctrl+Z and Ctrl+Y act on the editor's text. In the grid's cell
@@ -16,18 +16,26 @@
 #include <QObject>
 #include <QString>
 
+#include <functional>
 #include <memory>
 
 class QAction;
 class QEvent;
 class QKeyEvent;
+class QMenu;
 class QWidget;
-class TForm2;
+namespace talvira::dbctrls {
+class DBGrid;
+}
 
 class UndoCommands : public QObject {
     Q_OBJECT
 public:
-    explicit UndoCommands(TForm2& form);
+    /** The items go at the top of `editMenu` of `window`, over the history of `estimate`, whose
+     *  positions `grid` shows; `storePendingEdit` stores what is typed in the window and not yet
+     *  stored (it is then the step taken back). */
+    UndoCommands(QWidget& window, QMenu& editMenu, talvira::storage::TableHandle& estimate,
+                 talvira::dbctrls::DBGrid& grid, std::function<void()> storePendingEdit);
     ~UndoCommands() override;
 
     talvira::editing::EstimateHistory& history() { return *history_; }
@@ -53,7 +61,9 @@ private:
      *  it is the grid's cell editor with nothing to undo (redo) left. */
     QWidget* editorTaking(QWidget* focus, Key key) const;
 
-    TForm2& form_;
+    QWidget& window_;
+    talvira::dbctrls::DBGrid& grid_;
+    std::function<void()> storePendingEdit_;
     std::unique_ptr<talvira::editing::EstimateHistory> history_;
     QAction* undoItem_ = nullptr;
     QAction* redoItem_ = nullptr;

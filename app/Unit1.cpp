@@ -227,8 +227,18 @@ TForm1::TForm1(QWidget* parent) : QMainWindow(parent) {
     StatusBar1 = place(new QStatusBar(client_), 0, 496, 706, 19);
     StatusBar1->setObjectName("StatusBar1");
     StatusBar1->setSizeGripEnabled(false);
-    SearchBox = new RateSearchBox(*this);
-    Import = new NormBaseImport(*this);
+    SearchBox = new RateSearchBox(*this, *ToolBar1, *N5, Base, *DBGrid2);
+    Import = new NormBaseImport(*this, *N1, *N8,
+                                {[this] {
+                                     // The search forgets what it read from the old base (and stops reading it).
+                                     SearchBox->reset();
+                                     Base.closeAll();
+                                 },
+                                 [this] {
+                                     Base.setDirectory(startSubdirectory(QStringLiteral("Base")).toStdString());
+                                     Base.openAll();
+                                     SearchBox->search().startPreparing();
+                                 }});
     rememberLayout();
 
     // The order in which Tab passes the focus.

@@ -84,7 +84,7 @@ TForm2::TForm2(QWidget* parent) : QMainWindow(parent), SmetaTable("SmetaTable") 
     // The window's font is the program's (formFont()), the same as the main window's.
     buildMenu();
     buildLayout();
-    undo_ = std::make_unique<UndoCommands>(*this);
+    undo_ = std::make_unique<UndoCommands>(*this, *N1, SmetaTable, *SmetaDBGrid, [this] { storePendingEdit(); });
     StatusBar1 = new QStatusBar(this);
     StatusBar1->setObjectName("StatusBar1");
     StatusBar1->setFixedHeight(19);
@@ -94,7 +94,8 @@ TForm2::TForm2(QWidget* parent) : QMainWindow(parent), SmetaTable("SmetaTable") 
     move(58, 4);
     resize(669, 517 + menuBar()->sizeHint().height());
     qApp->installEventFilter(this);
-    Totals = new TotalsWindow(*this);
+    Totals = new TotalsWindow({*this, SmetaTable, *SmetaDBGrid, rateEdits_, [this] { storePendingEdit(); },
+                               [this](const QString& text) { setStatusText(text); }});
     connect(Totals, &TotalsWindow::estimateChanged, this, [this] { showEstimateState(); });
     openWorkbook = [](const std::filesystem::path& file) {
         const QString path = QString::fromStdString(file.string());
@@ -140,12 +141,15 @@ void TForm2::buildMenu() {
     connect(NextIncompleteItem, &QAction::triggered, this, [this] { guarded([&] { Totals->NextButtonClick(); }); });
 }
 
-QLineEdit* TForm2::rateEdit(QLabel*& label, const QString& caption, int top, const std::string& text) {
+QLineEdit* TForm2::rateEdit(QLabel*& label, const char* name, const QString& caption, int top, const std::string& text) {
     label = new QLabel(caption, client_);
+    label->setObjectName(QLatin1String(name) + QStringLiteral("Label"));
     label->setAlignment(Qt::AlignRight | Qt::AlignTop);
     const int w = label->sizeHint().width();
     label->setGeometry(577 - w, top, w, label->sizeHint().height());
-    return lineEdit(client_, "", QRect(584, top, 57, 21), text);
+    QLineEdit* edit = lineEdit(client_, (std::string(name) + "Edit").c_str(), QRect(584, top, 57, 21), text);
+    rateEdits_.push_back(edit);
+    return edit;
 }
 
 void TForm2::buildLayout() {
@@ -177,19 +181,13 @@ void TForm2::buildLayout() {
     DBMemo1->setField(&SmetaTable, efld::NAME);
 
     // Charge rates, labels ending at x 577 on the edits' tops.
-    NREdit = rateEdit(NRLabel, QStringLiteral("Накладные расходы, %"), 24, defaults.overheadsPercent);
-    PNEdit = rateEdit(PNLabel, QStringLiteral("Плановые накопления, %"), 48, defaults.savingsPercent);
-    SUEdit = rateEdit(SULabel, QStringLiteral("Стесненные условия, %"), 72, defaults.crampedPercent);
-    ZUEdit = rateEdit(ZULabel, QStringLiteral("Зимнее удорожание, %"), 96, defaults.winterPercent);
-    VZSEdit = rateEdit(VZSLabel, QStringLiteral("Временные здания и сооружения, %"), 120, defaults.temporaryPercent);
-    KoefEdit = rateEdit(KoefLabel, QStringLiteral("Коэффициент перехода в текущие цены"), 144, defaults.currentPriceFactor);
-    NDSEdit = rateEdit(NDSLabel, QStringLiteral("НДС, %"), 168, defaults.vatPercent);
-    const std::pair<QWidget*, const char*> rateNames[] = {
-        {NRLabel, "NRLabel"}, {PNLabel, "PNLabel"}, {SULabel, "SULabel"}, {ZULabel, "ZULabel"},
-        {VZSLabel, "VZSLabel"}, {KoefLabel, "KoefLabel"}, {NDSLabel, "NDSLabel"},
-        {NREdit, "NREdit"}, {PNEdit, "PNEdit"}, {SUEdit, "SUEdit"}, {ZUEdit, "ZUEdit"},
-        {VZSEdit, "VZSEdit"}, {KoefEdit, "KoefEdit"}, {NDSEdit, "NDSEdit"}};
-    for (const auto& [w, name] : rateNames) w->setObjectName(name);
+    NREdit = rateEdit(NRLabel, "NR", QStringLiteral("Накладные расходы, %"), 24, defaults.overheadsPercent);
+    PNEdit = rateEdit(PNLabel, "PN", QStringLiteral("Плановые накопления, %"), 48, defaults.savingsPercent);
+    SUEdit = rateEdit(SULabel, "SU", QStringLiteral("Стесненные условия, %"), 72, defaults.crampedPercent);
+    ZUEdit = rateEdit(ZULabel, "ZU", QStringLiteral("Зимнее удорожание, %"), 96, defaults.winterPercent);
+    VZSEdit = rateEdit(VZSLabel, "VZS", QStringLiteral("Временные здания и сооружения, %"), 120, defaults.temporaryPercent);
+    KoefEdit = rateEdit(KoefLabel, "Koef", QStringLiteral("Коэффициент перехода в текущие цены"), 144, defaults.currentPriceFactor);
+    NDSEdit = rateEdit(NDSLabel, "NDS", QStringLiteral("НДС, %"), 168, defaults.vatPercent);
     Bevel2 = raisedFrame(client_, "Bevel2", QFrame::HLine, QRect(448, 12, 201, 3));
     Bevel3 = raisedFrame(client_, "Bevel3", QFrame::VLine, QRect(648, 13, 3, 180));
 

@@ -11,6 +11,7 @@
 #include <filesystem>
 #include <functional>
 #include <memory>
+#include <vector>
 
 class QAction;
 class QFrame;
@@ -84,6 +85,8 @@ public:
     QLineEdit* VZSEdit = nullptr;
     QLineEdit* KoefEdit = nullptr;
     QLineEdit* NDSEdit = nullptr;
+    /** The seven charge rate edits above, top to bottom. */
+    const std::vector<QLineEdit*>& rateEdits() const { return rateEdits_; }
 
     QFrame* Bevel1 = nullptr;  // frame of the commands row
     QFrame* Bevel2 = nullptr;  // horizontal line over the charge rates
@@ -129,12 +132,14 @@ private:
     void buildLayout();
     void buildMenu();
     void placeGrid();
-    QLineEdit* rateEdit(QLabel*& label, const QString& caption, int top, const std::string& text);
+    /** A charge rate's label and edit, named `name` + "Label" / "Edit"; the edit joins rateEdits(). */
+    QLineEdit* rateEdit(QLabel*& label, const char* name, const QString& caption, int top, const std::string& text);
     void setHint(QWidget* w, const QString& hint);
     /** The window's menu shortcuts, which it takes before the focused control sees the key. */
     bool isWindowShortcut(const QKeyEvent* key) const;
 
     QWidget* client_ = nullptr;
+    std::vector<QLineEdit*> rateEdits_;
     QString standingWarning_;  // the status bar's text while no hint or message is shown
     std::unique_ptr<UndoCommands> undo_;  // after SmetaTable: gone before the handle it watches
 };
