@@ -7,6 +7,7 @@
 
 #include <QApplication>
 #include <QMessageBox>
+#include <QThread>
 #include <QTimer>
 
 Reporting::~Reporting() { detachFromStorage(); }
@@ -58,7 +59,15 @@ void Reporting::reportWarning(const QString& text) {
 
 void Reporting::attachToStorage() {
     attached_ = true;
-    talvira::storage::setWarningSink([this](const std::string& w) { reportWarning(QString::fromStdString(w)); });
+    talvira::storage::setWarningSink([this](const std::string& w) {
+        const QString text = QString::fromStdString(w);
+        // A table read or written by a worker (the import) warns on its thread: the box is
+        // shown by the window thread.
+        if (QThread::currentThread() != qApp->thread())
+            QMetaObject::invokeMethod(qApp, [this, text] { reportWarning(text); }, Qt::QueuedConnection);
+        else
+            reportWarning(text);
+    });
 }
 
 void Reporting::detachFromStorage() {

@@ -6,7 +6,8 @@
  * table layer's: a text cut to its field's length, a memo file missing, an index set aside) is
  * shown in a non-modal box "Talvira" with a warning icon over the window at work, which does not
  * take the focus; each distinct text once per action (until the event loop runs again), the
- * texts of one action gathered in one box.
+ * texts of one action gathered in one box. A warning raised on another thread is shown once the
+ * window thread gets it.
  *
  * The data-aware controls are given it as their reporter; every handler of the windows runs
  * through guarded() (app/ErrorBox.h) and the application's notify() through the same catch-all.

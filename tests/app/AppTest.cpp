@@ -45,6 +45,7 @@
 #include <QtTest>
 
 #include <filesystem>
+#include <thread>
 
 using talvira::dbctrls::DBGrid;
 using talvira::storage::Value;
@@ -299,6 +300,12 @@ private slots:
         QCoreApplication::processEvents();  // the next action shows the same text again
         talvira::storage::warn("Файл мемо-полей таблицы «B.DB» не найден");
         QCOMPARE(warned.size(), 3);
+        // A worker's warning (the import writes tables on its own thread) reaches the box
+        // through the window thread.
+        std::thread([] { talvira::storage::warn("предупреждение потока"); }).join();
+        QCOMPARE(warned.size(), 3);
+        QCoreApplication::processEvents();
+        QCOMPARE(warned.value(3), QStringLiteral("предупреждение потока"));
         setWarningBoxHook({});
         QCoreApplication::processEvents();
 
