@@ -115,7 +115,6 @@ RateSearchBox::RateSearchBox(QMainWindow& window, QToolBar& toolBar, QMenu& edit
 
     FindAction = new QAction(QStringLiteral("&Найти расценку..."), &window);
     FindAction->setObjectName("N10");
-    FindAction->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_F));
     editMenu.addAction(FindAction);
 
     ResultsPanel = new QFrame(window.centralWidget());

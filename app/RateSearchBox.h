@@ -6,6 +6,7 @@
  * chosen rate; Escape closes the list and gives the focus back.
  *
  *   SearchBox = new RateSearchBox(*this, *ToolBar1, *N5, Base, *DBGrid2);   // in TForm1's constructor
+ *   SearchBox->FindAction->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_F)); // the window's keys are its own
  *
  * The field takes the focus by a click or Ctrl+F only, never by Tab. The search prepares in
  * the background once the main window has shown; a query typed before that ends waits for the

@@ -34,10 +34,8 @@ UndoCommands::UndoCommands(QWidget& window, QMenu& editMenu, talvira::storage::T
       history_(std::make_unique<EstimateHistory>(estimate)) {
     undoItem_ = new QAction(kUndo, &window);
     undoItem_->setObjectName("UndoItem");
-    undoItem_->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_Z));
     redoItem_ = new QAction(kRedo, &window);
     redoItem_->setObjectName("RedoItem");
-    redoItem_->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_Y));
     QAction* first = editMenu.actions().value(0);
     editMenu.insertAction(first, undoItem_);
     editMenu.insertAction(first, redoItem_);

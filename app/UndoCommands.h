@@ -6,6 +6,8 @@
  * estimate (editing::EstimateHistory).
  *
  *   undo_ = std::make_unique<UndoCommands>(*this, *N1, SmetaTable, *SmetaDBGrid, storePending);  // in TForm2
+ *   undo_->undoItem()->setShortcut(Qt::CTRL | Qt::Key_Z);   // the window's keys are its own
+ *   undo_->redoItem()->setShortcut(Qt::CTRL | Qt::Key_Y);
  *   if (undo_->filterKey(watched, event)) return true; // in the window's event filter
  *
  * Caveats: inside a text editor Ctrl+Z and Ctrl+Y act on the editor's text. In the grid's cell
@@ -47,7 +49,7 @@ public:
     void redo();
     /** Brings the items' texts and state up to date with the history. */
     void refresh();
-    /** Routes Ctrl+Z and Ctrl+Y (given from the window's application-wide event filter): true
+    /** Routes the items' keys (given from the window's application-wide event filter): true
      *  when the event was dealt with. */
     bool filterKey(QObject* watched, QEvent* event);
 

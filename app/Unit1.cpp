@@ -228,6 +228,7 @@ TForm1::TForm1(QWidget* parent) : QMainWindow(parent) {
     StatusBar1->setObjectName("StatusBar1");
     StatusBar1->setSizeGripEnabled(false);
     SearchBox = new RateSearchBox(*this, *ToolBar1, *N5, Base, *DBGrid2);
+    SearchBox->FindAction->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_F));
     Import = new NormBaseImport(*this, *N1, *N8,
                                 {[this] {
                                      // The search forgets what it read from the old base (and stops reading it).

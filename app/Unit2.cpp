@@ -85,6 +85,8 @@ TForm2::TForm2(QWidget* parent) : QMainWindow(parent), SmetaTable("SmetaTable") 
     buildMenu();
     buildLayout();
     undo_ = std::make_unique<UndoCommands>(*this, *N1, SmetaTable, *SmetaDBGrid, [this] { storePendingEdit(); });
+    undo_->undoItem()->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_Z));
+    undo_->redoItem()->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_Y));
     StatusBar1 = new QStatusBar(this);
     StatusBar1->setObjectName("StatusBar1");
     StatusBar1->setFixedHeight(19);
