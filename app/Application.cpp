@@ -40,6 +40,7 @@ void createWindows() {
     Form2 = new TForm2;
     OKRightDlg = new TOKRightDlg;
     AboutBox = new TAboutBox;
+    reporting().setMainWindow(Form1);
     // Queued to the window itself: a window deleted before the call (as tests delete theirs)
     // ends nothing, nor a later event loop.
     QObject::connect(Form1, &TForm1::closed, Form1, &endProgram, Qt::QueuedConnection);

@@ -1,8 +1,6 @@
 #include "app/Reporting.h"
 
 #include "app/Application.h"
-#include "app/Globals.h"
-#include "app/Unit1.h"
 #include "storage/Warnings.h"
 
 #include <QApplication>
@@ -48,7 +46,7 @@ void Reporting::reportWarning(const QString& text) {
         return;
     }
     QWidget* parent = QApplication::activeWindow();
-    if (!parent) parent = Form1;
+    if (!parent) parent = mainWindow_;
     auto* box = new QMessageBox(QMessageBox::Warning, QStringLiteral("Talvira"), text, QMessageBox::Ok, parent);
     box->setAttribute(Qt::WA_DeleteOnClose);
     box->setAttribute(Qt::WA_ShowWithoutActivating);

@@ -25,6 +25,7 @@
 #include <string>
 
 class QMessageBox;
+class QWidget;
 
 class Reporting : public talvira::dbctrls::ErrorReporter {
 public:
@@ -49,12 +50,15 @@ public:
      *  an empty function restores the box. */
     void setErrorHook(Hook hook) { errorHook_ = std::move(hook); }
     void setWarningHook(Hook hook) { warningHook_ = std::move(hook); }
+    /** The warning box opens over the active window, else over this one. */
+    void setMainWindow(QWidget* window) { mainWindow_ = window; }
 
 private:
     QSet<QString> warned_;  // shown during the current action
     bool clearQueued_ = false;
     bool attached_ = false;
     QPointer<QMessageBox> warningBox_;
+    QPointer<QWidget> mainWindow_;
     Hook errorHook_;
     Hook warningHook_;
 };
