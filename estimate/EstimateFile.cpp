@@ -3,6 +3,7 @@
 #include "common/Error.h"
 #include "estimate/EstimateFields.h"
 #include "storage/FileNames.h"
+#include "storage/TableFamily.h"
 
 #include <filesystem>
 
@@ -49,6 +50,9 @@ void bindEstimate(storage::TableHandle& smeta, const std::string& dir, const std
 
 void createAndOpen(storage::TableHandle& smeta) {
     smeta.createTable();
+    // A new estimate starts from the default texts, also in place of an older one of its name.
+    std::error_code ec;
+    fs::remove(companionPath(smeta.tablePath()), ec);
     smeta.open();
 }
 
@@ -56,6 +60,24 @@ void bindForOpening(storage::TableHandle& smeta, const std::string& dir, const s
     smeta.setDatabaseName(dir);
     smeta.setTableName(fileName);
     smeta.setBoundFields(estimateBoundFields());
+}
+
+void openEstimate(storage::TableHandle& smeta) {
+    const fs::path table = smeta.tablePath();
+    try {
+        storage::finishInterruptedReplace(table.parent_path().empty() ? fs::path(".") : table.parent_path());
+        if (const auto found = storage::findFileAnyCase(table.parent_path(), table.filename().string()))
+            storage::compactMemo(*found);
+    } catch (const std::exception&) {
+        // Not written anew: the estimate opens as it is (the open below reports a real fault).
+    }
+    smeta.open();
+}
+
+fs::path companionPath(const fs::path& tablePath) {
+    const std::string name = tablePath.stem().string() + ".txt";
+    if (auto found = storage::findFileAnyCase(tablePath.parent_path(), name)) return *found;
+    return tablePath.parent_path() / name;
 }
 
 }  // namespace talvira::estimate

@@ -13,6 +13,10 @@
 #include <optional>
 #include <system_error>
 
+#include <cerrno>
+#include <csignal>
+#include <cstdlib>
+#include <fcntl.h>
 #include <unistd.h>
 
 namespace talvira::storage {
@@ -58,6 +62,45 @@ struct Scratch {
         for (const auto& p : left) fs::remove(p, ec);
     }
 };
+
+/** The note of the renames still due, written before the first of them: a program killed
+ *  between the renames leaves it, and finishInterruptedReplace carries them out. Names only
+ *  (all in one folder), each followed by a NUL. */
+constexpr const char* kJournalExt = ".moves";
+
+void syncFile(const fs::path& p) {
+    const int fd = ::open(p.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) return;
+    ::fsync(fd);
+    ::close(fd);
+}
+
+void writeJournal(const fs::path& journal, const std::vector<std::pair<fs::path, fs::path>>& moves) {
+    std::string text;
+    for (const auto& [from, to] : moves) {
+        syncFile(from);  // the new files are whole on disk before they are promised
+        text += from.filename().string() + '\0' + to.filename().string() + '\0';
+    }
+    fs::path part = journal;
+    part += "-part";
+    {
+        RawFile f = RawFile::create(part.string());
+        f.write(0, reinterpret_cast<const uint8_t*>(text.data()), text.size());
+    }
+    syncFile(part);
+    std::error_code ec;
+    fs::rename(part, journal, ec);
+    if (ec) throw Error("Не удалось записать файл «" + journal.string() + "»: " + ec.message());
+}
+
+/** The process that wrote a journal named "~talvira-<pid>-<n>" is still at work. */
+bool writerAlive(const std::string& stem) {
+    const size_t a = stem.find('-'), b = stem.find('-', a + 1);
+    if (a == std::string::npos || b == std::string::npos) return false;
+    const long pid = std::strtol(stem.c_str() + a + 1, nullptr, 10);
+    if (pid <= 0 || pid == ::getpid()) return false;
+    return ::kill(static_cast<pid_t>(pid), 0) == 0 || errno == EPERM;
+}
 
 }  // namespace
 
@@ -136,6 +179,9 @@ void replaceFamily(const fs::path& dbPath, const std::string& failPrefix, ReadOn
         if (!ec) scratch.backups.emplace_back(backup, to);
     }
     // The table first: an old memo file beside a new empty table holds nothing anyone reads.
+    // A new table with texts needs its own memo file too: the note of the renames lets the
+    // next opening finish them if the program is killed in between.
+    if (moves.size() > 1) writeJournal(dir / (scratch.stem + kJournalExt), moves);
     for (const auto& [from, to] : moves) {
         fs::rename(from, to, ec);
         if (ec) throw fail("файл «" + to.string() + "» не удалось заменить: " + ec.message());
@@ -151,6 +197,38 @@ void replaceFamily(const fs::path& dbPath, const std::string& failPrefix, ReadOn
     }
 }
 
+namespace {
+
+/** Builds the new table at `tmp` with `records`, its texts in a memo file of its own or, when
+ *  `sharedMemo` names the old one, in that file through a second name. */
+void buildWithRecords(const std::string& tmp, const fs::path& dbPath, const std::vector<FieldDef>& fields,
+                      const std::vector<Record>& records, const std::string& sharedMemo) {
+    createNewTableFiles(tmp, dbPath.string(), fields, CreateOptions{});
+    if (records.empty()) return;
+    if (const std::string fresh = findCompanion(tmp, ".MB"); !fresh.empty() && !sharedMemo.empty()) {
+        std::error_code ec;
+        const fs::path shared = fs::path(fresh).replace_extension(fs::path(sharedMemo).extension());
+        fs::remove(fresh, ec);
+        fs::create_hard_link(sharedMemo, shared, ec);
+        if (ec) MemoFile::createEmpty(shared.string());  // no second names here
+    }
+    try {
+        ParadoxTable t(tmp, OpenMode::ReadWrite, 0);
+        t.keepGivenNumbers(true);
+        for (const Record& r : records) {
+            Record copy = r;
+            t.append(copy);
+        }
+    } catch (const Error& e) {
+        // The message names the table the user knows, not its temporary twin.
+        std::string m = e.what();
+        for (size_t at; (at = m.find(tmp)) != std::string::npos;) m.replace(at, tmp.size(), dbPath.string());
+        throw Error(m);
+    }
+}
+
+}  // namespace
+
 void replaceTable(const fs::path& dir, const std::string& name, const std::vector<FieldDef>& fields,
                   const std::vector<Record>& records) {
     const fs::path dbPath = dir / fs::path(name);
@@ -163,34 +241,66 @@ void replaceTable(const fs::path& dir, const std::string& name, const std::vecto
     // new table has a memo file of its own.
     const auto oldTable = findFileAnyCase(dir, name);
     const std::string oldMemo = oldTable && !records.empty() ? findCompanion(oldTable->string(), ".MB") : std::string();
-    replaceFamily(dbPath, "Таблицу «" + dbPath.string() + "» не удалось заменить", ReadOnlyFiles::Refuse, [&](const std::string& tmp) {
-        createNewTableFiles(tmp, dbPath.string(), fields, CreateOptions{});
-        if (records.empty()) return;
-        if (const std::string fresh = findCompanion(tmp, ".MB"); !fresh.empty() && !oldMemo.empty()) {
-            std::error_code ec;
-            const fs::path shared = fs::path(fresh).replace_extension(fs::path(oldMemo).extension());
-            fs::remove(fresh, ec);
-            fs::create_hard_link(oldMemo, shared, ec);
-            if (ec) MemoFile::createEmpty(shared.string());  // no second names here
-        }
-        try {
-            ParadoxTable t(tmp, OpenMode::ReadWrite, 0);
-            t.keepGivenNumbers(true);
-            for (const Record& r : records) {
-                Record copy = r;
-                t.append(copy);
-            }
-        } catch (const Error& e) {
-            // The message names the table the user knows, not its temporary twin.
-            std::string m = e.what();
-            for (size_t at; (at = m.find(tmp)) != std::string::npos;) m.replace(at, tmp.size(), dbPath.string());
-            throw Error(m);
-        }
-    });
+    replaceFamily(dbPath, "Таблицу «" + dbPath.string() + "» не удалось заменить", ReadOnlyFiles::Refuse,
+                  [&](const std::string& tmp) { buildWithRecords(tmp, dbPath, fields, records, oldMemo); });
 }
 
 void replaceWithEmptyTable(const fs::path& dir, const std::string& name, const std::vector<FieldDef>& fields) {
     replaceTable(dir, name, fields, {});
+}
+
+}  // namespace talvira::storage
+
+namespace talvira::storage {
+
+void finishInterruptedReplace(const fs::path& dir) {
+    std::error_code ec;
+    std::vector<fs::path> journals;
+    for (fs::directory_iterator it(dir, ec), end; !ec && it != end; it.increment(ec)) {
+        const fs::path& p = it->path();
+        if (p.extension() == kJournalExt && p.filename().string().rfind("~talvira-", 0) == 0) journals.push_back(p);
+    }
+    for (const fs::path& journal : journals) {
+        const std::string stem = journal.stem().string();
+        if (writerAlive(stem)) continue;
+        std::string text;
+        try {
+            RawFile f(journal.string(), false);
+            const uint8_t* bytes = f.at(0, f.size());
+            if (bytes) text.assign(reinterpret_cast<const char*>(bytes), f.size());
+        } catch (const Error&) {
+            continue;
+        }
+        std::vector<std::string> names;
+        for (size_t at = 0, nul; (nul = text.find('\0', at)) != std::string::npos; at = nul + 1)
+            names.push_back(text.substr(at, nul - at));
+        bool done = names.size() % 2 == 0;
+        for (size_t i = 0; done && i + 1 < names.size(); i += 2) {
+            const fs::path from = dir / names[i];
+            if (fs::exists(from, ec)) fs::rename(from, dir / names[i + 1], ec);
+            done = !ec;
+        }
+        if (!done) continue;
+        const Scratch leftovers{dir, stem, {}, true};  // the journal and the backup links go
+    }
+}
+
+bool compactMemo(const fs::path& dbPath) {
+    std::vector<FieldDef> fields;
+    std::vector<Record> records;
+    {
+        ParadoxTable t(dbPath.string(), OpenMode::ReadOnly, 0);
+        const std::string memo = findCompanion(dbPath.string(), ".MB");
+        if (memo.empty()) return false;
+        std::error_code ec;
+        const uint64_t size = fs::file_size(memo, ec);
+        if (ec || MemoFile::newFileSize(t.memoBlobLengths()) * 2 >= size) return false;
+        fields = t.fields();
+        for (auto loc = t.first(); loc; loc = t.next(*loc)) records.push_back(t.read(*loc));
+    }
+    replaceFamily(dbPath, "Таблицу «" + dbPath.string() + "» не удалось сжать", ReadOnlyFiles::Refuse,
+                  [&](const std::string& tmp) { buildWithRecords(tmp, dbPath, fields, records, {}); });
+    return true;
 }
 
 }  // namespace talvira::storage
