@@ -23,9 +23,6 @@
 
 namespace talvira::xls {
 
-/** Row of the first position (1-based, as the sheet counts them); position n goes to row 11 + n. */
-constexpr int kFirstPositionRow = 12;
-
 /**
  * Lays the estimate over the active sheet of `wb`, cells by address: the header cells A2, O2,
  * C5, P5, E3 (only when there are positions), one row per position from row 12 (A..Q), the
