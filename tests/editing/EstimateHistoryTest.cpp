@@ -9,6 +9,7 @@
 #include "editing/EstimateHistory.h"
 #include "estimate/EstimateFields.h"
 #include "estimate/EstimateFile.h"
+#include "storage/FileNames.h"
 #include "storage/TableFamily.h"
 #include "storage/TableFile.h"
 
@@ -415,6 +416,23 @@ TEST_F(HistoryOnFiles, ATableChangedBehindTheHistoryEndsIt) {
     expectSame(onDisk(), before, "nothing written");
     EXPECT_FALSE(history->canUndo());
     EXPECT_TRUE(smeta.active());
+}
+
+TEST_F(HistoryOnFiles, TheMemoFileShrinksWhenTheEstimateIsOpenedOrCleared) {
+    fill(40);
+    smeta.last();
+    history->deleteCurrent();
+    for (int i = 0; i < 30; ++i) i % 2 ? history->redo() : history->undo();
+    const fs::path memo = storage::findCompanion(path(), ".MB");
+    const auto grown = fs::file_size(memo);
+    const auto before = onDisk();
+    smeta.close();
+    estimate::openEstimate(smeta);
+    EXPECT_LT(fs::file_size(memo) * 2, grown);
+    EXPECT_EQ(onDisk(), before);
+    EXPECT_EQ(smeta.recordCount(), before.size());
+    history->clear();
+    EXPECT_EQ(fs::file_size(memo), 4096u);
 }
 
 TEST_F(HistoryOnFiles, AtLeastAHundredStepsAndAClearedEstimateHeldOnce) {
