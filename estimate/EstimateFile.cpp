@@ -76,8 +76,9 @@ void openEstimate(storage::TableHandle& smeta) {
 
 fs::path companionPath(const fs::path& tablePath) {
     const std::string name = tablePath.stem().string() + ".txt";
-    if (auto found = storage::findFileAnyCase(tablePath.parent_path(), name)) return *found;
-    return tablePath.parent_path() / name;
+    const fs::path dir = tablePath.has_parent_path() ? tablePath.parent_path() : fs::path(".");
+    if (auto found = storage::findFileAnyCase(dir, name)) return *found;
+    return dir / name;
 }
 
 }  // namespace talvira::estimate

@@ -17,6 +17,7 @@
 #include <csignal>
 #include <cstdlib>
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace talvira::storage {
@@ -64,9 +65,14 @@ struct Scratch {
 };
 
 /** The note of the renames still due, written before the first of them: a program killed
- *  between the renames leaves it, and finishInterruptedReplace carries them out. Names only
- *  (all in one folder), each followed by a NUL. */
+ *  between the renames leaves it, and finishInterruptedReplace carries them out. The new
+ *  table's inode number, then the names (all in one folder), each followed by a NUL. */
 constexpr const char* kJournalExt = ".moves";
+
+uint64_t inodeOf(const fs::path& p) {
+    struct stat st {};
+    return ::stat(p.c_str(), &st) == 0 ? static_cast<uint64_t>(st.st_ino) : 0;
+}
 
 void syncFile(const fs::path& p) {
     const int fd = ::open(p.c_str(), O_RDONLY | O_CLOEXEC);
@@ -76,7 +82,7 @@ void syncFile(const fs::path& p) {
 }
 
 void writeJournal(const fs::path& journal, const std::vector<std::pair<fs::path, fs::path>>& moves) {
-    std::string text;
+    std::string text = std::to_string(inodeOf(moves.front().first)) + '\0';
     for (const auto& [from, to] : moves) {
         syncFile(from);  // the new files are whole on disk before they are promised
         text += from.filename().string() + '\0' + to.filename().string() + '\0';
@@ -181,7 +187,10 @@ void replaceFamily(const fs::path& dbPath, const std::string& failPrefix, ReadOn
     // The table first: an old memo file beside a new empty table holds nothing anyone reads.
     // A new table with texts needs its own memo file too: the note of the renames lets the
     // next opening finish them if the program is killed in between.
-    if (moves.size() > 1) writeJournal(dir / (scratch.stem + kJournalExt), moves);
+    // (A memo file written through a second name of the old one is that file already.)
+    size_t separateFiles = 0;
+    for (const auto& [from, to] : moves) separateFiles += fs::equivalent(from, to, ec) ? 0 : 1;
+    if (separateFiles > 1) writeJournal(dir / (scratch.stem + kJournalExt), moves);
     for (const auto& [from, to] : moves) {
         fs::rename(from, to, ec);
         if (ec) throw fail("файл «" + to.string() + "» не удалось заменить: " + ec.message());
@@ -274,12 +283,15 @@ void finishInterruptedReplace(const fs::path& dir) {
         std::vector<std::string> names;
         for (size_t at = 0, nul; (nul = text.find('\0', at)) != std::string::npos; at = nul + 1)
             names.push_back(text.substr(at, nul - at));
-        bool done = names.size() % 2 == 0;
-        for (size_t i = 0; done && i + 1 < names.size(); i += 2) {
-            const fs::path from = dir / names[i];
-            if (fs::exists(from, ec)) fs::rename(from, dir / names[i + 1], ec);
-            done = !ec;
-        }
+        // Only while the new table is the one in place: before its rename the old family is
+        // whole, and a table replaced since then is not to be touched.
+        bool done = true;
+        if (names.size() >= 3 && names.size() % 2 == 1 && names[0] == std::to_string(inodeOf(dir / names[2])))
+            for (size_t i = 1; done && i + 1 < names.size(); i += 2) {
+                const fs::path from = dir / names[i];
+                if (fs::exists(from, ec)) fs::rename(from, dir / names[i + 1], ec);
+                done = !ec;
+            }
         if (!done) continue;
         const Scratch leftovers{dir, stem, {}, true};  // the journal and the backup links go
     }

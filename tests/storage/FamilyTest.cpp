@@ -10,6 +10,7 @@
 
 #include <map>
 #include <sys/file.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <fcntl.h>
 #include <unistd.h>
@@ -233,8 +234,22 @@ TEST(Family, RenamesLeftHalfDoneByAKilledProgramAreFinished) {
     const std::string stem = "~talvira-999999999-3";
     fs::copy_file(other / "Дом.db", dir / "Дом.db", fs::copy_options::overwrite_existing);
     fs::copy_file(other / "Дом.mb", dir / (stem + ".mb"));
-    writeFile(dir / (stem + ".moves"), stem + ".db" + '\0' + "Дом.db" + '\0' + stem + ".mb" + '\0' + "Дом.MB" + '\0');
+    auto note = [&](const fs::path& table) {
+        struct stat st {};
+        ::stat(table.c_str(), &st);
+        writeFile(dir / (stem + ".moves"), std::to_string(st.st_ino) + '\0' + stem + ".db" + '\0' + "Дом.db" + '\0' +
+                                               stem + ".mb" + '\0' + "Дом.MB" + '\0');
+    };
+    note(dir / "Дом.db");
     finishInterruptedReplace(dir.path());
     EXPECT_EQ(memoTexts(dir / "Дом.db"), std::vector<std::string>{std::string(300, 'n')});
+    for (const auto& e : fs::directory_iterator(dir.path())) EXPECT_NE(e.path().filename().string()[0], '~');
+
+    // A table replaced since then keeps its own memo file; the stale note and files go.
+    note(other / "Дом.db");
+    fs::copy_file(other / "Дом.mb", dir / (stem + ".mb"));
+    replaceTable(dir.path(), "Дом.db", kFields, {{Value::integer(1), Value::string("L"), Value::string(std::string(99, 'l')), {}}});
+    finishInterruptedReplace(dir.path());
+    EXPECT_EQ(memoTexts(dir / "Дом.db"), std::vector<std::string>{std::string(99, 'l')});
     for (const auto& e : fs::directory_iterator(dir.path())) EXPECT_NE(e.path().filename().string()[0], '~');
 }
