@@ -494,7 +494,7 @@ private slots:
         typed_[1].kolvo = 4.5;
         typed_[1].kolvoEmpty = false;
         Form2->NAMEEdit->clear();
-        QTest::keyClicks(Form2->NAMEEdit, QStringLiteral("Смета на ремонт кровли"));
+        QTest::keyClicks(Form2->NAMEEdit, QStringLiteral("No 7, 2026"));
         quitProgram();
 
         startProgram();
@@ -516,7 +516,7 @@ private slots:
         QCOMPARE(reopened.size(), typed_.size());
         for (size_t i = 0; i < typed_.size(); ++i) QVERIFY2(reopened[i] == typed_[i], qPrintable(QString::number(i)));
         // The title block comes back as it was typed; the rates were left at their defaults.
-        QCOMPARE(Form2->NAMEEdit->text(), QStringLiteral("Смета на ремонт кровли"));
+        QCOMPARE(Form2->NAMEEdit->text(), QStringLiteral("No 7, 2026"));
         QCOMPARE(Form2->NREdit->text(), QStringLiteral("105"));
         QCOMPARE(Form2->Edit1->text(), QString());
     }
