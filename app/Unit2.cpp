@@ -391,14 +391,16 @@ void TForm2::EButtonClick() {
     storePendingEdit();
     const std::vector<talvira::xls::PositionRow> rows = talvira::editing::readPositionRows(SmetaTable);
     // Written beside the estimate, where the user finds it again.
-    const std::filesystem::path table = talvira::editing::boundTablePath(SmetaTable);
-    const std::filesystem::path book = talvira::xls::exportEstimateToFile(
-        rows, typedTexts(), StartDir.toStdString() + "/Base/1.xls",
-        talvira::xls::workbookPathFor(table.stem().string(), table.parent_path()),
-        talvira::dbctrls::userDecimalSeparator());
-    if (!openWorkbook || !openWorkbook(book))
-        talvira::storage::warn("Книга записана в файл «" + book.string() +
-                               "». Программа электронных таблиц её не открыла: откройте этот файл сами.");
+    const talvira::xls::WorkbookPlace place =
+        talvira::xls::workbookPlaceFor(talvira::editing::boundTablePath(SmetaTable));
+    const std::filesystem::path book =
+        talvira::xls::exportEstimateToFile(rows, typedTexts(), StartDir.toStdString() + "/Base/1.xls", place.path,
+                                           talvira::dbctrls::userDecimalSeparator());
+    const bool opened = openWorkbook && openWorkbook(book);
+    if (opened && place.besideEstimate) return;
+    std::string text = "Книга записана в файл «" + book.string() + "»";
+    if (!place.besideEstimate) text += " (папка сметы закрыта для записи)";
+    talvira::storage::warn(text + (opened ? "." : ". Программа электронных таблиц её не открыла: откройте этот файл сами."));
 }
 
 void TForm2::loadEstimateTexts() {

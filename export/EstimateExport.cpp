@@ -10,6 +10,7 @@
 
 #include <cmath>
 #include <system_error>
+#include <unistd.h>
 
 namespace talvira::xls {
 
@@ -163,6 +164,13 @@ std::filesystem::path workbookPathFor(std::string_view estimateName, const std::
         if (ec) base = "/tmp";
     }
     return base / ("Смета " + safeFileName(estimateName) + ".xls");
+}
+
+WorkbookPlace workbookPlaceFor(const std::filesystem::path& estimateTable) {
+    const std::filesystem::path dir = estimateTable.has_parent_path() ? estimateTable.parent_path() : ".";
+    const std::string name = estimateTable.stem().string();
+    if (::access(dir.c_str(), W_OK) == 0) return {workbookPathFor(name, dir), true};
+    return {workbookPathFor(name), false};
 }
 
 }  // namespace talvira::xls

@@ -52,6 +52,15 @@ std::filesystem::path exportEstimateToFile(const std::vector<PositionRow>& rows,
                                            const WorkbookOpener& open = {},
                                            bool keepExisting = true);
 
+/** Where the "Excel" command writes the book of the estimate table `estimateTable`: beside it
+ *  (`besideEstimate`), or in the user's temporary folder when the estimate's folder is closed
+ *  for writing (an estimate opened from a read-only disk). */
+struct WorkbookPlace {
+    std::filesystem::path path;
+    bool besideEstimate = true;
+};
+WorkbookPlace workbookPlaceFor(const std::filesystem::path& estimateTable);
+
 /** "Смета <name>.xls" in `dir` (default: the user's temporary folder), path separators in the
  *  name replaced by "_". Whether that name is free is decided when the file is written
  *  (exportEstimateToFile with `keepExisting`), in one step with the write. */
