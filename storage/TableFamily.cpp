@@ -11,6 +11,7 @@
 #include <cctype>
 #include <memory>
 #include <optional>
+#include <set>
 #include <system_error>
 
 #include <cerrno>
@@ -262,38 +263,50 @@ void replaceWithEmptyTable(const fs::path& dir, const std::string& name, const s
 
 namespace talvira::storage {
 
-void finishInterruptedReplace(const fs::path& dir) {
-    std::error_code ec;
-    std::vector<fs::path> journals;
-    for (fs::directory_iterator it(dir, ec), end; !ec && it != end; it.increment(ec)) {
-        const fs::path& p = it->path();
-        if (p.extension() == kJournalExt && p.filename().string().rfind("~talvira-", 0) == 0) journals.push_back(p);
+namespace {
+
+/** Carries out the renames of the journal `stem` left in `dir`; false when they cannot be. */
+bool applyJournal(const fs::path& dir, const std::string& stem) {
+    std::string text;
+    try {
+        RawFile f((dir / (stem + kJournalExt)).string(), false);
+        const uint8_t* bytes = f.at(0, f.size());
+        if (bytes) text.assign(reinterpret_cast<const char*>(bytes), f.size());
+    } catch (const Error&) {
+        return false;
     }
-    for (const fs::path& journal : journals) {
-        const std::string stem = journal.stem().string();
+    std::vector<std::string> names;
+    for (size_t at = 0, nul; (nul = text.find('\0', at)) != std::string::npos; at = nul + 1)
+        names.push_back(text.substr(at, nul - at));
+    // Only while the new table is the one in place: before its rename the old family is whole,
+    // and a table replaced since then is not to be touched.
+    if (names.size() < 3 || names.size() % 2 == 0 || names[0] != std::to_string(inodeOf(dir / names[2]))) return true;
+    std::error_code ec;
+    for (size_t i = 1; i + 1 < names.size(); i += 2) {
+        const fs::path from = dir / names[i];
+        if (fs::exists(from, ec)) fs::rename(from, dir / names[i + 1], ec);
+        if (ec) return false;
+    }
+    return true;
+}
+
+}  // namespace
+
+void finishInterruptedReplace(const fs::path& dir) {
+    // The scratch files of replacements whose program is gone: a journal is carried out, the
+    // rest (a new table never put in place, backup links) goes.
+    std::error_code ec;
+    std::set<std::string> stems;
+    for (fs::directory_iterator it(dir, ec), end; !ec && it != end; it.increment(ec)) {
+        std::string stem = it->path().stem().string();
+        if (stem.rfind("~talvira-", 0) != 0) continue;
+        if (stem.size() > 4 && stem.compare(stem.size() - 4, 4, "-old") == 0) stem.resize(stem.size() - 4);
+        stems.insert(stem);
+    }
+    for (const std::string& stem : stems) {
         if (writerAlive(stem)) continue;
-        std::string text;
-        try {
-            RawFile f(journal.string(), false);
-            const uint8_t* bytes = f.at(0, f.size());
-            if (bytes) text.assign(reinterpret_cast<const char*>(bytes), f.size());
-        } catch (const Error&) {
-            continue;
-        }
-        std::vector<std::string> names;
-        for (size_t at = 0, nul; (nul = text.find('\0', at)) != std::string::npos; at = nul + 1)
-            names.push_back(text.substr(at, nul - at));
-        // Only while the new table is the one in place: before its rename the old family is
-        // whole, and a table replaced since then is not to be touched.
-        bool done = true;
-        if (names.size() >= 3 && names.size() % 2 == 1 && names[0] == std::to_string(inodeOf(dir / names[2])))
-            for (size_t i = 1; done && i + 1 < names.size(); i += 2) {
-                const fs::path from = dir / names[i];
-                if (fs::exists(from, ec)) fs::rename(from, dir / names[i + 1], ec);
-                done = !ec;
-            }
-        if (!done) continue;
-        const Scratch leftovers{dir, stem, {}, true};  // the journal and the backup links go
+        if (fs::exists(dir / (stem + kJournalExt), ec) && !applyJournal(dir, stem)) continue;
+        const Scratch leftovers{dir, stem, {}, true};
     }
 }
 

@@ -245,8 +245,10 @@ TEST(Family, RenamesLeftHalfDoneByAKilledProgramAreFinished) {
     EXPECT_EQ(memoTexts(dir / "Дом.db"), std::vector<std::string>{std::string(300, 'n')});
     for (const auto& e : fs::directory_iterator(dir.path())) EXPECT_NE(e.path().filename().string()[0], '~');
 
-    // A table replaced since then keeps its own memo file; the stale note and files go.
+    // A table replaced since then keeps its own memo file; the stale note and files go, and
+    // so does a new table a killed program never put in place.
     note(other / "Дом.db");
+    writeFile(dir / "~talvira-999999999-4.db", "half written");
     fs::copy_file(other / "Дом.mb", dir / (stem + ".mb"));
     replaceTable(dir.path(), "Дом.db", kFields, {{Value::integer(1), Value::string("L"), Value::string(std::string(99, 'l')), {}}});
     finishInterruptedReplace(dir.path());
