@@ -65,13 +65,21 @@ void bindForOpening(storage::TableHandle& smeta, const std::string& dir, const s
 void openEstimate(storage::TableHandle& smeta) {
     const fs::path table = smeta.tablePath();
     try {
-        storage::finishInterruptedReplace(table.parent_path().empty() ? fs::path(".") : table.parent_path());
-        if (const auto found = storage::findFileAnyCase(table.parent_path(), table.filename().string()))
-            storage::compactMemo(*found);
+        storage::finishInterruptedReplace(table.has_parent_path() ? table.parent_path() : fs::path("."));
     } catch (const std::exception&) {
-        // Not written anew: the estimate opens as it is (the open below reports a real fault).
     }
+    // Opened first, so that only a table that is an estimate is ever written anew.
     smeta.open();
+    try {
+        const fs::path opened = smeta.tablePath();
+        if (storage::memoMostlyUnused(opened)) {
+            smeta.close();
+            storage::compactMemo(opened);
+        }
+    } catch (const std::exception&) {
+        // Not written anew (read-only, held elsewhere): the estimate is used as it is.
+    }
+    if (!smeta.active()) smeta.open();
 }
 
 fs::path companionPath(const fs::path& tablePath) {

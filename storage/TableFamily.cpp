@@ -310,16 +310,27 @@ void finishInterruptedReplace(const fs::path& dir) {
     }
 }
 
+namespace {
+
+bool mostlyUnused(const ParadoxTable& t, const fs::path& dbPath) {
+    const std::string memo = findCompanion(dbPath.string(), ".MB");
+    std::error_code ec;
+    const uint64_t size = memo.empty() ? 0 : fs::file_size(memo, ec);
+    return !ec && MemoFile::newFileSize(t.memoBlobLengths()) * 2 < size;
+}
+
+}  // namespace
+
+bool memoMostlyUnused(const fs::path& dbPath) {
+    return mostlyUnused(ParadoxTable(dbPath.string(), OpenMode::ReadOnly, 0), dbPath);
+}
+
 bool compactMemo(const fs::path& dbPath) {
     std::vector<FieldDef> fields;
     std::vector<Record> records;
     {
         ParadoxTable t(dbPath.string(), OpenMode::ReadOnly, 0);
-        const std::string memo = findCompanion(dbPath.string(), ".MB");
-        if (memo.empty()) return false;
-        std::error_code ec;
-        const uint64_t size = fs::file_size(memo, ec);
-        if (ec || MemoFile::newFileSize(t.memoBlobLengths()) * 2 >= size) return false;
+        if (!mostlyUnused(t, dbPath)) return false;
         fields = t.fields();
         for (auto loc = t.first(); loc; loc = t.next(*loc)) records.push_back(t.read(*loc));
     }

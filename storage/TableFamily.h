@@ -44,6 +44,8 @@ void replaceWithEmptyTable(const std::filesystem::path& dir, const std::string& 
  *  of its memo file is unused (the texts of contents replaced before stay in the memo file
  *  until then); the same all-or-nothing replacement as above. Returns whether it did. */
 bool compactMemo(const std::filesystem::path& dbPath);
+/** More than half of the table's memo file is unused (what compactMemo looks at). */
+bool memoMostlyUnused(const std::filesystem::path& dbPath);
 
 /** Carries out the renames of a replacement in `dir` that a killed program left half done (a
  *  new table with its own memo file is renamed into place file by file), so that its table is

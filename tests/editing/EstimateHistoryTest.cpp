@@ -433,6 +433,16 @@ TEST_F(HistoryOnFiles, TheMemoFileShrinksWhenTheEstimateIsOpenedOrCleared) {
     EXPECT_EQ(smeta.recordCount(), before.size());
     history->clear();
     EXPECT_EQ(fs::file_size(memo), 4096u);
+
+    // A table that is no estimate is refused before anything is written.
+    const std::vector<storage::FieldDef> other = {{"ID", storage::FieldType::Long, 0}, {"TEXT", storage::FieldType::Memo, 10}};
+    const std::vector<Record> rows(20, Record{Value::integer(1), Value::string(std::string(500, 't'))});
+    for (int i = 0; i < 5; ++i) storage::replaceTable(dir, "Имена.db", other, rows);
+    const auto size = fs::file_size(fs::path(dir) / "Имена.mb");
+    TableHandle names("SmetaTable");
+    estimate::bindForOpening(names, dir, "Имена.db");
+    EXPECT_THROW(estimate::openEstimate(names), Error);
+    EXPECT_EQ(fs::file_size(fs::path(dir) / "Имена.mb"), size);
 }
 
 TEST_F(HistoryOnFiles, AtLeastAHundredStepsAndAClearedEstimateHeldOnce) {
