@@ -80,10 +80,37 @@ std::string readInto(const std::string& content, xls::EstimateTexts& texts) {
     return {};
 }
 
+const std::string kHeader = "# Тальвира 1.0: шапка и ставки сметы (ПОЛЕ=текст до конца строки, UTF-8)\n";
+
+/** The file's content, or why it cannot be read (nothing when it is missing). */
+std::string readContent(const fs::path& file, std::string& content) {
+    std::error_code ec;
+    const uintmax_t size = fs::file_size(file, ec);
+    std::ifstream in(file, std::ios::binary);
+    if (ec || !in) return "файл не читается";
+    if (size > kLargestFile) return "файл слишком велик";
+    std::ostringstream text;
+    text << in.rdbuf();
+    if (in.bad()) return "файл не читается";
+    content = text.str();
+    return {};
+}
+
+/** No file there, or one of this kind (written here, damaged or not, or readable as one): a
+ *  file of that name that is not (the user's own notes) is never written over. */
+bool ourKindOrMissing(const fs::path& file) {
+    std::error_code ec;
+    if (!fs::exists(file, ec)) return true;
+    std::string content;
+    if (!readContent(file, content).empty()) return false;
+    xls::EstimateTexts probe;
+    return content.rfind(kHeader, 0) == 0 || readInto(content, probe).empty();
+}
+
 }  // namespace
 
 std::string companionText(const xls::EstimateTexts& texts) {
-    std::string out = "# Тальвира 1.0: шапка и ставки сметы (ПОЛЕ=текст до конца строки, UTF-8)\n";
+    std::string out = kHeader;
     xls::EstimateTexts copy = texts;
     for (std::string_view name : xls::EstimateTexts::controlNames())
         out += std::string(name) + "=" + escaped(*copy.byControlName(name)) + "\n";
@@ -95,18 +122,10 @@ xls::EstimateTexts loadEstimateTexts(const fs::path& tablePath, char decimalSep)
     const fs::path file = estimate::companionPath(tablePath);
     std::error_code ec;
     if (!fs::exists(file, ec)) return defaults;
-    std::string why;
+    std::string content;
     xls::EstimateTexts texts = defaults;
-    const uintmax_t size = fs::file_size(file, ec);
-    std::ifstream in(file, std::ios::binary);
-    if (ec || !in) why = "файл не читается";
-    else if (size > kLargestFile) why = "файл слишком велик";
-    else {
-        std::ostringstream content;
-        content << in.rdbuf();
-        if (in.bad()) why = "файл не читается";
-        else why = readInto(content.str(), texts);
-    }
+    std::string why = readContent(file, content);
+    if (why.empty()) why = readInto(content, texts);
     if (why.empty()) return texts;
     storage::warn("Шапка и ставки сметы из файла «" + file.string() + "» не прочитаны (" + why +
                   "): взяты значения по умолчанию.");
@@ -114,9 +133,13 @@ xls::EstimateTexts loadEstimateTexts(const fs::path& tablePath, char decimalSep)
 }
 
 void saveEstimateTexts(const fs::path& tablePath, const xls::EstimateTexts& texts) {
+    const fs::path file = estimate::companionPath(tablePath);
+    if (!ourKindOrMissing(file))
+        throw Error("Шапка и ставки сметы не сохранены: файл «" + file.string() +
+                    "» не похож на файл шапки сметы и оставлен как есть.");
     const std::string text = companionText(texts);
-    xls::writeFileAtomically(estimate::companionPath(tablePath), std::vector<uint8_t>(text.begin(), text.end()),
-                             /*keepExisting=*/false, "шапку и ставки сметы в файл");
+    xls::writeFileAtomically(file, std::vector<uint8_t>(text.begin(), text.end()), /*keepExisting=*/false,
+                             "шапку и ставки сметы в файл");
 }
 
 }  // namespace talvira::editing

@@ -1,8 +1,10 @@
 // The title block and the rates kept beside an estimate: what is stored comes back exactly, an
 // estimate without the file has the defaults, and a damaged file gives the defaults with one
 // warning, never a refused estimate.
+#include "tests/storage/StorageTestUtil.h"
 #include "tests/support/TestPaths.h"
 
+#include "common/Error.h"
 #include "editing/EstimateCompanion.h"
 #include "estimate/EstimateFile.h"
 #include "storage/Warnings.h"
@@ -56,6 +58,10 @@ TEST_F(Kept, DamagedFileGivesTheDefaultsAndOneWarning) {
     }
     write("# comment\r\n\r\nNDSEdit=20\r\nUnknownEdit=x\r\n");
     EXPECT_EQ(loadEstimateTexts(table(), ',').vatPercent, "20") << "CRLF lines, comments, unknown names";
+    saveEstimateTexts(table(), xls::EstimateTexts::defaults(','));  // a file of its kind is replaced
+    write("Заметки к смете: позвонить заказчику\n");
+    EXPECT_THROW(saveEstimateTexts(table(), xls::EstimateTexts::defaults(',')), Error) << "the user's notes stay";
+    EXPECT_EQ(test::readFile(dir.path() / "Дом.txt"), "Заметки к смете: позвонить заказчику\n");
 }
 
 }  // namespace
