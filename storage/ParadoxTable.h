@@ -71,6 +71,10 @@ public:
      *  it) instead of numbering the record: for a table rebuilt from records read before. */
     void keepGivenNumbers(bool on) { keepGivenNumbers_ = on; }
 
+    /** The lengths of the blobs the records keep in the memo file (those longer than their
+     *  field's in-record part), in record order. */
+    std::vector<uint32_t> memoBlobLengths() const;
+
     /** The raw bytes of a record (for checks and tests). */
     std::string rawRecord(RecordLoc loc) const;
     /** Field types and stored sizes as the header gives them. */

@@ -9,6 +9,7 @@
 #include "editing/EstimateHistory.h"
 #include "estimate/EstimateFields.h"
 #include "estimate/EstimateFile.h"
+#include "storage/FileNames.h"
 #include "storage/TableFamily.h"
 #include "storage/TableFile.h"
 
@@ -415,6 +416,33 @@ TEST_F(HistoryOnFiles, ATableChangedBehindTheHistoryEndsIt) {
     expectSame(onDisk(), before, "nothing written");
     EXPECT_FALSE(history->canUndo());
     EXPECT_TRUE(smeta.active());
+}
+
+TEST_F(HistoryOnFiles, TheMemoFileShrinksWhenTheEstimateIsOpenedOrCleared) {
+    fill(40);
+    smeta.last();
+    history->deleteCurrent();
+    for (int i = 0; i < 30; ++i) i % 2 ? history->redo() : history->undo();
+    const fs::path memo = storage::findCompanion(path(), ".MB");
+    const auto grown = fs::file_size(memo);
+    const auto before = onDisk();
+    smeta.close();
+    estimate::openEstimate(smeta);
+    EXPECT_LT(fs::file_size(memo) * 2, grown);
+    EXPECT_EQ(onDisk(), before);
+    EXPECT_EQ(smeta.recordCount(), before.size());
+    history->clear();
+    EXPECT_EQ(fs::file_size(memo), 4096u);
+
+    // A table that is no estimate is refused before anything is written.
+    const std::vector<storage::FieldDef> other = {{"ID", storage::FieldType::Long, 0}, {"TEXT", storage::FieldType::Memo, 10}};
+    const std::vector<Record> rows(20, Record{Value::integer(1), Value::string(std::string(500, 't'))});
+    for (int i = 0; i < 5; ++i) storage::replaceTable(dir, "Имена.db", other, rows);
+    const auto size = fs::file_size(fs::path(dir) / "Имена.mb");
+    TableHandle names("SmetaTable");
+    estimate::bindForOpening(names, dir, "Имена.db");
+    EXPECT_THROW(estimate::openEstimate(names), Error);
+    EXPECT_EQ(fs::file_size(fs::path(dir) / "Имена.mb"), size);
 }
 
 TEST_F(HistoryOnFiles, AtLeastAHundredStepsAndAClearedEstimateHeldOnce) {
