@@ -60,6 +60,7 @@ public:
     RecordLoc append(Record& rec) override;
     RecordLoc update(RecordLoc loc, const Record& rec) override;
     std::optional<RecordLoc> remove(RecordLoc loc) override;
+    RecordLoc insert(uint32_t ordinal, Record& rec) override;
 
     /** With `on`, append stores a non-empty autoincrement value as given (the counter follows
      *  it) instead of numbering the record: for a table rebuilt from records read before. */
@@ -78,6 +79,14 @@ private:
     Value decodeField(const uint8_t* rec, int field) const;
     std::string encodeRecord(const Record& rec, const uint8_t* old, std::vector<BlobRef>& newBlobs);
     void writeHeaderCounters();
+    /** The autoincrement value `rec` is stored with (given or the next one), the counter
+     *  checked against the stored numbers once; 0 without such a field. */
+    int32_t numberFor(const Record& rec, bool keepGiven);
+    /** Puts the counter at `ai` or beyond, on disk before the record lands. */
+    void advanceCounter(int32_t ai);
+    RecordLoc appendRecord(Record& rec, bool keepGiven);
+    /** A block number past every block in the file, for a new block. */
+    uint32_t newBlockNumber() const;
     void checkWritable() const;
     [[noreturn]] void corrupt(const std::string& why) const;
     void guessCodePage(int forced);

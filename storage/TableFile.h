@@ -88,6 +88,11 @@ public:
     virtual RecordLoc update(RecordLoc loc, const Record& rec) = 0;
     /** Removes the record at `loc`; returns the place of the record that followed it. */
     virtual std::optional<RecordLoc> remove(RecordLoc loc) = 0;
+    /** Stores `rec` as the record at place `ordinal` (0-based) of the physical order, the
+     *  records from there on following it; at or past the end it is appended. A record coming
+     *  back keeps its autoincrement value (an empty one is numbered; the stored value is
+     *  written back into `rec`). Only records near the place move. Returns its place. */
+    virtual RecordLoc insert(uint32_t ordinal, Record& rec) = 0;
 };
 
 enum class OpenMode { ReadOnly, ReadWrite };

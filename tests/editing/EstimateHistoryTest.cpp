@@ -199,7 +199,7 @@ TEST_F(HistoryOnFiles, RandomSequencesUndoneAndRedoneExactly) {
                 ASSERT_TRUE(history->canUndo());
                 history->undo();
                 expectSame(onDisk(), states[i - 1], "undo of " + names[i - 1]);
-                expectSame(readAllRecords(smeta), states[i - 1], "handle after undo of " + names[i - 1]);
+                expectSame(smeta.storedRecords(), states[i - 1], "handle after undo of " + names[i - 1]);
             }
             EXPECT_FALSE(history->canUndo());
             for (size_t i = 0; i < names.size(); ++i) {
@@ -392,7 +392,7 @@ TEST_F(HistoryOnFiles, AFailedWriteLeavesEstimateAndHistoryAsTheyWere) {
         expectSame(onDisk(), before, "after the failed undo and redo");
         EXPECT_EQ(history->undoCount(), 2u);
         EXPECT_EQ(history->redoCount(), 1u);
-        expectSame(readAllRecords(smeta), before, "the handle after the failed undo and redo");
+        expectSame(smeta.storedRecords(), before, "the handle after the failed undo and redo");
     }
     history->undo();
     history->undo();
@@ -450,7 +450,7 @@ std::vector<Record> openedEstimate(const std::string& dir, const std::string& fi
     TableHandle t("SmetaTable");
     estimate::bindForOpening(t, dir, file);
     t.open();
-    std::vector<Record> out = readAllRecords(t);
+    std::vector<Record> out = t.storedRecords();
     t.close();
     return out;
 }
@@ -474,8 +474,8 @@ TEST(HistoryKilled, AnUndoOrRedoKilledAnywhereLeavesTheOldOrTheNewEstimate) {
             smeta.setFieldValue("KOLVO", Value::real(i * 0.25));
             smeta.post();
         }
-        full = readAllRecords(smeta);
-        fields = smeta.file()->fields();
+        full = smeta.storedRecords();
+        fields = smeta.tableFields();
     }
     // How long one clearing with its undo and redo takes, to spread the kills over it.
     auto cycle = [&] {
