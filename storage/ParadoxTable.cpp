@@ -299,6 +299,52 @@ RecordLoc ParadoxTable::appendRecord(Record& rec, bool keepGiven) {
     }
 }
 
+void ParadoxTable::appendAll(const std::vector<Record>& records) {
+    checkWritable();
+    const BlockChain& c = chain();
+    if (h_.keyFields > 0 || !c.blocks().empty()) {
+        for (const Record& r : records) {
+            Record copy = r;
+            append(copy);
+        }
+        return;
+    }
+    const uint64_t hs = static_cast<uint64_t>(h_.headerSize);
+    const uint32_t rs = static_cast<uint32_t>(h_.recordSize);
+    const uint32_t perBlock = (h_.blockSize - 6) / rs;
+    std::vector<uint8_t> blk(h_.blockSize, 0);
+    uint32_t inBlock = 0, prev = 0, b = newBlockNumber();
+    for (size_t i = 0; i < records.size(); ++i) {
+        const Record& rec = records[i];
+        if (rec.size() != fields_.size())
+            throw Error("Таблица «" + path_ + "»: в записи " + std::to_string(rec.size()) + " значений, а полей " +
+                        std::to_string(fields_.size()));
+        Record r = rec;
+        if (autoIncField_ >= 0) {
+            const int32_t ai = numberFor(rec, keepGivenNumbers_);
+            h_.autoInc = std::max(h_.autoInc, ai);
+            r[static_cast<size_t>(autoIncField_)] = Value::integer(ai);
+        }
+        std::vector<BlobRef> nb;
+        const std::string bytes = encodeRecord(r, nullptr, nb);
+        std::memcpy(&blk[6 + size_t(inBlock) * rs], bytes.data(), rs);
+        ++inBlock;
+        const bool last = i + 1 == records.size();
+        if (inBlock < perBlock && !last) continue;
+        put16(&blk[0], static_cast<uint16_t>(last ? 0 : b + 1));
+        put16(&blk[2], static_cast<uint16_t>(prev));
+        put16(&blk[4], static_cast<uint16_t>(static_cast<int16_t>((static_cast<int>(inBlock) - 1) * static_cast<int>(rs))));
+        if (b > 0xFFFF) throw Error("Таблица «" + path_ + "» переполнена: больше 65535 блоков");
+        db_.write(hs + uint64_t(b - 1) * h_.blockSize, blk.data(), blk.size());
+        chain_.appendBlock(b, inBlock);
+        h_.fileBlocks = static_cast<uint16_t>(b);
+        std::fill(blk.begin(), blk.end(), 0);
+        inBlock = 0;
+        prev = b++;
+    }
+    writeHeaderCounters();
+}
+
 RecordLoc ParadoxTable::insert(uint32_t ordinal, Record& rec) {
     checkWritable();
     const BlockChain& c = chain();

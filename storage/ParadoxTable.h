@@ -65,6 +65,10 @@ public:
     /** With `on`, append stores a non-empty autoincrement value as given (the counter follows
      *  it) instead of numbering the record: for a table rebuilt from records read before. */
     void keepGivenNumbers(bool on) { keepGivenNumbers_ = on; }
+    /** Appends `records` to a table that nobody reads yet (a new one being built), a block at a
+     *  time with the header written once at the end: a table read while this runs may find
+     *  its counters behind its records. */
+    void appendAll(const std::vector<Record>& records);
 
     /** The raw bytes of a record (for checks and tests). */
     std::string rawRecord(RecordLoc loc) const;

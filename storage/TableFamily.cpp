@@ -176,10 +176,7 @@ void replaceTable(const fs::path& dir, const std::string& name, const std::vecto
         try {
             ParadoxTable t(tmp, OpenMode::ReadWrite, 0);
             t.keepGivenNumbers(true);
-            for (const Record& r : records) {
-                Record copy = r;
-                t.append(copy);
-            }
+            t.appendAll(records);
         } catch (const Error& e) {
             // The message names the table the user knows, not its temporary twin.
             std::string m = e.what();
