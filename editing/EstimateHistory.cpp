@@ -203,6 +203,9 @@ void EstimateHistory::applyLast(bool backwards) {
         {
             Busy busy(*this);
             if (!smeta_.active()) smeta_.open();
+            // The table is opened for writing afresh, as it is now on disk: a file made
+            // read-only or replaced meanwhile is refused, never written through an old handle.
+            smeta_.releaseWriting();
             const int count = smeta_.storedCount();
             try {
                 touched = apply(step, backwards);

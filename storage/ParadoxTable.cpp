@@ -238,19 +238,25 @@ uint32_t ParadoxTable::newBlockNumber() const {
     return static_cast<uint32_t>(nb64);
 }
 
+std::string ParadoxTable::encodeNew(const Record& rec, bool keepGiven, int32_t& ai, std::vector<BlobRef>& newBlobs) {
+    if (rec.size() != fields_.size())
+        throw Error("Таблица «" + path_ + "»: в записи " + std::to_string(rec.size()) + " значений, а полей " +
+                    std::to_string(fields_.size()));
+    ai = numberFor(rec, keepGiven);
+    if (autoIncField_ < 0) return encodeRecord(rec, nullptr, newBlobs);
+    Record r = rec;
+    r[static_cast<size_t>(autoIncField_)] = Value::integer(ai);
+    return encodeRecord(r, nullptr, newBlobs);
+}
+
 RecordLoc ParadoxTable::append(Record& rec) { return appendRecord(rec, keepGivenNumbers_); }
 
 RecordLoc ParadoxTable::appendRecord(Record& rec, bool keepGiven) {
     checkWritable();
     const BlockChain& c = chain();
-    if (rec.size() != fields_.size())
-        throw Error("Таблица «" + path_ + "»: в записи " + std::to_string(rec.size()) + " значений, а полей " +
-                    std::to_string(fields_.size()));
-    const int32_t ai = numberFor(rec, keepGiven);
-    Record r = rec;
-    if (autoIncField_ >= 0) r[static_cast<size_t>(autoIncField_)] = Value::integer(ai);
+    int32_t ai = 0;
     std::vector<BlobRef> nb;
-    std::string bytes = encodeRecord(r, nullptr, nb);
+    const std::string bytes = encodeNew(rec, keepGiven, ai, nb);
     try {
         if (h_.keyFields > 0 && c.total() > 0) {
             int keyBytes = 0;
@@ -315,18 +321,10 @@ void ParadoxTable::appendAll(const std::vector<Record>& records) {
     std::vector<uint8_t> blk(h_.blockSize, 0);
     uint32_t inBlock = 0, prev = 0, b = newBlockNumber();
     for (size_t i = 0; i < records.size(); ++i) {
-        const Record& rec = records[i];
-        if (rec.size() != fields_.size())
-            throw Error("Таблица «" + path_ + "»: в записи " + std::to_string(rec.size()) + " значений, а полей " +
-                        std::to_string(fields_.size()));
-        Record r = rec;
-        if (autoIncField_ >= 0) {
-            const int32_t ai = numberFor(rec, keepGivenNumbers_);
-            h_.autoInc = std::max(h_.autoInc, ai);
-            r[static_cast<size_t>(autoIncField_)] = Value::integer(ai);
-        }
+        int32_t ai = 0;
         std::vector<BlobRef> nb;
-        const std::string bytes = encodeRecord(r, nullptr, nb);
+        const std::string bytes = encodeNew(records[i], keepGivenNumbers_, ai, nb);
+        h_.autoInc = std::max(h_.autoInc, ai);
         std::memcpy(&blk[6 + size_t(inBlock) * rs], bytes.data(), rs);
         ++inBlock;
         const bool last = i + 1 == records.size();
@@ -350,14 +348,9 @@ RecordLoc ParadoxTable::insert(uint32_t ordinal, Record& rec) {
     const BlockChain& c = chain();
     if (ordinal >= c.total()) return appendRecord(rec, true);
     if (h_.keyFields > 0) throw Error("Таблица «" + path_ + "»: в таблицу с ключом запись вставляется только по порядку ключа");
-    if (rec.size() != fields_.size())
-        throw Error("Таблица «" + path_ + "»: в записи " + std::to_string(rec.size()) + " значений, а полей " +
-                    std::to_string(fields_.size()));
-    const int32_t ai = numberFor(rec, true);
-    Record r = rec;
-    if (autoIncField_ >= 0) r[static_cast<size_t>(autoIncField_)] = Value::integer(ai);
+    int32_t ai = 0;
     std::vector<BlobRef> nb;
-    std::string bytes = encodeRecord(r, nullptr, nb);
+    const std::string bytes = encodeNew(rec, true, ai, nb);
     const uint64_t hs = static_cast<uint64_t>(h_.headerSize);
     const uint32_t rs = static_cast<uint32_t>(h_.recordSize);
     const uint32_t perBlock = (h_.blockSize - 6) / rs;

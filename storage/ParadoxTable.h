@@ -89,6 +89,8 @@ private:
     /** Puts the counter at `ai` or beyond, on disk before the record lands. */
     void advanceCounter(int32_t ai);
     RecordLoc appendRecord(Record& rec, bool keepGiven);
+    /** The bytes of a new record, its number `ai` taken (numberFor), its blobs written. */
+    std::string encodeNew(const Record& rec, bool keepGiven, int32_t& ai, std::vector<BlobRef>& newBlobs);
     /** A block number past every block in the file, for a new block. */
     uint32_t newBlockNumber() const;
     void checkWritable() const;

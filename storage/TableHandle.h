@@ -236,7 +236,9 @@ public:
     void addObserver(TableObserver* o);
     void removeObserver(TableObserver* o);
 
-    /** The open table file (nullptr while closed). */
+    /** The open table file (nullptr while closed), for a reader that walks a base table's file
+     *  itself (the rate search's preparation); the estimate's readers and writers go through
+     *  the handle. */
     TableFile* file() const;
 
 private:
