@@ -19,7 +19,8 @@
  * itself (another estimate created or opened) ends it. A write that fails (read-only file, table
  * held by another program) throws talvira::Error and leaves both the estimate and the history
  * as they were (a step of several records that stops half way is taken back; if even that
- * fails, the history ends). After an undo or redo the table is no longer held for writing. A table that no longer matches a step (changed behind the handle's back) throws
+ * fails, the history ends). Undo and redo open the table for writing afresh and leave it no
+ * longer held. A table that no longer matches a step (changed behind the handle's back) throws
  * too, and the history is ended, since none of its steps can be trusted any more.
  */
 #include "storage/FieldDef.h"
@@ -38,7 +39,7 @@ namespace talvira::editing {
 enum class StepKind { Clear, Delete, Change, Add, NewRow };
 
 /** One step of the estimate's history. Records are whole records of the table (every field in
- *  table order, COUNT included), as read from its file. */
+ *  table order, COUNT included), as stored. */
 struct EstimateStep {
     StepKind kind = StepKind::Change;
     /** Delete, Change: place of the position (0-based); Add, NewRow: place of the first
