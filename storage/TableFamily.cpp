@@ -225,10 +225,7 @@ void buildWithRecords(const std::string& tmp, const fs::path& dbPath, const std:
     try {
         ParadoxTable t(tmp, OpenMode::ReadWrite, 0);
         t.keepGivenNumbers(true);
-        for (const Record& r : records) {
-            Record copy = r;
-            t.append(copy);
-        }
+        t.appendAll(records);
     } catch (const Error& e) {
         // The message names the table the user knows, not its temporary twin.
         std::string m = e.what();

@@ -200,7 +200,7 @@ TEST_F(HistoryOnFiles, RandomSequencesUndoneAndRedoneExactly) {
                 ASSERT_TRUE(history->canUndo());
                 history->undo();
                 expectSame(onDisk(), states[i - 1], "undo of " + names[i - 1]);
-                expectSame(readAllRecords(smeta), states[i - 1], "handle after undo of " + names[i - 1]);
+                expectSame(smeta.storedRecords(), states[i - 1], "handle after undo of " + names[i - 1]);
             }
             EXPECT_FALSE(history->canUndo());
             for (size_t i = 0; i < names.size(); ++i) {
@@ -393,7 +393,7 @@ TEST_F(HistoryOnFiles, AFailedWriteLeavesEstimateAndHistoryAsTheyWere) {
         expectSame(onDisk(), before, "after the failed undo and redo");
         EXPECT_EQ(history->undoCount(), 2u);
         EXPECT_EQ(history->redoCount(), 1u);
-        expectSame(readAllRecords(smeta), before, "the handle after the failed undo and redo");
+        expectSame(smeta.storedRecords(), before, "the handle after the failed undo and redo");
     }
     history->undo();
     history->undo();
@@ -478,9 +478,28 @@ std::vector<Record> openedEstimate(const std::string& dir, const std::string& fi
     TableHandle t("SmetaTable");
     estimate::bindForOpening(t, dir, file);
     t.open();
-    std::vector<Record> out = readAllRecords(t);
+    std::vector<Record> out = t.storedRecords();
     t.close();
     return out;
+}
+
+/** Runs `cycle` (which never ends by itself) in a child process killed after `delay`; true
+ *  when it was the kill that stopped it. */
+bool killedWhileRunning(const std::function<void()>& cycle, std::chrono::microseconds delay) {
+    const pid_t child = ::fork();
+    if (child < 0) return false;
+    if (child == 0) {
+        try {
+            cycle();
+        } catch (...) {
+        }
+        ::_exit(3);
+    }
+    std::this_thread::sleep_for(delay);
+    ::kill(child, SIGKILL);
+    int status = 0;
+    ::waitpid(child, &status, 0);
+    return WIFSIGNALED(status);
 }
 
 TEST(HistoryKilled, AnUndoOrRedoKilledAnywhereLeavesTheOldOrTheNewEstimate) {
@@ -502,8 +521,8 @@ TEST(HistoryKilled, AnUndoOrRedoKilledAnywhereLeavesTheOldOrTheNewEstimate) {
             smeta.setFieldValue("KOLVO", Value::real(i * 0.25));
             smeta.post();
         }
-        full = readAllRecords(smeta);
-        fields = smeta.file()->fields();
+        full = smeta.storedRecords();
+        fields = smeta.tableFields();
     }
     // How long one clearing with its undo and redo takes, to spread the kills over it.
     auto cycle = [&] {
@@ -534,21 +553,8 @@ TEST(HistoryKilled, AnUndoOrRedoKilledAnywhereLeavesTheOldOrTheNewEstimate) {
     for (int attempt = 0; attempt < 24; ++attempt) {
         SCOPED_TRACE("attempt " + std::to_string(attempt));
         if (!(openedEstimate(dir, file) == full)) storage::replaceTable(dir, file, fields, full);
-        const pid_t child = ::fork();
-        ASSERT_GE(child, 0);
-        if (child == 0) {
-            try {
-                cycle();
-            } catch (...) {
-            }
-            ::_exit(3);
-        }
-        const auto delay = std::chrono::microseconds(rng() % uint32_t(2 * span.count() + 1000));
-        std::this_thread::sleep_for(delay);
-        ::kill(child, SIGKILL);
-        int status = 0;
-        ::waitpid(child, &status, 0);
-        ASSERT_TRUE(WIFSIGNALED(status)) << "the child stopped by itself (an error in the undo?)";
+        ASSERT_TRUE(killedWhileRunning(cycle, std::chrono::microseconds(rng() % uint32_t(2 * span.count() + 1000))))
+            << "the child stopped by itself (an error in the undo?)";
         std::vector<Record> now;
         ASSERT_NO_THROW(now = openedEstimate(dir, file));
         if (now.empty()) ++sawNew;
@@ -560,6 +566,63 @@ TEST(HistoryKilled, AnUndoOrRedoKilledAnywhereLeavesTheOldOrTheNewEstimate) {
     // Both outcomes occur, so the kills did land during the writes.
     EXPECT_GT(sawOld, 0);
     EXPECT_GT(sawNew, 0);
+}
+
+TEST(HistoryKilled, AnUndoOrRedoKilledBetweenTheRecordsOfAStepLeavesEachRecordOldOrNew) {
+    test::TempDir start("talvira-undo-kill-records");
+    const std::string dir = (start.path() / "Smeti").string();
+    fs::create_directories(dir);
+    const std::string file = fs::path(estimate::estimatePath(dir, kName)).filename().string();
+    const int kept = 200, added = 300;
+    auto position = [](TableHandle& t, int i) {
+        t.append();
+        t.setFieldValue("TAB", Value::string("02-" + std::to_string(i)));
+        t.setFieldValue("NAME", Value::string("Устройство кровли, позиция " + std::to_string(i) + " с длинным наименованием"));
+        t.setFieldValue("KOLVO", Value::real(i * 0.5));
+        t.post();
+    };
+    std::vector<Record> all;  // the kept positions, then the ones one Add step appends
+    std::vector<storage::FieldDef> fields;
+    {
+        TableHandle smeta("SmetaTable");
+        estimate::bindEstimate(smeta, dir, kName);
+        estimate::createAndOpen(smeta);
+        for (int i = 0; i < kept + added; ++i) position(smeta, i);
+        all = smeta.storedRecords();
+        fields = smeta.tableFields();
+    }
+    const std::vector<Record> base(all.begin(), all.begin() + kept);
+    // The Add appended, then taken back and done again record by record, for ever.
+    auto cycle = [&](bool forever) {
+        TableHandle smeta("SmetaTable");
+        estimate::bindForOpening(smeta, dir, file);
+        smeta.open();
+        EstimateHistory h(smeta);
+        h.recordAppend([&] { for (int i = kept; i < kept + added; ++i) position(smeta, i); });
+        do {
+            h.undo();
+            h.redo();
+        } while (forever);
+    };
+    storage::replaceTable(dir, file, fields, base);
+    const auto t0 = std::chrono::steady_clock::now();
+    cycle(false);
+    const auto span = std::chrono::duration_cast<std::chrono::microseconds>(std::chrono::steady_clock::now() - t0);
+    std::mt19937 rng(20261209);
+    int partial = 0;
+    for (int attempt = 0; attempt < 24; ++attempt) {
+        SCOPED_TRACE("attempt " + std::to_string(attempt));
+        storage::replaceTable(dir, file, fields, base);
+        ASSERT_TRUE(killedWhileRunning([&] { cycle(true); }, std::chrono::microseconds(rng() % uint32_t(span.count() + 1000))))
+            << "the child stopped by itself (an error in the undo?)";
+        std::vector<Record> now;
+        ASSERT_NO_THROW(now = openedEstimate(dir, file));
+        ASSERT_GE(now.size(), size_t(kept));
+        ASSERT_LE(now.size(), all.size());
+        expectSame(now, std::vector<Record>(all.begin(), all.begin() + std::ptrdiff_t(now.size())), "after the kill");
+        partial += now.size() != size_t(kept) && now.size() != all.size();
+    }
+    EXPECT_GT(partial, 0) << "no kill landed between the records of the step";
 }
 
 TEST(StepText, NamesWhatTheStepDid) {
