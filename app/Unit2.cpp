@@ -403,7 +403,7 @@ void TForm2::EButtonClick() {
     const std::vector<talvira::xls::PositionRow> rows = talvira::editing::readPositionRows(SmetaTable);
     // Written beside the estimate, where the user finds it again.
     const talvira::xls::WorkbookPlace place =
-        talvira::xls::workbookPlaceFor(talvira::editing::boundTablePath(SmetaTable));
+        talvira::xls::workbookPlaceFor(SmetaTable.tablePath());
     const std::filesystem::path book =
         talvira::xls::exportEstimateToFile(rows, typedTexts(), StartDir.toStdString() + "/Base/1.xls", place.path,
                                            talvira::dbctrls::userDecimalSeparator());

@@ -386,6 +386,9 @@ void ParadoxTable::appendBatch(std::vector<Record>& recs) {
         }
         for (uint64_t k = 0; k < count; ++k) chain_.appendBlock(first + static_cast<uint32_t>(k), counts[static_cast<size_t>(k)]);
         h_.fileBlocks = static_cast<uint16_t>(first + count - 1);
+    }
+    writeHeaderCounters();
+}
 
 void ParadoxTable::appendAll(const std::vector<Record>& records) {
     checkWritable();
@@ -424,7 +427,6 @@ void ParadoxTable::appendAll(const std::vector<Record>& records) {
     }
     writeHeaderCounters();
 }
-
 
 RecordLoc ParadoxTable::insert(uint32_t ordinal, Record& rec) {
     checkWritable();

@@ -96,7 +96,7 @@ private slots:
         QVERIFY2(names.first().contains("01. Электротехнические") && names.last().startsWith("ФСБЦ "), qPrintable(names.join('\n')));
         QCOMPARE(talvira::test::directoryBytes(start / "Base.old"), before);
         QVERIFY(imp->reportBox()->isVisible() && imp->reportBox()->text().contains("GESNp.xml"));
-        QVERIFY(!Form1->SearchBox->search().find("01-01-001-01").empty());  // the search reads the new base
+        QVERIFY(!Form1->SearchBox->search().find("01-01-001-01").rates.empty());  // the search reads the new base
         imp->OriginAction->trigger();
         QVERIFY(imp->originBox()->text().contains("FSBC_Mash.xml"));
     }
