@@ -420,9 +420,11 @@ TEST_F(HistoryOnFiles, ATableChangedBehindTheHistoryEndsIt) {
 
 TEST_F(HistoryOnFiles, TheMemoFileShrinksWhenTheEstimateIsOpenedOrCleared) {
     fill(40);
-    smeta.last();
-    history->deleteCurrent();
-    for (int i = 0; i < 30; ++i) i % 2 ? history->redo() : history->undo();
+    // Long names stored and taken back leave their space unused in the memo file.
+    for (int row = 0; row < 40; ++row) {
+        edit(row, {{"NAME", Value::string(std::string(3000, 'x'))}});
+        history->undo();
+    }
     const fs::path memo = storage::findCompanion(path(), ".MB");
     const auto grown = fs::file_size(memo);
     const auto before = onDisk();
