@@ -236,9 +236,8 @@ public:
     void addObserver(TableObserver* o);
     void removeObserver(TableObserver* o);
 
-    /** The open table file (nullptr while closed), for a reader that walks a base table's file
-     *  itself (the rate search's preparation); the estimate's readers and writers go through
-     *  the handle. */
+    /** The open table file (nullptr while closed): for the engine's own tests of shared files;
+     *  everything else reads and writes through the handle. */
     TableFile* file() const;
 
 private:
