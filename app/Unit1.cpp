@@ -584,7 +584,8 @@ void TForm1::OpenDialog1CanClose(const QString& path) {
     // The window is titled only once the estimate is open; a failed open leaves no estimate
     // open, and the window says so by its plain caption.
     Form2->setWindowTitle(QStringLiteral("Смета"));
-    Form2->SmetaTable.open();
+    talvira::estimate::openEstimate(Form2->SmetaTable);
+    Form2->loadEstimateTexts();
     Form2->setWindowTitle(QStringLiteral("Смета \"%1\"").arg(info.completeBaseName()));
 }
 

@@ -10,6 +10,7 @@
 #include "dbctrls/DBMemo.h"
 #include "dbctrls/FieldText.h"
 #include "editing/EstimateCommands.h"
+#include "editing/EstimateCompanion.h"
 #include "editing/EstimateHistory.h"
 #include "editing/PriceConversion.h"
 #include "editing/TotalsFollower.h"
@@ -81,6 +82,7 @@ TForm2::TForm2(QWidget* parent) : QMainWindow(parent), SmetaTable("SmetaTable") 
     setObjectName("Form2");
     setWindowTitle(QStringLiteral("Смета"));
     SmetaTable.setBoundFields(talvira::estimate::estimateBoundFields());
+    keptTexts_ = talvira::xls::EstimateTexts::defaults(talvira::dbctrls::userDecimalSeparator());
     // The window's font is the program's (formFont()), the same as the main window's.
     buildMenu();
     buildLayout();
@@ -100,10 +102,7 @@ TForm2::TForm2(QWidget* parent) : QMainWindow(parent), SmetaTable("SmetaTable") 
                                [this](const QString& text) { setStatusText(text); }});
     connect(Totals, &TotalsWindow::estimateChanged, this, [this] { showEstimateState(); });
     openWorkbook = [](const std::filesystem::path& file) {
-        const QString path = QString::fromStdString(file.string());
-        if (!QDesktopServices::openUrl(QUrl::fromLocalFile(path)))
-            throw talvira::Error("Книга «" + file.string() +
-                                 "» записана, но открыть её в программе электронных таблиц не удалось.");
+        return QDesktopServices::openUrl(QUrl::fromLocalFile(QString::fromStdString(file.string())));
     };
 }
 
@@ -269,6 +268,9 @@ void TForm2::buildLayout() {
                        static_cast<QWidget*>(GroupBox3), static_cast<QWidget*>(Label1)})
         w->setFocusPolicy(Qt::NoFocus);
 
+    // What is typed in the title block and the rates is kept as soon as the edit is left.
+    for (QLineEdit* edit : textEdits()) connect(edit, &QLineEdit::editingFinished, this, [this] { storeEstimateTexts(); });
+
     talvira::app::connectGuarded(this, &QAbstractButton::clicked,
                                    {{ClearButton, &TForm2::ClearButtonClick},
                                     {DeleteButton, &TForm2::DeleteButtonClick},
@@ -383,22 +385,59 @@ void TForm2::Button1Click() {
     Edit2->setText(QString::fromStdString(text));
 }
 
-void TForm2::EButtonClick() {
-    storePendingEdit();
+std::vector<QLineEdit*> TForm2::textEdits() const {
+    std::vector<QLineEdit*> edits{UTVEdit, FUEdit, SOGLEdit, FSEdit, NAMEEdit};
+    edits.insert(edits.end(), rateEdits_.begin(), rateEdits_.end());
+    return edits;
+}
+
+talvira::xls::EstimateTexts TForm2::typedTexts() const {
     talvira::xls::EstimateTexts texts;
-    for (QLineEdit* edit : {UTVEdit, FUEdit, SOGLEdit, FSEdit, NAMEEdit, NREdit, PNEdit, SUEdit, ZUEdit,
-                            VZSEdit, KoefEdit, NDSEdit})
+    for (QLineEdit* edit : textEdits())
         if (std::string* text = texts.byControlName(edit->objectName().toStdString()))
             *text = edit->text().toStdString();
+    return texts;
+}
 
+void TForm2::EButtonClick() {
+    storePendingEdit();
     const std::vector<talvira::xls::PositionRow> rows = talvira::editing::readPositionRows(SmetaTable);
-    const std::string estimateName = std::filesystem::path(SmetaTable.tableName()).stem().string();
-    talvira::xls::exportEstimateToFile(rows, texts, StartDir.toStdString() + "/Base/1.xls",
-                                       talvira::xls::workbookPathFor(estimateName),
-                                       talvira::dbctrls::userDecimalSeparator(), openWorkbook);
+    // Written beside the estimate, where the user finds it again.
+    const talvira::xls::WorkbookPlace place =
+        talvira::xls::workbookPlaceFor(SmetaTable.tablePath());
+    const std::filesystem::path book =
+        talvira::xls::exportEstimateToFile(rows, typedTexts(), StartDir.toStdString() + "/Base/1.xls", place.path,
+                                           talvira::dbctrls::userDecimalSeparator());
+    const bool opened = openWorkbook && openWorkbook(book);
+    if (opened && place.besideEstimate) return;
+    std::string text = "Книга записана в файл «" + book.string() + "»";
+    if (!place.besideEstimate) text += " (папка сметы закрыта для записи)";
+    reporting().reportWarning(QString::fromStdString(
+        text + (opened ? "." : ". Программа электронных таблиц её не открыла: откройте этот файл сами.")));
+}
+
+void TForm2::loadEstimateTexts() {
+    keptTexts_ = talvira::editing::loadEstimateTexts(SmetaTable.tablePath(), talvira::dbctrls::userDecimalSeparator());
+    for (QLineEdit* edit : textEdits())
+        if (const std::string* text = keptTexts_.byControlName(edit->objectName().toStdString()))
+            edit->setText(QString::fromStdString(*text));
+}
+
+void TForm2::storeEstimateTexts() {
+    if (!SmetaTable.active()) return;
+    const talvira::xls::EstimateTexts typed = typedTexts();
+    if (typed == keptTexts_) return;
+    try {
+        talvira::editing::saveEstimateTexts(SmetaTable.tablePath(), typed);
+        keptTexts_ = typed;
+    } catch (const talvira::Error& e) {
+        // The positions are stored all the same; the texts stay in the window.
+        reporting().reportWarning(QString::fromUtf8(e.what()));
+    }
 }
 
 void TForm2::storePendingEdit() {
     if (SmetaDBGrid) SmetaDBGrid->postEdit();
     talvira::editing::storePendingEdit(SmetaTable);
+    storeEstimateTexts();
 }

@@ -3,6 +3,7 @@
  * TForm2, the estimate window: the grid of positions of SmetaTable, the title block, the
  * charge rates, clearing, deleting, the price converter and the workbook export.
  */
+#include "export/EstimateRows.h"
 #include "storage/TableHandle.h"
 
 #include <QMainWindow>
@@ -47,9 +48,13 @@ public:
      *  program ends), so that nothing typed is lost. */
     void storePendingEdit();
 
+    /** The title block and the charge rates of the estimate just opened or created, from the
+     *  file kept beside its table (the defaults when there is none). */
+    void loadEstimateTexts();
+
     /** Opens a finished workbook for the user; by default in the program the desktop associates
-     *  with .xls files. A failure throws talvira::Error. Tests replace it. */
-    std::function<void(const std::filesystem::path&)> openWorkbook;
+     *  with .xls files. Returns whether a program took it. Tests replace it. */
+    std::function<bool(const std::filesystem::path&)> openWorkbook;
 
     /** Undo and redo of the open estimate (the "&Правка" menu's first two items). */
     UndoCommands& undoCommands() { return *undo_; }
@@ -138,8 +143,15 @@ private:
     /** The window's menu shortcuts, which it takes before the focused control sees the key. */
     bool isWindowShortcut(const QKeyEvent* key) const;
 
+    /** The twelve edits whose texts the estimate keeps, in tab order. */
+    std::vector<QLineEdit*> textEdits() const;
+    talvira::xls::EstimateTexts typedTexts() const;
+    /** Writes the texts beside the open estimate when they differ from what it keeps. */
+    void storeEstimateTexts();
+
     QWidget* client_ = nullptr;
     std::vector<QLineEdit*> rateEdits_;
     QString standingWarning_;  // the status bar's text while no hint or message is shown
+    talvira::xls::EstimateTexts keptTexts_;  // what the open estimate's file holds
     std::unique_ptr<UndoCommands> undo_;  // after SmetaTable: gone before the handle it watches
 };

@@ -130,5 +130,6 @@ void TOKRightDlg::createEstimate() {
     est::bindEstimate(smeta, dir, name);
     Form2->setWindowTitle(QStringLiteral("Смета \"") + n + QStringLiteral("\""));
     est::createAndOpen(smeta);
+    Form2->loadEstimateTexts();
     hide();
 }

@@ -1,11 +1,13 @@
-// Undo in the estimate window on disk: clearing an estimate of N positions (2 000 and 10 000)
-// against undoing that clearing and against undoing one changed cell, which rewrites the whole
-// table beside the old one as well. Run by hand: ./UndoBench
+// Undo in the estimate window on disk, on estimates of 10 000 positions (and 2 000 for the
+// clearing), the totals following: clearing against undoing it (the table replaced whole),
+// undo and redo of one changed cell and of an Add, undo of a deleted position near the end and
+// in the middle (records written one by one), and a stored edit with the totals and the undo
+// menu following it beside the post alone. Run by hand: ./UndoBench
 #include "editing/EstimateCommands.h"
 #include "editing/EstimateHistory.h"
+#include "editing/TotalsFollower.h"
 #include "estimate/EstimateFields.h"
 #include "estimate/EstimateFile.h"
-#include "storage/TableFile.h"
 #include "storage/TableHandle.h"
 
 #include <benchmark/benchmark.h>
@@ -53,56 +55,124 @@ struct FilledEstimate {
     }
 };
 
-/** Times `undo` of what `history` holds, redoing it between runs outside the timing. */
-void undoRedo(benchmark::State& state, editing::EstimateHistory& history) {
+enum class Timed { Undo, Redo };
+
+/** Times the undo (or the redo) of the step `history` holds, the other one outside the timing. */
+void undoRedo(benchmark::State& state, editing::EstimateHistory& history, Timed timed = Timed::Undo) {
     for (auto _ : state) {
+        if (timed == Timed::Redo) state.PauseTiming();
         history.undo();
-        state.PauseTiming();
+        if (timed == Timed::Redo) state.ResumeTiming();
+        else state.PauseTiming();
         history.redo();
-        state.ResumeTiming();
+        if (timed == Timed::Undo) state.ResumeTiming();
     }
 }
+
+/** The history of a filled estimate followed by the totals, as the estimate window has them. */
+struct Followed {
+    FilledEstimate e;
+    editing::EstimateHistory history{e.smeta};
+    editing::TotalsFollower totals{e.smeta};
+    explicit Followed(int n) : e(n) { totals.setFollowing(true); }
+};
 
 /** Clearing alone (the new empty table put in place), for comparison. */
 void BM_Clear(benchmark::State& state) {
     FilledEstimate e(int(state.range(0)));
     TableHandle& smeta = e.smeta;
-    const auto all = editing::readAllRecords(smeta);
-    const auto fields = smeta.file()->fields();
+    const auto all = smeta.storedRecords();
+    const auto fields = smeta.tableFields();
     for (auto _ : state) {
         editing::clearEstimate(smeta);
         state.PauseTiming();
-        smeta.close();
-        editing::replacingWriter()(e.scratch.dir, "Дом.db", fields, all);
-        smeta.open();
+        smeta.replaceRecords(fields, all);
         state.ResumeTiming();
     }
 }
 
 /** Undo of a clearing: every position written back, numbers and texts included. */
 void BM_UndoClear(benchmark::State& state) {
-    FilledEstimate e(int(state.range(0)));
-    TableHandle& smeta = e.smeta;
-    editing::EstimateHistory h(smeta);
-    h.clear();
-    undoRedo(state, h);
+    Followed f(int(state.range(0)));
+    f.history.clear();
+    undoRedo(state, f.history);
 }
 
-/** Undo of one stored cell: the table is rebuilt whole as well. */
-void BM_UndoChange(benchmark::State& state) {
-    FilledEstimate e(int(state.range(0)));
-    TableHandle& smeta = e.smeta;
-    editing::EstimateHistory h(smeta);
-    smeta.moveTo(int(state.range(0)) / 2);
-    smeta.edit();
-    smeta.setFieldValue(estimate::fld::KOLVO, Value::real(7));
-    smeta.post();
-    undoRedo(state, h);
+/** Undo or redo of one stored cell in the middle: that record alone is written. */
+void changeStep(benchmark::State& state, Timed timed) {
+    Followed f(int(state.range(0)));
+    f.e.smeta.moveTo(int(state.range(0)) / 2);
+    f.e.smeta.edit();
+    f.e.smeta.setFieldValue(estimate::fld::KOLVO, Value::real(7));
+    f.e.smeta.post();
+    undoRedo(state, f.history, timed);
 }
+void BM_UndoChange(benchmark::State& state) { changeStep(state, Timed::Undo); }
+void BM_RedoChange(benchmark::State& state) { changeStep(state, Timed::Redo); }
+
+/** Undo or redo of an Add of a rate with two unaccounted resources (three positions). */
+void addStep(benchmark::State& state, Timed timed) {
+    Followed f(int(state.range(0)));
+    TableHandle& smeta = f.e.smeta;
+    f.history.recordAppend([&] {
+        for (int i = 0; i < 3; ++i) {
+            smeta.append();
+            smeta.setFieldValue(estimate::fld::TAB, Value::string("02-02-00" + std::to_string(i)));
+            smeta.setFieldValue(estimate::fld::NAME, Value::string("Устройство кровель из рулонных материалов"));
+            smeta.setFieldValue(estimate::fld::STOIM, Value::real(12.5 + i));
+            smeta.post();
+        }
+    });
+    undoRedo(state, f.history, timed);
+}
+void BM_UndoAdd(benchmark::State& state) { addStep(state, Timed::Undo); }
+void BM_RedoAdd(benchmark::State& state) { addStep(state, Timed::Redo); }
+
+/** Undo of a deleted position `fromEnd` places before the end (0: the middle). */
+void deleteStep(benchmark::State& state, int fromEnd) {
+    const int n = int(state.range(0));
+    Followed f(n);
+    f.e.smeta.moveTo(fromEnd > 0 ? n - fromEnd : n / 2);
+    f.history.deleteCurrent();
+    undoRedo(state, f.history);
+}
+void BM_UndoDeleteAmongLast100(benchmark::State& state) { deleteStep(state, 60); }
+void BM_UndoDeleteInTheMiddle(benchmark::State& state) { deleteStep(state, 0); }
+
+/** A stored edit of one cell with the totals and the undo menu following it (the post, the
+ *  step recorded, the rows and sums updated, the menu's state asked), beside the post alone. */
+void storedEdit(benchmark::State& state, bool followed) {
+    const int n = int(state.range(0));
+    Followed f(n);
+    if (!followed) {
+        f.totals.setFollowing(false);
+        f.e.smeta.removeObserver(&f.history);
+    }
+    TableHandle& smeta = f.e.smeta;
+    double v = 1;
+    for (auto _ : state) {
+        smeta.moveTo(n / 2);
+        smeta.edit();
+        v = v == 1 ? 2 : 1;
+        smeta.setFieldValue(estimate::fld::KOLVO, Value::real(v));
+        smeta.post();
+        if (followed) benchmark::DoNotOptimize(f.history.pendingStep().has_value() || f.history.undoStep() != nullptr);
+        benchmark::DoNotOptimize(f.totals.sums());
+    }
+}
+void BM_StoredEditAlone(benchmark::State& state) { storedEdit(state, false); }
+void BM_StoredEditFollowed(benchmark::State& state) { storedEdit(state, true); }
 
 }  // namespace
 
 BENCHMARK(BM_Clear)->Arg(2000)->Arg(10000)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_UndoClear)->Arg(2000)->Arg(10000)->Unit(benchmark::kMillisecond);
-BENCHMARK(BM_UndoChange)->Arg(2000)->Arg(10000)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_UndoChange)->Arg(10000)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_RedoChange)->Arg(10000)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_UndoAdd)->Arg(10000)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_RedoAdd)->Arg(10000)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_UndoDeleteAmongLast100)->Arg(10000)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_UndoDeleteInTheMiddle)->Arg(10000)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_StoredEditAlone)->Arg(10000)->Unit(benchmark::kMicrosecond);
+BENCHMARK(BM_StoredEditFollowed)->Arg(10000)->Unit(benchmark::kMicrosecond);
 BENCHMARK_MAIN();

@@ -1,13 +1,9 @@
 #include "editing/EstimateCommands.h"
 
 #include "estimate/EstimateFields.h"
-#include "storage/TableFamily.h"
-
-#include <filesystem>
 
 namespace talvira::editing {
 
-namespace fs = std::filesystem;
 using storage::TableHandle;
 using storage::Value;
 
@@ -23,28 +19,11 @@ bool isIncomplete(const Value& kolvo, const Value& stoim) {
 
 const char* fieldToFill(const Value& kolvo, const Value&) { return isZeroOrEmpty(kolvo) ? "KOLVO" : "STOIM"; }
 
-std::string boundTablePath(const TableHandle& smeta) {
-    if (const storage::TableFile* f = smeta.file(); f && !f->info().path.empty()) return f->info().path;
-    return smeta.tablePath();
-}
-
 void clearEstimate(TableHandle& smeta) {
-    storage::ControlsSuspended suspended(smeta);
     // Only a table that opens as an estimate is ever replaced.
     if (!smeta.active()) smeta.open();
-    const fs::path table = fs::path(boundTablePath(smeta));
-    smeta.close();
-    try {
-        storage::replaceWithEmptyTable(table.parent_path(), table.filename().string(), estimate::estimateFieldDefs());
-    } catch (...) {
-        try {
-            smeta.open();
-        } catch (...) {
-        }
-        throw;
-    }
+    smeta.replaceRecords(estimate::estimateFieldDefs(), {});
     smeta.setFieldDefs(estimate::estimateFieldDefs());
-    smeta.open();
 }
 
 void deletePosition(TableHandle& smeta) {

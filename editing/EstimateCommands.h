@@ -22,8 +22,8 @@ bool isIncomplete(const storage::Value& kolvo, const storage::Value& stoim);
 const char* fieldToFill(const storage::Value& kolvo, const storage::Value& stoim);
 
 /**
- * Replaces the open estimate by an empty one of the same name and opens it; the display of
- * the handle is suspended meanwhile and resumed on every path.
+ * Replaces the open estimate by an empty one of the same name (TableHandle::replaceRecords,
+ * told to the observers as the table replaced).
  *
  * The empty table is built beside the old one under a temporary name and only then put in its
  * place, so a failure (table held by another program, read-only file, vanished directory)
@@ -41,9 +41,5 @@ void deletePosition(storage::TableHandle& smeta);
 /** Stores an edit in progress: a changed position is posted, a blank new one left unchanged is
  *  dropped. Nothing happens while the handle is closed or browsing. */
 void storePendingEdit(storage::TableHandle& smeta);
-
-/** The file of the table the handle is bound to: the open file's path, or the path the handle
- *  would open. */
-std::string boundTablePath(const storage::TableHandle& smeta);
 
 }  // namespace talvira::editing

@@ -2,17 +2,15 @@
 
 #include "common/Error.h"
 #include "editing/EstimateCommands.h"
-#include "storage/TableFamily.h"
-#include "storage/TableFile.h"
+#include "storage/FileNames.h"
 
 #include <algorithm>
 #include <utility>
 
 namespace talvira::editing {
 
-namespace fs = std::filesystem;
 using storage::Record;
-using storage::TableFile;
+using storage::TableChange;
 using storage::TableHandle;
 
 namespace {
@@ -20,64 +18,22 @@ namespace {
 /** The table no longer holds what a step expects. */
 struct Mismatch {};
 
-Record storedRecord(const TableFile& f, size_t row) {
-    const auto loc = f.locate(static_cast<uint32_t>(row));
-    if (!loc) return {};
-    return f.read(*loc);
-}
-
 std::string quoted(const std::string& s) { return "«" + s + "»"; }
 
 void expect(bool condition) {
     if (!condition) throw Mismatch{};
 }
 
-/** Turns `records` (the table as it is) into the content before (`backwards`) or after the
- *  step; returns the place of the position the step touched, or nothing. */
-std::optional<size_t> applyStep(const EstimateStep& s, bool backwards, std::vector<Record>& records) {
-    switch (s.kind) {
-    case StepKind::Clear:
-        if (backwards) {
-            expect(records.empty());
-            records = s.before;
-            return records.empty() ? std::nullopt : std::optional<size_t>(0);
-        }
-        expect(records == s.before);
-        records.clear();
-        return std::nullopt;
-    case StepKind::Delete:
-        expect(s.before.size() == 1);
-        if (backwards) {
-            expect(s.row <= records.size());
-            records.insert(records.begin() + std::ptrdiff_t(s.row), s.before.front());
-            return s.row;
-        }
-        expect(s.row < records.size() && records[s.row] == s.before.front());
-        records.erase(records.begin() + std::ptrdiff_t(s.row));
-        if (records.empty()) return std::nullopt;
-        return std::min(s.row, records.size() - 1);
-    case StepKind::Change: {
-        expect(s.before.size() == 1 && s.after.size() == 1 && s.row < records.size());
-        const Record& from = backwards ? s.after.front() : s.before.front();
-        const Record& to = backwards ? s.before.front() : s.after.front();
-        expect(records[s.row] == from);
-        records[s.row] = to;
-        return s.row;
+bool holds(const TableHandle& t, size_t row, const Record& r) {
+    return row < size_t(t.storedCount()) && t.storedRecord(int(row)) == r;
+}
+
+/** Removes rows [from, to) of the table, the last first. */
+void removeRows(TableHandle& t, size_t from, size_t to) {
+    for (size_t r = to; r > from; --r) {
+        t.moveTo(int(r - 1));
+        t.remove();
     }
-    case StepKind::Add:
-    case StepKind::NewRow:
-        if (backwards) {
-            expect(records.size() == s.row + s.after.size() &&
-                   std::equal(s.after.begin(), s.after.end(), records.begin() + std::ptrdiff_t(s.row)));
-            records.resize(s.row);
-            if (records.empty()) return std::nullopt;
-            return records.size() - 1;
-        }
-        expect(records.size() == s.row);
-        records.insert(records.end(), s.after.begin(), s.after.end());
-        return s.row;
-    }
-    return std::nullopt;
 }
 
 }  // namespace
@@ -99,31 +55,11 @@ std::string stepText(const EstimateStep& step, const std::function<std::string(c
     return {};
 }
 
-TableWriter replacingWriter() { return storage::replaceTable; }
-
-std::vector<Record> readAllRecords(const TableHandle& t) {
-    std::vector<Record> out;
-    const TableFile* f = t.file();
-    if (!f) return out;
-    out.reserve(f->recordCount());
-    for (auto loc = f->first(); loc; loc = f->next(*loc)) out.push_back(f->read(*loc));
-    return out;
-}
-
 /** While the history itself works on the handle: what the handle reports is its own doing. */
 class EstimateHistory::Busy {
 public:
     explicit Busy(EstimateHistory& h) : h_(h) { ++h_.busy_; }
-    ~Busy() {
-        if (--h_.busy_ > 0) return;
-        // A command that stopped half way may leave a record being written: the grid may still
-        // store it, and that is then a step of its own.
-        h_.tracked_.reset();
-        try {
-            h_.track(h_.smeta_);
-        } catch (...) {
-        }
-    }
+    ~Busy() { --h_.busy_; }
     Busy(const Busy&) = delete;
     Busy& operator=(const Busy&) = delete;
 
@@ -131,9 +67,7 @@ private:
     EstimateHistory& h_;
 };
 
-EstimateHistory::EstimateHistory(TableHandle& smeta, TableWriter writer) : smeta_(smeta), writer_(std::move(writer)) {
-    smeta_.addObserver(this);
-}
+EstimateHistory::EstimateHistory(TableHandle& smeta) : smeta_(smeta) { smeta_.addObserver(this); }
 
 EstimateHistory::~EstimateHistory() { smeta_.removeObserver(this); }
 
@@ -174,29 +108,22 @@ void EstimateHistory::reset() {
     const bool had = !undo_.empty() || !redo_.empty();
     undo_.clear();
     redo_.clear();
-    tracked_.reset();
     if (had) changed();
 }
 
 std::optional<EstimateStep> EstimateHistory::pendingStep() const {
-    const TableFile* f = smeta_.file();
-    if (!f || !smeta_.modified()) return std::nullopt;
+    // The edit in progress is the handle's buffer against the record it started from.
+    if (!smeta_.active() || !smeta_.modified()) return std::nullopt;
     EstimateStep s;
     if (smeta_.state() == TableHandle::State::Insert) {
         s.kind = StepKind::NewRow;
-        s.row = f->recordCount();
+        s.row = size_t(smeta_.storedCount());
         return s;
     }
     if (smeta_.state() != TableHandle::State::Edit || smeta_.recNo() < 0) return std::nullopt;
     s.kind = StepKind::Change;
     s.row = size_t(smeta_.recNo());
-    const Record stored = storedRecord(*f, s.row);
-    for (int i = 0; i < smeta_.fieldCount(); ++i) {
-        const std::string& name = smeta_.field(i).name;
-        const int at = f->fieldIndex(name);
-        if (at < 0 || size_t(at) >= stored.size()) continue;
-        if (!(smeta_.fieldValue(i) == stored[size_t(at)])) s.changedFields.push_back(name);
-    }
+    s.changedFields = smeta_.modifiedFields();
     if (s.changedFields.empty()) return std::nullopt;
     return s;
 }
@@ -212,44 +139,100 @@ const EstimateStep* EstimateHistory::redoStep() const {
     return &redo_.back();
 }
 
-void EstimateHistory::apply(const EstimateStep& step, bool backwards) {
-    Busy busy(*this);
-    storage::ControlsSuspended suspended(smeta_);
-    if (!smeta_.active()) smeta_.open();
-    const TableFile* f = smeta_.file();
-    const std::vector<storage::FieldDef> fields = f->fields();
-    std::vector<Record> records = readAllRecords(smeta_);
-    std::optional<size_t> touched;
-    try {
-        touched = applyStep(step, backwards, records);
-    } catch (const Mismatch&) {
-        const std::string message = std::string("Шаг «") + stepText(step, nullptr) + "» нельзя " +
-                                    (backwards ? "отменить" : "вернуть") +
-                                    ": смета изменилась помимо истории правки. История правки сметы сброшена.";
-        reset();  // `step` goes with it
-        throw Error(message);
+int EstimateHistory::apply(const EstimateStep& s, bool backwards) {
+    const size_t n = size_t(smeta_.storedCount());
+    switch (s.kind) {
+    case StepKind::Clear:
+        if (backwards) {
+            expect(n == 0);
+            smeta_.replaceRecords(smeta_.tableFields(), s.before);
+            return s.before.empty() ? -1 : 0;
+        }
+        expect(smeta_.storedRecords() == s.before);
+        smeta_.replaceRecords(smeta_.tableFields(), {});
+        return -1;
+    case StepKind::Delete:
+        expect(s.before.size() == 1);
+        if (backwards) {
+            expect(s.row <= n);
+            smeta_.insertRecord(int(s.row), s.before.front());
+            return int(s.row);
+        }
+        expect(holds(smeta_, s.row, s.before.front()));
+        removeRows(smeta_, s.row, s.row + 1);
+        return n == 1 ? -1 : int(std::min(s.row, n - 2));
+    case StepKind::Change:
+        expect(s.before.size() == 1 && s.after.size() == 1);
+        expect(holds(smeta_, s.row, backwards ? s.after.front() : s.before.front()));
+        smeta_.storeRecord(int(s.row), backwards ? s.before.front() : s.after.front());
+        return int(s.row);
+    case StepKind::Add:
+    case StepKind::NewRow: {
+        const size_t end = s.row + s.after.size();
+        if (!backwards) {
+            expect(n == s.row);
+            try {
+                smeta_.appendRecords(s.after);
+            } catch (...) {
+                // Stopped half way: what was appended goes again.
+                removeRows(smeta_, s.row, size_t(smeta_.storedCount()));
+                throw;
+            }
+            return int(s.row);
+        }
+        expect(n == end);
+        for (size_t i = 0; i < s.after.size(); ++i) expect(holds(smeta_, s.row + i, s.after[i]));
+        try {
+            removeRows(smeta_, s.row, end);
+        } catch (...) {
+            // Stopped half way: what was removed comes back.
+            const size_t left = size_t(smeta_.storedCount());
+            smeta_.appendRecords(std::vector<Record>(s.after.begin() + std::ptrdiff_t(left - s.row), s.after.end()));
+            throw;
+        }
+        return s.row == 0 ? -1 : int(s.row - 1);
     }
-    // The handle keeps the old table open while the new one is built: a write that fails
-    // leaves it as it was. Only a written table is opened afresh.
-    const fs::path table = fs::path(boundTablePath(smeta_));
-    writer_(table.parent_path(), table.filename().string(), fields, records);
-    // From here the table on disk is the new content: the history follows it even if the
-    // table cannot be opened again.
-    if (backwards) {
-        redo_.push_back(std::move(undo_.back()));
-        undo_.pop_back();
-    } else {
-        undo_.push_back(std::move(redo_.back()));
-        redo_.pop_back();
     }
-    smeta_.close();
-    smeta_.open();
-    if (touched) smeta_.moveTo(int(*touched));
+    return -1;
 }
 
 void EstimateHistory::applyLast(bool backwards) {
+    const EstimateStep& step = backwards ? undo_.back() : redo_.back();
     try {
-        apply(backwards ? undo_.back() : redo_.back(), backwards);
+        int touched = -1;
+        {
+            Busy busy(*this);
+            if (!smeta_.active()) smeta_.open();
+            // The table is opened for writing afresh, as it is now on disk: a file made
+            // read-only or replaced meanwhile is refused, never written through an old handle.
+            smeta_.releaseWriting();
+            const int count = smeta_.storedCount();
+            try {
+                touched = apply(step, backwards);
+            } catch (const Mismatch&) {
+                const std::string message = std::string("Шаг «") + stepText(step, nullptr) + "» нельзя " +
+                                            (backwards ? "отменить" : "вернуть") +
+                                            ": смета изменилась помимо истории правки. История правки сметы сброшена.";
+                reset();  // `step` goes with it
+                throw Error(message);
+            } catch (...) {
+                // A step of several records that could not even be taken back half way: the
+                // table no longer matches the history.
+                if (!smeta_.active() || smeta_.storedCount() != count) reset();
+                smeta_.releaseWriting();
+                throw;
+            }
+            // The step is written: the history follows the table.
+            if (backwards) {
+                redo_.push_back(std::move(undo_.back()));
+                undo_.pop_back();
+            } else {
+                undo_.push_back(std::move(redo_.back()));
+                redo_.pop_back();
+            }
+            smeta_.releaseWriting();
+            if (touched >= 0) smeta_.moveTo(touched);
+        }
     } catch (...) {
         changed();
         throw;
@@ -283,7 +266,7 @@ void EstimateHistory::clear() {
     {
         Busy busy(*this);
         if (!smeta_.active()) smeta_.open();
-        old = readAllRecords(smeta_);
+        old = smeta_.storedRecords();
         clearEstimate(smeta_);
     }
     if (old.empty()) return;
@@ -294,122 +277,88 @@ void EstimateHistory::clear() {
 }
 
 void EstimateHistory::deleteCurrent() {
-    std::optional<EstimateStep> step;
-    {
-        Busy busy(*this);
-        const TableFile* f = smeta_.file();
-        const auto state = smeta_.state();
-        const bool deletesStored = f && (state == TableHandle::State::Browse || state == TableHandle::State::Edit) &&
-                                   f->recordCount() > 0 && smeta_.recNo() >= 0;
-        if (!deletesStored) {
-            deletePosition(smeta_);
-            return;
-        }
-        EstimateStep s;
-        s.kind = StepKind::Delete;
-        s.row = size_t(smeta_.recNo());
-        s.before.push_back(storedRecord(*f, s.row));
-        const uint32_t count = f->recordCount();
-        const std::string path = boundTablePath(smeta_);
-        deletePosition(smeta_);
-        // The handle may have reopened its file for writing: compare the table, not the file.
-        const TableFile* g = smeta_.file();
-        if (g && boundTablePath(smeta_) == path && g->recordCount() + 1 == count) step = std::move(s);
-    }
-    if (step) push(std::move(*step));
+    // The handle tells the deletion (tableChanged), which records it.
+    deletePosition(smeta_);
 }
 
 void EstimateHistory::recordAppend(const std::function<void()>& appendPositions) {
-    std::optional<EstimateStep> step;
-    {
-        Busy busy(*this);
-        const TableFile* f = smeta_.file();
-        if (!f) {
-            appendPositions();
-            return;
-        }
-        const uint32_t count = f->recordCount();
-        const std::string path = boundTablePath(smeta_);
-        auto collect = [&] {
-            // The handle reopens its file for its first write: compare the table, not the file.
-            const TableFile* g = smeta_.file();
-            if (!g || boundTablePath(smeta_) != path || g->recordCount() <= count) return;
-            EstimateStep s;
-            s.kind = StepKind::Add;
-            s.row = count;
-            for (auto loc = g->locate(count); loc; loc = g->next(*loc)) s.after.push_back(g->read(*loc));
-            const int tab = g->fieldIndex("TAB");
-            if (tab >= 0 && !s.after.empty()) s.code = s.after.front()[size_t(tab)].asString();
-            step = std::move(s);
-        };
-        try {
-            appendPositions();
-        } catch (...) {
-            collect();
-            if (step) push(std::move(*step));
-            throw;
-        }
-        collect();
+    if (!smeta_.active()) {
+        appendPositions();
+        return;
     }
-    if (step) push(std::move(*step));
+    collecting_.emplace();
+    collecting_->kind = StepKind::Add;
+    collecting_->row = size_t(smeta_.storedCount());
+    try {
+        appendPositions();
+    } catch (...) {
+        finishAppend();
+        throw;
+    }
+    finishAppend();
+}
+
+void EstimateHistory::finishAppend() {
+    std::optional<EstimateStep> s = std::move(collecting_);
+    collecting_.reset();
+    if (!s || !smeta_.active()) return;
+    // Appends made while the display was suspended are told only as a whole: read them.
+    const size_t n = size_t(smeta_.storedCount());
+    if (n != s->row + s->after.size()) {
+        if (n <= s->row) return;
+        s->after.clear();
+        for (size_t r = s->row; r < n; ++r) s->after.push_back(smeta_.storedRecord(int(r)));
+    }
+    if (s->after.empty()) return;
+    const auto& fields = smeta_.tableFields();
+    for (size_t i = 0; i < fields.size() && i < s->after.front().size(); ++i)
+        if (storage::sameName(fields[i].name, "TAB")) s->code = s->after.front()[i].asString();
+    push(std::move(*s));
 }
 
 // ---- following the handle ----------------------------------------------------------------
 
-void EstimateHistory::stateChanged(TableHandle& t) {
+void EstimateHistory::tableChanged(TableHandle& t, const TableChange& c) {
     if (busy_ > 0) return;
-    const TableFile* f = t.file();
-    switch (t.state()) {
-    case TableHandle::State::Edit:
-    case TableHandle::State::Insert: track(t); break;
-    case TableHandle::State::Browse: {
-        std::optional<Tracked> was = std::move(tracked_);
-        tracked_.reset();
-        if (!was || !f) break;
-        if (was->state == TableHandle::State::Edit && f->recordCount() == was->count && was->row < was->count) {
-            Record after = storedRecord(*f, was->row);
-            if (after == was->before) break;
-            EstimateStep s;
-            s.kind = StepKind::Change;
-            s.row = was->row;
-            const auto& defs = f->fields();
-            for (size_t i = 0; i < defs.size() && i < after.size() && i < was->before.size(); ++i)
-                if (!(after[i] == was->before[i])) s.changedFields.push_back(defs[i].name);
-            s.before.push_back(std::move(was->before));
-            s.after.push_back(std::move(after));
-            push(std::move(s));
-            return;
-        }
-        if (was->state == TableHandle::State::Insert && f->recordCount() == was->count + 1) {
-            EstimateStep s;
-            s.kind = StepKind::NewRow;
-            s.row = was->count;
-            s.after.push_back(storedRecord(*f, was->count));
-            push(std::move(s));
-            return;
-        }
-        break;
+    using Kind = TableChange::Kind;
+    if (collecting_) {
+        if (c.kind == Kind::Posted && c.inserted && c.after) collecting_->after.push_back(*c.after);
+        return;
     }
-    case TableHandle::State::Inactive: tracked_.reset(); break;
+    EstimateStep s;
+    s.row = size_t(std::max(c.row, 0));
+    if (c.kind == Kind::Posted && c.inserted && c.after) {
+        s.kind = StepKind::NewRow;
+        s.after.push_back(*c.after);
+    } else if (c.kind == Kind::Posted && c.before && c.after) {
+        if (*c.before == *c.after) return;
+        s.kind = StepKind::Change;
+        const auto& fields = t.tableFields();
+        for (size_t i = 0; i < fields.size() && i < c.before->size() && i < c.after->size(); ++i)
+            if (!((*c.before)[i] == (*c.after)[i])) s.changedFields.push_back(fields[i].name);
+        s.before.push_back(*c.before);
+        s.after.push_back(*c.after);
+    } else if (c.kind == Kind::Deleted && c.before) {
+        s.kind = StepKind::Delete;
+        s.before.push_back(*c.before);
+    } else {
+        // A replacement made by someone else (or changes while the display was suspended):
+        // a step that no longer fits is found when it is undone.
+        return;
     }
-    changed();
+    push(std::move(s));
 }
 
-void EstimateHistory::track(TableHandle& t) {
-    const TableFile* f = t.file();
-    if (!f) return;
-    if (t.state() == TableHandle::State::Edit && t.recNo() >= 0) {
-        const size_t row = size_t(t.recNo());
-        tracked_ = Tracked{TableHandle::State::Edit, row, f->recordCount(), storedRecord(*f, row)};
-    } else if (t.state() == TableHandle::State::Insert) {
-        tracked_ = Tracked{TableHandle::State::Insert, 0, f->recordCount(), {}};
-    }
+void EstimateHistory::stateChanged(TableHandle&) {
+    if (busy_ > 0) return;
+    changed();
 }
 
 void EstimateHistory::activeChanged(TableHandle&) {
     // Another estimate was created or opened (or this one closed by someone else): the steps
     // belong to what was open before.
     if (busy_ > 0) return;
+    collecting_.reset();
     reset();
 }
 

@@ -3,9 +3,12 @@
  * The undo history of the open estimate, without any widget. Each step keeps only what it
  * changed: a clearing the old positions (once), a deletion the deleted position and its place,
  * a stored change of a position the record before and after, an Add or a blank row stored in
- * the grid the appended records. Undo and redo compute the whole new content from the table as
- * it is plus the step and write it at once through a table writer that builds the new table
- * beside the old one and puts it in place only when complete (storage::replaceTable).
+ * the grid the appended records. The steps come from the handle's change notices
+ * (storage::TableChange), so the history never reads the table to learn what happened. Undo
+ * and redo write only the records concerned, each stored as an edit is: a record rewritten, a
+ * deleted position put back at its place (only its neighbours in the file move), appended
+ * records removed or appended again. Clearing and its undo replace the table as a whole,
+ * built beside the old one and put in place only when complete (storage::replaceTable).
  *
  *   editing::EstimateHistory history(Form2->SmetaTable);   // follows the grid's posts itself
  *   history.clear();                                       // Ctrl+Del, recorded
@@ -15,7 +18,9 @@
  * Caveats: the history watches the handle: an open or close of the handle that it did not make
  * itself (another estimate created or opened) ends it. A write that fails (read-only file, table
  * held by another program) throws talvira::Error and leaves both the estimate and the history
- * as they were. A table that no longer matches a step (changed behind the handle's back) throws
+ * as they were (a step of several records that stops half way is taken back; if even that
+ * fails, the history ends). Undo and redo open the table for writing afresh and leave it no
+ * longer held. A table that no longer matches a step (changed behind the handle's back) throws
  * too, and the history is ended, since none of its steps can be trusted any more.
  */
 #include "storage/FieldDef.h"
@@ -24,7 +29,6 @@
 
 #include <cstddef>
 #include <deque>
-#include <filesystem>
 #include <functional>
 #include <optional>
 #include <string>
@@ -35,7 +39,7 @@ namespace talvira::editing {
 enum class StepKind { Clear, Delete, Change, Add, NewRow };
 
 /** One step of the estimate's history. Records are whole records of the table (every field in
- *  table order, COUNT included), as read from its file. */
+ *  table order, COUNT included), as stored. */
 struct EstimateStep {
     StepKind kind = StepKind::Change;
     /** Delete, Change: place of the position (0-based); Add, NewRow: place of the first
@@ -58,15 +62,6 @@ struct EstimateStep {
  *  `fieldTitle` gives the title a field carries in the window ("KOLVO" -> "Кол-во"). */
 std::string stepText(const EstimateStep& step, const std::function<std::string(const std::string&)>& fieldTitle);
 
-/** Writes `records` (in order, autoincrement values as given) as the whole new content of the
- *  table `dir`/`name`, atomically; on failure the old table stays and the error is thrown. */
-using TableWriter = std::function<void(const std::filesystem::path& dir, const std::string& name,
-                                       const std::vector<storage::FieldDef>& fields,
-                                       const std::vector<storage::Record>& records)>;
-
-/** The writer the program uses (storage::replaceTable). */
-TableWriter replacingWriter();
-
 class EstimateHistory : public storage::TableObserver {
 public:
     /** At least this many steps are kept. */
@@ -75,7 +70,7 @@ public:
      *  always kept, whatever its size). */
     static constexpr size_t kMaxHeldRecords = 200000;
 
-    explicit EstimateHistory(storage::TableHandle& smeta, TableWriter writer = replacingWriter());
+    explicit EstimateHistory(storage::TableHandle& smeta);
     ~EstimateHistory() override;
     EstimateHistory(const EstimateHistory&) = delete;
     EstimateHistory& operator=(const EstimateHistory&) = delete;
@@ -115,42 +110,35 @@ public:
     /** Called after every change of what can be undone or redone (for the menu). */
     std::function<void()> onChanged;
 
-    // ---- TableObserver: the grid's stored edits and new rows, and the end of the history ----
+    // ---- TableObserver: the grid's stored edits, new rows and deletions, the end of the history
+    void tableChanged(storage::TableHandle& t, const storage::TableChange& change) override;
     void stateChanged(storage::TableHandle& t) override;
     void activeChanged(storage::TableHandle& t) override;
     void dataChanged(storage::TableHandle& t) override;
 
 private:
-    struct Tracked {
-        storage::TableHandle::State state = storage::TableHandle::State::Browse;
-        size_t row = 0;
-        size_t count = 0;
-        storage::Record before;
-    };
     class Busy;
 
-    /** Starts following an edit or a new record of the handle, to record it when stored. */
-    void track(storage::TableHandle& t);
     void push(EstimateStep step);
+    /** Records what the Add being collected appended. */
+    void finishAppend();
     void trim();
     void changed();
-    /** Applies `step` backwards (undo) or forwards (redo) and writes the result. */
-    void apply(const EstimateStep& step, bool backwards);
+    /** Applies `step` backwards (undo) or forwards (redo) to the table; returns the row of
+     *  the position it touched, or -1. */
+    int apply(const EstimateStep& step, bool backwards);
     /** Applies the last undo step (backwards) or redo step; the listeners hear of it either
      *  way, a failure included. */
     void applyLast(bool backwards);
 
     storage::TableHandle& smeta_;
-    TableWriter writer_;
     std::deque<EstimateStep> undo_;
     std::vector<EstimateStep> redo_;
     size_t maxSteps_ = kMaxSteps;
     size_t maxHeld_ = kMaxHeldRecords;
     int busy_ = 0;
-    std::optional<Tracked> tracked_;
+    /** The Add being recorded: what it appended so far. */
+    std::optional<EstimateStep> collecting_;
 };
-
-/** Every record of the open table in physical order, whole. */
-std::vector<storage::Record> readAllRecords(const storage::TableHandle& t);
 
 }  // namespace talvira::editing

@@ -30,8 +30,6 @@ void TotalsFollower::setFollowing(bool on) {
     following_ = on;
     if (on) {
         smeta_.addObserver(this);
-        lastState_ = smeta_.state();
-        leftState_ = State::Browse;
         reload();
     } else {
         smeta_.removeObserver(this);
@@ -41,7 +39,7 @@ void TotalsFollower::setFollowing(bool on) {
 bool TotalsFollower::estimateOpen() const { return smeta_.active(); }
 
 bool TotalsFollower::plainOrder() const {
-    // Only in physical order does a stored edit keep its row and an appended position come last.
+    // Only in physical order are the rows told by the handle the rows followed here.
     return smeta_.indexName().empty() && smeta_.indexFieldNames().empty() && !smeta_.filtered();
 }
 
@@ -82,58 +80,37 @@ void TotalsFollower::changed() {
 /*  Notifications                                                                        */
 /* ------------------------------------------------------------------------------------- */
 
-// A post notifies State (now Browse), then Data, then Moved; resuming a suspended display
-// notifies Moved before Data. So a Data right after the state went from Edit to Browse is a
-// stored edit of the current row (or an edit given up), and right after Insert to Browse a
-// position appended (or a new row given up); every other Data re-reads all rows.
-
-void TotalsFollower::stateChanged(TableHandle&) {
-    const State now = smeta_.state();
-    leftState_ = (now == State::Browse && (lastState_ == State::Edit || lastState_ == State::Insert))
-                     ? lastState_
-                     : State::Browse;
-    lastState_ = now;
-}
-
-void TotalsFollower::recordMoved(TableHandle&) { leftState_ = State::Browse; }
-
 void TotalsFollower::activeChanged(TableHandle&) {
-    leftState_ = State::Browse;
-    lastState_ = smeta_.state();
     reload();
     changed();
 }
 
-void TotalsFollower::dataChanged(TableHandle&) {
-    const State left = leftState_;
-    leftState_ = State::Browse;
-    // While a position is edited or added only the edit buffer changes.
-    if (smeta_.active() && smeta_.state() != State::Browse) return;
+void TotalsFollower::tableChanged(TableHandle&, const storage::TableChange& c) {
+    using Kind = storage::TableChange::Kind;
     const int n = storedRows(smeta_);
     const int have = static_cast<int>(rows_.size());
-    const int row = smeta_.recNo();
-    if (smeta_.active() && plainOrder()) {
-        if (left == State::Edit && n == have && row >= 0 && row < n) {
-            bool inc = false;
-            readRow(row, rows_[static_cast<size_t>(row)], inc);
-            incompleteRows_[static_cast<size_t>(row)] = inc;
-            recount();
-            changed();
-            return;
-        }
-        if (left == State::Insert && n == have + 1 && row == n - 1) {
-            xls::PositionRow p;
-            bool inc = false;
-            readRow(row, p, inc);
-            rows_.push_back(p);
-            incompleteRows_.push_back(inc);
-            recount();
-            changed();
-            return;
-        }
-        if (left == State::Insert && n == have) return;  // the new row was given up
+    const bool plain = smeta_.active() && plainOrder() && c.row >= 0;
+    auto readInto = [&](int row) {
+        bool inc = false;
+        readRow(row, rows_[static_cast<size_t>(row)], inc);
+        incompleteRows_[static_cast<size_t>(row)] = inc;
+    };
+    if (plain && c.kind == Kind::Posted && !c.inserted && n == have && c.row < n) {
+        readInto(c.row);
+    } else if (plain && ((c.kind == Kind::Posted && c.inserted) || c.kind == Kind::Appended) &&
+               n == have + c.count && c.row <= have) {
+        rows_.insert(rows_.begin() + c.row, static_cast<size_t>(c.count), xls::PositionRow{});
+        incompleteRows_.insert(incompleteRows_.begin() + c.row, static_cast<size_t>(c.count), 0);
+        for (int r = c.row; r < c.row + c.count; ++r) readInto(r);
+    } else if (plain && c.kind == Kind::Deleted && n + 1 == have && c.row < have) {
+        rows_.erase(rows_.begin() + c.row);
+        incompleteRows_.erase(incompleteRows_.begin() + c.row);
+    } else {
+        reload();
+        changed();
+        return;
     }
-    reload();
+    recount();
     changed();
 }
 

@@ -8,12 +8,12 @@
  *   f.onChanged = [&] { show(xls::computeTotals(f.sums(), texts, sep)); };
  *   f.setFollowing(true);            // reads every position once
  *
- * Caveats: the rows are read without moving the table's cursor and without suspending its
- * display. A stored edit of one position and a position appended at the end are taken in
- * one read; anything else (deleting, clearing, another estimate, changes made while the
- * display was suspended) re-reads all positions. Only stored positions count: a new row that
- * the grid is still adding does not, and while a position is being edited the rows keep what
- * is stored until it is posted.
+ * Caveats: the rows follow the handle's change notices (storage::TableChange) and are read
+ * without moving the table's cursor. A stored edit, a position inserted or appended and a
+ * deletion touch only the rows concerned; a table replaced (clearing, undoing a clearing,
+ * changes made while the display was suspended) or another estimate re-reads all positions.
+ * Only stored positions count: a new row that the grid is still adding does not, and while a
+ * position is being edited the rows keep what is stored until it is posted.
  */
 #include "editing/EstimateRows.h"
 #include "export/EstimateRows.h"
@@ -53,9 +53,7 @@ public:
     /** Re-reads every position. */
     void reload();
 
-    void recordMoved(storage::TableHandle&) override;
-    void dataChanged(storage::TableHandle&) override;
-    void stateChanged(storage::TableHandle&) override;
+    void tableChanged(storage::TableHandle&, const storage::TableChange& change) override;
     void activeChanged(storage::TableHandle&) override;
 
 private:
@@ -71,9 +69,6 @@ private:
     int incomplete_ = 0;
     xls::PositionSums sums_;
     PositionFields fields_;
-    storage::TableHandle::State lastState_ = storage::TableHandle::State::Inactive;
-    /** The state that the table left for Browse in the notification just before, if any. */
-    storage::TableHandle::State leftState_ = storage::TableHandle::State::Browse;
 };
 
 /** The row (0-based, table order) of the first incomplete position after row `current`,

@@ -3,6 +3,7 @@
 #include "common/Error.h"
 #include "estimate/EstimateFields.h"
 #include "storage/FileNames.h"
+#include "storage/TableFamily.h"
 
 #include <filesystem>
 
@@ -49,6 +50,9 @@ void bindEstimate(storage::TableHandle& smeta, const std::string& dir, const std
 
 void createAndOpen(storage::TableHandle& smeta) {
     smeta.createTable();
+    // A new estimate starts from the default texts, also in place of an older one of its name.
+    std::error_code ec;
+    fs::remove(companionPath(smeta.tablePath()), ec);
     smeta.open();
 }
 
@@ -56,6 +60,33 @@ void bindForOpening(storage::TableHandle& smeta, const std::string& dir, const s
     smeta.setDatabaseName(dir);
     smeta.setTableName(fileName);
     smeta.setBoundFields(estimateBoundFields());
+}
+
+void openEstimate(storage::TableHandle& smeta) {
+    const fs::path table = smeta.tablePath();
+    try {
+        storage::finishInterruptedReplace(table.has_parent_path() ? table.parent_path() : fs::path("."));
+    } catch (const std::exception&) {
+    }
+    // Opened first, so that only a table that is an estimate is ever written anew.
+    smeta.open();
+    try {
+        const fs::path opened = smeta.tablePath();
+        if (storage::memoMostlyUnused(opened)) {
+            smeta.close();
+            storage::compactMemo(opened);
+        }
+    } catch (const std::exception&) {
+        // Not written anew (read-only, held elsewhere): the estimate is used as it is.
+    }
+    if (!smeta.active()) smeta.open();
+}
+
+fs::path companionPath(const fs::path& tablePath) {
+    const std::string name = tablePath.stem().string() + ".txt";
+    const fs::path dir = tablePath.has_parent_path() ? tablePath.parent_path() : fs::path(".");
+    if (auto found = storage::findFileAnyCase(dir, name)) return *found;
+    return dir / name;
 }
 
 }  // namespace talvira::estimate

@@ -13,6 +13,7 @@
  */
 #include "storage/TableHandle.h"
 
+#include <filesystem>
 #include <string>
 
 namespace talvira::estimate {
@@ -49,5 +50,16 @@ void createAndOpen(storage::TableHandle& smeta);
 
 /** Binds the handle to a table and its 17 estimate fields, as opening an estimate does. */
 void bindForOpening(storage::TableHandle& smeta, const std::string& dir, const std::string& fileName);
+
+/** Opens the estimate the handle is bound to: first finishes a replacement of its table that a
+ *  killed program left half done; once it has opened as an estimate, writes the table anew when
+ *  more than half of its memo file is unused (undo's writes leave the texts of earlier contents
+ *  behind). A table that cannot be written anew (read-only, held elsewhere) is used as it is;
+ *  one that is no estimate is refused by the open, untouched. */
+void openEstimate(storage::TableHandle& smeta);
+
+/** The file that keeps an estimate's title block and charge rates beside its table:
+ *  "Дом.db" -> "Дом.txt" in the same folder, spelt as it is on disk when it exists. */
+std::filesystem::path companionPath(const std::filesystem::path& tablePath);
 
 }  // namespace talvira::estimate

@@ -4,11 +4,13 @@
 #include "common/NumberText.h"
 #include "export/ChargeBlock.h"
 #include "export/EstimateTotals.h"
+#include "export/SheetLayout.h"
 #include "export/WorkbookFile.h"
 #include "export/XlsRecords.h"
 
 #include <cmath>
 #include <system_error>
+#include <unistd.h>
 
 namespace talvira::xls {
 
@@ -17,12 +19,6 @@ namespace talvira::xls {
 /* ------------------------------------------------------------------------------------- */
 
 namespace {
-
-constexpr int kFrameTopRow = 10;
-
-// Columns by letter, 0-based as the workbook counts them.
-enum Column : int { A, B, C, D, E, F, G, H, I, J, K, L, M, N, O, P, Q };
-constexpr int kLastColumn = Q;  // a position row fills A..Q, and so does the frame
 
 /** The sheet as the layout writes it: rows counted from 1 as the user reads them. */
 class Sheet {
@@ -47,10 +43,9 @@ public:
      *  empty (the cell stays as it was), else text. */
     void typed(int row, int col, const std::string& t) {
         const CellRef c = at(row, col);
-        if (t.empty()) return;
-        const auto v = parseFloat(t, sep_);
-        if (v && std::isfinite(static_cast<double>(*v))) wb_.setNumber(c, static_cast<double>(*v));
-        else wb_.setText(c, t);
+        const CellValue v = typedCell(t, sep_);
+        if (v.kind == CellValue::Kind::Number) wb_.setNumber(c, v.number);
+        else if (v.kind == CellValue::Kind::Text) wb_.setText(c, v.text);
     }
     void number(int row, int col, double v) {
         const CellRef c = at(row, col);
@@ -64,9 +59,6 @@ private:
     XlsWorkbook& wb_;
     char sep_;
 };
-
-std::string letter(int col) { return std::string(1, static_cast<char>('A' + col)); }
-std::string ref(int col, int row) { return letter(col) + std::to_string(row); }
 
 void writeHeader(Sheet& s, const EstimateTexts& t) {
     s.text(2, A, t.approverPost);
@@ -82,15 +74,10 @@ void writePositionRow(Sheet& s, int r, const PositionRow& p) {
     s.text(r, C, p.name);
     s.text(r, D, p.unit);
     s.number(r, E, p.quantity);
-    s.number(r, F, p.cost);
-    s.number(r, G, p.baseWages);
-    s.number(r, H, p.materials);
-    s.number(r, I, p.machines);
-    s.number(r, J, p.machineWages);
-    // K..O: quantity times each cost column F..J; Q: quantity times labour
-    for (int col = K; col <= O; ++col) s.formula(r, col, "=" + ref(E, r) + "*" + ref(col - (K - F), r));
-    s.number(r, P, p.labour);
-    s.formula(r, Q, "=" + ref(E, r) + "*" + ref(P, r));
+    for (const ProductColumn& c : kProductColumns) {
+        s.number(r, c.unitValue, p.*c.value);
+        s.formula(r, c.product, "=" + cellRef(E, r) + "*" + cellRef(c.unitValue, r));
+    }
 }
 
 void writeBlockRow(Sheet& s, const BlockRow& b, int T, const EstimateTexts& texts, char sep) {
@@ -99,7 +86,7 @@ void writeBlockRow(Sheet& s, const BlockRow& b, int T, const EstimateTexts& text
     // the formula texts are those the in-program totals evaluate (blockFormula)
     switch (b.kind) {
     case BlockRowKind::Totals:
-        for (int col : {K, L, M, N, O, Q}) s.formula(R, col, blockFormula(b, T, col));  // P stays as it is
+        for (const ProductColumn& c : kProductColumns) s.formula(R, c.product, blockFormula(b, T, c.product));
         break;
     case BlockRowKind::ChargeOfWages:
         s.typed(R, D, texts.*b.rate);
@@ -177,6 +164,13 @@ std::filesystem::path workbookPathFor(std::string_view estimateName, const std::
         if (ec) base = "/tmp";
     }
     return base / ("Смета " + safeFileName(estimateName) + ".xls");
+}
+
+WorkbookPlace workbookPlaceFor(const std::filesystem::path& estimateTable) {
+    const std::filesystem::path dir = estimateTable.has_parent_path() ? estimateTable.parent_path() : ".";
+    const std::string name = estimateTable.stem().string();
+    if (::access(dir.c_str(), W_OK) == 0) return {workbookPathFor(name, dir), true};
+    return {workbookPathFor(name), false};
 }
 
 }  // namespace talvira::xls

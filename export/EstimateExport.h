@@ -23,9 +23,6 @@
 
 namespace talvira::xls {
 
-/** Row of the first position (1-based, as the sheet counts them); position n goes to row 11 + n. */
-constexpr int kFirstPositionRow = 12;
-
 /**
  * Lays the estimate over the active sheet of `wb`, cells by address: the header cells A2, O2,
  * C5, P5, E3 (only when there are positions), one row per position from row 12 (A..Q), the
@@ -54,6 +51,15 @@ std::filesystem::path exportEstimateToFile(const std::vector<PositionRow>& rows,
                                            const std::filesystem::path& outPath, char decimalSep,
                                            const WorkbookOpener& open = {},
                                            bool keepExisting = true);
+
+/** Where the "Excel" command writes the book of the estimate table `estimateTable`: beside it
+ *  (`besideEstimate`), or in the user's temporary folder when the estimate's folder is closed
+ *  for writing (an estimate opened from a read-only disk). */
+struct WorkbookPlace {
+    std::filesystem::path path;
+    bool besideEstimate = true;
+};
+WorkbookPlace workbookPlaceFor(const std::filesystem::path& estimateTable);
 
 /** "Смета <name>.xls" in `dir` (default: the user's temporary folder), path separators in the
  *  name replaced by "_". Whether that name is free is decided when the file is written

@@ -17,19 +17,34 @@ EstimateTexts EstimateTexts::defaults(char decimalSep) {
     return t;
 }
 
+namespace {
+
+struct Entry {
+    std::string_view name;
+    std::string EstimateTexts::* member;
+};
+// In the window's tab order.
+constexpr Entry kControls[] = {
+    {"UTVEdit", &EstimateTexts::approverPost},     {"FUEdit", &EstimateTexts::approverName},
+    {"SOGLEdit", &EstimateTexts::contractorPost},  {"FSEdit", &EstimateTexts::contractorName},
+    {"NAMEEdit", &EstimateTexts::title},           {"NREdit", &EstimateTexts::overheadsPercent},
+    {"PNEdit", &EstimateTexts::savingsPercent},    {"SUEdit", &EstimateTexts::crampedPercent},
+    {"ZUEdit", &EstimateTexts::winterPercent},     {"VZSEdit", &EstimateTexts::temporaryPercent},
+    {"KoefEdit", &EstimateTexts::currentPriceFactor}, {"NDSEdit", &EstimateTexts::vatPercent},
+};
+
+}  // namespace
+
 std::string* EstimateTexts::byControlName(std::string_view control) {
-    struct Entry { std::string_view name; std::string EstimateTexts::*member; };
-    static constexpr Entry entries[] = {
-        {"UTVEdit", &EstimateTexts::approverPost},     {"FUEdit", &EstimateTexts::approverName},
-        {"SOGLEdit", &EstimateTexts::contractorPost},  {"FSEdit", &EstimateTexts::contractorName},
-        {"NAMEEdit", &EstimateTexts::title},           {"NREdit", &EstimateTexts::overheadsPercent},
-        {"PNEdit", &EstimateTexts::savingsPercent},    {"SUEdit", &EstimateTexts::crampedPercent},
-        {"ZUEdit", &EstimateTexts::winterPercent},     {"VZSEdit", &EstimateTexts::temporaryPercent},
-        {"KoefEdit", &EstimateTexts::currentPriceFactor}, {"NDSEdit", &EstimateTexts::vatPercent},
-    };
-    for (const Entry& e : entries)
+    for (const Entry& e : kControls)
         if (e.name == control) return &(this->*e.member);
     return nullptr;
+}
+
+std::vector<std::string_view> EstimateTexts::controlNames() {
+    std::vector<std::string_view> out;
+    for (const Entry& e : kControls) out.push_back(e.name);
+    return out;
 }
 
 }  // namespace talvira::xls

@@ -11,6 +11,7 @@
  */
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace talvira::xls {
 
@@ -48,6 +49,9 @@ struct EstimateTexts {
     /** The text of the edit named `control` ("NREdit", ...), nullptr for an unknown name
      *  (used only by talvira-cli --text and the window). */
     std::string* byControlName(std::string_view control);
+    /** The names of the twelve edits, in the window's tab order. */
+    static std::vector<std::string_view> controlNames();
+    bool operator==(const EstimateTexts&) const = default;
 };
 
 }  // namespace talvira::xls

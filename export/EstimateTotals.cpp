@@ -1,6 +1,7 @@
 #include "export/EstimateTotals.h"
 
 #include "common/NumberText.h"
+#include "export/SheetLayout.h"
 
 #include <cmath>
 
@@ -66,22 +67,6 @@ CellValue cellOf(const BlockAmount& a) {
     return v;
 }
 
-/** A rate cell as the export writes the text typed: nothing when it is empty (the cell stays
- *  empty), a number when it reads as one in the user's notation, otherwise the text. */
-CellValue typedCell(const std::string& text, char sep) {
-    CellValue v;
-    if (text.empty()) return v;
-    const auto d = parseFloat(text, sep);
-    if (d && std::isfinite(static_cast<double>(*d))) {
-        v.kind = CellValue::Kind::Number;
-        v.number = static_cast<double>(*d);
-    } else {
-        v.kind = CellValue::Kind::Text;
-        v.text = text;
-    }
-    return v;
-}
-
 /** The factor of the conversion row as the export writes it into E: read as a number, the
  *  export's failure otherwise. */
 BlockAmount factorOperand(const std::string& text, char sep, int row) {
@@ -89,13 +74,10 @@ BlockAmount factorOperand(const std::string& text, char sep, int row) {
     if (!v) return BlockAmount::failure(notAFloatMessage(text));
     const double d = static_cast<double>(*v);
     if (!std::isfinite(d))
-        return BlockAmount::failure("Число для ячейки " + cellName(row - 1, 4) + " не является конечным");
+        return BlockAmount::failure("Число для ячейки " + cellName(row - 1, E) + " не является конечным");
     return BlockAmount::number(d);
 }
 
-std::string ref(int col, int row) { return columnLetters(col) + std::to_string(row); }
-
-constexpr int kFirstPositionRow = 12;
 
 }  // namespace
 
@@ -103,19 +85,19 @@ constexpr int kFirstPositionRow = 12;
 /*  Sums and the block                                                                   */
 /* ------------------------------------------------------------------------------------- */
 
+static_assert(kProductColumns.size() == kTotalColumns, "one sum per product column");
+
 PositionSums sumPositions(const std::vector<PositionRow>& rows) {
     // Each sum adds the product cells of its column from row 12 down, starting from 0; the
     // first error cell met ends it with that error.
     double sum[kTotalColumns] = {0, 0, 0, 0, 0, 0};
     bool failed[kTotalColumns] = {false, false, false, false, false, false};
     for (const PositionRow& p : rows) {
-        const double products[kTotalColumns] = {p.quantity * p.cost,     p.quantity * p.baseWages,
-                                                p.quantity * p.materials, p.quantity * p.machines,
-                                                p.quantity * p.machineWages, p.quantity * p.labour};
         for (int c = 0; c < kTotalColumns; ++c) {
+            const double product = p.quantity * p.*kProductColumns[static_cast<size_t>(c)].value;
             if (failed[c]) continue;
-            if (!std::isfinite(products[c])) failed[c] = true;
-            else sum[c] += products[c];
+            if (!std::isfinite(product)) failed[c] = true;
+            else sum[c] += product;
         }
     }
     PositionSums out;
@@ -126,16 +108,15 @@ PositionSums sumPositions(const std::vector<PositionRow>& rows) {
 }
 
 std::string blockFormula(const BlockRow& b, int T, int col) {
-    constexpr int D = 3, E = 4, K = 10, L = 11, O = 14;
     const int R = T + b.offset;
     switch (b.kind) {
     case BlockRowKind::Totals:
         if (T == kFirstPositionRow) return "=0";
-        return "=СУММ(" + ref(col, kFirstPositionRow) + ":" + ref(col, T - 1) + ")";
-    case BlockRowKind::ChargeOfWages: return "=" + ref(D, R) + "/100*(" + ref(L, T) + "+" + ref(O, T) + ")";
-    case BlockRowKind::ChargeOfRunning: return "=" + ref(K, R - 1) + "/100*" + ref(D, R);
-    case BlockRowKind::Conversion: return "=" + ref(K, R - 1) + "*" + ref(E, R);
-    case BlockRowKind::Running: return "=" + ref(K, R - 1) + "+" + ref(K, R - 2);
+        return "=СУММ(" + cellRef(col, kFirstPositionRow) + ":" + cellRef(col, T - 1) + ")";
+    case BlockRowKind::ChargeOfWages: return "=" + cellRef(D, R) + "/100*(" + cellRef(L, T) + "+" + cellRef(O, T) + ")";
+    case BlockRowKind::ChargeOfRunning: return "=" + cellRef(K, R - 1) + "/100*" + cellRef(D, R);
+    case BlockRowKind::Conversion: return "=" + cellRef(K, R - 1) + "*" + cellRef(E, R);
+    case BlockRowKind::Running: return "=" + cellRef(K, R - 1) + "+" + cellRef(K, R - 2);
     }
     return {};
 }
@@ -149,14 +130,13 @@ EstimateTotals computeTotals(const PositionSums& sums, const EstimateTexts& text
     std::array<CellValue, 14> rateCell, factorCell;
     auto lookup = [&](int row, int col) -> CellValue {
         const int offset = row + 1 - T;
-        if (offset == 0 && col >= 10 && col <= 16 && col != 15) {
-            static constexpr int column[] = {0, 1, 2, 3, 4, -1, 5};  // K L M N O (P) Q
-            return cellOf(sums.sums[static_cast<size_t>(column[col - 10])]);
-        }
+        if (offset == 0)
+            for (size_t c = 0; c < kProductColumns.size(); ++c)
+                if (kProductColumns[c].product == col) return cellOf(sums.sums[c]);
         if (offset < 0 || offset >= 14) return {};
-        if (col == 10) return cellOf(t.lines[static_cast<size_t>(offset)].amount);
-        if (col == 3) return rateCell[static_cast<size_t>(offset)];
-        if (col == 4) return factorCell[static_cast<size_t>(offset)];
+        if (col == K) return cellOf(t.lines[static_cast<size_t>(offset)].amount);
+        if (col == D) return rateCell[static_cast<size_t>(offset)];
+        if (col == E) return factorCell[static_cast<size_t>(offset)];
         return {};
     };
 

@@ -13,7 +13,7 @@ namespace talvira::xls {
 
 namespace {
 
-[[noreturn]] void cannotWrite(const std::filesystem::path& p, int err) {
+[[noreturn]] void cannotWrite(const std::filesystem::path& p, int err, const char* what) {
     std::string why;
     switch (err) {
     case EACCES: case EPERM: why = "нет доступа"; break;
@@ -23,7 +23,7 @@ namespace {
     case EEXIST: why = "все имена файлов заняты"; break;
     default: why = std::strerror(err);
     }
-    throw Error("Не удалось записать книгу «" + p.string() + "»: " + why);
+    throw Error(std::string("Не удалось записать ") + what + " «" + p.string() + "»: " + why);
 }
 
 }  // namespace
@@ -34,12 +34,12 @@ std::filesystem::path numberedPath(const std::filesystem::path& p, int n) {
 }
 
 std::filesystem::path writeFileAtomically(const std::filesystem::path& target,
-                                          const std::vector<uint8_t>& bytes, bool keepExisting) {
+                                          const std::vector<uint8_t>& bytes, bool keepExisting, const char* what) {
     return writeFileAtomically(
         target,
-        [&bytes](const std::filesystem::path& tmp) {
+        [&bytes, what](const std::filesystem::path& tmp) {
             const int fd = ::open(tmp.c_str(), O_WRONLY | O_TRUNC | O_CLOEXEC);
-            if (fd < 0) cannotWrite(tmp, errno);
+            if (fd < 0) cannotWrite(tmp, errno, what);
             size_t done = 0;
             while (done < bytes.size()) {
                 const ssize_t n = ::write(fd, bytes.data() + done, bytes.size() - done);
@@ -47,18 +47,18 @@ std::filesystem::path writeFileAtomically(const std::filesystem::path& target,
                 if (n <= 0) {
                     const int err = n < 0 ? errno : EIO;
                     ::close(fd);
-                    cannotWrite(tmp, err);
+                    cannotWrite(tmp, err, what);
                 }
                 done += static_cast<size_t>(n);
             }
-            if (::close(fd) != 0) cannotWrite(tmp, errno);
+            if (::close(fd) != 0) cannotWrite(tmp, errno, what);
         },
-        keepExisting);
+        keepExisting, what);
 }
 
 std::filesystem::path writeFileAtomically(const std::filesystem::path& target,
                                           const std::function<void(const std::filesystem::path&)>& write,
-                                          bool keepExisting) {
+                                          bool keepExisting, const char* what) {
     static std::atomic<unsigned> counter{0};
     std::filesystem::path dir = target.parent_path();
     if (dir.empty()) dir = ".";
@@ -67,7 +67,7 @@ std::filesystem::path writeFileAtomically(const std::filesystem::path& target,
                std::to_string(counter++));
     // the name is claimed first, so that no other file is ever written over
     const int claim = ::open(tmp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
-    if (claim < 0) cannotWrite(target, errno);
+    if (claim < 0) cannotWrite(target, errno, what);
     ::close(claim);
     try {
         write(tmp);
@@ -81,14 +81,14 @@ std::filesystem::path writeFileAtomically(const std::filesystem::path& target,
         const int err = errno;
         if (fd >= 0) ::close(fd);
         ::unlink(tmp.c_str());
-        cannotWrite(target, err);
+        cannotWrite(target, err, what);
     }
     ::close(fd);
     if (!keepExisting) {
         if (::rename(tmp.c_str(), target.c_str()) != 0) {
             const int err = errno;
             ::unlink(tmp.c_str());
-            cannotWrite(target, err);
+            cannotWrite(target, err, what);
         }
         return target;
     }
@@ -106,10 +106,10 @@ std::filesystem::path writeFileAtomically(const std::filesystem::path& target,
         if (::rename(tmp.c_str(), p.c_str()) == 0) return p;
         const int err = errno;
         ::unlink(tmp.c_str());
-        cannotWrite(p, err);
+        cannotWrite(p, err, what);
     }
     ::unlink(tmp.c_str());
-    cannotWrite(target, EEXIST);
+    cannotWrite(target, EEXIST, what);
 }
 
 }  // namespace talvira::xls

@@ -20,13 +20,15 @@ namespace talvira::xls {
 /** "name.ext" for n < 2, else "name (n).ext", in the same folder. */
 std::filesystem::path numberedPath(const std::filesystem::path& p, int n);
 
-/** Writes `bytes`; returns the final path. */
+/** Writes `bytes`; returns the final path. Messages name the file as `what` ("книгу", the
+ *  accusative of what it is to the user). */
 std::filesystem::path writeFileAtomically(const std::filesystem::path& target,
-                                          const std::vector<uint8_t>& bytes, bool keepExisting);
+                                          const std::vector<uint8_t>& bytes, bool keepExisting,
+                                          const char* what = "книгу");
 
 /** The same with the content written by `write` into the temporary file it is given. */
 std::filesystem::path writeFileAtomically(const std::filesystem::path& target,
                                           const std::function<void(const std::filesystem::path&)>& write,
-                                          bool keepExisting);
+                                          bool keepExisting, const char* what = "книгу");
 
 }  // namespace talvira::xls

@@ -23,7 +23,9 @@ for f in /usr/bin/talvira /usr/bin/talvira-cli /usr/bin/talvira-launch \
          /usr/share/talvira/Base/1.xls /usr/share/talvira/Base/000_REESTR.DB /usr/share/talvira/Base/OGL.DB \
          /usr/share/talvira/Base/RABMAT.DB /usr/share/talvira/Base/RESURS.DB /usr/share/talvira/Base/000_NAME.DB \
          /usr/share/talvira/Base/000_NAME.MB /usr/share/talvira/Base/000_EDIZM.DB \
-         /usr/share/applications/talvira.desktop /usr/share/icons/hicolor/128x128/apps/talvira.png; do
+         /usr/share/applications/talvira.desktop /usr/share/doc/talvira/copyright \
+         /usr/share/icons/hicolor/48x48/apps/talvira.png /usr/share/icons/hicolor/64x64/apps/talvira.png \
+         /usr/share/icons/hicolor/128x128/apps/talvira.png /usr/share/icons/hicolor/256x256/apps/talvira.png; do
   grep -qx "$f" "$TMP/files" || fail "the package lacks $f"
 done
 # Nothing of the build or the tests goes along.
@@ -37,8 +39,19 @@ DESKTOP="$ROOT/usr/share/applications/talvira.desktop"
 grep -qx 'Name=Тальвира' "$DESKTOP" || fail "the desktop entry is not named Тальвира"
 grep -qx 'Exec=talvira-launch' "$DESKTOP" || fail "the desktop entry does not start the launcher"
 grep -qx 'Icon=talvira' "$DESKTOP" || fail "the desktop entry has no icon"
-head -c 8 "$ROOT/usr/share/icons/hicolor/128x128/apps/talvira.png" | od -An -c | grep -q 'P   N   G' ||
-  fail "the icon is not a PNG"
+for size in 48 64 128 256; do
+  png="$ROOT/usr/share/icons/hicolor/${size}x${size}/apps/talvira.png"
+  head -c 8 "$png" | od -An -c | grep -q 'P   N   G' || fail "the $size px icon is not a PNG"
+  # width and height, big-endian at bytes 16..23 of the IHDR chunk
+  [ "$(od -An -tu4 --endian=big -j16 -N8 "$png" | tr -s ' ' | sed 's/^ //')" = "$size $size" ] ||
+    fail "the $size px icon is not $size x $size"
+done
+grep -q '^Copyright:' "$ROOT/usr/share/doc/talvira/copyright" || fail "the copyright file names no copyright"
+if command -v readelf >/dev/null; then
+  for b in talvira talvira-cli; do
+    ! readelf -S "$ROOT/usr/bin/$b" | grep -Eq '\.debug_info|\.symtab' || fail "/usr/bin/$b is not stripped"
+  done
+fi
 "$ROOT/usr/bin/talvira-cli" table info "$ROOT/usr/share/talvira/Base/RABMAT.DB" >/dev/null ||
   fail "the demo base's RABMAT.DB is not a table"
 
@@ -48,10 +61,22 @@ cat >"$TMP/fakebin/talvira" <<'EOS'
 #!/bin/sh
 pwd >"$HOME/started-in"
 echo "$@" >"$HOME/arguments"
+echo "${LC_ALL:-}" >"$HOME/locale"
 EOS
-chmod +x "$TMP/fakebin/talvira"
-launch() { HOME="$TMP/home" PATH="$TMP/fakebin:$PATH" "$ROOT/usr/bin/talvira-launch" "$@"; }
+# The system's locales as the launcher asks for them: the Russian one, or none of it.
+cat >"$TMP/fakebin/locale" <<'EOS'
+#!/bin/sh
+printf 'C\nC.utf8\nPOSIX\n'
+[ -e "$HOME/has-russian" ] && echo ru_RU.utf8
+exit 0
+EOS
+chmod +x "$TMP/fakebin/talvira" "$TMP/fakebin/locale"
+launch() { HOME="$TMP/home" PATH="$TMP/fakebin:$PATH" LC_ALL=C.UTF-8 "$ROOT/usr/bin/talvira-launch" "$@"; }
 launch
+[ "$(cat "$TMP/home/locale")" = C.UTF-8 ] || fail "without ru_RU.UTF-8 the locale was changed to $(cat "$TMP/home/locale")"
+touch "$TMP/home/has-russian"
+launch
+[ "$(cat "$TMP/home/locale")" = ru_RU.UTF-8 ] || fail "the program was not started in ru_RU.UTF-8 but in $(cat "$TMP/home/locale")"
 WORK="$TMP/home/Тальвира"
 [ "$(cat "$TMP/home/started-in")" = "$WORK" ] || fail "talvira was started in $(cat "$TMP/home/started-in"), not $WORK"
 for f in 1.xls 000_REESTR.DB OGL.DB RABMAT.DB RESURS.DB 000_NAME.DB 000_NAME.MB 000_EDIZM.DB; do

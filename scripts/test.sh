@@ -21,5 +21,5 @@ sh scripts/build.sh build-asan -DTALVIRA_SANITIZE=ON -DBUILD_BENCHMARKS=OFF -DCM
 echo "== fuzz targets, a few seconds each"
 CC=clang CXX=clang++ cmake -S . -B build-fuzz -DBUILD_FUZZERS=ON -DBUILD_BENCHMARKS=OFF \
   -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
-cmake --build build-fuzz -j"$JOBS" --target fuzz_paradox fuzz_xls
+cmake --build build-fuzz -j"$JOBS" --target fuzz_paradox fuzz_xls fuzz_officialxml
 (cd build-fuzz && ctest --output-on-failure -R '^fuzz_')

@@ -67,6 +67,15 @@ void BlockChain::appendBlock(uint32_t block, uint32_t count) {
     total_ += count;
 }
 
+void BlockChain::insertBlockAfter(uint32_t after, uint32_t block, uint32_t count) {
+    const int64_t p = position(after);
+    if (p < 0) return;
+    if (block >= posOf_.size()) posOf_.resize(block + 1, kNone);
+    blocks_.insert(blocks_.begin() + p + 1, ChainBlock{block, count, 0});
+    for (size_t i = static_cast<size_t>(p) + 1; i < blocks_.size(); ++i) posOf_[blocks_[i].block] = static_cast<uint32_t>(i);
+    recount();
+}
+
 std::optional<RecordLoc> BlockChain::locate(uint64_t n) const {
     if (n >= total_) return std::nullopt;
     auto it = std::partition_point(blocks_.begin(), blocks_.end(),

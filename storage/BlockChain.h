@@ -55,6 +55,8 @@ public:
     // Changes made by the writer, kept in step with the file.
     void setCount(uint32_t block, uint32_t count);
     void appendBlock(uint32_t block, uint32_t count);
+    /** A block linked in right after `after` (which is in the chain). */
+    void insertBlockAfter(uint32_t after, uint32_t block, uint32_t count);
 
 private:
     static constexpr uint32_t kNone = 0xFFFFFFFFu;

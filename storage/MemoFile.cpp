@@ -36,6 +36,28 @@ void MemoFile::createEmpty(const std::string& path) {
     f.write(0, h.data(), h.size());
 }
 
+uint64_t MemoFile::newFileSize(const std::vector<uint32_t>& blobLengths) {
+    // As write() places them: a large blob in blocks of its own at the end, a small one in the
+    // sub-allocated block filled last, a new one when a slot or the chunks run out.
+    uint64_t size = kUnit;
+    uint32_t used = kChunks, slots = 64;  // no sub-allocated block yet
+    for (const uint32_t length : blobLengths) {
+        if (length > kSmallLimit) {
+            size += (uint64_t(length) + 9 + kUnit - 1) / kUnit * kUnit;
+            continue;
+        }
+        const uint32_t chunks = (length + 15) / 16;
+        if (slots == 64 || used + chunks > kChunks) {
+            size += kUnit;
+            used = kFirstChunk;
+            slots = 0;
+        }
+        used += chunks;
+        ++slots;
+    }
+    return size;
+}
+
 void MemoFile::bad(const std::string& field, const std::string& why) const {
     throw Error("Файл мемо-полей «" + file_.path() + "» повреждён: " + why + " (поле «" + field + "»)");
 }

@@ -15,6 +15,7 @@
 
 #include <cstdint>
 #include <string>
+#include <vector>
 
 namespace talvira::storage {
 
@@ -31,6 +32,9 @@ public:
     MemoFile(const std::string& path, bool writable);
     /** A new .MB holding only its header block. */
     static void createEmpty(const std::string& path);
+    /** The size of a new .MB into which blobs of these lengths are written in this order (the
+     *  least the memo file of a table holding them takes). */
+    static uint64_t newFileSize(const std::vector<uint32_t>& blobLengths);
 
     bool isOpen() const { return file_.isOpen(); }
     bool writable() const { return file_.writable(); }

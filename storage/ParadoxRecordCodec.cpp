@@ -90,6 +90,21 @@ Value ParadoxTable::decodeField(const uint8_t* rec, int field) const {
     return {};
 }
 
+std::vector<uint32_t> ParadoxTable::memoBlobLengths() const {
+    std::vector<uint32_t> out;
+    if (!hasBlobFields_) return out;
+    for (auto loc = first(); loc; loc = next(*loc)) {
+        const uint8_t* rec = recordPtr(*loc);
+        for (const RawField& f : h_.fields) {
+            if (!isBlob(f.type)) continue;
+            const int leader = f.bytes - 10;
+            const uint32_t length = le32(rec + f.offset + leader + 4);
+            if (length > static_cast<uint32_t>(leader)) out.push_back(length);
+        }
+    }
+    return out;
+}
+
 Record ParadoxTable::read(RecordLoc loc) const {
     const uint8_t* rec = recordPtr(loc);
     Record r(fields_.size());  // empty values; only fields with a value are filled in

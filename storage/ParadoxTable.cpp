@@ -200,15 +200,15 @@ void ParadoxTable::writeHeaderCounters() {
     info_.autoIncrement = h_.autoInc;
 }
 
-RecordLoc ParadoxTable::append(Record& rec) {
-    checkWritable();
-    const BlockChain& c = chain();
-    if (rec.size() != fields_.size())
-        throw Error("Таблица «" + path_ + "»: в записи " + std::to_string(rec.size()) + " значений, а полей " +
-                    std::to_string(fields_.size()));
-    int32_t ai = 0;
-    Record r = rec;
-    if (autoIncField_ >= 0 && !autoIncChecked_) {
+int32_t ParadoxTable::numberFor(const Record& rec, bool keepGiven) {
+    if (autoIncField_ < 0) return 0;
+    const Value& given = rec[static_cast<size_t>(autoIncField_)];
+    if (keepGiven && !given.isEmpty()) {
+        const int64_t n = given.asInteger();
+        if (n < 1 || n > 2147483647) throw Error("Таблица «" + path_ + "»: номер " + std::to_string(n) + " вне диапазона 1..2147483647");
+        return static_cast<int32_t>(n);
+    }
+    if (!autoIncChecked_) {
         // Other writers (pxlib among them) may leave the header's counter behind the numbers
         // already stored; numbering from it would hand out the same number twice.
         autoIncChecked_ = true;
@@ -217,18 +217,46 @@ RecordLoc ParadoxTable::append(Record& rec) {
             if (!v.isEmpty() && v.asInteger() > h_.autoInc) h_.autoInc = static_cast<int32_t>(v.asInteger());
         }
     }
-    const Value* given = autoIncField_ >= 0 && keepGivenNumbers_ ? &rec[static_cast<size_t>(autoIncField_)] : nullptr;
-    if (given && !given->isEmpty()) {
-        const int64_t n = given->asInteger();
-        if (n < 1 || n > 2147483647) throw Error("Таблица «" + path_ + "»: номер " + std::to_string(n) + " вне диапазона 1..2147483647");
-        ai = static_cast<int32_t>(n);
-    } else if (autoIncField_ >= 0) {
-        if (h_.autoInc >= 2147483647) throw Error("Таблица «" + path_ + "»: счётчик автоинкремента исчерпан");
-        ai = h_.autoInc + 1;
-    }
-    if (autoIncField_ >= 0) r[static_cast<size_t>(autoIncField_)] = Value::integer(ai);
+    if (h_.autoInc >= 2147483647) throw Error("Таблица «" + path_ + "»: счётчик автоинкремента исчерпан");
+    return h_.autoInc + 1;
+}
+
+void ParadoxTable::advanceCounter(int32_t ai) {
+    if (autoIncField_ < 0 || ai <= h_.autoInc) return;
+    // The counter goes first: a crash before the record lands wastes a number, never repeats one.
+    h_.autoInc = ai;
+    uint8_t v[4];
+    put32(v, static_cast<uint32_t>(h_.autoInc));
+    db_.write(hdr::AutoInc, v, 4);
+}
+
+uint32_t ParadoxTable::newBlockNumber() const {
+    const uint64_t hs = static_cast<uint64_t>(h_.headerSize);
+    const uint64_t inFile = db_.size() > hs ? (db_.size() - hs + h_.blockSize - 1) / h_.blockSize : 0;
+    const uint64_t nb64 = std::max<uint64_t>(h_.fileBlocks, inFile) + 1;
+    if (nb64 > 0xFFFF) throw Error("Таблица «" + path_ + "» переполнена: больше 65535 блоков");
+    return static_cast<uint32_t>(nb64);
+}
+
+std::string ParadoxTable::encodeNew(const Record& rec, bool keepGiven, int32_t& ai, std::vector<BlobRef>& newBlobs) {
+    if (rec.size() != fields_.size())
+        throw Error("Таблица «" + path_ + "»: в записи " + std::to_string(rec.size()) + " значений, а полей " +
+                    std::to_string(fields_.size()));
+    ai = numberFor(rec, keepGiven);
+    if (autoIncField_ < 0) return encodeRecord(rec, nullptr, newBlobs);
+    Record r = rec;
+    r[static_cast<size_t>(autoIncField_)] = Value::integer(ai);
+    return encodeRecord(r, nullptr, newBlobs);
+}
+
+RecordLoc ParadoxTable::append(Record& rec) { return appendRecord(rec, keepGivenNumbers_); }
+
+RecordLoc ParadoxTable::appendRecord(Record& rec, bool keepGiven) {
+    checkWritable();
+    const BlockChain& c = chain();
+    int32_t ai = 0;
     std::vector<BlobRef> nb;
-    std::string bytes = encodeRecord(r, nullptr, nb);
+    const std::string bytes = encodeNew(rec, keepGiven, ai, nb);
     try {
         if (h_.keyFields > 0 && c.total() > 0) {
             int keyBytes = 0;
@@ -239,13 +267,7 @@ RecordLoc ParadoxTable::append(Record& rec) {
         const uint64_t hs = static_cast<uint64_t>(h_.headerSize);
         const uint32_t rs = static_cast<uint32_t>(h_.recordSize);
         const uint32_t perBlock = (h_.blockSize - 6) / rs;
-        if (autoIncField_ >= 0) {
-            // The counter goes first: a crash before the record lands wastes a number, never repeats one.
-            h_.autoInc = std::max(h_.autoInc, ai);
-            uint8_t v[4];
-            put32(v, static_cast<uint32_t>(h_.autoInc));
-            db_.write(hdr::AutoInc, v, 4);
-        }
+        advanceCounter(ai);
         RecordLoc loc;
         const ChainBlock* lastBlock = c.blocks().empty() ? nullptr : &c.blocks().back();
         if (lastBlock && lastBlock->count < perBlock) {
@@ -258,10 +280,7 @@ RecordLoc ParadoxTable::append(Record& rec) {
             chain_.setCount(b, n + 1);
             loc = {b, n};
         } else {
-            const uint64_t inFile = db_.size() > hs ? (db_.size() - hs + h_.blockSize - 1) / h_.blockSize : 0;
-            const uint64_t nb64 = std::max<uint64_t>(h_.fileBlocks, inFile) + 1;
-            if (nb64 > 0xFFFF) throw Error("Таблица «" + path_ + "» переполнена: больше 65535 блоков");
-            const uint32_t b = static_cast<uint32_t>(nb64);
+            const uint32_t b = newBlockNumber();
             std::vector<uint8_t> blk(h_.blockSize, 0);
             put16(&blk[0], 0);
             put16(&blk[2], static_cast<uint16_t>(lastBlock ? lastBlock->block : 0));
@@ -369,6 +388,119 @@ void ParadoxTable::appendBatch(std::vector<Record>& recs) {
         h_.fileBlocks = static_cast<uint16_t>(first + count - 1);
     }
     writeHeaderCounters();
+}
+
+void ParadoxTable::appendAll(const std::vector<Record>& records) {
+    checkWritable();
+    const BlockChain& c = chain();
+    if (h_.keyFields > 0 || !c.blocks().empty()) {
+        for (const Record& r : records) {
+            Record copy = r;
+            append(copy);
+        }
+        return;
+    }
+    const uint64_t hs = static_cast<uint64_t>(h_.headerSize);
+    const uint32_t rs = static_cast<uint32_t>(h_.recordSize);
+    const uint32_t perBlock = (h_.blockSize - 6) / rs;
+    std::vector<uint8_t> blk(h_.blockSize, 0);
+    uint32_t inBlock = 0, prev = 0, b = newBlockNumber();
+    for (size_t i = 0; i < records.size(); ++i) {
+        int32_t ai = 0;
+        std::vector<BlobRef> nb;
+        const std::string bytes = encodeNew(records[i], keepGivenNumbers_, ai, nb);
+        h_.autoInc = std::max(h_.autoInc, ai);
+        std::memcpy(&blk[6 + size_t(inBlock) * rs], bytes.data(), rs);
+        ++inBlock;
+        const bool last = i + 1 == records.size();
+        if (inBlock < perBlock && !last) continue;
+        put16(&blk[0], static_cast<uint16_t>(last ? 0 : b + 1));
+        put16(&blk[2], static_cast<uint16_t>(prev));
+        put16(&blk[4], static_cast<uint16_t>(static_cast<int16_t>((static_cast<int>(inBlock) - 1) * static_cast<int>(rs))));
+        if (b > 0xFFFF) throw Error("Таблица «" + path_ + "» переполнена: больше 65535 блоков");
+        db_.write(hs + uint64_t(b - 1) * h_.blockSize, blk.data(), blk.size());
+        chain_.appendBlock(b, inBlock);
+        h_.fileBlocks = static_cast<uint16_t>(b);
+        std::fill(blk.begin(), blk.end(), 0);
+        inBlock = 0;
+        prev = b++;
+    }
+    writeHeaderCounters();
+}
+
+RecordLoc ParadoxTable::insert(uint32_t ordinal, Record& rec) {
+    checkWritable();
+    const BlockChain& c = chain();
+    if (ordinal >= c.total()) return appendRecord(rec, true);
+    if (h_.keyFields > 0) throw Error("Таблица «" + path_ + "»: в таблицу с ключом запись вставляется только по порядку ключа");
+    int32_t ai = 0;
+    std::vector<BlobRef> nb;
+    const std::string bytes = encodeNew(rec, true, ai, nb);
+    const uint64_t hs = static_cast<uint64_t>(h_.headerSize);
+    const uint32_t rs = static_cast<uint32_t>(h_.recordSize);
+    const uint32_t perBlock = (h_.blockSize - 6) / rs;
+    auto blockOffset = [&](uint32_t b) { return hs + uint64_t(b - 1) * h_.blockSize; };
+    auto readBlock = [&](uint32_t b, uint32_t n) {
+        const uint8_t* cur = db_.at(blockOffset(b), 6 + uint64_t(n) * rs);
+        if (!cur) corrupt("блок обрезан");
+        std::vector<uint8_t> blk(h_.blockSize, 0);
+        std::memcpy(blk.data(), cur, 6 + size_t(n) * rs);
+        return blk;
+    };
+    auto setCountIn = [&](std::vector<uint8_t>& blk, uint32_t n) {
+        put16(&blk[4], static_cast<uint16_t>(static_cast<int16_t>((static_cast<int>(n) - 1) * static_cast<int>(rs))));
+    };
+    try {
+        RecordLoc loc = *c.locate(ordinal);
+        const int64_t pos = c.position(loc.block);
+        // The first record of a block whose predecessor has room: the new one ends that block.
+        if (loc.slot == 0 && pos > 0 && c.blocks()[size_t(pos - 1)].count < perBlock) {
+            const ChainBlock& prev = c.blocks()[size_t(pos - 1)];
+            loc = {prev.block, prev.count};
+        }
+        const uint32_t n = c.countOf(loc.block);
+        std::vector<uint8_t> blk = readBlock(loc.block, n);
+        advanceCounter(ai);
+        if (n < perBlock) {
+            // Room in the block: the records after the place move one slot on, in one write.
+            std::memmove(&blk[6 + size_t(loc.slot + 1) * rs], &blk[6 + size_t(loc.slot) * rs], size_t(n - loc.slot) * rs);
+            std::memcpy(&blk[6 + size_t(loc.slot) * rs], bytes.data(), rs);
+            setCountIn(blk, n + 1);
+            db_.write(blockOffset(loc.block), blk.data(), 6 + size_t(n + 1) * rs);
+            chain_.setCount(loc.block, n + 1);
+        } else {
+            // A full block is split: the records from the place on go to a new block linked
+            // after it, written first while nothing points at it; the one write of the old
+            // block (the new record in the freed slot, its count, its link) then puts both in.
+            const uint32_t nbNo = newBlockNumber();
+            const uint32_t following = le16(&blk[0]);
+            std::vector<uint8_t> tail(h_.blockSize, 0);
+            put16(&tail[0], static_cast<uint16_t>(following));
+            put16(&tail[2], static_cast<uint16_t>(loc.block));
+            std::memcpy(&tail[6], &blk[6 + size_t(loc.slot) * rs], size_t(n - loc.slot) * rs);
+            setCountIn(tail, n - loc.slot);
+            db_.write(blockOffset(nbNo), tail.data(), tail.size());
+            h_.fileBlocks = static_cast<uint16_t>(nbNo);
+            std::memcpy(&blk[6 + size_t(loc.slot) * rs], bytes.data(), rs);
+            std::memset(&blk[6 + size_t(loc.slot + 1) * rs], 0, size_t(n - loc.slot - 1) * rs);
+            put16(&blk[0], static_cast<uint16_t>(nbNo));
+            setCountIn(blk, loc.slot + 1);
+            db_.write(blockOffset(loc.block), blk.data(), blk.size());
+            if (following != 0) {
+                uint8_t pv[2];
+                put16(pv, static_cast<uint16_t>(nbNo));
+                db_.write(blockOffset(following) + 2, pv, 2);
+            }
+            chain_.setCount(loc.block, loc.slot + 1);
+            chain_.insertBlockAfter(loc.block, nbNo, n - loc.slot);
+        }
+        writeHeaderCounters();
+        if (autoIncField_ >= 0) rec[static_cast<size_t>(autoIncField_)] = Value::integer(ai);
+        return loc;
+    } catch (...) {
+        for (const BlobRef& x : nb) mb_.free(x);
+        throw;
+    }
 }
 
 void ParadoxTable::freeBlobs(const uint8_t* rec) {

@@ -66,10 +66,19 @@ public:
     void appendBatch(std::vector<Record>& recs);
     RecordLoc update(RecordLoc loc, const Record& rec) override;
     std::optional<RecordLoc> remove(RecordLoc loc) override;
+    RecordLoc insert(uint32_t ordinal, Record& rec) override;
 
     /** With `on`, append stores a non-empty autoincrement value as given (the counter follows
      *  it) instead of numbering the record: for a table rebuilt from records read before. */
     void keepGivenNumbers(bool on) { keepGivenNumbers_ = on; }
+    /** Appends `records` to a table that nobody reads yet (a new one being built), a block at a
+     *  time with the header written once at the end: a table read while this runs may find
+     *  its counters behind its records. */
+    void appendAll(const std::vector<Record>& records);
+
+    /** The lengths of the blobs the records keep in the memo file (those longer than their
+     *  field's in-record part), in record order. */
+    std::vector<uint32_t> memoBlobLengths() const;
 
     /** The raw bytes of a record (for checks and tests). */
     std::string rawRecord(RecordLoc loc) const;
@@ -84,6 +93,16 @@ private:
     Value decodeField(const uint8_t* rec, int field) const;
     std::string encodeRecord(const Record& rec, const uint8_t* old, std::vector<BlobRef>& newBlobs);
     void writeHeaderCounters();
+    /** The autoincrement value `rec` is stored with (given or the next one), the counter
+     *  checked against the stored numbers once; 0 without such a field. */
+    int32_t numberFor(const Record& rec, bool keepGiven);
+    /** Puts the counter at `ai` or beyond, on disk before the record lands. */
+    void advanceCounter(int32_t ai);
+    RecordLoc appendRecord(Record& rec, bool keepGiven);
+    /** The bytes of a new record, its number `ai` taken (numberFor), its blobs written. */
+    std::string encodeNew(const Record& rec, bool keepGiven, int32_t& ai, std::vector<BlobRef>& newBlobs);
+    /** A block number past every block in the file, for a new block. */
+    uint32_t newBlockNumber() const;
     void checkWritable() const;
     [[noreturn]] void corrupt(const std::string& why) const;
     void guessCodePage(int forced);

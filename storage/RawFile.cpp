@@ -40,6 +40,9 @@ RawFile::RawFile(const std::string& path, bool writable, const char* missingMess
         throw Error("Файл «" + path + "» не является обычным файлом");
     }
     size_ = static_cast<uint64_t>(st.st_size);
+    // A file whose permission bits forbid writing is read-only even for a user whom the system
+    // would let write anyway (as a replacement of the table would refuse it).
+    if ((st.st_mode & (S_IWUSR | S_IWGRP | S_IWOTH)) == 0) writable_ = false;
 }
 
 RawFile RawFile::create(const std::string& path) {

@@ -170,29 +170,41 @@ void TableHandle::post() {
     d->checkActive();
     if (!d->editing()) return;
     Record rec = d->buffer;
+    TableChange change{TableChange::Kind::Posted};
+    Record before;
+    std::optional<RecordLoc> stored;  // where the record went, when one was written
     if (d->state == State::Insert) {
         d->file->append(rec);
         // The new record is the last in physical order; indexed views find it by its place.
         const uint32_t ord = d->file->recordCount() - 1;
-        std::optional<RecordLoc> loc = d->indexed ? d->file->locate(ord) : std::nullopt;
+        stored = d->file->locate(ord);
         d->buffer.clear();
         d->original.clear();
         d->state = State::Browse;
-        d->reposition(ord, loc, d->storedCount());
+        d->reposition(ord, d->indexed ? stored : std::nullopt, d->storedCount());
+        change.inserted = true;
+    } else if (d->buffer != d->original) {
+        const RecordLoc at = d->locOfRow(d->row);
+        const uint32_t ord = d->indexed ? 0 : d->ordinalOfRow(d->row);
+        stored = d->file->update(at, rec);
+        before = std::move(d->original);
+        d->buffer.clear();
+        d->original.clear();
+        d->state = State::Browse;
+        d->reposition(ord, stored, d->row);
+        change.before = &before;
     } else {
-        if (d->buffer != d->original) {
-            const RecordLoc at = d->locOfRow(d->row);
-            const uint32_t ord = d->indexed ? 0 : d->ordinalOfRow(d->row);
-            const RecordLoc loc = d->file->update(at, rec);
-            d->buffer.clear();
-            d->original.clear();
-            d->state = State::Browse;
-            d->reposition(ord, loc, d->row);
-        } else {
-            d->buffer.clear();
-            d->original.clear();
-            d->state = State::Browse;
-        }
+        d->buffer.clear();
+        d->original.clear();
+        d->state = State::Browse;
+    }
+    if (stored) {
+        // What the file holds now, as the next reader gets it.
+        Record after = d->file->read(*stored);
+        after.resize(d->file->fields().size());
+        change.row = d->row;
+        change.after = &after;
+        d->notifyChange(change);
     }
     d->notify(Impl::Event::State);
     d->notify(Impl::Event::Data);
@@ -228,6 +240,7 @@ void TableHandle::remove() {
     const RecordLoc at = d->locOfRow(r);
     const uint32_t ord = d->indexed ? 0 : d->ordinalOfRow(r);
     const bool wasEdit = d->state == State::Edit;
+    const Record removed = wasEdit ? d->original : d->storedAt(r);
     d->file->remove(at);
     d->buffer.clear();
     d->original.clear();
@@ -244,12 +257,130 @@ void TableHandle::remove() {
     if (d->row >= n) d->row = n - 1;
     d->atBof = n == 0;
     d->atEof = n == 0;
+    TableChange change{TableChange::Kind::Deleted, r};
+    change.before = &removed;
+    d->notifyChange(change);
     if (wasEdit) d->notify(Impl::Event::State);
     d->notify(Impl::Event::Data);
     d->notify(Impl::Event::Moved);
 }
 
 bool TableHandle::modified() const { return d->modified(); }
+
+std::vector<std::string> TableHandle::modifiedFields() const {
+    std::vector<std::string> out;
+    if (!d->editing()) return out;
+    const auto& defs = d->file->fields();
+    for (size_t i = 0; i < defs.size() && i < d->buffer.size(); ++i) {
+        const bool blank = d->state == State::Insert || i >= d->original.size();
+        if (blank ? !d->buffer[i].isEmpty() : !(d->buffer[i] == d->original[i])) out.push_back(defs[i].name);
+    }
+    return out;
+}
+
+// ---- whole records --------------------------------------------------------------------
+
+const std::vector<FieldDef>& TableHandle::tableFields() const {
+    static const std::vector<FieldDef> none;
+    return d->file ? d->file->fields() : none;
+}
+
+int TableHandle::storedCount() const { return d->state == State::Inactive ? 0 : d->storedCount(); }
+
+Record TableHandle::storedRecord(int row) const {
+    d->checkActive();
+    if (row < 0 || row >= d->storedCount()) d->fail("записи " + std::to_string(row + 1) + " нет.");
+    return d->storedAt(row);
+}
+
+std::vector<Record> TableHandle::storedRecords() const {
+    std::vector<Record> out;
+    if (d->state == State::Inactive) return out;
+    const int n = d->storedCount();
+    out.reserve(size_t(n));
+    if (d->indexed || d->filterPhysical) {
+        for (int r = 0; r < n; ++r) out.push_back(d->file->read(d->locOfRow(r)));
+    } else {
+        for (auto loc = d->file->first(); loc; loc = d->file->next(*loc)) out.push_back(d->file->read(*loc));
+    }
+    return out;
+}
+
+void TableHandle::storeRecord(int row, const Record& rec) {
+    d->checkActive();
+    d->checkBrowseMode();
+    if (row < 0 || row >= d->storedCount()) d->fail("записи " + std::to_string(row + 1) + " нет.");
+    d->ensureWritable();
+    const Record before = d->storedAt(row);
+    const uint32_t ord = d->indexed ? 0 : d->ordinalOfRow(row);
+    const RecordLoc loc = d->file->update(d->locOfRow(row), rec);
+    d->reposition(ord, loc, row);
+    const Record after = d->storedAt(d->row);
+    TableChange change{TableChange::Kind::Posted, d->row};
+    change.before = &before;
+    change.after = &after;
+    d->notifyChange(change);
+    d->notify(Impl::Event::Data);
+    d->notify(Impl::Event::Moved);
+}
+
+void TableHandle::insertRecord(int row, const Record& rec) {
+    d->checkActive();
+    d->checkBrowseMode();
+    if (d->indexed || d->filterPhysical) d->fail("запись ставится на место только в физическом порядке записей.");
+    d->ensureWritable();
+    const uint32_t ord = uint32_t(std::clamp(row, 0, d->storedCount()));
+    Record stored = rec;
+    d->file->insert(ord, stored);
+    d->reposition(ord, std::nullopt, int(ord));
+    TableChange change{TableChange::Kind::Posted, d->row};
+    change.inserted = true;
+    change.after = &stored;
+    d->notifyChange(change);
+    d->notify(Impl::Event::Data);
+    d->notify(Impl::Event::Moved);
+}
+
+void TableHandle::appendRecords(const std::vector<Record>& records) {
+    d->checkActive();
+    d->checkBrowseMode();
+    if (records.empty()) return;
+    d->ensureWritable();
+    const int first = d->storedCount();
+    int stored = 0;
+    // What was stored is told also when a later record fails.
+    auto tell = [&] {
+        if (stored == 0) return;
+        d->reposition(d->file->recordCount() - 1, d->indexed ? d->file->last() : std::nullopt, d->storedCount());
+        TableChange change{TableChange::Kind::Appended, first, stored};
+        d->notifyChange(change);
+        d->notify(Impl::Event::Data);
+        d->notify(Impl::Event::Moved);
+    };
+    try {
+        for (const Record& r : records) {
+            Record copy = r;
+            d->file->insert(d->file->recordCount(), copy);
+            ++stored;
+        }
+    } catch (...) {
+        tell();
+        throw;
+    }
+    tell();
+}
+
+void TableHandle::releaseWriting() {
+    if (!d->writable || d->editing()) return;
+    try {
+        auto reader = openShared(d->path);
+        d->clearCache();
+        d->file = std::move(reader);
+        d->writable = false;
+    } catch (...) {
+        // The table stays held for writing rather than unread.
+    }
+}
 
 // ---- display --------------------------------------------------------------------------
 
@@ -260,8 +391,11 @@ void TableHandle::enableControls() {
     if (--d->disabled > 0) return;
     const bool active = d->pendingActive, state = d->pendingState;
     d->pendingMoved = d->pendingData = d->pendingState = d->pendingActive = false;
+    const bool change = d->pendingChange;
+    d->pendingChange = false;
     if (active) d->notify(Impl::Event::Active);
     if (state) d->notify(Impl::Event::State);
+    if (change && d->state != State::Inactive) d->notifyChange(TableChange{});
     d->notify(Impl::Event::Moved);
     d->notify(Impl::Event::Data);
 }

@@ -11,8 +11,14 @@
 #include <cctype>
 #include <memory>
 #include <optional>
+#include <set>
 #include <system_error>
 
+#include <cerrno>
+#include <csignal>
+#include <cstdlib>
+#include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace talvira::storage {
@@ -58,6 +64,50 @@ struct Scratch {
         for (const auto& p : left) fs::remove(p, ec);
     }
 };
+
+/** The note of the renames still due, written before the first of them: a program killed
+ *  between the renames leaves it, and finishInterruptedReplace carries them out. The new
+ *  table's inode number, then the names (all in one folder), each followed by a NUL. */
+constexpr const char* kJournalExt = ".moves";
+
+uint64_t inodeOf(const fs::path& p) {
+    struct stat st {};
+    return ::stat(p.c_str(), &st) == 0 ? static_cast<uint64_t>(st.st_ino) : 0;
+}
+
+void syncFile(const fs::path& p) {
+    const int fd = ::open(p.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) return;
+    ::fsync(fd);
+    ::close(fd);
+}
+
+void writeJournal(const fs::path& journal, const std::vector<std::pair<fs::path, fs::path>>& moves) {
+    std::string text = std::to_string(inodeOf(moves.front().first)) + '\0';
+    for (const auto& [from, to] : moves) {
+        syncFile(from);  // the new files are whole on disk before they are promised
+        text += from.filename().string() + '\0' + to.filename().string() + '\0';
+    }
+    fs::path part = journal;
+    part += "-part";
+    {
+        RawFile f = RawFile::create(part.string());
+        f.write(0, reinterpret_cast<const uint8_t*>(text.data()), text.size());
+    }
+    syncFile(part);
+    std::error_code ec;
+    fs::rename(part, journal, ec);
+    if (ec) throw Error("Не удалось записать файл «" + journal.string() + "»: " + ec.message());
+}
+
+/** The process that wrote a journal named "~talvira-<pid>-<n>" is still at work. */
+bool writerAlive(const std::string& stem) {
+    const size_t a = stem.find('-'), b = stem.find('-', a + 1);
+    if (a == std::string::npos || b == std::string::npos) return false;
+    const long pid = std::strtol(stem.c_str() + a + 1, nullptr, 10);
+    if (pid <= 0 || pid == ::getpid()) return false;
+    return ::kill(static_cast<pid_t>(pid), 0) == 0 || errno == EPERM;
+}
 
 }  // namespace
 
@@ -136,6 +186,12 @@ void replaceFamily(const fs::path& dbPath, const std::string& failPrefix, ReadOn
         if (!ec) scratch.backups.emplace_back(backup, to);
     }
     // The table first: an old memo file beside a new empty table holds nothing anyone reads.
+    // A new table with texts needs its own memo file too: the note of the renames lets the
+    // next opening finish them if the program is killed in between.
+    // (A memo file written through a second name of the old one is that file already.)
+    size_t separateFiles = 0;
+    for (const auto& [from, to] : moves) separateFiles += fs::equivalent(from, to, ec) ? 0 : 1;
+    if (separateFiles > 1) writeJournal(dir / (scratch.stem + kJournalExt), moves);
     for (const auto& [from, to] : moves) {
         fs::rename(from, to, ec);
         if (ec) throw fail("файл «" + to.string() + "» не удалось заменить: " + ec.message());
@@ -151,6 +207,35 @@ void replaceFamily(const fs::path& dbPath, const std::string& failPrefix, ReadOn
     }
 }
 
+namespace {
+
+/** Builds the new table at `tmp` with `records`, its texts in a memo file of its own or, when
+ *  `sharedMemo` names the old one, in that file through a second name. */
+void buildWithRecords(const std::string& tmp, const fs::path& dbPath, const std::vector<FieldDef>& fields,
+                      const std::vector<Record>& records, const std::string& sharedMemo) {
+    createNewTableFiles(tmp, dbPath.string(), fields, CreateOptions{});
+    if (records.empty()) return;
+    if (const std::string fresh = findCompanion(tmp, ".MB"); !fresh.empty() && !sharedMemo.empty()) {
+        std::error_code ec;
+        const fs::path shared = fs::path(fresh).replace_extension(fs::path(sharedMemo).extension());
+        fs::remove(fresh, ec);
+        fs::create_hard_link(sharedMemo, shared, ec);
+        if (ec) MemoFile::createEmpty(shared.string());  // no second names here
+    }
+    try {
+        ParadoxTable t(tmp, OpenMode::ReadWrite, 0);
+        t.keepGivenNumbers(true);
+        t.appendAll(records);
+    } catch (const Error& e) {
+        // The message names the table the user knows, not its temporary twin.
+        std::string m = e.what();
+        for (size_t at; (at = m.find(tmp)) != std::string::npos;) m.replace(at, tmp.size(), dbPath.string());
+        throw Error(m);
+    }
+}
+
+}  // namespace
+
 void replaceTable(const fs::path& dir, const std::string& name, const std::vector<FieldDef>& fields,
                   const std::vector<Record>& records) {
     const fs::path dbPath = dir / fs::path(name);
@@ -163,34 +248,92 @@ void replaceTable(const fs::path& dir, const std::string& name, const std::vecto
     // new table has a memo file of its own.
     const auto oldTable = findFileAnyCase(dir, name);
     const std::string oldMemo = oldTable && !records.empty() ? findCompanion(oldTable->string(), ".MB") : std::string();
-    replaceFamily(dbPath, "Таблицу «" + dbPath.string() + "» не удалось заменить", ReadOnlyFiles::Refuse, [&](const std::string& tmp) {
-        createNewTableFiles(tmp, dbPath.string(), fields, CreateOptions{});
-        if (records.empty()) return;
-        if (const std::string fresh = findCompanion(tmp, ".MB"); !fresh.empty() && !oldMemo.empty()) {
-            std::error_code ec;
-            const fs::path shared = fs::path(fresh).replace_extension(fs::path(oldMemo).extension());
-            fs::remove(fresh, ec);
-            fs::create_hard_link(oldMemo, shared, ec);
-            if (ec) MemoFile::createEmpty(shared.string());  // no second names here
-        }
-        try {
-            ParadoxTable t(tmp, OpenMode::ReadWrite, 0);
-            t.keepGivenNumbers(true);
-            for (const Record& r : records) {
-                Record copy = r;
-                t.append(copy);
-            }
-        } catch (const Error& e) {
-            // The message names the table the user knows, not its temporary twin.
-            std::string m = e.what();
-            for (size_t at; (at = m.find(tmp)) != std::string::npos;) m.replace(at, tmp.size(), dbPath.string());
-            throw Error(m);
-        }
-    });
+    replaceFamily(dbPath, "Таблицу «" + dbPath.string() + "» не удалось заменить", ReadOnlyFiles::Refuse,
+                  [&](const std::string& tmp) { buildWithRecords(tmp, dbPath, fields, records, oldMemo); });
 }
 
 void replaceWithEmptyTable(const fs::path& dir, const std::string& name, const std::vector<FieldDef>& fields) {
     replaceTable(dir, name, fields, {});
+}
+
+}  // namespace talvira::storage
+
+namespace talvira::storage {
+
+namespace {
+
+/** Carries out the renames of the journal `stem` left in `dir`; false when they cannot be. */
+bool applyJournal(const fs::path& dir, const std::string& stem) {
+    std::string text;
+    try {
+        RawFile f((dir / (stem + kJournalExt)).string(), false);
+        const uint8_t* bytes = f.at(0, f.size());
+        if (bytes) text.assign(reinterpret_cast<const char*>(bytes), f.size());
+    } catch (const Error&) {
+        return false;
+    }
+    std::vector<std::string> names;
+    for (size_t at = 0, nul; (nul = text.find('\0', at)) != std::string::npos; at = nul + 1)
+        names.push_back(text.substr(at, nul - at));
+    // Only while the new table is the one in place: before its rename the old family is whole,
+    // and a table replaced since then is not to be touched.
+    if (names.size() < 3 || names.size() % 2 == 0 || names[0] != std::to_string(inodeOf(dir / names[2]))) return true;
+    std::error_code ec;
+    for (size_t i = 1; i + 1 < names.size(); i += 2) {
+        const fs::path from = dir / names[i];
+        if (fs::exists(from, ec)) fs::rename(from, dir / names[i + 1], ec);
+        if (ec) return false;
+    }
+    return true;
+}
+
+}  // namespace
+
+void finishInterruptedReplace(const fs::path& dir) {
+    // The scratch files of replacements whose program is gone: a journal is carried out, the
+    // rest (a new table never put in place, backup links) goes.
+    std::error_code ec;
+    std::set<std::string> stems;
+    for (fs::directory_iterator it(dir, ec), end; !ec && it != end; it.increment(ec)) {
+        std::string stem = it->path().stem().string();
+        if (stem.rfind("~talvira-", 0) != 0) continue;
+        if (stem.size() > 4 && stem.compare(stem.size() - 4, 4, "-old") == 0) stem.resize(stem.size() - 4);
+        stems.insert(stem);
+    }
+    for (const std::string& stem : stems) {
+        if (writerAlive(stem)) continue;
+        if (fs::exists(dir / (stem + kJournalExt), ec) && !applyJournal(dir, stem)) continue;
+        const Scratch leftovers{dir, stem, {}, true};
+    }
+}
+
+namespace {
+
+bool mostlyUnused(const ParadoxTable& t, const fs::path& dbPath) {
+    const std::string memo = findCompanion(dbPath.string(), ".MB");
+    std::error_code ec;
+    const uint64_t size = memo.empty() ? 0 : fs::file_size(memo, ec);
+    return !ec && MemoFile::newFileSize(t.memoBlobLengths()) * 2 < size;
+}
+
+}  // namespace
+
+bool memoMostlyUnused(const fs::path& dbPath) {
+    return mostlyUnused(ParadoxTable(dbPath.string(), OpenMode::ReadOnly, 0), dbPath);
+}
+
+bool compactMemo(const fs::path& dbPath) {
+    std::vector<FieldDef> fields;
+    std::vector<Record> records;
+    {
+        ParadoxTable t(dbPath.string(), OpenMode::ReadOnly, 0);
+        if (!mostlyUnused(t, dbPath)) return false;
+        fields = t.fields();
+        for (auto loc = t.first(); loc; loc = t.next(*loc)) records.push_back(t.read(*loc));
+    }
+    replaceFamily(dbPath, "Таблицу «" + dbPath.string() + "» не удалось сжать", ReadOnlyFiles::Refuse,
+                  [&](const std::string& tmp) { buildWithRecords(tmp, dbPath, fields, records, {}); });
+    return true;
 }
 
 }  // namespace talvira::storage

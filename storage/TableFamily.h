@@ -40,6 +40,18 @@ void replaceTable(const std::filesystem::path& dir, const std::string& name, con
 void replaceWithEmptyTable(const std::filesystem::path& dir, const std::string& name,
                            const std::vector<FieldDef>& fields);
 
+/** Writes the table anew with a memo file holding only its records' texts when more than half
+ *  of its memo file is unused (the texts of contents replaced before stay in the memo file
+ *  until then); the same all-or-nothing replacement as above. Returns whether it did. */
+bool compactMemo(const std::filesystem::path& dbPath);
+/** More than half of the table's memo file is unused (what compactMemo looks at). */
+bool memoMostlyUnused(const std::filesystem::path& dbPath);
+
+/** Carries out the renames of a replacement in `dir` that a killed program left half done (a
+ *  new table with its own memo file is renamed into place file by file), so that its table is
+ *  the new one whole. A replacement still at work in another process is left alone. */
+void finishInterruptedReplace(const std::filesystem::path& dir);
+
 /** Writes a new empty table exactly at `dbPath` (and its .MB beside it when a field needs one),
  *  touching no other file; messages name the table `shownPath`. */
 struct CreateOptions;

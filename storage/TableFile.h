@@ -92,6 +92,11 @@ public:
     /** Gives back the memory of the file pages read so far; they are read again when needed.
      *  For a long read whose pages are not needed twice. */
     virtual void releasePages() const {}
+    /** Stores `rec` as the record at place `ordinal` (0-based) of the physical order, the
+     *  records from there on following it; at or past the end it is appended. A record coming
+     *  back keeps its autoincrement value (an empty one is numbered; the stored value is
+     *  written back into `rec`). Only records near the place move. Returns its place. */
+    virtual RecordLoc insert(uint32_t ordinal, Record& rec) = 0;
 };
 
 enum class OpenMode { ReadOnly, ReadWrite };

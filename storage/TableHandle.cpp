@@ -1,5 +1,7 @@
 #include "storage/TableHandleImpl.h"
 
+#include <exception>
+
 namespace talvira::storage {
 
 // =======================================================================================
@@ -121,55 +123,47 @@ bool TableHandle::filtered() const { return d->filtered; }
 
 // ---- life -----------------------------------------------------------------------------
 
-void TableHandle::open() {
-    if (d->state != State::Inactive) return;
-    if (d->tableName.empty())
-        throw Error("Не задано имя таблицы" + (d->objectName.empty() ? std::string() : " (" + d->objectName + ")") + ".");
-    checkTableName(d->tableName);
-    const std::string fn = tableFileName(d->tableName);
-    auto found = tableFileProvider().resolve(d->dir, fn);
-    if (!found) throw Error("Таблица «" + joinPath(d->dir, fn) + "» не найдена.");
-    d->path = *found;
+void TableHandle::Impl::attach() {
     try {
-        d->file = openShared(d->path);
-        d->writable = false;
-        const TableFile& f = *d->file;
+        file = openShared(path);
+        writable = false;
+        const TableFile& f = *file;
 
         // Field list: the bound fields in their order, checked by name and type; else all.
-        d->fields.clear();
-        d->cols.clear();
-        d->fieldRO.clear();
-        if (!d->bound.empty()) {
-            for (const auto& b : d->bound) {
+        fields.clear();
+        cols.clear();
+        fieldRO.clear();
+        if (!bound.empty()) {
+            for (const auto& b : bound) {
                 const int c = f.fieldIndex(b.name);
-                if (c < 0) d->fail("нет поля «" + b.name + "».");
+                if (c < 0) fail("нет поля «" + b.name + "».");
                 const FieldDef& def = f.fields()[size_t(c)];
                 if (!compatible(b.kind, def.type))
-                    d->fail(std::string("поле «") + b.name + "» имеет тип «" + fieldTypeName(def.type) +
+                    fail(std::string("поле «") + b.name + "» имеет тип «" + fieldTypeName(def.type) +
                             "», а должно быть типа «" + boundKindName(b.kind) + "».");
-                d->fields.push_back(def);
-                d->cols.push_back(c);
-                d->fieldRO.push_back(b.readOnly || def.type == FieldType::AutoInc);
+                fields.push_back(def);
+                cols.push_back(c);
+                fieldRO.push_back(b.readOnly || def.type == FieldType::AutoInc);
             }
         } else {
-            d->fields = f.fields();
-            for (size_t i = 0; i < d->fields.size(); ++i) {
-                d->cols.push_back(int(i));
-                d->fieldRO.push_back(d->fields[i].type == FieldType::AutoInc);
+            fields = f.fields();
+            for (size_t i = 0; i < fields.size(); ++i) {
+                cols.push_back(int(i));
+                fieldRO.push_back(fields[i].type == FieldType::AutoInc);
             }
         }
 
         // The order of the view.
-        d->indexed = false;
-        d->lookupIndex.clear();
+        indexed = false;
+        lookupIndex.clear();
         const IndexInfo* ix = nullptr;
-        if (!d->indexName.empty()) {
+        if (!indexName.empty()) {
             for (const auto& i : f.indexes())
-                if (!i.name.empty() && sameName(i.name, d->indexName) && (!ix || !ix->setAside.empty())) ix = &i;
+                if (!i.name.empty() && sameName(i.name, indexName) && (!ix || !ix->setAside.empty())) ix = &i;
             if (!ix) throwSetAsideUnnamed(f);
-            if (!ix) d->fail("нет индекса «" + d->indexName + "».");
-        } else if (!d->indexFieldNames.empty()) {
-            const auto want = splitFields(d->indexFieldNames);
+            if (!ix) fail("нет индекса «" + indexName + "».");
+        } else if (!indexFieldNames.empty()) {
+            const auto want = splitFields(indexFieldNames);
             auto sameFields = [&](const IndexInfo& i) {
                 if (i.fields.size() != want.size()) return false;
                 for (size_t k = 0; k < want.size(); ++k)
@@ -179,47 +173,59 @@ void TableHandle::open() {
             for (const auto& i : f.indexes())
                 if (sameFields(i) && (!ix || !ix->setAside.empty() || (i.primary && !ix->primary))) ix = &i;
             if (!ix) throwSetAsideUnnamed(f);
-            if (!ix) d->fail("нет индекса по полям «" + d->indexFieldNames + "».");
-        } else if (d->master) {
-            d->fail("для связи с главной таблицей нужен индекс.");
+            if (!ix) fail("нет индекса по полям «" + indexFieldNames + "».");
+        } else if (master) {
+            fail("для связи с главной таблицей нужен индекс.");
         } else {
             for (const auto& i : f.indexes())
                 if (i.primary) { ix = &i; break; }
         }
         if (ix && !ix->setAside.empty()) throw Error(ix->setAside);  // the index file set aside at opening
         if (ix) {
-            d->indexed = true;
-            d->lookupIndex = ix->primary ? std::string() : ix->name;
-            if (d->master && d->masterFields.size() > ix->fields.size())
-                d->fail("связь с главной таблицей задаёт больше полей, чем есть в индексе.");
+            indexed = true;
+            lookupIndex = ix->primary ? std::string() : ix->name;
+            if (master && masterFields.size() > ix->fields.size())
+                fail("связь с главной таблицей задаёт больше полей, чем есть в индексе.");
         }
-        if (d->master && d->masterFields.empty()) d->fail("не заданы поля связи с главной таблицей.");
-        if (d->master && d->master->active())
-            for (const auto& mf : d->masterFields)
-                if (d->master->fieldIndex(mf) < 0)
-                    throw Error("Таблица «" + d->master->d->label() + "»: нет поля «" + mf +
-                                "», по которому с ней связана таблица «" + d->label() + "».");
+        if (master && masterFields.empty()) fail("не заданы поля связи с главной таблицей.");
+        if (master && master->active())
+            for (const auto& mf : masterFields)
+                if (master->fieldIndex(mf) < 0)
+                    throw Error("Таблица «" + master->d->label() + "»: нет поля «" + mf +
+                                "», по которому с ней связана таблица «" + label() + "».");
 
-        d->activeFilter = Filter();
-        if (d->filtered) {
-            Filter bound = d->filterParsed;
-            bound.bind(f.fields(), d->label());
-            d->activeFilter = std::move(bound);
+        activeFilter = Filter();
+        if (filtered) {
+            Filter bf = filterParsed;
+            bf.bind(f.fields(), label());
+            activeFilter = std::move(bf);
         }
-        d->state = State::Browse;
-        d->buffer.clear();
-        d->original.clear();
-        d->retake();
-        d->toFirst();
+        state = State::Browse;
+        buffer.clear();
+        original.clear();
+        retake();
+        toFirst();
     } catch (...) {
-        d->file.reset();
-        d->state = State::Inactive;
-        d->locs.clear();
-        d->ords.clear();
-        d->row = -1;
-        d->path.clear();
+        file.reset();
+        state = State::Inactive;
+        locs.clear();
+        ords.clear();
+        row = -1;
+        path.clear();
         throw;
     }
+}
+
+void TableHandle::open() {
+    if (d->state != State::Inactive) return;
+    if (d->tableName.empty())
+        throw Error("Не задано имя таблицы" + (d->objectName.empty() ? std::string() : " (" + d->objectName + ")") + ".");
+    checkTableName(d->tableName);
+    const std::string fn = tableFileName(d->tableName);
+    auto found = tableFileProvider().resolve(d->dir, fn);
+    if (!found) throw Error("Таблица «" + joinPath(d->dir, fn) + "» не найдена.");
+    d->path = *found;
+    d->attach();
     d->notify(Impl::Event::Active);
     d->notify(Impl::Event::State);
     d->notify(Impl::Event::Moved);
@@ -241,6 +247,47 @@ void TableHandle::close() {
     d->clearCache();
     d->notify(Impl::Event::State);
     d->notify(Impl::Event::Active);
+}
+
+void TableHandle::replaceRecords(const std::vector<FieldDef>& fieldsGiven, const std::vector<Record>& records) {
+    d->checkActive();
+    const std::vector<FieldDef> fields = fieldsGiven;  // may be the open file's, let go below
+    if (d->readOnly) throw Error("Таблица «" + d->label() + "» открыта только для чтения.");
+    const bool wasEditing = d->editing();
+    const std::string path = d->path;
+    // The files are let go while the table is replaced; the handle then reads the new one,
+    // or the old one again when the replacement was refused.
+    d->buffer.clear();
+    d->original.clear();
+    d->state = State::Browse;
+    d->file.reset();
+    d->writable = false;
+    d->clearCache();
+    std::exception_ptr refused;
+    try {
+        tableFileProvider().replace(path, fields, records);
+    } catch (...) {
+        refused = std::current_exception();
+    }
+    d->path = path;
+    try {
+        d->attach();
+    } catch (...) {
+        // Neither table opens any more: the handle can only close.
+        d->notify(Impl::Event::State);
+        d->notify(Impl::Event::Active);
+        if (refused) std::rethrow_exception(refused);
+        throw;
+    }
+    if (refused) {
+        if (wasEditing) d->notify(Impl::Event::State);
+        d->notify(Impl::Event::Moved);
+        std::rethrow_exception(refused);
+    }
+    if (wasEditing) d->notify(Impl::Event::State);
+    d->notifyChange(TableChange{});
+    d->notify(Impl::Event::Data);
+    d->notify(Impl::Event::Moved);
 }
 
 bool TableHandle::active() const { return d->state != State::Inactive; }

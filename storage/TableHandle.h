@@ -26,10 +26,32 @@ namespace talvira::storage {
 
 class TableHandle;
 
+/** What one write through a handle changed in its table, told once when it is stored. */
+struct TableChange {
+    enum class Kind {
+        Posted,    ///< a record stored: an edited one, or a new one (`inserted`)
+        Deleted,   ///< a record removed
+        Appended,  ///< `count` records stored after the last one
+        Replaced,  ///< the records as a whole: the table replaced, or changed while the display was suspended
+    };
+    Kind kind = Kind::Replaced;
+    /** Posted, Deleted: the record's row in the view; Appended: the row of the first one. */
+    int row = -1;
+    int count = 1;
+    bool inserted = false;
+    /** Whole records (every field of the table in table order). Posted (edited) and Deleted:
+     *  the record as it was stored before; Posted: as it is stored now. */
+    const Record* before = nullptr;
+    const Record* after = nullptr;
+};
+
 /** Everything bound to a handle: data-aware controls and detail handles. */
 class TableObserver {
 public:
     virtual ~TableObserver() = default;
+    /** The stored records changed (after the write; changes made while the display was
+     *  suspended are told as one Replaced when it resumes). */
+    virtual void tableChanged(TableHandle&, const TableChange&) {}
     /** The current record changed (a move, or the whole set of records was re-taken). */
     virtual void recordMoved(TableHandle&) {}
     /** Records were added, changed or removed, or a field of the edit buffer was written. */
@@ -64,6 +86,10 @@ public:
     virtual std::unique_ptr<TableFile> open(const std::string& path, OpenMode mode) = 0;
     /** Creates or replaces the table, no index, fields in order. */
     virtual void create(const std::string& path, const std::vector<FieldDef>& fields) = 0;
+    /** Replaces the table at `path` as a whole by one of `fields` holding `records`, their
+     *  autoincrement values kept. By default created anew and filled record by record; the
+     *  Paradox files are replaced atomically (storage/TableFamily.h). */
+    virtual void replace(const std::string& path, const std::vector<FieldDef>& fields, const std::vector<Record>& records);
 };
 
 /** The provider in use (never null). */
@@ -172,6 +198,30 @@ public:
     /** Removes the current record (cursor to the next one); while appending, cancels instead. */
     void remove();
     bool modified() const;  // the edit buffer differs from the stored record
+    /** The names of the fields the edit in progress changes, in table order (none while
+     *  browsing; a new record: the fields given a value). */
+    std::vector<std::string> modifiedFields() const;
+
+    // ---- whole records (every field of the table, in table order) ------------------------
+    /** The table's own fields in table order (empty while closed). */
+    const std::vector<FieldDef>& tableFields() const;
+    /** The stored records of the view (a record being appended is not one yet). */
+    int storedCount() const;
+    Record storedRecord(int row) const;
+    std::vector<Record> storedRecords() const;
+    /** Writes that put records back as they were, each stored like a post and told as a
+     *  TableChange; the cursor ends on the record concerned. `storeRecord` rewrites row `row`
+     *  (its autoincrement value stays); `insertRecord` stores a record at row `row` of the
+     *  physical order and `appendRecords` after the last one, autoincrement values as given;
+     *  `replaceRecords` replaces the table as a whole (storage/TableFamily.h), its cursor on
+     *  the first record. An edit in progress is stored or dropped first (dropped by a
+     *  replacement). */
+    void storeRecord(int row, const Record& rec);
+    void insertRecord(int row, const Record& rec);
+    void appendRecords(const std::vector<Record>& records);
+    void replaceRecords(const std::vector<FieldDef>& fields, const std::vector<Record>& records);
+    /** Stops holding the table for writing (others may open it) until the next write. */
+    void releaseWriting();
 
     // ---- display -----------------------------------------------------------------------
     void disableControls();
@@ -186,7 +236,8 @@ public:
     void addObserver(TableObserver* o);
     void removeObserver(TableObserver* o);
 
-    /** The open table file (nullptr while closed). */
+    /** The open table file (nullptr while closed): for the engine's own tests of shared files;
+     *  everything else reads and writes through the handle. */
     TableFile* file() const;
 
 private:

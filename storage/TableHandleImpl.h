@@ -157,7 +157,7 @@ struct TableHandle::Impl {
 
     // ---- display
     int disabled = 0;
-    bool pendingMoved = false, pendingData = false, pendingState = false, pendingActive = false;
+    bool pendingMoved = false, pendingData = false, pendingState = false, pendingActive = false, pendingChange = false;
 
     // ---- record cache (direct-mapped) and the last physical place found
     struct CacheEntry { bool valid = false; RecordLoc loc; Record rec; };
@@ -258,6 +258,29 @@ struct TableHandle::Impl {
             }
         }
     }
+
+    /** Tells the observers what a write changed; while the display is suspended the changes
+     *  are told as one Replaced at its end. */
+    void notifyChange(const TableChange& c) {
+        if (disabled > 0) {
+            pendingChange = true;
+            return;
+        }
+        const auto copy = observers;
+        for (TableObserver* o : copy)
+            if (std::find(observers.begin(), observers.end(), o) != observers.end()) o->tableChanged(*self, c);
+    }
+
+    /** The stored record at `row` of the view, whole. */
+    Record storedAt(int r) const {
+        Record rec = recordAt(r);
+        rec.resize(file->fields().size());
+        return rec;
+    }
+
+    /** Sets up the field list and the view over the file at `path` (no notification); on
+     *  failure the handle is left closed. TableHandle.cpp. */
+    void attach();
 
     void setState(State s) {
         if (state == s) return;

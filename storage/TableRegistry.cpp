@@ -1,6 +1,7 @@
 #include "storage/TableHandleImpl.h"
 
 #include "storage/FileNames.h"
+#include "storage/TableFamily.h"
 
 #include <filesystem>
 #include <map>
@@ -23,6 +24,10 @@ public:
     }
     void create(const std::string& path, const std::vector<FieldDef>& fields) override {
         createParadoxTable(path, fields);
+    }
+    void replace(const std::string& path, const std::vector<FieldDef>& fields, const std::vector<Record>& records) override {
+        const std::filesystem::path p(path);
+        replaceTable(p.parent_path(), p.filename().string(), fields, records);
     }
 };
 
@@ -48,6 +53,17 @@ std::shared_ptr<TableFile> openShared(const std::string& path) {
     std::shared_ptr<TableFile> fresh = provider->open(path, OpenMode::ReadOnly);
     slot = fresh;
     return fresh;
+}
+
+void TableFileProvider::replace(const std::string& path, const std::vector<FieldDef>& fields,
+                                const std::vector<Record>& records) {
+    create(path, fields);
+    if (records.empty()) return;
+    const auto f = open(path, OpenMode::ReadWrite);
+    for (const Record& r : records) {
+        Record copy = r;
+        f->insert(f->recordCount(), copy);
+    }
 }
 
 TableFileProvider& tableFileProvider() { return g_provider ? *g_provider : paradoxProvider(); }

@@ -1,5 +1,6 @@
 // talvira-cli export: the estimate written into a workbook made from a template, as the
-// estimate window's "Excel" command does, with the window's default texts unless replaced.
+// estimate window's "Excel" command does, with the texts the estimate keeps (or the window's
+// defaults) unless replaced.
 #include "tools/Commands.h"
 #include "tools/CliShared.h"
 
@@ -37,8 +38,9 @@ int exportCommand(const Args& args) {
     }
     if (estimatePath.empty() || templatePath.empty() || outPath.empty()) throw Error(kUsage);
     const char sep = decimalSeparatorOf(locale);
-    // the window's texts at start, under the same decimal separator, then what was given
-    const xls::EstimateTexts texts = textsWith(sep, typed);
+    // the texts the estimate keeps (else the window's at start, under the same decimal
+    // separator), then what was given
+    const xls::EstimateTexts texts = textsWith(estimatePath, sep, typed);
 
     storage::TableHandle table("SmetaTable");
     openEstimate(table, estimatePath);

@@ -5,6 +5,7 @@
  * window's texts.
  */
 #include "common/Error.h"
+#include "editing/EstimateCompanion.h"
 #include "estimate/EstimateFile.h"
 #include "export/EstimateRows.h"
 #include "storage/TableHandle.h"
@@ -42,7 +43,7 @@ inline void openEstimate(storage::TableHandle& smeta, const std::string& file) {
     const std::filesystem::path p(file);
     estimate::bindForOpening(smeta, p.has_parent_path() ? p.parent_path().string() : std::string("."),
                              p.filename().string());
-    smeta.open();
+    estimate::openEstimate(smeta);
 }
 
 /** One `--text` argument: the control name and its text. */
@@ -60,9 +61,10 @@ inline TextArg parseTextArg(const std::string& command, const std::string& kv) {
     return {kv.substr(0, eq), kv.substr(eq + 1)};
 }
 
-/** The window's texts at start under the decimal separator `sep`, then `typed` in order. */
-inline xls::EstimateTexts textsWith(char sep, const std::vector<TextArg>& typed) {
-    xls::EstimateTexts texts = xls::EstimateTexts::defaults(sep);
+/** The texts the estimate at `estimateFile` keeps beside it (the window's texts at start under
+ *  the decimal separator `sep` when it keeps none), then `typed` in order. */
+inline xls::EstimateTexts textsWith(const std::string& estimateFile, char sep, const std::vector<TextArg>& typed) {
+    xls::EstimateTexts texts = editing::loadEstimateTexts(estimateFile, sep);
     for (const auto& [control, text] : typed) *texts.byControlName(control) = text;
     return texts;
 }

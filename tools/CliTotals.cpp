@@ -1,5 +1,6 @@
 // talvira-cli estimate totals: the totals and charges block of an estimate as the workbook
-// computes it, one line per block row, with the estimate window's default texts unless replaced.
+// computes it, one line per block row, with the texts the estimate keeps (or the window's
+// defaults) unless replaced.
 #include "tools/Commands.h"
 #include "tools/CliShared.h"
 
@@ -50,7 +51,7 @@ int totalsCommand(const Args& args) {
     const char sep = decimalSeparatorOf(locale);
     std::vector<TextArg> typed;
     for (const std::string& kv : replaced) typed.push_back(parseTextArg(reader.command, kv));
-    const xls::EstimateTexts texts = textsWith(sep, typed);
+    const xls::EstimateTexts texts = textsWith(estimatePath, sep, typed);
 
     storage::TableHandle table("SmetaTable");
     openEstimate(table, estimatePath);

@@ -4,6 +4,7 @@
 #include "normbase/import/ExpatParser.h"
 #include "normbase/import/InputFiles.h"
 #include "normbase/import/OfficialXml.h"
+#include "common/NumberText.h"
 
 #include <fcntl.h>
 
@@ -55,7 +56,7 @@ void writeOrigin(const fs::path& dir, const ImportReport& report, const ImportOp
     f << "Нормативная база импортирована " << nowText() << "\n";
     f << "Прочитаны файлы:\n";
     for (const SourceInfo& s : report.sources) f << "  " << sourceLine(s) << "\n";
-    if (options.wagePerHour) f << "Часовая ставка оплаты труда: " << *options.wagePerHour << " руб.\n";
+    if (options.wagePerHour) f << "Часовая ставка оплаты труда: " << formatGeneral(*options.wagePerHour, ',') << " руб.\n";
     if (!f) throw Error("Не удалось записать файл «" + (dir / kOriginFile).string() + "»");
 }
 

@@ -4,6 +4,7 @@
 
 #include <charconv>
 #include <cmath>
+#include <cstdio>
 #include <cstring>
 
 namespace talvira::normimport {
@@ -145,6 +146,19 @@ OfficialXmlReader::El OfficialXmlReader::childOf(El parent, std::string_view n) 
     return El::Skipped;
 }
 
+/** The norm files write their creation date the American way ("8/18/2025"); the report and the
+ *  origin note show it as the user reads dates ("18.08.2025"). Anything else stays as written. */
+static std::string russianDate(const std::string& us) {
+    unsigned m = 0, d = 0, y = 0;
+    char tail = 0;
+    if (std::sscanf(us.c_str(), "%u/%u/%u%c", &m, &d, &y, &tail) != 3 || m < 1 || m > 12 || d < 1 || d > 31 ||
+        y < 1000 || y > 9999)
+        return us;
+    char buf[16];
+    std::snprintf(buf, sizeof buf, "%02u.%02u.%04u", d, m, y);
+    return buf;
+}
+
 void OfficialXmlReader::startElement(const char* name, const char** atts) {
     const std::string_view n(name);
     if (stack_.empty()) {
@@ -154,7 +168,7 @@ void OfficialXmlReader::startElement(const char* name, const char** atts) {
             source_.kind = "нормы";
             source_.baseType = attrText(atts, "BaseType");
             source_.priceLevel = attrText(atts, "PriceLevel");
-            source_.date = attrText(atts, "CreationDate");
+            source_.date = russianDate(attrText(atts, "CreationDate"));
         } else if (n == "ResourceCatalog") {
             root_ = Root::Prices;
             source_.kind = "цены";

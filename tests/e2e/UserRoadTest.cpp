@@ -493,6 +493,8 @@ private slots:
         typeText(grid, userNumber(",5"));
         typed_[1].kolvo = 4.5;
         typed_[1].kolvoEmpty = false;
+        Form2->NAMEEdit->clear();
+        QTest::keyClicks(Form2->NAMEEdit, QStringLiteral("No 7, 2026"));
         quitProgram();
 
         startProgram();
@@ -513,7 +515,8 @@ private slots:
         const auto reopened = readPositions(Form2->SmetaTable);
         QCOMPARE(reopened.size(), typed_.size());
         for (size_t i = 0; i < typed_.size(); ++i) QVERIFY2(reopened[i] == typed_[i], qPrintable(QString::number(i)));
-        // The rate texts start from their defaults again.
+        // The title block comes back as it was typed; the rates were left at their defaults.
+        QCOMPARE(Form2->NAMEEdit->text(), QStringLiteral("No 7, 2026"));
         QCOMPARE(Form2->NREdit->text(), QStringLiteral("105"));
         QCOMPARE(Form2->Edit1->text(), QString());
     }

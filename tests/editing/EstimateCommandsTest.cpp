@@ -177,8 +177,8 @@ TEST_F(ClearOnDisk, ClearingLeavesAnEmptyEstimateOfTheSameNameOpen) {
     EXPECT_TRUE(smeta.isEmpty());
     EXPECT_EQ(smeta.tableName(), "Дом.db");
     EXPECT_FALSE(smeta.controlsDisabled());
-    ASSERT_NE(smeta.file(), nullptr);
-    EXPECT_EQ(smeta.file()->fields(), estimate::estimateFieldDefs());
+    ASSERT_TRUE(smeta.active());
+    EXPECT_EQ(smeta.tableFields(), estimate::estimateFieldDefs());
     EXPECT_EQ(smeta.fieldCount(), 17);
     // Nothing of the temporary table is left beside it.
     for (const auto& f : files()) EXPECT_EQ(f.stem().string(), "Дом") << f;

@@ -9,6 +9,7 @@
 #include "editing/EstimateHistory.h"
 #include "estimate/EstimateFields.h"
 #include "estimate/EstimateFile.h"
+#include "storage/FileNames.h"
 #include "storage/TableFamily.h"
 #include "storage/TableFile.h"
 
@@ -199,7 +200,7 @@ TEST_F(HistoryOnFiles, RandomSequencesUndoneAndRedoneExactly) {
                 ASSERT_TRUE(history->canUndo());
                 history->undo();
                 expectSame(onDisk(), states[i - 1], "undo of " + names[i - 1]);
-                expectSame(readAllRecords(smeta), states[i - 1], "handle after undo of " + names[i - 1]);
+                expectSame(smeta.storedRecords(), states[i - 1], "handle after undo of " + names[i - 1]);
             }
             EXPECT_FALSE(history->canUndo());
             for (size_t i = 0; i < names.size(); ++i) {
@@ -392,7 +393,7 @@ TEST_F(HistoryOnFiles, AFailedWriteLeavesEstimateAndHistoryAsTheyWere) {
         expectSame(onDisk(), before, "after the failed undo and redo");
         EXPECT_EQ(history->undoCount(), 2u);
         EXPECT_EQ(history->redoCount(), 1u);
-        expectSame(readAllRecords(smeta), before, "the handle after the failed undo and redo");
+        expectSame(smeta.storedRecords(), before, "the handle after the failed undo and redo");
     }
     history->undo();
     history->undo();
@@ -415,6 +416,35 @@ TEST_F(HistoryOnFiles, ATableChangedBehindTheHistoryEndsIt) {
     expectSame(onDisk(), before, "nothing written");
     EXPECT_FALSE(history->canUndo());
     EXPECT_TRUE(smeta.active());
+}
+
+TEST_F(HistoryOnFiles, TheMemoFileShrinksWhenTheEstimateIsOpenedOrCleared) {
+    fill(40);
+    // Long names stored and taken back leave their space unused in the memo file.
+    for (int row = 0; row < 40; ++row) {
+        edit(row, {{"NAME", Value::string(std::string(3000, 'x'))}});
+        history->undo();
+    }
+    const fs::path memo = storage::findCompanion(path(), ".MB");
+    const auto grown = fs::file_size(memo);
+    const auto before = onDisk();
+    smeta.close();
+    estimate::openEstimate(smeta);
+    EXPECT_LT(fs::file_size(memo) * 2, grown);
+    EXPECT_EQ(onDisk(), before);
+    EXPECT_EQ(smeta.recordCount(), before.size());
+    history->clear();
+    EXPECT_EQ(fs::file_size(memo), 4096u);
+
+    // A table that is no estimate is refused before anything is written.
+    const std::vector<storage::FieldDef> other = {{"ID", storage::FieldType::Long, 0}, {"TEXT", storage::FieldType::Memo, 10}};
+    const std::vector<Record> rows(20, Record{Value::integer(1), Value::string(std::string(500, 't'))});
+    for (int i = 0; i < 5; ++i) storage::replaceTable(dir, "Имена.db", other, rows);
+    const auto size = fs::file_size(fs::path(dir) / "Имена.mb");
+    TableHandle names("SmetaTable");
+    estimate::bindForOpening(names, dir, "Имена.db");
+    EXPECT_THROW(estimate::openEstimate(names), Error);
+    EXPECT_EQ(fs::file_size(fs::path(dir) / "Имена.mb"), size);
 }
 
 TEST_F(HistoryOnFiles, AtLeastAHundredStepsAndAClearedEstimateHeldOnce) {
@@ -450,9 +480,28 @@ std::vector<Record> openedEstimate(const std::string& dir, const std::string& fi
     TableHandle t("SmetaTable");
     estimate::bindForOpening(t, dir, file);
     t.open();
-    std::vector<Record> out = readAllRecords(t);
+    std::vector<Record> out = t.storedRecords();
     t.close();
     return out;
+}
+
+/** Runs `cycle` (which never ends by itself) in a child process killed after `delay`; true
+ *  when it was the kill that stopped it. */
+bool killedWhileRunning(const std::function<void()>& cycle, std::chrono::microseconds delay) {
+    const pid_t child = ::fork();
+    if (child < 0) return false;
+    if (child == 0) {
+        try {
+            cycle();
+        } catch (...) {
+        }
+        ::_exit(3);
+    }
+    std::this_thread::sleep_for(delay);
+    ::kill(child, SIGKILL);
+    int status = 0;
+    ::waitpid(child, &status, 0);
+    return WIFSIGNALED(status);
 }
 
 TEST(HistoryKilled, AnUndoOrRedoKilledAnywhereLeavesTheOldOrTheNewEstimate) {
@@ -474,8 +523,8 @@ TEST(HistoryKilled, AnUndoOrRedoKilledAnywhereLeavesTheOldOrTheNewEstimate) {
             smeta.setFieldValue("KOLVO", Value::real(i * 0.25));
             smeta.post();
         }
-        full = readAllRecords(smeta);
-        fields = smeta.file()->fields();
+        full = smeta.storedRecords();
+        fields = smeta.tableFields();
     }
     // How long one clearing with its undo and redo takes, to spread the kills over it.
     auto cycle = [&] {
@@ -506,21 +555,8 @@ TEST(HistoryKilled, AnUndoOrRedoKilledAnywhereLeavesTheOldOrTheNewEstimate) {
     for (int attempt = 0; attempt < 24; ++attempt) {
         SCOPED_TRACE("attempt " + std::to_string(attempt));
         if (!(openedEstimate(dir, file) == full)) storage::replaceTable(dir, file, fields, full);
-        const pid_t child = ::fork();
-        ASSERT_GE(child, 0);
-        if (child == 0) {
-            try {
-                cycle();
-            } catch (...) {
-            }
-            ::_exit(3);
-        }
-        const auto delay = std::chrono::microseconds(rng() % uint32_t(2 * span.count() + 1000));
-        std::this_thread::sleep_for(delay);
-        ::kill(child, SIGKILL);
-        int status = 0;
-        ::waitpid(child, &status, 0);
-        ASSERT_TRUE(WIFSIGNALED(status)) << "the child stopped by itself (an error in the undo?)";
+        ASSERT_TRUE(killedWhileRunning(cycle, std::chrono::microseconds(rng() % uint32_t(2 * span.count() + 1000))))
+            << "the child stopped by itself (an error in the undo?)";
         std::vector<Record> now;
         ASSERT_NO_THROW(now = openedEstimate(dir, file));
         if (now.empty()) ++sawNew;
@@ -532,6 +568,63 @@ TEST(HistoryKilled, AnUndoOrRedoKilledAnywhereLeavesTheOldOrTheNewEstimate) {
     // Both outcomes occur, so the kills did land during the writes.
     EXPECT_GT(sawOld, 0);
     EXPECT_GT(sawNew, 0);
+}
+
+TEST(HistoryKilled, AnUndoOrRedoKilledBetweenTheRecordsOfAStepLeavesEachRecordOldOrNew) {
+    test::TempDir start("talvira-undo-kill-records");
+    const std::string dir = (start.path() / "Smeti").string();
+    fs::create_directories(dir);
+    const std::string file = fs::path(estimate::estimatePath(dir, kName)).filename().string();
+    const int kept = 200, added = 300;
+    auto position = [](TableHandle& t, int i) {
+        t.append();
+        t.setFieldValue("TAB", Value::string("02-" + std::to_string(i)));
+        t.setFieldValue("NAME", Value::string("Устройство кровли, позиция " + std::to_string(i) + " с длинным наименованием"));
+        t.setFieldValue("KOLVO", Value::real(i * 0.5));
+        t.post();
+    };
+    std::vector<Record> all;  // the kept positions, then the ones one Add step appends
+    std::vector<storage::FieldDef> fields;
+    {
+        TableHandle smeta("SmetaTable");
+        estimate::bindEstimate(smeta, dir, kName);
+        estimate::createAndOpen(smeta);
+        for (int i = 0; i < kept + added; ++i) position(smeta, i);
+        all = smeta.storedRecords();
+        fields = smeta.tableFields();
+    }
+    const std::vector<Record> base(all.begin(), all.begin() + kept);
+    // The Add appended, then taken back and done again record by record, for ever.
+    auto cycle = [&](bool forever) {
+        TableHandle smeta("SmetaTable");
+        estimate::bindForOpening(smeta, dir, file);
+        smeta.open();
+        EstimateHistory h(smeta);
+        h.recordAppend([&] { for (int i = kept; i < kept + added; ++i) position(smeta, i); });
+        do {
+            h.undo();
+            h.redo();
+        } while (forever);
+    };
+    storage::replaceTable(dir, file, fields, base);
+    const auto t0 = std::chrono::steady_clock::now();
+    cycle(false);
+    const auto span = std::chrono::duration_cast<std::chrono::microseconds>(std::chrono::steady_clock::now() - t0);
+    std::mt19937 rng(20261209);
+    int partial = 0;
+    for (int attempt = 0; attempt < 24; ++attempt) {
+        SCOPED_TRACE("attempt " + std::to_string(attempt));
+        storage::replaceTable(dir, file, fields, base);
+        ASSERT_TRUE(killedWhileRunning([&] { cycle(true); }, std::chrono::microseconds(rng() % uint32_t(span.count() + 1000))))
+            << "the child stopped by itself (an error in the undo?)";
+        std::vector<Record> now;
+        ASSERT_NO_THROW(now = openedEstimate(dir, file));
+        ASSERT_GE(now.size(), size_t(kept));
+        ASSERT_LE(now.size(), all.size());
+        expectSame(now, std::vector<Record>(all.begin(), all.begin() + std::ptrdiff_t(now.size())), "after the kill");
+        partial += now.size() != size_t(kept) && now.size() != all.size();
+    }
+    EXPECT_GT(partial, 0) << "no kill landed between the records of the step";
 }
 
 TEST(StepText, NamesWhatTheStepDid) {

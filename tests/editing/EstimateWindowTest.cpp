@@ -184,7 +184,7 @@ private slots:
         QVERIFY(Form1->AddButton->isEnabled());
         QVERIFY(Form1->ViewButton->isEnabled());
         QVERIFY(fs::exists(smeti() / "Дом.db"));
-        QCOMPARE(smeta().file()->fields(), talvira::estimate::estimateFieldDefs());
+        QCOMPARE(smeta().tableFields(), talvira::estimate::estimateFieldDefs());
         QCOMPARE(smeta().fieldCount(), 17);
     }
 
@@ -398,7 +398,7 @@ private slots:
         QVERIFY(smeta().active());
         QVERIFY(smeta().isEmpty());
         QCOMPARE(smeta().tableName(), std::string("Очистка.db"));
-        QCOMPARE(smeta().file()->fields(), talvira::estimate::estimateFieldDefs());
+        QCOMPARE(smeta().tableFields(), talvira::estimate::estimateFieldDefs());
     }
 
     void ctrlDelWhileACellIsEditedClearsToo() {
@@ -533,7 +533,10 @@ private slots:
         addPosition(4, 30, "C");
         smeta().moveTo(1);
         std::vector<fs::path> opened;
-        Form2->openWorkbook = [&](const fs::path& p) { opened.push_back(p); };
+        Form2->openWorkbook = [&](const fs::path& p) {
+            opened.push_back(p);
+            return true;
+        };
 
         // Without the template: the error box, nothing opened, the table where it was.
         guarded([] { Form2->EButtonClick(); });
@@ -549,12 +552,46 @@ private slots:
         QCOMPARE(takeError(), QString());
         QCOMPARE(int(opened.size()), 1);
         QVERIFY(fs::exists(opened[0]));
-        QCOMPARE(QString::fromStdString(opened[0].filename().string()), QStringLiteral("Смета Экспорт.xls"));
+        QCOMPARE(opened[0], smeti() / "Смета Экспорт.xls");
         QCOMPARE(smeta().recNo(), 1);
         QCOMPARE(smeta().fieldAsString("TAB"), std::string("B"));
         QVERIFY(!smeta().controlsDisabled());
+
+        // No program takes the book: a warning naming it, beside the first one, no error box.
+        QStringList warned;
+        setWarningBoxHook([&](const QString& w) { warned << w; });
+        Form2->openWorkbook = [](const fs::path&) { return false; };
+        QTest::keyClick(Form2->SmetaDBGrid, Qt::Key_E, Qt::ControlModifier);
+        QCoreApplication::processEvents();
+        setWarningBoxHook({});
+        QCOMPARE(takeError(), QString());
+        QCOMPARE(warned.size(), 1);
+        const fs::path second = smeti() / "Смета Экспорт (2).xls";
+        QVERIFY2(warned[0].contains(QString::fromStdString(second.string())), qPrintable(warned[0]));
+        QVERIFY(fs::exists(second) && fs::exists(opened[0]));
         fs::remove(opened[0]);
+        fs::remove(second);
         fs::remove_all(start_->path() / "Base");
+    }
+
+    void eachEstimateKeepsItsTitleBlockAndRates() {
+        createThroughDialog(QStringLiteral("Кровля"));
+        Form2->NDSEdit->setText(QStringLiteral("20"));
+        Form2->FUEdit->setText(QStringLiteral("Иванов "));
+        createThroughDialog(QStringLiteral("Баня"));  // the first is stored as it closes
+        QCOMPARE(Form2->NDSEdit->text(), QStringLiteral("18"));
+        QCOMPARE(Form2->FUEdit->text(), QString());
+        Form2->NREdit->setText(QStringLiteral("100"));
+        Form1->OpenDialog1CanClose(QString::fromStdString((smeti() / "Кровля.db").string()));
+        QCOMPARE(takeError(), QString());
+        QCOMPARE(Form2->NDSEdit->text(), QStringLiteral("20"));
+        QCOMPARE(Form2->FUEdit->text(), QStringLiteral("Иванов "));
+        QCOMPARE(Form2->NREdit->text(), QStringLiteral("105"));
+        Form1->OpenDialog1CanClose(QString::fromStdString((smeti() / "Баня.db").string()));
+        QCOMPARE(Form2->NREdit->text(), QStringLiteral("100"));
+        createThroughDialog(QStringLiteral("Кровля"));  // replaced by an empty one: the defaults
+        QCOMPARE(Form2->NDSEdit->text(), QStringLiteral("18"));
+        QVERIFY(!fs::exists(smeti() / "Кровля.txt"));
     }
 
     void storePendingEditPostsWhatWasTyped() {

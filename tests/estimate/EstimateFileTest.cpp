@@ -71,7 +71,7 @@ TEST(EstimateFormat, CreatedTableHasTheNineteenFieldsAndOpensWithTheSeventeenBou
     const char* const tableOrder[] = {"COUNT", "TAB", "NAME", "IZM", "KOLVO", "STOIM", "OSNZP", "MATER",
                                       "EXPLMASH", "ZPMASH", "TRUD", "TRUDMASH", "_STOIM", "_OSNZP",
                                       "_MATER", "_EXPLMASH", "_ZPMASH", "_TRUD", "_TRUDMASH"};
-    const auto& stored = smeta.file()->fields();
+    const auto& stored = smeta.tableFields();
     ASSERT_EQ(stored.size(), std::size(tableOrder));
     for (size_t i = 0; i < stored.size(); ++i) EXPECT_EQ(stored[i].name, tableOrder[i]) << i;
     EXPECT_EQ(stored[0].type, storage::FieldType::AutoInc);

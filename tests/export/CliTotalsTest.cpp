@@ -11,6 +11,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdlib>
+#include <fstream>
 #include <iostream>
 #include <optional>
 #include <sstream>
@@ -72,6 +73,10 @@ TEST_F(CliTotals, TheBlockLineByLineUnderEitherLocale) {
               "1\tНакладные расходы (от з/п основной и машиниста)\t126");
     EXPECT_EQ(run({"totals", estimate, "--locale", "en_US", "--text", "NREdit=10.5"})[1],
               "1\tНакладные расходы (от з/п основной и машиниста)\t126");
+    // the rates kept beside the estimate, unless replaced
+    std::ofstream(dir.path() / "Дом.txt") << "NREdit=10\n";
+    EXPECT_EQ(run({"totals", estimate})[1], "1\tНакладные расходы (от з/п основной и машиниста)\t120");
+    EXPECT_EQ(run({"totals", estimate, "--text", "NREdit=5"})[1], "1\tНакладные расходы (от з/п основной и машиниста)\t60");
 }
 
 TEST_F(CliTotals, ErrorsAndFailures) {

@@ -98,6 +98,7 @@ public:
     storage::RecordLoc append(storage::Record& r) override { return f_->append(r); }
     storage::RecordLoc update(storage::RecordLoc l, const storage::Record& r) override { return f_->update(l, r); }
     std::optional<storage::RecordLoc> remove(storage::RecordLoc l) override { return f_->remove(l); }
+    storage::RecordLoc insert(uint32_t o, storage::Record& r) override { return f_->insert(o, r); }
 
     static bool armed;
 

@@ -10,6 +10,7 @@
 
 #include <map>
 #include <sys/file.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <fcntl.h>
 #include <unistd.h>
@@ -194,3 +195,63 @@ TEST(Family, TableHeldByAnotherProgramIsLeftIntact) {
 }
 
 }  // namespace
+
+namespace {
+
+std::vector<std::string> memoTexts(const fs::path& db) {
+    std::vector<std::string> out;
+    auto t = openParadoxTable(db.string(), OpenMode::ReadOnly);
+    for (auto loc = t->first(); loc; loc = t->next(*loc)) out.push_back(t->read(*loc)[2].asString());
+    return out;
+}
+
+}  // namespace
+
+TEST(Family, MemoFileMostlyUnusedIsWrittenAnewWithTheSameRecords) {
+    TempDir dir;
+    makeOld(dir.path());
+    const fs::path db = dir / "Дом.db", mb = dir / "Дом.MB";
+    EXPECT_FALSE(compactMemo(db)) << "a memo file in use is left alone";
+    std::vector<Record> records;
+    for (int i = 0; i < 30; ++i)
+        records.push_back({Value::integer(i + 1), Value::string("T"), Value::string(std::string(100 + i, 'x')), {}});
+    for (int step = 0; step < 20; ++step) replaceTable(dir.path(), "Дом.db", kFields, records);  // as undo writes
+    const auto before = memoTexts(db);
+    const auto grown = fs::file_size(mb);
+    EXPECT_TRUE(compactMemo(db));
+    EXPECT_LT(fs::file_size(mb) * 2, grown);
+    EXPECT_EQ(memoTexts(db), before);
+    EXPECT_FALSE(compactMemo(db)) << "once compact, it stays as it is";
+    EXPECT_TRUE(fs::exists(dir / "Домик.X02"));
+    for (const auto& e : fs::directory_iterator(dir.path())) EXPECT_NE(e.path().filename().string()[0], '~');
+}
+
+TEST(Family, RenamesLeftHalfDoneByAKilledProgramAreFinished) {
+    // The new table is in place, its memo file still under the temporary name.
+    TempDir dir, other;
+    makeOld(dir.path());
+    replaceTable(other.path(), "Дом.db", kFields, {{Value::integer(7), Value::string("N"), Value::string(std::string(300, 'n')), {}}});
+    const std::string stem = "~talvira-999999999-3";
+    fs::copy_file(other / "Дом.db", dir / "Дом.db", fs::copy_options::overwrite_existing);
+    fs::copy_file(other / "Дом.mb", dir / (stem + ".mb"));
+    auto note = [&](const fs::path& table) {
+        struct stat st {};
+        ::stat(table.c_str(), &st);
+        writeFile(dir / (stem + ".moves"), std::to_string(st.st_ino) + '\0' + stem + ".db" + '\0' + "Дом.db" + '\0' +
+                                               stem + ".mb" + '\0' + "Дом.MB" + '\0');
+    };
+    note(dir / "Дом.db");
+    finishInterruptedReplace(dir.path());
+    EXPECT_EQ(memoTexts(dir / "Дом.db"), std::vector<std::string>{std::string(300, 'n')});
+    for (const auto& e : fs::directory_iterator(dir.path())) EXPECT_NE(e.path().filename().string()[0], '~');
+
+    // A table replaced since then keeps its own memo file; the stale note and files go, and
+    // so does a new table a killed program never put in place.
+    note(other / "Дом.db");
+    writeFile(dir / "~talvira-999999999-4.db", "half written");
+    fs::copy_file(other / "Дом.mb", dir / (stem + ".mb"));
+    replaceTable(dir.path(), "Дом.db", kFields, {{Value::integer(1), Value::string("L"), Value::string(std::string(99, 'l')), {}}});
+    finishInterruptedReplace(dir.path());
+    EXPECT_EQ(memoTexts(dir / "Дом.db"), std::vector<std::string>{std::string(99, 'l')});
+    for (const auto& e : fs::directory_iterator(dir.path())) EXPECT_NE(e.path().filename().string()[0], '~');
+}

@@ -171,13 +171,21 @@ TEST(Write, DeletesUpdatesAndManyBlocks) {
             t->append(r);
             model.push_back(r);
         }
-        // Remove and change at random places, following the places the writes return.
+        // Remove, change and put removed records back at random places (splitting full
+        // blocks), following the places the writes return.
+        std::vector<Record> removed;
         for (int step = 0; step < 1500; ++step) {
             uint32_t n = t->recordCount();
             ASSERT_EQ(n, model.size());
             uint32_t at = rng() % n;
             RecordLoc l = *t->locate(at);
-            if (rng() % 3) {
+            if (step % 4 == 3 && !removed.empty()) {
+                Record back = removed.back();
+                removed.pop_back();
+                EXPECT_EQ(t->ordinalOf(t->insert(at, back)), at);
+                model.insert(model.begin() + at, back);
+            } else if (rng() % 3) {
+                removed.push_back(t->read(l));
                 auto nx = t->remove(l);
                 model.erase(model.begin() + at);
                 if (at < model.size()) {

@@ -258,6 +258,20 @@ std::optional<RecordLoc> MemoryTableFile::remove(RecordLoc loc) {
     return locate(uint32_t(o));
 }
 
+RecordLoc MemoryTableFile::insert(uint32_t ordinal, Record& rec) {
+    checkWritable();
+    rec.resize(data_->fields.size());
+    for (size_t i = 0; i < data_->fields.size(); ++i)
+        if (data_->fields[i].type == FieldType::AutoInc) {
+            if (rec[i].isEmpty()) rec[i] = Value::integer(++data_->lastAutoInc);
+            data_->lastAutoInc = std::max(data_->lastAutoInc, rec[i].asInteger());
+        }
+    const size_t at = std::min<size_t>(ordinal, data_->records.size());
+    data_->records.insert(data_->records.begin() + std::ptrdiff_t(at), rec);
+    ++data_->writes;
+    return locOf(at);
+}
+
 // ---------------------------------------------------------------------------------------
 // MemoryTables
 // ---------------------------------------------------------------------------------------

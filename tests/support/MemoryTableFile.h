@@ -69,6 +69,7 @@ public:
     storage::RecordLoc append(storage::Record& rec) override;
     storage::RecordLoc update(storage::RecordLoc loc, const storage::Record& rec) override;
     std::optional<storage::RecordLoc> remove(storage::RecordLoc loc) override;
+    storage::RecordLoc insert(uint32_t ordinal, storage::Record& rec) override;
 
     MemoryTableData& data() { return *data_; }
 

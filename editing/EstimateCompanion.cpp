@@ -1,0 +1,145 @@
+#include "editing/EstimateCompanion.h"
+
+#include "common/Error.h"
+#include "estimate/EstimateFile.h"
+#include "export/WorkbookFile.h"
+#include "storage/Warnings.h"
+
+#include <fstream>
+#include <optional>
+#include <set>
+#include <sstream>
+
+namespace talvira::editing {
+
+namespace fs = std::filesystem;
+
+namespace {
+
+constexpr uintmax_t kLargestFile = 1 << 20;  // twelve short texts; anything bigger is not ours
+
+bool validUtf8(const std::string& s) {
+    for (size_t i = 0; i < s.size();) {
+        const auto c = static_cast<unsigned char>(s[i]);
+        const size_t n = c < 0x80 ? 1 : (c >> 5) == 0x6 ? 2 : (c >> 4) == 0xE ? 3 : (c >> 3) == 0x1E ? 4 : 0;
+        if (n == 0 || i + n > s.size()) return false;
+        for (size_t k = 1; k < n; ++k)
+            if ((static_cast<unsigned char>(s[i + k]) & 0xC0) != 0x80) return false;
+        i += n;
+    }
+    return true;
+}
+
+std::string escaped(const std::string& text) {
+    std::string out;
+    for (char c : text) {
+        if (c == '\\') out += "\\\\";
+        else if (c == '\n') out += "\\n";
+        else if (c == '\r') out += "\\r";
+        else out += c;
+    }
+    return out;
+}
+
+std::optional<std::string> unescaped(const std::string& text) {
+    std::string out;
+    for (size_t i = 0; i < text.size(); ++i) {
+        if (text[i] != '\\') {
+            out += text[i];
+            continue;
+        }
+        if (++i == text.size()) return std::nullopt;
+        switch (text[i]) {
+        case '\\': out += '\\'; break;
+        case 'n': out += '\n'; break;
+        case 'r': out += '\r'; break;
+        default: return std::nullopt;
+        }
+    }
+    return out;
+}
+
+/** The texts the file holds over `texts`, or why it is damaged. */
+std::string readInto(const std::string& content, xls::EstimateTexts& texts) {
+    if (!validUtf8(content)) return "текст не в кодировке UTF-8";
+    std::istringstream in(content);
+    std::set<std::string> seen;
+    std::string line;
+    for (int number = 1; std::getline(in, line); ++number) {
+        if (!line.empty() && line.back() == '\r') line.pop_back();
+        if (line.empty() || line[0] == '#') continue;
+        const std::string where = "строка " + std::to_string(number);
+        const size_t eq = line.find('=');
+        if (eq == std::string::npos) return where + ": нет знака «=»";
+        const std::string name = line.substr(0, eq);
+        if (!seen.insert(name).second) return where + ": «" + name + "» указано второй раз";
+        const std::optional<std::string> value = unescaped(line.substr(eq + 1));
+        if (!value) return where + ": неверная последовательность с «\\»";
+        if (std::string* text = texts.byControlName(name)) *text = *value;
+    }
+    return {};
+}
+
+const std::string kHeader = "# Тальвира 1.0: шапка и ставки сметы (ПОЛЕ=текст до конца строки, UTF-8)\n";
+
+/** The file's content, or why it cannot be read (nothing when it is missing). */
+std::string readContent(const fs::path& file, std::string& content) {
+    std::error_code ec;
+    const uintmax_t size = fs::file_size(file, ec);
+    std::ifstream in(file, std::ios::binary);
+    if (ec || !in) return "файл не читается";
+    if (size > kLargestFile) return "файл слишком велик";
+    std::ostringstream text;
+    text << in.rdbuf();
+    if (in.bad()) return "файл не читается";
+    content = text.str();
+    return {};
+}
+
+/** No file there, or one of this kind (written here, damaged or not, or readable as one): a
+ *  file of that name that is not (the user's own notes) is never written over. */
+bool ourKindOrMissing(const fs::path& file) {
+    std::error_code ec;
+    if (!fs::exists(file, ec)) return true;
+    std::string content;
+    if (!readContent(file, content).empty()) return false;
+    xls::EstimateTexts probe;
+    return content.rfind(kHeader, 0) == 0 || readInto(content, probe).empty();
+}
+
+}  // namespace
+
+std::string companionText(const xls::EstimateTexts& texts) {
+    std::string out = kHeader;
+    xls::EstimateTexts copy = texts;
+    for (std::string_view name : xls::EstimateTexts::controlNames())
+        out += std::string(name) + "=" + escaped(*copy.byControlName(name)) + "\n";
+    return out;
+}
+
+xls::EstimateTexts loadEstimateTexts(const fs::path& tablePath, char decimalSep) {
+    const xls::EstimateTexts defaults = xls::EstimateTexts::defaults(decimalSep);
+    const fs::path file = estimate::companionPath(tablePath);
+    std::error_code ec;
+    if (!fs::exists(file, ec)) return defaults;
+    std::string content;
+    xls::EstimateTexts texts = defaults;
+    std::string why = readContent(file, content);
+    if (why.empty()) why = readInto(content, texts);
+    if (why.empty()) return texts;
+    storage::warn("Шапка и ставки сметы из файла «" + file.string() + "» не прочитаны (" + why +
+                  "): взяты значения по умолчанию.");
+    return defaults;
+}
+
+void saveEstimateTexts(const fs::path& tablePath, const xls::EstimateTexts& texts) {
+    const fs::path file = estimate::companionPath(tablePath);
+    if (!ourKindOrMissing(file))
+        throw Error("Шапка и ставки сметы не сохранены: файл «" + file.string() +
+                    "» не похож на файл шапки сметы и оставлен как есть.");
+    const std::string text = companionText(texts);
+    xls::writeFileAtomically(file, std::vector<uint8_t>(text.begin(), text.end()), /*keepExisting=*/false,
+                             "шапку и ставки сметы в файл");
+}
+
+}  // namespace talvira::editing

@@ -1,0 +1,36 @@
+#pragma once
+/**
+ * The title block and the charge rates an estimate keeps beside its table, in a small text file
+ * named after it ("Дом.db" -> "Дом.txt"), so that they travel with the estimate when it is
+ * copied or mailed with its table. The file is UTF-8, one "EDIT=text" line per edit of the
+ * estimate window (UTVEdit, FUEdit, SOGLEdit, FSEdit, NAMEEdit, NREdit, PNEdit, SUEdit, ZUEdit,
+ * VZSEdit, KoefEdit, NDSEdit); the text runs to the end of the line exactly as typed, trailing
+ * blanks included, with "\\", "\n" and "\r" written as \\, \n and \r. Lines starting with "#"
+ * and empty lines are comments; a name the program does not know is passed over.
+ *
+ *   xls::EstimateTexts t = editing::loadEstimateTexts(smeta.tablePath(), ',');
+ *   editing::saveEstimateTexts(smeta.tablePath(), t);
+ *
+ * Caveats: an estimate without the file has the default texts; a damaged file (not UTF-8, a
+ * line without "=", a name given twice, a bad escape, unreadable) gives the defaults and one
+ * warning through storage::warn, never a refused estimate. Saving replaces the file in one step.
+ */
+#include "export/EstimateRows.h"
+
+#include <filesystem>
+#include <string>
+
+namespace talvira::editing {
+
+/** The file's text for `texts`. */
+std::string companionText(const xls::EstimateTexts& texts);
+
+/** The texts of the estimate whose table is `tablePath`: the defaults under `decimalSep`, with
+ *  what its companion file holds in their place. */
+xls::EstimateTexts loadEstimateTexts(const std::filesystem::path& tablePath, char decimalSep);
+
+/** Writes `texts` beside the table `tablePath`; talvira::Error when the file cannot be
+ *  written (the old file then stays as it was). */
+void saveEstimateTexts(const std::filesystem::path& tablePath, const xls::EstimateTexts& texts);
+
+}  // namespace talvira::editing

@@ -1,0 +1,68 @@
+// The title block and the rates kept beside an estimate: what is stored comes back exactly, an
+// estimate without the file has the defaults, and a damaged file gives the defaults with one
+// warning, never a refused estimate.
+#include "tests/storage/StorageTestUtil.h"
+#include "tests/support/TestPaths.h"
+
+#include "common/Error.h"
+#include "editing/EstimateCompanion.h"
+#include "estimate/EstimateFile.h"
+#include "storage/Warnings.h"
+
+#include <gtest/gtest.h>
+
+#include <fstream>
+
+namespace talvira::editing {
+namespace {
+
+namespace fs = std::filesystem;
+
+struct Kept : ::testing::Test {
+    test::TempDir dir;
+    fs::path table() const { return dir.path() / "Дом.db"; }
+    std::vector<std::string> warnings;
+    void SetUp() override { storage::setWarningSink([this](const std::string& w) { warnings.push_back(w); }); }
+    void TearDown() override { storage::setWarningSink({}); }
+    void write(const std::string& content) { std::ofstream(dir.path() / "Дом.txt", std::ios::binary) << content; }
+};
+
+TEST_F(Kept, TextsComeBackAsTyped) {
+    xls::EstimateTexts typed = xls::EstimateTexts::defaults(',');
+    typed.approverName = "  Иванов И.И.  ";
+    typed.title = "Ремонт\\кровли\nвторая строка=";
+    typed.vatPercent = "20";
+    typed.contractorPost = "";
+    saveEstimateTexts(table(), typed);
+    EXPECT_EQ(loadEstimateTexts(table(), '.'), typed);
+    EXPECT_EQ(loadEstimateTexts(dir.path() / "Другая.db", '.'), xls::EstimateTexts::defaults('.'));
+    EXPECT_TRUE(warnings.empty());
+}
+
+TEST_F(Kept, DamagedFileGivesTheDefaultsAndOneWarning) {
+    const struct {
+        const char* what;
+        std::string content;
+    } cases[] = {
+        {"not UTF-8", "NDSEdit=\xcd\xc4\xd1\n"},
+        {"no =", "NDSEdit=20\nNREdit\n"},
+        {"given twice", "NDSEdit=20\nNDSEdit=0\n"},
+        {"bad escape", "NAMEEdit=a\\tb\n"},
+    };
+    for (const auto& c : cases) {
+        warnings.clear();
+        write(c.content);
+        EXPECT_EQ(loadEstimateTexts(table(), ','), xls::EstimateTexts::defaults(',')) << c.what;
+        ASSERT_EQ(warnings.size(), 1u) << c.what;
+        EXPECT_NE(warnings[0].find("Дом.txt"), std::string::npos) << warnings[0];
+    }
+    write("# comment\r\n\r\nNDSEdit=20\r\nUnknownEdit=x\r\n");
+    EXPECT_EQ(loadEstimateTexts(table(), ',').vatPercent, "20") << "CRLF lines, comments, unknown names";
+    saveEstimateTexts(table(), xls::EstimateTexts::defaults(','));  // a file of its kind is replaced
+    write("Заметки к смете: позвонить заказчику\n");
+    EXPECT_THROW(saveEstimateTexts(table(), xls::EstimateTexts::defaults(',')), Error) << "the user's notes stay";
+    EXPECT_EQ(test::readFile(dir.path() / "Дом.txt"), "Заметки к смете: позвонить заказчику\n");
+}
+
+}  // namespace
+}  // namespace talvira::editing
