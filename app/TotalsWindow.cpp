@@ -189,7 +189,7 @@ void TotalsWindow::NextButtonClick() {
     smeta.moveTo(row);
     // The cell to fill is made current, so that what is typed next goes there.
     estimate_.grid.setCurrentField(
-        talvira::editing::fieldToFill(smeta.fieldValue(efld::KOLVO), smeta.fieldValue(efld::STOIM)));
+        talvira::editing::fieldToFill(smeta.fieldValue(efld::KOLVO)));
     showMessage(QString());
 }
 

@@ -17,7 +17,7 @@ bool isIncomplete(const Value& kolvo, const Value& stoim) {
     return isZeroOrEmpty(kolvo) || isZeroOrEmpty(stoim);
 }
 
-const char* fieldToFill(const Value& kolvo, const Value&) { return isZeroOrEmpty(kolvo) ? "KOLVO" : "STOIM"; }
+const char* fieldToFill(const Value& kolvo) { return isZeroOrEmpty(kolvo) ? estimate::fld::KOLVO : estimate::fld::STOIM; }
 
 void clearEstimate(TableHandle& smeta) {
     // Only a table that opens as an estimate is ever replaced.

@@ -17,9 +17,9 @@ namespace talvira::editing {
  *  values and values merely close to 0 do not make it incomplete. */
 bool isIncomplete(const storage::Value& kolvo, const storage::Value& stoim);
 
-/** The field the user fills first in a position: "KOLVO" while the quantity is empty or 0,
- *  else "STOIM". */
-const char* fieldToFill(const storage::Value& kolvo, const storage::Value& stoim);
+/** The field the user fills first in a position: the quantity while it is empty or 0, else the
+ *  price. */
+const char* fieldToFill(const storage::Value& kolvo);
 
 /**
  * Replaces the open estimate by an empty one of the same name (TableHandle::replaceRecords,

@@ -2,6 +2,7 @@
 
 #include "common/Error.h"
 #include "editing/EstimateCommands.h"
+#include "estimate/EstimateFields.h"
 #include "storage/FileNames.h"
 
 #include <algorithm>
@@ -312,7 +313,7 @@ void EstimateHistory::finishAppend() {
     if (s->after.empty()) return;
     const auto& fields = smeta_.tableFields();
     for (size_t i = 0; i < fields.size() && i < s->after.front().size(); ++i)
-        if (storage::sameName(fields[i].name, "TAB")) s->code = s->after.front()[i].asString();
+        if (storage::sameName(fields[i].name, estimate::fld::TAB)) s->code = s->after.front()[i].asString();
     push(std::move(*s));
 }
 
