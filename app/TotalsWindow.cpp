@@ -134,9 +134,9 @@ TotalsWindow::TotalsWindow(Estimate estimate)
 
 TotalsWindow::~TotalsWindow() { follower_.setFollowing(false); }
 
-talvira::xls::EstimateTexts TotalsWindow::typedTexts() const {
+talvira::model::EstimateTexts TotalsWindow::typedTexts() const {
     // The rates as typed now, each into the text of the edit of the same name.
-    talvira::xls::EstimateTexts texts;
+    talvira::model::EstimateTexts texts;
     for (const QLineEdit* edit : estimate_.rateEdits)
         if (std::string* text = texts.byControlName(edit->objectName().toStdString())) *text = edit->text().toStdString();
     return texts;
@@ -144,7 +144,7 @@ talvira::xls::EstimateTexts TotalsWindow::typedTexts() const {
 
 void TotalsWindow::showBlock() {
     const char sep = talvira::dbctrls::userDecimalSeparator();
-    const talvira::xls::EstimateTexts texts = typedTexts();
+    const talvira::model::EstimateTexts texts = typedTexts();
     totals_ = talvira::xls::computeTotals(follower_.sums(), texts, sep);
     const bool open = follower_.estimateOpen();
     for (const talvira::xls::BlockLine& line : totals_.lines) {

@@ -84,7 +84,7 @@ protected:
     void showEvent(QShowEvent* event) override;
 
 private:
-    talvira::xls::EstimateTexts typedTexts() const;
+    talvira::model::EstimateTexts typedTexts() const;
     void showMessage(const QString& text);
 
     Estimate estimate_;

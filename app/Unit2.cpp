@@ -82,7 +82,7 @@ TForm2::TForm2(QWidget* parent) : QMainWindow(parent), SmetaTable("SmetaTable") 
     setObjectName("Form2");
     setWindowTitle(QStringLiteral("Смета"));
     SmetaTable.setBoundFields(talvira::estimate::estimateBoundFields());
-    keptTexts_ = talvira::xls::EstimateTexts::defaults(talvira::dbctrls::userDecimalSeparator());
+    keptTexts_ = talvira::model::EstimateTexts::defaults(talvira::dbctrls::userDecimalSeparator());
     // The window's font is the program's (formFont()), the same as the main window's.
     buildMenu();
     buildLayout();
@@ -159,8 +159,8 @@ void TForm2::buildLayout() {
     client_->setAutoFillBackground(true);
     client_->setBackgroundRole(QPalette::Button);
     setCentralWidget(client_);
-    const talvira::xls::EstimateTexts defaults =
-        talvira::xls::EstimateTexts::defaults(talvira::dbctrls::userDecimalSeparator());
+    const talvira::model::EstimateTexts defaults =
+        talvira::model::EstimateTexts::defaults(talvira::dbctrls::userDecimalSeparator());
 
     // Title block: the group boxes are frames behind the edits, which belong to the window.
     GroupBox1 = groupBox(client_, "GroupBox1", QStringLiteral("\"Утверждаю\" (заказчик)"), QRect(16, 8, 425, 49));
@@ -391,8 +391,8 @@ std::vector<QLineEdit*> TForm2::textEdits() const {
     return edits;
 }
 
-talvira::xls::EstimateTexts TForm2::typedTexts() const {
-    talvira::xls::EstimateTexts texts;
+talvira::model::EstimateTexts TForm2::typedTexts() const {
+    talvira::model::EstimateTexts texts;
     for (QLineEdit* edit : textEdits())
         if (std::string* text = texts.byControlName(edit->objectName().toStdString()))
             *text = edit->text().toStdString();
@@ -401,7 +401,7 @@ talvira::xls::EstimateTexts TForm2::typedTexts() const {
 
 void TForm2::EButtonClick() {
     storePendingEdit();
-    const std::vector<talvira::xls::PositionRow> rows = talvira::editing::readPositionRows(SmetaTable);
+    const std::vector<talvira::model::PositionRow> rows = talvira::editing::readPositionRows(SmetaTable);
     // Written beside the estimate, where the user finds it again.
     const talvira::xls::WorkbookPlace place =
         talvira::xls::workbookPlaceFor(SmetaTable.tablePath());
@@ -425,7 +425,7 @@ void TForm2::loadEstimateTexts() {
 
 void TForm2::storeEstimateTexts() {
     if (!SmetaTable.active()) return;
-    const talvira::xls::EstimateTexts typed = typedTexts();
+    const talvira::model::EstimateTexts typed = typedTexts();
     if (typed == keptTexts_) return;
     try {
         talvira::editing::saveEstimateTexts(SmetaTable.tablePath(), typed);

@@ -3,7 +3,7 @@
  * TForm2, the estimate window: the grid of positions of SmetaTable, the title block, the
  * charge rates, clearing, deleting, the price converter and the workbook export.
  */
-#include "export/EstimateRows.h"
+#include "estimate/model/EstimateRows.h"
 #include "storage/TableHandle.h"
 
 #include <QMainWindow>
@@ -145,13 +145,13 @@ private:
 
     /** The twelve edits whose texts the estimate keeps, in tab order. */
     std::vector<QLineEdit*> textEdits() const;
-    talvira::xls::EstimateTexts typedTexts() const;
+    talvira::model::EstimateTexts typedTexts() const;
     /** Writes the texts beside the open estimate when they differ from what it keeps. */
     void storeEstimateTexts();
 
     QWidget* client_ = nullptr;
     std::vector<QLineEdit*> rateEdits_;
     QString standingWarning_;  // the status bar's text while no hint or message is shown
-    talvira::xls::EstimateTexts keptTexts_;  // what the open estimate's file holds
+    talvira::model::EstimateTexts keptTexts_;  // what the open estimate's file holds
     std::unique_ptr<UndoCommands> undo_;  // after SmetaTable: gone before the handle it watches
 };

@@ -23,10 +23,10 @@ namespace fs = std::filesystem;
 fs::path templatePath() { return TALVIRA_BENCH_TEMPLATE; }
 
 /** An estimate of `n` positions, as the walk over the estimate table gives them. */
-std::vector<talvira::xls::PositionRow> generatedEstimate(int n) {
-    std::vector<talvira::xls::PositionRow> rows(static_cast<size_t>(n));
+std::vector<talvira::model::PositionRow> generatedEstimate(int n) {
+    std::vector<talvira::model::PositionRow> rows(static_cast<size_t>(n));
     for (int i = 0; i < n; ++i) {
-        talvira::xls::PositionRow& r = rows[static_cast<size_t>(i)];
+        talvira::model::PositionRow& r = rows[static_cast<size_t>(i)];
         r.code = "ТЕР01-01-" + std::to_string(1000 + i % 9000);
         r.name = "Разработка грунта в отвал экскаваторами, группа грунтов " + std::to_string(i % 500);
         r.unit = "1000 м3";
@@ -52,10 +52,10 @@ void Export(benchmark::State& state) {
     const int n = static_cast<int>(state.range(0));
     const fs::path out = fs::temp_directory_path() / ("talvira-bench-" + std::to_string(::getpid()) + ".xls");
     bool failed = false;
-    const std::vector<talvira::xls::PositionRow> rows = generatedEstimate(n);
+    const std::vector<talvira::model::PositionRow> rows = generatedEstimate(n);
     for (auto _ : state) {
         try {
-            talvira::xls::exportEstimateToFile(rows, talvira::xls::EstimateTexts::defaults(','), templatePath().string(), out, ',', {}, false);
+            talvira::xls::exportEstimateToFile(rows, talvira::model::EstimateTexts::defaults(','), templatePath().string(), out, ',', {}, false);
         } catch (const talvira::Error& e) {
             failed = true;
             state.SetLabel(e.what());

@@ -86,7 +86,7 @@ BENCHMARK(BM_StoredChangeAlone)->Unit(benchmark::kMillisecond);
 void BM_StoredChangeToUpdatedBlock(benchmark::State& state) {
     TableHandle smeta("SmetaTable");
     openEstimate(smeta);
-    const xls::EstimateTexts texts = xls::EstimateTexts::defaults(',');
+    const model::EstimateTexts texts = model::EstimateTexts::defaults(',');
     editing::TotalsFollower f(smeta);
     xls::EstimateTotals block;
     f.onChanged = [&] { block = xls::computeTotals(f.sums(), texts, ','); };
@@ -102,7 +102,7 @@ BENCHMARK(BM_StoredChangeToUpdatedBlock)->Unit(benchmark::kMillisecond);
 void BM_FollowingStartsToFullBlock(benchmark::State& state) {
     TableHandle smeta("SmetaTable");
     openEstimate(smeta);
-    const xls::EstimateTexts texts = xls::EstimateTexts::defaults(',');
+    const model::EstimateTexts texts = model::EstimateTexts::defaults(',');
     for (auto _ : state) {
         editing::TotalsFollower f(smeta);
         f.setFollowing(true);

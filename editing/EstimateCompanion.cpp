@@ -60,7 +60,7 @@ std::optional<std::string> unescaped(const std::string& text) {
 }
 
 /** The texts the file holds over `texts`, or why it is damaged. */
-std::string readInto(const std::string& content, xls::EstimateTexts& texts) {
+std::string readInto(const std::string& content, model::EstimateTexts& texts) {
     if (!validUtf8(content)) return "текст не в кодировке UTF-8";
     std::istringstream in(content);
     std::set<std::string> seen;
@@ -103,27 +103,27 @@ bool ourKindOrMissing(const fs::path& file) {
     if (!fs::exists(file, ec)) return true;
     std::string content;
     if (!readContent(file, content).empty()) return false;
-    xls::EstimateTexts probe;
+    model::EstimateTexts probe;
     return content.rfind(kHeader, 0) == 0 || readInto(content, probe).empty();
 }
 
 }  // namespace
 
-std::string companionText(const xls::EstimateTexts& texts) {
+std::string companionText(const model::EstimateTexts& texts) {
     std::string out = kHeader;
-    xls::EstimateTexts copy = texts;
-    for (std::string_view name : xls::EstimateTexts::controlNames())
+    model::EstimateTexts copy = texts;
+    for (std::string_view name : model::EstimateTexts::controlNames())
         out += std::string(name) + "=" + escaped(*copy.byControlName(name)) + "\n";
     return out;
 }
 
-xls::EstimateTexts loadEstimateTexts(const fs::path& tablePath, char decimalSep) {
-    const xls::EstimateTexts defaults = xls::EstimateTexts::defaults(decimalSep);
+model::EstimateTexts loadEstimateTexts(const fs::path& tablePath, char decimalSep) {
+    const model::EstimateTexts defaults = model::EstimateTexts::defaults(decimalSep);
     const fs::path file = estimate::companionPath(tablePath);
     std::error_code ec;
     if (!fs::exists(file, ec)) return defaults;
     std::string content;
-    xls::EstimateTexts texts = defaults;
+    model::EstimateTexts texts = defaults;
     std::string why = readContent(file, content);
     if (why.empty()) why = readInto(content, texts);
     if (why.empty()) return texts;
@@ -132,7 +132,7 @@ xls::EstimateTexts loadEstimateTexts(const fs::path& tablePath, char decimalSep)
     return defaults;
 }
 
-void saveEstimateTexts(const fs::path& tablePath, const xls::EstimateTexts& texts) {
+void saveEstimateTexts(const fs::path& tablePath, const model::EstimateTexts& texts) {
     const fs::path file = estimate::companionPath(tablePath);
     if (!ourKindOrMissing(file))
         throw Error("Шапка и ставки сметы не сохранены: файл «" + file.string() +

@@ -8,14 +8,14 @@
  * blanks included, with "\\", "\n" and "\r" written as \\, \n and \r. Lines starting with "#"
  * and empty lines are comments; a name the program does not know is passed over.
  *
- *   xls::EstimateTexts t = editing::loadEstimateTexts(smeta.tablePath(), ',');
+ *   model::EstimateTexts t = editing::loadEstimateTexts(smeta.tablePath(), ',');
  *   editing::saveEstimateTexts(smeta.tablePath(), t);
  *
  * Caveats: an estimate without the file has the default texts; a damaged file (not UTF-8, a
  * line without "=", a name given twice, a bad escape, unreadable) gives the defaults and one
  * warning through storage::warn, never a refused estimate. Saving replaces the file in one step.
  */
-#include "export/EstimateRows.h"
+#include "estimate/model/EstimateRows.h"
 
 #include <filesystem>
 #include <string>
@@ -23,14 +23,14 @@
 namespace talvira::editing {
 
 /** The file's text for `texts`. */
-std::string companionText(const xls::EstimateTexts& texts);
+std::string companionText(const model::EstimateTexts& texts);
 
 /** The texts of the estimate whose table is `tablePath`: the defaults under `decimalSep`, with
  *  what its companion file holds in their place. */
-xls::EstimateTexts loadEstimateTexts(const std::filesystem::path& tablePath, char decimalSep);
+model::EstimateTexts loadEstimateTexts(const std::filesystem::path& tablePath, char decimalSep);
 
 /** Writes `texts` beside the table `tablePath`; talvira::Error when the file cannot be
  *  written (the old file then stays as it was). */
-void saveEstimateTexts(const std::filesystem::path& tablePath, const xls::EstimateTexts& texts);
+void saveEstimateTexts(const std::filesystem::path& tablePath, const model::EstimateTexts& texts);
 
 }  // namespace talvira::editing

@@ -16,10 +16,11 @@ int place(const storage::TableHandle& t, const char* field, bool required) {
 
 /** A position row from its field values; `value(place)` reads one field. */
 template <class Get>
-xls::PositionRow makeRow(const PositionFields& f, Get value, bool withTexts) {
+model::PositionRow makeRow(const PositionFields& f, Get value, bool withTexts) {
     auto text = [&](int at) { return at >= 0 ? value(at).asString() : std::string(); };
     auto number = [&](int at) { return at >= 0 ? value(at).asFloat() : 0.0; };
-    xls::PositionRow r;
+    model::PositionRow r;
+    if (f.count >= 0) r.count = static_cast<int32_t>(value(f.count).asInteger());
     if (withTexts) {
         r.code = text(f.code);
         r.name = text(f.name);
@@ -39,6 +40,7 @@ xls::PositionRow makeRow(const PositionFields& f, Get value, bool withTexts) {
 
 PositionFields PositionFields::of(const storage::TableHandle& t, bool required) {
     PositionFields f;
+    f.count = place(t, fld::COUNT, required);
     f.code = place(t, fld::TAB, required);
     f.name = place(t, fld::NAME, required);
     f.unit = place(t, fld::IZM, required);
@@ -52,17 +54,17 @@ PositionFields PositionFields::of(const storage::TableHandle& t, bool required) 
     return f;
 }
 
-xls::PositionRow PositionFields::rowAt(const storage::TableHandle& t, int row, bool withTexts) const {
+model::PositionRow PositionFields::rowAt(const storage::TableHandle& t, int row, bool withTexts) const {
     return makeRow(*this, [&](int at) { return t.valueAt(row, at); }, withTexts);
 }
 
-std::vector<xls::PositionRow> readPositionRows(storage::TableHandle& smeta) {
+std::vector<model::PositionRow> readPositionRows(storage::TableHandle& smeta) {
     // Declared in this order so that the table returns to its position before its controls
     // resume, on every way out.
     storage::ControlsSuspended display(smeta);
     storage::PositionKept position(smeta);
     const PositionFields f = PositionFields::of(smeta, true);
-    std::vector<xls::PositionRow> rows;
+    std::vector<model::PositionRow> rows;
     smeta.first();
     while (!smeta.eof()) {
         rows.push_back(makeRow(f, [&](int at) { return smeta.fieldValue(at); }, true));

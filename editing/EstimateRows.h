@@ -3,7 +3,7 @@
  * The positions of the open estimate as the workbook takes them: a walk over the estimate
  * table from its first position to its end.
  *
- *   std::vector<xls::PositionRow> rows = editing::readPositionRows(Form2->SmetaTable);
+ *   std::vector<model::PositionRow> rows = editing::readPositionRows(Form2->SmetaTable);
  *   xls::exportEstimateToFile(rows, texts, templatePath, out, ',');
  *
  * Caveats: while the walk runs the table's bound controls are not refreshed; afterwards the
@@ -12,7 +12,7 @@
  * memo NAME its whole text. COUNT and the underscore totals are not read: the workbook
  * computes its own totals.
  */
-#include "export/EstimateRows.h"
+#include "estimate/model/EstimateRows.h"
 #include "storage/TableHandle.h"
 
 #include <vector>
@@ -22,16 +22,16 @@ namespace talvira::editing {
 /** The places of a position's fields in the estimate table's field list, found once: the one
  *  map from estimate fields to the members of a position row. A field the table lacks is -1. */
 struct PositionFields {
-    int code = -1, name = -1, unit = -1, quantity = -1, cost = -1, baseWages = -1, materials = -1,
+    int count = -1, code = -1, name = -1, unit = -1, quantity = -1, cost = -1, baseWages = -1, materials = -1,
         machines = -1, machineWages = -1, labour = -1;
 
     /** The places in `smeta`; with `required`, a missing field throws the handle's own message. */
     static PositionFields of(const storage::TableHandle& smeta, bool required);
     /** The stored position at `row` (0-based, without moving the cursor). The texts are read only
      *  `withTexts`; an empty number field gives 0. */
-    xls::PositionRow rowAt(const storage::TableHandle& smeta, int row, bool withTexts) const;
+    model::PositionRow rowAt(const storage::TableHandle& smeta, int row, bool withTexts) const;
 };
 
-std::vector<xls::PositionRow> readPositionRows(storage::TableHandle& smeta);
+std::vector<model::PositionRow> readPositionRows(storage::TableHandle& smeta);
 
 }  // namespace talvira::editing

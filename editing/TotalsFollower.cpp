@@ -43,7 +43,7 @@ bool TotalsFollower::plainOrder() const {
     return smeta_.indexName().empty() && smeta_.indexFieldNames().empty() && !smeta_.filtered();
 }
 
-void TotalsFollower::readRow(int row, xls::PositionRow& out, bool& incomplete) const {
+void TotalsFollower::readRow(int row, model::PositionRow& out, bool& incomplete) const {
     out = fields_.rowAt(smeta_, row, false);
     auto value = [&](int at) { return at >= 0 ? smeta_.valueAt(row, at) : storage::Value(); };
     incomplete = isIncomplete(value(fields_.quantity), value(fields_.cost));
@@ -99,7 +99,7 @@ void TotalsFollower::tableChanged(TableHandle&, const storage::TableChange& c) {
         readInto(c.row);
     } else if (plain && ((c.kind == Kind::Posted && c.inserted) || c.kind == Kind::Appended) &&
                n == have + c.count && c.row <= have) {
-        rows_.insert(rows_.begin() + c.row, static_cast<size_t>(c.count), xls::PositionRow{});
+        rows_.insert(rows_.begin() + c.row, static_cast<size_t>(c.count), model::PositionRow{});
         incompleteRows_.insert(incompleteRows_.begin() + c.row, static_cast<size_t>(c.count), 0);
         for (int r = c.row; r < c.row + c.count; ++r) readInto(r);
     } else if (plain && c.kind == Kind::Deleted && n + 1 == have && c.row < have) {

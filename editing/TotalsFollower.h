@@ -16,7 +16,7 @@
  * position is being edited the rows keep what is stored until it is posted.
  */
 #include "editing/EstimateRows.h"
-#include "export/EstimateRows.h"
+#include "estimate/model/EstimateRows.h"
 #include "export/EstimateTotals.h"
 #include "storage/TableHandle.h"
 
@@ -45,7 +45,7 @@ public:
     /** Whether the table is open (with no estimate open the block is empty). */
     bool estimateOpen() const;
     /** The stored positions in table order (code, name and unit are not read). */
-    const std::vector<xls::PositionRow>& rows() const { return rows_; }
+    const std::vector<model::PositionRow>& rows() const { return rows_; }
     int incompleteCount() const { return incomplete_; }
     /** The column sums of the positions, as the totals row of the workbook holds them. */
     const xls::PositionSums& sums() const { return sums_; }
@@ -57,14 +57,14 @@ public:
     void activeChanged(storage::TableHandle&) override;
 
 private:
-    void readRow(int row, xls::PositionRow& out, bool& incomplete) const;
+    void readRow(int row, model::PositionRow& out, bool& incomplete) const;
     void recount();
     void changed();
     bool plainOrder() const;
 
     storage::TableHandle& smeta_;
     bool following_ = false;
-    std::vector<xls::PositionRow> rows_;
+    std::vector<model::PositionRow> rows_;
     std::vector<char> incompleteRows_;
     int incomplete_ = 0;
     xls::PositionSums sums_;

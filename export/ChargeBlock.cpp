@@ -4,7 +4,7 @@ namespace talvira::xls {
 
 const std::array<BlockRow, 14>& chargeBlockRows() {
     using K = BlockRowKind;
-    using T = EstimateTexts;
+    using T = model::EstimateTexts;
     static const std::array<BlockRow, 14> rows = {{
         {0, K::Totals, "Итого по смете (основная з/п, материалы, экспл. маш., в т.ч. з/п маш.) ", nullptr},
         {1, K::ChargeOfWages, "Накладные расходы (от з/п основной и машиниста)", &T::overheadsPercent},

@@ -14,7 +14,7 @@
  *   Conversion      the running total above times the factor (E);
  *   Running         the charge above plus the total two rows above (K of R-1 + K of R-2).
  */
-#include "export/EstimateRows.h"
+#include "estimate/model/EstimateRows.h"
 
 #include <array>
 #include <string>
@@ -27,7 +27,7 @@ struct BlockRow {
     int offset;                 // 0..13 from T
     BlockRowKind kind;
     const char* caption;        // column C text, exactly as the workbook has it
-    std::string EstimateTexts::* rate;  // the rate text for D (or E for Conversion), nullptr otherwise
+    std::string model::EstimateTexts::* rate;  // the rate text for D (or E for Conversion), nullptr otherwise
 };
 
 /** The 14 rows T..T+13 in order. */

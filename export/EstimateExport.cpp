@@ -60,7 +60,7 @@ private:
     char sep_;
 };
 
-void writeHeader(Sheet& s, const EstimateTexts& t) {
+void writeHeader(Sheet& s, const model::EstimateTexts& t) {
     s.text(2, A, t.approverPost);
     s.text(2, O, t.contractorPost);
     s.text(5, C, t.approverName);
@@ -68,7 +68,7 @@ void writeHeader(Sheet& s, const EstimateTexts& t) {
     s.text(3, E, t.title);
 }
 
-void writePositionRow(Sheet& s, int r, const PositionRow& p) {
+void writePositionRow(Sheet& s, int r, const model::PositionRow& p) {
     s.number(r, A, r - (kFirstPositionRow - 1));
     s.text(r, B, p.code);
     s.text(r, C, p.name);
@@ -80,7 +80,7 @@ void writePositionRow(Sheet& s, int r, const PositionRow& p) {
     }
 }
 
-void writeBlockRow(Sheet& s, const BlockRow& b, int T, const EstimateTexts& texts, char sep) {
+void writeBlockRow(Sheet& s, const BlockRow& b, int T, const model::EstimateTexts& texts, char sep) {
     const int R = T + b.offset;
     s.text(R, C, b.caption);
     // the formula texts are those the in-program totals evaluate (blockFormula)
@@ -131,20 +131,20 @@ std::string safeFileName(std::string_view name) {
 /*  Public functions                                                                     */
 /* ------------------------------------------------------------------------------------- */
 
-void writeEstimate(XlsWorkbook& wb, const std::vector<PositionRow>& rows, const EstimateTexts& texts,
+void writeEstimate(XlsWorkbook& wb, const std::vector<model::PositionRow>& rows, const model::EstimateTexts& texts,
                    char decimalSep) {
     Sheet s(wb, decimalSep);
     // an estimate without positions keeps the template's header cells
     if (!rows.empty()) writeHeader(s, texts);
     int r = kFirstPositionRow;
-    for (const PositionRow& p : rows) writePositionRow(s, r++, p);
+    for (const model::PositionRow& p : rows) writePositionRow(s, r++, p);
     const int T = r;
     for (const BlockRow& b : chargeBlockRows()) writeBlockRow(s, b, T, texts, decimalSep);
     writeSignatures(s, T);
     wb.addBorders(s.at(kFrameTopRow, A), s.at(T - 1, kLastColumn));
 }
 
-std::filesystem::path exportEstimateToFile(const std::vector<PositionRow>& rows, const EstimateTexts& texts,
+std::filesystem::path exportEstimateToFile(const std::vector<model::PositionRow>& rows, const model::EstimateTexts& texts,
                                            const std::string& templatePath,
                                            const std::filesystem::path& outPath, char decimalSep,
                                            const WorkbookOpener& open, bool keepExisting) {

@@ -4,7 +4,7 @@
  * rates laid over the template workbook as values and live formulas, with a frame of thin
  * borders around the position table, the totals and charges block and the signature line.
  *
- *   std::vector<xls::PositionRow> rows = editing::readPositionRows(Form2->SmetaTable);
+ *   std::vector<model::PositionRow> rows = editing::readPositionRows(Form2->SmetaTable);
  *   std::filesystem::path out = xls::exportEstimateToFile(rows, texts, startDir + "/Base/1.xls",
  *                                   xls::workbookPathFor("Дом"), ',', openInSpreadsheet);
  *
@@ -12,7 +12,7 @@
  * fails nothing is saved and nothing is opened. The sheet holds 65 536 rows: an estimate that
  * does not fit fails naming the first row beyond the sheet.
  */
-#include "export/EstimateRows.h"
+#include "estimate/model/EstimateRows.h"
 #include "export/XlsWorkbook.h"
 
 #include <filesystem>
@@ -32,7 +32,7 @@ namespace talvira::xls {
  * text. The factor into current prices must read as a number: otherwise "'<text>' is not a
  * valid floating point value".
  */
-void writeEstimate(XlsWorkbook& wb, const std::vector<PositionRow>& rows, const EstimateTexts& texts,
+void writeEstimate(XlsWorkbook& wb, const std::vector<model::PositionRow>& rows, const model::EstimateTexts& texts,
                    char decimalSep);
 
 /** Opens a finished workbook for the user (the desktop program opens it in the user's
@@ -46,7 +46,7 @@ using WorkbookOpener = std::function<void(const std::filesystem::path&)>;
  * Returns the path written; `open` is called with it once the file is complete.
  * `decimalSep` is the user's decimal separator (rates, the factor, formula numbers).
  */
-std::filesystem::path exportEstimateToFile(const std::vector<PositionRow>& rows, const EstimateTexts& texts,
+std::filesystem::path exportEstimateToFile(const std::vector<model::PositionRow>& rows, const model::EstimateTexts& texts,
                                            const std::string& templatePath,
                                            const std::filesystem::path& outPath, char decimalSep,
                                            const WorkbookOpener& open = {},

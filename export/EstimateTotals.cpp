@@ -87,12 +87,12 @@ BlockAmount factorOperand(const std::string& text, char sep, int row) {
 
 static_assert(kProductColumns.size() == kTotalColumns, "one sum per product column");
 
-PositionSums sumPositions(const std::vector<PositionRow>& rows) {
+PositionSums sumPositions(const std::vector<model::PositionRow>& rows) {
     // Each sum adds the product cells of its column from row 12 down, starting from 0; the
     // first error cell met ends it with that error.
     double sum[kTotalColumns] = {0, 0, 0, 0, 0, 0};
     bool failed[kTotalColumns] = {false, false, false, false, false, false};
-    for (const PositionRow& p : rows) {
+    for (const model::PositionRow& p : rows) {
         for (int c = 0; c < kTotalColumns; ++c) {
             const double product = p.quantity * p.*kProductColumns[static_cast<size_t>(c)].value;
             if (failed[c]) continue;
@@ -121,7 +121,7 @@ std::string blockFormula(const BlockRow& b, int T, int col) {
     return {};
 }
 
-EstimateTotals computeTotals(const PositionSums& sums, const EstimateTexts& texts, char sep) {
+EstimateTotals computeTotals(const PositionSums& sums, const model::EstimateTexts& texts, char sep) {
     EstimateTotals t;
     t.totals = sums;
     const int T = kFirstPositionRow + sums.positions;

@@ -21,7 +21,7 @@
  * amount, as the export writes none.
  */
 #include "export/ChargeBlock.h"
-#include "export/EstimateRows.h"
+#include "estimate/model/EstimateRows.h"
 #include "export/XlsFormula.h"
 
 #include <array>
@@ -77,13 +77,13 @@ struct EstimateTotals {
 /** The position products (quantity × unit value, an empty field being 0), summed per column
  *  in row order as the spreadsheet's summation adds them. A product or a sum beyond the
  *  double range is #NUM!, as it is in the spreadsheet. */
-PositionSums sumPositions(const std::vector<PositionRow>& rows);
+PositionSums sumPositions(const std::vector<model::PositionRow>& rows);
 
 /** The block from the column sums and the texts; `decimalSep` is the user's decimal
  *  separator, with which the rate texts and the factor are read. */
-EstimateTotals computeTotals(const PositionSums& sums, const EstimateTexts& texts, char decimalSep);
+EstimateTotals computeTotals(const PositionSums& sums, const model::EstimateTexts& texts, char decimalSep);
 
-inline EstimateTotals computeTotals(const std::vector<PositionRow>& rows, const EstimateTexts& texts,
+inline EstimateTotals computeTotals(const std::vector<model::PositionRow>& rows, const model::EstimateTexts& texts,
                                     char decimalSep) {
     return computeTotals(sumPositions(rows), texts, decimalSep);
 }

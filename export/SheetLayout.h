@@ -10,7 +10,7 @@
  *
  * Rows are counted from 1 as the user reads them, columns from 0 (A).
  */
-#include "export/EstimateRows.h"
+#include "estimate/model/EstimateRows.h"
 #include "export/XlsFormula.h"
 
 #include <array>
@@ -30,17 +30,17 @@ constexpr int kLastColumn = Q;
 struct ProductColumn {
     int product;
     int unitValue;
-    double PositionRow::* value;
+    double model::PositionRow::* value;
 };
 
 /** K..O and Q in the order of the totals row's sums (TotalColumn). */
 inline constexpr std::array<ProductColumn, 6> kProductColumns = {{
-    {K, F, &PositionRow::cost},
-    {L, G, &PositionRow::baseWages},
-    {M, H, &PositionRow::materials},
-    {N, I, &PositionRow::machines},
-    {O, J, &PositionRow::machineWages},
-    {Q, P, &PositionRow::labour},
+    {K, F, &model::PositionRow::cost},
+    {L, G, &model::PositionRow::baseWages},
+    {M, H, &model::PositionRow::materials},
+    {N, I, &model::PositionRow::machines},
+    {O, J, &model::PositionRow::machineWages},
+    {Q, P, &model::PositionRow::labour},
 }};
 
 /** "E12" for (E, 12). */

@@ -26,9 +26,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         talvira::xls::XlsWorkbook wb = container
                                            ? talvira::xls::XlsWorkbook(bytes, "fuzz.xls", ',')
                                            : talvira::xls::XlsWorkbook::fromStream(bytes, "fuzz.xls", ',');
-        static const std::vector<talvira::xls::PositionRow> rows = {
+        static const std::vector<talvira::model::PositionRow> rows = {
             {"ТЕР01-01-001-01", "Разработка грунта", "1000 м3", 2.5, 100, 250, 20, 10, 50, 1.5}};
-        talvira::xls::writeEstimate(wb, rows, talvira::xls::EstimateTexts::defaults(','), ',');
+        talvira::xls::writeEstimate(wb, rows, talvira::model::EstimateTexts::defaults(','), ',');
         if (container) (void)wb.save();
         else (void)wb.workbookStream();
     } catch (const talvira::Error&) {

@@ -40,11 +40,11 @@ int exportCommand(const Args& args) {
     const char sep = decimalSeparatorOf(locale);
     // the texts the estimate keeps (else the window's at start, under the same decimal
     // separator), then what was given
-    const xls::EstimateTexts texts = textsWith(estimatePath, sep, typed);
+    const model::EstimateTexts texts = textsWith(estimatePath, sep, typed);
 
     storage::TableHandle table("SmetaTable");
     openEstimate(table, estimatePath);
-    const std::vector<xls::PositionRow> rows = editing::readPositionRows(table);
+    const std::vector<model::PositionRow> rows = editing::readPositionRows(table);
     const std::filesystem::path written =
         xls::exportEstimateToFile(rows, texts, templatePath, outPath, sep, {}, /*keepExisting=*/false);
     std::cout << written.string() << "\n";

@@ -7,7 +7,7 @@
 #include "common/Error.h"
 #include "editing/EstimateCompanion.h"
 #include "estimate/EstimateFile.h"
-#include "export/EstimateRows.h"
+#include "estimate/model/EstimateRows.h"
 #include "storage/TableHandle.h"
 #include "tools/Commands.h"
 
@@ -53,7 +53,7 @@ using TextArg = std::pair<std::string, std::string>;
  *  ones, prefixed by `command` ("talvira-cli export"). */
 inline TextArg parseTextArg(const std::string& command, const std::string& kv) {
     const size_t eq = kv.find('=');
-    xls::EstimateTexts probe;
+    model::EstimateTexts probe;
     if (eq == std::string::npos || !probe.byControlName(kv.substr(0, eq)))
         throw Error(command + ": неизвестное поле «" + kv.substr(0, eq) +
                     "» (UTVEdit, FUEdit, SOGLEdit, FSEdit, NAMEEdit, NREdit, PNEdit, SUEdit, "
@@ -63,8 +63,8 @@ inline TextArg parseTextArg(const std::string& command, const std::string& kv) {
 
 /** The texts the estimate at `estimateFile` keeps beside it (the window's texts at start under
  *  the decimal separator `sep` when it keeps none), then `typed` in order. */
-inline xls::EstimateTexts textsWith(const std::string& estimateFile, char sep, const std::vector<TextArg>& typed) {
-    xls::EstimateTexts texts = editing::loadEstimateTexts(estimateFile, sep);
+inline model::EstimateTexts textsWith(const std::string& estimateFile, char sep, const std::vector<TextArg>& typed) {
+    model::EstimateTexts texts = editing::loadEstimateTexts(estimateFile, sep);
     for (const auto& [control, text] : typed) *texts.byControlName(control) = text;
     return texts;
 }

@@ -51,7 +51,7 @@ int totalsCommand(const Args& args) {
     const char sep = decimalSeparatorOf(locale);
     std::vector<TextArg> typed;
     for (const std::string& kv : replaced) typed.push_back(parseTextArg(reader.command, kv));
-    const xls::EstimateTexts texts = textsWith(estimatePath, sep, typed);
+    const model::EstimateTexts texts = textsWith(estimatePath, sep, typed);
 
     storage::TableHandle table("SmetaTable");
     openEstimate(table, estimatePath);

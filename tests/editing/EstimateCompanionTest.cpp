@@ -28,14 +28,14 @@ struct Kept : ::testing::Test {
 };
 
 TEST_F(Kept, TextsComeBackAsTyped) {
-    xls::EstimateTexts typed = xls::EstimateTexts::defaults(',');
+    model::EstimateTexts typed = model::EstimateTexts::defaults(',');
     typed.approverName = "  Иванов И.И.  ";
     typed.title = "Ремонт\\кровли\nвторая строка=";
     typed.vatPercent = "20";
     typed.contractorPost = "";
     saveEstimateTexts(table(), typed);
     EXPECT_EQ(loadEstimateTexts(table(), '.'), typed);
-    EXPECT_EQ(loadEstimateTexts(dir.path() / "Другая.db", '.'), xls::EstimateTexts::defaults('.'));
+    EXPECT_EQ(loadEstimateTexts(dir.path() / "Другая.db", '.'), model::EstimateTexts::defaults('.'));
     EXPECT_TRUE(warnings.empty());
 }
 
@@ -52,15 +52,15 @@ TEST_F(Kept, DamagedFileGivesTheDefaultsAndOneWarning) {
     for (const auto& c : cases) {
         warnings.clear();
         write(c.content);
-        EXPECT_EQ(loadEstimateTexts(table(), ','), xls::EstimateTexts::defaults(',')) << c.what;
+        EXPECT_EQ(loadEstimateTexts(table(), ','), model::EstimateTexts::defaults(',')) << c.what;
         ASSERT_EQ(warnings.size(), 1u) << c.what;
         EXPECT_NE(warnings[0].find("Дом.txt"), std::string::npos) << warnings[0];
     }
     write("# comment\r\n\r\nNDSEdit=20\r\nUnknownEdit=x\r\n");
     EXPECT_EQ(loadEstimateTexts(table(), ',').vatPercent, "20") << "CRLF lines, comments, unknown names";
-    saveEstimateTexts(table(), xls::EstimateTexts::defaults(','));  // a file of its kind is replaced
+    saveEstimateTexts(table(), model::EstimateTexts::defaults(','));  // a file of its kind is replaced
     write("Заметки к смете: позвонить заказчику\n");
-    EXPECT_THROW(saveEstimateTexts(table(), xls::EstimateTexts::defaults(',')), Error) << "the user's notes stay";
+    EXPECT_THROW(saveEstimateTexts(table(), model::EstimateTexts::defaults(',')), Error) << "the user's notes stay";
     EXPECT_EQ(test::readFile(dir.path() / "Дом.txt"), "Заметки к смете: позвонить заказчику\n");
 }
 

@@ -49,7 +49,7 @@ protected:
         if (f.rows().size() != fresh.rows().size())
             return ::testing::AssertionFailure() << f.rows().size() << " rows, fresh " << fresh.rows().size();
         for (size_t i = 0; i < f.rows().size(); ++i) {
-            const xls::PositionRow &a = f.rows()[i], &b = fresh.rows()[i];
+            const model::PositionRow &a = f.rows()[i], &b = fresh.rows()[i];
             const double x[] = {a.quantity, a.cost, a.baseWages, a.materials, a.machines, a.machineWages, a.labour};
             const double y[] = {b.quantity, b.cost, b.baseWages, b.materials, b.machines, b.machineWages, b.labour};
             if (std::memcmp(x, y, sizeof x) != 0) return ::testing::AssertionFailure() << "row " << i << " differs";

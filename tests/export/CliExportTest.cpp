@@ -24,7 +24,7 @@ TEST(CliExport, DefaultTextsGiveAWorkbookUnderEitherLocale) {
         storage::TableHandle smeta("SmetaTable");
         estimate::bindEstimate(smeta, dir.path().string(), "Дом");
         estimate::createAndOpen(smeta);
-        for (const xls::PositionRow& p : threePositions()) {
+        for (const model::PositionRow& p : threePositions()) {
             smeta.append();
             smeta.setFieldValue("TAB", storage::Value::string(p.code));
             smeta.setFieldValue("KOLVO", storage::Value::real(p.quantity));

@@ -19,8 +19,8 @@ struct Layout {
     std::string error;
 };
 
-Layout layOut(const std::vector<xls::PositionRow>& rows,
-              const xls::EstimateTexts& texts = xls::EstimateTexts::defaults(','), char sep = ',') {
+Layout layOut(const std::vector<model::PositionRow>& rows,
+              const model::EstimateTexts& texts = model::EstimateTexts::defaults(','), char sep = ',') {
     Layout out;
     xls::XlsWorkbook wb = xls::XlsWorkbook::fromStream(emptyWorkbookStream(), "пустой.xls", sep);
     try {
@@ -109,7 +109,7 @@ TEST(EstimateLayout, EstimateSizes) {
         {"three", 3, 15, "=СУММ(K12:K14)", "B31", true},
     };
     for (const Case& tc : cases) {
-        std::vector<xls::PositionRow> rows = threePositions();
+        std::vector<model::PositionRow> rows = threePositions();
         rows.resize(tc.positions);
         const Layout run = layOut(rows);
         ASSERT_EQ(run.error, "") << tc.name;
@@ -146,7 +146,7 @@ TEST(EstimateLayout, RatesAreWrittenAsTyped) {
         {"empty", ',', "", ""},
     };
     for (const Case& tc : cases) {
-        xls::EstimateTexts texts = xls::EstimateTexts::defaults(tc.sep);
+        model::EstimateTexts texts = model::EstimateTexts::defaults(tc.sep);
         texts.crampedPercent = tc.typed;
         texts.approverPost = "Директор ООО «Стройка»";
         texts.approverName = "Иванов И.И.";
@@ -166,7 +166,7 @@ TEST(EstimateLayout, CoefficientThatIsNoNumberIsRefused) {
         {"", ',', "'' is not a valid floating point value"},
     };
     for (const Case& tc : cases) {
-        xls::EstimateTexts texts = xls::EstimateTexts::defaults(tc.sep);
+        model::EstimateTexts texts = model::EstimateTexts::defaults(tc.sep);
         texts.currentPriceFactor = tc.koef;
         EXPECT_EQ(layOut(threePositions(), texts, tc.sep).error, tc.message) << tc.koef;
     }
@@ -181,11 +181,11 @@ TEST(EstimateLayout, AnEstimateThatDoesNotFitTheSheetNamesTheFirstRowBeyondIt) {
          "Смета не помещается на лист Excel: строка 65537 лежит за последней строкой листа (65536)"},
     };
     for (const Case& tc : cases) {
-        const std::vector<xls::PositionRow> rows(tc.positions, threePositions()[0]);
+        const std::vector<model::PositionRow> rows(tc.positions, threePositions()[0]);
         xls::XlsWorkbook wb = xls::XlsWorkbook::fromStream(emptyWorkbookStream(), "пустой.xls", ',');
         std::string error;
         try {
-            xls::writeEstimate(wb, rows, xls::EstimateTexts::defaults(','), ',');
+            xls::writeEstimate(wb, rows, model::EstimateTexts::defaults(','), ',');
         } catch (const Error& e) {
             error = e.what();
         }
@@ -194,7 +194,7 @@ TEST(EstimateLayout, AnEstimateThatDoesNotFitTheSheetNamesTheFirstRowBeyondIt) {
 }
 
 TEST(EstimateLayout, NumbersThatAreNotFiniteAreRefused) {
-    std::vector<xls::PositionRow> rows = threePositions();
+    std::vector<model::PositionRow> rows = threePositions();
     rows[1].cost = std::numeric_limits<double>::infinity();
     EXPECT_EQ(layOut(rows).error, "Число для ячейки F13 не является конечным");
 }
@@ -202,7 +202,7 @@ TEST(EstimateLayout, NumbersThatAreNotFiniteAreRefused) {
 TEST(ExportTexts, DefaultsUnderEitherDecimalSeparatorAndControlNames) {
     struct Case { char sep; const char* factor; } cases[] = {{',', "2,18"}, {'.', "2.18"}};
     for (const Case& c : cases) {
-        xls::EstimateTexts t = xls::EstimateTexts::defaults(c.sep);
+        model::EstimateTexts t = model::EstimateTexts::defaults(c.sep);
         EXPECT_EQ(t.approverPost, "Генеральный директор ");
         EXPECT_EQ(t.contractorPost, "Генеральный директор ");
         EXPECT_EQ(t.approverName, "");
@@ -217,14 +217,14 @@ TEST(ExportTexts, DefaultsUnderEitherDecimalSeparatorAndControlNames) {
         // the default factor reads as a number under the separator it was written with
         EXPECT_DOUBLE_EQ(static_cast<double>(strToFloat(t.currentPriceFactor, c.sep)), 2.18);
     }
-    xls::EstimateTexts t = xls::EstimateTexts::defaults(',');
-    const std::pair<const char*, std::string xls::EstimateTexts::*> names[] = {
-        {"UTVEdit", &xls::EstimateTexts::approverPost}, {"FUEdit", &xls::EstimateTexts::approverName},
-        {"SOGLEdit", &xls::EstimateTexts::contractorPost}, {"FSEdit", &xls::EstimateTexts::contractorName},
-        {"NAMEEdit", &xls::EstimateTexts::title}, {"NREdit", &xls::EstimateTexts::overheadsPercent},
-        {"PNEdit", &xls::EstimateTexts::savingsPercent}, {"SUEdit", &xls::EstimateTexts::crampedPercent},
-        {"ZUEdit", &xls::EstimateTexts::winterPercent}, {"VZSEdit", &xls::EstimateTexts::temporaryPercent},
-        {"KoefEdit", &xls::EstimateTexts::currentPriceFactor}, {"NDSEdit", &xls::EstimateTexts::vatPercent}};
+    model::EstimateTexts t = model::EstimateTexts::defaults(',');
+    const std::pair<const char*, std::string model::EstimateTexts::*> names[] = {
+        {"UTVEdit", &model::EstimateTexts::approverPost}, {"FUEdit", &model::EstimateTexts::approverName},
+        {"SOGLEdit", &model::EstimateTexts::contractorPost}, {"FSEdit", &model::EstimateTexts::contractorName},
+        {"NAMEEdit", &model::EstimateTexts::title}, {"NREdit", &model::EstimateTexts::overheadsPercent},
+        {"PNEdit", &model::EstimateTexts::savingsPercent}, {"SUEdit", &model::EstimateTexts::crampedPercent},
+        {"ZUEdit", &model::EstimateTexts::winterPercent}, {"VZSEdit", &model::EstimateTexts::temporaryPercent},
+        {"KoefEdit", &model::EstimateTexts::currentPriceFactor}, {"NDSEdit", &model::EstimateTexts::vatPercent}};
     for (auto [name, member] : names) EXPECT_EQ(t.byControlName(name), &(t.*member)) << name;
     EXPECT_EQ(t.byControlName("Edit1"), nullptr);
     EXPECT_EQ(t.byControlName("nredit"), nullptr);

@@ -15,8 +15,8 @@ namespace {
 
 using storage::Value;
 
-void append(storage::TableHandle& smeta, const std::vector<xls::PositionRow>& rows) {
-    for (const xls::PositionRow& p : rows) {
+void append(storage::TableHandle& smeta, const std::vector<model::PositionRow>& rows) {
+    for (const model::PositionRow& p : rows) {
         smeta.append();
         smeta.setFieldValue("TAB", Value::string(p.code));
         smeta.setFieldValue("NAME", Value::string(p.name));
@@ -33,7 +33,7 @@ void append(storage::TableHandle& smeta, const std::vector<xls::PositionRow>& ro
     }
 }
 
-void expectRows(const std::vector<xls::PositionRow>& got, const std::vector<xls::PositionRow>& want) {
+void expectRows(const std::vector<model::PositionRow>& got, const std::vector<model::PositionRow>& want) {
     ASSERT_EQ(got.size(), want.size());
     for (size_t i = 0; i < got.size(); ++i) {
         EXPECT_EQ(got[i].code, want[i].code) << i;

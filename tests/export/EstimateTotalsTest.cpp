@@ -11,6 +11,8 @@ namespace talvira::xls {
 namespace {
 
 using Kind = BlockAmount::Kind;
+using model::EstimateTexts;
+using model::PositionRow;
 
 PositionRow row(double kolvo, double stoim, double osnzp, double mater, double explmash, double zpmash, double trud) {
     PositionRow p;

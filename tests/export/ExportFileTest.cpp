@@ -244,7 +244,7 @@ protected:
         // what the export writes, by cell: laid over an empty sheet, every cell but the
         // frame's empty ones (rows 10 and 11) is the export's own
         xls::XlsWorkbook empty = xls::XlsWorkbook::fromStream(emptyWorkbookStream(), "пустой.xls", ',');
-        xls::writeEstimate(empty, threePositions(), xls::EstimateTexts::defaults(','), ',');
+        xls::writeEstimate(empty, threePositions(), model::EstimateTexts::defaults(','), ',');
         written_ = new std::map<std::string, std::string>;
         for (const auto& [ref, cell] : readBack(empty.workbookStream()).cells) {
             xls::CellRef at;
@@ -263,7 +263,7 @@ protected:
             m.templ = t;
             m.out = dir_->path() / "out" / (t.parent_path().filename().string() + "-" + t.filename().string());
             try {
-                xls::exportEstimateToFile(threePositions(), xls::EstimateTexts::defaults(','), t.string(), m.out, ',', {}, false);
+                xls::exportEstimateToFile(threePositions(), model::EstimateTexts::defaults(','), t.string(), m.out, ',', {}, false);
                 xls::XlsWorkbook wb = xls::XlsWorkbook::open(t, ',');
                 m.sheet = wb.activeSheetName();
             } catch (const std::exception& e) {

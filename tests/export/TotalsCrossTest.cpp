@@ -101,14 +101,14 @@ void fill(TableHandle& smeta, const Case& c) {
     smeta.first();
 }
 
-xls::EstimateTexts textsOf(const Case& c) {
-    xls::EstimateTexts t = xls::EstimateTexts::defaults(c.sep);
+model::EstimateTexts textsOf(const Case& c) {
+    model::EstimateTexts t = model::EstimateTexts::defaults(c.sep);
     for (const auto& [control, text] : c.texts) *t.byControlName(control) = text;
     return t;
 }
 
 /** The stored positions as the totals read them. */
-std::vector<xls::PositionRow> positionRows(TableHandle& smeta) {
+std::vector<model::PositionRow> positionRows(TableHandle& smeta) {
     editing::TotalsFollower f(smeta);
     f.setFollowing(true);
     return f.rows();
@@ -118,7 +118,7 @@ fs::path templatePath() { return fixture("templates/1.xls"); }
 
 /** The export of the estimate's positions, as the window's "Excel" walks them, into `out`; the
  *  results the workbook carries for its formula cells, by A1 name. */
-std::map<std::string, BlockAmount> exportWorkbook(TableHandle& smeta, const xls::EstimateTexts& texts, char sep,
+std::map<std::string, BlockAmount> exportWorkbook(TableHandle& smeta, const model::EstimateTexts& texts, char sep,
                                                   const fs::path& out) {
     xls::XlsWorkbook wb = xls::XlsWorkbook::open(templatePath(), sep);
     xls::writeEstimate(wb, editing::readPositionRows(smeta), texts, sep);
@@ -192,7 +192,7 @@ std::string quoted(const fs::path& p) { return "'" + p.string() + "'"; }
 /** Everything made once for all cases: the workbooks and both spreadsheets' readings. */
 struct Made {
     Case c;
-    xls::EstimateTexts texts;
+    model::EstimateTexts texts;
     xls::EstimateTotals totals, walked;
     std::map<std::string, BlockAmount> cached;
     fs::path workbook;
@@ -344,7 +344,7 @@ TEST(Totals, AFactorThatIsNoNumberFailsAsTheExportDoes) {
         Case c{"factor", {{2, 100, 250, 20, 10, 50, 1.5}}, {{"KoefEdit", factor}}, sep};
         TableHandle smeta("SmetaTable");
         fill(smeta, c);
-        const xls::EstimateTexts texts = textsOf(c);
+        const model::EstimateTexts texts = textsOf(c);
         const xls::EstimateTotals totals = xls::computeTotals(positionRows(smeta), texts, sep);
         TempDir dir("talvira-totals-factor");
         std::string exportError;

@@ -390,7 +390,7 @@ TEST(XlsOutput, NothingIsWrittenWhenTheExportFails) {
         {"coefficient", templ(), "2.18", "'2.18' is not a valid floating point value"},
     };
     for (const Case& c : cases) {
-        xls::EstimateTexts texts = xls::EstimateTexts::defaults(',');
+        model::EstimateTexts texts = model::EstimateTexts::defaults(',');
         texts.currentPriceFactor = c.koef;
         bool opened = false;
         try {
@@ -408,7 +408,7 @@ TEST(XlsOutput, NothingIsWrittenWhenTheExportFails) {
 TEST(XlsOutput, TheOpenerGetsTheFinishedFile) {
     TempDir dir("talvira-xls");
     fs::path seen;
-    const fs::path written = xls::exportEstimateToFile(threePositions(), xls::EstimateTexts::defaults(','), templ().string(), dir / "Смета Дом.xls", ',',
+    const fs::path written = xls::exportEstimateToFile(threePositions(), model::EstimateTexts::defaults(','), templ().string(), dir / "Смета Дом.xls", ',',
                                                        [&](const fs::path& p) { seen = p; });
     EXPECT_EQ(written, dir / "Смета Дом.xls");
     EXPECT_EQ(seen, written);

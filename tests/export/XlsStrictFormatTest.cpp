@@ -212,7 +212,7 @@ TEST(XlsStrictFormat, EveryRealWorkbookAsATemplate) {
             EXPECT_EQ(u32(&crc->data[16]), xfCrcOf(readBack(before).xfs)) << name << " (template)";
         }
         const fs::path out = dir / name;
-        xls::exportEstimateToFile(threePositions(), xls::EstimateTexts::defaults(','), t.string(), out, ',', {},
+        xls::exportEstimateToFile(threePositions(), model::EstimateTexts::defaults(','), t.string(), out, ',', {},
                                   false);
         const Bytes file = xls::readWholeFile(out, "x");
         EXPECT_EQ(directoryFaults(file), std::vector<std::string>{}) << name;
@@ -295,7 +295,7 @@ TEST(XlsStrictFormat, ABiff8StreamUnderAnotherNameIsTakenByItsBof) {
         const fs::path out = dir / (std::string("out-") + templ.filename().string());
         std::string error;
         try {
-            xls::exportEstimateToFile(threePositions(), xls::EstimateTexts::defaults(','), templ.string(), out,
+            xls::exportEstimateToFile(threePositions(), model::EstimateTexts::defaults(','), templ.string(), out,
                                       ',', {}, false);
         } catch (const Error& e) {
             error = e.what();
@@ -326,7 +326,7 @@ TEST(KeptFindings, DamagedTemplatesFailCleanly) {
         const bool survives = e.path().stem().string().rfind("survived-", 0) == 0;
         try {
             xls::XlsWorkbook wb = xls::XlsWorkbook::open(e.path(), ',');
-            xls::writeEstimate(wb, threePositions(), xls::EstimateTexts::defaults(','), ',');
+            xls::writeEstimate(wb, threePositions(), model::EstimateTexts::defaults(','), ',');
             const SheetReadBack back = readBack(wb.workbookStream());
             EXPECT_TRUE(survives) << "read without an error";
             EXPECT_EQ(back.content("B12").rfind("text ", 0), 0u);

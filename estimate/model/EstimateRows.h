@@ -1,19 +1,21 @@
 #pragma once
 /**
- * What the estimate workbook is made of, as plain values: the positions of the estimate in
- * their order and the estimate window's texts (title block and charge rates) as typed.
+ * The estimate as plain values, the same for every output (the template workbook, the official
+ * form, the totals): the positions of the estimate in their order and the estimate window's
+ * texts (title block and charge rates) as typed.
  *
- *   xls::EstimateTexts texts = xls::EstimateTexts::defaults(',');
+ *   model::EstimateTexts texts = model::EstimateTexts::defaults(',');
  *   *texts.byControlName("NREdit") = "100";              // texts.overheadsPercent
  *
  * Caveats: the texts are kept as typed; only the factor into current prices is read as a
  * number, by the workbook writer, with the user's decimal separator.
  */
+#include <cstdint>
 #include <string>
 #include <string_view>
 #include <vector>
 
-namespace talvira::xls {
+namespace talvira::model {
 
 /** One position of the estimate as the workbook lays it out; an empty number field is 0. */
 struct PositionRow {
@@ -27,6 +29,7 @@ struct PositionRow {
     double machines = 0;      // EXPLMASH -> I
     double machineWages = 0;  // ZPMASH   -> J
     double labour = 0;        // TRUD     -> P
+    int32_t count = 0;        // COUNT: the position's number (not in the template workbook)
 };
 
 /** The estimate window's texts as typed (title block and the seven charge rates). */
@@ -54,4 +57,4 @@ struct EstimateTexts {
     bool operator==(const EstimateTexts&) const = default;
 };
 
-}  // namespace talvira::xls
+}  // namespace talvira::model

@@ -1,6 +1,6 @@
-#include "export/EstimateRows.h"
+#include "estimate/model/EstimateRows.h"
 
-namespace talvira::xls {
+namespace talvira::model {
 
 EstimateTexts EstimateTexts::defaults(char decimalSep) {
     EstimateTexts t;
@@ -47,4 +47,4 @@ std::vector<std::string_view> EstimateTexts::controlNames() {
     return out;
 }
 
-}  // namespace talvira::xls
+}  // namespace talvira::model
