@@ -48,10 +48,19 @@ inline constexpr const char* BD = "BD";
 inline constexpr const char* BE = "BE";
 inline constexpr const char* BF = "BF";
 inline constexpr const char* BG = "BG";
+/** A rate's labour of machinists per unit (чел.-ч), as the import writes it; 0 in other bases. */
+inline constexpr const char* BH = "BH";
+/** The record's kind (RecordKind): a rate, a material, a machine, labour. */
+inline constexpr const char* RABMAT = "RABMAT";
+/** A norm's overhead and profit references as the official base names them, several joined by
+ *  "; " ("Пр/812-011.0", "Пр/774-011.0"); empty in other bases. */
+inline constexpr const char* PREISK = "PREISK";
+inline constexpr const char* POSPREISK = "POSPREISK";
 inline constexpr const char* IDRAB = "IDRAB";
 inline constexpr const char* IDRES_RABMAT = "IDRES_RABMAT";
 inline constexpr const char* KOLL = "KOLL";
 inline constexpr const char* VIDNR = "VIDNR";
+inline constexpr const char* IDRES_REESTR = "IDRES_REESTR";
 }  // namespace fld
 
 /** The kind a stored field of type `t` binds as (Long: Integer, Short: SmallInt, Number: Float,

@@ -1,0 +1,38 @@
+#pragma once
+/**
+ * What an estimate keeps beside its table besides the title block: the parameters of its
+ * computation (method, territory, indices …) and the data of each position that the table cannot
+ * hold (НР/СП rows, type of work, coefficients, a material's consumption per unit of its rate),
+ * found by the position's COUNT. One small UTF-8 text file beside the table, written in one step
+ * as the title block's file is.
+ *
+ *   editing::EstimateSide side = editing::loadEstimateSide(smeta.tablePath());
+ *   side.params.method = model::Method::BaseIndex421;
+ *   editing::saveEstimateSide(smeta.tablePath(), side);
+ *
+ * Caveats: an estimate without the file is computed by the template (every estimate made before
+ * opens so); a damaged file gives one warning through storage::warn and the defaults, never a
+ * refused estimate, and is not overwritten until the estimator changes something.
+ */
+#include "estimate/model/Local421.h"
+
+#include <filesystem>
+#include <vector>
+
+namespace talvira::editing {
+
+struct EstimateSide {
+    model::EstimateParams params;
+    std::vector<model::PositionExtra> extras;  // by COUNT, any order
+    /** The entry of the position `count`, nullptr when it has none. */
+    const model::PositionExtra* extraOf(int32_t count) const;
+    model::PositionExtra& extraFor(int32_t count);  // made when missing
+    bool operator==(const EstimateSide&) const = default;
+};
+
+/** The side data of the estimate whose table is `tablePath` (defaults when there is none). */
+EstimateSide loadEstimateSide(const std::filesystem::path& tablePath);
+/** Writes it beside the table in one step; talvira::Error when it cannot (the old file stays). */
+void saveEstimateSide(const std::filesystem::path& tablePath, const EstimateSide& side);
+
+}  // namespace talvira::editing
