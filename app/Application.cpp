@@ -40,6 +40,10 @@ void createWindows() {
     Form2 = new TForm2;
     OKRightDlg = new TOKRightDlg;
     AboutBox = new TAboutBox;
+    // The one estimate document, made by the estimate window over its SmetaTable, is what the
+    // main window's commands and the name dialog create, open and append to.
+    Form1->setEstimate(&Form2->document());
+    OKRightDlg->setEstimate(&Form2->document());
     reporting().setMainWindow(Form1);
     // Queued to the window itself: a window deleted before the call (as tests delete theirs)
     // ends nothing, nor a later event loop.
@@ -61,6 +65,7 @@ void destroyWindows() {
     AboutBox = nullptr;
     delete OKRightDlg;
     OKRightDlg = nullptr;
+    Form1->setEstimate(nullptr);
     delete Form2;
     Form2 = nullptr;
     delete Form1;

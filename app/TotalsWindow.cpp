@@ -46,7 +46,7 @@ const Qt::Alignment kRight = Qt::AlignRight | Qt::AlignVCenter;
 }  // namespace
 
 TotalsWindow::TotalsWindow(Estimate estimate)
-    : QWidget(nullptr, Qt::Window), estimate_(std::move(estimate)), follower_(estimate_.table) {
+    : QWidget(nullptr, Qt::Window), estimate_(std::move(estimate)), follower_(estimate_.follower) {
     setObjectName("TotalsForm");
     setWindowTitle(QStringLiteral("Итоги сметы"));
     setFont(estimate_.window.font());
@@ -132,7 +132,7 @@ TotalsWindow::TotalsWindow(Estimate estimate)
     showBlock();
 }
 
-TotalsWindow::~TotalsWindow() { follower_.setFollowing(false); }
+TotalsWindow::~TotalsWindow() { follower_.onChanged = nullptr; }
 
 talvira::model::EstimateTexts TotalsWindow::typedTexts() const {
     // The rates as typed now, each into the text of the edit of the same name.

@@ -37,6 +37,7 @@ public:
     struct Estimate {
         QWidget& window;                            // opened beside it, on its screen
         talvira::storage::TableHandle& table;       // the estimate
+        talvira::editing::TotalsFollower& follower;  // its positions, followed (it outlives the window)
         talvira::dbctrls::DBGrid& grid;             // its positions: the walk's cell made current there
         std::vector<QLineEdit*> rateEdits;          // the charge rates as typed (named as the workbook's texts)
         std::function<void()> storePendingEdit;     // before the walk
@@ -88,7 +89,7 @@ private:
     void showMessage(const QString& text);
 
     Estimate estimate_;
-    talvira::editing::TotalsFollower follower_;
+    talvira::editing::TotalsFollower& follower_;
     talvira::xls::EstimateTotals totals_;
     bool placed_ = false;
 };

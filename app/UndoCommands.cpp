@@ -25,13 +25,13 @@ QString itemText(const QString& verb, const std::string& what) {
 
 }  // namespace
 
-UndoCommands::UndoCommands(QWidget& window, QMenu& editMenu, talvira::storage::TableHandle& estimate,
+UndoCommands::UndoCommands(QWidget& window, QMenu& editMenu, EstimateHistory& history,
                            talvira::dbctrls::DBGrid& grid, std::function<void()> storePendingEdit)
     : QObject(&window),
       window_(window),
       grid_(grid),
       storePendingEdit_(std::move(storePendingEdit)),
-      history_(std::make_unique<EstimateHistory>(estimate)) {
+      history_(history) {
     undoItem_ = new QAction(kUndo, &window);
     undoItem_->setObjectName("UndoItem");
     redoItem_ = new QAction(kRedo, &window);
@@ -44,11 +44,11 @@ UndoCommands::UndoCommands(QWidget& window, QMenu& editMenu, talvira::storage::T
     connect(undoItem_, &QAction::triggered, this, [this] { undo(); });
     connect(redoItem_, &QAction::triggered, this, [this] { redo(); });
     connect(&editMenu, &QMenu::aboutToShow, this, [this] { refresh(); });
-    history_->onChanged = [this] { refresh(); };
+    history_.onChanged = [this] { refresh(); };
     refresh();
 }
 
-UndoCommands::~UndoCommands() { history_->onChanged = nullptr; }
+UndoCommands::~UndoCommands() { history_.onChanged = nullptr; }
 
 std::string UndoCommands::fieldTitle(const std::string& field) const {
     if (field == "NAME") return "Наименование";
@@ -59,14 +59,14 @@ std::string UndoCommands::fieldTitle(const std::string& field) const {
 
 void UndoCommands::refresh() {
     // What is typed and not yet stored comes first; a recorded step is looked at, not copied.
-    const auto pending = history_->pendingStep();
-    const auto* step = pending ? &*pending : history_->undoStep();
+    const auto pending = history_.pendingStep();
+    const auto* step = pending ? &*pending : history_.undoStep();
     undoItem_->setText(step ? itemText(kUndo, talvira::editing::stepText(*step, [this](const std::string& f) {
                                            return fieldTitle(f);
                                        }))
                             : kUndo);
     undoItem_->setEnabled(step != nullptr);
-    const auto* again = history_->redoStep();
+    const auto* again = history_.redoStep();
     redoItem_->setText(again ? itemText(kRedo, talvira::editing::stepText(*again, [this](const std::string& f) {
                                             return fieldTitle(f);
                                         }))
@@ -78,13 +78,13 @@ void UndoCommands::undo() {
     guarded([&] {
         // What is typed in the grid is stored first and is then the step taken back.
         storePendingEdit_();
-        history_->undo();
+        history_.undo();
     });
     refresh();
 }
 
 void UndoCommands::redo() {
-    guarded([&] { history_->redo(); });
+    guarded([&] { history_.redo(); });
     refresh();
 }
 

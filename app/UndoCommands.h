@@ -5,7 +5,7 @@
  * and which are disabled when there is nothing to undo or redo, over the history of the open
  * estimate (editing::EstimateHistory).
  *
- *   undo_ = std::make_unique<UndoCommands>(*this, *N1, SmetaTable, *SmetaDBGrid, storePending);  // in TForm2
+ *   undo_ = std::make_unique<UndoCommands>(*this, *N1, doc.history(), *SmetaDBGrid, storePending);  // in TForm2
  *   undo_->undoItem()->setShortcut(Qt::CTRL | Qt::Key_Z);   // the window's keys are its own
  *   undo_->redoItem()->setShortcut(Qt::CTRL | Qt::Key_Y);
  *   if (undo_->filterKey(watched, event)) return true; // in the window's event filter
@@ -33,14 +33,14 @@ class DBGrid;
 class UndoCommands : public QObject {
     Q_OBJECT
 public:
-    /** The items go at the top of `editMenu` of `window`, over the history of `estimate`, whose
-     *  positions `grid` shows; `storePendingEdit` stores what is typed in the window and not yet
-     *  stored (it is then the step taken back). */
-    UndoCommands(QWidget& window, QMenu& editMenu, talvira::storage::TableHandle& estimate,
+    /** The items go at the top of `editMenu` of `window`, over `history` (the open estimate's,
+     *  which outlives them), whose positions `grid` shows; `storePendingEdit` stores what is
+     *  typed in the window and not yet stored (it is then the step taken back). */
+    UndoCommands(QWidget& window, QMenu& editMenu, talvira::editing::EstimateHistory& history,
                  talvira::dbctrls::DBGrid& grid, std::function<void()> storePendingEdit);
     ~UndoCommands() override;
 
-    talvira::editing::EstimateHistory& history() { return *history_; }
+    talvira::editing::EstimateHistory& history() { return history_; }
     QAction* undoItem() const { return undoItem_; }
     QAction* redoItem() const { return redoItem_; }
 
@@ -66,7 +66,7 @@ private:
     QWidget& window_;
     talvira::dbctrls::DBGrid& grid_;
     std::function<void()> storePendingEdit_;
-    std::unique_ptr<talvira::editing::EstimateHistory> history_;
+    talvira::editing::EstimateHistory& history_;
     QAction* undoItem_ = nullptr;
     QAction* redoItem_ = nullptr;
 };

@@ -254,6 +254,7 @@ TForm1::TForm1(QWidget* parent) : QMainWindow(parent) {
 }
 
 TForm1::~TForm1() {
+    setEstimate(nullptr);
     delete Import;  // stops an import before the menu items it uses go
     delete SearchBox;  // before the widgets it watches go
     unbindBrowser();
@@ -523,15 +524,15 @@ void TForm1::closeEvent(QCloseEvent* event) {
     // What is typed in the estimate window is stored before the program ends. When it cannot
     // be (a number cell holding letters, a table that refuses the record), the user is told
     // and the program stays, so that the typing can be corrected or cancelled.
-    if (Form2) {
-        if (!guarded([&] { Form2->storePendingEdit(); })) {
+    if (estimate_) {
+        if (!guarded([&] { estimate_->storePending(); })) {
             event->ignore();
             return;
         }
     }
     Import->cancelAndWait();
     // The estimate's files are released with the norm base's, whatever else is still shown.
-    if (Form2) guarded([&] { Form2->SmetaTable.close(); });
+    if (estimate_) guarded([&] { estimate_->close(); });
     guarded([&] { Base.closeAll(); });
     event->accept();
     emit closed();
@@ -572,27 +573,30 @@ TOpenDialog* TForm1::openDialog() {
 void TForm1::OpenButtonClick() { openDialog()->exec(); }
 
 void TForm1::OpenDialog1CanClose(const QString& path) {
-    // An edit still in progress in the estimate window is stored before its estimate closes.
-    Form2->storePendingEdit();
-    Form2->SmetaTable.close();
+    // An edit still in progress in the estimate window is stored before its estimate closes;
+    // the labels tell the estimate's folder and file name (estimateBinding).
     const QFileInfo info(path);
-    NameLabel->setText(info.fileName());
-    PathLabel->setText(QDir::toNativeSeparators(info.absolutePath()));
-    talvira::estimate::bindForOpening(Form2->SmetaTable, PathLabel->text().toStdString(),
-                                      NameLabel->text().toStdString());
-    enableEstimateCommands();
-    // The window is titled only once the estimate is open; a failed open leaves no estimate
-    // open, and the window says so by its plain caption.
-    Form2->setWindowTitle(QStringLiteral("Смета"));
-    talvira::estimate::openEstimate(Form2->SmetaTable);
-    Form2->loadEstimateTexts();
-    Form2->setWindowTitle(QStringLiteral("Смета \"%1\"").arg(info.completeBaseName()));
+    estimate_->open(QDir::toNativeSeparators(info.absolutePath()).toStdString(), info.fileName().toStdString());
 }
 
 void TForm1::AddButtonClick() {
-    Form2->storePendingEdit();
-    // The rate and its resources are one step of the estimate's history.
-    Form2->history().recordAppend([&] { talvira::estimate::addPositions(Base, Form2->SmetaTable); });
+    talvira::editing::EstimateDocument& doc = *estimate_;
+    doc.append([&] { talvira::estimate::addPositions(Base, doc.table()); });
+}
+
+void TForm1::setEstimate(talvira::editing::EstimateDocument* estimate) {
+    if (estimate_) estimate_->removeView(this);
+    estimate_ = estimate;
+    if (estimate_) estimate_->addView(this);
+}
+
+void TForm1::estimateBinding(talvira::editing::EstimateDocument&, const talvira::editing::EstimatePlace& place) {
+    // A new estimate: its folder below its name as typed; an opened one: its folder above its
+    // file name.
+    if (place.created) enableEstimateCommands();
+    NameLabel->setText(QString::fromStdString(place.created ? place.directory : place.fileName));
+    PathLabel->setText(QString::fromStdString(place.created ? place.fileName : place.directory));
+    if (!place.created) enableEstimateCommands();
 }
 
 void TForm1::ViewButtonClick() {

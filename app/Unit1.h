@@ -5,6 +5,7 @@
  * estimate lies. Creating it reads the start directory and opens the norm base; closing it
  * stores a pending estimate edit, closes the norm base and ends the program.
  */
+#include "editing/EstimateDocument.h"
 #include "normbase/NormBase.h"
 
 #include <QFileDialog>
@@ -51,7 +52,7 @@ private:
     void hideCompletions();
 };
 
-class TForm1 : public QMainWindow {
+class TForm1 : public QMainWindow, public talvira::editing::EstimateView {
     Q_OBJECT
 public:
     explicit TForm1(QWidget* parent = nullptr);
@@ -64,6 +65,12 @@ public:
     /** Enables the six estimate commands in their order (N6, N7, ToolButton3, ToolButton4,
      *  ViewButton, AddButton). */
     void enableEstimateCommands();
+
+    /** The estimate document the commands open and append to (the window then shows where the
+     *  estimate lies); nullptr: none, from before the windows go. */
+    void setEstimate(talvira::editing::EstimateDocument* estimate);
+    /** The labels and the estimate commands, as the estimate is being bound. */
+    void estimateBinding(talvira::editing::EstimateDocument& doc, const talvira::editing::EstimatePlace& place) override;
 
     /** The nine norm base handles Table1 .. Table9. */
     talvira::normbase::NormBase Base;
@@ -152,4 +159,5 @@ private:
     std::vector<Stretch> stretches_;
     TOpenDialog* OpenDialog1 = nullptr;
     bool shownOnce_ = false;
+    talvira::editing::EstimateDocument* estimate_ = nullptr;
 };

@@ -82,11 +82,12 @@ TForm2::TForm2(QWidget* parent) : QMainWindow(parent), SmetaTable("SmetaTable") 
     setObjectName("Form2");
     setWindowTitle(QStringLiteral("Смета"));
     SmetaTable.setBoundFields(talvira::estimate::estimateBoundFields());
-    keptTexts_ = talvira::model::EstimateTexts::defaults(talvira::dbctrls::userDecimalSeparator());
+    document_ = std::make_unique<talvira::editing::EstimateDocument>(SmetaTable, talvira::dbctrls::userDecimalSeparator());
+    document_->addView(this);
     // The window's font is the program's (formFont()), the same as the main window's.
     buildMenu();
     buildLayout();
-    undo_ = std::make_unique<UndoCommands>(*this, *N1, SmetaTable, *SmetaDBGrid, [this] { storePendingEdit(); });
+    undo_ = std::make_unique<UndoCommands>(*this, *N1, document_->history(), *SmetaDBGrid, [this] { storePendingEdit(); });
     undo_->undoItem()->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_Z));
     undo_->redoItem()->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_Y));
     StatusBar1 = new QStatusBar(this);
@@ -98,7 +99,7 @@ TForm2::TForm2(QWidget* parent) : QMainWindow(parent), SmetaTable("SmetaTable") 
     move(58, 4);
     resize(669, 517 + menuBar()->sizeHint().height());
     qApp->installEventFilter(this);
-    Totals = new TotalsWindow({*this, SmetaTable, *SmetaDBGrid, rateEdits_, [this] { storePendingEdit(); },
+    Totals = new TotalsWindow({*this, SmetaTable, document_->follower(), *SmetaDBGrid, rateEdits_, [this] { storePendingEdit(); },
                                [this](const QString& text) { setStatusText(text); }});
     connect(Totals, &TotalsWindow::estimateChanged, this, [this] { showEstimateState(); });
     openWorkbook = [](const std::filesystem::path& file) {
@@ -110,6 +111,7 @@ TForm2::~TForm2() {
     delete Totals;  // it observes SmetaTable
     qApp->removeEventFilter(this);
     undo_.reset();
+    document_->removeView(this);
     if (SmetaDBGrid) SmetaDBGrid->setTable(nullptr);
     if (DBMemo1) DBMemo1->setField(nullptr, {});
 }
@@ -368,7 +370,7 @@ void TForm2::ClearButtonClick() { history().clear(); }
 
 void TForm2::DeleteButtonClick() { history().deleteCurrent(); }
 
-talvira::editing::EstimateHistory& TForm2::history() { return undo_->history(); }
+talvira::editing::EstimateHistory& TForm2::history() { return document_->history(); }
 
 void TForm2::N4Click() { close(); }
 
@@ -416,28 +418,32 @@ void TForm2::EButtonClick() {
         text + (opened ? "." : ". Программа электронных таблиц её не открыла: откройте этот файл сами.")));
 }
 
-void TForm2::loadEstimateTexts() {
-    keptTexts_ = talvira::editing::loadEstimateTexts(SmetaTable.tablePath(), talvira::dbctrls::userDecimalSeparator());
-    for (QLineEdit* edit : textEdits())
-        if (const std::string* text = keptTexts_.byControlName(edit->objectName().toStdString()))
-            edit->setText(QString::fromStdString(*text));
-}
-
 void TForm2::storeEstimateTexts() {
-    if (!SmetaTable.active()) return;
-    const talvira::model::EstimateTexts typed = typedTexts();
-    if (typed == keptTexts_) return;
-    try {
-        talvira::editing::saveEstimateTexts(SmetaTable.tablePath(), typed);
-        keptTexts_ = typed;
-    } catch (const talvira::Error& e) {
-        // The positions are stored all the same; the texts stay in the window.
-        reporting().reportWarning(QString::fromUtf8(e.what()));
-    }
+    document_->setTypedTexts(typedTexts());
+    document_->storeTexts();
 }
 
-void TForm2::storePendingEdit() {
+void TForm2::storePendingEdit() { document_->storePending(); }
+
+// ---- the estimate document -----------------------------------------------------------------
+
+void TForm2::collectTyped(talvira::editing::EstimateDocument& doc) {
     if (SmetaDBGrid) SmetaDBGrid->postEdit();
-    talvira::editing::storePendingEdit(SmetaTable);
-    storeEstimateTexts();
+    doc.setTypedTexts(typedTexts());
+}
+
+void TForm2::estimateBinding(talvira::editing::EstimateDocument&, const talvira::editing::EstimatePlace& place) {
+    // A new estimate is titled at once; an existing one only once it has opened: a failed
+    // open leaves no estimate open, and the window says so by its plain caption.
+    setWindowTitle(place.created ? QStringLiteral("Смета \"%1\"").arg(QString::fromStdString(place.title))
+                                 : QStringLiteral("Смета"));
+}
+
+void TForm2::estimateOpened(talvira::editing::EstimateDocument& doc) {
+    // The title block and the charge rates the estimate keeps (the defaults when none).
+    talvira::model::EstimateTexts kept = doc.texts();
+    for (QLineEdit* edit : textEdits())
+        if (const std::string* text = kept.byControlName(edit->objectName().toStdString()))
+            edit->setText(QString::fromStdString(*text));
+    setWindowTitle(QStringLiteral("Смета \"%1\"").arg(QString::fromStdString(doc.place().title)));
 }

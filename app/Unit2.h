@@ -1,8 +1,10 @@
 #pragma once
 /**
  * TForm2, the estimate window: the grid of positions of SmetaTable, the title block, the
- * charge rates, clearing, deleting, the price converter and the workbook export.
+ * charge rates, clearing, deleting, the price converter and the workbook export. It makes the
+ * estimate document over SmetaTable (the one the other windows are given) and shows it.
  */
+#include "editing/EstimateDocument.h"
 #include "estimate/model/EstimateRows.h"
 #include "storage/TableHandle.h"
 
@@ -35,22 +37,22 @@ class DBGrid;
 class DBMemo;
 }  // namespace talvira::dbctrls
 
-class TForm2 : public QMainWindow {
+class TForm2 : public QMainWindow, public talvira::editing::EstimateView {
     Q_OBJECT
 public:
     explicit TForm2(QWidget* parent = nullptr);
     ~TForm2() override;
 
-    /** The one estimate handle; bound by the main window's New and Open, appended to by Add. */
+    /** The one estimate handle; bound by the main window's New and Open, appended to by Add,
+     *  all through the estimate document. */
     talvira::storage::TableHandle SmetaTable;
 
-    /** Stores an edit still in progress in the grid (before the estimate is closed or the
-     *  program ends), so that nothing typed is lost. */
-    void storePendingEdit();
+    /** The open estimate: created, opened, stored and appended to through it. */
+    talvira::editing::EstimateDocument& document() { return *document_; }
 
-    /** The title block and the charge rates of the estimate just opened or created, from the
-     *  file kept beside its table (the defaults when there is none). */
-    void loadEstimateTexts();
+    /** Stores an edit still in progress in the grid and the texts (before the estimate is closed
+     *  or the program ends), so that nothing typed is lost. */
+    void storePendingEdit();
 
     /** Opens a finished workbook for the user; by default in the program the desktop associates
      *  with .xls files. Returns whether a program took it. Tests replace it. */
@@ -58,7 +60,7 @@ public:
 
     /** Undo and redo of the open estimate (the "&Правка" menu's first two items). */
     UndoCommands& undoCommands() { return *undo_; }
-    /** The history of the open estimate; the main window's Add records its steps in it. */
+    /** The history of the open estimate. */
     talvira::editing::EstimateHistory& history();
 
     /** The status bar's text. */
@@ -128,6 +130,11 @@ public:
     void EButtonClick();
     void Button1Click();
 
+    // ---- the estimate document's views ---------------------------------------------------
+    void collectTyped(talvira::editing::EstimateDocument& doc) override;
+    void estimateBinding(talvira::editing::EstimateDocument& doc, const talvira::editing::EstimatePlace& place) override;
+    void estimateOpened(talvira::editing::EstimateDocument& doc) override;
+
 protected:
     void closeEvent(QCloseEvent* event) override;
     void resizeEvent(QResizeEvent* event) override;
@@ -146,12 +153,13 @@ private:
     /** The twelve edits whose texts the estimate keeps, in tab order. */
     std::vector<QLineEdit*> textEdits() const;
     talvira::model::EstimateTexts typedTexts() const;
-    /** Writes the texts beside the open estimate when they differ from what it keeps. */
+    /** Gives the document the texts as typed and has them kept beside the open estimate. */
     void storeEstimateTexts();
 
     QWidget* client_ = nullptr;
     std::vector<QLineEdit*> rateEdits_;
     QString standingWarning_;  // the status bar's text while no hint or message is shown
-    talvira::model::EstimateTexts keptTexts_;  // what the open estimate's file holds
-    std::unique_ptr<UndoCommands> undo_;  // after SmetaTable: gone before the handle it watches
+    // After SmetaTable: gone before the handle they watch; the undo items before the document.
+    std::unique_ptr<talvira::editing::EstimateDocument> document_;
+    std::unique_ptr<UndoCommands> undo_;
 };

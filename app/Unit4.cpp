@@ -2,8 +2,7 @@
 
 #include "app/ErrorBox.h"
 #include "app/Globals.h"
-#include "app/Unit1.h"
-#include "app/Unit2.h"
+#include "editing/EstimateDocument.h"
 #include "estimate/EstimateFile.h"
 
 #include <QFrame>
@@ -19,6 +18,7 @@
 #include <algorithm>
 
 namespace est = talvira::estimate;
+using talvira::editing::EstimateDocument;
 
 TOKRightDlg::TOKRightDlg(QWidget* parent)
     : QDialog(parent, Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowMinimizeButtonHint) {
@@ -109,27 +109,12 @@ void TOKRightDlg::createEstimate() {
     const std::string name = n.toStdString();
     // Checked before anything changes: a refused name, or a No to replacing an existing
     // estimate, leaves everything as it was with the dialog still open.
-    est::checkEstimateName(name);
     const std::string dir = est::estimatesDirectory(StartDir.toStdString());
-    if (est::estimateExists(dir, name) && !confirmReplace(QString::fromStdString(est::replaceQuestion(name)))) return;
-
-    // What is being typed in the estimate window is stored before that estimate is closed.
-    if (Form2) Form2->storePendingEdit();
-
-    if (Form1) Form1->enableEstimateCommands();
-    if (!Form2) return;
-    talvira::storage::TableHandle& smeta = Form2->SmetaTable;
-    smeta.close();
-    const QString d = QString::fromStdString(dir);
-    if (Form1) {
-        Form1->NameLabel->setText(d);
-        Form1->PathLabel->setText(n);
-    }
-    // Directory, table name, the 19 field definitions and the 17 bound fields, as for every
-    // estimate the program creates or opens.
-    est::bindEstimate(smeta, dir, name);
-    Form2->setWindowTitle(QStringLiteral("Смета \"") + n + QStringLiteral("\""));
-    est::createAndOpen(smeta);
-    Form2->loadEstimateTexts();
+    if (EstimateDocument::wouldReplace(dir, name) && !confirmReplace(QString::fromStdString(est::replaceQuestion(name))))
+        return;
+    if (!estimate_) return;
+    // What is typed in the estimate window is stored before that estimate is closed; the
+    // windows follow the steps (labels, commands, caption, texts).
+    estimate_->create(dir, name);
     hide();
 }

@@ -6,6 +6,9 @@
 #include <functional>
 
 class QFrame;
+namespace talvira::editing {
+class EstimateDocument;
+}
 class QLineEdit;
 class QPushButton;
 
@@ -25,6 +28,9 @@ public:
      *  replace it. */
     std::function<bool(const QString& question)> confirmReplace;
 
+    /** The estimate document OK creates the estimate in (nullptr: none). */
+    void setEstimate(talvira::editing::EstimateDocument* estimate) { estimate_ = estimate; }
+
     void DBNameEditChange();
     void CancelBtnClick();
     /** Creates the estimate named by the dialog's text (failures go to the error box). */
@@ -40,4 +46,6 @@ public slots:
 
 private:
     void createEstimate();
+
+    talvira::editing::EstimateDocument* estimate_ = nullptr;
 };

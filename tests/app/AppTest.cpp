@@ -819,6 +819,7 @@ private slots:
         send('x');  // letters in the quantity, the cell still open
         {
             TForm1 w;
+            w.setEstimate(&Form2->document());  // as createWindows() gives it the estimate
             w.show();
             QSignalSpy closed(&w, &TForm1::closed);
             boxes.clear();

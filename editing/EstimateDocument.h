@@ -1,0 +1,129 @@
+#pragma once
+/**
+ * The open estimate as one document: its table (the estimate window's SmetaTable, which the
+ * document works on), the title block and charge rates kept beside it (EstimateCompanion), its
+ * undo history (EstimateHistory) and its positions followed for the totals (TotalsFollower),
+ * with the one script that creates, opens and stores an estimate. The windows observe it
+ * (EstimateView) and call it; it knows no window.
+ *
+ *   editing::EstimateDocument doc(smeta);                  // made once, by the estimate window
+ *   doc.addView(&view);
+ *   doc.create(estimate::estimatesDirectory(start), "Дом"); // the name dialog's OK
+ *   doc.open("/home/u/Smeti", "Дом.db");                    // a file chosen in the open dialog
+ *   doc.storePending();                                     // before the workbook, on exit
+ *
+ * Caveats: a failure ends the script where it happens and the steps done stand (the estimate
+ * closed, the views told of the binding), as the windows' commands behave; the error goes to
+ * the caller. Views are told in the order they were added; a view must be removed before it
+ * goes.
+ */
+#include "editing/EstimateHistory.h"
+#include "editing/TotalsFollower.h"
+#include "estimate/model/EstimateRows.h"
+#include "storage/TableHandle.h"
+
+#include <filesystem>
+#include <functional>
+#include <string>
+#include <vector>
+
+namespace talvira::editing {
+
+class EstimateDocument;
+
+/** Where an estimate is being bound, as the windows show it. */
+struct EstimatePlace {
+    bool created = false;   // a new, empty estimate (create), else an existing one (open)
+    std::string directory;  // its folder
+    std::string fileName;   // create: the name as typed; open: the table's file name
+    /** The name the estimate is shown by: as typed (create), the file's name without its
+     *  last extension (open). */
+    std::string title;
+};
+
+/** What a window that shows the estimate is told. Every call may throw: the script stops. */
+class EstimateView {
+public:
+    virtual ~EstimateView() = default;
+    /** First step of every store: hand the document what is typed and not yet given to it (a
+     *  cell being typed in posted, the texts as typed: EstimateDocument::setTypedTexts). */
+    virtual void collectTyped(EstimateDocument&) {}
+    /** The estimate handle is closed and is about to be bound to `place`; creating or opening it
+     *  follows and may fail. */
+    virtual void estimateBinding(EstimateDocument&, const EstimatePlace&) {}
+    /** The estimate is open and what is kept beside it has been read. */
+    virtual void estimateOpened(EstimateDocument&) {}
+};
+
+class EstimateDocument {
+public:
+    /** The document over `smeta`, which outlives it. `decimalSep` is the user's (the default
+     *  texts' fractions are written with it). */
+    EstimateDocument(storage::TableHandle& smeta, char decimalSep);
+    ~EstimateDocument();
+    EstimateDocument(const EstimateDocument&) = delete;
+    EstimateDocument& operator=(const EstimateDocument&) = delete;
+
+    void addView(EstimateView* view);
+    void removeView(EstimateView* view);
+
+    storage::TableHandle& table() { return smeta_; }
+    const storage::TableHandle& table() const { return smeta_; }
+    EstimateHistory& history() { return history_; }
+    TotalsFollower& follower() { return follower_; }
+    const TotalsFollower& follower() const { return follower_; }
+    /** Whether an estimate is open. */
+    bool isOpen() const { return smeta_.active(); }
+    /** Where the estimate was last bound (also when its opening failed). */
+    const EstimatePlace& place() const { return place_; }
+
+    // ---- the script ---------------------------------------------------------------------
+    /** Replaces the estimate `name` in `dir` by an empty one (or makes it) and opens it: stores
+     *  what is pending, closes the open estimate, binds, creates, reads what is kept (the
+     *  defaults: a new estimate keeps nothing of an older one of its name). The name is not
+     *  checked here (wouldReplace()). */
+    void create(const std::string& dir, const std::string& name);
+    /** Opens the estimate table `fileName` in `dir`: stores what is pending, closes the open
+     *  estimate, binds, opens, reads what is kept beside it. */
+    void open(const std::string& dir, const std::string& fileName);
+    /** Stores everything pending: what the views have typed (a row of the grid, the texts). */
+    void storePending();
+    /** Closes the estimate (at the end of the program). */
+    void close();
+    /** Runs `appendPositions`, which appends positions at the end of the estimate (Add), after
+     *  storing what is pending, as one step of the history. */
+    void append(const std::function<void()>& appendPositions);
+
+    /** Refuses a name no estimate may have (talvira::Error); true when the estimate `name`
+     *  exists in `dir`, so that creating it replaces it. */
+    static bool wouldReplace(const std::string& dir, const std::string& name);
+
+    // ---- the title block and the charge rates ----------------------------------------------
+    /** What the open estimate keeps (the defaults when nothing, or none open). */
+    const model::EstimateTexts& texts() const { return kept_; }
+    /** The texts as typed now (given by a view). */
+    void setTypedTexts(const model::EstimateTexts& typed);
+    /** Writes the typed texts beside the open estimate when they differ from what it keeps. A
+     *  file that cannot be written gives a warning (storage::warn): the texts stay typed and
+     *  are tried again at the next store. */
+    void storeTexts();
+
+private:
+    void tell(const std::function<void(EstimateView*)>& call);
+    /** Reads what is kept beside the open estimate. */
+    void readKept();
+
+    storage::TableHandle& smeta_;
+    char decimalSep_;
+    EstimateHistory history_;
+    TotalsFollower follower_;
+    std::vector<EstimateView*> views_;
+    EstimatePlace place_;
+    model::EstimateTexts kept_;
+    model::EstimateTexts typed_;
+};
+
+/** The name a file is shown by: up to its last '.', the whole name when it has none. */
+std::string nameWithoutExtension(const std::string& fileName);
+
+}  // namespace talvira::editing
