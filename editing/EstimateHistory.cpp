@@ -25,6 +25,19 @@ void expect(bool condition) {
     if (!condition) throw Mismatch{};
 }
 
+/** The step of a stored change of one position (a Posted notice with both records). */
+EstimateStep changeStep(const TableHandle& t, const TableChange& c) {
+    EstimateStep s;
+    s.kind = StepKind::Change;
+    s.row = size_t(std::max(c.row, 0));
+    const auto& fields = t.tableFields();
+    for (size_t i = 0; i < fields.size() && i < c.before->size() && i < c.after->size(); ++i)
+        if (!((*c.before)[i] == (*c.after)[i])) s.changedFields.push_back(fields[i].name);
+    s.before.push_back(*c.before);
+    s.after.push_back(*c.after);
+    return s;
+}
+
 bool holds(const TableHandle& t, size_t row, const Record& r) {
     return row < size_t(t.storedCount()) && t.storedRecord(int(row)) == r;
 }
@@ -54,6 +67,12 @@ std::string stepText(const EstimateStep& step, const std::function<std::string(c
     case StepKind::NewRow: return "добавление строки";
     }
     return {};
+}
+
+size_t EstimateStep::heldRecords() const {
+    size_t n = before.size() + after.size();
+    for (const EstimateStep& f : following) n += f.heldRecords();
+    return n;
 }
 
 /** While the history itself works on the handle: what the handle reports is its own doing. */
@@ -90,6 +109,7 @@ void EstimateHistory::changed() {
 }
 
 void EstimateHistory::push(EstimateStep step) {
+    step.serial = ++serial_;
     redo_.clear();
     undo_.push_back(std::move(step));
     trim();
@@ -162,11 +182,26 @@ int EstimateHistory::apply(const EstimateStep& s, bool backwards) {
         expect(holds(smeta_, s.row, s.before.front()));
         removeRows(smeta_, s.row, s.row + 1);
         return n == 1 ? -1 : int(std::min(s.row, n - 2));
-    case StepKind::Change:
+    case StepKind::Change: {
         expect(s.before.size() == 1 && s.after.size() == 1);
+        // What followed the change is checked with it before anything is written.
         expect(holds(smeta_, s.row, backwards ? s.after.front() : s.before.front()));
-        smeta_.storeRecord(int(s.row), backwards ? s.before.front() : s.after.front());
+        for (const EstimateStep& f : s.following) {
+            expect(f.before.size() == 1 && f.after.size() == 1);
+            expect(holds(smeta_, f.row, backwards ? f.after.front() : f.before.front()));
+        }
+        auto store = [&](const EstimateStep& c, bool back) {
+            smeta_.storeRecord(int(c.row), back ? c.before.front() : c.after.front());
+        };
+        if (backwards) {
+            for (auto f = s.following.rbegin(); f != s.following.rend(); ++f) store(*f, true);
+            store(s, true);
+        } else {
+            store(s, false);
+            for (const EstimateStep& f : s.following) store(f, false);
+        }
         return int(s.row);
+    }
     case StepKind::Add:
     case StepKind::NewRow: {
         const size_t end = s.row + s.after.size();
@@ -299,6 +334,34 @@ void EstimateHistory::recordAppend(const std::function<void()>& appendPositions)
     finishAppend();
 }
 
+void EstimateHistory::recordFollowing(size_t row, const std::function<void()>& rewrite) {
+    if (busy_ > 0 || following_) {
+        rewrite();
+        return;
+    }
+    following_.emplace();
+    auto finish = [&] {
+        std::vector<EstimateStep> stored = std::move(*following_);
+        following_.reset();
+        if (stored.empty()) return;
+        EstimateStep* last = undo_.empty() ? nullptr : &undo_.back();
+        if (last && last->kind == StepKind::Change && last->row == row && redo_.empty()) {
+            for (EstimateStep& f : stored) last->following.push_back(std::move(f));
+            trim();
+            changed();
+            return;
+        }
+        for (EstimateStep& f : stored) push(std::move(f));
+    };
+    try {
+        rewrite();
+    } catch (...) {
+        finish();  // what was stored before the failure is undone with the change
+        throw;
+    }
+    finish();
+}
+
 void EstimateHistory::finishAppend() {
     std::optional<EstimateStep> s = std::move(collecting_);
     collecting_.reset();
@@ -326,6 +389,11 @@ void EstimateHistory::tableChanged(TableHandle& t, const TableChange& c) {
         if (c.kind == Kind::Posted && c.inserted && c.after) collecting_->after.push_back(*c.after);
         return;
     }
+    if (following_) {
+        if (c.kind == Kind::Posted && !c.inserted && c.before && c.after && !(*c.before == *c.after))
+            following_->push_back(changeStep(t, c));
+        return;
+    }
     EstimateStep s;
     s.row = size_t(std::max(c.row, 0));
     if (c.kind == Kind::Posted && c.inserted && c.after) {
@@ -333,12 +401,7 @@ void EstimateHistory::tableChanged(TableHandle& t, const TableChange& c) {
         s.after.push_back(*c.after);
     } else if (c.kind == Kind::Posted && c.before && c.after) {
         if (*c.before == *c.after) return;
-        s.kind = StepKind::Change;
-        const auto& fields = t.tableFields();
-        for (size_t i = 0; i < fields.size() && i < c.before->size() && i < c.after->size(); ++i)
-            if (!((*c.before)[i] == (*c.after)[i])) s.changedFields.push_back(fields[i].name);
-        s.before.push_back(*c.before);
-        s.after.push_back(*c.after);
+        s = changeStep(t, c);
     } else if (c.kind == Kind::Deleted && c.before) {
         s.kind = StepKind::Delete;
         s.before.push_back(*c.before);

@@ -28,6 +28,7 @@
 #include "storage/Value.h"
 
 #include <cstddef>
+#include <cstdint>
 #include <deque>
 #include <functional>
 #include <optional>
@@ -53,8 +54,13 @@ struct EstimateStep {
     std::vector<std::string> changedFields;
     /** Add: the code (TAB) of the rate, the first appended position. */
     std::string code;
+    /** Change: the positions rewritten to follow it (recordFollowing), each a Change of its
+     *  own; undone before it, redone after it. */
+    std::vector<EstimateStep> following;
+    /** Numbers the steps of one history, from 1, in the order they were recorded. */
+    uint64_t serial = 0;
 
-    size_t heldRecords() const { return before.size() + after.size(); }
+    size_t heldRecords() const;
 };
 
 /** What the menu says after "Отменить: " or "Вернуть: " ("очистку сметы", "удаление позиции",
@@ -106,6 +112,13 @@ public:
     /** Runs `appendPositions`, which appends positions at the end of the estimate, and records
      *  what it appended as one step, also when it stops half way with an error. */
     void recordAppend(const std::function<void()>& appendPositions);
+    /** Runs `rewrite`, which stores positions anew (TableHandle::storeRecord) to follow the change
+     *  of the position at `row` just recorded, and records what it stored as part of that step:
+     *  one undo takes back both. When the last step is not that change, each stored position
+     *  is a step of its own. Does nothing but run `rewrite` while the history applies a step. */
+    void recordFollowing(size_t row, const std::function<void()>& rewrite);
+    /** Whether the history is writing to the table itself (undo, redo, clearing). */
+    bool applying() const { return busy_ > 0; }
 
     /** Called after every change of what can be undone or redone (for the menu). */
     std::function<void()> onChanged;
@@ -139,6 +152,9 @@ private:
     int busy_ = 0;
     /** The Add being recorded: what it appended so far. */
     std::optional<EstimateStep> collecting_;
+    /** The positions stored to follow a change, being recorded. */
+    std::optional<std::vector<EstimateStep>> following_;
+    uint64_t serial_ = 0;
 };
 
 }  // namespace talvira::editing

@@ -243,6 +243,48 @@ TEST_F(HistoryOnFiles, StepsPutTheCursorOnThePositionTheyTouched) {
     EXPECT_EQ(smeta.fieldAsFloat("KOLVO"), 7.0);
 }
 
+TEST_F(HistoryOnFiles, PositionsRewrittenToFollowAChangeAreUndoneWithIt) {
+    fill(4);
+    const std::vector<Record> before = onDisk();
+    // The quantity of position 0 stored, positions 1 and 3 following it: one step.
+    auto follow = [&](double q) {
+        history->recordFollowing(0, [&] {
+            for (int r : {1, 3}) {
+                Record rec = smeta.storedRecord(r);
+                rec[4] = Value::real(q * r);  // KOLVO
+                smeta.storeRecord(r, rec);
+            }
+        });
+    };
+    edit(0, {{"KOLVO", Value::real(2)}});
+    follow(2);
+    const std::vector<Record> changed = onDisk();
+    ASSERT_EQ(history->undoCount(), 1u);
+    EXPECT_EQ(stepText(*history->undoStep(), nullptr), "изменение «KOLVO»");
+    EXPECT_EQ(history->undoStep()->following.size(), 2u);
+    history->undo();
+    expectSame(onDisk(), before, "undo of the change and what followed it");
+    EXPECT_EQ(smeta.recNo(), 0);
+    history->redo();
+    expectSame(onDisk(), changed, "redo");
+    // Changed behind the history's back, a following position makes the whole step refused.
+    Record r3 = smeta.storedRecord(3);
+    r3[1] = Value::string("чужая правка");  // TAB
+    {
+        storage::ControlsSuspended quiet(smeta);  // told as a replacement: recorded nowhere
+        smeta.storeRecord(3, r3);
+    }
+    EXPECT_THROW(history->undo(), Error);
+    expectSame(onDisk(), [&] { auto v = changed; v[3] = r3; return v; }(), "a refused undo writes nothing");
+    // Without the change just before it, each rewritten position is a step of its own.
+    edit(2, {{"KOLVO", Value::real(5)}});
+    follow(3);
+    history->undo();
+    history->undo();
+    EXPECT_EQ(smeta.storedRecord(1)[4].asFloat(), 2.0);
+    EXPECT_EQ(history->undoCount(), 1u);  // the change of position 2 is left
+}
+
 TEST_F(HistoryOnFiles, AutoincrementNeverRepeatsANumberInUse) {
     fill(4);  // COUNT 1..4
     history->clear();
