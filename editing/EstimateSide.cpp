@@ -13,6 +13,7 @@
 #include "editing/EstimateSide.h"
 
 #include "common/Error.h"
+#include "common/Utf8.h"
 #include "estimate/EstimateFile.h"
 #include "export/WorkbookFile.h"
 #include "storage/Warnings.h"
@@ -33,18 +34,6 @@ namespace {
 const std::string kHeader = "# Тальвира: параметры расчета и данные позиций сметы, формат ";
 constexpr int kVersion = 1;
 constexpr uintmax_t kLargestFile = uintmax_t(256) << 20;  // 10 000 positions take about 2 MB
-
-bool validUtf8(std::string_view s) {
-    for (size_t i = 0; i < s.size();) {
-        const auto c = static_cast<unsigned char>(s[i]);
-        const size_t n = c < 0x80 ? 1 : (c >> 5) == 0x6 ? 2 : (c >> 4) == 0xE ? 3 : (c >> 3) == 0x1E ? 4 : 0;
-        if (n == 0 || i + n > s.size()) return false;
-        for (size_t k = 1; k < n; ++k)
-            if ((static_cast<unsigned char>(s[i + k]) & 0xC0) != 0x80) return false;
-        i += n;
-    }
-    return true;
-}
 
 std::string escaped(std::string_view text) {
     std::string out;
@@ -106,7 +95,7 @@ public:
 
     /** Empty when read, else why the file is damaged. */
     std::string read(const std::string& content) {
-        if (!validUtf8(content)) return "текст не в кодировке UTF-8";
+        if (!utf8::valid(content)) return "текст не в кодировке UTF-8";
         std::istringstream in(content);
         std::string line;
         if (!std::getline(in, line)) return "файл пуст";

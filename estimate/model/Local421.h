@@ -150,6 +150,8 @@ const NrSpTables& nrSpTables();
 /** "Пр/812-011.0-1" for row "011.0" in `territory`; "Пр/774-011.0". */
 std::string nrReference(std::string_view row, Territory territory);
 std::string spReference(std::string_view row);
+/** The row a reference names: "Пр/812-011.0-1", "Пр/774-011.0", "011.0" -> "011.0". */
+std::string rowOfReference(std::string_view reference);
 
 // ---------------------------------------------------------------------------------------------
 // The result
