@@ -581,7 +581,7 @@ void TForm1::OpenDialog1CanClose(const QString& path) {
 
 void TForm1::AddButtonClick() {
     talvira::editing::EstimateDocument& doc = *estimate_;
-    doc.append([&] { talvira::estimate::addPositions(Base, doc.table()); });
+    doc.append([&] { return talvira::estimate::addPositions(Base, doc.table(), &doc.side().params); });
 }
 
 void TForm1::setEstimate(talvira::editing::EstimateDocument* estimate) {

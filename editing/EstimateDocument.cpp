@@ -3,6 +3,7 @@
 #include "common/Error.h"
 #include "editing/EstimateCommands.h"
 #include "editing/EstimateCompanion.h"
+#include "editing/EstimateSide.h"
 #include "estimate/EstimateFile.h"
 #include "storage/Warnings.h"
 
@@ -10,17 +11,32 @@
 
 namespace talvira::editing {
 
+namespace fs = std::filesystem;
+
 EstimateDocument::EstimateDocument(storage::TableHandle& smeta, char decimalSep)
     : smeta_(smeta),
       decimalSep_(decimalSep),
       history_(smeta),
       follower_(smeta),
       kept_(model::EstimateTexts::defaults(decimalSep)),
-      typed_(kept_) {
+      typed_(kept_),
+      tables_(model::nrSpTables()),
+      local_(tables_) {
+    // The 421 totals follow the positions as the follower has them, one stored row at a time.
+    follower_.onRowsChanged = [this](int row) {
+        if (row >= 0) local_.rowChanged(follower_.rows(), side_, size_t(row));
+        else refollow();
+    };
     follower_.setFollowing(true);
+    // After the history and the follower: a change reaches the document once they have it.
+    smeta_.addObserver(this);
 }
 
-EstimateDocument::~EstimateDocument() { follower_.setFollowing(false); }
+EstimateDocument::~EstimateDocument() {
+    smeta_.removeObserver(this);
+    follower_.onRowsChanged = nullptr;
+    follower_.setFollowing(false);
+}
 
 void EstimateDocument::addView(EstimateView* view) {
     if (std::find(views_.begin(), views_.end(), view) == views_.end()) views_.push_back(view);
@@ -49,7 +65,7 @@ bool EstimateDocument::wouldReplace(const std::string& dir, const std::string& n
 void EstimateDocument::create(const std::string& dir, const std::string& name) {
     // What is typed into the open estimate is stored before it is closed.
     storePending();
-    smeta_.close();
+    close();
     place_ = EstimatePlace{true, dir, name, name};
     tell([&](EstimateView* v) { v->estimateBinding(*this, place_); });
     // Directory, table name, the 19 field definitions and the 17 bound fields, as for every
@@ -62,7 +78,7 @@ void EstimateDocument::create(const std::string& dir, const std::string& name) {
 
 void EstimateDocument::open(const std::string& dir, const std::string& fileName) {
     storePending();
-    smeta_.close();
+    close();
     place_ = EstimatePlace{false, dir, fileName, nameWithoutExtension(fileName)};
     tell([&](EstimateView* v) { v->estimateBinding(*this, place_); });
     estimate::bindForOpening(smeta_, dir, fileName);
@@ -77,20 +93,102 @@ void EstimateDocument::storePending() {
     storeTexts();
 }
 
-void EstimateDocument::close() { smeta_.close(); }
+void EstimateDocument::close() {
+    smeta_.close();
+    side_ = {};
+    sideOnDisk_ = false;
+    refollow();
+}
 
-void EstimateDocument::append(const std::function<void()>& appendPositions) {
+void EstimateDocument::append(const std::function<std::vector<model::PositionExtra>()>& appendPositions) {
     storePending();
     // The rate and its resources are one step of the estimate's history.
-    history_.recordAppend(appendPositions);
+    std::vector<model::PositionExtra> extras;
+    history_.recordAppend([&] { extras = appendPositions(); });
+    if (extras.empty()) return;
+    for (const model::PositionExtra& e : extras) side_.extraFor(e.count) = e;
+    refollow();
+    if (!by421() && !sideOnDisk_) return;  // kept in memory, written should the method change
+    try {
+        saveSide();
+    } catch (const Error& e) {
+        storage::warn(e.what());  // the positions are stored all the same
+    }
 }
 
 // ---- what is kept beside the table -------------------------------------------------------------
 
 void EstimateDocument::readKept() {
-    kept_ = loadEstimateTexts(smeta_.tablePath(), decimalSep_);
+    const fs::path table = smeta_.tablePath();
+    kept_ = loadEstimateTexts(table, decimalSep_);
     typed_ = kept_;
+    side_ = loadEstimateSide(table);
+    std::error_code ec;
+    sideOnDisk_ = fs::exists(estimate::sidePath(table), ec);
+    refollow();
 }
+
+void EstimateDocument::saveSide() {
+    saveEstimateSide(smeta_.tablePath(), side_);
+    sideOnDisk_ = true;
+}
+
+void EstimateDocument::refollow() {
+    if (smeta_.active()) local_.rebuild(follower_.rows(), side_);
+    else local_.clear();
+}
+
+std::string EstimateDocument::codeOf(int32_t count) const {
+    for (const model::PositionRow& r : follower_.rows())
+        if (r.count == count) return r.code;
+    return {};
+}
+
+void EstimateDocument::setParams(const model::EstimateParams& params) {
+    if (!smeta_.active()) throw Error("Смета не открыта.");
+    const EstimateSide before = side_;
+    side_.params = params;
+    side_.params.baseLevel = before.params.baseLevel;
+    try {
+        saveSide();
+    } catch (...) {
+        side_ = before;
+        refollow();
+        throw;
+    }
+    refollow();
+    tell([&](EstimateView* v) { v->sideChanged(*this); });
+}
+
+model::PositionExtra EstimateDocument::extraOf(int32_t count) const {
+    const std::string code = codeOf(count);
+    if (const model::PositionExtra* e = side_.extraOf(count); e && (e->code.empty() || e->code == code)) return *e;
+    model::PositionExtra e;
+    e.count = count;
+    e.code = code;
+    return e;
+}
+
+void EstimateDocument::setExtra(const model::PositionExtra& extra) {
+    if (!smeta_.active()) throw Error("Смета не открыта.");
+    const EstimateSide before = side_;
+    model::PositionExtra& e = side_.extraFor(extra.count);
+    e = extra;
+    if (e.code.empty()) e.code = codeOf(extra.count);
+    try {
+        saveSide();
+    } catch (...) {
+        side_ = before;
+        refollow();  // the follower pointed into the entries just replaced
+        throw;
+    }
+    refollow();
+    tell([&](EstimateView* v) { v->sideChanged(*this); });
+}
+
+// ---- following the table ------------------------------------------------------------------------
+
+void EstimateDocument::tableChanged(storage::TableHandle&, const storage::TableChange&) {}
 
 void EstimateDocument::setTypedTexts(const model::EstimateTexts& typed) {
     typed_ = typed;

@@ -2,9 +2,11 @@
 /**
  * The open estimate as one document: its table (the estimate window's SmetaTable, which the
  * document works on), the title block and charge rates kept beside it (EstimateCompanion), its
- * undo history (EstimateHistory) and its positions followed for the totals (TotalsFollower),
- * with the one script that creates, opens and stores an estimate. The windows observe it
- * (EstimateView) and call it; it knows no window.
+ * parameters of computation and the data of its positions kept beside it (EstimateSide), its
+ * undo history (EstimateHistory) and its positions followed for the totals (TotalsFollower, and
+ * Local421Follower for an estimate by the base-index method), with the one script that creates,
+ * opens and stores an estimate. The windows observe it (EstimateView) and call it; it knows no
+ * window.
  *
  *   editing::EstimateDocument doc(smeta);                  // made once, by the estimate window
  *   doc.addView(&view);
@@ -18,6 +20,8 @@
  * goes.
  */
 #include "editing/EstimateHistory.h"
+#include "editing/EstimateSide.h"
+#include "editing/Local421Follower.h"
 #include "editing/TotalsFollower.h"
 #include "estimate/model/EstimateRows.h"
 #include "storage/TableHandle.h"
@@ -53,14 +57,16 @@ public:
     virtual void estimateBinding(EstimateDocument&, const EstimatePlace&) {}
     /** The estimate is open and what is kept beside it has been read. */
     virtual void estimateOpened(EstimateDocument&) {}
+    /** The parameters or the data of a position changed (not told for the data Add brings). */
+    virtual void sideChanged(EstimateDocument&) {}
 };
 
-class EstimateDocument {
+class EstimateDocument : public storage::TableObserver {
 public:
     /** The document over `smeta`, which outlives it. `decimalSep` is the user's (the default
      *  texts' fractions are written with it). */
     EstimateDocument(storage::TableHandle& smeta, char decimalSep);
-    ~EstimateDocument();
+    ~EstimateDocument() override;
     EstimateDocument(const EstimateDocument&) = delete;
     EstimateDocument& operator=(const EstimateDocument&) = delete;
 
@@ -91,8 +97,9 @@ public:
     /** Closes the estimate (at the end of the program). */
     void close();
     /** Runs `appendPositions`, which appends positions at the end of the estimate (Add), after
-     *  storing what is pending, as one step of the history. */
-    void append(const std::function<void()>& appendPositions);
+     *  storing what is pending, as one step of the history, and keeps the data it returns for
+     *  them beside the estimate (a file that cannot be written: a warning, the positions stay). */
+    void append(const std::function<std::vector<model::PositionExtra>()>& appendPositions);
 
     /** Refuses a name no estimate may have (talvira::Error); true when the estimate `name`
      *  exists in `dir`, so that creating it replaces it. */
@@ -108,10 +115,41 @@ public:
      *  are tried again at the next store. */
     void storeTexts();
 
+    // ---- the parameters and the data of each position, kept beside the table ------------------
+    const EstimateSide& side() const { return side_; }
+    /** Whether the open estimate is computed by the base-index method. */
+    bool by421() const { return side_.params.method == model::Method::BaseIndex421; }
+    /** Takes `params` and writes them beside the estimate at once; talvira::Error when the
+     *  file cannot be written, and nothing is taken. The base's price level stays the
+     *  estimate's own. */
+    void setParams(const model::EstimateParams& params);
+    /** The data of the position numbered `count` (defaults when it has none, or only data
+     *  written for another code). */
+    model::PositionExtra extraOf(int32_t count) const;
+    /** Takes the data of the position `extra.count` and writes them at once; talvira::Error
+     *  when the file cannot be written, and nothing is taken. */
+    void setExtra(const model::PositionExtra& extra);
+    /** The НР and СП tables the estimate is computed with. */
+    const model::NrSpTables& tables() const { return tables_; }
+    /** The local estimate by the base-index method, following every stored edit (inactive for an
+     *  estimate by the template). */
+    const Local421Follower& local421() const { return local_; }
+    /** The folder of the norm base whose note a new estimate starts from. */
+    void setNormBaseDirectory(const std::filesystem::path& dir) { baseDir_ = dir; }
+
+    // ---- storage::TableObserver -------------------------------------------------------------
+    void tableChanged(storage::TableHandle& t, const storage::TableChange& change) override;
+
 private:
     void tell(const std::function<void(EstimateView*)>& call);
     /** Reads what is kept beside the open estimate. */
     void readKept();
+    /** Writes the side data; talvira::Error when it cannot. */
+    void saveSide();
+    /** The 421 totals computed anew from the positions and the side data. */
+    void refollow();
+    /** The code of the stored position numbered `count` ("" when there is none). */
+    std::string codeOf(int32_t count) const;
 
     storage::TableHandle& smeta_;
     char decimalSep_;
@@ -121,6 +159,13 @@ private:
     EstimatePlace place_;
     model::EstimateTexts kept_;
     model::EstimateTexts typed_;
+    const model::NrSpTables& tables_;
+    EstimateSide side_;
+    /** Whether the side data are written beside the estimate: always by the base-index method;
+     *  by the template only once the file exists (an estimate as it always was gets none). */
+    bool sideOnDisk_ = false;
+    Local421Follower local_;
+    std::filesystem::path baseDir_;
 };
 
 /** The name a file is shown by: up to its last '.', the whole name when it has none. */

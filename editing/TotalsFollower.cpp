@@ -45,6 +45,8 @@ bool TotalsFollower::plainOrder() const {
 
 void TotalsFollower::readRow(int row, model::PositionRow& out, bool& incomplete) const {
     out = fields_.rowAt(smeta_, row, false);
+    // The code tells the type of work and whether data kept for the position's number are its own.
+    if (fields_.code >= 0) out.code = smeta_.valueAt(row, fields_.code).asString();
     auto value = [&](int at) { return at >= 0 ? smeta_.valueAt(row, at) : storage::Value(); };
     incomplete = isIncomplete(value(fields_.quantity), value(fields_.cost));
 }
@@ -72,7 +74,8 @@ void TotalsFollower::reload() {
     recount();
 }
 
-void TotalsFollower::changed() {
+void TotalsFollower::changed(int row) {
+    if (onRowsChanged) onRowsChanged(row);
     if (onChanged) onChanged();
 }
 
@@ -95,8 +98,10 @@ void TotalsFollower::tableChanged(TableHandle&, const storage::TableChange& c) {
         readRow(row, rows_[static_cast<size_t>(row)], inc);
         incompleteRows_[static_cast<size_t>(row)] = inc;
     };
+    int stored = -1;  // the one row stored anew
     if (plain && c.kind == Kind::Posted && !c.inserted && n == have && c.row < n) {
         readInto(c.row);
+        stored = c.row;
     } else if (plain && ((c.kind == Kind::Posted && c.inserted) || c.kind == Kind::Appended) &&
                n == have + c.count && c.row <= have) {
         rows_.insert(rows_.begin() + c.row, static_cast<size_t>(c.count), model::PositionRow{});
@@ -111,7 +116,7 @@ void TotalsFollower::tableChanged(TableHandle&, const storage::TableChange& c) {
         return;
     }
     recount();
-    changed();
+    changed(stored);
 }
 
 /* ------------------------------------------------------------------------------------- */

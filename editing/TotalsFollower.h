@@ -41,10 +41,13 @@ public:
     /** Called after every change of what the estimate stores, and when it is opened or
      *  closed; not on mere moves of the cursor. */
     std::function<void()> onChanged;
+    /** Called just before onChanged with the row stored anew when one position was, -1 when
+     *  positions were added, removed or read again (for those that follow rows one by one). */
+    std::function<void(int row)> onRowsChanged;
 
     /** Whether the table is open (with no estimate open the block is empty). */
     bool estimateOpen() const;
-    /** The stored positions in table order (code, name and unit are not read). */
+    /** The stored positions in table order (name and unit are not read). */
     const std::vector<model::PositionRow>& rows() const { return rows_; }
     int incompleteCount() const { return incomplete_; }
     /** The column sums of the positions, as the totals row of the workbook holds them. */
@@ -59,7 +62,7 @@ public:
 private:
     void readRow(int row, model::PositionRow& out, bool& incomplete) const;
     void recount();
-    void changed();
+    void changed(int row = -1);
     bool plainOrder() const;
 
     storage::TableHandle& smeta_;

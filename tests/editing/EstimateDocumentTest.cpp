@@ -5,6 +5,7 @@
 
 #include "common/Error.h"
 #include "editing/EstimateDocument.h"
+#include "editing/EstimateRows.h"
 #include "estimate/EstimateFile.h"
 #include "storage/Value.h"
 #include "storage/Warnings.h"
@@ -14,6 +15,7 @@
 #include <filesystem>
 #include <fstream>
 #include <functional>
+#include <random>
 #include <string>
 #include <vector>
 
@@ -41,6 +43,7 @@ struct Recorder : EstimateView {
     void estimateOpened(EstimateDocument& doc) override {
         told.push_back("opened " + doc.place().title + " NDS " + doc.texts().vatPercent);
     }
+    void sideChanged(EstimateDocument&) override { told.push_back("side"); }
 };
 
 struct Document : ::testing::Test {
@@ -65,6 +68,7 @@ struct Document : ::testing::Test {
             smeta.append();
             smeta.setFieldValue("KOLVO", Value::real(kolvo));
             smeta.post();
+            return std::vector<model::PositionExtra>{};
         });
     }
 };
@@ -141,6 +145,164 @@ TEST_F(Document, TextsAreKeptBesideEachEstimateAndANewOneStartsFromTheDefaults) 
     fs::remove(estimate::companionPath(smeta.tablePath()));
     doc.storePending();
     EXPECT_EQ(doc.texts().vatPercent, "20");
+}
+
+/** A position appended by Add: a rate with its data and one material following it. */
+std::vector<model::PositionExtra> addRate(storage::TableHandle& smeta, const char* code, double q, double ot,
+                                          double em, double otm, double m, const char* row, double materialPrice) {
+    std::vector<model::PositionExtra> extras;
+    smeta.append();
+    smeta.setFieldValue("TAB", Value::string(code));
+    smeta.setFieldValue("KOLVO", Value::real(q));
+    smeta.setFieldValue("OSNZP", Value::real(ot));
+    smeta.setFieldValue("EXPLMASH", Value::real(em));
+    smeta.setFieldValue("ZPMASH", Value::real(otm));
+    smeta.setFieldValue("MATER", Value::real(m));
+    smeta.setFieldValue("STOIM", Value::real(ot + em + m));
+    smeta.post();
+    const int32_t rate = int32_t(smeta.fieldValue("COUNT").asInteger());
+    model::PositionExtra& r = extras.emplace_back();
+    r.count = rate;
+    r.code = code;
+    r.nrRow = r.spRow = row;
+    smeta.append();
+    smeta.setFieldValue("TAB", Value::string("ФССЦ-01.7.15.06-0111"));
+    smeta.setFieldValue("KOLVO", Value::real(q * 2));
+    smeta.setFieldValue("STOIM", Value::real(materialPrice));
+    smeta.setFieldValue("MATER", Value::real(materialPrice));
+    smeta.post();
+    model::PositionExtra& mat = extras.emplace_back();
+    mat.count = int32_t(smeta.fieldValue("COUNT").asInteger());
+    mat.code = "ФССЦ-01.7.15.06-0111";
+    mat.parent = rate;
+    mat.perUnit = model::Dec7::fromInt(2);
+    return extras;
+}
+
+TEST_F(Document, TheTotalsByTheBaseIndexMethodFollowEveryEditAsComputedAnew) {
+    doc.create(smeti(), "Расчет");
+    model::EstimateParams p = doc.side().params;
+    p.method = model::Method::BaseIndex421;
+    p.indexOt = model::Dec7::parse("52.21");
+    p.indexEm = model::Dec7::parse("16.64");
+    p.indexM = model::Dec7::parse("8.49");
+    doc.setParams(p);
+    const char* codes[] = {"ФЕР08-01-001-01", "ФЕРм10-01-002-03", "ФЕРп01-11-010-01", "ГЭСН11-01-011-01"};
+    const char* rowsOf[] = {"008.0", "011.0", "011.0", "011.0"};
+    std::mt19937 rng(7);
+    auto money = [&] { return double(rng() % 100000) / 100; };
+    for (int i = 0; i < 12; ++i)
+        doc.append([&] { return addRate(smeta, codes[i % 4], 1 + i, money(), money(), 1.74, money(), rowsOf[i % 4], money()); });
+    auto expectFollowed = [&](const std::string& after) {
+        const model::Local421 anew =
+            model::computeLocal421(readPositionRows(smeta), doc.side().extras, doc.side().params, doc.tables());
+        const model::Local421& followed = doc.local421().result();
+        ASSERT_EQ(followed.workTypes.size(), anew.workTypes.size()) << after;
+        EXPECT_EQ(followed.total.base.total, anew.total.base.total) << after;
+        EXPECT_EQ(followed.total.current.total, anew.total.current.total) << after;
+        EXPECT_EQ(followed.total.base.zt, anew.total.base.zt) << after;
+        for (size_t i = 0; i < anew.workTypes.size(); ++i)
+            EXPECT_EQ(followed.workTypes[i].current.pz, anew.workTypes[i].current.pz) << after << ", type " << i;
+        ASSERT_EQ(followed.problems.size(), anew.problems.size()) << after;
+        for (size_t i = 0; i < anew.problems.size(); ++i) EXPECT_EQ(followed.problems[i].message, anew.problems[i].message);
+    };
+    expectFollowed("the adds");
+    EXPECT_FALSE(doc.local421().result().total.current.total.isZero());
+    for (int step = 0; step < 40; ++step) {
+        const int n = smeta.storedCount();
+        const int row = int(rng() % unsigned(n));
+        std::string what;
+        switch (rng() % 6) {
+        case 0:
+        case 1:  // a quantity typed, also a negative one
+            smeta.moveTo(row);
+            smeta.edit();
+            smeta.setFieldValue("KOLVO", Value::real(double(int(rng() % 400) - 40) / 8));
+            smeta.post();
+            what = "quantity of row " + std::to_string(row);
+            break;
+        case 2:  // a price
+            smeta.moveTo(row);
+            smeta.edit();
+            smeta.setFieldValue("STOIM", Value::real(money()));
+            smeta.post();
+            what = "price of row " + std::to_string(row);
+            break;
+        case 3:  // a deletion, undone every other time
+            smeta.moveTo(row);
+            doc.history().deleteCurrent();
+            if (rng() % 2) doc.history().undo();
+            what = "deletion of row " + std::to_string(row);
+            break;
+        case 4: {  // another row of НР and СП, coefficients, a type of work
+            model::PositionExtra e = doc.extraOf(int32_t(smeta.storedRecord(row)[0].asInteger()));
+            e.nrRow = e.spRow = rng() % 5 ? "001.1" : "";  // sometimes none: a problem
+            e.coefficients = {{model::Dec7::parse("1.15"), model::OT | model::ZT, "п. 4"}};
+            if (rng() % 2) e.workType = model::WorkType::Commissioning;
+            doc.setExtra(e);
+            what = "data of row " + std::to_string(row);
+            break;
+        }
+        default:  // the code of a material changed: its data are no longer its own
+            smeta.moveTo(row);
+            smeta.edit();
+            smeta.setFieldValue("TAB", Value::string("ТЦ-" + std::to_string(step)));
+            smeta.post();
+            what = "code of row " + std::to_string(row);
+        }
+        expectFollowed(what);
+    }
+    // Back to the template: nothing computed.
+    p.method = model::Method::Template;
+    doc.setParams(p);
+    EXPECT_FALSE(doc.local421().active());
+}
+
+TEST_F(Document, ParametersAndPositionDataAreKeptBesideTheEstimate) {
+    doc.create(smeti(), "Данные");
+    EXPECT_FALSE(fs::exists(estimate::sidePath(smeta.tablePath())));  // an estimate as it always was
+    doc.append([&] { return addRate(smeta, "ФЕР08-01-001-01", 1, 32.74, 10.46, 1.74, 215.19, "008.0", 5); });
+    EXPECT_FALSE(fs::exists(estimate::sidePath(smeta.tablePath())));  // by the template: kept in memory
+    const int32_t rate = doc.side().extras.at(0).count;
+    EXPECT_EQ(doc.extraOf(rate).nrRow, "008.0");
+    model::EstimateParams p = doc.side().params;
+    p.method = model::Method::BaseIndex421;
+    p.region = "Московская область";
+    p.baseLevel = "01.01.1984";  // not the dialog's to change
+    doc.setParams(p);
+    EXPECT_EQ(view.told.back(), "side");
+    model::PositionExtra e = doc.extraOf(rate);
+    e.coefficients = {{model::Dec7::parse("1.2"), model::EM | model::OTM, ""}};
+    doc.setExtra(e);
+    doc.open(smeti(), "Данные.db");
+    EXPECT_EQ(doc.side().params.region, "Московская область");
+    EXPECT_EQ(doc.side().params.baseLevel, "");
+    EXPECT_EQ(doc.extraOf(rate).coefficients.size(), 1u);
+    EXPECT_EQ(doc.extraOf(rate + 1).parent, rate);
+    // A position whose number another code has now: its data are not taken for it.
+    EXPECT_EQ(doc.extraOf(rate + 5).count, rate + 5);
+    smeta.first();
+    smeta.edit();
+    smeta.setFieldValue("TAB", Value::string("ФЕР01-01-001-01"));
+    smeta.post();
+    EXPECT_TRUE(doc.extraOf(rate).nrRow.empty());
+    EXPECT_EQ(doc.extraOf(rate).code, "ФЕР01-01-001-01");
+
+    // A side file that cannot be written: refused, nothing taken.
+    const fs::path side = estimate::sidePath(smeta.tablePath());
+    fs::remove(side);
+    fs::create_directory(side);
+    p.region = "Тверская область";
+    EXPECT_THROW(doc.setParams(p), Error);
+    EXPECT_EQ(doc.side().params.region, "Московская область");
+    e.workType = model::WorkType::Other;
+    EXPECT_THROW(doc.setExtra(e), Error);
+    EXPECT_FALSE(doc.side().extraOf(rate)->workType == model::WorkType::Other);
+    fs::remove(side);
+    // Closed: nothing to set.
+    doc.close();
+    EXPECT_THROW(doc.setParams(p), Error);
+    EXPECT_TRUE(doc.side().extras.empty());
 }
 
 TEST(EstimateName, ShownWithoutItsLastExtensionAndCheckedBeforeReplacing) {
