@@ -131,9 +131,11 @@ public:
     void setExtra(const model::PositionExtra& extra);
     /** The НР and СП tables the estimate is computed with. */
     const model::NrSpTables& tables() const { return tables_; }
-    /** The local estimate by the base-index method, following every stored edit (inactive for an
-     *  estimate by the template). */
-    const Local421Follower& local421() const { return local_; }
+    /** The local estimate by the base-index method, following every stored edit (its positions
+     *  left empty); nullptr for an estimate by the template. */
+    const model::Local421* local421() const { return local_.active() ? &local_.result() : nullptr; }
+    /** The computed position the row belongs to (a material: its rate's), nullptr when none. */
+    const model::PositionResult* positionOf(size_t row) const { return local_.positionOf(row); }
     /** The folder of the norm base whose note a new estimate starts from. */
     void setNormBaseDirectory(const std::filesystem::path& dir) { baseDir_ = dir; }
 
