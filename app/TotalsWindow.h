@@ -24,6 +24,9 @@ class QTableWidget;
 namespace talvira::dbctrls {
 class DBGrid;
 }
+namespace talvira::editing {
+class EstimateDocument;
+}
 
 /** Where a window of outer size `size` opens beside `anchor` (an outer frame): right of it,
  *  else left of it, else over its right part, always wholly within `screen` (the available
@@ -42,6 +45,9 @@ public:
         std::vector<QLineEdit*> rateEdits;          // the charge rates as typed (named as the workbook's texts)
         std::function<void()> storePendingEdit;     // before the walk
         std::function<void(const QString&)> showStatus;  // the walk's word while this window is hidden
+        /** The estimate document: by the base-index method its totals are shown instead of the
+         *  workbook's block. */
+        const talvira::editing::EstimateDocument* document = nullptr;
     };
 
     explicit TotalsWindow(Estimate estimate);
@@ -53,6 +59,10 @@ public:
     /** The six sums of the totals row: cost, base wages, materials, machine operation,
      *  machine operators' wages, labour. */
     QTableWidget* SumsGrid = nullptr;
+    /** By the base-index method, in place of the two above: per type of work and for the
+     *  estimate, in base and current prices with each index, VAT after them, then what could
+     *  not be computed. Columns caption, base, index, current. */
+    QTableWidget* Local421Grid = nullptr;
     QLabel* CountLabel = nullptr;       // "Позиций: N, не заполнено: M"
     QPushButton* NextButton = nullptr;  // "Следующая незаполненная"
     QLabel* MessageLabel = nullptr;     // what the walk has to say
@@ -87,9 +97,13 @@ protected:
 private:
     talvira::model::EstimateTexts typedTexts() const;
     void showMessage(const QString& text);
+    /** Fills Local421Grid; false for an estimate by the template. */
+    bool show421();
 
     Estimate estimate_;
     talvira::editing::TotalsFollower& follower_;
     talvira::xls::EstimateTotals totals_;
     bool placed_ = false;
+    bool shown421_ = false;   // which of the two views is shown
+    QSize templateSize_;      // the window's size for the workbook's block
 };

@@ -1,7 +1,9 @@
 #include "app/Unit2.h"
 
 #include "app/ErrorBox.h"
+#include "app/EstimateParamsDialog.h"
 #include "app/FormParts.h"
+#include "app/PositionDialog.h"
 #include "app/Globals.h"
 #include "app/UndoCommands.h"
 #include "app/TotalsWindow.h"
@@ -12,6 +14,7 @@
 #include "editing/EstimateCommands.h"
 #include "editing/EstimateCompanion.h"
 #include "editing/EstimateHistory.h"
+#include "editing/Local421Text.h"
 #include "editing/PriceConversion.h"
 #include "editing/TotalsFollower.h"
 #include "editing/EstimateRows.h"
@@ -22,6 +25,7 @@
 #include <QApplication>
 #include <QCloseEvent>
 #include <QDesktopServices>
+#include <QItemSelectionModel>
 #include <QFrame>
 #include <QGroupBox>
 #include <QKeyEvent>
@@ -100,8 +104,14 @@ TForm2::TForm2(QWidget* parent) : QMainWindow(parent), SmetaTable("SmetaTable") 
     resize(669, 517 + menuBar()->sizeHint().height());
     qApp->installEventFilter(this);
     Totals = new TotalsWindow({*this, SmetaTable, document_->follower(), *SmetaDBGrid, rateEdits_, [this] { storePendingEdit(); },
-                               [this](const QString& text) { setStatusText(text); }});
-    connect(Totals, &TotalsWindow::estimateChanged, this, [this] { showEstimateState(); });
+                               [this](const QString& text) { setStatusText(text); }, document_.get()});
+    connect(Totals, &TotalsWindow::estimateChanged, this, [this] {
+        showEstimateState();
+        showPositionPanel();
+    });
+    ParamsDialog = new EstimateParamsDialog(*document_, this);
+    PositionDlg = new PositionDialog(*document_, this);
+    showPositionPanel();
     openWorkbook = [](const std::filesystem::path& file) {
         return QDesktopServices::openUrl(QUrl::fromLocalFile(QString::fromStdString(file.string())));
     };
@@ -140,7 +150,12 @@ void TForm2::buildMenu() {
                                     {N3, &TForm2::DeleteButtonClick},
                                     {N4, &TForm2::N4Click},
                                     {Excell20xx1, &TForm2::EButtonClick}});
-    connect(TotalsItem, &QAction::triggered, this, [this] { Totals->showAndActivate(); });
+    EstimateMenu = namedMenu(menuBar(), "EstimateMenu", QStringLiteral("&Смета"));
+    ParamsItem = namedAction(EstimateMenu, "ParamsItem", QStringLiteral("&Параметры сметы..."));
+    PositionItem = namedAction(EstimateMenu, "PositionItem", QStringLiteral("&Данные позиции..."));
+    talvira::app::connectGuarded(this, &QAction::triggered,
+                                   {{ParamsItem, &TForm2::ParamsItemClick}, {PositionItem, &TForm2::PositionItemClick}});
+        connect(TotalsItem, &QAction::triggered, this, [this] { Totals->showAndActivate(); });
     connect(NextIncompleteItem, &QAction::triggered, this, [this] { guarded([&] { Totals->NextButtonClick(); }); });
 }
 
@@ -251,6 +266,7 @@ void TForm2::buildLayout() {
                                                      SmetaDBGrid->rowValue(row, efld::STOIM));
         return look;
     };
+    buildPositionPanel();
     placeGrid();
 
     // Hints go to the status bar when the mouse enters a control; no pop-up tips.
@@ -266,6 +282,7 @@ void TForm2::buildLayout() {
                               DeleteButton, EButton, DBMemo1, Button1, Edit1, Edit2};
     for (size_t i = 0; i + 1 < std::size(order); ++i)
         setTabOrder(const_cast<QWidget*>(order[i]), const_cast<QWidget*>(order[i + 1]));
+    setTabOrder(Edit2, PositionButton);
     for (QWidget* w : {static_cast<QWidget*>(GroupBox1), static_cast<QWidget*>(GroupBox2),
                        static_cast<QWidget*>(GroupBox3), static_cast<QWidget*>(Label1)})
         w->setFocusPolicy(Qt::NoFocus);
@@ -287,8 +304,17 @@ void TForm2::placeGrid() {
     // its height to the grid, which starts under the price converter; a shorter one keeps
     // the grid's 224 pixels.
     if (!SmetaDBGrid || !client_) return;
-    const int height = std::max(224, client_->height() - 274);
+    // The position panel, shown by the base-index method only, takes its height from the grid.
+    const int panel = PositionPanel && !PositionPanel->isHidden() ? PositionPanel->height() : 0;
+    const int height = std::max(224 - panel, client_->height() - 274 - panel);
     SmetaDBGrid->setGeometry(0, client_->height() - height, client_->width(), height);
+    if (PositionPanel) {
+        PositionPanel->setGeometry(0, SmetaDBGrid->y() - PositionPanel->height(), client_->width(), PositionPanel->height());
+        const int w = PositionPanel->width();
+        PositionButton->setGeometry(w - 124, 8, 120, 25);
+        LevelLabel->setGeometry(4, 2, w - 134, 18);
+        PositionLabel->setGeometry(4, 21, w - 134, 18);
+    }
 }
 
 void TForm2::resizeEvent(QResizeEvent* event) {
@@ -418,6 +444,71 @@ void TForm2::EButtonClick() {
         text + (opened ? "." : ". Программа электронных таблиц её не открыла: откройте этот файл сами.")));
 }
 
+void TForm2::buildPositionPanel() {
+    PositionPanel = new QFrame(client_);
+    PositionPanel->setObjectName("PositionPanel");
+    PositionPanel->setFrameShape(QFrame::NoFrame);
+    PositionPanel->resize(client_->width(), 42);
+    LevelLabel = new QLabel(PositionPanel);
+    LevelLabel->setObjectName("LevelLabel");
+    PositionLabel = new QLabel(PositionPanel);
+    PositionLabel->setObjectName("PositionLabel");
+    PositionButton = pushButton(PositionPanel, "PositionButton", QStringLiteral("Данные позиции..."), QRect());
+    connect(PositionButton, &QPushButton::clicked, this, [this] { guarded([&] { PositionItemClick(); }); });
+    PositionPanel->hide();
+    connect(SmetaDBGrid->selectionModel(), &QItemSelectionModel::currentRowChanged, this, [this] { showPositionPanel(); });
+}
+
+namespace {
+
+/** `text` cut with "…" to `label`'s width, whole in its tooltip. */
+void setElided(QLabel* label, const QString& text) {
+    label->setText(label->fontMetrics().elidedText(text, Qt::ElideRight, label->width()));
+    label->setToolTip(text);
+}
+
+}  // namespace
+
+void TForm2::showPositionPanel() {
+    if (!Totals || !PositionPanel || !ParamsItem) return;  // still being built
+    talvira::editing::EstimateDocument& doc = *document_;
+    const bool by421 = doc.isOpen() && doc.by421();
+    ParamsItem->setEnabled(doc.isOpen());
+    if (PositionPanel->isHidden() == by421) {
+        PositionPanel->setVisible(by421);
+        placeGrid();
+    }
+    const auto& rows = Totals->follower().rows();
+    const int row = SmetaTable.active() ? SmetaTable.recNo() : -1;
+    const bool position = by421 && row >= 0 && size_t(row) < rows.size();
+    PositionItem->setEnabled(position);
+    PositionButton->setEnabled(position);
+    if (!by421) return;
+    const char sep = talvira::dbctrls::userDecimalSeparator();
+    setElided(LevelLabel, QString::fromStdString(talvira::editing::estimateSummary(doc.side().params, sep)));
+    if (!position) {
+        setElided(PositionLabel, QString());
+        return;
+    }
+    const talvira::model::PositionRow& r = rows[size_t(row)];
+    setElided(PositionLabel, QString::fromStdString(talvira::editing::positionSummary(
+                                 r, doc.extraOf(r.count), doc.positionOf(size_t(row)), doc.side().params, doc.tables(), sep)));
+}
+
+void TForm2::ParamsItemClick() {
+    storePendingEdit();
+    ParamsDialog->showParams();
+}
+
+void TForm2::PositionItemClick() {
+    storePendingEdit();
+    const auto& rows = Totals->follower().rows();
+    const int row = SmetaTable.active() ? SmetaTable.recNo() : -1;
+    if (!document_->by421() || row < 0 || size_t(row) >= rows.size())
+        throw talvira::Error("Данные позиции задаются в смете базисно-индексным методом, на сохраненной позиции.");
+    PositionDlg->showPosition(rows[size_t(row)].count);
+}
+
 void TForm2::storeEstimateTexts() {
     document_->setTypedTexts(typedTexts());
     document_->storeTexts();
@@ -446,4 +537,11 @@ void TForm2::estimateOpened(talvira::editing::EstimateDocument& doc) {
         if (const std::string* text = kept.byControlName(edit->objectName().toStdString()))
             edit->setText(QString::fromStdString(*text));
     setWindowTitle(QStringLiteral("Смета \"%1\"").arg(QString::fromStdString(doc.place().title)));
+    showPositionPanel();
+    if (Totals->isVisible()) Totals->showBlock();
+}
+
+void TForm2::sideChanged(talvira::editing::EstimateDocument&) {
+    showPositionPanel();
+    if (Totals->isVisible()) Totals->showBlock();
 }

@@ -26,6 +26,8 @@ class QPlainTextEdit;
 class QPushButton;
 class QStatusBar;
 class UndoCommands;
+class EstimateParamsDialog;
+class PositionDialog;
 
 namespace talvira::editing {
 class EstimateHistory;
@@ -120,6 +122,17 @@ public:
     QAction* TotalsItem = nullptr;          // "&Итоги сметы": shows the totals window
     QAction* NextIncompleteItem = nullptr;  // "Следующая незаполненная" (F3)
     TotalsWindow* Totals = nullptr;         // the totals window, living as long as this one
+    QMenu* EstimateMenu = nullptr;          // "&Смета"
+    QAction* ParamsItem = nullptr;          // "&Параметры сметы..."
+    QAction* PositionItem = nullptr;        // "&Данные позиции..." (by the base-index method)
+    /** By the base-index method, between the price converter and the grid: the estimate's price
+     *  levels and indices, what the current position keeps, and a button for its data. */
+    QFrame* PositionPanel = nullptr;
+    QLabel* LevelLabel = nullptr;
+    QLabel* PositionLabel = nullptr;
+    QPushButton* PositionButton = nullptr;
+    EstimateParamsDialog* ParamsDialog = nullptr;
+    PositionDialog* PositionDlg = nullptr;
 
     // ---- handlers -------------------------------------------------------------------------
     /** The export commands and the status bar's warning after what the estimate holds. */
@@ -129,11 +142,17 @@ public:
     void N4Click();
     void EButtonClick();
     void Button1Click();
+    void ParamsItemClick();
+    void PositionItemClick();
+    /** The position panel and the estimate menu after the estimate, its parameters and the
+     *  current position. */
+    void showPositionPanel();
 
     // ---- the estimate document's views ---------------------------------------------------
     void collectTyped(talvira::editing::EstimateDocument& doc) override;
     void estimateBinding(talvira::editing::EstimateDocument& doc, const talvira::editing::EstimatePlace& place) override;
     void estimateOpened(talvira::editing::EstimateDocument& doc) override;
+    void sideChanged(talvira::editing::EstimateDocument& doc) override;
 
 protected:
     void closeEvent(QCloseEvent* event) override;
@@ -143,6 +162,7 @@ protected:
 private:
     void buildLayout();
     void buildMenu();
+    void buildPositionPanel();
     void placeGrid();
     /** A charge rate's label and edit, named `name` + "Label" / "Edit"; the edit joins rateEdits(). */
     QLineEdit* rateEdit(QLabel*& label, const char* name, const QString& caption, int top, const std::string& text);

@@ -108,12 +108,14 @@ void EstimateDocument::append(const std::function<std::vector<model::PositionExt
     if (extras.empty()) return;
     for (const model::PositionExtra& e : extras) side_.extraFor(e.count) = e;
     refollow();
-    if (!by421() && !sideOnDisk_) return;  // kept in memory, written should the method change
-    try {
-        saveSide();
-    } catch (const Error& e) {
-        storage::warn(e.what());  // the positions are stored all the same
+    if (by421() || sideOnDisk_) {  // else kept in memory, written should the method change
+        try {
+            saveSide();
+        } catch (const Error& e) {
+            storage::warn(e.what());  // the positions are stored all the same
+        }
     }
+    tell([&](EstimateView* v) { v->sideChanged(*this); });
 }
 
 // ---- what is kept beside the table -------------------------------------------------------------

@@ -57,7 +57,7 @@ public:
     virtual void estimateBinding(EstimateDocument&, const EstimatePlace&) {}
     /** The estimate is open and what is kept beside it has been read. */
     virtual void estimateOpened(EstimateDocument&) {}
-    /** The parameters or the data of a position changed (not told for the data Add brings). */
+    /** The parameters or the data of positions changed (by a dialog, or Add). */
     virtual void sideChanged(EstimateDocument&) {}
 };
 

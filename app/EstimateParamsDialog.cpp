@@ -1,0 +1,126 @@
+#include "app/EstimateParamsDialog.h"
+
+#include "app/ErrorBox.h"
+#include "common/Error.h"
+#include "dbctrls/FieldText.h"
+#include "editing/EstimateDocument.h"
+#include "editing/EstimateForms.h"
+
+#include <QCheckBox>
+#include <QComboBox>
+#include <QDialogButtonBox>
+#include <QFormLayout>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QVBoxLayout>
+
+namespace ed = talvira::editing;
+
+namespace {
+
+QString q(std::string_view s) { return QString::fromUtf8(s.data(), qsizetype(s.size())); }
+std::string s(const QString& text) { return text.toStdString(); }
+
+template <class W>
+W* named(W* w, const char* name) {
+    w->setObjectName(name);
+    return w;
+}
+
+}  // namespace
+
+EstimateParamsDialog::EstimateParamsDialog(ed::EstimateDocument& estimate, QWidget* parent)
+    : QDialog(parent), estimate_(estimate) {
+    setObjectName("ParamsDialog");
+    setWindowTitle(QStringLiteral("Параметры сметы"));
+    setWindowModality(Qt::WindowModal);
+
+    MethodBox = named(new QComboBox(this), "MethodBox");
+    for (std::string_view m : ed::kMethodNames) MethodBox->addItem(q(m));
+    TerritoryBox = named(new QComboBox(this), "TerritoryBox");
+    for (std::string_view t : ed::kTerritoryNames) TerritoryBox->addItem(q(t));
+    RepairBox = named(new QCheckBox(q(ed::kRepairCaption), this), "RepairBox");
+    RepairNote = named(new QLabel(q(ed::kRepairNote), this), "RepairNote");
+    RepairNote->setWordWrap(true);
+    RegionEdit = named(new QLineEdit(this), "RegionEdit");
+    LevelEdit = named(new QLineEdit(this), "LevelEdit");
+    LevelEdit->setPlaceholderText(QStringLiteral("II кв. 2025"));
+    LetterEdit = named(new QLineEdit(this), "LetterEdit");
+    IndexOtEdit = named(new QLineEdit(this), "IndexOtEdit");
+    IndexEmEdit = named(new QLineEdit(this), "IndexEmEdit");
+    IndexMEdit = named(new QLineEdit(this), "IndexMEdit");
+    IndexEqEdit = named(new QLineEdit(this), "IndexEqEdit");
+    BaseLevelLabel = named(new QLabel(this), "BaseLevelLabel");
+    OKButton = named(new QPushButton(QStringLiteral("OK"), this), "OKButton");
+    OKButton->setDefault(true);
+    CancelButton = named(new QPushButton(QStringLiteral("Отмена"), this), "CancelButton");
+
+    auto* form = new QFormLayout;
+    form->addRow(QStringLiteral("&Метод расчета:"), MethodBox);
+    form->addRow(QStringLiteral("&Территория:"), TerritoryBox);
+    form->addRow(RepairBox);
+    form->addRow(RepairNote);
+    form->addRow(QStringLiteral("&Регион:"), RegionEdit);
+    form->addRow(QStringLiteral("&Уровень текущих цен:"), LevelEdit);
+    form->addRow(QStringLiteral("&Письмо об индексах:"), LetterEdit);
+    form->addRow(QStringLiteral("Индекс к &оплате труда (ОТ, ОТМ):"), IndexOtEdit);
+    form->addRow(QStringLiteral("Индекс к &эксплуатации машин (ЭМ):"), IndexEmEdit);
+    form->addRow(QStringLiteral("Индекс к м&атериалам (М):"), IndexMEdit);
+    form->addRow(QStringLiteral("Индекс к о&борудованию:"), IndexEqEdit);
+    form->addRow(BaseLevelLabel);
+    auto* buttons = new QHBoxLayout;
+    buttons->addStretch(1);
+    buttons->addWidget(OKButton);
+    buttons->addWidget(CancelButton);
+    auto* layout = new QVBoxLayout(this);
+    layout->addLayout(form);
+    layout->addLayout(buttons);
+    resize(640, sizeHint().height());
+    layout->activate();  // every control at its size before the first showing
+
+    connect(OKButton, &QPushButton::clicked, this, [this] { OKButtonClick(); });
+    connect(CancelButton, &QPushButton::clicked, this, &QDialog::reject);
+}
+
+void EstimateParamsDialog::showParams() {
+    if (!estimate_.isOpen()) throw talvira::Error("Смета не открыта: параметры задаются открытой смете.");
+    const talvira::model::EstimateParams& p = estimate_.side().params;
+    const ed::ParamsForm f = ed::paramsForm(p, talvira::dbctrls::userDecimalSeparator());
+    MethodBox->setCurrentIndex(f.method);
+    TerritoryBox->setCurrentIndex(f.territory);
+    RepairBox->setChecked(f.capitalRepair);
+    RegionEdit->setText(QString::fromStdString(f.region));
+    LevelEdit->setText(QString::fromStdString(f.level));
+    LetterEdit->setText(QString::fromStdString(f.letter));
+    IndexOtEdit->setText(QString::fromStdString(f.indexOt));
+    IndexEmEdit->setText(QString::fromStdString(f.indexEm));
+    IndexMEdit->setText(QString::fromStdString(f.indexM));
+    IndexEqEdit->setText(QString::fromStdString(f.indexEq));
+    BaseLevelLabel->setText(QString::fromStdString(ed::baseLevelText(p)));
+    show();
+    raise();
+    activateWindow();
+    MethodBox->setFocus();
+}
+
+ed::ParamsForm EstimateParamsDialog::form() const {
+    ed::ParamsForm f;
+    f.method = MethodBox->currentIndex();
+    f.territory = TerritoryBox->currentIndex();
+    f.capitalRepair = RepairBox->isChecked();
+    f.region = s(RegionEdit->text());
+    f.level = s(LevelEdit->text());
+    f.letter = s(LetterEdit->text());
+    f.indexOt = s(IndexOtEdit->text());
+    f.indexEm = s(IndexEmEdit->text());
+    f.indexM = s(IndexMEdit->text());
+    f.indexEq = s(IndexEqEdit->text());
+    return f;
+}
+
+void EstimateParamsDialog::OKButtonClick() {
+    const bool taken = guarded([&] { estimate_.setParams(ed::readParamsForm(form(), estimate_.side().params)); });
+    if (taken) accept();
+}

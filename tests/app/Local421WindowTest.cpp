@@ -1,0 +1,219 @@
+// The windows of an estimate by the base-index method on the offscreen platform, one road through
+// them: the parameters dialog (a bad index refused with its field named, nothing kept), the
+// position panel, the position dialog (a row found by words, a coefficient refused then taken),
+// the totals window following a quantity typed into the grid, and back to the template with the
+// estimate window and the totals window as they always were.
+#include "tests/support/TestPaths.h"
+
+#include "app/Application.h"
+#include "app/ErrorBox.h"
+#include "app/EstimateParamsDialog.h"
+#include "app/Globals.h"
+#include "app/PositionDialog.h"
+#include "app/TotalsWindow.h"
+#include "app/Unit1.h"
+#include "app/Unit2.h"
+#include "app/Unit4.h"
+#include "dbctrls/DBGrid.h"
+#include "dbctrls/FieldText.h"
+#include "estimate/EstimateFile.h"
+
+#include <QAction>
+#include <QCheckBox>
+#include <QComboBox>
+#include <QDir>
+#include <QLabel>
+#include <QLineEdit>
+#include <QListWidget>
+#include <QMenu>
+#include <QMenuBar>
+#include <QPushButton>
+#include <QTableWidget>
+#include <QTest>
+
+#include <filesystem>
+
+namespace fs = std::filesystem;
+using talvira::storage::Value;
+
+class Local421WindowTest : public QObject {
+    Q_OBJECT
+
+    std::unique_ptr<talvira::test::TempDir> start_;
+    QStringList errors_;
+
+    talvira::editing::EstimateDocument& doc() { return Form2->document(); }
+    QString takeError() { return errors_.isEmpty() ? QString() : errors_.takeFirst(); }
+    /** "1 709,36" as the windows write it: the user's separator, thousands apart. */
+    static QString money(const char* commaText) {
+        QString s = QString::fromUtf8(commaText);
+        s.replace(QLatin1Char(','), QLatin1Char(talvira::dbctrls::userDecimalSeparator()));
+        s.replace(QLatin1Char(' '), QChar(0x00A0));
+        return s;
+    }
+    /** The current-price column of the totals line `caption` under `heading`. */
+    QString current(const QString& heading, const QString& caption) {
+        QTableWidget* g = Form2->Totals->Local421Grid;
+        bool in = false;
+        for (int r = 0; r < g->rowCount(); ++r) {
+            if (g->columnSpan(r, 0) > 1) in = g->item(r, 0)->text() == heading;
+            else if (in && g->item(r, 0)->text() == caption) return g->item(r, 3)->text();
+        }
+        return QStringLiteral("(нет строки)");
+    }
+
+private slots:
+    void initTestCase() {
+        setErrorBoxHook([this](const QString& m) { errors_ << m; });
+        start_ = std::make_unique<talvira::test::TempDir>("talvira-421-window");
+        fs::create_directory(start_->path() / "Smeti");
+        QDir::setCurrent(QString::fromStdString(start_->path().string()));
+        createWindows();
+        errors_.clear();  // no norm base here
+        Form2->show();
+        QVERIFY(QTest::qWaitForWindowExposed(Form2));
+    }
+    void cleanupTestCase() {
+        destroyWindows();
+        QDir::setCurrent(QDir::tempPath());
+        start_.reset();
+    }
+
+    void theRoadOfAnEstimateByTheBaseIndexMethod() {
+        // A new estimate on a base of no official origin: the template, the window as always.
+        OKRightDlg->show();
+        OKRightDlg->DBNameEdit->setText(QStringLiteral("Фундамент"));
+        QTest::mouseClick(OKRightDlg->OKBtn, Qt::LeftButton);
+        QCOMPARE(takeError(), QString());
+        QVERIFY(Form2->PositionPanel->isHidden());
+        QCOMPARE(Form2->SmetaDBGrid->height(), 224);
+        QCOMPARE(Form2->menuBar()->actions().last()->menu(), Form2->EstimateMenu);  // after the fixed menus
+        QVERIFY(!Form2->PositionItem->isEnabled());
+
+        // The parameters: a bad index names its field and nothing is kept.
+        Form2->ParamsItem->trigger();
+        EstimateParamsDialog* params = Form2->ParamsDialog;
+        QVERIFY(params->isVisible());
+        QCOMPARE(params->BaseLevelLabel->text(), QStringLiteral("Уровень цен нормативной базы не указан"));
+        QCOMPARE(params->MethodBox->currentText(), QStringLiteral("по шаблону"));
+        params->MethodBox->setCurrentIndex(1);
+        params->RegionEdit->setText(QStringLiteral("Московская область"));
+        params->LevelEdit->setText(QStringLiteral("II кв. 2025"));
+        params->IndexOtEdit->setText(QStringLiteral("52,21"));
+        params->IndexEmEdit->setText(QStringLiteral("16.64"));  // a point in any locale
+        params->IndexMEdit->setText(QStringLiteral("8,49"));
+        params->IndexEqEdit->setText(QStringLiteral("пять"));
+        QTest::mouseClick(params->OKButton, Qt::LeftButton);
+        QCOMPARE(takeError(), QStringLiteral("Индекс оборудования: «пять» — не число."));
+        QVERIFY(params->isVisible());
+        QVERIFY(!doc().by421());
+        QVERIFY(!fs::exists(talvira::estimate::sidePath(doc().table().tablePath())));
+        params->IndexEqEdit->clear();
+        QTest::mouseClick(params->OKButton, Qt::LeftButton);
+        QCOMPARE(takeError(), QString());
+        QVERIFY(!params->isVisible());
+        QVERIFY(doc().by421());
+
+        // The panel takes its height from the grid and says at what levels the estimate stands.
+        QVERIFY(!Form2->PositionPanel->isHidden());
+        QCOMPARE(Form2->SmetaDBGrid->height() + Form2->PositionPanel->height(), 224);
+        QVERIFY2(Form2->LevelLabel->toolTip().contains(QStringLiteral("II кв. 2025, Московская область")),
+                 qPrintable(Form2->LevelLabel->toolTip()));
+
+        // A rate with its data, as Add brings it: the worked position of ФЕР 08-01-001-01.
+        doc().append([&] {
+            talvira::storage::TableHandle& t = doc().table();
+            t.append();
+            const std::pair<const char*, Value> fields[] = {
+                {"TAB", Value::string("ФЕР08-01-001-01")}, {"KOLVO", Value::real(1)},     {"STOIM", Value::real(258.39)},
+                {"OSNZP", Value::real(32.74)},             {"EXPLMASH", Value::real(10.46)}, {"ZPMASH", Value::real(1.74)},
+                {"MATER", Value::real(215.19)},           {"TRUD", Value::real(3.94)}};
+            for (const auto& [f, v] : fields) t.setFieldValue(f, v);
+            t.post();
+            talvira::model::PositionExtra e;
+            e.count = int32_t(t.fieldValue("COUNT").asInteger());
+            e.code = "ФЕР08-01-001-01";
+            e.nrChoices = {"Пр/812-008.0"};
+            e.spChoices = {"Пр/774-008.0"};
+            e.nrRow = e.spRow = "008.0";
+            return std::vector<talvira::model::PositionExtra>{e};
+        });
+        doc().table().first();
+        QVERIFY(Form2->PositionItem->isEnabled());
+        QVERIFY2(Form2->PositionLabel->toolTip().startsWith(QStringLiteral("№ 1 · строительные · Пр/812-008.0-1 ")),
+                 qPrintable(Form2->PositionLabel->toolTip()));
+
+        // The totals by the rules, the worked figures to the kopeck.
+        Form2->TotalsItem->trigger();
+        TotalsWindow* totals = Form2->Totals;
+        QVERIFY(totals->isVisible());
+        QVERIFY(totals->Local421Grid->isVisible());
+        QVERIFY(!totals->BlockGrid->isVisible());
+        QCOMPARE(current(QStringLiteral("Строительные работы"), QStringLiteral("Итого")), money("6 932,74"));
+
+        // The position's data: another row found by words, a coefficient refused, then taken.
+        QTest::mouseClick(Form2->PositionButton, Qt::LeftButton);
+        PositionDialog* dlg = Form2->PositionDlg;
+        QVERIFY(dlg->isVisible());
+        QCOMPARE(dlg->TitleLabel->text(), QStringLiteral("Позиция № 1: ФЕР08-01-001-01"));
+        QVERIFY(dlg->RowList->item(1)->text().endsWith(QStringLiteral("(называет норма)")));
+        dlg->RowSearchEdit->insert(QStringLiteral("полы"));  // as typed: the list follows each change
+        QList<QListWidgetItem*> found = dlg->RowList->findItems(QStringLiteral("011.0 Полы"), Qt::MatchStartsWith);
+        QCOMPARE(found.size(), 1);
+        dlg->RowList->setCurrentItem(found[0]);
+        QVERIFY2(dlg->ChosenLabel->text().startsWith(QStringLiteral("Пр/812-011.0-1 Полы 112 %")),
+                 qPrintable(dlg->ChosenLabel->text()));
+        QTest::mouseClick(dlg->AddCoefButton, Qt::LeftButton);
+        dlg->CoefGrid->item(0, 0)->setText(QStringLiteral("0"));
+        dlg->CoefGrid->item(0, 1)->setCheckState(Qt::Checked);  // ОТ
+        QTest::mouseClick(dlg->OKButton, Qt::LeftButton);
+        QCOMPARE(takeError(), QStringLiteral("Коэффициент 1: значение не может быть равно 0."));
+        QVERIFY(dlg->isVisible());
+        QVERIFY(doc().extraOf(1).coefficients.empty());
+        dlg->CoefGrid->item(0, 0)->setText(QStringLiteral("1,15"));
+        QTest::mouseClick(dlg->OKButton, Qt::LeftButton);
+        QCOMPARE(takeError(), QString());
+        QVERIFY(!dlg->isVisible());
+        QCOMPARE(doc().extraOf(1).nrRow, std::string("011.0"));
+        QVERIFY2(Form2->PositionLabel->toolTip().contains(QStringLiteral("К 1") +
+                                                          QChar(talvira::dbctrls::userDecimalSeparator()) + "15 (ОТ)"),
+                 qPrintable(Form2->PositionLabel->toolTip()));
+        // The totals followed: ОТ 32,74 × 1,15 = 37,651 → 37,65, and the floors' 112 % and 65 %.
+        QCOMPARE(totals->Local421Grid->isVisible(), true);
+        const QString afterData = current(QStringLiteral("Всего по смете"), QStringLiteral("Итого"));
+        QVERIFY(afterData != money("6 932,74"));
+
+        // A quantity typed into the grid: the totals follow when the row is stored.
+        auto* grid = Form2->SmetaDBGrid;
+        Form2->activateWindow();
+        grid->setFocus();
+        grid->setCurrentIndex(grid->model()->index(0, 3));  // "Кол-во"
+        QTest::keyClick(grid, '2');
+        QTest::keyClick(QApplication::focusWidget(), Qt::Key_Return);
+        QCoreApplication::processEvents();
+        Form2->storePendingEdit();
+        QCOMPARE(doc().table().fieldValue("KOLVO").asFloat(), 2.0);
+        QVERIFY(current(QStringLiteral("Всего по смете"), QStringLiteral("Итого")) != afterData);
+
+        // Back to the template: the panel goes, the grid and the totals window are as always.
+        Form2->ParamsItem->trigger();
+        params->MethodBox->setCurrentIndex(0);
+        QTest::mouseClick(params->OKButton, Qt::LeftButton);
+        QCOMPARE(takeError(), QString());
+        QVERIFY(Form2->PositionPanel->isHidden());
+        QCOMPARE(Form2->SmetaDBGrid->height(), 224);
+        QVERIFY(!Form2->PositionItem->isEnabled());
+        QVERIFY(totals->BlockGrid->isVisible());
+        QVERIFY(!totals->Local421Grid->isVisible());
+        QVERIFY(totals->height() < 420);
+        totals->hide();
+    }
+};
+
+int main(int argc, char** argv) {
+    Application app(argc, argv);
+    Local421WindowTest test;
+    return QTest::qExec(&test, argc, argv);
+}
+
+#include "Local421WindowTest.moc"
