@@ -51,6 +51,9 @@ namespace nfld = talvira::normbase::fld;
 
 namespace {
 
+/** The text colour of a rate with resources without a price. */
+const QColor kUnpricedText(160, 0, 0);
+
 const QColor clSkyBlue(166, 202, 240);
 const QColor clCream(255, 251, 240);
 const QColor clInfoBk(255, 255, 225);
@@ -233,6 +236,7 @@ TForm1::TForm1(QWidget* parent) : QMainWindow(parent) {
                                 {[this] {
                                      // The search forgets what it read from the old base (and stops reading it).
                                      SearchBox->reset();
+                                     Prices.reset();
                                      Base.closeAll();
                                  },
                                  [this] {
@@ -369,6 +373,24 @@ void TForm1::buildBrowser() {
     DBGrid2->setColumns({boldTitle(nfld::TAB, "Шифр", true, 70), boldTitle(nfld::BA, "Всего"), boldTitle(nfld::BB, "Материалы"),
                          boldTitle(nfld::BC, "Экспл. маш"), boldTitle(nfld::BD, "В тч з/п маш"), boldTitle(nfld::BE, "Основн з/п"),
                          boldTitle(nfld::BF, "???", false), boldTitle(nfld::BG, "Затр. труда")});
+    // A rate some of whose resources have no price (its price leaves them out) is written in
+    // dark red, and its "Материалы" carries a red corner: the grid's columns have no room for more.
+    DBGrid2->tableModel()->rowLook = [this](int row) {
+        talvira::dbctrls::RowLook look;
+        if (unpricedOfRow(row) > 0) look.text = kUnpricedText;
+        return look;
+    };
+    DBGrid2->onDrawColumnCell = [this](talvira::dbctrls::DrawCellArgs& a) {
+        if (!a.columnDef || a.columnDef->field != nfld::BB || unpricedOfRow(a.row) == 0) return;
+        const QRect& r = a.rect;
+        const int side = std::min(7, r.height() - 2);
+        const QPoint corner[] = {r.topLeft(), r.topLeft() + QPoint(side, 0), r.topLeft() + QPoint(0, side)};
+        a.painter->save();
+        a.painter->setPen(Qt::NoPen);
+        a.painter->setBrush(QColor(255, 0, 0));
+        a.painter->drawPolygon(corner, 3);
+        a.painter->restore();
+    };
     setBase(DBGrid2, clCream);
 
     DBMemo1 = place(new DBMemo(reporting(), client_), 544, 219, 153, 121);
@@ -414,6 +436,22 @@ void TForm1::buildBrowser() {
     DBGrid4->setOptions(ownRateOpts);
     DBGrid4->setColumns({boldTitle(nfld::TAB, "Шифр", true, 80), boldTitle(nfld::ALTTAB, "Поз. в сборнике", false),
                          boldTitle(nfld::BA, "Всего"), boldTitle(nfld::BB, "Материалы")});
+    // A machine's price stands under "Всего" and "Материалы": "маш." beside it says whose it is.
+    DBGrid4->onDrawColumnCell = [this](talvira::dbctrls::DrawCellArgs& a) {
+        if (!a.columnDef || (a.columnDef->field != nfld::BA && a.columnDef->field != nfld::BB)) return;
+        if (DBGrid4->rowValue(a.row, a.columnDef->field).isEmpty()) return;
+        const QString mark = QString::fromUtf8(talvira::normbase::ResourcePrices::priceMark(DBGrid4->rowValue(a.row, nfld::RABMAT)));
+        if (mark.isEmpty()) return;
+        const QFontMetrics fm(a.font);
+        const QRect text = a.rect.adjusted(2, 0, -2, 0);
+        const int value = fm.horizontalAdvance(DBGrid4->fittedCellText(a.row, a.column, text.width(), a.font));
+        if (fm.horizontalAdvance(mark) + 4 + value > text.width()) return;  // the figure keeps the room
+        a.painter->save();
+        a.painter->setFont(a.font);
+        a.painter->setPen(QColor(96, 96, 96));
+        a.painter->drawText(text, Qt::AlignLeft | Qt::AlignVCenter, mark);
+        a.painter->restore();
+    };
     setBase(DBGrid4, clInfoBk);
 
     DBText2 = place(new DBText(client_), 221, 450, 121, 36);
@@ -593,6 +631,26 @@ void TForm1::AddButtonClick() {
     Form2->storePendingEdit();
     // The rate and its resources are one step of the estimate's history.
     Form2->history().recordAppend([&] { talvira::estimate::addPositions(Base, Form2->SmetaTable); });
+    // Added as it stands; the estimator is told which prices are to be typed.
+    const auto id = Base.Table2.active() && Base.Table2.recordCount() > 0 ? Base.Table2.fieldValue(nfld::ID) : talvira::storage::Value();
+    if (id.isEmpty()) return;
+    try {
+        if (const auto& missing = Prices.unpriced(id.asInteger()); !missing.empty())
+            reporting().reportWarning(QString::fromStdString(
+                talvira::normbase::ResourcePrices::warningText(Base.Table2.fieldAsString(nfld::TAB), missing)));
+    } catch (const std::exception& e) {  // the positions stand: only the check could not be made
+        reporting().reportWarning(QStringLiteral("Расценка добавлена в смету, но цены её ресурсов проверить не удалось: ") +
+                                  QString::fromUtf8(e.what()));
+    }
+}
+
+size_t TForm1::unpricedOfRow(int row) {
+    try {
+        const auto id = DBGrid2->rowValue(row, nfld::ID);
+        return id.isEmpty() ? 0 : Prices.unpriced(id.asInteger()).size();
+    } catch (const std::exception&) {
+        return 0;  // a line or resource that cannot be read marks nothing; the Add reports it
+    }
 }
 
 void TForm1::ViewButtonClick() {

@@ -6,6 +6,7 @@
  * stores a pending estimate edit, closes the norm base and ends the program.
  */
 #include "normbase/NormBase.h"
+#include "normbase/ResourcePrices.h"
 
 #include <QFileDialog>
 #include <QMainWindow>
@@ -65,8 +66,13 @@ public:
      *  ViewButton, AddButton). */
     void enableEstimateCommands();
 
+    /** How many resources of the rate in row `row` of the rates grid have no price. */
+    size_t unpricedOfRow(int row);
+
     /** The nine norm base handles Table1 .. Table9. */
     talvira::normbase::NormBase Base;
+    /** The resources without a price, for the rates grid's mark and the Add command's warning. */
+    talvira::normbase::ResourcePrices Prices{Base};
 
     // ---- controls (named as the window's design names them) ------------------------------
     QToolBar* ToolBar1 = nullptr;

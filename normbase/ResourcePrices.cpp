@@ -90,15 +90,8 @@ const std::vector<UnpricedResource>& ResourcePrices::unpriced(int64_t rateId) {
     return recent_.back().second;
 }
 
-const char* ResourcePrices::kindText(const Value& kind) {
-    if (kind.isEmpty()) return "";
-    switch (kind.asInteger()) {
-    case kKindRate: return "расценка";
-    case kKindMaterial: return "материал";
-    case kKindMachine: return "машина";
-    case kKindLabour: return "труд";
-    }
-    return "";
+const char* ResourcePrices::priceMark(const Value& kind) {
+    return !kind.isEmpty() && kind.asInteger() == kKindMachine ? "маш." : "";
 }
 
 std::string ResourcePrices::warningText(const std::string& rateCode, const std::vector<UnpricedResource>& resources) {

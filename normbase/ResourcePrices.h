@@ -9,7 +9,7 @@
  *
  *   normbase::ResourcePrices prices(nb);
  *   for (const auto& r : prices.unpriced(rateId)) warn(r.code + " " + r.name);
- *   prices.kindText(nb.Table4)   // "машина" for a machine's record
+ *   ResourcePrices::priceMark(nb.Table4.fieldValue(fld::RABMAT))   // "маш." for a machine's record
  *
  * Caveats: reads through read-only files of its own, opened on the paths of Table3, Table2
  * and Table5 at the first question (reset() before another base is put in place); the answers
@@ -49,9 +49,9 @@ public:
     /** Forgets the files and the answers. */
     void reset();
 
-    /** The word for the kind of a RABMAT record ("расценка", "материал", "машина", "труд"),
-     *  empty for a value the base does not define. */
-    static const char* kindText(const storage::Value& kind);
+    /** What marks a resource's price by its record's kind (RABMAT field) where it stands under
+     *  "Материалы": "маш." for a machine's price; empty for a material's and anything else. */
+    static const char* priceMark(const storage::Value& kind);
     /** The warning of the Add command for rate `rateCode` whose resources `resources` have no
      *  price, naming each by code and name. */
     static std::string warningText(const std::string& rateCode, const std::vector<UnpricedResource>& resources);

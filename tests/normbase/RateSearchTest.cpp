@@ -654,9 +654,9 @@ TEST_F(FixtureSearch, ResourcesWithoutAPriceAreNamed) {
     EXPECT_NE(warning.find("«06-01-041-01»"), std::string::npos) << warning;
     EXPECT_NE(warning.find("401-9999 "), std::string::npos) << warning;
     for (const auto& [kind, text] : std::vector<std::pair<Value, std::string>>{
-             {Value::integer(1), "расценка"}, {Value::integer(2), "материал"}, {Value::integer(3), "машина"},
-             {Value::integer(4), "труд"}, {Value::integer(7), ""}, {Value(), ""}})
-        EXPECT_EQ(normbase::ResourcePrices::kindText(kind), text);
+             {Value::integer(1), ""}, {Value::integer(2), ""}, {Value::integer(3), "маш."}, {Value::integer(4), ""},
+             {Value::integer(7), ""}, {Value(), ""}})
+        EXPECT_EQ(normbase::ResourcePrices::priceMark(kind), text);
 }
 
 TEST(WordForms, StemsOfOneWordAreNear) {
