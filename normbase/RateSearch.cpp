@@ -279,6 +279,7 @@ std::optional<std::vector<ListedRate>> ratesInPhysicalOrder(const TableFile& rab
         if (entries[e].id != kNoId) byEntryId.emplace_back(entries[e].id, e);
     std::sort(byEntryId.begin(), byEntryId.end());
     std::vector<ListedRate> out;
+    out.reserve(rabmat.recordCount());  // at most every record, without the copies of growing
     int64_t ordinal = 0;
     int64_t v = 0;
     for (auto l = rabmat.first(); l; l = rabmat.next(*l), ++ordinal) {
@@ -298,8 +299,11 @@ std::optional<std::vector<ListedRate>> ratesInPhysicalOrder(const TableFile& rab
         }
     }
     rabmat.releasePages();
-    std::stable_sort(out.begin(), out.end(), [](const ListedRate& a, const ListedRate& b) {
-        return a.entry != b.entry ? a.entry < b.entry : a.key < b.key;
+    // A total order (the place breaks what ties remain), so no buffer of a stable sort is needed.
+    std::sort(out.begin(), out.end(), [](const ListedRate& a, const ListedRate& b) {
+        if (a.entry != b.entry) return a.entry < b.entry;
+        if (a.key != b.key) return a.key < b.key;
+        return a.loc.block != b.loc.block ? a.loc.block < b.loc.block : a.loc.slot < b.loc.slot;
     });
     for (size_t i = 0; i < out.size(); ++i) out[i].row = i > 0 && out[i - 1].entry == out[i].entry ? out[i - 1].row + 1 : 0;
     return out;
