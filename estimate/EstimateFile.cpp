@@ -2,10 +2,9 @@
 
 #include "common/Error.h"
 #include "estimate/EstimateFields.h"
+#include "estimate/model/EstimateRows.h"
 #include "storage/FileNames.h"
 #include "storage/TableFamily.h"
-
-#include "estimate/model/EstimateRows.h"
 
 #include <algorithm>
 #include <filesystem>
@@ -57,10 +56,9 @@ void createAndOpen(storage::TableHandle& smeta) {
     smeta.createTable();
     // A new estimate starts from the default texts, also in place of an older one of its name;
     // a file of the user's that bears the name stays as it is.
-    if (companionKind(smeta.tablePath()) == CompanionKind::Ours) {
-        std::error_code ec;
-        fs::remove(companionPath(smeta.tablePath()), ec);
-    }
+    std::error_code ec;
+    if (companionKind(smeta.tablePath()) == CompanionKind::Ours) fs::remove(companionPath(smeta.tablePath()), ec);
+    fs::remove(sidePath(smeta.tablePath()), ec);
     smeta.open();
 }
 
@@ -90,12 +88,20 @@ void openEstimate(storage::TableHandle& smeta) {
     if (!smeta.active()) smeta.open();
 }
 
-fs::path companionPath(const fs::path& tablePath) {
-    const std::string name = tablePath.stem().string() + ".txt";
+namespace {
+
+fs::path besideTable(const fs::path& tablePath, const char* extension) {
+    const std::string name = tablePath.stem().string() + extension;
     const fs::path dir = tablePath.has_parent_path() ? tablePath.parent_path() : fs::path(".");
     if (auto found = storage::findFileAnyCase(dir, name)) return *found;
     return dir / name;
 }
+
+}  // namespace
+
+fs::path companionPath(const fs::path& tablePath) { return besideTable(tablePath, ".txt"); }
+
+fs::path sidePath(const fs::path& tablePath) { return besideTable(tablePath, ".calc"); }
 
 const std::string kCompanionHeader = "# Тальвира 1.0: шапка и ставки сметы (ПОЛЕ=текст до конца строки, UTF-8)";
 
