@@ -11,9 +11,12 @@
 #include <QLineEdit>
 #include <QMainWindow>
 #include <QMenu>
+#include <QStyle>
+#include <QStyledItemDelegate>
 #include <QTableView>
 #include <QTimer>
 #include <QToolBar>
+#include <QToolTip>
 #include <QVBoxLayout>
 #include <QWindow>
 
@@ -23,6 +26,20 @@ namespace {
 
 constexpr size_t kCachedRows = 96;  // a few screens of rows
 constexpr int kLateStartMs = 300;    // the preparation's start when the window tells nothing
+const QString kExcerptJoint = QStringLiteral(" | ");  // between a name and the excerpt of its hit
+
+/** Paints the name column so that the excerpt of a hit stays whole (RateSearchModel::fitNameCell). */
+class NameCellDelegate : public QStyledItemDelegate {
+public:
+    using QStyledItemDelegate::QStyledItemDelegate;
+
+protected:
+    void initStyleOption(QStyleOptionViewItem* option, const QModelIndex& index) const override {
+        QStyledItemDelegate::initStyleOption(option, index);
+        const int margin = option->widget ? option->widget->style()->pixelMetric(QStyle::PM_FocusFrameHMargin, nullptr, option->widget) + 1 : 3;
+        option->text = RateSearchModel::fitNameCell(option->text, option->fontMetrics, option->rect.width() - 2 * margin);
+    }
+};
 
 QString fromUtf8(const std::string& s) { return QString::fromUtf8(s.data(), qsizetype(s.size())); }
 
@@ -38,6 +55,7 @@ RateSearchModel::RateSearchModel(talvira::normbase::RateSearch& search, QObject*
     : QAbstractTableModel(parent), search_(search) {}
 
 void RateSearchModel::setResults(std::vector<uint32_t> results, std::string query) {
+    QToolTip::hideText();  // a tip over the list told of a row that is gone
     beginResetModel();
     results_ = std::move(results);
     query_ = std::move(query);
@@ -60,6 +78,21 @@ const RateSearchRow& RateSearchModel::rowAt(int row) const {
     return cache_.back().second;
 }
 
+QString RateSearchModel::nameCellText(const QString& name, const QString& excerpt) {
+    return excerpt.isEmpty() ? name : name + kExcerptJoint + excerpt;
+}
+
+QString RateSearchModel::fitNameCell(const QString& text, const QFontMetrics& metrics, int width) {
+    const qsizetype joint = text.indexOf(kExcerptJoint);
+    if (joint < 0 || metrics.horizontalAdvance(text) <= width) return metrics.elidedText(text, Qt::ElideRight, width);
+    // The name gives way to the excerpt, down to a third of the cell: the hit stays in sight.
+    const QString name = text.left(joint), rest = text.mid(joint);
+    const int restWidth = metrics.horizontalAdvance(rest);
+    const int nameWidth = std::max(width / 3, width - restWidth);
+    const QString shownName = metrics.elidedText(name, Qt::ElideRight, nameWidth);
+    return shownName + metrics.elidedText(rest, Qt::ElideRight, width - metrics.horizontalAdvance(shownName));
+}
+
 QVariant RateSearchModel::data(const QModelIndex& index, int role) const {
     if (!index.isValid() || index.row() >= rowCount() || (role != Qt::DisplayRole && role != Qt::ToolTipRole))
         return {};
@@ -67,7 +100,7 @@ QVariant RateSearchModel::data(const QModelIndex& index, int role) const {
         const RateSearchRow& r = rowAt(index.row());
         switch (index.column()) {
         case 0: return fromUtf8(r.code);
-        case 1: return fromUtf8(r.line);
+        case 1: return nameCellText(fromUtf8(r.name), fromUtf8(r.excerpt));
         case 2: return fromUtf8(r.unit);
         case 3: return fromUtf8(r.collection);
         case 4: return fromUtf8(r.entry);
@@ -143,10 +176,14 @@ RateSearchBox::RateSearchBox(QMainWindow& window, QToolBar& toolBar, QMenu& edit
     // Fixed row heights and column widths: the view never measures rows it does not show.
     ResultsView->verticalHeader()->setSectionResizeMode(QHeaderView::Fixed);
     ResultsView->verticalHeader()->setDefaultSectionSize(ResultsView->fontMetrics().height() + 4);
+    // The name takes what the other columns leave: a wider window widens it alone.
     ResultsView->horizontalHeader()->setSectionResizeMode(QHeaderView::Interactive);
-    ResultsView->horizontalHeader()->setStretchLastSection(true);
-    const int widths[] = {90, 250, 60, 110};
-    for (int c = 0; c < 4; ++c) ResultsView->setColumnWidth(c, widths[c]);
+    ResultsView->horizontalHeader()->setStretchLastSection(false);
+    ResultsView->horizontalHeader()->setSectionResizeMode(1, QHeaderView::Stretch);
+    const int widths[] = {90, -1, 60, 110, 130};
+    for (int c = 0; c < 5; ++c)
+        if (widths[c] > 0) ResultsView->setColumnWidth(c, widths[c]);
+    ResultsView->setItemDelegateForColumn(1, new NameCellDelegate(ResultsView));
     layout->addWidget(ResultsView);
     ResultsPanel->hide();
 
@@ -201,7 +238,7 @@ void RateSearchBox::SearchEditChange() {
     const std::string text = SearchEdit->text().toStdString();
     if (talvira::normbase::searchWords(text).empty()) {
         Model->setResults({});
-        ResultsPanel->hide();
+        hidePanel();
         return;
     }
     size_t forms = 0;
@@ -226,14 +263,14 @@ void RateSearchBox::SearchEditChange() {
 void RateSearchBox::ResultChoose(int row) {
     if (row < 0 || row >= Model->rowCount()) return;
     const uint32_t n = Model->results()[size_t(row)];
-    ResultsPanel->hide();
+    hidePanel();
     returnFocus_ = nullptr;
     search_.goTo(n);
     ratesGrid_.setFocus(Qt::OtherFocusReason);
 }
 
 void RateSearchBox::ResultsClose() {
-    ResultsPanel->hide();
+    hidePanel();
     QWidget* back = returnFocus_ ? returnFocus_.data() : &ratesGrid_;
     returnFocus_ = nullptr;
     back->setFocus(Qt::OtherFocusReason);
@@ -247,6 +284,11 @@ void RateSearchBox::placePanel() {
     ResultsPanel->setGeometry(client->width() - width - 4, top, width, height);
 }
 
+void RateSearchBox::hidePanel() {
+    QToolTip::hideText();
+    ResultsPanel->hide();
+}
+
 void RateSearchBox::showPanel() {
     placePanel();
     ResultsPanel->show();
@@ -258,13 +300,13 @@ void RateSearchBox::focusChanged(QWidget* old, QWidget* now) {
         if (old && old != SearchEdit && old->window() == &window_) returnFocus_ = old;
         if (hasWords(SearchEdit->text())) showPanel();
     } else if (old == SearchEdit && ResultsPanel->isVisible()) {
-        ResultsPanel->hide();
+        hidePanel();
     }
 }
 
 void RateSearchBox::reset() {
     Model->setResults({});
-    ResultsPanel->hide();
+    hidePanel();
     search_.reset();
 }
 

@@ -21,6 +21,7 @@
 #include <vector>
 
 class QAction;
+class QFontMetrics;
 class QFrame;
 class QLabel;
 class QLineEdit;
@@ -43,6 +44,13 @@ public:
     int columnCount(const QModelIndex& parent = {}) const override;
     QVariant data(const QModelIndex& index, int role) const override;
     QVariant headerData(int section, Qt::Orientation orientation, int role) const override;
+
+    /** The name column's text: the rate's name, and the excerpt of a hit the name does not
+     *  show after " | " (RateSearchRow). */
+    static QString nameCellText(const QString& name, const QString& excerpt);
+    /** That text as painted `width` pixels wide: whole when it fits; else the name is cut
+     *  first (down to a third of the width) so that the excerpt, and in it the hit, is shown. */
+    static QString fitNameCell(const QString& text, const QFontMetrics& metrics, int width);
 
     /** Rows formatted so far (for checks that only the shown rows are read). */
     size_t rowsRead() const { return rowsRead_; }
@@ -101,6 +109,7 @@ protected:
 
 private:
     void showPanel();
+    void hidePanel();  // with any tooltip over it
     void focusChanged(QWidget* old, QWidget* now);
 
     QMainWindow& window_;

@@ -23,12 +23,8 @@
 #include <QCloseEvent>
 #include <QCompleter>
 #include <QAbstractItemView>
-#include <QDateTime>
 #include <QDir>
 #include <QFileInfo>
-#include <QFileSystemModel>
-#include <QIdentityProxyModel>
-#include <QTreeView>
 #include <QHeaderView>
 #include <QLabel>
 #include <QMenuBar>
@@ -50,6 +46,9 @@ using talvira::dbctrls::GridOptions;
 namespace nfld = talvira::normbase::fld;
 
 namespace {
+
+/** The text colour of a rate with resources without a price. */
+const QColor kUnpricedText(160, 0, 0);
 
 const QColor clSkyBlue(166, 202, 240);
 const QColor clCream(255, 251, 240);
@@ -94,89 +93,13 @@ protected:
 // The open-file dialog
 // ---------------------------------------------------------------------------------------------
 
-namespace {
-
-/** The dialog's list in Russian whatever the locale: sizes in байт/КБ/МБ/ГБ with the user's
- *  decimal separator, kinds "Папка" and "Файл DB", dates as "09.12.2026 14:05", and its
- *  column titles. */
-class RussianFileList : public QIdentityProxyModel {
-public:
-    using QIdentityProxyModel::QIdentityProxyModel;
-
-    enum Column { Name, Size, Kind, Modified };
-
-    QVariant data(const QModelIndex& index, int role) const override {
-        auto* files = qobject_cast<QFileSystemModel*>(sourceModel());
-        if (role != Qt::DisplayRole || !files || index.column() == Name) return QIdentityProxyModel::data(index, role);
-        const QFileInfo info = files->fileInfo(mapToSource(index));
-        if (index.column() == Modified) return info.lastModified().toString(QStringLiteral("dd.MM.yyyy hh:mm"));
-        if (index.column() == Kind) {
-            if (info.isDir()) return QStringLiteral("Папка");
-            return info.suffix().isEmpty() ? QStringLiteral("Файл") : QStringLiteral("Файл ") + info.suffix().toUpper();
-        }
-        return info.isDir() ? QString() : sizeText(info.size());
-    }
-
-    QVariant headerData(int section, Qt::Orientation orientation, int role) const override {
-        static const char* const titles[] = {"Имя", "Размер", "Тип", "Изменён"};
-        if (orientation == Qt::Horizontal && role == Qt::DisplayRole && section >= 0 && section < 4)
-            return QString::fromUtf8(titles[section]);
-        return QIdentityProxyModel::headerData(section, orientation, role);
-    }
-
-    static QString sizeText(qint64 bytes) {
-        if (bytes < 1024) return QStringLiteral("%1 байт").arg(bytes);
-        const char* const units[] = {"КБ", "МБ", "ГБ", "ТБ"};
-        double amount = double(bytes) / 1024;
-        int unit = 0;
-        while (amount >= 1024 && unit < 3) {
-            amount /= 1024;
-            ++unit;
-        }
-        QString number = QString::number(amount, 'f', 1);
-        number.replace(QLatin1Char('.'), QLatin1Char(talvira::dbctrls::userDecimalSeparator()));
-        return number + QLatin1Char(' ') + QString::fromUtf8(units[unit]);
-    }
-};
-
-}  // namespace
-
-TOpenDialog::TOpenDialog(QWidget* parent) : QFileDialog(parent) {
+TOpenDialog::TOpenDialog(QWidget* parent) : RussianFileDialog(parent, QStringLiteral("Открытие сметы")) {
     setObjectName("OpenDialog1");
-    setOption(QFileDialog::DontUseNativeDialog, true);
-    setWindowTitle(QStringLiteral("Открытие сметы"));
     // Lists .db files whatever the case of the extension.
     setNameFilter(QStringLiteral("Файлы баз данных (*.db)"));
     setDefaultSuffix(QStringLiteral("db"));
     setFileMode(QFileDialog::AnyFile);  // the file itself need not exist
     setAcceptMode(QFileDialog::AcceptOpen);
-    setSizeGripEnabled(true);
-    setProxyModel(new RussianFileList(this));
-    // The file name's completion list may pop up late, when the folder it lists has loaded:
-    // after the dialog has gone, it is hidden at once.
-    for (QCompleter* c : findChildren<QCompleter*>()) c->popup()->installEventFilter(this);
-}
-
-void TOpenDialog::showEvent(QShowEvent* event) {
-    QFileDialog::showEvent(event);
-    // Every column title whole, with the room of the sort mark.
-    for (QTreeView* list : findChildren<QTreeView*>()) {
-        QHeaderView* header = list->header();
-        const int room = 2 * style()->pixelMetric(QStyle::PM_HeaderMargin, nullptr, header) +
-                         style()->pixelMetric(QStyle::PM_HeaderMarkSize, nullptr, header) + 8;
-        for (int c = 0; c < header->count(); ++c) {
-            const QString title = header->model()->headerData(c, Qt::Horizontal).toString();
-            const int need = header->fontMetrics().horizontalAdvance(title) + room;
-            if (header->sectionSize(c) < need) header->resizeSection(c, need);
-        }
-    }
-}
-
-bool TOpenDialog::eventFilter(QObject* watched, QEvent* event) {
-    if (event->type() == QEvent::Show && !isVisible()) {
-        if (auto* popup = qobject_cast<QWidget*>(watched)) QTimer::singleShot(0, popup, &QWidget::hide);
-    }
-    return QFileDialog::eventFilter(watched, event);
 }
 
 void TOpenDialog::accept() {
@@ -185,7 +108,7 @@ void TOpenDialog::accept() {
     if (files.isEmpty()) return;
     const QFileInfo info(files.first());
     if (info.isDir()) {  // a typed directory: the dialog goes there
-        QFileDialog::accept();
+        RussianFileDialog::accept();
         return;
     }
     if (!info.absoluteDir().exists()) {
@@ -195,20 +118,7 @@ void TOpenDialog::accept() {
         return;
     }
     if (onCanClose) onCanClose(info.absoluteFilePath());
-    QFileDialog::accept();
-}
-
-void TOpenDialog::done(int result) {
-    // The file name's completion list is a window of its own: it goes with the dialog, or it
-    // would float over the main window and take its keys.
-    hideCompletions();
-    QFileDialog::done(result);
-    hideCompletions();
-}
-
-void TOpenDialog::hideCompletions() {
-    for (QCompleter* c : findChildren<QCompleter*>())
-        if (c->popup() && c->popup()->isVisible()) c->popup()->hide();
+    RussianFileDialog::accept();
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -233,6 +143,7 @@ TForm1::TForm1(QWidget* parent) : QMainWindow(parent) {
                                 {[this] {
                                      // The search forgets what it read from the old base (and stops reading it).
                                      SearchBox->reset();
+                                     Prices.reset();
                                      Base.closeAll();
                                  },
                                  [this] {
@@ -370,6 +281,24 @@ void TForm1::buildBrowser() {
     DBGrid2->setColumns({boldTitle(nfld::TAB, "Шифр", true, 70), boldTitle(nfld::BA, "Всего"), boldTitle(nfld::BB, "Материалы"),
                          boldTitle(nfld::BC, "Экспл. маш"), boldTitle(nfld::BD, "В тч з/п маш"), boldTitle(nfld::BE, "Основн з/п"),
                          boldTitle(nfld::BF, "???", false), boldTitle(nfld::BG, "Затр. труда")});
+    // A rate some of whose resources have no price (its price leaves them out) is written in
+    // dark red, and its "Материалы" carries a red corner: the grid's columns have no room for more.
+    DBGrid2->tableModel()->rowLook = [this](int row) {
+        talvira::dbctrls::RowLook look;
+        if (unpricedOfRow(row) > 0) look.text = kUnpricedText;
+        return look;
+    };
+    DBGrid2->onDrawColumnCell = [this](talvira::dbctrls::DrawCellArgs& a) {
+        if (!a.columnDef || a.columnDef->field != nfld::BB || unpricedOfRow(a.row) == 0) return;
+        const QRect& r = a.rect;
+        const int side = std::min(7, r.height() - 2);
+        const QPoint corner[] = {r.topLeft(), r.topLeft() + QPoint(side, 0), r.topLeft() + QPoint(0, side)};
+        a.painter->save();
+        a.painter->setPen(Qt::NoPen);
+        a.painter->setBrush(QColor(255, 0, 0));
+        a.painter->drawPolygon(corner, 3);
+        a.painter->restore();
+    };
     setBase(DBGrid2, clCream);
 
     DBMemo1 = place(new DBMemo(reporting(), client_), 544, 219, 153, 121);
@@ -415,6 +344,22 @@ void TForm1::buildBrowser() {
     DBGrid4->setOptions(ownRateOpts);
     DBGrid4->setColumns({boldTitle(nfld::TAB, "Шифр", true, 80), boldTitle(nfld::ALTTAB, "Поз. в сборнике", false),
                          boldTitle(nfld::BA, "Всего"), boldTitle(nfld::BB, "Материалы")});
+    // A machine's price stands under "Всего" and "Материалы": "маш." beside it says whose it is.
+    DBGrid4->onDrawColumnCell = [this](talvira::dbctrls::DrawCellArgs& a) {
+        if (!a.columnDef || (a.columnDef->field != nfld::BA && a.columnDef->field != nfld::BB)) return;
+        if (DBGrid4->rowValue(a.row, a.columnDef->field).isEmpty()) return;
+        const QString mark = QString::fromUtf8(talvira::normbase::ResourcePrices::priceMark(DBGrid4->rowValue(a.row, nfld::RABMAT)));
+        if (mark.isEmpty()) return;
+        const QFontMetrics fm(a.font);
+        const QRect text = a.rect.adjusted(2, 0, -2, 0);
+        const int value = fm.horizontalAdvance(DBGrid4->fittedCellText(a.row, a.column, text.width(), a.font));
+        if (fm.horizontalAdvance(mark) + 4 + value > text.width()) return;  // the figure keeps the room
+        a.painter->save();
+        a.painter->setFont(a.font);
+        a.painter->setPen(QColor(96, 96, 96));
+        a.painter->drawText(text, Qt::AlignLeft | Qt::AlignVCenter, mark);
+        a.painter->restore();
+    };
     setBase(DBGrid4, clInfoBk);
 
     DBText2 = place(new DBText(client_), 221, 450, 121, 36);
@@ -530,7 +475,10 @@ void TForm1::closeEvent(QCloseEvent* event) {
             return;
         }
     }
-    Import->cancelAndWait();
+    // A running import is told to stop, not waited for: the windows go at once, and the
+    // program waits for the import's worker once they are gone (the new base is never put in
+    // place, Base/ stays as it was).
+    Import->cancel();
     // The estimate's files are released with the norm base's, whatever else is still shown.
     if (estimate_) guarded([&] { estimate_->close(); });
     guarded([&] { Base.closeAll(); });
@@ -582,6 +530,17 @@ void TForm1::OpenDialog1CanClose(const QString& path) {
 void TForm1::AddButtonClick() {
     talvira::editing::EstimateDocument& doc = *estimate_;
     doc.append([&] { return talvira::estimate::addPositions(Base, doc.table(), &doc.side().params); });
+    // Added as it stands; the estimator is told which prices are to be typed.
+    const auto id = Base.Table2.active() && Base.Table2.recordCount() > 0 ? Base.Table2.fieldValue(nfld::ID) : talvira::storage::Value();
+    if (id.isEmpty()) return;
+    try {
+        if (const auto& missing = Prices.unpriced(id.asInteger()); !missing.empty())
+            reporting().reportWarning(QString::fromStdString(
+                talvira::normbase::ResourcePrices::warningText(Base.Table2.fieldAsString(nfld::TAB), missing)));
+    } catch (const std::exception& e) {  // the positions stand: only the check could not be made
+        reporting().reportWarning(QStringLiteral("Расценка добавлена в смету, но цены её ресурсов проверить не удалось: ") +
+                                  QString::fromUtf8(e.what()));
+    }
 }
 
 void TForm1::setEstimate(talvira::editing::EstimateDocument* estimate) {
@@ -597,6 +556,15 @@ void TForm1::estimateBinding(talvira::editing::EstimateDocument&, const talvira:
     NameLabel->setText(QString::fromStdString(place.created ? place.directory : place.fileName));
     PathLabel->setText(QString::fromStdString(place.created ? place.fileName : place.directory));
     if (!place.created) enableEstimateCommands();
+}
+
+size_t TForm1::unpricedOfRow(int row) {
+    try {
+        const auto id = DBGrid2->rowValue(row, nfld::ID);
+        return id.isEmpty() ? 0 : Prices.unpriced(id.asInteger()).size();
+    } catch (const std::exception&) {
+        return 0;  // a line or resource that cannot be read marks nothing; the Add reports it
+    }
 }
 
 void TForm1::ViewButtonClick() {

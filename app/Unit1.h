@@ -7,8 +7,10 @@
  */
 #include "editing/EstimateDocument.h"
 #include "normbase/NormBase.h"
+#include "normbase/ResourcePrices.h"
 
-#include <QFileDialog>
+#include "app/FileDialogs.h"
+
 #include <QMainWindow>
 
 #include <functional>
@@ -34,7 +36,7 @@ class DBText;
 
 /** The open-file dialog with a close-query step: the handler runs when the user confirms a
  *  file whose directory exists, while the dialog is still on the screen; then it closes. */
-class TOpenDialog : public QFileDialog {
+class TOpenDialog : public RussianFileDialog {
     Q_OBJECT
 public:
     explicit TOpenDialog(QWidget* parent = nullptr);
@@ -42,14 +44,6 @@ public:
 
 public slots:
     void accept() override;
-    void done(int result) override;
-
-protected:
-    bool eventFilter(QObject* watched, QEvent* event) override;
-    void showEvent(QShowEvent* event) override;
-
-private:
-    void hideCompletions();
 };
 
 class TForm1 : public QMainWindow, public talvira::editing::EstimateView {
@@ -72,8 +66,13 @@ public:
     /** The labels and the estimate commands, as the estimate is being bound. */
     void estimateBinding(talvira::editing::EstimateDocument& doc, const talvira::editing::EstimatePlace& place) override;
 
+    /** How many resources of the rate in row `row` of the rates grid have no price. */
+    size_t unpricedOfRow(int row);
+
     /** The nine norm base handles Table1 .. Table9. */
     talvira::normbase::NormBase Base;
+    /** The resources without a price, for the rates grid's mark and the Add command's warning. */
+    talvira::normbase::ResourcePrices Prices{Base};
 
     // ---- controls (named as the window's design names them) ------------------------------
     QToolBar* ToolBar1 = nullptr;

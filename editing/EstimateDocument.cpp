@@ -122,8 +122,12 @@ void EstimateDocument::append(const std::function<std::vector<model::PositionExt
 
 void EstimateDocument::readKept() {
     const fs::path table = smeta_.tablePath();
-    kept_ = loadEstimateTexts(table, decimalSep_);
+    KeptTexts kept = readEstimateTexts(table, decimalSep_);
+    kept_ = std::move(kept.texts);
     typed_ = kept_;
+    userFileBeside_ = kept.kind == estimate::CompanionKind::Foreign;
+    // Told once, as the estimate opens: a damaged file, or the user's own file under that name.
+    if (!kept.notice.empty()) storage::warn(kept.notice);
     side_ = loadEstimateSide(table);
     std::error_code ec;
     sideOnDisk_ = fs::exists(estimate::sidePath(table), ec);
@@ -198,6 +202,12 @@ void EstimateDocument::setTypedTexts(const model::EstimateTexts& typed) {
 
 void EstimateDocument::storeTexts() {
     if (!smeta_.active() || typed_ == kept_) return;
+    // The user's own file under that name stays as it is, without a word at every edit: the
+    // notice came when the estimate was opened. Once it is gone, the texts are kept again.
+    if (userFileBeside_) {
+        if (companionIsForeign(smeta_.tablePath())) return;
+        userFileBeside_ = false;
+    }
     try {
         saveEstimateTexts(smeta_.tablePath(), typed_);
         kept_ = typed_;

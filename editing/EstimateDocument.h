@@ -161,6 +161,7 @@ private:
     EstimatePlace place_;
     model::EstimateTexts kept_;
     model::EstimateTexts typed_;
+    bool userFileBeside_ = false;  // a file of the user's stands where the texts would be kept
     const model::NrSpTables& tables_;
     EstimateSide side_;
     /** Whether the side data are written beside the estimate: always by the base-index method;

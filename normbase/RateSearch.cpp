@@ -4,14 +4,17 @@
 #include "common/TextFold.h"
 #include "normbase/NormBase.h"
 #include "normbase/NormBaseFields.h"
+#include "normbase/RateCode.h"
 #include "normbase/WordForms.h"
 #include "storage/Warnings.h"
 
 #include <algorithm>
 #include <atomic>
+#include <cctype>
 #include <cstring>
 #include <future>
 #include <limits>
+#include <optional>
 
 #if defined(__SSE2__)
 #include <emmintrin.h>
@@ -228,6 +231,101 @@ void appendField(std::string& out, const TableFile& f, RecordLoc loc, int field)
     else appendFolded(out, v.asString(), Yo::AsE);
 }
 
+/** A listed rate before its texts are read: its place, its entry and its row there. */
+struct ListedRate {
+    RecordLoc loc;
+    uint32_t entry;
+    int row;
+    int64_t key;  // the order of rates of one entry: the primary key (ID), or the physical order
+    int64_t id = kNoId, nameId = kNoId;
+    std::string code;  // folded
+};
+
+/** What the index keeps of a rate, read with its place. */
+void readRate(const TableFile& rabmat, ListedRate& r, int idField, int nameField, int tabField) {
+    linkValue(rabmat, r.loc, idField, r.id);
+    linkValue(rabmat, r.loc, nameField, r.nameId);
+    if (tabField >= 0) appendField(r.code, rabmat, r.loc, tabField);
+}
+
+bool sameName(std::string_view a, std::string_view b) {
+    return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
+               return std::tolower(static_cast<unsigned char>(x)) == std::tolower(static_cast<unsigned char>(y));
+           });
+}
+
+/** The rates of the entries as the rates' handle lists them (by the single integer field of
+ *  index `index`, ties in primary-key order), found by one pass over the table in its physical
+ *  order: a table whose rates lie in another order than the browser's (as other software
+ *  writes them) is then read front to back, not block by block all over the file. Nothing when
+ *  the index is not of that kind (then the look-ups through the index do it). */
+std::optional<std::vector<ListedRate>> ratesInPhysicalOrder(const TableFile& rabmat, const std::string& index,
+                                             const std::vector<RateSearch::Index::Entry>& entries,
+                                             const std::atomic<bool>& stop) {
+    const storage::IndexInfo* info = nullptr;
+    for (const auto& ix : rabmat.indexes())
+        if (!ix.primary && sameName(ix.name, index)) info = &ix;
+    if (!info || !info->setAside.empty() || info->fields.size() != 1) return std::nullopt;
+    const int field = rabmat.fieldIndex(info->fields.front());
+    if (field < 0) return std::nullopt;
+    const auto type = rabmat.fields()[size_t(field)].type;
+    if (type != storage::FieldType::Long && type != storage::FieldType::Short && type != storage::FieldType::AutoInc)
+        return std::nullopt;
+    const bool keyedById = rabmat.info().keyFields == 1 && sameName(rabmat.fields().front().name, fld::ID);
+    const int idField = rabmat.fieldIndex(fld::ID), nameField = rabmat.fieldIndex(fld::IDNAME), tabField = rabmat.fieldIndex(fld::TAB);
+    // The entries by ID (an ID given twice lists its rates under both).
+    std::vector<std::pair<int64_t, uint32_t>> byEntryId;
+    for (uint32_t e = 0; e < entries.size(); ++e)
+        if (entries[e].id != kNoId) byEntryId.emplace_back(entries[e].id, e);
+    std::sort(byEntryId.begin(), byEntryId.end());
+    std::vector<ListedRate> out;
+    out.reserve(rabmat.recordCount());  // at most every record, without the copies of growing
+    int64_t ordinal = 0;
+    int64_t v = 0;
+    for (auto l = rabmat.first(); l; l = rabmat.next(*l), ++ordinal) {
+        if (ordinal % int64_t(kPagesKept) == 0) {
+            if (stop) throw Stopped();
+            if (ordinal > 0) rabmat.releasePages();
+        }
+        if (!linkValue(rabmat, *l, field, v)) continue;
+        auto it = std::lower_bound(byEntryId.begin(), byEntryId.end(), std::pair<int64_t, uint32_t>(v, 0));
+        if (it == byEntryId.end() || it->first != v) continue;
+        ListedRate rate{*l, it->second, 0, ordinal};
+        readRate(rabmat, rate, idField, nameField, tabField);
+        if (keyedById) rate.key = rate.id;
+        for (; it != byEntryId.end() && it->first == v; ++it) {
+            out.push_back(rate);
+            out.back().entry = it->second;
+        }
+    }
+    rabmat.releasePages();
+    // A total order (the place breaks what ties remain), so no buffer of a stable sort is needed.
+    std::sort(out.begin(), out.end(), [](const ListedRate& a, const ListedRate& b) {
+        if (a.entry != b.entry) return a.entry < b.entry;
+        if (a.key != b.key) return a.key < b.key;
+        return a.loc.block != b.loc.block ? a.loc.block < b.loc.block : a.loc.slot < b.loc.slot;
+    });
+    for (size_t i = 0; i < out.size(); ++i) out[i].row = i > 0 && out[i - 1].entry == out[i].entry ? out[i - 1].row + 1 : 0;
+    return out;
+}
+
+/** The same through the index, entry by entry. */
+std::vector<ListedRate> ratesByLookup(const TableFile& rabmat, const std::string& index, const std::vector<Value>& entryIds,
+                                      const std::atomic<bool>& stop) {
+    const int idField = rabmat.fieldIndex(fld::ID), nameField = rabmat.fieldIndex(fld::IDNAME), tabField = rabmat.fieldIndex(fld::TAB);
+    std::vector<ListedRate> out;
+    for (uint32_t e = 0; e < entryIds.size(); ++e) {
+        if (stop) throw Stopped();
+        int r = 0;
+        for (RecordLoc loc : detailOf(rabmat, index, entryIds[e])) {
+            out.push_back({loc, e, r++, 0});
+            readRate(rabmat, out.back(), idField, nameField, tabField);
+            if (out.size() % kPagesKept == 0) rabmat.releasePages();
+        }
+    }
+    return out;
+}
+
 /** Reads the base and builds the index: what the browser lists, in its order, with the folded
  *  code and name of each rate and the stems of the names' words. */
 std::unique_ptr<RateSearch::Index> buildIndex(const Sources& src, const std::atomic<bool>& stop) {
@@ -266,38 +364,32 @@ std::unique_ptr<RateSearch::Index> buildIndex(const Sources& src, const std::ato
     // The rates of each entry as Table2 lists them, with their folded code and name.
     const auto nameIds = byId(names);
     const int nameField = names ? names->fieldIndex(fld::NAME) : -1;
-    const int rateId = rabmat.fieldIndex(fld::ID), idName = rabmat.fieldIndex(fld::IDNAME);
-    const int tabField = rabmat.fieldIndex(fld::TAB);
-    for (uint32_t e = 0; e < ix->entries.size(); ++e) {
+    auto inOrder = ratesInPhysicalOrder(rabmat, src.rabmatIndex, ix->entries, stop);
+    std::vector<ListedRate> listed = inOrder ? std::move(*inOrder) : ratesByLookup(rabmat, src.rabmatIndex, entryIds, stop);
+    ix->rates.reserve(listed.size());
+    ix->begin.reserve(listed.size() + 1);
+    size_t shown = 0;
+    for (ListedRate& lr : listed) {
         if (stop) throw Stopped();
-        int r = 0;
-        for (RecordLoc loc : detailOf(rabmat, src.rabmatIndex, entryIds[e])) {
-            int64_t id = kNoId, nameId = kNoId;
-            linkValue(rabmat, loc, rateId, id);
-            Index::Rate rate{id, loc, {}, e, r++, 0, false};
-            const size_t codeAt = ix->text.size();
-            if (tabField >= 0) appendField(ix->text, rabmat, loc, tabField);
-            rate.codeLen = uint32_t(ix->text.size() - codeAt);
-            ix->text += kFieldSeparator;
-            const size_t nameAt = ix->text.size();
-            if (nameField >= 0 && linkValue(rabmat, loc, idName, nameId)) {
-                if (const RecordLoc* nl = findById(nameIds, nameId)) {
-                    rate.nameLoc = *nl;
-                    rate.hasName = true;
-                    appendField(ix->text, *names, *nl, nameField);
-                }
-            }
-            ix->forms.addRate(std::string_view(ix->text).substr(nameAt));
-            if (ix->text.size() >= std::numeric_limits<uint32_t>::max())
-                throw Error("Названия расценок не умещаются в памяти для поиска.");
-            ix->begin.push_back(uint32_t(ix->text.size()));
-            ix->rates.push_back(rate);
-            // The pages read are not kept: what a row shows is read again when shown.
-            if (ix->rates.size() % kPagesKept == 0) {
-                rabmat.releasePages();
-                if (names) names->releasePages();
+        Index::Rate rate{lr.id, lr.loc, {}, lr.entry, lr.row, uint32_t(lr.code.size()), false};
+        ix->text += lr.code;
+        std::string().swap(lr.code);
+        ix->text += kFieldSeparator;
+        const size_t nameAt = ix->text.size();
+        if (nameField >= 0 && lr.nameId != kNoId) {
+            if (const RecordLoc* nl = findById(nameIds, lr.nameId)) {
+                rate.nameLoc = *nl;
+                rate.hasName = true;
+                appendField(ix->text, *names, *nl, nameField);
             }
         }
+        ix->forms.addRate(std::string_view(ix->text).substr(nameAt));
+        if (ix->text.size() >= std::numeric_limits<uint32_t>::max())
+            throw Error("Названия расценок не умещаются в памяти для поиска.");
+        ix->begin.push_back(uint32_t(ix->text.size()));
+        ix->rates.push_back(rate);
+        // The pages read are not kept: what a row shows is read again when shown.
+        if (++shown % kPagesKept == 0 && names) names->releasePages();
     }
     ix->forms.finish();
     ix->text.shrink_to_fit();
@@ -440,6 +532,40 @@ std::vector<uint32_t> RateSearch::findExact(std::string_view query) {
     return run(makeQuery(query, true, nullptr)).rates;
 }
 
+std::vector<uint32_t> RateSearch::findCode(std::string_view code) {
+    const std::string folded = foldCase(code, Yo::AsE);
+    const bool bare = !hasBookPrefix(folded);
+    std::vector<uint32_t> out;
+    for (uint32_t n : findExact(code)) {
+        const std::string_view c = foldedCode(n);
+        if (c == folded || (bare && hasBookPrefix(c) && bareCode(c) == folded)) out.push_back(n);
+    }
+    return out;
+}
+
+std::optional<uint32_t> RateSearch::rateOfCode(std::string_view code) {
+    const auto found = findCode(code);
+    if (found.empty()) return std::nullopt;
+    std::vector<uint32_t> books;  // the first rate of each code
+    for (uint32_t n : found)
+        if (std::none_of(books.begin(), books.end(), [&](uint32_t b) { return foldedCode(b) == foldedCode(n); }))
+            books.push_back(n);
+    if (books.size() > 1) {
+        std::string list;
+        for (uint32_t n : books) {
+            const RateSearchRow r = row(n);
+            list += "\n  " + r.code + "  " + r.collection + ": " + r.name;
+        }
+        throw Error("Шифр «" + std::string(code) + "» есть в " + std::to_string(books.size()) +
+                    " сборниках; укажите шифр полностью, с обозначением сборника:" + list);
+    }
+    return found.front();
+}
+
+std::string_view RateSearch::foldedCode(uint32_t n) const {
+    return std::string_view(ix_->text).substr(ix_->begin.at(n), ix_->rates.at(n).codeLen);
+}
+
 RateSearch::Found RateSearch::run(const Query& q) {
     Found found;
     found.rates = exactMatches(q);
@@ -555,9 +681,14 @@ RateSearch::Place RateSearch::place(uint32_t n) const {
 
 namespace {
 
-/** The line of a name shown in a result row: the first that holds a spelling or a form of a
- *  word of the query, else the first. */
-std::string lineShown(const std::string& name, const RateSearch::Query& q, RussianStemmer& stemmer) {
+/** Where a word of the query first occurs in a name: the line (0-based) and the byte in it,
+ *  of the name's own text; none: npos. */
+struct Hit {
+    size_t line = 0;
+    size_t at = std::string_view::npos;
+};
+
+std::vector<std::string_view> nameLines(const std::string& name) {
     std::vector<std::string_view> lines;
     for (size_t at = 0;;) {
         const size_t br = name.find_first_of("\r\n", at);
@@ -566,18 +697,55 @@ std::string lineShown(const std::string& name, const RateSearch::Query& q, Russi
         at = name.find_first_not_of("\r\n", br);
         if (at == std::string::npos) break;
     }
-    for (std::string_view line : lines) {
-        const std::string folded = foldCase(line, Yo::AsE);
+    return lines;
+}
+
+size_t codePoints(std::string_view s) {
+    return size_t(std::count_if(s.begin(), s.end(), [](char c) { return (static_cast<unsigned char>(c) & 0xC0) != 0x80; }));
+}
+
+/** The byte of `s` where its code point `n` begins (the size when it has fewer). */
+size_t byteOfCodePoint(std::string_view s, size_t n) {
+    for (size_t i = 0; i < s.size(); ++i)
+        if ((static_cast<unsigned char>(s[i]) & 0xC0) != 0x80 && n-- == 0) return i;
+    return s.size();
+}
+
+/** The first line of a name that holds a spelling or a form of a word of the query, and the
+ *  earliest such place in it. */
+Hit firstHit(const std::vector<std::string_view>& lines, const RateSearch::Query& q, RussianStemmer& stemmer) {
+    for (size_t i = 0; i < lines.size(); ++i) {
+        const std::string folded = foldCase(lines[i], Yo::AsE);
         const char* b = folded.data();
         const char* e = b + folded.size();
+        const char* best = nullptr;
         for (const auto& w : q.words) {
-            if (holds(b, e, w)) return std::string(line);
+            for (const std::string& sp : w.spellings)
+                if (const char* p = scanFor(b, e, sp); p && (!best || p < best)) best = p;
             if (w.stem.empty()) continue;
             for (std::string_view word : cyrillicWords(folded))
-                if (nearStems(w.stem, stemmer(word))) return std::string(line);
+                if (nearStems(w.stem, stemmer(word)) && (!best || word.data() < best)) best = word.data();
         }
+        // Folding keeps the letters' count: the place is found again by counting them.
+        if (best) return {i, byteOfCodePoint(lines[i], codePoints(std::string_view(b, size_t(best - b))))};
     }
-    return std::string(lines.front());
+    return {};
+}
+
+/** Letters of a name's first line that a result row surely shows. */
+constexpr size_t kNameShown = 40;
+/** Letters kept before a hit in an excerpt, so that the word before it is read too. */
+constexpr size_t kBeforeHit = 16;
+
+/** A line from a little before `at`, starting at a word: "…" in front when cut. */
+std::string excerptFrom(std::string_view line, size_t at) {
+    const size_t before = codePoints(line.substr(0, at));
+    if (before <= kBeforeHit) return std::string(line);
+    size_t start = byteOfCodePoint(line, before - kBeforeHit);
+    // On to the start of the next word, when that does not pass the hit.
+    const size_t blank = line.find(' ', start);
+    if (start > 0 && line[start - 1] != ' ' && blank != std::string_view::npos && blank + 1 <= at) start = blank + 1;
+    return "\xE2\x80\xA6" + std::string(line.substr(start));  // …
 }
 
 }  // namespace
@@ -592,7 +760,12 @@ RateSearchRow RateSearch::row(uint32_t n, std::string_view query) const {
     if (r.hasName) {
         const std::string name = textOf(ix_->names.get(), r.nameLoc, fld::NAME);
         thread_local RussianStemmer stemmer;
-        out.line = lineShown(name, makeQuery(query, false, &stemmer), stemmer);
+        const auto lines = nameLines(name);
+        out.name = std::string(lines.front());
+        const Hit hit = firstHit(lines, makeQuery(query, false, &stemmer), stemmer);
+        out.line = std::string(lines[hit.line]);
+        if (hit.at != std::string_view::npos && (hit.line > 0 || codePoints(out.line.substr(0, hit.at)) >= kNameShown))
+            out.excerpt = excerptFrom(lines[hit.line], hit.at);
     }
     if (rabmat) {
         int64_t unit = 0;

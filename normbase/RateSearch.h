@@ -26,6 +26,7 @@
 
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -45,7 +46,12 @@ std::vector<std::string> searchWords(std::string_view query);
 struct RateSearchRow {
     int64_t id = 0;
     std::string code;        // TAB
+    std::string name;        // the name's first line: the rate's name
     std::string line;        // the name's first line, or the first line that holds a hit
+    /** What the row shows of a hit that the name's beginning does not show (in a later line,
+     *  or far into the first): its line from a word or two before it, "…" in front when cut;
+     *  empty when the hit is near the name's start or there is none. */
+    std::string excerpt;
     std::string unit;        // NAME of the unit-of-measure record
     std::string collection;  // NAME of the collection
     std::string entry;       // NAME of the contents entry
@@ -70,6 +76,16 @@ public:
     Found find(std::string_view query);
     /** The exact rule alone, as numbers of listed rates in browse order. */
     std::vector<uint32_t> findExact(std::string_view query);
+    /** The listed rates whose code is `code` (letter case and ё/е ignored), in browse order;
+     *  a code without a book's prefix also names the rates whose code is it with one
+     *  ("01-01-002-05": "ГЭСНмр01-01-002-05", "ГЭСНп01-01-002-05"; RateCode.h). */
+    std::vector<uint32_t> findCode(std::string_view code);
+    /** The one listed rate that `code` names (findCode), the first in browse order when one code
+     *  is listed twice; nothing when none. A code without a book's prefix that rates of several
+     *  books carry: talvira::Error listing their codes, collections and names. */
+    std::optional<uint32_t> rateOfCode(std::string_view code);
+    /** The code of listed rate `n` as the search holds it (folded). */
+    std::string_view foldedCode(uint32_t n) const;
 
     /** Starts reading the base on a thread of its own, unless prepared or under way. The
      *  handles' paths are taken now; nothing else of them is used by the thread. */

@@ -8,6 +8,8 @@
 #include "estimate/EstimateFile.h"
 #include "normbase/NormBase.h"
 #include "normbase/NormBaseFields.h"
+#include "normbase/RateSearch.h"
+#include "normbase/ResourcePrices.h"
 #include "storage/TableDump.h"
 #include "storage/TableHandle.h"
 
@@ -52,14 +54,13 @@ int showCommand(const Args& args) {
     return 0;
 }
 
-/** Walks collections, contents entries and rates in the browser's order to the first rate
- *  whose TAB is `code`; the handles are left on it. */
+/** Makes the rate of code `code` current in the browser's handles (RateSearch::rateOfCode: a
+ *  bare code that several books carry is refused with their codes). */
 bool findRate(normbase::NormBase& nb, const std::string& code) {
-    for (nb.Table7.first(); !nb.Table7.eof(); nb.Table7.next())
-        for (nb.Table6.first(); !nb.Table6.eof(); nb.Table6.next())
-            for (nb.Table2.first(); !nb.Table2.eof(); nb.Table2.next())
-                if (nb.Table2.fieldAsString(normbase::fld::TAB) == code) return true;
-    return false;
+    normbase::RateSearch search(nb);
+    const auto n = search.rateOfCode(code);
+    if (n) search.goTo(*n);
+    return n.has_value();
 }
 
 int addCommand(const Args& args) {
@@ -86,6 +87,11 @@ int addCommand(const Args& args) {
     const int before = smeta.recordCount();
     estimate::addPositions(nb, smeta);
     std::cout << "Добавлено позиций: " << smeta.recordCount() - before << "\n";
+    normbase::ResourcePrices prices(nb);
+    if (const auto id = nb.Table2.fieldValue(normbase::fld::ID); !id.isEmpty())
+        if (const auto& missing = prices.unpriced(id.asInteger()); !missing.empty())
+            std::cerr << "Внимание: " << normbase::ResourcePrices::warningText(nb.Table2.fieldAsString(normbase::fld::TAB), missing)
+                      << "\n";
     return 0;
 }
 

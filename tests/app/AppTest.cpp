@@ -31,6 +31,7 @@
 #include <QLineEdit>
 #include <QMenu>
 #include <QMessageBox>
+#include <QPointer>
 #include <QPushButton>
 #include <QSignalSpy>
 #include <QStatusBar>
@@ -169,6 +170,11 @@ private slots:
                                                       "Основн з/п", "Затр. труда"}));
         QCOMPARE(titles(Form1->DBGrid3), QStringList{"Кол-во"});
         QCOMPARE(titles(Form1->DBGrid4), (QStringList{"Шифр", "Всего", "Материалы"}));
+        for (DBGrid* g : {Form1->DBGrid2, Form1->DBGrid4}) {  // every column in sight, none scrolled away
+            const int last = g->model()->columnCount() - 1;
+            QVERIFY2(g->columnViewportPosition(last) + g->columnWidth(last) <= g->viewport()->width(),
+                     qPrintable(g->objectName() + QString(" %1 + %2 > %3").arg(g->columnViewportPosition(last)).arg(g->columnWidth(last)).arg(g->viewport()->width())));
+        }
         QCOMPARE(Form1->DBGrid2->columnWidth(0), 70);
         QCOMPARE(Form1->DBGrid3->columnWidth(0), 80);
         QCOMPARE(Form1->DBGrid4->columnWidth(0), 80);
@@ -290,7 +296,57 @@ private slots:
         QCOMPARE(boxes, QStringList{"Сбой в обработчике."});
     }
 
-    void storageWarningsAreShownOncePerActionInABoxThatDoesNotBlock() {
+    void resourcesWithoutAPriceAreMarkedAndTheAddNamesThem() {
+        auto& search = Form1->SearchBox->search();
+        auto rateColour = [&] {
+            const auto* m = Form1->DBGrid2->model();
+            return m->data(m->index(Form1->Base.Table2.recNo(), 0), Qt::ForegroundRole).value<QBrush>().color();
+        };
+        search.goTo(*search.rateOfCode("06-01-041-01"));  // a material without a price among its lines
+        QCOMPARE(rateColour(), QColor(160, 0, 0));
+        QCOMPARE(Form1->unpricedOfRow(Form1->Base.Table2.recNo()), size_t(1));
+        search.goTo(*search.rateOfCode("01-01-001-01"));  // machines and labour, all priced
+        QCOMPARE(Form1->unpricedOfRow(Form1->Base.Table2.recNo()), size_t(0));
+        QVERIFY(rateColour() != QColor(160, 0, 0));
+        Form1->Base.Table3.moveTo(1);  // a machine: its price stands under "Материалы"
+        QCOMPARE(Form1->DBGrid4->cellText(0, 0), QString("060248"));
+        QCOMPARE(Form1->DBGrid4->cellText(0, 2), QString("96,89").replace(',', QChar(talvira::dbctrls::userDecimalSeparator())));
+        QCOMPARE(Form1->DBGrid4->cellText(0, 3), QString());  // no "Материалы" here
+        auto marks = [] {
+            const QRect cell = Form1->DBGrid4->visualRect(Form1->DBGrid4->model()->index(0, 2));
+            int n = 0;
+            for (const auto& t : talvira::test::paintedTexts(Form1->DBGrid4->viewport()))
+                if (t.text == "маш.") n += cell.contains(t.box.center().toPoint()) ? 1 : 100;
+            return n;
+        };
+        QCOMPARE(marks(), 1);  // the machine's price is marked as a machine's, and only there
+        Form1->Base.Table3.moveTo(0);  // labour: no record of its own, no mark
+        QCOMPARE(marks(), 0);
+
+        talvira::test::TempDir dir("talvira-unpriced");
+        {
+            talvira::storage::TableHandle t;
+            talvira::estimate::bindEstimate(t, dir.path().string(), "Цены");
+            talvira::estimate::createAndOpen(t);
+        }
+        talvira::estimate::bindForOpening(Form2->SmetaTable, dir.path().string(), "Цены.db");
+        Form2->SmetaTable.open();
+        QStringList warned;
+        setWarningBoxHook([&](const QString& w) { warned << w; });
+        search.goTo(*search.rateOfCode("06-01-041-01"));
+        Form1->AddButtonClick();
+        QCOMPARE(Form2->SmetaTable.recordCount(), 3);  // the rate and its two unaccounted lines, as ever
+        QCOMPARE(warned.size(), 1);
+        QVERIFY2(warned[0].contains("«06-01-041-01»") && warned[0].contains("401-9999"), qPrintable(warned[0]));
+        search.goTo(*search.rateOfCode("01-01-001-01"));
+        Form1->AddButtonClick();
+        QCOMPARE(warned.size(), 1);  // nothing to say of a rate whose resources are priced
+        setWarningBoxHook({});
+        Form2->SmetaTable.close();
+        Form1->Base.Table7.first();
+    }
+
+    void storageWarningsAreShownOncePerActionInAModalBoxOfTheirOwn() {
         QStringList warned;
         setWarningBoxHook([&](const QString& w) { warned << w; });
         talvira::storage::warn("Таблица «A.DB», поле «TAB»: текст длиннее 50 символов обрезан");
@@ -309,17 +365,37 @@ private slots:
         setWarningBoxHook({});
         QCoreApplication::processEvents();
 
-        // The box itself: non-modal, over the window at work, the action's texts gathered.
+        // The box itself: modal and with the keyboard (it had neither: Enter went to the window
+        // behind), the action's texts gathered.
+        auto shownBoxes = [] {
+            QList<QMessageBox*> shown;
+            for (QWidget* w : QApplication::topLevelWidgets())
+                if (auto* b = qobject_cast<QMessageBox*>(w); b && b->isVisible()) shown << b;
+            return shown;
+        };
+        Form1->activateWindow();
+        QVERIFY(QTest::qWaitForWindowActive(Form1));
         talvira::storage::warn("первое предупреждение");
         talvira::storage::warn("второе предупреждение");
-        QMessageBox* box = nullptr;
-        for (QWidget* w : QApplication::topLevelWidgets())
-            if (auto* b = qobject_cast<QMessageBox*>(w); b && b->isVisible()) box = b;
-        QVERIFY(box);
-        QCOMPARE(box->windowModality(), Qt::NonModal);
+        QCOMPARE(shownBoxes().size(), 1);
+        QPointer<QMessageBox> box = shownBoxes().first();
+        QCOMPARE(box->windowModality(), Qt::ApplicationModal);
         QCOMPARE(box->text(), QStringLiteral("первое предупреждение\nвторое предупреждение"));
         QVERIFY(boxes.isEmpty());  // not the error box
-        box->close();
+        QTRY_COMPARE(QApplication::activeWindow(), static_cast<QWidget*>(box.data()));
+        QTest::keyClick(QApplication::focusWidget(), Qt::Key_Return);
+        QVERIFY(!box || !box->isVisible());
+        // Each later action a box of its own, not a text added to a box still open.
+        QCoreApplication::processEvents();
+        talvira::storage::warn("первое предупреждение");
+        QCoreApplication::processEvents();
+        talvira::storage::warn("третье предупреждение");
+        const QList<QMessageBox*> two = shownBoxes();
+        QCOMPARE(two.size(), 2);
+        QStringList texts{two[0]->text(), two[1]->text()};
+        texts.sort();
+        QCOMPARE(texts, (QStringList{"первое предупреждение", "третье предупреждение"}));
+        for (QMessageBox* b : two) b->close();
         QCoreApplication::processEvents();
     }
 

@@ -6,7 +6,9 @@
 #include "estimate/EstimateFile.h"
 #include "normbase/NormBase.h"
 #include "normbase/NormBaseFields.h"
+#include "normbase/RateCode.h"
 #include "normbase/RateSearch.h"
+#include "normbase/ResourcePrices.h"
 #include "normbase/WordForms.h"
 #include "storage/TableFile.h"
 #include "tests/support/MemoryTableFile.h"
@@ -540,6 +542,121 @@ TEST_F(FixtureSearch, BackgroundPreparationFindsWhatPreparingAtOnceDoes) {
     background.startPreparing();
     background.reset();  // stopped half-way
     EXPECT_EQ(background.find("кирпича").rates, atOnce.find("кирпича").rates);
+}
+
+// ---------------------------------------------------------------------------------------------
+// Codes with their book's prefix, the hit shown in a row, resources without a price
+// ---------------------------------------------------------------------------------------------
+
+TEST(RateCode, BareCodeDropsTheBooksPrefixOnly) {
+    const std::pair<const char*, const char*> cases[] = {
+        {"ГЭСНмр01-01-002-05", "01-01-002-05"}, {"ФЕР08-01-001-01", "08-01-001-01"}, {"гэснп01-01-001-01", "01-01-001-01"},
+        {"ГЭСН 01-01-001-01", "01-01-001-01"},  {"ТЕР-08-02-001-01", "08-02-001-01"}, {"GESN01-01", "01-01"},
+        {"01-01-002-05", "01-01-002-05"},       {"91.05.13-021", "91.05.13-021"},     {"ABC-x", "ABC-x"},
+        {"ФЕР", "ФЕР"},                         {"", ""},                             {"ФЕР--08", "ФЕР--08"}};
+    for (const auto& [code, bare] : cases) EXPECT_EQ(normbase::bareCode(code), bare) << code;
+}
+
+SearchBase booksBase() {
+    return SearchBase({{1, "ГЭСНп 01. Электротехнические устройства"}, {2, "ГЭСНмр 01. Ремонт"}, {3, "ФЕР 08"}, {4, "Старая база"}},
+                      {{10, 1, "Таблица 01-01-002"}, {20, 2, "Таблица 01-01-002"}, {30, 3, "Таблица 08-01-001"},
+                       {40, 4, "Таблица 08-01-002"}},
+                      {{1001, 10, 1, "ГЭСНп01-01-002-05"},
+                       {2001, 20, 2, "ГЭСНмр01-01-002-05"},
+                       {2002, 20, 2, "ГЭСНмр01-01-002-05"},  // the same code twice in one book
+                       {3001, 30, 3, "ФЕР08-01-001-01"},
+                       {4001, 40, 4, "08-01-002-01"}},
+                      {{1, "Генератор синхронный"}, {2, "Ремонт генератора"}, {3, "Кладка"}});
+}
+
+TEST(RateSearch, CodesAreFoundWithOrWithoutTheirBooksPrefix) {
+    SearchBase b = booksBase();
+    RateSearch s(b.nb);
+    EXPECT_EQ(idsFound(s, "01-01-002-05"), (std::vector<int64_t>{1001, 2001, 2002}));
+    EXPECT_EQ(idsFound(s, "ГЭСНмр01-01-002-05"), (std::vector<int64_t>{2001, 2002}));
+    EXPECT_EQ(idsFound(s, "гэснмр 01-01-002-05"), (std::vector<int64_t>{2001, 2002}));
+    struct Case {
+        const char* code;
+        std::vector<int64_t> ids;  // findCode
+        std::optional<int64_t> one;  // rateOfCode; nothing: refused when ids has several codes
+    };
+    for (const Case& c : {Case{"ГЭСНмр01-01-002-05", {2001, 2002}, 2001}, Case{"гэснП01-01-002-05", {1001}, 1001},
+                          Case{"08-01-001-01", {3001}, 3001}, Case{"ФЕР08-01-001-01", {3001}, 3001},
+                          Case{"08-01-002-01", {4001}, 4001}, Case{"ФЕР08-01-002-01", {}, std::nullopt},
+                          Case{"01-01-002", {}, std::nullopt}, Case{"1-01-002-05", {}, std::nullopt},
+                          Case{"01-01-002-05", {1001, 2001, 2002}, std::nullopt}}) {
+        std::vector<int64_t> got;
+        for (uint32_t n : s.findCode(c.code)) got.push_back(s.rateId(n));
+        EXPECT_EQ(got, c.ids) << c.code;
+        if (c.one) {
+            const auto n = s.rateOfCode(c.code);
+            ASSERT_TRUE(n) << c.code;
+            EXPECT_EQ(s.rateId(*n), *c.one) << c.code;
+        } else if (c.ids.empty()) {
+            EXPECT_FALSE(s.rateOfCode(c.code)) << c.code;
+        }
+    }
+    try {
+        s.rateOfCode("01-01-002-05");
+        FAIL() << "a code of two books was taken";
+    } catch (const Error& e) {
+        const std::string m = e.what();
+        EXPECT_NE(m.find("ГЭСНп01-01-002-05  ГЭСНп 01. Электротехнические устройства: Генератор синхронный"), std::string::npos) << m;
+        EXPECT_NE(m.find("ГЭСНмр01-01-002-05  ГЭСНмр 01. Ремонт: Ремонт генератора"), std::string::npos) << m;
+        EXPECT_NE(m.find("в 2 сборниках"), std::string::npos) << m;
+    }
+}
+
+TEST(RateSearch, RowShowsTheNameAndTheHitWhereverItIs) {
+    std::string farWord = "Устройство покрытий из плит на растворе марки 100 с заделкой швов и окраской поверхности";
+    SearchBase b({{1, "Сборник"}}, {{10, 1, "Таблица"}},
+                 {{100, 10, 1, "01-01"}, {101, 10, 2, "01-02"}, {102, 10, 3, "01-03"}},
+                 {{1, "Кладка стен\r\nПрим.: при толщине стены более 64 см добавлять к норме"},
+                  {2, farWord},
+                  {3, "Короткое имя\nвторая строка"}});
+    RateSearch s(b.nb);
+    struct Case {
+        const char* query;
+        int64_t rate;
+        const char* excerpt;  // empty: the name shows the hit
+    };
+    for (const Case& c : {Case{"толщина", 100, "Прим.: при толщине стены более 64 см добавлять к норме"},
+                          Case{"64 см", 100, "…стены более 64 см добавлять к норме"},
+                          Case{"кладка", 100, ""},
+                          Case{"окраской", 101, "…заделкой швов и окраской поверхности"},
+                          Case{"плит", 101, ""},
+                          Case{"вторая", 102, "вторая строка"}}) {
+        const auto found = s.find(c.query).rates;
+        auto it = std::find_if(found.begin(), found.end(), [&](uint32_t n) { return s.rateId(n) == c.rate; });
+        ASSERT_NE(it, found.end()) << c.query;
+        const auto row = s.row(*it, c.query);
+        EXPECT_EQ(row.excerpt, c.excerpt) << c.query;
+        EXPECT_EQ(row.name, c.rate == 100 ? "Кладка стен" : c.rate == 101 ? farWord : "Короткое имя") << c.query;
+    }
+}
+
+TEST_F(FixtureSearch, ResourcesWithoutAPriceAreNamed) {
+    normbase::ResourcePrices prices(nb);
+    struct Case {
+        int64_t rate;
+        std::vector<std::string> codes;  // of the resources without a price
+    };
+    for (const Case& c : {Case{6041, {"401-9999"}}, Case{6006, {""}}, Case{1001, {}}, Case{1010, {}}, Case{27001, {}},
+                          Case{999999, {}}}) {
+        std::vector<std::string> got;
+        for (const auto& r : prices.unpriced(c.rate)) got.push_back(r.code);
+        EXPECT_EQ(got, c.codes) << c.rate;
+    }
+    const auto& missing = prices.unpriced(6006);
+    ASSERT_EQ(missing.size(), 1u);
+    EXPECT_EQ(missing[0].name, "ресурс с ID 777777 не найден в базе");
+    const std::string warning = normbase::ResourcePrices::warningText("06-01-041-01", prices.unpriced(6041));
+    EXPECT_NE(warning.find("«06-01-041-01»"), std::string::npos) << warning;
+    EXPECT_NE(warning.find("401-9999 "), std::string::npos) << warning;
+    for (const auto& [kind, text] : std::vector<std::pair<Value, std::string>>{
+             {Value::integer(1), ""}, {Value::integer(2), ""}, {Value::integer(3), "маш."}, {Value::integer(4), ""},
+             {Value::integer(7), ""}, {Value(), ""}})
+        EXPECT_EQ(normbase::ResourcePrices::priceMark(kind), text);
 }
 
 TEST(WordForms, StemsOfOneWordAreNear) {
