@@ -1,6 +1,7 @@
 #include "export/LsrForm.h"
 
 #include "common/Error.h"
+#include "common/Utf8.h"
 #include "export/CellAddress.h"
 #include "export/WorkbookFile.h"
 
@@ -55,16 +56,8 @@ constexpr std::array<const char*, model::kWorkTypes> kTypeTotal = {
     "ВСЕГО прочие затраты"};
 const char* typeKey(WorkType t) { return kTypeKey[static_cast<size_t>(t)]; }
 
-/** A text cut to what one cell holds, at a character boundary. */
-std::string_view fitted(std::string_view s) {
-    if (s.size() <= static_cast<size_t>(kMaxText)) return s;
-    size_t chars = 0;
-    for (size_t i = 0; i < s.size(); ++i) {
-        if ((static_cast<unsigned char>(s[i]) & 0xC0) != 0x80 && ++chars > static_cast<size_t>(kMaxText))
-            return s.substr(0, i);
-    }
-    return s;
-}
+/** A text cut to what one cell holds, never half a letter. */
+std::string_view fitted(std::string_view s) { return utf8::cut(s, kMaxText); }
 
 std::string round2(const std::string& e) { return "ROUND(" + e + ",2)"; }
 std::string round7(const std::string& e) { return "ROUND(" + e + ",7)"; }
@@ -231,8 +224,7 @@ private:
     void labelled(const std::string& label, const std::string& value) {
         const int r = next();
         // a long label wraps within columns 1…3, its row as tall as its lines
-        size_t chars = 0;
-        for (char ch : label) chars += (static_cast<unsigned char>(ch) & 0xC0) != 0x80;
+        const size_t chars = utf8::length(label);
         const size_t lines = (chars + kLabelLine - 1) / kLabelLine;
         if (ws_ && lines > 1) check(worksheet_set_row(ws_, static_cast<lxw_row_t>(r), 13.0 * double(lines), nullptr));
         merge(r, C1, r, C3, label, f_ ? f_->name[0] : nullptr);
@@ -393,9 +385,9 @@ private:
         bodyFirst_ = row_;
         for (size_t i = 0; i < in_.result.positions.size(); ++i) {
             const PositionResult& p = in_.result.positions[i];
-            const ChargeWording wording = i < in_.wording.size() ? in_.wording[i] : ChargeWording{};
+            if (!p.computed) continue;  // in no sum either
             if (p.kind == PositionResult::Kind::Standalone) writeStandalone(p);
-            else writeRate(p, wording);
+            else writeRate(p, i < in_.chargeTitles.size() ? in_.chargeTitles[i] : std::string());
         }
         bodyLast_ = row_ - 1;
     }
@@ -437,10 +429,11 @@ private:
         int row = -1;
     };
 
-    void writeRate(const PositionResult& p, const ChargeWording& w) {
+    void writeRate(const PositionResult& p, const std::string& chargeTitle) {
         const int q = positionLine(p);
         const std::string Q = a1(q, C7);
-        const bool indexed = in_.params.indexOt.has_value();
+        // ОТ, ОТм and what follows from them in current prices, by the index of wages
+        const bool indexed = p.currentDefined && in_.params.indexOt.has_value();
         const double iOt = indexed ? num(*in_.params.indexOt) : 0;
 
         // The rate's own materials (М without the materials priced in the estimate).
@@ -564,7 +557,7 @@ private:
                           Money current, const char* key) {
             const int r = next();
             text(r, C2, ref, f_ ? f_->text[0] : nullptr);
-            text(r, C3, std::string(what) + " (" + w.workTitle + ")", f_ ? f_->name[0] : nullptr);
+            text(r, C3, std::string(what) + (chargeTitle.empty() ? "" : " (" + chargeTitle + ")"), f_ ? f_->name[0] : nullptr);
             text(r, C4, "%", f_ ? f_->text[0] : nullptr);
             number(r, C5, num(norm), f_ ? f_->quantity[0] : nullptr);
             std::string pct = a1(r, C5);
@@ -581,9 +574,9 @@ private:
             charges.push_back(a1(r, C10));
         };
         if (!p.nrRow.empty())
-            charge(w.nrReference, "НР", p.nrNorm, p.nrFactor, p.nrPercent, p.base.nr, p.current.nr, "НР");
+            charge(p.nrRef, "НР", p.nrNorm, p.nrFactor, p.nrPercent, p.base.nr, p.current.nr, "НР");
         if (!p.spRow.empty())
-            charge(w.spReference, "СП", p.spNorm, p.spFactor, p.spPercent, p.base.sp, p.current.sp, "СП");
+            charge(p.spRef, "СП", p.spNorm, p.spFactor, p.spPercent, p.base.sp, p.current.sp, "СП");
 
         // Всего по позиции: Итого по расценке + N.x + НР + СП
         const int all2 = next();
@@ -646,12 +639,6 @@ private:
         return a;
     }
 
-    /** Whether the current prices of a type of work are all there. */
-    bool currentOf(const WorkTypeTotals& t) const {
-        const bool wages = (t.base.ot.isZero() && t.base.otm.isZero()) || in_.params.indexOt.has_value();
-        return wages && (t.base.em.isZero() || t.indexEm) && (t.base.m.isZero() || t.indexM);
-    }
-
     /** Rows of one type's lines, for the estimate's sums. */
     struct TypeRows {
         int pz = -1, ot = -1, em = -1, otm = -1, m = -1, fot = -1, nr = -1, sp = -1, total = -1;
@@ -662,7 +649,7 @@ private:
     TypeRows typeBlock(const WorkTypeTotals& t) {
         TypeRows rows;
         rows.type = t.type;
-        rows.current = currentOf(t);
+        rows.current = t.currentDefined;
         const bool cur = rows.current;
         const bool eq = t.type == WorkType::Equipment;
         text(next(), C3, kTypeTotal[static_cast<size_t>(t.type)], f_ ? f_->bold[0] : nullptr);

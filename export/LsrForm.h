@@ -15,8 +15,9 @@
  * columns 1…12; M holds each amount line's element ("ОТ", "ЭМ", "ОТМ", "М", "ОБ", "ФОТ", "НР",
  * "СП", "ЗТ", "ЗТМ") and N its type of work, both hidden and not printed.
  *
- * Caveats: only what `result` holds is printed (positions the computation left out are not); a
- * current amount is written only where the index it needs is given. The sheet holds 1 048 576
+ * Caveats: only what `result` holds is printed (positions it could not compute are left out,
+ * as they are of its sums); a current amount is written only where the computation defined it
+ * (the indices it needs are given). The sheet holds 1 048 576
  * rows: an estimate that needs more fails naming the row. Writing is streamed (one row in
  * memory), the file written under a temporary name beside the target and renamed when complete.
  */
@@ -43,20 +44,15 @@ struct FormFacts {
     std::string basis;                 // Основание: (проектная и (или) иная техническая документация)
 };
 
-/** The wording of one position's НР and СП lines. */
-struct ChargeWording {
-    std::string nrReference;  // «Пр/812-008.0-1»
-    std::string spReference;  // «Пр/774-008.0»
-    std::string workTitle;    // «Конструкции из кирпича и блоков»: НР (…), СП (…)
-};
-
 struct FormInput {
     const std::vector<model::PositionRow>& rows;   // the table's rows (codes, names, units)
     const model::EstimateTexts& texts;             // title block: signatures
     const model::EstimateParams& params;           // region, letter, levels, indices
     const model::Local421& result;                 // every amount
     FormFacts facts;
-    std::vector<ChargeWording> wording;            // one per result.positions, same order
+    /** The wording of each position's НР/СП row, one per result.positions, same order:
+     *  «Конструкции из кирпича и блоков» prints «НР (Конструкции из кирпича и блоков)». */
+    std::vector<std::string> chargeTitles;
 };
 
 /** Writes the form into `file` (created or replaced as it stands); talvira::Error in Russian

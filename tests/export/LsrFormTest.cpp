@@ -88,8 +88,8 @@ struct Estimate {
     model::EstimateParams params;
     model::Local421 result;
     lsr::FormFacts facts;
-    std::vector<lsr::ChargeWording> wording;
-    lsr::FormInput input() const { return {rows, texts, params, result, facts, wording}; }
+    std::vector<std::string> chargeTitles;
+    lsr::FormInput input() const { return {rows, texts, params, result, facts, chargeTitles}; }
 };
 
 PositionResult rate(size_t at, int32_t n, WorkType t, const char* q, const char* perUnit) {
@@ -132,6 +132,7 @@ Estimate handWorked() {
     // 1: the worked position
     PositionResult p1 = rate(0, 1, WorkType::Construction, "1", "ot=32.74 em=10.46 otm=1.74 m=215.19 zt=3.94 ztm=0.15");
     p1.nrRow = p1.spRow = "008.0";
+    p1.nrRef = "Пр/812-008.0-1", p1.spRef = "Пр/774-008.0";
     p1.nrNorm = p1.nrPercent = dec("110");
     p1.spNorm = p1.spPercent = dec("69");
     p1.base = elements("ot=32.74 em=10.46 otm=1.74 m=215.19 pz=258.39 fot=34.48 nr=37.93 sp=23.79 total=320.11 "
@@ -142,6 +143,7 @@ Estimate handWorked() {
     p2.kOt = p2.kZt = dec("1.15");
     p2.kEm = dec("1.2");
     p2.nrRow = p2.spRow = "006.0";
+    p2.nrRef = "Пр/812-006.0-1", p2.spRef = "Пр/774-006.0";
     p2.nrNorm = dec("112"), p2.nrFactor = dec("0.9"), p2.nrPercent = dec("100.8");
     p2.spNorm = dec("65"), p2.spFactor = dec("0.85"), p2.spPercent = dec("55.25");
     p2.materials = {{2, dec("1.02"), dec("2.55"), rub("512.37"), rub("1306.54"), true},
@@ -156,6 +158,7 @@ Estimate handWorked() {
     // 6: a mounting rate
     PositionResult p6 = rate(5, 6, WorkType::Mounting, "3", "ot=10 em=2.50 otm=0.50 m=1.05 zt=1.1 ztm=0.05");
     p6.nrRow = p6.spRow = "033.0";
+    p6.nrRef = "Пр/812-033.0-1", p6.spRef = "Пр/774-033.0";
     p6.nrNorm = p6.nrPercent = dec("95");
     p6.spNorm = p6.spPercent = dec("65");
     p6.base = elements("ot=30 em=7.50 otm=1.50 m=3.15 pz=40.65 fot=31.50 nr=29.93 sp=20.48 total=91.06 zt=3.3 ztm=0.15");
@@ -165,11 +168,8 @@ Estimate handWorked() {
     p7.kind = PositionResult::Kind::Standalone;
     p7.base = elements("m=30000 pz=30000 total=30000");
     e.result.positions = {p1, p2, p5, p6, p7};
-    e.wording = {{"Пр/812-008.0-1", "Пр/774-008.0", "Конструкции из кирпича и блоков"},
-                 {"Пр/812-006.0-1", "Пр/774-006.0", "Бетонные и железобетонные конструкции монолитные"},
-                 {},
-                 {"Пр/812-033.0-1", "Пр/774-033.0", "Электротехнические установки"},
-                 {}};
+    e.chargeTitles = {"Конструкции из кирпича и блоков", "Бетонные и железобетонные конструкции монолитные", {},
+                      "Электротехнические установки", {}};
 
     model::WorkTypeTotals c{WorkType::Construction,
                             elements("ot=164.04 em=69.10 otm=10.07 m=1956.95 pz=2190.09 fot=174.11 nr=178.68 sp=100.94 "
@@ -461,7 +461,7 @@ std::vector<Expected> expectedAmounts(const Estimate& e, const Reading& cached, 
                 add(n + "." + std::to_string(k), cellOf('J', r), m.amount);
             }
             if (int r = need("ФОТ"); r > 0) add(n + ": ФОТ", cellOf('J', r), p.base.fot), add(n + ": ФОТ cur", cellOf('L', r), p.current.fot);
-            const std::string title = e.wording[size_t(&p - e.result.positions.data())].workTitle;
+            const std::string title = e.chargeTitles[size_t(&p - e.result.positions.data())];
             if (int r = need("НР (" + title + ")"); r > 0) {
                 labour(n + ": НР %", cellOf('G', r), p.nrPercent);
                 add(n + ": НР", cellOf('J', r), p.base.nr), add(n + ": НР cur", cellOf('L', r), p.current.nr);
