@@ -48,13 +48,12 @@ Dec7 product7(Dec7 p, Dec7 q) {
     return Dec7::fromUnits(static_cast<int64_t>(r));
 }
 
-// The key of a type of work in column N, and how its totals are captioned.
-constexpr std::array<const char*, model::kWorkTypes> kTypeKey = {"строительные", "монтажные", "пусконаладочные",
-                                                                 "оборудование", "прочие"};
+// How the totals of a type of work are captioned; column N holds its number (1 строительные …
+// 5 прочие, in WorkType's order).
 constexpr std::array<const char*, model::kWorkTypes> kTypeTotal = {
     "ВСЕГО строительные работы", "ВСЕГО монтажные работы", "ВСЕГО пусконаладочные работы", "ВСЕГО оборудование",
     "ВСЕГО прочие затраты"};
-const char* typeKey(WorkType t) { return kTypeKey[static_cast<size_t>(t)]; }
+int typeKey(WorkType t) { return static_cast<int>(t) + 1; }
 
 /** A text cut to what one cell holds, never half a letter. */
 std::string_view fitted(std::string_view s) { return utf8::cut(s, kMaxText); }
@@ -217,7 +216,7 @@ private:
     }
     void keys(int r, const char* element, WorkType t) {
         text(r, KeyElement, element, nullptr);
-        text(r, KeyType, typeKey(t), nullptr);
+        number(r, KeyType, typeKey(t), nullptr);
     }
 
     // ---- the header block -------------------------------------------------------------
@@ -383,6 +382,12 @@ private:
         const std::string name = in_.facts.worksName.empty() ? "Раздел 1." : "Раздел 1. " + in_.facts.worksName;
         merge(section, C1, section, C12, name, f_ ? f_->bold[0] : nullptr);
         bodyFirst_ = row_;
+        if (!ws_) {
+            // counting the rows: the lines of each position, without making them
+            for (const PositionResult& p : in_.result.positions) row_ += lineCount(p);
+            bodyLast_ = row_ - 1;
+            return;
+        }
         for (size_t i = 0; i < in_.result.positions.size(); ++i) {
             const PositionResult& p = in_.result.positions[i];
             if (!p.computed) continue;  // in no sum either
@@ -390,6 +395,18 @@ private:
             else writeRate(p, i < in_.chargeTitles.size() ? in_.chargeTitles[i] : std::string());
         }
         bodyLast_ = row_ - 1;
+    }
+
+    /** The lines writeStandalone or writeRate make for `p` (checked: the second pass must
+     *  find the rows the first counted). */
+    static int lineCount(const PositionResult& p) {
+        if (!p.computed) return 0;
+        if (p.kind == PositionResult::Kind::Standalone) return 2;
+        int n = 1 + !p.ot1.isZero() + !p.em1.isZero() + !p.otm1.isZero() + !p.m1.isZero();
+        n += static_cast<int>(p.materials.size());
+        n += !p.zt1.isZero() + !p.ztm1.isZero();
+        n += 1 /*Итого по расценке*/ + 1 /*ФОТ*/ + !p.nrRow.empty() + !p.spRow.empty() + 1 /*Всего по позиции*/;
+        return n;
     }
 
     /** The position line; returns its row (its c7 is Q). */
@@ -616,8 +633,8 @@ private:
         if (bodyLast_ < bodyFirst_) return "0";
         const std::string range = a1(bodyFirst_, col) + ":" + a1(bodyLast_, col);
         if (!type) return "SUMIF(" + keyRange(KeyElement) + ",\"" + element + "\"," + range + ")";
-        return "SUMIFS(" + range + "," + keyRange(KeyElement) + ",\"" + element + "\"," + keyRange(KeyType) + ",\"" +
-               typeKey(*type) + "\")";
+        return "SUMIFS(" + range + "," + keyRange(KeyElement) + ",\"" + element + "\"," + keyRange(KeyType) + "," +
+               std::to_string(typeKey(*type)) + ")";
     }
     int amountLine(const std::string& label, const Amount& a, bool bold) {
         const int r = next();
@@ -942,7 +959,7 @@ void writeForm(const FormInput& in, const std::filesystem::path& file, const std
 
     Form form(in, ws, &formats, anchors);
     form.write();
-    if (!(form.anchors() == anchors)) throw Error("Локальный сметный расчет: внутренняя ошибка раскладки");
+    if (!(form.anchors() == anchors) || form.rows() != dry.rows()) throw Error("Локальный сметный расчет: внутренняя ошибка раскладки");
 
     lxw_workbook* wb = guard.wb;
     guard.wb = nullptr;

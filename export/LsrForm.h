@@ -13,7 +13,8 @@
  *
  * Sheet layout (rows and columns 0-based, A1 only inside formulas): columns A…L are the form's
  * columns 1…12; M holds each amount line's element ("ОТ", "ЭМ", "ОТМ", "М", "ОБ", "ФОТ", "НР",
- * "СП", "ЗТ", "ЗТМ") and N its type of work, both hidden and not printed.
+ * "СП", "ЗТ", "ЗТМ") and N the number of its type of work (1 строительные, 2 монтажные,
+ * 3 пусконаладочные, 4 оборудование, 5 прочие), both hidden and not printed.
  *
  * Caveats: only what `result` holds is printed (positions it could not compute are left out,
  * as they are of its sums); a current amount is written only where the computation defined it
