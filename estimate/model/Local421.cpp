@@ -324,7 +324,7 @@ std::vector<const PositionExtra*> extrasByRow(const std::vector<PositionRow>& ro
     if (byCount.empty()) return out;
     for (size_t i = 0; i < rows.size(); ++i) {
         const auto at = byCount.find(rows[i].count);
-        if (at != byCount.end()) out[i] = at->second;
+        if (at != byCount.end() && (at->second->code.empty() || at->second->code == rows[i].code)) out[i] = at->second;
     }
     return out;
 }

@@ -106,6 +106,10 @@ struct PositionExtra {
     std::optional<WorkType> workType;    // none: from the code's book, else строительные
     std::vector<Coefficient> coefficients;
     Dec7 machinistLabour;                // ЗТМ per unit
+    /** The position's code (TAB) when the entry was written. An entry whose code is not the
+     *  row's is not used: its position was cleared away and its number given to another (a
+     *  cleared estimate numbers its positions from 1 again). Empty: not checked. */
+    std::string code;
     bool operator==(const PositionExtra&) const = default;
 };
 
@@ -146,6 +150,8 @@ const NrSpTables& nrSpTables();
 /** "Пр/812-011.0-1" for row "011.0" in `territory`; "Пр/774-011.0". */
 std::string nrReference(std::string_view row, Territory territory);
 std::string spReference(std::string_view row);
+/** The row a reference names: "Пр/812-011.0-1", "Пр/774-011.0", "011.0" -> "011.0". */
+std::string rowOfReference(std::string_view reference);
 
 // ---------------------------------------------------------------------------------------------
 // The result
@@ -233,7 +239,8 @@ Local421 computeLocal421(const std::vector<PositionRow>& rows, const std::vector
 // Building blocks: the totals that follow edits recompute only the positions an edit touched
 // ---------------------------------------------------------------------------------------------
 
-/** For each row, the extra kept for its COUNT (nullptr when none). */
+/** For each row, the extra kept for its COUNT (nullptr when none, or when it was written for
+ *  another code). */
 std::vector<const PositionExtra*> extrasByRow(const std::vector<PositionRow>& rows,
                                               const std::vector<PositionExtra>& extras);
 

@@ -185,4 +185,6 @@ std::string nrReference(std::string_view row, Territory territory) {
 
 std::string spReference(std::string_view row) { return "Пр/774-" + std::string(row); }
 
+std::string rowOfReference(std::string_view reference) { return std::string(bareRef(reference)); }
+
 }  // namespace talvira::model

@@ -43,6 +43,8 @@ TEST(NrSpTables, TheShippedTablesAndTheirReferences) {
     EXPECT_EQ(t.find("049.3")->section, "II");
     EXPECT_EQ(nrReference("011.0", Territory::Mprks), "Пр/812-011.0-2");
     EXPECT_EQ(spReference("011.0"), "Пр/774-011.0");
+    EXPECT_EQ(rowOfReference("Пр/812-011.0-1"), "011.0");
+    EXPECT_EQ(rowOfReference("Пр/774-104.2"), "104.2");
 
     // Searching by number and words, letter case and ё ignored.
     auto refs = [&](const char* q) {
