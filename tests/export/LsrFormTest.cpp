@@ -8,6 +8,12 @@
 #include "export/LsrForm.h"
 
 #include "common/Error.h"
+#include "editing/EstimateRows.h"
+#include "editing/EstimateSide.h"
+#include "editing/LsrExport.h"
+#include "estimate/EstimateFile.h"
+#include "tools/CliShared.h"
+#include "tools/Commands.h"
 #include "tests/e2e/Workbook.h"
 #include "tests/support/TestPaths.h"
 
@@ -379,6 +385,44 @@ Reading readingOf(const std::string& who, const e2e::Sheet& sheet) {
     return r;
 }
 
+/** Rows of the sheet by their texts in A and C (1-based), for finding lines by label. */
+struct Lines {
+    std::map<int, std::string> a, c;
+    int find(const std::string& label, int from, bool inA = false) const {
+        const auto& col = inA ? a : c;
+        for (auto it = col.lower_bound(from); it != col.end(); ++it)
+            if (it->second == label) return it->first;
+        return -1;
+    }
+};
+
+/** The workbook as openpyxl reads it: the whole sheet, its stored values, its lines. */
+struct Book {
+    QJsonObject sheet;
+    Reading cached;
+    Lines lines;
+};
+
+Book readBook(const fs::path& script, const fs::path& book) {
+    Book b;
+    const std::string json = runReader(script, {QStringLiteral("read"), QString::fromStdString(book.string())});
+    b.sheet = QJsonDocument::fromJson(QByteArray::fromStdString(json)).object();
+    b.cached.who = "stored values";
+    const QJsonObject cells = b.sheet[QStringLiteral("cells")].toObject();
+    for (auto it = cells.begin(); it != cells.end(); ++it) {
+        const QJsonValue v = it.value().toObject()[QStringLiteral("v")];
+        if (v.isDouble()) b.cached.values[it.key().toStdString()] = v.toDouble();
+        else if (v.isString()) b.cached.texts[it.key().toStdString()] = v.toString().toStdString();
+    }
+    for (const auto& [ref, text] : b.cached.texts) {
+        if (!std::isdigit(static_cast<unsigned char>(ref[1]))) continue;  // one-letter columns only
+        const int r = std::stoi(ref.substr(1));
+        if (ref[0] == 'A') b.lines.a[r] = text;
+        if (ref[0] == 'C') b.lines.c[r] = text;
+    }
+    return b;
+}
+
 /* ------------------------------------------------------------------------------------- */
 /*  What the form must show                                                              */
 /* ------------------------------------------------------------------------------------- */
@@ -389,17 +433,6 @@ struct Expected {
     std::string ref;     // filled by locate()
     double value = 0;
     bool labour = false; // чел.-ч: to seven decimals
-};
-
-/** The rows of the sheet as the cached reading shows them: row → texts of A and C. */
-struct Lines {
-    std::map<int, std::string> a, c;
-    int find(const std::string& label, int from, bool inA = false) const {
-        const auto& col = inA ? a : c;
-        for (auto it = col.lower_bound(from); it != col.end(); ++it)
-            if (it->second == label) return it->first;
-        return -1;
-    }
 };
 
 std::string cellOf(char col, int r) { return std::string(1, col) + std::to_string(r); }
@@ -444,13 +477,14 @@ std::vector<Expected> expectedAmounts(const Estimate& e, const Reading& cached, 
             Money priced;
             for (const auto& m : p.materials)
                 if (m.priced) priced += m.amount;
-            if (int r = need("ОТ"); r > 0) add(n + ": ОТ", cellOf('J', r), p.base.ot), add(n + ": ОТ cur", cellOf('L', r), p.current.ot);
-            if (int r = need("ЭМ"); r > 0) add(n + ": ЭМ", cellOf('J', r), p.base.em);
-            if (int r = need("в т.ч. ОТм"); r > 0)
+            // a line for each element the rate has
+            if (int r = p.ot1.isZero() ? 0 : need("ОТ"); r > 0) add(n + ": ОТ", cellOf('J', r), p.base.ot), add(n + ": ОТ cur", cellOf('L', r), p.current.ot);
+            if (int r = p.em1.isZero() ? 0 : need("ЭМ"); r > 0) add(n + ": ЭМ", cellOf('J', r), p.base.em);
+            if (int r = p.otm1.isZero() ? 0 : need("в т.ч. ОТм"); r > 0)
                 add(n + ": ОТм", cellOf('J', r), p.base.otm), add(n + ": ОТм cur", cellOf('L', r), p.current.otm);
-            if (int r = need("М"); r > 0) add(n + ": М", cellOf('J', r), p.base.m - priced);
-            if (int r = need("ЗТ"); r > 0) labour(n + ": ЗТ", cellOf('G', r), p.base.zt);
-            if (int r = need("ЗТм"); r > 0) labour(n + ": ЗТм", cellOf('G', r), p.base.ztm);
+            if (int r = p.m1.isZero() ? 0 : need("М"); r > 0) add(n + ": М", cellOf('J', r), p.base.m - priced);
+            if (int r = p.zt1.isZero() ? 0 : need("ЗТ"); r > 0) labour(n + ": ЗТ", cellOf('G', r), p.base.zt);
+            if (int r = p.ztm1.isZero() ? 0 : need("ЗТм"); r > 0) labour(n + ": ЗТм", cellOf('G', r), p.base.ztm);
             if (int r = need("Итого по расценке"); r > 0) add(n + ": Итого по расценке", cellOf('J', r), p.base.pz - priced);
             int k = 0;
             for (const auto& m : p.materials) {
@@ -551,22 +585,10 @@ protected:
         script_ = new fs::path(dir_->path() / "reader.py");
         std::ofstream(*script_) << kReader;
         if (python().isEmpty()) return;
-        const std::string json = runReader(*script_, {QStringLiteral("read"), QString::fromStdString(book_->string())});
-        sheet_ = new QJsonObject(QJsonDocument::fromJson(QByteArray::fromStdString(json)).object());
-        cached_ = new Reading{"stored values", {}, {}};
-        const QJsonObject cells = (*sheet_)[QStringLiteral("cells")].toObject();
-        for (auto it = cells.begin(); it != cells.end(); ++it) {
-            const QJsonValue v = it.value().toObject()[QStringLiteral("v")];
-            if (v.isDouble()) cached_->values[it.key().toStdString()] = v.toDouble();
-            else if (v.isString()) cached_->texts[it.key().toStdString()] = v.toString().toStdString();
-        }
-        lines_ = new Lines;
-        for (const auto& [ref, text] : cached_->texts) {
-            if (!std::isdigit(static_cast<unsigned char>(ref[1]))) continue;  // one-letter columns only
-            const int r = std::stoi(ref.substr(1));
-            if (ref[0] == 'A') lines_->a[r] = text;
-            if (ref[0] == 'C') lines_->c[r] = text;
-        }
+        Book b = readBook(*script_, *book_);
+        sheet_ = new QJsonObject(std::move(b.sheet));
+        cached_ = new Reading(std::move(b.cached));
+        lines_ = new Lines(std::move(b.lines));
         zeroed_ = new fs::path(dir_->path() / "zeroed.xlsx");
         runReader(*script_, {QStringLiteral("zero"), QString::fromStdString(book_->string()),
                              QString::fromStdString(zeroed_->string())});
@@ -786,6 +808,103 @@ TEST(LsrFormFile, AnEstimateWithoutPositionsGivesAnEmptyForm) {
     Estimate e;
     const fs::path out = lsr::exportLsrToFile(e.input(), dir / "Пусто ЛСР.xlsx", false);
     EXPECT_GT(fs::file_size(out), 1000u);
+}
+
+/** An estimate table as Add leaves it: the worked rate, a rate followed by its material, equipment. */
+void makeEstimateTable(const fs::path& dir) {
+    storage::TableHandle smeta("SmetaTable");
+    estimate::bindEstimate(smeta, dir.string(), "Дом");
+    estimate::createAndOpen(smeta);
+    struct Position { const char* code; const char* name; const char* unit; double q, ot, em, otm, m, labour, cost; };
+    const Position positions[] = {
+        {"ФЕР08-01-001-01", "Устройство из бутового камня фундаментов: ленточных", "м3", 1, 32.74, 10.46, 1.74, 215.19, 3.94, 258.39},
+        {"ФЕР06-01-001-01", "Устройство бетонной подготовки", "100 м3", 2.5, 45.67, 20.10, 3.33, 100.01, 5.2, 165.78},
+        {"04.1.02.05-0006", "Смеси бетонные тяжелого бетона", "м3", 2.55, 0, 0, 0, 512.37, 0, 512.37},
+        {"ФССЦ-62.1.01.01-0001", "Вентилятор радиальный", "шт", 2, 0, 0, 0, 15000, 0, 15000},
+    };
+    for (const Position& p : positions) {
+        smeta.append();
+        smeta.setFieldValue("TAB", storage::Value::string(p.code));
+        smeta.setFieldValue("NAME", storage::Value::string(p.name));
+        smeta.setFieldValue("IZM", storage::Value::string(p.unit));
+        smeta.setFieldValue("KOLVO", storage::Value::real(p.q));
+        smeta.setFieldValue("STOIM", storage::Value::real(p.cost));
+        smeta.setFieldValue("OSNZP", storage::Value::real(p.ot));
+        smeta.setFieldValue("MATER", storage::Value::real(p.m));
+        smeta.setFieldValue("EXPLMASH", storage::Value::real(p.em));
+        smeta.setFieldValue("ZPMASH", storage::Value::real(p.otm));
+        smeta.setFieldValue("TRUD", storage::Value::real(p.labour));
+        smeta.post();
+    }
+}
+
+/** The side data of that table by the base-index method; `nrsp` the row of the first rate. */
+editing::EstimateSide sideData(const std::string& nrsp) {
+    editing::EstimateSide side;
+    model::EstimateParams& p = side.params;
+    p.method = model::Method::BaseIndex421;
+    p.indexOt = dec("52.21"), p.indexEm = dec("16.64"), p.indexM = dec("8.49"), p.indexEq = dec("5.5");
+    p.region = "Московская область";
+    model::PositionExtra& first = side.extraFor(1);
+    first.nrRow = first.spRow = nrsp;
+    first.machinistLabour = dec("0.15");
+    model::PositionExtra& second = side.extraFor(2);
+    second.nrRow = second.spRow = "006.0";
+    second.coefficients = {{dec("1.15"), model::OT | model::ZT, "прил. 10"}, {dec("1.2"), model::EM, "прил. 10"}};
+    model::PositionExtra& material = side.extraFor(3);
+    material.parent = 2;
+    material.perUnit = dec("1.02");
+    side.extraFor(4).workType = WorkType::Equipment;
+    return side;
+}
+
+TEST(LsrFormCli, WritesTheEstimatesOwnComputation) {
+    if (python().isEmpty()) GTEST_SKIP() << "python3-openpyxl is not installed";
+    TempDir dir("talvira-lsr-cli");
+    makeEstimateTable(dir.path());
+    const fs::path table = dir / "Дом.db";
+    const fs::path out = dir / "Дом ЛСР.xlsx";
+    const cli::Args args{table.string(), "--form", "lsr", "--out", out.string()};
+
+    // (side data, what the command says); nothing is written when it refuses
+    struct Refused { std::optional<editing::EstimateSide> side; const char* says; } refused[] = {
+        {std::nullopt, editing::kNeeds421Method},                                 // an estimate by the template
+        {sideData(""), "Позиция 1"},                                              // no НР/СП row for wages
+    };
+    for (const Refused& r : refused) {
+        if (r.side) editing::saveEstimateSide(table, *r.side);
+        try {
+            cli::exportCommand(args);
+            ADD_FAILURE() << r.says;
+        } catch (const Error& e) {
+            EXPECT_NE(std::string(e.what()).find(r.says), std::string::npos) << e.what();
+        }
+        EXPECT_FALSE(fs::exists(out));
+    }
+
+    const editing::EstimateSide side = sideData("008.0");
+    editing::saveEstimateSide(table, side);
+    ASSERT_EQ(cli::exportCommand(args), 0);
+    storage::TableHandle smeta("SmetaTable");
+    cli::openEstimate(smeta, table.string());
+    Estimate e;
+    e.rows = editing::readPositionRows(smeta);
+    e.params = side.params;
+    e.result = model::computeLocal421(e.rows, side.extras, side.params, model::nrSpTables());
+    e.chargeTitles = editing::chargeTitles(e.result);
+    ASSERT_TRUE(e.result.problems.empty()) << e.result.problems.front().message;
+    ASSERT_EQ(e.result.positions.size(), 3u);  // the material folded into its rate
+    EXPECT_EQ(e.result.positions[0].base.total, rub("320.11"));
+    EXPECT_EQ(e.result.positions[0].current.nr, rub("1980.23"));
+
+    const fs::path script = dir / "reader.py";
+    std::ofstream(script) << kReader;
+    const Book b = readBook(script, out);
+    const std::vector<Expected> expected = expectedAmounts(e, b.cached, b.lines);
+    EXPECT_GT(expected.size(), 60u);
+    expectAmounts(b.cached, expected);
+    EXPECT_EQ(b.cached.text(cellOf('B', b.lines.find("НР (" + e.chargeTitles[0] + ")", 1))), "Пр/812-008.0-1");
+    EXPECT_EQ(b.cached.text(cellOf('D', b.lines.find("Наименование программного продукта", 1, true))), "Тальвира 1.0");
 }
 
 }  // namespace
