@@ -22,8 +22,12 @@
 
 namespace talvira::editing {
 
-/** The message for an estimate computed by the template. */
+/** The message for an estimate computed by the template (the form cannot be made for it). */
 extern const char* const kNeeds421Method;
+
+/** Whether the estimate whose table is `tablePath` is computed by the base-index method (what
+ *  it keeps beside its table says so). */
+bool computedBy421(const std::filesystem::path& tablePath);
 
 /** The program and the base's facts the header prints. */
 struct LsrFacts {
