@@ -18,6 +18,7 @@ void usage(std::ostream& out) {
            "  estimate show ESTIMATE.db\n"
            "  estimate totals ESTIMATE.db [--text CONTROL=TEXT]... [--locale ru_RU]\n"
            "  export ESTIMATE.db --template FILE.xls --out OUT.xls [--text CONTROL=TEXT]... [--locale ru_RU]\n"
+           "  export ESTIMATE.db --form lsr --out OUT.xlsx [--text CONTROL=TEXT]... [--locale ru_RU]\n"
            "  search BASE_DIR WORD... [--limit N] [--exact]\n"
            "  import BASE_DIR FILE... [--wage RUB_PER_HOUR]\n"
            "  bench ...\n";

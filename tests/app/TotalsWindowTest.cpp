@@ -98,7 +98,7 @@ private slots:
 
     void theMenuItemComesAfterTheExistingOnes() {
         const QList<QAction*> items = Form2->N5->actions();
-        QCOMPARE(items.size(), 5);
+        QVERIFY(items.size() >= 5);  // the items added later come after these
         QCOMPARE(items[0], Form2->Excell20xx1);
         QCOMPARE(items[1], Form2->Excell971);
         QVERIFY(items[2]->isSeparator());

@@ -14,6 +14,7 @@
 #include "app/UndoCommands.h"
 #include "dbctrls/DBGrid.h"
 #include "dbctrls/FieldText.h"
+#include "editing/EstimateSide.h"
 #include "estimate/EstimateFields.h"
 
 #include <QAction>
@@ -596,6 +597,51 @@ private slots:
         for (const char* suffix : {"", " (2)", " (3)", " (4)"})
             fs::remove(smeti() / (std::string("Смета Экспорт") + suffix + ".xls"));
         fs::remove_all(start_->path() / "Base");
+    }
+
+    void lsrItemWritesTheFormOrOffersTheTemplateWorkbook() {
+        // in "&Расчет", after the items that were there before it
+        const QList<QAction*> items = Form2->N5->actions();
+        QVERIFY(items.indexOf(Form2->LsrItem) > items.indexOf(Form2->NextIncompleteItem));
+        QCOMPARE(Form2->LsrItem->text(), QStringLiteral("Локальный сметный расчет (421/пр)..."));
+        createThroughDialog(QStringLiteral("Форма"));
+        addPosition(2, 10, "A");  // materials of their own: no НР/СП row needed
+        addPosition(3, 20, "B");
+        smeta().moveTo(1);
+        std::vector<fs::path> opened;
+        Form2->openWorkbook = [&](const fs::path& p) {
+            opened.push_back(p);
+            return true;
+        };
+        QStringList offered;
+        Form2->offerTemplateWorkbook = [&](const QString& q) {
+            offered << q;
+            return false;
+        };
+
+        // An estimate by the template: the form is not made, the template workbook offered.
+        Form2->LsrItem->trigger();
+        QCOMPARE(takeError(), QString());
+        QCOMPARE(offered.size(), 1);
+        QVERIFY2(offered[0].contains(QStringLiteral("421/пр")) && offered[0].contains(QStringLiteral("шаблону")),
+                 qPrintable(offered[0]));
+        QVERIFY(opened.empty());
+        QVERIFY(!fs::exists(smeti() / "Форма ЛСР.xlsx"));
+
+        // By the base-index method: written beside the estimate and opened, the table where it was.
+        talvira::editing::EstimateSide side;
+        side.params.method = talvira::model::Method::BaseIndex421;
+        talvira::editing::saveEstimateSide(smeta().tablePath(), side);
+        Form2->LsrItem->trigger();
+        QCOMPARE(takeError(), QString());
+        QCOMPARE(offered.size(), 1);
+        QCOMPARE(int(opened.size()), 1);
+        QCOMPARE(opened[0], smeti() / "Форма ЛСР.xlsx");
+        QVERIFY(fs::file_size(opened[0]) > 1000);
+        QCOMPARE(smeta().recNo(), 1);
+        QVERIFY(!smeta().controlsDisabled());
+        Form2->openWorkbook = {};
+        Form2->offerTemplateWorkbook = {};
     }
 
     void eachEstimateKeepsItsTitleBlockAndRates() {
