@@ -3,6 +3,11 @@
 #include "common/Error.h"
 #include "estimate/AddPositions.h"
 #include "estimate/EstimateFields.h"
+#include "normbase/NormBase.h"
+#include "normbase/NormBaseFields.h"
+
+#include <unordered_map>
+#include <unordered_set>
 
 namespace talvira::editing {
 
@@ -135,6 +140,14 @@ bool rateShaped(const model::PositionRow& r) {
     return r.baseWages != 0 || r.machines != 0 || r.machineWages != 0 || r.labour != 0;
 }
 
+Dec7 exactlyOrZero(double v) {
+    try {
+        return Dec7::fromDouble(v);
+    } catch (const Error&) {
+        return {};
+    }
+}
+
 Dec7 exactly(double v) {
     try {
         return Dec7::fromDouble(v);
@@ -194,6 +207,79 @@ DerivedSide deriveSide(const std::vector<model::PositionRow>& rows, const Estima
         if (want ? r.quantity != *want : r.quantity != 0) out.quantities.push_back({i, want});
     }
     return out;
+}
+
+RateLookup rateLookupOf(const std::filesystem::path& baseDir, const std::vector<model::PositionRow>& rows) {
+    namespace nb = normbase::fld;
+    std::unordered_map<std::string, RateFacts> byCode;
+    for (const model::PositionRow& r : rows)
+        if (!r.code.empty()) byCode.emplace(r.code, RateFacts{});
+    auto opened = [&](storage::TableHandle& t, const char* table) {
+        t.setDatabaseName(baseDir.string());
+        t.setTableName(table);
+        t.setReadOnly(true);
+        t.open();
+    };
+    auto at = [](const storage::TableHandle& t, int row, int field) {
+        return field >= 0 ? t.valueAt(row, field) : storage::Value();
+    };
+
+    // Collections: their names tell the type of work of a code without a book.
+    std::unordered_map<int64_t, std::optional<model::WorkType>> typeOfCollection;
+    {
+        storage::TableHandle t("REESTR");
+        opened(t, normbase::tbl::REESTR);
+        const int id = t.fieldIndex(nb::ID), name = t.fieldIndex(nb::NAME);
+        for (int r = 0; r < t.recordCount(); ++r)
+            typeOfCollection[at(t, r, id).asInteger()] = model::workTypeOfBook(at(t, r, name).asString());
+    }
+    // Rates: those of the estimate's codes (the first of a code), and every code by ID for the
+    // materials of their lines.
+    std::unordered_map<int64_t, std::string> codeOfId;
+    std::unordered_map<int64_t, RateFacts*> factsOfRate;
+    {
+        storage::TableHandle t("RABMAT");
+        opened(t, normbase::tbl::RABMAT);
+        const int id = t.fieldIndex(nb::ID), tab = t.fieldIndex(nb::TAB), reestr = t.fieldIndex(nb::IDREESTR),
+                  nr = t.fieldIndex(nb::PREISK), sp = t.fieldIndex(nb::POSPREISK), bh = t.fieldIndex(nb::BH);
+        std::unordered_set<std::string> found;
+        for (int r = 0; r < t.recordCount(); ++r) {
+            const int64_t rateId = at(t, r, id).asInteger();
+            std::string code = at(t, r, tab).asString();
+            const auto it = byCode.find(code);
+            if (it != byCode.end() && found.insert(code).second) {
+                RateFacts& f = it->second;
+                f.nrChoices = estimate::splitReferences(at(t, r, nr).asString());
+                f.spChoices = estimate::splitReferences(at(t, r, sp).asString());
+                f.machinistLabour = exactlyOrZero(at(t, r, bh).asFloat());
+                const auto c = typeOfCollection.find(at(t, r, reestr).asInteger());
+                if (c != typeOfCollection.end()) f.workType = c->second;
+                factsOfRate[rateId] = &f;
+            }
+            codeOfId.emplace(rateId, std::move(code));
+        }
+        for (auto it = byCode.begin(); it != byCode.end();)
+            it = found.count(it->first) ? std::next(it) : byCode.erase(it);
+    }
+    // Resource lines: the unaccounted materials of those rates, in the order of the lines.
+    {
+        storage::TableHandle t("RESURS");
+        opened(t, normbase::tbl::RESURS);
+        const int rab = t.fieldIndex(nb::IDRAB), res = t.fieldIndex(nb::IDRES_RABMAT), koll = t.fieldIndex(nb::KOLL),
+                  vidnr = t.fieldIndex(nb::VIDNR);
+        for (int r = 0; r < t.recordCount(); ++r) {
+            const auto f = factsOfRate.find(at(t, r, rab).asInteger());
+            if (f == factsOfRate.end() || !normbase::NormBase::isUnaccounted(at(t, r, vidnr))) continue;
+            const auto code = codeOfId.find(at(t, r, res).asInteger());
+            f->second->materials.emplace_back(code == codeOfId.end() ? std::string() : code->second,
+                                              exactlyOrZero(at(t, r, koll).asFloat()));
+        }
+    }
+    return [facts = std::move(byCode)](const std::string& code) -> std::optional<RateFacts> {
+        const auto it = facts.find(code);
+        if (it == facts.end()) return std::nullopt;
+        return it->second;
+    };
 }
 
 }  // namespace talvira::editing

@@ -19,6 +19,7 @@
 #include "normbase/BaseInfo.h"
 #include "storage/TableHandle.h"
 
+#include <filesystem>
 #include <functional>
 #include <optional>
 #include <string>
@@ -112,6 +113,11 @@ struct RateFacts {
     std::vector<std::pair<std::string, model::Dec7>> materials;
 };
 using RateLookup = std::function<std::optional<RateFacts>(const std::string& code)>;
+
+/** The facts of the rates with the codes of `rows` in the norm base at `baseDir`, read once
+ *  (its rates, resource lines and collections), as a lookup; the first rate of a code in the
+ *  order of the rates table. talvira::Error when the base cannot be read. */
+RateLookup rateLookupOf(const std::filesystem::path& baseDir, const std::vector<model::PositionRow>& rows);
 
 struct DerivedSide {
     std::vector<model::PositionExtra> extras;   // for the positions that had none

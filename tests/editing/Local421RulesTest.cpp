@@ -6,7 +6,10 @@
 
 #include "editing/EstimateRows.h"
 #include "editing/Local421Rules.h"
+#include "common/Error.h"
 #include "estimate/EstimateFile.h"
+#include "normbase/NormBaseFields.h"
+#include "tools/demobase/DemoBase.h"
 
 #include <gtest/gtest.h>
 
@@ -213,6 +216,45 @@ TEST(Local421Rules, SideOfAnEstimateMadeByTheTemplate) {
     const DerivedSide again = deriveSide(rows, side, {}, model::nrSpTables());
     EXPECT_EQ(again.extras.size(), 6u);  // 1, 3, 4, 5, 6, 7: without a base every material-shaped row follows
     for (const PositionExtra& e : again.extras) EXPECT_NE(e.count, 2);
+}
+
+TEST(Local421Rules, RatesLookedUpInANormBase) {
+    using demobase::DemoTable;
+    using demobase::demoRecord;
+    using storage::Value;
+    namespace f = normbase::fld;
+    test::TempDir dir{"talvira-lookup"};
+    const std::string base = dir.path().string();
+    demobase::writeDemoTable(base, DemoTable::Reestr, {demoRecord(DemoTable::Reestr, {{f::ID, Value::integer(1)},
+                                                       {f::NAME, Value::string("ФЕРм 08. Электротехнические установки")}})});
+    auto rate = [](int id, const char* code, const char* nr, const char* sp, double bh) {
+        return demoRecord(DemoTable::Rabmat, {{f::ID, Value::integer(id)}, {f::IDREESTR, Value::integer(1)},
+                                              {f::TAB, Value::string(code)}, {f::PREISK, Value::string(nr)},
+                                              {f::POSPREISK, Value::string(sp)}, {f::BH, Value::real(bh)}});
+    };
+    demobase::writeDemoTable(base, DemoTable::Rabmat,
+                             {rate(10, "08-02-001-01", "Пр/812-049.3", "Пр/774-049.3", 0.15),
+                              rate(11, "08-02-001-01", "Пр/812-001.1", "Пр/774-001.1", 0),  // a second of the code
+                              rate(20, "М-1", "", "", 0), rate(21, "М-2", "", "", 0)});
+    auto line = [](int id, int rateId, int res, double koll, int vidnr) {
+        return demoRecord(DemoTable::Resurs, {{f::ID, Value::integer(id)}, {f::IDRAB, Value::integer(rateId)},
+                                              {f::IDRES_RABMAT, Value::integer(res)}, {f::KOLL, Value::real(koll)},
+                                              {f::VIDNR, Value::integer(vidnr)}});
+    };
+    demobase::writeDemoTable(base, DemoTable::Resurs, {line(1, 10, 21, 0.5, 0), line(2, 10, 20, 1.02, 1), line(3, 11, 21, 7, 1)});
+
+    const RateLookup lookup = rateLookupOf(base, {rateRow(1, "08-02-001-01", 1), materialRow(2, "М-1", 1)});
+    const std::optional<RateFacts> facts = lookup("08-02-001-01");
+    ASSERT_TRUE(facts);
+    EXPECT_EQ(facts->nrChoices, std::vector<std::string>{"Пр/812-049.3"});
+    EXPECT_EQ(facts->spChoices, std::vector<std::string>{"Пр/774-049.3"});
+    EXPECT_EQ(facts->machinistLabour, Dec7::parse("0.15"));
+    EXPECT_EQ(facts->workType, model::WorkType::Mounting);
+    ASSERT_EQ(facts->materials.size(), 1u);
+    EXPECT_EQ(facts->materials[0].first, "М-1");
+    EXPECT_EQ(facts->materials[0].second, Dec7::parse("1.02"));
+    EXPECT_FALSE(lookup("нет такой"));
+    EXPECT_THROW(rateLookupOf(dir.path() / "нет", {}), Error);
 }
 
 }  // namespace
