@@ -136,23 +136,32 @@ void TotalsFollower::setSide(const EstimateSide& side) {
     changed();
 }
 
-void TotalsFollower::setExtra(const model::PositionExtra& extra) {
-    model::PositionExtra* kept = nullptr;
-    for (model::PositionExtra& e : side_.extras)
-        if (e.count == extra.count) {
-            kept = &e;
-            break;
+void TotalsFollower::setExtras(const std::vector<model::PositionExtra>& extras) {
+    std::vector<size_t> touched;  // rows of positions to compute again
+    bool anew = false;            // the positions' make-up changed: everything
+    for (const model::PositionExtra& extra : extras) {
+        model::PositionExtra* kept = nullptr;
+        for (model::PositionExtra& e : side_.extras)
+            if (e.count == extra.count) {
+                kept = &e;
+                break;
+            }
+        if (kept && kept->parent == extra.parent && kept->code == extra.code) {
+            *kept = extra;  // in place: what points at it stays valid
+            const auto at = rowOfCount_.find(extra.count);
+            if (at != rowOfCount_.end() && at->second < extraOfRow_.size() && extraOfRow_[at->second] == kept)
+                touched.push_back(owner_[at->second]);
+        } else {
+            if (kept) *kept = extra;
+            else side_.extras.push_back(extra);
+            anew = true;
         }
-    if (kept && kept->parent == extra.parent && kept->code == extra.code) {
-        *kept = extra;  // in place: what points at it stays valid
-        if (!following_ || !by421()) return;
-        const auto at = rowOfCount_.find(extra.count);
-        if (at != rowOfCount_.end() && extraOfRow_[at->second] == kept) recompute421(owner_[at->second]);
-    } else {
-        if (kept) *kept = extra;
-        else side_.extras.push_back(extra);
-        if (!following_ || !by421()) return;
+    }
+    if (!following_ || !by421()) return;
+    if (anew) {
         compute421();
+    } else {
+        for (size_t owner : touched) recompute421(owner);
     }
     changed();
 }

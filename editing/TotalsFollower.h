@@ -67,7 +67,9 @@ public:
     const EstimateSide& side() const { return side_; }
     /** One position's data changed: that position is computed again (or, when it now belongs
      *  to another rate or has another code, the estimate anew). */
-    void setExtra(const model::PositionExtra& extra);
+    void setExtra(const model::PositionExtra& extra) { setExtras({extra}); }
+    /** Several positions' data at once (what an Add brings): computed again once. */
+    void setExtras(const std::vector<model::PositionExtra>& extras);
     /** The result by the base-index method, nullptr for an estimate by the template. */
     const model::Local421* local421() const { return by421() ? &result_ : nullptr; }
 

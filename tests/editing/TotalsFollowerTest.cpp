@@ -190,10 +190,9 @@ TEST_F(TotalsFollowerTest, TheBaseIndexResultFollowsAsIfComputedAnew) {
         r.nrRow = r.spRow = mounting ? "049.3" : "011.0";
         m.count = lastCount + 2, m.code = "ФССЦ-1", m.parent = r.count, m.perUnit = model::Dec7::parse("1.02");
         auto tell = [&] {
-            for (const auto& e : {r, m}) {
-                side.extras.push_back(e);
-                if (f) f->setExtra(e);
-            }
+            side.extras.push_back(r);
+            side.extras.push_back(m);
+            if (f) f->setExtras({r, m});
         };
         if (dataFirst) tell();
         EXPECT_EQ(appendRow(code, double(rng() % 5), 10 + rng() % 90 / 8.0, 3), r.count);
