@@ -45,6 +45,8 @@ bool TotalsFollower::plainOrder() const {
 
 void TotalsFollower::readRow(int row, model::PositionRow& out, bool& incomplete) const {
     out = fields_.rowAt(smeta_, row, false);
+    // The base-index method needs the code: it tells the book, and that a position's data is its own.
+    if (by421() && fields_.code >= 0) out.code = smeta_.valueAt(row, fields_.code).asString();
     auto value = [&](int at) { return at >= 0 ? smeta_.valueAt(row, at) : storage::Value(); };
     incomplete = isIncomplete(value(fields_.quantity), value(fields_.cost));
 }
@@ -70,6 +72,7 @@ void TotalsFollower::reload() {
         }
     }
     recount();
+    if (by421()) compute421();
 }
 
 void TotalsFollower::changed() {
@@ -96,15 +99,23 @@ void TotalsFollower::tableChanged(TableHandle&, const storage::TableChange& c) {
         incompleteRows_[static_cast<size_t>(row)] = inc;
     };
     if (plain && c.kind == Kind::Posted && !c.inserted && n == have && c.row < n) {
+        const size_t row = static_cast<size_t>(c.row);
+        const std::string codeBefore = rows_[row].code;
         readInto(c.row);
+        if (by421()) {
+            if (rows_[row].code != codeBefore) compute421();  // its data may no longer be its own
+            else recompute421(owner_[row]);
+        }
     } else if (plain && ((c.kind == Kind::Posted && c.inserted) || c.kind == Kind::Appended) &&
                n == have + c.count && c.row <= have) {
         rows_.insert(rows_.begin() + c.row, static_cast<size_t>(c.count), model::PositionRow{});
         incompleteRows_.insert(incompleteRows_.begin() + c.row, static_cast<size_t>(c.count), 0);
         for (int r = c.row; r < c.row + c.count; ++r) readInto(r);
+        if (by421() && !(c.row == have && append421(static_cast<size_t>(have)))) compute421();
     } else if (plain && c.kind == Kind::Deleted && n + 1 == have && c.row < have) {
         rows_.erase(rows_.begin() + c.row);
         incompleteRows_.erase(incompleteRows_.begin() + c.row);
+        if (by421()) compute421();
     } else {
         reload();
         changed();
@@ -112,6 +123,123 @@ void TotalsFollower::tableChanged(TableHandle&, const storage::TableChange& c) {
     }
     recount();
     changed();
+}
+
+/* ------------------------------------------------------------------------------------- */
+/*  The base-index method                                                                */
+/* ------------------------------------------------------------------------------------- */
+
+void TotalsFollower::setSide(const EstimateSide& side) {
+    side_ = side;
+    if (!following_) return;
+    reload();  // the rows now need their codes, or no longer
+    changed();
+}
+
+void TotalsFollower::setExtras(const std::vector<model::PositionExtra>& extras) {
+    std::vector<size_t> touched;  // rows of positions to compute again
+    bool anew = false;            // the positions' make-up changed: everything
+    for (const model::PositionExtra& extra : extras) {
+        model::PositionExtra* kept = nullptr;
+        for (model::PositionExtra& e : side_.extras)
+            if (e.count == extra.count) {
+                kept = &e;
+                break;
+            }
+        if (kept && kept->parent == extra.parent && kept->code == extra.code) {
+            *kept = extra;  // in place: what points at it stays valid
+            const auto at = rowOfCount_.find(extra.count);
+            if (at != rowOfCount_.end() && at->second < extraOfRow_.size() && extraOfRow_[at->second] == kept)
+                touched.push_back(owner_[at->second]);
+        } else {
+            if (kept) *kept = extra;
+            else side_.extras.push_back(extra);
+            anew = true;
+        }
+    }
+    if (!following_ || !by421()) return;
+    if (anew) {
+        compute421();
+    } else {
+        for (size_t owner : touched) recompute421(owner);
+    }
+    changed();
+}
+
+void TotalsFollower::compute421() {
+    const size_t n = rows_.size();
+    extraOfCount_.clear();
+    for (const model::PositionExtra& e : side_.extras) extraOfCount_.emplace(e.count, &e);
+    rowOfCount_.clear();
+    for (size_t i = 0; i < n; ++i) rowOfCount_.emplace(rows_[i].count, i);
+    extraOfRow_ = model::extrasByRow(rows_, side_.extras);
+    owner_ = model::positionOwners(rows_, extraOfRow_);
+    materials_.assign(n, {});
+    place_.assign(n, SIZE_MAX);
+    for (size_t i = 0; i < n; ++i)
+        if (owner_[i] != i) materials_[owner_[i]].push_back(i);
+    result_ = model::Local421{};
+    sums421_ = model::Local421Sums{};
+    for (size_t i = 0; i < n; ++i) {
+        if (owner_[i] != i) continue;
+        place_[i] = result_.positions.size();
+        result_.positions.push_back(model::computePosition(rows_, extraOfRow_, i, materials_[i], side_.params,
+                                                           model::nrSpTables()));
+        sums421_.add(result_.positions.back());
+    }
+    publish421();
+}
+
+void TotalsFollower::recompute421(size_t owner) {
+    model::PositionResult& slot = result_.positions[place_[owner]];
+    sums421_.remove(slot);
+    slot = model::computePosition(rows_, extraOfRow_, owner, materials_[owner], side_.params, model::nrSpTables());
+    sums421_.add(slot);
+    publish421();
+}
+
+bool TotalsFollower::append421(size_t from) {
+    for (size_t r = from; r < rows_.size(); ++r) {
+        const int32_t count = rows_[r].count;
+        if (!rowOfCount_.emplace(count, r).second) return false;  // a number twice: start anew
+        for (const model::PositionExtra& e : side_.extras)
+            if (e.parent == count) return false;  // materials named it before it came
+        const auto at = extraOfCount_.find(count);
+        const model::PositionExtra* extra =
+            at != extraOfCount_.end() && (at->second->code.empty() || at->second->code == rows_[r].code) ? at->second
+                                                                                                         : nullptr;
+        size_t owner = r;
+        if (extra && extra->parent != 0 && extra->parent != count) {
+            const auto p = rowOfCount_.find(extra->parent);
+            if (p != rowOfCount_.end() && !(extraOfRow_[p->second] && extraOfRow_[p->second]->parent != 0))
+                owner = p->second;
+        }
+        extraOfRow_.push_back(extra);
+        owner_.push_back(owner);
+        materials_.emplace_back();
+        place_.push_back(SIZE_MAX);
+        if (owner != r) {
+            materials_[owner].push_back(r);
+            model::PositionResult& slot = result_.positions[place_[owner]];
+            sums421_.remove(slot);
+            slot = model::computePosition(rows_, extraOfRow_, owner, materials_[owner], side_.params, model::nrSpTables());
+            sums421_.add(slot);
+        } else {
+            place_[r] = result_.positions.size();
+            result_.positions.push_back(
+                model::computePosition(rows_, extraOfRow_, r, materials_[r], side_.params, model::nrSpTables()));
+            sums421_.add(result_.positions.back());
+        }
+    }
+    publish421();
+    return true;
+}
+
+void TotalsFollower::publish421() {
+    result_.problems.clear();
+    for (const model::PositionResult& p : result_.positions)
+        result_.problems.insert(result_.problems.end(), p.problems.begin(), p.problems.end());
+    sums421_.finish(side_.params, result_);
 }
 
 /* ------------------------------------------------------------------------------------- */

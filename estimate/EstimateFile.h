@@ -68,6 +68,13 @@ std::filesystem::path companionPath(const std::filesystem::path& tablePath);
  *  exists. */
 std::filesystem::path sidePath(const std::filesystem::path& tablePath);
 
+/** The first line of that file (its version follows: "… формат 1"). */
+extern const std::string kSideHeader;
+
+/** The side file of the table is there and of this kind (it starts with kSideHeader, or is
+ *  empty): a file of the user's that bears the name is never removed or written over. */
+bool sideIsOurs(const std::filesystem::path& tablePath);
+
 /** The first line of every file of title block and charge rates the program writes. */
 extern const std::string kCompanionHeader;
 
