@@ -7,6 +7,7 @@
 
 #include <cctype>
 #include <climits>
+#include <new>
 
 namespace talvira::normimport {
 
@@ -83,7 +84,7 @@ bool ExpatParser::feed(const char* data, size_t size, bool last) {
         const int piece = size > size_t(INT_MAX / 2) ? INT_MAX / 2 : static_cast<int>(size);
         const bool end = last && size_t(piece) == size;
         const XML_Status st = XML_Parse(parser_, data, piece, end ? XML_TRUE : XML_FALSE);
-        if (failure_) std::rethrow_exception(failure_);
+        if (failure_) rethrowFailure();
         if (stopped_) return false;
         if (st == XML_STATUS_ERROR) throw Error(where(describe(XML_GetErrorCode(parser_))));
         data += piece;
@@ -92,8 +93,26 @@ bool ExpatParser::feed(const char* data, size_t size, bool last) {
     }
 }
 
+void ExpatParser::rethrowFailure() {
+    try {
+        std::rethrow_exception(failure_);
+    } catch (const Error&) {
+        throw;
+    } catch (const std::bad_alloc&) {
+        throw Error(where("не хватает памяти для чтения файла"));
+    } catch (const std::exception& e) {
+        // A fault of ours, not of the file: the user still learns which file and where.
+        throw Error(where(std::string("внутренняя ошибка чтения (") + e.what() + ")"));
+    } catch (...) {
+        throw Error(where("внутренняя ошибка чтения"));
+    }
+}
+
 void ExpatParser::onStart(void* self, const char* name, const char** atts) {
     auto* p = static_cast<ExpatParser*>(self);
+    // Expat still reports the end of an empty element after a stop requested in its start:
+    // the handler that failed hears nothing more, and the first failure is the one told.
+    if (p->failure_) return;
     try {
         p->handler_.startElement(name, atts);
         p->followTextWish();
@@ -105,6 +124,7 @@ void ExpatParser::onStart(void* self, const char* name, const char** atts) {
 
 void ExpatParser::onEnd(void* self, const char* name) {
     auto* p = static_cast<ExpatParser*>(self);
+    if (p->failure_) return;
     try {
         p->handler_.endElement(name);
         p->followTextWish();
@@ -125,7 +145,7 @@ void ExpatParser::followTextWish() {
 
 void ExpatParser::onText(void* self, const char* s, int len) {
     auto* p = static_cast<ExpatParser*>(self);
-    if (len <= 0) return;
+    if (len <= 0 || p->failure_) return;
     try {
         p->handler_.text(s, size_t(len));
     } catch (...) {

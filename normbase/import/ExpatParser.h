@@ -10,7 +10,9 @@
  *   p.feed(nullptr, 0, true);
  *
  * Caveats: handlers run inside expat (C code): the parser catches what they throw and rethrows it
- * from feed(), after the parser has stopped. stop() ends the document early without an error.
+ * from feed(), after the parser has stopped; once a handler has failed it is called no more.
+ * Only talvira::Error leaves feed(): anything else a handler throws (a fault of ours) becomes
+ * one, with the place. stop() ends the document early without an error.
  */
 #include <cstddef>
 #include <cstdint>
@@ -56,6 +58,8 @@ private:
     static void onEnd(void* self, const char* name);
     static void onText(void* self, const char* s, int len);
     void followTextWish();
+    /** The failure kept from a handler, as talvira::Error naming the file and the place. */
+    [[noreturn]] void rethrowFailure();
 
     std::string name_;
     XmlHandler& handler_;

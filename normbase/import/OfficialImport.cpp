@@ -14,6 +14,7 @@
 #include <cstring>
 #include <ctime>
 #include <fstream>
+#include <new>
 #include <sstream>
 #include <unistd.h>
 
@@ -96,6 +97,25 @@ std::string ImportReport::text() const {
     return s.str();
 }
 
+namespace {
+
+/** Runs one step of the import that reads or writes `what`; anything but the program's own
+ *  error (a fault of ours, memory running out) leaves it as one Russian message naming it. */
+template <class F>
+auto guarded(const std::string& what, F&& step) {
+    try {
+        return step();
+    } catch (const Error&) {
+        throw;
+    } catch (const std::bad_alloc&) {
+        throw Error("Не хватает памяти для импорта (файл «" + what + "»)");
+    } catch (const std::exception& e) {
+        throw Error("Внутренняя ошибка импорта на файле «" + what + "»: " + e.what());
+    }
+}
+
+}  // namespace
+
 ImportReport buildBase(const fs::path& stagingDir, const std::vector<fs::path>& files, const ImportOptions& options,
                        const ProgressFn& progress) {
     if (files.empty()) throw Error("Не указано ни одного файла для импорта");
@@ -121,16 +141,19 @@ ImportReport buildBase(const fs::path& stagingDir, const std::vector<fs::path>& 
         source.file = doc.shownName;
         ExpatParser* parserRef = nullptr;
         OfficialXmlReader reader(base, source, parserRef);
-        ExpatParser parser(doc.shownName, reader);
-        parserRef = &parser;
-        uint64_t done = 0;
-        in.read(i, [&](const char* p, size_t n) {
-            done += n;
-            if (!parser.feed(p, n, false)) return false;
-            if (progress && !progress({stage, before + std::min(done, doc.size), total})) throw ImportCancelled();
-            return true;
+        guarded(doc.shownName, [&] {
+            ExpatParser parser(doc.shownName, reader);
+            parserRef = &parser;
+            uint64_t done = 0;
+            in.read(i, [&](const char* p, size_t n) {
+                done += n;
+                if (!parser.feed(p, n, false)) return false;
+                if (progress && !progress({stage, before + std::min(done, doc.size), total})) throw ImportCancelled();
+                return true;
+            });
+            if (reader.root() != OfficialXmlReader::Root::Other) parser.feed(nullptr, 0, true);
+            parserRef = nullptr;
         });
-        if (reader.root() != OfficialXmlReader::Root::Other) parser.feed(nullptr, 0, true);
         before += doc.size;
         const bool known = reader.root() == OfficialXmlReader::Root::Norms || reader.root() == OfficialXmlReader::Root::Prices;
         if (doc.member >= 0) {
@@ -149,7 +172,7 @@ ImportReport buildBase(const fs::path& stagingDir, const std::vector<fs::path>& 
     }
     for (const auto& [archive, any] : archives)
         if (!any) throw Error("Файл «" + archive + "»: в архиве нет ни одного файла норм или цен");
-    base.write(stagingDir.string(), report, progress);
+    guarded(stagingDir.string(), [&] { base.write(stagingDir.string(), report, progress); });
     writeOrigin(stagingDir, report, options);
     return report;
 }
