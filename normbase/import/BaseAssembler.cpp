@@ -156,6 +156,7 @@ void BaseAssembler::beginRate(int32_t entry, const std::string& code, std::strin
     Item it = newItem(entry, code, std::move(name), unit, shownPrefix);
     if (!code.empty() && !rateCodes_.try_emplace(code, uint32_t(items_.size())).second) notice(Notice::DuplicateCode, code);
     items_.push_back(std::move(it));
+    ++rates_;
 }
 
 void BaseAssembler::addLine(const std::string& code, std::string_view name, std::string_view unit,

@@ -66,6 +66,9 @@ public:
                         std::optional<double> price, std::optional<double> machineWages);
 
     void notice(Notice n, const std::string& example);
+    /** Norms and price records taken so far. */
+    uint64_t rateCount() const { return rates_; }
+    uint64_t priceRecordCount() const { return priceRecords_; }
     /** Writes the six tables into `dir` and fills the counts and the attention list of `report`;
      *  the base held in memory is given up on the way (once). */
     void write(const std::string& dir, ImportReport& report, const ProgressFn& progress);
@@ -115,7 +118,7 @@ private:
         std::vector<std::string> examples;
     };
     Count notices_[static_cast<size_t>(Notice::Count_)];
-    uint64_t priceRecords_ = 0;
+    uint64_t rates_ = 0, priceRecords_ = 0;
 };
 
 }  // namespace talvira::normimport

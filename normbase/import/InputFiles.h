@@ -15,6 +15,7 @@
 #include <cstdint>
 #include <filesystem>
 #include <functional>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -25,6 +26,7 @@ struct InputDocument {
     std::string shownName;          // "ГЭСНп.xml" or "архив.zip: ГЭСНп.xml"
     std::filesystem::path file;     // the file on disk
     int64_t member = -1;            // index in the archive, -1 for a plain file
+    size_t archive = 0;             // which of the set's archives holds the member
     uint64_t size = 0;              // bytes of XML (as the archive states for a member)
 };
 
@@ -34,6 +36,9 @@ using PieceFn = std::function<bool(const char* data, size_t size)>;
 class InputSet {
 public:
     InputSet(const std::vector<std::filesystem::path>& files, uint64_t memberLimit);
+    ~InputSet();
+    InputSet(const InputSet&) = delete;
+    InputSet& operator=(const InputSet&) = delete;
     const std::vector<InputDocument>& documents() const { return docs_; }
     /** Bytes of XML in all the documents. */
     uint64_t totalBytes() const { return total_; }
@@ -44,6 +49,8 @@ public:
     void read(size_t i, const PieceFn& piece) const;
 
 private:
+    struct Archive;
+    std::vector<std::unique_ptr<Archive>> archives_;  // open for the whole reading: one look at each directory
     std::vector<InputDocument> docs_;
     std::vector<std::string> emptyArchives_;
     uint64_t total_ = 0;

@@ -114,6 +114,13 @@ auto guarded(const std::string& what, F&& step) {
     }
 }
 
+/** The files given, for a message: "«a.zip», «b.xml»". */
+std::string fileList(const std::vector<fs::path>& files) {
+    std::string s;
+    for (const fs::path& f : files) s += (s.empty() ? "«" : ", «") + f.filename().string() + "»";
+    return s;
+}
+
 }  // namespace
 
 ImportReport buildBase(const fs::path& stagingDir, const std::vector<fs::path>& files, const ImportOptions& options,
@@ -172,6 +179,10 @@ ImportReport buildBase(const fs::path& stagingDir, const std::vector<fs::path>& 
     }
     for (const auto& [archive, any] : archives)
         if (!any) throw Error("Файл «" + archive + "»: в архиве нет ни одного файла норм или цен");
+    // A base without a single norm or price would take the place of the user's base for nothing.
+    if (base.rateCount() == 0 && base.priceRecordCount() == 0)
+        throw Error("В " + std::string(files.size() == 1 ? "файле " : "файлах ") + fileList(files) +
+                    " не найдено ни одной нормы и ни одной цены ресурса: нормативная база не изменена");
     guarded(stagingDir.string(), [&] { base.write(stagingDir.string(), report, progress); });
     writeOrigin(stagingDir, report, options);
     return report;
