@@ -7,20 +7,26 @@
  * after the norm files that use them.
  *
  *   BaseAssembler b(options);
- *   b.beginCollection("ГЭСНп 01. Электротехнические устройства");  ...  b.write(dir, report);
+ *   b.addCollection("ГЭСНп 01. Электротехнические устройства");  ...  b.write(dir, report, {});
  *
  * Caveats: the whole base stays in memory until write() (some tens of MB for a national base).
  */
-#include "normbase/import/OfficialImport.h"
+#include "normbase/import/ImportTypes.h"
+#include "normbase/import/RatePricing.h"
 #include "storage/Value.h"
 
 #include <cstdint>
 #include <deque>
+#include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
 #include <unordered_map>
 #include <vector>
+
+namespace talvira::normbase {
+class NormTableWriter;
+}
 
 namespace talvira::normimport {
 
@@ -40,30 +46,27 @@ enum class Notice {
     Count_
 };
 
-/** A ФЕР unit price of a norm, per unit, as the file gives it. */
-struct DirectPrices {
-    double total = 0, wages = 0, machines = 0, machineWages = 0, materials = 0;
-};
-
 class BaseAssembler {
 public:
-    explicit BaseAssembler(const ImportOptions& options) : options_(options) {}
+    explicit BaseAssembler(const ImportOptions& options);
+    ~BaseAssembler();
 
     /** A new collection; returns its ID. */
     int32_t addCollection(std::string name);
     /** A contents entry of the current collection; returns its ID. */
     int32_t addEntry(std::string name);
-    /** A rate of a norm file listed under entry `entry`. */
-    void beginRate(int32_t entry, const std::string& code, std::string name, std::string_view unit, std::string_view shownPrefix);
-    /** A resource line of the current rate; `quantity` nothing when it is not a number. */
-    void addLine(const std::string& code, std::string_view name, std::string_view unit, std::optional<double> quantity,
+    /** A norm listed under entry `entry`, its ALTTAB "<prefix> <code>". */
+    void beginRate(int32_t entry, const std::string& code, std::string name, std::string_view unit, std::string_view prefix);
+    /** A resource line of the current norm; `quantity` in seven decimals, nothing when it is
+     *  not a number. */
+    void addLine(const std::string& code, std::string_view name, std::string_view unit, std::optional<int64_t> quantity,
                  bool abstract);
-    void setReasons(std::string_view overhead, std::string_view profit);
+    /** An overhead and a profit reference of the current norm (either may be empty). */
+    void addReasons(std::string_view overhead, std::string_view profit);
     void setDirectPrices(const DirectPrices& p);
-    /** A price record of a price file listed under `entry`: a material (`machineWages` nothing)
-     *  or a machine; `price` nothing when the file gives none. */
+    /** A price record of a price file listed under `entry`; `price` nothing when the file gives none. */
     void addPriceRecord(int32_t entry, const std::string& code, std::string name, std::string_view unit,
-                        std::optional<double> price, std::optional<double> machineWages);
+                        std::optional<ResourcePrice> price);
 
     void notice(Notice n, const std::string& example);
     /** Norms and price records taken so far. */
@@ -78,15 +81,15 @@ private:
         int32_t entry = 0, collection = 0;
         uint32_t unit = 0;
         std::string code, name, alt;
-        bool price = false, machine = false, priced = false, direct = false;
-        double value = 0, machineWages = 0;  // price record: price per unit, machinist's wage
-        DirectPrices prices;                 // rate with a ФЕР unit price
-        std::string overhead, profit;
+        bool price = false, priced = false, direct = false;
+        ResourcePrice resource;  // a price record's price
+        DirectPrices prices;     // a norm with a ФЕР unit price
+        std::vector<std::string> overhead, profit;
         uint32_t firstLine = 0, lines = 0;
     };
     struct Line {
         uint32_t code;
-        double quantity;
+        int64_t quantity;  // seven decimals
         bool numeric, abstract;
     };
     struct Code {
@@ -95,24 +98,43 @@ private:
         int64_t priceItem = -1;  // the price record of this code
         int32_t placeholder = 0; // ID of the record made for a code without price record
     };
-    /** A rate or price record listed under `entry`, its ALTTAB "<prefix> <code>". */
-    Item newItem(int32_t entry, const std::string& code, std::string name, std::string_view unit, std::string_view shownPrefix);
+    /** A norm or price record listed under `entry`, its ALTTAB "<prefix> <code>". */
+    Item newItem(int32_t entry, const std::string& code, std::string name, std::string_view unit, std::string_view prefix);
     uint32_t internCode(const std::string& code);
+    uint32_t internUnit(std::string_view unit);
     /** `s` as a field of at most `max` characters (0: any length) in code page 1251 holds it:
      *  characters the code page lacks replaced, a longer text cut with "…"; both counted. */
     storage::Value fit(const std::string& s, size_t max, const std::string& where);
-    uint32_t internUnit(std::string_view unit);
+    /** References joined by "; " within `max` characters, whole ones only ("…" for the rest). */
+    storage::Value fitReferences(const std::vector<std::string>& refs, size_t max, const std::string& where);
+    /** The kind of the resource a line of code `c` stands for. */
+    int32_t resourceKind(const Code& c) const;
+    RateComponents priceOf(const Item& rate);
+
+    // The steps of write(), one table each.
+    void numberPlaceholders();
+    void writeUnits(const std::string& dir);
+    uint64_t writeCollections(const std::string& dir);
+    uint64_t writeEntries(const std::string& dir);
+    void writeNames(const std::string& dir);
+    std::unique_ptr<normbase::NormTableWriter> writeRates(const std::string& dir);
+    uint64_t writeLines(const std::string& dir);
+    void releaseMemory();
+    void fillAttention(ImportReport& report) const;
 
     ImportOptions options_;
+    std::optional<int64_t> wage_;  // kopecks per hour
     std::vector<std::string> collections_;
     std::vector<std::pair<int32_t, std::string>> entries_;
     std::deque<Item> items_;  // stays put while it grows
     std::vector<Line> lines_;
     std::vector<Code> codes_;
+    std::vector<uint32_t> placeholders_;  // codes without price record, in the order met
     std::unordered_map<std::string, uint32_t> codeIds_;
     std::unordered_map<std::string, uint32_t> rateCodes_;
     std::vector<std::string> units_;
     std::unordered_map<std::string, uint32_t> unitIds_;
+    std::vector<RateLine> pricing_;  // the lines of the norm being priced (reused)
     struct Count {
         uint64_t n = 0;
         std::vector<std::string> examples;

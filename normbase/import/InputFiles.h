@@ -12,6 +12,8 @@
  * with talvira::Error, whatever size the archive claims for it; so does a damaged archive or a
  * file that cannot be read. Every message names the file.
  */
+#include "normbase/import/ImportTypes.h"
+
 #include <cstdint>
 #include <filesystem>
 #include <functional>
@@ -29,9 +31,6 @@ struct InputDocument {
     size_t archive = 0;             // which of the set's archives holds the member
     uint64_t size = 0;              // bytes of XML (as the archive states for a member)
 };
-
-/** Receives the next piece of a document; returns false to stop reading it. */
-using PieceFn = std::function<bool(const char* data, size_t size)>;
 
 class InputSet {
 public:

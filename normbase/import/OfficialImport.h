@@ -11,69 +11,20 @@
  * Caveats: a failure throws talvira::Error with one Russian message naming the file, the line
  * and what is wrong; a cancel throws ImportCancelled. Either way the target base is untouched.
  */
-#include "common/Error.h"
+#include "normbase/import/ImportTypes.h"
 
-#include <cstdint>
 #include <filesystem>
-#include <functional>
-#include <optional>
 #include <string>
 #include <vector>
 
 namespace talvira::normimport {
 
-struct ImportOptions {
-    /** Hourly wage in roubles for the basic wages of a norm (BE = labour × wage); none: BE = 0. */
-    std::optional<double> wagePerHour;
-    /** The most bytes one XML member of a ZIP may unpack to (the largest official file is some
-     *  tens of MB); more is refused as a zip bomb. */
-    uint64_t memberLimit = uint64_t(512) << 20;
-};
-
-/** Where the work stands: a Russian line ("Чтение ГЭСНп.xml", "Запись индексов") and bytes
- *  of input read so far out of all input bytes (both 0 while unknown). */
-struct ImportProgress {
-    std::string stage;
-    uint64_t done = 0;
-    uint64_t total = 0;
-};
-/** Called from the thread that imports, often (at least every few hundred KB read);
- *  returning false cancels the import. */
-using ProgressFn = std::function<bool(const ImportProgress&)>;
-
-/** Thrown when the progress callback asked to stop. */
-class ImportCancelled : public Error {
-public:
-    ImportCancelled() : Error("Импорт прерван пользователем") {}
-};
-
-/** One file read (an XML file, or an XML member of a ZIP: "архив.zip: ГЭСН.xml"). */
-struct SourceInfo {
-    std::string file;
-    std::string kind;        // "нормы" or "цены"
-    std::string baseType;    // BaseType of a norm file ("ГЭСНп"); empty for a price file
-    std::string decree;      // Decree Name of a norm file, or "Приказ 490/пр от 14.08.2025" of a price file
-    std::string priceLevel;  // "01.01.2022" where the file says it
-    std::string date;        // creation date (norm file) or approving act date (price file)
-};
-
-/** A kind of case that needs the user's attention: how many, and a few examples. */
-struct Attention {
-    std::string what;  // "Расценки без цены", "Коды ресурсов, не найденные в ценах", ...
-    uint64_t count = 0;
-    std::vector<std::string> examples;  // at most a handful
-};
-
-struct ImportReport {
-    std::vector<SourceInfo> sources;
-    uint64_t collections = 0, contentsEntries = 0, rates = 0, resourceLines = 0, priceRecords = 0;
-    std::vector<Attention> attention;  // only kinds with a count above 0
-    /** The whole report as Russian text, several lines. */
-    std::string text() const;
-};
+/** The note on where the base came from, beside its tables, for the user. */
+inline constexpr const char* kOriginFile = "ORIGIN.TXT";
 
 /** Reads `files` in the order given and writes a complete base (six tables and their indexes,
- *  the origin note) into `stagingDir`, which must not exist or be empty. */
+ *  the origin note) into `stagingDir`, which must not exist or be empty. Files that hold no
+ *  norm and no price at all are refused. */
 ImportReport buildBase(const std::filesystem::path& stagingDir,
                        const std::vector<std::filesystem::path>& files, const ImportOptions& options,
                        const ProgressFn& progress = {});

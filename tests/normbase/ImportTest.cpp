@@ -136,23 +136,37 @@ TEST(OfficialImport, TheRealFilesGiveAWorkingBase) {
 
 TEST(OfficialImport, MachinesMaterialsAndUnitPricesReachTheEstimateAndTheWorkbook) {
     TempDir start("talvira-import-small");
-    const fs::path norms = start / "norms.xml", fer = start / "fer.xml";
+    const fs::path norms = start / "norms.xml", fer = start / "fer.xml", water = start / "water.xml";
+    const std::string reasons = "<NrSp><ReasonItem Nr=\"Пр/812-007.0-1\" Sp=\"Пр/774-007.0\"/><ReasonItem Nr=\"Пр/812-007.0-2\"/>"
+                                "<ReasonItem Nr=\"Пр/812-007.0-3\"/><ReasonItem Nr=\"Пр/812-007.0-4\"/><ReasonItem Nr=\"Пр/812-007.0-1\"/></NrSp>";
     writeFile(norms, normFile(work("07-01-001-01",
         "<Resource Code=\"1-100-34\" Quantity=\"10\"/><Resource Code=\"1-100-40\" Quantity=\"2.5\"/>"
+        "<Resource Code=\"2\" Quantity=\"1.25\"/>"
         "<Resource Code=\"91.01.01-014\" EndName=\"Бульдозер\" Quantity=\"2\"/>"
-        "<Resource Code=\"01.7.03.04-0001\" EndName=\"Вода\" MeasureUnit=\"м3\" Quantity=\"2\"/>"
         "<AbstractResource Code=\"04.1.02.05\" Name=\"Смеси бетонные\" MeasureUnit=\"м3\" Quantity=\"101.5\"/>"
-        "<AbstractResource Code=\"08.4.03.02\" Name=\"Арматура\" MeasureUnit=\"т\" Quantity=\"П\"/>")));
+        "<AbstractResource Code=\"08.4.03.02\" Name=\"Арматура\" MeasureUnit=\"т\" Quantity=\"П\"/>", reasons) +
+        work("07-01-001-02", "<Resource Code=\"1\" Quantity=\"0.37\"/>"
+                             "<Resource Code=\"01.7.03.04-0001\" EndName=\"Вода\" MeasureUnit=\"м3\" Quantity=\"0.5\"/>")));
     writeFile(fer, normFile(work("07-01-002-01", "<Resource Code=\"1\" Quantity=\"3\"/>",
         "<Prices><Price Cost=\"100.5\" Salary=\"20\" Machines=\"30\" SalaryMach=\"5\" Materials=\"50.5\"/></Prices>"), "ФЕР"));
+    writeFile(water, "<ResourceCatalog><ResourcesDirectory><ResourceCategory Type=\"Материалы\">"
+                     "<Section Type=\"Книга\" Code=\"01\" Name=\"Материалы\"><Section Type=\"Часть\" Code=\"01.7\" Name=\"Вода\">"
+                     "<Resource Code=\"01.7.03.04-0001\" Name=\"Вода\" MeasureUnit=\"м3\"><Prices><Price Cost=\"1154.09\"/></Prices>"
+                     "</Resource></Section></Section></ResourceCategory></ResourcesDirectory></ResourceCatalog>");
     const fs::path base = start / "Base";
-    const ImportReport r = normimport::importBase(base, {norms, fer, official("FSBC_Mash.xml")}, {});
-    EXPECT_EQ(attention(r, "Коды ресурсов, не найденные"), 3u);  // water, concrete, steel; labour is not priced
+    normimport::ImportOptions opt;
+    opt.wagePerHour = 412.5;
+    const ImportReport r = normimport::importBase(base, {norms, fer, official("FSBC_Mash.xml"), water}, opt);
+    EXPECT_EQ(attention(r, "Коды ресурсов, не найденные"), 2u);  // concrete, steel; labour is not priced
     EXPECT_EQ(attention(r, "Строки с количеством не числом"), 1u);
 
-    struct Row { const char* code; double ba, bb, bc, bd, be, bg; } rows[] = {
-        {"07-01-001-01", 2696.76, 0, 2696.76, 773.3, 0, 12.5},  // 2 × 1348.38, 2 × 386.65; grades 10 + 2.5
-        {"07-01-002-01", 100.5, 50.5, 30, 5, 20, 3},           // the ФЕР unit price as given
+    // Every amount exact and rounded half up once: 0.5 × 1154.09 = 577.045 and 0.37 × 412.5 =
+    // 152.625 are 577.05 and 152.63 (binary doubles made them 577.04 and 152.62).
+    struct Row { const char* code; double ba, bb, bc, bd, be, bg, bh; const char* overhead; } rows[] = {
+        {"07-01-001-01", 7853.01, 0, 2696.76, 773.3, 5156.25, 12.5, 1.25,  // 2 × 1348.38; grades 10 + 2.5
+         "Пр/812-007.0-1; Пр/812-007.0-2; Пр/812-007.0-3; …"},                // whole references within 50 characters
+        {"07-01-001-02", 729.68, 577.05, 0, 0, 152.63, 0.37, 0, ""},
+        {"07-01-002-01", 100.5, 50.5, 30, 5, 20, 3, 0, ""},  // the ФЕР unit price as given
     };
     auto rabmat = storage::openParadoxTable((base / "RABMAT.DB").string(), storage::OpenMode::ReadOnly);
     for (const Row& row : rows) {
@@ -167,6 +181,8 @@ TEST(OfficialImport, MachinesMaterialsAndUnitPricesReachTheEstimateAndTheWorkboo
             EXPECT_DOUBLE_EQ(f("BD"), row.bd) << row.code;
             EXPECT_DOUBLE_EQ(f("BE"), row.be) << row.code;
             EXPECT_DOUBLE_EQ(f("BG"), row.bg) << row.code;
+            EXPECT_DOUBLE_EQ(f("BH"), row.bh) << row.code;
+            EXPECT_EQ(rabmat->readField(*loc, rabmat->fieldIndex("PREISK")).asString(), row.overhead) << row.code;
         }
         EXPECT_TRUE(seen) << row.code;
     }
@@ -180,7 +196,7 @@ TEST(OfficialImport, MachinesMaterialsAndUnitPricesReachTheEstimateAndTheWorkboo
     output(cli::estimateCommand, {"add", base.string(), est, "07-01-001-01"});
     const std::string shown = output(cli::estimateCommand, {"show", est});
     for (const char* code : {"07-01-001-01", "04.1.02.05", "08.4.03.02"}) EXPECT_NE(shown.find(code), std::string::npos) << shown;
-    EXPECT_NE(shown.find("2696.76"), std::string::npos) << shown;
+    EXPECT_NE(shown.find("7853.01"), std::string::npos) << shown;
     const fs::path out = start / "Дом.xls";
     output(cli::exportCommand, {est, "--template", (testDataDir() / "templates" / "1.xls").string(), "--out", out.string()});
     EXPECT_GT(fs::file_size(out), 4096u);
