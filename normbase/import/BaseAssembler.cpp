@@ -155,7 +155,10 @@ BaseAssembler::Item BaseAssembler::newItem(int32_t entry, const std::string& cod
 void BaseAssembler::beginRate(int32_t entry, const std::string& code, std::string name, std::string_view unit,
                               std::string_view prefix) {
     Item it = newItem(entry, code, std::move(name), unit, prefix);
-    if (!code.empty() && !rateCodes_.try_emplace(code, uint32_t(items_.size())).second) notice(Notice::DuplicateCode, code);
+    if (!code.empty()) {
+        it.code = std::string(prefix) + code;
+        if (!rateCodes_.try_emplace(it.code, uint32_t(items_.size())).second) notice(Notice::DuplicateCode, it.code);
+    }
     items_.push_back(std::move(it));
     ++rates_;
 }

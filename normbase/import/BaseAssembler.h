@@ -55,7 +55,8 @@ public:
     int32_t addCollection(std::string name);
     /** A contents entry of the current collection; returns its ID. */
     int32_t addEntry(std::string name);
-    /** A norm listed under entry `entry`, its ALTTAB "<prefix> <code>". */
+    /** A norm listed under entry `entry`; its code is stored with its book's prefix as official
+     *  documents write it ("ГЭСНп" + "01-01-001-01" = "ГЭСНп01-01-001-01"). */
     void beginRate(int32_t entry, const std::string& code, std::string name, std::string_view unit, std::string_view prefix);
     /** A resource line of the current norm; `quantity` in seven decimals, nothing when it is
      *  not a number. */

@@ -108,7 +108,7 @@ TEST(OfficialImport, TheRealFilesGiveAWorkingBase) {
         EXPECT_EQ(nb.Table6.fieldAsString("NAME"), entries[i]);
     }
     EXPECT_EQ(nb.Table2.recordCount(), 8);
-    EXPECT_EQ(nb.Table2.fieldAsString("TAB"), "01-01-001-01");
+    EXPECT_EQ(nb.Table2.fieldAsString("TAB"), "ГЭСНп01-01-001-01");  // the book's prefix, as documents write it
     EXPECT_EQ(nb.Table1.fieldAsString("NAME"), "Генератор синхронный (компенсатор) напряжением: до 1 кВ, мощностью до 100 кВт");
     EXPECT_DOUBLE_EQ(nb.Table2.fieldAsFloat("BG"), 45.9);
     EXPECT_DOUBLE_EQ(nb.Table2.fieldAsFloat("BE"), 13770);  // 45.9 × 300
@@ -136,7 +136,7 @@ TEST(OfficialImport, TheRealFilesGiveAWorkingBase) {
 
 TEST(OfficialImport, MachinesMaterialsAndUnitPricesReachTheEstimateAndTheWorkbook) {
     TempDir start("talvira-import-small");
-    const fs::path norms = start / "norms.xml", fer = start / "fer.xml", water = start / "water.xml";
+    const fs::path norms = start / "norms.xml", fer = start / "fer.xml", water = start / "water.xml", mr = start / "mr.xml";
     const std::string reasons = "<NrSp><ReasonItem Nr=\"Пр/812-007.0-1\" Sp=\"Пр/774-007.0\"/><ReasonItem Nr=\"Пр/812-007.0-2\"/>"
                                 "<ReasonItem Nr=\"Пр/812-007.0-3\"/><ReasonItem Nr=\"Пр/812-007.0-4\"/><ReasonItem Nr=\"Пр/812-007.0-1\"/></NrSp>";
     writeFile(norms, normFile(work("07-01-001-01",
@@ -149,6 +149,8 @@ TEST(OfficialImport, MachinesMaterialsAndUnitPricesReachTheEstimateAndTheWorkboo
                              "<Resource Code=\"01.7.03.04-0001\" EndName=\"Вода\" MeasureUnit=\"м3\" Quantity=\"0.5\"/>")));
     writeFile(fer, normFile(work("07-01-002-01", "<Resource Code=\"1\" Quantity=\"3\"/>",
         "<Prices><Price Cost=\"100.5\" Salary=\"20\" Machines=\"30\" SalaryMach=\"5\" Materials=\"50.5\"/></Prices>"), "ФЕР"));
+    // Another book numbered the same way: its codes carry its own prefix, nothing collides.
+    writeFile(mr, normFile(work("07-01-001-01", "<Resource Code=\"1\" Quantity=\"1\"/>"), "ГЭСНмр"));
     writeFile(water, "<ResourceCatalog><ResourcesDirectory><ResourceCategory Type=\"Материалы\">"
                      "<Section Type=\"Книга\" Code=\"01\" Name=\"Материалы\"><Section Type=\"Часть\" Code=\"01.7\" Name=\"Вода\">"
                      "<Resource Code=\"01.7.03.04-0001\" Name=\"Вода\" MeasureUnit=\"м3\"><Prices><Price Cost=\"1154.09\"/></Prices>"
@@ -156,17 +158,19 @@ TEST(OfficialImport, MachinesMaterialsAndUnitPricesReachTheEstimateAndTheWorkboo
     const fs::path base = start / "Base";
     normimport::ImportOptions opt;
     opt.wagePerHour = 412.5;
-    const ImportReport r = normimport::importBase(base, {norms, fer, official("FSBC_Mash.xml"), water}, opt);
+    const ImportReport r = normimport::importBase(base, {norms, fer, official("FSBC_Mash.xml"), water, mr}, opt);
     EXPECT_EQ(attention(r, "Коды ресурсов, не найденные"), 2u);  // concrete, steel; labour is not priced
     EXPECT_EQ(attention(r, "Строки с количеством не числом"), 1u);
+    EXPECT_EQ(attention(r, "Повторяющиеся шифры"), 0u);
 
     // Every amount exact and rounded half up once: 0.5 × 1154.09 = 577.045 and 0.37 × 412.5 =
     // 152.625 are 577.05 and 152.63 (binary doubles made them 577.04 and 152.62).
     struct Row { const char* code; double ba, bb, bc, bd, be, bg, bh; const char* overhead; } rows[] = {
-        {"07-01-001-01", 7853.01, 0, 2696.76, 773.3, 5156.25, 12.5, 1.25,  // 2 × 1348.38; grades 10 + 2.5
+        {"ГЭСН07-01-001-01", 7853.01, 0, 2696.76, 773.3, 5156.25, 12.5, 1.25,  // 2 × 1348.38; grades 10 + 2.5
          "Пр/812-007.0-1; Пр/812-007.0-2; Пр/812-007.0-3; …"},                // whole references within 50 characters
-        {"07-01-001-02", 729.68, 577.05, 0, 0, 152.63, 0.37, 0, ""},
-        {"07-01-002-01", 100.5, 50.5, 30, 5, 20, 3, 0, ""},  // the ФЕР unit price as given
+        {"ГЭСН07-01-001-02", 729.68, 577.05, 0, 0, 152.63, 0.37, 0, ""},
+        {"ФЕР07-01-002-01", 100.5, 50.5, 30, 5, 20, 3, 0, ""},  // the ФЕР unit price as given
+        {"ГЭСНмр07-01-001-01", 412.5, 0, 0, 0, 412.5, 1, 0, ""},
     };
     auto rabmat = storage::openParadoxTable((base / "RABMAT.DB").string(), storage::OpenMode::ReadOnly);
     for (const Row& row : rows) {
@@ -193,9 +197,9 @@ TEST(OfficialImport, MachinesMaterialsAndUnitPricesReachTheEstimateAndTheWorkboo
     fs::create_directories(smeti);
     output(cli::estimateCommand, {"new", smeti.string(), "Дом"});
     const std::string est = (smeti / "Дом.db").string();
-    output(cli::estimateCommand, {"add", base.string(), est, "07-01-001-01"});
+    output(cli::estimateCommand, {"add", base.string(), est, "ГЭСН07-01-001-01"});
     const std::string shown = output(cli::estimateCommand, {"show", est});
-    for (const char* code : {"07-01-001-01", "04.1.02.05", "08.4.03.02"}) EXPECT_NE(shown.find(code), std::string::npos) << shown;
+    for (const char* code : {"ГЭСН07-01-001-01", "04.1.02.05", "08.4.03.02"}) EXPECT_NE(shown.find(code), std::string::npos) << shown;
     EXPECT_NE(shown.find("7853.01"), std::string::npos) << shown;
     const fs::path out = start / "Дом.xls";
     output(cli::exportCommand, {est, "--template", (testDataDir() / "templates" / "1.xls").string(), "--out", out.string()});
