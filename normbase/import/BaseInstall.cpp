@@ -16,6 +16,9 @@ namespace fs = std::filesystem;
 
 namespace {
 
+// Earlier bases kept beside the working one: <base>.old, <base>.old-2 ... <base>.old-N.
+constexpr int kKeptBases = 3;
+
 bool processAlive(long pid) { return pid > 0 && (::kill(static_cast<pid_t>(pid), 0) == 0 || errno == EPERM); }
 
 void removeAll(const fs::path& p) {
@@ -40,6 +43,31 @@ bool writtenByImport(const fs::path& file) {
     return false;
 }
 
+fs::path keptBase(const fs::path& baseDir, int n) {
+    return fs::path(baseDir.string() + (n == 1 ? ".old" : ".old-" + std::to_string(n)));
+}
+
+/** Makes room for the base about to be replaced: each earlier base moves one place back, the
+ *  oldest goes. */
+void shiftKeptBases(const fs::path& baseDir) {
+    std::error_code ec;
+    removeAll(keptBase(baseDir, kKeptBases));
+    for (int n = kKeptBases - 1; n >= 1; --n) {
+        if (!fs::exists(keptBase(baseDir, n), ec)) continue;
+        fs::rename(keptBase(baseDir, n), keptBase(baseDir, n + 1), ec);
+        if (ec) throw Error("Не удалось переименовать прежнюю копию базы «" + keptBase(baseDir, n).string() + "»: " + ec.message());
+    }
+    if (fs::exists(keptBase(baseDir, 1), ec)) throw Error("Не удалось освободить место для копии базы «" + keptBase(baseDir, 1).string() + "»");
+}
+
+std::vector<std::string> keptBases(const fs::path& baseDir) {
+    std::vector<std::string> kept;
+    std::error_code ec;
+    for (int n = 1; n <= kKeptBases; ++n)
+        if (fs::is_directory(keptBase(baseDir, n), ec)) kept.push_back(keptBase(baseDir, n).filename().string());
+    return kept;
+}
+
 }  // namespace
 
 fs::path stagingDirFor(const fs::path& baseDir) {
@@ -59,9 +87,9 @@ fs::path stagingDirFor(const fs::path& baseDir) {
     return dir;
 }
 
-void installBase(const fs::path& stagingDir, const fs::path& baseDir) {
+std::vector<std::string> installBase(const fs::path& stagingDir, const fs::path& baseDir) {
     std::error_code ec;
-    const fs::path old = fs::path(baseDir.string() + ".old");
+    const fs::path old = keptBase(baseDir, 1);
     const bool hadBase = fs::is_directory(baseDir, ec);
     if (hadBase) {
         // What the import does not write (the template 1.xls, the user's own files) goes along.
@@ -71,13 +99,12 @@ void installBase(const fs::path& stagingDir, const fs::path& baseDir) {
             fs::copy(e.path(), stagingDir / name, fs::copy_options::recursive, ec);
             if (ec) throw Error("Не удалось перенести «" + name + "» в новую нормативную базу: " + ec.message());
         }
-        removeAll(old);
-        if (fs::exists(old, ec)) throw Error("Не удалось удалить прежнюю копию базы «" + old.string() + "»");
+        shiftKeptBases(baseDir);
         // One step: the new base and the old one change places.
         if (::renameat2(AT_FDCWD, stagingDir.c_str(), AT_FDCWD, baseDir.c_str(), RENAME_EXCHANGE) == 0) {
             fs::rename(stagingDir, old, ec);
             if (ec) removeAll(stagingDir);
-            return;
+            return keptBases(baseDir);
         }
         // A file system without the exchange: two renames, the old base put back on failure.
         fs::rename(baseDir, old, ec);
@@ -89,7 +116,7 @@ void installBase(const fs::path& stagingDir, const fs::path& baseDir) {
         if (hadBase) fs::rename(old, baseDir, ec);
         throw Error("Не удалось заменить нормативную базу «" + baseDir.string() + "»: " + why);
     }
-
+    return hadBase ? keptBases(baseDir) : std::vector<std::string>();
 }
 
 }  // namespace talvira::normimport

@@ -1,5 +1,7 @@
 #include "normbase/import/ImportTypes.h"
 
+#include "common/NumberText.h"
+
 #include <sstream>
 
 namespace talvira::normimport {
@@ -13,10 +15,16 @@ std::string sourceLine(const SourceInfo& s) {
     return line;
 }
 
+std::string wageLine(const std::optional<double>& wagePerHour) {
+    if (!wagePerHour) return "Часовая ставка оплаты труда не задана: основная зарплата расценок равна 0";
+    return "Часовая ставка оплаты труда: " + formatGeneral(*wagePerHour, ',') + " руб.";
+}
+
 std::string ImportReport::text() const {
     std::ostringstream s;
     s << "Прочитано файлов: " << sources.size() << "\n";
     for (const SourceInfo& src : sources) s << "  " << sourceLine(src) << "\n";
+    s << wageLine(wagePerHour) << "\n";
     s << "Записано:\n"
       << "  сборников: " << collections << "\n"
       << "  разделов и таблиц: " << contentsEntries << "\n"
@@ -36,6 +44,11 @@ std::string ImportReport::text() const {
             }
             s << "\n";
         }
+    }
+    if (!keptBases.empty()) {
+        s << "Прежняя нормативная база сохранена в папке «" << keptBases.front() << "»";
+        for (size_t i = 1; i < keptBases.size(); ++i) s << (i == 1 ? "; более ранние: «" : ", «") << keptBases[i] << "»";
+        s << ".\n";
     }
     return s.str();
 }

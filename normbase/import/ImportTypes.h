@@ -69,12 +69,19 @@ struct Attention {
 struct ImportReport {
     std::vector<SourceInfo> sources;
     uint64_t collections = 0, contentsEntries = 0, rates = 0, resourceLines = 0, priceRecords = 0;
+    /** The hourly wage the basic wages were computed with; none: the wages are 0. */
+    std::optional<double> wagePerHour;
     std::vector<Attention> attention;  // only kinds with a count above 0
+    /** Once the base is in place: the earlier bases kept beside it, newest first
+     *  ("Base.old", "Base.old-2", "Base.old-3"); empty when there was none. */
+    std::vector<std::string> keptBases;
     /** The whole report as Russian text, several lines. */
     std::string text() const;
 };
 
 /** "ГЭСНп.xml — нормы, ГЭСНп, <decree>, уровень цен 01.01.2022, дата 18.08.2025". */
 std::string sourceLine(const SourceInfo& s);
+/** The report's line about the hourly wage ("Часовая ставка оплаты труда: 412,5 руб."). */
+std::string wageLine(const std::optional<double>& wagePerHour);
 
 }  // namespace talvira::normimport

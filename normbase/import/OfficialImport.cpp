@@ -1,6 +1,5 @@
 #include "normbase/import/OfficialImport.h"
 
-#include "common/NumberText.h"
 #include "normbase/import/BaseAssembler.h"
 #include "normbase/import/InputFiles.h"
 #include "normbase/import/OfficialXml.h"
@@ -25,12 +24,12 @@ std::string nowText() {
     return buf;
 }
 
-void writeOrigin(const fs::path& dir, const ImportReport& report, const ImportOptions& options) {
+void writeOrigin(const fs::path& dir, const ImportReport& report) {
     std::ofstream f(dir / kOriginFile, std::ios::binary);
     f << "Нормативная база импортирована " << nowText() << "\n";
     f << "Прочитаны файлы:\n";
     for (const SourceInfo& s : report.sources) f << "  " << sourceLine(s) << "\n";
-    if (options.wagePerHour) f << "Часовая ставка оплаты труда: " << formatGeneral(*options.wagePerHour, ',') << " руб.\n";
+    f << wageLine(report.wagePerHour) << "\n";
     if (!f) throw Error("Не удалось записать файл «" + (dir / kOriginFile).string() + "»");
 }
 
@@ -71,6 +70,7 @@ ImportReport buildBase(const fs::path& stagingDir, const std::vector<fs::path>& 
     if (!in.emptyArchives().empty())
         throw Error("Файл «" + in.emptyArchives().front() + "»: в архиве нет ни одного файла норм или цен (XML)");
     ImportReport report;
+    report.wagePerHour = options.wagePerHour;
     BaseAssembler base(options);
     const uint64_t total = in.totalBytes();
     uint64_t before = 0;
@@ -114,7 +114,7 @@ ImportReport buildBase(const fs::path& stagingDir, const std::vector<fs::path>& 
         throw Error("В " + std::string(files.size() == 1 ? "файле " : "файлах ") + fileList(files) +
                     " не найдено ни одной нормы и ни одной цены ресурса: нормативная база не изменена");
     guarded(stagingDir.string(), [&] { base.write(stagingDir.string(), report, progress); });
-    writeOrigin(stagingDir, report, options);
+    writeOrigin(stagingDir, report);
     return report;
 }
 
@@ -124,7 +124,7 @@ ImportReport importBase(const fs::path& baseDir, const std::vector<fs::path>& fi
     try {
         ImportReport report = buildBase(staging, files, options, progress);
         if (progress && !progress({"Замена нормативной базы", 0, 0})) throw ImportCancelled();
-        installBase(staging, baseDir);
+        report.keptBases = installBase(staging, baseDir);
         return report;
     } catch (...) {
         std::error_code ec;

@@ -31,15 +31,16 @@ ImportReport buildBase(const std::filesystem::path& stagingDir,
 
 /** Puts the complete base in `stagingDir` in place of `baseDir` in one step: the template
  *  1.xls (and any file the import does not write) of the old base is carried over first, the
- *  previous base is kept as `<baseDir>.old` (one level: an older one is removed). A missing
- *  `baseDir` is simply created by the move. */
-void installBase(const std::filesystem::path& stagingDir, const std::filesystem::path& baseDir);
+ *  previous base is kept as `<baseDir>.old`, the earlier ones as `<baseDir>.old-2` and
+ *  `<baseDir>.old-3` (the last three; an older one is removed). A missing `baseDir` is simply
+ *  created by the move. Returns the names of the earlier bases kept, newest first. */
+std::vector<std::string> installBase(const std::filesystem::path& stagingDir, const std::filesystem::path& baseDir);
 
 /** A fresh staging directory beside `baseDir` (same file system, so the move is one step). */
 std::filesystem::path stagingDirFor(const std::filesystem::path& baseDir);
 
-/** buildBase into stagingDirFor(baseDir), then installBase; on any failure or cancel the
- *  staging directory is removed and `baseDir` is as it was. */
+/** buildBase into stagingDirFor(baseDir), then installBase (the report names the earlier bases
+ *  kept); on any failure or cancel the staging directory is removed and `baseDir` is as it was. */
 ImportReport importBase(const std::filesystem::path& baseDir,
                         const std::vector<std::filesystem::path>& files, const ImportOptions& options,
                         const ProgressFn& progress = {});

@@ -87,6 +87,8 @@ TEST(OfficialImport, TheRealFilesGiveAWorkingBase) {
     EXPECT_EQ(r.sources.at(0).decree, "Приказ 490/пр от 14.08.2025");
     EXPECT_EQ(fs::file_size(base / "1.xls"), std::string("шаблон").size());
     EXPECT_NE(normimport::readBaseOrigin(base).find("GESNp.xml"), std::string::npos);
+    for (const char* line : {"Часовая ставка оплаты труда: 300 руб.", "Прежняя нормативная база сохранена в папке «Base.old»."})
+        EXPECT_NE(r.text().find(line), std::string::npos) << r.text();
 
     // Browse order: the price book first (given first), then the norms' first collection and its first entries.
     normbase::NormBase nb;
@@ -126,12 +128,17 @@ TEST(OfficialImport, TheRealFilesGiveAWorkingBase) {
     EXPECT_NE(found.find("мощностью свыше 100 кВт"), std::string::npos) << found;
     EXPECT_NE(output(cli::searchCommand, {base.string(), "бульдозеры", "рыхлители"}).find("91.01.01-014"), std::string::npos);
 
-    // A second import keeps the first as Base.old, one level only.
-    normimport::importBase(base, {official("GESNp.xml")}, {});
-    normimport::importBase(base, {official("GESNp.xml")}, {});
-    EXPECT_TRUE(fs::exists(start / "Base.old" / "RABMAT.DB"));
+    // Each import keeps the base before as Base.old; the last three are kept, the oldest goes
+    // (the first one, holding only the template, is gone after four imports).
+    ImportReport last;
+    for (int i = 0; i < 3; ++i) last = normimport::importBase(base, {official("GESNp.xml")}, {});
+    EXPECT_EQ(last.keptBases, (std::vector<std::string>{"Base.old", "Base.old-2", "Base.old-3"}));
+    EXPECT_NE(last.text().find("сохранена в папке «Base.old»; более ранние: «Base.old-2», «Base.old-3»."), std::string::npos)
+        << last.text();
+    EXPECT_NE(last.text().find("Часовая ставка оплаты труда не задана"), std::string::npos) << last.text();
+    for (const char* kept : {"Base.old", "Base.old-2", "Base.old-3"}) EXPECT_TRUE(fs::exists(start / kept / "RABMAT.DB")) << kept;
+    EXPECT_FALSE(fs::exists(start / "Base.old-4"));
     EXPECT_TRUE(fs::exists(base / "1.xls"));
-    EXPECT_FALSE(fs::exists(start / "Base.old.old"));
 }
 
 TEST(OfficialImport, MachinesMaterialsAndUnitPricesReachTheEstimateAndTheWorkbook) {
