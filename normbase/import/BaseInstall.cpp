@@ -1,3 +1,4 @@
+#include "normbase/BaseInfo.h"
 #include "normbase/NormBaseFormat.h"
 #include "normbase/import/OfficialImport.h"
 
@@ -32,11 +33,11 @@ std::string upper(std::string s) {
 }
 
 /** A file of the base the import writes itself: a table's family (the table, its memo file and
- *  indexes) and the origin note. Never carried over from the old base: a stale index would
- *  mislead the new table, a stale note would tell of the wrong files. */
+ *  indexes), the base's note and the origin note. Never carried over from the old base: a stale
+ *  index would mislead the new table, a stale note would tell of the wrong files. */
 bool writtenByImport(const fs::path& file) {
     const std::string name = upper(file.filename().string());
-    if (name == upper(kOriginFile)) return true;
+    if (name == upper(kOriginFile) || name == upper(normbase::kBaseInfoFile)) return true;
     const std::string stem = upper(file.stem().string());
     for (normbase::NormTable t : normbase::kNormTables)
         if (stem == upper(fs::path(normbase::normTableFile(t)).stem().string())) return true;

@@ -1,9 +1,11 @@
 #include "normbase/import/OfficialImport.h"
 
+#include "normbase/BaseInfo.h"
 #include "normbase/import/BaseAssembler.h"
 #include "normbase/import/InputFiles.h"
 #include "normbase/import/OfficialXml.h"
 
+#include <algorithm>
 #include <ctime>
 #include <fstream>
 #include <new>
@@ -31,6 +33,41 @@ void writeOrigin(const fs::path& dir, const ImportReport& report) {
     for (const SourceInfo& s : report.sources) f << "  " << sourceLine(s) << "\n";
     f << wageLine(report.wagePerHour) << "\n";
     if (!f) throw Error("Не удалось записать файл «" + (dir / kOriginFile).string() + "»");
+}
+
+void addOnce(std::vector<std::string>& to, const std::string& v) {
+    if (!v.empty() && std::find(to.begin(), to.end(), v) == to.end()) to.push_back(v);
+}
+
+std::string joined(const std::vector<std::string>& v) {
+    std::string s;
+    for (const std::string& x : v) s += (s.empty() ? "" : ", ") + x;
+    return s;
+}
+
+/** What the base is, from the files it was made of: the books of its norm files, their edition
+ *  (ГЭСН: ФСНБ-2022; ФЕР: ФСНБ-2020, whose unit prices are of 01.01.2000 when the file does not
+ *  say), their price level (of the price files when no norm file gives one), every order. */
+normbase::BaseInfo baseInfoOf(const std::vector<SourceInfo>& sources) {
+    normbase::BaseInfo info;
+    info.imported = true;
+    std::vector<std::string> editions, normLevels, priceLevels;
+    for (const SourceInfo& s : sources) {
+        for (const std::string& o : s.orders) addOnce(info.orders, o);
+        if (s.kind != "нормы") {
+            addOnce(priceLevels, s.priceLevel);
+            continue;
+        }
+        const std::string book = !s.baseType.empty() ? s.baseType : s.codePrefix;
+        const bool fer = book.starts_with("ФЕР");
+        addOnce(info.books, book);
+        if (fer || book.starts_with("ГЭСН")) addOnce(editions, fer ? "ФСНБ-2020" : "ФСНБ-2022");
+        addOnce(normLevels, !s.priceLevel.empty() ? s.priceLevel : fer ? "01.01.2000" : "");
+    }
+    if (info.books.empty() && !sources.empty()) editions = {"ФСНБ-2022"};  // the ФСБЦ prices alone
+    info.edition = joined(editions);
+    info.priceLevel = joined(normLevels.empty() ? priceLevels : normLevels);
+    return info;
 }
 
 /** Runs one step of the import that reads or writes `what`; anything but the program's own
@@ -115,6 +152,7 @@ ImportReport buildBase(const fs::path& stagingDir, const std::vector<fs::path>& 
                     " не найдено ни одной нормы и ни одной цены ресурса: нормативная база не изменена");
     guarded(stagingDir.string(), [&] { base.write(stagingDir.string(), report, progress); });
     writeOrigin(stagingDir, report);
+    normbase::writeBaseInfo(stagingDir, baseInfoOf(report.sources));
     return report;
 }
 

@@ -23,8 +23,8 @@ namespace talvira::normimport {
 inline constexpr const char* kOriginFile = "ORIGIN.TXT";
 
 /** Reads `files` in the order given and writes a complete base (six tables and their indexes,
- *  the origin note) into `stagingDir`, which must not exist or be empty. Files that hold no
- *  norm and no price at all are refused. */
+ *  the base's note of itself and the origin note for the user) into `stagingDir`, which must
+ *  not exist or be empty. Files that hold no norm and no price at all are refused. */
 ImportReport buildBase(const std::filesystem::path& stagingDir,
                        const std::vector<std::filesystem::path>& files, const ImportOptions& options,
                        const ProgressFn& progress = {});

@@ -1,17 +1,21 @@
-// The import's rules below the files: numbers read exactly from their text and the price of a
-// norm from its lines. Each a table of cases.
+// The import's rules below the files: numbers read exactly from their text, the price of a norm
+// from its lines, and the base's note of itself. Each a table of cases.
 #include "common/Error.h"
+#include "normbase/BaseInfo.h"
 #include "normbase/import/ExactNumber.h"
 #include "normbase/import/RatePricing.h"
+#include "tests/support/TestPaths.h"
 
 #include <gtest/gtest.h>
 
+#include <fstream>
 #include <limits>
 
 namespace talvira::test {
 namespace {
 
 using namespace normimport;
+namespace fs = std::filesystem;
 
 TEST(ImportNumbers, ReadExactlyAndRoundHalfUpAwayFromZero) {
     const struct {
@@ -115,6 +119,47 @@ TEST(RatePricing, ComponentsFromLinesPricesAndWage) {
         EXPECT_EQ(c.labour, r.want.labour);
         EXPECT_EQ(c.machinistLabour, r.want.machinistLabour);
     }
+}
+
+TEST(BaseInfo, WrittenAndReadBackOrNotImportedWhenAbsentOrDamaged) {
+    TempDir dir("talvira-baseinfo");
+    normbase::BaseInfo info;
+    info.imported = true;
+    info.priceLevel = "01.01.2000";
+    info.edition = "ФСНБ-2020";
+    info.books = {"ФЕР", "ФЕРм"};
+    info.orders = {"Приказ 1/пр от 01.02.2025", "Сборник = с равенством"};
+    normbase::writeBaseInfo(dir.path(), info);
+    EXPECT_EQ(normbase::readBaseInfo(dir.path()), info);
+    EXPECT_FALSE(fs::exists(dir / (std::string(normbase::kBaseInfoFile) + ".tmp")));
+
+    const struct {
+        const char* name;
+        const char* text;  // nullptr: no file at all
+        bool imported;
+        const char* level;
+    } rows[] = {
+        {"no note", nullptr, false, ""},
+        {"empty", "", false, ""},
+        {"not said to be imported", "priceLevel=01.01.2022\n", false, ""},
+        {"a line that is no key", "imported=1\nпросто текст\n", false, ""},
+        {"written on Windows, with a later key", "# note\r\nimported=1\r\npriceLevel=01.01.2022\r\nsomethingNew=1\r\n", true,
+         "01.01.2022"},
+    };
+    for (const auto& r : rows) {
+        SCOPED_TRACE(r.name);
+        TempDir d("talvira-baseinfo-case");
+        if (r.text) std::ofstream(d / normbase::kBaseInfoFile, std::ios::binary) << r.text;
+        const normbase::BaseInfo got = normbase::readBaseInfo(d.path());
+        EXPECT_EQ(got.imported, r.imported);
+        EXPECT_EQ(got.priceLevel, r.level);
+    }
+    // A value never breaks the note's lines.
+    info.orders = {"Приказ\nв две строки"};
+    normbase::writeBaseInfo(dir.path(), info);
+    EXPECT_EQ(normbase::readBaseInfo(dir.path()).orders, std::vector<std::string>{"Приказ в две строки"});
+    // A folder that cannot take the note is an error, not a silent loss.
+    EXPECT_THROW(normbase::writeBaseInfo(dir / "missing", info), Error);
 }
 
 }  // namespace

@@ -2,6 +2,7 @@
 // (values checked by hand against the XML), small ГЭСН and ФЕР files written here, the bad
 // inputs (each refused or counted, the base left as it was) and an import killed half-way.
 #include "common/Error.h"
+#include "normbase/BaseInfo.h"
 #include "normbase/NormBase.h"
 #include "normbase/import/OfficialImport.h"
 #include "storage/CodePage.h"
@@ -89,6 +90,13 @@ TEST(OfficialImport, TheRealFilesGiveAWorkingBase) {
     EXPECT_NE(normimport::readBaseOrigin(base).find("GESNp.xml"), std::string::npos);
     for (const char* line : {"Часовая ставка оплаты труда: 300 руб.", "Прежняя нормативная база сохранена в папке «Base.old»."})
         EXPECT_NE(r.text().find(line), std::string::npos) << r.text();
+    normbase::BaseInfo info;
+    info.imported = true;
+    info.priceLevel = "01.01.2022";
+    info.edition = "ФСНБ-2022";
+    info.books = {"ГЭСНп"};
+    info.orders = {"Приказ 490/пр от 14.08.2025", "ГОСУДАРСТВЕННЫЕ ЭЛЕМЕНТНЫЕ СМЕТНЫЕ НОРМЫ ГЭСН-2022 доп. № 15"};
+    EXPECT_EQ(normbase::readBaseInfo(base), info);
 
     // Browse order: the price book first (given first), then the norms' first collection and its first entries.
     normbase::NormBase nb;
@@ -139,6 +147,8 @@ TEST(OfficialImport, TheRealFilesGiveAWorkingBase) {
     for (const char* kept : {"Base.old", "Base.old-2", "Base.old-3"}) EXPECT_TRUE(fs::exists(start / kept / "RABMAT.DB")) << kept;
     EXPECT_FALSE(fs::exists(start / "Base.old-4"));
     EXPECT_TRUE(fs::exists(base / "1.xls"));
+    // The note is the new base's own, never carried over from the old one.
+    EXPECT_EQ(normbase::readBaseInfo(base).orders, std::vector<std::string>{info.orders.back()});
 }
 
 TEST(OfficialImport, MachinesMaterialsAndUnitPricesReachTheEstimateAndTheWorkbook) {
@@ -169,6 +179,8 @@ TEST(OfficialImport, MachinesMaterialsAndUnitPricesReachTheEstimateAndTheWorkboo
     EXPECT_EQ(attention(r, "Коды ресурсов, не найденные"), 2u);  // concrete, steel; labour is not priced
     EXPECT_EQ(attention(r, "Строки с количеством не числом"), 1u);
     EXPECT_EQ(attention(r, "Повторяющиеся шифры"), 0u);
+    EXPECT_EQ(normbase::readBaseInfo(base).books, (std::vector<std::string>{"ГЭСН", "ФЕР", "ГЭСНмр"}));
+    EXPECT_EQ(normbase::readBaseInfo(base).edition, "ФСНБ-2022, ФСНБ-2020");
 
     // Every amount exact and rounded half up once: 0.5 × 1154.09 = 577.045 and 0.37 × 412.5 =
     // 152.625 are 577.05 and 152.63 (binary doubles made them 577.04 and 152.62).
