@@ -10,6 +10,9 @@
 
 #include <algorithm>
 #include <cctype>
+#include <exception>
+#include <thread>
+#include <tuple>
 
 namespace talvira::normimport {
 
@@ -82,7 +85,7 @@ std::string firstCharacters(const std::string& s, size_t n) {
 }
 
 /** The start of a long text for an example in the report. */
-std::string brief(const std::string& s) { return characters(s) <= 80 ? s : firstCharacters(s, 80) + "…"; }
+std::string brief(std::string_view s) { return characters(s) <= 80 ? std::string(s) : firstCharacters(std::string(s), 80) + "…"; }
 
 /** Only ASCII and the basic Cyrillic letters: the code page certainly holds it. */
 bool plainCyrillic(std::string_view s) {
@@ -98,7 +101,100 @@ bool plainCyrillic(std::string_view s) {
     return true;
 }
 
+/** `s` as a field of at most `max` characters (0: any length) in code page 1251 holds it:
+ *  characters the code page lacks replaced, a longer text cut with "…"; both counted with
+ *  `where` (the start of it) as the example. */
+Value fit(std::string s, size_t max, std::string_view where, Notices& notices) {
+    if (s.empty()) return Value();
+    if (!plainCyrillic(s) && !storage::fromUtf8(s, 1251)) {
+        std::string out;
+        for (size_t i = 0; i < s.size();) {
+            const size_t n = sequenceLength(static_cast<unsigned char>(s[i]));
+            const std::string_view ch(s.data() + i, std::min(n, s.size() - i));
+            if (storage::fromUtf8(ch, 1251)) out += ch;
+            else out += nearText(ch);
+            i += n;
+        }
+        notices.add(Notice::ReplacedCharacter, brief(where));
+        s = std::move(out);
+    }
+    if (max == 0 || characters(s) <= max) return Value::string(std::move(s));
+    notices.add(Notice::ShortenedText, brief(where));
+    return Value::string(firstCharacters(s, max - 1) + "…");
+}
+
+/** References (one per line) joined by "; " within `max` characters, whole ones only: when
+ *  they do not all fit, those that do and "…". */
+Value fitReferences(std::string_view refs, size_t max, std::string_view where, Notices& notices) {
+    std::vector<std::string_view> all;
+    for (size_t at = 0; at < refs.size();) {
+        const size_t end = std::min(refs.find('\n', at), refs.size());
+        all.push_back(refs.substr(at, end - at));
+        at = end + 1;
+    }
+    std::string joined;
+    for (std::string_view r : all) (joined += joined.empty() ? "" : "; ") += r;
+    if (characters(joined) <= max) return fit(std::move(joined), max, where, notices);
+    std::string kept;
+    for (std::string_view r : all) {
+        std::string next = kept.empty() ? std::string(r) : kept + "; " + std::string(r);
+        if (characters(next) + 3 > max) break;
+        kept = std::move(next);
+    }
+    if (kept.empty()) return fit(std::string(all.front()), max, where, notices);  // one reference longer than the field
+    notices.add(Notice::ShortenedText, where);
+    return fit(kept + "; …", max, where, notices);
+}
+
+/** Runs `a` here and `b` on a second thread; the first failure of either is rethrown once both
+ *  have ended. */
+template <class A, class B>
+void bothAtOnce(A&& a, B&& b) {
+    std::exception_ptr failedB;
+    std::thread other([&] {
+        try {
+            b();
+        } catch (...) {
+            failedB = std::current_exception();
+        }
+    });
+    std::exception_ptr failedA;
+    try {
+        a();
+    } catch (...) {
+        failedA = std::current_exception();
+    }
+    other.join();
+    if (failedA) std::rethrow_exception(failedA);
+    if (failedB) std::rethrow_exception(failedB);
+}
+
 }  // namespace
+
+// ---------------------------------------------------------------------------------------------
+// Notices
+// ---------------------------------------------------------------------------------------------
+
+void Notices::add(Notice n, std::string_view example) {
+    Count& c = counts_[static_cast<size_t>(n)];
+    ++c.n;
+    if (c.examples.size() < kExamples && !example.empty()) c.examples.emplace_back(example);
+}
+
+void Notices::merge(const Notices& o) {
+    for (size_t i = 0; i < static_cast<size_t>(Notice::Count_); ++i) {
+        counts_[i].n += o.counts_[i].n;
+        for (const std::string& e : o.counts_[i].examples)
+            if (counts_[i].examples.size() < kExamples) counts_[i].examples.push_back(e);
+    }
+}
+
+void Notices::fill(ImportReport& report) const {
+    for (size_t i = 0; i < static_cast<size_t>(Notice::Count_); ++i) {
+        const Count& c = counts_[i];
+        if (c.n) report.attention.push_back({noticeTitle(static_cast<Notice>(i)), c.n, c.examples});
+    }
+}
 
 // ---------------------------------------------------------------------------------------------
 // Taking the files' records
@@ -125,20 +221,31 @@ int32_t BaseAssembler::addEntry(std::string name) {
     return static_cast<int32_t>(entries_.size());
 }
 
-uint32_t BaseAssembler::internCode(const std::string& code) {
-    auto [it, fresh] = codeIds_.try_emplace(code, static_cast<uint32_t>(codes_.size()));
-    if (fresh) codes_.push_back({code, {}, 0, -1, 0});
-    return it->second;
+uint32_t BaseAssembler::internCode(std::string_view code) {
+    if (auto it = codeIds_.find(code); it != codeIds_.end()) return it->second;
+    const auto id = static_cast<uint32_t>(codes_.size());
+    codeIds_.emplace(std::string(code), id);
+    codes_.push_back({std::string(code), {}, 0, -1, 0});
+    return id;
 }
 
 uint32_t BaseAssembler::internUnit(std::string_view unit) {
     if (unit.empty()) return 0;
-    auto [it, fresh] = unitIds_.try_emplace(std::string(unit), static_cast<uint32_t>(units_.size() + 1));
-    if (fresh) units_.emplace_back(unit);
-    return it->second;
+    if (auto it = unitIds_.find(unit); it != unitIds_.end()) return it->second;
+    units_.emplace_back(unit);
+    unitIds_.emplace(std::string(unit), static_cast<uint32_t>(units_.size()));
+    return static_cast<uint32_t>(units_.size());
 }
 
-BaseAssembler::Item BaseAssembler::newItem(int32_t entry, const std::string& code, std::string name, std::string_view unit,
+uint16_t BaseAssembler::internPrefix(std::string_view prefix) {
+    for (size_t i = 0; i < prefixes_.size(); ++i)
+        if (prefixes_[i] == prefix) return static_cast<uint16_t>(i);
+    if (prefixes_.size() >= 0xFFFF) throw Error("Слишком много разных сборников в одном импорте");
+    prefixes_.emplace_back(prefix);
+    return static_cast<uint16_t>(prefixes_.size() - 1);
+}
+
+BaseAssembler::Item BaseAssembler::newItem(int32_t entry, std::string_view code, std::string name, std::string_view unit,
                                            std::string_view prefix) {
     if (entry < 1 || size_t(entry) > entries_.size()) throw Error("Запись вне раздела");
     Item it;
@@ -147,23 +254,18 @@ BaseAssembler::Item BaseAssembler::newItem(int32_t entry, const std::string& cod
     it.code = code;
     it.name = std::move(name);
     it.unit = internUnit(unit);
-    it.alt = code.empty() ? std::string() : std::string(prefix) + " " + code;
+    it.prefix = internPrefix(prefix);
     it.firstLine = static_cast<uint32_t>(lines_.size());
     return it;
 }
 
-void BaseAssembler::beginRate(int32_t entry, const std::string& code, std::string name, std::string_view unit,
+void BaseAssembler::beginRate(int32_t entry, std::string_view code, std::string name, std::string_view unit,
                               std::string_view prefix) {
-    Item it = newItem(entry, code, std::move(name), unit, prefix);
-    if (!code.empty()) {
-        it.code = std::string(prefix) + code;
-        if (!rateCodes_.try_emplace(it.code, uint32_t(items_.size())).second) notice(Notice::DuplicateCode, it.code);
-    }
-    items_.push_back(std::move(it));
+    items_.push_back(newItem(entry, code, std::move(name), unit, prefix));
     ++rates_;
 }
 
-void BaseAssembler::addLine(const std::string& code, std::string_view name, std::string_view unit,
+void BaseAssembler::addLine(std::string_view code, std::string_view name, std::string_view unit,
                             std::optional<int64_t> quantity, bool abstract) {
     if (items_.empty() || items_.back().price) throw Error("Ресурс вне расценки");
     const uint32_t c = internCode(code);
@@ -177,8 +279,16 @@ void BaseAssembler::addLine(const std::string& code, std::string_view name, std:
 void BaseAssembler::addReasons(std::string_view overhead, std::string_view profit) {
     if (items_.empty() || items_.back().price) throw Error("Ссылка на нормативы вне расценки");
     Item& it = items_.back();
-    auto add = [](std::vector<std::string>& to, std::string_view v) {
-        if (!v.empty() && std::find(to.begin(), to.end(), v) == to.end()) to.emplace_back(v);
+    // One reference a line (a collapsed attribute holds no line break); a repeated one once.
+    auto add = [](std::string& to, std::string_view v) {
+        if (v.empty()) return;
+        for (size_t at = 0; at <= to.size();) {
+            const size_t end = std::min(to.find('\n', at), to.size());
+            if (std::string_view(to).substr(at, end - at) == v && !to.empty()) return;
+            at = end + 1;
+        }
+        if (!to.empty()) to += '\n';
+        to += v;
     };
     add(it.overhead, overhead);
     add(it.profit, profit);
@@ -186,11 +296,17 @@ void BaseAssembler::addReasons(std::string_view overhead, std::string_view profi
 
 void BaseAssembler::setDirectPrices(const DirectPrices& p) {
     if (items_.empty() || items_.back().price) throw Error("Цена расценки вне расценки");
-    items_.back().direct = true;
-    items_.back().prices = p;
+    Item& it = items_.back();
+    if (!it.direct) {
+        it.direct = true;
+        it.directPrices = static_cast<uint32_t>(directs_.size());
+        directs_.push_back(p);
+    } else {
+        directs_[it.directPrices] = p;
+    }
 }
 
-void BaseAssembler::addPriceRecord(int32_t entry, const std::string& code, std::string name, std::string_view unit,
+void BaseAssembler::addPriceRecord(int32_t entry, std::string_view code, std::string name, std::string_view unit,
                                    std::optional<ResourcePrice> price) {
     Item it = newItem(entry, code, std::move(name), unit, "ФСБЦ");
     it.price = true;
@@ -209,50 +325,12 @@ void BaseAssembler::addPriceRecord(int32_t entry, const std::string& code, std::
     items_.push_back(std::move(it));
 }
 
-void BaseAssembler::notice(Notice n, const std::string& example) {
-    Count& c = notices_[static_cast<size_t>(n)];
-    ++c.n;
-    if (c.examples.size() < kExamples && !example.empty()) c.examples.push_back(example);
-}
-
 // ---------------------------------------------------------------------------------------------
-// Fields
+// Reading the assembled base
 // ---------------------------------------------------------------------------------------------
 
-Value BaseAssembler::fit(const std::string& s, size_t max, const std::string& where) {
-    if (s.empty()) return Value();
-    std::string out;
-    const std::string* t = &s;
-    if (!plainCyrillic(s) && !storage::fromUtf8(s, 1251)) {
-        for (size_t i = 0; i < s.size();) {
-            const size_t n = sequenceLength(static_cast<unsigned char>(s[i]));
-            const std::string_view ch(s.data() + i, std::min(n, s.size() - i));
-            if (storage::fromUtf8(ch, 1251)) out += ch;
-            else out += nearText(ch);
-            i += n;
-        }
-        notice(Notice::ReplacedCharacter, where);
-        t = &out;
-    }
-    if (max == 0 || characters(*t) <= max) return Value::string(*t);
-    notice(Notice::ShortenedText, where);
-    return Value::string(firstCharacters(*t, max - 1) + "…");
-}
-
-Value BaseAssembler::fitReferences(const std::vector<std::string>& refs, size_t max, const std::string& where) {
-    std::string all;
-    for (const std::string& r : refs) all += (all.empty() ? "" : "; ") + r;
-    if (characters(all) <= max) return fit(all, max, where);
-    // Whole references while they and the closing "; …" fit; a reference is never cut.
-    std::string kept;
-    for (const std::string& r : refs) {
-        std::string next = kept.empty() ? r : kept + "; " + r;
-        if (characters(next) + 3 > max) break;
-        kept = std::move(next);
-    }
-    if (kept.empty()) return fit(refs.front(), max, where);  // one reference longer than the field
-    notice(Notice::ShortenedText, where);
-    return fit(kept + "; …", max, where);
+std::string BaseAssembler::shownCode(const Item& it) const {
+    return it.price || it.code.empty() ? it.code : prefixes_[it.prefix] + it.code;
 }
 
 int32_t BaseAssembler::resourceKind(const Code& c) const {
@@ -263,16 +341,16 @@ int32_t BaseAssembler::resourceKind(const Code& c) const {
     return static_cast<int32_t>(k);
 }
 
-RateComponents BaseAssembler::priceOf(const Item& rate) {
-    pricing_.clear();
+RateComponents BaseAssembler::priceOf(const Item& rate, std::vector<RateLine>& buffer) const {
+    buffer.clear();
     for (uint32_t k = rate.firstLine; k < rate.firstLine + rate.lines; ++k) {
         const Line& l = lines_[k];
         const Code& c = codes_[l.code];
         const Item* p = c.priceItem >= 0 ? &items_[size_t(c.priceItem)] : nullptr;
-        pricing_.push_back({c.text, l.numeric ? std::optional<int64_t>(l.quantity) : std::nullopt, l.abstract,
-                            p && p->priced ? &p->resource : nullptr});
+        buffer.push_back({c.text, l.numeric ? std::optional<int64_t>(l.quantity) : std::nullopt, l.abstract,
+                          p && p->priced ? &p->resource : nullptr});
     }
-    return priceRate(pricing_, wage_, rate.direct ? &rate.prices : nullptr);
+    return priceRate(buffer, wage_, rate.direct ? &directs_[rate.directPrices] : nullptr);
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -284,23 +362,42 @@ void BaseAssembler::write(const std::string& dir, ImportReport& report, const Pr
         if (progress && !progress({what, 0, 0})) throw ImportCancelled();
     };
     stage("Запись таблиц нормативной базы");
+    countDuplicateCodes();
     numberPlaceholders();
-    writeUnits(dir);
-    report.collections = writeCollections(dir);
-    report.contentsEntries = writeEntries(dir);
-    stage("Запись расценок и ресурсов");
-    writeNames(dir);
-    std::unique_ptr<NormTableWriter> rabmat = writeRates(dir);
-    stage("Запись ресурсных строк");
-    report.resourceLines = writeLines(dir);
+    // The rates on this thread, the rest on a second one; each with notices of its own, told
+    // in a fixed order.
+    Notices rateNotices, otherNotices;
+    std::unique_ptr<NormTableWriter> rabmat, resurs;
+    bothAtOnce([&] { rabmat = writeRates(dir, rateNotices); },
+               [&] {
+                   writeUnits(dir, otherNotices);
+                   report.collections = writeCollections(dir, otherNotices);
+                   report.contentsEntries = writeEntries(dir, otherNotices);
+                   writeNames(dir, otherNotices);
+                   resurs = writeLines(dir);
+               });
     stage("Запись индексов");
-    // The rates' indexes read the whole table back: the base held in memory goes first, so that
-    // the two never take memory at the same time.
+    // The indexes read the tables back: the base held in memory goes first, so that the two
+    // never take memory at the same time.
     releaseMemory();
-    rabmat->finish();
+    bothAtOnce([&] { rabmat->finish(); }, [&] { report.resourceLines = resurs->finish(); });
     report.rates = rates_;
     report.priceRecords = priceRecords_;
-    fillAttention(report);
+    notices_.merge(rateNotices);
+    notices_.merge(otherNotices);
+    notices_.fill(report);
+}
+
+void BaseAssembler::countDuplicateCodes() {
+    // Norms of one book with one code: sorted once here rather than a lookup per norm.
+    std::vector<std::tuple<uint16_t, std::string_view, size_t>> codes;
+    codes.reserve(rates_);
+    for (size_t i = 0; i < items_.size(); ++i)
+        if (!items_[i].price && !items_[i].code.empty()) codes.emplace_back(items_[i].prefix, items_[i].code, i);
+    std::sort(codes.begin(), codes.end());
+    for (size_t i = 1; i < codes.size(); ++i)
+        if (std::get<0>(codes[i]) == std::get<0>(codes[i - 1]) && std::get<1>(codes[i]) == std::get<1>(codes[i - 1]))
+            notice(Notice::DuplicateCode, shownCode(items_[std::get<2>(codes[i])]));
 }
 
 void BaseAssembler::numberPlaceholders() {
@@ -318,48 +415,47 @@ void BaseAssembler::numberPlaceholders() {
     }
 }
 
-void BaseAssembler::writeUnits(const std::string& dir) {
+void BaseAssembler::writeUnits(const std::string& dir, Notices& n) const {
     NormTableWriter w(dir, NormTable::Edizm);
     for (size_t i = 0; i < units_.size(); ++i) {
-        w.next().set(fld::ID, integer(int64_t(i + 1))).set(fld::NAME, fit(units_[i], 50, units_[i]));
+        w.next().set(fld::ID, integer(int64_t(i + 1))).set(fld::NAME, fit(units_[i], 50, units_[i], n));
         w.append();
     }
     w.finish();
 }
 
-uint64_t BaseAssembler::writeCollections(const std::string& dir) {
+uint64_t BaseAssembler::writeCollections(const std::string& dir, Notices& n) const {
     NormTableWriter w(dir, NormTable::Reestr);
     for (size_t i = 0; i < collections_.size(); ++i) {
-        w.next().set(fld::ID, integer(int64_t(i + 1))).set(fld::NAME, fit(collections_[i], 255, brief(collections_[i])));
+        w.next().set(fld::ID, integer(int64_t(i + 1))).set(fld::NAME, fit(collections_[i], 255, collections_[i], n));
         w.append();
     }
     return w.finish();
 }
 
-uint64_t BaseAssembler::writeEntries(const std::string& dir) {
+uint64_t BaseAssembler::writeEntries(const std::string& dir, Notices& n) const {
     NormTableWriter w(dir, NormTable::Ogl);
     for (size_t i = 0; i < entries_.size(); ++i) {
         const auto& [collection, name] = entries_[i];
-        w.next().set(fld::ID, integer(int64_t(i + 1))).set(fld::IDREESTR, integer(collection)).set(fld::NAME, fit(name, 255, brief(name)));
+        w.next().set(fld::ID, integer(int64_t(i + 1))).set(fld::IDREESTR, integer(collection)).set(fld::NAME, fit(name, 255, name, n));
         w.append();
     }
     return w.finish();
 }
 
-void BaseAssembler::writeNames(const std::string& dir) {
+void BaseAssembler::writeNames(const std::string& dir, Notices& n) const {
     NormTableWriter w(dir, NormTable::Name);
     const size_t pId = w.record().place(fld::ID), pName = w.record().place(fld::NAME);
-    auto put = [&](int64_t id, std::string& name) {
-        w.next().set(pId, integer(id)).set(pName, fit(name, 0, brief(name)));
+    auto put = [&](int64_t id, const std::string& name) {
+        w.next().set(pId, integer(id)).set(pName, fit(name, 0, name, n));
         w.append();
-        std::string().swap(name);  // written: its memory is free for the next tables
     };
     for (size_t i = 0; i < items_.size(); ++i) put(int64_t(i + 1), items_[i].name);
     for (uint32_t c : placeholders_) put(codes_[c].placeholder, codes_[c].name);
     w.finish();
 }
 
-std::unique_ptr<NormTableWriter> BaseAssembler::writeRates(const std::string& dir) {
+std::unique_ptr<NormTableWriter> BaseAssembler::writeRates(const std::string& dir, Notices& n) const {
     auto w = std::make_unique<NormTableWriter>(dir, NormTable::Rabmat);
     const normbase::NormRecord& r = w->record();
     const size_t pId = r.place(fld::ID), pReestr = r.place(fld::IDREESTR), pName = r.place(fld::IDNAME),
@@ -369,39 +465,42 @@ std::unique_ptr<NormTableWriter> BaseAssembler::writeRates(const std::string& di
                  pBG = r.place(fld::BG), pBH = r.place(fld::BH), pOverhead = r.place(fld::PREISK),
                  pProfit = r.place(fld::POSPREISK);
     auto unitValue = [](uint32_t u) { return u ? integer(u) : Value(); };
+    std::vector<RateLine> buffer;
     for (size_t i = 0; i < items_.size(); ++i) {
         const Item& it = items_[i];
         const int32_t id = static_cast<int32_t>(i + 1);
+        const std::string code = shownCode(it);
         normbase::NormRecord& rec = w->next();
-        rec.set(pId, integer(id)).set(pReestr, integer(it.collection)).set(pName, integer(id)).set(pTab, fit(it.code, 50, it.code))
-            .set(pOgl, integer(it.entry)).set(pAlt, fit(it.alt, 255, it.code)).set(pUnit, unitValue(it.unit));
+        rec.set(pId, integer(id)).set(pReestr, integer(it.collection)).set(pName, integer(id)).set(pTab, fit(code, 50, code, n))
+            .set(pOgl, integer(it.entry)).set(pUnit, unitValue(it.unit));
+        if (!it.code.empty()) rec.set(pAlt, fit(prefixes_[it.prefix] + " " + it.code, 255, code, n));
         if (it.price) {
             rec.set(pKind, kind(it.resource.machine ? RecordKind::Machine : RecordKind::Material));
             if (it.priced) rec.set(pBA, money(it.resource.price)).set(pBB, money(it.resource.price));
             if (it.priced && it.resource.machine) rec.set(pBC, money(it.resource.price)).set(pBD, money(it.resource.machineWages));
         } else {
-            const RateComponents c = priceOf(it);
+            const RateComponents c = priceOf(it, buffer);
             rec.set(pKind, kind(RecordKind::Rate)).set(pBA, money(c.total)).set(pBB, money(c.materials))
                 .set(pBC, money(c.machines)).set(pBD, money(c.machineWages)).set(pBE, money(c.wages))
-                .set(pBG, quantity(c.labour)).set(pBH, quantity(c.machinistLabour))
-                .set(pOverhead, fitReferences(it.overhead, kReferenceChars, it.code))
-                .set(pProfit, fitReferences(it.profit, kReferenceChars, it.code));
-            if (c.total == 0) notice(Notice::RateWithoutPrice, it.code);
+                .set(pBG, quantity(c.labour)).set(pBH, quantity(c.machinistLabour));
+            if (!it.overhead.empty()) rec.set(pOverhead, fitReferences(it.overhead, kReferenceChars, code, n));
+            if (!it.profit.empty()) rec.set(pProfit, fitReferences(it.profit, kReferenceChars, code, n));
+            if (c.total == 0) n.add(Notice::RateWithoutPrice, code);
         }
         w->append();
     }
     for (uint32_t c : placeholders_) {
         const Code& k = codes_[c];
-        w->next().set(pId, integer(k.placeholder)).set(pName, integer(k.placeholder)).set(pTab, fit(k.text, 50, k.text))
+        w->next().set(pId, integer(k.placeholder)).set(pName, integer(k.placeholder)).set(pTab, fit(k.text, 50, k.text, n))
             .set(pOgl, integer(0)).set(pUnit, unitValue(k.unit)).set(pKind, integer(resourceKind(k)));
         w->append();
     }
     return w;
 }
 
-uint64_t BaseAssembler::writeLines(const std::string& dir) {
-    NormTableWriter w(dir, NormTable::Resurs);
-    const normbase::NormRecord& l = w.record();
+std::unique_ptr<NormTableWriter> BaseAssembler::writeLines(const std::string& dir) const {
+    auto w = std::make_unique<NormTableWriter>(dir, NormTable::Resurs);
+    const normbase::NormRecord& l = w->record();
     const size_t qId = l.place(fld::ID), qRab = l.place(fld::IDRAB), qRes = l.place(fld::IDRES_RABMAT),
                  qKoll = l.place(fld::KOLL), qVid = l.place(fld::VIDNR), qKind = l.place(fld::RABMAT),
                  qReestr = l.place(fld::IDREESTR), qResReestr = l.place(fld::IDRES_REESTR);
@@ -411,33 +510,31 @@ uint64_t BaseAssembler::writeLines(const std::string& dir) {
         for (uint32_t k = it.firstLine; k < it.firstLine + it.lines; ++k) {
             const Line& ln = lines_[k];
             const Code& c = codes_[ln.code];
-            normbase::NormRecord& rec = w.next();
+            normbase::NormRecord& rec = w->next();
             rec.set(qId, integer(++id)).set(qRab, integer(int64_t(i + 1)))
                 .set(qRes, integer(c.priceItem >= 0 ? c.priceItem + 1 : c.placeholder))
                 .set(qVid, integer(ln.abstract || !ln.numeric ? 1 : 0)).set(qKind, integer(resourceKind(c)))
                 .set(qReestr, integer(it.collection));
             if (ln.numeric) rec.set(qKoll, quantity(ln.quantity));
             if (c.priceItem >= 0) rec.set(qResReestr, integer(items_[size_t(c.priceItem)].collection));
-            w.append();
+            w->append();
         }
     }
-    return w.finish();
+    return w;
 }
 
 void BaseAssembler::releaseMemory() {
     std::deque<Item>().swap(items_);
     std::vector<Line>().swap(lines_);
     std::vector<Code>().swap(codes_);
+    std::vector<DirectPrices>().swap(directs_);
+    std::vector<uint32_t>().swap(placeholders_);
+    std::vector<std::string>().swap(collections_);
+    std::vector<std::pair<int32_t, std::string>>().swap(entries_);
+    std::vector<std::string>().swap(units_);
     codeIds_ = {};
-    rateCodes_ = {};
+    unitIds_ = {};
     ::malloc_trim(0);
-}
-
-void BaseAssembler::fillAttention(ImportReport& report) const {
-    for (size_t i = 0; i < static_cast<size_t>(Notice::Count_); ++i) {
-        const Count& c = notices_[i];
-        if (c.n) report.attention.push_back({noticeTitle(static_cast<Notice>(i)), c.n, c.examples});
-    }
 }
 
 }  // namespace talvira::normimport

@@ -5,9 +5,12 @@
 #include "normbase/import/InputFiles.h"
 #include "normbase/import/OfficialXml.h"
 
+#include <expat.h>
+
 #include <algorithm>
 #include <ctime>
 #include <fstream>
+#include <memory>
 #include <new>
 #include <sstream>
 
@@ -154,6 +157,24 @@ ImportReport buildBase(const fs::path& stagingDir, const std::vector<fs::path>& 
     writeOrigin(stagingDir, report);
     normbase::writeBaseInfo(stagingDir, baseInfoOf(report.sources));
     return report;
+}
+
+uint64_t parseOnly(const std::vector<fs::path>& files, const ImportOptions& options) {
+    const InputSet in(files, options.memberLimit);
+    uint64_t bytes = 0;
+    for (size_t i = 0; i < in.documents().size(); ++i) {
+        std::unique_ptr<XML_ParserStruct, decltype(&XML_ParserFree)> parser(XML_ParserCreate(nullptr), &XML_ParserFree);
+        if (!parser) throw Error("Не хватает памяти для чтения файла «" + in.documents()[i].shownName + "»");
+        in.read(i, [&](const char* p, size_t n) {
+            bytes += n;
+            if (XML_Parse(parser.get(), p, static_cast<int>(n), XML_FALSE) == XML_STATUS_ERROR)
+                throw Error("Файл «" + in.documents()[i].shownName + "»: " + XML_ErrorString(XML_GetErrorCode(parser.get())));
+            return true;
+        });
+        if (XML_Parse(parser.get(), nullptr, 0, XML_TRUE) == XML_STATUS_ERROR)
+            throw Error("Файл «" + in.documents()[i].shownName + "»: " + XML_ErrorString(XML_GetErrorCode(parser.get())));
+    }
+    return bytes;
 }
 
 ImportReport importBase(const fs::path& baseDir, const std::vector<fs::path>& files, const ImportOptions& options,

@@ -45,6 +45,11 @@ ImportReport importBase(const std::filesystem::path& baseDir,
                         const std::vector<std::filesystem::path>& files, const ImportOptions& options,
                         const ProgressFn& progress = {});
 
+/** Reads `files` as the import does (archives unpacked on the way) with the XML parser alone,
+ *  no handler at all: the floor under any import of them, for measurements. Returns the bytes
+ *  of XML read; a document that is not well-formed is talvira::Error as in the import. */
+uint64_t parseOnly(const std::vector<std::filesystem::path>& files, const ImportOptions& options);
+
 /** Where an imported base came from (files, their decree or approving act, price level, date of
  *  import) as Russian text, read from the note the import leaves in the base; empty for a base
  *  without one (the demo base, a base copied from elsewhere). */

@@ -22,6 +22,34 @@ std::string attrText(const char** atts, const char* name) {
     return v ? std::string(v) : std::string();
 }
 
+std::string_view attrView(const char** atts, const char* name) {
+    const char* v = attr(atts, name);
+    return v ? std::string_view(v) : std::string_view();
+}
+
+bool isBlank(char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n'; }
+
+/** Blanks (spaces, tabs, line breaks) collapsed to one space, none at the ends: `s` itself
+ *  when it has none to collapse (the usual case), else the text made in `scratch`. */
+std::string_view collapsed(std::string_view s, std::string& scratch) {
+    bool clean = s.empty() || (!isBlank(s.front()) && !isBlank(s.back()));
+    for (size_t i = 0; clean && i < s.size(); ++i)
+        clean = s[i] == ' ' ? (i + 1 < s.size() && s[i + 1] != ' ') : !isBlank(s[i]);
+    if (clean) return s;
+    scratch.clear();
+    bool gap = false;
+    for (char c : s) {
+        if (isBlank(c)) {
+            gap = true;
+            continue;
+        }
+        if (gap && !scratch.empty()) scratch += ' ';
+        gap = false;
+        scratch += c;
+    }
+    return scratch;
+}
+
 /** Blanks (spaces, tabs, line breaks) collapsed to one space, none at the ends. */
 std::string collapse(std::string_view s) {
     auto blank = [](char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n'; };
@@ -105,13 +133,14 @@ private:
     int32_t resEntry_ = 0;
     bool capture_ = false;
     std::string text_, actNumber_, actDate_;
+    std::string scratch_[4];  // room for collapsed attributes (code, name, unit, number)
 };
 
 std::string OfficialXmlReader::place() const { return "строка " + std::to_string(parser_.line()); }
 
 std::optional<DecimalText> OfficialXmlReader::number(const char* value, const char* what) {
     if (!value) return std::nullopt;
-    auto n = DecimalText::parse(collapse(value));
+    auto n = DecimalText::parse(collapsed(value, scratch_[3]));
     if (n && n->unusual()) base_.notice(Notice::UnusualNumber, std::string(what) + " «" + value + "», " + place());
     return n;
 }
@@ -300,28 +329,32 @@ void OfficialXmlReader::startSection(const char** atts) {
 
 void OfficialXmlReader::startWork(const char** atts) {
     const int32_t entry = currentEntry("Work");
-    workCode_ = collapse(attrText(atts, "Code"));
-    const std::string end = collapse(attrText(atts, "EndName"));
+    workCode_ = collapsed(attrView(atts, "Code"), scratch_[0]);
+    const std::string_view end = collapsed(attrView(atts, "EndName"), scratch_[1]);
     const bool inGroup = stack_.size() >= 2 && stack_[stack_.size() - 2] == El::NameGroup;
-    const std::string& begin = inGroup ? beginName_ : std::string();
-    std::string name = begin.empty() ? end : end.empty() ? begin : begin + " " + end;
+    const std::string_view begin = inGroup ? std::string_view(beginName_) : std::string_view();
+    std::string name;
+    name.reserve(begin.size() + 1 + end.size());
+    ((name += begin) += (begin.empty() || end.empty() ? "" : " ")) += end;
     if (workCode_.empty()) base_.notice(Notice::MissingCode, "расценка «" + name + "», " + place());
-    base_.beginRate(entry, workCode_, std::move(name), collapse(attrText(atts, "MeasureUnit")), prefix());
+    base_.beginRate(entry, workCode_, std::move(name), collapsed(attrView(atts, "MeasureUnit"), scratch_[2]), prefix());
     if (source_.codePrefix.empty()) source_.codePrefix = prefix();
 }
 
 void OfficialXmlReader::startLine(std::string_view element, const char** atts) {
-    const std::string code = collapse(attrText(atts, "Code"));
-    std::string name = collapse(attrText(atts, "EndName"));
-    if (name.empty()) name = collapse(attrText(atts, "Name"));
+    const std::string_view code = collapsed(attrView(atts, "Code"), scratch_[0]);
+    std::string_view name = collapsed(attrView(atts, "EndName"), scratch_[1]);
+    if (name.empty()) name = collapsed(attrView(atts, "Name"), scratch_[1]);
     const char* q = attr(atts, "Quantity");
     const auto n = number(q, "Quantity");
     const std::optional<int64_t> quantity = n ? n->scaled(kQuantityPlaces) : std::nullopt;
     if (!quantity)
-        base_.notice(Notice::NonNumericQuantity, workCode_ + ": " + code + " «" + (q ? q : "") + "»");
-    if (code.empty()) base_.notice(Notice::MissingCode, "ресурс расценки " + workCode_ + ", " + place());
-    base_.addLine(code.empty() ? "(без шифра) " + name : code, name, collapse(attrText(atts, "MeasureUnit")), quantity,
-                  element == "AbstractResource");
+        base_.notice(Notice::NonNumericQuantity, workCode_ + ": " + std::string(code) + " «" + (q ? q : "") + "»");
+    const std::string_view unit = collapsed(attrView(atts, "MeasureUnit"), scratch_[2]);
+    const bool abstract = element == "AbstractResource";
+    if (!code.empty()) return base_.addLine(code, name, unit, quantity, abstract);
+    base_.notice(Notice::MissingCode, "ресурс расценки " + workCode_ + ", " + place());
+    base_.addLine("(без шифра) " + std::string(name), name, unit, quantity, abstract);
 }
 
 void OfficialXmlReader::startResource(const char** atts) {
