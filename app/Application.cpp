@@ -2,6 +2,7 @@
 
 #include "app/ErrorBox.h"
 #include "app/Globals.h"
+#include "app/NormBaseImport.h"
 #include "app/Unit1.h"
 #include "app/Unit2.h"
 #include "app/Unit4.h"
@@ -56,6 +57,9 @@ void endProgram() {
 }
 
 void destroyWindows() {
+    // An import told to stop as the main window closed ends first: its worker may still warn
+    // through the reporting place, and the windows are gone from the screen by now.
+    if (Form1 && Form1->Import) Form1->Import->cancelAndWait();
     reporting().detachFromStorage();
     delete AboutBox;
     AboutBox = nullptr;

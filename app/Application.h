@@ -31,5 +31,6 @@ void createWindows();
  *  the main window has closed. */
 void endProgram();
 
-/** Deletes the four windows, last created first. */
+/** Waits for an import that was told to stop, then deletes the four windows, last created
+ *  first. */
 void destroyWindows();

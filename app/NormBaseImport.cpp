@@ -1,6 +1,7 @@
 #include "app/NormBaseImport.h"
 
 #include "app/ErrorBox.h"
+#include "app/FileDialogs.h"
 #include "app/FormParts.h"
 #include "app/Globals.h"
 #include "dbctrls/FieldText.h"
@@ -75,15 +76,13 @@ NormBaseImport::NormBaseImport(QWidget& window, QMenu& fileMenu, QMenu& helpMenu
 
 NormBaseImport::~NormBaseImport() { cancelAndWait(); }
 
-QFileDialog* NormBaseImport::fileDialog() {
+RussianFileDialog* NormBaseImport::fileDialog() {
     if (!fileDialog_) {
-        fileDialog_ = new QFileDialog(&window_, kTitle);
+        fileDialog_ = new RussianFileDialog(&window_, kTitle);
         fileDialog_->setObjectName("ImportDialog");
-        fileDialog_->setOption(QFileDialog::DontUseNativeDialog, true);
         fileDialog_->setFileMode(QFileDialog::ExistingFiles);
         fileDialog_->setAcceptMode(QFileDialog::AcceptOpen);
         fileDialog_->setNameFilters({QStringLiteral("Нормы и цены (*.xml *.zip)"), QStringLiteral("Все файлы (*)")});
-        fileDialog_->setSizeGripEnabled(true);
     }
     return fileDialog_;
 }
@@ -218,7 +217,8 @@ void NormBaseImport::finishImport() {
     job->wait();
     switch (job->state()) {
     case JobState::Failed:
-        showErrorBox(fromUtf8(job->error()));
+        // After a cancel (or the program closing) the user waits for nothing: no word.
+        if (!job->cancelRequested()) showErrorBox(fromUtf8(job->error()));
         break;
     case JobState::Built:
         guarded([&] { job->install(handles_.close, handles_.reopen); });
@@ -228,6 +228,15 @@ void NormBaseImport::finishImport() {
         break;
     }
     emit finished();
+}
+
+void NormBaseImport::cancel() {
+    if (!job_) return;
+    job_->cancel();
+    if (progress_) {
+        progress_->reset();
+        progress_->hide();
+    }
 }
 
 void NormBaseImport::cancelAndWait() {

@@ -8,7 +8,7 @@
  * where the base came from.
  *
  *   Import = new NormBaseImport(*this, *N1, *N8, {closeBase, reopenBase});   // in TForm1's constructor
- *   Import->cancelAndWait();              // in TForm1's closeEvent, before the handles close
+ *   Import->cancel();                     // in TForm1's closeEvent, before the handles close
  *
  * Caveats: while one import runs the item only brings its progress window forward. A cancel or
  * a failure leaves Base/ and the handles as they were (a failure says why in the error box);
@@ -26,7 +26,7 @@
 #include <optional>
 
 class QAction;
-class QFileDialog;
+class RussianFileDialog;
 class QInputDialog;
 class QPlainTextEdit;
 class QProgressDialog;
@@ -62,7 +62,7 @@ public:
     QAction* OriginAction = nullptr;  // "О &нормативной базе..." in "&Справка"
 
     /** The dialogs, each made at its first use and kept. */
-    QFileDialog* fileDialog();
+    RussianFileDialog* fileDialog();
     QInputDialog* wageDialog();
     QProgressDialog* progressDialog();
     TextViewBox* reportBox();
@@ -76,6 +76,10 @@ public:
     void startImport(const QStringList& files, std::optional<double> wagePerHour);
     /** Whether an import is under way (built or being put in place). */
     bool running() const { return job_ != nullptr; }
+    /** Asks a running import to stop and hides its progress window; returns at once. Its
+     *  worker ends on its own (the program waits for it when this object goes), and Base/
+     *  stays as it was: a base built all the same is never put in place. */
+    void cancel();
     /** Stops a running import and waits for its worker; Base/ stays as it was. */
     void cancelAndWait();
 
@@ -91,7 +95,7 @@ private:
 
     QWidget& window_;
     BaseHandles handles_;
-    QFileDialog* fileDialog_ = nullptr;
+    RussianFileDialog* fileDialog_ = nullptr;
     QInputDialog* wageDialog_ = nullptr;
     QProgressDialog* progress_ = nullptr;
     TextViewBox* reportBox_ = nullptr;

@@ -30,10 +30,12 @@ void Reporting::reportWarning(const QString& text) {
     if (warned_.contains(text)) return;
     warned_.insert(text);
     if (!clearQueued_) {
-        // The action ends when the event loop gets control back.
+        // The action ends when the event loop gets control back; the next one gets a box of
+        // its own.
         clearQueued_ = true;
         QTimer::singleShot(0, qApp, [this] {
             warned_.clear();
+            actionBox_.clear();
             clearQueued_ = false;
         });
     }
@@ -41,18 +43,26 @@ void Reporting::reportWarning(const QString& text) {
         warningHook_(text);
         return;
     }
-    if (warningBox_ && warningBox_->isVisible()) {
-        warningBox_->setText(warningBox_->text() + QLatin1Char('\n') + text);
+    if (actionBox_ && actionBox_->isVisible()) {
+        actionBox_->setText(actionBox_->text() + QLatin1Char('\n') + text);
         return;
     }
-    QWidget* parent = QApplication::activeWindow();
+    QWidget* parent = QApplication::activeModalWidget();
+    if (!parent) parent = QApplication::activeWindow();
     if (!parent) parent = mainWindow_;
     auto* box = new QMessageBox(QMessageBox::Warning, QStringLiteral("Talvira"), text, QMessageBox::Ok, parent);
     box->setAttribute(Qt::WA_DeleteOnClose);
-    box->setAttribute(Qt::WA_ShowWithoutActivating);
-    box->setWindowModality(Qt::NonModal);
+    // Modal and with the keyboard: Enter or Escape closes it, not a control behind it. Shown
+    // without waiting, so that the action that warned ends as it would without the box.
+    box->setWindowModality(Qt::ApplicationModal);
+    box->setDefaultButton(QMessageBox::Ok);
+    box->setEscapeButton(QMessageBox::Ok);
     box->show();
-    warningBox_ = box;
+    box->raise();
+    box->activateWindow();
+    actionBox_ = box;
+    warningBoxes_.removeIf([](const QPointer<QMessageBox>& b) { return b.isNull(); });
+    warningBoxes_.append(box);
 }
 
 void Reporting::attachToStorage() {
@@ -72,7 +82,9 @@ void Reporting::detachFromStorage() {
     if (!attached_) return;
     attached_ = false;
     talvira::storage::setWarningSink({});
-    if (warningBox_) warningBox_->close();
+    for (const QPointer<QMessageBox>& box : std::as_const(warningBoxes_))
+        if (box) box->close();
+    warningBoxes_.clear();
 }
 
 Reporting& reporting() {

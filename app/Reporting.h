@@ -3,11 +3,12 @@
  * The program's one reporting place, owned by the application object: an error ends the action
  * and is shown in the default error box (caption "Talvira", an error icon, one OK button, modal;
  * the message gets a "." appended when its last character sorts after "."); a warning (the
- * table layer's: a text cut to its field's length, a memo file missing, an index set aside) is
- * shown in a non-modal box "Talvira" with a warning icon over the window at work, which does not
- * take the focus; each distinct text once per action (until the event loop runs again), the
- * texts of one action gathered in one box. A warning raised on another thread is shown once the
- * window thread gets it.
+ * table layer's: a text cut to its field's length, a memo file missing, an index set aside; a
+ * window's: a workbook no program took) is shown in a modal box "Talvira" with a warning icon
+ * over the window at work, which takes the keyboard (Enter closes it) without holding up the
+ * action that warned; each distinct text once per action (until the event loop runs again), the
+ * texts of one action gathered in one box, each later action in a box of its own. A warning
+ * raised on another thread is shown once the window thread gets it.
  *
  * The data-aware controls are given it as their reporter; every handler of the windows runs
  * through guarded() (app/ErrorBox.h) and the application's notify() through the same catch-all.
@@ -17,6 +18,7 @@
  */
 #include "dbctrls/ErrorReport.h"
 
+#include <QList>
 #include <QPointer>
 #include <QSet>
 #include <QString>
@@ -57,7 +59,8 @@ private:
     QSet<QString> warned_;  // shown during the current action
     bool clearQueued_ = false;
     bool attached_ = false;
-    QPointer<QMessageBox> warningBox_;
+    QPointer<QMessageBox> actionBox_;              // the box of the current action
+    QList<QPointer<QMessageBox>> warningBoxes_;    // every box shown, closed when detached
     QPointer<QWidget> mainWindow_;
     Hook errorHook_;
     Hook warningHook_;

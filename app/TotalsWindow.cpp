@@ -1,6 +1,7 @@
 #include "app/TotalsWindow.h"
 
 #include "app/ErrorBox.h"
+#include "app/FormParts.h"
 #include "dbctrls/DBGrid.h"
 #include "dbctrls/FieldText.h"
 #include "editing/EstimateCommands.h"
@@ -187,10 +188,13 @@ void TotalsWindow::NextButtonClick() {
         return;
     }
     smeta.moveTo(row);
-    // The cell to fill is made current, so that what is typed next goes there.
+    // The cell to fill is made current, and the estimate window gets the keyboard on it, so
+    // that what is typed next goes there (also when the walk was asked for here).
     estimate_.grid.setCurrentField(
         talvira::editing::fieldToFill(smeta.fieldValue(efld::KOLVO)));
     showMessage(QString());
+    talvira::app::bringToFront(&estimate_.window);
+    estimate_.grid.setFocus(Qt::OtherFocusReason);
 }
 
 void TotalsWindow::showAndActivate() {
@@ -208,16 +212,27 @@ QPoint placeBeside(const QRect& anchor, const QSize& size, const QRect& screen) 
     return {std::max(x, screen.left()), y};
 }
 
+QPoint clientPlaceBeside(const QRect& anchorFrame, const QRect& anchorClient, const QSize& clientSize,
+                         const QRect& screen) {
+    // Framed as the estimate window is (the same kind of window, the same decorations).
+    const QMargins frame(anchorClient.left() - anchorFrame.left(), anchorClient.top() - anchorFrame.top(),
+                         anchorFrame.right() - anchorClient.right(), anchorFrame.bottom() - anchorClient.bottom());
+    const QPoint frameAt = placeBeside(anchorFrame, clientSize.grownBy(frame), screen);
+    return frameAt + QPoint(frame.left(), frame.top());
+}
+
 void TotalsWindow::showEvent(QShowEvent* event) {
     if (!placed_) {
         // First shown beside the estimate window, on its screen; afterwards where the user left it.
         placed_ = true;
         QScreen* screen = QGuiApplication::screenAt(estimate_.window.frameGeometry().center());
         if (!screen) screen = estimate_.window.screen();
-        // Not yet shown, the window knows no frame of its own: the estimate window's is the same.
-        const QSize frame = size() + (estimate_.window.frameGeometry().size() - estimate_.window.size());
-        const QPoint frameAt = placeBeside(estimate_.window.frameGeometry(), frame, screen->availableGeometry());
-        move(frameAt);  // move() places the frame's top left corner
+        const QRect anchor = estimate_.window.frameGeometry();
+        const QPoint clientAt = clientPlaceBeside(anchor, estimate_.window.geometry(), size(), screen->availableGeometry());
+        // The client area is placed: before the window manager has framed it, the window
+        // knows no frame of its own, and a position given for the frame would be taken for
+        // the client area's, the title bar then standing above it (off the screen at the top).
+        setGeometry(QRect(clientAt, size()));
     }
     showBlock();
     QWidget::showEvent(event);

@@ -30,6 +30,12 @@ class DBGrid;
  *  area of the screen that shows `anchor`) as far as the size allows. */
 QPoint placeBeside(const QRect& anchor, const QSize& size, const QRect& screen);
 
+/** Where the client area of a window of client size `clientSize` goes so that its frame, as
+ *  wide as the frame of the anchor window (outer `anchorFrame`, client area `anchorClient`),
+ *  stands as placeBeside() places it. */
+QPoint clientPlaceBeside(const QRect& anchorFrame, const QRect& anchorClient, const QSize& clientSize,
+                         const QRect& screen);
+
 class TotalsWindow : public QWidget {
     Q_OBJECT
 public:

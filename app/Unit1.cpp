@@ -23,12 +23,8 @@
 #include <QCloseEvent>
 #include <QCompleter>
 #include <QAbstractItemView>
-#include <QDateTime>
 #include <QDir>
 #include <QFileInfo>
-#include <QFileSystemModel>
-#include <QIdentityProxyModel>
-#include <QTreeView>
 #include <QHeaderView>
 #include <QLabel>
 #include <QMenuBar>
@@ -94,89 +90,13 @@ protected:
 // The open-file dialog
 // ---------------------------------------------------------------------------------------------
 
-namespace {
-
-/** The dialog's list in Russian whatever the locale: sizes in байт/КБ/МБ/ГБ with the user's
- *  decimal separator, kinds "Папка" and "Файл DB", dates as "09.12.2026 14:05", and its
- *  column titles. */
-class RussianFileList : public QIdentityProxyModel {
-public:
-    using QIdentityProxyModel::QIdentityProxyModel;
-
-    enum Column { Name, Size, Kind, Modified };
-
-    QVariant data(const QModelIndex& index, int role) const override {
-        auto* files = qobject_cast<QFileSystemModel*>(sourceModel());
-        if (role != Qt::DisplayRole || !files || index.column() == Name) return QIdentityProxyModel::data(index, role);
-        const QFileInfo info = files->fileInfo(mapToSource(index));
-        if (index.column() == Modified) return info.lastModified().toString(QStringLiteral("dd.MM.yyyy hh:mm"));
-        if (index.column() == Kind) {
-            if (info.isDir()) return QStringLiteral("Папка");
-            return info.suffix().isEmpty() ? QStringLiteral("Файл") : QStringLiteral("Файл ") + info.suffix().toUpper();
-        }
-        return info.isDir() ? QString() : sizeText(info.size());
-    }
-
-    QVariant headerData(int section, Qt::Orientation orientation, int role) const override {
-        static const char* const titles[] = {"Имя", "Размер", "Тип", "Изменён"};
-        if (orientation == Qt::Horizontal && role == Qt::DisplayRole && section >= 0 && section < 4)
-            return QString::fromUtf8(titles[section]);
-        return QIdentityProxyModel::headerData(section, orientation, role);
-    }
-
-    static QString sizeText(qint64 bytes) {
-        if (bytes < 1024) return QStringLiteral("%1 байт").arg(bytes);
-        const char* const units[] = {"КБ", "МБ", "ГБ", "ТБ"};
-        double amount = double(bytes) / 1024;
-        int unit = 0;
-        while (amount >= 1024 && unit < 3) {
-            amount /= 1024;
-            ++unit;
-        }
-        QString number = QString::number(amount, 'f', 1);
-        number.replace(QLatin1Char('.'), QLatin1Char(talvira::dbctrls::userDecimalSeparator()));
-        return number + QLatin1Char(' ') + QString::fromUtf8(units[unit]);
-    }
-};
-
-}  // namespace
-
-TOpenDialog::TOpenDialog(QWidget* parent) : QFileDialog(parent) {
+TOpenDialog::TOpenDialog(QWidget* parent) : RussianFileDialog(parent, QStringLiteral("Открытие сметы")) {
     setObjectName("OpenDialog1");
-    setOption(QFileDialog::DontUseNativeDialog, true);
-    setWindowTitle(QStringLiteral("Открытие сметы"));
     // Lists .db files whatever the case of the extension.
     setNameFilter(QStringLiteral("Файлы баз данных (*.db)"));
     setDefaultSuffix(QStringLiteral("db"));
     setFileMode(QFileDialog::AnyFile);  // the file itself need not exist
     setAcceptMode(QFileDialog::AcceptOpen);
-    setSizeGripEnabled(true);
-    setProxyModel(new RussianFileList(this));
-    // The file name's completion list may pop up late, when the folder it lists has loaded:
-    // after the dialog has gone, it is hidden at once.
-    for (QCompleter* c : findChildren<QCompleter*>()) c->popup()->installEventFilter(this);
-}
-
-void TOpenDialog::showEvent(QShowEvent* event) {
-    QFileDialog::showEvent(event);
-    // Every column title whole, with the room of the sort mark.
-    for (QTreeView* list : findChildren<QTreeView*>()) {
-        QHeaderView* header = list->header();
-        const int room = 2 * style()->pixelMetric(QStyle::PM_HeaderMargin, nullptr, header) +
-                         style()->pixelMetric(QStyle::PM_HeaderMarkSize, nullptr, header) + 8;
-        for (int c = 0; c < header->count(); ++c) {
-            const QString title = header->model()->headerData(c, Qt::Horizontal).toString();
-            const int need = header->fontMetrics().horizontalAdvance(title) + room;
-            if (header->sectionSize(c) < need) header->resizeSection(c, need);
-        }
-    }
-}
-
-bool TOpenDialog::eventFilter(QObject* watched, QEvent* event) {
-    if (event->type() == QEvent::Show && !isVisible()) {
-        if (auto* popup = qobject_cast<QWidget*>(watched)) QTimer::singleShot(0, popup, &QWidget::hide);
-    }
-    return QFileDialog::eventFilter(watched, event);
 }
 
 void TOpenDialog::accept() {
@@ -185,7 +105,7 @@ void TOpenDialog::accept() {
     if (files.isEmpty()) return;
     const QFileInfo info(files.first());
     if (info.isDir()) {  // a typed directory: the dialog goes there
-        QFileDialog::accept();
+        RussianFileDialog::accept();
         return;
     }
     if (!info.absoluteDir().exists()) {
@@ -195,20 +115,7 @@ void TOpenDialog::accept() {
         return;
     }
     if (onCanClose) onCanClose(info.absoluteFilePath());
-    QFileDialog::accept();
-}
-
-void TOpenDialog::done(int result) {
-    // The file name's completion list is a window of its own: it goes with the dialog, or it
-    // would float over the main window and take its keys.
-    hideCompletions();
-    QFileDialog::done(result);
-    hideCompletions();
-}
-
-void TOpenDialog::hideCompletions() {
-    for (QCompleter* c : findChildren<QCompleter*>())
-        if (c->popup() && c->popup()->isVisible()) c->popup()->hide();
+    RussianFileDialog::accept();
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -529,7 +436,10 @@ void TForm1::closeEvent(QCloseEvent* event) {
             return;
         }
     }
-    Import->cancelAndWait();
+    // A running import is told to stop, not waited for: the windows go at once, and the
+    // program waits for the import's worker once they are gone (the new base is never put in
+    // place, Base/ stays as it was).
+    Import->cancel();
     // The estimate's files are released with the norm base's, whatever else is still shown.
     if (Form2) guarded([&] { Form2->SmetaTable.close(); });
     guarded([&] { Base.closeAll(); });

@@ -7,7 +7,8 @@
  */
 #include "normbase/NormBase.h"
 
-#include <QFileDialog>
+#include "app/FileDialogs.h"
+
 #include <QMainWindow>
 
 #include <functional>
@@ -33,7 +34,7 @@ class DBText;
 
 /** The open-file dialog with a close-query step: the handler runs when the user confirms a
  *  file whose directory exists, while the dialog is still on the screen; then it closes. */
-class TOpenDialog : public QFileDialog {
+class TOpenDialog : public RussianFileDialog {
     Q_OBJECT
 public:
     explicit TOpenDialog(QWidget* parent = nullptr);
@@ -41,14 +42,6 @@ public:
 
 public slots:
     void accept() override;
-    void done(int result) override;
-
-protected:
-    bool eventFilter(QObject* watched, QEvent* event) override;
-    void showEvent(QShowEvent* event) override;
-
-private:
-    void hideCompletions();
 };
 
 class TForm1 : public QMainWindow {

@@ -417,16 +417,27 @@ void TForm2::EButtonClick() {
 }
 
 void TForm2::loadEstimateTexts() {
-    keptTexts_ = talvira::editing::loadEstimateTexts(SmetaTable.tablePath(), talvira::dbctrls::userDecimalSeparator());
+    talvira::editing::KeptTexts kept =
+        talvira::editing::readEstimateTexts(SmetaTable.tablePath(), talvira::dbctrls::userDecimalSeparator());
+    keptTexts_ = std::move(kept.texts);
+    userFileBeside_ = kept.kind == talvira::estimate::CompanionKind::Foreign;
     for (QLineEdit* edit : textEdits())
         if (const std::string* text = keptTexts_.byControlName(edit->objectName().toStdString()))
             edit->setText(QString::fromStdString(*text));
+    // Told once, as the estimate opens: a damaged file, or the user's own file under that name.
+    if (!kept.notice.empty()) reporting().reportWarning(QString::fromStdString(kept.notice));
 }
 
 void TForm2::storeEstimateTexts() {
     if (!SmetaTable.active()) return;
     const talvira::model::EstimateTexts typed = typedTexts();
     if (typed == keptTexts_) return;
+    // The user's own file under that name stays as it is, without a word at every edit: the
+    // notice came when the estimate was opened. Once it is gone, the texts are kept again.
+    if (userFileBeside_) {
+        if (talvira::editing::companionIsForeign(SmetaTable.tablePath())) return;
+        userFileBeside_ = false;
+    }
     try {
         talvira::editing::saveEstimateTexts(SmetaTable.tablePath(), typed);
         keptTexts_ = typed;

@@ -153,5 +153,6 @@ private:
     std::vector<QLineEdit*> rateEdits_;
     QString standingWarning_;  // the status bar's text while no hint or message is shown
     talvira::model::EstimateTexts keptTexts_;  // what the open estimate's file holds
+    bool userFileBeside_ = false;  // a file of the user's stands where the texts would be kept
     std::unique_ptr<UndoCommands> undo_;  // after SmetaTable: gone before the handle it watches
 };

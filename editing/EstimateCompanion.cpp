@@ -80,9 +80,7 @@ std::string readInto(const std::string& content, model::EstimateTexts& texts) {
     return {};
 }
 
-const std::string kHeader = "# Тальвира 1.0: шапка и ставки сметы (ПОЛЕ=текст до конца строки, UTF-8)\n";
-
-/** The file's content, or why it cannot be read (nothing when it is missing). */
+/** The file's content, or why it cannot be read. */
 std::string readContent(const fs::path& file, std::string& content) {
     std::error_code ec;
     const uintmax_t size = fs::file_size(file, ec);
@@ -96,45 +94,61 @@ std::string readContent(const fs::path& file, std::string& content) {
     return {};
 }
 
-/** No file there, or one of this kind (written here, damaged or not, or readable as one): a
- *  file of that name that is not (the user's own notes) is never written over. */
-bool ourKindOrMissing(const fs::path& file) {
-    std::error_code ec;
-    if (!fs::exists(file, ec)) return true;
-    std::string content;
-    if (!readContent(file, content).empty()) return false;
-    model::EstimateTexts probe;
-    return content.rfind(kHeader, 0) == 0 || readInto(content, probe).empty();
-}
-
 }  // namespace
 
 std::string companionText(const model::EstimateTexts& texts) {
-    std::string out = kHeader;
+    std::string out = estimate::kCompanionHeader + "\n";
     model::EstimateTexts copy = texts;
     for (std::string_view name : model::EstimateTexts::controlNames())
         out += std::string(name) + "=" + escaped(*copy.byControlName(name)) + "\n";
     return out;
 }
 
-model::EstimateTexts loadEstimateTexts(const fs::path& tablePath, char decimalSep) {
-    const model::EstimateTexts defaults = model::EstimateTexts::defaults(decimalSep);
+KeptTexts readEstimateTexts(const fs::path& tablePath, char decimalSep) {
+    KeptTexts kept{model::EstimateTexts::defaults(decimalSep), estimate::companionKind(tablePath), {}};
     const fs::path file = estimate::companionPath(tablePath);
-    std::error_code ec;
-    if (!fs::exists(file, ec)) return defaults;
     std::string content;
-    model::EstimateTexts texts = defaults;
-    std::string why = readContent(file, content);
+    std::string why;
+    switch (kept.kind) {
+    case estimate::CompanionKind::Missing:
+        return kept;
+    case estimate::CompanionKind::Foreign:
+        why = readContent(file, content);
+        if (why.empty()) {
+            model::EstimateTexts probe;
+            why = readInto(content, probe);
+        }
+        if (why.empty()) why = "в нём нет ни одного поля шапки";
+        kept.notice = "Файл «" + file.string() + "» рядом со сметой — не файл шапки и ставок сметы (" + why +
+                      "). Он оставлен как есть; шапка и ставки взяты по умолчанию и рядом с этой сметой не "
+                      "сохраняются, пока этот файл там лежит.";
+        return kept;
+    case estimate::CompanionKind::Ours:
+        break;
+    }
+    model::EstimateTexts texts = kept.texts;
+    why = readContent(file, content);
     if (why.empty()) why = readInto(content, texts);
-    if (why.empty()) return texts;
-    storage::warn("Шапка и ставки сметы из файла «" + file.string() + "» не прочитаны (" + why +
-                  "): взяты значения по умолчанию.");
-    return defaults;
+    if (why.empty()) kept.texts = texts;
+    else
+        kept.notice = "Шапка и ставки сметы из файла «" + file.string() + "» не прочитаны (" + why +
+                      "): взяты значения по умолчанию.";
+    return kept;
+}
+
+model::EstimateTexts loadEstimateTexts(const fs::path& tablePath, char decimalSep) {
+    KeptTexts kept = readEstimateTexts(tablePath, decimalSep);
+    if (!kept.notice.empty()) storage::warn(kept.notice);
+    return std::move(kept.texts);
+}
+
+bool companionIsForeign(const fs::path& tablePath) {
+    return estimate::companionKind(tablePath) == estimate::CompanionKind::Foreign;
 }
 
 void saveEstimateTexts(const fs::path& tablePath, const model::EstimateTexts& texts) {
     const fs::path file = estimate::companionPath(tablePath);
-    if (!ourKindOrMissing(file))
+    if (companionIsForeign(tablePath))
         throw Error("Шапка и ставки сметы не сохранены: файл «" + file.string() +
                     "» не похож на файл шапки сметы и оставлен как есть.");
     const std::string text = companionText(texts);

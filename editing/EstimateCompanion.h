@@ -12,9 +12,12 @@
  *   editing::saveEstimateTexts(smeta.tablePath(), t);
  *
  * Caveats: an estimate without the file has the default texts; a damaged file (not UTF-8, a
- * line without "=", a name given twice, a bad escape, unreadable) gives the defaults and one
- * warning through storage::warn, never a refused estimate. Saving replaces the file in one step.
+ * name given twice, a bad escape) gives the defaults and one warning through storage::warn,
+ * never a refused estimate. A file of that name that is not of this kind (the user's own notes,
+ * one that cannot be read: estimate::companionKind) gives the defaults and one notice, and is
+ * never written over. Saving replaces the file in one step.
  */
+#include "estimate/EstimateFile.h"
 #include "estimate/model/EstimateRows.h"
 
 #include <filesystem>
@@ -25,9 +28,24 @@ namespace talvira::editing {
 /** The file's text for `texts`. */
 std::string companionText(const model::EstimateTexts& texts);
 
+/** The texts kept beside an estimate, what lies there, and what the user is to be told about
+ *  it once (a damaged file, a file of the user's under that name), or nothing. */
+struct KeptTexts {
+    model::EstimateTexts texts;
+    estimate::CompanionKind kind = estimate::CompanionKind::Missing;
+    std::string notice;
+};
+
 /** The texts of the estimate whose table is `tablePath`: the defaults under `decimalSep`, with
- *  what its companion file holds in their place. */
+ *  what its companion file holds in their place. Warns nobody: the caller tells `notice`. */
+KeptTexts readEstimateTexts(const std::filesystem::path& tablePath, char decimalSep);
+
+/** readEstimateTexts() with its notice given to storage::warn. */
 model::EstimateTexts loadEstimateTexts(const std::filesystem::path& tablePath, char decimalSep);
+
+/** Whether a file of the user's stands under the companion's name (saveEstimateTexts() refuses
+ *  to write over it). */
+bool companionIsForeign(const std::filesystem::path& tablePath);
 
 /** Writes `texts` beside the table `tablePath`; talvira::Error when the file cannot be
  *  written (the old file then stays as it was). */

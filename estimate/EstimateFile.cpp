@@ -2,10 +2,14 @@
 
 #include "common/Error.h"
 #include "estimate/EstimateFields.h"
+#include "estimate/model/EstimateRows.h"
 #include "storage/FileNames.h"
 #include "storage/TableFamily.h"
 
+#include <algorithm>
 #include <filesystem>
+#include <fstream>
+#include <sstream>
 
 namespace talvira::estimate {
 
@@ -50,9 +54,11 @@ void bindEstimate(storage::TableHandle& smeta, const std::string& dir, const std
 
 void createAndOpen(storage::TableHandle& smeta) {
     smeta.createTable();
-    // A new estimate starts from the default texts, also in place of an older one of its name.
+    // A new estimate starts from the default texts, also in place of an older one of its name;
+    // a file of the user's that bears the name stays as it is.
     std::error_code ec;
-    fs::remove(companionPath(smeta.tablePath()), ec);
+    if (companionKind(smeta.tablePath()) == CompanionKind::Ours) fs::remove(companionPath(smeta.tablePath()), ec);
+    fs::remove(sidePath(smeta.tablePath()), ec);
     smeta.open();
 }
 
@@ -82,11 +88,59 @@ void openEstimate(storage::TableHandle& smeta) {
     if (!smeta.active()) smeta.open();
 }
 
-fs::path companionPath(const fs::path& tablePath) {
-    const std::string name = tablePath.stem().string() + ".txt";
+namespace {
+
+fs::path besideTable(const fs::path& tablePath, const char* extension) {
+    const std::string name = tablePath.stem().string() + extension;
     const fs::path dir = tablePath.has_parent_path() ? tablePath.parent_path() : fs::path(".");
     if (auto found = storage::findFileAnyCase(dir, name)) return *found;
     return dir / name;
+}
+
+}  // namespace
+
+fs::path companionPath(const fs::path& tablePath) { return besideTable(tablePath, ".txt"); }
+
+fs::path sidePath(const fs::path& tablePath) { return besideTable(tablePath, ".calc"); }
+
+const std::string kCompanionHeader = "# Тальвира 1.0: шапка и ставки сметы (ПОЛЕ=текст до конца строки, UTF-8)";
+
+CompanionKind companionKind(const fs::path& tablePath) {
+    const fs::path file = companionPath(tablePath);
+    std::error_code ec;
+    if (!fs::exists(file, ec)) return CompanionKind::Missing;
+    // Twelve short texts; anything bigger is not ours.
+    constexpr uintmax_t kLargest = 1 << 20;
+    const uintmax_t size = fs::file_size(file, ec);
+    std::ifstream in(file, std::ios::binary);
+    if (ec || size > kLargest || !in) return CompanionKind::Foreign;
+    std::ostringstream text;
+    text << in.rdbuf();
+    if (in.bad()) return CompanionKind::Foreign;
+    const std::string content = text.str();
+    if (content.rfind(kCompanionHeader, 0) == 0) return CompanionKind::Ours;
+    // Otherwise ours only when every line is blank, a comment or "NAME=..." with a plain name
+    // (a later version's edits are passed over), at least one of them an edit we know; the
+    // first other line makes it the user's.
+    const std::vector<std::string_view> known = model::EstimateTexts::controlNames();
+    bool anyKnown = false, anyText = false;
+    std::istringstream lines(content);
+    std::string line;
+    while (std::getline(lines, line)) {
+        if (!line.empty() && line.back() == '\r') line.pop_back();
+        if (line.find_first_not_of(" \t") == std::string::npos) continue;
+        anyText = true;
+        if (line[0] == '#') continue;
+        const size_t eq = line.find('=');
+        if (eq == std::string::npos || eq == 0) return CompanionKind::Foreign;
+        const std::string name = line.substr(0, eq);
+        const bool plain = std::all_of(name.begin(), name.end(), [](char c) {
+            return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '_';
+        });
+        if (!plain) return CompanionKind::Foreign;
+        anyKnown = anyKnown || std::find(known.begin(), known.end(), name) != known.end();
+    }
+    return anyKnown || !anyText ? CompanionKind::Ours : CompanionKind::Foreign;
 }
 
 }  // namespace talvira::estimate

@@ -45,7 +45,8 @@ std::string replaceQuestion(const std::string& name);
 void bindEstimate(storage::TableHandle& smeta, const std::string& dir, const std::string& name);
 
 /** Creates the empty estimate the handle is bound to (replacing a table of that name) and
- *  opens it. */
+ *  opens it; the title block and rates kept beside a table of that name go with it (a file of
+ *  the user's under that name stays). */
 void createAndOpen(storage::TableHandle& smeta);
 
 /** Binds the handle to a table and its 17 estimate fields, as opening an estimate does. */
@@ -61,5 +62,23 @@ void openEstimate(storage::TableHandle& smeta);
 /** The file that keeps an estimate's title block and charge rates beside its table:
  *  "Дом.db" -> "Дом.txt" in the same folder, spelt as it is on disk when it exists. */
 std::filesystem::path companionPath(const std::filesystem::path& tablePath);
+
+/** The file that keeps an estimate's parameters of computation and the data of its positions
+ *  beside its table: "Дом.db" -> "Дом.calc" in the same folder, spelt as it is on disk when it
+ *  exists. */
+std::filesystem::path sidePath(const std::filesystem::path& tablePath);
+
+/** The first line of every file of title block and charge rates the program writes. */
+extern const std::string kCompanionHeader;
+
+/** What lies beside an estimate under its companion's name. */
+enum class CompanionKind {
+    Missing,  // nothing
+    Ours,     // written by the program (its first line), empty, or lines "EDIT=text" naming an
+              // edit of the estimate window, damaged or not: read, replaced, removed
+    Foreign,  // anything else (the user's own notes, a file that cannot be read): never
+              // written over or removed
+};
+CompanionKind companionKind(const std::filesystem::path& tablePath);
 
 }  // namespace talvira::estimate

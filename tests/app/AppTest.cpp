@@ -31,6 +31,7 @@
 #include <QLineEdit>
 #include <QMenu>
 #include <QMessageBox>
+#include <QPointer>
 #include <QPushButton>
 #include <QSignalSpy>
 #include <QStatusBar>
@@ -290,7 +291,7 @@ private slots:
         QCOMPARE(boxes, QStringList{"Сбой в обработчике."});
     }
 
-    void storageWarningsAreShownOncePerActionInABoxThatDoesNotBlock() {
+    void storageWarningsAreShownOncePerActionInAModalBoxOfTheirOwn() {
         QStringList warned;
         setWarningBoxHook([&](const QString& w) { warned << w; });
         talvira::storage::warn("Таблица «A.DB», поле «TAB»: текст длиннее 50 символов обрезан");
@@ -309,17 +310,37 @@ private slots:
         setWarningBoxHook({});
         QCoreApplication::processEvents();
 
-        // The box itself: non-modal, over the window at work, the action's texts gathered.
+        // The box itself: modal and with the keyboard (it had neither: Enter went to the window
+        // behind), the action's texts gathered.
+        auto shownBoxes = [] {
+            QList<QMessageBox*> shown;
+            for (QWidget* w : QApplication::topLevelWidgets())
+                if (auto* b = qobject_cast<QMessageBox*>(w); b && b->isVisible()) shown << b;
+            return shown;
+        };
+        Form1->activateWindow();
+        QVERIFY(QTest::qWaitForWindowActive(Form1));
         talvira::storage::warn("первое предупреждение");
         talvira::storage::warn("второе предупреждение");
-        QMessageBox* box = nullptr;
-        for (QWidget* w : QApplication::topLevelWidgets())
-            if (auto* b = qobject_cast<QMessageBox*>(w); b && b->isVisible()) box = b;
-        QVERIFY(box);
-        QCOMPARE(box->windowModality(), Qt::NonModal);
+        QCOMPARE(shownBoxes().size(), 1);
+        QPointer<QMessageBox> box = shownBoxes().first();
+        QCOMPARE(box->windowModality(), Qt::ApplicationModal);
         QCOMPARE(box->text(), QStringLiteral("первое предупреждение\nвторое предупреждение"));
         QVERIFY(boxes.isEmpty());  // not the error box
-        box->close();
+        QTRY_COMPARE(QApplication::activeWindow(), static_cast<QWidget*>(box.data()));
+        QTest::keyClick(QApplication::focusWidget(), Qt::Key_Return);
+        QVERIFY(!box || !box->isVisible());
+        // Each later action a box of its own, not a text added to a box still open.
+        QCoreApplication::processEvents();
+        talvira::storage::warn("первое предупреждение");
+        QCoreApplication::processEvents();
+        talvira::storage::warn("третье предупреждение");
+        const QList<QMessageBox*> two = shownBoxes();
+        QCOMPARE(two.size(), 2);
+        QStringList texts{two[0]->text(), two[1]->text()};
+        texts.sort();
+        QCOMPARE(texts, (QStringList{"первое предупреждение", "третье предупреждение"}));
+        for (QMessageBox* b : two) b->close();
         QCoreApplication::processEvents();
     }
 

@@ -1,5 +1,7 @@
 // The import of an official norm base through the main window: a cancel leaves the base and the
 // browser as they were; the menu item with its dialogs answered puts the new base under the browser.
+#include "app/Application.h"
+#include "app/FileDialogs.h"
 #include "app/Globals.h"
 #include "app/NormBaseImport.h"
 #include "app/RateSearchBox.h"
@@ -13,6 +15,8 @@
 #include <QLineEdit>
 #include <QProgressDialog>
 #include <QPushButton>
+#include <QHeaderView>
+#include <QTreeView>
 #include <QSignalSpy>
 #include <QtTest>
 
@@ -99,6 +103,57 @@ private slots:
         QVERIFY(!Form1->SearchBox->search().find("01-01-001-01").rates.empty());  // the search reads the new base
         imp->OriginAction->trigger();
         QVERIFY(imp->originBox()->text().contains("FSBC_Mash.xml"));
+    }
+
+    void theFileDialogIsTheRussianOne() {
+        // It said "Folder", "KiB" and cut its column titles, the open dialog being Russian.
+        RussianFileDialog* files = Form1->Import->fileDialog();
+        files->setDirectory(QString::fromStdString(talvira::test::testDataDir().string()));
+        files->show();
+        auto* view = files->findChild<QTreeView*>("treeView");
+        QVERIFY(view);
+        QTRY_VERIFY(view->model()->rowCount(view->rootIndex()) > 1);
+        QStringList kinds;
+        for (int r = 0; r < view->model()->rowCount(view->rootIndex()); ++r) {
+            const QModelIndex row = view->model()->index(r, 0, view->rootIndex());
+            kinds << row.siblingAtColumn(2).data().toString();
+            if (row.data().toString() == "official") QCOMPARE(row.siblingAtColumn(1).data().toString(), QString());
+        }
+        QVERIFY2(kinds.contains("Папка"), qPrintable(kinds.join(", ")));
+        files->setDirectory(QString::fromStdString(official.string()));
+        QTRY_VERIFY(view->model()->rowCount(view->rootIndex()) > 1);
+        const QModelIndex first = view->model()->index(0, 0, view->rootIndex());
+        QCOMPARE(first.data().toString(), QString("FSBC_Mash.xml"));
+        QCOMPARE(first.siblingAtColumn(2).data().toString(), QString("Файл XML"));
+        QVERIFY2(first.siblingAtColumn(1).data().toString().endsWith(" КБ"), qPrintable(first.siblingAtColumn(1).data().toString()));
+        for (int c = 0; c < 4; ++c) {
+            const QString title = view->model()->headerData(c, Qt::Horizontal).toString();
+            QVERIFY2(view->header()->sectionSize(c) > view->header()->fontMetrics().horizontalAdvance(title) + 8, qPrintable(title));
+        }
+        files->hide();
+    }
+
+    void closingDuringAnImportClosesTheWindowsAtOnce() {
+        const auto before = talvira::test::directoryBytes(start / "Base");
+        NormBaseImport* imp = Form1->Import;
+        Form1->show();
+        QVERIFY(QTest::qWaitForWindowExposed(Form1));
+        imp->startImport({QString::fromStdString((official / "GESNp.xml").string())}, std::nullopt);
+        QVERIFY(imp->progressDialog()->isVisible());
+        QVERIFY(Form1->close());
+        // Gone from the screen without waiting for the import's worker (the windows stood
+        // frozen until it had stopped)...
+        QVERIFY(imp->running());
+        QVERIFY(!Form1->isVisible() && !imp->progressDialog()->isVisible());
+        QCoreApplication::processEvents();  // the other windows go with the main one
+        for (QWidget* w : QApplication::topLevelWidgets()) QVERIFY2(!w->isVisible(), qPrintable(w->objectName()));
+        // ...which the program waits for once they are gone: the base stays as it was, nothing
+        // of the new one is left.
+        destroyWindows();
+        QCOMPARE(talvira::test::directoryBytes(start / "Base"), before);
+        for (const auto& entry : fs::directory_iterator(start.path()))
+            QVERIFY2(!entry.path().filename().string().starts_with("Base.import-"), entry.path().c_str());
+        QVERIFY2(boxes.isEmpty(), qPrintable(boxes.join("\n")));
     }
 };
 

@@ -110,6 +110,45 @@ private slots:
         QCOMPARE(totals()->NextAction->shortcut(), QKeySequence(Qt::Key_F3));
     }
 
+    void itsFrameStandsWhollyOnTheScreen() {
+        // The estimate window at its default place (frame at 58, 4), framed by a window manager
+        // (borders of 4, a title bar of 23): the client area goes where the frame fits (the
+        // frame's top was placed at the client's, 23 pixels too high: y -19).
+        const QMargins frame(4, 23, 4, 4);
+        const QRect anchorFrame(58, 4, 677, 563);
+        const QSize client(560, 420);
+        const struct {
+            const char* what;
+            QRect screen;
+            QRect anchor;
+        } cases[] = {
+            {"1024x768", QRect(0, 0, 1024, 768), anchorFrame},
+            {"1280x1024", QRect(0, 0, 1280, 1024), anchorFrame},
+            {"room on the right", QRect(0, 0, 1920, 1080), anchorFrame},
+            {"a panel above, the window under it", QRect(0, 30, 1280, 994), anchorFrame.translated(0, 26)},
+            {"second screen", QRect(1280, 0, 1024, 768), anchorFrame.translated(1280, 0)},
+        };
+        for (const auto& c : cases) {
+            const QRect anchor = c.anchor;
+            const QRect anchorInside = anchor.marginsRemoved(frame);
+            const QPoint at = clientPlaceBeside(anchor, anchorInside, client, c.screen);
+            const QRect outer = QRect(at, client).marginsAdded(frame);
+            QVERIFY2(c.screen.contains(outer), c.what);
+            QCOMPARE(outer.top(), anchor.top());
+            QVERIFY2(outer.left() > anchor.right() || outer.right() >= c.screen.right() - 1, c.what);
+        }
+
+        // Through the window: its frame's top beside the estimate window's.
+        QVERIFY(!totals()->isVisible());
+        Form2->activateWindow();
+        QVERIFY(QTest::qWaitForWindowActive(Form2));
+        QTest::keyClick(Form2, Qt::Key_T, Qt::ControlModifier);
+        QVERIFY(QTest::qWaitForWindowExposed(totals()));
+        QCOMPARE(totals()->frameGeometry().top(), Form2->frameGeometry().top());
+        QVERIFY(Form2->screen()->availableGeometry().contains(totals()->frameGeometry()));
+        totals()->hide();
+    }
+
     void withNoEstimateTheBlockIsEmpty() {
         QVERIFY(!smeta().active());
         QVERIFY(!totals()->isVisible());
@@ -275,6 +314,11 @@ private slots:
         QCOMPARE(smeta().recNo(), 1);
         // Current in the grid too, on the cell to fill (was "Шифр"): the empty quantity, the cost of 0.
         QCOMPARE(Form2->SmetaDBGrid->currentIndex(), Form2->SmetaDBGrid->model()->index(1, 3));
+        // With the keyboard there (it stayed in this window): what is typed next goes to that cell.
+        QVERIFY(QTest::qWaitForWindowActive(Form2));
+        QCOMPARE(QApplication::focusWidget(), static_cast<QWidget*>(Form2->SmetaDBGrid));
+        totals()->activateWindow();
+        QVERIFY(QTest::qWaitForWindowActive(totals()));
         QTest::mouseClick(totals()->NextButton, Qt::LeftButton);
         QCOMPARE(smeta().recNo(), 3);
         QCOMPARE(Form2->SmetaDBGrid->currentIndex(), Form2->SmetaDBGrid->model()->index(3, 4));

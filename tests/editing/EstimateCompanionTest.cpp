@@ -64,5 +64,50 @@ TEST_F(Kept, DamagedFileGivesTheDefaultsAndOneWarning) {
     EXPECT_EQ(test::readFile(dir.path() / "Дом.txt"), "Заметки к смете: позвонить заказчику\n");
 }
 
+TEST_F(Kept, AUsersOwnFileIsNamedOnceAndNeverTouched) {
+    using estimate::CompanionKind;
+    const struct {
+        const char* what;
+        std::string content;
+        CompanionKind kind;
+        bool notice;
+    } cases[] = {
+        {"notes", "Заметки к смете: позвонить заказчику\n", CompanionKind::Foreign, true},
+        {"notes in comments only (was written over)", "# позвонить заказчику\n", CompanionKind::Foreign, true},
+        {"a line of its own with = (was written over)", "Позвонить=завтра\n", CompanionKind::Foreign, true},
+        {"a line without =", "NDSEdit=20\nNREdit\n", CompanionKind::Foreign, true},
+        {"written here", companionText(model::EstimateTexts::defaults(',')), CompanionKind::Ours, false},
+        {"lines of the edits, one unknown", "# c\r\nNDSEdit=20\r\nUnknownEdit=x\r\n", CompanionKind::Ours, false},
+        {"empty", "", CompanionKind::Ours, false},
+        {"damaged: a name given twice", "NDSEdit=20\nNDSEdit=0\n", CompanionKind::Ours, true},
+    };
+    const fs::path file = dir.path() / "Дом.txt";
+    for (const auto& c : cases) {
+        write(c.content);
+        EXPECT_EQ(estimate::companionKind(table()), c.kind) << c.what;
+        const KeptTexts kept = readEstimateTexts(table(), ',');
+        EXPECT_EQ(kept.kind, c.kind) << c.what;
+        EXPECT_EQ(!kept.notice.empty(), c.notice) << c.what;
+        if (c.notice) {
+            EXPECT_NE(kept.notice.find(file.string()), std::string::npos) << kept.notice;
+        }
+        EXPECT_TRUE(warnings.empty()) << c.what << ": the caller tells it";
+        if (c.kind == CompanionKind::Foreign) {
+            EXPECT_EQ(kept.texts, model::EstimateTexts::defaults(',')) << c.what;
+            EXPECT_THROW(saveEstimateTexts(table(), model::EstimateTexts::defaults(',')), Error) << c.what;
+        }
+        // A new estimate of that name starts from the defaults: ours goes, the user's stays.
+        storage::TableHandle smeta("SmetaTable");
+        estimate::bindEstimate(smeta, dir.path().string(), "Дом");
+        estimate::createAndOpen(smeta);
+        smeta.close();
+        if (c.kind == CompanionKind::Foreign) {
+            EXPECT_EQ(test::readFile(file), c.content) << c.what;
+        } else {
+            EXPECT_FALSE(fs::exists(file)) << c.what;
+        }
+    }
+}
+
 }  // namespace
 }  // namespace talvira::editing

@@ -23,12 +23,15 @@
 #include <QLineEdit>
 #include <QMenu>
 #include <QMenuBar>
+#include <QMessageBox>
+#include <QPointer>
 #include <QPushButton>
 #include <QStatusBar>
 #include <QTest>
 #include <QToolTip>
 
 #include <filesystem>
+#include <fstream>
 #include <map>
 
 namespace fs = std::filesystem;
@@ -569,8 +572,29 @@ private slots:
         const fs::path second = smeti() / "Смета Экспорт (2).xls";
         QVERIFY2(warned[0].contains(QString::fromStdString(second.string())), qPrintable(warned[0]));
         QVERIFY(fs::exists(second) && fs::exists(opened[0]));
-        fs::remove(opened[0]);
-        fs::remove(second);
+
+        // The box itself has the keyboard: Enter closes it (it went to the grid behind), and
+        // the next Ctrl+E gives a box of its own (its text was added to the first one).
+        QStringList texts;
+        for (int round = 0; round < 2; ++round) {
+            activateForm2();
+            Form2->SmetaDBGrid->setFocus();
+            QTest::keyClick(Form2->SmetaDBGrid, Qt::Key_E, Qt::ControlModifier);
+            auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+            QVERIFY(box && box->isVisible());
+            QTRY_COMPARE(QApplication::activeWindow(), static_cast<QWidget*>(box));
+            texts << box->text();
+            const QPointer<QMessageBox> shown = box;
+            QTest::keyClick(QApplication::focusWidget(), Qt::Key_Return);
+            QVERIFY(!shown || !shown->isVisible());
+            QCoreApplication::processEvents();
+        }
+        QCOMPARE(texts.size(), 2);
+        QVERIFY2(texts[0].contains(QStringLiteral("(3).xls")) && texts[1].contains(QStringLiteral("(4).xls")),
+                 qPrintable(texts.join('|')));
+        QCOMPARE(takeError(), QString());
+        for (const char* suffix : {"", " (2)", " (3)", " (4)"})
+            fs::remove(smeti() / (std::string("Смета Экспорт") + suffix + ".xls"));
         fs::remove_all(start_->path() / "Base");
     }
 
@@ -592,6 +616,33 @@ private slots:
         createThroughDialog(QStringLiteral("Кровля"));  // replaced by an empty one: the defaults
         QCOMPARE(Form2->NDSEdit->text(), QStringLiteral("18"));
         QVERIFY(!fs::exists(smeti() / "Кровля.txt"));
+    }
+
+    void aUsersOwnTextFileIsToldOnceAndNeverTouched() {
+        // A file of the user's under the name the estimate keeps its title block in.
+        createThroughDialog(QStringLiteral("Заметки"));
+        const fs::path notes = smeti() / "Заметки.txt";
+        const std::string mine = "Позвонить заказчику до пятницы\n";
+        std::ofstream(notes, std::ios::binary) << mine;
+        QStringList warned;
+        setWarningBoxHook([&](const QString& w) { warned << w; });
+        Form1->OpenDialog1CanClose(QString::fromStdString((smeti() / "Заметки.db").string()));
+        QCOMPARE(warned.size(), 1);  // told once, as it opens
+        QVERIFY2(warned[0].contains(QString::fromStdString(notes.string())), qPrintable(warned[0]));
+        // Three edits left, each of them a box before.
+        for (QLineEdit* edit : {Form2->FUEdit, Form2->NAMEEdit, Form2->NREdit}) {
+            edit->setFocus();
+            QTest::keyClicks(edit, "1");
+            QTest::keyClick(edit, Qt::Key_Return);
+        }
+        Form2->storePendingEdit();
+        QCoreApplication::processEvents();
+        setWarningBoxHook({});
+        QCOMPARE(warned.size(), 1);
+        QCOMPARE(takeError(), QString());
+        std::ifstream in(notes, std::ios::binary);
+        QCOMPARE(std::string(std::istreambuf_iterator<char>(in), {}), mine);
+        Form2->NREdit->setText(QStringLiteral("105"));
     }
 
     void storePendingEditPostsWhatWasTyped() {
