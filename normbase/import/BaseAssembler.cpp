@@ -1,6 +1,7 @@
 #include "normbase/import/BaseAssembler.h"
 
 #include "common/Error.h"
+#include "common/Utf8.h"
 #include "normbase/NormBaseFields.h"
 #include "normbase/NormBaseFormat.h"
 #include "normbase/import/ExactNumber.h"
@@ -67,25 +68,8 @@ const char* nearText(std::string_view ch) {
     return "?";
 }
 
-/** Bytes of the UTF-8 sequence that starts with `c`. */
-size_t sequenceLength(unsigned char c) { return c < 0x80 ? 1 : (c >> 5) == 6 ? 2 : (c >> 4) == 14 ? 3 : 4; }
-
-/** Characters of a UTF-8 text. */
-size_t characters(std::string_view s) {
-    size_t n = 0;
-    for (char c : s) n += (static_cast<unsigned char>(c) & 0xC0) != 0x80;
-    return n;
-}
-
-/** The first `n` characters of a UTF-8 text. */
-std::string firstCharacters(const std::string& s, size_t n) {
-    size_t at = 0;
-    for (size_t k = 0; k < n && at < s.size(); ++k) at += sequenceLength(static_cast<unsigned char>(s[at]));
-    return s.substr(0, std::min(at, s.size()));
-}
-
 /** The start of a long text for an example in the report. */
-std::string brief(std::string_view s) { return characters(s) <= 80 ? std::string(s) : firstCharacters(std::string(s), 80) + "…"; }
+std::string brief(std::string_view s) { return utf8::length(s) <= 80 ? std::string(s) : std::string(utf8::cut(s, 80)) + "…"; }
 
 /** Only ASCII and the basic Cyrillic letters: the code page certainly holds it. */
 bool plainCyrillic(std::string_view s) {
@@ -109,8 +93,8 @@ Value fit(std::string s, size_t max, std::string_view where, Notices& notices) {
     if (!plainCyrillic(s) && !storage::fromUtf8(s, 1251)) {
         std::string out;
         for (size_t i = 0; i < s.size();) {
-            const size_t n = sequenceLength(static_cast<unsigned char>(s[i]));
-            const std::string_view ch(s.data() + i, std::min(n, s.size() - i));
+            const size_t n = utf8::next(s, i).size;
+            const std::string_view ch(s.data() + i, n);
             if (storage::fromUtf8(ch, 1251)) out += ch;
             else out += nearText(ch);
             i += n;
@@ -118,9 +102,9 @@ Value fit(std::string s, size_t max, std::string_view where, Notices& notices) {
         notices.add(Notice::ReplacedCharacter, brief(where));
         s = std::move(out);
     }
-    if (max == 0 || characters(s) <= max) return Value::string(std::move(s));
+    if (max == 0 || utf8::length(s) <= max) return Value::string(std::move(s));
     notices.add(Notice::ShortenedText, brief(where));
-    return Value::string(firstCharacters(s, max - 1) + "…");
+    return Value::string(std::string(utf8::cut(s, max - 1)) + "…");
 }
 
 /** References (one per line) joined by "; " within `max` characters, whole ones only: when
@@ -134,11 +118,11 @@ Value fitReferences(std::string_view refs, size_t max, std::string_view where, N
     }
     std::string joined;
     for (std::string_view r : all) (joined += joined.empty() ? "" : "; ") += r;
-    if (characters(joined) <= max) return fit(std::move(joined), max, where, notices);
+    if (utf8::length(joined) <= max) return fit(std::move(joined), max, where, notices);
     std::string kept;
     for (std::string_view r : all) {
         std::string next = kept.empty() ? std::string(r) : kept + "; " + std::string(r);
-        if (characters(next) + 3 > max) break;
+        if (utf8::length(next) + 3 > max) break;
         kept = std::move(next);
     }
     if (kept.empty()) return fit(std::string(all.front()), max, where, notices);  // one reference longer than the field

@@ -1,6 +1,7 @@
 #include "normbase/import/ExpatParser.h"
 
 #include "common/Error.h"
+#include "common/Utf8.h"
 #include "storage/CodePage.h"
 
 #include <expat.h>
@@ -41,12 +42,8 @@ int singleByteEncoding(void*, const XML_Char* name, XML_Encoding* info) {
     if (cp == 0) return XML_STATUS_ERROR;
     for (int b = 0; b < 256; ++b) {
         const std::string u = storage::toUtf8(std::string(1, static_cast<char>(b)), cp);
-        const auto* p = reinterpret_cast<const unsigned char*>(u.data());
-        int code = '?';
-        if (u.size() == 1) code = p[0];
-        else if (u.size() == 2) code = ((p[0] & 0x1F) << 6) | (p[1] & 0x3F);
-        else if (u.size() == 3) code = ((p[0] & 0x0F) << 12) | ((p[1] & 0x3F) << 6) | (p[2] & 0x3F);
-        info->map[b] = code;
+        const utf8::Char c = u.empty() ? utf8::Char{'?', 1, true} : utf8::next(u, 0);
+        info->map[b] = c.valid && c.size == u.size() ? static_cast<int>(c.code) : '?';
     }
     info->data = nullptr;
     info->convert = nullptr;

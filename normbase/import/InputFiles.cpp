@@ -1,6 +1,7 @@
 #include "normbase/import/InputFiles.h"
 
 #include "common/Error.h"
+#include "common/Utf8.h"
 #include "storage/CodePage.h"
 
 #include <zip.h>
@@ -26,21 +27,9 @@ bool isZip(const fs::path& p) {
     return f.gcount() == 4 && magic[0] == 'P' && magic[1] == 'K' && magic[2] == 3 && magic[3] == 4;
 }
 
-bool validUtf8(const std::string& s) {
-    for (size_t i = 0; i < s.size();) {
-        const auto c = static_cast<unsigned char>(s[i]);
-        size_t n = c < 0x80 ? 1 : (c >> 5) == 6 ? 2 : (c >> 4) == 14 ? 3 : (c >> 3) == 30 ? 4 : 0;
-        if (n == 0 || i + n > s.size()) return false;
-        for (size_t k = 1; k < n; ++k)
-            if ((static_cast<unsigned char>(s[i + k]) & 0xC0) != 0x80) return false;
-        i += n;
-    }
-    return true;
-}
-
 /** A member name as the user wrote it: UTF-8 when it is (the flag set, or plain ASCII), else
  *  the code page 866 of Russian archivers. */
-std::string memberName(const std::string& raw) { return validUtf8(raw) ? raw : storage::toUtf8(raw, 866); }
+std::string memberName(const std::string& raw) { return utf8::valid(raw) ? raw : storage::toUtf8(raw, 866); }
 
 bool endsWithXml(const std::string& name) {
     if (name.size() < 4) return false;
