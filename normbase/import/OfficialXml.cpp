@@ -52,23 +52,8 @@ std::string_view collapsed(std::string_view s, std::string& scratch) {
 
 /** Blanks (spaces, tabs, line breaks) collapsed to one space, none at the ends. */
 std::string collapse(std::string_view s) {
-    auto blank = [](char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n'; };
-    if (s.empty() || (!blank(s.front()) && !blank(s.back()) && s.find_first_of("\t\r\n") == std::string_view::npos &&
-                      s.find("  ") == std::string_view::npos))
-        return std::string(s);  // the usual case: nothing to collapse
-    std::string out;
-    out.reserve(s.size());
-    bool gap = false;
-    for (char c : s) {
-        if (blank(c)) {
-            gap = true;
-            continue;
-        }
-        if (gap && !out.empty()) out += ' ';
-        gap = false;
-        out += c;
-    }
-    return out;
+    std::string scratch;
+    return std::string(collapsed(s, scratch));
 }
 
 /** "A. B" of a code and a name, either of which may be missing. */
