@@ -90,18 +90,26 @@ bool ExpatParser::feed(const char* data, size_t size, bool last) {
     }
 }
 
+void ExpatParser::fail() {
+    failure_ = std::current_exception();
+    failedAt_ = where("");
+    XML_StopParser(parser_, XML_FALSE);
+}
+
 void ExpatParser::rethrowFailure() {
     try {
         std::rethrow_exception(failure_);
-    } catch (const Error&) {
-        throw;
+    } catch (const Error& e) {
+        // A message that names the place already goes as it is; any other gets the place.
+        if (std::string_view(e.what()).starts_with("Файл «" + name_ + "»")) throw;
+        throw Error(failedAt_ + e.what());
     } catch (const std::bad_alloc&) {
-        throw Error(where("не хватает памяти для чтения файла"));
+        throw Error(failedAt_ + "не хватает памяти для чтения файла");
     } catch (const std::exception& e) {
         // A fault of ours, not of the file: the user still learns which file and where.
-        throw Error(where(std::string("внутренняя ошибка чтения (") + e.what() + ")"));
+        throw Error(failedAt_ + "внутренняя ошибка чтения (" + e.what() + ")");
     } catch (...) {
-        throw Error(where("внутренняя ошибка чтения"));
+        throw Error(failedAt_ + "внутренняя ошибка чтения");
     }
 }
 
@@ -114,8 +122,7 @@ void ExpatParser::onStart(void* self, const char* name, const char** atts) {
         p->handler_.startElement(name, atts);
         p->followTextWish();
     } catch (...) {
-        p->failure_ = std::current_exception();
-        XML_StopParser(p->parser_, XML_FALSE);
+        p->fail();
     }
 }
 
@@ -126,8 +133,7 @@ void ExpatParser::onEnd(void* self, const char* name) {
         p->handler_.endElement(name);
         p->followTextWish();
     } catch (...) {
-        p->failure_ = std::current_exception();
-        XML_StopParser(p->parser_, XML_FALSE);
+        p->fail();
     }
 }
 
@@ -146,8 +152,7 @@ void ExpatParser::onText(void* self, const char* s, int len) {
     try {
         p->handler_.text(s, size_t(len));
     } catch (...) {
-        p->failure_ = std::current_exception();
-        XML_StopParser(p->parser_, XML_FALSE);
+        p->fail();
     }
 }
 

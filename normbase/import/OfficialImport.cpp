@@ -48,31 +48,6 @@ std::string joined(const std::vector<std::string>& v) {
     return s;
 }
 
-/** What the base is, from the files it was made of: the books of its norm files, their edition
- *  (ГЭСН: ФСНБ-2022; ФЕР: ФСНБ-2020, whose unit prices are of 01.01.2000 when the file does not
- *  say), their price level (of the price files when no norm file gives one), every order. */
-normbase::BaseInfo baseInfoOf(const std::vector<SourceInfo>& sources) {
-    normbase::BaseInfo info;
-    info.imported = true;
-    std::vector<std::string> editions, normLevels, priceLevels;
-    for (const SourceInfo& s : sources) {
-        for (const std::string& o : s.orders) addOnce(info.orders, o);
-        if (s.kind != "нормы") {
-            addOnce(priceLevels, s.priceLevel);
-            continue;
-        }
-        const std::string book = !s.baseType.empty() ? s.baseType : s.codePrefix;
-        const bool fer = book.starts_with("ФЕР");
-        addOnce(info.books, book);
-        if (fer || book.starts_with("ГЭСН")) addOnce(editions, fer ? "ФСНБ-2020" : "ФСНБ-2022");
-        addOnce(normLevels, !s.priceLevel.empty() ? s.priceLevel : fer ? "01.01.2000" : "");
-    }
-    if (info.books.empty() && !sources.empty()) editions = {"ФСНБ-2022"};  // the ФСБЦ prices alone
-    info.edition = joined(editions);
-    info.priceLevel = joined(normLevels.empty() ? priceLevels : normLevels);
-    return info;
-}
-
 /** Runs one step of the import that reads or writes `what`; anything but the program's own
  *  error (a fault of ours, memory running out) leaves it as one Russian message naming it. */
 template <class F>
@@ -96,6 +71,28 @@ std::string fileList(const std::vector<fs::path>& files) {
 }
 
 }  // namespace
+
+normbase::BaseInfo baseInfoOf(const std::vector<SourceInfo>& sources) {
+    normbase::BaseInfo info;
+    info.imported = true;
+    std::vector<std::string> editions, normLevels, priceLevels;
+    for (const SourceInfo& s : sources) {
+        for (const std::string& o : s.orders) addOnce(info.orders, o);
+        if (s.kind != "нормы") {
+            addOnce(priceLevels, s.priceLevel);
+            continue;
+        }
+        const std::string book = !s.baseType.empty() ? s.baseType : s.codePrefix;
+        const bool fer = book.starts_with("ФЕР");
+        addOnce(info.books, book);
+        if (fer || book.starts_with("ГЭСН")) addOnce(editions, fer ? "ФСНБ-2020" : "ФСНБ-2022");
+        addOnce(normLevels, !s.priceLevel.empty() ? s.priceLevel : fer ? "01.01.2000" : "");
+    }
+    if (info.books.empty() && !sources.empty()) editions = {"ФСНБ-2022"};  // the ФСБЦ prices alone
+    info.edition = joined(editions);
+    info.priceLevel = joined(normLevels.empty() ? priceLevels : normLevels);
+    return info;
+}
 
 ImportReport buildBase(const fs::path& stagingDir, const std::vector<fs::path>& files, const ImportOptions& options,
                        const ProgressFn& progress) {

@@ -11,6 +11,7 @@
  * Caveats: a failure throws talvira::Error with one Russian message naming the file, the line
  * and what is wrong; a cancel throws ImportCancelled. Either way the target base is untouched.
  */
+#include "normbase/BaseInfo.h"
 #include "normbase/import/ImportTypes.h"
 
 #include <filesystem>
@@ -44,6 +45,12 @@ std::filesystem::path stagingDirFor(const std::filesystem::path& baseDir);
 ImportReport importBase(const std::filesystem::path& baseDir,
                         const std::vector<std::filesystem::path>& files, const ImportOptions& options,
                         const ProgressFn& progress = {});
+
+/** What a base made of these files is: the books of its norm files (BaseType, else their
+ *  codes' prefix), their edition (ГЭСН: ФСНБ-2022; ФЕР: ФСНБ-2020, whose unit prices are of
+ *  01.01.2000 when the file does not say), their price level (that of the price files when no
+ *  norm file gives one), every decree and approving act once. */
+normbase::BaseInfo baseInfoOf(const std::vector<SourceInfo>& sources);
 
 /** Reads `files` as the import does (archives unpacked on the way) with the XML parser alone,
  *  no handler at all: the floor under any import of them, for measurements. Returns the bytes

@@ -3,6 +3,8 @@
 #include "common/Error.h"
 #include "normbase/BaseInfo.h"
 #include "normbase/import/ExactNumber.h"
+#include "normbase/import/ExpatParser.h"
+#include "normbase/import/OfficialImport.h"
 #include "normbase/import/RatePricing.h"
 #include "tests/support/TestPaths.h"
 
@@ -10,6 +12,8 @@
 
 #include <fstream>
 #include <limits>
+#include <new>
+#include <stdexcept>
 
 namespace talvira::test {
 namespace {
@@ -70,6 +74,51 @@ TEST(ImportNumbers, ReadExactlyAndRoundHalfUpAwayFromZero) {
     EXPECT_FALSE(DecimalText::fromDouble(std::numeric_limits<double>::infinity()));
 }
 
+// A handler that fails on the element named "fail" with what `thrown` says.
+class FailingHandler final : public XmlHandler {
+public:
+    explicit FailingHandler(int thrown) : thrown_(thrown) {}
+    void startElement(const char* name, const char**) override {
+        ++calls;
+        if (std::string_view(name) != "fail") return;
+        if (thrown_ == 0) throw Error("элемент не на месте");
+        if (thrown_ == 1) throw std::out_of_range("vector::_M_range_check");
+        if (thrown_ == 2) throw std::bad_alloc();
+        throw 42;
+    }
+    void endElement(const char*) override { ++calls; }
+    int calls = 0;
+
+private:
+    int thrown_;
+};
+
+TEST(ExpatParser, OnlyTheProgramsOwnErrorLeavesWithTheFileAndThePlace) {
+    const struct {
+        int thrown;
+        const char* message;
+    } rows[] = {
+        {0, "Файл «a.xml», строка 2, столбец 3: элемент не на месте"},
+        {1, "Файл «a.xml», строка 2, столбец 3: внутренняя ошибка чтения (vector::_M_range_check)"},
+        {2, "Файл «a.xml», строка 2, столбец 3: не хватает памяти для чтения файла"},
+        {3, "Файл «a.xml», строка 2, столбец 3: внутренняя ошибка чтения"},
+    };
+    for (const auto& r : rows) {
+        SCOPED_TRACE(r.message);
+        FailingHandler h(r.thrown);
+        ExpatParser p("a.xml", h);
+        const std::string doc = "<a>\n  <fail/><after/></a>";
+        try {
+            p.feed(doc.data(), doc.size(), true);
+            ADD_FAILURE() << "no error";
+        } catch (const Error& e) {
+            EXPECT_EQ(std::string(e.what()), r.message);
+        }
+        // The empty element that failed is not ended, nothing after it is heard.
+        EXPECT_EQ(h.calls, 2);
+    }
+}
+
 TEST(RatePricing, ComponentsFromLinesPricesAndWage) {
     constexpr int64_t U = 10'000'000;  // one, in seven decimals
     const ResourcePrice dozer{true, 134838, 38665}, water{false, 115409, 0}, kopeck{false, 1, 0};
@@ -118,6 +167,49 @@ TEST(RatePricing, ComponentsFromLinesPricesAndWage) {
         EXPECT_EQ(c.wages, r.want.wages);
         EXPECT_EQ(c.labour, r.want.labour);
         EXPECT_EQ(c.machinistLabour, r.want.machinistLabour);
+    }
+}
+
+TEST(BaseInfo, WhatTheFilesMakeOfTheBase) {
+    auto norms = [](std::string book, std::string level, std::vector<std::string> orders = {}) {
+        SourceInfo s;
+        s.kind = "нормы";
+        s.baseType = std::move(book);
+        s.priceLevel = std::move(level);
+        s.orders = std::move(orders);
+        return s;
+    };
+    SourceInfo prices;
+    prices.kind = "цены";
+    prices.priceLevel = "01.01.2022";
+    prices.orders = {"Приказ 490/пр от 14.08.2025"};
+    SourceInfo byPrefix = norms("", "01.01.2022");
+    byPrefix.codePrefix = "ГЭСНм";
+    const struct {
+        const char* name;
+        std::vector<SourceInfo> sources;
+        std::vector<std::string> books;
+        const char* edition;
+        const char* level;
+        std::vector<std::string> orders;
+    } rows[] = {
+        {"ГЭСН with its prices", {norms("ГЭСНп", "01.01.2022", {"ГЭСН-2022 доп. № 15"}), prices}, {"ГЭСНп"}, "ФСНБ-2022",
+         "01.01.2022", {"ГЭСН-2022 доп. № 15", "Приказ 490/пр от 14.08.2025"}},
+        {"ФЕР without a level: 2000 prices", {norms("ФЕР", ""), norms("ФЕРм", "")}, {"ФЕР", "ФЕРм"}, "ФСНБ-2020", "01.01.2000", {}},
+        {"a book known by its codes' prefix", {byPrefix}, {"ГЭСНм"}, "ФСНБ-2022", "01.01.2022", {}},
+        {"prices alone", {prices, prices}, {}, "ФСНБ-2022", "01.01.2022", {"Приказ 490/пр от 14.08.2025"}},
+        {"two editions in one base", {norms("ГЭСН", "01.01.2022"), norms("ФЕР", "")}, {"ГЭСН", "ФЕР"}, "ФСНБ-2022, ФСНБ-2020",
+         "01.01.2022, 01.01.2000", {}},
+        {"a book of neither edition", {norms("ТЕР", "01.01.2001")}, {"ТЕР"}, "", "01.01.2001", {}},
+    };
+    for (const auto& r : rows) {
+        SCOPED_TRACE(r.name);
+        const normbase::BaseInfo info = baseInfoOf(r.sources);
+        EXPECT_TRUE(info.imported);
+        EXPECT_EQ(info.books, r.books);
+        EXPECT_EQ(info.edition, r.edition);
+        EXPECT_EQ(info.priceLevel, r.level);
+        EXPECT_EQ(info.orders, r.orders);
     }
 }
 

@@ -179,6 +179,7 @@ TEST(OfficialImport, MachinesMaterialsAndUnitPricesReachTheEstimateAndTheWorkboo
     EXPECT_EQ(attention(r, "Коды ресурсов, не найденные"), 2u);  // concrete, steel; labour is not priced
     EXPECT_EQ(attention(r, "Строки с количеством не числом"), 1u);
     EXPECT_EQ(attention(r, "Повторяющиеся шифры"), 0u);
+    EXPECT_TRUE(r.keptBases.empty());  // there was no base before: none is said to be kept
     EXPECT_EQ(normbase::readBaseInfo(base).books, (std::vector<std::string>{"ГЭСН", "ФЕР", "ГЭСНмр"}));
     EXPECT_EQ(normbase::readBaseInfo(base).edition, "ФСНБ-2022, ФСНБ-2020");
 
