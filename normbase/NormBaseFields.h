@@ -10,6 +10,7 @@
 #include "storage/FieldDef.h"
 #include "storage/TableHandle.h"
 
+#include <cstdint>
 #include <vector>
 
 namespace talvira::normbase {
@@ -62,6 +63,11 @@ inline constexpr const char* KOLL = "KOLL";
 inline constexpr const char* VIDNR = "VIDNR";
 inline constexpr const char* IDRES_REESTR = "IDRES_REESTR";
 }  // namespace fld
+
+/** What a record of RABMAT is, kept in its field RABMAT and in the field RABMAT of a resource
+ *  line (the kind of its resource). The program's windows do not read it; the import and the
+ *  demo base write it, the search and the benchmarks tell rates from resources by it. */
+enum class RecordKind : int32_t { Rate = 1, Material = 2, Machine = 3, Labour = 4 };
 
 /** The kind a stored field of type `t` binds as (Long: Integer, Short: SmallInt, Number: Float,
  *  Timestamp: DateTime, AutoInc, Memo; every other type: String). */

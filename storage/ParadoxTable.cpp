@@ -318,12 +318,18 @@ void ParadoxTable::appendBatch(std::vector<Record>& recs) {
     size_t keyBytes = 0;
     for (int i = 0; i < h_.keyFields; ++i) keyBytes += static_cast<size_t>(h_.fields[static_cast<size_t>(i)].bytes);
 
-    // Encode first: a refused record stops the batch before anything of it is stored.
+    // Encode first: a refused record stops the batch before anything of it is stored. The
+    // memo file takes the batch's blobs in memory and writes them once, before the records.
     std::string bytes;
     bytes.reserve(recs.size() * rs);
     std::vector<BlobRef> blobs;
+    struct MemoBatch {
+        MemoFile& mb;
+        ~MemoBatch() { mb.flush(); }
+    } memoBatch{mb_};
     try {
         for (const Record& r : recs) {
+            if (mb_.isOpen()) mb_.beginBatch();
             if (r.size() != fields_.size())
                 throw Error("Таблица «" + path_ + "»: в записи " + std::to_string(r.size()) + " значений, а полей " +
                             std::to_string(fields_.size()));
@@ -341,6 +347,7 @@ void ParadoxTable::appendBatch(std::vector<Record>& recs) {
         for (const BlobRef& x : blobs) mb_.free(x);
         throw;
     }
+    mb_.flush();
 
     size_t at = 0;
     const size_t n = recs.size();

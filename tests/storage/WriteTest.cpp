@@ -109,6 +109,43 @@ TEST(Write, EstimateTableRoundTripsWithMemosOfAnyLength) {
     EXPECT_EQ(t->fields(), estimateLike());
 }
 
+// A batch of new records keeps the memo file's header and the block being filled in memory and
+// writes them once: the memo file must come out byte for byte as appends one by one leave it,
+// and a batch refused half-way must give its blobs back as before.
+TEST(Write, ABatchStoresItsMemosAsAppendsOneByOneDo) {
+    TempDir dir;
+    const std::vector<FieldDef> fields = {{"ID", FieldType::Long, 0}, {"NAME", FieldType::Memo, 10}};
+    const std::string cyr = "Устройство фундаментов «ёлочкой» — ";
+    std::vector<Record> recs;
+    for (int k = 0; k < 300; ++k) {
+        const size_t length = k % 7 == 0 ? 0 : k % 11 == 0 ? size_t(2049 + k) : size_t(5 + k * 7 % 400);
+        recs.push_back({Value::integer(k + 1), length ? Value::string(longText(length, cyr)) : Value()});
+    }
+    const fs::path one = dir / "ONE.DB", batched = dir / "BATCHED.DB", refused = dir / "REFUSED.DB";
+    for (const fs::path& p : {one, batched, refused}) createParadoxTable(p.string(), fields);
+    {
+        ParadoxTable t(one.string(), OpenMode::ReadWrite, 0);
+        for (Record r : recs) t.append(r);
+    }
+    for (const fs::path& p : {batched, refused}) {
+        ParadoxTable t(p.string(), OpenMode::ReadWrite, 0);
+        std::vector<Record> part(recs.begin(), recs.begin() + 150);
+        t.appendBatch(part);
+        if (p == refused) {
+            std::vector<Record> bad = {recs[150], recs[151], Record{Value::integer(999)}};  // one value short
+            EXPECT_THROW(t.appendBatch(bad), Error);
+        }
+        part.assign(recs.begin() + 150, recs.end());
+        t.appendBatch(part);
+    }
+    EXPECT_TRUE(readFile(dir / "BATCHED.MB") == readFile(dir / "ONE.MB"));
+    for (const fs::path& p : {one, batched, refused}) {
+        SCOPED_TRACE(p.filename().string());
+        expectConsistent(p);
+        EXPECT_EQ(allRecords(*openParadoxTable(p.string(), OpenMode::ReadOnly)), recs);
+    }
+}
+
 TEST(Write, EveryTypeAndEveryEmptyFieldRoundTrip) {
     for (int cp : {1251, 866}) {
         SCOPED_TRACE(cp);
