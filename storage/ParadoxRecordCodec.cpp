@@ -4,6 +4,7 @@
 #include "common/NumberText.h"
 #include "storage/CodePage.h"
 #include "storage/FieldValue.h"
+#include "storage/FileNames.h"
 #include "storage/Warnings.h"
 #include "storage/ValueAccess.h"
 
@@ -189,10 +190,7 @@ std::string ParadoxTable::encodeRecord(const Record& rec, const uint8_t* old, st
                 ref.length = static_cast<uint32_t>(data.size());
                 if (data.size() > static_cast<size_t>(leader)) {
                     if (!mb_.isOpen()) {
-                        fs::path dbp(path_);
-                        std::string ext = dbp.extension().string();
-                        bool lowerExt = !ext.empty() && std::islower(static_cast<unsigned char>(ext.back()));
-                        std::string mbPath = (dbp.parent_path() / dbp.stem()).string() + (lowerExt ? ".mb" : ".MB");
+                        const std::string mbPath = companionPath(path_, "MB");
                         MemoFile::createEmpty(mbPath);
                         mb_ = MemoFile(mbPath, true);
                         info_.hasMemoFile = true;

@@ -21,6 +21,7 @@
  */
 #include "common/Error.h"
 #include "storage/BlockChain.h"
+#include "storage/BlockWriter.h"
 #include "storage/MemoFile.h"
 #include "storage/ParadoxFormat.h"
 #include "storage/RawFile.h"
@@ -28,6 +29,7 @@
 
 #include <functional>
 #include <memory>
+#include <span>
 #include <string>
 #include <vector>
 
@@ -61,8 +63,8 @@ public:
     RecordLoc append(Record& rec) override;
     /** Appends `recs` after the last record as append does one by one, but fills whole blocks
      *  and writes them in one go, the header once: for building a large table. The records of
-     *  a keyed table must come in ascending key order; a table with an autoincrement field
-     *  takes them one by one. A refused record leaves the records before it stored. */
+     *  a keyed table must come in ascending key order. A refused record leaves the records
+     *  before it stored. */
     void appendBatch(std::vector<Record>& recs);
     RecordLoc update(RecordLoc loc, const Record& rec) override;
     std::optional<RecordLoc> remove(RecordLoc loc) override;
@@ -71,10 +73,6 @@ public:
     /** With `on`, append stores a non-empty autoincrement value as given (the counter follows
      *  it) instead of numbering the record: for a table rebuilt from records read before. */
     void keepGivenNumbers(bool on) { keepGivenNumbers_ = on; }
-    /** Appends `records` to a table that nobody reads yet (a new one being built), a block at a
-     *  time with the header written once at the end: a table read while this runs may find
-     *  its counters behind its records. */
-    void appendAll(const std::vector<Record>& records);
 
     /** The lengths of the blobs the records keep in the memo file (those longer than their
      *  field's in-record part), in record order. */
@@ -93,16 +91,22 @@ private:
     Value decodeField(const uint8_t* rec, int field) const;
     std::string encodeRecord(const Record& rec, const uint8_t* old, std::vector<BlobRef>& newBlobs);
     void writeHeaderCounters();
+    /** The block writer over this table's file, header and chain. */
+    BlockWriter blocks() { return BlockWriter(db_, h_, chain_, path_); }
+    uint64_t recordOffset(RecordLoc loc) const;
+    size_t keyBytes() const;
     /** The autoincrement value `rec` is stored with (given or the next one), the counter
      *  checked against the stored numbers once; 0 without such a field. */
     int32_t numberFor(const Record& rec, bool keepGiven);
-    /** Puts the counter at `ai` or beyond, on disk before the record lands. */
-    void advanceCounter(int32_t ai);
-    RecordLoc appendRecord(Record& rec, bool keepGiven);
-    /** The bytes of a new record, its number `ai` taken (numberFor), its blobs written. */
-    std::string encodeNew(const Record& rec, bool keepGiven, int32_t& ai, std::vector<BlobRef>& newBlobs);
-    /** A block number past every block in the file, for a new block. */
-    uint32_t newBlockNumber() const;
+    /** Writes the autoincrement counter as it stands, before the records numbered from it land. */
+    void storeCounter();
+    /** The bytes of a new record, its number taken (numberFor, written into `rec` and counted),
+     *  its blobs written. */
+    std::string encodeNew(Record& rec, bool keepGiven, std::vector<BlobRef>& newBlobs);
+    /** A keyed table's records rise strictly by key: `bytes` must follow `before` (nullptr: none). */
+    void checkKeyOrder(const uint8_t* before, const std::string& bytes) const;
+    /** Stores `recs` after the last record (append, appendBatch, insert at the end). */
+    RecordLoc appendRecords(std::span<Record> recs, bool keepGiven);
     void checkWritable() const;
     [[noreturn]] void corrupt(const std::string& why) const;
     void guessCodePage(int forced);
