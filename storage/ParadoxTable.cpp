@@ -23,9 +23,9 @@ namespace fs = std::filesystem;
 // ==== opening ==================================================================================
 
 ParadoxTable::ParadoxTable(const std::string& path, OpenMode mode, int codePage) : path_(path) {
-    readWrite_ = mode == OpenMode::ReadWrite;
-    db_ = RawFile(path, readWrite_);
-    h_ = parseParadoxHeader(db_, "Файл таблицы");
+    files_.readWrite = mode == OpenMode::ReadWrite;
+    files_.db = RawFile(path, files_.readWrite);
+    h_ = parseParadoxHeader(files_.db, "Файл таблицы");
     if (h_.fileType != 0 && h_.fileType != 2)
         throw Error("Файл «" + path + "» не является таблицей Paradox (это файл индекса)");
     if (codePage != 0 && !isKnownCodePage(codePage))
@@ -40,7 +40,7 @@ ParadoxTable::ParadoxTable(const std::string& path, OpenMode mode, int codePage)
         if (rf.type == FieldType::Alpha || rf.type == FieldType::Bytes) d.size = rf.sizeByte;
         else if (isBlob(rf.type)) d.size = rf.bytes - 10;
         else if (rf.type == FieldType::BCD) d.size = rf.sizeByte;
-        if (rf.type == FieldType::AutoInc && autoIncField_ < 0) autoIncField_ = i;
+        if (rf.type == FieldType::AutoInc && numbering_.field < 0) numbering_.field = i;
         if (isBlob(rf.type)) hasBlobFields_ = true;
         fields_.push_back(std::move(d));
     }
@@ -60,14 +60,14 @@ ParadoxTable::ParadoxTable(const std::string& path, OpenMode mode, int codePage)
             warn("Файл мемо-полей таблицы «" + path +
                            "» не найден: мемо-поля показаны только частью, хранящейся в записи");
         } else {
-            mb_ = MemoFile(mb, readWrite_ && db_.writable());
+            files_.mb = MemoFile(mb, files_.readWrite && files_.db.writable());
             info_.hasMemoFile = true;
         }
     }
     findIndexes();
     // A writer holds the table alone; indexed tables are never written here, so their readers
     // (and the cursors of a second copy of the program) only share it.
-    lock_ = std::make_unique<TableLock>(path, db_.fd(), readWrite_ && db_.writable() && !hasIndexFiles_);
+    files_.lock = std::make_unique<TableLock>(path, files_.db.fd(), files_.readWrite && files_.db.writable() && !ix_.haveFiles);
 }
 
 ParadoxTable::~ParadoxTable() = default;
@@ -90,11 +90,11 @@ void ParadoxTable::guessCodePage(int forced) {
     int blocks = 0, records = 0;
     while (b != 0 && blocks < 16 && records < 1000) {
         ++blocks;
-        const uint8_t* p = db_.at(hs + uint64_t(b - 1) * h_.blockSize, 6);
+        const uint8_t* p = files_.db.at(hs + uint64_t(b - 1) * h_.blockSize, 6);
         if (!p) break;
         int16_t add = static_cast<int16_t>(le16(p + 4));
         int count = add >= 0 && add % h_.recordSize == 0 ? add / h_.recordSize + 1 : 0;
-        const uint8_t* recs = db_.at(hs + uint64_t(b - 1) * h_.blockSize + 6, uint64_t(count) * h_.recordSize);
+        const uint8_t* recs = files_.db.at(hs + uint64_t(b - 1) * h_.blockSize + 6, uint64_t(count) * h_.recordSize);
         if (!recs) break;
         for (int r = 0; r < count; ++r, ++records) {
             const uint8_t* rec = recs + r * h_.recordSize;
@@ -118,7 +118,7 @@ void ParadoxTable::guessCodePage(int forced) {
 
 const BlockChain& ParadoxTable::chain() const {
     if (!chain_.built()) {
-        chain_.build(db_, h_, "Файл таблицы");
+        chain_.build(files_.db, h_, "Файл таблицы");
         const_cast<TableInfo&>(info_).recordCount = static_cast<uint32_t>(chain_.total());
     }
     return chain_;
@@ -147,7 +147,7 @@ uint32_t ParadoxTable::blockCount(uint32_t block) const {
     // Without the block map (building it reads every block of the file) the count comes from
     // the block's own header, checked against the file and the block size.
     if (block == 0 || block > h_.fileBlocks) return 0;
-    const uint8_t* p = db_.at(static_cast<uint64_t>(h_.headerSize) + uint64_t(block - 1) * h_.blockSize, 6);
+    const uint8_t* p = files_.db.at(static_cast<uint64_t>(h_.headerSize) + uint64_t(block - 1) * h_.blockSize, 6);
     if (!p) return 0;
     const int add = static_cast<int16_t>(le16(p + 4));
     if (add < 0) return 0;
@@ -159,7 +159,7 @@ const uint8_t* ParadoxTable::recordPtr(RecordLoc loc) const {
     if (loc.slot >= blockCount(loc.block))
         throw Error("Таблица «" + path_ + "»: записи в блоке " + std::to_string(loc.block) + ", позиция " +
                     std::to_string(loc.slot) + " нет");
-    const uint8_t* p = db_.at(recordOffset(loc), static_cast<uint64_t>(h_.recordSize));
+    const uint8_t* p = files_.db.at(recordOffset(loc), static_cast<uint64_t>(h_.recordSize));
     if (!p) corrupt("запись за пределами файла");
     return p;
 }
@@ -176,9 +176,9 @@ std::string ParadoxTable::rawRecord(RecordLoc loc) const {
 // ==== writing ==================================================================================
 
 void ParadoxTable::checkWritable() const {
-    if (!readWrite_) throw Error("Таблица «" + path_ + "» открыта только для чтения");
-    if (!db_.writable()) throw Error("Нет прав на запись в таблицу «" + path_ + "»");
-    if (hasIndexFiles_)
+    if (!files_.readWrite) throw Error("Таблица «" + path_ + "» открыта только для чтения");
+    if (!files_.db.writable()) throw Error("Нет прав на запись в таблицу «" + path_ + "»");
+    if (ix_.haveFiles)
         throw Error("Таблица «" + path_ + "» имеет индексные файлы; изменять индексированные таблицы нельзя");
 }
 
@@ -189,19 +189,19 @@ void ParadoxTable::writeHeaderCounters() {
 }
 
 int32_t ParadoxTable::numberFor(const Record& rec, bool keepGiven) {
-    if (autoIncField_ < 0) return 0;
-    const Value& given = rec[static_cast<size_t>(autoIncField_)];
+    if (numbering_.field < 0) return 0;
+    const Value& given = rec[static_cast<size_t>(numbering_.field)];
     if (keepGiven && !given.isEmpty()) {
         const int64_t n = given.asInteger();
         if (n < 1 || n > 2147483647) throw Error("Таблица «" + path_ + "»: номер " + std::to_string(n) + " вне диапазона 1..2147483647");
         return static_cast<int32_t>(n);
     }
-    if (!autoIncChecked_) {
+    if (!numbering_.checked) {
         // Other writers (pxlib among them) may leave the header's counter behind the numbers
         // already stored; numbering from it would hand out the same number twice.
-        autoIncChecked_ = true;
+        numbering_.checked = true;
         for (auto loc = first(); loc; loc = next(*loc)) {
-            const Value v = readField(*loc, autoIncField_);
+            const Value v = readField(*loc, numbering_.field);
             if (!v.isEmpty() && v.asInteger() > h_.autoInc) h_.autoInc = static_cast<int32_t>(v.asInteger());
         }
     }
@@ -211,19 +211,19 @@ int32_t ParadoxTable::numberFor(const Record& rec, bool keepGiven) {
 
 void ParadoxTable::storeCounter() {
     // The counter goes first: a crash before the records land wastes numbers, never repeats one.
-    if (autoIncField_ < 0) return;
+    if (numbering_.field < 0) return;
     uint8_t v[4];
     put32(v, static_cast<uint32_t>(h_.autoInc));
-    db_.write(hdr::AutoInc, v, 4);
+    files_.db.write(hdr::AutoInc, v, 4);
 }
 
 std::string ParadoxTable::encodeNew(Record& rec, bool keepGiven, std::vector<BlobRef>& newBlobs) {
     if (rec.size() != fields_.size())
         throw Error("Таблица «" + path_ + "»: в записи " + std::to_string(rec.size()) + " значений, а полей " +
                     std::to_string(fields_.size()));
-    if (autoIncField_ < 0) return encodeRecord(rec, nullptr, newBlobs);
+    if (numbering_.field < 0) return encodeRecord(rec, nullptr, newBlobs);
     const int32_t ai = numberFor(rec, keepGiven);
-    Value& number = rec[static_cast<size_t>(autoIncField_)];
+    Value& number = rec[static_cast<size_t>(numbering_.field)];
     Value given = std::exchange(number, Value::integer(ai));
     try {
         std::string bytes = encodeRecord(rec, nullptr, newBlobs);
@@ -247,10 +247,10 @@ void ParadoxTable::checkKeyOrder(const uint8_t* before, const std::string& bytes
         throw Error("Таблица «" + path_ + "»: ключ новой записи должен быть больше ключа последней записи");
 }
 
-RecordLoc ParadoxTable::append(Record& rec) { return appendRecords({&rec, 1}, keepGivenNumbers_); }
+RecordLoc ParadoxTable::append(Record& rec) { return appendRecords({&rec, 1}, numbering_.keepGiven); }
 
 void ParadoxTable::appendBatch(std::vector<Record>& recs) {
-    if (!recs.empty()) appendRecords(recs, keepGivenNumbers_);
+    if (!recs.empty()) appendRecords(recs, numbering_.keepGiven);
 }
 
 RecordLoc ParadoxTable::appendRecords(std::span<Record> recs, bool keepGiven) {
@@ -273,7 +273,7 @@ RecordLoc ParadoxTable::appendRecords(std::span<Record> recs, bool keepGiven) {
             bytes += one;
             blobs.insert(blobs.end(), nb.begin(), nb.end());
         } catch (...) {
-            for (const BlobRef& x : nb) mb_.free(x);
+            for (const BlobRef& x : nb) files_.mb.free(x);
             refused = std::current_exception();
             break;
         }
@@ -285,7 +285,7 @@ RecordLoc ParadoxTable::appendRecords(std::span<Record> recs, bool keepGiven) {
             loc = blocks().append(bytes);
             writeHeaderCounters();
         } catch (...) {
-            for (const BlobRef& x : blobs) mb_.free(x);
+            for (const BlobRef& x : blobs) files_.mb.free(x);
             throw;
         }
     }
@@ -306,18 +306,18 @@ RecordLoc ParadoxTable::insert(uint32_t ordinal, Record& rec) {
         writeHeaderCounters();
         return loc;
     } catch (...) {
-        for (const BlobRef& x : nb) mb_.free(x);
+        for (const BlobRef& x : nb) files_.mb.free(x);
         throw;
     }
 }
 
 void ParadoxTable::freeBlobs(const uint8_t* rec) {
-    if (!mb_.isOpen()) return;
+    if (!files_.mb.isOpen()) return;
     for (const RawField& f : h_.fields) {
         if (!isBlob(f.type)) continue;
         const uint8_t* p = rec + f.offset + f.bytes - 10;
         BlobRef r{le32(p), le32(p + 4), le16(p + 8)};
-        if (r.length > static_cast<uint32_t>(f.bytes - 10)) mb_.free(r);
+        if (r.length > static_cast<uint32_t>(f.bytes - 10)) files_.mb.free(r);
     }
 }
 
@@ -326,23 +326,23 @@ RecordLoc ParadoxTable::update(RecordLoc loc, const Record& rec) {
     std::string old = rawRecord(loc);
     const uint8_t* o = reinterpret_cast<const uint8_t*>(old.data());
     Record r = rec;
-    if (r.size() == fields_.size() && autoIncField_ >= 0) r[static_cast<size_t>(autoIncField_)] = decodeField(o, autoIncField_);
+    if (r.size() == fields_.size() && numbering_.field >= 0) r[static_cast<size_t>(numbering_.field)] = decodeField(o, numbering_.field);
     std::vector<BlobRef> nb;
     std::string bytes = encodeRecord(r, o, nb);
     if (std::memcmp(o, bytes.data(), keyBytes()) != 0) {
-        for (const BlobRef& x : nb) mb_.free(x);
+        for (const BlobRef& x : nb) files_.mb.free(x);
         throw Error("Таблица «" + path_ + "»: ключ записи менять нельзя");
     }
-    db_.write(recordOffset(loc), bytes.data(), bytes.size());
+    files_.db.write(recordOffset(loc), bytes.data(), bytes.size());
     // Free the blobs the record no longer points at.
-    if (mb_.isOpen()) {
+    if (files_.mb.isOpen()) {
         for (const RawField& f : h_.fields) {
             if (!isBlob(f.type)) continue;
             const size_t at = static_cast<size_t>(f.offset + f.bytes - 10);
             if (std::memcmp(old.data() + at, bytes.data() + at, 10) == 0) continue;
             const uint8_t* p = o + at;
             BlobRef br{le32(p), le32(p + 4), le16(p + 8)};
-            if (br.length > static_cast<uint32_t>(f.bytes - 10)) mb_.free(br);
+            if (br.length > static_cast<uint32_t>(f.bytes - 10)) files_.mb.free(br);
         }
     }
     return loc;
