@@ -196,21 +196,22 @@ void TableHandle::post() {
         d->reposition(ord, stored, d->row);
         change.before = &before;
     } else {
+        // Nothing to store: the edit just ends.
         d->buffer.clear();
         d->original.clear();
         d->state = State::Browse;
+        d->notify(Impl::Event::State);
+        d->notify(Impl::Event::Data);
+        d->notify(Impl::Event::Moved);
+        return;
     }
-    if (stored) {
-        // What the file holds now, as the next reader gets it.
-        Record after = d->file->read(*stored);
-        after.resize(d->file->fields().size());
-        change.row = d->row;
-        change.after = &after;
-        d->notifyChange(change);
-    }
-    d->notify(Impl::Event::State);
-    d->notify(Impl::Event::Data);
-    d->notify(Impl::Event::Moved);
+    // What the file holds now, as the next reader gets it.
+    Record after = d->file->read(*stored);
+    after.resize(d->file->fields().size());
+    change.row = d->row;
+    change.after = &after;
+    change.stateChanged = true;
+    d->notifyChange(change);
 }
 
 void TableHandle::cancel() {
@@ -237,33 +238,34 @@ void TableHandle::remove() {
     }
     if (d->storedCount() == 0 || d->row < 0)
         throw Error("Таблица «" + d->label() + "» пуста: удалять нечего.");
-    d->ensureWritable();
-    const int r = d->row;
-    const RecordLoc at = d->view.locOf(r);
-    const uint32_t ord = d->view.indexed() ? 0 : d->view.ordinalOf(r);
-    const bool wasEdit = d->state == State::Edit;
-    const Record removed = wasEdit ? d->original : d->storedAt(r);
-    d->file->remove(at);
-    d->buffer.clear();
-    d->original.clear();
-    d->state = State::Browse;
+    d->removeRow(d->row, d->state == State::Edit, nullptr);
+}
+
+void TableHandle::Impl::removeRow(int r, bool wasEdit, const TableObserver* origin) {
+    ensureWritable();
+    const RecordLoc at = view.locOf(r);
+    const uint32_t ord = view.indexed() ? 0 : view.ordinalOf(r);
+    const Record removed = wasEdit ? original : storedAt(r);
+    file->remove(at);
+    buffer.clear();
+    original.clear();
+    state = State::Browse;
     // The record that followed now takes the removed one's row (or the new last one).
-    d->retake();
-    const int n = d->storedCount();
-    d->row = r;
-    if (!d->view.indexed()) {
-        const int found = d->view.rowOfOrdinal(ord, &d->row);
-        if (found >= 0) d->row = found;
+    retake();
+    const int n = storedCount();
+    row = r;
+    if (!view.indexed()) {
+        const int found = view.rowOfOrdinal(ord, &row);
+        if (found >= 0) row = found;
     }
-    if (d->row >= n) d->row = n - 1;
-    d->atBof = n == 0;
-    d->atEof = n == 0;
+    if (row >= n) row = n - 1;
+    atBof = n == 0;
+    atEof = n == 0;
     TableChange change{TableChange::Kind::Deleted, r};
     change.before = &removed;
-    d->notifyChange(change);
-    if (wasEdit) d->notify(Impl::Event::State);
-    d->notify(Impl::Event::Data);
-    d->notify(Impl::Event::Moved);
+    change.stateChanged = wasEdit;
+    change.origin = origin;
+    notifyChange(change);
 }
 
 bool TableHandle::modified() const { return d->modified(); }
@@ -303,7 +305,7 @@ std::vector<Record> TableHandle::storedRecords() const {
     return out;
 }
 
-void TableHandle::storeRecord(int row, const Record& rec) {
+void TableHandle::storeRecord(int row, const Record& rec, const TableObserver* origin) {
     d->checkActive();
     d->checkBrowseMode();
     if (row < 0 || row >= d->storedCount()) d->fail("записи " + std::to_string(row + 1) + " нет.");
@@ -316,12 +318,11 @@ void TableHandle::storeRecord(int row, const Record& rec) {
     TableChange change{TableChange::Kind::Posted, d->row};
     change.before = &before;
     change.after = &after;
+    change.origin = origin;
     d->notifyChange(change);
-    d->notify(Impl::Event::Data);
-    d->notify(Impl::Event::Moved);
 }
 
-void TableHandle::insertRecord(int row, const Record& rec) {
+void TableHandle::insertRecord(int row, const Record& rec, const TableObserver* origin) {
     d->checkActive();
     d->checkBrowseMode();
     if (d->view.indexed() || d->view.filtered()) d->fail("запись ставится на место только в физическом порядке записей.");
@@ -333,38 +334,46 @@ void TableHandle::insertRecord(int row, const Record& rec) {
     TableChange change{TableChange::Kind::Posted, d->row};
     change.inserted = true;
     change.after = &stored;
+    change.origin = origin;
     d->notifyChange(change);
-    d->notify(Impl::Event::Data);
-    d->notify(Impl::Event::Moved);
 }
 
-void TableHandle::appendRecords(const std::vector<Record>& records) {
+void TableHandle::appendRecords(const std::vector<Record>& records, const TableObserver* origin) {
     d->checkActive();
     d->checkBrowseMode();
     if (records.empty()) return;
     d->ensureWritable();
     const int first = d->storedCount();
-    int stored = 0;
+    std::vector<Record> stored;
+    stored.reserve(records.size());
     // What was stored is told also when a later record fails.
     auto tell = [&] {
-        if (stored == 0) return;
+        if (stored.empty()) return;
         d->reposition(d->file->recordCount() - 1, d->view.indexed() ? d->file->last() : std::nullopt, d->storedCount());
-        TableChange change{TableChange::Kind::Appended, first, stored};
+        TableChange change{TableChange::Kind::Appended, first, int(stored.size())};
+        change.appended = &stored;
+        change.origin = origin;
         d->notifyChange(change);
-        d->notify(Impl::Event::Data);
-        d->notify(Impl::Event::Moved);
     };
     try {
         for (const Record& r : records) {
             Record copy = r;
             d->file->insert(d->file->recordCount(), copy);
-            ++stored;
+            copy.resize(d->file->fields().size());
+            stored.push_back(std::move(copy));
         }
     } catch (...) {
         tell();
         throw;
     }
     tell();
+}
+
+void TableHandle::removeRecord(int row, const TableObserver* origin) {
+    d->checkActive();
+    d->checkBrowseMode();
+    if (row < 0 || row >= d->storedCount()) d->fail("записи " + std::to_string(row + 1) + " нет.");
+    d->removeRow(row, false, origin);
 }
 
 void TableHandle::releaseWriting() {
@@ -389,8 +398,14 @@ void TableHandle::enableControls() {
     const bool change = d->pendingChange;
     d->pendingChange = false;
     if (active) d->notify(Impl::Event::Active);
+    if (change && d->state != State::Inactive) {
+        // The writes meanwhile as one replacement, which tells the rest too.
+        TableChange whole;
+        whole.stateChanged = state;
+        d->notifyChange(whole);
+        return;
+    }
     if (state) d->notify(Impl::Event::State);
-    if (change && d->state != State::Inactive) d->notifyChange(TableChange{});
     d->notify(Impl::Event::Moved);
     d->notify(Impl::Event::Data);
 }

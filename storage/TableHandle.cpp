@@ -243,7 +243,8 @@ void TableHandle::close() {
     d->notify(Impl::Event::Active);
 }
 
-void TableHandle::replaceRecords(const std::vector<FieldDef>& fieldsGiven, const std::vector<Record>& records) {
+void TableHandle::replaceRecords(const std::vector<FieldDef>& fieldsGiven, const std::vector<Record>& records,
+                                 const TableObserver* origin) {
     d->checkActive();
     const std::vector<FieldDef> fields = fieldsGiven;  // may be the open file's, let go below
     if (d->readOnly) throw Error("Таблица «" + d->label() + "» открыта только для чтения.");
@@ -277,10 +278,10 @@ void TableHandle::replaceRecords(const std::vector<FieldDef>& fieldsGiven, const
         d->notify(Impl::Event::Moved);
         std::rethrow_exception(refused);
     }
-    if (wasEditing) d->notify(Impl::Event::State);
-    d->notifyChange(TableChange{});
-    d->notify(Impl::Event::Data);
-    d->notify(Impl::Event::Moved);
+    TableChange whole;
+    whole.stateChanged = wasEditing;
+    whole.origin = origin;
+    d->notifyChange(whole);
 }
 
 bool TableHandle::active() const { return d->state != State::Inactive; }

@@ -151,11 +151,13 @@ void TableHandle::Impl::notify(Event e) {
     }
 }
 
-void TableHandle::Impl::notifyChange(const TableChange& c) {
+void TableHandle::Impl::notifyChange(TableChange c) {
     if (disabled > 0) {
         pendingChange = true;
+        pendingState = pendingState || c.stateChanged;
         return;
     }
+    c.current = row;
     const auto copy = observers;
     for (TableObserver* o : copy)
         if (std::find(observers.begin(), observers.end(), o) != observers.end()) o->tableChanged(*self, c);

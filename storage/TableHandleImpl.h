@@ -113,9 +113,10 @@ struct TableHandle::Impl {
     // ------------------------------------------------------------------ notices
     enum class Event { Moved, Data, State, Active };
     void notify(Event e);
-    /** Tells the observers what a write changed; while the display is suspended the changes
-     *  are told as one Replaced at its end. */
-    void notifyChange(const TableChange& c);
+    /** Tells the observers what a write changed, the one notice of the write (the current row
+     *  filled in); while the display is suspended the changes are told as one Replaced at its
+     *  end. */
+    void notifyChange(TableChange c);
     void setState(State s);
 
     // ------------------------------------------------------------------ rows and cursor
@@ -135,6 +136,9 @@ struct TableHandle::Impl {
     /** After a write: the rows taken anew, the cursor on the record at `ord` (physical views)
      *  or `loc` (indexed views), or on the nearest row when it is no longer shown. */
     void reposition(std::optional<uint32_t> ord, std::optional<RecordLoc> loc, int fallbackRow);
+    /** Removes the record at `r` (the edit buffer's when `wasEdit`), the cursor on the record
+     *  that followed, told once. TableCursor.cpp. */
+    void removeRow(int r, bool wasEdit, const TableObserver* origin);
     /** Reopens the file for writing the first time the handle writes. Opening read-only
      *  first lets several handles read one table (the rate table is read by two). */
     void ensureWritable();
