@@ -87,6 +87,15 @@ public:
     /** The last recorded step, which undo takes back when nothing is pending, or nullptr. */
     const EstimateStep* undoStep() const;
     const EstimateStep* redoStep() const;
+    /** What the undo and redo items name, the pending edit worked out once. */
+    struct Steps {
+        std::optional<EstimateStep> pending;
+        const EstimateStep* recorded = nullptr;  // the last recorded step
+        const EstimateStep* redo = nullptr;      // none while an edit is pending
+        /** The step undo takes back: the pending edit first. */
+        const EstimateStep* undo() const { return pending ? &*pending : recorded; }
+    };
+    Steps steps() const;
     size_t undoCount() const { return undo_.size(); }
     size_t redoCount() const { return redo_.size(); }
     size_t heldRecords() const;
@@ -110,15 +119,14 @@ public:
     /** Called after every change of what can be undone or redone (for the menu). */
     std::function<void()> onChanged;
 
-    // ---- TableObserver: the grid's stored edits, new rows and deletions, the end of the history
+    // ---- TableObserver: the grid's stored edits, new rows and deletions (its own writes, made
+    // as their origin, passed over), the end of the history
     void tableChanged(storage::TableHandle& t, const storage::TableChange& change) override;
     void stateChanged(storage::TableHandle& t) override;
     void activeChanged(storage::TableHandle& t) override;
     void dataChanged(storage::TableHandle& t) override;
 
 private:
-    class Busy;
-
     void push(EstimateStep step);
     /** Records what the Add being collected appended. */
     void finishAppend();
@@ -136,7 +144,6 @@ private:
     std::vector<EstimateStep> redo_;
     size_t maxSteps_ = kMaxSteps;
     size_t maxHeld_ = kMaxHeldRecords;
-    int busy_ = 0;
     /** The Add being recorded: what it appended so far. */
     std::optional<EstimateStep> collecting_;
 };

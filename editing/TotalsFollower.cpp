@@ -62,6 +62,7 @@ void TotalsFollower::reload() {
     incompleteRows_.clear();
     if (smeta_.active()) {
         fields_ = PositionFields::of(smeta_, false);
+        inRecords_ = PositionFields::inRecords(smeta_);
         const int n = storedRows(smeta_);
         rows_.resize(static_cast<size_t>(n));
         incompleteRows_.resize(static_cast<size_t>(n));
@@ -88,29 +89,35 @@ void TotalsFollower::activeChanged(TableHandle&) {
     changed();
 }
 
+void TotalsFollower::takeRecord(int row, const storage::Record& rec) {
+    model::PositionRow& out = rows_[static_cast<size_t>(row)];
+    out = inRecords_.rowOf(rec, false);
+    // The base-index method needs the code: it tells the book, and that a position's data is its own.
+    if (by421() && inRecords_.code >= 0) out.code = PositionFields::value(rec, inRecords_.code).asString();
+    incompleteRows_[static_cast<size_t>(row)] =
+        isIncomplete(PositionFields::value(rec, inRecords_.quantity), PositionFields::value(rec, inRecords_.cost));
+}
+
 void TotalsFollower::tableChanged(TableHandle&, const storage::TableChange& c) {
+    // The records the notice carries are what the table stores: nothing is read again.
     using Kind = storage::TableChange::Kind;
     const int n = storedRows(smeta_);
     const int have = static_cast<int>(rows_.size());
     const bool plain = smeta_.active() && plainOrder() && c.row >= 0;
-    auto readInto = [&](int row) {
-        bool inc = false;
-        readRow(row, rows_[static_cast<size_t>(row)], inc);
-        incompleteRows_[static_cast<size_t>(row)] = inc;
-    };
-    if (plain && c.kind == Kind::Posted && !c.inserted && n == have && c.row < n) {
+    const bool inserted = c.kind == Kind::Posted && c.inserted && c.after;
+    const bool appended = c.kind == Kind::Appended && c.appended && static_cast<int>(c.appended->size()) == c.count;
+    if (plain && c.kind == Kind::Posted && !c.inserted && c.after && n == have && c.row < n) {
         const size_t row = static_cast<size_t>(c.row);
         const std::string codeBefore = rows_[row].code;
-        readInto(c.row);
+        takeRecord(c.row, *c.after);
         if (by421()) {
             if (rows_[row].code != codeBefore) compute421();  // its data may no longer be its own
             else recompute421(owner_[row]);
         }
-    } else if (plain && ((c.kind == Kind::Posted && c.inserted) || c.kind == Kind::Appended) &&
-               n == have + c.count && c.row <= have) {
+    } else if (plain && (inserted || appended) && n == have + c.count && c.row <= have) {
         rows_.insert(rows_.begin() + c.row, static_cast<size_t>(c.count), model::PositionRow{});
         incompleteRows_.insert(incompleteRows_.begin() + c.row, static_cast<size_t>(c.count), 0);
-        for (int r = c.row; r < c.row + c.count; ++r) readInto(r);
+        for (int i = 0; i < c.count; ++i) takeRecord(c.row + i, inserted ? *c.after : (*c.appended)[static_cast<size_t>(i)]);
         if (by421() && !(c.row == have && append421(static_cast<size_t>(have)))) compute421();
     } else if (plain && c.kind == Kind::Deleted && n + 1 == have && c.row < have) {
         rows_.erase(rows_.begin() + c.row);

@@ -8,9 +8,9 @@
  *   f.onChanged = [&] { show(xls::computeTotals(f.sums(), texts, sep)); };
  *   f.setFollowing(true);            // reads every position once
  *
- * Caveats: the rows follow the handle's change notices (storage::TableChange) and are read
- * without moving the table's cursor. A stored edit, a position inserted or appended and a
- * deletion touch only the rows concerned; a table replaced (clearing, undoing a clearing,
+ * Caveats: the rows follow the handle's change notices (storage::TableChange): a stored edit,
+ * a position inserted or appended and a deletion touch only the rows concerned, taken from the
+ * records the notice carries; a table replaced (clearing, undoing a clearing,
  * changes made while the display was suspended) or another estimate re-reads all positions.
  * Only stored positions count: a new row that the grid is still adding does not, and while a
  * position is being edited the rows keep what is stored until it is posted.
@@ -78,6 +78,8 @@ public:
 
 private:
     void readRow(int row, model::PositionRow& out, bool& incomplete) const;
+    /** Row `row` as the whole record `rec` a change notice carries. */
+    void takeRecord(int row, const storage::Record& rec);
     void recount();
     void changed();
     bool plainOrder() const;
@@ -97,7 +99,8 @@ private:
     std::vector<char> incompleteRows_;
     int incomplete_ = 0;
     xls::PositionSums sums_;
-    PositionFields fields_;
+    PositionFields fields_;     // places in the handle's field list
+    PositionFields inRecords_;  // places in the table's whole records
 
     // By the base-index method: the side data, and for each row its entry, the row of the
     // position it belongs to and, for a position, its place in result_.positions.

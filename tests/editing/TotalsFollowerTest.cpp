@@ -9,6 +9,7 @@
 #include "editing/EstimateCommands.h"
 #include "editing/EstimateRows.h"
 #include "editing/TotalsFollower.h"
+#include "estimate/EstimateFields.h"
 #include "estimate/EstimateFile.h"
 
 #include <gtest/gtest.h>
@@ -21,6 +22,17 @@ namespace {
 
 using storage::TableHandle;
 using storage::Value;
+
+/** A new estimate "Дом" of `n` positions (quantities 0, 1, ...) among the memory tables, open. */
+void openMemoryEstimate(TableHandle& smeta, int n) {
+    estimate::bindEstimate(smeta, "/mem/Smeti", "Дом");
+    estimate::createAndOpen(smeta);
+    for (int i = 0; i < n; ++i) {
+        smeta.append();
+        smeta.setFieldValue("KOLVO", Value::real(i));
+        smeta.post();
+    }
+}
 
 class TotalsFollowerTest : public ::testing::Test {
 protected:
@@ -256,13 +268,7 @@ TEST(TotalsFollower, AStoredEditAnAppendedAndADeletedPositionAreFollowedAlone) {
     // An estimate of 500 positions: following a stored change must not read them all again.
     test::MemoryTables mem;
     TableHandle smeta("SmetaTable");
-    estimate::bindEstimate(smeta, "/mem/Smeti", "Дом");
-    estimate::createAndOpen(smeta);
-    for (int i = 0; i < 500; ++i) {
-        smeta.append();
-        smeta.setFieldValue("KOLVO", Value::real(i));
-        smeta.post();
-    }
+    openMemoryEstimate(smeta, 500);
     test::MemoryTableData& data = *mem.find("/mem/Smeti/Дом.db");
     TotalsFollower f(smeta);
     f.setFollowing(true);
@@ -287,6 +293,47 @@ TEST(TotalsFollower, AStoredEditAnAppendedAndADeletedPositionAreFollowedAlone) {
     EXPECT_EQ(f.rows()[250].cost, 3);
     EXPECT_LT(readsFor([&] { deletePosition(smeta); }), 10u);  // a deletion drops its row alone
     EXPECT_EQ(f.rows().size(), 500u);
+}
+
+TEST_F(TotalsFollowerTest, StoredPositionsAreTakenFromTheNoticeNotReadAgain) {
+    // Before, the follower read again each position the notice had just brought it. Two probes
+    // around it see how many records were read while it took the notice.
+    struct Probe : storage::TableObserver {
+        const test::MemoryTableData* data = nullptr;
+        uint64_t reads = 0;
+        void tableChanged(TableHandle&, const storage::TableChange&) override { reads = data->reads; }
+    };
+    const auto defs = estimate::estimateFieldDefs();
+    storage::Record extra(defs.size());
+    for (size_t i = 0; i < defs.size(); ++i)
+        if (defs[i].name == "KOLVO") extra[i] = Value::real(2);
+    struct Case {
+        const char* what;
+        std::function<void(TableHandle&)> change;
+    };
+    const std::vector<Case> cases = {
+        {"a stored edit", [](TableHandle& t) { t.moveTo(20); t.edit(); t.setFieldValue("STOIM", Value::real(3)); t.post(); }},
+        {"a new position", [](TableHandle& t) { t.last(); t.append(); t.setFieldValue("KOLVO", Value::real(1)); t.post(); }},
+        {"positions appended", [&](TableHandle& t) { t.appendRecords({extra, extra}); }},
+        {"a position put back", [&](TableHandle& t) { t.insertRecord(5, extra); }},
+    };
+    for (const Case& c : cases) {
+        test::MemoryTables mem;
+        TableHandle table("SmetaTable");
+        openMemoryEstimate(table, 40);
+        Probe before, after;
+        before.data = after.data = mem.find("/mem/Smeti/Дом.db");
+        table.addObserver(&before);
+        TotalsFollower f(table);
+        f.setFollowing(true);
+        table.addObserver(&after);
+        c.change(table);
+        EXPECT_GT(after.reads, 0u) << c.what;
+        EXPECT_EQ(after.reads, before.reads) << c.what;
+        EXPECT_TRUE(sameAsFresh(table, f)) << c.what;
+        table.removeObserver(&before);
+        table.removeObserver(&after);
+    }
 }
 
 TEST_F(TotalsFollowerTest, NextIncompleteGoesRoundFromTheCurrentOne) {
