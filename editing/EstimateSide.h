@@ -30,6 +30,10 @@ struct EstimateSide {
     bool operator==(const EstimateSide&) const = default;
 };
 
+/** The file's text for `side`: a versioned first line, the parameters, then one "[COUNT]"
+ *  section per position that has data (the first entry of a number when it is given twice). */
+std::string sideText(const EstimateSide& side);
+
 /** The side data of the estimate whose table is `tablePath` (defaults when there is none). */
 EstimateSide loadEstimateSide(const std::filesystem::path& tablePath);
 /** Writes it beside the table in one step; talvira::Error when it cannot (the old file stays). */

@@ -11,8 +11,12 @@
  * handle (and the resource, name and unit handles that follow it) is left on the last line
  * visited. Nothing checks that the estimate is open: a closed estimate fails at the first step.
  */
+#include "estimate/model/Local421.h"
 #include "storage/TableHandle.h"
 #include "storage/Value.h"
+
+#include <string_view>
+#include <vector>
 
 namespace talvira::normbase {
 class NormBase;
@@ -20,19 +24,49 @@ class NormBase;
 
 namespace talvira::estimate {
 
+/** What the estimate is computed by, for Add: nothing (or the template) gives the positions as
+ *  they always were; an estimate by the base-index method leaves a material's quantity to
+ *  follow its rate's. */
+struct AddContext {
+    const model::EstimateParams* params = nullptr;
+    /** The name of the rate's collection ("ГЭСНп 01. …"): the type of work when the code
+     *  carries no book. */
+    std::string_view collectionName;
+};
+
 /**
- * Appends the current rate and its unaccounted resources to `smeta`.
+ * Appends the current rate and its unaccounted resources to `smeta`, and returns the data each
+ * appended position keeps beside the table (the rate first, then its materials):
+ * - the rate: its code, the НР and СП references its norm names (PREISK, POSPREISK; several
+ *   joined by "; "), the row chosen with its percentage (for the estimate's territory) when the
+ *   norm names exactly one, none when it names several (the estimator chooses); the type of
+ *   work of the code's book, else of the collection's name; the machinists' labour (BH);
+ * - each material: its code, the rate's COUNT as `parent`, the line's KOLL as `perUnit`.
+ * The table receives what it always did, except that in an estimate by the base-index method a
+ * material's quantity is left empty: it is its consumption per unit times the rate's quantity,
+ * and the rate has none yet (see materialQuantity).
  * rate = Table2 (RABMAT), rateName = Table1 (000_NAME), rateUnit = Table8 (000_EDIZM),
  * lines = Table3 (RESURS), resource = Table4 (RABMAT), resourceName = Table5 (000_NAME),
  * resourceUnit = Table9 (000_EDIZM); the last three follow `lines` through their master links.
  */
-void addPositions(storage::TableHandle& rate, storage::TableHandle& rateName,
-                  storage::TableHandle& rateUnit, storage::TableHandle& lines,
-                  storage::TableHandle& resource, storage::TableHandle& resourceName,
-                  storage::TableHandle& resourceUnit, storage::TableHandle& smeta);
+std::vector<model::PositionExtra> addPositions(storage::TableHandle& rate, storage::TableHandle& rateName,
+                                               storage::TableHandle& rateUnit, storage::TableHandle& lines,
+                                               storage::TableHandle& resource, storage::TableHandle& resourceName,
+                                               storage::TableHandle& resourceUnit, storage::TableHandle& smeta,
+                                               const AddContext& context = {});
 
 /** The same over the main window's norm base handles (Table2, Table1, Table8, Table3, Table4,
- *  Table5, Table9). */
-void addPositions(normbase::NormBase& nb, storage::TableHandle& smeta);
+ *  Table5, Table9), the collection's name read from Table7. */
+std::vector<model::PositionExtra> addPositions(normbase::NormBase& nb, storage::TableHandle& smeta,
+                                               const model::EstimateParams* params = nullptr);
+
+/** The references a norm names ("Пр/812-011.0; Пр/812-011.1") one by one. */
+std::vector<std::string> splitReferences(std::string_view joined);
+
+/** The rate's data for the estimate's side: its references, and the row with its percentage
+ *  chosen when there is one only (see addPositions). */
+void chooseNrSp(model::PositionExtra& e, const std::vector<std::string>& nrChoices,
+                const std::vector<std::string>& spChoices, model::Territory territory,
+                const model::NrSpTables& tables);
 
 }  // namespace talvira::estimate

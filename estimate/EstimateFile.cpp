@@ -53,6 +53,7 @@ void createAndOpen(storage::TableHandle& smeta) {
     // A new estimate starts from the default texts, also in place of an older one of its name.
     std::error_code ec;
     fs::remove(companionPath(smeta.tablePath()), ec);
+    fs::remove(sidePath(smeta.tablePath()), ec);
     smeta.open();
 }
 
@@ -82,11 +83,19 @@ void openEstimate(storage::TableHandle& smeta) {
     if (!smeta.active()) smeta.open();
 }
 
-fs::path companionPath(const fs::path& tablePath) {
-    const std::string name = tablePath.stem().string() + ".txt";
+namespace {
+
+fs::path besideTable(const fs::path& tablePath, const char* extension) {
+    const std::string name = tablePath.stem().string() + extension;
     const fs::path dir = tablePath.has_parent_path() ? tablePath.parent_path() : fs::path(".");
     if (auto found = storage::findFileAnyCase(dir, name)) return *found;
     return dir / name;
 }
+
+}  // namespace
+
+fs::path companionPath(const fs::path& tablePath) { return besideTable(tablePath, ".txt"); }
+
+fs::path sidePath(const fs::path& tablePath) { return besideTable(tablePath, ".calc"); }
 
 }  // namespace talvira::estimate

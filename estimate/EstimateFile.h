@@ -62,4 +62,9 @@ void openEstimate(storage::TableHandle& smeta);
  *  "Дом.db" -> "Дом.txt" in the same folder, spelt as it is on disk when it exists. */
 std::filesystem::path companionPath(const std::filesystem::path& tablePath);
 
+/** The file that keeps an estimate's parameters of computation and the data of its positions
+ *  beside its table: "Дом.db" -> "Дом.calc" in the same folder, spelt as it is on disk when it
+ *  exists. */
+std::filesystem::path sidePath(const std::filesystem::path& tablePath);
+
 }  // namespace talvira::estimate

@@ -85,6 +85,8 @@ Money roundMoney(Dec7 a, Money m);
 Money roundMoney(Dec7 a, Dec7 b, Money m);
 /** r(m × percent / 100), exact, rounded once. */
 Money percentOf(Money m, Dec7 percent);
+/** r(m × percent × factor / 100), exact, rounded once (a norm with the capital repair factor). */
+Money percentOf(Money m, Dec7 percent, Dec7 factor);
 /** The exact product rounded half up to seven decimals. */
 Dec7 mul(Dec7 a, Dec7 b);
 

@@ -32,6 +32,7 @@
 
 #include <array>
 #include <cstdint>
+#include <map>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -105,6 +106,10 @@ struct PositionExtra {
     std::optional<WorkType> workType;    // none: from the code's book, else строительные
     std::vector<Coefficient> coefficients;
     Dec7 machinistLabour;                // ЗТМ per unit
+    /** The position's code (TAB) when the entry was written. An entry whose code is not the
+     *  row's is not used: its position was cleared away and its number given to another (a
+     *  cleared estimate numbers its positions from 1 again). Empty: not checked. */
+    std::string code;
     bool operator==(const PositionExtra&) const = default;
 };
 
@@ -137,6 +142,7 @@ public:
 
 private:
     std::vector<NrSpRow> rows_;
+    std::map<std::string, size_t, std::less<>> byRef_;  // ref -> place in rows_
 };
 /** The tables as shipped with this program (compiled in from data/nrsp/). */
 const NrSpTables& nrSpTables();
@@ -144,6 +150,8 @@ const NrSpTables& nrSpTables();
 /** "Пр/812-011.0-1" for row "011.0" in `territory`; "Пр/774-011.0". */
 std::string nrReference(std::string_view row, Territory territory);
 std::string spReference(std::string_view row);
+/** The row a reference names: "Пр/812-011.0-1", "Пр/774-011.0", "011.0" -> "011.0". */
+std::string rowOfReference(std::string_view reference);
 
 // ---------------------------------------------------------------------------------------------
 // The result
@@ -154,6 +162,12 @@ std::string spReference(std::string_view row);
 struct Elements {
     Money ot, em, otm, m, pz, fot, nr, sp, total;
     Dec7 zt, ztm;            // labour, чел.-ч (base only)
+};
+
+struct Problem {
+    size_t row = 0;           // the table row concerned (SIZE_MAX: the whole estimate)
+    int32_t number = 0;       // its COUNT (0: the whole estimate)
+    std::string message;      // «Позиция 12: не выбран норматив НР и СП»
 };
 
 /** A material brought by a rate and priced in the estimate, shown as N.1, N.2 … of its rate. */
@@ -180,10 +194,20 @@ struct PositionResult {
     std::vector<Coefficient> coefficients;
     /** The rows used and their percentages: norm, the repair factor (1, 0.9, 0.85), resulting. */
     std::string nrRow, spRow;
+    /** The same as the estimate writes them: "Пр/812-011.0-1" (the territory's column), "Пр/774-011.0". */
+    std::string nrRef, spRef;
     Dec7 nrNorm, nrFactor, nrPercent, spNorm, spFactor, spPercent;
     std::vector<PricedMaterial> materials;
     Elements base;            // m and pz include the priced materials
     Elements current;         // ot, otm, fot, nr, sp only
+    /** False: the position could not be computed and is left out of every sum (its amounts
+     *  are 0; `problems` says why). */
+    bool computed = true;
+    /** False: its current prices need the index of wages, which the estimate lacks. */
+    bool currentDefined = true;
+    /** Its own problems and those of its materials (a material that cannot be computed is left
+     *  out of the position, the position stays). */
+    std::vector<Problem> problems;
 };
 
 struct WorkTypeTotals {
@@ -191,12 +215,8 @@ struct WorkTypeTotals {
     Elements base, current;
     /** The indices this type of work used: ОТ (and ОТМ), ЭМ, М (оборудование for Equipment). */
     std::optional<Dec7> indexOt, indexEm, indexM;
-};
-
-struct Problem {
-    size_t row = 0;           // the table row concerned (SIZE_MAX: the whole estimate)
-    int32_t number = 0;       // its COUNT (0: the whole estimate)
-    std::string message;      // «Позиция 12: не выбран норматив НР и СП»
+    /** False: an index it needs is missing, and `current` is not complete. */
+    bool currentDefined = true;
 };
 
 struct Local421 {
@@ -214,6 +234,46 @@ struct Local421 {
  */
 Local421 computeLocal421(const std::vector<PositionRow>& rows, const std::vector<PositionExtra>& extras,
                          const EstimateParams& params, const NrSpTables& tables);
+
+// ---------------------------------------------------------------------------------------------
+// Building blocks: the totals that follow edits recompute only the positions an edit touched
+// ---------------------------------------------------------------------------------------------
+
+/** For each row, the extra kept for its COUNT (nullptr when none, or when it was written for
+ *  another code). */
+std::vector<const PositionExtra*> extrasByRow(const std::vector<PositionRow>& rows,
+                                              const std::vector<PositionExtra>& extras);
+
+/** For each row, the row of the position it belongs to: itself for a rate or a position of its
+ *  own, its rate's row for a material whose rate (`parent`) is in the estimate. */
+std::vector<size_t> positionOwners(const std::vector<PositionRow>& rows,
+                                   const std::vector<const PositionExtra*>& extraOfRow);
+
+/** One position: the rate or position of its own at `row`, with the materials of the rate at
+ *  `materialRows` (table order). */
+PositionResult computePosition(const std::vector<PositionRow>& rows,
+                               const std::vector<const PositionExtra*>& extraOfRow, size_t row,
+                               const std::vector<size_t>& materialRows, const EstimateParams& params,
+                               const NrSpTables& tables);
+
+/** The sums by type of work that the totals are made of: positions are added and taken away
+ *  exactly (whole kopecks), so an edit costs the positions it touched and five types. */
+class Local421Sums {
+public:
+    void add(const PositionResult& p) { apply(p, +1); }
+    void remove(const PositionResult& p) { apply(p, -1); }
+    /** `workTypes`, `total` and `currentComplete` of `out` from the sums; the missing indices
+     *  are appended to `out.problems`. */
+    void finish(const EstimateParams& params, Local421& out) const;
+
+private:
+    struct Type {
+        int64_t positions = 0, undefined = 0;    // computed positions, those without current prices
+        Elements base, current;                 // current: ot, otm, fot, nr, sp
+    };
+    void apply(const PositionResult& p, int sign);
+    std::array<Type, kWorkTypes> types_{};
+};
 
 /** The result as the JSON object of `talvira-cli estimate totals --json`. */
 std::string toJson(const Local421& result, const std::vector<PositionRow>& rows);

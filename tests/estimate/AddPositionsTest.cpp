@@ -177,5 +177,74 @@ TEST_F(AddPositionsTest, FailedWriteKeepsThePositionsAlreadyPosted) {
     EXPECT_EQ(nb.positions().size(), 2u);
 }
 
+TEST(AddPositionsExtras, WhatEachPositionKeepsBesideTheTable) {
+    // An imported base names the НР/СП rows of each norm; its codes carry the book or not.
+    const std::vector<RateRow> rates = {
+        {30, 100, 1, "ФЕР11-01-001-01", 100, 30, 0, 0, 70, 8, "Пр/812-011.0", "Пр/774-011.0", 0.15},
+        {31, 100, 1, "21-01-001-01", 10, 0, 0, 0, 10, 1, "Пр/812-021.0; Пр/812-021.1", "Пр/774-021.0; Пр/774-021.1"},
+        {32, 100, 1, "ФЕР11-01-001-02", 10, 0, 0, 0, 10, 1, "Пр/812-999.9", ""},
+        {20, 200, 2, "ФССЦ-404-0005", 1709.3, 1709.3, {}, {}, {}, {}},
+    };
+    const std::vector<LineRow> lines = {{3001, 30, 20, 1.02, 1}, {3002, 30, 20, 0.5, 0}};
+    struct Case {
+        const char* name;
+        int rate;
+        model::Territory territory;
+        model::Method method;
+        const char* nrRow;
+        std::optional<const char*> nrPercent, spPercent;
+        size_t nrChoices;
+        model::WorkType type;
+    };
+    using model::Method;
+    using model::Territory;
+    using model::WorkType;
+    const Case cases[] = {
+        {"one row each, Территория", 30, Territory::Ordinary, Method::BaseIndex421, "011.0", "112", "65", 1,
+         WorkType::Construction},
+        {"one row each, МПРКС", 30, Territory::Mprks, Method::BaseIndex421, "011.0", "113", "65", 1, WorkType::Construction},
+        {"one row each, by the template", 30, Territory::Ordinary, Method::Template, "011.0", "112", "65", 1,
+         WorkType::Construction},
+        {"several rows: none chosen; the book from the collection", 31, Territory::Ordinary, Method::BaseIndex421, "",
+         std::nullopt, std::nullopt, 2, WorkType::Mounting},
+        {"a row the tables lack stays named", 32, Territory::Ordinary, Method::BaseIndex421, "999.9", std::nullopt,
+         std::nullopt, 1, WorkType::Construction},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        MemoryNormBase nb{rates, lines, kNames, kUnits, "ФЕРм 08. Электротехнические установки"};
+        nb.open();
+        nb.goToRate(c.rate);
+        model::EstimateParams params;
+        params.method = c.method;
+        params.territory = c.territory;
+        const std::vector<model::PositionExtra> x = nb.add(&params);
+        const auto pos = nb.positions();
+        ASSERT_EQ(x.size(), pos.size());
+        const model::PositionExtra& r = x[0];
+        EXPECT_EQ(r.count, pos[0][COUNT].asInteger());
+        EXPECT_EQ(r.code, pos[0][TAB].asString());
+        EXPECT_EQ(r.nrRow, c.nrRow);
+        EXPECT_EQ(r.nrChoices.size(), c.nrChoices);
+        EXPECT_EQ(r.nrPercent, c.nrPercent ? std::optional(model::Dec7::parse(*c.nrPercent)) : std::nullopt);
+        EXPECT_EQ(r.spPercent, c.spPercent ? std::optional(model::Dec7::parse(*c.spPercent)) : std::nullopt);
+        EXPECT_EQ(r.workType, c.type);
+        EXPECT_EQ(r.parent, 0);
+        if (c.rate != 30) continue;
+        EXPECT_EQ(r.spRow, "011.0");
+        EXPECT_EQ(r.machinistLabour, model::Dec7::parse("0.15"));
+        ASSERT_EQ(x.size(), 2u);  // the one unaccounted line
+        EXPECT_EQ(x[1].parent, r.count);
+        EXPECT_EQ(x[1].count, pos[1][COUNT].asInteger());
+        EXPECT_EQ(x[1].perUnit, model::Dec7::parse("1.02"));
+        EXPECT_EQ(x[1].code, "ФССЦ-404-0005");
+        // The table as always, but by the base-index method the material's quantity waits for the rate's.
+        EXPECT_EQ(pos[1][KOLVO], c.method == Method::Template ? Value::real(1.02) : Value());
+        EXPECT_EQ(pos[1][STOIM], Value::real(1709.3));
+    }
+    EXPECT_EQ(estimate::splitReferences(" Пр/812-021.0;Пр/812-021.1 ; "),
+              (std::vector<std::string>{"Пр/812-021.0", "Пр/812-021.1"}));
+}
+
 }  // namespace
 }  // namespace talvira::test

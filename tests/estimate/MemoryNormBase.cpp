@@ -31,7 +31,8 @@ void addTable(MemoryTables& mem, demobase::DemoTable t, const std::vector<Record
 }  // namespace
 
 MemoryNormBase::MemoryNormBase(const std::vector<RateRow>& rates, const std::vector<LineRow>& lines,
-                               const std::vector<NameRow>& names, const std::vector<NameRow>& units) {
+                               const std::vector<NameRow>& names, const std::vector<NameRow>& units,
+                               const std::string& collection) {
     namespace f = normbase::fld;
     using demobase::demoRecord;
     using demobase::DemoTable;
@@ -42,7 +43,8 @@ MemoryNormBase::MemoryNormBase(const std::vector<RateRow>& rates, const std::vec
                                                           {f::IDNAME, integer(r.idName)}, {f::IDEDIZM, integer(r.idUnit)},
                                                           {f::TAB, text(r.tab)}, {f::BA, num(r.ba)}, {f::BB, num(r.bb)},
                                                           {f::BC, num(r.bc)}, {f::BD, num(r.bd)}, {f::BE, num(r.be)},
-                                                          {f::BG, num(r.bg)}}));
+                                                          {f::BG, num(r.bg)}, {f::BH, num(r.bh)},
+                                                          {f::PREISK, text(r.preisk)}, {f::POSPREISK, text(r.pospreisk)}}));
     for (const auto& l : lines)
         lineRecs.push_back(demoRecord(DemoTable::Resurs, {{f::ID, Value::integer(l.id)}, {f::IDRAB, Value::integer(l.rate)},
                                                           {f::IDRES_RABMAT, integer(l.resource)}, {f::KOLL, num(l.koll)},
@@ -52,7 +54,7 @@ MemoryNormBase::MemoryNormBase(const std::vector<RateRow>& rates, const std::vec
     // Rates are held in ID order, as a keyed table keeps them.
     std::sort(rateRecs.begin(), rateRecs.end(), [](const Record& a, const Record& b) { return a[0].asInteger() < b[0].asInteger(); });
 
-    addTable(mem, DemoTable::Reestr, {demoRecord(DemoTable::Reestr, {{f::ID, Value::integer(kEntry)}, {f::NAME, text("Сборник")}})});
+    addTable(mem, DemoTable::Reestr, {demoRecord(DemoTable::Reestr, {{f::ID, Value::integer(kEntry)}, {f::NAME, text(collection)}})});
     addTable(mem, DemoTable::Ogl, {demoRecord(DemoTable::Ogl, {{f::ID, Value::integer(kEntry)}, {f::IDREESTR, Value::integer(kEntry)},
                                                                {f::NAME, text("Таблица")}})});
     addTable(mem, DemoTable::Rabmat, rateRecs);
@@ -85,7 +87,9 @@ void MemoryNormBase::goToRate(int id) {
     throw std::runtime_error("no rate " + std::to_string(id));
 }
 
-void MemoryNormBase::add() { estimate::addPositions(base, smeta); }
+std::vector<model::PositionExtra> MemoryNormBase::add(const model::EstimateParams* params) {
+    return estimate::addPositions(base, smeta, params);
+}
 
 std::vector<Record> MemoryNormBase::positions() {
     const int row = smeta.recNo();

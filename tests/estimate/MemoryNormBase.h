@@ -4,6 +4,7 @@
  *  empty estimate to add to. */
 #include "tests/support/MemoryTableFile.h"
 
+#include "estimate/model/Local421.h"
 #include "normbase/NormBase.h"
 #include "storage/TableHandle.h"
 #include "storage/Value.h"
@@ -27,6 +28,8 @@ struct RateRow {
     std::optional<int> idName, idUnit;
     std::string tab;
     std::optional<double> ba, bb, bc, bd, be, bg;
+    std::string preisk = {}, pospreisk = {};  // НР and СП references the norm names
+    std::optional<double> bh = {};             // machinists' labour
 };
 
 struct LineRow {
@@ -45,15 +48,17 @@ struct NameRow {
 class MemoryNormBase {
 public:
     MemoryNormBase(const std::vector<RateRow>& rates, const std::vector<LineRow>& lines,
-                   const std::vector<NameRow>& names, const std::vector<NameRow>& units);
+                   const std::vector<NameRow>& names, const std::vector<NameRow>& units,
+                   const std::string& collection = "Сборник");
     ~MemoryNormBase();
 
     /** Opens the norm base handles and the empty estimate. */
     void open();
     /** Moves the rate handle to the rate with this ID (everything below follows). */
     void goToRate(int id);
-    /** Runs the Add command. */
-    void add();
+    /** Runs the Add command (by the base-index method when `params` say so); what the
+     *  positions keep beside the table. */
+    std::vector<model::PositionExtra> add(const model::EstimateParams* params = nullptr);
     /** The estimate's positions: each position's values in the bound field order. */
     std::vector<storage::Record> positions();
 

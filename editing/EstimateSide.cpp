@@ -1,0 +1,325 @@
+// The estimate's side file: its parameters of computation and the data of its positions, one
+// "key=value" line each, positions as "[COUNT]" sections. UTF-8; values run to the end of the
+// line with "\\", "\n" and "\r" escaped; numbers with a decimal point whatever the locale.
+//
+//   # Тальвира: параметры расчета и данные позиций сметы, формат 1
+//   method=421
+//   territory=1
+//   index.ot=52.21
+//   [1]
+//   code=ФЕР08-01-001-01
+//   nr=008.0
+//   coef=1.15:ОТ+ЗТ:421/пр прил. 10 т. 1 п. 4
+#include "editing/EstimateSide.h"
+
+#include "common/Error.h"
+#include "common/Utf8.h"
+#include "estimate/EstimateFile.h"
+#include "export/WorkbookFile.h"
+#include "storage/Warnings.h"
+
+#include <charconv>
+#include <fstream>
+#include <set>
+#include <sstream>
+#include <unordered_set>
+
+namespace talvira::editing {
+
+namespace fs = std::filesystem;
+using model::Dec7;
+
+namespace {
+
+const std::string kHeader = "# Тальвира: параметры расчета и данные позиций сметы, формат ";
+constexpr int kVersion = 1;
+constexpr uintmax_t kLargestFile = uintmax_t(256) << 20;  // 10 000 positions take about 2 MB
+
+std::string escaped(std::string_view text) {
+    std::string out;
+    for (char c : text) {
+        if (c == '\\') out += "\\\\";
+        else if (c == '\n') out += "\\n";
+        else if (c == '\r') out += "\\r";
+        else out += c;
+    }
+    return out;
+}
+
+std::optional<std::string> unescaped(std::string_view text) {
+    std::string out;
+    for (size_t i = 0; i < text.size(); ++i) {
+        if (text[i] != '\\') {
+            out += text[i];
+            continue;
+        }
+        if (++i == text.size()) return std::nullopt;
+        switch (text[i]) {
+        case '\\': out += '\\'; break;
+        case 'n': out += '\n'; break;
+        case 'r': out += '\r'; break;
+        default: return std::nullopt;
+        }
+    }
+    return out;
+}
+
+/** A damaged file: why, with the line. */
+struct Damaged {
+    std::string why;
+};
+
+std::optional<int64_t> wholeNumber(std::string_view s) {
+    int64_t v = 0;
+    const auto [end, ec] = std::from_chars(s.data(), s.data() + s.size(), v);
+    if (ec != std::errc() || end != s.data() + s.size() || s.empty()) return std::nullopt;
+    return v;
+}
+
+/** "1.15:ОТ+ЗТ:reason" (the reason may hold colons). */
+std::optional<model::Coefficient> coefficientFrom(std::string_view text) {
+    const size_t a = text.find(':');
+    if (a == std::string_view::npos) return std::nullopt;
+    const size_t b = text.find(':', a + 1);
+    const std::optional<Dec7> value = Dec7::tryParse(text.substr(0, a));
+    const std::optional<unsigned> targets =
+        model::targetsFromText(text.substr(a + 1, b == std::string_view::npos ? std::string_view::npos : b - a - 1));
+    if (!value || !targets) return std::nullopt;
+    model::Coefficient c{*value, *targets, b == std::string_view::npos ? std::string() : std::string(text.substr(b + 1))};
+    return c;
+}
+
+class Reader {
+public:
+    explicit Reader(EstimateSide& side) : side_(side) {}
+
+    /** Empty when read, else why the file is damaged. */
+    std::string read(const std::string& content) {
+        if (!utf8::valid(content)) return "текст не в кодировке UTF-8";
+        std::istringstream in(content);
+        std::string line;
+        if (!std::getline(in, line)) return "файл пуст";
+        if (!line.empty() && line.back() == '\r') line.pop_back();
+        if (line.rfind(kHeader, 0) != 0) return "первая строка не заголовок файла данных сметы";
+        const std::optional<int64_t> version = wholeNumber(std::string_view(line).substr(kHeader.size()));
+        if (!version || *version < 1) return "строка 1: неверный номер формата";
+        if (*version > kVersion)
+            return "формат " + std::to_string(*version) + " записан более новой версией программы";
+        std::unordered_set<int32_t> sections;
+        for (int number = 2; std::getline(in, line); ++number) {
+            if (!line.empty() && line.back() == '\r') line.pop_back();
+            if (line.empty() || line[0] == '#') continue;
+            where_ = "строка " + std::to_string(number);
+            if (line.front() == '[') {
+                const std::optional<int64_t> count =
+                    line.back() == ']' ? wholeNumber(std::string_view(line).substr(1, line.size() - 2)) : std::nullopt;
+                if (!count || *count <= 0 || *count > INT32_MAX) return where_ + ": неверный номер позиции «" + line + "»";
+                if (!sections.insert(int32_t(*count)).second)
+                    return where_ + ": позиция " + std::to_string(*count) + " указана второй раз";
+                side_.extras.emplace_back();
+                side_.extras.back().count = int32_t(*count);
+                seen_.clear();
+                continue;
+            }
+            const size_t eq = line.find('=');
+            if (eq == std::string::npos) return where_ + ": нет знака «=»";
+            const std::string key = line.substr(0, eq);
+            if (key != "nr_choice" && key != "sp_choice" && key != "coef" && !seen_.insert(key).second)
+                return where_ + ": «" + key + "» указано второй раз";
+            const std::optional<std::string> value = unescaped(std::string_view(line).substr(eq + 1));
+            if (!value) return where_ + ": неверная последовательность с «\\»";
+            const std::string why = side_.extras.empty() ? param(key, *value) : extra(side_.extras.back(), key, *value);
+            if (!why.empty()) return why;
+        }
+        return {};
+    }
+
+private:
+    std::string bad(const std::string& key, const std::string& value) const {
+        return where_ + ": «" + key + "=" + value + "» неверно";
+    }
+
+    std::string number(const std::string& key, const std::string& value, std::optional<Dec7>& to) const {
+        if (value.empty()) {
+            to.reset();
+            return {};
+        }
+        to = Dec7::tryParse(value);
+        return to ? std::string() : bad(key, value);
+    }
+
+    std::string param(const std::string& key, const std::string& value) {
+        model::EstimateParams& p = side_.params;
+        if (key == "method") {
+            if (value == "template") p.method = model::Method::Template;
+            else if (value == "421") p.method = model::Method::BaseIndex421;
+            else return bad(key, value);
+        } else if (key == "territory") {
+            if (value != "1" && value != "2" && value != "3") return bad(key, value);
+            p.territory = static_cast<model::Territory>(value[0] - '0');
+        } else if (key == "repair") {
+            if (value != "0" && value != "1") return bad(key, value);
+            p.capitalRepair = value == "1";
+        } else if (key == "region") {
+            p.region = value;
+        } else if (key == "level") {
+            p.level = value;
+        } else if (key == "letter") {
+            p.letter = value;
+        } else if (key == "baselevel") {
+            p.baseLevel = value;
+        } else if (key == "index.ot") {
+            return number(key, value, p.indexOt);
+        } else if (key == "index.em") {
+            return number(key, value, p.indexEm);
+        } else if (key == "index.m") {
+            return number(key, value, p.indexM);
+        } else if (key == "index.eq") {
+            return number(key, value, p.indexEq);
+        }
+        return {};  // a name this version does not know is passed over
+    }
+
+    std::string extra(model::PositionExtra& e, const std::string& key, const std::string& value) {
+        std::optional<Dec7> d;
+        if (key == "code") {
+            e.code = value;
+        } else if (key == "parent") {
+            const std::optional<int64_t> v = wholeNumber(value);
+            if (!v || *v < 0 || *v > INT32_MAX) return bad(key, value);
+            e.parent = int32_t(*v);
+        } else if (key == "per_unit" || key == "ztm") {
+            if (!(d = Dec7::tryParse(value))) return bad(key, value);
+            (key == "ztm" ? e.machinistLabour : e.perUnit) = *d;
+        } else if (key == "nr") {
+            e.nrRow = value;
+        } else if (key == "sp") {
+            e.spRow = value;
+        } else if (key == "nr_choice") {
+            e.nrChoices.push_back(value);
+        } else if (key == "sp_choice") {
+            e.spChoices.push_back(value);
+        } else if (key == "nr_pct") {
+            return number(key, value, e.nrPercent);
+        } else if (key == "sp_pct") {
+            return number(key, value, e.spPercent);
+        } else if (key == "worktype") {
+            e.workType = model::workTypeFromText(value);
+            if (!e.workType) return bad(key, value);
+        } else if (key == "coef") {
+            const std::optional<model::Coefficient> c = coefficientFrom(value);
+            if (!c) return bad(key, value);
+            e.coefficients.push_back(*c);
+        }
+        return {};
+    }
+
+    EstimateSide& side_;
+    std::string where_;
+    std::set<std::string> seen_;
+};
+
+std::string readContent(const fs::path& file, std::string& content) {
+    std::error_code ec;
+    const uintmax_t size = fs::file_size(file, ec);
+    std::ifstream in(file, std::ios::binary);
+    if (ec || !in) return "файл не читается";
+    if (size > kLargestFile) return "файл слишком велик";
+    std::ostringstream text;
+    text << in.rdbuf();
+    if (in.bad()) return "файл не читается";
+    content = text.str();
+    return {};
+}
+
+std::string optionalText(const std::optional<Dec7>& d) { return d ? d->text() : std::string(); }
+
+void line(std::string& out, std::string_view key, std::string_view value) {
+    out += key;
+    out += '=';
+    out += escaped(value);
+    out += '\n';
+}
+
+}  // namespace
+
+const model::PositionExtra* EstimateSide::extraOf(int32_t count) const {
+    for (const model::PositionExtra& e : extras)
+        if (e.count == count) return &e;
+    return nullptr;
+}
+
+model::PositionExtra& EstimateSide::extraFor(int32_t count) {
+    for (model::PositionExtra& e : extras)
+        if (e.count == count) return e;
+    extras.emplace_back();
+    extras.back().count = count;
+    return extras.back();
+}
+
+std::string sideText(const EstimateSide& side) {
+    std::string out = kHeader + std::to_string(kVersion) + "\n";
+    const model::EstimateParams& p = side.params;
+    line(out, "method", p.method == model::Method::BaseIndex421 ? "421" : "template");
+    line(out, "territory", std::to_string(static_cast<int>(p.territory)));
+    line(out, "repair", p.capitalRepair ? "1" : "0");
+    line(out, "region", p.region);
+    line(out, "level", p.level);
+    line(out, "letter", p.letter);
+    line(out, "index.ot", optionalText(p.indexOt));
+    line(out, "index.em", optionalText(p.indexEm));
+    line(out, "index.m", optionalText(p.indexM));
+    line(out, "index.eq", optionalText(p.indexEq));
+    line(out, "baselevel", p.baseLevel);
+    std::set<int32_t> written;
+    for (const model::PositionExtra& e : side.extras) {
+        if (!written.insert(e.count).second) continue;  // the first entry of a number is the one used
+        out += "[" + std::to_string(e.count) + "]\n";
+        if (!e.code.empty()) line(out, "code", e.code);
+        if (e.parent != 0) line(out, "parent", std::to_string(e.parent));
+        if (!e.perUnit.isZero()) line(out, "per_unit", e.perUnit.text());
+        if (!e.nrRow.empty()) line(out, "nr", e.nrRow);
+        if (!e.spRow.empty()) line(out, "sp", e.spRow);
+        for (const std::string& c : e.nrChoices) line(out, "nr_choice", c);
+        for (const std::string& c : e.spChoices) line(out, "sp_choice", c);
+        if (e.nrPercent) line(out, "nr_pct", e.nrPercent->text());
+        if (e.spPercent) line(out, "sp_pct", e.spPercent->text());
+        if (e.workType) line(out, "worktype", model::workTypeText(*e.workType));
+        if (!e.machinistLabour.isZero()) line(out, "ztm", e.machinistLabour.text());
+        for (const model::Coefficient& c : e.coefficients)
+            line(out, "coef", c.value.text() + ":" + model::targetsText(c.targets) + ":" + c.reason);
+    }
+    return out;
+}
+
+EstimateSide loadEstimateSide(const fs::path& tablePath) {
+    const fs::path file = estimate::sidePath(tablePath);
+    std::error_code ec;
+    if (!fs::exists(file, ec)) return {};
+    std::string content;
+    EstimateSide side;
+    std::string why = readContent(file, content);
+    if (why.empty()) why = Reader(side).read(content);
+    if (why.empty()) return side;
+    storage::warn("Параметры расчета сметы из файла «" + file.string() + "» не прочитаны (" + why +
+                  "): смета считается по шаблону, данные позиций не взяты. Файл не изменится, пока "
+                  "параметры или позиции не будут изменены.");
+    return {};
+}
+
+void saveEstimateSide(const fs::path& tablePath, const EstimateSide& side) {
+    const fs::path file = estimate::sidePath(tablePath);
+    std::error_code ec;
+    if (fs::exists(file, ec)) {
+        // A file of that name that is not of this kind (the user's own) is never written over.
+        std::string content;
+        if (!readContent(file, content).empty() || (!content.empty() && content.rfind(kHeader, 0) != 0))
+            throw Error("Параметры расчета сметы не сохранены: файл «" + file.string() +
+                        "» не похож на файл данных сметы и оставлен как есть.");
+    }
+    const std::string text = sideText(side);
+    xls::writeFileAtomically(file, std::vector<uint8_t>(text.begin(), text.end()), /*keepExisting=*/false,
+                             "параметры расчета сметы в файл");
+}
+
+}  // namespace talvira::editing

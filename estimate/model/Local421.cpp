@@ -1,0 +1,442 @@
+#include "estimate/model/Local421.h"
+
+#include "common/Error.h"
+#include "common/TextFold.h"
+
+#include <cstdint>
+#include <unordered_map>
+
+namespace talvira::model {
+
+// ---------------------------------------------------------------------------------------------
+// Types of work and the elements a coefficient acts on
+// ---------------------------------------------------------------------------------------------
+
+namespace {
+
+constexpr std::string_view kWorkTypeTexts[kWorkTypes] = {"строительные", "монтажные", "пусконаладочные",
+                                                         "оборудование", "прочие"};
+
+struct Book {
+    std::string_view prefix;
+    WorkType type;
+};
+// Federal and territorial unit rates carry the same book letters.
+constexpr Book kBooks[] = {
+    {"ФЕР", WorkType::Construction},   {"ФЕРр", WorkType::Construction},   {"ГЭСН", WorkType::Construction},
+    {"ГЭСНр", WorkType::Construction}, {"ТЕР", WorkType::Construction},    {"ТЕРр", WorkType::Construction},
+    {"ФЕРм", WorkType::Mounting},      {"ГЭСНм", WorkType::Mounting},      {"ФЕРмр", WorkType::Mounting},
+    {"ГЭСНмр", WorkType::Mounting},    {"ТЕРм", WorkType::Mounting},       {"ТЕРмр", WorkType::Mounting},
+    {"ФЕРп", WorkType::Commissioning}, {"ГЭСНп", WorkType::Commissioning}, {"ТЕРп", WorkType::Commissioning},
+};
+
+struct TargetName {
+    std::string_view name;
+    unsigned bit;
+};
+constexpr TargetName kTargets[] = {{"ОТ", OT}, {"ЭМ", EM}, {"ОТМ", OTM}, {"М", M}, {"ЗТ", ZT}, {"ЗТМ", ZTM}};
+
+std::string_view trim(std::string_view s) {
+    while (!s.empty() && (s.front() == ' ' || s.front() == '\t')) s.remove_prefix(1);
+    while (!s.empty() && (s.back() == ' ' || s.back() == '\t')) s.remove_suffix(1);
+    return s;
+}
+
+}  // namespace
+
+std::string_view workTypeText(WorkType t) { return kWorkTypeTexts[static_cast<int>(t)]; }
+
+std::optional<WorkType> workTypeFromText(std::string_view text) {
+    const std::string folded = foldCase(trim(text), Yo::AsE);
+    for (int i = 0; i < kWorkTypes; ++i)
+        if (folded == foldCase(kWorkTypeTexts[i], Yo::AsE)) return static_cast<WorkType>(i);
+    return std::nullopt;
+}
+
+std::optional<WorkType> workTypeOfBook(std::string_view prefixOrCode) {
+    std::string_view s = trim(prefixOrCode);
+    size_t end = 0;  // the book's letters end at the first digit, blank, dash or dot
+    while (end < s.size() && !(s[end] >= '0' && s[end] <= '9') && s[end] != ' ' && s[end] != '-' && s[end] != '.')
+        ++end;
+    const std::string book = foldCase(s.substr(0, end));
+    for (const Book& b : kBooks)
+        if (book == foldCase(b.prefix)) return b.type;
+    return std::nullopt;
+}
+
+std::optional<unsigned> targetsFromText(std::string_view text) {
+    unsigned bits = 0;
+    text = trim(text);
+    if (text.empty()) return std::nullopt;
+    for (size_t at = 0; at <= text.size();) {
+        size_t end = text.find('+', at);
+        if (end == std::string_view::npos) end = text.size();
+        const std::string name = foldCase(trim(text.substr(at, end - at)));
+        unsigned bit = 0;
+        for (const TargetName& t : kTargets)
+            if (name == foldCase(t.name)) bit = t.bit;
+        if (bit == 0) return std::nullopt;
+        bits |= bit;
+        at = end + 1;
+    }
+    return bits;
+}
+
+std::string targetsText(unsigned targets) {
+    std::string out;
+    for (const TargetName& t : kTargets) {
+        if (!(targets & t.bit)) continue;
+        if (!out.empty()) out += '+';
+        out += t.name;
+    }
+    return out;
+}
+
+// ---------------------------------------------------------------------------------------------
+// One position
+// ---------------------------------------------------------------------------------------------
+
+namespace {
+
+const Dec7 kOne = Dec7::fromInt(1);
+const Dec7 kRepairNr = Dec7::fromUnits(9'000'000);    // 0.9: 812/пр п. 26
+const Dec7 kRepairSp = Dec7::fromUnits(8'500'000);    // 0.85: 774/пр
+
+std::string positionText(int32_t number) { return "Позиция " + std::to_string(number) + ": "; }
+
+using i128 = __int128;
+
+/** r(Q × ((ЭМ₁ − ОТМ₁) × K_ЭМ + ОТМ₁ × K_ОТМ)): machinists' wages stay inside ЭМ with their own
+ *  coefficient; the exact sum of both parts, rounded once. */
+Money machines(Dec7 q, Money em1, Money otm1, Dec7 kEm, Dec7 kOtm) {
+    // In units of 10⁻⁷ kopeck; kopecks and coefficients are far below 2⁶³, so the parts fit.
+    const i128 inner = i128(em1.kopecks() - otm1.kopecks()) * kEm.units() + i128(otm1.kopecks()) * kOtm.units();
+    i128 p = 0;
+    if (__builtin_mul_overflow(inner, i128(q.units()), &p)) throw Error("Число слишком велико для расчёта сметы");
+    const i128 d = i128(Dec7::kScale) * Dec7::kScale;
+    i128 r = p / d;
+    const i128 rest = p % d;
+    if ((rest < 0 ? -rest : rest) * 2 >= d) r += p < 0 ? -1 : 1;
+    if (r > INT64_MAX || r < -INT64_MAX) throw Error("Число слишком велико для расчёта сметы");
+    return Money::fromKopecks(static_cast<int64_t>(r));
+}
+
+/** Q × labour per unit × K, exact, rounded once to seven decimals. */
+Dec7 labour(Dec7 q, Dec7 perUnit, Dec7 k) {
+    // A count of 10⁻⁷ taken as "kopecks" rounds at the same place.
+    return Dec7::fromUnits(roundMoney(q, k, Money::fromKopecks(perUnit.units())).kopecks());
+}
+
+/** The price of a material: its cost per unit, or its materials field when the cost is empty. */
+Money priceOf(const PositionRow& r) {
+    const Money cost = Money::fromDouble(r.cost);
+    return cost.isZero() ? Money::fromDouble(r.materials) : cost;
+}
+
+struct Norms {
+    Dec7 norm, factor;
+    std::string row;
+};
+
+/** "не выбран норматив НР и СП (норма называет несколько: …)". */
+std::string unchosen(std::string_view what, const PositionExtra* extra) {
+    std::string text = "не выбран норматив " + std::string(what);
+    const std::vector<std::string>* choices = nullptr;
+    if (extra) choices = extra->nrChoices.size() > 1 ? &extra->nrChoices : &extra->spChoices;
+    if (choices && choices->size() > 1) {
+        text += " (норма называет несколько: ";
+        for (size_t i = 0; i < choices->size(); ++i) text += (i ? "; " : "") + (*choices)[i];
+        text += ")";
+    }
+    return text;
+}
+
+/** The chosen row of НР (nr) or СП and its norm; a problem's text when the row is unknown. */
+std::string normOf(bool nr, const PositionExtra& extra, const EstimateParams& params, const NrSpTables& tables,
+                   Norms& out) {
+    const std::string& row = nr ? extra.nrRow : extra.spRow;
+    const NrSpRow* found = tables.find(row);
+    if (!found) {
+        const std::string ref = nr ? nrReference(row, params.territory) : spReference(row);
+        return std::string("норматив ") + (nr ? "НР" : "СП") + " «" + ref + "» не найден в таблицах " +
+               (nr ? "812/пр" : "774/пр");
+    }
+    out.row = found->ref;
+    const std::optional<Dec7>& kept = nr ? extra.nrPercent : extra.spPercent;
+    out.norm = kept ? *kept : nr ? found->nrPercent[static_cast<size_t>(params.territory) - 1] : found->spPercent;
+    // Capital repair priced with the norms of new construction (sections I-III); the repair
+    // norms' own rows (sections IV, V) and the other works (VI) keep their percentage.
+    const bool newConstruction = found->section == "I" || found->section == "II" || found->section == "III";
+    out.factor = params.capitalRepair && newConstruction ? (nr ? kRepairNr : kRepairSp) : kOne;
+    return {};
+}
+
+}  // namespace
+
+PositionResult computePosition(const std::vector<PositionRow>& rows, const std::vector<const PositionExtra*>& extraOfRow,
+                               size_t row, const std::vector<size_t>& materialRows, const EstimateParams& params,
+                               const NrSpTables& tables) {
+    const PositionRow& r = rows[row];
+    const PositionExtra* extra = extraOfRow[row];
+    PositionResult p;
+    p.row = row;
+    p.number = r.count;
+    p.workType = extra && extra->workType ? *extra->workType : workTypeOfBook(r.code).value_or(WorkType::Construction);
+    p.kOt = p.kEm = p.kOtm = p.kM = p.kZt = p.kZtm = kOne;
+    p.nrFactor = p.spFactor = kOne;
+    const std::string where = positionText(r.count);
+    auto fail = [&](const std::string& why) {
+        PositionResult failed;
+        failed.row = p.row;
+        failed.number = p.number;
+        failed.kind = p.kind;
+        failed.workType = p.workType;
+        failed.computed = false;
+        failed.problems = std::move(p.problems);
+        failed.problems.insert(failed.problems.begin(), Problem{row, r.count, where + why});
+        return failed;
+    };
+
+    try {
+        p.quantity = Dec7::fromDouble(r.quantity);
+        p.ot1 = Money::fromDouble(r.baseWages);
+        p.em1 = Money::fromDouble(r.machines);
+        p.otm1 = Money::fromDouble(r.machineWages);
+        p.m1 = Money::fromDouble(r.materials);
+        p.pz1 = Money::fromDouble(r.cost);
+        p.zt1 = Dec7::fromDouble(r.labour);
+    } catch (const Error& e) {
+        return fail(e.what());
+    }
+    p.ztm1 = extra ? extra->machinistLabour : Dec7();
+    if (p.quantity.units() < 0) return fail("отрицательное количество (" + p.quantity.text(',') + ")");
+
+    if (extra) {
+        for (const Coefficient& c : extra->coefficients) {
+            if (c.value.units() <= 0)
+                return fail("коэффициент " + c.value.text(',') + " недопустим: он должен быть больше нуля");
+            if ((c.targets & (OT | EM | OTM | M | ZT | ZTM)) == 0)
+                return fail("у коэффициента " + c.value.text(',') + " не указано, к чему он применяется");
+            Dec7* const ks[] = {&p.kOt, &p.kEm, &p.kOtm, &p.kM, &p.kZt, &p.kZtm};
+            const unsigned bits[] = {OT, EM, OTM, M, ZT, ZTM};
+            for (size_t i = 0; i < 6; ++i)
+                if (c.targets & bits[i]) *ks[i] = mul(*ks[i], c.value);
+        }
+        p.coefficients = extra->coefficients;
+    }
+
+    Elements& b = p.base;
+    try {
+        // A position of its own: a material or equipment with only a price, no wages or machines.
+        const bool own = p.ot1.isZero() && p.em1.isZero() && p.otm1.isZero() && p.zt1.isZero();
+        if (own) {
+            p.kind = PositionResult::Kind::Standalone;
+            p.m1 = priceOf(r);
+            b.m = roundMoney(p.quantity, p.kM, p.m1);
+        } else {
+            b.ot = roundMoney(p.quantity, p.kOt, p.ot1);
+            b.otm = roundMoney(p.quantity, p.kOtm, p.otm1);
+            b.em = machines(p.quantity, p.em1, p.otm1, p.kEm, p.kOtm);
+            b.m = roundMoney(p.quantity, p.kM, p.m1);
+            b.zt = labour(p.quantity, p.zt1, p.kZt);
+            b.ztm = labour(p.quantity, p.ztm1, p.kZtm);
+        }
+        for (size_t m : materialRows) {
+            const PositionRow& mr = rows[m];
+            const PositionExtra* me = extraOfRow[m];
+            PricedMaterial pm;
+            pm.row = m;
+            pm.perUnit = me ? me->perUnit : Dec7();
+            pm.quantity = Dec7::fromDouble(mr.quantity);
+            if (pm.quantity.units() < 0) {
+                p.problems.push_back(Problem{m, mr.count, positionText(mr.count) + "отрицательное количество (" +
+                                                               pm.quantity.text(',') + ")"});
+                continue;
+            }
+            pm.price = priceOf(mr);
+            pm.priced = !pm.price.isZero();
+            pm.amount = roundMoney(pm.quantity, pm.price);
+            b.m += pm.amount;
+            p.materials.push_back(pm);
+        }
+        b.pz = b.ot + b.em + b.m;
+        b.fot = b.ot + b.otm;
+    } catch (const Error& e) {
+        return fail(e.what());
+    }
+
+    // НР and СП: not for equipment, nor for a material of its own; a rate without wages needs no row.
+    const bool charged = p.workType != WorkType::Equipment && p.kind == PositionResult::Kind::Rate;
+    if (charged) {
+        Norms nr, sp;
+        const bool nrSet = extra && !extra->nrRow.empty();
+        const bool spSet = extra && !extra->spRow.empty();
+        // A chosen row must exist; an unchosen one matters only where there are wages.
+        if (!b.fot.isZero() && !nrSet && !spSet) return fail(unchosen("НР и СП", extra));
+        if (!b.fot.isZero() && !nrSet) return fail(unchosen("НР", extra));
+        if (!b.fot.isZero() && !spSet) return fail(unchosen("СП", extra));
+        if (nrSet)
+            if (const std::string why = normOf(true, *extra, params, tables, nr); !why.empty()) return fail(why);
+        if (spSet)
+            if (const std::string why = normOf(false, *extra, params, tables, sp); !why.empty()) return fail(why);
+        p.nrRow = nr.row;
+        p.spRow = sp.row;
+        if (nrSet) p.nrRef = nrReference(nr.row, params.territory);
+        if (spSet) p.spRef = spReference(sp.row);
+        p.nrNorm = nr.norm;
+        p.spNorm = sp.norm;
+        p.nrFactor = nrSet ? nr.factor : kOne;
+        p.spFactor = spSet ? sp.factor : kOne;
+        p.nrPercent = mul(p.nrNorm, p.nrFactor);
+        p.spPercent = mul(p.spNorm, p.spFactor);
+    }
+    try {
+        b.nr = percentOf(b.fot, p.nrNorm, p.nrFactor);
+        b.sp = percentOf(b.fot, p.spNorm, p.spFactor);
+        b.total = b.pz + b.nr + b.sp;
+
+        Elements& c = p.current;
+        if (params.indexOt && params.indexOt->units() > 0) {
+            c.ot = roundMoney(*params.indexOt, b.ot);
+            c.otm = roundMoney(*params.indexOt, b.otm);
+            c.fot = c.ot + c.otm;
+            c.nr = percentOf(c.fot, p.nrNorm, p.nrFactor);
+            c.sp = percentOf(c.fot, p.spNorm, p.spFactor);
+        } else {
+            p.currentDefined = b.ot.isZero() && b.otm.isZero();
+        }
+    } catch (const Error& e) {
+        return fail(e.what());
+    }
+    return p;
+}
+
+// ---------------------------------------------------------------------------------------------
+// The estimate
+// ---------------------------------------------------------------------------------------------
+
+std::vector<const PositionExtra*> extrasByRow(const std::vector<PositionRow>& rows,
+                                              const std::vector<PositionExtra>& extras) {
+    std::unordered_map<int32_t, const PositionExtra*> byCount;
+    byCount.reserve(extras.size());
+    for (const PositionExtra& e : extras) byCount[e.count] = &e;
+    std::vector<const PositionExtra*> out(rows.size(), nullptr);
+    if (byCount.empty()) return out;
+    for (size_t i = 0; i < rows.size(); ++i) {
+        const auto at = byCount.find(rows[i].count);
+        if (at != byCount.end() && (at->second->code.empty() || at->second->code == rows[i].code)) out[i] = at->second;
+    }
+    return out;
+}
+
+std::vector<size_t> positionOwners(const std::vector<PositionRow>& rows,
+                                   const std::vector<const PositionExtra*>& extraOfRow) {
+    std::vector<size_t> owner(rows.size());
+    std::unordered_map<int32_t, size_t> rowOfCount;
+    rowOfCount.reserve(rows.size());
+    for (size_t i = 0; i < rows.size(); ++i) {
+        owner[i] = i;
+        rowOfCount.emplace(rows[i].count, i);
+    }
+    for (size_t i = 0; i < rows.size(); ++i) {
+        const PositionExtra* e = extraOfRow[i];
+        if (!e || e->parent == 0 || e->parent == rows[i].count) continue;
+        const auto at = rowOfCount.find(e->parent);
+        if (at == rowOfCount.end()) continue;  // its rate is gone: a position of its own
+        const PositionExtra* pe = extraOfRow[at->second];
+        if (pe && pe->parent != 0) continue;   // a material's material is none
+        owner[i] = at->second;
+    }
+    return owner;
+}
+
+void Local421Sums::apply(const PositionResult& p, int sign) {
+    if (!p.computed) return;
+    Type& t = types_[static_cast<size_t>(p.workType)];
+    t.positions += sign;
+    if (!p.currentDefined) t.undefined += sign;
+    auto add = [sign](Money& to, Money v) { to += sign > 0 ? v : Money() - v; };
+    auto addD = [sign](Dec7& to, Dec7 v) { to = Dec7::fromUnits(to.units() + sign * v.units()); };
+    const Elements& b = p.base;
+    for (auto [to, v] : {std::pair{&t.base.ot, b.ot}, {&t.base.em, b.em}, {&t.base.otm, b.otm}, {&t.base.m, b.m},
+                         {&t.base.pz, b.pz}, {&t.base.fot, b.fot}, {&t.base.nr, b.nr}, {&t.base.sp, b.sp},
+                         {&t.base.total, b.total}, {&t.current.ot, p.current.ot}, {&t.current.otm, p.current.otm},
+                         {&t.current.fot, p.current.fot}, {&t.current.nr, p.current.nr},
+                         {&t.current.sp, p.current.sp}})
+        add(*to, v);
+    addD(t.base.zt, b.zt);
+    addD(t.base.ztm, b.ztm);
+}
+
+void Local421Sums::finish(const EstimateParams& params, Local421& out) const {
+    out.workTypes.clear();
+    out.total = WorkTypeTotals{};
+    out.total.indexOt = params.indexOt;
+    out.total.indexEm = params.indexEm;
+    out.total.indexM = params.indexM;
+    auto usable = [](const std::optional<Dec7>& i) { return i && i->units() > 0 ? i : std::nullopt; };
+    bool missingOt = false, missingEm = false, missingM = false, missingEq = false;
+    for (int i = 0; i < kWorkTypes; ++i) {
+        const Type& t = types_[size_t(i)];
+        if (t.positions == 0) continue;
+        WorkTypeTotals w;
+        w.type = static_cast<WorkType>(i);
+        const bool equipment = w.type == WorkType::Equipment;
+        w.indexOt = usable(params.indexOt);
+        w.indexEm = usable(params.indexEm);
+        w.indexM = usable(equipment ? params.indexEq : params.indexM);
+        w.base = t.base;
+        Elements& c = w.current;
+        c = t.current;
+        if (t.undefined > 0) {
+            w.currentDefined = false;
+            missingOt = true;
+        }
+        if (w.indexEm) c.em = roundMoney(*w.indexEm, t.base.em);
+        else if (!t.base.em.isZero()) w.currentDefined = false, missingEm = true;
+        if (w.indexM) c.m = roundMoney(*w.indexM, t.base.m);
+        else if (!t.base.m.isZero()) w.currentDefined = false, (equipment ? missingEq : missingM) = true;
+        c.pz = c.ot + c.em + c.m;
+        c.total = c.pz + c.nr + c.sp;
+        for (auto [to, v] : {std::pair{&out.total.base, &w.base}, {&out.total.current, &w.current}}) {
+            to->ot += v->ot, to->em += v->em, to->otm += v->otm, to->m += v->m, to->pz += v->pz;
+            to->fot += v->fot, to->nr += v->nr, to->sp += v->sp, to->total += v->total;
+            to->zt = Dec7::fromUnits(to->zt.units() + v->zt.units());
+            to->ztm = Dec7::fromUnits(to->ztm.units() + v->ztm.units());
+        }
+        out.total.currentDefined = out.total.currentDefined && w.currentDefined;
+        out.workTypes.push_back(w);
+    }
+    const std::pair<bool, const char*> missing[] = {
+        {missingOt, "Не указан индекс к оплате труда (ОТ)"},
+        {missingEm, "Не указан индекс к эксплуатации машин (ЭМ)"},
+        {missingM, "Не указан индекс к материалам (М)"},
+        {missingEq, "Не указан индекс к оборудованию"},
+    };
+    for (const auto& [is, text] : missing)
+        if (is) out.problems.push_back(Problem{SIZE_MAX, 0, std::string(text) + ": текущие цены не рассчитаны"});
+    out.currentComplete = out.total.currentDefined;
+}
+
+Local421 computeLocal421(const std::vector<PositionRow>& rows, const std::vector<PositionExtra>& extras,
+                         const EstimateParams& params, const NrSpTables& tables) {
+    const std::vector<const PositionExtra*> extraOfRow = extrasByRow(rows, extras);
+    const std::vector<size_t> owner = positionOwners(rows, extraOfRow);
+    std::vector<std::vector<size_t>> materials(rows.size());
+    for (size_t i = 0; i < rows.size(); ++i)
+        if (owner[i] != i) materials[owner[i]].push_back(i);
+
+    Local421 out;
+    Local421Sums sums;
+    for (size_t i = 0; i < rows.size(); ++i) {
+        if (owner[i] != i) continue;
+        PositionResult p = computePosition(rows, extraOfRow, i, materials[i], params, tables);
+        sums.add(p);
+        out.problems.insert(out.problems.end(), p.problems.begin(), p.problems.end());
+        out.positions.push_back(std::move(p));
+    }
+    sums.finish(params, out);
+    return out;
+}
+
+}  // namespace talvira::model
