@@ -16,6 +16,7 @@
 #include "editing/TotalsFollower.h"
 #include "editing/EstimateRows.h"
 #include "estimate/EstimateFields.h"
+#include "normbase/NormBaseFields.h"
 #include "export/EstimateExport.h"
 
 #include <QAction>
@@ -406,7 +407,7 @@ void TForm2::EButtonClick() {
     const talvira::xls::WorkbookPlace place =
         talvira::xls::workbookPlaceFor(SmetaTable.tablePath());
     const std::filesystem::path book =
-        talvira::xls::exportEstimateToFile(rows, typedTexts(), StartDir.toStdString() + "/Base/1.xls", place.path,
+        talvira::xls::exportEstimateToFile(rows, typedTexts(), talvira::normbase::templatePath(StartDir.toStdString()), place.path,
                                            talvira::dbctrls::userDecimalSeparator());
     const bool opened = openWorkbook && openWorkbook(book);
     if (opened && place.besideEstimate) return;

@@ -4,6 +4,7 @@
 #include "tools/Commands.h"
 
 #include "common/Error.h"
+#include "normbase/NormBaseFields.h"
 #include "normbase/import/OfficialImport.h"
 
 #include <sys/resource.h>
@@ -149,7 +150,7 @@ int benchImport(const Args& args) {
     const auto t = Clock::now();
     normimport::ImportReport report;
     try {
-        report = normimport::importBase(dir / "Base", files, {});
+        report = normimport::importBase(normbase::baseDirectory(dir.string()), files, {});
     } catch (...) {
         fs::remove_all(dir);
         throw;
