@@ -1,7 +1,7 @@
 // The totals window over the real windows on the offscreen platform: its menu item, the block
-// with the workbook's captions, following every kind of change without a command (a position
-// typed in the grid, an Add, a Delete, a Clear, another estimate created or opened, the rate
-// edits), the count of incomplete positions and F3 walking them in order, going round.
+// with the workbook's captions, following a change without a command (an Add, a position typed
+// in the grid, another estimate created or opened, the rate edits; every other kind of change is
+// the follower's, tested below the window), the count of incomplete positions and F3 walking them.
 #include "tests/support/EstimateWindowFixture.h"
 
 #include "app/Application.h"
@@ -111,7 +111,7 @@ private slots:
         QCOMPARE(totals()->BlockGrid->item(11, 1)->text(), Form2->KoefEdit->text());
     }
 
-    void followsCreationAddDeleteAndClear() {
+    void followsCreationAndAnAdd() {
         totals()->show();
         createThroughDialog(QStringLiteral("Итоги"));
         QVERIFY(smeta().active());
@@ -127,19 +127,6 @@ private slots:
         QCOMPARE(totals()->amountText(1), money("1 260,00"));
         QCOMPARE(totals()->amountText(11), money("8 644,31"));
         QCOMPARE(totals()->amountText(13), money("10 200,29"));
-
-        smeta().last();
-        Form2->DeleteButtonClick();  // the incomplete third one
-        QCOMPARE(count(), QStringLiteral("Позиций: 2, не заполнено: 0"));
-        QCOMPARE(totals()->amountText(0), money("520,00"));  // it had no quantity
-
-        smeta().first();
-        Form2->DeleteButtonClick();
-        QCOMPARE(totals()->amountText(0), money("320,00"));
-
-        Form2->ClearButtonClick();
-        QCOMPARE(count(), QStringLiteral("Позиций: 0, не заполнено: 0"));
-        QCOMPARE(totals()->amountText(0), money("0,00"));
     }
 
     void followsAPositionTypedInTheGrid() {
