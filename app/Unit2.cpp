@@ -17,6 +17,7 @@
 #include "editing/EstimateRows.h"
 #include "editing/LsrExport.h"
 #include "estimate/EstimateFields.h"
+#include "normbase/NormBaseFields.h"
 #include "export/EstimateExport.h"
 #include "export/LsrForm.h"
 
@@ -420,7 +421,7 @@ void TForm2::EButtonClick() {
     const talvira::xls::WorkbookPlace place =
         talvira::xls::workbookPlaceFor(SmetaTable.tablePath());
     const std::filesystem::path book =
-        talvira::xls::exportEstimateToFile(rows, typedTexts(), StartDir.toStdString() + "/Base/1.xls", place.path,
+        talvira::xls::exportEstimateToFile(rows, typedTexts(), talvira::normbase::templatePath(StartDir.toStdString()), place.path,
                                            talvira::dbctrls::userDecimalSeparator());
     const bool opened = openWorkbook && openWorkbook(book);
     if (opened && place.besideEstimate) return;

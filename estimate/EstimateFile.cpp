@@ -21,7 +21,7 @@ bool endsWithDb(const std::string& name) { return name.size() >= 3 && storage::s
 
 }  // namespace
 
-std::string estimatesDirectory(const std::string& startDir) { return startDir + "/Smeti"; }
+std::string estimatesDirectory(const std::string& startDir) { return (fs::path(startDir) / "Smeti").string(); }
 
 void checkEstimateName(const std::string& name) {
     if (name.empty()) throw Error("Введите имя сметы.");

@@ -18,7 +18,8 @@
 
 namespace talvira::estimate {
 
-/** The start directory followed by "/Smeti" (plain concatenation). */
+/** The estimates of the program started in `startDir`: the folder "Smeti" there (joined as paths
+ *  join, like normbase::baseDirectory). */
 std::string estimatesDirectory(const std::string& startDir);
 
 /** Refuses a name that the file system would take for something other than one file in the

@@ -11,6 +11,7 @@
 #include "storage/TableHandle.h"
 
 #include <cstdint>
+#include <string>
 #include <vector>
 
 namespace talvira::normbase {
@@ -24,6 +25,12 @@ inline constexpr const char* NAME_BARE = "000_NAME";  // Table1 names it without
 inline constexpr const char* NAME = "000_NAME.DB";
 inline constexpr const char* EDIZM = "000_EDIZM.DB";
 }  // namespace tbl
+
+/** The norm base of the program started in `startDir`: the folder "Base" there (joined as paths
+ *  join, so a start directory at the root or with a trailing separator gives no doubled one). */
+std::string baseDirectory(const std::string& startDir);
+/** The workbook template that comes with the norm base: "1.xls" in its folder. */
+std::string templatePath(const std::string& startDir);
 
 namespace idx {
 inline constexpr const char* RABMAT_PRIMARY = "Table2Index1";

@@ -5,6 +5,7 @@
 #include "tools/Commands.h"
 
 #include "common/Error.h"
+#include "normbase/NormBaseFields.h"
 #include "normbase/import/OfficialImport.h"
 
 #include <sys/resource.h>
@@ -188,7 +189,7 @@ int benchImport(const Args& args) {
     cpu = cpuSeconds();
     normimport::ImportReport report;
     try {
-        report = normimport::importBase(dir / "Base", files, {}, progress);
+        report = normimport::importBase(normbase::baseDirectory(dir.string()), files, {}, progress);
     } catch (...) {
         fs::remove_all(dir);
         throw;
