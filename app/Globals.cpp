@@ -9,11 +9,6 @@ QString StartDir;
 #include <QFont>
 #include <QStringList>
 
-QString startSubdirectory(const QString& name) {
-    if (StartDir.endsWith('/')) return StartDir + name;
-    return StartDir + '/' + name;
-}
-
 QFont formFont() {
     // Listing the installed families would load the whole font database at start; the
     // family list lets the font matcher fall back to DejaVu Sans by itself.

@@ -18,9 +18,6 @@ extern TAboutBox* AboutBox;  // about box (Unit7)
 /** The start directory: the current directory read once when the main window is created. */
 extern QString StartDir;
 
-/** A directory under the start directory ("<start>/Base"), joined without doubling the
- *  separator when the start directory is the root. */
-QString startSubdirectory(const QString& name);
 
 class QFont;
 /** The windows' font: the nearest sans-serif to the classic 8-point dialog font, 11 pixels

@@ -5,6 +5,7 @@
 #include "app/FormParts.h"
 #include "app/Globals.h"
 #include "dbctrls/FieldText.h"
+#include "normbase/NormBaseFields.h"
 
 #include <QApplication>
 #include <QDialogButtonBox>
@@ -27,7 +28,7 @@ const QString kTitle = QStringLiteral("Импорт нормативной ба�
 const QString kWageLabel = QStringLiteral(
     "Часовая ставка рабочих, руб. за чел.-ч\n(основная зарплата = затраты труда × ставка; пусто — без неё):");
 
-fs::path baseDirectory() { return fs::path(startSubdirectory(QStringLiteral("Base")).toStdString()); }
+fs::path baseDirectory() { return talvira::normbase::baseDirectory(StartDir.toStdString()); }
 
 QString fromUtf8(const std::string& s) { return QString::fromUtf8(s.data(), qsizetype(s.size())); }
 

@@ -59,33 +59,26 @@ std::string UndoCommands::fieldTitle(const std::string& field) const {
 
 void UndoCommands::refresh() {
     // What is typed and not yet stored comes first; a recorded step is looked at, not copied.
-    const auto pending = history_.pendingStep();
-    const auto* step = pending ? &*pending : history_.undoStep();
-    undoItem_->setText(step ? itemText(kUndo, talvira::editing::stepText(*step, [this](const std::string& f) {
-                                           return fieldTitle(f);
-                                       }))
-                            : kUndo);
+    const auto steps = history_.steps();
+    const auto title = [this](const std::string& f) { return fieldTitle(f); };
+    const auto* step = steps.undo();
+    undoItem_->setText(step ? itemText(kUndo, talvira::editing::stepText(*step, title)) : kUndo);
     undoItem_->setEnabled(step != nullptr);
-    const auto* again = history_.redoStep();
-    redoItem_->setText(again ? itemText(kRedo, talvira::editing::stepText(*again, [this](const std::string& f) {
-                                            return fieldTitle(f);
-                                        }))
-                             : kRedo);
-    redoItem_->setEnabled(again != nullptr);
+    redoItem_->setText(steps.redo ? itemText(kRedo, talvira::editing::stepText(*steps.redo, title)) : kRedo);
+    redoItem_->setEnabled(steps.redo != nullptr);
 }
 
 void UndoCommands::undo() {
+    // What is typed in the grid is stored first and is then the step taken back. The history
+    // tells every change it makes (onChanged), so the items follow without another refresh.
     guarded([&] {
-        // What is typed in the grid is stored first and is then the step taken back.
         storePendingEdit_();
         history_.undo();
     });
-    refresh();
 }
 
 void UndoCommands::redo() {
     guarded([&] { history_.redo(); });
-    refresh();
 }
 
 UndoCommands::Key UndoCommands::keyOf(const QKeyEvent* key) const {

@@ -147,7 +147,7 @@ TForm1::TForm1(QWidget* parent) : QMainWindow(parent) {
                                      Base.closeAll();
                                  },
                                  [this] {
-                                     Base.setDirectory(startSubdirectory(QStringLiteral("Base")).toStdString());
+                                     Base.setDirectory(talvira::normbase::baseDirectory(StartDir.toStdString()));
                                      Base.openAll();
                                      SearchBox->search().startPreparing();
                                  }});
@@ -494,7 +494,7 @@ void TForm1::FormCreate() {
     // The current directory is read whole, however long it is.
     StartDir = QDir::currentPath();
     guarded([&] {
-        Base.setDirectory(startSubdirectory(QStringLiteral("Base")).toStdString());
+        Base.setDirectory(talvira::normbase::baseDirectory(StartDir.toStdString()));
         Base.openAll();
     });
 }

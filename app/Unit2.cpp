@@ -18,8 +18,11 @@
 #include "editing/PriceConversion.h"
 #include "editing/TotalsFollower.h"
 #include "editing/EstimateRows.h"
+#include "editing/LsrExport.h"
 #include "estimate/EstimateFields.h"
+#include "normbase/NormBaseFields.h"
 #include "export/EstimateExport.h"
+#include "export/LsrForm.h"
 
 #include <QAction>
 #include <QApplication>
@@ -32,6 +35,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenuBar>
+#include <QMessageBox>
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QStatusBar>
@@ -115,9 +119,18 @@ TForm2::TForm2(QWidget* parent) : QMainWindow(parent), SmetaTable("SmetaTable") 
     openWorkbook = [](const std::filesystem::path& file) {
         return QDesktopServices::openUrl(QUrl::fromLocalFile(QString::fromStdString(file.string())));
     };
+    offerTemplateWorkbook = [this](const QString& question) {
+        QMessageBox box(QMessageBox::Question, QStringLiteral("Talvira"), question, QMessageBox::Yes | QMessageBox::No,
+                        this);
+        box.setDefaultButton(QMessageBox::Yes);
+        return box.exec() == QMessageBox::Yes;
+    };
 }
 
 TForm2::~TForm2() {
+    // An edit that has the focus loses it while the widgets go, after this window's members:
+    // its texts are not stored then.
+    for (QLineEdit* edit : textEdits()) edit->disconnect(this);
     delete Totals;  // it observes SmetaTable
     qApp->removeEventFilter(this);
     undo_.reset();
@@ -143,19 +156,21 @@ void TForm2::buildMenu() {
     TotalsItem = namedAction(N5, "TotalsItem", QStringLiteral("&Итоги сметы"), QKeySequence(Qt::CTRL | Qt::Key_T));
     NextIncompleteItem = namedAction(N5, "NextIncompleteItem", QStringLiteral("Следующая незаполненная"),
                                      QKeySequence(Qt::Key_F3));
+    LsrItem = namedAction(N5, "LsrItem", QStringLiteral("Локальный сметный расчет (421/пр)..."));
     for (QAction* a : {N2, N3, N4, Excell20xx1}) a->setShortcutContext(Qt::WindowShortcut);
 
     talvira::app::connectGuarded(this, &QAction::triggered,
                                    {{N2, &TForm2::ClearButtonClick},
                                     {N3, &TForm2::DeleteButtonClick},
                                     {N4, &TForm2::N4Click},
-                                    {Excell20xx1, &TForm2::EButtonClick}});
+                                    {Excell20xx1, &TForm2::EButtonClick},
+                                    {LsrItem, &TForm2::LsrItemClick}});
     EstimateMenu = namedMenu(menuBar(), "EstimateMenu", QStringLiteral("&Смета"));
     ParamsItem = namedAction(EstimateMenu, "ParamsItem", QStringLiteral("&Параметры сметы..."));
     PositionItem = namedAction(EstimateMenu, "PositionItem", QStringLiteral("&Данные позиции..."));
     talvira::app::connectGuarded(this, &QAction::triggered,
                                    {{ParamsItem, &TForm2::ParamsItemClick}, {PositionItem, &TForm2::PositionItemClick}});
-        connect(TotalsItem, &QAction::triggered, this, [this] { Totals->showAndActivate(); });
+    connect(TotalsItem, &QAction::triggered, this, [this] { Totals->showAndActivate(); });
     connect(NextIncompleteItem, &QAction::triggered, this, [this] { guarded([&] { Totals->NextButtonClick(); }); });
 }
 
@@ -434,7 +449,7 @@ void TForm2::EButtonClick() {
     const talvira::xls::WorkbookPlace place =
         talvira::xls::workbookPlaceFor(SmetaTable.tablePath());
     const std::filesystem::path book =
-        talvira::xls::exportEstimateToFile(rows, typedTexts(), StartDir.toStdString() + "/Base/1.xls", place.path,
+        talvira::xls::exportEstimateToFile(rows, typedTexts(), talvira::normbase::templatePath(StartDir.toStdString()), place.path,
                                            talvira::dbctrls::userDecimalSeparator());
     const bool opened = openWorkbook && openWorkbook(book);
     if (opened && place.besideEstimate) return;
@@ -507,6 +522,27 @@ void TForm2::PositionItemClick() {
     if (!document_->by421() || row < 0 || size_t(row) >= rows.size())
         throw talvira::Error("Данные позиции задаются в смете базисно-индексным методом, на сохраненной позиции.");
     PositionDlg->showPosition(rows[size_t(row)].count);
+}
+
+void TForm2::LsrItemClick() {
+    storePendingEdit();
+    if (!talvira::editing::computedBy421(SmetaTable.tablePath())) {
+        // the form needs the base-index method: the template workbook is what this estimate has
+        if (offerTemplateWorkbook &&
+            offerTemplateWorkbook(QString::fromUtf8(talvira::editing::kNeeds421Method) +
+                                  QStringLiteral("\n\nВыгрузить смету по шаблону (Excel)?")))
+            EButtonClick();
+        return;
+    }
+    const talvira::xls::WorkbookPlace place = talvira::lsr::lsrPlaceFor(SmetaTable.tablePath());
+    const std::filesystem::path book = talvira::editing::exportLsrForm(
+        SmetaTable, typedTexts(), talvira::editing::LsrFacts{}, place.path, true);
+    const bool opened = openWorkbook && openWorkbook(book);
+    if (opened && place.besideEstimate) return;
+    std::string text = "Локальный сметный расчет записан в файл «" + book.string() + "»";
+    if (!place.besideEstimate) text += " (папка сметы закрыта для записи)";
+    reporting().reportWarning(QString::fromStdString(
+        text + (opened ? "." : ". Программа электронных таблиц его не открыла: откройте этот файл сами.")));
 }
 
 void TForm2::storeEstimateTexts() {

@@ -59,6 +59,9 @@ public:
     /** Opens a finished workbook for the user; by default in the program the desktop associates
      *  with .xls files. Returns whether a program took it. Tests replace it. */
     std::function<bool(const std::filesystem::path&)> openWorkbook;
+    /** Asks whether to write the template workbook instead of the official form, which an
+     *  estimate by the template cannot have; a Yes/No box by default. Tests replace it. */
+    std::function<bool(const QString& question)> offerTemplateWorkbook;
 
     /** Undo and redo of the open estimate (the "&Правка" menu's first two items). */
     UndoCommands& undoCommands() { return *undo_; }
@@ -121,6 +124,7 @@ public:
     QAction* Excell971 = nullptr;
     QAction* TotalsItem = nullptr;          // "&Итоги сметы": shows the totals window
     QAction* NextIncompleteItem = nullptr;  // "Следующая незаполненная" (F3)
+    QAction* LsrItem = nullptr;             // "Локальный сметный расчет (421/пр)...": the official form
     TotalsWindow* Totals = nullptr;         // the totals window, living as long as this one
     QMenu* EstimateMenu = nullptr;          // "&Смета"
     QAction* ParamsItem = nullptr;          // "&Параметры сметы..."
@@ -141,6 +145,7 @@ public:
     void DeleteButtonClick();
     void N4Click();
     void EButtonClick();
+    void LsrItemClick();
     void Button1Click();
     void ParamsItemClick();
     void PositionItemClick();

@@ -71,10 +71,10 @@ struct Bench {
     explicit Bench(int positions) {
         dir = fs::temp_directory_path() / ("talvira-estimate-bench-" + std::to_string(::getpid()));
         fs::remove_all(dir);
-        const fs::path base = dir / "Base";
+        const fs::path base = normbase::baseDirectory(dir.string());
         writeBase(base);
-        fs::create_directories(dir / "Smeti");
-        const std::string smeti = (dir / "Smeti").string();
+        const std::string smeti = estimate::estimatesDirectory(dir.string());
+        fs::create_directories(smeti);
         {
             TableHandle t("new");
             estimate::bindEstimate(t, smeti, "Дом");
@@ -113,7 +113,7 @@ void BM_AddRateWith40UnaccountedLines(benchmark::State& state) {
     const int added = b.smeta.recordCount() - before;
     b.smeta.close();
     // Everything the commands appended is in the file.
-    auto f = storage::openParadoxTable(estimate::estimatePath((b.dir / "Smeti").string(), "Дом"),
+    auto f = storage::openParadoxTable(estimate::estimatePath(estimate::estimatesDirectory(b.dir.string()), "Дом"),
                                        storage::OpenMode::ReadOnly);
     if (int(f->recordCount()) != before + added || added != int(state.iterations()) * (kLines + 1))
         state.SkipWithError("positions missing on disk");

@@ -1,5 +1,8 @@
 #include "common/TextFold.h"
 
+#include "common/Utf8.h"
+
+#include <algorithm>
 #include <array>
 #include <cstdint>
 
@@ -27,56 +30,49 @@ uint32_t lowerLetter(uint32_t c) {
     return c;
 }
 
-using Pairs = std::array<std::array<char, 2>, 128>;
+/** Folded UTF-8 of every two-byte character, U+0080 .. U+07FF: the letters of Russian text
+ *  (and the other scripts folded here) looked up rather than computed. */
+using Pairs = std::array<std::array<char, 2>, 0x800 - 0x80>;
 
-/** Folded UTF-8 of U+0400 .. U+047F (lead bytes D0 and D1), two bytes each: the letters of
- *  Russian text, looked up rather than computed. */
-Pairs cyrillicPairs(Yo yo) {
+Pairs twoBytePairs(Yo yo) {
     Pairs t{};
-    for (uint32_t i = 0; i < 128; ++i) {
-        uint32_t c = lowerLetter(0x400 + i);  // stays in U+0400 .. U+047F
-        if (yo == Yo::AsE && c == 0x451) c = 0x435;
-        t[i][0] = char(0xC0 | (c >> 6));
-        t[i][1] = char(0x80 | (c & 0x3F));
+    for (char32_t c = 0x80; c < 0x800; ++c) {
+        char32_t small = lowerLetter(c);  // stays below U+0800, two bytes like the capital
+        if (yo == Yo::AsE && small == 0x451) small = 0x435;
+        std::string bytes;
+        utf8::append(bytes, small);
+        t[c - 0x80] = {bytes[0], bytes[1]};
     }
     return t;
 }
 
-const Pairs& cyrillicFolded(Yo yo) {
-    static const Pairs kept = cyrillicPairs(Yo::Kept), asE = cyrillicPairs(Yo::AsE);
+const Pairs& twoByteFolded(Yo yo) {
+    static const Pairs kept = twoBytePairs(Yo::Kept), asE = twoBytePairs(Yo::AsE);
     return yo == Yo::AsE ? asE : kept;
 }
 
 }  // namespace
 
 void appendFolded(std::string& out, std::string_view s, Yo yo) {
-    const Pairs& cyrillic = cyrillicFolded(yo);
+    const Pairs& folded = twoByteFolded(yo);
     const size_t at = out.size();
     out.resize(at + s.size());  // folding never changes the length
     char* o = out.data() + at;
-    const auto* p = reinterpret_cast<const unsigned char*>(s.data());
-    const auto* end = p + s.size();
-    while (p < end) {
-        const unsigned char b = *p;
+    for (size_t i = 0; i < s.size();) {
+        const auto b = static_cast<unsigned char>(s[i]);
         if (b < 0x80) {
             *o++ = char(unsigned(b - 'A') < 26u ? b + 32 : b);
-            ++p;
+            ++i;
             continue;
         }
-        if (p + 1 < end && (b & 0xE0) == 0xC0 && (p[1] & 0xC0) == 0x80) {
-            const unsigned char t = p[1];
-            if (b == 0xD0 || b == 0xD1) {
-                const auto& pair = cyrillic[(b - 0xD0) * 64 + (t - 0x80)];
-                o[0] = pair[0], o[1] = pair[1];
-            } else {
-                const uint32_t c = lowerLetter((uint32_t(b & 0x1F) << 6) | (t & 0x3F));
-                o[0] = char(0xC0 | (c >> 6)), o[1] = char(0x80 | (c & 0x3F));
-            }
-            o += 2, p += 2;
-            continue;
+        const utf8::Char c = utf8::next(s, i);
+        if (c.size == 2) {
+            const auto& pair = folded[c.code - 0x80];
+            o[0] = pair[0], o[1] = pair[1];
+        } else {  // longer characters carry no letter folded here; stray bytes stay
+            std::copy_n(s.data() + i, c.size, o);
         }
-        *o++ = char(b);  // longer sequences carry no letter folded here; stray bytes stay
-        ++p;
+        o += c.size, i += c.size;
     }
 }
 

@@ -28,27 +28,19 @@ struct Char {
     bool valid;
 };
 
-/** The character that starts at byte `at` of `s` (`at` < `s.size()`). */
+/** The character of three or four bytes, or the ill-formed byte, at byte `at` of `s`. */
+Char nextLong(std::string_view s, size_t at);
+
+/** The character that starts at byte `at` of `s` (`at` < `s.size()`). ASCII and the two-byte
+ *  characters (Cyrillic among them) are read here, inline: the text folds and searches read
+ *  every character of the norm base. */
 inline Char next(std::string_view s, size_t at) {
     const auto* p = reinterpret_cast<const unsigned char*>(s.data()) + at;
-    const size_t left = s.size() - at;
     const unsigned b = p[0];
     if (b < 0x80) return {b, 1, true};
-    const auto cont = [&](size_t k, unsigned lo = 0x80, unsigned hi = 0xBF) {
-        return k < left && p[k] >= lo && p[k] <= hi;
-    };
-    if (b >= 0xC2 && b <= 0xDF) {
-        if (cont(1)) return {char32_t((b & 0x1F) << 6 | (p[1] & 0x3F)), 2, true};
-    } else if (b >= 0xE0 && b <= 0xEF) {
-        // E0 would be overlong below A0, ED a surrogate from A0 on
-        if (cont(1, b == 0xE0 ? 0xA0 : 0x80, b == 0xED ? 0x9F : 0xBF) && cont(2))
-            return {char32_t((b & 0x0F) << 12 | (p[1] & 0x3F) << 6 | (p[2] & 0x3F)), 3, true};
-    } else if (b >= 0xF0 && b <= 0xF4) {
-        // F0 would be overlong below 90, F4 beyond U+10FFFF from 90 on
-        if (cont(1, b == 0xF0 ? 0x90 : 0x80, b == 0xF4 ? 0x8F : 0xBF) && cont(2) && cont(3))
-            return {char32_t((b & 0x07) << 18 | (p[1] & 0x3F) << 12 | (p[2] & 0x3F) << 6 | (p[3] & 0x3F)), 4, true};
-    }
-    return {kReplacement, 1, false};
+    if (b - 0xC2u < 0x1Eu && at + 1 < s.size() && (p[1] ^ 0x80u) < 0x40u)
+        return {char32_t((b & 0x1F) << 6 | (p[1] & 0x3F)), 2, true};
+    return nextLong(s, at);
 }
 
 /** Every character of `s` is well formed. */

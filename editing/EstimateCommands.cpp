@@ -19,10 +19,10 @@ bool isIncomplete(const Value& kolvo, const Value& stoim) {
 
 const char* fieldToFill(const Value& kolvo) { return isZeroOrEmpty(kolvo) ? estimate::fld::KOLVO : estimate::fld::STOIM; }
 
-void clearEstimate(TableHandle& smeta) {
+void clearEstimate(TableHandle& smeta, const storage::TableObserver* origin) {
     // Only a table that opens as an estimate is ever replaced.
     if (!smeta.active()) smeta.open();
-    smeta.replaceRecords(estimate::estimateFieldDefs(), {});
+    smeta.replaceRecords(estimate::estimateFieldDefs(), {}, origin);
     smeta.setFieldDefs(estimate::estimateFieldDefs());
 }
 

@@ -29,9 +29,10 @@ const char* fieldToFill(const storage::Value& kolvo);
  * place, so a failure (table held by another program, read-only file, vanished directory)
  * leaves the old estimate on disk as it was, open again when it was open, and the error goes
  * to the caller. When the handle is closed, the table it is bound to is first opened as an
- * estimate: a file that is not an estimate is never replaced.
+ * estimate: a file that is not an estimate is never replaced. The handle tells the replacement
+ * as made for `origin`.
  */
-void clearEstimate(storage::TableHandle& smeta);
+void clearEstimate(storage::TableHandle& smeta, const storage::TableObserver* origin = nullptr);
 
 /** Deletes the current position: edit, then remove. On an estimate without positions the edit
  *  starts a blank position and the remove cancels it, so nothing changes; a row being added in

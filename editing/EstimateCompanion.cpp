@@ -1,6 +1,7 @@
 #include "editing/EstimateCompanion.h"
 
 #include "common/Error.h"
+#include "common/Utf8.h"
 #include "estimate/EstimateFile.h"
 #include "export/WorkbookFile.h"
 #include "storage/Warnings.h"
@@ -17,18 +18,6 @@ namespace fs = std::filesystem;
 namespace {
 
 constexpr uintmax_t kLargestFile = 1 << 20;  // twelve short texts; anything bigger is not ours
-
-bool validUtf8(const std::string& s) {
-    for (size_t i = 0; i < s.size();) {
-        const auto c = static_cast<unsigned char>(s[i]);
-        const size_t n = c < 0x80 ? 1 : (c >> 5) == 0x6 ? 2 : (c >> 4) == 0xE ? 3 : (c >> 3) == 0x1E ? 4 : 0;
-        if (n == 0 || i + n > s.size()) return false;
-        for (size_t k = 1; k < n; ++k)
-            if ((static_cast<unsigned char>(s[i + k]) & 0xC0) != 0x80) return false;
-        i += n;
-    }
-    return true;
-}
 
 std::string escaped(const std::string& text) {
     std::string out;
@@ -61,7 +50,7 @@ std::optional<std::string> unescaped(const std::string& text) {
 
 /** The texts the file holds over `texts`, or why it is damaged. */
 std::string readInto(const std::string& content, model::EstimateTexts& texts) {
-    if (!validUtf8(content)) return "текст не в кодировке UTF-8";
+    if (!utf8::valid(content)) return "текст не в кодировке UTF-8";
     std::istringstream in(content);
     std::set<std::string> seen;
     std::string line;

@@ -20,13 +20,7 @@ EstimateDocument::EstimateDocument(storage::TableHandle& smeta, char decimalSep)
       follower_(smeta),
       kept_(model::EstimateTexts::defaults(decimalSep)),
       typed_(kept_),
-      tables_(model::nrSpTables()),
-      local_(tables_) {
-    // The 421 totals follow the positions as the follower has them, one stored row at a time.
-    follower_.onRowsChanged = [this](int row) {
-        if (row >= 0) local_.rowChanged(follower_.rows(), side_, size_t(row));
-        else refollow();
-    };
+      tables_(model::nrSpTables()) {
     follower_.setFollowing(true);
     // After the history and the follower: a change reaches the document once they have it.
     smeta_.addObserver(this);
@@ -34,7 +28,6 @@ EstimateDocument::EstimateDocument(storage::TableHandle& smeta, char decimalSep)
 
 EstimateDocument::~EstimateDocument() {
     smeta_.removeObserver(this);
-    follower_.onRowsChanged = nullptr;
     follower_.setFollowing(false);
 }
 
@@ -97,7 +90,7 @@ void EstimateDocument::close() {
     smeta_.close();
     side_ = {};
     sideOnDisk_ = false;
-    refollow();
+    follower_.setSide(side_);
 }
 
 void EstimateDocument::append(const std::function<std::vector<model::PositionExtra>()>& appendPositions) {
@@ -107,7 +100,7 @@ void EstimateDocument::append(const std::function<std::vector<model::PositionExt
     history_.recordAppend([&] { extras = appendPositions(); });
     if (extras.empty()) return;
     for (const model::PositionExtra& e : extras) side_.extraFor(e.count) = e;
-    refollow();
+    follower_.setExtras(extras);
     if (by421() || sideOnDisk_) {  // else kept in memory, written should the method change
         try {
             saveSide();
@@ -131,17 +124,12 @@ void EstimateDocument::readKept() {
     side_ = loadEstimateSide(table);
     std::error_code ec;
     sideOnDisk_ = fs::exists(estimate::sidePath(table), ec);
-    refollow();
+    follower_.setSide(side_);
 }
 
 void EstimateDocument::saveSide() {
     saveEstimateSide(smeta_.tablePath(), side_);
     sideOnDisk_ = true;
-}
-
-void EstimateDocument::refollow() {
-    if (smeta_.active()) local_.rebuild(follower_.rows(), side_);
-    else local_.clear();
 }
 
 std::string EstimateDocument::codeOf(int32_t count) const {
@@ -159,10 +147,9 @@ void EstimateDocument::setParams(const model::EstimateParams& params) {
         saveSide();
     } catch (...) {
         side_ = before;
-        refollow();
         throw;
     }
-    refollow();
+    follower_.setSide(side_);
     tell([&](EstimateView* v) { v->sideChanged(*this); });
 }
 
@@ -185,10 +172,9 @@ void EstimateDocument::setExtra(const model::PositionExtra& extra) {
         saveSide();
     } catch (...) {
         side_ = before;
-        refollow();  // the follower pointed into the entries just replaced
         throw;
     }
-    refollow();
+    follower_.setExtra(e);
     tell([&](EstimateView* v) { v->sideChanged(*this); });
 }
 

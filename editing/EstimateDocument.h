@@ -3,8 +3,8 @@
  * The open estimate as one document: its table (the estimate window's SmetaTable, which the
  * document works on), the title block and charge rates kept beside it (EstimateCompanion), its
  * parameters of computation and the data of its positions kept beside it (EstimateSide), its
- * undo history (EstimateHistory) and its positions followed for the totals (TotalsFollower, and
- * Local421Follower for an estimate by the base-index method), with the one script that creates,
+ * undo history (EstimateHistory) and its positions followed for the totals (TotalsFollower, with
+ * the result by the base-index method), with the one script that creates,
  * opens and stores an estimate. The windows observe it (EstimateView) and call it; it knows no
  * window.
  *
@@ -21,7 +21,6 @@
  */
 #include "editing/EstimateHistory.h"
 #include "editing/EstimateSide.h"
-#include "editing/Local421Follower.h"
 #include "editing/TotalsFollower.h"
 #include "estimate/model/EstimateRows.h"
 #include "storage/TableHandle.h"
@@ -133,9 +132,9 @@ public:
     const model::NrSpTables& tables() const { return tables_; }
     /** The local estimate by the base-index method, following every stored edit (its positions
      *  left empty); nullptr for an estimate by the template. */
-    const model::Local421* local421() const { return local_.active() ? &local_.result() : nullptr; }
+    const model::Local421* local421() const { return follower_.local421(); }
     /** The computed position the row belongs to (a material: its rate's), nullptr when none. */
-    const model::PositionResult* positionOf(size_t row) const { return local_.positionOf(row); }
+    const model::PositionResult* positionOf(size_t row) const { return follower_.positionOf(row); }
     /** The folder of the norm base whose note a new estimate starts from. */
     void setNormBaseDirectory(const std::filesystem::path& dir) { baseDir_ = dir; }
 
@@ -148,8 +147,6 @@ private:
     void readKept();
     /** Writes the side data; talvira::Error when it cannot. */
     void saveSide();
-    /** The 421 totals computed anew from the positions and the side data. */
-    void refollow();
     /** The code of the stored position numbered `count` ("" when there is none). */
     std::string codeOf(int32_t count) const;
 
@@ -167,7 +164,6 @@ private:
     /** Whether the side data are written beside the estimate: always by the base-index method;
      *  by the template only once the file exists (an estimate as it always was gets none). */
     bool sideOnDisk_ = false;
-    Local421Follower local_;
     std::filesystem::path baseDir_;
 };
 

@@ -21,6 +21,18 @@ struct Mismatch {};
 
 std::string quoted(const std::string& s) { return "«" + s + "»"; }
 
+/** Sets a flag while it lives. */
+class Applying {
+public:
+    explicit Applying(bool& flag) : flag_(flag) { flag_ = true; }
+    ~Applying() { flag_ = false; }
+    Applying(const Applying&) = delete;
+    Applying& operator=(const Applying&) = delete;
+
+private:
+    bool& flag_;
+};
+
 void expect(bool condition) {
     if (!condition) throw Mismatch{};
 }
@@ -42,12 +54,9 @@ bool holds(const TableHandle& t, size_t row, const Record& r) {
     return row < size_t(t.storedCount()) && t.storedRecord(int(row)) == r;
 }
 
-/** Removes rows [from, to) of the table, the last first. */
-void removeRows(TableHandle& t, size_t from, size_t to) {
-    for (size_t r = to; r > from; --r) {
-        t.moveTo(int(r - 1));
-        t.remove();
-    }
+/** Removes rows [from, to) of the table, the last first, as `origin`'s writes. */
+void removeRows(TableHandle& t, size_t from, size_t to, const storage::TableObserver* origin) {
+    for (size_t r = to; r > from; --r) t.removeRecord(int(r - 1), origin);
 }
 
 }  // namespace
@@ -74,18 +83,6 @@ size_t EstimateStep::heldRecords() const {
     for (const EstimateStep& f : following) n += f.heldRecords();
     return n;
 }
-
-/** While the history itself works on the handle: what the handle reports is its own doing. */
-class EstimateHistory::Busy {
-public:
-    explicit Busy(EstimateHistory& h) : h_(h) { ++h_.busy_; }
-    ~Busy() { --h_.busy_; }
-    Busy(const Busy&) = delete;
-    Busy& operator=(const Busy&) = delete;
-
-private:
-    EstimateHistory& h_;
-};
 
 EstimateHistory::EstimateHistory(TableHandle& smeta) : smeta_(smeta) { smeta_.addObserver(this); }
 
@@ -153,6 +150,14 @@ bool EstimateHistory::canUndo() const { return !undo_.empty() || pendingStep().h
 
 bool EstimateHistory::canRedo() const { return !redo_.empty() && !pendingStep().has_value(); }
 
+EstimateHistory::Steps EstimateHistory::steps() const {
+    Steps s;
+    s.pending = pendingStep();
+    s.recorded = undoStep();
+    s.redo = s.pending || redo_.empty() ? nullptr : &redo_.back();
+    return s;
+}
+
 const EstimateStep* EstimateHistory::undoStep() const { return undo_.empty() ? nullptr : &undo_.back(); }
 
 const EstimateStep* EstimateHistory::redoStep() const {
@@ -166,21 +171,21 @@ int EstimateHistory::apply(const EstimateStep& s, bool backwards) {
     case StepKind::Clear:
         if (backwards) {
             expect(n == 0);
-            smeta_.replaceRecords(smeta_.tableFields(), s.before);
+            smeta_.replaceRecords(smeta_.tableFields(), s.before, this);
             return s.before.empty() ? -1 : 0;
         }
         expect(smeta_.storedRecords() == s.before);
-        smeta_.replaceRecords(smeta_.tableFields(), {});
+        smeta_.replaceRecords(smeta_.tableFields(), {}, this);
         return -1;
     case StepKind::Delete:
         expect(s.before.size() == 1);
         if (backwards) {
             expect(s.row <= n);
-            smeta_.insertRecord(int(s.row), s.before.front());
+            smeta_.insertRecord(int(s.row), s.before.front(), this);
             return int(s.row);
         }
         expect(holds(smeta_, s.row, s.before.front()));
-        removeRows(smeta_, s.row, s.row + 1);
+        removeRows(smeta_, s.row, s.row + 1, this);
         return n == 1 ? -1 : int(std::min(s.row, n - 2));
     case StepKind::Change: {
         expect(s.before.size() == 1 && s.after.size() == 1);
@@ -191,7 +196,7 @@ int EstimateHistory::apply(const EstimateStep& s, bool backwards) {
             expect(holds(smeta_, f.row, backwards ? f.after.front() : f.before.front()));
         }
         auto store = [&](const EstimateStep& c, bool back) {
-            smeta_.storeRecord(int(c.row), back ? c.before.front() : c.after.front());
+            smeta_.storeRecord(int(c.row), back ? c.before.front() : c.after.front(), this);
         };
         if (backwards) {
             for (auto f = s.following.rbegin(); f != s.following.rend(); ++f) store(*f, true);
@@ -208,10 +213,10 @@ int EstimateHistory::apply(const EstimateStep& s, bool backwards) {
         if (!backwards) {
             expect(n == s.row);
             try {
-                smeta_.appendRecords(s.after);
+                smeta_.appendRecords(s.after, this);
             } catch (...) {
                 // Stopped half way: what was appended goes again.
-                removeRows(smeta_, s.row, size_t(smeta_.storedCount()));
+                removeRows(smeta_, s.row, size_t(smeta_.storedCount()), this);
                 throw;
             }
             return int(s.row);
@@ -219,11 +224,11 @@ int EstimateHistory::apply(const EstimateStep& s, bool backwards) {
         expect(n == end);
         for (size_t i = 0; i < s.after.size(); ++i) expect(holds(smeta_, s.row + i, s.after[i]));
         try {
-            removeRows(smeta_, s.row, end);
+            removeRows(smeta_, s.row, end, this);
         } catch (...) {
             // Stopped half way: what was removed comes back.
             const size_t left = size_t(smeta_.storedCount());
-            smeta_.appendRecords(std::vector<Record>(s.after.begin() + std::ptrdiff_t(left - s.row), s.after.end()));
+            smeta_.appendRecords(std::vector<Record>(s.after.begin() + std::ptrdiff_t(left - s.row), s.after.end()), this);
             throw;
         }
         return s.row == 0 ? -1 : int(s.row - 1);
@@ -233,42 +238,55 @@ int EstimateHistory::apply(const EstimateStep& s, bool backwards) {
 }
 
 void EstimateHistory::applyLast(bool backwards) {
-    const EstimateStep& step = backwards ? undo_.back() : redo_.back();
     try {
-        int touched = -1;
-        {
-            Busy busy(*this);
-            if (!smeta_.active()) smeta_.open();
-            // The table is opened for writing afresh, as it is now on disk: a file made
-            // read-only or replaced meanwhile is refused, never written through an old handle.
-            smeta_.releaseWriting();
-            const int count = smeta_.storedCount();
-            try {
-                touched = apply(step, backwards);
-            } catch (const Mismatch&) {
-                const std::string message = std::string("Шаг «") + stepText(step, nullptr) + "» нельзя " +
-                                            (backwards ? "отменить" : "вернуть") +
-                                            ": смета изменилась помимо истории правки. История правки сметы сброшена.";
-                reset();  // `step` goes with it
-                throw Error(message);
-            } catch (...) {
-                // A step of several records that could not even be taken back half way: the
-                // table no longer matches the history.
-                if (!smeta_.active() || smeta_.storedCount() != count) reset();
-                smeta_.releaseWriting();
-                throw;
-            }
-            // The step is written: the history follows the table.
-            if (backwards) {
-                redo_.push_back(std::move(undo_.back()));
-                undo_.pop_back();
-            } else {
-                undo_.push_back(std::move(redo_.back()));
-                redo_.pop_back();
-            }
-            smeta_.releaseWriting();
-            if (touched >= 0) smeta_.moveTo(touched);
-        }
+        if (!smeta_.active()) smeta_.open();
+    } catch (...) {
+        changed();
+        throw;
+    }
+    // The table is opened for writing afresh, as it is now on disk: a file made read-only or
+    // replaced meanwhile is refused, never written through an old handle.
+    smeta_.releaseWriting();
+    if (backwards ? undo_.empty() : redo_.empty()) {
+        changed();  // opening the table ended the history
+        return;
+    }
+    // The step leaves its list while it is written: a notice the writes bring about (the table
+    // closing when it can no longer be read) may end the history meanwhile.
+    EstimateStep step;
+    if (backwards) {
+        step = std::move(undo_.back());
+        undo_.pop_back();
+    } else {
+        step = std::move(redo_.back());
+        redo_.pop_back();
+    }
+    const int count = smeta_.storedCount();
+    int touched = -1;
+    try {
+        Applying applying(applying_);
+        touched = apply(step, backwards);
+    } catch (const Mismatch&) {
+        reset();
+        changed();
+        throw Error(std::string("Шаг «") + stepText(step, nullptr) + "» нельзя " + (backwards ? "отменить" : "вернуть") +
+                    ": смета изменилась помимо истории правки. История правки сметы сброшена.");
+    } catch (...) {
+        // A step of several records that could not even be taken back half way: the table no
+        // longer matches the history. Otherwise the step stays, to be tried again.
+        if (!smeta_.active() || smeta_.storedCount() != count) reset();
+        else if (backwards) undo_.push_back(std::move(step));
+        else redo_.push_back(std::move(step));
+        smeta_.releaseWriting();
+        changed();
+        throw;
+    }
+    // The step is written: the history follows the table.
+    if (backwards) redo_.push_back(std::move(step));
+    else undo_.push_back(std::move(step));
+    smeta_.releaseWriting();
+    try {
+        if (touched >= 0) smeta_.moveTo(touched);
     } catch (...) {
         changed();
         throw;
@@ -298,13 +316,10 @@ void EstimateHistory::redo() {
 // ---- commands ------------------------------------------------------------------------------
 
 void EstimateHistory::clear() {
-    std::vector<Record> old;
-    {
-        Busy busy(*this);
-        if (!smeta_.active()) smeta_.open();
-        old = smeta_.storedRecords();
-        clearEstimate(smeta_);
-    }
+    // Opening a closed estimate ends a history that its closing has ended already.
+    if (!smeta_.active()) smeta_.open();
+    std::vector<Record> old = smeta_.storedRecords();
+    clearEstimate(smeta_, this);
     if (old.empty()) return;
     EstimateStep s;
     s.kind = StepKind::Clear;
@@ -335,7 +350,7 @@ void EstimateHistory::recordAppend(const std::function<void()>& appendPositions)
 }
 
 void EstimateHistory::recordFollowing(size_t row, const std::function<void()>& rewrite) {
-    if (busy_ > 0 || following_) {
+    if (applying_ || following_) {
         rewrite();
         return;
     }
@@ -383,7 +398,7 @@ void EstimateHistory::finishAppend() {
 // ---- following the handle ----------------------------------------------------------------
 
 void EstimateHistory::tableChanged(TableHandle& t, const TableChange& c) {
-    if (busy_ > 0) return;
+    if (c.origin == this) return;  // the history's own writes: undo and redo
     using Kind = TableChange::Kind;
     if (collecting_) {
         if (c.kind == Kind::Posted && c.inserted && c.after) collecting_->after.push_back(*c.after);
@@ -399,35 +414,31 @@ void EstimateHistory::tableChanged(TableHandle& t, const TableChange& c) {
     if (c.kind == Kind::Posted && c.inserted && c.after) {
         s.kind = StepKind::NewRow;
         s.after.push_back(*c.after);
-    } else if (c.kind == Kind::Posted && c.before && c.after) {
-        if (*c.before == *c.after) return;
+    } else if (c.kind == Kind::Posted && c.before && c.after && !(*c.before == *c.after)) {
         s = changeStep(t, c);
     } else if (c.kind == Kind::Deleted && c.before) {
         s.kind = StepKind::Delete;
         s.before.push_back(*c.before);
     } else {
-        // A replacement made by someone else (or changes while the display was suspended):
-        // a step that no longer fits is found when it is undone.
+        // Nothing to record (a record stored as it was; a replacement made by someone else or
+        // changes while the display was suspended, where a step that no longer fits is found
+        // when it is undone); an edit that ended is no longer pending.
+        if (c.stateChanged) changed();
         return;
     }
     push(std::move(s));
 }
 
-void EstimateHistory::stateChanged(TableHandle&) {
-    if (busy_ > 0) return;
-    changed();
-}
+void EstimateHistory::stateChanged(TableHandle&) { changed(); }
 
 void EstimateHistory::activeChanged(TableHandle&) {
-    // Another estimate was created or opened (or this one closed by someone else): the steps
-    // belong to what was open before.
-    if (busy_ > 0) return;
+    // Another estimate was created or opened (or this one closed): the steps belong to what was
+    // open before.
     collecting_.reset();
     reset();
 }
 
 void EstimateHistory::dataChanged(TableHandle& t) {
-    if (busy_ > 0) return;
     if (t.state() == TableHandle::State::Edit || t.state() == TableHandle::State::Insert) changed();
 }
 

@@ -93,6 +93,15 @@ public:
     /** The last recorded step, which undo takes back when nothing is pending, or nullptr. */
     const EstimateStep* undoStep() const;
     const EstimateStep* redoStep() const;
+    /** What the undo and redo items name, the pending edit worked out once. */
+    struct Steps {
+        std::optional<EstimateStep> pending;
+        const EstimateStep* recorded = nullptr;  // the last recorded step
+        const EstimateStep* redo = nullptr;      // none while an edit is pending
+        /** The step undo takes back: the pending edit first. */
+        const EstimateStep* undo() const { return pending ? &*pending : recorded; }
+    };
+    Steps steps() const;
     size_t undoCount() const { return undo_.size(); }
     size_t redoCount() const { return redo_.size(); }
     size_t heldRecords() const;
@@ -117,21 +126,20 @@ public:
      *  one undo takes back both. When the last step is not that change, each stored position
      *  is a step of its own. Does nothing but run `rewrite` while the history applies a step. */
     void recordFollowing(size_t row, const std::function<void()>& rewrite);
-    /** Whether the history is writing to the table itself (undo, redo, clearing). */
-    bool applying() const { return busy_ > 0; }
+    /** Whether the history is writing a step to the table itself (undo, redo). */
+    bool applying() const { return applying_; }
 
     /** Called after every change of what can be undone or redone (for the menu). */
     std::function<void()> onChanged;
 
-    // ---- TableObserver: the grid's stored edits, new rows and deletions, the end of the history
+    // ---- TableObserver: the grid's stored edits, new rows and deletions (its own writes, made
+    // as their origin, passed over), the end of the history
     void tableChanged(storage::TableHandle& t, const storage::TableChange& change) override;
     void stateChanged(storage::TableHandle& t) override;
     void activeChanged(storage::TableHandle& t) override;
     void dataChanged(storage::TableHandle& t) override;
 
 private:
-    class Busy;
-
     void push(EstimateStep step);
     /** Records what the Add being collected appended. */
     void finishAppend();
@@ -149,12 +157,12 @@ private:
     std::vector<EstimateStep> redo_;
     size_t maxSteps_ = kMaxSteps;
     size_t maxHeld_ = kMaxHeldRecords;
-    int busy_ = 0;
     /** The Add being recorded: what it appended so far. */
     std::optional<EstimateStep> collecting_;
     /** The positions stored to follow a change, being recorded. */
     std::optional<std::vector<EstimateStep>> following_;
     uint64_t serial_ = 0;
+    bool applying_ = false;  // undo or redo writing a step
 };
 
 }  // namespace talvira::editing

@@ -1,6 +1,7 @@
 #include "editing/EstimateRows.h"
 
 #include "estimate/EstimateFields.h"
+#include "storage/FileNames.h"
 
 namespace talvira::editing {
 
@@ -36,26 +37,49 @@ model::PositionRow makeRow(const PositionFields& f, Get value, bool withTexts) {
     return r;
 }
 
+/** The places of the position's fields, each found by `placeOf(name)`. */
+template <class PlaceOf>
+PositionFields placesBy(PlaceOf placeOf) {
+    PositionFields f;
+    f.count = placeOf(fld::COUNT);
+    f.code = placeOf(fld::TAB);
+    f.name = placeOf(fld::NAME);
+    f.unit = placeOf(fld::IZM);
+    f.quantity = placeOf(fld::KOLVO);
+    f.cost = placeOf(fld::STOIM);
+    f.baseWages = placeOf(fld::OSNZP);
+    f.materials = placeOf(fld::MATER);
+    f.machines = placeOf(fld::EXPLMASH);
+    f.machineWages = placeOf(fld::ZPMASH);
+    f.labour = placeOf(fld::TRUD);
+    return f;
+}
+
 }  // namespace
 
 PositionFields PositionFields::of(const storage::TableHandle& t, bool required) {
-    PositionFields f;
-    f.count = place(t, fld::COUNT, required);
-    f.code = place(t, fld::TAB, required);
-    f.name = place(t, fld::NAME, required);
-    f.unit = place(t, fld::IZM, required);
-    f.quantity = place(t, fld::KOLVO, required);
-    f.cost = place(t, fld::STOIM, required);
-    f.baseWages = place(t, fld::OSNZP, required);
-    f.materials = place(t, fld::MATER, required);
-    f.machines = place(t, fld::EXPLMASH, required);
-    f.machineWages = place(t, fld::ZPMASH, required);
-    f.labour = place(t, fld::TRUD, required);
-    return f;
+    return placesBy([&](const char* name) { return place(t, name, required); });
+}
+
+PositionFields PositionFields::inRecords(const storage::TableHandle& t) {
+    const auto& fields = t.tableFields();
+    return placesBy([&](const char* name) {
+        for (size_t i = 0; i < fields.size(); ++i)
+            if (storage::sameName(fields[i].name, name)) return static_cast<int>(i);
+        return -1;
+    });
 }
 
 model::PositionRow PositionFields::rowAt(const storage::TableHandle& t, int row, bool withTexts) const {
     return makeRow(*this, [&](int at) { return t.valueAt(row, at); }, withTexts);
+}
+
+storage::Value PositionFields::value(const storage::Record& record, int place) {
+    return place >= 0 && size_t(place) < record.size() ? record[size_t(place)] : storage::Value();
+}
+
+model::PositionRow PositionFields::rowOf(const storage::Record& record, bool withTexts) const {
+    return makeRow(*this, [&](int at) { return value(record, at); }, withTexts);
 }
 
 std::vector<model::PositionRow> readPositionRows(storage::TableHandle& smeta) {

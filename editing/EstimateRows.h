@@ -27,9 +27,16 @@ struct PositionFields {
 
     /** The places in `smeta`; with `required`, a missing field throws the handle's own message. */
     static PositionFields of(const storage::TableHandle& smeta, bool required);
+    /** The places in the whole records of `smeta`'s table (its own fields in table order, as
+     *  storage::TableChange carries them). */
+    static PositionFields inRecords(const storage::TableHandle& smeta);
     /** The stored position at `row` (0-based, without moving the cursor). The texts are read only
      *  `withTexts`; an empty number field gives 0. */
     model::PositionRow rowAt(const storage::TableHandle& smeta, int row, bool withTexts) const;
+    /** The position a whole record holds (places from inRecords); a field it lacks is empty. */
+    model::PositionRow rowOf(const storage::Record& record, bool withTexts) const;
+    /** The value at `place` of a whole record (places from inRecords); empty where it has none. */
+    static storage::Value value(const storage::Record& record, int place);
 };
 
 std::vector<model::PositionRow> readPositionRows(storage::TableHandle& smeta);

@@ -31,7 +31,7 @@ using model::Dec7;
 
 namespace {
 
-const std::string kHeader = "# Тальвира: параметры расчета и данные позиций сметы, формат ";
+const std::string& kHeader = estimate::kSideHeader;
 constexpr int kVersion = 1;
 constexpr uintmax_t kLargestFile = uintmax_t(256) << 20;  // 10 000 positions take about 2 MB
 
@@ -310,13 +310,10 @@ EstimateSide loadEstimateSide(const fs::path& tablePath) {
 void saveEstimateSide(const fs::path& tablePath, const EstimateSide& side) {
     const fs::path file = estimate::sidePath(tablePath);
     std::error_code ec;
-    if (fs::exists(file, ec)) {
-        // A file of that name that is not of this kind (the user's own) is never written over.
-        std::string content;
-        if (!readContent(file, content).empty() || (!content.empty() && content.rfind(kHeader, 0) != 0))
-            throw Error("Параметры расчета сметы не сохранены: файл «" + file.string() +
-                        "» не похож на файл данных сметы и оставлен как есть.");
-    }
+    // A file of that name that is not of this kind (the user's own) is never written over.
+    if (fs::exists(file, ec) && !estimate::sideIsOurs(tablePath))
+        throw Error("Параметры расчета сметы не сохранены: файл «" + file.string() +
+                    "» не похож на файл данных сметы и оставлен как есть.");
     const std::string text = sideText(side);
     xls::writeFileAtomically(file, std::vector<uint8_t>(text.begin(), text.end()), /*keepExisting=*/false,
                              "параметры расчета сметы в файл");

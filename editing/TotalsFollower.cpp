@@ -45,7 +45,7 @@ bool TotalsFollower::plainOrder() const {
 
 void TotalsFollower::readRow(int row, model::PositionRow& out, bool& incomplete) const {
     out = fields_.rowAt(smeta_, row, false);
-    // The code tells the type of work and whether data kept for the position's number are its own.
+    // The code tells the book, and that a position's data kept for its number are its own.
     if (fields_.code >= 0) out.code = smeta_.valueAt(row, fields_.code).asString();
     auto value = [&](int at) { return at >= 0 ? smeta_.valueAt(row, at) : storage::Value(); };
     incomplete = isIncomplete(value(fields_.quantity), value(fields_.cost));
@@ -62,6 +62,7 @@ void TotalsFollower::reload() {
     incompleteRows_.clear();
     if (smeta_.active()) {
         fields_ = PositionFields::of(smeta_, false);
+        inRecords_ = PositionFields::inRecords(smeta_);
         const int n = storedRows(smeta_);
         rows_.resize(static_cast<size_t>(n));
         incompleteRows_.resize(static_cast<size_t>(n));
@@ -72,10 +73,10 @@ void TotalsFollower::reload() {
         }
     }
     recount();
+    if (by421()) compute421();
 }
 
-void TotalsFollower::changed(int row) {
-    if (onRowsChanged) onRowsChanged(row);
+void TotalsFollower::changed() {
     if (onChanged) onChanged();
 }
 
@@ -88,35 +89,170 @@ void TotalsFollower::activeChanged(TableHandle&) {
     changed();
 }
 
+void TotalsFollower::takeRecord(int row, const storage::Record& rec) {
+    model::PositionRow& out = rows_[static_cast<size_t>(row)];
+    out = inRecords_.rowOf(rec, false);
+    // The code tells the book, and that a position's data kept for its number are its own.
+    if (inRecords_.code >= 0) out.code = PositionFields::value(rec, inRecords_.code).asString();
+    incompleteRows_[static_cast<size_t>(row)] =
+        isIncomplete(PositionFields::value(rec, inRecords_.quantity), PositionFields::value(rec, inRecords_.cost));
+}
+
 void TotalsFollower::tableChanged(TableHandle&, const storage::TableChange& c) {
+    // The records the notice carries are what the table stores: nothing is read again.
     using Kind = storage::TableChange::Kind;
     const int n = storedRows(smeta_);
     const int have = static_cast<int>(rows_.size());
     const bool plain = smeta_.active() && plainOrder() && c.row >= 0;
-    auto readInto = [&](int row) {
-        bool inc = false;
-        readRow(row, rows_[static_cast<size_t>(row)], inc);
-        incompleteRows_[static_cast<size_t>(row)] = inc;
-    };
-    int stored = -1;  // the one row stored anew
-    if (plain && c.kind == Kind::Posted && !c.inserted && n == have && c.row < n) {
-        readInto(c.row);
-        stored = c.row;
-    } else if (plain && ((c.kind == Kind::Posted && c.inserted) || c.kind == Kind::Appended) &&
-               n == have + c.count && c.row <= have) {
+    const bool inserted = c.kind == Kind::Posted && c.inserted && c.after;
+    const bool appended = c.kind == Kind::Appended && c.appended && static_cast<int>(c.appended->size()) == c.count;
+    if (plain && c.kind == Kind::Posted && !c.inserted && c.after && n == have && c.row < n) {
+        const size_t row = static_cast<size_t>(c.row);
+        const std::string codeBefore = rows_[row].code;
+        takeRecord(c.row, *c.after);
+        if (by421()) {
+            if (rows_[row].code != codeBefore) compute421();  // its data may no longer be its own
+            else recompute421(owner_[row]);
+        }
+    } else if (plain && (inserted || appended) && n == have + c.count && c.row <= have) {
         rows_.insert(rows_.begin() + c.row, static_cast<size_t>(c.count), model::PositionRow{});
         incompleteRows_.insert(incompleteRows_.begin() + c.row, static_cast<size_t>(c.count), 0);
-        for (int r = c.row; r < c.row + c.count; ++r) readInto(r);
+        for (int i = 0; i < c.count; ++i) takeRecord(c.row + i, inserted ? *c.after : (*c.appended)[static_cast<size_t>(i)]);
+        if (by421() && !(c.row == have && append421(static_cast<size_t>(have)))) compute421();
     } else if (plain && c.kind == Kind::Deleted && n + 1 == have && c.row < have) {
         rows_.erase(rows_.begin() + c.row);
         incompleteRows_.erase(incompleteRows_.begin() + c.row);
+        if (by421()) compute421();
     } else {
         reload();
         changed();
         return;
     }
     recount();
-    changed(stored);
+    changed();
+}
+
+/* ------------------------------------------------------------------------------------- */
+/*  The base-index method                                                                */
+/* ------------------------------------------------------------------------------------- */
+
+void TotalsFollower::setSide(const EstimateSide& side) {
+    side_ = side;
+    if (!following_) return;
+    if (by421()) compute421();
+    changed();
+}
+
+void TotalsFollower::setExtras(const std::vector<model::PositionExtra>& extras) {
+    std::vector<size_t> touched;  // rows of positions to compute again
+    bool anew = false;            // the positions' make-up changed: everything
+    for (const model::PositionExtra& extra : extras) {
+        model::PositionExtra* kept = nullptr;
+        for (model::PositionExtra& e : side_.extras)
+            if (e.count == extra.count) {
+                kept = &e;
+                break;
+            }
+        if (kept && kept->parent == extra.parent && kept->code == extra.code) {
+            *kept = extra;  // in place: what points at it stays valid
+            const auto at = rowOfCount_.find(extra.count);
+            if (at != rowOfCount_.end() && at->second < extraOfRow_.size() && extraOfRow_[at->second] == kept)
+                touched.push_back(owner_[at->second]);
+        } else {
+            if (kept) *kept = extra;
+            else side_.extras.push_back(extra);
+            anew = true;
+        }
+    }
+    if (!following_ || !by421()) return;
+    if (anew) {
+        compute421();
+    } else {
+        for (size_t owner : touched) recompute421(owner);
+    }
+    changed();
+}
+
+const model::PositionResult* TotalsFollower::positionOf(size_t row) const {
+    if (!by421() || row >= owner_.size() || owner_[row] >= place_.size()) return nullptr;
+    const size_t at = place_[owner_[row]];
+    return at < result_.positions.size() ? &result_.positions[at] : nullptr;
+}
+
+void TotalsFollower::compute421() {
+    const size_t n = rows_.size();
+    extraOfCount_.clear();
+    for (const model::PositionExtra& e : side_.extras) extraOfCount_.emplace(e.count, &e);
+    rowOfCount_.clear();
+    for (size_t i = 0; i < n; ++i) rowOfCount_.emplace(rows_[i].count, i);
+    extraOfRow_ = model::extrasByRow(rows_, side_.extras);
+    owner_ = model::positionOwners(rows_, extraOfRow_);
+    materials_.assign(n, {});
+    place_.assign(n, SIZE_MAX);
+    for (size_t i = 0; i < n; ++i)
+        if (owner_[i] != i) materials_[owner_[i]].push_back(i);
+    result_ = model::Local421{};
+    sums421_ = model::Local421Sums{};
+    for (size_t i = 0; i < n; ++i) {
+        if (owner_[i] != i) continue;
+        place_[i] = result_.positions.size();
+        result_.positions.push_back(model::computePosition(rows_, extraOfRow_, i, materials_[i], side_.params,
+                                                           model::nrSpTables()));
+        sums421_.add(result_.positions.back());
+    }
+    publish421();
+}
+
+void TotalsFollower::recompute421(size_t owner) {
+    model::PositionResult& slot = result_.positions[place_[owner]];
+    sums421_.remove(slot);
+    slot = model::computePosition(rows_, extraOfRow_, owner, materials_[owner], side_.params, model::nrSpTables());
+    sums421_.add(slot);
+    publish421();
+}
+
+bool TotalsFollower::append421(size_t from) {
+    for (size_t r = from; r < rows_.size(); ++r) {
+        const int32_t count = rows_[r].count;
+        if (!rowOfCount_.emplace(count, r).second) return false;  // a number twice: start anew
+        for (const model::PositionExtra& e : side_.extras)
+            if (e.parent == count) return false;  // materials named it before it came
+        const auto at = extraOfCount_.find(count);
+        const model::PositionExtra* extra =
+            at != extraOfCount_.end() && (at->second->code.empty() || at->second->code == rows_[r].code) ? at->second
+                                                                                                         : nullptr;
+        size_t owner = r;
+        if (extra && extra->parent != 0 && extra->parent != count) {
+            const auto p = rowOfCount_.find(extra->parent);
+            if (p != rowOfCount_.end() && !(extraOfRow_[p->second] && extraOfRow_[p->second]->parent != 0))
+                owner = p->second;
+        }
+        extraOfRow_.push_back(extra);
+        owner_.push_back(owner);
+        materials_.emplace_back();
+        place_.push_back(SIZE_MAX);
+        if (owner != r) {
+            materials_[owner].push_back(r);
+            model::PositionResult& slot = result_.positions[place_[owner]];
+            sums421_.remove(slot);
+            slot = model::computePosition(rows_, extraOfRow_, owner, materials_[owner], side_.params, model::nrSpTables());
+            sums421_.add(slot);
+        } else {
+            place_[r] = result_.positions.size();
+            result_.positions.push_back(
+                model::computePosition(rows_, extraOfRow_, r, materials_[r], side_.params, model::nrSpTables()));
+            sums421_.add(result_.positions.back());
+        }
+    }
+    publish421();
+    return true;
+}
+
+void TotalsFollower::publish421() {
+    result_.problems.clear();
+    for (const model::PositionResult& p : result_.positions)
+        result_.problems.insert(result_.problems.end(), p.problems.begin(), p.problems.end());
+    sums421_.finish(side_.params, result_);
 }
 
 /* ------------------------------------------------------------------------------------- */

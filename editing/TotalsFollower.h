@@ -8,20 +8,28 @@
  *   f.onChanged = [&] { show(xls::computeTotals(f.sums(), texts, sep)); };
  *   f.setFollowing(true);            // reads every position once
  *
- * Caveats: the rows follow the handle's change notices (storage::TableChange) and are read
- * without moving the table's cursor. A stored edit, a position inserted or appended and a
- * deletion touch only the rows concerned; a table replaced (clearing, undoing a clearing,
+ * Caveats: the rows follow the handle's change notices (storage::TableChange): a stored edit,
+ * a position inserted or appended and a deletion touch only the rows concerned, taken from the
+ * records the notice carries; a table replaced (clearing, undoing a clearing,
  * changes made while the display was suspended) or another estimate re-reads all positions.
  * Only stored positions count: a new row that the grid is still adding does not, and while a
  * position is being edited the rows keep what is stored until it is posted.
+ *
+ * An estimate by the base-index method (setSide) also has its result kept (local421): a stored
+ * edit of a position recomputes that position alone (a material's, its rate's) and the sums of
+ * the five types of work; positions appended at the end are added; anything else (a deletion,
+ * a table replaced, the parameters changed) computes the estimate anew.
  */
 #include "editing/EstimateRows.h"
+#include "editing/EstimateSide.h"
 #include "estimate/model/EstimateRows.h"
+#include "estimate/model/Local421.h"
 #include "export/EstimateTotals.h"
 #include "storage/TableHandle.h"
 
 #include <functional>
 #include <string>
+#include <unordered_map>
 #include <vector>
 
 namespace talvira::editing {
@@ -41,9 +49,6 @@ public:
     /** Called after every change of what the estimate stores, and when it is opened or
      *  closed; not on mere moves of the cursor. */
     std::function<void()> onChanged;
-    /** Called just before onChanged with the row stored anew when one position was, -1 when
-     *  positions were added, removed or read again (for those that follow rows one by one). */
-    std::function<void(int row)> onRowsChanged;
 
     /** Whether the table is open (with no estimate open the block is empty). */
     bool estimateOpen() const;
@@ -56,14 +61,39 @@ public:
     /** Re-reads every position. */
     void reload();
 
+    /** The estimate's parameters and position data (read from its side file by the caller); by
+     *  the base-index method the result is computed anew, by the template dropped. */
+    void setSide(const EstimateSide& side);
+    const EstimateSide& side() const { return side_; }
+    /** One position's data changed: that position is computed again (or, when it now belongs
+     *  to another rate or has another code, the estimate anew). */
+    void setExtra(const model::PositionExtra& extra) { setExtras({extra}); }
+    /** Several positions' data at once (what an Add brings): computed again once. */
+    void setExtras(const std::vector<model::PositionExtra>& extras);
+    /** The result by the base-index method, nullptr for an estimate by the template. */
+    const model::Local421* local421() const { return by421() ? &result_ : nullptr; }
+    /** The computed position row `row` belongs to (a material: its rate's), nullptr when none. */
+    const model::PositionResult* positionOf(size_t row) const;
+
     void tableChanged(storage::TableHandle&, const storage::TableChange& change) override;
     void activeChanged(storage::TableHandle&) override;
 
 private:
     void readRow(int row, model::PositionRow& out, bool& incomplete) const;
+    /** Row `row` as the whole record `rec` a change notice carries. */
+    void takeRecord(int row, const storage::Record& rec);
     void recount();
-    void changed(int row = -1);
+    void changed();
     bool plainOrder() const;
+    bool by421() const { return side_.params.method == model::Method::BaseIndex421; }
+    /** The base-index result from scratch. */
+    void compute421();
+    /** The position owning `row` computed again, the sums following. */
+    void recompute421(size_t owner);
+    /** Rows appended at `from` .. end; false when they change more than themselves. */
+    bool append421(size_t from);
+    /** workTypes, total and problems of the result from the kept sums. */
+    void publish421();
 
     storage::TableHandle& smeta_;
     bool following_ = false;
@@ -71,7 +101,20 @@ private:
     std::vector<char> incompleteRows_;
     int incomplete_ = 0;
     xls::PositionSums sums_;
-    PositionFields fields_;
+    PositionFields fields_;     // places in the handle's field list
+    PositionFields inRecords_;  // places in the table's whole records
+
+    // By the base-index method: the side data, and for each row its entry, the row of the
+    // position it belongs to and, for a position, its place in result_.positions.
+    EstimateSide side_;
+    std::unordered_map<int32_t, const model::PositionExtra*> extraOfCount_;
+    std::unordered_map<int32_t, size_t> rowOfCount_;
+    std::vector<const model::PositionExtra*> extraOfRow_;
+    std::vector<size_t> owner_;
+    std::vector<std::vector<size_t>> materials_;  // of each position's row
+    std::vector<size_t> place_;                   // in result_.positions (owners only)
+    model::Local421Sums sums421_;
+    model::Local421 result_;
 };
 
 /** The row (0-based, table order) of the first incomplete position after row `current`,

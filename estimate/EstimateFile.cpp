@@ -21,7 +21,7 @@ bool endsWithDb(const std::string& name) { return name.size() >= 3 && storage::s
 
 }  // namespace
 
-std::string estimatesDirectory(const std::string& startDir) { return startDir + "/Smeti"; }
+std::string estimatesDirectory(const std::string& startDir) { return (fs::path(startDir) / "Smeti").string(); }
 
 void checkEstimateName(const std::string& name) {
     if (name.empty()) throw Error("Введите имя сметы.");
@@ -58,7 +58,7 @@ void createAndOpen(storage::TableHandle& smeta) {
     // a file of the user's that bears the name stays as it is.
     std::error_code ec;
     if (companionKind(smeta.tablePath()) == CompanionKind::Ours) fs::remove(companionPath(smeta.tablePath()), ec);
-    fs::remove(sidePath(smeta.tablePath()), ec);
+    if (sideIsOurs(smeta.tablePath())) fs::remove(sidePath(smeta.tablePath()), ec);
     smeta.open();
 }
 
@@ -102,6 +102,17 @@ fs::path besideTable(const fs::path& tablePath, const char* extension) {
 fs::path companionPath(const fs::path& tablePath) { return besideTable(tablePath, ".txt"); }
 
 fs::path sidePath(const fs::path& tablePath) { return besideTable(tablePath, ".calc"); }
+
+const std::string kSideHeader = "# Тальвира: параметры расчета и данные позиций сметы, формат ";
+
+bool sideIsOurs(const fs::path& tablePath) {
+    std::ifstream in(sidePath(tablePath), std::ios::binary);
+    if (!in) return false;
+    std::string head(kSideHeader.size(), '\0');
+    in.read(head.data(), static_cast<std::streamsize>(head.size()));
+    head.resize(static_cast<size_t>(in.gcount()));
+    return head.empty() || head == kSideHeader;
+}
 
 const std::string kCompanionHeader = "# Тальвира 1.0: шапка и ставки сметы (ПОЛЕ=текст до конца строки, UTF-8)";
 

@@ -18,7 +18,8 @@
 
 namespace talvira::estimate {
 
-/** The start directory followed by "/Smeti" (plain concatenation). */
+/** The estimates of the program started in `startDir`: the folder "Smeti" there (joined as paths
+ *  join, like normbase::baseDirectory). */
 std::string estimatesDirectory(const std::string& startDir);
 
 /** Refuses a name that the file system would take for something other than one file in the
@@ -67,6 +68,13 @@ std::filesystem::path companionPath(const std::filesystem::path& tablePath);
  *  beside its table: "Дом.db" -> "Дом.calc" in the same folder, spelt as it is on disk when it
  *  exists. */
 std::filesystem::path sidePath(const std::filesystem::path& tablePath);
+
+/** The first line of that file (its version follows: "… формат 1"). */
+extern const std::string kSideHeader;
+
+/** The side file of the table is there and of this kind (it starts with kSideHeader, or is
+ *  empty): a file of the user's that bears the name is never removed or written over. */
+bool sideIsOurs(const std::filesystem::path& tablePath);
 
 /** The first line of every file of title block and charge rates the program writes. */
 extern const std::string kCompanionHeader;

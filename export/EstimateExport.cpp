@@ -20,18 +20,18 @@ namespace talvira::xls {
 
 namespace {
 
-/** The sheet as the layout writes it: rows counted from 1 as the user reads them. */
+/** The sheet as the layout writes it, rows and columns counted from 0. */
 class Sheet {
 public:
     Sheet(XlsWorkbook& wb, char decimalSep) : wb_(wb), sep_(decimalSep) {}
 
-    /** The cell at `row` (1-based) and `col`; a row beyond the sheet means the estimate does
-     *  not fit. */
+    /** The cell at `row` and `col`; a row beyond the sheet means the estimate does not fit
+     *  (the message counts rows as the user reads them). */
     CellRef at(int row, int col) const {
-        if (row > biff::kMaxRows)
-            throw Error("Смета не помещается на лист Excel: строка " + std::to_string(row) +
+        if (row >= biff::kMaxRows)
+            throw Error("Смета не помещается на лист Excel: строка " + std::to_string(row + 1) +
                         " лежит за последней строкой листа (" + std::to_string(biff::kMaxRows) + ")");
-        return CellRef{row - 1, col};
+        return CellRef{row, col};
     }
     /** A text as it stands; an empty text empties the cell, as typing nothing into it would. */
     void text(int row, int col, const std::string& t) {
@@ -61,22 +61,22 @@ private:
 };
 
 void writeHeader(Sheet& s, const model::EstimateTexts& t) {
-    s.text(2, A, t.approverPost);
-    s.text(2, O, t.contractorPost);
-    s.text(5, C, t.approverName);
-    s.text(5, P, t.contractorName);
-    s.text(3, E, t.title);
+    s.text(1, A, t.approverPost);     // A2
+    s.text(1, O, t.contractorPost);   // O2
+    s.text(4, C, t.approverName);     // C5
+    s.text(4, P, t.contractorName);   // P5
+    s.text(2, E, t.title);            // E3
 }
 
 void writePositionRow(Sheet& s, int r, const model::PositionRow& p) {
-    s.number(r, A, r - (kFirstPositionRow - 1));
+    s.number(r, A, r - kFirstPositionRow + 1);
     s.text(r, B, p.code);
     s.text(r, C, p.name);
     s.text(r, D, p.unit);
     s.number(r, E, p.quantity);
     for (const ProductColumn& c : kProductColumns) {
         s.number(r, c.unitValue, p.*c.value);
-        s.formula(r, c.product, "=" + cellRef(E, r) + "*" + cellRef(c.unitValue, r));
+        s.formula(r, c.product, "=" + sheet::a1(r, E) + "*" + sheet::a1(r, c.unitValue));
     }
 }
 

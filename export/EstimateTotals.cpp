@@ -74,7 +74,7 @@ BlockAmount factorOperand(const std::string& text, char sep, int row) {
     if (!v) return BlockAmount::failure(notAFloatMessage(text));
     const double d = static_cast<double>(*v);
     if (!std::isfinite(d))
-        return BlockAmount::failure("Число для ячейки " + cellName(row - 1, E) + " не является конечным");
+        return BlockAmount::failure("Число для ячейки " + cellName(row, E) + " не является конечным");
     return BlockAmount::number(d);
 }
 
@@ -108,15 +108,16 @@ PositionSums sumPositions(const std::vector<model::PositionRow>& rows) {
 }
 
 std::string blockFormula(const BlockRow& b, int T, int col) {
+    using sheet::a1;
     const int R = T + b.offset;
     switch (b.kind) {
     case BlockRowKind::Totals:
         if (T == kFirstPositionRow) return "=0";
-        return "=СУММ(" + cellRef(col, kFirstPositionRow) + ":" + cellRef(col, T - 1) + ")";
-    case BlockRowKind::ChargeOfWages: return "=" + cellRef(D, R) + "/100*(" + cellRef(L, T) + "+" + cellRef(O, T) + ")";
-    case BlockRowKind::ChargeOfRunning: return "=" + cellRef(K, R - 1) + "/100*" + cellRef(D, R);
-    case BlockRowKind::Conversion: return "=" + cellRef(K, R - 1) + "*" + cellRef(E, R);
-    case BlockRowKind::Running: return "=" + cellRef(K, R - 1) + "+" + cellRef(K, R - 2);
+        return "=СУММ(" + a1(kFirstPositionRow, col) + ":" + a1(T - 1, col) + ")";
+    case BlockRowKind::ChargeOfWages: return "=" + a1(R, D) + "/100*(" + a1(T, L) + "+" + a1(T, O) + ")";
+    case BlockRowKind::ChargeOfRunning: return "=" + a1(R - 1, K) + "/100*" + a1(R, D);
+    case BlockRowKind::Conversion: return "=" + a1(R - 1, K) + "*" + a1(R, E);
+    case BlockRowKind::Running: return "=" + a1(R - 1, K) + "+" + a1(R - 2, K);
     }
     return {};
 }
@@ -125,11 +126,11 @@ EstimateTotals computeTotals(const PositionSums& sums, const model::EstimateText
     EstimateTotals t;
     t.totals = sums;
     const int T = kFirstPositionRow + sums.positions;
-    // The cells the block's formulas refer to, 0-based as the evaluator asks for them: L and O
-    // of the totals row, K of the rows above, D (the rate) and E (the factor) of the row.
+    // The cells the block's formulas refer to: L and O of the totals row, K of the rows above,
+    // D (the rate) and E (the factor) of the row.
     std::array<CellValue, 14> rateCell, factorCell;
     auto lookup = [&](int row, int col) -> CellValue {
-        const int offset = row + 1 - T;
+        const int offset = row - T;
         if (offset == 0)
             for (size_t c = 0; c < kProductColumns.size(); ++c)
                 if (kProductColumns[c].product == col) return cellOf(sums.sums[c]);

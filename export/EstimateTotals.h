@@ -44,8 +44,8 @@ struct BlockAmount {
     static BlockAmount failure(std::string message);
 };
 
-/** The formula of column `col` (0-based: 10 is K, 16 is Q) of block row `b` when the totals
- *  row is `T` (1-based), as the user types it: "=СУММ(K12:K14)", "=D16/100*(L15+O15)",
+/** The formula of column `col` (10 is K, 16 is Q) of block row `b` when the totals row is `T`
+ *  (0-based: 14 is the sheet's row 15), as the user types it: "=СУММ(K12:K14)", "=D16/100*(L15+O15)",
  *  "=K21/100*D22", "=K25*E26", "=K16+K15". Without positions the sums are "=0": the range
  *  12..11 would turn round into rows 11..12 and add up the template's cells. */
 std::string blockFormula(const BlockRow& b, int T, int col = 10);

@@ -6,11 +6,13 @@
  * into a rate becomes a cell.
  *
  *   for (const xls::ProductColumn& p : xls::kProductColumns)   // K = E*F ... Q = E*P
- *       sheet.formula(r, p.product, "=" + xls::cellRef(xls::E, r) + "*" + xls::cellRef(p.unitValue, r));
+ *       sheet.formula(r, p.product, "=" + sheet::a1(r, xls::E) + "*" + sheet::a1(r, p.unitValue));
  *
- * Rows are counted from 1 as the user reads them, columns from 0 (A).
+ * Rows and columns are counted from 0 (row 11 is the sheet's row 12, column 0 is A), as every
+ * sheet writer counts them; A1 text is made only for a formula (export/CellAddress.h).
  */
 #include "estimate/model/EstimateRows.h"
+#include "export/CellAddress.h"
 #include "export/XlsFormula.h"
 
 #include <array>
@@ -20,10 +22,11 @@ namespace talvira::xls {
 
 enum Column : int { A, B, C, D, E, F, G, H, I, J, K, L, M, N, O, P, Q };
 
-/** Row of the first position; position n goes to row 11 + n. */
-constexpr int kFirstPositionRow = 12;
-/** The frame of thin borders starts at this row and ends at column Q, as a position row does. */
-constexpr int kFrameTopRow = 10;
+/** Row of the first position (the sheet's row 12); position n (from 1) goes to row 10 + n. */
+constexpr int kFirstPositionRow = 11;
+/** The frame of thin borders starts at this row (the sheet's row 10) and ends at column Q, as a
+ *  position row does. */
+constexpr int kFrameTopRow = 9;
 constexpr int kLastColumn = Q;
 
 /** One product column of a position row: `product` holds quantity (E) times `unitValue`. */
@@ -42,9 +45,6 @@ inline constexpr std::array<ProductColumn, 6> kProductColumns = {{
     {O, J, &model::PositionRow::machineWages},
     {Q, P, &model::PositionRow::labour},
 }};
-
-/** "E12" for (E, 12). */
-inline std::string cellRef(int col, int row) { return columnLetters(col) + std::to_string(row); }
 
 /** A rate typed as text, as the cell the workbook gets: nothing when it is empty (the cell stays
  *  as it was), a number when it reads as one with `decimalSep` (blanks around it allowed), else

@@ -11,9 +11,7 @@
 
 namespace talvira::xls {
 
-namespace {
-
-[[noreturn]] void cannotWrite(const std::filesystem::path& p, int err, const char* what) {
+void writeFailed(const std::filesystem::path& p, int err, const char* what) {
     std::string why;
     switch (err) {
     case EACCES: case EPERM: why = "нет доступа"; break;
@@ -26,8 +24,6 @@ namespace {
     throw Error(std::string("Не удалось записать ") + what + " «" + p.string() + "»: " + why);
 }
 
-}  // namespace
-
 std::filesystem::path numberedPath(const std::filesystem::path& p, int n) {
     if (n < 2) return p;
     return p.parent_path() / (p.stem().string() + " (" + std::to_string(n) + ")" + p.extension().string());
@@ -39,7 +35,7 @@ std::filesystem::path writeFileAtomically(const std::filesystem::path& target,
         target,
         [&bytes, what](const std::filesystem::path& tmp) {
             const int fd = ::open(tmp.c_str(), O_WRONLY | O_TRUNC | O_CLOEXEC);
-            if (fd < 0) cannotWrite(tmp, errno, what);
+            if (fd < 0) writeFailed(tmp, errno, what);
             size_t done = 0;
             while (done < bytes.size()) {
                 const ssize_t n = ::write(fd, bytes.data() + done, bytes.size() - done);
@@ -47,11 +43,11 @@ std::filesystem::path writeFileAtomically(const std::filesystem::path& target,
                 if (n <= 0) {
                     const int err = n < 0 ? errno : EIO;
                     ::close(fd);
-                    cannotWrite(tmp, err, what);
+                    writeFailed(tmp, err, what);
                 }
                 done += static_cast<size_t>(n);
             }
-            if (::close(fd) != 0) cannotWrite(tmp, errno, what);
+            if (::close(fd) != 0) writeFailed(tmp, errno, what);
         },
         keepExisting, what);
 }
@@ -67,7 +63,7 @@ std::filesystem::path writeFileAtomically(const std::filesystem::path& target,
                std::to_string(counter++));
     // the name is claimed first, so that no other file is ever written over
     const int claim = ::open(tmp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
-    if (claim < 0) cannotWrite(target, errno, what);
+    if (claim < 0) writeFailed(target, errno, what);
     ::close(claim);
     try {
         write(tmp);
@@ -81,14 +77,14 @@ std::filesystem::path writeFileAtomically(const std::filesystem::path& target,
         const int err = errno;
         if (fd >= 0) ::close(fd);
         ::unlink(tmp.c_str());
-        cannotWrite(target, err, what);
+        writeFailed(target, err, what);
     }
     ::close(fd);
     if (!keepExisting) {
         if (::rename(tmp.c_str(), target.c_str()) != 0) {
             const int err = errno;
             ::unlink(tmp.c_str());
-            cannotWrite(target, err, what);
+            writeFailed(target, err, what);
         }
         return target;
     }
@@ -106,10 +102,10 @@ std::filesystem::path writeFileAtomically(const std::filesystem::path& target,
         if (::rename(tmp.c_str(), p.c_str()) == 0) return p;
         const int err = errno;
         ::unlink(tmp.c_str());
-        cannotWrite(p, err, what);
+        writeFailed(p, err, what);
     }
     ::unlink(tmp.c_str());
-    cannotWrite(target, EEXIST, what);
+    writeFailed(target, EEXIST, what);
 }
 
 }  // namespace talvira::xls

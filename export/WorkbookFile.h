@@ -17,6 +17,10 @@
 
 namespace talvira::xls {
 
+/** talvira::Error saying why the file `p` could not be written ("нет доступа", "на диске нет
+ *  места", ...) for the system's error number `err`. */
+[[noreturn]] void writeFailed(const std::filesystem::path& p, int err, const char* what = "книгу");
+
 /** "name.ext" for n < 2, else "name (n).ext", in the same folder. */
 std::filesystem::path numberedPath(const std::filesystem::path& p, int n);
 

@@ -33,18 +33,6 @@ constexpr uint16_t kColRelative = 0x4000, kRowRelative = 0x8000;
 /*  References                                                                           */
 /* ------------------------------------------------------------------------------------- */
 
-std::string columnLetters(int col) {
-    std::string s;
-    int n = col + 1;
-    while (n > 0) {
-        s.insert(s.begin(), static_cast<char>('A' + (n - 1) % 26));
-        n = (n - 1) / 26;
-    }
-    return s;
-}
-
-std::string cellName(int row, int col) { return columnLetters(col) + std::to_string(row + 1); }
-
 namespace {
 
 /** Reads [$]letters[$]digits at `pos`; advances pos and fills flags on success. */

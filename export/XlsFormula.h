@@ -12,6 +12,8 @@
  * under its Russian and English names (СУММ, SUM) with arguments separated by ";" (and by ","
  * where the decimal separator is not a comma). Anything else: talvira::Error.
  */
+#include "export/CellAddress.h"
+
 #include <cstdint>
 #include <functional>
 #include <string>
@@ -29,9 +31,9 @@ struct CellRef {
 
 /** "K12" → {11, 10}; "$A$1" also reads. Nothing for anything else or beyond the sheet. */
 bool parseCellRef(std::string_view text, CellRef& out);
-/** {11, 10} → "K12". */
-std::string cellName(int row, int col);
-std::string columnLetters(int col);
+/** {11, 10} → "K12" (the one A1 helper, export/CellAddress.h). */
+inline std::string cellName(int row, int col) { return sheet::a1(row, col); }
+using sheet::columnLetters;
 
 /** Error codes of the file format. */
 enum class CellError : uint8_t { Null = 0x00, Div0 = 0x07, Value = 0x0F, Ref = 0x17, Name = 0x1D, Num = 0x24, NA = 0x2A };

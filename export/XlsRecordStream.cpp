@@ -1,5 +1,7 @@
 #include "export/XlsRecordStream.h"
 
+#include "common/Utf8.h"
+
 #include <algorithm>
 #include <array>
 
@@ -52,36 +54,14 @@ bool isCellTableRecord(uint16_t id) {
 std::u16string utf8ToUtf16(const std::string& s) {
     std::u16string out;
     out.reserve(s.size());
-    size_t i = 0;
-    while (i < s.size()) {
-        unsigned char c = static_cast<unsigned char>(s[i]);
-        uint32_t cp = 0xFFFD;
-        int extra = 0;
-        if (c < 0x80) { cp = c; }
-        else if ((c & 0xE0) == 0xC0) { cp = c & 0x1F; extra = 1; }
-        else if ((c & 0xF0) == 0xE0) { cp = c & 0x0F; extra = 2; }
-        else if ((c & 0xF8) == 0xF0) { cp = c & 0x07; extra = 3; }
-        else { out += u'\uFFFD'; ++i; continue; }
-        if (i + static_cast<size_t>(extra) >= s.size()) {
-            out += u'\uFFFD';
-            break;
-        }
-        bool ok = true;
-        for (int k = 1; k <= extra; ++k) {
-            unsigned char d = static_cast<unsigned char>(s[i + static_cast<size_t>(k)]);
-            if ((d & 0xC0) != 0x80) { ok = false; break; }
-            cp = (cp << 6) | (d & 0x3F);
-        }
-        if (!ok) { out += u'\uFFFD'; ++i; continue; }
-        i += static_cast<size_t>(extra) + 1;
-        if (cp >= 0x10000 && cp <= 0x10FFFF) {
-            cp -= 0x10000;
-            out += static_cast<char16_t>(0xD800 + (cp >> 10));
-            out += static_cast<char16_t>(0xDC00 + (cp & 0x3FF));
-        } else if (cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF)) {
-            out += u'\uFFFD';
+    for (size_t i = 0; i < s.size();) {
+        const utf8::Char c = utf8::next(s, i);
+        i += c.size;
+        if (c.code >= 0x10000) {
+            out += static_cast<char16_t>(0xD800 + ((c.code - 0x10000) >> 10));
+            out += static_cast<char16_t>(0xDC00 + ((c.code - 0x10000) & 0x3FF));
         } else {
-            out += static_cast<char16_t>(cp);
+            out += static_cast<char16_t>(c.code);
         }
     }
     return out;
@@ -90,28 +70,14 @@ std::u16string utf8ToUtf16(const std::string& s) {
 std::string utf16ToUtf8(const std::u16string& s) {
     std::string out;
     for (size_t i = 0; i < s.size(); ++i) {
-        uint32_t cp = s[i];
+        char32_t cp = s[i];
         if (cp >= 0xD800 && cp <= 0xDBFF && i + 1 < s.size() && s[i + 1] >= 0xDC00 && s[i + 1] <= 0xDFFF) {
             cp = 0x10000 + ((cp - 0xD800) << 10) + (s[i + 1] - 0xDC00);
             ++i;
         }
-        if (cp < 0x80) out += static_cast<char>(cp);
-        else if (cp < 0x800) {
-            out += static_cast<char>(0xC0 | (cp >> 6));
-            out += static_cast<char>(0x80 | (cp & 0x3F));
-        } else if (cp < 0x10000) {
-            out += static_cast<char>(0xE0 | (cp >> 12));
-            out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
-            out += static_cast<char>(0x80 | (cp & 0x3F));
-        } else {
-            out += static_cast<char>(0xF0 | (cp >> 18));
-            out += static_cast<char>(0x80 | ((cp >> 12) & 0x3F));
-            out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
-            out += static_cast<char>(0x80 | (cp & 0x3F));
-        }
+        utf8::append(out, cp);
     }
     return out;
 }
-
 
 }  // namespace talvira::xls

@@ -1,28 +1,40 @@
-// libFuzzer entry for the reader of the official norm base XML: the input is one document, fed
-// to the streaming reader in two pieces as a file would arrive; the base it assembles stays in
-// memory. Any talvira::Error is a clean refusal; anything else (crash, sanitizer report, hang)
-// is a finding.
+// libFuzzer entry for the reader of the official norm base XML: the input is one document, read
+// as a file would arrive (in two pieces) into a base assembled in memory, which is then priced
+// and written as the import does. Any talvira::Error is a clean refusal; anything else (crash,
+// sanitizer report, another exception, hang) is a finding.
 #include "common/Error.h"
 #include "normbase/import/BaseAssembler.h"
-#include "normbase/import/ExpatParser.h"
 #include "normbase/import/OfficialXml.h"
 
-#include <cstdint>
-#include <cstddef>
+#include <unistd.h>
 
+#include <cstddef>
+#include <cstdint>
+#include <filesystem>
+#include <string>
+
+namespace fs = std::filesystem;
 using namespace talvira::normimport;
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+    static const fs::path dir = [] {
+        fs::path d = fs::temp_directory_path() / ("talvira-fuzz-xml-" + std::to_string(::getpid()));
+        fs::create_directories(d);
+        return d;
+    }();
     try {
-        BaseAssembler base(ImportOptions{});
+        ImportOptions options;
+        options.wagePerHour = 412.5;
+        BaseAssembler base(options);
         SourceInfo source;
-        ExpatParser* parserRef = nullptr;
-        OfficialXmlReader reader(base, source, parserRef);
-        ExpatParser parser("fuzz.xml", reader);
-        parserRef = &parser;
         const char* p = reinterpret_cast<const char*>(data);
-        const size_t half = size / 2;
-        if (parser.feed(p, half, false)) parser.feed(p + half, size - half, true);
+        const XmlInput input{"fuzz.xml", [&](const PieceFn& piece) {
+            const size_t half = size / 2;
+            if (piece(p, half)) piece(p + half, size - half);
+        }};
+        readDocument(input, base, source);
+        ImportReport report;
+        base.write(dir.string(), report, {});
     } catch (const talvira::Error&) {
     }
     return 0;

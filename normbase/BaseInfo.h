@@ -26,6 +26,10 @@ struct BaseInfo {
     bool operator==(const BaseInfo&) const = default;
 };
 
+/** The note's file beside the tables: UTF-8 lines "key=value" ("priceLevel=01.01.2022"; lists
+ *  as one line per item, "book=ГЭСНп"), lines starting with "#" being comments. */
+inline constexpr const char* kBaseInfoFile = "BASEINFO.TXT";
+
 /** The note of the base in `baseDir`. */
 BaseInfo readBaseInfo(const std::filesystem::path& baseDir);
 /** Writes the note into `baseDir` (replacing it in one step); talvira::Error when it cannot. */

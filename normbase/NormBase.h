@@ -5,7 +5,7 @@
  * its name and unit), and the browser's rules that need no widget.
  *
  *   normbase::NormBase nb;
- *   nb.setDirectory(startDir + "/Base");
+ *   nb.setDirectory(normbase::baseDirectory(startDir));
  *   nb.openAll();                       // Table1 .. Table9; throws at the first that fails
  *   nb.Table6.moveTo(2);                // Table2, Table3, Table4, ... follow
  *

@@ -1,6 +1,14 @@
 #include "normbase/NormBaseFields.h"
 
+#include <filesystem>
+
 namespace talvira::normbase {
+
+std::string baseDirectory(const std::string& startDir) { return (std::filesystem::path(startDir) / "Base").string(); }
+
+std::string templatePath(const std::string& startDir) {
+    return (std::filesystem::path(baseDirectory(startDir)) / "1.xls").string();
+}
 
 using storage::BoundField;
 using storage::BoundKind;

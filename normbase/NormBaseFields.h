@@ -10,6 +10,8 @@
 #include "storage/FieldDef.h"
 #include "storage/TableHandle.h"
 
+#include <cstdint>
+#include <string>
 #include <vector>
 
 namespace talvira::normbase {
@@ -23,6 +25,12 @@ inline constexpr const char* NAME_BARE = "000_NAME";  // Table1 names it without
 inline constexpr const char* NAME = "000_NAME.DB";
 inline constexpr const char* EDIZM = "000_EDIZM.DB";
 }  // namespace tbl
+
+/** The norm base of the program started in `startDir`: the folder "Base" there (joined as paths
+ *  join, so a start directory at the root or with a trailing separator gives no doubled one). */
+std::string baseDirectory(const std::string& startDir);
+/** The workbook template that comes with the norm base: "1.xls" in its folder. */
+std::string templatePath(const std::string& startDir);
 
 namespace idx {
 inline constexpr const char* RABMAT_PRIMARY = "Table2Index1";
@@ -62,6 +70,11 @@ inline constexpr const char* KOLL = "KOLL";
 inline constexpr const char* VIDNR = "VIDNR";
 inline constexpr const char* IDRES_REESTR = "IDRES_REESTR";
 }  // namespace fld
+
+/** What a record of RABMAT is, kept in its field RABMAT and in the field RABMAT of a resource
+ *  line (the kind of its resource). The program's windows do not read it; the import and the
+ *  demo base write it, the search and the benchmarks tell rates from resources by it. */
+enum class RecordKind : int32_t { Rate = 1, Material = 2, Machine = 3, Labour = 4 };
 
 /** The kind a stored field of type `t` binds as (Long: Integer, Short: SmallInt, Number: Float,
  *  Timestamp: DateTime, AutoInc, Memo; every other type: String). */

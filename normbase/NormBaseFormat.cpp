@@ -67,6 +67,8 @@ NormRecord& NormRecord::clear() {
 }
 
 NormTableWriter::NormTableWriter(const std::string& dir, NormTable t)
-    : record_(t), writer_((std::filesystem::path(dir) / normTableFile(t)).string(), normTableFields(t), normTableIndexes(t)) {}
+    : record_(t),
+      writer_((std::filesystem::path(dir) / normTableFile(t)).string(), normTableFields(t),
+              {.keyFields = 1, .indexFiles = true, .indexes = normTableIndexes(t)}) {}
 
 }  // namespace talvira::normbase

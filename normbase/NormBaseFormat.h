@@ -13,8 +13,8 @@
  * in `dir` is replaced. Field names unknown to the table are talvira::Error.
  */
 #include "storage/FieldDef.h"
-#include "storage/KeyedTableWriter.h"
 #include "storage/ParadoxIndexWriter.h"
+#include "storage/TableBuilder.h"
 #include "storage/Value.h"
 
 #include <cstdint>
@@ -74,7 +74,7 @@ public:
 
 private:
     NormRecord record_;
-    storage::KeyedTableWriter writer_;
+    storage::TableBuilder writer_;
 };
 
 }  // namespace talvira::normbase

@@ -1,6 +1,7 @@
 #include "normbase/WordForms.h"
 
 #include "common/Error.h"
+#include "common/Utf8.h"
 
 #include <libstemmer.h>
 
@@ -14,24 +15,18 @@ namespace {
 constexpr uint32_t kNoStem = std::numeric_limits<uint32_t>::max();
 constexpr size_t kShortestStem = 3;
 
-/** The small Cyrillic letter at `p` (а .. я, ё, as folded text has them), or 0. */
-char32_t smallCyrillic(const unsigned char* p, const unsigned char* end) {
-    if (p + 1 >= end) return 0;
-    if (p[0] == 0xD0 && p[1] >= 0xB0 && p[1] <= 0xBF) return 0x430 + (p[1] - 0xB0);
-    if (p[0] == 0xD1 && ((p[1] >= 0x80 && p[1] <= 0x8F) || p[1] == 0x91)) return 0x440 + (p[1] - 0x80);
-    return 0;
-}
+/** A small Cyrillic letter (а .. я, ё), as folded text has them. */
+bool smallCyrillic(char32_t c) { return (c >= 0x430 && c <= 0x44F) || c == 0x451; }
 
 std::u32string decode(std::string_view word) {
     std::u32string out;
-    const auto* p = reinterpret_cast<const unsigned char*>(word.data());
-    const auto* end = p + word.size();
-    while (p < end) {
-        if (const char32_t c = smallCyrillic(p, end)) {
-            out += c;
-            p += 2;
+    for (size_t i = 0; i < word.size();) {
+        const utf8::Char c = utf8::next(word, i);
+        if (smallCyrillic(c.code)) {
+            out += c.code;
+            i += c.size;
         } else {
-            out += char32_t(*p++);  // the stemmer gives back only what it was given
+            out += char32_t(static_cast<unsigned char>(word[i++]));  // the stemmer gives back only what it was given
         }
     }
     return out;
@@ -41,19 +36,18 @@ std::u32string decode(std::string_view word) {
 
 std::vector<std::string_view> cyrillicWords(std::string_view s) {
     std::vector<std::string_view> out;
-    const auto* base = reinterpret_cast<const unsigned char*>(s.data());
-    const auto* end = base + s.size();
-    const unsigned char* start = nullptr;
-    for (const unsigned char* p = base;;) {
-        const bool letter = p < end && smallCyrillic(p, end);
-        if (letter && !start) start = p;
-        if (!letter && start) {
-            out.emplace_back(s.substr(size_t(start - base), size_t(p - start)));
-            start = nullptr;
+    size_t start = std::string_view::npos;
+    for (size_t i = 0; i < s.size();) {
+        const utf8::Char c = utf8::next(s, i);
+        if (!smallCyrillic(c.code) && start != std::string_view::npos) {
+            out.push_back(s.substr(start, i - start));
+            start = std::string_view::npos;
+        } else if (smallCyrillic(c.code) && start == std::string_view::npos) {
+            start = i;
         }
-        if (p >= end) break;
-        p += letter ? 2 : 1;
+        i += c.size;
     }
+    if (start != std::string_view::npos) out.push_back(s.substr(start));
     return out;
 }
 

@@ -13,7 +13,8 @@ $SUDO apt-get install -y -q --no-install-recommends \
   clang libclang-rt-14-dev \
   pxlib-dev libstemmer-dev \
   libexpat1-dev libzip-dev \
-  libreoffice-calc-nogui gnumeric \
+  libxlsxwriter-dev \
+  libreoffice-calc-nogui gnumeric python3-openpyxl \
   xvfb xauth x11-utils xdotool \
   fonts-liberation fonts-dejavu-core \
   poppler-utils \

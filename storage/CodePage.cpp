@@ -1,5 +1,7 @@
 #include "storage/CodePage.h"
 
+#include "common/Utf8.h"
+
 #include <algorithm>
 #include <array>
 
@@ -113,24 +115,6 @@ const char16_t* tableOf(int codePage) {
     }
 }
 
-void putUtf8(std::string& out, char32_t c) {
-    if (c < 0x80) {
-        out.push_back(static_cast<char>(c));
-    } else if (c < 0x800) {
-        out.push_back(static_cast<char>(0xC0 | (c >> 6)));
-        out.push_back(static_cast<char>(0x80 | (c & 0x3F)));
-    } else if (c < 0x10000) {
-        out.push_back(static_cast<char>(0xE0 | (c >> 12)));
-        out.push_back(static_cast<char>(0x80 | ((c >> 6) & 0x3F)));
-        out.push_back(static_cast<char>(0x80 | (c & 0x3F)));
-    } else {
-        out.push_back(static_cast<char>(0xF0 | (c >> 18)));
-        out.push_back(static_cast<char>(0x80 | ((c >> 12) & 0x3F)));
-        out.push_back(static_cast<char>(0x80 | ((c >> 6) & 0x3F)));
-        out.push_back(static_cast<char>(0x80 | (c & 0x3F)));
-    }
-}
-
 /** Reverse table of one code page: code point -> byte, for the BMP characters it has. */
 struct Reverse {
     std::array<uint16_t, 128> cps{};
@@ -195,7 +179,7 @@ struct Utf8Table {
     explicit Utf8Table(const char16_t* t) {
         for (int i = 0; i < 128; ++i) {
             std::string u;
-            putUtf8(u, t[i]);
+            utf8::append(u, t[i]);
             len[i] = static_cast<uint8_t>(u.size());
             std::copy(u.begin(), u.end(), bytes[i]);
         }
@@ -243,21 +227,14 @@ std::optional<std::string> fromUtf8(std::string_view s, int codePage, std::strin
     while (i < s.size()) {
         unsigned char c = static_cast<unsigned char>(s[i]);
         if (c < 0x80) { out.push_back(static_cast<char>(c)); ++i; continue; }
-        int len = c >= 0xF0 ? 4 : c >= 0xE0 ? 3 : c >= 0xC0 ? 2 : 1;
-        char32_t cp = len == 4 ? (c & 0x07) : len == 3 ? (c & 0x0F) : (c & 0x1F);
-        bool ok = len > 1 && i + len <= s.size();
-        for (int k = 1; ok && k < len; ++k) {
-            unsigned char cc = static_cast<unsigned char>(s[i + k]);
-            if ((cc & 0xC0) != 0x80) ok = false;
-            cp = (cp << 6) | (cc & 0x3F);
-        }
-        int b = ok ? r.find(cp) : -1;
+        const utf8::Char ch = utf8::next(s, i);
+        const int b = ch.valid ? r.find(ch.code) : -1;
         if (b < 0) {
-            if (bad) *bad = std::string(s.substr(i, ok ? len : 1));
+            if (bad) *bad = std::string(s.substr(i, ch.size));
             return std::nullopt;
         }
         out.push_back(static_cast<char>(b));
-        i += len;
+        i += ch.size;
     }
     return out;
 }

@@ -1,5 +1,6 @@
 #include "storage/FileNames.h"
 
+#include <cctype>
 #include <system_error>
 
 namespace talvira::storage {
@@ -30,6 +31,16 @@ std::string findCompanion(const std::string& dbPath, const std::string& ext) {
     const fs::path p(dbPath);
     auto found = findFileAnyCase(p.parent_path(), p.stem().string() + ext);
     return found ? found->string() : std::string();
+}
+
+std::string companionPath(const std::string& dbPath, std::string_view ext) {
+    const fs::path p(dbPath);
+    const std::string own = p.extension().string();
+    bool lower = own.size() > 1;
+    for (size_t i = 1; i < own.size(); ++i) lower = lower && !std::isupper(static_cast<unsigned char>(own[i]));
+    std::string e(ext);
+    for (char& c : e) c = static_cast<char>(lower ? std::tolower(static_cast<unsigned char>(c)) : std::toupper(static_cast<unsigned char>(c)));
+    return (p.parent_path() / p.stem()).string() + "." + e;
 }
 
 }  // namespace talvira::storage

@@ -33,4 +33,11 @@ std::optional<std::filesystem::path> findFileAnyCase(const std::filesystem::path
  *  the table's folder; "" when there is none. */
 std::string findCompanion(const std::string& dbPath, const std::string& ext);
 
+/** Where the companion file of the table at `dbPath` with extension `ext` ("MB", "PX", "X02",
+ *  "YG0") is written: beside the table, under its stem, the extension in lower case when the
+ *  table's own extension is all lower case ("parts.db": "parts.px", as the vendor's sample
+ *  tables and files from Unix systems spell them) and in capitals otherwise ("CUSTOMER.MB"; a
+ *  mixed "T.Db" too: capitals are what the engine itself writes). */
+std::string companionPath(const std::string& dbPath, std::string_view ext);
+
 }  // namespace talvira::storage

@@ -92,13 +92,58 @@ std::string MemoFile::read(const BlobRef& ref, bool graphic, const std::string& 
 }
 
 uint16_t MemoFile::nextModNr() {
-    const uint8_t* h = file_.at(0, 5);
-    uint16_t m = h ? static_cast<uint16_t>(le16(h + 3) + 1) : 1;
+    uint16_t m = 0;
+    if (batch_ && modNr_ >= 0) {
+        m = static_cast<uint16_t>(modNr_ + 1);
+    } else {
+        const uint8_t* h = file_.at(0, 5);
+        m = h ? static_cast<uint16_t>(le16(h + 3) + 1) : 1;
+    }
     if (m == 0) m = 1;
+    if (batch_) {
+        modNr_ = m;  // written by flush()
+        return m;
+    }
     uint8_t b[2];
     put16(b, m);
     file_.write(3, b, 2);
     return m;
+}
+
+void MemoFile::beginBatch() { batch_ = file_.writable(); }
+
+void MemoFile::flush() {
+    if (!batch_) return;
+    batch_ = false;
+    if (!held_.empty()) file_.write(heldAt_, held_.data(), held_.size());
+    held_.clear();
+    if (modNr_ >= 0) {
+        uint8_t b[2];
+        put16(b, static_cast<uint16_t>(modNr_));
+        file_.write(3, b, 2);
+    }
+    modNr_ = -1;
+}
+
+const uint8_t* MemoFile::block(uint64_t at) {
+    if (!batch_) return file_.at(at, kUnit);
+    if (held_.empty() || heldAt_ != at) {
+        if (!held_.empty()) file_.write(heldAt_, held_.data(), held_.size());
+        held_.clear();
+        const uint8_t* b = file_.at(at, kUnit);
+        if (!b) return nullptr;
+        held_.assign(b, b + kUnit);
+        heldAt_ = at;
+    }
+    return held_.data();
+}
+
+void MemoFile::writeIn(uint64_t at, const void* p, size_t n) {
+    if (batch_ && !held_.empty() && at >= heldAt_ && at + n <= heldAt_ + kUnit) {
+        std::copy_n(static_cast<const uint8_t*>(p), n, held_.begin() + static_cast<ptrdiff_t>(at - heldAt_));
+        return;
+    }
+    file_.write(at, p, n);
 }
 
 BlobRef MemoFile::write(const std::string& data) {
@@ -124,7 +169,7 @@ BlobRef MemoFile::write(const std::string& data) {
     // Small blob: a free slot and enough free chunks in the current sub-allocated block.
     const uint32_t chunks = static_cast<uint32_t>((data.size() + 15) / 16);
     auto tryBlock = [&](uint64_t at) -> bool {
-        const uint8_t* blk = file_.at(at, kUnit);
+        const uint8_t* blk = block(at);
         if (!blk || blk[0] != kSubBlock) return false;
         int freeSlot = -1;
         uint32_t used = kFirstChunk;
@@ -140,13 +185,13 @@ BlobRef MemoFile::write(const std::string& data) {
         ref.modNr = nextModNr();
         std::vector<uint8_t> body(chunks * 16, 0);
         std::copy(data.begin(), data.end(), body.begin());
-        file_.write(at + used * 16, body.data(), body.size());
+        writeIn(at + used * 16, body.data(), body.size());
         uint8_t slot[5];
         slot[0] = static_cast<uint8_t>(used);
         slot[1] = static_cast<uint8_t>(chunks);
         put16(slot + 2, ref.modNr);
         slot[4] = static_cast<uint8_t>(data.size() - (chunks - 1) * 16);
-        file_.write(at + kSlotTable + 5 * freeSlot, slot, 5);  // the slot last: it publishes the blob
+        writeIn(at + kSlotTable + 5 * freeSlot, slot, 5);  // the slot last: it publishes the blob
         ref.pointer = static_cast<uint32_t>(at) | static_cast<uint32_t>(freeSlot);
         return true;
     };
@@ -177,17 +222,17 @@ BlobRef MemoFile::write(const std::string& data) {
 void MemoFile::free(const BlobRef& ref) {
     if (ref.pointer == 0 || !file_.writable()) return;
     const uint32_t index = ref.pointer & 0xFF;
-    const uint64_t block = ref.pointer & ~0xFFu;
-    const uint8_t* b = file_.at(block, kUnit);
-    if (!b || block == 0) return;
+    const uint64_t at = ref.pointer & ~0xFFu;
+    const uint8_t* b = batch_ && !held_.empty() && at == heldAt_ ? held_.data() : file_.at(at, kUnit);
+    if (!b || at == 0) return;
     if (index == 0xFF) {
         if (b[0] == kSingleBlock) {
             uint8_t t = kFreeBlock;
-            file_.write(block, &t, 1);
+            file_.write(at, &t, 1);
         }
     } else if (index < 64 && b[0] == kSubBlock) {
         uint8_t zero[5] = {};
-        file_.write(block + kSlotTable + 5 * index, zero, 5);
+        writeIn(at + kSlotTable + 5 * index, zero, 5);
     }
 }
 

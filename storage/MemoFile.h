@@ -51,11 +51,26 @@ public:
     /** Frees the place of a blob written before (nothing for blobs held in the record). */
     void free(const BlobRef& ref);
 
+    /** From now until flush(), the header's modification count and the sub-allocated block
+     *  being filled stay here and are written once, not at every blob: for many new blobs in a
+     *  row (a batch of new records). Nothing may be read in between. Called again, nothing. */
+    void beginBatch();
+    /** Writes what beginBatch() kept back and ends the batch. */
+    void flush();
+
 private:
     [[noreturn]] void bad(const std::string& field, const std::string& why) const;
     uint16_t nextModNr();
+    /** The sub-allocated block at `at` to read and change: the batch's copy, or the file's. */
+    const uint8_t* block(uint64_t at);
+    void writeIn(uint64_t at, const void* p, size_t n);
     RawFile file_;
     int64_t subBlock_ = -1;  // type-3 block currently filled, -1: not looked for yet, 0: none
+    // The batch: the modification count (-1: not read yet) and the copy of one block.
+    bool batch_ = false;
+    int32_t modNr_ = -1;
+    uint64_t heldAt_ = 0;
+    std::vector<uint8_t> held_;
 };
 
 }  // namespace talvira::storage

@@ -24,8 +24,8 @@ void ParadoxTable::findIndexes() {
         pi.unique = true;
         for (int i = 0; i < h_.keyFields; ++i) pi.fields.push_back(fields_[static_cast<size_t>(i)].name);
         pi.file = findCompanion(path_, ".PX");
-        if (!pi.file.empty()) hasIndexFiles_ = true;
-        indexes_.push_back(std::move(pi));
+        if (!pi.file.empty()) ix_.haveFiles = true;
+        ix_.all.push_back(std::move(pi));
     }
     fs::path p(path_);
     fs::path dir = p.parent_path().empty() ? fs::path(".") : p.parent_path();
@@ -46,19 +46,19 @@ void ParadoxTable::findIndexes() {
     for (const std::string& xp : found) {
         try {
             auto s = readSecondary(xp);
-            hasIndexFiles_ = true;
-            indexes_.push_back(s->info);
-            secondary_.push_back(std::move(s));
+            ix_.haveFiles = true;
+            ix_.all.push_back(s->info);
+            ix_.secondary.push_back(std::move(s));
         } catch (const Error& e) {
             // The table works without it; only asking for this index fails, with this message.
             IndexInfo aside = setAsideInfo(xp);
             aside.setAside = e.what();
-            hasIndexFiles_ = true;
+            ix_.haveFiles = true;
             warn("Таблица «" + path_ + "» открыта без индекса «" + xp + "»: " + e.what());
-            setAside_.push_back(std::move(aside));
+            ix_.setAside.push_back(std::move(aside));
         }
     }
-    indexes_.insert(indexes_.end(), setAside_.begin(), setAside_.end());
+    ix_.all.insert(ix_.all.end(), ix_.setAside.begin(), ix_.setAside.end());
 }
 
 IndexInfo ParadoxTable::setAsideInfo(const std::string& xp) const {
@@ -177,9 +177,9 @@ std::unique_ptr<ParadoxTable::Secondary> ParadoxTable::readSecondary(const std::
 
 const ParadoxTable::Secondary* ParadoxTable::findIndex(std::string_view name, bool& primary) const {
     primary = false;
-    for (const auto& s : secondary_)
+    for (const auto& s : ix_.secondary)
         if (sameName(s->info.name, name)) return s.get();
-    for (const IndexInfo& a : setAside_)
+    for (const IndexInfo& a : ix_.setAside)
         if (!a.name.empty() && sameName(a.name, name)) throw Error(a.setAside);
     if (h_.keyFields > 0) {
         if (name.empty()) {
@@ -194,7 +194,7 @@ const ParadoxTable::Secondary* ParadoxTable::findIndex(std::string_view name, bo
             return nullptr;
         }
     }
-    for (const IndexInfo& a : setAside_)
+    for (const IndexInfo& a : ix_.setAside)
         if (a.name.empty()) throw Error(a.setAside);  // perhaps the one asked for
     throw Error("Таблица «" + path_ + "»: индекс «" + std::string(name) + "» не найден");
 }
@@ -268,20 +268,20 @@ std::optional<std::vector<RecordLoc>> ParadoxTable::primaryByTree(const std::str
     // than the wanted one names the block below; on the last level that is a table block, which
     // is sorted by key. Nothing comes back when the tree fails a check or does not lead to the
     // key, and the caller then searches the table's own block chain.
-    if (!pxTried_) {
-        pxTried_ = true;
-        std::string file = indexes_.empty() || !indexes_[0].primary ? std::string() : indexes_[0].file;
+    if (!ix_.primaryTried) {
+        ix_.primaryTried = true;
+        std::string file = ix_.all.empty() || !ix_.all[0].primary ? std::string() : ix_.all[0].file;
         if (!file.empty()) {
             try {
                 auto f = std::make_unique<RawFile>(file, false, "Файл индекса");
                 const uint8_t* hd = f->at(0, 0x58);
-                if (hd && hd[4] == 1) px_ = std::move(f);
+                if (hd && hd[4] == 1) ix_.primaryFile = std::move(f);
             } catch (const Error&) {
             }
         }
     }
-    if (!px_) return std::nullopt;
-    const uint8_t* hd = px_->at(0, 0x58);
+    if (!ix_.primaryFile) return std::nullopt;
+    const uint8_t* hd = ix_.primaryFile->at(0, 0x58);
     const uint32_t recSize = le16(hd), hdrSize = le16(hd + 2), blkSize = uint32_t(hd[5]) * 1024u;
     const uint32_t fileBlocks = le16(hd + 0x0C);
     uint32_t block = le16(hd + 0x1E);
@@ -290,7 +290,7 @@ std::optional<std::vector<RecordLoc>> ParadoxTable::primaryByTree(const std::str
     if (recSize != keyBytes + 6 || blkSize == 0 || levels < 1 || levels > 16 || hdrSize < 0x58) return std::nullopt;
     for (int level = levels; level >= 1; --level) {
         if (block == 0 || block > fileBlocks) return std::nullopt;
-        const uint8_t* b = px_->at(uint64_t(hdrSize) + uint64_t(block - 1) * blkSize, blkSize);
+        const uint8_t* b = ix_.primaryFile->at(uint64_t(hdrSize) + uint64_t(block - 1) * blkSize, blkSize);
         if (!b) return std::nullopt;
         const int add = static_cast<int16_t>(le16(b + 4));
         if (add < 0) return std::nullopt;
@@ -322,7 +322,7 @@ std::optional<std::vector<RecordLoc>> ParadoxTable::primaryByTree(const std::str
 std::vector<RecordLoc> ParadoxTable::primaryRange(const std::string& key, int nKey) const {
     // A whole key of a table whose keys compare as bytes is found through the tree without
     // reading the block chain (which on a large table means touching every block).
-    if (nKey == h_.keyFields && !chain_.built() && !readWrite_) {
+    if (nKey == h_.keyFields && !chain_.built() && !files_.readWrite) {
         bool bytewise = true;
         for (int i = 0; i < h_.keyFields; ++i)
             if (h_.fields[static_cast<size_t>(i)].type == FieldType::Alpha) bytewise = false;
@@ -491,10 +491,10 @@ std::vector<RecordLoc> ParadoxTable::scan(std::string_view index) const {
 }
 
 void ParadoxTable::releasePages() const {
-    db_.releasePages();
-    mb_.releasePages();
-    if (px_) px_->releasePages();
-    for (const auto& s : secondary_)
+    files_.db.releasePages();
+    files_.mb.releasePages();
+    if (ix_.primaryFile) ix_.primaryFile->releasePages();
+    for (const auto& s : ix_.secondary)
         if (s->file) s->file->releasePages();
 }
 

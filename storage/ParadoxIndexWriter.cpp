@@ -3,6 +3,7 @@
 #include "common/Error.h"
 #include "common/TextFold.h"
 #include "storage/CodePage.h"
+#include "storage/FileNames.h"
 #include "storage/ParadoxFormat.h"
 #include "storage/RawFile.h"
 
@@ -346,19 +347,8 @@ std::string buildTreeFile(const TreeInput& in) {
     return out;
 }
 
-std::string siblingPath(const std::string& dbPath, const std::string& fileName) {
-    return (fs::path(dbPath).parent_path() / fileName).string();
-}
-
 std::string stemOf(const std::string& dbPath) { return fs::path(dbPath).stem().string(); }
 
-/** Extension of the companion file with the case of the table's own extension. */
-std::string companionName(const std::string& dbPath, std::string ext) {
-    std::string own = fs::path(dbPath).extension().string();
-    bool lower = own.size() > 1 && std::islower(static_cast<unsigned char>(own[1]));
-    if (lower) for (auto& c : ext) c = char(std::tolower(static_cast<unsigned char>(c)));
-    return stemOf(dbPath) + "." + ext;
-}
 
 void patchBytes(const std::string& path, size_t offset, const std::string& bytes) {
     storage::RawFile f(path, true);
@@ -527,7 +517,7 @@ void writePrimaryIndex(const std::string& dbPath, int keyFields) {
         in.changeCounter = uint16_t(dbChange + 1);
 
         // The index first, then the header that says the table has one.
-        writeWholeFile(siblingPath(dbPath, companionName(dbPath, "PX")), buildTreeFile(in));
+        writeWholeFile(companionPath(dbPath, "PX"), buildTreeFile(in));
 
         // Mark the table keyed; an engine refuses an index over a table whose change count is
         // below 2 ("index not up to date").
@@ -656,11 +646,8 @@ std::vector<std::string> writeSecondaryIndexes(const std::string& dbPath,
         char& xLetter = yName[yName.rfind('.') + 1];  // .X02 -> .Y02, .XG0 -> .YG0
         xLetter = xLetter == 'x' ? 'y' : 'Y';
         y.fileName = upperAscii(yName);
-        // Keep the case of the table's extension for the file names on disk.
-        std::string xDisk = companionName(dbPath, xName.substr(xName.rfind('.') + 1));
-        std::string yDisk = companionName(dbPath, yName.substr(yName.rfind('.') + 1));
-        std::string xPath = siblingPath(dbPath, xDisk);
-        std::string yPath = siblingPath(dbPath, yDisk);
+        const std::string xPath = companionPath(dbPath, xName.substr(xName.rfind('.') + 1));
+        const std::string yPath = companionPath(dbPath, yName.substr(yName.rfind('.') + 1));
         writeWholeFile(xPath, xfile);
         writeWholeFile(yPath, buildTreeFile(y));
         written.push_back(xPath);

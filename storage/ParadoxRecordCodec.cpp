@@ -4,6 +4,7 @@
 #include "common/NumberText.h"
 #include "storage/CodePage.h"
 #include "storage/FieldValue.h"
+#include "storage/FileNames.h"
 #include "storage/Warnings.h"
 #include "storage/ValueAccess.h"
 
@@ -78,8 +79,8 @@ Value ParadoxTable::decodeField(const uint8_t* rec, int field) const {
         std::string data;
         if (ref.length <= static_cast<uint32_t>(leader)) {
             data.assign(reinterpret_cast<const char*>(p), ref.length);
-        } else if (mb_.isOpen()) {
-            data = mb_.read(ref, f.type == FieldType::Graphic, fields_[static_cast<size_t>(field)].name);
+        } else if (files_.mb.isOpen()) {
+            data = files_.mb.read(ref, f.type == FieldType::Graphic, fields_[static_cast<size_t>(field)].name);
         } else {
             data.assign(reinterpret_cast<const char*>(p), static_cast<size_t>(leader));
         }
@@ -188,16 +189,13 @@ std::string ParadoxTable::encodeRecord(const Record& rec, const uint8_t* old, st
                 BlobRef ref;
                 ref.length = static_cast<uint32_t>(data.size());
                 if (data.size() > static_cast<size_t>(leader)) {
-                    if (!mb_.isOpen()) {
-                        fs::path dbp(path_);
-                        std::string ext = dbp.extension().string();
-                        bool lowerExt = !ext.empty() && std::islower(static_cast<unsigned char>(ext.back()));
-                        std::string mbPath = (dbp.parent_path() / dbp.stem()).string() + (lowerExt ? ".mb" : ".MB");
+                    if (!files_.mb.isOpen()) {
+                        const std::string mbPath = companionPath(path_, "MB");
                         MemoFile::createEmpty(mbPath);
-                        mb_ = MemoFile(mbPath, true);
+                        files_.mb = MemoFile(mbPath, true);
                         info_.hasMemoFile = true;
                     }
-                    ref = mb_.write(data);
+                    ref = files_.mb.write(data);
                     newBlobs.push_back(ref);
                 }
                 std::memcpy(p, data.data(), std::min(data.size(), static_cast<size_t>(leader)));
@@ -247,7 +245,7 @@ std::string ParadoxTable::encodeRecord(const Record& rec, const uint8_t* old, st
             }
         }
     } catch (...) {
-        for (const BlobRef& r : newBlobs) mb_.free(r);
+        for (const BlobRef& r : newBlobs) files_.mb.free(r);
         newBlobs.clear();
         throw;
     }

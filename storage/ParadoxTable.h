@@ -21,6 +21,7 @@
  */
 #include "common/Error.h"
 #include "storage/BlockChain.h"
+#include "storage/BlockWriter.h"
 #include "storage/MemoFile.h"
 #include "storage/ParadoxFormat.h"
 #include "storage/RawFile.h"
@@ -28,6 +29,7 @@
 
 #include <functional>
 #include <memory>
+#include <span>
 #include <string>
 #include <vector>
 
@@ -42,7 +44,7 @@ public:
     const std::vector<FieldDef>& fields() const override { return fields_; }
     int fieldIndex(std::string_view name) const override;
     uint32_t recordCount() const override;
-    const std::vector<IndexInfo>& indexes() const override { return indexes_; }
+    const std::vector<IndexInfo>& indexes() const override { return ix_.all; }
 
     std::optional<RecordLoc> first() const override;
     std::optional<RecordLoc> last() const override;
@@ -61,8 +63,8 @@ public:
     RecordLoc append(Record& rec) override;
     /** Appends `recs` after the last record as append does one by one, but fills whole blocks
      *  and writes them in one go, the header once: for building a large table. The records of
-     *  a keyed table must come in ascending key order; a table with an autoincrement field
-     *  takes them one by one. A refused record leaves the records before it stored. */
+     *  a keyed table must come in ascending key order. A refused record leaves the records
+     *  before it stored. */
     void appendBatch(std::vector<Record>& recs);
     RecordLoc update(RecordLoc loc, const Record& rec) override;
     std::optional<RecordLoc> remove(RecordLoc loc) override;
@@ -70,11 +72,7 @@ public:
 
     /** With `on`, append stores a non-empty autoincrement value as given (the counter follows
      *  it) instead of numbering the record: for a table rebuilt from records read before. */
-    void keepGivenNumbers(bool on) { keepGivenNumbers_ = on; }
-    /** Appends `records` to a table that nobody reads yet (a new one being built), a block at a
-     *  time with the header written once at the end: a table read while this runs may find
-     *  its counters behind its records. */
-    void appendAll(const std::vector<Record>& records);
+    void keepGivenNumbers(bool on) { numbering_.keepGiven = on; }
 
     /** The lengths of the blobs the records keep in the memo file (those longer than their
      *  field's in-record part), in record order. */
@@ -88,61 +86,91 @@ public:
     struct Secondary;
 
 private:
+    // ---- opening (ParadoxTable.cpp) -----------------------------------------------------
+    void guessCodePage(int forced);
+    [[noreturn]] void corrupt(const std::string& why) const;
+
+    // ---- records in chain order (ParadoxTable.cpp) ---------------------------------------
     const BlockChain& chain() const;
+    uint32_t blockCount(uint32_t block) const;
+    uint64_t recordOffset(RecordLoc loc) const;
     const uint8_t* recordPtr(RecordLoc loc) const;
+
+    // ---- field values to and from record bytes (ParadoxRecordCodec.cpp) -----------------
     Value decodeField(const uint8_t* rec, int field) const;
     std::string encodeRecord(const Record& rec, const uint8_t* old, std::vector<BlobRef>& newBlobs);
+    void freeBlobs(const uint8_t* rec);
+
+    // ---- writing (ParadoxTable.cpp) -----------------------------------------------------
+    void checkWritable() const;
+    /** The block writer over this table's file, header and chain. */
+    BlockWriter blocks() { return BlockWriter(files_.db, h_, chain_, path_); }
     void writeHeaderCounters();
+    size_t keyBytes() const;
+    /** A keyed table's records rise strictly by key: `bytes` must follow `before` (nullptr: none). */
+    void checkKeyOrder(const uint8_t* before, const std::string& bytes) const;
     /** The autoincrement value `rec` is stored with (given or the next one), the counter
      *  checked against the stored numbers once; 0 without such a field. */
     int32_t numberFor(const Record& rec, bool keepGiven);
-    /** Puts the counter at `ai` or beyond, on disk before the record lands. */
-    void advanceCounter(int32_t ai);
-    RecordLoc appendRecord(Record& rec, bool keepGiven);
-    /** The bytes of a new record, its number `ai` taken (numberFor), its blobs written. */
-    std::string encodeNew(const Record& rec, bool keepGiven, int32_t& ai, std::vector<BlobRef>& newBlobs);
-    /** A block number past every block in the file, for a new block. */
-    uint32_t newBlockNumber() const;
-    void checkWritable() const;
-    [[noreturn]] void corrupt(const std::string& why) const;
-    void guessCodePage(int forced);
+    /** Writes the autoincrement counter as it stands, before the records numbered from it land. */
+    void storeCounter();
+    /** The bytes of a new record, its number taken (numberFor, written into `rec` and counted),
+     *  its blobs written. */
+    std::string encodeNew(Record& rec, bool keepGiven, std::vector<BlobRef>& newBlobs);
+    /** Stores `recs` after the last record (append, appendBatch, insert at the end). */
+    RecordLoc appendRecords(std::span<Record> recs, bool keepGiven);
+
+    // ---- indexes (ParadoxIndexRead.cpp) --------------------------------------------------
     void findIndexes();
     std::unique_ptr<Secondary> readSecondary(const std::string& xp) const;
     IndexInfo setAsideInfo(const std::string& xp) const;
     int matchIndexField(const ParadoxHeader& xh, int i, const std::function<Error(const std::string&)>& bad) const;
     const Secondary* findIndex(std::string_view name, bool& primary) const;
-    std::vector<RecordLoc> primaryRange(const std::string& key, int nKey) const;
-    std::optional<std::vector<RecordLoc>> primaryByTree(const std::string& key) const;
-    uint32_t blockCount(uint32_t block) const;
+    std::string encodeKey(const std::vector<int>& fields, const std::vector<Value>& key, bool ci, bool& ok) const;
     int compareKey(const uint8_t* rec, const std::vector<int>& recFields, const std::vector<int>& keyFields,
                    const std::string& key, int nKey, bool caseInsensitive, const std::vector<bool>* desc) const;
-    std::string encodeKey(const std::vector<int>& fields, const std::vector<Value>& key, bool ci, bool& ok) const;
+    std::vector<RecordLoc> primaryRange(const std::string& key, int nKey) const;
+    std::optional<std::vector<RecordLoc>> primaryByTree(const std::string& key) const;
     const std::vector<RecordLoc>& memoryOrder(const Secondary& s) const;
     RecordLoc resolve(const Secondary& s, const uint8_t* xrec) const;
     RecordLoc findByHint(const Secondary& s, const uint8_t* xrec) const;
-    void freeBlobs(const uint8_t* rec);
+
+    /** The files of the table and how they are held. */
+    struct Files {
+        RawFile db;
+        MemoFile mb;
+        std::unique_ptr<TableLock> lock;
+        bool readWrite = false;
+    };
+    /** The autoincrement field and how new records are numbered. */
+    struct Numbering {
+        int field = -1;
+        bool checked = false;    // the counter was compared with the stored numbers
+        bool keepGiven = false;  // keepGivenNumbers
+    };
+    /** The indexes found beside the table. */
+    struct Indexes {
+        std::vector<IndexInfo> all;
+        std::vector<std::unique_ptr<Secondary>> secondary;
+        std::vector<IndexInfo> setAside;  // index files that cannot be used (in `all` too, last)
+        bool haveFiles = false;
+        // The primary index (.PX), opened at the first look-up by key; unusable when it fails a check.
+        mutable std::unique_ptr<RawFile> primaryFile;
+        mutable bool primaryTried = false;
+    };
 
     std::string path_;
-    RawFile db_;
-    std::unique_ptr<TableLock> lock_;
-    MemoFile mb_;
-    bool readWrite_ = false;
+    Files files_;
+    // What the header describes.
     ParadoxHeader h_;
     TableInfo info_;
     std::vector<FieldDef> fields_;
-    std::vector<IndexInfo> indexes_;
-    std::vector<std::unique_ptr<Secondary>> secondary_;
-    std::vector<IndexInfo> setAside_;  // index files that cannot be used (in indexes_ too, last)
-    bool hasIndexFiles_ = false;
-    int autoIncField_ = -1;
-    bool autoIncChecked_ = false;
-    bool keepGivenNumbers_ = false;  // the counter was compared with the stored numbers
     bool hasBlobFields_ = false;
     bool asciiOrder_ = true;
+    // The records.
     mutable BlockChain chain_;
-    // The primary index (.PX), opened at the first look-up by key; unusable when it fails a check.
-    mutable std::unique_ptr<RawFile> px_;
-    mutable bool pxTried_ = false;
+    Numbering numbering_;
+    Indexes ix_;
 };
 
 }  // namespace talvira::storage

@@ -1,5 +1,7 @@
 #include "storage/TableHandleImpl.h"
 
+#include <algorithm>
+
 namespace talvira::storage {
 
 // ---- cursor ---------------------------------------------------------------------------
@@ -117,7 +119,7 @@ Value TableHandle::valueAt(int row, int i) const {
                           (d->state == State::Edit && row == d->row);
     if (onEdited) return c < int(d->buffer.size()) ? d->buffer[size_t(c)] : Value();
     if (row < 0 || row >= d->storedCount()) return Value();
-    const Record& rec = d->recordAt(row);
+    const Record& rec = d->view.recordAt(row);
     return c < int(rec.size()) ? rec[size_t(c)] : Value();
 }
 
@@ -160,7 +162,7 @@ void TableHandle::edit() {
     }
     d->ensureWritable();
     if (d->row < 0) d->row = 0;
-    d->buffer = d->recordAt(d->row);
+    d->buffer = d->view.recordAt(d->row);
     d->buffer.resize(d->file->fields().size());
     d->original = d->buffer;
     d->setState(State::Edit);
@@ -181,11 +183,11 @@ void TableHandle::post() {
         d->buffer.clear();
         d->original.clear();
         d->state = State::Browse;
-        d->reposition(ord, d->indexed ? stored : std::nullopt, d->storedCount());
+        d->reposition(ord, d->view.indexed() ? stored : std::nullopt, d->storedCount());
         change.inserted = true;
     } else if (d->buffer != d->original) {
-        const RecordLoc at = d->locOfRow(d->row);
-        const uint32_t ord = d->indexed ? 0 : d->ordinalOfRow(d->row);
+        const RecordLoc at = d->view.locOf(d->row);
+        const uint32_t ord = d->view.indexed() ? 0 : d->view.ordinalOf(d->row);
         stored = d->file->update(at, rec);
         before = std::move(d->original);
         d->buffer.clear();
@@ -194,21 +196,22 @@ void TableHandle::post() {
         d->reposition(ord, stored, d->row);
         change.before = &before;
     } else {
+        // Nothing to store: the edit just ends.
         d->buffer.clear();
         d->original.clear();
         d->state = State::Browse;
+        d->notify(Impl::Event::State);
+        d->notify(Impl::Event::Data);
+        d->notify(Impl::Event::Moved);
+        return;
     }
-    if (stored) {
-        // What the file holds now, as the next reader gets it.
-        Record after = d->file->read(*stored);
-        after.resize(d->file->fields().size());
-        change.row = d->row;
-        change.after = &after;
-        d->notifyChange(change);
-    }
-    d->notify(Impl::Event::State);
-    d->notify(Impl::Event::Data);
-    d->notify(Impl::Event::Moved);
+    // What the file holds now, as the next reader gets it.
+    Record after = d->file->read(*stored);
+    after.resize(d->file->fields().size());
+    change.row = d->row;
+    change.after = &after;
+    change.stateChanged = true;
+    d->notifyChange(change);
 }
 
 void TableHandle::cancel() {
@@ -235,34 +238,34 @@ void TableHandle::remove() {
     }
     if (d->storedCount() == 0 || d->row < 0)
         throw Error("Таблица «" + d->label() + "» пуста: удалять нечего.");
-    d->ensureWritable();
-    const int r = d->row;
-    const RecordLoc at = d->locOfRow(r);
-    const uint32_t ord = d->indexed ? 0 : d->ordinalOfRow(r);
-    const bool wasEdit = d->state == State::Edit;
-    const Record removed = wasEdit ? d->original : d->storedAt(r);
-    d->file->remove(at);
-    d->buffer.clear();
-    d->original.clear();
-    d->state = State::Browse;
+    d->removeRow(d->row, d->state == State::Edit, nullptr);
+}
+
+void TableHandle::Impl::removeRow(int r, bool wasEdit, const TableObserver* origin) {
+    ensureWritable();
+    const RecordLoc at = view.locOf(r);
+    const uint32_t ord = view.indexed() ? 0 : view.ordinalOf(r);
+    const Record removed = wasEdit ? original : storedAt(r);
+    file->remove(at);
+    buffer.clear();
+    original.clear();
+    state = State::Browse;
     // The record that followed now takes the removed one's row (or the new last one).
-    d->retake();
-    const int n = d->storedCount();
-    if (!d->indexed && d->filterPhysical) {
-        auto it = std::lower_bound(d->ords.begin(), d->ords.end(), ord);
-        d->row = int(it - d->ords.begin());
-    } else {
-        d->row = r;
+    retake();
+    const int n = storedCount();
+    row = r;
+    if (!view.indexed()) {
+        const int found = view.rowOfOrdinal(ord, &row);
+        if (found >= 0) row = found;
     }
-    if (d->row >= n) d->row = n - 1;
-    d->atBof = n == 0;
-    d->atEof = n == 0;
+    if (row >= n) row = n - 1;
+    atBof = n == 0;
+    atEof = n == 0;
     TableChange change{TableChange::Kind::Deleted, r};
     change.before = &removed;
-    d->notifyChange(change);
-    if (wasEdit) d->notify(Impl::Event::State);
-    d->notify(Impl::Event::Data);
-    d->notify(Impl::Event::Moved);
+    change.stateChanged = wasEdit;
+    change.origin = origin;
+    notifyChange(change);
 }
 
 bool TableHandle::modified() const { return d->modified(); }
@@ -298,36 +301,31 @@ std::vector<Record> TableHandle::storedRecords() const {
     if (d->state == State::Inactive) return out;
     const int n = d->storedCount();
     out.reserve(size_t(n));
-    if (d->indexed || d->filterPhysical) {
-        for (int r = 0; r < n; ++r) out.push_back(d->file->read(d->locOfRow(r)));
-    } else {
-        for (auto loc = d->file->first(); loc; loc = d->file->next(*loc)) out.push_back(d->file->read(*loc));
-    }
+    for (int r = 0; r < n; ++r) out.push_back(d->file->read(d->view.locOf(r)));
     return out;
 }
 
-void TableHandle::storeRecord(int row, const Record& rec) {
+void TableHandle::storeRecord(int row, const Record& rec, const TableObserver* origin) {
     d->checkActive();
     d->checkBrowseMode();
     if (row < 0 || row >= d->storedCount()) d->fail("записи " + std::to_string(row + 1) + " нет.");
     d->ensureWritable();
     const Record before = d->storedAt(row);
-    const uint32_t ord = d->indexed ? 0 : d->ordinalOfRow(row);
-    const RecordLoc loc = d->file->update(d->locOfRow(row), rec);
+    const uint32_t ord = d->view.indexed() ? 0 : d->view.ordinalOf(row);
+    const RecordLoc loc = d->file->update(d->view.locOf(row), rec);
     d->reposition(ord, loc, row);
     const Record after = d->storedAt(d->row);
     TableChange change{TableChange::Kind::Posted, d->row};
     change.before = &before;
     change.after = &after;
+    change.origin = origin;
     d->notifyChange(change);
-    d->notify(Impl::Event::Data);
-    d->notify(Impl::Event::Moved);
 }
 
-void TableHandle::insertRecord(int row, const Record& rec) {
+void TableHandle::insertRecord(int row, const Record& rec, const TableObserver* origin) {
     d->checkActive();
     d->checkBrowseMode();
-    if (d->indexed || d->filterPhysical) d->fail("запись ставится на место только в физическом порядке записей.");
+    if (d->view.indexed() || d->view.filtered()) d->fail("запись ставится на место только в физическом порядке записей.");
     d->ensureWritable();
     const uint32_t ord = uint32_t(std::clamp(row, 0, d->storedCount()));
     Record stored = rec;
@@ -336,32 +334,33 @@ void TableHandle::insertRecord(int row, const Record& rec) {
     TableChange change{TableChange::Kind::Posted, d->row};
     change.inserted = true;
     change.after = &stored;
+    change.origin = origin;
     d->notifyChange(change);
-    d->notify(Impl::Event::Data);
-    d->notify(Impl::Event::Moved);
 }
 
-void TableHandle::appendRecords(const std::vector<Record>& records) {
+void TableHandle::appendRecords(const std::vector<Record>& records, const TableObserver* origin) {
     d->checkActive();
     d->checkBrowseMode();
     if (records.empty()) return;
     d->ensureWritable();
     const int first = d->storedCount();
-    int stored = 0;
+    std::vector<Record> stored;
+    stored.reserve(records.size());
     // What was stored is told also when a later record fails.
     auto tell = [&] {
-        if (stored == 0) return;
-        d->reposition(d->file->recordCount() - 1, d->indexed ? d->file->last() : std::nullopt, d->storedCount());
-        TableChange change{TableChange::Kind::Appended, first, stored};
+        if (stored.empty()) return;
+        d->reposition(d->file->recordCount() - 1, d->view.indexed() ? d->file->last() : std::nullopt, d->storedCount());
+        TableChange change{TableChange::Kind::Appended, first, int(stored.size())};
+        change.appended = &stored;
+        change.origin = origin;
         d->notifyChange(change);
-        d->notify(Impl::Event::Data);
-        d->notify(Impl::Event::Moved);
     };
     try {
         for (const Record& r : records) {
             Record copy = r;
             d->file->insert(d->file->recordCount(), copy);
-            ++stored;
+            copy.resize(d->file->fields().size());
+            stored.push_back(std::move(copy));
         }
     } catch (...) {
         tell();
@@ -370,12 +369,17 @@ void TableHandle::appendRecords(const std::vector<Record>& records) {
     tell();
 }
 
+void TableHandle::removeRecord(int row, const TableObserver* origin) {
+    d->checkActive();
+    d->checkBrowseMode();
+    if (row < 0 || row >= d->storedCount()) d->fail("записи " + std::to_string(row + 1) + " нет.");
+    d->removeRow(row, false, origin);
+}
+
 void TableHandle::releaseWriting() {
     if (!d->writable || d->editing()) return;
     try {
-        auto reader = openShared(d->path);
-        d->clearCache();
-        d->file = std::move(reader);
+        d->setFile(openShared(d->path));
         d->writable = false;
     } catch (...) {
         // The table stays held for writing rather than unread.
@@ -394,8 +398,14 @@ void TableHandle::enableControls() {
     const bool change = d->pendingChange;
     d->pendingChange = false;
     if (active) d->notify(Impl::Event::Active);
+    if (change && d->state != State::Inactive) {
+        // The writes meanwhile as one replacement, which tells the rest too.
+        TableChange whole;
+        whole.stateChanged = state;
+        d->notifyChange(whole);
+        return;
+    }
     if (state) d->notify(Impl::Event::State);
-    if (change && d->state != State::Inactive) d->notifyChange(TableChange{});
     d->notify(Impl::Event::Moved);
     d->notify(Impl::Event::Data);
 }
@@ -408,7 +418,7 @@ Bookmark TableHandle::bookmark() const {
     Bookmark b;
     if (d->state == State::Inactive || d->row < 0 || d->row >= d->storedCount()) return b;
     b.row = d->row;
-    b.loc = d->locOfRow(d->row);
+    b.loc = d->view.locOf(d->row);
     return b;
 }
 
@@ -418,11 +428,9 @@ void TableHandle::gotoBookmark(const Bookmark& b) {
     d->checkBrowseMode();
     const int n = d->storedCount();
     int target = -1;
-    if (d->indexed) {
-        if (b.row < n && b.loc && d->locs[size_t(b.row)] == *b.loc) target = b.row;
-        else if (b.loc)
-            for (int i = 0; i < n; ++i)
-                if (d->locs[size_t(i)] == *b.loc) { target = i; break; }
+    if (d->view.indexed()) {
+        if (b.row < n && b.loc && d->view.locOf(b.row) == *b.loc) target = b.row;
+        else if (b.loc) target = d->view.rowOfPlace(*b.loc);
     } else if (b.row < n) {
         target = b.row;
     }

@@ -5,6 +5,7 @@
 #include "storage/MemoFile.h"
 #include "storage/ParadoxTable.h"
 #include "storage/RawFile.h"
+#include "storage/TableBuilder.h"
 #include "storage/TableFile.h"
 
 #include <atomic>
@@ -167,13 +168,7 @@ void replaceFamily(const fs::path& dbPath, const std::string& failPrefix, ReadOn
     if (auto m = findFileAnyCase(dir, scratch.stem + ".mb")) newMemo = *m;
     fs::path memoTarget;
     if (newMemo) {
-        if (oldMemo) memoTarget = *oldMemo;
-        else {
-            const std::string ext = table.extension().string();
-            const bool lowerExt = !ext.empty() && std::islower(static_cast<unsigned char>(ext.back()));
-            memoTarget = table;
-            memoTarget.replace_extension(lowerExt ? ".mb" : ".MB");
-        }
+        memoTarget = oldMemo ? *oldMemo : fs::path(companionPath(table.string(), "MB"));
     }
     std::vector<std::pair<fs::path, fs::path>> moves = {{tmpDb, table}};
     if (newMemo) moves.emplace_back(*newMemo, memoTarget);
@@ -213,25 +208,19 @@ namespace {
  *  `sharedMemo` names the old one, in that file through a second name. */
 void buildWithRecords(const std::string& tmp, const fs::path& dbPath, const std::vector<FieldDef>& fields,
                       const std::vector<Record>& records, const std::string& sharedMemo) {
-    createNewTableFiles(tmp, dbPath.string(), fields, CreateOptions{});
-    if (records.empty()) return;
-    if (const std::string fresh = findCompanion(tmp, ".MB"); !fresh.empty() && !sharedMemo.empty()) {
+    CreateOptions options;
+    options.keepGivenNumbers = true;
+    TableBuilder table = TableBuilder::exactlyAt(tmp, dbPath.string(), fields, options);
+    // The memo file is swapped before the first record opens the table.
+    if (const std::string fresh = findCompanion(tmp, ".MB"); !records.empty() && !fresh.empty() && !sharedMemo.empty()) {
         std::error_code ec;
         const fs::path shared = fs::path(fresh).replace_extension(fs::path(sharedMemo).extension());
         fs::remove(fresh, ec);
         fs::create_hard_link(sharedMemo, shared, ec);
         if (ec) MemoFile::createEmpty(shared.string());  // no second names here
     }
-    try {
-        ParadoxTable t(tmp, OpenMode::ReadWrite, 0);
-        t.keepGivenNumbers(true);
-        t.appendAll(records);
-    } catch (const Error& e) {
-        // The message names the table the user knows, not its temporary twin.
-        std::string m = e.what();
-        for (size_t at; (at = m.find(tmp)) != std::string::npos;) m.replace(at, tmp.size(), dbPath.string());
-        throw Error(m);
-    }
+    table.add(records);
+    table.finish();
 }
 
 }  // namespace

@@ -52,17 +52,11 @@ bool memoMostlyUnused(const std::filesystem::path& dbPath);
  *  the new one whole. A replacement still at work in another process is left alone. */
 void finishInterruptedReplace(const std::filesystem::path& dir);
 
-/** Writes a new empty table exactly at `dbPath` (and its .MB beside it when a field needs one),
- *  touching no other file; messages name the table `shownPath`. */
-struct CreateOptions;
-void createNewTableFiles(const std::string& dbPath, const std::string& shownPath, const std::vector<FieldDef>& fields,
-                         const CreateOptions& options);
-
-/** The engine of the two above and of createParadoxTable: `build(tempDbPath)` writes the new
- *  table (its .DB at the given path, its .MB beside it); the result replaces the family of
- *  `dbPath`. Errors start with `failPrefix` ("Не удалось создать таблицу «…»"). A read-only file of
- *  the old family refuses the replacement (replaceTable) or is replaced like any other
- *  (createParadoxTable, which makes a table anew whatever was there). */
+/** The engine of replaceTable and of every new table (storage/TableBuilder.h):
+ *  `build(tempDbPath)` writes the new table (its .DB at the given path, its .MB beside it); the
+ *  result replaces the family of `dbPath`. Errors start with `failPrefix` ("Не удалось создать
+ *  таблицу «…»"). A read-only file of the old family refuses the replacement (replaceTable) or
+ *  is replaced like any other (a new table, made anew whatever was there). */
 enum class ReadOnlyFiles { Refuse, Replace };
 void replaceFamily(const std::filesystem::path& dbPath, const std::string& failPrefix, ReadOnlyFiles readOnly,
                    const std::function<void(const std::string& tempDbPath)>& build);

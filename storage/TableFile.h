@@ -13,6 +13,7 @@
  * the call returns.
  */
 #include "storage/FieldDef.h"
+#include "storage/ParadoxIndexWriter.h"
 #include "storage/Value.h"
 
 #include <cstdint>
@@ -105,18 +106,25 @@ enum class OpenMode { ReadOnly, ReadWrite };
  *  text when the header names none or one the text does not fit. */
 std::unique_ptr<TableFile> openParadoxTable(const std::string& path, OpenMode mode, int codePage = 0);
 
-/** Creates (or replaces) a Paradox 7 table, code page 1251, no index, with these fields in
- *  order; a .MB is written when a field needs one. An old table of the same name is replaced
- *  with its whole family, atomically (storage/TableFamily.h): a refused replacement leaves it
- *  as it was. */
-void createParadoxTable(const std::string& path, const std::vector<FieldDef>& fields);
-
-/** Options of a new table: a primary key over the first `keyFields` fields (records must then be
- *  appended in ascending key order), and the code page of its text (1251 or 866). */
+/** How a new table is made: a primary key over its first `keyFields` fields (records must then
+ *  come in ascending key order) and the code page of its text (1251 or 866); with a key and
+ *  `indexFiles`, the primary index file (.PX) and the secondary `indexes` are written when the
+ *  table is complete (storage/TableBuilder.h), without them the key lives in the header only
+ *  and the table stays writable here. `keepGivenNumbers`: records keep the autoincrement
+ *  values they carry (an empty one is numbered), for a table rebuilt from records read before. */
 struct CreateOptions {
     int keyFields = 0;
     int codePage = 1251;
+    bool indexFiles = false;
+    std::vector<SecondaryIndexDef> indexes;
+    bool keepGivenNumbers = false;
 };
-void createParadoxTable(const std::string& path, const std::vector<FieldDef>& fields, const CreateOptions& options);
+
+/** Creates (or replaces) a Paradox 7 table with these fields in order and no records (code page
+ *  1251 and no key unless `options` say otherwise); a .MB is written when a field needs one. An
+ *  old table of the same name is replaced with its whole family, atomically
+ *  (storage/TableFamily.h): a refused replacement leaves it as it was. A table with records:
+ *  storage::TableBuilder. */
+void createParadoxTable(const std::string& path, const std::vector<FieldDef>& fields, const CreateOptions& options = {});
 
 }  // namespace talvira::storage

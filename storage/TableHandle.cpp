@@ -1,5 +1,7 @@
 #include "storage/TableHandleImpl.h"
 
+#include "storage/FileNames.h"
+
 #include <exception>
 
 namespace talvira::storage {
@@ -89,7 +91,7 @@ void TableHandle::setFilter(std::string expr) {
         d->checkBrowseMode();
         d->filterParsed = std::move(parsed);
         d->filterText = std::move(expr);
-        d->activeFilter = std::move(bound);
+        d->view.setFilter(std::move(bound));
         d->retake();
         d->toFirst();
         d->notify(Impl::Event::Moved);
@@ -113,7 +115,7 @@ void TableHandle::setFiltered(bool on) {
     }
     d->checkBrowseMode();
     d->filtered = on;
-    d->activeFilter = std::move(bound);
+    d->view.setFilter(std::move(bound));
     d->retake();
     d->toFirst();
     d->notify(Impl::Event::Moved);
@@ -125,7 +127,7 @@ bool TableHandle::filtered() const { return d->filtered; }
 
 void TableHandle::Impl::attach() {
     try {
-        file = openShared(path);
+        setFile(openShared(path));
         writable = false;
         const TableFile& f = *file;
 
@@ -154,8 +156,6 @@ void TableHandle::Impl::attach() {
         }
 
         // The order of the view.
-        indexed = false;
-        lookupIndex.clear();
         const IndexInfo* ix = nullptr;
         if (!indexName.empty()) {
             for (const auto& i : f.indexes())
@@ -181,12 +181,9 @@ void TableHandle::Impl::attach() {
                 if (i.primary) { ix = &i; break; }
         }
         if (ix && !ix->setAside.empty()) throw Error(ix->setAside);  // the index file set aside at opening
-        if (ix) {
-            indexed = true;
-            lookupIndex = ix->primary ? std::string() : ix->name;
-            if (master && masterFields.size() > ix->fields.size())
-                fail("связь с главной таблицей задаёт больше полей, чем есть в индексе.");
-        }
+        if (ix && master && masterFields.size() > ix->fields.size())
+            fail("связь с главной таблицей задаёт больше полей, чем есть в индексе.");
+        view.setOrder(ix != nullptr, ix && !ix->primary ? ix->name : std::string());
         if (master && masterFields.empty()) fail("не заданы поля связи с главной таблицей.");
         if (master && master->active())
             for (const auto& mf : masterFields)
@@ -194,22 +191,21 @@ void TableHandle::Impl::attach() {
                     throw Error("Таблица «" + master->d->label() + "»: нет поля «" + mf +
                                 "», по которому с ней связана таблица «" + label() + "».");
 
-        activeFilter = Filter();
+        Filter bf;
         if (filtered) {
-            Filter bf = filterParsed;
+            bf = filterParsed;
             bf.bind(f.fields(), label());
-            activeFilter = std::move(bf);
         }
+        view.setFilter(std::move(bf));
         state = State::Browse;
         buffer.clear();
         original.clear();
         retake();
         toFirst();
     } catch (...) {
-        file.reset();
+        setFile(nullptr);
+        view.clear();
         state = State::Inactive;
-        locs.clear();
-        ords.clear();
         row = -1;
         path.clear();
         throw;
@@ -236,20 +232,19 @@ void TableHandle::close() {
     d->state = State::Inactive;
     d->buffer.clear();
     d->original.clear();
-    d->file.reset();
+    d->setFile(nullptr);
+    d->view.clear();
     d->writable = false;
     d->path.clear();
-    d->locs.clear();
-    d->ords.clear();
     d->row = -1;
     d->atBof = d->atEof = true;
     d->lastKeyValid = false;
-    d->clearCache();
     d->notify(Impl::Event::State);
     d->notify(Impl::Event::Active);
 }
 
-void TableHandle::replaceRecords(const std::vector<FieldDef>& fieldsGiven, const std::vector<Record>& records) {
+void TableHandle::replaceRecords(const std::vector<FieldDef>& fieldsGiven, const std::vector<Record>& records,
+                                 const TableObserver* origin) {
     d->checkActive();
     const std::vector<FieldDef> fields = fieldsGiven;  // may be the open file's, let go below
     if (d->readOnly) throw Error("Таблица «" + d->label() + "» открыта только для чтения.");
@@ -260,9 +255,8 @@ void TableHandle::replaceRecords(const std::vector<FieldDef>& fieldsGiven, const
     d->buffer.clear();
     d->original.clear();
     d->state = State::Browse;
-    d->file.reset();
+    d->setFile(nullptr);
     d->writable = false;
-    d->clearCache();
     std::exception_ptr refused;
     try {
         tableFileProvider().replace(path, fields, records);
@@ -284,10 +278,10 @@ void TableHandle::replaceRecords(const std::vector<FieldDef>& fieldsGiven, const
         d->notify(Impl::Event::Moved);
         std::rethrow_exception(refused);
     }
-    if (wasEditing) d->notify(Impl::Event::State);
-    d->notifyChange(TableChange{});
-    d->notify(Impl::Event::Data);
-    d->notify(Impl::Event::Moved);
+    TableChange whole;
+    whole.stateChanged = wasEditing;
+    whole.origin = origin;
+    d->notifyChange(whole);
 }
 
 bool TableHandle::active() const { return d->state != State::Inactive; }

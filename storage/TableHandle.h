@@ -25,8 +25,10 @@
 namespace talvira::storage {
 
 class TableHandle;
+class TableObserver;
 
-/** What one write through a handle changed in its table, told once when it is stored. */
+/** What one write through a handle changed in its table: told once, when it is stored, with
+ *  what it stored, the handle's state after it and who asked for it. */
 struct TableChange {
     enum class Kind {
         Posted,    ///< a record stored: an edited one, or a new one (`inserted`)
@@ -43,20 +45,36 @@ struct TableChange {
      *  the record as it was stored before; Posted: as it is stored now. */
     const Record* before = nullptr;
     const Record* after = nullptr;
+    /** Appended: the records as they are stored now (numbered), in order. */
+    const std::vector<Record>* appended = nullptr;
+    /** The handle after the write: its state changed with it (an edit or a new record was
+     *  stored, or dropped by a replacement; the handle is browsing), and its current row. */
+    bool stateChanged = false;
+    int current = -1;
+    /** Who asked for the write: the observer a write of whole records was made for (it may
+     *  pass over its own writes); nullptr for the handle's own editing (post, remove). */
+    const TableObserver* origin = nullptr;
 };
 
 /** Everything bound to a handle: data-aware controls and detail handles. */
 class TableObserver {
 public:
     virtual ~TableObserver() = default;
-    /** The stored records changed (after the write; changes made while the display was
-     *  suspended are told as one Replaced when it resumes). */
-    virtual void tableChanged(TableHandle&, const TableChange&) {}
+    /** A write was stored: told once per write, after it (the writes made while the display
+     *  was suspended are told as one Replaced when it resumes). By default it is taken for
+     *  what it is to a bound control: the state (when it changed), the records and the current
+     *  record changed. */
+    virtual void tableChanged(TableHandle& t, const TableChange& change) {
+        if (change.stateChanged) stateChanged(t);
+        dataChanged(t);
+        recordMoved(t);
+    }
     /** The current record changed (a move, or the whole set of records was re-taken). */
     virtual void recordMoved(TableHandle&) {}
-    /** Records were added, changed or removed, or a field of the edit buffer was written. */
+    /** Records were re-taken, or a field of the edit buffer was written (a stored write is
+     *  tableChanged). */
     virtual void dataChanged(TableHandle&) {}
-    /** Browse / edit / insert / inactive changed. */
+    /** Browse / edit / insert / inactive changed (by a write: tableChanged). */
     virtual void stateChanged(TableHandle&) {}
     /** The handle was opened or closed. */
     virtual void activeChanged(TableHandle&) {}
@@ -209,17 +227,20 @@ public:
     int storedCount() const;
     Record storedRecord(int row) const;
     std::vector<Record> storedRecords() const;
-    /** Writes that put records back as they were, each stored like a post and told as a
-     *  TableChange; the cursor ends on the record concerned. `storeRecord` rewrites row `row`
-     *  (its autoincrement value stays); `insertRecord` stores a record at row `row` of the
-     *  physical order and `appendRecords` after the last one, autoincrement values as given;
-     *  `replaceRecords` replaces the table as a whole (storage/TableFamily.h), its cursor on
-     *  the first record. An edit in progress is stored or dropped first (dropped by a
-     *  replacement). */
-    void storeRecord(int row, const Record& rec);
-    void insertRecord(int row, const Record& rec);
-    void appendRecords(const std::vector<Record>& records);
-    void replaceRecords(const std::vector<FieldDef>& fields, const std::vector<Record>& records);
+    /** Writes that put records back as they were, each stored like a post and told as one
+     *  TableChange naming `origin`; the cursor ends on the record concerned. `storeRecord`
+     *  rewrites row `row` (its autoincrement value stays); `insertRecord` stores a record at
+     *  row `row` of the physical order and `appendRecords` after the last one, autoincrement
+     *  values as given; `removeRecord` removes row `row`, the cursor on the record that
+     *  followed; `replaceRecords` replaces the table as a whole (storage/TableFamily.h), its
+     *  cursor on the first record. An edit in progress is stored or dropped first (dropped by
+     *  a replacement). */
+    void storeRecord(int row, const Record& rec, const TableObserver* origin = nullptr);
+    void insertRecord(int row, const Record& rec, const TableObserver* origin = nullptr);
+    void appendRecords(const std::vector<Record>& records, const TableObserver* origin = nullptr);
+    void removeRecord(int row, const TableObserver* origin = nullptr);
+    void replaceRecords(const std::vector<FieldDef>& fields, const std::vector<Record>& records,
+                        const TableObserver* origin = nullptr);
     /** Stops holding the table for writing (others may open it) until the next write. */
     void releaseWriting();
 

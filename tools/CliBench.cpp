@@ -15,6 +15,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <iostream>
+#include <optional>
 #include <random>
 #include <set>
 #include <string>
@@ -99,7 +100,7 @@ struct LookupCase {
     const char* table;
     const char* index;  // "" = primary
     const char* field;  // where the keys come from
-    int rabmat;         // > 0: keys only from records with this RABMAT value (1 rates, 2 materials)
+    std::optional<normbase::RecordKind> kind;  // keys only from records of this kind
     const char* note;
 };
 
@@ -109,12 +110,12 @@ int lookup(const std::string& dir, int keys) {
     namespace fld = normbase::fld;
     std::cout << "Поиск записей по ключу через индекс, мкс на ключ (" << keys << " случайных ключей)\n";
     const std::vector<LookupCase> cases = {
-        {tbl::RESURS, idx::IDRAB, fld::IDRAB, 0, ""},
-        {tbl::RABMAT, idx::IDOGL, fld::IDOGL, 1, " (таблицы расценок)"},
-        {tbl::RABMAT, idx::IDOGL, fld::IDOGL, 2, " (группы материалов)"},
-        {tbl::RABMAT, "", fld::ID, 0, ""},
-        {tbl::NAME, "", fld::ID, 0, ""},
-        {tbl::OGL, idx::IDREESTR, fld::IDREESTR, 0, ""}};
+        {tbl::RESURS, idx::IDRAB, fld::IDRAB, std::nullopt, ""},
+        {tbl::RABMAT, idx::IDOGL, fld::IDOGL, normbase::RecordKind::Rate, " (таблицы расценок)"},
+        {tbl::RABMAT, idx::IDOGL, fld::IDOGL, normbase::RecordKind::Material, " (группы материалов)"},
+        {tbl::RABMAT, "", fld::ID, std::nullopt, ""},
+        {tbl::NAME, "", fld::ID, std::nullopt, ""},
+        {tbl::OGL, idx::IDREESTR, fld::IDREESTR, std::nullopt, ""}};
     std::mt19937 rng(12345);
     for (const auto& c : cases) {
         const std::string path = (fs::path(dir) / c.table).string();
@@ -126,10 +127,10 @@ int lookup(const std::string& dir, int keys) {
         if (n == 0 || f < 0) continue;
         std::vector<storage::Value> sample;
         std::uniform_int_distribution<uint32_t> pick(0, n - 1);
-        const int kind = c.rabmat ? t->fieldIndex("RABMAT") : -1;
+        const int kind = c.kind ? t->fieldIndex(fld::RABMAT) : -1;
         for (int i = 0, tries = 0; i < keys && tries < keys * 100; ++tries) {
             auto loc = *t->locate(pick(rng));
-            if (kind >= 0 && t->readField(loc, kind).asInteger() != c.rabmat) continue;
+            if (kind >= 0 && t->readField(loc, kind).asInteger() != static_cast<int64_t>(*c.kind)) continue;
             sample.push_back(t->readField(loc, f));
             ++i;
         }

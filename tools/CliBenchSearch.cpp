@@ -6,6 +6,7 @@
 #include "tools/Commands.h"
 
 #include "common/Error.h"
+#include "common/Utf8.h"
 #include "normbase/NormBase.h"
 #include "normbase/RateSearch.h"
 
@@ -58,8 +59,7 @@ double statusMb(const char* key) {
 /** Every prefix of `q` that ends at a character boundary, as typed key by key. */
 std::vector<std::string> keystrokes(const std::string& q) {
     std::vector<std::string> out;
-    for (size_t i = 1; i <= q.size(); ++i)
-        if (i == q.size() || (static_cast<unsigned char>(q[i]) & 0xC0) != 0x80) out.push_back(q.substr(0, i));
+    for (size_t n = 1; n <= utf8::length(q); ++n) out.emplace_back(utf8::cut(q, n));
     return out;
 }
 

@@ -1,8 +1,10 @@
 // talvira-cli estimate: create an estimate, add a rate of a norm base to it, show its positions.
 #include "tools/Commands.h"
+#include "tools/CliEstimate421.h"
 #include "tools/CliShared.h"
 
 #include "common/Error.h"
+#include "editing/EstimateSide.h"
 #include "estimate/AddPositions.h"
 #include "estimate/EstimateFields.h"
 #include "estimate/EstimateFile.h"
@@ -24,7 +26,9 @@ const char* const kUsage =
     "использование: talvira-cli estimate new DIR NAME\n"
     "               talvira-cli estimate add BASE_DIR ESTIMATE.db CODE [--filter]\n"
     "               talvira-cli estimate show ESTIMATE.db\n"
-    "               talvira-cli estimate totals ESTIMATE.db [--text CONTROL=TEXT]... [--locale ru_RU]";
+    "               talvira-cli estimate totals ESTIMATE.db [--json] [--text CONTROL=TEXT]... [--locale ru_RU]\n"
+    "               talvira-cli estimate params ESTIMATE.db [KEY=VALUE]... [--base BASE_DIR]\n"
+    "               talvira-cli estimate set ESTIMATE.db POSITION KEY=VALUE...";
 
 int newCommand(const Args& args) {
     if (args.size() != 3) throw Error(kUsage);
@@ -85,7 +89,14 @@ int addCommand(const Args& args) {
     storage::TableHandle smeta("SmetaTable");
     openEstimate(smeta, rest[1]);
     const int before = smeta.recordCount();
-    estimate::addPositions(nb, smeta);
+    editing::EstimateSide side = editing::loadEstimateSide(smeta.tablePath());
+    if (side.params.method == model::Method::BaseIndex421) {
+        // What each new position keeps beside the table goes with it.
+        for (model::PositionExtra& e : estimate::addPositions(nb, smeta, &side.params)) side.extraFor(e.count) = std::move(e);
+        editing::saveEstimateSide(smeta.tablePath(), side);
+    } else {
+        estimate::addPositions(nb, smeta);
+    }
     std::cout << "Добавлено позиций: " << smeta.recordCount() - before << "\n";
     normbase::ResourcePrices prices(nb);
     if (const auto id = nb.Table2.fieldValue(normbase::fld::ID); !id.isEmpty())
@@ -103,6 +114,8 @@ int estimateCommand(const Args& args) {
     if (args[0] == "add") return addCommand(args);
     if (args[0] == "show") return showCommand(args);
     if (args[0] == "totals") return totalsCommand(args);
+    if (args[0] == "params") return paramsCommand(args);
+    if (args[0] == "set") return setCommand(args);
     throw Error(std::string("talvira-cli estimate: неизвестная команда «") + args[0] + "»\n" + kUsage);
 }
 

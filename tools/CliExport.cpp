@@ -1,12 +1,14 @@
 // talvira-cli export: the estimate written into a workbook made from a template, as the
 // estimate window's "Excel" command does, with the texts the estimate keeps (or the window's
-// defaults) unless replaced.
+// defaults) unless replaced; with --form lsr the official form of an estimate by the
+// base-index method (.xlsx), as the window's "Локальный сметный расчет (421/пр)..." writes it.
 #include "tools/Commands.h"
 #include "tools/CliShared.h"
 
 #include "common/Error.h"
 #include "common/NumberText.h"
 #include "editing/EstimateRows.h"
+#include "editing/LsrExport.h"
 #include "export/EstimateExport.h"
 #include "storage/TableHandle.h"
 
@@ -20,12 +22,14 @@ namespace {
 
 const char* kUsage =
     "использование: talvira-cli export ESTIMATE.db --template FILE.xls --out OUT.xls "
-    "[--text CONTROL=TEXT]... [--locale ru_RU]";
+    "[--text CONTROL=TEXT]... [--locale ru_RU]\n"
+    "               talvira-cli export ESTIMATE.db --form lsr --out OUT.xlsx [--text CONTROL=TEXT]... "
+    "[--locale ru_RU]";
 
 }  // namespace
 
 int exportCommand(const Args& args) {
-    std::string estimatePath, templatePath, outPath, locale;
+    std::string estimatePath, templatePath, outPath, locale, form;
     std::vector<TextArg> typed;
     const ArgReader reader{"talvira-cli export", kUsage};
     for (size_t i = 0; i < args.size(); ++i) {
@@ -33,10 +37,13 @@ int exportCommand(const Args& args) {
         if (a == "--template") templatePath = reader.value(args, i);
         else if (a == "--out") outPath = reader.value(args, i);
         else if (a == "--locale") locale = reader.value(args, i);
+        else if (a == "--form") form = reader.value(args, i);
         else if (a == "--text") typed.push_back(parseTextArg(reader.command, reader.value(args, i)));
         else reader.positional(a, estimatePath);
     }
-    if (estimatePath.empty() || templatePath.empty() || outPath.empty()) throw Error(kUsage);
+    if (!form.empty() && form != "lsr") throw Error("talvira-cli export: неизвестная форма «" + form + "»\n" + kUsage);
+    const bool lsrForm = form == "lsr";
+    if (estimatePath.empty() || outPath.empty() || (templatePath.empty() && !lsrForm)) throw Error(kUsage);
     const char sep = decimalSeparatorOf(locale);
     // the texts the estimate keeps (else the window's at start, under the same decimal
     // separator), then what was given
@@ -44,6 +51,12 @@ int exportCommand(const Args& args) {
 
     storage::TableHandle table("SmetaTable");
     openEstimate(table, estimatePath);
+    if (lsrForm) {
+        const std::filesystem::path written =
+            editing::exportLsrForm(table, texts, editing::LsrFacts{}, outPath, /*keepExisting=*/false);
+        std::cout << written.string() << "\n";
+        return 0;
+    }
     const std::vector<model::PositionRow> rows = editing::readPositionRows(table);
     const std::filesystem::path written =
         xls::exportEstimateToFile(rows, texts, templatePath, outPath, sep, {}, /*keepExisting=*/false);

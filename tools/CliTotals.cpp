@@ -2,6 +2,7 @@
 // computes it, one line per block row, with the texts the estimate keeps (or the window's
 // defaults) unless replaced.
 #include "tools/Commands.h"
+#include "tools/CliEstimate421.h"
 #include "tools/CliShared.h"
 
 #include "common/Error.h"
@@ -18,7 +19,7 @@ namespace talvira::cli {
 namespace {
 
 const char* const kUsage =
-    "использование: talvira-cli estimate totals ESTIMATE.db [--text CONTROL=TEXT]... [--locale ru_RU]";
+    "использование: talvira-cli estimate totals ESTIMATE.db [--json] [--text CONTROL=TEXT]... [--locale ru_RU]";
 
 /** A number with a decimal point and 17 significant digits, an error value by its name. */
 std::string amountText(const xls::BlockAmount& a) {
@@ -40,15 +41,19 @@ std::string amountText(const xls::BlockAmount& a) {
 int totalsCommand(const Args& args) {
     std::string estimatePath, locale;
     std::vector<std::string> replaced;  // CONTROL=TEXT, applied once the locale is known
+    bool json = false;
     const ArgReader reader{"talvira-cli estimate totals", kUsage};
     for (size_t i = 1; i < args.size(); ++i) {
         const std::string& a = args[i];
         if (a == "--locale") locale = reader.value(args, i);
+        else if (a == "--json") json = true;
         else if (a == "--text") replaced.push_back(reader.value(args, i));
         else reader.positional(a, estimatePath);
     }
     if (estimatePath.empty()) throw Error(kUsage);
     const char sep = decimalSeparatorOf(locale);
+    // An estimate by the base-index method has its own totals; one by the template its block.
+    if (totals421(estimatePath, json, sep)) return 0;
     std::vector<TextArg> typed;
     for (const std::string& kv : replaced) typed.push_back(parseTextArg(reader.command, kv));
     const model::EstimateTexts texts = textsWith(estimatePath, sep, typed);

@@ -16,8 +16,11 @@ void usage(std::ostream& out) {
            "  estimate new DIR NAME\n"
            "  estimate add BASE_DIR ESTIMATE.db CODE [--filter]\n"
            "  estimate show ESTIMATE.db\n"
-           "  estimate totals ESTIMATE.db [--text CONTROL=TEXT]... [--locale ru_RU]\n"
+           "  estimate totals ESTIMATE.db [--json] [--text CONTROL=TEXT]... [--locale ru_RU]\n"
+           "  estimate params ESTIMATE.db [KEY=VALUE]... [--base BASE_DIR]\n"
+           "  estimate set ESTIMATE.db POSITION KEY=VALUE...\n"
            "  export ESTIMATE.db --template FILE.xls --out OUT.xls [--text CONTROL=TEXT]... [--locale ru_RU]\n"
+           "  export ESTIMATE.db --form lsr --out OUT.xlsx [--text CONTROL=TEXT]... [--locale ru_RU]\n"
            "  search BASE_DIR WORD... [--limit N] [--exact]\n"
            "  import BASE_DIR FILE... [--wage RUB_PER_HOUR]\n"
            "  bench ...\n";

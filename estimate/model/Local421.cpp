@@ -58,9 +58,15 @@ std::optional<WorkType> workTypeOfBook(std::string_view prefixOrCode) {
     size_t end = 0;  // the book's letters end at the first digit, blank, dash or dot
     while (end < s.size() && !(s[end] >= '0' && s[end] <= '9') && s[end] != ' ' && s[end] != '-' && s[end] != '.')
         ++end;
+    if (end == 0 || end > 12) return std::nullopt;  // no book is longer than "ГЭСНмр"
+    static const std::vector<std::pair<std::string, WorkType>> folded = [] {
+        std::vector<std::pair<std::string, WorkType>> v;
+        for (const Book& b : kBooks) v.emplace_back(foldCase(b.prefix), b.type);
+        return v;
+    }();
     const std::string book = foldCase(s.substr(0, end));
-    for (const Book& b : kBooks)
-        if (book == foldCase(b.prefix)) return b.type;
+    for (const auto& [prefix, type] : folded)
+        if (book == prefix) return type;
     return std::nullopt;
 }
 
@@ -184,7 +190,6 @@ PositionResult computePosition(const std::vector<PositionRow>& rows, const std::
     p.workType = extra && extra->workType ? *extra->workType : workTypeOfBook(r.code).value_or(WorkType::Construction);
     p.kOt = p.kEm = p.kOtm = p.kM = p.kZt = p.kZtm = kOne;
     p.nrFactor = p.spFactor = kOne;
-    const std::string where = positionText(r.count);
     auto fail = [&](const std::string& why) {
         PositionResult failed;
         failed.row = p.row;
@@ -193,7 +198,7 @@ PositionResult computePosition(const std::vector<PositionRow>& rows, const std::
         failed.workType = p.workType;
         failed.computed = false;
         failed.problems = std::move(p.problems);
-        failed.problems.insert(failed.problems.begin(), Problem{row, r.count, where + why});
+        failed.problems.insert(failed.problems.begin(), Problem{row, r.count, positionText(r.count) + why});
         return failed;
     };
 
@@ -319,7 +324,7 @@ std::vector<const PositionExtra*> extrasByRow(const std::vector<PositionRow>& ro
                                               const std::vector<PositionExtra>& extras) {
     std::unordered_map<int32_t, const PositionExtra*> byCount;
     byCount.reserve(extras.size());
-    for (const PositionExtra& e : extras) byCount[e.count] = &e;
+    for (const PositionExtra& e : extras) byCount.emplace(e.count, &e);  // the first entry of a number
     std::vector<const PositionExtra*> out(rows.size(), nullptr);
     if (byCount.empty()) return out;
     for (size_t i = 0; i < rows.size(); ++i) {
@@ -427,6 +432,7 @@ Local421 computeLocal421(const std::vector<PositionRow>& rows, const std::vector
         if (owner[i] != i) materials[owner[i]].push_back(i);
 
     Local421 out;
+    out.positions.reserve(rows.size());
     Local421Sums sums;
     for (size_t i = 0; i < rows.size(); ++i) {
         if (owner[i] != i) continue;

@@ -21,6 +21,12 @@
  *   current, per position: ОТ, ОТМ by I_ОТ, ФОТ, НР, СП from them;
  *   current, per type of work: ЭМ by I_ЭМ, М by I_М (оборудование by I_оборудования) on its sums.
  *
+ * Capital repair (EstimateParams::capitalRepair) multiplies НР by 0.9 and СП by 0.85 for the rows
+ * of new-construction norms (sections I-III of the tables); the repair norms' own rows (IV, V)
+ * and the other works (VI) keep theirs. A position with only a price (no wages, machines or
+ * labour) is a material or equipment of its own: its cost is М, it bears no НР or СП; so does a
+ * position of the type оборудование.
+ *
  * Caveats: a position that cannot be computed (no НР/СП row where ФОТ is not 0, a row the
  * tables lack, a negative quantity, a coefficient of 0) is left out of every sum and listed in
  * `problems` with the reason; a missing index makes the current prices of what needs it absent

@@ -1,28 +1,33 @@
 #include "normbase/import/BaseAssembler.h"
 
 #include "common/Error.h"
+#include "common/Utf8.h"
 #include "normbase/NormBaseFields.h"
 #include "normbase/NormBaseFormat.h"
+#include "normbase/import/ExactNumber.h"
 #include "storage/CodePage.h"
 
 #include <malloc.h>
 
+#include <algorithm>
 #include <cctype>
-#include <cmath>
+#include <exception>
+#include <thread>
+#include <tuple>
 
 namespace talvira::normimport {
 
 using normbase::NormTable;
 using normbase::NormTableWriter;
+using normbase::RecordKind;
 using storage::Value;
 namespace fld = normbase::fld;
 
 namespace {
 
 constexpr size_t kExamples = 5;
-
-// What a RABMAT record is, kept in its field RABMAT (the program does not read it).
-constexpr int kKindRate = 1, kKindMaterial = 2, kKindMachine = 3, kKindLabour = 4;
+// The text fields of the overhead and profit references.
+constexpr size_t kReferenceChars = 50;
 
 /** Labour codes: "1", "2" and the grades "1-100-34", "3-200-01" ... (no classifier dots). */
 bool isLabour(std::string_view code) {
@@ -30,10 +35,10 @@ bool isLabour(std::string_view code) {
 }
 bool isMachine(std::string_view code) { return code.starts_with("91."); }
 
-double money(double v) { return std::round(v * 100.0) / 100.0; }
-
 Value integer(int64_t v) { return Value::integer(v); }
-Value real(double v) { return Value::real(v); }
+Value kind(RecordKind k) { return Value::integer(static_cast<int32_t>(k)); }
+Value money(int64_t kopecks) { return Value::real(toDouble(kopecks, kMoneyPlaces)); }
+Value quantity(int64_t units) { return Value::real(toDouble(units, kQuantityPlaces)); }
 
 const char* noticeTitle(Notice n) {
     switch (n) {
@@ -64,12 +69,7 @@ const char* nearText(std::string_view ch) {
 }
 
 /** The start of a long text for an example in the report. */
-std::string brief(const std::string& s) {
-    if (s.size() <= 80) return s;
-    size_t cut = 80;
-    while (cut > 0 && (static_cast<unsigned char>(s[cut]) & 0xC0) == 0x80) --cut;
-    return s.substr(0, cut) + "…";
-}
+std::string brief(std::string_view s) { return utf8::length(s) <= 80 ? std::string(s) : std::string(utf8::cut(s, 80)) + "…"; }
 
 /** Only ASCII and the basic Cyrillic letters: the code page certainly holds it. */
 bool plainCyrillic(std::string_view s) {
@@ -85,34 +85,114 @@ bool plainCyrillic(std::string_view s) {
     return true;
 }
 
-}  // namespace
-
-Value BaseAssembler::fit(const std::string& s, size_t max, const std::string& where) {
+/** `s` as a field of at most `max` characters (0: any length) in code page 1251 holds it:
+ *  characters the code page lacks replaced, a longer text cut with "…"; both counted with
+ *  `where` (the start of it) as the example. */
+Value fit(std::string s, size_t max, std::string_view where, Notices& notices) {
     if (s.empty()) return Value();
-    std::string out;
-    const std::string* t = &s;
     if (!plainCyrillic(s) && !storage::fromUtf8(s, 1251)) {
+        std::string out;
         for (size_t i = 0; i < s.size();) {
-            const auto c = static_cast<unsigned char>(s[i]);
-            const size_t n = c < 0x80 ? 1 : (c >> 5) == 6 ? 2 : (c >> 4) == 14 ? 3 : 4;
-            const std::string_view ch(s.data() + i, std::min(n, s.size() - i));
+            const size_t n = utf8::next(s, i).size;
+            const std::string_view ch(s.data() + i, n);
             if (storage::fromUtf8(ch, 1251)) out += ch;
             else out += nearText(ch);
             i += n;
         }
-        notice(Notice::ReplacedCharacter, where);
-        t = &out;
+        notices.add(Notice::ReplacedCharacter, brief(where));
+        s = std::move(out);
     }
-    if (max == 0) return Value::string(*t);
-    size_t chars = 0, cut = std::string::npos;
-    for (size_t i = 0; i < t->size(); ++i) {
-        if ((static_cast<unsigned char>((*t)[i]) & 0xC0) == 0x80) continue;
-        if (++chars == max) cut = i;  // where the last character that fits with "…" ends
-    }
-    if (chars <= max) return Value::string(*t);
-    notice(Notice::ShortenedText, where);
-    return Value::string(t->substr(0, cut) + "…");
+    if (max == 0 || utf8::length(s) <= max) return Value::string(std::move(s));
+    notices.add(Notice::ShortenedText, brief(where));
+    return Value::string(std::string(utf8::cut(s, max - 1)) + "…");
 }
+
+/** References (one per line) joined by "; " within `max` characters, whole ones only: when
+ *  they do not all fit, those that do and "…". */
+Value fitReferences(std::string_view refs, size_t max, std::string_view where, Notices& notices) {
+    std::vector<std::string_view> all;
+    for (size_t at = 0; at < refs.size();) {
+        const size_t end = std::min(refs.find('\n', at), refs.size());
+        all.push_back(refs.substr(at, end - at));
+        at = end + 1;
+    }
+    std::string joined;
+    for (std::string_view r : all) (joined += joined.empty() ? "" : "; ") += r;
+    if (utf8::length(joined) <= max) return fit(std::move(joined), max, where, notices);
+    std::string kept;
+    for (std::string_view r : all) {
+        std::string next = kept.empty() ? std::string(r) : kept + "; " + std::string(r);
+        if (utf8::length(next) + 3 > max) break;
+        kept = std::move(next);
+    }
+    if (kept.empty()) return fit(std::string(all.front()), max, where, notices);  // one reference longer than the field
+    notices.add(Notice::ShortenedText, where);
+    return fit(kept + "; …", max, where, notices);
+}
+
+/** Runs `a` here and `b` on a second thread; the first failure of either is rethrown once both
+ *  have ended. */
+template <class A, class B>
+void bothAtOnce(A&& a, B&& b) {
+    std::exception_ptr failedB;
+    std::thread other([&] {
+        try {
+            b();
+        } catch (...) {
+            failedB = std::current_exception();
+        }
+    });
+    std::exception_ptr failedA;
+    try {
+        a();
+    } catch (...) {
+        failedA = std::current_exception();
+    }
+    other.join();
+    if (failedA) std::rethrow_exception(failedA);
+    if (failedB) std::rethrow_exception(failedB);
+}
+
+}  // namespace
+
+// ---------------------------------------------------------------------------------------------
+// Notices
+// ---------------------------------------------------------------------------------------------
+
+void Notices::add(Notice n, std::string_view example) {
+    Count& c = counts_[static_cast<size_t>(n)];
+    ++c.n;
+    if (c.examples.size() < kExamples && !example.empty()) c.examples.emplace_back(example);
+}
+
+void Notices::merge(const Notices& o) {
+    for (size_t i = 0; i < static_cast<size_t>(Notice::Count_); ++i) {
+        counts_[i].n += o.counts_[i].n;
+        for (const std::string& e : o.counts_[i].examples)
+            if (counts_[i].examples.size() < kExamples) counts_[i].examples.push_back(e);
+    }
+}
+
+void Notices::fill(ImportReport& report) const {
+    for (size_t i = 0; i < static_cast<size_t>(Notice::Count_); ++i) {
+        const Count& c = counts_[i];
+        if (c.n) report.attention.push_back({noticeTitle(static_cast<Notice>(i)), c.n, c.examples});
+    }
+}
+
+// ---------------------------------------------------------------------------------------------
+// Taking the files' records
+// ---------------------------------------------------------------------------------------------
+
+BaseAssembler::BaseAssembler(const ImportOptions& options) : options_(options) {
+    if (options.wagePerHour) {
+        const auto w = DecimalText::fromDouble(*options.wagePerHour);
+        wage_ = w ? w->scaled(kMoneyPlaces) : std::nullopt;
+        if (!wage_) throw Error("Часовая ставка слишком велика");
+    }
+}
+
+BaseAssembler::~BaseAssembler() = default;
 
 int32_t BaseAssembler::addCollection(std::string name) {
     collections_.push_back(std::move(name));
@@ -125,41 +205,52 @@ int32_t BaseAssembler::addEntry(std::string name) {
     return static_cast<int32_t>(entries_.size());
 }
 
-uint32_t BaseAssembler::internCode(const std::string& code) {
-    auto [it, fresh] = codeIds_.try_emplace(code, static_cast<uint32_t>(codes_.size()));
-    if (fresh) codes_.push_back({code, {}, 0, -1, 0});
-    return it->second;
+uint32_t BaseAssembler::internCode(std::string_view code) {
+    if (auto it = codeIds_.find(code); it != codeIds_.end()) return it->second;
+    const auto id = static_cast<uint32_t>(codes_.size());
+    codeIds_.emplace(std::string(code), id);
+    codes_.push_back({std::string(code), {}, 0, -1, 0});
+    return id;
 }
 
 uint32_t BaseAssembler::internUnit(std::string_view unit) {
     if (unit.empty()) return 0;
-    auto [it, fresh] = unitIds_.try_emplace(std::string(unit), static_cast<uint32_t>(units_.size() + 1));
-    if (fresh) units_.emplace_back(unit);
-    return it->second;
+    if (auto it = unitIds_.find(unit); it != unitIds_.end()) return it->second;
+    units_.emplace_back(unit);
+    unitIds_.emplace(std::string(unit), static_cast<uint32_t>(units_.size()));
+    return static_cast<uint32_t>(units_.size());
 }
 
-BaseAssembler::Item BaseAssembler::newItem(int32_t entry, const std::string& code, std::string name, std::string_view unit,
-                                           std::string_view shownPrefix) {
+uint16_t BaseAssembler::internPrefix(std::string_view prefix) {
+    for (size_t i = 0; i < prefixes_.size(); ++i)
+        if (prefixes_[i] == prefix) return static_cast<uint16_t>(i);
+    if (prefixes_.size() >= 0xFFFF) throw Error("Слишком много разных сборников в одном импорте");
+    prefixes_.emplace_back(prefix);
+    return static_cast<uint16_t>(prefixes_.size() - 1);
+}
+
+BaseAssembler::Item BaseAssembler::newItem(int32_t entry, std::string_view code, std::string name, std::string_view unit,
+                                           std::string_view prefix) {
+    if (entry < 1 || size_t(entry) > entries_.size()) throw Error("Запись вне раздела");
     Item it;
     it.entry = entry;
-    it.collection = entries_.at(size_t(entry - 1)).first;
+    it.collection = entries_[size_t(entry - 1)].first;
     it.code = code;
     it.name = std::move(name);
     it.unit = internUnit(unit);
-    it.alt = code.empty() ? std::string() : std::string(shownPrefix) + " " + code;
+    it.prefix = internPrefix(prefix);
     it.firstLine = static_cast<uint32_t>(lines_.size());
     return it;
 }
 
-void BaseAssembler::beginRate(int32_t entry, const std::string& code, std::string name, std::string_view unit,
-                              std::string_view shownPrefix) {
-    Item it = newItem(entry, code, std::move(name), unit, shownPrefix);
-    if (!code.empty() && !rateCodes_.try_emplace(code, uint32_t(items_.size())).second) notice(Notice::DuplicateCode, code);
-    items_.push_back(std::move(it));
+void BaseAssembler::beginRate(int32_t entry, std::string_view code, std::string name, std::string_view unit,
+                              std::string_view prefix) {
+    items_.push_back(newItem(entry, code, std::move(name), unit, prefix));
+    ++rates_;
 }
 
-void BaseAssembler::addLine(const std::string& code, std::string_view name, std::string_view unit,
-                            std::optional<double> quantity, bool abstract) {
+void BaseAssembler::addLine(std::string_view code, std::string_view name, std::string_view unit,
+                            std::optional<int64_t> quantity, bool abstract) {
     if (items_.empty() || items_.back().price) throw Error("Ресурс вне расценки");
     const uint32_t c = internCode(code);
     Code& k = codes_[c];
@@ -169,11 +260,18 @@ void BaseAssembler::addLine(const std::string& code, std::string_view name, std:
     ++items_.back().lines;
 }
 
-void BaseAssembler::setReasons(std::string_view overhead, std::string_view profit) {
+void BaseAssembler::addReasons(std::string_view overhead, std::string_view profit) {
+    if (items_.empty() || items_.back().price) throw Error("Ссылка на нормативы вне расценки");
     Item& it = items_.back();
+    // One reference a line (a collapsed attribute holds no line break); a repeated one once.
     auto add = [](std::string& to, std::string_view v) {
         if (v.empty()) return;
-        if (!to.empty()) to += "; ";
+        for (size_t at = 0; at <= to.size();) {
+            const size_t end = std::min(to.find('\n', at), to.size());
+            if (std::string_view(to).substr(at, end - at) == v && !to.empty()) return;
+            at = end + 1;
+        }
+        if (!to.empty()) to += '\n';
         to += v;
     };
     add(it.overhead, overhead);
@@ -181,18 +279,24 @@ void BaseAssembler::setReasons(std::string_view overhead, std::string_view profi
 }
 
 void BaseAssembler::setDirectPrices(const DirectPrices& p) {
-    items_.back().direct = true;
-    items_.back().prices = p;
+    if (items_.empty() || items_.back().price) throw Error("Цена расценки вне расценки");
+    Item& it = items_.back();
+    if (!it.direct) {
+        it.direct = true;
+        it.directPrices = static_cast<uint32_t>(directs_.size());
+        directs_.push_back(p);
+    } else {
+        directs_[it.directPrices] = p;
+    }
 }
 
-void BaseAssembler::addPriceRecord(int32_t entry, const std::string& code, std::string name, std::string_view unit,
-                                   std::optional<double> price, std::optional<double> machineWages) {
+void BaseAssembler::addPriceRecord(int32_t entry, std::string_view code, std::string name, std::string_view unit,
+                                   std::optional<ResourcePrice> price) {
     Item it = newItem(entry, code, std::move(name), unit, "ФСБЦ");
     it.price = true;
-    it.machine = machineWages.has_value() || isMachine(code);
     it.priced = price.has_value();
-    it.value = machineWages ? money(price.value_or(0)) : price.value_or(0);  // a machine's price is a sum
-    it.machineWages = machineWages.value_or(0);
+    it.resource = price.value_or(ResourcePrice{});
+    it.resource.machine = it.resource.machine || isMachine(code);
     if (!it.priced) notice(Notice::PriceWithoutPrice, code);
     ++priceRecords_;
     if (!code.empty()) {
@@ -205,185 +309,216 @@ void BaseAssembler::addPriceRecord(int32_t entry, const std::string& code, std::
     items_.push_back(std::move(it));
 }
 
-void BaseAssembler::notice(Notice n, const std::string& example) {
-    Count& c = notices_[static_cast<size_t>(n)];
-    ++c.n;
-    if (c.examples.size() < kExamples && !example.empty()) c.examples.push_back(example);
+// ---------------------------------------------------------------------------------------------
+// Reading the assembled base
+// ---------------------------------------------------------------------------------------------
+
+std::string BaseAssembler::shownCode(const Item& it) const {
+    return it.price || it.code.empty() ? it.code : prefixes_[it.prefix] + it.code;
 }
+
+int32_t BaseAssembler::resourceKind(const Code& c) const {
+    const RecordKind k = c.priceItem >= 0 ? (items_[size_t(c.priceItem)].resource.machine ? RecordKind::Machine : RecordKind::Material)
+                         : isLabour(c.text) ? RecordKind::Labour
+                         : isMachine(c.text) ? RecordKind::Machine
+                                             : RecordKind::Material;
+    return static_cast<int32_t>(k);
+}
+
+RateComponents BaseAssembler::priceOf(const Item& rate, std::vector<RateLine>& buffer) const {
+    buffer.clear();
+    for (uint32_t k = rate.firstLine; k < rate.firstLine + rate.lines; ++k) {
+        const Line& l = lines_[k];
+        const Code& c = codes_[l.code];
+        const Item* p = c.priceItem >= 0 ? &items_[size_t(c.priceItem)] : nullptr;
+        buffer.push_back({c.text, l.numeric ? std::optional<int64_t>(l.quantity) : std::nullopt, l.abstract,
+                          p && p->priced ? &p->resource : nullptr});
+    }
+    return priceRate(buffer, wage_, rate.direct ? &directs_[rate.directPrices] : nullptr);
+}
+
+// ---------------------------------------------------------------------------------------------
+// Writing the tables
+// ---------------------------------------------------------------------------------------------
 
 void BaseAssembler::write(const std::string& dir, ImportReport& report, const ProgressFn& progress) {
     auto stage = [&](const char* what) {
         if (progress && !progress({what, 0, 0})) throw ImportCancelled();
     };
     stage("Запись таблиц нормативной базы");
+    countDuplicateCodes();
+    numberPlaceholders();
+    // The rates on this thread, the rest on a second one; each with notices of its own, told
+    // in a fixed order.
+    Notices rateNotices, otherNotices;
+    std::unique_ptr<NormTableWriter> rabmat, resurs;
+    bothAtOnce([&] { rabmat = writeRates(dir, rateNotices); },
+               [&] {
+                   writeUnits(dir, otherNotices);
+                   report.collections = writeCollections(dir, otherNotices);
+                   report.contentsEntries = writeEntries(dir, otherNotices);
+                   writeNames(dir, otherNotices);
+                   resurs = writeLines(dir);
+               });
+    stage("Запись индексов");
+    // The indexes read the tables back: the base held in memory goes first, so that the two
+    // never take memory at the same time.
+    releaseMemory();
+    bothAtOnce([&] { rabmat->finish(); }, [&] { report.resourceLines = resurs->finish(); });
+    report.rates = rates_;
+    report.priceRecords = priceRecords_;
+    notices_.merge(rateNotices);
+    notices_.merge(otherNotices);
+    notices_.fill(report);
+}
 
+void BaseAssembler::countDuplicateCodes() {
+    // Norms of one book with one code: sorted once here rather than a lookup per norm.
+    std::vector<std::tuple<uint16_t, std::string_view, size_t>> codes;
+    codes.reserve(rates_);
+    for (size_t i = 0; i < items_.size(); ++i)
+        if (!items_[i].price && !items_[i].code.empty()) codes.emplace_back(items_[i].prefix, items_[i].code, i);
+    std::sort(codes.begin(), codes.end());
+    for (size_t i = 1; i < codes.size(); ++i)
+        if (std::get<0>(codes[i]) == std::get<0>(codes[i - 1]) && std::get<1>(codes[i]) == std::get<1>(codes[i - 1]))
+            notice(Notice::DuplicateCode, shownCode(items_[std::get<2>(codes[i])]));
+}
+
+void BaseAssembler::numberPlaceholders() {
     // Own rates of the codes no price file has: numbered after every listed record, in the
     // order their lines were met.
     int32_t nextId = static_cast<int32_t>(items_.size()) + 1;
-    std::vector<uint32_t> placeholders;
     for (const Line& l : lines_) {
         Code& k = codes_[l.code];
         if (k.priceItem >= 0 || k.placeholder) continue;
         k.placeholder = nextId++;
-        placeholders.push_back(l.code);
+        placeholders_.push_back(l.code);
         if (k.unit == 0) k.unit = internUnit(isLabour(k.text) ? "чел.-ч" : isMachine(k.text) ? "маш.-ч" : "");
         if (k.name.empty()) k.name = k.text == "1" ? "Затраты труда рабочих" : k.text == "2" ? "Затраты труда машинистов" : "";
         if (!isLabour(k.text)) notice(Notice::UnpricedCode, k.text);
     }
+}
 
-    {
-        NormTableWriter w(dir, NormTable::Edizm);
-        for (size_t i = 0; i < units_.size(); ++i) {
-            w.next().set(fld::ID, integer(int64_t(i + 1))).set(fld::NAME, fit(units_[i], 50, units_[i]));
-            w.append();
-        }
-        w.finish();
+void BaseAssembler::writeUnits(const std::string& dir, Notices& n) const {
+    NormTableWriter w(dir, NormTable::Edizm);
+    for (size_t i = 0; i < units_.size(); ++i) {
+        w.next().set(fld::ID, integer(int64_t(i + 1))).set(fld::NAME, fit(units_[i], 50, units_[i], n));
+        w.append();
     }
-    {
-        NormTableWriter w(dir, NormTable::Reestr);
-        for (size_t i = 0; i < collections_.size(); ++i) {
-            w.next().set(fld::ID, integer(int64_t(i + 1))).set(fld::NAME, fit(collections_[i], 255, brief(collections_[i])));
-            w.append();
-        }
-        report.collections = w.finish();
-    }
-    {
-        NormTableWriter w(dir, NormTable::Ogl);
-        for (size_t i = 0; i < entries_.size(); ++i) {
-            w.next().set(fld::ID, integer(int64_t(i + 1))).set(fld::IDREESTR, integer(entries_[i].first)).set(fld::NAME, fit(entries_[i].second, 255, brief(entries_[i].second)));
-            w.append();
-        }
-        report.contentsEntries = w.finish();
-    }
-    stage("Запись расценок и ресурсов");
+    w.finish();
+}
 
-    NormTableWriter rabmat(dir, NormTable::Rabmat);
-    NormTableWriter names(dir, NormTable::Name);
-    const normbase::NormRecord& r = rabmat.record();
+uint64_t BaseAssembler::writeCollections(const std::string& dir, Notices& n) const {
+    NormTableWriter w(dir, NormTable::Reestr);
+    for (size_t i = 0; i < collections_.size(); ++i) {
+        w.next().set(fld::ID, integer(int64_t(i + 1))).set(fld::NAME, fit(collections_[i], 255, collections_[i], n));
+        w.append();
+    }
+    return w.finish();
+}
+
+uint64_t BaseAssembler::writeEntries(const std::string& dir, Notices& n) const {
+    NormTableWriter w(dir, NormTable::Ogl);
+    for (size_t i = 0; i < entries_.size(); ++i) {
+        const auto& [collection, name] = entries_[i];
+        w.next().set(fld::ID, integer(int64_t(i + 1))).set(fld::IDREESTR, integer(collection)).set(fld::NAME, fit(name, 255, name, n));
+        w.append();
+    }
+    return w.finish();
+}
+
+void BaseAssembler::writeNames(const std::string& dir, Notices& n) const {
+    NormTableWriter w(dir, NormTable::Name);
+    const size_t pId = w.record().place(fld::ID), pName = w.record().place(fld::NAME);
+    auto put = [&](int64_t id, const std::string& name) {
+        w.next().set(pId, integer(id)).set(pName, fit(name, 0, name, n));
+        w.append();
+    };
+    for (size_t i = 0; i < items_.size(); ++i) put(int64_t(i + 1), items_[i].name);
+    for (uint32_t c : placeholders_) put(codes_[c].placeholder, codes_[c].name);
+    w.finish();
+}
+
+std::unique_ptr<NormTableWriter> BaseAssembler::writeRates(const std::string& dir, Notices& n) const {
+    auto w = std::make_unique<NormTableWriter>(dir, NormTable::Rabmat);
+    const normbase::NormRecord& r = w->record();
     const size_t pId = r.place(fld::ID), pReestr = r.place(fld::IDREESTR), pName = r.place(fld::IDNAME),
-                 pTab = r.place(fld::TAB), pKind = r.place("RABMAT"), pOgl = r.place(fld::IDOGL),
+                 pTab = r.place(fld::TAB), pKind = r.place(fld::RABMAT), pOgl = r.place(fld::IDOGL),
                  pAlt = r.place(fld::ALTTAB), pUnit = r.place(fld::IDEDIZM), pBA = r.place(fld::BA),
                  pBB = r.place(fld::BB), pBC = r.place(fld::BC), pBD = r.place(fld::BD), pBE = r.place(fld::BE),
-                 pBG = r.place(fld::BG),
-                 // The overhead and profit references of a norm, kept for later in two text
-                 // fields the program does not read.
-                 pOverhead = r.place("PREISK"), pProfit = r.place("POSPREISK");
+                 pBG = r.place(fld::BG), pBH = r.place(fld::BH), pOverhead = r.place(fld::PREISK),
+                 pProfit = r.place(fld::POSPREISK);
     auto unitValue = [](uint32_t u) { return u ? integer(u) : Value(); };
-    auto nameRecord = [&](int32_t id, const std::string& name) {
-        names.next().set(fld::ID, integer(id)).set(fld::NAME, fit(name, 0, brief(name)));
-        names.append();
-    };
-    const double wage = options_.wagePerHour.value_or(0);
-    uint64_t rates = 0;
+    std::vector<RateLine> buffer;
     for (size_t i = 0; i < items_.size(); ++i) {
         const Item& it = items_[i];
         const int32_t id = static_cast<int32_t>(i + 1);
-        normbase::NormRecord& rec = rabmat.next();
-        rec.set(pId, integer(id)).set(pReestr, integer(it.collection)).set(pName, integer(id)).set(pTab, fit(it.code, 50, it.code))
-            .set(pOgl, integer(it.entry)).set(pAlt, fit(it.alt, 255, it.code)).set(pUnit, unitValue(it.unit));
+        const std::string code = shownCode(it);
+        normbase::NormRecord& rec = w->next();
+        rec.set(pId, integer(id)).set(pReestr, integer(it.collection)).set(pName, integer(id)).set(pTab, fit(code, 50, code, n))
+            .set(pOgl, integer(it.entry)).set(pUnit, unitValue(it.unit));
+        if (!it.code.empty()) rec.set(pAlt, fit(prefixes_[it.prefix] + " " + it.code, 255, code, n));
         if (it.price) {
-            rec.set(pKind, integer(it.machine ? kKindMachine : kKindMaterial));
-            if (it.priced) {
-                rec.set(pBA, real(it.value)).set(pBB, real(it.value));
-                if (it.machine) rec.set(pBC, real(it.value)).set(pBD, real(it.machineWages));
-            }
+            rec.set(pKind, kind(it.resource.machine ? RecordKind::Machine : RecordKind::Material));
+            if (it.priced) rec.set(pBA, money(it.resource.price)).set(pBB, money(it.resource.price));
+            if (it.priced && it.resource.machine) rec.set(pBC, money(it.resource.price)).set(pBD, money(it.resource.machineWages));
         } else {
-            ++rates;
-            double one = 0, grades = 0, bb = 0, bc = 0, bd = 0;
-            bool hasOne = false;
-            for (uint32_t k = it.firstLine; k < it.firstLine + it.lines; ++k) {
-                const Line& l = lines_[k];
-                if (!l.numeric) continue;
-                const Code& c = codes_[l.code];
-                if (c.text == "1") {
-                    hasOne = true;
-                    one += l.quantity;
-                } else if (c.text.starts_with("1-")) {
-                    grades += l.quantity;
-                }
-                if (c.priceItem < 0) continue;
-                const Item& p = items_[size_t(c.priceItem)];
-                if (p.machine) {
-                    bc += l.quantity * p.value;
-                    bd += l.quantity * p.machineWages;
-                } else if (!l.abstract) {
-                    bb += l.quantity * p.value;
-                }
-            }
-            const double bg = hasOne ? one : grades;
-            double ba;
-            if (it.direct) {
-                ba = it.prices.total;
-                rec.set(pBB, real(it.prices.materials)).set(pBC, real(it.prices.machines)).set(pBD, real(it.prices.machineWages))
-                    .set(pBE, real(it.prices.wages));
-            } else {
-                bb = money(bb), bc = money(bc), bd = money(bd);
-                const double be = money(bg * wage);
-                ba = money(bb + bc + be);
-                rec.set(pBB, real(bb)).set(pBC, real(bc)).set(pBD, real(bd)).set(pBE, real(be));
-            }
-            rec.set(pBA, real(ba)).set(pBG, real(bg)).set(pKind, integer(kKindRate))
-                .set(pOverhead, fit(it.overhead, 50, it.code)).set(pProfit, fit(it.profit, 50, it.code));
-            if (ba == 0) notice(Notice::RateWithoutPrice, it.code);
+            const RateComponents c = priceOf(it, buffer);
+            rec.set(pKind, kind(RecordKind::Rate)).set(pBA, money(c.total)).set(pBB, money(c.materials))
+                .set(pBC, money(c.machines)).set(pBD, money(c.machineWages)).set(pBE, money(c.wages))
+                .set(pBG, quantity(c.labour)).set(pBH, quantity(c.machinistLabour));
+            if (!it.overhead.empty()) rec.set(pOverhead, fitReferences(it.overhead, kReferenceChars, code, n));
+            if (!it.profit.empty()) rec.set(pProfit, fitReferences(it.profit, kReferenceChars, code, n));
+            if (c.total == 0) n.add(Notice::RateWithoutPrice, code);
         }
-        rabmat.append();
-        nameRecord(id, it.name);
+        w->append();
     }
-    for (uint32_t c : placeholders) {
+    for (uint32_t c : placeholders_) {
         const Code& k = codes_[c];
-        normbase::NormRecord& rec = rabmat.next();
-        rec.set(pId, integer(k.placeholder)).set(pName, integer(k.placeholder)).set(pTab, fit(k.text, 50, k.text))
-            .set(pOgl, integer(0)).set(pUnit, unitValue(k.unit))
-            .set(pKind, integer(isLabour(k.text) ? kKindLabour : isMachine(k.text) ? kKindMachine : kKindMaterial));
-        rabmat.append();
-        nameRecord(k.placeholder, k.name);
+        w->next().set(pId, integer(k.placeholder)).set(pName, integer(k.placeholder)).set(pTab, fit(k.text, 50, k.text, n))
+            .set(pOgl, integer(0)).set(pUnit, unitValue(k.unit)).set(pKind, integer(resourceKind(k)));
+        w->append();
     }
-    names.finish();
-    stage("Запись ресурсных строк");
-    {
-        NormTableWriter w(dir, NormTable::Resurs);
-        const normbase::NormRecord& l = w.record();
-        const size_t qId = l.place(fld::ID), qRab = l.place(fld::IDRAB), qRes = l.place(fld::IDRES_RABMAT),
-                     qKoll = l.place(fld::KOLL), qVid = l.place(fld::VIDNR), qKind = l.place("RABMAT"),
-                     qReestr = l.place(fld::IDREESTR), qResReestr = l.place("IDRES_REESTR");
-        int64_t id = 0;
-        for (size_t i = 0; i < items_.size(); ++i) {
-            const Item& it = items_[i];
-            for (uint32_t k = it.firstLine; k < it.firstLine + it.lines; ++k) {
-                const Line& ln = lines_[k];
-                const Code& c = codes_[ln.code];
-                normbase::NormRecord& rec = w.next();
-                const bool own = c.priceItem >= 0;
-                const Item* p = own ? &items_[size_t(c.priceItem)] : nullptr;
-                rec.set(qId, integer(++id)).set(qRab, integer(int64_t(i + 1)))
-                    .set(qRes, integer(own ? c.priceItem + 1 : c.placeholder))
-                    .set(qVid, integer(ln.abstract || !ln.numeric ? 1 : 0))
-                    .set(qKind, integer(p ? (p->machine ? kKindMachine : kKindMaterial)
-                                          : isLabour(c.text) ? kKindLabour : isMachine(c.text) ? kKindMachine : kKindMaterial))
-                    .set(qReestr, integer(it.collection));
-                if (ln.numeric) rec.set(qKoll, real(ln.quantity));
-                if (p) rec.set(qResReestr, integer(p->collection));
-                w.append();
-            }
+    return w;
+}
+
+std::unique_ptr<NormTableWriter> BaseAssembler::writeLines(const std::string& dir) const {
+    auto w = std::make_unique<NormTableWriter>(dir, NormTable::Resurs);
+    const normbase::NormRecord& l = w->record();
+    const size_t qId = l.place(fld::ID), qRab = l.place(fld::IDRAB), qRes = l.place(fld::IDRES_RABMAT),
+                 qKoll = l.place(fld::KOLL), qVid = l.place(fld::VIDNR), qKind = l.place(fld::RABMAT),
+                 qReestr = l.place(fld::IDREESTR), qResReestr = l.place(fld::IDRES_REESTR);
+    int64_t id = 0;
+    for (size_t i = 0; i < items_.size(); ++i) {
+        const Item& it = items_[i];
+        for (uint32_t k = it.firstLine; k < it.firstLine + it.lines; ++k) {
+            const Line& ln = lines_[k];
+            const Code& c = codes_[ln.code];
+            normbase::NormRecord& rec = w->next();
+            rec.set(qId, integer(++id)).set(qRab, integer(int64_t(i + 1)))
+                .set(qRes, integer(c.priceItem >= 0 ? c.priceItem + 1 : c.placeholder))
+                .set(qVid, integer(ln.abstract || !ln.numeric ? 1 : 0)).set(qKind, integer(resourceKind(c)))
+                .set(qReestr, integer(it.collection));
+            if (ln.numeric) rec.set(qKoll, quantity(ln.quantity));
+            if (c.priceItem >= 0) rec.set(qResReestr, integer(items_[size_t(c.priceItem)].collection));
+            w->append();
         }
-        stage("Запись индексов");
-        report.resourceLines = w.finish();
     }
-    // The rates' indexes read the whole table back: the base held in memory goes first, so that
-    // the two never take memory at the same time.
+    return w;
+}
+
+void BaseAssembler::releaseMemory() {
     std::deque<Item>().swap(items_);
     std::vector<Line>().swap(lines_);
     std::vector<Code>().swap(codes_);
+    std::vector<DirectPrices>().swap(directs_);
+    std::vector<uint32_t>().swap(placeholders_);
+    std::vector<std::string>().swap(collections_);
+    std::vector<std::pair<int32_t, std::string>>().swap(entries_);
+    std::vector<std::string>().swap(units_);
     codeIds_ = {};
-    rateCodes_ = {};
+    unitIds_ = {};
     ::malloc_trim(0);
-    rabmat.finish();
-    report.rates = rates;
-    report.priceRecords = priceRecords_;
-    for (size_t i = 0; i < static_cast<size_t>(Notice::Count_); ++i) {
-        const Count& c = notices_[i];
-        if (c.n) report.attention.push_back({noticeTitle(static_cast<Notice>(i)), c.n, c.examples});
-    }
 }
 
 }  // namespace talvira::normimport

@@ -7,20 +7,27 @@
  * after the norm files that use them.
  *
  *   BaseAssembler b(options);
- *   b.beginCollection("ГЭСНп 01. Электротехнические устройства");  ...  b.write(dir, report);
+ *   b.addCollection("ГЭСНп 01. Электротехнические устройства");  ...  b.write(dir, report, {});
  *
  * Caveats: the whole base stays in memory until write() (some tens of MB for a national base).
  */
-#include "normbase/import/OfficialImport.h"
+#include "normbase/import/ImportTypes.h"
+#include "normbase/import/RatePricing.h"
 #include "storage/Value.h"
 
 #include <cstdint>
 #include <deque>
+#include <functional>
+#include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
 #include <unordered_map>
 #include <vector>
+
+namespace talvira::normbase {
+class NormTableWriter;
+}
 
 namespace talvira::normimport {
 
@@ -40,50 +47,68 @@ enum class Notice {
     Count_
 };
 
-/** A ФЕР unit price of a norm, per unit, as the file gives it. */
-struct DirectPrices {
-    double total = 0, wages = 0, machines = 0, machineWages = 0, materials = 0;
+/** The counted cases with their first examples; each writing thread keeps its own. */
+class Notices {
+public:
+    void add(Notice n, std::string_view example);
+    /** `o`'s counts added, its examples after these while there is room. */
+    void merge(const Notices& o);
+    void fill(ImportReport& report) const;
+
+private:
+    struct Count {
+        uint64_t n = 0;
+        std::vector<std::string> examples;
+    };
+    Count counts_[static_cast<size_t>(Notice::Count_)];
 };
 
 class BaseAssembler {
 public:
-    explicit BaseAssembler(const ImportOptions& options) : options_(options) {}
+    explicit BaseAssembler(const ImportOptions& options);
+    ~BaseAssembler();
 
     /** A new collection; returns its ID. */
     int32_t addCollection(std::string name);
     /** A contents entry of the current collection; returns its ID. */
     int32_t addEntry(std::string name);
-    /** A rate of a norm file listed under entry `entry`. */
-    void beginRate(int32_t entry, const std::string& code, std::string name, std::string_view unit, std::string_view shownPrefix);
-    /** A resource line of the current rate; `quantity` nothing when it is not a number. */
-    void addLine(const std::string& code, std::string_view name, std::string_view unit, std::optional<double> quantity,
+    /** A norm listed under entry `entry`; its code is stored with its book's prefix as official
+     *  documents write it ("ГЭСНп" + "01-01-001-01" = "ГЭСНп01-01-001-01"). */
+    void beginRate(int32_t entry, std::string_view code, std::string name, std::string_view unit, std::string_view prefix);
+    /** A resource line of the current norm; `quantity` in seven decimals, nothing when it is
+     *  not a number. The name and unit count only the first time the code is met. */
+    void addLine(std::string_view code, std::string_view name, std::string_view unit, std::optional<int64_t> quantity,
                  bool abstract);
-    void setReasons(std::string_view overhead, std::string_view profit);
+    /** An overhead and a profit reference of the current norm (either may be empty). */
+    void addReasons(std::string_view overhead, std::string_view profit);
     void setDirectPrices(const DirectPrices& p);
-    /** A price record of a price file listed under `entry`: a material (`machineWages` nothing)
-     *  or a machine; `price` nothing when the file gives none. */
-    void addPriceRecord(int32_t entry, const std::string& code, std::string name, std::string_view unit,
-                        std::optional<double> price, std::optional<double> machineWages);
+    /** A price record of a price file listed under `entry`; `price` nothing when the file gives none. */
+    void addPriceRecord(int32_t entry, std::string_view code, std::string name, std::string_view unit,
+                        std::optional<ResourcePrice> price);
 
-    void notice(Notice n, const std::string& example);
-    /** Writes the six tables into `dir` and fills the counts and the attention list of `report`;
-     *  the base held in memory is given up on the way (once). */
+    void notice(Notice n, std::string_view example) { notices_.add(n, example); }
+    /** Norms and price records taken so far. */
+    uint64_t rateCount() const { return rates_; }
+    uint64_t priceRecordCount() const { return priceRecords_; }
+    /** Writes the six tables into `dir` (on two threads) and fills the counts and the attention
+     *  list of `report`; the base held in memory is given up on the way (once). */
     void write(const std::string& dir, ImportReport& report, const ProgressFn& progress);
 
 private:
     struct Item {
         int32_t entry = 0, collection = 0;
         uint32_t unit = 0;
-        std::string code, name, alt;
-        bool price = false, machine = false, priced = false, direct = false;
-        double value = 0, machineWages = 0;  // price record: price per unit, machinist's wage
-        DirectPrices prices;                 // rate with a ФЕР unit price
-        std::string overhead, profit;
+        uint16_t prefix = 0;  // index in prefixes_: the book of a norm, "ФСБЦ" for a price record
+        bool price = false, priced = false, direct = false;
+        std::string code, name;  // the code without its prefix
+        std::string overhead, profit;  // references, one per line
+        ResourcePrice resource;  // a price record's price
         uint32_t firstLine = 0, lines = 0;
+        uint32_t directPrices = 0;  // a ФЕР unit price: its place in directs_
     };
     struct Line {
         uint32_t code;
-        double quantity;
+        int64_t quantity;  // seven decimals
         bool numeric, abstract;
     };
     struct Code {
@@ -92,30 +117,48 @@ private:
         int64_t priceItem = -1;  // the price record of this code
         int32_t placeholder = 0; // ID of the record made for a code without price record
     };
-    /** A rate or price record listed under `entry`, its ALTTAB "<prefix> <code>". */
-    Item newItem(int32_t entry, const std::string& code, std::string name, std::string_view unit, std::string_view shownPrefix);
-    uint32_t internCode(const std::string& code);
-    /** `s` as a field of at most `max` characters (0: any length) in code page 1251 holds it:
-     *  characters the code page lacks replaced, a longer text cut with "…"; both counted. */
-    storage::Value fit(const std::string& s, size_t max, const std::string& where);
+    struct TextHash {
+        using is_transparent = void;
+        size_t operator()(std::string_view s) const { return std::hash<std::string_view>{}(s); }
+    };
+    using TextMap = std::unordered_map<std::string, uint32_t, TextHash, std::equal_to<>>;
+
+    Item newItem(int32_t entry, std::string_view code, std::string name, std::string_view unit, std::string_view prefix);
+    uint32_t internCode(std::string_view code);
     uint32_t internUnit(std::string_view unit);
+    uint16_t internPrefix(std::string_view prefix);
+    /** The code as the tables show it: a norm's with its book's prefix. */
+    std::string shownCode(const Item& it) const;
+    /** The kind of the resource a line of code `c` stands for. */
+    int32_t resourceKind(const Code& c) const;
+    RateComponents priceOf(const Item& rate, std::vector<RateLine>& buffer) const;
+
+    // The steps of write(), one table each (those run on the second thread take their own notices).
+    void countDuplicateCodes();
+    void numberPlaceholders();
+    void writeUnits(const std::string& dir, Notices& n) const;
+    uint64_t writeCollections(const std::string& dir, Notices& n) const;
+    uint64_t writeEntries(const std::string& dir, Notices& n) const;
+    void writeNames(const std::string& dir, Notices& n) const;
+    std::unique_ptr<normbase::NormTableWriter> writeRates(const std::string& dir, Notices& n) const;
+    std::unique_ptr<normbase::NormTableWriter> writeLines(const std::string& dir) const;
+    void releaseMemory();
 
     ImportOptions options_;
+    std::optional<int64_t> wage_;  // kopecks per hour
     std::vector<std::string> collections_;
     std::vector<std::pair<int32_t, std::string>> entries_;
     std::deque<Item> items_;  // stays put while it grows
+    std::vector<DirectPrices> directs_;
     std::vector<Line> lines_;
     std::vector<Code> codes_;
-    std::unordered_map<std::string, uint32_t> codeIds_;
-    std::unordered_map<std::string, uint32_t> rateCodes_;
+    std::vector<uint32_t> placeholders_;  // codes without price record, in the order met
+    TextMap codeIds_;
     std::vector<std::string> units_;
-    std::unordered_map<std::string, uint32_t> unitIds_;
-    struct Count {
-        uint64_t n = 0;
-        std::vector<std::string> examples;
-    };
-    Count notices_[static_cast<size_t>(Notice::Count_)];
-    uint64_t priceRecords_ = 0;
+    TextMap unitIds_;
+    std::vector<std::string> prefixes_;
+    Notices notices_;
+    uint64_t rates_ = 0, priceRecords_ = 0;
 };
 
 }  // namespace talvira::normimport

@@ -1,12 +1,14 @@
 #include "normbase/import/ExpatParser.h"
 
 #include "common/Error.h"
+#include "common/Utf8.h"
 #include "storage/CodePage.h"
 
 #include <expat.h>
 
 #include <cctype>
 #include <climits>
+#include <new>
 
 namespace talvira::normimport {
 
@@ -40,12 +42,8 @@ int singleByteEncoding(void*, const XML_Char* name, XML_Encoding* info) {
     if (cp == 0) return XML_STATUS_ERROR;
     for (int b = 0; b < 256; ++b) {
         const std::string u = storage::toUtf8(std::string(1, static_cast<char>(b)), cp);
-        const auto* p = reinterpret_cast<const unsigned char*>(u.data());
-        int code = '?';
-        if (u.size() == 1) code = p[0];
-        else if (u.size() == 2) code = ((p[0] & 0x1F) << 6) | (p[1] & 0x3F);
-        else if (u.size() == 3) code = ((p[0] & 0x0F) << 12) | ((p[1] & 0x3F) << 6) | (p[2] & 0x3F);
-        info->map[b] = code;
+        const utf8::Char c = u.empty() ? utf8::Char{'?', 1, true} : utf8::next(u, 0);
+        info->map[b] = c.valid && c.size == u.size() ? static_cast<int>(c.code) : '?';
     }
     info->data = nullptr;
     info->convert = nullptr;
@@ -83,7 +81,7 @@ bool ExpatParser::feed(const char* data, size_t size, bool last) {
         const int piece = size > size_t(INT_MAX / 2) ? INT_MAX / 2 : static_cast<int>(size);
         const bool end = last && size_t(piece) == size;
         const XML_Status st = XML_Parse(parser_, data, piece, end ? XML_TRUE : XML_FALSE);
-        if (failure_) std::rethrow_exception(failure_);
+        if (failure_) rethrowFailure();
         if (stopped_) return false;
         if (st == XML_STATUS_ERROR) throw Error(where(describe(XML_GetErrorCode(parser_))));
         data += piece;
@@ -92,25 +90,50 @@ bool ExpatParser::feed(const char* data, size_t size, bool last) {
     }
 }
 
+void ExpatParser::fail() {
+    failure_ = std::current_exception();
+    failedAt_ = where("");
+    XML_StopParser(parser_, XML_FALSE);
+}
+
+void ExpatParser::rethrowFailure() {
+    try {
+        std::rethrow_exception(failure_);
+    } catch (const Error& e) {
+        // A message that names the place already goes as it is; any other gets the place.
+        if (std::string_view(e.what()).starts_with("Файл «" + name_ + "»")) throw;
+        throw Error(failedAt_ + e.what());
+    } catch (const std::bad_alloc&) {
+        throw Error(failedAt_ + "не хватает памяти для чтения файла");
+    } catch (const std::exception& e) {
+        // A fault of ours, not of the file: the user still learns which file and where.
+        throw Error(failedAt_ + "внутренняя ошибка чтения (" + e.what() + ")");
+    } catch (...) {
+        throw Error(failedAt_ + "внутренняя ошибка чтения");
+    }
+}
+
 void ExpatParser::onStart(void* self, const char* name, const char** atts) {
     auto* p = static_cast<ExpatParser*>(self);
+    // Expat still reports the end of an empty element after a stop requested in its start:
+    // the handler that failed hears nothing more, and the first failure is the one told.
+    if (p->failure_) return;
     try {
         p->handler_.startElement(name, atts);
         p->followTextWish();
     } catch (...) {
-        p->failure_ = std::current_exception();
-        XML_StopParser(p->parser_, XML_FALSE);
+        p->fail();
     }
 }
 
 void ExpatParser::onEnd(void* self, const char* name) {
     auto* p = static_cast<ExpatParser*>(self);
+    if (p->failure_) return;
     try {
         p->handler_.endElement(name);
         p->followTextWish();
     } catch (...) {
-        p->failure_ = std::current_exception();
-        XML_StopParser(p->parser_, XML_FALSE);
+        p->fail();
     }
 }
 
@@ -125,12 +148,11 @@ void ExpatParser::followTextWish() {
 
 void ExpatParser::onText(void* self, const char* s, int len) {
     auto* p = static_cast<ExpatParser*>(self);
-    if (len <= 0) return;
+    if (len <= 0 || p->failure_) return;
     try {
         p->handler_.text(s, size_t(len));
     } catch (...) {
-        p->failure_ = std::current_exception();
-        XML_StopParser(p->parser_, XML_FALSE);
+        p->fail();
     }
 }
 

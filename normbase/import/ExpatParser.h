@@ -10,7 +10,10 @@
  *   p.feed(nullptr, 0, true);
  *
  * Caveats: handlers run inside expat (C code): the parser catches what they throw and rethrows it
- * from feed(), after the parser has stopped. stop() ends the document early without an error.
+ * from feed(), after the parser has stopped; once a handler has failed it is called no more.
+ * Only talvira::Error leaves feed(), naming the file and the place where the handler failed:
+ * anything else a handler throws (a fault of ours) becomes one. stop() ends the document early
+ * without an error.
  */
 #include <cstddef>
 #include <cstdint>
@@ -56,11 +59,17 @@ private:
     static void onEnd(void* self, const char* name);
     static void onText(void* self, const char* s, int len);
     void followTextWish();
+    /** Keeps the failure of a handler (the exception in flight) with the place it happened,
+     *  and stops the parser. */
+    void fail();
+    /** The failure kept, as talvira::Error naming the file and the place. */
+    [[noreturn]] void rethrowFailure();
 
     std::string name_;
     XmlHandler& handler_;
     XML_ParserStruct* parser_ = nullptr;
     std::exception_ptr failure_;
+    std::string failedAt_;  // "Файл «…», строка …, столбец …: " where the handler failed
     bool stopped_ = false;
     bool textOn_ = false;
 };

@@ -156,7 +156,11 @@ void ImportJob::install(const std::function<void()>& closeHandles, const std::fu
         s_->setState(JobState::Failed, "Нормативная база не заменена: её таблицы не удалось закрыть");
     } else {
         try {
-            normimport::installBase(s_->staging, s_->baseDir);
+            std::vector<std::string> kept = normimport::installBase(s_->staging, s_->baseDir);
+            {
+                std::lock_guard lock(s_->mutex);
+                s_->report.keptBases = std::move(kept);
+            }
             s_->setState(JobState::Installed);
         } catch (const std::exception& e) {
             s_->removeStaging();

@@ -1,6 +1,7 @@
 #include "normbase/import/InputFiles.h"
 
 #include "common/Error.h"
+#include "common/Utf8.h"
 #include "storage/CodePage.h"
 
 #include <zip.h>
@@ -8,6 +9,7 @@
 #include <cstdio>
 #include <fstream>
 #include <memory>
+#include <span>
 #include <vector>
 
 namespace talvira::normimport {
@@ -25,21 +27,9 @@ bool isZip(const fs::path& p) {
     return f.gcount() == 4 && magic[0] == 'P' && magic[1] == 'K' && magic[2] == 3 && magic[3] == 4;
 }
 
-bool validUtf8(const std::string& s) {
-    for (size_t i = 0; i < s.size();) {
-        const auto c = static_cast<unsigned char>(s[i]);
-        size_t n = c < 0x80 ? 1 : (c >> 5) == 6 ? 2 : (c >> 4) == 14 ? 3 : (c >> 3) == 30 ? 4 : 0;
-        if (n == 0 || i + n > s.size()) return false;
-        for (size_t k = 1; k < n; ++k)
-            if ((static_cast<unsigned char>(s[i + k]) & 0xC0) != 0x80) return false;
-        i += n;
-    }
-    return true;
-}
-
 /** A member name as the user wrote it: UTF-8 when it is (the flag set, or plain ASCII), else
  *  the code page 866 of Russian archivers. */
-std::string memberName(const std::string& raw) { return validUtf8(raw) ? raw : storage::toUtf8(raw, 866); }
+std::string memberName(const std::string& raw) { return utf8::valid(raw) ? raw : storage::toUtf8(raw, 866); }
 
 bool endsWithXml(const std::string& name) {
     if (name.size() < 4) return false;
@@ -69,32 +59,39 @@ std::string megabytes(uint64_t b) { return std::to_string(b / (1024 * 1024)) + "
 
 }  // namespace
 
+struct InputSet::Archive {
+    ZipHandle zip;
+};
+
+InputSet::~InputSet() = default;
+
 InputSet::InputSet(const std::vector<fs::path>& files, uint64_t memberLimit) : memberLimit_(memberLimit) {
     for (const fs::path& p : files) {
         std::error_code ec;
         if (!fs::is_regular_file(p, ec)) throw Error("Файл «" + p.string() + "» не найден");
         if (!isZip(p)) {
             const uint64_t size = fs::file_size(p, ec);
-            docs_.push_back({shown(p), p, -1, ec ? 0 : size});
+            docs_.push_back({shown(p), p, -1, 0, ec ? 0 : size});
             total_ += docs_.back().size;
             continue;
         }
-        ZipHandle z = openZip(p);
-        const zip_int64_t n = zip_get_num_entries(z.get(), 0);
+        archives_.push_back(std::make_unique<Archive>(Archive{openZip(p)}));
+        zip_t* z = archives_.back()->zip.get();
+        const zip_int64_t n = zip_get_num_entries(z, 0);
         bool any = false;
         for (zip_int64_t i = 0; i < n; ++i) {
-            const char* raw = zip_get_name(z.get(), zip_uint64_t(i), ZIP_FL_ENC_RAW);
+            const char* raw = zip_get_name(z, zip_uint64_t(i), ZIP_FL_ENC_RAW);
             if (!raw) continue;
             const std::string name = memberName(raw);
             if (!endsWithXml(name)) continue;
             zip_stat_t st;
             zip_stat_init(&st);
-            if (zip_stat_index(z.get(), zip_uint64_t(i), 0, &st) != 0) throw Error("Файл «" + shown(p) + "»: архив ZIP повреждён");
+            if (zip_stat_index(z, zip_uint64_t(i), 0, &st) != 0) throw Error("Файл «" + shown(p) + "»: архив ZIP повреждён");
             const uint64_t size = (st.valid & ZIP_STAT_SIZE) ? st.size : 0;
             if (size > memberLimit_)
                 throw Error("Файл «" + shown(p) + "»: «" + name + "» распаковывается в " + megabytes(size) +
                             ", больше допустимых " + megabytes(memberLimit_) + " (архив-бомба?)");
-            docs_.push_back({shown(p) + ": " + name, p, i, size});
+            docs_.push_back({shown(p) + ": " + name, p, i, archives_.size() - 1, size});
             total_ += size;
             any = true;
         }
@@ -104,7 +101,10 @@ InputSet::InputSet(const std::vector<fs::path>& files, uint64_t memberLimit) : m
 
 void InputSet::read(size_t i, const PieceFn& piece) const {
     const InputDocument& d = docs_.at(i);
-    std::vector<char> buf(kPiece);
+    // No bigger than the document (a thousand small members must not each clear 256 KiB).
+    const size_t bufSize = d.size > 0 && d.size < kPiece ? size_t(d.size) + 1 : kPiece;
+    const std::unique_ptr<char[]> bytes(new char[bufSize]);
+    const std::span<char> buf(bytes.get(), bufSize);
     if (d.member < 0) {
         std::FILE* f = std::fopen(d.file.c_str(), "rb");
         if (!f) throw Error("Файл «" + d.shownName + "» не открывается для чтения");
@@ -114,8 +114,8 @@ void InputSet::read(size_t i, const PieceFn& piece) const {
         if (std::ferror(f)) throw Error("Файл «" + d.shownName + "»: ошибка чтения");
         return;
     }
-    ZipHandle z = openZip(d.file);
-    std::unique_ptr<zip_file_t, ZipFileCloser> m(zip_fopen_index(z.get(), zip_uint64_t(d.member), 0));
+    zip_t* z = archives_.at(d.archive)->zip.get();
+    std::unique_ptr<zip_file_t, ZipFileCloser> m(zip_fopen_index(z, zip_uint64_t(d.member), 0));
     if (!m) throw Error("Файл «" + d.shownName + "»: член архива не открывается (сжатие не поддерживается или архив повреждён)");
     uint64_t got = 0;
     while (true) {

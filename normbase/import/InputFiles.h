@@ -12,9 +12,12 @@
  * with talvira::Error, whatever size the archive claims for it; so does a damaged archive or a
  * file that cannot be read. Every message names the file.
  */
+#include "normbase/import/ImportTypes.h"
+
 #include <cstdint>
 #include <filesystem>
 #include <functional>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -25,15 +28,16 @@ struct InputDocument {
     std::string shownName;          // "ГЭСНп.xml" or "архив.zip: ГЭСНп.xml"
     std::filesystem::path file;     // the file on disk
     int64_t member = -1;            // index in the archive, -1 for a plain file
+    size_t archive = 0;             // which of the set's archives holds the member
     uint64_t size = 0;              // bytes of XML (as the archive states for a member)
 };
-
-/** Receives the next piece of a document; returns false to stop reading it. */
-using PieceFn = std::function<bool(const char* data, size_t size)>;
 
 class InputSet {
 public:
     InputSet(const std::vector<std::filesystem::path>& files, uint64_t memberLimit);
+    ~InputSet();
+    InputSet(const InputSet&) = delete;
+    InputSet& operator=(const InputSet&) = delete;
     const std::vector<InputDocument>& documents() const { return docs_; }
     /** Bytes of XML in all the documents. */
     uint64_t totalBytes() const { return total_; }
@@ -44,6 +48,8 @@ public:
     void read(size_t i, const PieceFn& piece) const;
 
 private:
+    struct Archive;
+    std::vector<std::unique_ptr<Archive>> archives_;  // open for the whole reading: one look at each directory
     std::vector<InputDocument> docs_;
     std::vector<std::string> emptyArchives_;
     uint64_t total_ = 0;

@@ -1,46 +1,24 @@
 #include "normbase/import/OfficialImport.h"
 
+#include "normbase/BaseInfo.h"
 #include "normbase/import/BaseAssembler.h"
-#include "normbase/import/ExpatParser.h"
 #include "normbase/import/InputFiles.h"
 #include "normbase/import/OfficialXml.h"
-#include "common/NumberText.h"
 
-#include <fcntl.h>
+#include <expat.h>
 
-#include <cerrno>
-#include <csignal>
-#include <cstdio>
-#include <cstring>
+#include <algorithm>
 #include <ctime>
 #include <fstream>
+#include <memory>
+#include <new>
 #include <sstream>
-#include <unistd.h>
 
 namespace talvira::normimport {
 
 namespace fs = std::filesystem;
 
 namespace {
-
-// The note on where the base came from, beside its tables.
-constexpr const char* kOriginFile = "ORIGIN.TXT";
-// The table files the import writes: their families are never carried over from the old base.
-constexpr const char* kTableStems[] = {"000_REESTR", "OGL", "RABMAT", "RESURS", "000_NAME", "000_EDIZM"};
-
-std::string upper(std::string s) {
-    for (char& c : s) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
-    return s;
-}
-
-std::string sourceLine(const SourceInfo& s) {
-    std::string line = s.file + " — " + s.kind;
-    if (!s.baseType.empty()) line += ", " + s.baseType;
-    if (!s.decree.empty()) line += ", " + s.decree;
-    if (!s.priceLevel.empty()) line += ", уровень цен " + s.priceLevel;
-    if (!s.date.empty()) line += ", дата " + s.date;
-    return line;
-}
 
 std::string nowText() {
     const std::time_t t = std::time(nullptr);
@@ -51,49 +29,69 @@ std::string nowText() {
     return buf;
 }
 
-void writeOrigin(const fs::path& dir, const ImportReport& report, const ImportOptions& options) {
+void writeOrigin(const fs::path& dir, const ImportReport& report) {
     std::ofstream f(dir / kOriginFile, std::ios::binary);
     f << "Нормативная база импортирована " << nowText() << "\n";
     f << "Прочитаны файлы:\n";
     for (const SourceInfo& s : report.sources) f << "  " << sourceLine(s) << "\n";
-    if (options.wagePerHour) f << "Часовая ставка оплаты труда: " << formatGeneral(*options.wagePerHour, ',') << " руб.\n";
+    f << wageLine(report.wagePerHour) << "\n";
     if (!f) throw Error("Не удалось записать файл «" + (dir / kOriginFile).string() + "»");
 }
 
-bool processAlive(long pid) { return pid > 0 && (::kill(static_cast<pid_t>(pid), 0) == 0 || errno == EPERM); }
+void addOnce(std::vector<std::string>& to, const std::string& v) {
+    if (!v.empty() && std::find(to.begin(), to.end(), v) == to.end()) to.push_back(v);
+}
 
-void removeAll(const fs::path& p) {
-    std::error_code ec;
-    fs::remove_all(p, ec);
+std::string joined(const std::vector<std::string>& v) {
+    std::string s;
+    for (const std::string& x : v) s += (s.empty() ? "" : ", ") + x;
+    return s;
+}
+
+/** Runs one step of the import that reads or writes `what`; anything but the program's own
+ *  error (a fault of ours, memory running out) leaves it as one Russian message naming it. */
+template <class F>
+auto guarded(const std::string& what, F&& step) {
+    try {
+        return step();
+    } catch (const Error&) {
+        throw;
+    } catch (const std::bad_alloc&) {
+        throw Error("Не хватает памяти для импорта (файл «" + what + "»)");
+    } catch (const std::exception& e) {
+        throw Error("Внутренняя ошибка импорта на файле «" + what + "»: " + e.what());
+    }
+}
+
+/** The files given, for a message: "«a.zip», «b.xml»". */
+std::string fileList(const std::vector<fs::path>& files) {
+    std::string s;
+    for (const fs::path& f : files) s += (s.empty() ? "«" : ", «") + f.filename().string() + "»";
+    return s;
 }
 
 }  // namespace
 
-std::string ImportReport::text() const {
-    std::ostringstream s;
-    s << "Прочитано файлов: " << sources.size() << "\n";
-    for (const SourceInfo& src : sources) s << "  " << sourceLine(src) << "\n";
-    s << "Записано:\n"
-      << "  сборников: " << collections << "\n"
-      << "  разделов и таблиц: " << contentsEntries << "\n"
-      << "  расценок: " << rates << "\n"
-      << "  ресурсных строк: " << resourceLines << "\n"
-      << "  ресурсов с ценами: " << priceRecords << "\n";
-    if (attention.empty()) {
-        s << "Замечаний нет.\n";
-    } else {
-        s << "Требует внимания:\n";
-        for (const Attention& a : attention) {
-            s << "  " << a.what << ": " << a.count;
-            if (!a.examples.empty()) {
-                s << " (например: ";
-                for (size_t i = 0; i < a.examples.size(); ++i) s << (i ? "; " : "") << a.examples[i];
-                s << (a.count > a.examples.size() ? "; …" : "") << ")";
-            }
-            s << "\n";
+normbase::BaseInfo baseInfoOf(const std::vector<SourceInfo>& sources) {
+    normbase::BaseInfo info;
+    info.imported = true;
+    std::vector<std::string> editions, normLevels, priceLevels;
+    for (const SourceInfo& s : sources) {
+        for (const std::string& o : s.orders) addOnce(info.orders, o);
+        if (s.kind != "нормы") {
+            addOnce(priceLevels, s.priceLevel);
+            continue;
         }
+        const std::string book = !s.baseType.empty() ? s.baseType : s.codePrefix;
+        const bool fer = book.starts_with("ФЕР");
+        addOnce(info.books, book);
+        if (fer || book.starts_with("ГЭСН")) addOnce(editions, fer ? "ФСНБ-2020" : "ФСНБ-2022");
+        addOnce(normLevels, !s.priceLevel.empty() ? s.priceLevel : fer ? "01.01.2000" : "");
     }
-    return s.str();
+    if (info.books.empty() && !sources.empty()) editions = {"ФСНБ-2022"};  // the ФСБЦ prices alone
+    info.edition = joined(editions);
+    info.priceLevel = joined(normLevels.empty() ? priceLevels : normLevels);
+    return info;
 }
 
 ImportReport buildBase(const fs::path& stagingDir, const std::vector<fs::path>& files, const ImportOptions& options,
@@ -109,6 +107,7 @@ ImportReport buildBase(const fs::path& stagingDir, const std::vector<fs::path>& 
     if (!in.emptyArchives().empty())
         throw Error("Файл «" + in.emptyArchives().front() + "»: в архиве нет ни одного файла норм или цен (XML)");
     ImportReport report;
+    report.wagePerHour = options.wagePerHour;
     BaseAssembler base(options);
     const uint64_t total = in.totalBytes();
     uint64_t before = 0;
@@ -119,92 +118,60 @@ ImportReport buildBase(const fs::path& stagingDir, const std::vector<fs::path>& 
         if (progress && !progress({stage, before, total})) throw ImportCancelled();
         SourceInfo source;
         source.file = doc.shownName;
-        ExpatParser* parserRef = nullptr;
-        OfficialXmlReader reader(base, source, parserRef);
-        ExpatParser parser(doc.shownName, reader);
-        parserRef = &parser;
-        uint64_t done = 0;
-        in.read(i, [&](const char* p, size_t n) {
-            done += n;
-            if (!parser.feed(p, n, false)) return false;
-            if (progress && !progress({stage, before + std::min(done, doc.size), total})) throw ImportCancelled();
-            return true;
-        });
-        if (reader.root() != OfficialXmlReader::Root::Other) parser.feed(nullptr, 0, true);
+        const XmlInput input{doc.shownName, [&](const PieceFn& piece) {
+            uint64_t done = 0;
+            in.read(i, [&](const char* p, size_t n) {
+                done += n;
+                if (!piece(p, n)) return false;
+                if (progress && !progress({stage, before + std::min(done, doc.size), total})) throw ImportCancelled();
+                return true;
+            });
+        }};
+        const DocumentRead read = guarded(doc.shownName, [&] { return readDocument(input, base, source); });
         before += doc.size;
-        const bool known = reader.root() == OfficialXmlReader::Root::Norms || reader.root() == OfficialXmlReader::Root::Prices;
+        const bool known = read.kind != DocumentKind::Other;
         if (doc.member >= 0) {
             const std::string archive = doc.file.filename().string();
             if (archives.empty() || archives.back().first != archive) archives.emplace_back(archive, false);
             archives.back().second = archives.back().second || known;
             if (!known) {
-                base.notice(Notice::SkippedMember, doc.shownName + " (<" + reader.rootName() + ">)");
+                base.notice(Notice::SkippedMember, doc.shownName + " (<" + read.rootName + ">)");
                 continue;
             }
         } else if (!known) {
-            throw Error("Файл «" + doc.shownName + "»: это не файл норм или цен (корневой элемент <" + reader.rootName() +
+            throw Error("Файл «" + doc.shownName + "»: это не файл норм или цен (корневой элемент <" + read.rootName +
                         ">, ожидался <base> или <ResourceCatalog>)");
         }
         report.sources.push_back(source);
     }
     for (const auto& [archive, any] : archives)
         if (!any) throw Error("Файл «" + archive + "»: в архиве нет ни одного файла норм или цен");
-    base.write(stagingDir.string(), report, progress);
-    writeOrigin(stagingDir, report, options);
+    // A base without a single norm or price would take the place of the user's base for nothing.
+    if (base.rateCount() == 0 && base.priceRecordCount() == 0)
+        throw Error("В " + std::string(files.size() == 1 ? "файле " : "файлах ") + fileList(files) +
+                    " не найдено ни одной нормы и ни одной цены ресурса: нормативная база не изменена");
+    guarded(stagingDir.string(), [&] { base.write(stagingDir.string(), report, progress); });
+    writeOrigin(stagingDir, report);
+    normbase::writeBaseInfo(stagingDir, baseInfoOf(report.sources));
     return report;
 }
 
-fs::path stagingDirFor(const fs::path& baseDir) {
-    const fs::path parent = baseDir.parent_path().empty() ? fs::path(".") : baseDir.parent_path();
-    const std::string prefix = baseDir.filename().string() + ".import-";
-    std::error_code ec;
-    // Folders left by an import that was killed: their process is gone.
-    for (auto it = fs::directory_iterator(parent, ec); !ec && it != fs::directory_iterator(); it.increment(ec)) {
-        const std::string name = it->path().filename().string();
-        if (!name.starts_with(prefix)) continue;
-        char* end = nullptr;
-        const long pid = std::strtol(name.c_str() + prefix.size(), &end, 10);
-        if (end && *end == '\0' && !processAlive(pid)) removeAll(it->path());
+uint64_t parseOnly(const std::vector<fs::path>& files, const ImportOptions& options) {
+    const InputSet in(files, options.memberLimit);
+    uint64_t bytes = 0;
+    for (size_t i = 0; i < in.documents().size(); ++i) {
+        std::unique_ptr<XML_ParserStruct, decltype(&XML_ParserFree)> parser(XML_ParserCreate(nullptr), &XML_ParserFree);
+        if (!parser) throw Error("Не хватает памяти для чтения файла «" + in.documents()[i].shownName + "»");
+        in.read(i, [&](const char* p, size_t n) {
+            bytes += n;
+            if (XML_Parse(parser.get(), p, static_cast<int>(n), XML_FALSE) == XML_STATUS_ERROR)
+                throw Error("Файл «" + in.documents()[i].shownName + "»: " + XML_ErrorString(XML_GetErrorCode(parser.get())));
+            return true;
+        });
+        if (XML_Parse(parser.get(), nullptr, 0, XML_TRUE) == XML_STATUS_ERROR)
+            throw Error("Файл «" + in.documents()[i].shownName + "»: " + XML_ErrorString(XML_GetErrorCode(parser.get())));
     }
-    const fs::path dir = parent / (prefix + std::to_string(::getpid()));
-    removeAll(dir);
-    return dir;
-}
-
-void installBase(const fs::path& stagingDir, const fs::path& baseDir) {
-    std::error_code ec;
-    const fs::path old = fs::path(baseDir.string() + ".old");
-    const bool hadBase = fs::is_directory(baseDir, ec);
-    if (hadBase) {
-        // What the import does not write (the template 1.xls, the user's own files) goes along;
-        // the old tables' files do not (a stale index would mislead the new table).
-        for (const auto& e : fs::directory_iterator(baseDir)) {
-            const std::string name = e.path().filename().string();
-            const std::string stem = upper(e.path().stem().string());
-            bool table = upper(name) == kOriginFile;
-            for (const char* t : kTableStems) table = table || stem == t;
-            if (table || fs::exists(stagingDir / name, ec)) continue;
-            fs::copy(e.path(), stagingDir / name, fs::copy_options::recursive, ec);
-            if (ec) throw Error("Не удалось перенести «" + name + "» в новую нормативную базу: " + ec.message());
-        }
-        removeAll(old);
-        if (fs::exists(old, ec)) throw Error("Не удалось удалить прежнюю копию базы «" + old.string() + "»");
-        // One step: the new base and the old one change places.
-        if (::renameat2(AT_FDCWD, stagingDir.c_str(), AT_FDCWD, baseDir.c_str(), RENAME_EXCHANGE) == 0) {
-            fs::rename(stagingDir, old, ec);
-            if (ec) removeAll(stagingDir);
-            return;
-        }
-        // A file system without the exchange: two renames, the old base put back on failure.
-        fs::rename(baseDir, old, ec);
-        if (ec) throw Error("Не удалось заменить нормативную базу «" + baseDir.string() + "»: " + ec.message());
-    }
-    fs::rename(stagingDir, baseDir, ec);
-    if (ec) {
-        const std::string why = ec.message();
-        if (hadBase) fs::rename(old, baseDir, ec);
-        throw Error("Не удалось заменить нормативную базу «" + baseDir.string() + "»: " + why);
-    }
+    return bytes;
 }
 
 ImportReport importBase(const fs::path& baseDir, const std::vector<fs::path>& files, const ImportOptions& options,
@@ -213,10 +180,11 @@ ImportReport importBase(const fs::path& baseDir, const std::vector<fs::path>& fi
     try {
         ImportReport report = buildBase(staging, files, options, progress);
         if (progress && !progress({"Замена нормативной базы", 0, 0})) throw ImportCancelled();
-        installBase(staging, baseDir);
+        report.keptBases = installBase(staging, baseDir);
         return report;
     } catch (...) {
-        removeAll(staging);
+        std::error_code ec;
+        fs::remove_all(staging, ec);
         throw;
     }
 }

@@ -11,87 +11,51 @@
  * Caveats: a failure throws talvira::Error with one Russian message naming the file, the line
  * and what is wrong; a cancel throws ImportCancelled. Either way the target base is untouched.
  */
-#include "common/Error.h"
+#include "normbase/BaseInfo.h"
+#include "normbase/import/ImportTypes.h"
 
-#include <cstdint>
 #include <filesystem>
-#include <functional>
-#include <optional>
 #include <string>
 #include <vector>
 
 namespace talvira::normimport {
 
-struct ImportOptions {
-    /** Hourly wage in roubles for the basic wages of a norm (BE = labour × wage); none: BE = 0. */
-    std::optional<double> wagePerHour;
-    /** The most bytes one XML member of a ZIP may unpack to (the largest official file is some
-     *  tens of MB); more is refused as a zip bomb. */
-    uint64_t memberLimit = uint64_t(512) << 20;
-};
-
-/** Where the work stands: a Russian line ("Чтение ГЭСНп.xml", "Запись индексов") and bytes
- *  of input read so far out of all input bytes (both 0 while unknown). */
-struct ImportProgress {
-    std::string stage;
-    uint64_t done = 0;
-    uint64_t total = 0;
-};
-/** Called from the thread that imports, often (at least every few hundred KB read);
- *  returning false cancels the import. */
-using ProgressFn = std::function<bool(const ImportProgress&)>;
-
-/** Thrown when the progress callback asked to stop. */
-class ImportCancelled : public Error {
-public:
-    ImportCancelled() : Error("Импорт прерван пользователем") {}
-};
-
-/** One file read (an XML file, or an XML member of a ZIP: "архив.zip: ГЭСН.xml"). */
-struct SourceInfo {
-    std::string file;
-    std::string kind;        // "нормы" or "цены"
-    std::string baseType;    // BaseType of a norm file ("ГЭСНп"); empty for a price file
-    std::string decree;      // Decree Name of a norm file, or "Приказ 490/пр от 14.08.2025" of a price file
-    std::string priceLevel;  // "01.01.2022" where the file says it
-    std::string date;        // creation date (norm file) or approving act date (price file)
-};
-
-/** A kind of case that needs the user's attention: how many, and a few examples. */
-struct Attention {
-    std::string what;  // "Расценки без цены", "Коды ресурсов, не найденные в ценах", ...
-    uint64_t count = 0;
-    std::vector<std::string> examples;  // at most a handful
-};
-
-struct ImportReport {
-    std::vector<SourceInfo> sources;
-    uint64_t collections = 0, contentsEntries = 0, rates = 0, resourceLines = 0, priceRecords = 0;
-    std::vector<Attention> attention;  // only kinds with a count above 0
-    /** The whole report as Russian text, several lines. */
-    std::string text() const;
-};
+/** The note on where the base came from, beside its tables, for the user. */
+inline constexpr const char* kOriginFile = "ORIGIN.TXT";
 
 /** Reads `files` in the order given and writes a complete base (six tables and their indexes,
- *  the origin note) into `stagingDir`, which must not exist or be empty. */
+ *  the base's note of itself and the origin note for the user) into `stagingDir`, which must
+ *  not exist or be empty. Files that hold no norm and no price at all are refused. */
 ImportReport buildBase(const std::filesystem::path& stagingDir,
                        const std::vector<std::filesystem::path>& files, const ImportOptions& options,
                        const ProgressFn& progress = {});
 
 /** Puts the complete base in `stagingDir` in place of `baseDir` in one step: the template
  *  1.xls (and any file the import does not write) of the old base is carried over first, the
- *  previous base is kept as `<baseDir>.old` (one level: an older one is removed). A missing
- *  `baseDir` is simply created by the move. */
-void installBase(const std::filesystem::path& stagingDir, const std::filesystem::path& baseDir);
+ *  previous base is kept as `<baseDir>.old`, the earlier ones as `<baseDir>.old-2` and
+ *  `<baseDir>.old-3` (the last three; an older one is removed). A missing `baseDir` is simply
+ *  created by the move. Returns the names of the earlier bases kept, newest first. */
+std::vector<std::string> installBase(const std::filesystem::path& stagingDir, const std::filesystem::path& baseDir);
 
 /** A fresh staging directory beside `baseDir` (same file system, so the move is one step). */
 std::filesystem::path stagingDirFor(const std::filesystem::path& baseDir);
 
-/** buildBase into stagingDirFor(baseDir), then installBase; on any failure or cancel the
- *  staging directory is removed and `baseDir` is as it was. */
+/** buildBase into stagingDirFor(baseDir), then installBase (the report names the earlier bases
+ *  kept); on any failure or cancel the staging directory is removed and `baseDir` is as it was. */
 ImportReport importBase(const std::filesystem::path& baseDir,
                         const std::vector<std::filesystem::path>& files, const ImportOptions& options,
                         const ProgressFn& progress = {});
+
+/** What a base made of these files is: the books of its norm files (BaseType, else their
+ *  codes' prefix), their edition (ГЭСН: ФСНБ-2022; ФЕР: ФСНБ-2020, whose unit prices are of
+ *  01.01.2000 when the file does not say), their price level (that of the price files when no
+ *  norm file gives one), every decree and approving act once. */
+normbase::BaseInfo baseInfoOf(const std::vector<SourceInfo>& sources);
+
+/** Reads `files` as the import does (archives unpacked on the way) with the XML parser alone,
+ *  no handler at all: the floor under any import of them, for measurements. Returns the bytes
+ *  of XML read; a document that is not well-formed is talvira::Error as in the import. */
+uint64_t parseOnly(const std::vector<std::filesystem::path>& files, const ImportOptions& options);
 
 /** Where an imported base came from (files, their decree or approving act, price level, date of
  *  import) as Russian text, read from the note the import leaves in the base; empty for a base

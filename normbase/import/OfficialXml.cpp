@@ -1,11 +1,12 @@
 #include "normbase/import/OfficialXml.h"
 
 #include "common/Error.h"
+#include "normbase/import/ExactNumber.h"
+#include "normbase/import/ExpatParser.h"
 
-#include <charconv>
-#include <cmath>
 #include <cstdio>
 #include <cstring>
+#include <vector>
 
 namespace talvira::normimport {
 
@@ -21,25 +22,38 @@ std::string attrText(const char** atts, const char* name) {
     return v ? std::string(v) : std::string();
 }
 
-/** Blanks (spaces, tabs, line breaks) collapsed to one space, none at the ends. */
-std::string collapse(std::string_view s) {
-    auto blank = [](char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n'; };
-    if (s.empty() || (!blank(s.front()) && !blank(s.back()) && s.find_first_of("\t\r\n") == std::string_view::npos &&
-                      s.find("  ") == std::string_view::npos))
-        return std::string(s);  // the usual case: nothing to collapse
-    std::string out;
-    out.reserve(s.size());
+std::string_view attrView(const char** atts, const char* name) {
+    const char* v = attr(atts, name);
+    return v ? std::string_view(v) : std::string_view();
+}
+
+bool isBlank(char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n'; }
+
+/** Blanks (spaces, tabs, line breaks) collapsed to one space, none at the ends: `s` itself
+ *  when it has none to collapse (the usual case), else the text made in `scratch`. */
+std::string_view collapsed(std::string_view s, std::string& scratch) {
+    bool clean = s.empty() || (!isBlank(s.front()) && !isBlank(s.back()));
+    for (size_t i = 0; clean && i < s.size(); ++i)
+        clean = s[i] == ' ' ? (i + 1 < s.size() && s[i + 1] != ' ') : !isBlank(s[i]);
+    if (clean) return s;
+    scratch.clear();
     bool gap = false;
     for (char c : s) {
-        if (blank(c)) {
+        if (isBlank(c)) {
             gap = true;
             continue;
         }
-        if (gap && !out.empty()) out += ' ';
+        if (gap && !scratch.empty()) scratch += ' ';
         gap = false;
-        out += c;
+        scratch += c;
     }
-    return out;
+    return scratch;
+}
+
+/** Blanks (spaces, tabs, line breaks) collapsed to one space, none at the ends. */
+std::string collapse(std::string_view s) {
+    std::string scratch;
+    return std::string(collapsed(s, scratch));
 }
 
 /** "A. B" of a code and a name, either of which may be missing. */
@@ -50,43 +64,88 @@ std::string titled(const std::string& head, const std::string& code, const std::
     return s;
 }
 
-}  // namespace
+/** The state machine over one document; it owns the parser that drives it. */
+class OfficialXmlReader final : public XmlHandler {
+public:
+    OfficialXmlReader(const std::string& shownName, BaseAssembler& base, SourceInfo& source)
+        : base_(base), source_(source), parser_(shownName, *this) {}
 
-std::string OfficialXmlReader::place() const {
-    return parser_ ? "строка " + std::to_string(parser_->line()) : std::string();
+    ExpatParser& parser() { return parser_; }
+    DocumentKind kind() const { return kind_; }
+    const std::string& rootName() const { return rootName_; }
+
+    void startElement(const char* name, const char** atts) override;
+    void endElement(const char* name) override;
+    void text(const char* s, size_t n) override { text_.append(s, n); }
+    bool wantText() const override { return capture_; }
+
+private:
+    enum class El {
+        Root, Decrees, Decree, ActNumber, ActDate, Directory, Category, Section, NameGroup, Work, Resources, Line,
+        NrSp, Reason, WorkPrices, WorkPrice, Resource, ResourcePrices, ResourcePrice, Ignored, Skipped
+    };
+    struct SectionFrame {
+        int32_t entry = 0;  // 0: the collection itself
+    };
+    El childOf(El parent, std::string_view name) const;
+    void startRoot(std::string_view name, const char** atts);
+    void startSection(const char** atts);
+    void startWork(const char** atts);
+    void startLine(std::string_view name, const char** atts);
+    void startResource(const char** atts);
+    void startResourcePrice(const char** atts);
+    /** A number attribute, exactly; nothing when absent or not a number. */
+    std::optional<DecimalText> number(const char* value, const char* what);
+    std::optional<int64_t> kopecks(const char** atts, const char* name);
+    int32_t currentEntry(const char* what) const;
+    std::string place() const;
+    const std::string& prefix() const { return !codePrefix_.empty() ? codePrefix_ : source_.baseType; }
+
+    BaseAssembler& base_;
+    SourceInfo& source_;
+    ExpatParser parser_;
+    DocumentKind kind_ = DocumentKind::Other;
+    std::string rootName_;
+    std::vector<El> stack_;
+    std::vector<SectionFrame> sections_;
+    std::string codePrefix_;
+    std::string beginName_;
+    std::string workCode_;
+    // A price file's resource, stored when it ends (its price comes in a child element).
+    std::string resCode_, resName_, resUnit_;
+    std::optional<ResourcePrice> resPrice_;
+    bool resHasPrice_ = false;
+    int32_t resEntry_ = 0;
+    bool capture_ = false;
+    std::string text_, actNumber_, actDate_;
+    std::string scratch_[4];  // room for collapsed attributes (code, name, unit, number)
+};
+
+std::string OfficialXmlReader::place() const { return "строка " + std::to_string(parser_.line()); }
+
+std::optional<DecimalText> OfficialXmlReader::number(const char* value, const char* what) {
+    if (!value) return std::nullopt;
+    auto n = DecimalText::parse(collapsed(value, scratch_[3]));
+    if (n && n->unusual()) base_.notice(Notice::UnusualNumber, std::string(what) + " «" + value + "», " + place());
+    return n;
 }
 
-std::optional<double> OfficialXmlReader::number(const char* value, const char* what) {
-    if (!value) return std::nullopt;
-    std::string s = collapse(value);
-    if (s.empty()) return std::nullopt;
-    bool unusual = false;
-    if (auto comma = s.find(','); comma != std::string::npos && s.find(',', comma + 1) == std::string::npos &&
-                                  s.find('.') == std::string::npos) {
-        s[comma] = '.';
-        unusual = true;
-    }
-    double v = 0;
-    const char* b = s.data();
-    const char* e = b + s.size();
-    auto [p, ec] = std::from_chars(b, e, v);
-    if (ec != std::errc() || p != e || !std::isfinite(v)) return std::nullopt;
-    if (s.find_first_of("eE") != std::string::npos) unusual = true;
-    if (unusual) base_.notice(Notice::UnusualNumber, std::string(what) + " «" + value + "», " + place());
-    return v;
+std::optional<int64_t> OfficialXmlReader::kopecks(const char** atts, const char* name) {
+    const auto n = number(attr(atts, name), name);
+    return n ? n->scaled(kMoneyPlaces) : std::nullopt;
 }
 
 int32_t OfficialXmlReader::currentEntry(const char* what) const {
     if (sections_.empty())
-        throw Error(parser_->where(std::string("элемент ") + what + " вне раздела (Section): такой файл не читается"));
+        throw Error(parser_.where(std::string("элемент ") + what + " вне раздела (Section): такой файл не читается"));
     const int32_t e = sections_.back().entry;
     if (e == 0)
-        throw Error(parser_->where(std::string("элемент ") + what + " прямо в сборнике, вне таблицы: такой файл не читается"));
+        throw Error(parser_.where(std::string("элемент ") + what + " прямо в сборнике, вне таблицы: такой файл не читается"));
     return e;
 }
 
 OfficialXmlReader::El OfficialXmlReader::childOf(El parent, std::string_view n) const {
-    const bool norms = root_ == Root::Norms;
+    const bool norms = kind_ == DocumentKind::Norms;
     switch (parent) {
     case El::Root:
         if (n == "Decrees") return El::Decrees;
@@ -148,7 +207,7 @@ OfficialXmlReader::El OfficialXmlReader::childOf(El parent, std::string_view n) 
 
 /** The norm files write their creation date the American way ("8/18/2025"); the report and the
  *  origin note show it as the user reads dates ("18.08.2025"). Anything else stays as written. */
-static std::string russianDate(const std::string& us) {
+std::string russianDate(const std::string& us) {
     unsigned m = 0, d = 0, y = 0;
     char tail = 0;
     if (std::sscanf(us.c_str(), "%u/%u/%u%c", &m, &d, &y, &tail) != 3 || m < 1 || m > 12 || d < 1 || d > 31 ||
@@ -159,41 +218,42 @@ static std::string russianDate(const std::string& us) {
     return buf;
 }
 
-void OfficialXmlReader::startElement(const char* name, const char** atts) {
-    const std::string_view n(name);
-    if (stack_.empty()) {
-        rootName_ = name;
-        if (n == "base") {
-            root_ = Root::Norms;
-            source_.kind = "нормы";
-            source_.baseType = attrText(atts, "BaseType");
-            source_.priceLevel = attrText(atts, "PriceLevel");
-            source_.date = russianDate(attrText(atts, "CreationDate"));
-        } else if (n == "ResourceCatalog") {
-            root_ = Root::Prices;
-            source_.kind = "цены";
-            source_.priceLevel = attrText(atts, "PriceLevel");
-        } else {
-            root_ = Root::Other;
-            parser_->stop();
-            return;
-        }
-        stack_.push_back(El::Root);
+void OfficialXmlReader::startRoot(std::string_view n, const char** atts) {
+    rootName_ = n;
+    if (n == "base") {
+        kind_ = DocumentKind::Norms;
+        source_.kind = "нормы";
+        source_.baseType = collapse(attrText(atts, "BaseType"));
+        source_.priceLevel = collapse(attrText(atts, "PriceLevel"));
+        source_.date = russianDate(attrText(atts, "CreationDate"));
+    } else if (n == "ResourceCatalog") {
+        kind_ = DocumentKind::Prices;
+        source_.kind = "цены";
+        source_.priceLevel = collapse(attrText(atts, "PriceLevel"));
+    } else {
+        parser_.stop();
         return;
     }
+    stack_.push_back(El::Root);
+}
+
+void OfficialXmlReader::startElement(const char* name, const char** atts) {
+    const std::string_view n(name);
+    if (stack_.empty()) return startRoot(n, atts);
     const El parent = stack_.back();
     El el = childOf(parent, n);
     if (el == El::Skipped) {
         // A norm or a resource in a place no section holds it is refused, not dropped.
-        if ((n == "Work" && root_ == Root::Norms) || (n == "Resource" && root_ == Root::Prices && parent != El::Line))
+        if ((n == "Work" && kind_ == DocumentKind::Norms) || (n == "Resource" && kind_ == DocumentKind::Prices && parent != El::Line))
             currentEntry(name);
         if (parent != El::Skipped && parent != El::Ignored) base_.notice(Notice::UnknownElement, "<" + std::string(n) + ">, " + place());
     }
     stack_.push_back(el);
     switch (el) {
     case El::Decree: {
-        const std::string d = attrText(atts, "Name");
+        const std::string d = collapse(attrText(atts, "Name"));
         if (!d.empty()) source_.decree += (source_.decree.empty() ? "" : "; ") + d;
+        if (!d.empty()) source_.orders.push_back(d);
         break;
     }
     case El::ActNumber:
@@ -201,15 +261,15 @@ void OfficialXmlReader::startElement(const char* name, const char** atts) {
         capture_ = true;
         text_.clear();
         break;
-    case El::Category: codePrefix_ = attrText(atts, "CodePrefix"); break;
+    case El::Category: codePrefix_ = collapse(attrText(atts, "CodePrefix")); break;
     case El::Section: startSection(atts); break;
     case El::NameGroup: beginName_ = collapse(attrText(atts, "BeginName")); break;
     case El::Work: startWork(atts); break;
     case El::Line: startLine(n, atts); break;
-    case El::Reason: base_.setReasons(attrText(atts, "Nr"), attrText(atts, "Sp")); break;
+    case El::Reason: base_.addReasons(collapse(attrText(atts, "Nr")), collapse(attrText(atts, "Sp"))); break;
     case El::WorkPrice: {
         DirectPrices p;
-        auto get = [&](const char* a) { return number(attr(atts, a), a).value_or(0); };
+        auto get = [&](const char* a) { return kopecks(atts, a).value_or(0); };
         p.total = get("Cost");
         p.wages = get("Salary");
         p.machines = get("Machines");
@@ -219,22 +279,22 @@ void OfficialXmlReader::startElement(const char* name, const char** atts) {
         break;
     }
     case El::Resource: startResource(atts); break;
-    case El::ResourcePrice:
-        if (resHasPrice_) break;  // the first price counts
-        resHasPrice_ = true;
-        if (const char* cost = attr(atts, "Cost")) {
-            resPrice_ = number(cost, "Cost");
-        } else {
-            auto wages = number(attr(atts, "SalaryMach"), "SalaryMach");
-            auto rest = number(attr(atts, "PriceCostWithoutSalary"), "PriceCostWithoutSalary");
-            if (wages || rest) {
-                resPrice_ = wages.value_or(0) + rest.value_or(0);
-                resMachineWages_ = wages.value_or(0);
-            }
-        }
-        break;
+    case El::ResourcePrice: startResourcePrice(atts); break;
     default: break;
     }
+}
+
+void OfficialXmlReader::startResourcePrice(const char** atts) {
+    if (resHasPrice_) return;  // the first price counts
+    resHasPrice_ = true;
+    if (attr(atts, "Cost")) {
+        if (auto cost = kopecks(atts, "Cost")) resPrice_ = ResourcePrice{false, *cost, 0};
+        return;
+    }
+    // A machine: its price per machine-hour is the machinist's wage and the rest.
+    const auto wages = kopecks(atts, "SalaryMach");
+    const auto rest = kopecks(atts, "PriceCostWithoutSalary");
+    if (wages || rest) resPrice_ = ResourcePrice{true, wages.value_or(0) + rest.value_or(0), wages.value_or(0)};
 }
 
 void OfficialXmlReader::startSection(const char** atts) {
@@ -244,7 +304,7 @@ void OfficialXmlReader::startSection(const char** atts) {
     if (code.empty()) base_.notice(Notice::MissingCode, "раздел «" + name + "», " + place());
     if (sections_.empty()) {
         // The top section is the collection: a "Сборник" of norms, a "Книга" of prices.
-        const std::string head = root_ == Root::Prices ? "ФСБЦ" : !codePrefix_.empty() ? codePrefix_ : source_.baseType;
+        const std::string head = kind_ == DocumentKind::Prices ? "ФСБЦ" : prefix();
         base_.addCollection(titled(head, code, name));
         sections_.push_back({0});
         return;
@@ -254,27 +314,32 @@ void OfficialXmlReader::startSection(const char** atts) {
 
 void OfficialXmlReader::startWork(const char** atts) {
     const int32_t entry = currentEntry("Work");
-    workCode_ = collapse(attrText(atts, "Code"));
-    const std::string end = collapse(attrText(atts, "EndName"));
+    workCode_ = collapsed(attrView(atts, "Code"), scratch_[0]);
+    const std::string_view end = collapsed(attrView(atts, "EndName"), scratch_[1]);
     const bool inGroup = stack_.size() >= 2 && stack_[stack_.size() - 2] == El::NameGroup;
-    const std::string& begin = inGroup ? beginName_ : std::string();
-    std::string name = begin.empty() ? end : end.empty() ? begin : begin + " " + end;
+    const std::string_view begin = inGroup ? std::string_view(beginName_) : std::string_view();
+    std::string name;
+    name.reserve(begin.size() + 1 + end.size());
+    ((name += begin) += (begin.empty() || end.empty() ? "" : " ")) += end;
     if (workCode_.empty()) base_.notice(Notice::MissingCode, "расценка «" + name + "», " + place());
-    base_.beginRate(entry, workCode_, std::move(name), collapse(attrText(atts, "MeasureUnit")),
-                    !codePrefix_.empty() ? codePrefix_ : source_.baseType);
+    base_.beginRate(entry, workCode_, std::move(name), collapsed(attrView(atts, "MeasureUnit"), scratch_[2]), prefix());
+    if (source_.codePrefix.empty()) source_.codePrefix = prefix();
 }
 
 void OfficialXmlReader::startLine(std::string_view element, const char** atts) {
-    const std::string code = collapse(attrText(atts, "Code"));
-    std::string name = collapse(attrText(atts, "EndName"));
-    if (name.empty()) name = collapse(attrText(atts, "Name"));
+    const std::string_view code = collapsed(attrView(atts, "Code"), scratch_[0]);
+    std::string_view name = collapsed(attrView(atts, "EndName"), scratch_[1]);
+    if (name.empty()) name = collapsed(attrView(atts, "Name"), scratch_[1]);
     const char* q = attr(atts, "Quantity");
-    std::optional<double> quantity = number(q, "Quantity");
+    const auto n = number(q, "Quantity");
+    const std::optional<int64_t> quantity = n ? n->scaled(kQuantityPlaces) : std::nullopt;
     if (!quantity)
-        base_.notice(Notice::NonNumericQuantity, workCode_ + ": " + code + " «" + (q ? q : "") + "»");
-    if (code.empty()) base_.notice(Notice::MissingCode, "ресурс расценки " + workCode_ + ", " + place());
-    base_.addLine(code.empty() ? "(без шифра) " + name : code, name, collapse(attrText(atts, "MeasureUnit")), quantity,
-                  element == "AbstractResource");
+        base_.notice(Notice::NonNumericQuantity, workCode_ + ": " + std::string(code) + " «" + (q ? q : "") + "»");
+    const std::string_view unit = collapsed(attrView(atts, "MeasureUnit"), scratch_[2]);
+    const bool abstract = element == "AbstractResource";
+    if (!code.empty()) return base_.addLine(code, name, unit, quantity, abstract);
+    base_.notice(Notice::MissingCode, "ресурс расценки " + workCode_ + ", " + place());
+    base_.addLine("(без шифра) " + std::string(name), name, unit, quantity, abstract);
 }
 
 void OfficialXmlReader::startResource(const char** atts) {
@@ -283,7 +348,6 @@ void OfficialXmlReader::startResource(const char** atts) {
     resName_ = collapse(attrText(atts, "Name"));
     resUnit_ = collapse(attrText(atts, "MeasureUnit"));
     resPrice_.reset();
-    resMachineWages_.reset();
     resHasPrice_ = false;
     if (resCode_.empty()) base_.notice(Notice::MissingCode, "ресурс «" + resName_ + "», " + place());
 }
@@ -303,13 +367,28 @@ void OfficialXmlReader::endElement(const char*) {
         source_.decree = act;
         break;
     }
+    case El::Decrees:
+        // A price file's approving act is known once its number and date are both read.
+        if (kind_ == DocumentKind::Prices && !source_.decree.empty()) source_.orders.push_back(source_.decree);
+        break;
     case El::Section: sections_.pop_back(); break;
     case El::NameGroup: beginName_.clear(); break;
     case El::Resource:
-        base_.addPriceRecord(resEntry_, resCode_, resName_, resUnit_, resPrice_, resMachineWages_);
+        base_.addPriceRecord(resEntry_, resCode_, resName_, resUnit_, resPrice_);
         break;
     default: break;
     }
+}
+
+}  // namespace
+
+DocumentRead readDocument(const XmlInput& input, BaseAssembler& base, SourceInfo& source) {
+    OfficialXmlReader reader(input.shownName, base, source);
+    ExpatParser& parser = reader.parser();
+    bool more = true;
+    input.read([&](const char* p, size_t n) { return more = parser.feed(p, n, false); });
+    if (more) parser.feed(nullptr, 0, true);
+    return {reader.kind(), reader.rootName()};
 }
 
 }  // namespace talvira::normimport

@@ -952,32 +952,6 @@ private slots:
         QTRY_COMPARE(Form1->DBGrid2->geometry(), QRect(8, 219, 534, 150));  // the rest: layout()
     }
 
-    // ---- the estimate-name dialog ----------------------------------------------------------
-
-    void aNewEstimateHasTheBoundFieldsInBoundOrder() {
-        // The workbook export reads a position's fields by their place in the bound list.
-        talvira::test::TempDir start("talvira-newest");
-        fs::create_directory(start.path() / "Smeti");
-        const QString savedStart = StartDir;
-        StartDir = QString::fromStdString(start.path().string());
-        OKRightDlg->show();
-        OKRightDlg->DBNameEdit->setText(QStringLiteral("Гараж"));
-        QTest::mouseClick(OKRightDlg->OKBtn, Qt::LeftButton);
-        StartDir = savedStart;
-        QVERIFY2(boxes.isEmpty(), qPrintable(boxes.join("\n")));
-        QVERIFY(!OKRightDlg->isVisible());
-        QVERIFY(fs::exists(start.path() / "Smeti" / "Гараж.db"));
-
-        talvira::storage::TableHandle& smeta = Form2->SmetaTable;
-        QVERIFY(smeta.active());
-        QCOMPARE(smeta.recordCount(), 0);
-        const auto& bound = talvira::estimate::estimateBoundFields();
-        QCOMPARE(bound.size(), size_t(17));
-        QCOMPARE(smeta.fieldCount(), 17);
-        for (int i = 0; i < smeta.fieldCount(); ++i) QCOMPARE(smeta.field(i).name, bound[size_t(i)].name);
-        smeta.close();
-    }
-
     void closingTheMainWindowEndsTheProgramWhateverIsShown_data() {
         QTest::addColumn<QString>("shown");
         for (const char* w : {"Form2", "TotalsForm", "AboutBox", "OKRightDlg"}) QTest::newRow(w) << w;

@@ -1,8 +1,8 @@
 // The totals window over the real windows on the offscreen platform: its menu item, the block
-// with the workbook's captions, following every kind of change without a command (a position
-// typed in the grid, an Add, a Delete, a Clear, another estimate created or opened, the rate
-// edits), the count of incomplete positions and F3 walking them in order, going round.
-#include "tests/support/TestPaths.h"
+// with the workbook's captions, following a change without a command (an Add, a position typed
+// in the grid, another estimate created or opened, the rate edits; every other kind of change is
+// the follower's, tested below the window), the count of incomplete positions and F3 walking them.
+#include "tests/support/EstimateWindowFixture.h"
 
 #include "app/Application.h"
 #include "app/ErrorBox.h"
@@ -37,27 +37,14 @@ using talvira::xls::TotalColumn;
 class TotalsWindowTest : public QObject {
     Q_OBJECT
 
-    std::unique_ptr<talvira::test::TempDir> start_;
-    QStringList errors_;
+    using Fixture = talvira::test::EstimateWindowFixture;
+    Fixture w_;
 
-    TableHandle& smeta() { return Form2->SmetaTable; }
-    TotalsWindow* totals() { return Form2->Totals; }
-
-    void createThroughDialog(const QString& name) {
-        OKRightDlg->show();
-        OKRightDlg->DBNameEdit->setText(name);
-        QTest::mouseClick(OKRightDlg->OKBtn, Qt::LeftButton);
-    }
-    /** A position appended at the end, as the main window's Add appends one. */
-    void addPosition(std::optional<double> kolvo, std::optional<double> stoim, double osnzp = 0, double zpmash = 0) {
-        smeta().last();
-        smeta().append();
-        smeta().setFieldValue("TAB", Value::string("T"));
-        if (kolvo) smeta().setFieldValue("KOLVO", Value::real(*kolvo));
-        if (stoim) smeta().setFieldValue("STOIM", Value::real(*stoim));
-        smeta().setFieldValue("OSNZP", Value::real(osnzp));
-        smeta().setFieldValue("ZPMASH", Value::real(zpmash));
-        smeta().post();
+    static TableHandle& smeta() { return Form2->SmetaTable; }
+    static TotalsWindow* totals() { return Form2->Totals; }
+    static void createThroughDialog(const QString& name) { Fixture::create(name); }
+    static void addPosition(std::optional<double> kolvo, std::optional<double> stoim, double osnzp = 0, double zpmash = 0) {
+        Fixture::addPosition(kolvo, stoim, "T", {{"OSNZP", osnzp}, {"ZPMASH", zpmash}});
     }
     /** The worked example: base wages 1000, machinist wages 200, cost 520. */
     void addWorkedExample() {
@@ -75,30 +62,17 @@ class TotalsWindowTest : public QObject {
     QString count() const { return Form2->Totals->CountLabel->text(); }
 
 private slots:
-    void initTestCase() {
-        setErrorBoxHook([this](const QString& m) { errors_ << m; });
-        start_ = std::make_unique<talvira::test::TempDir>("talvira-totals-window");
-        fs::create_directory(start_->path() / "Smeti");
-        QDir::setCurrent(QString::fromStdString(start_->path().string()));
-        createWindows();
-        Form2->show();
-        QVERIFY(QTest::qWaitForWindowExposed(Form2));
-        errors_.clear();  // no norm base here
-    }
-    void cleanupTestCase() {
-        destroyWindows();
-        QDir::setCurrent(QDir::tempPath());
-        start_.reset();
-    }
+    void initTestCase() { w_.start("talvira-totals-window"); }
+    void cleanupTestCase() { w_.stop(); }
     void init() {
-        errors_.clear();
+        w_.errors.clear();
         OKRightDlg->confirmReplace = [](const QString&) { return true; };
     }
-    void cleanup() { QCOMPARE(errors_, QStringList()); }
+    void cleanup() { QCOMPARE(w_.errors, QStringList()); }
 
     void theMenuItemComesAfterTheExistingOnes() {
         const QList<QAction*> items = Form2->N5->actions();
-        QCOMPARE(items.size(), 5);
+        QVERIFY(items.size() >= 5);  // the items added later come after these
         QCOMPARE(items[0], Form2->Excell20xx1);
         QCOMPARE(items[1], Form2->Excell971);
         QVERIFY(items[2]->isSeparator());
@@ -176,7 +150,7 @@ private slots:
         QCOMPARE(totals()->BlockGrid->item(11, 1)->text(), Form2->KoefEdit->text());
     }
 
-    void followsCreationAddDeleteAndClear() {
+    void followsCreationAndAnAdd() {
         totals()->show();
         createThroughDialog(QStringLiteral("Итоги"));
         QVERIFY(smeta().active());
@@ -192,19 +166,6 @@ private slots:
         QCOMPARE(totals()->amountText(1), money("1 260,00"));
         QCOMPARE(totals()->amountText(11), money("8 644,31"));
         QCOMPARE(totals()->amountText(13), money("10 200,29"));
-
-        smeta().last();
-        Form2->DeleteButtonClick();  // the incomplete third one
-        QCOMPARE(count(), QStringLiteral("Позиций: 2, не заполнено: 0"));
-        QCOMPARE(totals()->amountText(0), money("520,00"));  // it had no quantity
-
-        smeta().first();
-        Form2->DeleteButtonClick();
-        QCOMPARE(totals()->amountText(0), money("320,00"));
-
-        Form2->ClearButtonClick();
-        QCOMPARE(count(), QStringLiteral("Позиций: 0, не заполнено: 0"));
-        QCOMPARE(totals()->amountText(0), money("0,00"));
     }
 
     void followsAPositionTypedInTheGrid() {
@@ -274,7 +235,7 @@ private slots:
         QCOMPARE(count(), QStringLiteral("Позиций: 0, не заполнено: 0"));
         addPosition(1, 7);
         QCOMPARE(totals()->amountText(0), money("7,00"));
-        Form1->OpenDialog1CanClose(QString::fromStdString((start_->path() / "Smeti" / "Первая.db").string()));
+        Form1->OpenDialog1CanClose(QString::fromStdString((w_.smeti() / "Первая.db").string()));
         QVERIFY(smeta().active());
         QCOMPARE(count(), QStringLiteral("Позиций: 3, не заполнено: 1"));
         QCOMPARE(totals()->amountText(13), money("10 200,29"));

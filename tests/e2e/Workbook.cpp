@@ -115,8 +115,18 @@ std::optional<std::vector<Sheet>> readWithLibreOffice(const QString& workbook, c
         *error = QStringLiteral("soffice is not installed");
         return std::nullopt;
     }
-    QDir().mkpath(scratch);
+    QDir().mkpath(scratch + QStringLiteral("/profile/user"));
     const QString profile = QUrl::fromLocalFile(scratch + QStringLiteral("/profile")).toString();
+    // An .xlsx is recalculated on load (by default LibreOffice trusts the values a file stores).
+    QFile settings(scratch + QStringLiteral("/profile/user/registrymodifications.xcu"));
+    if (settings.open(QIODevice::WriteOnly))
+        settings.write("<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n"
+                       "<oor:items xmlns:oor=\"http://openoffice.org/2001/registry\" "
+                       "xmlns:xs=\"http://www.w3.org/2001/XMLSchema\" "
+                       "xmlns:xsi=\"http://www.w3.org/2001/XMLSchema-instance\">\n"
+                       "<item oor:path=\"/org.openoffice.Office.Calc/Formula/Load\"><prop oor:name=\"OOXMLRecalcMode\" "
+                       "oor:op=\"fuse\"><value>0</value></prop></item>\n</oor:items>\n");
+    settings.close();
     // LibreOffice reads file names in the locale it runs in: one that surely exists.
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
     env.insert(QStringLiteral("LC_ALL"), QStringLiteral("C.UTF-8"));

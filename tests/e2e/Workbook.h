@@ -39,8 +39,8 @@ QString findSoffice();
 /** Reads the sheets of a flat OpenDocument spreadsheet. */
 std::vector<Sheet> readFods(const QString& path);
 
-/** Converts `workbook` with LibreOffice (a private profile under `scratch`) and reads it;
- *  nullopt with `error` set when the conversion fails. */
+/** Converts `workbook` with LibreOffice (a private profile under `scratch`, which recalculates
+ *  an .xlsx on load) and reads it; nullopt with `error` set when the conversion fails. */
 std::optional<std::vector<Sheet>> readWithLibreOffice(const QString& workbook, const QString& scratch,
                                                       QString* error);
 

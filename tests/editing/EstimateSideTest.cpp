@@ -87,6 +87,11 @@ TEST_F(Side, EverythingComesBackExactly) {
     estimate::bindEstimate(smeta, dir.path().string(), "Дом");
     estimate::createAndOpen(smeta);
     EXPECT_FALSE(fs::exists(file()));
+    // ... but a file of the user's that bears the name stays.
+    smeta.close();
+    write("мои расчеты\n");
+    estimate::createAndOpen(smeta);
+    EXPECT_EQ(read(), "мои расчеты\n");
 }
 
 TEST_F(Side, DamagedFileGivesTheDefaultsAndOneWarning) {

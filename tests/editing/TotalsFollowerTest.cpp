@@ -7,7 +7,9 @@
 #include "tests/support/TestPaths.h"
 
 #include "editing/EstimateCommands.h"
+#include "editing/EstimateRows.h"
 #include "editing/TotalsFollower.h"
+#include "estimate/EstimateFields.h"
 #include "estimate/EstimateFile.h"
 
 #include <gtest/gtest.h>
@@ -20,6 +22,17 @@ namespace {
 
 using storage::TableHandle;
 using storage::Value;
+
+/** A new estimate "Дом" of `n` positions (quantities 0, 1, ...) among the memory tables, open. */
+void openMemoryEstimate(TableHandle& smeta, int n) {
+    estimate::bindEstimate(smeta, "/mem/Smeti", "Дом");
+    estimate::createAndOpen(smeta);
+    for (int i = 0; i < n; ++i) {
+        smeta.append();
+        smeta.setFieldValue("KOLVO", Value::real(i));
+        smeta.post();
+    }
+}
 
 class TotalsFollowerTest : public ::testing::Test {
 protected:
@@ -157,17 +170,105 @@ TEST_F(TotalsFollowerTest, RandomEditsStayInStep) {
     }
 }
 
+TEST_F(TotalsFollowerTest, TheBaseIndexResultFollowsAsIfComputedAnew) {
+    // Rates with their materials and positions of their own, by the base-index method; after
+    // every stored edit, Add, deletion or change of a position's data the kept result is the
+    // one computed from scratch.
+    std::mt19937 rng(20261209);
+    EstimateSide side;
+    side.params.method = model::Method::BaseIndex421;
+    side.params.indexOt = model::Dec7::parse("52.21");
+    side.params.indexEm = model::Dec7::parse("16.64");
+    side.params.indexM = model::Dec7::parse("8.49");
+    auto appendRow = [&](const std::string& code, double kolvo, double osnzp, double mater) {
+        smeta.last();
+        smeta.append();
+        smeta.setFieldValue("TAB", Value::string(code));
+        smeta.setFieldValue("KOLVO", Value::real(kolvo));
+        smeta.setFieldValue("STOIM", Value::real(osnzp + mater));
+        smeta.setFieldValue("OSNZP", Value::real(osnzp));
+        smeta.setFieldValue("MATER", Value::real(mater));
+        smeta.post();
+        return static_cast<int32_t>(smeta.fieldValue("COUNT").asInteger());
+    };
+    // An Add: the rate, then its material, then what they keep beside the table (or, as a redo
+    // puts them back, what they keep first: the engine numbers them one after the last).
+    int32_t lastCount = 0;
+    auto add = [&](TotalsFollower* f, bool dataFirst) {
+        const bool mounting = rng() % 3 == 0;
+        const std::string code = mounting ? "ФЕРм08-01" : "ФЕР11-01";
+        model::PositionExtra r, m;
+        r.count = lastCount + 1, r.code = code;
+        r.nrRow = r.spRow = mounting ? "049.3" : "011.0";
+        m.count = lastCount + 2, m.code = "ФССЦ-1", m.parent = r.count, m.perUnit = model::Dec7::parse("1.02");
+        auto tell = [&] {
+            side.extras.push_back(r);
+            side.extras.push_back(m);
+            if (f) f->setExtras({r, m});
+        };
+        if (dataFirst) tell();
+        EXPECT_EQ(appendRow(code, double(rng() % 5), 10 + rng() % 90 / 8.0, 3), r.count);
+        EXPECT_EQ(appendRow("ФССЦ-1", 0, 0, 12.34), m.count);
+        lastCount = m.count;
+        if (!dataFirst) tell();
+    };
+    for (int i = 0; i < 8; ++i) add(nullptr, false);
+    lastCount = appendRow("Своя", 2, 0, 500);  // a material of its own
+    TotalsFollower f(smeta);
+    f.setSide(side);
+    f.setFollowing(true);
+    auto same = [&](int step, int op) {
+        const std::vector<model::PositionRow> rows = readPositionRows(smeta);
+        ASSERT_NE(f.local421(), nullptr);
+        const std::string kept = model::toJson(*f.local421(), rows);
+        const std::string fresh = model::toJson(model::computeLocal421(rows, side.extras, side.params, model::nrSpTables()), rows);
+        ASSERT_EQ(kept, fresh) << "step " << step << " op " << op;
+    };
+    same(-1, -1);
+    for (int step = 0; step < 200; ++step) {
+        const int n = smeta.recordCount();
+        const int op = int(rng() % 8);
+        smeta.moveTo(int(rng() % unsigned(n)));
+        switch (op) {
+        case 0: case 1: case 2: {
+            smeta.edit();
+            const char* field = op == 0 ? "KOLVO" : op == 1 ? "OSNZP" : "STOIM";
+            smeta.setFieldValue(field, Value::real(double(rng() % 400) / 8 - (rng() % 20 == 0 ? 60 : 0)));
+            smeta.post();
+            break;
+        }
+        case 3: add(&f, false); break;
+        case 6: add(&f, true); break;
+        case 4: if (n > 4) deletePosition(smeta); break;
+        case 5: {  // a coefficient, another row or another type of work for a position that has data
+            model::PositionExtra e = side.extras[rng() % side.extras.size()];
+            if (rng() % 2) e.coefficients = {{model::Dec7::parse(rng() % 5 ? "1.15" : "0"), model::OT | model::ZT, ""}};
+            else e.nrRow = rng() % 4 ? "008.0" : "";
+            if (rng() % 3 == 0) e.workType = model::WorkType::Other;
+            for (auto& k : side.extras)
+                if (k.count == e.count) { k = e; break; }
+            f.setExtra(e);
+            break;
+        }
+        default:
+            side.params.territory = static_cast<model::Territory>(1 + rng() % 3);
+            f.setSide(side);
+            break;
+        }
+        same(step, op);
+        if (HasFatalFailure()) return;
+    }
+    // By the template there is no such result.
+    side.params.method = model::Method::Template;
+    f.setSide(side);
+    EXPECT_EQ(f.local421(), nullptr);
+}
+
 TEST(TotalsFollower, AStoredEditAnAppendedAndADeletedPositionAreFollowedAlone) {
     // An estimate of 500 positions: following a stored change must not read them all again.
     test::MemoryTables mem;
     TableHandle smeta("SmetaTable");
-    estimate::bindEstimate(smeta, "/mem/Smeti", "Дом");
-    estimate::createAndOpen(smeta);
-    for (int i = 0; i < 500; ++i) {
-        smeta.append();
-        smeta.setFieldValue("KOLVO", Value::real(i));
-        smeta.post();
-    }
+    openMemoryEstimate(smeta, 500);
     test::MemoryTableData& data = *mem.find("/mem/Smeti/Дом.db");
     TotalsFollower f(smeta);
     f.setFollowing(true);
@@ -192,6 +293,47 @@ TEST(TotalsFollower, AStoredEditAnAppendedAndADeletedPositionAreFollowedAlone) {
     EXPECT_EQ(f.rows()[250].cost, 3);
     EXPECT_LT(readsFor([&] { deletePosition(smeta); }), 10u);  // a deletion drops its row alone
     EXPECT_EQ(f.rows().size(), 500u);
+}
+
+TEST_F(TotalsFollowerTest, StoredPositionsAreTakenFromTheNoticeNotReadAgain) {
+    // Before, the follower read again each position the notice had just brought it. Two probes
+    // around it see how many records were read while it took the notice.
+    struct Probe : storage::TableObserver {
+        const test::MemoryTableData* data = nullptr;
+        uint64_t reads = 0;
+        void tableChanged(TableHandle&, const storage::TableChange&) override { reads = data->reads; }
+    };
+    const auto defs = estimate::estimateFieldDefs();
+    storage::Record extra(defs.size());
+    for (size_t i = 0; i < defs.size(); ++i)
+        if (defs[i].name == "KOLVO") extra[i] = Value::real(2);
+    struct Case {
+        const char* what;
+        std::function<void(TableHandle&)> change;
+    };
+    const std::vector<Case> cases = {
+        {"a stored edit", [](TableHandle& t) { t.moveTo(20); t.edit(); t.setFieldValue("STOIM", Value::real(3)); t.post(); }},
+        {"a new position", [](TableHandle& t) { t.last(); t.append(); t.setFieldValue("KOLVO", Value::real(1)); t.post(); }},
+        {"positions appended", [&](TableHandle& t) { t.appendRecords({extra, extra}); }},
+        {"a position put back", [&](TableHandle& t) { t.insertRecord(5, extra); }},
+    };
+    for (const Case& c : cases) {
+        test::MemoryTables mem;
+        TableHandle table("SmetaTable");
+        openMemoryEstimate(table, 40);
+        Probe before, after;
+        before.data = after.data = mem.find("/mem/Smeti/Дом.db");
+        table.addObserver(&before);
+        TotalsFollower f(table);
+        f.setFollowing(true);
+        table.addObserver(&after);
+        c.change(table);
+        EXPECT_GT(after.reads, 0u) << c.what;
+        EXPECT_EQ(after.reads, before.reads) << c.what;
+        EXPECT_TRUE(sameAsFresh(table, f)) << c.what;
+        table.removeObserver(&before);
+        table.removeObserver(&after);
+    }
 }
 
 TEST_F(TotalsFollowerTest, NextIncompleteGoesRoundFromTheCurrentOne) {

@@ -2,7 +2,7 @@
 // two items of the "&Правка" menu with their texts and state, Ctrl+Z / Ctrl+Y in the grid, in an
 // open cell editor and in the window's edits, and the end of the history when another estimate
 // is created.
-#include "tests/support/TestPaths.h"
+#include "tests/support/EstimateWindowFixture.h"
 
 #include "app/Application.h"
 #include "app/ErrorBox.h"
@@ -14,6 +14,7 @@
 #include "dbctrls/DBGrid.h"
 #include "editing/EstimateHistory.h"
 #include "normbase/NormBase.h"
+#include "normbase/NormBaseFields.h"
 #include "tools/demobase/DemoBase.h"
 
 #include <QAction>
@@ -32,43 +33,22 @@ using talvira::storage::Value;
 class UndoWindowTest : public QObject {
     Q_OBJECT
 
-    std::unique_ptr<talvira::test::TempDir> start_;
-    QStringList errors_;
+    using Fixture = talvira::test::EstimateWindowFixture;
+    Fixture w_;
+    QStringList& errors_ = w_.errors;
 
-    TableHandle& smeta() { return Form2->SmetaTable; }
+    static TableHandle& smeta() { return Form2->SmetaTable; }
     QAction* undoItem() { return Form2->undoCommands().undoItem(); }
     QAction* redoItem() { return Form2->undoCommands().redoItem(); }
-
-    void create(const QString& name) {
-        OKRightDlg->show();
-        OKRightDlg->DBNameEdit->setText(name);
-        QTest::mouseClick(OKRightDlg->OKBtn, Qt::LeftButton);
-        Form2->show();
-        Form2->raise();
-        Form2->activateWindow();
-        QVERIFY(QTest::qWaitForWindowActive(Form2));
-    }
+    static void create(const QString& name) { Fixture::create(name); }
     /** One position appended as Add appends it, recorded as one step. */
-    void add(const std::string& code, double kolvo) {
-        Form2->history().recordAppend([&] {
-            smeta().last();
-            smeta().append();
-            smeta().setFieldValue("TAB", Value::string(code));
-            smeta().setFieldValue("KOLVO", Value::real(kolvo));
-            smeta().post();
-        });
+    static void add(const std::string& code, double kolvo) {
+        Form2->history().recordAppend([&] { Fixture::addPosition(kolvo, std::nullopt, code); });
     }
     /** The menu as the user sees it when opening "&Правка". */
     void openEditMenu() { emit Form2->N1->aboutToShow(); }
-    void focusCell(int row, int column) {
-        Form2->activateWindow();
-        Form2->SmetaDBGrid->setFocus();
-        Form2->SmetaDBGrid->setCurrentIndex(Form2->SmetaDBGrid->model()->index(row, column));
-    }
-    static void typeIntoGrid(const char* text) {
-        QTest::keyClick(Form2->SmetaDBGrid, text[0]);
-        for (const char* c = text + 1; *c; ++c) QTest::keyClick(QApplication::focusWidget(), *c);
-    }
+    static void focusCell(int row, int column) { Fixture::focusCell(row, column); }
+    static void typeIntoGrid(const char* text) { Fixture::typeIntoGrid(text); }
     /** Return in the cell editor: the value goes into the row, which is not yet stored. */
     static void pressReturn() {
         QTest::keyClick(QApplication::focusWidget(), Qt::Key_Return);
@@ -80,21 +60,12 @@ class UndoWindowTest : public QObject {
 
 private slots:
     void initTestCase() {
-        setErrorBoxHook([this](const QString& m) { errors_ << m; });
-        start_ = std::make_unique<talvira::test::TempDir>("talvira-undo-window");
-        fs::create_directory(start_->path() / "Smeti");
-        talvira::demobase::writeDemoBase((start_->path() / "Base").string(), talvira::demobase::DemoScale::Small);
-        QDir::setCurrent(QString::fromStdString(start_->path().string()));
-        createWindows();
-        OKRightDlg->confirmReplace = [](const QString&) { return true; };
-        Form2->show();
-        QVERIFY(QTest::qWaitForWindowExposed(Form2));
+        w_.start("talvira-undo-window", [](const fs::path& start) {
+            talvira::demobase::writeDemoBase(talvira::normbase::baseDirectory(start.string()),
+                                             talvira::demobase::DemoScale::Small);
+        });
     }
-    void cleanupTestCase() {
-        destroyWindows();
-        QDir::setCurrent(QDir::tempPath());
-        start_.reset();
-    }
+    void cleanupTestCase() { w_.stop(); }
     void init() { errors_.clear(); }
 
     void itemsStandAboveTheEditMenusItems() {
@@ -261,7 +232,7 @@ private slots:
     void aFailedUndoIsShownAndChangesNothing() {
         create(QStringLiteral("Только чтение"));
         add("01-01-001-01", 1);
-        const fs::path file = start_->path() / "Smeti" / "Только чтение.db";
+        const fs::path file = w_.smeti() / "Только чтение.db";
         fs::permissions(file, fs::perms::owner_read | fs::perms::group_read | fs::perms::others_read);
         focusCell(0, 1);
         QTest::keyClick(Form2->SmetaDBGrid, Qt::Key_Z, Qt::ControlModifier);

@@ -1,10 +1,12 @@
-// Names and places of estimates, and the format a created estimate has.
+// Names and places of estimates (and of the norm base beside them), and the format a created
+// estimate has.
 #include "tests/support/MemoryTableFile.h"
 #include "tests/support/TestPaths.h"
 
 #include "common/Error.h"
 #include "estimate/EstimateFields.h"
 #include "estimate/EstimateFile.h"
+#include "normbase/NormBaseFields.h"
 
 #include <gtest/gtest.h>
 
@@ -44,9 +46,21 @@ TEST(EstimateName, TableNameAndPath) {
     EXPECT_EQ(estimate::estimateTableName("Дом.db"), "Дом.db");
     EXPECT_EQ(estimate::estimateTableName("Дом.DB"), "Дом.DB");
     EXPECT_EQ(estimate::estimateTableName("   "), "   .db");
-    EXPECT_EQ(estimate::estimatesDirectory("/home/u/work"), "/home/u/work/Smeti");
     EXPECT_EQ(estimate::estimatePath("/w/Smeti", "Дом"), "/w/Smeti/Дом.db");
     EXPECT_EQ(estimate::replaceQuestion("Дом"), "Смета «Дом» уже существует. Заменить её пустой?");
+}
+
+TEST(StartDirectory, TheBaseItsTemplateAndTheEstimatesLiveBelowIt) {
+    struct Case {
+        const char* start;
+        const char* base;
+    };
+    // At the root (or with a trailing separator) no separator is doubled.
+    for (const Case c : {Case{"/home/u/work", "/home/u/work/"}, Case{"/home/u/work/", "/home/u/work/"}, Case{"/", "/"}}) {
+        EXPECT_EQ(normbase::baseDirectory(c.start), std::string(c.base) + "Base");
+        EXPECT_EQ(normbase::templatePath(c.start), std::string(c.base) + "Base/1.xls");
+        EXPECT_EQ(estimate::estimatesDirectory(c.start), std::string(c.base) + "Smeti");
+    }
 }
 
 TEST(EstimateName, ExistsWhateverTheCaseOfTheExtension) {

@@ -7,6 +7,7 @@
 
 #include <filesystem>
 #include <fstream>
+#include <optional>
 
 using namespace talvira;
 using namespace talvira::storage;
@@ -356,6 +357,96 @@ TEST_F(EditTest, BookmarkReturnsToRememberedRecord) {
     Bookmark none;
     t.gotoBookmark(none);  // an empty mark is no move
     EXPECT_EQ(t.recNo(), 1);
+}
+
+TEST_F(EditTest, EachWriteIsToldOnceWithWhatItStoredItsStateAndOrigin) {
+    // Before, a stored edit was told four times (the change, then state, data and move), and
+    // the history knew its own writes only by a flag it set around them.
+    struct Told {
+        TableChange::Kind kind;
+        int row, count, current;
+        bool inserted, stateChanged;
+        const TableObserver* origin;
+        std::optional<Record> after;
+        std::vector<Record> appended;
+    };
+    struct Recorder : TableObserver {
+        std::vector<Told> told;
+        int others = 0;
+        void tableChanged(TableHandle&, const TableChange& c) override {
+            told.push_back({c.kind, c.row, c.count, c.current, c.inserted, c.stateChanged, c.origin,
+                            c.after ? std::optional<Record>(*c.after) : std::nullopt,
+                            c.appended ? *c.appended : std::vector<Record>{}});
+        }
+        void recordMoved(TableHandle&) override { ++others; }
+        void dataChanged(TableHandle&) override { ++others; }
+        void stateChanged(TableHandle&) override { ++others; }
+        void activeChanged(TableHandle&) override { ++others; }
+    };
+    const TableObserver someone;  // the observer a write is made for (the history, say)
+    const TableObserver* const history = &someone;
+    using K = TableChange::Kind;
+    const Record z = {Value(), Value::string("z"), Value(), Value::real(1)};
+    struct Case {
+        const char* what;
+        std::function<void()> prepare, write;
+        K kind;
+        int row, count, current;
+        bool inserted, stateChanged;
+        const TableObserver* origin;
+        const char* tab;  // the TAB stored (Posted), or of the last appended record
+    };
+    const std::vector<Case> cases = {
+        {"a stored edit", [&] { t.moveTo(1); t.edit(); t.setFieldValue("TAB", Value::string("B")); }, [&] { t.post(); },
+         K::Posted, 1, 1, 1, false, true, nullptr, "B"},
+        {"a new record", [&] { t.append(); t.setFieldValue("TAB", Value::string("d")); }, [&] { t.post(); },
+         K::Posted, 3, 1, 3, true, true, nullptr, "d"},
+        {"a deletion while editing", [&] { t.moveTo(0); t.edit(); }, [&] { t.remove(); }, K::Deleted, 0, 1, 0, false, true, nullptr, ""},
+        {"a record rewritten", [] {}, [&] { t.storeRecord(2, z, history); }, K::Posted, 2, 1, 2, false, false, history, "z"},
+        {"a record put back", [] {}, [&] { t.insertRecord(1, z, history); }, K::Posted, 1, 1, 1, true, false, history, "z"},
+        {"records appended", [] {}, [&] { t.appendRecords({z, z}, history); }, K::Appended, 3, 2, 4, false, false, history, "z"},
+        {"a record removed", [] {}, [&] { t.removeRecord(2, history); }, K::Deleted, 2, 1, 1, false, false, history, ""},
+        {"the table replaced", [] {}, [&] { t.replaceRecords(t.tableFields(), {}, history); }, K::Replaced, -1, 1, -1, false, false, history, ""},
+    };
+    for (const Case& c : cases) {
+        t.close();
+        t.createTable();
+        t.open();
+        for (const char* tab : {"a", "b", "c"}) add(tab);
+        c.prepare();
+        Recorder rec;
+        Counter control;  // a bound control takes the notice as state, data and move
+        t.addObserver(&rec);
+        t.addObserver(&control);
+        c.write();
+        t.removeObserver(&rec);
+        t.removeObserver(&control);
+        ASSERT_EQ(rec.told.size(), 1u) << c.what;
+        EXPECT_EQ(rec.others, 0) << c.what;
+        const Told& n = rec.told[0];
+        EXPECT_EQ(n.kind, c.kind) << c.what;
+        EXPECT_EQ(n.row, c.row) << c.what;
+        EXPECT_EQ(n.count, c.count) << c.what;
+        EXPECT_EQ(n.current, c.current) << c.what;
+        EXPECT_EQ(n.current, t.recNo()) << c.what;
+        EXPECT_EQ(n.inserted, c.inserted) << c.what;
+        EXPECT_EQ(n.stateChanged, c.stateChanged) << c.what;
+        EXPECT_EQ(t.state(), TableHandle::State::Browse) << c.what;
+        EXPECT_EQ(n.origin, c.origin) << c.what;
+        if (c.kind == K::Posted) {
+            ASSERT_TRUE(n.after) << c.what;
+            EXPECT_EQ((*n.after)[1], Value::string(c.tab)) << c.what;
+            EXPECT_EQ(*n.after, t.storedRecord(n.row)) << c.what;
+        }
+        if (c.kind == K::Appended) {
+            ASSERT_EQ(n.appended.size(), 2u) << c.what;
+            EXPECT_EQ(n.appended[1], t.storedRecord(4)) << c.what;  // numbered as stored
+            EXPECT_FALSE(n.appended[1][0].isEmpty()) << c.what;
+        }
+        EXPECT_EQ(control.state, c.stateChanged ? 1 : 0) << c.what;
+        EXPECT_EQ(control.data, 1) << c.what;
+        EXPECT_EQ(control.moved, 1) << c.what;
+    }
 }
 
 TEST_F(EditTest, SuspendedDisplayNotifiesOnceOnResume) {

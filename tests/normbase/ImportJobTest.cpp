@@ -76,6 +76,8 @@ TEST(ImportJob, PutsTheBaseInPlaceOnlyWhenCompleteAndWanted) {
             // Nobody took the progress: one notice, not one per step.
             if (r.end == JobState::Installed) { EXPECT_EQ(notices, 1); }
             if (r.end == JobState::Failed) { EXPECT_NE(job.error().find("notes.xml"), std::string::npos) << job.error(); }
+            // The report the window shows names where the base before is kept.
+            if (r.end == JobState::Installed) { EXPECT_EQ(job.report().keptBases, std::vector<std::string>{"Base.old"}); }
         }();
         const bool installed = r.end == JobState::Installed;
         EXPECT_EQ(calls, installed ? "done;close;reopen;" : "done;");

@@ -2,6 +2,7 @@
 // (values checked by hand against the XML), small ГЭСН and ФЕР files written here, the bad
 // inputs (each refused or counted, the base left as it was) and an import killed half-way.
 #include "common/Error.h"
+#include "normbase/BaseInfo.h"
 #include "normbase/NormBase.h"
 #include "normbase/import/OfficialImport.h"
 #include "storage/CodePage.h"
@@ -87,6 +88,15 @@ TEST(OfficialImport, TheRealFilesGiveAWorkingBase) {
     EXPECT_EQ(r.sources.at(0).decree, "Приказ 490/пр от 14.08.2025");
     EXPECT_EQ(fs::file_size(base / "1.xls"), std::string("шаблон").size());
     EXPECT_NE(normimport::readBaseOrigin(base).find("GESNp.xml"), std::string::npos);
+    for (const char* line : {"Часовая ставка оплаты труда: 300 руб.", "Прежняя нормативная база сохранена в папке «Base.old»."})
+        EXPECT_NE(r.text().find(line), std::string::npos) << r.text();
+    normbase::BaseInfo info;
+    info.imported = true;
+    info.priceLevel = "01.01.2022";
+    info.edition = "ФСНБ-2022";
+    info.books = {"ГЭСНп"};
+    info.orders = {"Приказ 490/пр от 14.08.2025", "ГОСУДАРСТВЕННЫЕ ЭЛЕМЕНТНЫЕ СМЕТНЫЕ НОРМЫ ГЭСН-2022 доп. № 15"};
+    EXPECT_EQ(normbase::readBaseInfo(base), info);
 
     // Browse order: the price book first (given first), then the norms' first collection and its first entries.
     normbase::NormBase nb;
@@ -108,7 +118,7 @@ TEST(OfficialImport, TheRealFilesGiveAWorkingBase) {
         EXPECT_EQ(nb.Table6.fieldAsString("NAME"), entries[i]);
     }
     EXPECT_EQ(nb.Table2.recordCount(), 8);
-    EXPECT_EQ(nb.Table2.fieldAsString("TAB"), "01-01-001-01");
+    EXPECT_EQ(nb.Table2.fieldAsString("TAB"), "ГЭСНп01-01-001-01");  // the book's prefix, as documents write it
     EXPECT_EQ(nb.Table1.fieldAsString("NAME"), "Генератор синхронный (компенсатор) напряжением: до 1 кВ, мощностью до 100 кВт");
     EXPECT_DOUBLE_EQ(nb.Table2.fieldAsFloat("BG"), 45.9);
     EXPECT_DOUBLE_EQ(nb.Table2.fieldAsFloat("BE"), 13770);  // 45.9 × 300
@@ -126,33 +136,61 @@ TEST(OfficialImport, TheRealFilesGiveAWorkingBase) {
     EXPECT_NE(found.find("мощностью свыше 100 кВт"), std::string::npos) << found;
     EXPECT_NE(output(cli::searchCommand, {base.string(), "бульдозеры", "рыхлители"}).find("91.01.01-014"), std::string::npos);
 
-    // A second import keeps the first as Base.old, one level only.
-    normimport::importBase(base, {official("GESNp.xml")}, {});
-    normimport::importBase(base, {official("GESNp.xml")}, {});
-    EXPECT_TRUE(fs::exists(start / "Base.old" / "RABMAT.DB"));
+    // Each import keeps the base before as Base.old; the last three are kept, the oldest goes
+    // (the first one, holding only the template, is gone after four imports).
+    ImportReport last;
+    for (int i = 0; i < 3; ++i) last = normimport::importBase(base, {official("GESNp.xml")}, {});
+    EXPECT_EQ(last.keptBases, (std::vector<std::string>{"Base.old", "Base.old-2", "Base.old-3"}));
+    EXPECT_NE(last.text().find("сохранена в папке «Base.old»; более ранние: «Base.old-2», «Base.old-3»."), std::string::npos)
+        << last.text();
+    EXPECT_NE(last.text().find("Часовая ставка оплаты труда не задана"), std::string::npos) << last.text();
+    for (const char* kept : {"Base.old", "Base.old-2", "Base.old-3"}) EXPECT_TRUE(fs::exists(start / kept / "RABMAT.DB")) << kept;
+    EXPECT_FALSE(fs::exists(start / "Base.old-4"));
     EXPECT_TRUE(fs::exists(base / "1.xls"));
-    EXPECT_FALSE(fs::exists(start / "Base.old.old"));
+    // The note is the new base's own, never carried over from the old one.
+    EXPECT_EQ(normbase::readBaseInfo(base).orders, std::vector<std::string>{info.orders.back()});
 }
 
 TEST(OfficialImport, MachinesMaterialsAndUnitPricesReachTheEstimateAndTheWorkbook) {
     TempDir start("talvira-import-small");
-    const fs::path norms = start / "norms.xml", fer = start / "fer.xml";
+    const fs::path norms = start / "norms.xml", fer = start / "fer.xml", water = start / "water.xml", mr = start / "mr.xml";
+    const std::string reasons = "<NrSp><ReasonItem Nr=\"Пр/812-007.0-1\" Sp=\"Пр/774-007.0\"/><ReasonItem Nr=\"Пр/812-007.0-2\"/>"
+                                "<ReasonItem Nr=\"Пр/812-007.0-3\"/><ReasonItem Nr=\"Пр/812-007.0-4\"/><ReasonItem Nr=\"Пр/812-007.0-1\"/></NrSp>";
     writeFile(norms, normFile(work("07-01-001-01",
         "<Resource Code=\"1-100-34\" Quantity=\"10\"/><Resource Code=\"1-100-40\" Quantity=\"2.5\"/>"
+        "<Resource Code=\"2\" Quantity=\"1.25\"/>"
         "<Resource Code=\"91.01.01-014\" EndName=\"Бульдозер\" Quantity=\"2\"/>"
-        "<Resource Code=\"01.7.03.04-0001\" EndName=\"Вода\" MeasureUnit=\"м3\" Quantity=\"2\"/>"
         "<AbstractResource Code=\"04.1.02.05\" Name=\"Смеси бетонные\" MeasureUnit=\"м3\" Quantity=\"101.5\"/>"
-        "<AbstractResource Code=\"08.4.03.02\" Name=\"Арматура\" MeasureUnit=\"т\" Quantity=\"П\"/>")));
+        "<AbstractResource Code=\"08.4.03.02\" Name=\"Арматура\" MeasureUnit=\"т\" Quantity=\"П\"/>", reasons) +
+        work("07-01-001-02", "<Resource Code=\"1\" Quantity=\"0.37\"/>"
+                             "<Resource Code=\"01.7.03.04-0001\" EndName=\"Вода\" MeasureUnit=\"м3\" Quantity=\"0.5\"/>")));
     writeFile(fer, normFile(work("07-01-002-01", "<Resource Code=\"1\" Quantity=\"3\"/>",
         "<Prices><Price Cost=\"100.5\" Salary=\"20\" Machines=\"30\" SalaryMach=\"5\" Materials=\"50.5\"/></Prices>"), "ФЕР"));
+    // Another book numbered the same way: its codes carry its own prefix, nothing collides.
+    writeFile(mr, normFile(work("07-01-001-01", "<Resource Code=\"1\" Quantity=\"1\"/>"), "ГЭСНмр"));
+    writeFile(water, "<ResourceCatalog><ResourcesDirectory><ResourceCategory Type=\"Материалы\">"
+                     "<Section Type=\"Книга\" Code=\"01\" Name=\"Материалы\"><Section Type=\"Часть\" Code=\"01.7\" Name=\"Вода\">"
+                     "<Resource Code=\"01.7.03.04-0001\" Name=\"Вода\" MeasureUnit=\"м3\"><Prices><Price Cost=\"1154.09\"/></Prices>"
+                     "</Resource></Section></Section></ResourceCategory></ResourcesDirectory></ResourceCatalog>");
     const fs::path base = start / "Base";
-    const ImportReport r = normimport::importBase(base, {norms, fer, official("FSBC_Mash.xml")}, {});
-    EXPECT_EQ(attention(r, "Коды ресурсов, не найденные"), 3u);  // water, concrete, steel; labour is not priced
+    normimport::ImportOptions opt;
+    opt.wagePerHour = 412.5;
+    const ImportReport r = normimport::importBase(base, {norms, fer, official("FSBC_Mash.xml"), water, mr}, opt);
+    EXPECT_EQ(attention(r, "Коды ресурсов, не найденные"), 2u);  // concrete, steel; labour is not priced
     EXPECT_EQ(attention(r, "Строки с количеством не числом"), 1u);
+    EXPECT_EQ(attention(r, "Повторяющиеся шифры"), 0u);
+    EXPECT_TRUE(r.keptBases.empty());  // there was no base before: none is said to be kept
+    EXPECT_EQ(normbase::readBaseInfo(base).books, (std::vector<std::string>{"ГЭСН", "ФЕР", "ГЭСНмр"}));
+    EXPECT_EQ(normbase::readBaseInfo(base).edition, "ФСНБ-2022, ФСНБ-2020");
 
-    struct Row { const char* code; double ba, bb, bc, bd, be, bg; } rows[] = {
-        {"07-01-001-01", 2696.76, 0, 2696.76, 773.3, 0, 12.5},  // 2 × 1348.38, 2 × 386.65; grades 10 + 2.5
-        {"07-01-002-01", 100.5, 50.5, 30, 5, 20, 3},           // the ФЕР unit price as given
+    // Every amount exact and rounded half up once: 0.5 × 1154.09 = 577.045 and 0.37 × 412.5 =
+    // 152.625 are 577.05 and 152.63 (binary doubles made them 577.04 and 152.62).
+    struct Row { const char* code; double ba, bb, bc, bd, be, bg, bh; const char* overhead; } rows[] = {
+        {"ГЭСН07-01-001-01", 7853.01, 0, 2696.76, 773.3, 5156.25, 12.5, 1.25,  // 2 × 1348.38; grades 10 + 2.5
+         "Пр/812-007.0-1; Пр/812-007.0-2; Пр/812-007.0-3; …"},                // whole references within 50 characters
+        {"ГЭСН07-01-001-02", 729.68, 577.05, 0, 0, 152.63, 0.37, 0, ""},
+        {"ФЕР07-01-002-01", 100.5, 50.5, 30, 5, 20, 3, 0, ""},  // the ФЕР unit price as given
+        {"ГЭСНмр07-01-001-01", 412.5, 0, 0, 0, 412.5, 1, 0, ""},
     };
     auto rabmat = storage::openParadoxTable((base / "RABMAT.DB").string(), storage::OpenMode::ReadOnly);
     for (const Row& row : rows) {
@@ -167,6 +205,8 @@ TEST(OfficialImport, MachinesMaterialsAndUnitPricesReachTheEstimateAndTheWorkboo
             EXPECT_DOUBLE_EQ(f("BD"), row.bd) << row.code;
             EXPECT_DOUBLE_EQ(f("BE"), row.be) << row.code;
             EXPECT_DOUBLE_EQ(f("BG"), row.bg) << row.code;
+            EXPECT_DOUBLE_EQ(f("BH"), row.bh) << row.code;
+            EXPECT_EQ(rabmat->readField(*loc, rabmat->fieldIndex("PREISK")).asString(), row.overhead) << row.code;
         }
         EXPECT_TRUE(seen) << row.code;
     }
@@ -177,10 +217,10 @@ TEST(OfficialImport, MachinesMaterialsAndUnitPricesReachTheEstimateAndTheWorkboo
     fs::create_directories(smeti);
     output(cli::estimateCommand, {"new", smeti.string(), "Дом"});
     const std::string est = (smeti / "Дом.db").string();
-    output(cli::estimateCommand, {"add", base.string(), est, "07-01-001-01"});
+    output(cli::estimateCommand, {"add", base.string(), est, "ГЭСН07-01-001-01"});
     const std::string shown = output(cli::estimateCommand, {"show", est});
-    for (const char* code : {"07-01-001-01", "04.1.02.05", "08.4.03.02"}) EXPECT_NE(shown.find(code), std::string::npos) << shown;
-    EXPECT_NE(shown.find("2696.76"), std::string::npos) << shown;
+    for (const char* code : {"ГЭСН07-01-001-01", "04.1.02.05", "08.4.03.02"}) EXPECT_NE(shown.find(code), std::string::npos) << shown;
+    EXPECT_NE(shown.find("7853.01"), std::string::npos) << shown;
     const fs::path out = start / "Дом.xls";
     output(cli::exportCommand, {est, "--template", (testDataDir() / "templates" / "1.xls").string(), "--out", out.string()});
     EXPECT_GT(fs::file_size(out), 4096u);
@@ -202,13 +242,13 @@ TEST(OfficialImport, BadInputIsRefusedOrCountedAndTheBaseStaysAsItWas) {
     TempDir start("talvira-import-bad");
     const fs::path base = start / "Base";
     normimport::importBase(base, {official("GESNp.xml")}, {});
-    const auto before = listing(base);
     std::ifstream in(official("GESNp.xml"), std::ios::binary);
     const std::string gesn((std::istreambuf_iterator<char>(in)), {});
     const std::string line = "<Resource Code=\"1\" Quantity=\"2\"/>";
     // CP866 "ГЭСН.xml" without the UTF-8 flag, and a member that unpacks beyond the limit.
     const std::string cp866Name = "\x83\x9D\x91\x8D.xml";
-    struct Case { const char* name; std::string file; const char* message; const char* counted; } cases[] = {
+    struct Case { std::string name; std::string file; const char* message; const char* counted; };
+    std::vector<Case> cases = {
         {"not XML", "Сметы 2024 года", "строка 1, столбец 1: это не XML", nullptr},
         {"cut short", gesn.substr(0, 100000), "обрывается на середине", nullptr},
         {"another root", "<ResourceKeys/>", "корневой элемент <ResourceKeys>", nullptr},
@@ -227,13 +267,32 @@ TEST(OfficialImport, BadInputIsRefusedOrCountedAndTheBaseStaysAsItWas) {
         {"windows-1251 text", *storage::fromUtf8(std::regex_replace(normFile(work("1", line), "ГЭСН", ""), std::regex("utf-8"), "windows-1251"), 1251),
          nullptr, "Расценки без цены"},
         {"cancelled", normFile(work("07-01-001-01", line)), "Импорт прерван пользователем", nullptr},
+        // Nothing to import must not empty the user's base.
+        {"an empty base", "<base/>", "не найдено ни одной нормы и ни одной цены ресурса: нормативная база не изменена", nullptr},
+        {"elements all unknown", "<base><Books><Book Code=\"1\"/></Books><ResourcesDirectory><Catalogue/></ResourcesDirectory></base>",
+         "не найдено ни одной нормы и ни одной цены", nullptr},
+        {"empty price catalog", "<ResourceCatalog><ResourcesDirectory/></ResourceCatalog>", "не найдено ни одной нормы", nullptr},
+        // Read in linear time: twenty thousand members take a second, not hours.
+        {"a zip of 20000 empty members", "zips:20000", "не найдено ни одной нормы и ни одной цены", nullptr},
     };
+    // Every input that once crashed the reader gets the reader's own message with the place.
+    for (const fs::path& seed : filesUnder(fixture("fail/officialxml"), ".xml")) {
+        std::ifstream f(seed, std::ios::binary);
+        cases.push_back({seed.filename().string(), std::string((std::istreambuf_iterator<char>(f)), {}),
+                         "Файл «input.xml», строка ", nullptr});
+    }
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
+        const auto before = directoryBytes(base);
         fs::path file = start / "input.xml";
         normimport::ImportOptions opt;
         normimport::ProgressFn progress;
-        if (c.file.starts_with("zip:")) {
+        if (c.file.starts_with("zips:")) {
+            file = start / "input.zip";
+            std::vector<std::pair<std::string, std::string>> members;
+            for (int i = 0, n = std::stoi(c.file.substr(5)); i < n; ++i) members.emplace_back("part" + std::to_string(i) + ".xml", "<base/>");
+            writeZip(file, members);
+        } else if (c.file.starts_with("zip:")) {
             const std::string member = c.file.substr(4);
             file = start / "input.zip";
             writeZip(file, {{member, member == "bomb.xml" ? std::string(3 << 20, ' ') : normFile(work("1", line))}});
@@ -241,12 +300,12 @@ TEST(OfficialImport, BadInputIsRefusedOrCountedAndTheBaseStaysAsItWas) {
         } else {
             writeFile(file, c.file);
         }
-        if (std::string(c.name) == "cancelled") progress = [](const normimport::ImportProgress& p) { return p.done == 0; };
+        if (c.name == "cancelled") progress = [](const normimport::ImportProgress& p) { return p.done == 0; };
         std::string message;
         try {
             const ImportReport r = normimport::importBase(base, {file}, opt, progress);
             EXPECT_GT(attention(r, c.counted ? c.counted : "?"), 0u) << r.text();
-            if (std::string(c.name) == "CP866 member name") {
+            if (c.name == "CP866 member name") {
                 EXPECT_EQ(r.sources.at(0).file, "input.zip: ГЭСН.xml");
             }
             EXPECT_EQ(r.sources.at(0).baseType, "ГЭСН");
@@ -256,10 +315,10 @@ TEST(OfficialImport, BadInputIsRefusedOrCountedAndTheBaseStaysAsItWas) {
         }
         if (c.message) {
             EXPECT_NE(message.find(c.message), std::string::npos) << message;
-            if (std::string(c.name) != "cancelled") {
+            if (c.name != "cancelled") {
                 EXPECT_NE(message.find("input"), std::string::npos) << message;
             }
-            EXPECT_EQ(listing(base), before);
+            EXPECT_TRUE(directoryBytes(base) == before);
         }
         for (const auto& e : fs::directory_iterator(start.path()))
             EXPECT_FALSE(e.path().filename().string().starts_with("Base.import-")) << e.path();

@@ -2,6 +2,7 @@
 // Paradox memo file), the pxlib-written fixture base against what FIXTURE.json implies, and
 // the walk to a result with what "Добавить в смету" appends after it.
 #include "common/Error.h"
+#include "common/Utf8.h"
 #include "estimate/AddPositions.h"
 #include "estimate/EstimateFile.h"
 #include "normbase/NormBase.h"
@@ -255,8 +256,7 @@ TEST(RateSearch, TypingKeyByKeyFindsWhatEachQueryFindsAlone) {
     RateSearch typing(b.nb);
     for (const std::string q : {"кладка стен", "08-02-001-01", "ёмкость бетон", "раствор кав"}) {
         std::vector<std::string> prefixes;
-        for (size_t i = 1; i <= q.size(); ++i)
-            if (i == q.size() || (static_cast<unsigned char>(q[i]) & 0xC0) != 0x80) prefixes.push_back(q.substr(0, i));
+        for (size_t n = 1; n <= utf8::length(q); ++n) prefixes.emplace_back(utf8::cut(q, n));
         // Forward as typed, then back as erased.
         std::vector<std::string> road = prefixes;
         road.insert(road.end(), prefixes.rbegin(), prefixes.rend());

@@ -4,13 +4,16 @@
 #include "storage/CodePage.h"
 #include "storage/Warnings.h"
 #include "storage/DateCalc.h"
+#include "storage/FileNames.h"
 #include "storage/ParadoxFormat.h"
 #include "storage/ParadoxTable.h"
+#include "storage/TableBuilder.h"
 #include "storage/TableFile.h"
 #include "tests/storage/StorageTestUtil.h"
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <random>
 #include <sys/file.h>
 #include <sys/wait.h>
@@ -107,6 +110,43 @@ TEST(Write, EstimateTableRoundTripsWithMemosOfAnyLength) {
     EXPECT_EQ(t->info().headerCodePage, 1251);
     EXPECT_EQ(allRecords(*t), written);
     EXPECT_EQ(t->fields(), estimateLike());
+}
+
+// A batch of new records keeps the memo file's header and the block being filled in memory and
+// writes them once: the memo file must come out byte for byte as appends one by one leave it,
+// and a batch refused half-way must give its blobs back as before.
+TEST(Write, ABatchStoresItsMemosAsAppendsOneByOneDo) {
+    TempDir dir;
+    const std::vector<FieldDef> fields = {{"ID", FieldType::Long, 0}, {"NAME", FieldType::Memo, 10}};
+    const std::string cyr = "Устройство фундаментов «ёлочкой» — ";
+    std::vector<Record> recs;
+    for (int k = 0; k < 300; ++k) {
+        const size_t length = k % 7 == 0 ? 0 : k % 11 == 0 ? size_t(2049 + k) : size_t(5 + k * 7 % 400);
+        recs.push_back({Value::integer(k + 1), length ? Value::string(longText(length, cyr)) : Value()});
+    }
+    const fs::path one = dir / "ONE.DB", batched = dir / "BATCHED.DB", refused = dir / "REFUSED.DB";
+    for (const fs::path& p : {one, batched, refused}) createParadoxTable(p.string(), fields);
+    {
+        ParadoxTable t(one.string(), OpenMode::ReadWrite, 0);
+        for (Record r : recs) t.append(r);
+    }
+    for (const fs::path& p : {batched, refused}) {
+        ParadoxTable t(p.string(), OpenMode::ReadWrite, 0);
+        std::vector<Record> part(recs.begin(), recs.begin() + 150);
+        t.appendBatch(part);
+        if (p == refused) {
+            std::vector<Record> bad = {recs[150], recs[151], Record{Value::integer(999)}};  // one value short
+            EXPECT_THROW(t.appendBatch(bad), Error);
+        }
+        part.assign(recs.begin() + 150, recs.end());
+        t.appendBatch(part);
+    }
+    EXPECT_TRUE(readFile(dir / "BATCHED.MB") == readFile(dir / "ONE.MB"));
+    for (const fs::path& p : {one, batched, refused}) {
+        SCOPED_TRACE(p.filename().string());
+        expectConsistent(p);
+        EXPECT_EQ(allRecords(*openParadoxTable(p.string(), OpenMode::ReadOnly)), recs);
+    }
 }
 
 TEST(Write, EveryTypeAndEveryEmptyFieldRoundTrip) {
@@ -400,4 +440,130 @@ TEST(Write, AutoincrementNeverRepeatsAStoredNumberWhenTheCounterLags) {
     std::vector<int64_t> numbers;
     for (auto loc = t->first(); loc; loc = t->next(*loc)) numbers.push_back(t->readField(*loc, 0).asInteger());
     EXPECT_EQ(numbers, (std::vector<int64_t>{1, 2, 3, 4}));
+}
+
+TEST(Write, RunsFillTheLastBlockThenNewBlocksInOneChain) {
+    // 28-byte records: 72 to a 2 KiB block. Each run continues the last block before it starts
+    // new ones; a table at its block limit refuses a run that needs a new block and writes nothing.
+    struct Case {
+        const char* what;
+        std::vector<size_t> runs;
+        std::vector<uint32_t> counts;  // records per block along the chain afterwards
+    };
+    const std::vector<Case> cases = {
+        {"one record", {1}, {1}},
+        {"a run filling one block exactly", {72}, {72}},
+        {"a run over three blocks", {150}, {72, 72, 6}},
+        {"runs topping up the last block", {70, 5, 1}, {72, 4}},
+        {"single records across a block end", {71, 1, 1, 1}, {72, 2}},
+    };
+    for (const auto& c : cases) {
+        TempDir dir;
+        const fs::path db = dir / "RUN.DB";
+        createParadoxTable(db.string(), {{"ID", FieldType::Long, 0}, {"NAME", FieldType::Alpha, 24}});
+        std::vector<Record> all;
+        {
+            ParadoxTable t(db.string(), OpenMode::ReadWrite, 0);
+            for (size_t n : c.runs) {
+                std::vector<Record> run;
+                for (size_t k = 0; k < n; ++k) run.push_back({Value::integer(int64_t(all.size() + k)), Value::string("r")});
+                all.insert(all.end(), run.begin(), run.end());
+                n == 1 ? (void)t.append(run[0]) : t.appendBatch(run);
+            }
+            EXPECT_EQ(allRecords(t), all) << c.what;
+        }
+        expectConsistent(db);
+        const std::string f = readFile(db);
+        const size_t hs = u16(f, 2);
+        std::vector<uint32_t> counts;
+        uint16_t prior = 0;
+        for (uint16_t b = u16(f, 0x0E); b; prior = b, b = u16(f, hs + (b - 1) * 2048u)) {
+            EXPECT_EQ(u16(f, hs + (b - 1) * 2048u + 2), prior) << c.what << ", block " << b;
+            counts.push_back(static_cast<uint32_t>(static_cast<int16_t>(u16(f, hs + (b - 1) * 2048u + 4)) / 28 + 1));
+        }
+        EXPECT_EQ(counts, c.counts) << c.what;
+    }
+
+    TempDir dir;
+    const fs::path db = dir / "FULL.DB";
+    createParadoxTable(db.string(), {{"ID", FieldType::Long, 0}, {"NAME", FieldType::Alpha, 24}});
+    {
+        ParadoxTable t(db.string(), OpenMode::ReadWrite, 0);
+        std::vector<Record> run(72, Record{Value::integer(1), {}});
+        t.appendBatch(run);
+    }
+    std::string full = readFile(db);
+    full[0x0C] = char(0xFF);  // the header counts 65 535 blocks
+    full[0x0D] = char(0xFF);
+    writeFile(db, full);
+    ParadoxTable t(db.string(), OpenMode::ReadWrite, 0);
+    std::vector<Record> more(3, Record{Value::integer(2), {}});
+    try {
+        t.appendBatch(more);
+        ADD_FAILURE() << "a run past the block limit was taken";
+    } catch (const Error& e) {
+        EXPECT_NE(std::string(e.what()).find("65535 блоков"), std::string::npos) << e.what();
+    }
+    EXPECT_EQ(readFile(db), full);
+    EXPECT_EQ(t.recordCount(), 72u);
+}
+
+TEST(Write, CompanionFilesTakeTheLetterCaseOfTheTablesExtension) {
+    // Every writer of the family names its files alike: in lower case beside a table whose
+    // extension is lower case (as the vendor's samples and files from Unix systems are), in
+    // capitals beside any other (as the engine writes them).
+    const std::vector<std::pair<std::string, std::vector<std::string>>> cases = {
+        {"parts.db", {"parts.db", "parts.mb", "parts.px", "parts.x02", "parts.xg0", "parts.y02", "parts.yg0"}},
+        {"CUSTOMER.DB", {"CUSTOMER.DB", "CUSTOMER.MB", "CUSTOMER.PX", "CUSTOMER.X02", "CUSTOMER.XG0", "CUSTOMER.Y02", "CUSTOMER.YG0"}},
+        {"Смета.Db", {"Смета.Db", "Смета.MB", "Смета.PX", "Смета.X02", "Смета.XG0", "Смета.Y02", "Смета.YG0"}},
+    };
+    for (const auto& [table, want] : cases) {
+        TempDir dir;
+        CreateOptions keyed{.keyFields = 1, .indexFiles = true,
+                            .indexes = {{"GRP", {"GRP"}, false}, {"BYCODE", {"CODE"}, true}}};
+        TableBuilder b((dir / table).string(),
+                       {{"ID", FieldType::Long, 0}, {"GRP", FieldType::Long, 0}, {"CODE", FieldType::Alpha, 8},
+                        {"NOTE", FieldType::Memo, 1}},
+                       keyed);
+        b.add({Value::integer(1), Value::integer(5), Value::string("a"), Value::string(std::string(40, 'x'))});
+        b.finish();
+        std::vector<std::string> names;
+        for (const auto& e : fs::directory_iterator(dir.path())) names.push_back(e.path().filename().string());
+        std::sort(names.begin(), names.end());
+        EXPECT_EQ(names, want) << table;
+        EXPECT_EQ(companionPath((dir / table).string(), "MB"), (dir / want[1]).string());
+    }
+}
+
+TEST(Write, BuiltTablesTakeTheirRecordsInOrderAndGetTheirIndexes) {
+    TempDir dir;
+    const fs::path db = dir / "B.DB";
+    const std::vector<FieldDef> fields = {{"ID", FieldType::Long, 0}, {"GRP", FieldType::Long, 0}};
+    {
+        TableBuilder b(db.string(), fields, {.keyFields = 1, .indexFiles = true, .indexes = {{"GRP", {"GRP"}, false}}});
+        for (int id = 1; id <= 2000; ++id) b.add({Value::integer(id), Value::integer(id % 7)});
+        EXPECT_EQ(b.finish(), 2000u);
+    }
+    auto t = openParadoxTable(db.string(), OpenMode::ReadOnly);
+    EXPECT_EQ(t->recordCount(), 2000u);
+    EXPECT_EQ(t->lookup("GRP", {Value::integer(3)}).size(), 286u);
+    EXPECT_EQ(t->read(t->lookup("", {Value::integer(1500)}).at(0))[1], Value::integer(1500 % 7));
+    t.reset();
+    Record late = {Value::integer(9000), {}};
+    EXPECT_THROW(openParadoxTable(db.string(), OpenMode::ReadWrite)->append(late), Error);  // indexed: read-only
+
+    // A table built under a temporary name speaks of the name the user knows; a record out of
+    // key order stops it, the records before it stored.
+    const fs::path tmp = dir / "~tmp.DB";
+    TableBuilder b = TableBuilder::exactlyAt(tmp.string(), "Справочник.DB", fields, {.keyFields = 1});
+    for (int id : {1, 2, 3}) b.add({Value::integer(id), {}});
+    b.add({Value::integer(2), {}});
+    try {
+        b.finish();
+        ADD_FAILURE() << "a key out of order was taken";
+    } catch (const Error& e) {
+        EXPECT_NE(std::string(e.what()).find("Справочник.DB"), std::string::npos) << e.what();
+        EXPECT_EQ(std::string(e.what()).find("~tmp"), std::string::npos) << e.what();
+    }
+    EXPECT_EQ(openParadoxTable(tmp.string(), OpenMode::ReadOnly)->recordCount(), 3u);
 }

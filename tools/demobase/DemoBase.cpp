@@ -19,6 +19,7 @@ using storage::FieldDef;
 using storage::FieldType;
 using storage::Record;
 using storage::Value;
+using normbase::RecordKind;
 namespace fld = normbase::fld;
 
 namespace {
@@ -30,6 +31,7 @@ using TableWriter = normbase::NormTableWriter;
 
 Value num(double v) { return Value::real(v); }
 Value integer(int64_t v) { return Value::integer(v); }
+Value kind(RecordKind k) { return Value::integer(static_cast<int32_t>(k)); }
 Value text(std::string s) { return Value::string(std::move(s)); }
 
 std::string longComposition(Rng& rng) {
@@ -70,11 +72,11 @@ void setRabmatCommon(NamedRecord& rec, int32_t id, int32_t collection, int order
         .set("STATUS", integer(0));
 }
 
-/** A resource's own RABMAT record: a material (kind 2) with its price, or a machine (kind 3)
+/** A resource's own RABMAT record: a material with its price, or a machine
  *  with its price per hour and its operators' wages. */
 void setResource(NamedRecord& rec, const Resource& r) {
-    rec.set(fld::TAB, text(r.code)).set("RABMAT", integer(r.kind));
-    if (r.kind == 2) {
+    rec.set(fld::TAB, text(r.code)).set(fld::RABMAT, kind(r.kind));
+    if (r.kind == RecordKind::Material) {
         rec.set(fld::ALTTAB, text("ФССЦ-" + r.code));
         if (r.price) rec.set(fld::BA, num(*r.price)).set(fld::BB, num(*r.price));
         if (r.seed == 3) {  // concrete: its grade fields
@@ -133,8 +135,8 @@ RateCosts writeResourceLines(TableWriter& resurs, Rng& rng, const Plan& plan, co
                                                   : pick(ts.materialGroups, plan.materialsBySeed);
             if (!idx) continue;
             const Resource& r = plan.resources[*idx];
-            line.set(fld::IDRES_RABMAT, integer(r.id)).set("RABMAT", integer(r.kind)).set("IDRES_REESTR", integer(r.collection));
-            if (r.kind == 3) {
+            line.set(fld::IDRES_RABMAT, integer(r.id)).set(fld::RABMAT, kind(r.kind)).set(fld::IDRES_REESTR, integer(r.collection));
+            if (r.kind == RecordKind::Machine) {
                 double q = roundQty(scaleOfUnit * rng.logUniform(0.003, 0.4));
                 c.bc += q * r.price.value_or(0);
                 c.bd += q * r.wages;
@@ -264,7 +266,7 @@ DemoBaseCounts writeDemoBase(const std::string& dir, DemoScale scale,
             setRabmatCommon(rec, id, t.collection, v + 1, nid, t.oglId, ts.unit, created);
             rec.set(fld::TAB, text(code))
                 .set("TABU", text(std::string(t.seed->prefix) + code))
-                .set("RABMAT", integer(1))
+                .set(fld::RABMAT, kind(RecordKind::Rate))
                 .set(fld::ALTTAB, text(std::string(t.seed->prefix) + " " + code))
                 .set("FRESN", text("ФЕР-2001"))
                 .set("RAZRAD", num(c.razrad))

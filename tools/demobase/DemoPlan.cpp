@@ -73,9 +73,9 @@ std::string nthName(const std::vector<std::string>& names, int i, const char* su
     return name;
 }
 
-/** Adds a resource of kind 2 (material) or 3 (machine) to the plan and to its seed's pool. */
+/** Adds a resource (a material or a machine) to the plan and to its seed's pool. */
 Resource& addResource(Plan& plan, std::vector<std::vector<uint32_t>>& bySeed, int32_t& nextRabmatId,
-                      int32_t oglId, int32_t collection, int kind, int seed, int unit) {
+                      int32_t oglId, int32_t collection, normbase::RecordKind kind, int seed, int unit) {
     bySeed[size_t(seed)].push_back(uint32_t(plan.resources.size()));
     Resource& r = plan.resources.emplace_back();
     r.id = nextRabmatId++;
@@ -104,14 +104,14 @@ void planResources(Plan& plan, const ScaleParams& sp, Rng& rng, int32_t& nextRab
         const std::vector<std::string> names = itemNames(gs.items);
         const int count = sp.materialsPerGroup ? sp.materialsPerGroup : int(names.size());
         for (int i = 0; i < count; ++i) {
-            Resource& r = addResource(plan, plan.materialsBySeed, nextRabmatId, oglId, kMaterialsCollection, 2,
+            Resource& r = addResource(plan, plan.materialsBySeed, nextRabmatId, oglId, kMaterialsCollection, normbase::RecordKind::Material,
                                       seedIdx, gs.unit);
             r.name = nthName(names, i, "исполнение");
             r.code = fmt2("%03ld-%04ld", groupCode, sp.materialsPerGroup ? i + 1 : (i + 1) * 11);
             r.price = round2(rng.logUniform(gs.priceLo, gs.priceHi));
         }
         if (!unpricedDone && seedIdx == 3) {  // concrete: one grade "по проекту" has no price
-            Resource& r = addResource(plan, plan.materialsBySeed, nextRabmatId, oglId, kMaterialsCollection, 2,
+            Resource& r = addResource(plan, plan.materialsBySeed, nextRabmatId, oglId, kMaterialsCollection, normbase::RecordKind::Material,
                                       seedIdx, uM3);
             r.name = kUnpricedMaterial;
             r.code = fmt("%03ld-9999", groupCode);
@@ -128,7 +128,7 @@ void planResources(Plan& plan, const ScaleParams& sp, Rng& rng, int32_t& nextRab
         const std::vector<std::string> names = itemNames(ms.items);
         const int count = sp.machinesPerSection ? sp.machinesPerSection : int(names.size());
         for (int i = 0; i < count; ++i) {
-            Resource& r = addResource(plan, plan.machinesBySeed, nextRabmatId, oglId, kMachinesCollection, 3,
+            Resource& r = addResource(plan, plan.machinesBySeed, nextRabmatId, oglId, kMachinesCollection, normbase::RecordKind::Machine,
                                       s % int(sections.size()), uMachHour);
             r.name = nthName(names, i, "модель");
             r.code = fmt2("%02ld%04ld", ms.code, long(i + 1) * 101 % 10000);

@@ -4,6 +4,7 @@
  * tables of rates it holds, with their IDs, codes, names and prices, drawn from the seeds by a
  * fixed-seed generator so that every run gives the same base. Internal to the generator.
  */
+#include "normbase/NormBaseFields.h"
 #include "tools/demobase/DemoBase.h"
 #include "tools/demobase/DemoSeeds.h"
 
@@ -54,7 +55,7 @@ struct Resource {
     int32_t oglId = 0;
     int32_t collection = 0;
     int32_t unit = 0;
-    int kind = 2;              // RABMAT: 2 material, 3 machine
+    normbase::RecordKind kind = normbase::RecordKind::Material;  // a material or a machine
     int seed = 0;              // material group seed / machine section seed
     std::optional<double> price;  // BB for materials, BA for machines
     double wages = 0;          // machines: BD, operators' wages per hour

@@ -1,0 +1,141 @@
+#pragma once
+/**
+ * The rules the estimate window and the command-line tool apply to an estimate by the
+ * base-index method, without any widget: the materials that follow their rate's quantity, what
+ * a new estimate starts from on a given base, the kept НР/СП percentages compared with the
+ * shipped tables, the territory changed, and the side data derived for an estimate made by the
+ * template.
+ *
+ *   auto changes = editing::followingQuantities(rows, side, rateRow);   // after the rate's KOLVO is stored
+ *   editing::applyQuantities(smeta, changes);
+ *   editing::EstimateStart s = editing::estimateStart(normbase::readBaseInfo(baseDir), ',');
+ *
+ * Caveats: rows are the table's positions in its physical order (editing::readPositionRows);
+ * a template estimate is never changed by these rules.
+ */
+#include "editing/EstimateSide.h"
+#include "estimate/model/EstimateRows.h"
+#include "estimate/model/Local421.h"
+#include "normbase/BaseInfo.h"
+#include "storage/TableHandle.h"
+
+#include <filesystem>
+#include <functional>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace talvira::editing {
+
+// ---------------------------------------------------------------------------------------------
+// Materials follow their rate
+// ---------------------------------------------------------------------------------------------
+
+/** The quantity a position's KOLVO is to hold (nothing: empty). */
+struct QuantityChange {
+    size_t row = 0;
+    std::optional<double> quantity;
+    bool operator==(const QuantityChange&) const = default;
+};
+
+/** The quantity of a material of a rate: its consumption per unit × the rate's quantity, kept
+ *  to seven decimals; empty while the rate has no quantity (empty or 0). */
+std::optional<double> materialQuantity(model::Dec7 perUnit, double rateQuantity);
+
+/** In an estimate by the base-index method, the materials of the rate at `rateRow` whose
+ *  stored quantity is not materialQuantity of the rate's: each with the quantity it is to
+ *  hold. Nothing for a template estimate or a row that is no rate with materials. */
+std::vector<QuantityChange> followingQuantities(const std::vector<model::PositionRow>& rows, const EstimateSide& side,
+                                                size_t rateRow);
+
+/** Stores each quantity in its position (each posted on its own, as a typed edit is); the
+ *  cursor comes back to the position it was on. */
+void applyQuantities(storage::TableHandle& smeta, const std::vector<QuantityChange>& changes);
+
+// ---------------------------------------------------------------------------------------------
+// A new estimate
+// ---------------------------------------------------------------------------------------------
+
+/** What a new estimate starts from. */
+struct EstimateStart {
+    model::EstimateParams params;
+    model::EstimateTexts texts;
+    /** Whether the side file is to be written with it (false: the estimate is as it always was). */
+    bool writeSide = false;
+};
+
+/**
+ * On a base imported from the official files: the base-index method at the base's price level,
+ * and, for the texts of the template, a factor into current prices of "1" and VAT "20" (the
+ * template's "2,18" and "18" belong to 2001 prices and a VAT long gone: on a 2022-level base they
+ * would make the estimate 2.18 times too high without a word). On any other base (the demo
+ * base, a base of other software): the template and its defaults exactly.
+ */
+EstimateStart estimateStart(const normbase::BaseInfo& base, char decimalSep);
+
+// ---------------------------------------------------------------------------------------------
+// Kept percentages and the shipped tables
+// ---------------------------------------------------------------------------------------------
+
+/** A position whose kept НР or СП percentage is not the shipped tables' for its row (in the
+ *  estimate's territory), or whose row the tables no longer have. */
+struct PercentDifference {
+    size_t row = 0;            // its table row
+    int32_t number = 0;        // COUNT
+    bool overhead = true;      // НР (else СП)
+    std::string reference;     // "Пр/812-011.0-1"
+    model::Dec7 kept;
+    std::optional<model::Dec7> table;  // nothing: the row is not in the tables
+    /** «Позиция 3: НР по Пр/812-011.0-1 — в смете 110 %, в таблицах 112 %». */
+    std::string text() const;
+};
+
+std::vector<PercentDifference> percentDifferences(const std::vector<model::PositionRow>& rows, const EstimateSide& side,
+                                                  const model::NrSpTables& tables);
+
+/** Takes the tables' percentages for the differences given (those the estimator accepted). */
+void takeTablePercents(EstimateSide& side, const std::vector<PercentDifference>& accepted);
+
+/** Changes the territory; a position whose kept НР percentage is the tables' for the old
+ *  territory takes the tables' for the new one (one that differed stays, and is told). */
+void setTerritory(EstimateSide& side, model::Territory territory, const model::NrSpTables& tables);
+
+// ---------------------------------------------------------------------------------------------
+// An estimate made by the template, computed by the base-index method
+// ---------------------------------------------------------------------------------------------
+
+/** What the norm base says of a rate, found by its code. */
+struct RateFacts {
+    std::vector<std::string> nrChoices, spChoices;  // "Пр/812-011.0"
+    model::Dec7 machinistLabour;
+    std::optional<model::WorkType> workType;        // of its collection's name
+    /** Its unaccounted materials: code and consumption per unit. */
+    std::vector<std::pair<std::string, model::Dec7>> materials;
+};
+using RateLookup = std::function<std::optional<RateFacts>(const std::string& code)>;
+
+/** The facts of the rates with the codes of `rows` in the norm base at `baseDir`, read once
+ *  (its rates, resource lines and collections), as a lookup; the first rate of a code in the
+ *  order of the rates table. talvira::Error when the base cannot be read. */
+RateLookup rateLookupOf(const std::filesystem::path& baseDir, const std::vector<model::PositionRow>& rows);
+
+struct DerivedSide {
+    std::vector<model::PositionExtra> extras;   // for the positions that had none
+    std::vector<QuantityChange> quantities;     // materials whose KOLVO now follows their rate
+};
+
+/**
+ * The side data of the positions that have none, as Add would have given them:
+ * - a material, recognised as Add writes one: after a rate (or after another material of it),
+ *   no wages, machines or labour, STOIM equal to MATER. With a base, its code must be among the
+ *   rate's unaccounted materials and its KOLVO their consumption per unit; without one, KOLVO is
+ *   taken as that. A material whose KOLVO the estimator changed stays a position of its own,
+ *   with its quantity. Its KOLVO then follows the rate (`quantities`).
+ * - a rate: the НР/СП rows its norm names when `lookup` finds its code (one chosen when it
+ *   names one), the machinists' labour, the type of work of its book or collection.
+ * `lookup` may be empty (no base).
+ */
+DerivedSide deriveSide(const std::vector<model::PositionRow>& rows, const EstimateSide& side, const RateLookup& lookup,
+                       const model::NrSpTables& tables);
+
+}  // namespace talvira::editing

@@ -1,0 +1,75 @@
+#include "editing/LsrExport.h"
+
+#include "common/Error.h"
+#include "editing/EstimateRows.h"
+#include "editing/EstimateSide.h"
+
+namespace talvira::editing {
+
+const char* const kNeeds421Method =
+    "Локальный сметный расчет по форме 421/пр составляется для сметы, рассчитанной базисно-индексным методом "
+    "(421/пр); эта смета рассчитана по шаблону. Выберите метод в параметрах сметы или выгрузите смету по "
+    "шаблону (Excel).";
+
+bool computedBy421(const std::filesystem::path& tablePath) {
+    return loadEstimateSide(tablePath).params.method == model::Method::BaseIndex421;
+}
+
+LsrFacts lsrFactsOf(const normbase::BaseInfo& base) {
+    LsrFacts f;
+    f.edition = base.edition;
+    f.orders = base.orders;
+    return f;
+}
+
+lsr::FormFacts formFactsOf(const model::EstimateTexts& texts, const std::string& estimateName, const LsrFacts& facts) {
+    lsr::FormFacts f;
+    f.program = facts.program;
+    f.edition = facts.edition;
+    f.orders = facts.orders;
+    f.worksName = estimateName;
+    // «Локальная смета №1» → «1»
+    const std::string mark = "№";
+    const size_t at = texts.title.rfind(mark);
+    if (at != std::string::npos) {
+        std::string n = texts.title.substr(at + mark.size());
+        while (!n.empty() && n.front() == ' ') n.erase(n.begin());
+        while (!n.empty() && n.back() == ' ') n.pop_back();
+        f.number = n;
+    }
+    return f;
+}
+
+std::vector<std::string> chargeTitles(const model::Local421& result) {
+    std::vector<std::string> out;
+    out.reserve(result.positions.size());
+    for (const model::PositionResult& p : result.positions) {
+        const std::string& row = p.nrRow.empty() ? p.spRow : p.nrRow;
+        const model::NrSpRow* r = row.empty() ? nullptr : model::nrSpTables().find(row);
+        out.push_back(r ? r->title() : std::string());
+    }
+    return out;
+}
+
+std::filesystem::path exportLsrForm(storage::TableHandle& smeta, const model::EstimateTexts& texts,
+                                    const LsrFacts& facts, const std::filesystem::path& out, bool keepExisting) {
+    const EstimateSide side = loadEstimateSide(smeta.tablePath());
+    if (side.params.method != model::Method::BaseIndex421) throw Error(kNeeds421Method);
+    // the rows as the totals read them, the table back where it was
+    const std::vector<model::PositionRow> rows = readPositionRows(smeta);
+    const model::Local421 result = model::computeLocal421(rows, side.extras, side.params, model::nrSpTables());
+    std::string problems;
+    int listed = 0;
+    for (const model::Problem& p : result.problems) {
+        if (p.number == 0) continue;  // a missing index: the form is written in base prices there
+        if (++listed <= 10) problems += "\n" + p.message;
+    }
+    if (listed > 10) problems += "\n… и ещё " + std::to_string(listed - 10);
+    if (listed > 0) throw Error("Локальный сметный расчет не составлен: не рассчитаны позиции" + problems);
+    const lsr::FormInput input{rows, texts, side.params, result,
+                               formFactsOf(texts, std::filesystem::path(smeta.tablePath()).stem().string(), facts),
+                               chargeTitles(result)};
+    return lsr::exportLsrToFile(input, out, keepExisting);
+}
+
+}  // namespace talvira::editing

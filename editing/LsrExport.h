@@ -1,0 +1,51 @@
+#pragma once
+/**
+ * The official form of the open estimate: its rows read as the totals read them, the data kept
+ * beside the table, the computation by the base-index method, the wording of НР and СП from the
+ * shipped tables, and the form written beside the estimate ("<имя> ЛСР.xlsx").
+ *
+ *   editing::LsrFacts facts = editing::lsrFactsOf(normbase::readBaseInfo(startDir / "Base"));
+ *   fs::path out = editing::exportLsrForm(smeta, texts, facts, lsr::lsrPlaceFor(smeta.tablePath()).path, true);
+ *
+ * Caveats: an estimate «по шаблону» is refused (kNeeds421Method); so is one with positions the
+ * computation could not take, naming them. The table is back at its position afterwards.
+ */
+#include "estimate/model/EstimateRows.h"
+#include "estimate/model/Local421.h"
+#include "export/LsrForm.h"
+#include "normbase/BaseInfo.h"
+#include "storage/TableHandle.h"
+
+#include <filesystem>
+#include <string>
+#include <vector>
+
+namespace talvira::editing {
+
+/** The message for an estimate computed by the template (the form cannot be made for it). */
+extern const char* const kNeeds421Method;
+
+/** Whether the estimate whose table is `tablePath` is computed by the base-index method (what
+ *  it keeps beside its table says so). */
+bool computedBy421(const std::filesystem::path& tablePath);
+
+/** The program and the base's facts the header prints. */
+struct LsrFacts {
+    std::string program = "Тальвира 1.0";
+    std::string edition;
+    std::vector<std::string> orders;
+};
+LsrFacts lsrFactsOf(const normbase::BaseInfo& base);
+
+/** The form's texts from the title block: «Локальная смета №1» gives the number "1"; the works
+ *  are named by the estimate's name. */
+lsr::FormFacts formFactsOf(const model::EstimateTexts& texts, const std::string& estimateName, const LsrFacts& facts);
+
+/** The wording of each position's НР/СП row («Полы»), from the shipped tables. */
+std::vector<std::string> chargeTitles(const model::Local421& result);
+
+/** Reads, computes and writes; returns the path written. talvira::Error with the Russian text. */
+std::filesystem::path exportLsrForm(storage::TableHandle& smeta, const model::EstimateTexts& texts,
+                                    const LsrFacts& facts, const std::filesystem::path& out, bool keepExisting);
+
+}  // namespace talvira::editing

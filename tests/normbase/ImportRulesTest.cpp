@@ -1,0 +1,258 @@
+// The import's rules below the files: numbers read exactly from their text, the price of a norm
+// from its lines, and the base's note of itself. Each a table of cases.
+#include "common/Error.h"
+#include "normbase/BaseInfo.h"
+#include "normbase/import/ExactNumber.h"
+#include "normbase/import/ExpatParser.h"
+#include "normbase/import/OfficialImport.h"
+#include "normbase/import/RatePricing.h"
+#include "tests/support/TestPaths.h"
+
+#include <gtest/gtest.h>
+
+#include <fstream>
+#include <limits>
+#include <new>
+#include <stdexcept>
+
+namespace talvira::test {
+namespace {
+
+using namespace normimport;
+namespace fs = std::filesystem;
+
+TEST(ImportNumbers, ReadExactlyAndRoundHalfUpAwayFromZero) {
+    const struct {
+        const char* text;
+        int places;
+        std::optional<int64_t> scaled;  // nothing: not a number, or beyond 64 bits
+        bool unusual;
+    } rows[] = {
+        {"577.045", 2, 57705, false},  // a binary double holds 577.04499…
+        {"577.044999", 2, 57704, false},
+        {"-0.005", 2, -1, false},      // away from zero
+        {"-0.0049", 2, 0, false},
+        {"1154.09", 2, 115409, false},
+        {"0.37", 7, 3700000, false},
+        {"0.00000005", 7, 1, false},
+        {"0.00000004", 7, 0, false},
+        {"12.", 2, 1200, false},
+        {".25", 2, 25, false},
+        {"+3", 0, 3, false},
+        {"000120.500", 1, 1205, false},
+        {"1,5", 7, 15000000, true},   // a decimal comma
+        {"1.5e3", 2, 150000, true},   // an exponent
+        {"25E-1", 0, 3, true},
+        {"1e-400", 2, 0, true},
+        {"9223372036854775807", 0, INT64_MAX, false},
+        {"9223372036854775808", 0, std::nullopt, false},
+        {"1e30", 2, std::nullopt, true},
+        {"", 2, std::nullopt, false},
+        {"П", 2, std::nullopt, false},
+        {"1.2.3", 2, std::nullopt, false},
+        {"1e", 2, std::nullopt, false},
+        {"--1", 2, std::nullopt, false},
+        {" 1", 2, std::nullopt, false},
+        {"1 000", 2, std::nullopt, false},
+        {"0x10", 2, std::nullopt, false},
+        {"nan", 2, std::nullopt, false},
+    };
+    for (const auto& r : rows) {
+        SCOPED_TRACE(r.text);
+        const auto d = DecimalText::parse(r.text);
+        const std::optional<int64_t> got = d ? d->scaled(r.places) : std::nullopt;
+        EXPECT_EQ(got, r.scaled);
+        if (d) {
+            EXPECT_EQ(d->unusual(), r.unusual);
+        }
+    }
+    // A typed wage arrives as a double: its shortest decimal form is what the user typed.
+    for (const auto& [wage, kopecks] : {std::pair{412.5, 41250}, {350.55, 35055}, {0.1 + 0.2, 30}, {1e-9, 0}}) {
+        SCOPED_TRACE(wage);
+        EXPECT_EQ(DecimalText::fromDouble(wage)->scaled(kMoneyPlaces), kopecks);
+    }
+    EXPECT_FALSE(DecimalText::fromDouble(std::numeric_limits<double>::infinity()));
+}
+
+// A handler that fails on the element named "fail" with what `thrown` says.
+class FailingHandler final : public XmlHandler {
+public:
+    explicit FailingHandler(int thrown) : thrown_(thrown) {}
+    void startElement(const char* name, const char**) override {
+        ++calls;
+        if (std::string_view(name) != "fail") return;
+        if (thrown_ == 0) throw Error("элемент не на месте");
+        if (thrown_ == 1) throw std::out_of_range("vector::_M_range_check");
+        if (thrown_ == 2) throw std::bad_alloc();
+        throw 42;
+    }
+    void endElement(const char*) override { ++calls; }
+    int calls = 0;
+
+private:
+    int thrown_;
+};
+
+TEST(ExpatParser, OnlyTheProgramsOwnErrorLeavesWithTheFileAndThePlace) {
+    const struct {
+        int thrown;
+        const char* message;
+    } rows[] = {
+        {0, "Файл «a.xml», строка 2, столбец 3: элемент не на месте"},
+        {1, "Файл «a.xml», строка 2, столбец 3: внутренняя ошибка чтения (vector::_M_range_check)"},
+        {2, "Файл «a.xml», строка 2, столбец 3: не хватает памяти для чтения файла"},
+        {3, "Файл «a.xml», строка 2, столбец 3: внутренняя ошибка чтения"},
+    };
+    for (const auto& r : rows) {
+        SCOPED_TRACE(r.message);
+        FailingHandler h(r.thrown);
+        ExpatParser p("a.xml", h);
+        const std::string doc = "<a>\n  <fail/><after/></a>";
+        try {
+            p.feed(doc.data(), doc.size(), true);
+            ADD_FAILURE() << "no error";
+        } catch (const Error& e) {
+            EXPECT_EQ(std::string(e.what()), r.message);
+        }
+        // The empty element that failed is not ended, nothing after it is heard.
+        EXPECT_EQ(h.calls, 2);
+    }
+}
+
+TEST(RatePricing, ComponentsFromLinesPricesAndWage) {
+    constexpr int64_t U = 10'000'000;  // one, in seven decimals
+    const ResourcePrice dozer{true, 134838, 38665}, water{false, 115409, 0}, kopeck{false, 1, 0};
+    const DirectPrices fer{10050, 2000, 3000, 500, 5050};
+    const struct {
+        const char* name;
+        std::vector<RateLine> lines;
+        std::optional<int64_t> wage;
+        const DirectPrices* direct;
+        RateComponents want;  // total, materials, machines, machine wages, wages, labour, machinists' labour
+    } rows[] = {
+        {"workers' labour times the wage, half a kopeck up", {{"1", 37 * U / 100}}, 41250, nullptr,
+         {15263, 0, 0, 0, 15263, 37 * U / 100, 0}},
+        {"the grades when there is no line 1", {{"1-100-34", 10 * U}, {"1-100-40", 25 * U / 10}}, 30000, nullptr,
+         {375000, 0, 0, 0, 375000, 125 * U / 10, 0}},
+        {"line 1 holds the labour, grades are its parts", {{"1", 3 * U}, {"1-100-34", 2 * U}}, 10000, nullptr,
+         {30000, 0, 0, 0, 30000, 3 * U, 0}},
+        {"machinists' labour apart, in no amount", {{"2", 125 * U / 100}, {"2-100-05", U}}, 10000, nullptr,
+         {0, 0, 0, 0, 0, 0, 125 * U / 100}},
+        {"a machine and its machinists' wages", {{"91.01.01-014", 2 * U, false, &dozer}}, std::nullopt, nullptr,
+         {269676, 0, 269676, 77330, 0, 0, 0}},
+        {"a material, half a kopeck up", {{"01.7.03.04-0001", U / 2, false, &water}}, std::nullopt, nullptr,
+         {57705, 57705, 0, 0, 0, 0, 0}},
+        {"returned material, away from zero", {{"01.7.03.04-0001", -U / 2, false, &water}}, std::nullopt, nullptr,
+         {-57705, -57705, 0, 0, 0, 0, 0}},
+        {"rounded once per amount, not per line",
+         {{"01.1", U / 2, false, &kopeck}, {"01.2", U / 2, false, &kopeck}}, std::nullopt, nullptr, {1, 1, 0, 0, 0, 0, 0}},
+        {"a material left to the project is outside the price", {{"04.1.02.05", U, true, &water}}, std::nullopt, nullptr,
+         {0, 0, 0, 0, 0, 0, 0}},
+        {"a machine given as abstract still counts", {{"91.01.01-014", U, true, &dozer}}, std::nullopt, nullptr,
+         {134838, 0, 134838, 38665, 0, 0, 0}},
+        {"a quantity that is not a number counts nowhere",
+         {{"1", std::nullopt}, {"01.7.03.04-0001", std::nullopt, false, &water}}, 30000, nullptr, {0, 0, 0, 0, 0, 0, 0}},
+        {"no price file has it", {{"01.7.03.04-0001", U}}, std::nullopt, nullptr, {0, 0, 0, 0, 0, 0, 0}},
+        {"no wage: no wages, the labour stays", {{"1", 4 * U}}, std::nullopt, nullptr, {0, 0, 0, 0, 0, 4 * U, 0}},
+        {"a ФЕР unit price as given, labour from the lines", {{"1", 3 * U}, {"01.7.03.04-0001", U, false, &water}}, 30000,
+         &fer, {10050, 5050, 3000, 500, 2000, 3 * U, 0}},
+    };
+    for (const auto& r : rows) {
+        SCOPED_TRACE(r.name);
+        const RateComponents c = priceRate(r.lines, r.wage, r.direct);
+        EXPECT_EQ(c.total, r.want.total);
+        EXPECT_EQ(c.materials, r.want.materials);
+        EXPECT_EQ(c.machines, r.want.machines);
+        EXPECT_EQ(c.machineWages, r.want.machineWages);
+        EXPECT_EQ(c.wages, r.want.wages);
+        EXPECT_EQ(c.labour, r.want.labour);
+        EXPECT_EQ(c.machinistLabour, r.want.machinistLabour);
+    }
+}
+
+TEST(BaseInfo, WhatTheFilesMakeOfTheBase) {
+    auto norms = [](std::string book, std::string level, std::vector<std::string> orders = {}) {
+        SourceInfo s;
+        s.kind = "нормы";
+        s.baseType = std::move(book);
+        s.priceLevel = std::move(level);
+        s.orders = std::move(orders);
+        return s;
+    };
+    SourceInfo prices;
+    prices.kind = "цены";
+    prices.priceLevel = "01.01.2022";
+    prices.orders = {"Приказ 490/пр от 14.08.2025"};
+    SourceInfo byPrefix = norms("", "01.01.2022");
+    byPrefix.codePrefix = "ГЭСНм";
+    const struct {
+        const char* name;
+        std::vector<SourceInfo> sources;
+        std::vector<std::string> books;
+        const char* edition;
+        const char* level;
+        std::vector<std::string> orders;
+    } rows[] = {
+        {"ГЭСН with its prices", {norms("ГЭСНп", "01.01.2022", {"ГЭСН-2022 доп. № 15"}), prices}, {"ГЭСНп"}, "ФСНБ-2022",
+         "01.01.2022", {"ГЭСН-2022 доп. № 15", "Приказ 490/пр от 14.08.2025"}},
+        {"ФЕР without a level: 2000 prices", {norms("ФЕР", ""), norms("ФЕРм", "")}, {"ФЕР", "ФЕРм"}, "ФСНБ-2020", "01.01.2000", {}},
+        {"a book known by its codes' prefix", {byPrefix}, {"ГЭСНм"}, "ФСНБ-2022", "01.01.2022", {}},
+        {"prices alone", {prices, prices}, {}, "ФСНБ-2022", "01.01.2022", {"Приказ 490/пр от 14.08.2025"}},
+        {"two editions in one base", {norms("ГЭСН", "01.01.2022"), norms("ФЕР", "")}, {"ГЭСН", "ФЕР"}, "ФСНБ-2022, ФСНБ-2020",
+         "01.01.2022, 01.01.2000", {}},
+        {"a book of neither edition", {norms("ТЕР", "01.01.2001")}, {"ТЕР"}, "", "01.01.2001", {}},
+    };
+    for (const auto& r : rows) {
+        SCOPED_TRACE(r.name);
+        const normbase::BaseInfo info = baseInfoOf(r.sources);
+        EXPECT_TRUE(info.imported);
+        EXPECT_EQ(info.books, r.books);
+        EXPECT_EQ(info.edition, r.edition);
+        EXPECT_EQ(info.priceLevel, r.level);
+        EXPECT_EQ(info.orders, r.orders);
+    }
+}
+
+TEST(BaseInfo, WrittenAndReadBackOrNotImportedWhenAbsentOrDamaged) {
+    TempDir dir("talvira-baseinfo");
+    normbase::BaseInfo info;
+    info.imported = true;
+    info.priceLevel = "01.01.2000";
+    info.edition = "ФСНБ-2020";
+    info.books = {"ФЕР", "ФЕРм"};
+    info.orders = {"Приказ 1/пр от 01.02.2025", "Сборник = с равенством"};
+    normbase::writeBaseInfo(dir.path(), info);
+    EXPECT_EQ(normbase::readBaseInfo(dir.path()), info);
+    EXPECT_FALSE(fs::exists(dir / (std::string(normbase::kBaseInfoFile) + ".tmp")));
+
+    const struct {
+        const char* name;
+        const char* text;  // nullptr: no file at all
+        bool imported;
+        const char* level;
+    } rows[] = {
+        {"no note", nullptr, false, ""},
+        {"empty", "", false, ""},
+        {"not said to be imported", "priceLevel=01.01.2022\n", false, ""},
+        {"a line that is no key", "imported=1\nпросто текст\n", false, ""},
+        {"written on Windows, with a later key", "# note\r\nimported=1\r\npriceLevel=01.01.2022\r\nsomethingNew=1\r\n", true,
+         "01.01.2022"},
+    };
+    for (const auto& r : rows) {
+        SCOPED_TRACE(r.name);
+        TempDir d("talvira-baseinfo-case");
+        if (r.text) std::ofstream(d / normbase::kBaseInfoFile, std::ios::binary) << r.text;
+        const normbase::BaseInfo got = normbase::readBaseInfo(d.path());
+        EXPECT_EQ(got.imported, r.imported);
+        EXPECT_EQ(got.priceLevel, r.level);
+    }
+    // A value never breaks the note's lines.
+    info.orders = {"Приказ\nв две строки"};
+    normbase::writeBaseInfo(dir.path(), info);
+    EXPECT_EQ(normbase::readBaseInfo(dir.path()).orders, std::vector<std::string>{"Приказ в две строки"});
+    // A folder that cannot take the note is an error, not a silent loss.
+    EXPECT_THROW(normbase::writeBaseInfo(dir / "missing", info), Error);
+}
+
+}  // namespace
+}  // namespace talvira::test
