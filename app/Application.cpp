@@ -7,6 +7,7 @@
 #include "app/Unit2.h"
 #include "app/Unit4.h"
 #include "app/Unit7.h"
+#include "normbase/NormBaseFields.h"
 
 #include <QLibraryInfo>
 #include <QTranslator>
@@ -45,6 +46,8 @@ void createWindows() {
     // main window's commands and the name dialog create, open and append to.
     Form1->setEstimate(&Form2->document());
     OKRightDlg->setEstimate(&Form2->document());
+    // A new estimate starts as the norm base in use asks (its price level, the method).
+    Form2->document().setNormBaseDirectory(talvira::normbase::baseDirectory(StartDir.toStdString()));
     reporting().setMainWindow(Form1);
     // Queued to the window itself: a window deleted before the call (as tests delete theirs)
     // ends nothing, nor a later event loop.

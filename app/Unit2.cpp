@@ -119,6 +119,14 @@ TForm2::TForm2(QWidget* parent) : QMainWindow(parent), SmetaTable("SmetaTable") 
     openWorkbook = [](const std::filesystem::path& file) {
         return QDesktopServices::openUrl(QUrl::fromLocalFile(QString::fromStdString(file.string())));
     };
+    askTablePercents = [this](const QString& question) {
+        QMessageBox box(QMessageBox::Question, QStringLiteral("Talvira"), question, QMessageBox::NoButton, this);
+        QPushButton* take = box.addButton(QStringLiteral("Взять из таблиц"), QMessageBox::YesRole);
+        box.addButton(QStringLiteral("Оставить"), QMessageBox::NoRole);
+        box.setDefaultButton(take);
+        box.exec();
+        return box.clickedButton() == take;
+    };
     offerTemplateWorkbook = [this](const QString& question) {
         QMessageBox box(QMessageBox::Question, QStringLiteral("Talvira"), question, QMessageBox::Yes | QMessageBox::No,
                         this);
@@ -580,4 +588,10 @@ void TForm2::estimateOpened(talvira::editing::EstimateDocument& doc) {
 void TForm2::sideChanged(talvira::editing::EstimateDocument&) {
     showPositionPanel();
     if (Totals->isVisible()) Totals->showBlock();
+}
+
+bool TForm2::takeTablePercents(talvira::editing::EstimateDocument&,
+                               const std::vector<talvira::editing::PercentDifference>& differences) {
+    return askTablePercents &&
+           askTablePercents(QString::fromStdString(talvira::editing::tablePercentsQuestion(differences)));
 }

@@ -62,6 +62,9 @@ public:
     /** Asks whether to write the template workbook instead of the official form, which an
      *  estimate by the template cannot have; a Yes/No box by default. Tests replace it. */
     std::function<bool(const QString& question)> offerTemplateWorkbook;
+    /** Asks whether to take the shipped tables' НР and СП percentages in place of those the
+     *  estimate kept ("Взять из таблиц" / "Оставить"); a box by default. Tests replace it. */
+    std::function<bool(const QString& question)> askTablePercents;
 
     /** Undo and redo of the open estimate (the "&Правка" menu's first two items). */
     UndoCommands& undoCommands() { return *undo_; }
@@ -158,6 +161,8 @@ public:
     void estimateBinding(talvira::editing::EstimateDocument& doc, const talvira::editing::EstimatePlace& place) override;
     void estimateOpened(talvira::editing::EstimateDocument& doc) override;
     void sideChanged(talvira::editing::EstimateDocument& doc) override;
+    bool takeTablePercents(talvira::editing::EstimateDocument& doc,
+                           const std::vector<talvira::editing::PercentDifference>& differences) override;
 
 protected:
     void closeEvent(QCloseEvent* event) override;

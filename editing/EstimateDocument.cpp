@@ -4,7 +4,10 @@
 #include "editing/EstimateCommands.h"
 #include "editing/EstimateCompanion.h"
 #include "editing/EstimateSide.h"
+#include "estimate/EstimateFields.h"
 #include "estimate/EstimateFile.h"
+#include "normbase/BaseInfo.h"
+#include "storage/FileNames.h"
 #include "storage/Warnings.h"
 
 #include <algorithm>
@@ -66,6 +69,7 @@ void EstimateDocument::create(const std::string& dir, const std::string& name) {
     estimate::bindEstimate(smeta_, dir, name);
     estimate::createAndOpen(smeta_);
     readKept();
+    startNew();
     tell([&](EstimateView* v) { v->estimateOpened(*this); });
 }
 
@@ -78,6 +82,34 @@ void EstimateDocument::open(const std::string& dir, const std::string& fileName)
     estimate::openEstimate(smeta_);
     readKept();
     tell([&](EstimateView* v) { v->estimateOpened(*this); });
+    // Kept percentages are never changed silently by newer tables: the estimator chooses.
+    const std::vector<PercentDifference> differences = percentDifferences();
+    if (differences.empty()) return;
+    bool take = false;
+    tell([&](EstimateView* v) {
+        if (!take) take = v->takeTablePercents(*this, differences);
+    });
+    if (!take) return;
+    try {
+        takeTablePercents(differences);
+    } catch (const Error& e) {
+        storage::warn(e.what());  // the estimate stays open with its own percentages
+    }
+}
+
+void EstimateDocument::startNew() {
+    if (baseDir_.empty()) return;
+    const EstimateStart start = estimateStart(normbase::readBaseInfo(baseDir_), decimalSep_);
+    typed_ = start.texts;
+    storeTexts();
+    if (!start.writeSide) return;
+    EstimateSide side = side_;
+    side.params = start.params;
+    try {
+        replaceSide(side);
+    } catch (const Error& e) {
+        storage::warn(e.what());  // the estimate is made all the same, by the template
+    }
 }
 
 void EstimateDocument::storePending() {
@@ -138,11 +170,9 @@ std::string EstimateDocument::codeOf(int32_t count) const {
     return {};
 }
 
-void EstimateDocument::setParams(const model::EstimateParams& params) {
-    if (!smeta_.active()) throw Error("Смета не открыта.");
+void EstimateDocument::replaceSide(const EstimateSide& side) {
     const EstimateSide before = side_;
-    side_.params = params;
-    side_.params.baseLevel = before.params.baseLevel;
+    side_ = side;
     try {
         saveSide();
     } catch (...) {
@@ -150,6 +180,32 @@ void EstimateDocument::setParams(const model::EstimateParams& params) {
         throw;
     }
     follower_.setSide(side_);
+}
+
+void EstimateDocument::setParams(const model::EstimateParams& params) {
+    if (!smeta_.active()) throw Error("Смета не открыта.");
+    EstimateSide side = side_;
+    side.params = params;
+    side.params.baseLevel = side_.params.baseLevel;
+    // Another territory: the percentages that were the tables' follow it.
+    if (params.territory != side_.params.territory) {
+        side.params.territory = side_.params.territory;
+        setTerritory(side, params.territory, tables_);
+    }
+    replaceSide(side);
+    tell([&](EstimateView* v) { v->sideChanged(*this); });
+}
+
+std::vector<PercentDifference> EstimateDocument::percentDifferences() const {
+    if (!smeta_.active() || !by421()) return {};
+    return editing::percentDifferences(follower_.rows(), side_, tables_);
+}
+
+void EstimateDocument::takeTablePercents(const std::vector<PercentDifference>& accepted) {
+    if (!smeta_.active()) throw Error("Смета не открыта.");
+    EstimateSide side = side_;
+    editing::takeTablePercents(side, accepted);
+    replaceSide(side);
     tell([&](EstimateView* v) { v->sideChanged(*this); });
 }
 
@@ -180,7 +236,33 @@ void EstimateDocument::setExtra(const model::PositionExtra& extra) {
 
 // ---- following the table ------------------------------------------------------------------------
 
-void EstimateDocument::tableChanged(storage::TableHandle&, const storage::TableChange&) {}
+void EstimateDocument::tableChanged(storage::TableHandle&, const storage::TableChange& c) {
+    // A quantity typed into a rate of an estimate by the base-index method: its materials
+    // follow. Undo and redo write what followed themselves.
+    using Kind = storage::TableChange::Kind;
+    if (following_ || c.origin == &history_ || !by421() || c.kind != Kind::Posted || c.inserted || c.row < 0 ||
+        !c.before || !c.after)
+        return;
+    const auto& fields = smeta_.tableFields();
+    for (size_t i = 0; i < fields.size() && i < c.before->size() && i < c.after->size(); ++i)
+        if (storage::sameName(fields[i].name, estimate::fld::KOLVO)) {
+            if (!((*c.before)[i] == (*c.after)[i])) followRate(size_t(c.row));
+            return;
+        }
+}
+
+void EstimateDocument::followRate(size_t row) {
+    const std::vector<QuantityChange> changes = followingQuantities(follower_.rows(), side_, row);
+    if (changes.empty()) return;
+    following_ = true;
+    try {
+        history_.recordFollowing(row, [&] { applyQuantities(smeta_, changes); });
+    } catch (...) {
+        following_ = false;
+        throw;
+    }
+    following_ = false;
+}
 
 void EstimateDocument::setTypedTexts(const model::EstimateTexts& typed) {
     typed_ = typed;

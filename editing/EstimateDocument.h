@@ -21,6 +21,7 @@
  */
 #include "editing/EstimateHistory.h"
 #include "editing/EstimateSide.h"
+#include "editing/Local421Rules.h"
 #include "editing/TotalsFollower.h"
 #include "estimate/model/EstimateRows.h"
 #include "storage/TableHandle.h"
@@ -58,6 +59,13 @@ public:
     virtual void estimateOpened(EstimateDocument&) {}
     /** The parameters or the data of positions changed (by a dialog, or Add). */
     virtual void sideChanged(EstimateDocument&) {}
+    /** The estimate just opened keeps НР or СП percentages that are not the shipped tables'
+     *  (`differences`, none empty): true to take the tables' ones, false to keep its own. The
+     *  first view that takes them decides. */
+    virtual bool takeTablePercents(EstimateDocument&, const std::vector<PercentDifference>& differences) {
+        (void)differences;
+        return false;
+    }
 };
 
 class EstimateDocument : public storage::TableObserver {
@@ -85,11 +93,15 @@ public:
     // ---- the script ---------------------------------------------------------------------
     /** Replaces the estimate `name` in `dir` by an empty one (or makes it) and opens it: stores
      *  what is pending, closes the open estimate, binds, creates, reads what is kept (the
-     *  defaults: a new estimate keeps nothing of an older one of its name). The name is not
-     *  checked here (wouldReplace()). */
+     *  defaults: a new estimate keeps nothing of an older one of its name), then starts it as
+     *  the norm base asks (setNormBaseDirectory, estimateStart: on an imported base by the
+     *  base-index method at the base's price level). The name is not checked here
+     *  (wouldReplace()). */
     void create(const std::string& dir, const std::string& name);
     /** Opens the estimate table `fileName` in `dir`: stores what is pending, closes the open
-     *  estimate, binds, opens, reads what is kept beside it. */
+     *  estimate, binds, opens, reads what is kept beside it; an estimate by the base-index
+     *  method whose kept percentages are no longer the tables' asks its views
+     *  (takeTablePercents) and takes the tables' when told to. */
     void open(const std::string& dir, const std::string& fileName);
     /** Stores everything pending: what the views have typed (a row of the grid, the texts). */
     void storePending();
@@ -135,6 +147,12 @@ public:
     const model::Local421* local421() const { return follower_.local421(); }
     /** The computed position the row belongs to (a material: its rate's), nullptr when none. */
     const model::PositionResult* positionOf(size_t row) const { return follower_.positionOf(row); }
+    /** The positions whose kept НР or СП percentages are not the shipped tables' (none by the
+     *  template). */
+    std::vector<PercentDifference> percentDifferences() const;
+    /** Takes the tables' percentages for `accepted` and writes the side data at once;
+     *  talvira::Error when the file cannot be written, and nothing is taken. */
+    void takeTablePercents(const std::vector<PercentDifference>& accepted);
     /** The folder of the norm base whose note a new estimate starts from. */
     void setNormBaseDirectory(const std::filesystem::path& dir) { baseDir_ = dir; }
 
@@ -147,6 +165,12 @@ private:
     void readKept();
     /** Writes the side data; talvira::Error when it cannot. */
     void saveSide();
+    /** Takes `side` and writes it; on failure the side data stay as they were, and throws. */
+    void replaceSide(const EstimateSide& side);
+    /** Starts a new estimate as the norm base asks. */
+    void startNew();
+    /** A rate's quantity stored by an edit: its materials' quantities follow, in its undo step. */
+    void followRate(size_t row);
     /** The code of the stored position numbered `count` ("" when there is none). */
     std::string codeOf(int32_t count) const;
 
@@ -164,6 +188,7 @@ private:
     /** Whether the side data are written beside the estimate: always by the base-index method;
      *  by the template only once the file exists (an estimate as it always was gets none). */
     bool sideOnDisk_ = false;
+    bool following_ = false;  // materials being rewritten to follow their rate
     std::filesystem::path baseDir_;
 };
 

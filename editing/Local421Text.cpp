@@ -18,6 +18,15 @@ std::string indexText(const std::optional<Dec7>& i, char sep) { return i ? i->te
 
 }  // namespace
 
+std::string tablePercentsQuestion(const std::vector<PercentDifference>& differences) {
+    constexpr size_t kShown = 12;
+    std::string s = "Проценты накладных расходов и сметной прибыли, сохраненные в смете, отличаются от таблиц "
+                    "программы:\n";
+    for (size_t i = 0; i < differences.size() && i < kShown; ++i) s += "\n" + differences[i].text();
+    if (differences.size() > kShown) s += "\n… и еще " + std::to_string(differences.size() - kShown);
+    return s + "\n\nВзять проценты из таблиц или оставить сохраненные в смете?";
+}
+
 std::string workTypeHeading(model::WorkType type) {
     switch (type) {
     case model::WorkType::Construction: return "Строительные работы";

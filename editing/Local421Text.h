@@ -14,6 +14,7 @@
  * ("1 709,36"), `decimalSep` as separator; an amount that cannot be had (an index missing) is
  * "—".
  */
+#include "editing/Local421Rules.h"
 #include "estimate/model/Local421.h"
 
 #include <string>
@@ -43,6 +44,10 @@ struct TotalsLine {
 /** The totals window's lines for `result`; `vatPercent` as typed in the estimate window (a
  *  text that is no number gives a line saying so). */
 std::vector<TotalsLine> local421Lines(const model::Local421& result, std::string_view vatPercent, char decimalSep);
+
+/** What the estimator is asked on opening an estimate whose kept НР or СП percentages are not
+ *  the shipped tables' (`differences`, one line each, the first twelve and how many more). */
+std::string tablePercentsQuestion(const std::vector<PercentDifference>& differences);
 
 /** The type of work as the totals name it: "Строительные работы", "Монтажные работы",
  *  "Пусконаладочные работы", "Оборудование", "Прочие работы". */

@@ -1,8 +1,9 @@
 // The windows of an estimate by the base-index method on the offscreen platform, one road through
 // them: the parameters dialog (a bad index refused with its field named, nothing kept), the
 // position panel, the position dialog (a row found by words, a coefficient refused then taken),
-// the totals window following a quantity typed into the grid, and back to the template with the
-// estimate window and the totals window as they always were.
+// the totals window and the rate's material following a quantity typed into the grid, the
+// question about kept percentages the tables no longer have on opening, and back to the
+// template with the estimate window and the totals window as they always were.
 #include "tests/support/TestPaths.h"
 
 #include "app/Application.h"
@@ -183,7 +184,25 @@ private slots:
         const QString afterData = current(QStringLiteral("Всего по смете"), QStringLiteral("Итого"));
         QVERIFY(afterData != money("6 932,74"));
 
-        // A quantity typed into the grid: the totals follow when the row is stored.
+        // An unaccounted material of the rate, 3 per unit, as Add brings it.
+        doc().append([&] {
+            talvira::storage::TableHandle& t = doc().table();
+            t.append();
+            t.setFieldValue("TAB", Value::string("ФССЦ-01.7.15.06-0111"));
+            t.setFieldValue("KOLVO", Value::real(3));
+            t.setFieldValue("STOIM", Value::real(7.5));
+            t.setFieldValue("MATER", Value::real(7.5));
+            t.post();
+            talvira::model::PositionExtra e;
+            e.count = int32_t(t.fieldValue("COUNT").asInteger());
+            e.code = "ФССЦ-01.7.15.06-0111";
+            e.parent = 1;
+            e.perUnit = talvira::model::Dec7::fromInt(3);
+            return std::vector<talvira::model::PositionExtra>{e};
+        });
+        doc().table().first();
+
+        // A quantity typed into the grid: the material and the totals follow when it is stored.
         auto* grid = Form2->SmetaDBGrid;
         Form2->activateWindow();
         grid->setFocus();
@@ -193,7 +212,27 @@ private slots:
         QCoreApplication::processEvents();
         Form2->storePendingEdit();
         QCOMPARE(doc().table().fieldValue("KOLVO").asFloat(), 2.0);
+        QCOMPARE(doc().table().valueAt(1, doc().table().fieldIndex("KOLVO")).asFloat(), 6.0);
         QVERIFY(current(QStringLiteral("Всего по смете"), QStringLiteral("Итого")) != afterData);
+
+        // Percentages kept that the tables no longer have: asked on opening, the tables' taken.
+        talvira::model::PositionExtra kept = doc().extraOf(1);
+        kept.nrPercent = talvira::model::Dec7::fromInt(100);
+        doc().setExtra(kept);
+        QString asked;
+        Form2->askTablePercents = [&](const QString& q) {
+            asked = q;
+            return true;
+        };
+        const std::string smeti = (start_->path() / "Smeti").string();
+        doc().open(smeti, "Фундамент.db");
+        QVERIFY2(asked.contains(QStringLiteral("Позиция 1: НР по Пр/812-011.0-1 — в смете 100 %, в таблицах 112 %")),
+                 qPrintable(asked));
+        QVERIFY2(Form2->PositionLabel->toolTip().contains(QStringLiteral("112 %")), qPrintable(Form2->PositionLabel->toolTip()));
+        asked.clear();
+        doc().open(smeti, "Фундамент.db");
+        QCOMPARE(asked, QString());
+        Form2->askTablePercents = nullptr;
 
         // Back to the template: the panel goes, the grid and the totals window are as always.
         Form2->ParamsItem->trigger();

@@ -7,6 +7,7 @@
 #include "editing/EstimateDocument.h"
 #include "editing/EstimateRows.h"
 #include "estimate/EstimateFile.h"
+#include "normbase/BaseInfo.h"
 #include "storage/Value.h"
 #include "storage/Warnings.h"
 
@@ -44,6 +45,11 @@ struct Recorder : EstimateView {
         told.push_back("opened " + doc.place().title + " NDS " + doc.texts().vatPercent);
     }
     void sideChanged(EstimateDocument&) override { told.push_back("side"); }
+    bool takePercents = false;
+    bool takeTablePercents(EstimateDocument&, const std::vector<PercentDifference>& d) override {
+        told.push_back("percents " + std::to_string(d.size()));
+        return takePercents;
+    }
 };
 
 struct Document : ::testing::Test {
@@ -304,6 +310,91 @@ TEST_F(Document, ParametersAndPositionDataAreKeptBesideTheEstimate) {
     doc.close();
     EXPECT_THROW(doc.setParams(p), Error);
     EXPECT_TRUE(doc.side().extras.empty());
+}
+
+TEST_F(Document, ANewEstimateStartsAsItsBaseAsksAndOneOpenedIsAskedAboutPercentagesTheTablesChanged) {
+    // A base without its note (the demo base): the template, nothing written beside.
+    const fs::path base = dir.path() / "Base";
+    fs::create_directory(base);
+    doc.setNormBaseDirectory(base);
+    doc.create(smeti(), "Демо");
+    EXPECT_FALSE(doc.by421());
+    EXPECT_FALSE(fs::exists(estimate::sidePath(smeta.tablePath())));
+    EXPECT_EQ(doc.texts().currentPriceFactor, model::EstimateTexts::defaults(',').currentPriceFactor);
+    // An imported base at 2022 prices: the base-index method at its level, no factor of 2001.
+    normbase::BaseInfo info;
+    info.imported = true;
+    info.priceLevel = "01.01.2022";
+    normbase::writeBaseInfo(base, info);
+    doc.create(smeti(), "Новая");
+    EXPECT_TRUE(doc.by421());
+    EXPECT_EQ(doc.side().params.baseLevel, "01.01.2022");
+    EXPECT_EQ(doc.texts().currentPriceFactor, "1");
+    EXPECT_EQ(doc.texts().vatPercent, "20");
+    EXPECT_EQ(view.told.back(), "opened Новая NDS 20");
+    view.typing = doc.texts();  // what the window then shows
+
+    // Percentages kept by the estimate that the tables no longer have: asked on every open,
+    // kept or taken as answered.
+    std::vector<model::PositionExtra> added;
+    doc.append([&] {
+        added = addRate(smeta, "ФЕР08-01-001-01", 1, 32.74, 10.46, 1.74, 215.19, "008.0", 5);
+        return added;
+    });
+    model::PositionExtra rate = doc.extraOf(added[0].count);
+    rate.nrPercent = model::Dec7::parse("77");
+    rate.spPercent = model::Dec7::parse("61");
+    doc.setExtra(rate);
+    const model::Dec7 sp = doc.tables().find("008.0")->spPercent;
+    for (bool take : {false, true}) {
+        view.told.clear();
+        view.takePercents = take;
+        doc.open(smeti(), "Новая.db");
+        ASSERT_GE(view.told.size(), 2u);
+        EXPECT_EQ(view.told[view.told.size() - (take ? 2 : 1)], "percents 2") << take;
+        EXPECT_EQ(*doc.extraOf(rate.count).spPercent, take ? sp : model::Dec7::parse("61")) << take;
+    }
+    EXPECT_EQ(view.told.back(), "side");
+    EXPECT_TRUE(doc.percentDifferences().empty());
+    view.told.clear();
+    doc.open(smeti(), "Новая.db");  // taken for good: nothing asked
+    EXPECT_EQ(view.told.back(), "opened Новая NDS 20");
+}
+
+TEST_F(Document, MaterialsFollowTheirRatesQuantityInTheSameUndoStep) {
+    doc.create(smeti(), "Следом");
+    model::EstimateParams p = doc.side().params;
+    auto kolvo = [&](int row) { return smeta.valueAt(row, smeta.fieldIndex("KOLVO")).asFloat(); };
+    auto typeQuantity = [&](int row, double q) {
+        smeta.moveTo(row);
+        smeta.edit();
+        smeta.setFieldValue("KOLVO", Value::real(q));
+        smeta.post();
+    };
+    doc.append([&] { return addRate(smeta, "ФЕР08-01-001-01", 1, 32.74, 10.46, 1.74, 215.19, "008.0", 5); });
+    // By the template nothing follows.
+    typeQuantity(0, 3);
+    EXPECT_EQ(kolvo(1), 2);
+    p.method = model::Method::BaseIndex421;
+    doc.setParams(p);
+    typeQuantity(0, 4);
+    EXPECT_EQ(kolvo(1), 8);
+    typeQuantity(1, 9);  // a material's own quantity typed: its rate stays
+    EXPECT_EQ(kolvo(0), 4);
+    typeQuantity(0, 5);
+    EXPECT_EQ(kolvo(1), 10);
+    // One undo takes back both; redo brings both; neither makes anything follow again.
+    const size_t steps = doc.history().undoCount();
+    doc.history().undo();
+    EXPECT_EQ(kolvo(0), 4);
+    EXPECT_EQ(kolvo(1), 9);
+    doc.history().redo();
+    EXPECT_EQ(kolvo(0), 5);
+    EXPECT_EQ(kolvo(1), 10);
+    EXPECT_EQ(doc.history().undoCount(), steps);
+    EXPECT_EQ(doc.local421()->total.base.total, model::computeLocal421(readPositionRows(smeta), doc.side().extras,
+                                                                       doc.side().params, doc.tables())
+                                                    .total.base.total);
 }
 
 TEST(EstimateName, ShownWithoutItsLastExtensionAndCheckedBeforeReplacing) {
