@@ -20,6 +20,7 @@
 #include "editing/EstimateRows.h"
 #include "editing/LsrExport.h"
 #include "estimate/EstimateFields.h"
+#include "normbase/BaseInfo.h"
 #include "normbase/NormBaseFields.h"
 #include "export/EstimateExport.h"
 #include "export/LsrForm.h"
@@ -544,7 +545,9 @@ void TForm2::LsrItemClick() {
     }
     const talvira::xls::WorkbookPlace place = talvira::lsr::lsrPlaceFor(SmetaTable.tablePath());
     const std::filesystem::path book = talvira::editing::exportLsrForm(
-        SmetaTable, typedTexts(), talvira::editing::LsrFacts{}, place.path, true);
+        SmetaTable, typedTexts(),
+        talvira::editing::lsrFactsOf(talvira::normbase::readBaseInfo(talvira::normbase::baseDirectory(StartDir.toStdString()))),
+        place.path, true);
     const bool opened = openWorkbook && openWorkbook(book);
     if (opened && place.besideEstimate) return;
     std::string text = "Локальный сметный расчет записан в файл «" + book.string() + "»";

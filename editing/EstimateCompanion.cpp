@@ -1,4 +1,5 @@
 #include "editing/EstimateCompanion.h"
+#include "editing/KeptLines.h"
 
 #include "common/Error.h"
 #include "common/Utf8.h"
@@ -19,35 +20,6 @@ namespace {
 
 constexpr uintmax_t kLargestFile = 1 << 20;  // twelve short texts; anything bigger is not ours
 
-std::string escaped(const std::string& text) {
-    std::string out;
-    for (char c : text) {
-        if (c == '\\') out += "\\\\";
-        else if (c == '\n') out += "\\n";
-        else if (c == '\r') out += "\\r";
-        else out += c;
-    }
-    return out;
-}
-
-std::optional<std::string> unescaped(const std::string& text) {
-    std::string out;
-    for (size_t i = 0; i < text.size(); ++i) {
-        if (text[i] != '\\') {
-            out += text[i];
-            continue;
-        }
-        if (++i == text.size()) return std::nullopt;
-        switch (text[i]) {
-        case '\\': out += '\\'; break;
-        case 'n': out += '\n'; break;
-        case 'r': out += '\r'; break;
-        default: return std::nullopt;
-        }
-    }
-    return out;
-}
-
 /** The texts the file holds over `texts`, or why it is damaged. */
 std::string readInto(const std::string& content, model::EstimateTexts& texts) {
     if (!utf8::valid(content)) return "текст не в кодировке UTF-8";
@@ -62,24 +34,10 @@ std::string readInto(const std::string& content, model::EstimateTexts& texts) {
         if (eq == std::string::npos) return where + ": нет знака «=»";
         const std::string name = line.substr(0, eq);
         if (!seen.insert(name).second) return where + ": «" + name + "» указано второй раз";
-        const std::optional<std::string> value = unescaped(line.substr(eq + 1));
+        const std::optional<std::string> value = unescapedValue(line.substr(eq + 1));
         if (!value) return where + ": неверная последовательность с «\\»";
         if (std::string* text = texts.byControlName(name)) *text = *value;
     }
-    return {};
-}
-
-/** The file's content, or why it cannot be read. */
-std::string readContent(const fs::path& file, std::string& content) {
-    std::error_code ec;
-    const uintmax_t size = fs::file_size(file, ec);
-    std::ifstream in(file, std::ios::binary);
-    if (ec || !in) return "файл не читается";
-    if (size > kLargestFile) return "файл слишком велик";
-    std::ostringstream text;
-    text << in.rdbuf();
-    if (in.bad()) return "файл не читается";
-    content = text.str();
     return {};
 }
 
@@ -89,7 +47,7 @@ std::string companionText(const model::EstimateTexts& texts) {
     std::string out = estimate::kCompanionHeader + "\n";
     model::EstimateTexts copy = texts;
     for (std::string_view name : model::EstimateTexts::controlNames())
-        out += std::string(name) + "=" + escaped(*copy.byControlName(name)) + "\n";
+        out += std::string(name) + "=" + escapedValue(*copy.byControlName(name)) + "\n";
     return out;
 }
 
@@ -102,7 +60,7 @@ KeptTexts readEstimateTexts(const fs::path& tablePath, char decimalSep) {
     case estimate::CompanionKind::Missing:
         return kept;
     case estimate::CompanionKind::Foreign:
-        why = readContent(file, content);
+        why = readKeptFile(file, kLargestFile, content);
         if (why.empty()) {
             model::EstimateTexts probe;
             why = readInto(content, probe);
@@ -116,7 +74,7 @@ KeptTexts readEstimateTexts(const fs::path& tablePath, char decimalSep) {
         break;
     }
     model::EstimateTexts texts = kept.texts;
-    why = readContent(file, content);
+    why = readKeptFile(file, kLargestFile, content);
     if (why.empty()) why = readInto(content, texts);
     if (why.empty()) kept.texts = texts;
     else

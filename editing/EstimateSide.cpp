@@ -11,6 +11,7 @@
 //   nr=008.0
 //   coef=1.15:ОТ+ЗТ:421/пр прил. 10 т. 1 п. 4
 #include "editing/EstimateSide.h"
+#include "editing/KeptLines.h"
 
 #include "common/Error.h"
 #include "common/Utf8.h"
@@ -34,35 +35,6 @@ namespace {
 const std::string& kHeader = estimate::kSideHeader;
 constexpr int kVersion = 1;
 constexpr uintmax_t kLargestFile = uintmax_t(256) << 20;  // 10 000 positions take about 2 MB
-
-std::string escaped(std::string_view text) {
-    std::string out;
-    for (char c : text) {
-        if (c == '\\') out += "\\\\";
-        else if (c == '\n') out += "\\n";
-        else if (c == '\r') out += "\\r";
-        else out += c;
-    }
-    return out;
-}
-
-std::optional<std::string> unescaped(std::string_view text) {
-    std::string out;
-    for (size_t i = 0; i < text.size(); ++i) {
-        if (text[i] != '\\') {
-            out += text[i];
-            continue;
-        }
-        if (++i == text.size()) return std::nullopt;
-        switch (text[i]) {
-        case '\\': out += '\\'; break;
-        case 'n': out += '\n'; break;
-        case 'r': out += '\r'; break;
-        default: return std::nullopt;
-        }
-    }
-    return out;
-}
 
 /** A damaged file: why, with the line. */
 struct Damaged {
@@ -126,7 +98,7 @@ public:
             const std::string key = line.substr(0, eq);
             if (key != "nr_choice" && key != "sp_choice" && key != "coef" && !seen_.insert(key).second)
                 return where_ + ": «" + key + "» указано второй раз";
-            const std::optional<std::string> value = unescaped(std::string_view(line).substr(eq + 1));
+            const std::optional<std::string> value = unescapedValue(std::string_view(line).substr(eq + 1));
             if (!value) return where_ + ": неверная последовательность с «\\»";
             const std::string why = side_.extras.empty() ? param(key, *value) : extra(side_.extras.back(), key, *value);
             if (!why.empty()) return why;
@@ -149,35 +121,9 @@ private:
     }
 
     std::string param(const std::string& key, const std::string& value) {
-        model::EstimateParams& p = side_.params;
-        if (key == "method") {
-            if (value == "template") p.method = model::Method::Template;
-            else if (value == "421") p.method = model::Method::BaseIndex421;
-            else return bad(key, value);
-        } else if (key == "territory") {
-            if (value != "1" && value != "2" && value != "3") return bad(key, value);
-            p.territory = static_cast<model::Territory>(value[0] - '0');
-        } else if (key == "repair") {
-            if (value != "0" && value != "1") return bad(key, value);
-            p.capitalRepair = value == "1";
-        } else if (key == "region") {
-            p.region = value;
-        } else if (key == "level") {
-            p.level = value;
-        } else if (key == "letter") {
-            p.letter = value;
-        } else if (key == "baselevel") {
-            p.baseLevel = value;
-        } else if (key == "index.ot") {
-            return number(key, value, p.indexOt);
-        } else if (key == "index.em") {
-            return number(key, value, p.indexEm);
-        } else if (key == "index.m") {
-            return number(key, value, p.indexM);
-        } else if (key == "index.eq") {
-            return number(key, value, p.indexEq);
-        }
-        return {};  // a name this version does not know is passed over
+        bool known = true;
+        // a name this version does not know is passed over
+        return setParam(side_.params, key, value, known).empty() ? std::string() : bad(key, value);
     }
 
     std::string extra(model::PositionExtra& e, const std::string& key, const std::string& value) {
@@ -219,29 +165,89 @@ private:
     std::set<std::string> seen_;
 };
 
-std::string readContent(const fs::path& file, std::string& content) {
-    std::error_code ec;
-    const uintmax_t size = fs::file_size(file, ec);
-    std::ifstream in(file, std::ios::binary);
-    if (ec || !in) return "файл не читается";
-    if (size > kLargestFile) return "файл слишком велик";
-    std::ostringstream text;
-    text << in.rdbuf();
-    if (in.bad()) return "файл не читается";
-    content = text.str();
-    return {};
-}
-
 std::string optionalText(const std::optional<Dec7>& d) { return d ? d->text() : std::string(); }
 
 void line(std::string& out, std::string_view key, std::string_view value) {
     out += key;
     out += '=';
-    out += escaped(value);
+    out += escapedValue(value);
     out += '\n';
 }
 
 }  // namespace
+
+namespace {
+
+struct ParamKey {
+    const char* key;
+    const char* name;
+};
+constexpr ParamKey kParamKeys[] = {
+    {"method", "Метод"},
+    {"territory", "Территория"},
+    {"repair", "Капитальный ремонт"},
+    {"region", "Регион"},
+    {"level", "Уровень цен"},
+    {"letter", "Письмо об индексах"},
+    {"baselevel", "Уровень цен базы"},
+    {"index.ot", "Индекс ОТ"},
+    {"index.em", "Индекс ЭМ"},
+    {"index.m", "Индекс М"},
+    {"index.eq", "Индекс оборудования"},
+};
+
+}  // namespace
+
+std::string paramName(std::string_view key) {
+    for (const ParamKey& k : kParamKeys)
+        if (key == k.key) return std::string(k.name) + " (" + k.key + ")";
+    return std::string(key);
+}
+
+std::string setParam(model::EstimateParams& p, std::string_view key, std::string_view value, bool& known) {
+    known = true;
+    auto index = [&](std::optional<Dec7>& to) -> std::string {
+        if (value.empty()) {
+            to.reset();
+            return {};
+        }
+        const std::optional<Dec7> d = Dec7::tryParse(value);
+        if (!d) return " не число";
+        if (d->units() <= 0) return " — должно быть больше нуля";
+        to = d;
+        return {};
+    };
+    if (key == "method") {
+        if (value == "template") p.method = model::Method::Template;
+        else if (value == "421") p.method = model::Method::BaseIndex421;
+        else return " — ожидается template или 421";
+    } else if (key == "territory") {
+        if (value != "1" && value != "2" && value != "3") return " — ожидается 1 (Территория), 2 (МПРКС) или 3 (РКС)";
+        p.territory = static_cast<model::Territory>(value[0] - '0');
+    } else if (key == "repair") {
+        if (value != "0" && value != "1") return " — ожидается 0 или 1";
+        p.capitalRepair = value == "1";
+    } else if (key == "region") {
+        p.region = value;
+    } else if (key == "level") {
+        p.level = value;
+    } else if (key == "letter") {
+        p.letter = value;
+    } else if (key == "baselevel") {
+        p.baseLevel = value;
+    } else if (key == "index.ot") {
+        return index(p.indexOt);
+    } else if (key == "index.em") {
+        return index(p.indexEm);
+    } else if (key == "index.m") {
+        return index(p.indexM);
+    } else if (key == "index.eq") {
+        return index(p.indexEq);
+    } else {
+        known = false;
+    }
+    return {};
+}
 
 const model::PositionExtra* EstimateSide::extraOf(int32_t count) const {
     for (const model::PositionExtra& e : extras)
@@ -298,7 +304,7 @@ EstimateSide loadEstimateSide(const fs::path& tablePath) {
     if (!fs::exists(file, ec)) return {};
     std::string content;
     EstimateSide side;
-    std::string why = readContent(file, content);
+    std::string why = readKeptFile(file, kLargestFile, content);
     if (why.empty()) why = Reader(side).read(content);
     if (why.empty()) return side;
     storage::warn("Параметры расчета сметы из файла «" + file.string() + "» не прочитаны (" + why +

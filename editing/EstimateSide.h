@@ -17,6 +17,8 @@
 #include "estimate/model/Local421.h"
 
 #include <filesystem>
+#include <string>
+#include <string_view>
 #include <vector>
 
 namespace talvira::editing {
@@ -36,6 +38,16 @@ std::string sideText(const EstimateSide& side);
 
 /** The side data of the estimate whose table is `tablePath` (defaults when there is none). */
 EstimateSide loadEstimateSide(const std::filesystem::path& tablePath);
+
+/** A parameter of the computation set from its text as the side file and the command line
+ *  write it: method=template|421, territory=1|2|3, repair=0|1, region, level, letter,
+ *  baselevel, index.ot, index.em, index.m, index.eq (a number above 0, point or comma; empty:
+ *  none). What follows the value in the refusal when the text does not do (" — ожидается
+ *  template или 421", " не число"), "" when set;
+ *  `known` false for a key that is none of these (nothing set). */
+std::string setParam(model::EstimateParams& params, std::string_view key, std::string_view value, bool& known);
+/** The parameter's name as the estimator reads it: "Индекс ОТ (index.ot)". */
+std::string paramName(std::string_view key);
 /** Writes it beside the table in one step; talvira::Error when it cannot (the old file stays). */
 void saveEstimateSide(const std::filesystem::path& tablePath, const EstimateSide& side);
 

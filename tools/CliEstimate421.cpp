@@ -104,38 +104,14 @@ int paramsCommand(const Args& args) {
     model::EstimateParams& p = next.params;
     std::optional<model::Territory> territory;
     for (const auto& [key, value] : settings) {
-        if (key == "method") {
-            if (value == "template") p.method = model::Method::Template;
-            else if (value == "421") p.method = model::Method::BaseIndex421;
-            else throw Error("Метод (method): «" + value + "» — ожидается template или 421");
-        } else if (key == "territory") {
-            if (value != "1" && value != "2" && value != "3")
-                throw Error("Территория (territory): «" + value + "» — ожидается 1 (Территория), 2 (МПРКС) или 3 (РКС)");
-            territory = static_cast<model::Territory>(value[0] - '0');
-        } else if (key == "repair") {
-            if (value != "0" && value != "1") throw Error("Капитальный ремонт (repair): «" + value + "» — ожидается 0 или 1");
-            p.capitalRepair = value == "1";
-        } else if (key == "region") {
-            p.region = value;
-        } else if (key == "level") {
-            p.level = value;
-        } else if (key == "letter") {
-            p.letter = value;
-        } else if (key == "baselevel") {
-            p.baseLevel = value;
-        } else if (key == "index.ot" || key == "index.em" || key == "index.m" || key == "index.eq") {
-            static const std::map<std::string, std::pair<const char*, std::optional<Dec7> model::EstimateParams::*>> kIndex = {
-                {"index.ot", {"Индекс ОТ (index.ot)", &model::EstimateParams::indexOt}},
-                {"index.em", {"Индекс ЭМ (index.em)", &model::EstimateParams::indexEm}},
-                {"index.m", {"Индекс М (index.m)", &model::EstimateParams::indexM}},
-                {"index.eq", {"Индекс оборудования (index.eq)", &model::EstimateParams::indexEq}},
-            };
-            const auto& [name, member] = kIndex.at(key);
-            if (value.empty()) p.*member = std::nullopt;
-            else p.*member = positive(value, name);
-        } else {
-            throw Error("Неизвестный параметр «" + key + "»\n" + kParamsUsage);
-        }
+        model::EstimateParams set = p;
+        bool known = true;
+        if (const std::string expected = editing::setParam(set, key, value, known); !expected.empty())
+            throw Error(editing::paramName(key) + ": «" + value + "»" + expected);
+        if (!known) throw Error("Неизвестный параметр «" + key + "»\n" + kParamsUsage);
+        // the territory is changed with the rows of НР and СП that depend on it, once all is read
+        if (key == "territory") territory = set.territory;
+        else p = std::move(set);
     }
     if (territory) editing::setTerritory(next, *territory, model::nrSpTables());
 

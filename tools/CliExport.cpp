@@ -10,6 +10,8 @@
 #include "editing/EstimateRows.h"
 #include "editing/LsrExport.h"
 #include "export/EstimateExport.h"
+#include "normbase/BaseInfo.h"
+#include "normbase/NormBaseFields.h"
 #include "storage/TableHandle.h"
 
 #include <filesystem>
@@ -24,12 +26,12 @@ const char* kUsage =
     "использование: talvira-cli export ESTIMATE.db --template FILE.xls --out OUT.xls "
     "[--text CONTROL=TEXT]... [--locale ru_RU]\n"
     "               talvira-cli export ESTIMATE.db --form lsr --out OUT.xlsx [--text CONTROL=TEXT]... "
-    "[--locale ru_RU]";
+    "[--locale ru_RU] [--base BASE_DIR]";
 
 }  // namespace
 
 int exportCommand(const Args& args) {
-    std::string estimatePath, templatePath, outPath, locale, form;
+    std::string estimatePath, templatePath, outPath, locale, form, baseDir;
     std::vector<TextArg> typed;
     const ArgReader reader{"talvira-cli export", kUsage};
     for (size_t i = 0; i < args.size(); ++i) {
@@ -38,6 +40,7 @@ int exportCommand(const Args& args) {
         else if (a == "--out") outPath = reader.value(args, i);
         else if (a == "--locale") locale = reader.value(args, i);
         else if (a == "--form") form = reader.value(args, i);
+        else if (a == "--base") baseDir = reader.value(args, i);
         else if (a == "--text") typed.push_back(parseTextArg(reader.command, reader.value(args, i)));
         else reader.positional(a, estimatePath);
     }
@@ -52,8 +55,13 @@ int exportCommand(const Args& args) {
     storage::TableHandle table("SmetaTable");
     openEstimate(table, estimatePath);
     if (lsrForm) {
-        const std::filesystem::path written =
-            editing::exportLsrForm(table, texts, editing::LsrFacts{}, outPath, /*keepExisting=*/false);
+        // The base's edition and orders as it records them: by default the base of the start
+        // folder the estimate is in (<start>/Smeti/ESTIMATE.db beside <start>/Base).
+        if (baseDir.empty())
+            baseDir = normbase::baseDirectory(
+                std::filesystem::absolute(estimatePath).parent_path().parent_path().string());
+        const std::filesystem::path written = editing::exportLsrForm(
+            table, texts, editing::lsrFactsOf(normbase::readBaseInfo(baseDir)), outPath, /*keepExisting=*/false);
         std::cout << written.string() << "\n";
         return 0;
     }
