@@ -192,7 +192,39 @@ void EstimateDocument::setParams(const model::EstimateParams& params) {
         side.params.territory = side_.params.territory;
         setTerritory(side, params.territory, tables_);
     }
+    // An estimate made by the template switched over: its positions without data get them as
+    // Add would have given them (from the norm base in use, read once), its materials follow
+    // their rates, and its base prices are at the base's level when it named none.
+    std::vector<QuantityChange> follow;
+    if (params.method == model::Method::BaseIndex421 && !by421()) {
+        RateLookup lookup;
+        if (!baseDir_.empty()) {
+            try {
+                lookup = rateLookupOf(baseDir_, follower_.rows());
+            } catch (const Error& e) {
+                storage::warn(e.what());  // the rates' rows are then chosen by the estimator
+            }
+            if (side.params.baseLevel.empty()) {
+                const normbase::BaseInfo base = normbase::readBaseInfo(baseDir_);
+                if (base.imported) side.params.baseLevel = base.priceLevel;
+            }
+        }
+        DerivedSide derived = deriveSide(follower_.rows(), side, lookup, tables_);
+        for (model::PositionExtra& e : derived.extras) side.extraFor(e.count) = std::move(e);
+        follow = std::move(derived.quantities);
+    }
     replaceSide(side);
+    if (!follow.empty()) {
+        following_ = true;
+        try {
+            applyQuantities(smeta_, follow);
+        } catch (...) {
+            following_ = false;
+            tell([&](EstimateView* v) { v->sideChanged(*this); });
+            throw;
+        }
+        following_ = false;
+    }
     tell([&](EstimateView* v) { v->sideChanged(*this); });
 }
 

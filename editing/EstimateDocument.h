@@ -132,7 +132,10 @@ public:
     bool by421() const { return side_.params.method == model::Method::BaseIndex421; }
     /** Takes `params` and writes them beside the estimate at once; talvira::Error when the
      *  file cannot be written, and nothing is taken. The base's price level stays the
-     *  estimate's own. */
+     *  estimate's own. Another territory moves the percentages that were the tables'. An
+     *  estimate switched from the template to the base-index method gets the data of its
+     *  positions that had none as Add gives them (deriveSide, the norm base's rates), its
+     *  materials then follow their rates, and the base's level when it had none. */
     void setParams(const model::EstimateParams& params);
     /** The data of the position numbered `count` (defaults when it has none, or only data
      *  written for another code). */

@@ -397,6 +397,36 @@ TEST_F(Document, MaterialsFollowTheirRatesQuantityInTheSameUndoStep) {
                                                     .total.base.total);
 }
 
+TEST_F(Document, AnEstimateMadeByTheTemplateSwitchedOverGetsItsPositionsDataAndTheBasesLevel) {
+    doc.create(smeti(), "Старая");
+    doc.append([&] {
+        (void)addRate(smeta, "ФЕР08-01-001-01", 2, 32.74, 10.46, 1.74, 215.19, "008.0", 5);
+        return std::vector<model::PositionExtra>{};  // made before positions had data
+    });
+    // The base in use: imported at 2000 prices, its tables unreadable here (told once).
+    const fs::path base = dir.path() / "Base";
+    fs::create_directory(base);
+    normbase::BaseInfo info;
+    info.imported = true;
+    info.priceLevel = "01.01.2000";
+    normbase::writeBaseInfo(base, info);
+    doc.setNormBaseDirectory(base);
+    model::EstimateParams p = doc.side().params;
+    p.method = model::Method::BaseIndex421;
+    doc.setParams(p);
+    EXPECT_EQ(warnings.size(), 1u);
+    EXPECT_EQ(doc.side().params.baseLevel, "01.01.2000");
+    // The material after its rate, as Add writes one: its quantity (4 for 2) is per unit of the
+    // rate then, and follows it.
+    const model::PositionExtra material = doc.extraOf(int32_t(smeta.storedRecord(1)[0].asInteger()));
+    EXPECT_EQ(material.parent, int32_t(smeta.storedRecord(0)[0].asInteger()));
+    smeta.first();
+    smeta.edit();
+    smeta.setFieldValue("KOLVO", Value::real(3));
+    smeta.post();
+    EXPECT_EQ(smeta.valueAt(1, smeta.fieldIndex("KOLVO")).asFloat(), 3 * material.perUnit.toDouble());
+}
+
 TEST(EstimateName, ShownWithoutItsLastExtensionAndCheckedBeforeReplacing) {
     const std::pair<const char*, const char*> names[] = {
         {"Дом.db", "Дом"}, {"Дом.DB", "Дом"}, {"Дом", "Дом"}, {"a.b.db", "a.b"}, {".db", ""}};
