@@ -460,12 +460,17 @@ void TForm2::EButtonClick() {
     const std::filesystem::path book =
         talvira::xls::exportEstimateToFile(rows, typedTexts(), talvira::normbase::templatePath(StartDir.toStdString()), place.path,
                                            talvira::dbctrls::userDecimalSeparator());
+    openWritten(book, place.besideEstimate, "Книга записана", "её");
+}
+
+void TForm2::openWritten(const std::filesystem::path& book, bool besideEstimate, const std::string& written,
+                         const std::string& it) {
     const bool opened = openWorkbook && openWorkbook(book);
-    if (opened && place.besideEstimate) return;
-    std::string text = "Книга записана в файл «" + book.string() + "»";
-    if (!place.besideEstimate) text += " (папка сметы закрыта для записи)";
+    if (opened && besideEstimate) return;
+    std::string text = written + " в файл «" + book.string() + "»";
+    if (!besideEstimate) text += " (папка сметы закрыта для записи)";
     reporting().reportWarning(QString::fromStdString(
-        text + (opened ? "." : ". Программа электронных таблиц её не открыла: откройте этот файл сами.")));
+        text + (opened ? "." : ". Программа электронных таблиц " + it + " не открыла: откройте этот файл сами.")));
 }
 
 void TForm2::buildPositionPanel() {
@@ -548,12 +553,7 @@ void TForm2::LsrItemClick() {
         SmetaTable, typedTexts(),
         talvira::editing::lsrFactsOf(talvira::normbase::readBaseInfo(talvira::normbase::baseDirectory(StartDir.toStdString()))),
         place.path, true);
-    const bool opened = openWorkbook && openWorkbook(book);
-    if (opened && place.besideEstimate) return;
-    std::string text = "Локальный сметный расчет записан в файл «" + book.string() + "»";
-    if (!place.besideEstimate) text += " (папка сметы закрыта для записи)";
-    reporting().reportWarning(QString::fromStdString(
-        text + (opened ? "." : ". Программа электронных таблиц его не открыла: откройте этот файл сами.")));
+    openWritten(book, place.besideEstimate, "Локальный сметный расчет записан", "его");
 }
 
 void TForm2::storeEstimateTexts() {

@@ -185,6 +185,11 @@ private:
     talvira::model::EstimateTexts typedTexts() const;
     /** Gives the document the texts as typed and has them kept beside the open estimate. */
     void storeEstimateTexts();
+    /** A workbook written: opened in the spreadsheet program; said in a box ("`written` в файл
+     *  «…»", `it` naming the book in "… не открыла") when it was not opened or not written
+     *  beside the estimate. */
+    void openWritten(const std::filesystem::path& book, bool besideEstimate, const std::string& written,
+                     const std::string& it);
 
     QWidget* client_ = nullptr;
     std::vector<QLineEdit*> rateEdits_;
