@@ -12,6 +12,7 @@
 #include <atomic>
 #include <cctype>
 #include <cstring>
+#include <functional>
 #include <future>
 #include <limits>
 #include <optional>
@@ -224,28 +225,52 @@ std::unique_ptr<TableFile> openReadOnly(const std::string& path) {
     return storage::tableFileProvider().open(path, storage::OpenMode::ReadOnly);
 }
 
-/** The folded text of a field (ё as е) appended to `out`. */
-void appendField(std::string& out, const TableFile& f, RecordLoc loc, int field) {
-    const Value v = f.readField(loc, field);
+/** The folded text of a field value (ё as е) appended to `out`. */
+void appendValue(std::string& out, const Value& v) {
     if (const std::string* t = v.text()) appendFolded(out, *t, Yo::AsE);
     else appendFolded(out, v.asString(), Yo::AsE);
 }
 
-/** A listed rate before its texts are read: its place, its entry and its row there. */
+/** A listed rate before its name is put beside its code: its place, its entry and its row there,
+ *  its code in the codes read (RatesRead). */
 struct ListedRate {
     RecordLoc loc;
     uint32_t entry;
     int row;
     int64_t key;  // the order of rates of one entry: the primary key (ID), or the physical order
     int64_t id = kNoId, nameId = kNoId;
-    std::string code;  // folded
+    uint32_t codeAt = 0, codeLen = 0;
 };
 
-/** What the index keeps of a rate, read with its place. */
-void readRate(const TableFile& rabmat, ListedRate& r, int idField, int nameField, int tabField) {
-    linkValue(rabmat, r.loc, idField, r.id);
-    linkValue(rabmat, r.loc, nameField, r.nameId);
-    if (tabField >= 0) appendField(r.code, rabmat, r.loc, tabField);
+/** The listed rates in browse order and their folded codes, one after another. */
+struct RatesRead {
+    std::vector<ListedRate> rates;
+    std::string codes;
+};
+
+/** Field numbers of what the index keeps of a rate. */
+struct RateFields {
+    int id, name, tab;
+    explicit RateFields(const TableFile& rabmat)
+        : id(rabmat.fieldIndex(fld::ID)), name(rabmat.fieldIndex(fld::IDNAME)), tab(rabmat.fieldIndex(fld::TAB)) {}
+};
+
+/** A link field's value read through `field`; nothing when the field is missing or empty. */
+bool linkOf(const TableFile::FieldReader& field, int i, int64_t& out) {
+    if (i < 0) return false;
+    const Value v = field(i);
+    if (v.isEmpty()) return false;
+    out = v.asInteger();
+    return true;
+}
+
+/** What the index keeps of a rate, read with its place; its code appended to `codes`. */
+void readRate(const TableFile::FieldReader& field, const RateFields& f, ListedRate& r, std::string& codes) {
+    linkOf(field, f.id, r.id);
+    linkOf(field, f.name, r.nameId);
+    r.codeAt = uint32_t(codes.size());
+    if (f.tab >= 0) appendValue(codes, field(f.tab));
+    r.codeLen = uint32_t(codes.size() - r.codeAt);
 }
 
 bool sameName(std::string_view a, std::string_view b) {
@@ -259,9 +284,9 @@ bool sameName(std::string_view a, std::string_view b) {
  *  order: a table whose rates lie in another order than the browser's (as other software
  *  writes them) is then read front to back, not block by block all over the file. Nothing when
  *  the index is not of that kind (then the look-ups through the index do it). */
-std::optional<std::vector<ListedRate>> ratesInPhysicalOrder(const TableFile& rabmat, const std::string& index,
-                                             const std::vector<RateSearch::Index::Entry>& entries,
-                                             const std::atomic<bool>& stop) {
+std::optional<RatesRead> ratesInPhysicalOrder(const TableFile& rabmat, const std::string& index,
+                                              const std::vector<RateSearch::Index::Entry>& entries,
+                                              const std::atomic<bool>& stop) {
     const storage::IndexInfo* info = nullptr;
     for (const auto& ix : rabmat.indexes())
         if (!ix.primary && sameName(ix.name, index)) info = &ix;
@@ -272,62 +297,114 @@ std::optional<std::vector<ListedRate>> ratesInPhysicalOrder(const TableFile& rab
     if (type != storage::FieldType::Long && type != storage::FieldType::Short && type != storage::FieldType::AutoInc)
         return std::nullopt;
     const bool keyedById = rabmat.info().keyFields == 1 && sameName(rabmat.fields().front().name, fld::ID);
-    const int idField = rabmat.fieldIndex(fld::ID), nameField = rabmat.fieldIndex(fld::IDNAME), tabField = rabmat.fieldIndex(fld::TAB);
+    const RateFields fields(rabmat);
     // The entries by ID (an ID given twice lists its rates under both).
     std::vector<std::pair<int64_t, uint32_t>> byEntryId;
     for (uint32_t e = 0; e < entries.size(); ++e)
         if (entries[e].id != kNoId) byEntryId.emplace_back(entries[e].id, e);
     std::sort(byEntryId.begin(), byEntryId.end());
-    std::vector<ListedRate> out;
-    out.reserve(rabmat.recordCount());  // at most every record, without the copies of growing
+    RatesRead out;
+    auto& rates = out.rates;
+    rates.reserve(rabmat.recordCount());  // at most every record, without the copies of growing
     int64_t ordinal = 0;
-    int64_t v = 0;
-    for (auto l = rabmat.first(); l; l = rabmat.next(*l), ++ordinal) {
-        if (ordinal % int64_t(kPagesKept) == 0) {
-            if (stop) throw Stopped();
-            if (ordinal > 0) rabmat.releasePages();
-        }
-        if (!linkValue(rabmat, *l, field, v)) continue;
+    rabmat.scanRecords([&](RecordLoc loc, const TableFile::FieldReader& read) {
+        const int64_t at = ordinal++;
+        if (at % int64_t(kPagesKept) == 0 && stop) throw Stopped();
+        int64_t v = 0;
+        if (!linkOf(read, field, v)) return;
         auto it = std::lower_bound(byEntryId.begin(), byEntryId.end(), std::pair<int64_t, uint32_t>(v, 0));
-        if (it == byEntryId.end() || it->first != v) continue;
-        ListedRate rate{*l, it->second, 0, ordinal};
-        readRate(rabmat, rate, idField, nameField, tabField);
+        if (it == byEntryId.end() || it->first != v) return;
+        ListedRate rate{loc, it->second, 0, at};
+        readRate(read, fields, rate, out.codes);
         if (keyedById) rate.key = rate.id;
         for (; it != byEntryId.end() && it->first == v; ++it) {
-            out.push_back(rate);
-            out.back().entry = it->second;
+            rates.push_back(rate);
+            rates.back().entry = it->second;
         }
-    }
-    rabmat.releasePages();
+    });
     // A total order (the place breaks what ties remain), so no buffer of a stable sort is needed.
-    std::sort(out.begin(), out.end(), [](const ListedRate& a, const ListedRate& b) {
+    std::sort(rates.begin(), rates.end(), [](const ListedRate& a, const ListedRate& b) {
         if (a.entry != b.entry) return a.entry < b.entry;
         if (a.key != b.key) return a.key < b.key;
         return a.loc.block != b.loc.block ? a.loc.block < b.loc.block : a.loc.slot < b.loc.slot;
     });
-    for (size_t i = 0; i < out.size(); ++i) out[i].row = i > 0 && out[i - 1].entry == out[i].entry ? out[i - 1].row + 1 : 0;
+    for (size_t i = 0; i < rates.size(); ++i)
+        rates[i].row = i > 0 && rates[i - 1].entry == rates[i].entry ? rates[i - 1].row + 1 : 0;
     return out;
 }
 
 /** The same through the index, entry by entry. */
-std::vector<ListedRate> ratesByLookup(const TableFile& rabmat, const std::string& index, const std::vector<Value>& entryIds,
-                                      const std::atomic<bool>& stop) {
-    const int idField = rabmat.fieldIndex(fld::ID), nameField = rabmat.fieldIndex(fld::IDNAME), tabField = rabmat.fieldIndex(fld::TAB);
-    std::vector<ListedRate> out;
+RatesRead ratesByLookup(const TableFile& rabmat, const std::string& index, const std::vector<Value>& entryIds,
+                        const std::atomic<bool>& stop) {
+    const RateFields fields(rabmat);
+    RatesRead out;
     for (uint32_t e = 0; e < entryIds.size(); ++e) {
         if (stop) throw Stopped();
         int r = 0;
         for (RecordLoc loc : detailOf(rabmat, index, entryIds[e])) {
-            out.push_back({loc, e, r++, 0});
-            readRate(rabmat, out.back(), idField, nameField, tabField);
-            if (out.size() % kPagesKept == 0) rabmat.releasePages();
+            out.rates.push_back({loc, e, r++, 0});
+            readRate([&](int i) { return rabmat.readField(loc, i); }, fields, out.rates.back(), out.codes);
+            if (out.rates.size() % kPagesKept == 0) rabmat.releasePages();
         }
     }
     return out;
 }
 
+/** The folded names of the name table, read in its physical order (as its records and their
+ *  memos lie in the files), by ID. */
+struct NamesRead {
+    struct Name {
+        int64_t id;
+        RecordLoc loc;
+        uint32_t at, len;  // in text; at == kUnreadable: len is the number of the failure
+    };
+    static constexpr uint32_t kUnreadable = std::numeric_limits<uint32_t>::max();
+    std::vector<Name> byId;  // records of equal ID in physical order
+    std::string text;
+    std::vector<std::string> failures;  // why a name could not be read
+
+    /** The name with ID `id` (the first of equal IDs), nullptr when none. */
+    const Name* find(int64_t id) const {
+        auto it = std::lower_bound(byId.begin(), byId.end(), id, [](const Name& n, int64_t k) { return n.id < k; });
+        return it != byId.end() && it->id == id ? &*it : nullptr;
+    }
+};
+
+NamesRead readNames(const TableFile* names, const std::function<bool()>& stopped) {
+    NamesRead out;
+    const int idField = names ? names->fieldIndex(fld::ID) : -1, nameField = names ? names->fieldIndex(fld::NAME) : -1;
+    if (idField < 0 || nameField < 0) return out;
+    out.byId.reserve(names->recordCount());
+    size_t count = 0;
+    names->scanRecords([&](RecordLoc loc, const TableFile::FieldReader& read) {
+        if (++count % kPagesKept == 0) {
+            if (stopped()) throw Stopped();
+            names->releasePages();  // of the memos
+        }
+        int64_t id = 0;
+        if (!linkOf(read, idField, id)) return;
+        const auto at = out.text.size();
+        try {
+            appendValue(out.text, read(nameField));
+        } catch (const Error& e) {  // counts only when a listed rate has this name
+            out.text.resize(at);
+            out.byId.push_back({id, loc, NamesRead::kUnreadable, uint32_t(out.failures.size())});
+            out.failures.push_back(e.what());
+            return;
+        }
+        if (out.text.size() >= std::numeric_limits<uint32_t>::max())
+            throw Error("Названия расценок не умещаются в памяти для поиска.");
+        out.byId.push_back({id, loc, uint32_t(at), uint32_t(out.text.size() - at)});
+    });
+    names->releasePages();
+    auto byKey = [](const NamesRead::Name& a, const NamesRead::Name& b) { return a.id < b.id; };
+    if (!std::is_sorted(out.byId.begin(), out.byId.end(), byKey)) std::stable_sort(out.byId.begin(), out.byId.end(), byKey);
+    return out;
+}
+
 /** Reads the base and builds the index: what the browser lists, in its order, with the folded
- *  code and name of each rate and the stems of the names' words. */
+ *  code and name of each rate and the stems of the names' words. The rates and the names are
+ *  read at once, on two threads. */
 std::unique_ptr<RateSearch::Index> buildIndex(const Sources& src, const std::atomic<bool>& stop) {
     using Index = RateSearch::Index;
     auto ix = std::make_unique<Index>();
@@ -336,14 +413,29 @@ std::unique_ptr<RateSearch::Index> buildIndex(const Sources& src, const std::ato
     ix->rabmat = openReadOnly(src.rabmat);
     ix->names = openReadOnly(src.names);
     ix->unitFile = openReadOnly(src.units);
-    ix->units = byId(ix->unitFile.get());
     if (!ix->reestr || !ix->ogl || !ix->rabmat) {  // the browser lists nothing then
+        ix->units = byId(ix->unitFile.get());
         ix->forms.finish();
         return ix;
     }
+    // The names on a thread of their own, while the rates are read here; it is waited for
+    // before anything it reads is let go, and told to stop when this one fails.
+    std::atomic<bool> failed{false};
+    auto namesRead = std::async(std::launch::async, [names = ix->names.get(), &stop, &failed] {
+        storage::QuietWarnings quiet;
+        return readNames(names, [&] { return stop || failed; });
+    });
+    struct StopOnFailure {
+        std::atomic<bool>& failed;
+        std::future<NamesRead>& names;
+        ~StopOnFailure() {
+            failed = true;
+            if (names.valid()) names.wait();
+        }
+    } stopOnFailure{failed, namesRead};
+    ix->units = byId(ix->unitFile.get());
     const TableFile& reestr = *ix->reestr;
     const TableFile& rabmat = *ix->rabmat;
-    const TableFile* names = ix->names.get();
 
     // Collections in Table7's order; each collection's entries as Table6 lists them.
     const int reestrId = reestr.fieldIndex(fld::ID), oglId = ix->ogl->fieldIndex(fld::ID);
@@ -361,38 +453,37 @@ std::unique_ptr<RateSearch::Index> buildIndex(const Sources& src, const std::ato
     }
     ix->ogl->releasePages();
 
-    // The rates of each entry as Table2 lists them, with their folded code and name.
-    const auto nameIds = byId(names);
-    const int nameField = names ? names->fieldIndex(fld::NAME) : -1;
+    // The rates of each entry as Table2 lists them, with their folded codes; then their names.
     auto inOrder = ratesInPhysicalOrder(rabmat, src.rabmatIndex, ix->entries, stop);
-    std::vector<ListedRate> listed = inOrder ? std::move(*inOrder) : ratesByLookup(rabmat, src.rabmatIndex, entryIds, stop);
-    ix->rates.reserve(listed.size());
-    ix->begin.reserve(listed.size() + 1);
-    size_t shown = 0;
-    for (ListedRate& lr : listed) {
-        if (stop) throw Stopped();
-        Index::Rate rate{lr.id, lr.loc, {}, lr.entry, lr.row, uint32_t(lr.code.size()), false};
-        ix->text += lr.code;
-        std::string().swap(lr.code);
-        ix->text += kFieldSeparator;
-        const size_t nameAt = ix->text.size();
-        if (nameField >= 0 && lr.nameId != kNoId) {
-            if (const RecordLoc* nl = findById(nameIds, lr.nameId)) {
-                rate.nameLoc = *nl;
-                rate.hasName = true;
-                appendField(ix->text, *names, *nl, nameField);
-            }
-        }
-        ix->forms.addRate(std::string_view(ix->text).substr(nameAt));
-        if (ix->text.size() >= std::numeric_limits<uint32_t>::max())
-            throw Error("Названия расценок не умещаются в памяти для поиска.");
-        ix->begin.push_back(uint32_t(ix->text.size()));
-        ix->rates.push_back(rate);
-        // The pages read are not kept: what a row shows is read again when shown.
-        if (++shown % kPagesKept == 0 && names) names->releasePages();
+    RatesRead listed = inOrder ? std::move(*inOrder) : ratesByLookup(rabmat, src.rabmatIndex, entryIds, stop);
+    rabmat.releasePages();
+    NamesRead names = namesRead.get();
+    std::vector<const NamesRead::Name*> nameOf(listed.rates.size());
+    size_t size = 0;
+    for (size_t i = 0; i < listed.rates.size(); ++i) {
+        const ListedRate& lr = listed.rates[i];
+        nameOf[i] = lr.nameId == kNoId ? nullptr : names.find(lr.nameId);
+        if (nameOf[i] && nameOf[i]->at == NamesRead::kUnreadable) throw Error(names.failures[nameOf[i]->len]);
+        size += lr.codeLen + 1 + (nameOf[i] ? nameOf[i]->len : 0);
     }
+    if (size >= std::numeric_limits<uint32_t>::max()) throw Error("Названия расценок не умещаются в памяти для поиска.");
+    ix->text.reserve(size);
+    ix->rates.reserve(listed.rates.size());
+    ix->begin.reserve(listed.rates.size() + 1);
+    for (size_t i = 0; i < listed.rates.size(); ++i) {
+        if (i % kPagesKept == 0 && stop) throw Stopped();
+        const ListedRate& lr = listed.rates[i];
+        const NamesRead::Name* name = nameOf[i];
+        ix->text.append(listed.codes, lr.codeAt, lr.codeLen);
+        ix->text += kFieldSeparator;
+        if (name) ix->text.append(names.text, name->at, name->len);
+        ix->forms.addRate(std::string_view(ix->text).substr(ix->text.size() - (name ? name->len : 0)));
+        ix->begin.push_back(uint32_t(ix->text.size()));
+        ix->rates.push_back({lr.id, lr.loc, name ? name->loc : RecordLoc{}, lr.entry, lr.row, lr.codeLen, name != nullptr});
+    }
+    names = NamesRead();  // before the word forms are laid out: the peak of the preparation
+    listed = RatesRead();
     ix->forms.finish();
-    ix->text.shrink_to_fit();
     for (const TableFile* f : {ix->reestr.get(), ix->rabmat.get(), ix->names.get(), ix->unitFile.get()})
         if (f) f->releasePages();
     return ix;

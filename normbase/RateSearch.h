@@ -17,8 +17,9 @@
  * Caveats: the base is read through read-only files of the search's own, opened on the same
  * paths as the handles Table7, Table6, Table2, Table1 and Table8 (a handle that is not open then
  * counts as an empty table), in the order of the indexes those handles list by; the window's
- * handles are touched only by goTo() and startPreparing(), on the calling thread. The files
- * stay open for the rows shown; the pages read while preparing are given back. The text kept
+ * handles are touched only by goTo() and startPreparing(), on the calling thread. The rates
+ * and the names are read at once on two threads, each table front to back through a buffer
+ * (not its memory map). The files stay open for the rows shown; the pages read are given back. The text kept
  * in memory is the folded code and name of each listed rate and the stems of the names' words.
  * Nothing is ever written. Calls other than the preparing itself come from one thread.
  */

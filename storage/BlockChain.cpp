@@ -15,20 +15,20 @@ void BlockChain::build(const RawFile& f, const ParadoxHeader& h, const std::stri
     posOf_.assign(static_cast<size_t>(std::min<uint64_t>(inFile, 0xFFFF)) + 1, kNone);
     uint32_t b = h.firstBlock;
     while (b != 0) {
-        // A long walk touches a page of every block: they are not kept.
-        if (blocks_.size() % 4096 == 4095) f.releasePages();
         if (b > inFile) throw bad("блок " + std::to_string(b) + " за пределами файла");
         if (posOf_[b] != kNone) throw bad("цепочка блоков зациклена");
         const uint64_t off = hs + uint64_t(b - 1) * h.blockSize;
-        const uint8_t* p = f.at(off, 6);
-        if (!p) throw bad("блок " + std::to_string(b) + " обрезан");
+        // Each block's header is read alone: a page of every block mapped in for six bytes
+        // costs more than the reads (and would stay in memory).
+        uint8_t p[6];
+        if (!f.readInto(off, p, sizeof p)) throw bad("блок " + std::to_string(b) + " обрезан");
         const int16_t add = static_cast<int16_t>(le16(p + 4));
         uint32_t count = 0;
         if (add >= 0) {
             if (add % h.recordSize != 0) throw bad("неверная длина данных блока " + std::to_string(b));
             count = static_cast<uint32_t>(add / h.recordSize) + 1;
             if (count > perBlock) throw bad("в блоке " + std::to_string(b) + " больше записей, чем помещается");
-            if (!f.at(off + 6, uint64_t(count) * static_cast<uint64_t>(h.recordSize)))
+            if (off + 6 + uint64_t(count) * static_cast<uint64_t>(h.recordSize) > f.size())
                 throw bad("блок " + std::to_string(b) + " обрезан");
         }
         posOf_[b] = static_cast<uint32_t>(blocks_.size());

@@ -169,6 +169,27 @@ uint64_t ParadoxTable::recordOffset(RecordLoc loc) const {
            uint64_t(loc.slot) * static_cast<uint64_t>(h_.recordSize);
 }
 
+void ParadoxTable::scanRecords(const std::function<void(RecordLoc, const FieldReader&)>& each) const {
+    std::vector<uint8_t> block(h_.blockSize);
+    const uint8_t* rec = nullptr;
+    const FieldReader field = [&](int i) {
+        if (i < 0 || i >= h_.numFields)
+            throw Error("Таблица «" + path_ + "»: поля с номером " + std::to_string(i + 1) + " нет");
+        return decodeField(rec, i);
+    };
+    // The blocks are copied, not mapped: a map would hold every page passed over.
+    for (const ChainBlock& b : chain().blocks()) {
+        if (b.count == 0) continue;
+        const uint64_t at = static_cast<uint64_t>(h_.headerSize) + uint64_t(b.block - 1) * h_.blockSize;
+        if (!files_.db.readInto(at, block.data(), 6 + size_t(b.count) * static_cast<size_t>(h_.recordSize)))
+            corrupt("запись за пределами файла");
+        for (uint32_t s = 0; s < b.count; ++s) {
+            rec = block.data() + 6 + size_t(s) * static_cast<size_t>(h_.recordSize);
+            each({b.block, s}, field);
+        }
+    }
+}
+
 std::string ParadoxTable::rawRecord(RecordLoc loc) const {
     return std::string(reinterpret_cast<const char*>(recordPtr(loc)), static_cast<size_t>(h_.recordSize));
 }

@@ -59,6 +59,7 @@ public:
     std::vector<RecordLoc> lookup(std::string_view index, const std::vector<Value>& key) const override;
     std::vector<RecordLoc> scan(std::string_view index) const override;
     void releasePages() const override;
+    void scanRecords(const std::function<void(RecordLoc, const FieldReader&)>& each) const override;
 
     RecordLoc append(Record& rec) override;
     /** Appends `recs` after the last record as append does one by one, but fills whole blocks

@@ -97,6 +97,20 @@ const uint8_t* RawFile::at(uint64_t off, uint64_t len) const {
     return map_ + off;
 }
 
+bool RawFile::readInto(uint64_t off, void* out, size_t len) const {
+    if (off > size_ || len > size_ - off) return false;
+    auto* o = static_cast<char*>(out);
+    size_t done = 0;
+    while (done < len) {
+        const ssize_t r = ::pread(fd_, o + done, len - done, static_cast<off_t>(off + done));
+        if (r < 0 && errno == EINTR) continue;
+        if (r < 0) throw Error("Не удалось прочитать файл «" + path_ + "»: " + std::strerror(errno));
+        if (r == 0) return false;  // cut short since it was opened
+        done += static_cast<size_t>(r);
+    }
+    return true;
+}
+
 void RawFile::write(uint64_t off, const void* p, size_t n) {
     if (!writable_) throw Error("Файл «" + path_ + "» открыт только для чтения");
     const char* c = static_cast<const char*>(p);

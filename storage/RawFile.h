@@ -34,6 +34,9 @@ public:
 
     /** `len` bytes at `off`, or nullptr when the range is not inside the file. */
     const uint8_t* at(uint64_t off, uint64_t len) const;
+    /** Copies `len` bytes at `off` into `out` without mapping them (a long read whose pages are
+     *  not wanted in memory afterwards); false when the range is not inside the file. */
+    bool readInto(uint64_t off, void* out, size_t len) const;
     /** Gives back the memory of the pages read (the map is made again at the next read);
      *  pointers from at() are invalid after it. */
     void releasePages() const { unmap(); }

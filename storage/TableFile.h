@@ -71,6 +71,15 @@ public:
 
     virtual Record read(RecordLoc loc) const = 0;
     virtual Value readField(RecordLoc loc, int field) const = 0;
+    /** A field of the record at hand in scanRecords(), by number. */
+    using FieldReader = std::function<Value(int field)>;
+    /** Calls `each` for every record in physical order with its place and a reader of its
+     *  fields (valid during the call), for a pass over a big table that keeps none of it in
+     *  memory: the records come block by block through a buffer of the pass's own. `each` may
+     *  read the table but not write it; what it throws ends the pass. */
+    virtual void scanRecords(const std::function<void(RecordLoc, const FieldReader&)>& each) const {
+        for (auto l = first(); l; l = next(*l)) each(*l, [&](int field) { return readField(*l, field); });
+    }
 
     // ---- indexes ----------------------------------------------------------------------
     /** Places of the records whose index fields equal `key` (a prefix of the index fields
