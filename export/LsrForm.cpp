@@ -214,6 +214,17 @@ private:
         for (int c = C1; c <= C12; ++c)
             if (std::find(filled.begin(), filled.end(), c) == filled.end()) blank(r, c, f_ ? f_->text[1] : nullptr);
     }
+    /** A norm in column 5 and, unless it is 1, its coefficient in column 6: the product as a
+     *  formula's term ("E40*F40"). */
+    std::string normTimes(int r, Dec7 norm, Dec7 k) {
+        number(r, C5, num(norm), f_ ? f_->quantity[0] : nullptr);
+        std::string e = a1(r, C5);
+        if (k != kOne) {
+            number(r, C6, num(k), f_ ? f_->coefficient[0] : nullptr);
+            e += "*" + a1(r, C6);
+        }
+        return e;
+    }
     void keys(int r, const char* element, WorkType t) {
         text(r, KeyElement, element, nullptr);
         number(r, KeyType, typeKey(t), nullptr);
@@ -441,11 +452,6 @@ private:
         topBorder(t, {C3, C10});
     }
 
-    /** One of ОТ, ЭМ, в т.ч. ОТм, М: c8 per unit, c9 its coefficient, c10 the amount. */
-    struct CostLine {
-        int row = -1;
-    };
-
     void writeRate(const PositionResult& p, const std::string& chargeTitle) {
         const int q = positionLine(p);
         const std::string Q = a1(q, C7);
@@ -514,13 +520,7 @@ private:
             const int r = next();
             text(r, C3, label, f_ ? f_->text[0] : nullptr);
             text(r, C4, "чел.-ч", f_ ? f_->text[0] : nullptr);
-            number(r, C5, num(norm), f_ ? f_->quantity[0] : nullptr);
-            std::string e = a1(r, C5);
-            if (k != kOne) {
-                number(r, C6, num(k), f_ ? f_->coefficient[0] : nullptr);
-                e += "*" + a1(r, C6);
-            }
-            formula(r, C7, round7(e + "*" + Q), num(total), f_ ? f_->quantity[0] : nullptr);
+            formula(r, C7, round7(normTimes(r, norm, k) + "*" + Q), num(total), f_ ? f_->quantity[0] : nullptr);
             keys(r, key, p.workType);
         };
         if (!p.zt1.isZero()) labour("ЗТ", p.zt1, p.kZt, p.base.zt, "ЗТ");
@@ -576,13 +576,7 @@ private:
             text(r, C2, ref, f_ ? f_->text[0] : nullptr);
             text(r, C3, std::string(what) + (chargeTitle.empty() ? "" : " (" + chargeTitle + ")"), f_ ? f_->name[0] : nullptr);
             text(r, C4, "%", f_ ? f_->text[0] : nullptr);
-            number(r, C5, num(norm), f_ ? f_->quantity[0] : nullptr);
-            std::string pct = a1(r, C5);
-            if (factor != kOne) {
-                number(r, C6, num(factor), f_ ? f_->coefficient[0] : nullptr);
-                pct += "*" + a1(r, C6);
-            }
-            formula(r, C7, pct, num(percent), f_ ? f_->quantity[0] : nullptr);
+            formula(r, C7, normTimes(r, norm, factor), num(percent), f_ ? f_->quantity[0] : nullptr);
             formula(r, C10, round2(a1(fot, C10) + "*" + a1(r, C7) + "/100"), num(base), f_ ? f_->money[0] : nullptr);
             if (indexed)
                 formula(r, C12, round2(a1(fot, C12) + "*" + a1(r, C7) + "/100"), num(current),
