@@ -540,7 +540,7 @@ void TForm2::PositionItemClick() {
 
 void TForm2::LsrItemClick() {
     storePendingEdit();
-    if (!talvira::editing::computedBy421(SmetaTable.tablePath())) {
+    if (document().side().params.method != talvira::model::Method::BaseIndex421) {
         // the form needs the base-index method: the template workbook is what this estimate has
         if (offerTemplateWorkbook &&
             offerTemplateWorkbook(QString::fromUtf8(talvira::editing::kNeeds421Method) +
@@ -550,7 +550,7 @@ void TForm2::LsrItemClick() {
     }
     const talvira::xls::WorkbookPlace place = talvira::lsr::lsrPlaceFor(SmetaTable.tablePath());
     const std::filesystem::path book = talvira::editing::exportLsrForm(
-        SmetaTable, typedTexts(),
+        SmetaTable, document().side(), typedTexts(),
         talvira::editing::lsrFactsOf(talvira::normbase::readBaseInfo(talvira::normbase::baseDirectory(StartDir.toStdString()))),
         place.path, true);
     openWritten(book, place.besideEstimate, "Локальный сметный расчет записан", "его");

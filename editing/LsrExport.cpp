@@ -11,10 +11,6 @@ const char* const kNeeds421Method =
     "(421/пр); эта смета рассчитана по шаблону. Выберите метод в параметрах сметы или выгрузите смету по "
     "шаблону (Excel).";
 
-bool computedBy421(const std::filesystem::path& tablePath) {
-    return loadEstimateSide(tablePath).params.method == model::Method::BaseIndex421;
-}
-
 LsrFacts lsrFactsOf(const normbase::BaseInfo& base) {
     LsrFacts f;
     f.edition = base.edition;
@@ -51,9 +47,8 @@ std::vector<std::string> chargeTitles(const model::Local421& result) {
     return out;
 }
 
-std::filesystem::path exportLsrForm(storage::TableHandle& smeta, const model::EstimateTexts& texts,
+std::filesystem::path exportLsrForm(storage::TableHandle& smeta, const EstimateSide& side, const model::EstimateTexts& texts,
                                     const LsrFacts& facts, const std::filesystem::path& out, bool keepExisting) {
-    const EstimateSide side = loadEstimateSide(smeta.tablePath());
     if (side.params.method != model::Method::BaseIndex421) throw Error(kNeeds421Method);
     // the rows as the totals read them, the table back where it was
     const std::vector<model::PositionRow> rows = readPositionRows(smeta);

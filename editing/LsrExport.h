@@ -5,11 +5,12 @@
  * shipped tables, and the form written beside the estimate ("<имя> ЛСР.xlsx").
  *
  *   editing::LsrFacts facts = editing::lsrFactsOf(normbase::readBaseInfo(startDir / "Base"));
- *   fs::path out = editing::exportLsrForm(smeta, texts, facts, lsr::lsrPlaceFor(smeta.tablePath()).path, true);
+ *   fs::path out = editing::exportLsrForm(smeta, doc.side(), texts, facts, lsr::lsrPlaceFor(smeta.tablePath()).path, true);
  *
  * Caveats: an estimate «по шаблону» is refused (kNeeds421Method); so is one with positions the
  * computation could not take, naming them. The table is back at its position afterwards.
  */
+#include "editing/EstimateSide.h"
 #include "estimate/model/EstimateRows.h"
 #include "estimate/model/Local421.h"
 #include "export/LsrForm.h"
@@ -24,10 +25,6 @@ namespace talvira::editing {
 
 /** The message for an estimate computed by the template (the form cannot be made for it). */
 extern const char* const kNeeds421Method;
-
-/** Whether the estimate whose table is `tablePath` is computed by the base-index method (what
- *  it keeps beside its table says so). */
-bool computedBy421(const std::filesystem::path& tablePath);
 
 /** The program and the base's facts the header prints. */
 struct LsrFacts {
@@ -44,8 +41,9 @@ lsr::FormFacts formFactsOf(const model::EstimateTexts& texts, const std::string&
 /** The wording of each position's НР/СП row («Полы»), from the shipped tables. */
 std::vector<std::string> chargeTitles(const model::Local421& result);
 
-/** Reads, computes and writes; returns the path written. talvira::Error with the Russian text. */
-std::filesystem::path exportLsrForm(storage::TableHandle& smeta, const model::EstimateTexts& texts,
+/** Reads the rows, computes them with `side` (what the estimate keeps beside its table) and
+ *  writes; returns the path written. talvira::Error with the Russian text. */
+std::filesystem::path exportLsrForm(storage::TableHandle& smeta, const EstimateSide& side, const model::EstimateTexts& texts,
                                     const LsrFacts& facts, const std::filesystem::path& out, bool keepExisting);
 
 }  // namespace talvira::editing

@@ -61,7 +61,8 @@ int exportCommand(const Args& args) {
             baseDir = normbase::baseDirectory(
                 std::filesystem::absolute(estimatePath).parent_path().parent_path().string());
         const std::filesystem::path written = editing::exportLsrForm(
-            table, texts, editing::lsrFactsOf(normbase::readBaseInfo(baseDir)), outPath, /*keepExisting=*/false);
+            table, editing::loadEstimateSide(table.tablePath()), texts, editing::lsrFactsOf(normbase::readBaseInfo(baseDir)),
+            outPath, /*keepExisting=*/false);
         std::cout << written.string() << "\n";
         return 0;
     }

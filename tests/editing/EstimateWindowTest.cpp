@@ -571,9 +571,9 @@ private slots:
         QVERIFY(!fs::exists(smeti() / "Форма ЛСР.xlsx"));
 
         // By the base-index method: written beside the estimate and opened, the table where it was.
-        talvira::editing::EstimateSide side;
-        side.params.method = talvira::model::Method::BaseIndex421;
-        talvira::editing::saveEstimateSide(smeta().tablePath(), side);
+        talvira::model::EstimateParams params = Form2->document().side().params;
+        params.method = talvira::model::Method::BaseIndex421;
+        Form2->document().setParams(params);
         Form2->LsrItem->trigger();
         QCOMPARE(takeError(), QString());
         QCOMPARE(offered.size(), 1);
