@@ -106,7 +106,7 @@ void EstimateDocument::startNew() {
     EstimateSide side = side_;
     side.params = start.params;
     try {
-        replaceSide(side);
+        replaceSide(std::move(side));
     } catch (const Error& e) {
         storage::warn(e.what());  // the estimate is made all the same, by the template
     }
@@ -170,15 +170,14 @@ std::string EstimateDocument::codeOf(int32_t count) const {
     return {};
 }
 
-void EstimateDocument::replaceSide(const EstimateSide& side) {
-    const EstimateSide before = side_;
-    side_ = side;
-    try {
-        saveSide();
-    } catch (...) {
-        side_ = before;
-        throw;
-    }
+void EstimateDocument::storeSide(EstimateSide side) {
+    saveEstimateSide(smeta_.tablePath(), side);  // written first: nothing is taken when it cannot be
+    sideOnDisk_ = true;
+    side_ = std::move(side);
+}
+
+void EstimateDocument::replaceSide(EstimateSide side) {
+    storeSide(std::move(side));
     follower_.setSide(side_);
 }
 
@@ -213,17 +212,15 @@ void EstimateDocument::setParams(const model::EstimateParams& params) {
         for (model::PositionExtra& e : derived.extras) side.extraFor(e.count) = std::move(e);
         follow = std::move(derived.quantities);
     }
-    replaceSide(side);
+    replaceSide(std::move(side));
     if (!follow.empty()) {
-        following_ = true;
         try {
+            const Following rewriting(following_);
             applyQuantities(smeta_, follow);
         } catch (...) {
-            following_ = false;
             tell([&](EstimateView* v) { v->sideChanged(*this); });
             throw;
         }
-        following_ = false;
     }
     tell([&](EstimateView* v) { v->sideChanged(*this); });
 }
@@ -237,7 +234,7 @@ void EstimateDocument::takeTablePercents(const std::vector<PercentDifference>& a
     if (!smeta_.active()) throw Error("Смета не открыта.");
     EstimateSide side = side_;
     editing::takeTablePercents(side, accepted);
-    replaceSide(side);
+    replaceSide(std::move(side));
     tell([&](EstimateView* v) { v->sideChanged(*this); });
 }
 
@@ -252,17 +249,12 @@ model::PositionExtra EstimateDocument::extraOf(int32_t count) const {
 
 void EstimateDocument::setExtra(const model::PositionExtra& extra) {
     if (!smeta_.active()) throw Error("Смета не открыта.");
-    const EstimateSide before = side_;
-    model::PositionExtra& e = side_.extraFor(extra.count);
-    e = extra;
-    if (e.code.empty()) e.code = codeOf(extra.count);
-    try {
-        saveSide();
-    } catch (...) {
-        side_ = before;
-        throw;
-    }
-    follower_.setExtra(e);
+    EstimateSide side = side_;
+    model::PositionExtra taken = extra;
+    if (taken.code.empty()) taken.code = codeOf(extra.count);
+    side.extraFor(extra.count) = taken;
+    storeSide(std::move(side));
+    follower_.setExtra(taken);
     tell([&](EstimateView* v) { v->sideChanged(*this); });
 }
 
@@ -286,14 +278,8 @@ void EstimateDocument::tableChanged(storage::TableHandle&, const storage::TableC
 void EstimateDocument::followRate(size_t row) {
     const std::vector<QuantityChange> changes = followingQuantities(follower_.rows(), side_, row);
     if (changes.empty()) return;
-    following_ = true;
-    try {
-        history_.recordFollowing(row, [&] { applyQuantities(smeta_, changes); });
-    } catch (...) {
-        following_ = false;
-        throw;
-    }
-    following_ = false;
+    const Following rewriting(following_);
+    history_.recordFollowing(row, [&] { applyQuantities(smeta_, changes); });
 }
 
 void EstimateDocument::setTypedTexts(const model::EstimateTexts& typed) {

@@ -168,8 +168,10 @@ private:
     void readKept();
     /** Writes the side data; talvira::Error when it cannot. */
     void saveSide();
-    /** Takes `side` and writes it; on failure the side data stay as they were, and throws. */
-    void replaceSide(const EstimateSide& side);
+    /** Writes `side` and then takes it; when it cannot be written, throws and nothing is taken. */
+    void storeSide(EstimateSide side);
+    /** storeSide, the totals computed anew with it. */
+    void replaceSide(EstimateSide side);
     /** Starts a new estimate as the norm base asks. */
     void startNew();
     /** A rate's quantity stored by an edit: its materials' quantities follow, in its undo step. */
@@ -192,6 +194,14 @@ private:
      *  by the template only once the file exists (an estimate as it always was gets none). */
     bool sideOnDisk_ = false;
     bool following_ = false;  // materials being rewritten to follow their rate
+    /** following_ set while it lives. */
+    struct Following {
+        bool& on;
+        explicit Following(bool& flag) : on(flag) { on = true; }
+        ~Following() { on = false; }
+        Following(const Following&) = delete;
+        Following& operator=(const Following&) = delete;
+    };
     std::filesystem::path baseDir_;
 };
 
