@@ -158,7 +158,7 @@ struct Amount {
 
 class Form {
 public:
-    /** `ws` null: a pass that only counts rows and learns the anchors. */
+    /** `ws` null: a pass that only counts rows and learns the anchors (`f` then all null). */
     Form(const FormInput& in, lxw_worksheet* ws, const Formats* f, const Anchors& known)
         : in_(in), ws_(ws), f_(f), known_(known) {
         anchors_.types.fill(-1);
@@ -212,15 +212,15 @@ private:
     /** The top border across the form's twelve columns, for the cells the line leaves empty. */
     void topBorder(int r, std::initializer_list<int> filled) {
         for (int c = C1; c <= C12; ++c)
-            if (std::find(filled.begin(), filled.end(), c) == filled.end()) blank(r, c, f_ ? f_->text[1] : nullptr);
+            if (std::find(filled.begin(), filled.end(), c) == filled.end()) blank(r, c, f_->text[1]);
     }
     /** A norm in column 5 and, unless it is 1, its coefficient in column 6: the product as a
      *  formula's term ("E40*F40"). */
     std::string normTimes(int r, Dec7 norm, Dec7 k) {
-        number(r, C5, num(norm), f_ ? f_->quantity[0] : nullptr);
+        number(r, C5, num(norm), f_->quantity[0]);
         std::string e = a1(r, C5);
         if (k != kOne) {
-            number(r, C6, num(k), f_ ? f_->coefficient[0] : nullptr);
+            number(r, C6, num(k), f_->coefficient[0]);
             e += "*" + a1(r, C6);
         }
         return e;
@@ -237,26 +237,26 @@ private:
         const size_t chars = utf8::length(label);
         const size_t lines = (chars + kLabelLine - 1) / kLabelLine;
         if (ws_ && lines > 1) check(worksheet_set_row(ws_, static_cast<lxw_row_t>(r), 13.0 * double(lines), nullptr));
-        merge(r, C1, r, C3, label, f_ ? f_->name[0] : nullptr);
-        for (int c = C4; c <= C12; ++c) blank(r, c, f_ ? f_->value : nullptr);
-        text(r, C4, value, f_ ? f_->value : nullptr);
+        merge(r, C1, r, C3, label, f_->name[0]);
+        for (int c = C4; c <= C12; ++c) blank(r, c, f_->value);
+        text(r, C4, value, f_->value);
     }
     void valueLine(const std::string& value, const char* caption) {
         const int r = next();
-        for (int c = C1; c <= C12; ++c) blank(r, c, f_ ? f_->value : nullptr);
-        text(r, C1, value, f_ ? f_->value : nullptr);
+        for (int c = C1; c <= C12; ++c) blank(r, c, f_->value);
+        text(r, C1, value, f_->value);
         const int rc = next();
-        merge(rc, C1, rc, C12, caption, f_ ? f_->caption : nullptr);
+        merge(rc, C1, rc, C12, caption, f_->caption);
     }
     /** A header amount in thousands: current and (base), as formulas over a total below. */
     void headerAmount(int r, int col, int anchorRow, Money current, Money base, bool withCurrent) {
         if (anchorRow < 0) {
-            if (withCurrent) number(r, col, 0, f_ ? f_->thousands : nullptr);
-            number(r, col + 1, 0, f_ ? f_->thousandsBase : nullptr);
+            if (withCurrent) number(r, col, 0, f_->thousands);
+            number(r, col + 1, 0, f_->thousandsBase);
             return;
         }
-        if (withCurrent) formula(r, col, a1(anchorRow, C12) + "/1000", thousands(current), f_ ? f_->thousands : nullptr);
-        formula(r, col + 1, a1(anchorRow, C10) + "/1000", thousands(base), f_ ? f_->thousandsBase : nullptr);
+        if (withCurrent) formula(r, col, a1(anchorRow, C12) + "/1000", thousands(current), f_->thousands);
+        formula(r, col + 1, a1(anchorRow, C10) + "/1000", thousands(base), f_->thousandsBase);
     }
     void writeHeader() {
         const FormFacts& facts = in_.facts;
@@ -276,17 +276,17 @@ private:
         valueLine(facts.object, "(наименование объекта капитального строительства)");
         next();
         const int titleRow = next();
-        merge(titleRow, C1, titleRow, C12, "ЛОКАЛЬНЫЙ СМЕТНЫЙ РАСЧЕТ (СМЕТА) № " + facts.number, f_ ? f_->title : nullptr);
+        merge(titleRow, C1, titleRow, C12, "ЛОКАЛЬНЫЙ СМЕТНЫЙ РАСЧЕТ (СМЕТА) № " + facts.number, f_->title);
         next();
         valueLine(facts.worksName, "(наименование работ и затрат)");
-        text(next(), C1, "Составлен базисно-индексным методом", f_ ? f_->text[0] : nullptr);
+        text(next(), C1, "Составлен базисно-индексным методом", f_->text[0]);
         {
             const int r = next();
-            text(r, C1, "Основание", f_ ? f_->text[0] : nullptr);
-            for (int c = C3; c <= C12; ++c) blank(r, c, f_ ? f_->value : nullptr);
-            text(r, C3, facts.basis, f_ ? f_->value : nullptr);
+            text(r, C1, "Основание", f_->text[0]);
+            for (int c = C3; c <= C12; ++c) blank(r, c, f_->value);
+            text(r, C3, facts.basis, f_->value);
             const int rc = next();
-            merge(rc, C3, rc, C12, "(проектная и (или) иная техническая документация)", f_ ? f_->caption : nullptr);
+            merge(rc, C3, rc, C12, "(проектная и (или) иная техническая документация)", f_->caption);
         }
         std::string level = p.level;
         if (!p.baseLevel.empty()) level += (level.empty() ? "(" : " (") + p.baseLevel + ")";
@@ -313,10 +313,10 @@ private:
         for (size_t i = 0; i < left.size(); ++i) {
             const int row = next();
             const LeftLine& l = left[i];
-            text(row, C1, l.label, f_ ? (l.bold ? f_->bold[0] : (i == 1 ? f_->italic : f_->text[0])) : nullptr);
+            text(row, C1, l.label, l.bold ? f_->bold[0] : (i == 1 ? f_->italic : f_->text[0]));
             if (i == 0) {
                 headerAmount(row, C4, known_.total, r.total.current.total, r.total.base.total, cur);
-                text(row, C6, "тыс. руб.", f_ ? f_->text[0] : nullptr);
+                text(row, C6, "тыс. руб.", f_->text[0]);
             } else if (i >= 2) {
                 // one anchor per type: «прочих затрат» adds two
                 std::vector<std::string> curTerms, baseTerms;
@@ -330,26 +330,26 @@ private:
                     curSum += w->current.total;
                     baseSum += w->base.total;
                 }
-                if (cur) formula(row, C4, "(" + joined(curTerms) + ")/1000", thousands(curSum), f_ ? f_->thousands : nullptr);
-                formula(row, C5, "(" + joined(baseTerms) + ")/1000", thousands(baseSum), f_ ? f_->thousandsBase : nullptr);
-                text(row, C6, "тыс. руб.", f_ ? f_->text[0] : nullptr);
+                if (cur) formula(row, C4, "(" + joined(curTerms) + ")/1000", thousands(curSum), f_->thousands);
+                formula(row, C5, "(" + joined(baseTerms) + ")/1000", thousands(baseSum), f_->thousandsBase);
+                text(row, C6, "тыс. руб.", f_->text[0]);
             }
             if (i == 0) {
-                text(row, C7, "Средства на оплату труда рабочих", f_ ? f_->text[0] : nullptr);
+                text(row, C7, "Средства на оплату труда рабочих", f_->text[0]);
                 if (cur && known_.ot >= 0)
-                    formula(row, C10, a1(known_.ot, C12) + "/1000", thousands(r.total.current.ot), f_ ? f_->thousands : nullptr);
+                    formula(row, C10, a1(known_.ot, C12) + "/1000", thousands(r.total.current.ot), f_->thousands);
                 if (known_.ot >= 0)
-                    formula(row, C11, a1(known_.ot, C10) + "/1000", thousands(r.total.base.ot), f_ ? f_->thousandsBase : nullptr);
-                text(row, C12, "тыс. руб.", f_ ? f_->text[0] : nullptr);
+                    formula(row, C11, a1(known_.ot, C10) + "/1000", thousands(r.total.base.ot), f_->thousandsBase);
+                text(row, C12, "тыс. руб.", f_->text[0]);
             } else if (i == 1 || i == 2) {
                 const bool workers = i == 1;
                 text(row, C7, workers ? "Нормативные затраты труда рабочих" : "Нормативные затраты труда машинистов",
-                     f_ ? f_->text[0] : nullptr);
+                     f_->text[0]);
                 const int a = workers ? known_.zt : known_.ztm;
                 if (a >= 0)
                     formula(row, C10, a1(a, C10), num(workers ? r.total.base.zt : r.total.base.ztm),
-                            f_ ? f_->quantity[0] : nullptr);
-                text(row, C12, "чел.-ч", f_ ? f_->text[0] : nullptr);
+                            f_->quantity[0]);
+                text(row, C12, "чел.-ч", f_->text[0]);
             }
         }
         next();
@@ -358,7 +358,7 @@ private:
     // ---- the table's head -------------------------------------------------------------
     void writeHead() {
         const int r1 = next(), r2 = next(), r3 = next();
-        lxw_format* h = f_ ? f_->head : nullptr;
+        lxw_format* h = f_->head;
         if (ws_) {
             check(worksheet_repeat_rows(ws_, static_cast<lxw_row_t>(r1), static_cast<lxw_row_t>(r3)));
             // the first head row carries the long wrapped captions (set before its cells)
@@ -381,7 +381,7 @@ private:
         const std::array<const char*, 6> sub = {"на единицу измерения", "коэффициенты", "всего с учетом коэффициентов",
                                                 "на единицу измерения", "коэффициенты", "всего"};
         for (int c = C5; c <= C10; ++c) text(r2, c, sub[static_cast<size_t>(c - C5)], h);
-        for (int c = C1; c <= C12; ++c) number(r3, c, c + 1, f_ ? f_->headNumber : nullptr);
+        for (int c = C1; c <= C12; ++c) number(r3, c, c + 1, f_->headNumber);
     }
 
     // ---- positions --------------------------------------------------------------------
@@ -391,7 +391,7 @@ private:
     void writeBody() {
         const int section = next();
         const std::string name = in_.facts.worksName.empty() ? "Раздел 1." : "Раздел 1. " + in_.facts.worksName;
-        merge(section, C1, section, C12, name, f_ ? f_->bold[0] : nullptr);
+        merge(section, C1, section, C12, name, f_->bold[0]);
         bodyFirst_ = row_;
         if (!ws_) {
             // counting the rows: the lines of each position, without making them
@@ -424,31 +424,31 @@ private:
     int positionLine(const PositionResult& p) {
         const int r = next();
         const model::PositionRow* row = rowOf(p.row);
-        number(r, C1, p.number, f_ ? f_->number[0] : nullptr);
+        number(r, C1, p.number, f_->number[0]);
         if (row) {
-            text(r, C2, row->code, f_ ? f_->text[0] : nullptr);
-            text(r, C3, row->name, f_ ? f_->name[0] : nullptr);
-            text(r, C4, row->unit, f_ ? f_->text[0] : nullptr);
+            text(r, C2, row->code, f_->text[0]);
+            text(r, C3, row->name, f_->name[0]);
+            text(r, C4, row->unit, f_->text[0]);
         }
-        number(r, C5, num(p.quantity), f_ ? f_->quantity[0] : nullptr);
-        formula(r, C7, a1(r, C5), num(p.quantity), f_ ? f_->quantity[0] : nullptr);
+        number(r, C5, num(p.quantity), f_->quantity[0]);
+        formula(r, C7, a1(r, C5), num(p.quantity), f_->quantity[0]);
         return r;
     }
 
     void writeStandalone(const PositionResult& p) {
         const int q = positionLine(p);
         // c8 the price per unit, c10 its amount; a coefficient on М in c9
-        number(q, C8, num(p.m1), f_ ? f_->money[0] : nullptr);
+        number(q, C8, num(p.m1), f_->money[0]);
         std::string e = a1(q, C7) + "*" + a1(q, C8);
         if (p.kM != kOne) {
-            number(q, C9, num(p.kM), f_ ? f_->coefficient[0] : nullptr);
+            number(q, C9, num(p.kM), f_->coefficient[0]);
             e += "*" + a1(q, C9);
         }
-        formula(q, C10, round2(e), num(p.base.m), f_ ? f_->money[0] : nullptr);
+        formula(q, C10, round2(e), num(p.base.m), f_->money[0]);
         keys(q, p.workType == WorkType::Equipment ? "ОБ" : "М", p.workType);
         const int t = next();
-        text(t, C3, "Всего по позиции", f_ ? f_->bold[1] : nullptr);
-        formula(t, C10, a1(q, C10), num(p.base.total), f_ ? f_->moneyBold[1] : nullptr);
+        text(t, C3, "Всего по позиции", f_->bold[1]);
+        formula(t, C10, a1(q, C10), num(p.base.total), f_->moneyBold[1]);
         topBorder(t, {C3, C10});
     }
 
@@ -476,14 +476,14 @@ private:
         auto cost = [&](const char* article, const char* label, Money perUnit, Dec7 k, Money amount, const char* key,
                         const std::string& amountFormula, bool withIndex, Money current) {
             const int r = next();
-            text(r, C2, article, f_ ? f_->text[0] : nullptr);
-            text(r, C3, label, f_ ? f_->text[0] : nullptr);
-            number(r, C8, num(perUnit), f_ ? f_->money[0] : nullptr);
-            if (k != kOne) number(r, C9, num(k), f_ ? f_->coefficient[0] : nullptr);
-            formula(r, C10, amountFormula, num(amount), f_ ? f_->money[0] : nullptr);
+            text(r, C2, article, f_->text[0]);
+            text(r, C3, label, f_->text[0]);
+            number(r, C8, num(perUnit), f_->money[0]);
+            if (k != kOne) number(r, C9, num(k), f_->coefficient[0]);
+            formula(r, C10, amountFormula, num(amount), f_->money[0]);
             if (withIndex) {
-                number(r, C11, iOt, f_ ? f_->coefficient[0] : nullptr);
-                formula(r, C12, round2(a1(r, C10) + "*" + a1(r, C11)), num(current), f_ ? f_->money[0] : nullptr);
+                number(r, C11, iOt, f_->coefficient[0]);
+                formula(r, C12, round2(a1(r, C10) + "*" + a1(r, C11)), num(current), f_->money[0]);
             }
             keys(r, key, p.workType);
         };
@@ -518,9 +518,9 @@ private:
         // ЗТ, ЗТм: norm, coefficient, total labour
         auto labour = [&](const char* label, Dec7 norm, Dec7 k, Dec7 total, const char* key) {
             const int r = next();
-            text(r, C3, label, f_ ? f_->text[0] : nullptr);
-            text(r, C4, "чел.-ч", f_ ? f_->text[0] : nullptr);
-            formula(r, C7, round7(normTimes(r, norm, k) + "*" + Q), num(total), f_ ? f_->quantity[0] : nullptr);
+            text(r, C3, label, f_->text[0]);
+            text(r, C4, "чел.-ч", f_->text[0]);
+            formula(r, C7, round7(normTimes(r, norm, k) + "*" + Q), num(total), f_->quantity[0]);
             keys(r, key, p.workType);
         };
         if (!p.zt1.isZero()) labour("ЗТ", p.zt1, p.kZt, p.base.zt, "ЗТ");
@@ -538,9 +538,9 @@ private:
         if (hasOt) unitSum += p.ot1;
         if (hasEm) unitSum += p.em1;
         if (hasM) unitSum += p.m1;
-        text(total, C3, "Итого по расценке", f_ ? f_->text[1] : nullptr);
-        formula(total, C8, joined(unit), num(unitSum), f_ ? f_->money[1] : nullptr);
-        formula(total, C10, joined(all), num(p.base.ot + p.base.em + mRate), f_ ? f_->money[1] : nullptr);
+        text(total, C3, "Итого по расценке", f_->text[1]);
+        formula(total, C8, joined(unit), num(unitSum), f_->money[1]);
+        formula(total, C10, joined(all), num(p.base.ot + p.base.em + mRate), f_->money[1]);
         topBorder(total, {C3, C8, C10});
 
         // Materials priced in the estimate: N.1, N.2 …
@@ -549,23 +549,23 @@ private:
         for (const model::PricedMaterial& m : p.materials)
             if (m.priced) {
                 const int r = materialLine(m, q, p.quantity, std::to_string(p.number) + "." + std::to_string(++k));
-                number(r, C8, num(m.price), f_ ? f_->money[0] : nullptr);
-                formula(r, C10, round2(a1(r, C7) + "*" + a1(r, C8)), num(m.amount), f_ ? f_->money[0] : nullptr);
+                number(r, C8, num(m.price), f_->money[0]);
+                formula(r, C10, round2(a1(r, C7) + "*" + a1(r, C8)), num(m.amount), f_->money[0]);
                 keys(r, p.workType == WorkType::Equipment ? "ОБ" : "М", p.workType);
                 materialRows.push_back(a1(r, C10));
             }
 
         // ФОТ = ОТ + ОТм
         const int fot = next();
-        text(fot, C3, "ФОТ", f_ ? f_->text[0] : nullptr);
+        text(fot, C3, "ФОТ", f_->text[0]);
         std::vector<std::string> fotBase, fotCurrent;
         for (int r : {otRow, otmRow})
             if (r >= 0) {
                 fotBase.push_back(a1(r, C10));
                 fotCurrent.push_back(a1(r, C12));
             }
-        formula(fot, C10, joined(fotBase), num(p.base.fot), f_ ? f_->money[0] : nullptr);
-        if (indexed) formula(fot, C12, joined(fotCurrent), num(p.current.fot), f_ ? f_->money[0] : nullptr);
+        formula(fot, C10, joined(fotBase), num(p.base.fot), f_->money[0]);
+        if (indexed) formula(fot, C12, joined(fotCurrent), num(p.current.fot), f_->money[0]);
         keys(fot, "ФОТ", p.workType);
 
         // НР and СП: norm, the repair factor, resulting per cent, of ФОТ
@@ -573,14 +573,14 @@ private:
         auto charge = [&](const std::string& ref, const char* what, Dec7 norm, Dec7 factor, Dec7 percent, Money base,
                           Money current, const char* key) {
             const int r = next();
-            text(r, C2, ref, f_ ? f_->text[0] : nullptr);
-            text(r, C3, std::string(what) + (chargeTitle.empty() ? "" : " (" + chargeTitle + ")"), f_ ? f_->name[0] : nullptr);
-            text(r, C4, "%", f_ ? f_->text[0] : nullptr);
-            formula(r, C7, normTimes(r, norm, factor), num(percent), f_ ? f_->quantity[0] : nullptr);
-            formula(r, C10, round2(a1(fot, C10) + "*" + a1(r, C7) + "/100"), num(base), f_ ? f_->money[0] : nullptr);
+            text(r, C2, ref, f_->text[0]);
+            text(r, C3, std::string(what) + (chargeTitle.empty() ? "" : " (" + chargeTitle + ")"), f_->name[0]);
+            text(r, C4, "%", f_->text[0]);
+            formula(r, C7, normTimes(r, norm, factor), num(percent), f_->quantity[0]);
+            formula(r, C10, round2(a1(fot, C10) + "*" + a1(r, C7) + "/100"), num(base), f_->money[0]);
             if (indexed)
                 formula(r, C12, round2(a1(fot, C12) + "*" + a1(r, C7) + "/100"), num(current),
-                        f_ ? f_->money[0] : nullptr);
+                        f_->money[0]);
             keys(r, key, p.workType);
             charges.push_back(a1(r, C10));
         };
@@ -594,8 +594,8 @@ private:
         std::vector<std::string> terms{a1(total, C10)};
         terms.insert(terms.end(), materialRows.begin(), materialRows.end());
         terms.insert(terms.end(), charges.begin(), charges.end());
-        text(all2, C3, "Всего по позиции", f_ ? f_->bold[1] : nullptr);
-        formula(all2, C10, joined(terms), num(p.base.total), f_ ? f_->moneyBold[1] : nullptr);
+        text(all2, C3, "Всего по позиции", f_->bold[1]);
+        formula(all2, C10, joined(terms), num(p.base.total), f_->moneyBold[1]);
         topBorder(all2, {C3, C10});
     }
 
@@ -603,18 +603,18 @@ private:
     int materialLine(const model::PricedMaterial& m, int q, Dec7 quantity, const std::string& numberText) {
         const int r = next();
         const model::PositionRow* row = rowOf(m.row);
-        text(r, C1, numberText, f_ ? f_->text[0] : nullptr);
+        text(r, C1, numberText, f_->text[0]);
         if (row) {
-            text(r, C2, row->code, f_ ? f_->text[0] : nullptr);
-            text(r, C3, row->name, f_ ? f_->name[0] : nullptr);
-            text(r, C4, row->unit, f_ ? f_->text[0] : nullptr);
+            text(r, C2, row->code, f_->text[0]);
+            text(r, C3, row->name, f_->name[0]);
+            text(r, C4, row->unit, f_->text[0]);
         }
-        number(r, C5, num(m.perUnit), f_ ? f_->quantity[0] : nullptr);
+        number(r, C5, num(m.perUnit), f_->quantity[0]);
         // the quantity follows the rate's when it was made so; else it stands as stored
         if (!m.perUnit.isZero() && product7(m.perUnit, quantity) == m.quantity)
-            formula(r, C7, round7(a1(r, C5) + "*" + a1(q, C7)), num(m.quantity), f_ ? f_->quantity[0] : nullptr);
+            formula(r, C7, round7(a1(r, C5) + "*" + a1(q, C7)), num(m.quantity), f_->quantity[0]);
         else
-            number(r, C7, num(m.quantity), f_ ? f_->quantity[0] : nullptr);
+            number(r, C7, num(m.quantity), f_->quantity[0]);
         return r;
     }
 
@@ -632,10 +632,10 @@ private:
     }
     int amountLine(const std::string& label, const Amount& a, bool bold) {
         const int r = next();
-        text(r, C3, label, f_ ? (bold ? f_->bold[0] : f_->text[0]) : nullptr);
-        lxw_format* money = f_ ? (bold ? f_->moneyBold[0] : f_->money[0]) : nullptr;
+        text(r, C3, label, bold ? f_->bold[0] : f_->text[0]);
+        lxw_format* money = bold ? f_->moneyBold[0] : f_->money[0];
         formula(r, C10, a.base, num(a.baseValue), money);
-        if (a.index) number(r, C11, num(a.indexValue), f_ ? f_->coefficient[0] : nullptr);
+        if (a.index) number(r, C11, num(a.indexValue), f_->coefficient[0]);
         if (a.current) formula(r, C12, *a.current, num(a.currentValue), money);
         return r;
     }
@@ -663,7 +663,7 @@ private:
         rows.current = t.currentDefined;
         const bool cur = rows.current;
         const bool eq = t.type == WorkType::Equipment;
-        text(next(), C3, kTypeTotal[static_cast<size_t>(t.type)], f_ ? f_->bold[0] : nullptr);
+        text(next(), C3, kTypeTotal[static_cast<size_t>(t.type)], f_->bold[0]);
         const int first = row_;
         // rows of the lines below «Всего прямые затраты», known before they are written
         rows.pz = first;
@@ -795,7 +795,7 @@ private:
 
         // ИТОГИ ПО СМЕТЕ, by type of work
         next();
-        text(next(), C3, "ИТОГИ ПО СМЕТЕ:", f_ ? f_->bold[0] : nullptr);
+        text(next(), C3, "ИТОГИ ПО СМЕТЕ:", f_->bold[0]);
         if (row_ != firstTypeRow) throw Error("Локальный сметный расчет: внутренняя ошибка раскладки итогов");
         std::vector<TypeRows> types;
         for (const WorkTypeTotals& t : r.workTypes) types.push_back(typeBlock(t));
@@ -828,15 +828,15 @@ private:
         anchors_.total = estimateLine("ВСЕГО по смете", &TypeRows::total, b.total, c.total, true);
 
         // Справочно: labour
-        text(next(), C3, "Справочно", f_ ? f_->bold[0] : nullptr);
+        text(next(), C3, "Справочно", f_->bold[0]);
         auto labourLine = [&](const char* label, const char* key, Dec7 value) {
             const int row = next();
-            text(row, C3, label, f_ ? f_->text[0] : nullptr);
+            text(row, C3, label, f_->text[0]);
             const std::string e = bodyLast_ < bodyFirst_
                                       ? "0"
                                       : "SUMIF(" + keyRange(KeyElement) + ",\"" + key + "\"," + a1(bodyFirst_, C7) + ":" +
                                             a1(bodyLast_, C7) + ")";
-            formula(row, C10, round7(e), num(value), f_ ? f_->quantity[0] : nullptr);
+            formula(row, C10, round7(e), num(value), f_->quantity[0]);
             return row;
         };
         anchors_.zt = labourLine("затраты труда рабочих, чел.-ч", "ЗТ", b.zt);
@@ -854,14 +854,14 @@ private:
         auto sign = [&](const char* who, const std::string& post, const std::string& name) {
             next();
             const int r = next();
-            text(r, C2, who, f_ ? f_->text[0] : nullptr);
+            text(r, C2, who, f_->text[0]);
             std::string v = post;
             while (!v.empty() && v.back() == ' ') v.pop_back();
             if (!name.empty()) v += (v.empty() ? "" : " ") + name;
-            for (int c = C3; c <= C6; ++c) blank(r, c, f_ ? f_->value : nullptr);
-            text(r, C3, v, f_ ? f_->value : nullptr);
+            for (int c = C3; c <= C6; ++c) blank(r, c, f_->value);
+            text(r, C3, v, f_->value);
             const int rc = next();
-            merge(rc, C3, rc, C6, "[должность, подпись (инициалы, фамилия)]", f_ ? f_->caption : nullptr);
+            merge(rc, C3, rc, C6, "[должность, подпись (инициалы, фамилия)]", f_->caption);
         };
         sign("Составил", t.contractorPost, t.contractorName);
         sign("Проверил", t.approverPost, t.approverName);
@@ -919,7 +919,8 @@ void writeForm(const FormInput& in, const std::filesystem::path& file, const std
     // First the rows the header's amounts refer to, then the sheet, top to bottom.
     Anchors none;
     none.types.fill(-1);
-    Form dry(in, nullptr, nullptr, none);
+    const Formats noFormats;  // the first pass only counts rows
+    Form dry(in, nullptr, &noFormats, none);
     dry.write();
     const Anchors anchors = dry.anchors();
 
