@@ -124,8 +124,15 @@ struct Reverse {
         for (int i = 0; i < 128; ++i) v[i] = {static_cast<uint16_t>(t[i]), static_cast<uint8_t>(0x80 + i)};
         std::sort(v.begin(), v.end());
         for (int i = 0; i < 128; ++i) { cps[i] = v[i].first; bytes[i] = v[i].second; }
+        near.fill(-1);
+        for (int i = 0; i < 128; ++i)
+            if (cps[i] < near.size() && near[cps[i]] < 0) near[cps[i]] = bytes[i];
     }
+    // The byte of each code point below U+0800 (one- and two-byte UTF-8: Latin, Cyrillic), -1
+    // where the code page has none: the common characters without a search.
+    std::array<int16_t, 0x800> near{};
     int find(char32_t c) const {
+        if (c < near.size()) return near[c];
         auto it = std::lower_bound(cps.begin(), cps.end(), c);
         if (it == cps.end() || *it != c || c == 0xFFFD) return -1;
         return bytes[it - cps.begin()];

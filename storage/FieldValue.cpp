@@ -112,4 +112,21 @@ Value coerceToField(const Value& v, const FieldDef& f) {
     }
 }
 
+bool fitsAsIs(const Value& v, const FieldDef& f) {
+    switch (v.kind()) {
+    case Value::Kind::Empty: return true;
+    case Value::Kind::Integer: {
+        const int64_t n = v.asInteger();
+        if (f.type == FieldType::Short) return n >= -32767 && n <= 32767;
+        return (f.type == FieldType::Long || f.type == FieldType::AutoInc) && n >= -2147483647LL && n <= 2147483647LL;
+    }
+    case Value::Kind::Float:
+        return (f.type == FieldType::Number || f.type == FieldType::Currency || f.type == FieldType::BCD) &&
+               std::isfinite(v.asFloat());
+    case Value::Kind::String:
+        return (f.type == FieldType::Alpha || f.type == FieldType::Memo || f.type == FieldType::FmtMemo) && !v.text()->empty();
+    default: return false;
+    }
+}
+
 }  // namespace talvira::storage

@@ -33,5 +33,8 @@ public:
 
 /** The value as field `f` stores it (see above); FieldValueError when it does not fit. */
 Value coerceToField(const Value& v, const FieldDef& f);
+/** `v` is already what field `f` stores (coerceToField would give it back unchanged): the
+ *  record encoder then takes it without a copy. */
+bool fitsAsIs(const Value& v, const FieldDef& f);
 
 }  // namespace talvira::storage

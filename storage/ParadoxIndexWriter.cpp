@@ -17,6 +17,7 @@
 #include <cstring>
 #include <filesystem>
 #include <numeric>
+#include <optional>
 #include <string_view>
 
 namespace talvira::storage {
@@ -115,8 +116,7 @@ void writeWholeFile(const std::string& path, const std::string& bytes) {
 
 /* ---------------------------------------------------------------------------------------
  * The table as the file layer reads it: header facts and fields (parseParadoxHeader), and the
- * block chain, read through the file's memory map so that a table of hundreds of megabytes
- * costs no copy.
+ * block chain, walked a block at a time.
  * ------------------------------------------------------------------------------------- */
 struct KeyField {
     std::string name;      // as stored (code-page bytes; our field names are ASCII)
@@ -175,14 +175,18 @@ public:
         return -1;
     }
 
-    /** The data blocks in chain order, empty ones left out. Checks every link and count. */
-    std::vector<RawBlock> chain() const {
-        std::vector<RawBlock> out;
+    /** Calls `fn` with each data block in chain order, empty ones left out; checks every link
+     *  and count (a fault found after some blocks were handed out still fails the walk). The
+     *  blocks are read one at a time into one buffer, not mapped: a table of hundreds of
+     *  megabytes written a moment ago is copied faster than its pages are mapped. */
+    template <class Fn>
+    void eachBlock(Fn&& fn) const {
         const uint32_t fileBlocks = h_.fileBlocks;
         uint32_t blockNo = h_.firstBlock;
         const uint64_t available = (file_.size() - uint64_t(h_.headerSize)) / h_.blockSize;
         if (fileBlocks > available) fail("заголовок указывает за конец файла");
         std::vector<bool> seen(fileBlocks + 1, false);
+        std::vector<uint8_t> b(h_.blockSize);
         uint32_t prev = 0;
         uint64_t total = 0;
         const uint32_t recordSize = this->recordSize();
@@ -190,25 +194,25 @@ public:
             if (blockNo > fileBlocks) fail("ссылка на блок " + std::to_string(blockNo) + " за концом файла");
             if (seen[blockNo]) fail("цепочка блоков зациклена");
             seen[blockNo] = true;
-            const uint8_t* b = file_.at(uint64_t(h_.headerSize) + uint64_t(blockNo - 1) * h_.blockSize, h_.blockSize);
-            if (!b) fail("блок " + std::to_string(blockNo) + " за концом файла");
-            const uint16_t next = le16(b);
-            const uint16_t back = le16(b + 2);
-            const int16_t add = int16_t(le16(b + 4));
+            if (!file_.readInto(uint64_t(h_.headerSize) + uint64_t(blockNo - 1) * h_.blockSize, b.data(), b.size()))
+                fail("блок " + std::to_string(blockNo) + " за концом файла");
+            const uint16_t next = le16(b.data());
+            const uint16_t back = le16(b.data() + 2);
+            const int16_t add = int16_t(le16(b.data() + 4));
             if (back != prev) fail("блок " + std::to_string(blockNo) + " ссылается назад не на предыдущий");
             if (add >= 0) {
                 if (add % recordSize != 0) fail("неверная длина данных в блоке " + std::to_string(blockNo));
                 const uint32_t count = uint32_t(add) / recordSize + 1;
                 if (6 + uint64_t(count) * recordSize > h_.blockSize) fail("блок " + std::to_string(blockNo) + " переполнен");
-                out.push_back({uint16_t(blockNo), b + 6, count});
                 total += count;
+                if (total > numRecords()) fail("записей в блоках больше, чем в заголовке (" + std::to_string(numRecords()) + ")");
+                fn(RawBlock{uint16_t(blockNo), b.data() + 6, count});
             }
             prev = blockNo;
             blockNo = next;
         }
         if (total != numRecords()) fail("число записей в заголовке (" + std::to_string(numRecords()) +
                                         ") не совпадает с блоками (" + std::to_string(total) + ")");
-        return out;
     }
 
 private:
@@ -458,19 +462,238 @@ struct KeyLess {
     }
 };
 
-}  // namespace
+/** Sorts `v`, quickly when it is sorted already but for a tail (the usual case: an index
+ *  over a field that grows with the key, records added after the rest). */
+template <class Less>
+void sortMostlySorted(std::vector<uint32_t>& v, Less less) {
+    const auto sortedEnd = std::is_sorted_until(v.begin(), v.end(), less);
+    std::sort(sortedEnd, v.end(), less);
+    std::inplace_merge(v.begin(), sortedEnd, v.end(), less);
+}
 
-/* ---------------------------------------------------------------------------------------
- * Public interface
- * ------------------------------------------------------------------------------------- */
-namespace {
 /** A single-field, case-sensitive index named after its field lives in .Xnn/.Ynn; the others
  *  in .XGn/.YGn. */
 bool isPlainIndex(const SecondaryIndexDef& def) {
     return def.fields.size() == 1 && !def.caseInsensitive && equalFolded(def.name, def.fields.front());
 }
+
+/** The primary index as one walk over the table gathers it. */
+class PrimaryIndex {
+public:
+    PrimaryIndex(const RawTable& t, const std::string& dbPath, int keyFields) : t_(t), path_(dbPath), keyFields_(keyFields) {
+        if (keyFields < 1 || keyFields > int(t.fields().size()))
+            throw Error("Таблица «" + dbPath + "»: неверное число ключевых полей " + std::to_string(keyFields));
+        uint32_t keySize = 0;
+        for (int i = 0; i < keyFields; ++i) {
+            const KeyField& f = t.fields()[size_t(i)];
+            if (f.type >= 0x0C && f.type <= 0x10)
+                throw Error("Таблица «" + dbPath + "»: поле «" + f.name + "» не может входить в ключ");
+            in_.keyFields.push_back(f);
+            keySize += f.bytes;
+        }
+        in_.keySize = keySize;
+    }
+    /** The next block along the chain: records must rise strictly by key, within and across blocks. */
+    void add(const RawBlock& b) {
+        const uint32_t keySize = in_.keySize;
+        in_.leafKeys.append(reinterpret_cast<const char*>(b.records), keySize);
+        in_.childBlocks.push_back(b.number);
+        in_.childCounts.push_back(b.count);
+        for (uint32_t r = 0; r < b.count; ++r) {
+            const char* k = reinterpret_cast<const char*>(b.records + size_t(r) * t_.recordSize());
+            if (!prevKey_.empty() && std::memcmp(prevKey_.data(), k, keySize) >= 0)
+                throw Error("Записи таблицы «" + path_ + "» не упорядочены по ключу или ключ повторяется");
+            prevKey_.assign(k, keySize);
+        }
+    }
+    /** Writes T.PX, then marks the table keyed. */
+    void write() {
+        in_.fileName = upperAscii(stemOf(path_)) + ".PX";
+        in_.fileType = typeByte(ParadoxFileType::PrimaryIndex);
+        in_.sortOrder = t_.sortOrder();
+        in_.version = t_.version();
+        in_.changeCounter = uint16_t(t_.changeCounter() + 1);
+
+        // The index first, then the header that says the table has one.
+        writeWholeFile(companionPath(path_, "PX"), buildTreeFile(in_));
+
+        // Mark the table keyed; an engine refuses an index over a table whose change count is
+        // below 2 ("index not up to date").
+        std::string type(1, char(typeByte(ParadoxFileType::KeyedTable)));
+        patchBytes(path_, FileType, type);
+        std::string pk(2, '\0');
+        putU16(pk, 0, uint16_t(keyFields_));
+        patchBytes(path_, KeyFields, pk);
+        if (t_.header()[ChangeCount1] < 2) patchBytes(path_, ChangeCount1, std::string(1, char(2)));
+    }
+
+private:
+    const RawTable& t_;
+    std::string path_;
+    int keyFields_;
+    TreeInput in_;
+    std::string prevKey_;
+};
+
+/** The secondary indexes of a table as the same walk gathers them: (key, primary key, block)
+ *  of every record, sorted and written as X and Y files at the end. */
+class SecondaryIndexes {
+public:
+    /** Removes the table's stale secondary index files and lays out each index (a refused
+     *  index writes nothing); `keyFields`: the table's primary key. */
+    SecondaryIndexes(const RawTable& t, const std::string& dbPath, const std::vector<SecondaryIndexDef>& indexes, int keyFields)
+        : t_(t), dbPath_(dbPath), indexes_(indexes) {
+        // Stale secondary index files of this table go first.
+        const std::string stem = upperAscii(stemOf(dbPath));
+        fs::path dir = fs::path(dbPath).parent_path();
+        if (dir.empty()) dir = ".";
+        std::error_code ec;
+        for (auto& e : fs::directory_iterator(dir, ec)) {
+            std::string name = e.path().filename().string();
+            std::string up = upperAscii(name);
+            if (up.size() < stem.size() + 4 || up.compare(0, stem.size() + 1, stem + ".") != 0) continue;
+            std::string ext = up.substr(stem.size() + 1);
+            bool xy = (ext[0] == 'X' || ext[0] == 'Y') &&
+                      ((ext.size() == 3 && std::isxdigit(static_cast<unsigned char>(ext[1])) &&
+                        std::isxdigit(static_cast<unsigned char>(ext[2]))) ||
+                       (ext.size() >= 3 && ext[1] == 'G' &&
+                        std::all_of(ext.begin() + 2, ext.end(), [](char c) { return std::isdigit(static_cast<unsigned char>(c)); })));
+            if (xy) fs::remove(e.path(), ec);
+        }
+
+        nrec_ = t.numRecords();
+        for (const SecondaryIndexDef& def : indexes) {
+            if (def.fields.empty()) throw Error("Индекс «" + def.name + "» таблицы «" + dbPath + "» без полей");
+            Gathered& g = all_.emplace_back();
+            XLayout& x = g.x;
+            for (auto& name : def.fields) {
+                int fi = t.fieldIndex(name);
+                if (fi < 0) throw Error("Таблица «" + dbPath + "»: нет поля «" + name + "» для индекса «" + def.name + "»");
+                uint8_t type = t.fields()[size_t(fi)].type;
+                if (type >= 0x0C && type <= 0x10)
+                    throw Error("Таблица «" + dbPath + "»: поле «" + name + "» не может входить в индекс");
+                g.srcFields.push_back(fi);
+                x.dbFieldNumbers.push_back(fi + 1);
+            }
+            for (int i = 0; i < keyFields; ++i) g.srcFields.push_back(i);
+            uint32_t off = 0;
+            for (int fi : g.srcFields) {
+                KeyField f = t.fields()[size_t(fi)];
+                f.offset = off;
+                off += f.bytes;
+                x.fields.push_back(f);
+            }
+            x.keySize = off;
+            x.fields.push_back({"Blk Num", kFieldShort, 2, 2, off});
+            x.recordSize = off + 2;
+            if (x.recordSize + 6 > t.blockSize()) throw Error("Индекс «" + def.name + "» таблицы «" + dbPath + "»: ключ слишком длинный");
+            g.flat.assign(size_t(nrec_) * x.recordSize, '\0');
+        }
+    }
+    /** The next block along the chain. */
+    void add(const RawBlock& b) {
+        for (uint32_t i = 0; i < b.count; ++i, ++done_) {
+            const uint8_t* rec = b.records + size_t(i) * t_.recordSize();
+            for (size_t d = 0; d < all_.size(); ++d) {
+                Gathered& g = all_[d];
+                uint8_t* dst = reinterpret_cast<uint8_t*>(g.flat.data()) + done_ * g.x.recordSize;
+                for (size_t k = 0; k < g.srcFields.size(); ++k) {
+                    const KeyField& src = t_.fields()[size_t(g.srcFields[k])];
+                    std::memcpy(dst + g.x.fields[k].offset, rec + src.offset, src.bytes);
+                    if (indexes_[d].caseInsensitive && k < indexes_[d].fields.size() && src.type == uint8_t(storage::FieldType::Alpha)) {
+                        uint8_t* text = dst + g.x.fields[k].offset;
+                        for (uint32_t c = 0; c < src.bytes; ++c) text[c] = storage::upperByte(text[c], t_.codePage());
+                    }
+                }
+                // "Blk Num" is a short: block numbers above 32767 read back negative, and readers
+                // then find the record through the primary key instead of this hint.
+                storage::encodeShort(dst + g.x.keySize, int16_t(b.number));
+            }
+        }
+    }
+    /** Writes the X and Y files; their paths, X then Y for each index. */
+    std::vector<std::string> write() {
+        const RawTable& t = t_;
+        const std::string& dbPath = dbPath_;
+        const std::vector<SecondaryIndexDef>& indexes = indexes_;
+        const uint32_t nrec = nrec_;
+        std::vector<std::string> written;
+        int xg = 0;
+        for (size_t d = 0; d < all_.size(); ++d) {
+            const SecondaryIndexDef& def = indexes[d];
+            const XLayout& x = all_[d].x;
+            const uint8_t* p = reinterpret_cast<const uint8_t*>(all_[d].flat.data());
+            std::vector<uint32_t> order(nrec);
+            std::iota(order.begin(), order.end(), 0u);
+            sortMostlySorted(order, KeyLess{p, x.recordSize, x.keySize});
+
+            // X blocks, filled completely, in the table's block size.
+            const uint32_t perBlock = (t.blockSize() - 6) / x.recordSize;
+            const uint32_t xBlocks = (nrec + perBlock - 1) / perBlock;
+            if (xBlocks > 0xFFFF) throw Error("Индекс «" + def.name + "» таблицы «" + dbPath + "» слишком велик");
+            int fieldNo = x.dbFieldNumbers.front();
+            const bool isXg = !isPlainIndex(def);
+            std::string xName = secondaryIndexFileName(fs::path(dbPath).filename().string(), def, fieldNo, xg);
+            std::string xFileName = upperAscii(xName);
+            std::string header = buildXHeader(t, x, xFileName, def, isXg, xBlocks, nrec);
+            std::string xfile = header;
+            xfile.resize(header.size() + size_t(xBlocks) * t.blockSize(), '\0');
+
+            TreeInput y;
+            y.fileType = isXg ? typeByte(ParadoxFileType::CompositeTree) : typeByte(ParadoxFileType::SecondaryTree);
+            y.keySize = x.keySize;
+            y.keyFields.assign(x.fields.begin(), x.fields.end() - 1);
+            y.sortOrder = t.sortOrder();
+            y.version = t.version();
+            y.changeCounter = uint16_t(t.changeCounter() + 2);
+            for (uint32_t b = 0; b < xBlocks; ++b) {
+                uint32_t from = b * perBlock, to = std::min(nrec, from + perBlock);
+                size_t base = header.size() + size_t(b) * t.blockSize();
+                putU16(xfile, base, b + 1 < xBlocks ? uint16_t(b + 2) : 0);
+                putU16(xfile, base + 2, uint16_t(b));
+                putU16(xfile, base + 4, uint16_t(int16_t((to - from - 1) * x.recordSize)));
+                char* dst = &xfile[base + 6];
+                for (uint32_t i = from; i < to; ++i, dst += x.recordSize)
+                    std::memcpy(dst, p + size_t(order[i]) * x.recordSize, x.recordSize);
+                y.leafKeys.append(reinterpret_cast<const char*>(p + size_t(order[from]) * x.recordSize), x.keySize);
+                y.childBlocks.push_back(uint16_t(b + 1));
+                y.childCounts.push_back(to - from);
+            }
+
+            std::string yName = xName;
+            char& xLetter = yName[yName.rfind('.') + 1];  // .X02 -> .Y02, .XG0 -> .YG0
+            xLetter = xLetter == 'x' ? 'y' : 'Y';
+            y.fileName = upperAscii(yName);
+            const std::string xPath = companionPath(dbPath, xName.substr(xName.rfind('.') + 1));
+            const std::string yPath = companionPath(dbPath, yName.substr(yName.rfind('.') + 1));
+            writeWholeFile(xPath, xfile);
+            writeWholeFile(yPath, buildTreeFile(y));
+            written.push_back(xPath);
+            written.push_back(yPath);
+            if (isXg) ++xg;
+        }
+        return written;
+    }
+
+private:
+    struct Gathered {
+        XLayout x;
+        std::vector<int> srcFields;
+        std::string flat;
+    };
+    const RawTable& t_;
+    std::string dbPath_;
+    const std::vector<SecondaryIndexDef>& indexes_;
+    uint32_t nrec_ = 0;
+    std::vector<Gathered> all_;
+    size_t done_ = 0;  // records gathered so far
+};
+
 }  // namespace
 
+/* ---------------------------------------------------------------------------------------
+ * Public interface
+ * ------------------------------------------------------------------------------------- */
 std::string secondaryIndexFileName(const std::string& tableFile, const SecondaryIndexDef& def,
                                    int fieldNumber, int xgNumber) {
     std::string stem = fs::path(tableFile).stem().string();
@@ -480,181 +703,30 @@ std::string secondaryIndexFileName(const std::string& tableFile, const Secondary
     return stem + "." + ext;
 }
 
-void writePrimaryIndex(const std::string& dbPath, int keyFields) {
-    TreeInput in;
-    uint16_t dbChange = 0;
-    {
-        RawTable t(dbPath);
-        if (keyFields < 1 || keyFields > int(t.fields().size()))
-            throw Error("Таблица «" + dbPath + "»: неверное число ключевых полей " + std::to_string(keyFields));
-        uint32_t keySize = 0;
-        for (int i = 0; i < keyFields; ++i) {
-            const KeyField& f = t.fields()[size_t(i)];
-            if (f.type >= 0x0C && f.type <= 0x10)
-                throw Error("Таблица «" + dbPath + "»: поле «" + f.name + "» не может входить в ключ");
-            in.keyFields.push_back(f);
-            keySize += f.bytes;
-        }
-        in.keySize = keySize;
-        // Walk the chain: records must rise strictly by key, within and across blocks.
-        std::string prevKey;
-        for (const RawBlock& b : t.chain()) {
-            in.leafKeys.append(reinterpret_cast<const char*>(b.records), keySize);
-            in.childBlocks.push_back(b.number);
-            in.childCounts.push_back(b.count);
-            for (uint32_t r = 0; r < b.count; ++r) {
-                const char* k = reinterpret_cast<const char*>(b.records + size_t(r) * t.recordSize());
-                if (!prevKey.empty() && std::memcmp(prevKey.data(), k, keySize) >= 0)
-                    throw Error("Записи таблицы «" + dbPath + "» не упорядочены по ключу или ключ повторяется");
-                prevKey.assign(k, keySize);
-            }
-        }
-        in.fileName = upperAscii(stemOf(dbPath)) + ".PX";
-        in.fileType = typeByte(ParadoxFileType::PrimaryIndex);
-        in.sortOrder = t.sortOrder();
-        in.version = t.version();
-        dbChange = t.changeCounter();
-        in.changeCounter = uint16_t(dbChange + 1);
-
-        // The index first, then the header that says the table has one.
-        writeWholeFile(companionPath(dbPath, "PX"), buildTreeFile(in));
-
-        // Mark the table keyed; an engine refuses an index over a table whose change count is
-        // below 2 ("index not up to date").
-        std::string type(1, char(typeByte(ParadoxFileType::KeyedTable)));
-        patchBytes(dbPath, FileType, type);
-        std::string pk(2, '\0');
-        putU16(pk, 0, uint16_t(keyFields));
-        patchBytes(dbPath, KeyFields, pk);
-        if (t.header()[ChangeCount1] < 2) patchBytes(dbPath, ChangeCount1, std::string(1, char(2)));
-    }
-}
+void writePrimaryIndex(const std::string& dbPath, int keyFields) { writeIndexes(dbPath, keyFields, {}); }
 
 std::vector<std::string> writeSecondaryIndexes(const std::string& dbPath,
                                                const std::vector<SecondaryIndexDef>& indexes) {
     RawTable t(dbPath);
     if (t.keyFields() < 1 || t.fileType() != typeByte(ParadoxFileType::KeyedTable))
         throw Error("Таблица «" + dbPath + "» без первичного ключа: вторичные индексы не строятся");
+    SecondaryIndexes secondary(t, dbPath, indexes, t.keyFields());
+    t.eachBlock([&](const RawBlock& b) { secondary.add(b); });
+    return secondary.write();
+}
 
-    // Stale secondary index files of this table go first.
-    const std::string stem = upperAscii(stemOf(dbPath));
-    fs::path dir = fs::path(dbPath).parent_path();
-    if (dir.empty()) dir = ".";
-    std::error_code ec;
-    for (auto& e : fs::directory_iterator(dir, ec)) {
-        std::string name = e.path().filename().string();
-        std::string up = upperAscii(name);
-        if (up.size() < stem.size() + 4 || up.compare(0, stem.size() + 1, stem + ".") != 0) continue;
-        std::string ext = up.substr(stem.size() + 1);
-        bool xy = (ext[0] == 'X' || ext[0] == 'Y') &&
-                  ((ext.size() == 3 && std::isxdigit(static_cast<unsigned char>(ext[1])) &&
-                    std::isxdigit(static_cast<unsigned char>(ext[2]))) ||
-                   (ext.size() >= 3 && ext[1] == 'G' &&
-                    std::all_of(ext.begin() + 2, ext.end(), [](char c) { return std::isdigit(static_cast<unsigned char>(c)); })));
-        if (xy) fs::remove(e.path(), ec);
-    }
-
-    const std::vector<RawBlock> blocks = t.chain();
-    const uint32_t nrec = t.numRecords();
-    std::vector<std::string> written;
-    int xg = 0;
-    for (const SecondaryIndexDef& def : indexes) {
-        if (def.fields.empty()) throw Error("Индекс «" + def.name + "» таблицы «" + dbPath + "» без полей");
-        XLayout x;
-        std::vector<int> srcFields;
-        for (auto& name : def.fields) {
-            int fi = t.fieldIndex(name);
-            if (fi < 0) throw Error("Таблица «" + dbPath + "»: нет поля «" + name + "» для индекса «" + def.name + "»");
-            uint8_t type = t.fields()[size_t(fi)].type;
-            if (type >= 0x0C && type <= 0x10)
-                throw Error("Таблица «" + dbPath + "»: поле «" + name + "» не может входить в индекс");
-            srcFields.push_back(fi);
-            x.dbFieldNumbers.push_back(fi + 1);
-        }
-        for (int i = 0; i < t.keyFields(); ++i) srcFields.push_back(i);
-        uint32_t off = 0;
-        for (int fi : srcFields) {
-            KeyField f = t.fields()[size_t(fi)];
-            f.offset = off;
-            off += f.bytes;
-            x.fields.push_back(f);
-        }
-        x.keySize = off;
-        x.fields.push_back({"Blk Num", kFieldShort, 2, 2, off});
-        x.recordSize = off + 2;
-        if (x.recordSize + 6 > t.blockSize()) throw Error("Индекс «" + def.name + "» таблицы «" + dbPath + "»: ключ слишком длинный");
-
-        // Gather (key, primary key, block) for every record, then sort by the stored bytes.
-        std::string flat(size_t(nrec) * x.recordSize, '\0');
-        uint8_t* p = reinterpret_cast<uint8_t*>(flat.data());
-        size_t r = 0;
-        for (const RawBlock& b : blocks) {
-            for (uint32_t i = 0; i < b.count; ++i, ++r) {
-                const uint8_t* rec = b.records + size_t(i) * t.recordSize();
-                uint8_t* dst = p + r * x.recordSize;
-                for (size_t k = 0; k < srcFields.size(); ++k) {
-                    const KeyField& src = t.fields()[size_t(srcFields[k])];
-                    std::memcpy(dst + x.fields[k].offset, rec + src.offset, src.bytes);
-                    if (def.caseInsensitive && k < def.fields.size() && src.type == uint8_t(storage::FieldType::Alpha)) {
-                        uint8_t* text = dst + x.fields[k].offset;
-                        for (uint32_t c = 0; c < src.bytes; ++c) text[c] = storage::upperByte(text[c], t.codePage());
-                    }
-                }
-                // "Blk Num" is a short: block numbers above 32767 read back negative, and readers
-                // then find the record through the primary key instead of this hint.
-                storage::encodeShort(dst + x.keySize, int16_t(b.number));
-            }
-        }
-        std::vector<uint32_t> order(nrec);
-        std::iota(order.begin(), order.end(), 0u);
-        std::sort(order.begin(), order.end(), KeyLess{p, x.recordSize, x.keySize});
-
-        // X blocks, filled completely, in the table's block size.
-        const uint32_t perBlock = (t.blockSize() - 6) / x.recordSize;
-        const uint32_t xBlocks = (nrec + perBlock - 1) / perBlock;
-        if (xBlocks > 0xFFFF) throw Error("Индекс «" + def.name + "» таблицы «" + dbPath + "» слишком велик");
-        int fieldNo = x.dbFieldNumbers.front();
-        const bool isXg = !isPlainIndex(def);
-        std::string xName = secondaryIndexFileName(fs::path(dbPath).filename().string(), def, fieldNo, xg);
-        std::string xFileName = upperAscii(xName);
-        std::string header = buildXHeader(t, x, xFileName, def, isXg, xBlocks, nrec);
-        std::string xfile = header;
-        xfile.resize(header.size() + size_t(xBlocks) * t.blockSize(), '\0');
-
-        TreeInput y;
-        y.fileType = isXg ? typeByte(ParadoxFileType::CompositeTree) : typeByte(ParadoxFileType::SecondaryTree);
-        y.keySize = x.keySize;
-        y.keyFields.assign(x.fields.begin(), x.fields.end() - 1);
-        y.sortOrder = t.sortOrder();
-        y.version = t.version();
-        y.changeCounter = uint16_t(t.changeCounter() + 2);
-        for (uint32_t b = 0; b < xBlocks; ++b) {
-            uint32_t from = b * perBlock, to = std::min(nrec, from + perBlock);
-            size_t base = header.size() + size_t(b) * t.blockSize();
-            putU16(xfile, base, b + 1 < xBlocks ? uint16_t(b + 2) : 0);
-            putU16(xfile, base + 2, uint16_t(b));
-            putU16(xfile, base + 4, uint16_t(int16_t((to - from - 1) * x.recordSize)));
-            char* dst = &xfile[base + 6];
-            for (uint32_t i = from; i < to; ++i, dst += x.recordSize)
-                std::memcpy(dst, p + size_t(order[i]) * x.recordSize, x.recordSize);
-            y.leafKeys.append(reinterpret_cast<const char*>(p + size_t(order[from]) * x.recordSize), x.keySize);
-            y.childBlocks.push_back(uint16_t(b + 1));
-            y.childCounts.push_back(to - from);
-        }
-
-        std::string yName = xName;
-        char& xLetter = yName[yName.rfind('.') + 1];  // .X02 -> .Y02, .XG0 -> .YG0
-        xLetter = xLetter == 'x' ? 'y' : 'Y';
-        y.fileName = upperAscii(yName);
-        const std::string xPath = companionPath(dbPath, xName.substr(xName.rfind('.') + 1));
-        const std::string yPath = companionPath(dbPath, yName.substr(yName.rfind('.') + 1));
-        writeWholeFile(xPath, xfile);
-        writeWholeFile(yPath, buildTreeFile(y));
-        written.push_back(xPath);
-        written.push_back(yPath);
-        if (isXg) ++xg;
-    }
-    return written;
+std::vector<std::string> writeIndexes(const std::string& dbPath, int keyFields,
+                                      const std::vector<SecondaryIndexDef>& indexes) {
+    RawTable t(dbPath);
+    PrimaryIndex primary(t, dbPath, keyFields);
+    std::optional<SecondaryIndexes> secondary;
+    if (!indexes.empty()) secondary.emplace(t, dbPath, indexes, keyFields);
+    t.eachBlock([&](const RawBlock& b) {
+        primary.add(b);
+        if (secondary) secondary->add(b);
+    });
+    primary.write();
+    return secondary ? secondary->write() : std::vector<std::string>();
 }
 
 }  // namespace talvira::storage

@@ -10,6 +10,7 @@
  *
  *   writePrimaryIndex("/base/RESURS.DB", 1);
  *   writeSecondaryIndexes("/base/RESURS.DB", {{"IDRAB", {"IDRAB"}, false}});
+ *   writeIndexes("/base/RESURS.DB", 1, {{"IDRAB", {"IDRAB"}, false}});  // both, one walk
  *
  * Caveats: the table's records must already lie in key order along the block chain (a keyed
  * table is written that way); the writer checks it and refuses otherwise. Keys are compared as
@@ -42,6 +43,11 @@ void writePrimaryIndex(const std::string& dbPath, int keyFields);
  *  X file then Y file for each index. Throws talvira::Error naming the file or field. */
 std::vector<std::string> writeSecondaryIndexes(const std::string& dbPath,
                                                const std::vector<SecondaryIndexDef>& indexes);
+
+/** writePrimaryIndex and then writeSecondaryIndexes (when `indexes` are given), in one walk
+ *  over the table: for a table just built. */
+std::vector<std::string> writeIndexes(const std::string& dbPath, int keyFields,
+                                      const std::vector<SecondaryIndexDef>& indexes);
 
 /** The file name (without directory) that `def` gets for table `tableFile` ("RESURS.DB"):
  *  "RESURS.X02" for a plain single-field index on field 2, "RESURS.XG0" for the first of the

@@ -147,26 +147,31 @@ Value ParadoxTable::readField(RecordLoc loc, int field) const {
     return decodeField(recordPtr(loc), field);
 }
 
-std::string ParadoxTable::encodeRecord(const Record& rec, const uint8_t* old, std::vector<BlobRef>& newBlobs) {
+void ParadoxTable::encodeRecord(const Record& rec, const uint8_t* old, std::vector<BlobRef>& newBlobs, uint8_t* out) {
     if (rec.size() != fields_.size())
         throw Error("Таблица «" + path_ + "»: в записи " + std::to_string(rec.size()) + " значений, а полей " +
                     std::to_string(fields_.size()));
-    std::string out(static_cast<size_t>(h_.recordSize), '\0');
     try {
         for (int i = 0; i < h_.numFields; ++i) {
             const RawField& f = h_.fields[static_cast<size_t>(i)];
             const FieldDef& d = fields_[static_cast<size_t>(i)];
-            uint8_t* p = reinterpret_cast<uint8_t*>(out.data()) + f.offset;
+            uint8_t* p = out + f.offset;
             auto fail = [&](const std::string& why) {
                 return Error("Таблица «" + path_ + "», поле «" + d.name + "»: " + why);
             };
+            const Value& given = rec[static_cast<size_t>(i)];
+            if (!old && given.isEmpty()) continue;  // a new record's empty field stays zero bytes
+            // Most values already have their field's kind: those are encoded without a copy.
+            const bool asIs = fitsAsIs(given, d);
             Value coerced;
-            try {
-                coerced = coerceToField(rec[static_cast<size_t>(i)], d);
-            } catch (const FieldValueError& e) {
-                throw fail(e.what());
+            if (!asIs) {
+                try {
+                    coerced = coerceToField(given, d);
+                } catch (const FieldValueError& e) {
+                    throw fail(e.what());
+                }
             }
-            const Value& v = coerced;
+            const Value& v = asIs ? given : coerced;
             if (isBlob(f.type)) {
                 if (old && decodeField(old, i) == v) {  // unchanged: keep its blob
                     std::memcpy(p, old + f.offset, static_cast<size_t>(f.bytes));
@@ -249,7 +254,6 @@ std::string ParadoxTable::encodeRecord(const Record& rec, const uint8_t* old, st
         newBlobs.clear();
         throw;
     }
-    return out;
 }
 
 }  // namespace talvira::storage

@@ -238,18 +238,17 @@ void ParadoxTable::storeCounter() {
     files_.db.write(hdr::AutoInc, v, 4);
 }
 
-std::string ParadoxTable::encodeNew(Record& rec, bool keepGiven, std::vector<BlobRef>& newBlobs) {
+void ParadoxTable::encodeNew(Record& rec, bool keepGiven, std::vector<BlobRef>& newBlobs, uint8_t* out) {
     if (rec.size() != fields_.size())
         throw Error("Таблица «" + path_ + "»: в записи " + std::to_string(rec.size()) + " значений, а полей " +
                     std::to_string(fields_.size()));
-    if (numbering_.field < 0) return encodeRecord(rec, nullptr, newBlobs);
+    if (numbering_.field < 0) return encodeRecord(rec, nullptr, newBlobs, out);
     const int32_t ai = numberFor(rec, keepGiven);
     Value& number = rec[static_cast<size_t>(numbering_.field)];
     Value given = std::exchange(number, Value::integer(ai));
     try {
-        std::string bytes = encodeRecord(rec, nullptr, newBlobs);
+        encodeRecord(rec, nullptr, newBlobs, out);
         h_.autoInc = std::max(h_.autoInc, ai);
-        return bytes;
     } catch (...) {
         number = std::move(given);
         throw;
@@ -262,9 +261,9 @@ size_t ParadoxTable::keyBytes() const {
     return n;
 }
 
-void ParadoxTable::checkKeyOrder(const uint8_t* before, const std::string& bytes) const {
+void ParadoxTable::checkKeyOrder(const uint8_t* before, const uint8_t* rec) const {
     if (h_.keyFields <= 0 || !before) return;
-    if (std::memcmp(before, bytes.data(), keyBytes()) >= 0)
+    if (std::memcmp(before, rec, keyBytes()) >= 0)
         throw Error("Таблица «" + path_ + "»: ключ новой записи должен быть больше ключа последней записи");
 }
 
@@ -290,17 +289,17 @@ RecordLoc ParadoxTable::appendRecords(std::span<Record> recs, bool keepGiven) {
     } memoBatch{files_.mb};
     for (Record& r : recs) {
         std::vector<BlobRef> nb;
+        const size_t at = bytes.size();
         try {
             if (files_.mb.isOpen()) files_.mb.beginBatch();
-            std::string one = encodeNew(r, keepGiven, nb);
-            checkKeyOrder(!bytes.empty() ? reinterpret_cast<const uint8_t*>(bytes.data() + bytes.size() - rs)
-                          : c.total() > 0 ? recordPtr(*c.last())
-                                          : nullptr,
-                          one);
-            bytes += one;
+            bytes.resize(at + rs);  // encoded in place, after the run's records
+            auto* one = reinterpret_cast<uint8_t*>(bytes.data() + at);
+            encodeNew(r, keepGiven, nb, one);
+            checkKeyOrder(at > 0 ? one - rs : c.total() > 0 ? recordPtr(*c.last()) : nullptr, one);
             blobs.insert(blobs.end(), nb.begin(), nb.end());
         } catch (...) {
             for (const BlobRef& x : nb) files_.mb.free(x);
+            bytes.resize(at);
             refused = std::current_exception();
             break;
         }
@@ -327,7 +326,8 @@ RecordLoc ParadoxTable::insert(uint32_t ordinal, Record& rec) {
     if (ordinal >= c.total()) return appendRecords({&rec, 1}, true);
     if (h_.keyFields > 0) throw Error("Таблица «" + path_ + "»: в таблицу с ключом запись вставляется только по порядку ключа");
     std::vector<BlobRef> nb;
-    const std::string bytes = encodeNew(rec, true, nb);
+    std::string bytes(static_cast<size_t>(h_.recordSize), '\0');
+    encodeNew(rec, true, nb, reinterpret_cast<uint8_t*>(bytes.data()));
     try {
         storeCounter();
         const RecordLoc loc = blocks().insert(*c.locate(ordinal), bytes);
@@ -356,7 +356,8 @@ RecordLoc ParadoxTable::update(RecordLoc loc, const Record& rec) {
     Record r = rec;
     if (r.size() == fields_.size() && numbering_.field >= 0) r[static_cast<size_t>(numbering_.field)] = decodeField(o, numbering_.field);
     std::vector<BlobRef> nb;
-    std::string bytes = encodeRecord(r, o, nb);
+    std::string bytes(static_cast<size_t>(h_.recordSize), '\0');
+    encodeRecord(r, o, nb, reinterpret_cast<uint8_t*>(bytes.data()));
     if (std::memcmp(o, bytes.data(), keyBytes()) != 0) {
         for (const BlobRef& x : nb) files_.mb.free(x);
         throw Error("Таблица «" + path_ + "»: ключ записи менять нельзя");

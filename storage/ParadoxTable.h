@@ -99,7 +99,8 @@ private:
 
     // ---- field values to and from record bytes (ParadoxRecordCodec.cpp) -----------------
     Value decodeField(const uint8_t* rec, int field) const;
-    std::string encodeRecord(const Record& rec, const uint8_t* old, std::vector<BlobRef>& newBlobs);
+    /** Encodes `rec` into `out` (recordSize bytes, zero on entry); `old`: the bytes it replaces. */
+    void encodeRecord(const Record& rec, const uint8_t* old, std::vector<BlobRef>& newBlobs, uint8_t* out);
     void freeBlobs(const uint8_t* rec);
 
     // ---- writing (ParadoxTable.cpp) -----------------------------------------------------
@@ -109,15 +110,15 @@ private:
     void writeHeaderCounters();
     size_t keyBytes() const;
     /** A keyed table's records rise strictly by key: `bytes` must follow `before` (nullptr: none). */
-    void checkKeyOrder(const uint8_t* before, const std::string& bytes) const;
+    void checkKeyOrder(const uint8_t* before, const uint8_t* rec) const;
     /** The autoincrement value `rec` is stored with (given or the next one), the counter
      *  checked against the stored numbers once; 0 without such a field. */
     int32_t numberFor(const Record& rec, bool keepGiven);
     /** Writes the autoincrement counter as it stands, before the records numbered from it land. */
     void storeCounter();
-    /** The bytes of a new record, its number taken (numberFor, written into `rec` and counted),
-     *  its blobs written. */
-    std::string encodeNew(Record& rec, bool keepGiven, std::vector<BlobRef>& newBlobs);
+    /** The bytes of a new record into `out` (recordSize bytes, zero on entry), its number taken
+     *  (numberFor, written into `rec` and counted), its blobs written. */
+    void encodeNew(Record& rec, bool keepGiven, std::vector<BlobRef>& newBlobs, uint8_t* out);
     /** Stores `recs` after the last record (append, appendBatch, insert at the end). */
     RecordLoc appendRecords(std::span<Record> recs, bool keepGiven);
 

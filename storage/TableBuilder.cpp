@@ -218,8 +218,7 @@ uint32_t TableBuilder::finish() {
     table_.reset();
     if (options_.indexFiles && options_.keyFields > 0) {
         shown([&] {
-            writePrimaryIndex(path_, options_.keyFields);
-            if (!options_.indexes.empty()) writeSecondaryIndexes(path_, options_.indexes);
+            writeIndexes(path_, options_.keyFields, options_.indexes);
         });
     }
     return count_;
