@@ -25,7 +25,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     try {
         ImportOptions options;
         options.wagePerHour = 412.5;
-        BaseAssembler base(options);
+        BaseAssembler base(options, dir.string());
         SourceInfo source;
         const char* p = reinterpret_cast<const char*>(data);
         const XmlInput input{"fuzz.xml", [&](const PieceFn& piece) {
@@ -34,7 +34,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         }};
         readDocument(input, base, source);
         ImportReport report;
-        base.write(dir.string(), report, {});
+        base.write(report, {});
     } catch (const talvira::Error&) {
     }
     return 0;

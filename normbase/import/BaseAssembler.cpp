@@ -7,11 +7,12 @@
 #include "normbase/import/ExactNumber.h"
 #include "storage/CodePage.h"
 
-#include <malloc.h>
-
 #include <algorithm>
 #include <cctype>
+#include <condition_variable>
+#include <deque>
 #include <exception>
+#include <mutex>
 #include <thread>
 #include <tuple>
 
@@ -181,10 +182,119 @@ void Notices::fill(ImportReport& report) const {
 }
 
 // ---------------------------------------------------------------------------------------------
+// The names table, written while the files are read
+// ---------------------------------------------------------------------------------------------
+
+/** The reading hands the names over in batches; a thread of their own fits them to the code
+ *  page and stores them, so that the longest texts of the base cost the reading nothing. */
+class BaseAssembler::NameStream {
+public:
+    explicit NameStream(const std::string& dir) : writer_(dir, NormTable::Name), thread_([this] { run(); }) {}
+    /** Not finished (the reading failed or was cancelled): the names not yet stored are dropped. */
+    ~NameStream() {
+        {
+            const std::lock_guard lock(mutex_);
+            dropped_ = true;
+        }
+        close();
+        if (thread_.joinable()) thread_.join();
+    }
+    /** The name of record `id` (ids rise). */
+    void add(int64_t id, std::string_view name) {
+        gathering_.text += name;
+        gathering_.ends.emplace_back(id, gathering_.text.size());
+        if (gathering_.ends.size() >= kBatch) handOver();
+    }
+    /** No more names: the thread stores the rest and writes the table's index. */
+    void close() {
+        if (closed_) return;
+        handOver();
+        {
+            const std::lock_guard lock(mutex_);
+            closed_ = true;
+        }
+        wake_.notify_one();
+    }
+    /** Waits for the table; the notices of its texts. A failure of the thread (a full disk) is
+     *  rethrown here. */
+    const Notices& finish() {
+        close();
+        thread_.join();
+        if (failure_) std::rethrow_exception(failure_);
+        return notices_;
+    }
+
+private:
+    /** Names one after another in one text, each with its record and where it ends. */
+    struct Batch {
+        std::string text;
+        std::vector<std::pair<int64_t, size_t>> ends;
+    };
+    static constexpr size_t kBatch = 4096;
+
+    void handOver() {
+        {
+            const std::lock_guard lock(mutex_);
+            if (!failed_) queue_.push_back(std::move(gathering_));  // after a failure nobody stores them
+            // A batch stored already is filled again: its memory is at hand, no new pages.
+            gathering_ = spare_.empty() ? Batch{} : std::move(spare_.back());
+            if (!spare_.empty()) spare_.pop_back();
+        }
+        gathering_.text.clear();
+        gathering_.ends.clear();
+        gathering_.ends.reserve(kBatch);
+        wake_.notify_one();
+    }
+    void run() {
+        try {
+            const normbase::NormRecord& r = writer_.record();
+            const size_t pId = r.place(fld::ID), pName = r.place(fld::NAME);
+            while (Batch* b = next()) {
+                size_t at = 0;
+                for (const auto& [id, end] : b->ends) {
+                    const std::string_view name = std::string_view(b->text).substr(at, end - at);
+                    at = end;
+                    writer_.next().set(pId, Value::integer(id)).set(pName, fit(std::string(name), 0, name, notices_));
+                    writer_.append();
+                }
+                const std::lock_guard lock(mutex_);
+                if (spare_.size() < 2) spare_.push_back(std::move(*b));
+                queue_.pop_front();
+                if (dropped_) return;
+            }
+            writer_.finish();
+        } catch (...) {
+            failure_ = std::current_exception();
+            const std::lock_guard lock(mutex_);
+            queue_.clear();
+            failed_ = true;
+        }
+    }
+    /** The batch at the head of the queue, waited for; nullptr once closed and empty. */
+    Batch* next() {
+        std::unique_lock lock(mutex_);
+        wake_.wait(lock, [&] { return !queue_.empty() || closed_; });
+        return queue_.empty() ? nullptr : &queue_.front();
+    }
+
+    NormTableWriter writer_;
+    Notices notices_;
+    Batch gathering_;
+    std::mutex mutex_;
+    std::condition_variable wake_;
+    std::deque<Batch> queue_;  // stays put while it grows: the head is read unlocked
+    std::vector<Batch> spare_;
+    bool closed_ = false, failed_ = false, dropped_ = false;
+    std::exception_ptr failure_;
+    std::thread thread_;  // last: it starts when everything it uses is made
+};
+
+// ---------------------------------------------------------------------------------------------
 // Taking the files' records
 // ---------------------------------------------------------------------------------------------
 
-BaseAssembler::BaseAssembler(const ImportOptions& options) : options_(options) {
+BaseAssembler::BaseAssembler(const ImportOptions& options, const std::string& dir)
+    : options_(options), dir_(dir), names_(std::make_unique<NameStream>(dir)) {
     if (options.wagePerHour) {
         const auto w = DecimalText::fromDouble(*options.wagePerHour);
         wage_ = w ? w->scaled(kMoneyPlaces) : std::nullopt;
@@ -193,6 +303,12 @@ BaseAssembler::BaseAssembler(const ImportOptions& options) : options_(options) {
 }
 
 BaseAssembler::~BaseAssembler() = default;
+
+void BaseAssembler::expect(uint64_t xmlBytes) {
+    // A national norm file takes some 275 bytes a resource line and 1 100 a norm.
+    lines_.reserve(lines_.size() + xmlBytes / 200);
+    items_.reserve(items_.size() + xmlBytes / 800);
+}
 
 int32_t BaseAssembler::addCollection(std::string name) {
     collections_.push_back(std::move(name));
@@ -229,23 +345,22 @@ uint16_t BaseAssembler::internPrefix(std::string_view prefix) {
     return static_cast<uint16_t>(prefixes_.size() - 1);
 }
 
-BaseAssembler::Item BaseAssembler::newItem(int32_t entry, std::string_view code, std::string name, std::string_view unit,
-                                           std::string_view prefix) {
+BaseAssembler::Item BaseAssembler::newItem(int32_t entry, std::string_view code, std::string_view unit, std::string_view prefix) {
     if (entry < 1 || size_t(entry) > entries_.size()) throw Error("Запись вне раздела");
     Item it;
     it.entry = entry;
     it.collection = entries_[size_t(entry - 1)].first;
     it.code = code;
-    it.name = std::move(name);
     it.unit = internUnit(unit);
     it.prefix = internPrefix(prefix);
     it.firstLine = static_cast<uint32_t>(lines_.size());
     return it;
 }
 
-void BaseAssembler::beginRate(int32_t entry, std::string_view code, std::string name, std::string_view unit,
+void BaseAssembler::beginRate(int32_t entry, std::string_view code, std::string_view name, std::string_view unit,
                               std::string_view prefix) {
-    items_.push_back(newItem(entry, code, std::move(name), unit, prefix));
+    items_.push_back(newItem(entry, code, unit, prefix));
+    names_->add(int64_t(items_.size()), name);
     ++rates_;
 }
 
@@ -290,9 +405,9 @@ void BaseAssembler::setDirectPrices(const DirectPrices& p) {
     }
 }
 
-void BaseAssembler::addPriceRecord(int32_t entry, std::string_view code, std::string name, std::string_view unit,
+void BaseAssembler::addPriceRecord(int32_t entry, std::string_view code, std::string_view name, std::string_view unit,
                                    std::optional<ResourcePrice> price) {
-    Item it = newItem(entry, code, std::move(name), unit, "ФСБЦ");
+    Item it = newItem(entry, code, unit, "ФСБЦ");
     it.price = true;
     it.priced = price.has_value();
     it.resource = price.value_or(ResourcePrice{});
@@ -307,6 +422,7 @@ void BaseAssembler::addPriceRecord(int32_t entry, std::string_view code, std::st
             k.priceItem = static_cast<int64_t>(items_.size());
     }
     items_.push_back(std::move(it));
+    names_->add(int64_t(items_.size()), name);
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -341,34 +457,31 @@ RateComponents BaseAssembler::priceOf(const Item& rate, std::vector<RateLine>& b
 // Writing the tables
 // ---------------------------------------------------------------------------------------------
 
-void BaseAssembler::write(const std::string& dir, ImportReport& report, const ProgressFn& progress) {
+void BaseAssembler::write(ImportReport& report, const ProgressFn& progress) {
     auto stage = [&](const char* what) {
         if (progress && !progress({what, 0, 0})) throw ImportCancelled();
     };
     stage("Запись таблиц нормативной базы");
     countDuplicateCodes();
     numberPlaceholders();
-    // The rates on this thread, the rest on a second one; each with notices of its own, told
-    // in a fixed order.
+    for (uint32_t c : placeholders_) names_->add(codes_[c].placeholder, codes_[c].name);
+    names_->close();
+    // The rates on this thread, the rest on a second one, each table with its indexes; the
+    // names are being stored meanwhile. Each keeps notices of its own, told in a fixed order.
     Notices rateNotices, otherNotices;
-    std::unique_ptr<NormTableWriter> rabmat, resurs;
-    bothAtOnce([&] { rabmat = writeRates(dir, rateNotices); },
+    bothAtOnce([&] { writeRates(rateNotices, [&] { stage("Запись индексов"); }); },
                [&] {
-                   writeUnits(dir, otherNotices);
-                   report.collections = writeCollections(dir, otherNotices);
-                   report.contentsEntries = writeEntries(dir, otherNotices);
-                   writeNames(dir, otherNotices);
-                   resurs = writeLines(dir);
+                   writeUnits(otherNotices);
+                   report.collections = writeCollections(otherNotices);
+                   report.contentsEntries = writeEntries(otherNotices);
+                   report.resourceLines = writeLines();
                });
-    stage("Запись индексов");
-    // The indexes read the tables back: the base held in memory goes first, so that the two
-    // never take memory at the same time.
-    releaseMemory();
-    bothAtOnce([&] { rabmat->finish(); }, [&] { report.resourceLines = resurs->finish(); });
+    const Notices& nameNotices = names_->finish();
     report.rates = rates_;
     report.priceRecords = priceRecords_;
     notices_.merge(rateNotices);
     notices_.merge(otherNotices);
+    notices_.merge(nameNotices);
     notices_.fill(report);
 }
 
@@ -399,8 +512,8 @@ void BaseAssembler::numberPlaceholders() {
     }
 }
 
-void BaseAssembler::writeUnits(const std::string& dir, Notices& n) const {
-    NormTableWriter w(dir, NormTable::Edizm);
+void BaseAssembler::writeUnits(Notices& n) const {
+    NormTableWriter w(dir_, NormTable::Edizm);
     for (size_t i = 0; i < units_.size(); ++i) {
         w.next().set(fld::ID, integer(int64_t(i + 1))).set(fld::NAME, fit(units_[i], 50, units_[i], n));
         w.append();
@@ -408,8 +521,8 @@ void BaseAssembler::writeUnits(const std::string& dir, Notices& n) const {
     w.finish();
 }
 
-uint64_t BaseAssembler::writeCollections(const std::string& dir, Notices& n) const {
-    NormTableWriter w(dir, NormTable::Reestr);
+uint64_t BaseAssembler::writeCollections(Notices& n) const {
+    NormTableWriter w(dir_, NormTable::Reestr);
     for (size_t i = 0; i < collections_.size(); ++i) {
         w.next().set(fld::ID, integer(int64_t(i + 1))).set(fld::NAME, fit(collections_[i], 255, collections_[i], n));
         w.append();
@@ -417,8 +530,8 @@ uint64_t BaseAssembler::writeCollections(const std::string& dir, Notices& n) con
     return w.finish();
 }
 
-uint64_t BaseAssembler::writeEntries(const std::string& dir, Notices& n) const {
-    NormTableWriter w(dir, NormTable::Ogl);
+uint64_t BaseAssembler::writeEntries(Notices& n) const {
+    NormTableWriter w(dir_, NormTable::Ogl);
     for (size_t i = 0; i < entries_.size(); ++i) {
         const auto& [collection, name] = entries_[i];
         w.next().set(fld::ID, integer(int64_t(i + 1))).set(fld::IDREESTR, integer(collection)).set(fld::NAME, fit(name, 255, name, n));
@@ -427,21 +540,9 @@ uint64_t BaseAssembler::writeEntries(const std::string& dir, Notices& n) const {
     return w.finish();
 }
 
-void BaseAssembler::writeNames(const std::string& dir, Notices& n) const {
-    NormTableWriter w(dir, NormTable::Name);
-    const size_t pId = w.record().place(fld::ID), pName = w.record().place(fld::NAME);
-    auto put = [&](int64_t id, const std::string& name) {
-        w.next().set(pId, integer(id)).set(pName, fit(name, 0, name, n));
-        w.append();
-    };
-    for (size_t i = 0; i < items_.size(); ++i) put(int64_t(i + 1), items_[i].name);
-    for (uint32_t c : placeholders_) put(codes_[c].placeholder, codes_[c].name);
-    w.finish();
-}
-
-std::unique_ptr<NormTableWriter> BaseAssembler::writeRates(const std::string& dir, Notices& n) const {
-    auto w = std::make_unique<NormTableWriter>(dir, NormTable::Rabmat);
-    const normbase::NormRecord& r = w->record();
+void BaseAssembler::writeRates(Notices& n, const std::function<void()>& tableWritten) const {
+    NormTableWriter w(dir_, NormTable::Rabmat);
+    const normbase::NormRecord& r = w.record();
     const size_t pId = r.place(fld::ID), pReestr = r.place(fld::IDREESTR), pName = r.place(fld::IDNAME),
                  pTab = r.place(fld::TAB), pKind = r.place(fld::RABMAT), pOgl = r.place(fld::IDOGL),
                  pAlt = r.place(fld::ALTTAB), pUnit = r.place(fld::IDEDIZM), pBA = r.place(fld::BA),
@@ -454,7 +555,7 @@ std::unique_ptr<NormTableWriter> BaseAssembler::writeRates(const std::string& di
         const Item& it = items_[i];
         const int32_t id = static_cast<int32_t>(i + 1);
         const std::string code = shownCode(it);
-        normbase::NormRecord& rec = w->next();
+        normbase::NormRecord& rec = w.next();
         rec.set(pId, integer(id)).set(pReestr, integer(it.collection)).set(pName, integer(id)).set(pTab, fit(code, 50, code, n))
             .set(pOgl, integer(it.entry)).set(pUnit, unitValue(it.unit));
         if (!it.code.empty()) rec.set(pAlt, fit(prefixes_[it.prefix] + " " + it.code, 255, code, n));
@@ -471,20 +572,21 @@ std::unique_ptr<NormTableWriter> BaseAssembler::writeRates(const std::string& di
             if (!it.profit.empty()) rec.set(pProfit, fitReferences(it.profit, kReferenceChars, code, n));
             if (c.total == 0) n.add(Notice::RateWithoutPrice, code);
         }
-        w->append();
+        w.append();
     }
     for (uint32_t c : placeholders_) {
         const Code& k = codes_[c];
-        w->next().set(pId, integer(k.placeholder)).set(pName, integer(k.placeholder)).set(pTab, fit(k.text, 50, k.text, n))
+        w.next().set(pId, integer(k.placeholder)).set(pName, integer(k.placeholder)).set(pTab, fit(k.text, 50, k.text, n))
             .set(pOgl, integer(0)).set(pUnit, unitValue(k.unit)).set(pKind, integer(resourceKind(k)));
-        w->append();
+        w.append();
     }
-    return w;
+    tableWritten();
+    w.finish();
 }
 
-std::unique_ptr<NormTableWriter> BaseAssembler::writeLines(const std::string& dir) const {
-    auto w = std::make_unique<NormTableWriter>(dir, NormTable::Resurs);
-    const normbase::NormRecord& l = w->record();
+uint64_t BaseAssembler::writeLines() const {
+    NormTableWriter w(dir_, NormTable::Resurs);
+    const normbase::NormRecord& l = w.record();
     const size_t qId = l.place(fld::ID), qRab = l.place(fld::IDRAB), qRes = l.place(fld::IDRES_RABMAT),
                  qKoll = l.place(fld::KOLL), qVid = l.place(fld::VIDNR), qKind = l.place(fld::RABMAT),
                  qReestr = l.place(fld::IDREESTR), qResReestr = l.place(fld::IDRES_REESTR);
@@ -494,31 +596,17 @@ std::unique_ptr<NormTableWriter> BaseAssembler::writeLines(const std::string& di
         for (uint32_t k = it.firstLine; k < it.firstLine + it.lines; ++k) {
             const Line& ln = lines_[k];
             const Code& c = codes_[ln.code];
-            normbase::NormRecord& rec = w->next();
+            normbase::NormRecord& rec = w.next();
             rec.set(qId, integer(++id)).set(qRab, integer(int64_t(i + 1)))
                 .set(qRes, integer(c.priceItem >= 0 ? c.priceItem + 1 : c.placeholder))
                 .set(qVid, integer(ln.abstract || !ln.numeric ? 1 : 0)).set(qKind, integer(resourceKind(c)))
                 .set(qReestr, integer(it.collection));
             if (ln.numeric) rec.set(qKoll, quantity(ln.quantity));
             if (c.priceItem >= 0) rec.set(qResReestr, integer(items_[size_t(c.priceItem)].collection));
-            w->append();
+            w.append();
         }
     }
-    return w;
-}
-
-void BaseAssembler::releaseMemory() {
-    std::deque<Item>().swap(items_);
-    std::vector<Line>().swap(lines_);
-    std::vector<Code>().swap(codes_);
-    std::vector<DirectPrices>().swap(directs_);
-    std::vector<uint32_t>().swap(placeholders_);
-    std::vector<std::string>().swap(collections_);
-    std::vector<std::pair<int32_t, std::string>>().swap(entries_);
-    std::vector<std::string>().swap(units_);
-    codeIds_ = {};
-    unitIds_ = {};
-    ::malloc_trim(0);
+    return w.finish();
 }
 
 }  // namespace talvira::normimport

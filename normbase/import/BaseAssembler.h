@@ -6,17 +6,18 @@
  * line finds its resource's own rate by code only at the end, so price files may come before or
  * after the norm files that use them.
  *
- *   BaseAssembler b(options);
- *   b.addCollection("ГЭСНп 01. Электротехнические устройства");  ...  b.write(dir, report, {});
+ *   BaseAssembler b(options, dir);
+ *   b.addCollection("ГЭСНп 01. Электротехнические устройства");  ...  b.write(report, {});
  *
- * Caveats: the whole base stays in memory until write() (some tens of MB for a national base).
+ * Caveats: the base but the names stays in memory until write() (some tens of MB for a national
+ * base); the names table is written into `dir` on a thread of its own while the files are read,
+ * so the folder is the new base's from the start.
  */
 #include "normbase/import/ImportTypes.h"
 #include "normbase/import/RatePricing.h"
 #include "storage/Value.h"
 
 #include <cstdint>
-#include <deque>
 #include <functional>
 #include <memory>
 #include <optional>
@@ -65,7 +66,8 @@ private:
 
 class BaseAssembler {
 public:
-    explicit BaseAssembler(const ImportOptions& options);
+    /** `dir`: the folder the six tables are written into. */
+    BaseAssembler(const ImportOptions& options, const std::string& dir);
     ~BaseAssembler();
 
     /** A new collection; returns its ID. */
@@ -74,7 +76,7 @@ public:
     int32_t addEntry(std::string name);
     /** A norm listed under entry `entry`; its code is stored with its book's prefix as official
      *  documents write it ("ГЭСНп" + "01-01-001-01" = "ГЭСНп01-01-001-01"). */
-    void beginRate(int32_t entry, std::string_view code, std::string name, std::string_view unit, std::string_view prefix);
+    void beginRate(int32_t entry, std::string_view code, std::string_view name, std::string_view unit, std::string_view prefix);
     /** A resource line of the current norm; `quantity` in seven decimals, nothing when it is
      *  not a number. The name and unit count only the first time the code is met. */
     void addLine(std::string_view code, std::string_view name, std::string_view unit, std::optional<int64_t> quantity,
@@ -83,24 +85,28 @@ public:
     void addReasons(std::string_view overhead, std::string_view profit);
     void setDirectPrices(const DirectPrices& p);
     /** A price record of a price file listed under `entry`; `price` nothing when the file gives none. */
-    void addPriceRecord(int32_t entry, std::string_view code, std::string name, std::string_view unit,
+    void addPriceRecord(int32_t entry, std::string_view code, std::string_view name, std::string_view unit,
                         std::optional<ResourcePrice> price);
 
     void notice(Notice n, std::string_view example) { notices_.add(n, example); }
+    /** Room for a base read from `xmlBytes` of XML, so that its lists seldom move while they
+     *  grow (room not used costs no memory). */
+    void expect(uint64_t xmlBytes);
     /** Norms and price records taken so far. */
     uint64_t rateCount() const { return rates_; }
     uint64_t priceRecordCount() const { return priceRecords_; }
-    /** Writes the six tables into `dir` (on two threads) and fills the counts and the attention
-     *  list of `report`; the base held in memory is given up on the way (once). */
-    void write(const std::string& dir, ImportReport& report, const ProgressFn& progress);
+    /** Writes the tables into the folder (on two threads besides the names') and fills the
+     *  counts and the attention list of `report`; once. */
+    void write(ImportReport& report, const ProgressFn& progress);
 
 private:
+    class NameStream;
     struct Item {
         int32_t entry = 0, collection = 0;
         uint32_t unit = 0;
         uint16_t prefix = 0;  // index in prefixes_: the book of a norm, "ФСБЦ" for a price record
         bool price = false, priced = false, direct = false;
-        std::string code, name;  // the code without its prefix
+        std::string code;  // without its prefix; the name went to the names table
         std::string overhead, profit;  // references, one per line
         ResourcePrice resource;  // a price record's price
         uint32_t firstLine = 0, lines = 0;
@@ -123,7 +129,7 @@ private:
     };
     using TextMap = std::unordered_map<std::string, uint32_t, TextHash, std::equal_to<>>;
 
-    Item newItem(int32_t entry, std::string_view code, std::string name, std::string_view unit, std::string_view prefix);
+    Item newItem(int32_t entry, std::string_view code, std::string_view unit, std::string_view prefix);
     uint32_t internCode(std::string_view code);
     uint32_t internUnit(std::string_view unit);
     uint16_t internPrefix(std::string_view prefix);
@@ -136,19 +142,19 @@ private:
     // The steps of write(), one table each (those run on the second thread take their own notices).
     void countDuplicateCodes();
     void numberPlaceholders();
-    void writeUnits(const std::string& dir, Notices& n) const;
-    uint64_t writeCollections(const std::string& dir, Notices& n) const;
-    uint64_t writeEntries(const std::string& dir, Notices& n) const;
-    void writeNames(const std::string& dir, Notices& n) const;
-    std::unique_ptr<normbase::NormTableWriter> writeRates(const std::string& dir, Notices& n) const;
-    std::unique_ptr<normbase::NormTableWriter> writeLines(const std::string& dir) const;
-    void releaseMemory();
+    void writeUnits(Notices& n) const;
+    uint64_t writeCollections(Notices& n) const;
+    uint64_t writeEntries(Notices& n) const;
+    void writeRates(Notices& n, const std::function<void()>& tableWritten) const;
+    uint64_t writeLines() const;
 
     ImportOptions options_;
+    std::string dir_;
+    std::unique_ptr<NameStream> names_;
     std::optional<int64_t> wage_;  // kopecks per hour
     std::vector<std::string> collections_;
     std::vector<std::pair<int32_t, std::string>> entries_;
-    std::deque<Item> items_;  // stays put while it grows
+    std::vector<Item> items_;
     std::vector<DirectPrices> directs_;
     std::vector<Line> lines_;
     std::vector<Code> codes_;

@@ -108,7 +108,8 @@ ImportReport buildBase(const fs::path& stagingDir, const std::vector<fs::path>& 
         throw Error("Файл «" + in.emptyArchives().front() + "»: в архиве нет ни одного файла норм или цен (XML)");
     ImportReport report;
     report.wagePerHour = options.wagePerHour;
-    BaseAssembler base(options);
+    BaseAssembler base(options, stagingDir.string());
+    base.expect(in.totalBytes());
     const uint64_t total = in.totalBytes();
     uint64_t before = 0;
     std::vector<std::pair<std::string, bool>> archives;  // archive name, any norm or price member read
@@ -150,7 +151,7 @@ ImportReport buildBase(const fs::path& stagingDir, const std::vector<fs::path>& 
     if (base.rateCount() == 0 && base.priceRecordCount() == 0)
         throw Error("В " + std::string(files.size() == 1 ? "файле " : "файлах ") + fileList(files) +
                     " не найдено ни одной нормы и ни одной цены ресурса: нормативная база не изменена");
-    guarded(stagingDir.string(), [&] { base.write(stagingDir.string(), report, progress); });
+    guarded(stagingDir.string(), [&] { base.write(report, progress); });
     writeOrigin(stagingDir, report);
     normbase::writeBaseInfo(stagingDir, baseInfoOf(report.sources));
     return report;

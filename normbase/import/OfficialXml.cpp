@@ -118,7 +118,7 @@ private:
     int32_t resEntry_ = 0;
     bool capture_ = false;
     std::string text_, actNumber_, actDate_;
-    std::string scratch_[4];  // room for collapsed attributes (code, name, unit, number)
+    std::string scratch_[5];  // room for collapsed attributes (code, name, unit, number) and a norm's name
 };
 
 std::string OfficialXmlReader::place() const { return "строка " + std::to_string(parser_.line()); }
@@ -318,11 +318,11 @@ void OfficialXmlReader::startWork(const char** atts) {
     const std::string_view end = collapsed(attrView(atts, "EndName"), scratch_[1]);
     const bool inGroup = stack_.size() >= 2 && stack_[stack_.size() - 2] == El::NameGroup;
     const std::string_view begin = inGroup ? std::string_view(beginName_) : std::string_view();
-    std::string name;
-    name.reserve(begin.size() + 1 + end.size());
+    std::string& name = scratch_[4];
+    name.clear();
     ((name += begin) += (begin.empty() || end.empty() ? "" : " ")) += end;
     if (workCode_.empty()) base_.notice(Notice::MissingCode, "расценка «" + name + "», " + place());
-    base_.beginRate(entry, workCode_, std::move(name), collapsed(attrView(atts, "MeasureUnit"), scratch_[2]), prefix());
+    base_.beginRate(entry, workCode_, name, collapsed(attrView(atts, "MeasureUnit"), scratch_[2]), prefix());
     if (source_.codePrefix.empty()) source_.codePrefix = prefix();
 }
 
