@@ -61,8 +61,12 @@ size_t NormRecord::place(std::string_view field) const {
 }
 
 NormRecord& NormRecord::clear() {
-    values_.clear();
-    values_.resize(place_.size());
+    if (values_.size() != place_.size()) {
+        values_.clear();
+        values_.resize(place_.size());
+    }
+    for (storage::Value& v : values_)
+        if (!v.isEmpty()) v = storage::Value();
     return *this;
 }
 

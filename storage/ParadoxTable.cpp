@@ -269,7 +269,7 @@ void ParadoxTable::checkKeyOrder(const uint8_t* before, const uint8_t* rec) cons
 
 RecordLoc ParadoxTable::append(Record& rec) { return appendRecords({&rec, 1}, numbering_.keepGiven); }
 
-void ParadoxTable::appendBatch(std::vector<Record>& recs) {
+void ParadoxTable::appendBatch(std::span<Record> recs) {
     if (!recs.empty()) appendRecords(recs, numbering_.keepGiven);
 }
 

@@ -66,7 +66,7 @@ public:
      *  and writes them in one go, the header once: for building a large table. The records of
      *  a keyed table must come in ascending key order. A refused record leaves the records
      *  before it stored. */
-    void appendBatch(std::vector<Record>& recs);
+    void appendBatch(std::span<Record> recs);
     RecordLoc update(RecordLoc loc, const Record& rec) override;
     std::optional<RecordLoc> remove(RecordLoc loc) override;
     RecordLoc insert(uint32_t ordinal, Record& rec) override;

@@ -198,15 +198,18 @@ ParadoxTable& TableBuilder::table() {
 }
 
 void TableBuilder::flush() {
-    if (batch_.empty()) return;
-    shown([&] { table().appendBatch(batch_); });
-    batch_.clear();
+    if (used_ == 0) return;
+    shown([&] { table().appendBatch({batch_.data(), used_}); });
+    used_ = 0;
 }
 
-void TableBuilder::add(Record rec) {
-    batch_.push_back(std::move(rec));
+void TableBuilder::add(Record&& rec) {
+    // A slot stored already is traded for the new record: its values go back to the caller.
+    if (used_ < batch_.size()) std::swap(batch_[used_], rec);
+    else batch_.push_back(std::move(rec));
+    ++used_;
     ++count_;
-    if (batch_.size() >= kBatch) flush();
+    if (used_ >= kBatch) flush();
 }
 
 void TableBuilder::add(const std::vector<Record>& records) {

@@ -46,8 +46,11 @@ public:
     TableBuilder& operator=(const TableBuilder&) = delete;
 
     /** Takes the next record (a keyed table's: its key above the last one's); stored when a
-     *  batch is full. The autoincrement value is numbered, or kept when the options say so. */
-    void add(Record rec);
+     *  batch is full. The autoincrement value is numbered, or kept when the options say so.
+     *  `rec` is left with the values of a record stored before, or empty: a caller that fills
+     *  one record again and again keeps its room. */
+    void add(Record&& rec);
+    void add(const Record& rec) { add(Record(rec)); }
     void add(const std::vector<Record>& records);
     /** Stores what is left, closes the table and writes its index files (options.indexFiles);
      *  returns the record count. */
@@ -68,7 +71,8 @@ private:
     std::string path_, shownPath_;
     CreateOptions options_;
     std::unique_ptr<ParadoxTable> table_;
-    std::vector<Record> batch_;
+    std::vector<Record> batch_;  // the first `used_` wait to be stored; the rest were stored
+    size_t used_ = 0;
     uint32_t count_ = 0;
 };
 
