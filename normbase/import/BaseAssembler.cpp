@@ -329,13 +329,15 @@ uint32_t BaseAssembler::internCode(std::string_view code) {
     return id;
 }
 
-uint32_t BaseAssembler::internUnit(std::string_view unit) {
-    if (unit.empty()) return 0;
-    if (auto it = unitIds_.find(unit); it != unitIds_.end()) return it->second;
-    units_.emplace_back(unit);
-    unitIds_.emplace(std::string(unit), static_cast<uint32_t>(units_.size()));
-    return static_cast<uint32_t>(units_.size());
+uint32_t BaseAssembler::intern(std::vector<std::string>& texts, TextMap& ids, std::string_view text) {
+    if (text.empty()) return 0;
+    if (auto it = ids.find(text); it != ids.end()) return it->second;
+    texts.emplace_back(text);
+    ids.emplace(std::string(text), static_cast<uint32_t>(texts.size()));
+    return static_cast<uint32_t>(texts.size());
 }
+
+uint32_t BaseAssembler::internUnit(std::string_view unit) { return intern(units_, unitIds_, unit); }
 
 uint16_t BaseAssembler::internPrefix(std::string_view prefix) {
     for (size_t i = 0; i < prefixes_.size(); ++i)
@@ -379,15 +381,20 @@ void BaseAssembler::addReasons(std::string_view overhead, std::string_view profi
     if (items_.empty() || items_.back().price) throw Error("Ссылка на нормативы вне расценки");
     Item& it = items_.back();
     // One reference a line (a collapsed attribute holds no line break); a repeated one once.
-    auto add = [](std::string& to, std::string_view v) {
+    // The norms of a book share a few texts: each is kept once.
+    auto add = [&](uint32_t& to, std::string_view v) {
         if (v.empty()) return;
-        for (size_t at = 0; at <= to.size();) {
-            const size_t end = std::min(to.find('\n', at), to.size());
-            if (std::string_view(to).substr(at, end - at) == v && !to.empty()) return;
+        if (to == 0) {
+            to = intern(references_, referenceIds_, v);
+            return;
+        }
+        const std::string& had = references_[to - 1];
+        for (size_t at = 0; at <= had.size();) {
+            const size_t end = std::min(had.find('\n', at), had.size());
+            if (std::string_view(had).substr(at, end - at) == v) return;
             at = end + 1;
         }
-        if (!to.empty()) to += '\n';
-        to += v;
+        to = intern(references_, referenceIds_, had + '\n' + std::string(v));
     };
     add(it.overhead, overhead);
     add(it.profit, profit);
@@ -410,8 +417,9 @@ void BaseAssembler::addPriceRecord(int32_t entry, std::string_view code, std::st
     Item it = newItem(entry, code, unit, "ФСБЦ");
     it.price = true;
     it.priced = price.has_value();
-    it.resource = price.value_or(ResourcePrice{});
-    it.resource.machine = it.resource.machine || isMachine(code);
+    ResourcePrice& resource = resources_.emplace_back(price.value_or(ResourcePrice{}));
+    resource.machine = resource.machine || isMachine(code);
+    it.resource = static_cast<uint32_t>(resources_.size() - 1);
     if (!it.priced) notice(Notice::PriceWithoutPrice, code);
     ++priceRecords_;
     if (!code.empty()) {
@@ -434,7 +442,7 @@ std::string BaseAssembler::shownCode(const Item& it) const {
 }
 
 int32_t BaseAssembler::resourceKind(const Code& c) const {
-    const RecordKind k = c.priceItem >= 0 ? (items_[size_t(c.priceItem)].resource.machine ? RecordKind::Machine : RecordKind::Material)
+    const RecordKind k = c.priceItem >= 0 ? (resources_[items_[size_t(c.priceItem)].resource].machine ? RecordKind::Machine : RecordKind::Material)
                          : isLabour(c.text) ? RecordKind::Labour
                          : isMachine(c.text) ? RecordKind::Machine
                                              : RecordKind::Material;
@@ -448,7 +456,7 @@ RateComponents BaseAssembler::priceOf(const Item& rate, std::vector<RateLine>& b
         const Code& c = codes_[l.code];
         const Item* p = c.priceItem >= 0 ? &items_[size_t(c.priceItem)] : nullptr;
         buffer.push_back({c.text, l.numeric ? std::optional<int64_t>(l.quantity) : std::nullopt, l.abstract,
-                          p && p->priced ? &p->resource : nullptr});
+                          p && p->priced ? &resources_[p->resource] : nullptr});
     }
     return priceRate(buffer, wage_, rate.direct ? &directs_[rate.directPrices] : nullptr);
 }
@@ -560,16 +568,17 @@ void BaseAssembler::writeRates(Notices& n, const std::function<void()>& tableWri
             .set(pOgl, integer(it.entry)).set(pUnit, unitValue(it.unit));
         if (!it.code.empty()) rec.set(pAlt, fit(prefixes_[it.prefix] + " " + it.code, 255, code, n));
         if (it.price) {
-            rec.set(pKind, kind(it.resource.machine ? RecordKind::Machine : RecordKind::Material));
-            if (it.priced) rec.set(pBA, money(it.resource.price)).set(pBB, money(it.resource.price));
-            if (it.priced && it.resource.machine) rec.set(pBC, money(it.resource.price)).set(pBD, money(it.resource.machineWages));
+            const ResourcePrice& p = resources_[it.resource];
+            rec.set(pKind, kind(p.machine ? RecordKind::Machine : RecordKind::Material));
+            if (it.priced) rec.set(pBA, money(p.price)).set(pBB, money(p.price));
+            if (it.priced && p.machine) rec.set(pBC, money(p.price)).set(pBD, money(p.machineWages));
         } else {
             const RateComponents c = priceOf(it, buffer);
             rec.set(pKind, kind(RecordKind::Rate)).set(pBA, money(c.total)).set(pBB, money(c.materials))
                 .set(pBC, money(c.machines)).set(pBD, money(c.machineWages)).set(pBE, money(c.wages))
                 .set(pBG, quantity(c.labour)).set(pBH, quantity(c.machinistLabour));
-            if (!it.overhead.empty()) rec.set(pOverhead, fitReferences(it.overhead, kReferenceChars, code, n));
-            if (!it.profit.empty()) rec.set(pProfit, fitReferences(it.profit, kReferenceChars, code, n));
+            if (it.overhead) rec.set(pOverhead, fitReferences(references_[it.overhead - 1], kReferenceChars, code, n));
+            if (it.profit) rec.set(pProfit, fitReferences(references_[it.profit - 1], kReferenceChars, code, n));
             if (c.total == 0) n.add(Notice::RateWithoutPrice, code);
         }
         w.append();

@@ -107,10 +107,10 @@ private:
         uint16_t prefix = 0;  // index in prefixes_: the book of a norm, "ФСБЦ" for a price record
         bool price = false, priced = false, direct = false;
         std::string code;  // without its prefix; the name went to the names table
-        std::string overhead, profit;  // references, one per line
-        ResourcePrice resource;  // a price record's price
         uint32_t firstLine = 0, lines = 0;
         uint32_t directPrices = 0;  // a ФЕР unit price: its place in directs_
+        uint32_t overhead = 0, profit = 0;  // a norm's references (one a line): 1 + their place in references_
+        uint32_t resource = 0;              // a price record's price: its place in resources_
     };
     struct Line {
         uint32_t code;
@@ -132,6 +132,8 @@ private:
     Item newItem(int32_t entry, std::string_view code, std::string_view unit, std::string_view prefix);
     uint32_t internCode(std::string_view code);
     uint32_t internUnit(std::string_view unit);
+    /** 1 + the place of `text` in `texts` (added when new); 0 for an empty text. */
+    static uint32_t intern(std::vector<std::string>& texts, TextMap& ids, std::string_view text);
     uint16_t internPrefix(std::string_view prefix);
     /** The code as the tables show it: a norm's with its book's prefix. */
     std::string shownCode(const Item& it) const;
@@ -156,6 +158,9 @@ private:
     std::vector<std::pair<int32_t, std::string>> entries_;
     std::vector<Item> items_;
     std::vector<DirectPrices> directs_;
+    std::vector<std::string> references_;  // the texts of the norms' references, each once
+    TextMap referenceIds_;
+    std::vector<ResourcePrice> resources_;
     std::vector<Line> lines_;
     std::vector<Code> codes_;
     std::vector<uint32_t> placeholders_;  // codes without price record, in the order met
