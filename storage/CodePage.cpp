@@ -226,23 +226,33 @@ std::string toUtf8(std::string_view bytes, int codePage) {
     return out;
 }
 
-std::optional<std::string> fromUtf8(std::string_view s, int codePage, std::string* bad) {
+std::optional<size_t> fromUtf8Into(std::string_view s, int codePage, char* out, size_t room, std::string* bad) {
     const Reverse& r = reverseOf(codePage);
-    std::string out;
-    out.reserve(s.size());
-    size_t i = 0;
-    while (i < s.size()) {
-        unsigned char c = static_cast<unsigned char>(s[i]);
-        if (c < 0x80) { out.push_back(static_cast<char>(c)); ++i; continue; }
-        const utf8::Char ch = utf8::next(s, i);
-        const int b = ch.valid ? r.find(ch.code) : -1;
-        if (b < 0) {
-            if (bad) *bad = std::string(s.substr(i, ch.size));
-            return std::nullopt;
+    size_t n = 0;
+    for (size_t i = 0; i < s.size(); ++n) {
+        const unsigned char c = static_cast<unsigned char>(s[i]);
+        int b = c;
+        size_t size = 1;
+        if (c >= 0x80) {
+            const utf8::Char ch = utf8::next(s, i);
+            b = ch.valid ? r.find(ch.code) : -1;
+            size = ch.size;
+            if (b < 0) {
+                if (bad) *bad = std::string(s.substr(i, ch.size));
+                return std::nullopt;
+            }
         }
-        out.push_back(static_cast<char>(b));
-        i += ch.size;
+        if (n < room) out[n] = static_cast<char>(b);
+        i += size;
     }
+    return n;
+}
+
+std::optional<std::string> fromUtf8(std::string_view s, int codePage, std::string* bad) {
+    std::string out(s.size(), '\0');  // a character takes no more bytes than in UTF-8
+    const auto n = fromUtf8Into(s, codePage, out.data(), out.size(), bad);
+    if (!n) return std::nullopt;
+    out.resize(*n);
     return out;
 }
 

@@ -28,6 +28,10 @@ void appendUtf8(std::string& out, std::string_view bytes, int codePage);
 /** Bytes of UTF-8 `text` in `codePage`; nothing when a character has no byte there. `bad`
  *  receives the first such character (as UTF-8) when given. */
 std::optional<std::string> fromUtf8(std::string_view text, int codePage, std::string* bad = nullptr);
+/** The same into `out`, at most `room` bytes of it: the bytes the whole text takes (above
+ *  `room` when it was cut there), nothing (and `bad`) as above. */
+std::optional<size_t> fromUtf8Into(std::string_view text, int codePage, char* out, size_t room,
+                                   std::string* bad = nullptr);
 
 /** The byte of the upper-case letter of `b` in `codePage` (other bytes unchanged). */
 uint8_t upperByte(uint8_t b, int codePage);

@@ -181,7 +181,7 @@ void ParadoxTable::encodeRecord(const Record& rec, const uint8_t* old, std::vect
                 std::string data;
                 if (isTextBlob(f.type)) {
                     std::string bad;
-                    auto t = fromUtf8(v.asString(), info_.codePage, &bad);
+                    auto t = fromUtf8(*v.text(), info_.codePage, &bad);
                     if (!t) throw fail("символ «" + bad + "» нельзя записать в кодовой странице " + std::to_string(info_.codePage));
                     data = std::move(*t);
                 } else {
@@ -212,15 +212,13 @@ void ParadoxTable::encodeRecord(const Record& rec, const uint8_t* old, std::vect
             if (v.isEmpty()) continue;
             switch (f.type) {
             case FieldType::Alpha: {
+                // Converted straight into the record; a longer text is cut at the field's end.
                 std::string bad;
-                auto t = fromUtf8(v.asString(), info_.codePage, &bad);
-                if (!t) throw fail("символ «" + bad + "» нельзя записать в кодовой странице " + std::to_string(info_.codePage));
-                if (t->size() > static_cast<size_t>(f.bytes)) {
+                const auto n = fromUtf8Into(*v.text(), info_.codePage, reinterpret_cast<char*>(p), static_cast<size_t>(f.bytes), &bad);
+                if (!n) throw fail("символ «" + bad + "» нельзя записать в кодовой странице " + std::to_string(info_.codePage));
+                if (*n > static_cast<size_t>(f.bytes))
                     warn("Таблица «" + path_ + "», поле «" + d.name + "»: текст длиннее " +
                                    std::to_string(f.bytes) + " символов обрезан");
-                    t->resize(static_cast<size_t>(f.bytes));
-                }
-                std::memcpy(p, t->data(), t->size());
                 break;
             }
             case FieldType::Short: encodeShort(p, static_cast<int16_t>(v.asInteger())); break;
