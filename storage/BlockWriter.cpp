@@ -3,6 +3,7 @@
 #include "common/Error.h"
 
 #include <algorithm>
+#include <array>
 #include <cstring>
 
 namespace talvira::storage {
@@ -91,16 +92,27 @@ void BlockWriter::appendBlocks(uint32_t first, std::string_view bytes) {
     const size_t n = bytes.size() / rs;
     const uint32_t count = static_cast<uint32_t>((n + per - 1) / per);
     const uint32_t prevLast = chain_.blocks().empty() ? 0 : chain_.blocks().back().block;
-    std::vector<uint8_t> buf(size_t(count) * h_.blockSize, 0);
+    // Each block is its header, its records straight from `bytes` and zeros to its end, all
+    // of them gathered into one write.
+    static const std::vector<uint8_t> zeros(0x8000, 0);
+    std::vector<std::array<uint8_t, kBlockHeader>> heads(count);
+    std::vector<RawFile::Piece> pieces;
+    pieces.reserve(size_t(count) * 3);
     std::vector<uint32_t> counts(count);
     for (uint32_t k = 0; k < count; ++k) {
-        uint8_t* blk = &buf[size_t(k) * h_.blockSize];
         const uint32_t b = first + k;
         counts[k] = static_cast<uint32_t>(std::min<size_t>(per, n - size_t(k) * per));
-        putHeader(blk, k + 1 < count ? b + 1 : 0, k == 0 ? prevLast : b - 1, counts[k]);
-        std::memcpy(blk + kBlockHeader, bytes.data() + size_t(k) * per * rs, size_t(counts[k]) * rs);
+        putHeader(heads[k].data(), k + 1 < count ? b + 1 : 0, k == 0 ? prevLast : b - 1, counts[k]);
+        const size_t data = size_t(counts[k]) * rs;
+        pieces.push_back({heads[k].data(), kBlockHeader});
+        pieces.push_back({bytes.data() + size_t(k) * per * rs, data});
+        for (size_t tail = h_.blockSize - kBlockHeader - data; tail > 0;) {
+            const size_t z = std::min(tail, zeros.size());
+            pieces.push_back({zeros.data(), z});
+            tail -= z;
+        }
     }
-    db_.write(offsetOf(first), buf.data(), buf.size());
+    db_.write(offsetOf(first), pieces);
     if (prevLast) setLink(prevLast, kNext, first);  // links them in
     for (uint32_t k = 0; k < count; ++k) chain_.appendBlock(first + k, counts[k]);
     h_.fileBlocks = static_cast<uint16_t>(first + count - 1);

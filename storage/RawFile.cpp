@@ -4,16 +4,19 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <climits>
 #include <cstring>
 #include <filesystem>
 #include <map>
 #include <mutex>
 #include <utility>
+#include <vector>
 
 #include <fcntl.h>
 #include <sys/file.h>
 #include <sys/mman.h>
 #include <sys/stat.h>
+#include <sys/uio.h>
 #include <unistd.h>
 
 namespace talvira::storage {
@@ -124,6 +127,35 @@ void RawFile::write(uint64_t off, const void* p, size_t n) {
         done += static_cast<size_t>(w);
     }
     if (off + n > size_) size_ = off + n;
+}
+
+void RawFile::write(uint64_t off, std::span<const Piece> pieces) {
+    if (!writable_) throw Error("Файл «" + path_ + "» открыт только для чтения");
+    std::vector<iovec> io;
+    uint64_t total = 0;
+    for (const Piece& piece : pieces) {
+        if (piece.n == 0) continue;
+        io.push_back({const_cast<void*>(piece.p), piece.n});
+        total += piece.n;
+    }
+    size_t first = 0;  // the pieces before it are written
+    uint64_t at = off;
+    while (first < io.size()) {
+        const int count = static_cast<int>(std::min<size_t>(io.size() - first, IOV_MAX));
+        ssize_t w = ::pwritev(fd_, io.data() + first, count, static_cast<off_t>(at));
+        if (w < 0) {
+            if (errno == EINTR) continue;
+            throw Error("Ошибка записи в файл «" + path_ + "»: " + std::strerror(errno));
+        }
+        at += static_cast<uint64_t>(w);
+        // Past the pieces written whole; a piece written in part goes on from where it stopped.
+        while (first < io.size() && static_cast<size_t>(w) >= io[first].iov_len) w -= static_cast<ssize_t>(io[first++].iov_len);
+        if (first < io.size() && w > 0) {
+            io[first].iov_base = static_cast<char*>(io[first].iov_base) + w;
+            io[first].iov_len -= static_cast<size_t>(w);
+        }
+    }
+    if (off + total > size_) size_ = off + total;
 }
 
 // ---- TableLock ------------------------------------------------------------------------------

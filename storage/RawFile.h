@@ -10,6 +10,7 @@
  * Caveat: pointers from at() stay valid only until the next write through the same object.
  */
 #include <cstdint>
+#include <span>
 #include <string>
 
 namespace talvira::storage {
@@ -42,6 +43,13 @@ public:
     void releasePages() const { unmap(); }
     /** Writes all of `p` at `off` (growing the file when needed); talvira::Error on failure. */
     void write(uint64_t off, const void* p, size_t n);
+    /** A piece of a gathered write. */
+    struct Piece {
+        const void* p;
+        size_t n;
+    };
+    /** Writes the pieces one after another from `off`, as one write of their bytes would. */
+    void write(uint64_t off, std::span<const Piece> pieces);
 
     /** Creates (truncating) a file for writing. */
     static RawFile create(const std::string& path);

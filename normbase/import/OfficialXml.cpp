@@ -14,7 +14,7 @@ namespace {
 
 const char* attr(const char** atts, const char* name) {
     for (; atts && *atts; atts += 2)
-        if (std::strcmp(atts[0], name) == 0) return atts[1];
+        if (atts[0][0] == name[0] && std::strcmp(atts[0], name) == 0) return atts[1];  // most differ at once
     return nullptr;
 }
 std::string attrText(const char** atts, const char* name) {
@@ -32,9 +32,13 @@ bool isBlank(char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n'; }
 /** Blanks (spaces, tabs, line breaks) collapsed to one space, none at the ends: `s` itself
  *  when it has none to collapse (the usual case), else the text made in `scratch`. */
 std::string_view collapsed(std::string_view s, std::string& scratch) {
-    bool clean = s.empty() || (!isBlank(s.front()) && !isBlank(s.back()));
-    for (size_t i = 0; clean && i < s.size(); ++i)
-        clean = s[i] == ' ' ? (i + 1 < s.size() && s[i + 1] != ' ') : !isBlank(s[i]);
+    bool clean = true;
+    for (size_t i = 0; clean && i < s.size(); ++i) {
+        if (static_cast<unsigned char>(s[i]) > ' ') continue;  // the usual character: one test
+        // A single space between words is clean; any other blank, a space at either end or
+        // two spaces are not.
+        clean = s[i] == ' ' ? i > 0 && i + 1 < s.size() && s[i + 1] != ' ' : !isBlank(s[i]);
+    }
     if (clean) return s;
     scratch.clear();
     bool gap = false;
