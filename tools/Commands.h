@@ -20,6 +20,6 @@ int benchCommand(const Args& args);     // bench ... (measurements, never run by
 int searchCommand(const Args& args);    // search BASE_DIR WORD... [--limit N]
 int benchSearch(const std::string& dir);  // bench search BASE_DIR
 int importCommand(const Args& args);    // import BASE_DIR FILE... [--wage RUB_PER_HOUR]
-int benchImport(const Args& args);      // bench import FILE... | bench import --make-national OUT.xml FILE.xml
+int benchImport(const Args& args);      // bench import FILE... [--rounds N] | bench import --make-national OUT.xml FILE.xml
 
 }  // namespace talvira::cli
