@@ -317,14 +317,19 @@ TEST(Write, RefusedWritesSayWhy) {
         }
     }
     EXPECT_EQ(t->recordCount(), 0u);
-    // Text longer than its field is cut, with a warning.
+    // Text longer than its field is cut at the field's end (bytes of the code page, a letter
+    // each), with a warning; a text that fills it is whole.
     std::vector<std::string> warnings;
     setWarningSink([&](const std::string& w) { warnings.push_back(w); });
-    Record r = {{}, Value::string("abcdef"), {}};
-    t->append(r);
+    for (const char* text : {"abcdef", "абвгд", "эюя"}) {
+        Record r = {{}, Value::string(text), {}};
+        t->append(r);
+    }
     setWarningSink({});
-    EXPECT_EQ(t->read(*t->first())[1], Value::string("abc"));
-    ASSERT_EQ(warnings.size(), 1u);
+    std::vector<Value> stored;
+    for (auto loc = t->first(); loc; loc = t->next(*loc)) stored.push_back(t->read(*loc)[1]);
+    EXPECT_EQ(stored, (std::vector<Value>{Value::string("abc"), Value::string("абв"), Value::string("эюя")}));
+    ASSERT_EQ(warnings.size(), 2u);
     // Tables with index files stay read-only.
     TempDir d2;
     copyFamily(normbaseDir() / "RESURS.DB", d2.path());
