@@ -13,6 +13,7 @@
 #include <deque>
 #include <exception>
 #include <mutex>
+#include <optional>
 #include <thread>
 #include <tuple>
 
@@ -182,16 +183,18 @@ void Notices::fill(ImportReport& report) const {
 }
 
 // ---------------------------------------------------------------------------------------------
-// The names table, written while the files are read
+// The tables of texts (collections, contents entries, names), written while the files are read
 // ---------------------------------------------------------------------------------------------
 
-/** The reading hands the names over in batches; a thread of their own fits them to the code
+/** The reading hands the texts over in batches; a thread of their own fits them to the code
  *  page and stores them, so that the longest texts of the base cost the reading nothing. */
-class BaseAssembler::NameStream {
+class BaseAssembler::TextTables {
 public:
-    explicit NameStream(const std::string& dir) : writer_(dir, NormTable::Name), thread_([this] { run(); }) {}
-    /** Not finished (the reading failed or was cancelled): the names not yet stored are dropped. */
-    ~NameStream() {
+    enum Table { Collections, Entries, Names, kTables };
+
+    explicit TextTables(const std::string& dir) : dir_(dir), thread_([this] { run(); }) {}
+    /** Not finished (the reading failed or was cancelled): the texts not yet stored are dropped. */
+    ~TextTables() {
         {
             const std::lock_guard lock(mutex_);
             dropped_ = true;
@@ -199,13 +202,13 @@ public:
         close();
         if (thread_.joinable()) thread_.join();
     }
-    /** The name of record `id` (ids rise). */
-    void add(int64_t id, std::string_view name) {
-        gathering_.text += name;
-        gathering_.ends.emplace_back(id, gathering_.text.size());
+    /** The text of record `id` of `table` (ids rise in each); `owner`: a contents entry's collection. */
+    void add(Table table, int64_t id, std::string_view text, int32_t owner = 0) {
+        gathering_.text += text;
+        gathering_.ends.push_back({table, owner, id, gathering_.text.size()});
         if (gathering_.ends.size() >= kBatch) handOver();
     }
-    /** No more names: the thread stores the rest and writes the table's index. */
+    /** No more texts: the thread stores the rest and writes the tables' indexes. */
     void close() {
         if (closed_) return;
         handOver();
@@ -215,20 +218,27 @@ public:
         }
         wake_.notify_one();
     }
-    /** Waits for the table; the notices of its texts. A failure of the thread (a full disk) is
-     *  rethrown here. */
-    const Notices& finish() {
+    /** Waits for the tables. A failure of the thread (a full disk) is rethrown here. */
+    void finish() {
         close();
         thread_.join();
         if (failure_) std::rethrow_exception(failure_);
-        return notices_;
     }
+    /** After finish(): the records of a table and the notices of its texts. */
+    uint64_t count(Table t) const { return counts_[t]; }
+    const Notices& notices(Table t) const { return notices_[t]; }
 
 private:
-    /** Names one after another in one text, each with its record and where it ends. */
+    /** Texts one after another in one string, each with its table, record and end. */
     struct Batch {
+        struct End {
+            Table table;
+            int32_t owner;
+            int64_t id;
+            size_t end;
+        };
         std::string text;
-        std::vector<std::pair<int64_t, size_t>> ends;
+        std::vector<End> ends;
     };
     static constexpr size_t kBatch = 4096;
 
@@ -247,22 +257,42 @@ private:
     }
     void run() {
         try {
-            const normbase::NormRecord& r = writer_.record();
-            const size_t pId = r.place(fld::ID), pName = r.place(fld::NAME);
-            while (Batch* b = next()) {
+            // The tables are made here, off the reading, and not at all for a reading that
+            // fails before its first batch.
+            static constexpr NormTable kTable[kTables] = {NormTable::Reestr, NormTable::Ogl, NormTable::Name};
+            static constexpr size_t kMaxChars[kTables] = {255, 255, 0};
+            struct Out {
+                std::optional<NormTableWriter> writer;
+                size_t id = 0, name = 0, owner = 0;  // places of the fields
+            } outs[kTables];
+            auto out = [&](Table t) -> Out& {
+                Out& o = outs[t];
+                if (!o.writer) {
+                    const normbase::NormRecord& r = o.writer.emplace(dir_, kTable[t]).record();
+                    o.id = r.place(fld::ID);
+                    o.name = r.place(fld::NAME);
+                    if (t == Entries) o.owner = r.place(fld::IDREESTR);
+                }
+                return o;
+            };
+            bool dropped = false;
+            while (Batch* b = next(dropped)) {
                 size_t at = 0;
-                for (const auto& [id, end] : b->ends) {
-                    const std::string_view name = std::string_view(b->text).substr(at, end - at);
-                    at = end;
-                    writer_.next().set(pId, Value::integer(id)).set(pName, fit(std::string(name), 0, name, notices_));
-                    writer_.append();
+                for (const Batch::End& e : b->ends) {
+                    const std::string_view text = std::string_view(b->text).substr(at, e.end - at);
+                    at = e.end;
+                    Out& o = out(e.table);
+                    normbase::NormRecord& r = o.writer->next();
+                    r.set(o.id, Value::integer(e.id)).set(o.name, fit(std::string(text), kMaxChars[e.table], text, notices_[e.table]));
+                    if (e.table == Entries) r.set(o.owner, Value::integer(e.owner));
+                    o.writer->append();
                 }
                 const std::lock_guard lock(mutex_);
                 if (spare_.size() < 2) spare_.push_back(std::move(*b));
                 queue_.pop_front();
-                if (dropped_) return;
             }
-            writer_.finish();
+            if (dropped) return;
+            for (int t = 0; t < kTables; ++t) counts_[t] = out(Table(t)).writer->finish();
         } catch (...) {
             failure_ = std::current_exception();
             const std::lock_guard lock(mutex_);
@@ -270,15 +300,18 @@ private:
             failed_ = true;
         }
     }
-    /** The batch at the head of the queue, waited for; nullptr once closed and empty. */
-    Batch* next() {
+    /** The batch at the head of the queue, waited for; nullptr once closed and empty, or
+     *  dropped (`dropped` then set). */
+    Batch* next(bool& dropped) {
         std::unique_lock lock(mutex_);
         wake_.wait(lock, [&] { return !queue_.empty() || closed_; });
-        return queue_.empty() ? nullptr : &queue_.front();
+        dropped = dropped_;
+        return queue_.empty() || dropped ? nullptr : &queue_.front();
     }
 
-    NormTableWriter writer_;
-    Notices notices_;
+    std::string dir_;
+    Notices notices_[kTables];
+    uint64_t counts_[kTables] = {};
     Batch gathering_;
     std::mutex mutex_;
     std::condition_variable wake_;
@@ -294,7 +327,7 @@ private:
 // ---------------------------------------------------------------------------------------------
 
 BaseAssembler::BaseAssembler(const ImportOptions& options, const std::string& dir)
-    : options_(options), dir_(dir), names_(std::make_unique<NameStream>(dir)) {
+    : options_(options), dir_(dir), texts_(std::make_unique<TextTables>(dir)) {
     if (options.wagePerHour) {
         const auto w = DecimalText::fromDouble(*options.wagePerHour);
         wage_ = w ? w->scaled(kMoneyPlaces) : std::nullopt;
@@ -310,14 +343,15 @@ void BaseAssembler::expect(uint64_t xmlBytes) {
     items_.reserve(items_.size() + xmlBytes / 800);
 }
 
-int32_t BaseAssembler::addCollection(std::string name) {
-    collections_.push_back(std::move(name));
-    return static_cast<int32_t>(collections_.size());
+int32_t BaseAssembler::addCollection(std::string_view name) {
+    texts_->add(TextTables::Collections, ++collections_, name);
+    return collections_;
 }
 
-int32_t BaseAssembler::addEntry(std::string name) {
-    if (collections_.empty()) throw Error("Раздел вне сборника");
-    entries_.emplace_back(static_cast<int32_t>(collections_.size()), std::move(name));
+int32_t BaseAssembler::addEntry(std::string_view name) {
+    if (collections_ == 0) throw Error("Раздел вне сборника");
+    entries_.push_back(collections_);
+    texts_->add(TextTables::Entries, int64_t(entries_.size()), name, collections_);
     return static_cast<int32_t>(entries_.size());
 }
 
@@ -351,7 +385,7 @@ BaseAssembler::Item BaseAssembler::newItem(int32_t entry, std::string_view code,
     if (entry < 1 || size_t(entry) > entries_.size()) throw Error("Запись вне раздела");
     Item it;
     it.entry = entry;
-    it.collection = entries_[size_t(entry - 1)].first;
+    it.collection = entries_[size_t(entry - 1)];
     it.code = code;
     it.unit = internUnit(unit);
     it.prefix = internPrefix(prefix);
@@ -362,7 +396,7 @@ BaseAssembler::Item BaseAssembler::newItem(int32_t entry, std::string_view code,
 void BaseAssembler::beginRate(int32_t entry, std::string_view code, std::string_view name, std::string_view unit,
                               std::string_view prefix) {
     items_.push_back(newItem(entry, code, unit, prefix));
-    names_->add(int64_t(items_.size()), name);
+    texts_->add(TextTables::Names, int64_t(items_.size()), name);
     ++rates_;
 }
 
@@ -430,7 +464,7 @@ void BaseAssembler::addPriceRecord(int32_t entry, std::string_view code, std::st
             k.priceItem = static_cast<int64_t>(items_.size());
     }
     items_.push_back(std::move(it));
-    names_->add(int64_t(items_.size()), name);
+    texts_->add(TextTables::Names, int64_t(items_.size()), name);
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -470,30 +504,30 @@ void BaseAssembler::write(ImportReport& report, const ProgressFn& progress) {
         if (progress && !progress({what, 0, 0})) throw ImportCancelled();
     };
     stage("Запись таблиц нормативной базы");
-    countDuplicateCodes();
     numberPlaceholders();
-    for (uint32_t c : placeholders_) names_->add(codes_[c].placeholder, codes_[c].name);
-    names_->close();
+    for (uint32_t c : placeholders_) texts_->add(TextTables::Names, codes_[c].placeholder, codes_[c].name);
+    texts_->close();
     // The rates on this thread, the rest on a second one, each table with its indexes; the
-    // names are being stored meanwhile. Each keeps notices of its own, told in a fixed order.
+    // texts are being stored meanwhile. Each keeps notices of its own, told in a fixed order.
     Notices rateNotices, otherNotices;
     bothAtOnce([&] { writeRates(rateNotices, [&] { stage("Запись индексов"); }); },
                [&] {
+                   countDuplicateCodes(otherNotices);
                    writeUnits(otherNotices);
-                   report.collections = writeCollections(otherNotices);
-                   report.contentsEntries = writeEntries(otherNotices);
                    report.resourceLines = writeLines();
                });
-    const Notices& nameNotices = names_->finish();
+    texts_->finish();
+    report.collections = texts_->count(TextTables::Collections);
+    report.contentsEntries = texts_->count(TextTables::Entries);
     report.rates = rates_;
     report.priceRecords = priceRecords_;
     notices_.merge(rateNotices);
     notices_.merge(otherNotices);
-    notices_.merge(nameNotices);
+    for (auto t : {TextTables::Collections, TextTables::Entries, TextTables::Names}) notices_.merge(texts_->notices(t));
     notices_.fill(report);
 }
 
-void BaseAssembler::countDuplicateCodes() {
+void BaseAssembler::countDuplicateCodes(Notices& n) const {
     // Norms of one book with one code: sorted once here rather than a lookup per norm.
     std::vector<std::tuple<uint16_t, std::string_view, size_t>> codes;
     codes.reserve(rates_);
@@ -502,7 +536,7 @@ void BaseAssembler::countDuplicateCodes() {
     std::sort(codes.begin(), codes.end());
     for (size_t i = 1; i < codes.size(); ++i)
         if (std::get<0>(codes[i]) == std::get<0>(codes[i - 1]) && std::get<1>(codes[i]) == std::get<1>(codes[i - 1]))
-            notice(Notice::DuplicateCode, shownCode(items_[std::get<2>(codes[i])]));
+            n.add(Notice::DuplicateCode, shownCode(items_[std::get<2>(codes[i])]));
 }
 
 void BaseAssembler::numberPlaceholders() {
@@ -527,25 +561,6 @@ void BaseAssembler::writeUnits(Notices& n) const {
         w.append();
     }
     w.finish();
-}
-
-uint64_t BaseAssembler::writeCollections(Notices& n) const {
-    NormTableWriter w(dir_, NormTable::Reestr);
-    for (size_t i = 0; i < collections_.size(); ++i) {
-        w.next().set(fld::ID, integer(int64_t(i + 1))).set(fld::NAME, fit(collections_[i], 255, collections_[i], n));
-        w.append();
-    }
-    return w.finish();
-}
-
-uint64_t BaseAssembler::writeEntries(Notices& n) const {
-    NormTableWriter w(dir_, NormTable::Ogl);
-    for (size_t i = 0; i < entries_.size(); ++i) {
-        const auto& [collection, name] = entries_[i];
-        w.next().set(fld::ID, integer(int64_t(i + 1))).set(fld::IDREESTR, integer(collection)).set(fld::NAME, fit(name, 255, name, n));
-        w.append();
-    }
-    return w.finish();
 }
 
 void BaseAssembler::writeRates(Notices& n, const std::function<void()>& tableWritten) const {

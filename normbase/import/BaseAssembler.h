@@ -9,9 +9,9 @@
  *   BaseAssembler b(options, dir);
  *   b.addCollection("ГЭСНп 01. Электротехнические устройства");  ...  b.write(report, {});
  *
- * Caveats: the base but the names stays in memory until write() (some tens of MB for a national
- * base); the names table is written into `dir` on a thread of its own while the files are read,
- * so the folder is the new base's from the start.
+ * Caveats: the base but its texts stays in memory until write() (some tens of MB for a national
+ * base); the tables of texts (collections, contents entries, names) are written into `dir` on a
+ * thread of their own while the files are read, so the folder is the new base's from the start.
  */
 #include "normbase/import/ImportTypes.h"
 #include "normbase/import/RatePricing.h"
@@ -71,9 +71,9 @@ public:
     ~BaseAssembler();
 
     /** A new collection; returns its ID. */
-    int32_t addCollection(std::string name);
+    int32_t addCollection(std::string_view name);
     /** A contents entry of the current collection; returns its ID. */
-    int32_t addEntry(std::string name);
+    int32_t addEntry(std::string_view name);
     /** A norm listed under entry `entry`; its code is stored with its book's prefix as official
      *  documents write it ("ГЭСНп" + "01-01-001-01" = "ГЭСНп01-01-001-01"). */
     void beginRate(int32_t entry, std::string_view code, std::string_view name, std::string_view unit, std::string_view prefix);
@@ -95,12 +95,12 @@ public:
     /** Norms and price records taken so far. */
     uint64_t rateCount() const { return rates_; }
     uint64_t priceRecordCount() const { return priceRecords_; }
-    /** Writes the tables into the folder (on two threads besides the names') and fills the
-     *  counts and the attention list of `report`; once. */
+    /** Writes the other tables into the folder (on two threads besides the texts') and fills
+     *  the counts and the attention list of `report`; once. */
     void write(ImportReport& report, const ProgressFn& progress);
 
 private:
-    class NameStream;
+    class TextTables;
     struct Item {
         int32_t entry = 0, collection = 0;
         uint32_t unit = 0;
@@ -142,20 +142,18 @@ private:
     RateComponents priceOf(const Item& rate, std::vector<RateLine>& buffer) const;
 
     // The steps of write(), one table each (those run on the second thread take their own notices).
-    void countDuplicateCodes();
+    void countDuplicateCodes(Notices& n) const;
     void numberPlaceholders();
     void writeUnits(Notices& n) const;
-    uint64_t writeCollections(Notices& n) const;
-    uint64_t writeEntries(Notices& n) const;
     void writeRates(Notices& n, const std::function<void()>& tableWritten) const;
     uint64_t writeLines() const;
 
     ImportOptions options_;
     std::string dir_;
-    std::unique_ptr<NameStream> names_;
+    std::unique_ptr<TextTables> texts_;
     std::optional<int64_t> wage_;  // kopecks per hour
-    std::vector<std::string> collections_;
-    std::vector<std::pair<int32_t, std::string>> entries_;
+    int32_t collections_ = 0;
+    std::vector<int32_t> entries_;  // the collection of each contents entry
     std::vector<Item> items_;
     std::vector<DirectPrices> directs_;
     std::vector<std::string> references_;  // the texts of the norms' references, each once
