@@ -1,8 +1,10 @@
 #include "common/Error.h"
 #include "normbase/NormBase.h"
 #include "normbase/NormBaseFields.h"
+#include "normbase/NormBaseFormat.h"
 #include "storage/TableFile.h"
 #include "tests/support/NormBaseDescription.h"
+#include "tests/support/TestPaths.h"
 
 #include <QJsonArray>
 #include <QJsonObject>
@@ -233,4 +235,33 @@ TEST(NormBaseStartup, FindsTablesWhateverTheirLetterCase) {
     nb.setDirectory(dir.path().string());
     nb.openAll();
     EXPECT_TRUE(nb.Table9.active());
+}
+
+// A writer fills one record again and again, the table builder trading it for one stored
+// before: a field the next record leaves unset is empty, never an earlier record's value, over
+// more records than a batch holds.
+TEST(NormTableWriter, AFieldLeftUnsetIsEmptyWhateverTheRecordsBeforeIt) {
+    test::TempDir dir("talvira-normwriter");
+    const int n = 1500;
+    {
+        normbase::NormTableWriter w(dir.path().string(), normbase::NormTable::Ogl);
+        for (int id = 1; id <= n; ++id) {
+            normbase::NormRecord& r = w.next();
+            r.set(normbase::fld::ID, Value::integer(id));
+            if (id % 3 == 0) r.set(normbase::fld::NAME, Value::string("Раздел " + std::to_string(id)));
+            if (id % 2 == 0) r.set(normbase::fld::IDREESTR, Value::integer(id / 2));
+            w.append();
+        }
+        EXPECT_EQ(w.finish(), uint32_t(n));
+    }
+    auto t = openParadoxTable((dir / "OGL.DB").string(), OpenMode::ReadOnly);
+    const int pName = t->fieldIndex("NAME"), pOwner = t->fieldIndex("IDREESTR");
+    int id = 0;
+    for (auto loc = t->first(); loc; loc = t->next(*loc)) {
+        const Record r = t->read(*loc);
+        ASSERT_EQ(r[0], Value::integer(++id));
+        EXPECT_EQ(r[size_t(pName)], id % 3 == 0 ? Value::string("Раздел " + std::to_string(id)) : Value()) << id;
+        EXPECT_EQ(r[size_t(pOwner)], id % 2 == 0 ? Value::integer(id / 2) : Value()) << id;
+    }
+    EXPECT_EQ(id, n);
 }

@@ -7,6 +7,7 @@
 #include "storage/FileNames.h"
 #include "storage/ParadoxFormat.h"
 #include "storage/ParadoxTable.h"
+#include "storage/RawFile.h"
 #include "storage/TableBuilder.h"
 #include "storage/TableFile.h"
 #include "tests/storage/StorageTestUtil.h"
@@ -572,4 +573,26 @@ TEST(Write, BuiltTablesTakeTheirRecordsInOrderAndGetTheirIndexes) {
         EXPECT_EQ(std::string(e.what()).find("~tmp"), std::string::npos) << e.what();
     }
     EXPECT_EQ(openParadoxTable(tmp.string(), OpenMode::ReadOnly)->recordCount(), 3u);
+}
+
+// A gathered write lands as one write of its pieces would: empty pieces, more pieces than one
+// system call takes, and a write past the end that grows the file.
+TEST(Write, GatheredPiecesLandAsOneWriteOfTheirBytes) {
+    TempDir dir;
+    const std::string path = (dir / "G.BIN").string();
+    RawFile f = RawFile::create(path);
+    f.write(0, "0123456789", 10);
+    std::vector<std::string> texts;
+    std::string expected = "01";
+    for (int i = 0; i < 3000; ++i) {
+        texts.push_back(i % 7 == 0 ? std::string() : std::string(size_t(i % 5 + 1), char('a' + i % 26)));
+        expected += texts.back();
+    }
+    std::vector<RawFile::Piece> pieces;
+    for (const std::string& t : texts) pieces.push_back({t.data(), t.size()});
+    f.write(2, pieces);
+    EXPECT_EQ(f.size(), expected.size());
+    std::string back(expected.size(), '\0');
+    ASSERT_TRUE(f.readInto(0, back.data(), back.size()));
+    EXPECT_EQ(back, expected);
 }
