@@ -499,12 +499,14 @@ public:
         in_.leafKeys.append(reinterpret_cast<const char*>(b.records), keySize);
         in_.childBlocks.push_back(b.number);
         in_.childCounts.push_back(b.count);
+        const char* prev = prevKey_.empty() ? nullptr : prevKey_.data();
         for (uint32_t r = 0; r < b.count; ++r) {
             const char* k = reinterpret_cast<const char*>(b.records + size_t(r) * t_.recordSize());
-            if (!prevKey_.empty() && std::memcmp(prevKey_.data(), k, keySize) >= 0)
+            if (prev && std::memcmp(prev, k, keySize) >= 0)
                 throw Error("Записи таблицы «" + path_ + "» не упорядочены по ключу или ключ повторяется");
-            prevKey_.assign(k, keySize);
+            prev = k;
         }
+        prevKey_.assign(prev, keySize);  // the block's last key: the block read next overwrites it
     }
     /** Writes T.PX, then marks the table keyed. */
     void write() {
