@@ -23,6 +23,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <thread>
 #include <unordered_map>
 #include <vector>
 
@@ -151,6 +152,7 @@ private:
     ImportOptions options_;
     std::string dir_;
     std::unique_ptr<TextTables> texts_;
+    std::thread prefault_;  // readies the pages of the room expect() reserved
     std::optional<int64_t> wage_;  // kopecks per hour
     int32_t collections_ = 0;
     std::vector<int32_t> entries_;  // the collection of each contents entry
