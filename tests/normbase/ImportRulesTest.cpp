@@ -2,10 +2,12 @@
 // from its lines, and the base's note of itself. Each a table of cases.
 #include "common/Error.h"
 #include "normbase/BaseInfo.h"
+#include "normbase/import/BaseAssembler.h"
 #include "normbase/import/ExactNumber.h"
 #include "normbase/import/ExpatParser.h"
 #include "normbase/import/OfficialImport.h"
 #include "normbase/import/RatePricing.h"
+#include "storage/TableFile.h"
 #include "tests/support/TestPaths.h"
 
 #include <gtest/gtest.h>
@@ -252,6 +254,44 @@ TEST(BaseInfo, WrittenAndReadBackOrNotImportedWhenAbsentOrDamaged) {
     EXPECT_EQ(normbase::readBaseInfo(dir.path()).orders, std::vector<std::string>{"Приказ в две строки"});
     // A folder that cannot take the note is an error, not a silent loss.
     EXPECT_THROW(normbase::writeBaseInfo(dir / "missing", info), Error);
+}
+
+
+// The texts go to their tables on a thread of their own in batches: over several batches each
+// norm's name lands under its number; an assembler given up before write() (a reading that
+// failed) ends that thread without the table's index, and without waiting for the rest.
+TEST(BaseAssembler, TextsStoredOverManyBatchesOrDroppedWithTheReading) {
+    const int n = 20000;
+    auto fill = [&](BaseAssembler& b) {
+        EXPECT_EQ(b.addCollection("ГЭСН 01. Земляные работы"), 1);
+        const int32_t entry = b.addEntry("Таблица 01-01-001");
+        for (int i = 1; i <= n; ++i) b.beginRate(entry, "01-01-001-" + std::to_string(i), "Разработка грунта " + std::to_string(i), "м3", "ГЭСН");
+    };
+    TempDir given("talvira-texts-given");
+    {
+        BaseAssembler b({}, given.path().string());
+        fill(b);
+    }
+    EXPECT_FALSE(fs::exists(given / "000_NAME.PX"));
+
+    TempDir written("talvira-texts-written");
+    BaseAssembler b({}, written.path().string());
+    fill(b);
+    ImportReport report;
+    b.write(report, {});
+    EXPECT_EQ(report.rates, uint64_t(n));
+    EXPECT_EQ(report.collections, 1u);
+    EXPECT_EQ(report.contentsEntries, 1u);
+    auto names = storage::openParadoxTable((written / "000_NAME.DB").string(), storage::OpenMode::ReadOnly);
+    ASSERT_EQ(names->recordCount(), uint32_t(n));
+    int64_t id = 0;
+    for (auto loc = names->first(); loc; loc = names->next(*loc)) {
+        const storage::Record r = names->read(*loc);
+        ASSERT_EQ(r[0].asInteger(), ++id);
+        ASSERT_EQ(r[1].asString(), "Разработка грунта " + std::to_string(id));
+    }
+    EXPECT_TRUE(fs::exists(written / "000_NAME.PX"));
+    EXPECT_TRUE(fs::exists(written / "OGL.X02"));
 }
 
 }  // namespace
