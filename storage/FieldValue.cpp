@@ -17,6 +17,12 @@ std::string_view trimmed(std::string_view s) {
     return s;
 }
 
+/** `n` within the range of an integer field of type `t` (the type's lowest value marks an
+ *  empty field on disk). */
+bool integerInRange(int64_t n, FieldType t) {
+    return t == FieldType::Short ? n >= -32767 && n <= 32767 : n >= -2147483647LL && n <= 2147483647LL;
+}
+
 Value toInteger(const Value& v, FieldType t) {
     int64_t n = 0;
     switch (v.kind()) {
@@ -42,11 +48,9 @@ Value toInteger(const Value& v, FieldType t) {
     default: throw FieldValueError("«" + v.asString() + "» не является целым числом");
     }
     if (t == FieldType::Logical) return Value::integer(n != 0 ? 1 : 0);
-    if (t == FieldType::Short) {
-        if (n < -32767 || n > 32767) throw FieldValueError("значение " + std::to_string(n) + " вне диапазона -32767..32767");
-    } else if (n < -2147483647LL || n > 2147483647LL) {
-        throw FieldValueError("значение " + std::to_string(n) + " вне диапазона -2147483647..2147483647");
-    }
+    if (!integerInRange(n, t))
+        throw FieldValueError("значение " + std::to_string(n) + " вне диапазона " +
+                              (t == FieldType::Short ? "-32767..32767" : "-2147483647..2147483647"));
     return Value::integer(n);
 }
 
@@ -116,9 +120,8 @@ bool fitsAsIs(const Value& v, const FieldDef& f) {
     switch (v.kind()) {
     case Value::Kind::Empty: return true;
     case Value::Kind::Integer: {
-        const int64_t n = v.asInteger();
-        if (f.type == FieldType::Short) return n >= -32767 && n <= 32767;
-        return (f.type == FieldType::Long || f.type == FieldType::AutoInc) && n >= -2147483647LL && n <= 2147483647LL;
+        const bool integerField = f.type == FieldType::Short || f.type == FieldType::Long || f.type == FieldType::AutoInc;
+        return integerField && integerInRange(v.asInteger(), f.type);
     }
     case Value::Kind::Float:
         return (f.type == FieldType::Number || f.type == FieldType::Currency || f.type == FieldType::BCD) &&

@@ -115,18 +115,8 @@ bool RawFile::readInto(uint64_t off, void* out, size_t len) const {
 }
 
 void RawFile::write(uint64_t off, const void* p, size_t n) {
-    if (!writable_) throw Error("Файл «" + path_ + "» открыт только для чтения");
-    const char* c = static_cast<const char*>(p);
-    size_t done = 0;
-    while (done < n) {
-        ssize_t w = ::pwrite(fd_, c + done, n - done, static_cast<off_t>(off + done));
-        if (w < 0) {
-            if (errno == EINTR) continue;
-            throw Error("Ошибка записи в файл «" + path_ + "»: " + std::strerror(errno));
-        }
-        done += static_cast<size_t>(w);
-    }
-    if (off + n > size_) size_ = off + n;
+    const Piece whole{p, n};
+    write(off, std::span<const Piece>(&whole, 1));
 }
 
 void RawFile::write(uint64_t off, std::span<const Piece> pieces) {
