@@ -12,7 +12,7 @@ $SUDO apt-get install -y -q --no-install-recommends \
   libgtest-dev libgmock-dev libbenchmark-dev \
   clang libclang-rt-14-dev \
   pxlib-dev libstemmer-dev \
-  libexpat1-dev libzip-dev \
+  libexpat1-dev libzip-dev libxml2-dev libxml2-utils \
   libxlsxwriter-dev \
   libreoffice-calc-nogui gnumeric python3-openpyxl \
   xvfb xauth x11-utils xdotool \
