@@ -12,7 +12,7 @@
  *   PositionDlg->showPosition(count);                     // COUNT of the current position
  */
 #include "editing/EstimateForms.h"
-#include "estimate/model/Local421.h"
+#include "model/BaseIndex.h"
 
 #include <QDialog>
 

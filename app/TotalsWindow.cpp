@@ -6,7 +6,7 @@
 #include "dbctrls/FieldText.h"
 #include "editing/EstimateCommands.h"
 #include "editing/EstimateDocument.h"
-#include "editing/Local421Text.h"
+#include "editing/BaseIndexText.h"
 #include "estimate/EstimateFields.h"
 #include "export/ChargeBlock.h"
 
@@ -99,16 +99,16 @@ TotalsWindow::TotalsWindow(Estimate estimate)
     NextAction->setShortcutContext(Qt::WindowShortcut);
     addAction(NextAction);
 
-    Local421Grid = new QTableWidget(0, 4, this);
-    Local421Grid->setObjectName("Local421Grid");
-    Local421Grid->setHorizontalHeaderLabels({QString(), QStringLiteral("В базисных ценах"), QStringLiteral("Индекс"),
+    BaseIndexGrid = new QTableWidget(0, 4, this);
+    BaseIndexGrid->setObjectName("BaseIndexGrid");
+    BaseIndexGrid->setHorizontalHeaderLabels({QString(), QStringLiteral("В базисных ценах"), QStringLiteral("Индекс"),
                                               QStringLiteral("В текущих ценах")});
-    Local421Grid->verticalHeader()->hide();
-    Local421Grid->setEditTriggers(QAbstractItemView::NoEditTriggers);
-    Local421Grid->setWordWrap(false);
-    Local421Grid->horizontalHeader()->setSectionResizeMode(0, QHeaderView::Stretch);
-    for (int c = 1; c < 4; ++c) Local421Grid->horizontalHeader()->setSectionResizeMode(c, QHeaderView::ResizeToContents);
-    Local421Grid->hide();
+    BaseIndexGrid->verticalHeader()->hide();
+    BaseIndexGrid->setEditTriggers(QAbstractItemView::NoEditTriggers);
+    BaseIndexGrid->setWordWrap(false);
+    BaseIndexGrid->horizontalHeader()->setSectionResizeMode(0, QHeaderView::Stretch);
+    for (int c = 1; c < 4; ++c) BaseIndexGrid->horizontalHeader()->setSectionResizeMode(c, QHeaderView::ResizeToContents);
+    BaseIndexGrid->hide();
 
     auto* bottom = new QHBoxLayout;
     bottom->addWidget(CountLabel);
@@ -118,7 +118,7 @@ TotalsWindow::TotalsWindow(Estimate estimate)
     auto* layout = new QVBoxLayout(this);
     layout->addWidget(SumsGrid);
     layout->addWidget(BlockGrid, 1);
-    layout->addWidget(Local421Grid, 1);
+    layout->addWidget(BaseIndexGrid, 1);
     layout->addLayout(bottom);
     // Compact: rows as high as the estimate grid's, the window as large as the whole block.
     const int rowHeight = fontMetrics().height() + 4;
@@ -158,21 +158,21 @@ talvira::model::EstimateTexts TotalsWindow::typedTexts() const {
     return texts;
 }
 
-bool TotalsWindow::show421() {
-    const talvira::model::Local421* result = estimate_.document ? estimate_.document->local421() : nullptr;
-    if (shown421_ != (result != nullptr)) {
+bool TotalsWindow::showBaseIndex() {
+    const talvira::model::BaseIndexResult* result = estimate_.document ? estimate_.document->baseIndex() : nullptr;
+    if (shownBaseIndex_ != (result != nullptr)) {
         // The workbook's block in the window's own size; the larger table in a larger one.
-        shown421_ = result != nullptr;
-        SumsGrid->setVisible(!shown421_);
-        BlockGrid->setVisible(!shown421_);
-        Local421Grid->setVisible(shown421_);
-        if (shown421_) templateSize_ = size();
-        resize(shown421_ ? QSize(std::max(width(), 640), std::max(height(), 600)) : templateSize_);
+        shownBaseIndex_ = result != nullptr;
+        SumsGrid->setVisible(!shownBaseIndex_);
+        BlockGrid->setVisible(!shownBaseIndex_);
+        BaseIndexGrid->setVisible(shownBaseIndex_);
+        if (shownBaseIndex_) templateSize_ = size();
+        resize(shownBaseIndex_ ? QSize(std::max(width(), 640), std::max(height(), 600)) : templateSize_);
     }
     if (!result) return false;
     const char sep = talvira::dbctrls::userDecimalSeparator();
     std::vector<talvira::editing::TotalsLine> lines =
-        talvira::editing::local421Lines(*result, typedTexts().vatPercent, sep);
+        talvira::editing::baseIndexLines(*result, typedTexts().vatPercent, sep);
     // Thousands of positions without a row would make thousands of lines: the first ones say it.
     constexpr size_t kMostLines = 400;
     if (lines.size() > kMostLines) {
@@ -180,11 +180,11 @@ bool TotalsWindow::show421() {
         lines.resize(kMostLines);
         lines.push_back({talvira::editing::TotalsLine::Kind::Problem, "… и ещё " + std::to_string(more), {}, {}, {}});
     }
-    Local421Grid->clearSpans();
-    Local421Grid->setRowCount(int(lines.size()));
-    QFont bold = Local421Grid->font();
+    BaseIndexGrid->clearSpans();
+    BaseIndexGrid->setRowCount(int(lines.size()));
+    QFont bold = BaseIndexGrid->font();
     bold.setBold(true);
-    QFont italic = Local421Grid->font();
+    QFont italic = BaseIndexGrid->font();
     italic.setItalic(true);
     using Kind = talvira::editing::TotalsLine::Kind;
     for (int r = 0; r < int(lines.size()); ++r) {
@@ -196,15 +196,15 @@ bool TotalsWindow::show421() {
             if (l.kind == Kind::Heading || l.kind == Kind::Total) item->setFont(bold);
             if (l.kind == Kind::Note) item->setFont(italic);
             if (l.kind == Kind::Problem) item->setForeground(QColor(160, 0, 0));
-            Local421Grid->setItem(r, c, item);
+            BaseIndexGrid->setItem(r, c, item);
         }
-        if (l.kind == Kind::Heading || l.kind == Kind::Note || l.kind == Kind::Problem) Local421Grid->setSpan(r, 0, 1, 4);
+        if (l.kind == Kind::Heading || l.kind == Kind::Note || l.kind == Kind::Problem) BaseIndexGrid->setSpan(r, 0, 1, 4);
     }
     return true;
 }
 
 void TotalsWindow::showBlock() {
-    if (show421()) {
+    if (showBaseIndex()) {
         CountLabel->setText(QStringLiteral("Позиций: %1, не заполнено: %2")
                                 .arg(follower_.rows().size())
                                 .arg(follower_.incompleteCount()));

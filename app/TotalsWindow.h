@@ -68,7 +68,7 @@ public:
     /** By the base-index method, in place of the two above: per type of work and for the
      *  estimate, in base and current prices with each index, VAT after them, then what could
      *  not be computed. Columns caption, base, index, current. */
-    QTableWidget* Local421Grid = nullptr;
+    QTableWidget* BaseIndexGrid = nullptr;
     QLabel* CountLabel = nullptr;       // "Позиций: N, не заполнено: M"
     QPushButton* NextButton = nullptr;  // "Следующая незаполненная"
     QLabel* MessageLabel = nullptr;     // what the walk has to say
@@ -103,13 +103,13 @@ protected:
 private:
     talvira::model::EstimateTexts typedTexts() const;
     void showMessage(const QString& text);
-    /** Fills Local421Grid; false for an estimate by the template. */
-    bool show421();
+    /** Fills BaseIndexGrid; false for an estimate by the template. */
+    bool showBaseIndex();
 
     Estimate estimate_;
     talvira::editing::TotalsFollower& follower_;
     talvira::xls::EstimateTotals totals_;
     bool placed_ = false;
-    bool shown421_ = false;   // which of the two views is shown
+    bool shownBaseIndex_ = false;   // which of the two views is shown
     QSize templateSize_;      // the window's size for the workbook's block
 };

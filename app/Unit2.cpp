@@ -14,7 +14,7 @@
 #include "editing/EstimateCommands.h"
 #include "editing/EstimateCompanion.h"
 #include "editing/EstimateHistory.h"
-#include "editing/Local421Text.h"
+#include "editing/BaseIndexText.h"
 #include "editing/PriceConversion.h"
 #include "editing/TotalsFollower.h"
 #include "editing/EstimateRows.h"
@@ -501,18 +501,18 @@ void setElided(QLabel* label, const QString& text) {
 void TForm2::showPositionPanel() {
     if (!Totals || !PositionPanel || !ParamsItem) return;  // still being built
     talvira::editing::EstimateDocument& doc = *document_;
-    const bool by421 = doc.isOpen() && doc.by421();
+    const bool byBaseIndex = doc.isOpen() && doc.byBaseIndex();
     ParamsItem->setEnabled(doc.isOpen());
-    if (PositionPanel->isHidden() == by421) {
-        PositionPanel->setVisible(by421);
+    if (PositionPanel->isHidden() == byBaseIndex) {
+        PositionPanel->setVisible(byBaseIndex);
         placeGrid();
     }
     const auto& rows = Totals->follower().rows();
     const int row = SmetaTable.active() ? SmetaTable.recNo() : -1;
-    const bool position = by421 && row >= 0 && size_t(row) < rows.size();
+    const bool position = byBaseIndex && row >= 0 && size_t(row) < rows.size();
     PositionItem->setEnabled(position);
     PositionButton->setEnabled(position);
-    if (!by421) return;
+    if (!byBaseIndex) return;
     const char sep = talvira::dbctrls::userDecimalSeparator();
     setElided(LevelLabel, QString::fromStdString(talvira::editing::estimateSummary(doc.side().params, sep)));
     if (!position) {
@@ -533,17 +533,17 @@ void TForm2::PositionItemClick() {
     storePendingEdit();
     const auto& rows = Totals->follower().rows();
     const int row = SmetaTable.active() ? SmetaTable.recNo() : -1;
-    if (!document_->by421() || row < 0 || size_t(row) >= rows.size())
+    if (!document_->byBaseIndex() || row < 0 || size_t(row) >= rows.size())
         throw talvira::Error("Данные позиции задаются в смете базисно-индексным методом, на сохраненной позиции.");
     PositionDlg->showPosition(rows[size_t(row)].count);
 }
 
 void TForm2::LsrItemClick() {
     storePendingEdit();
-    if (document().side().params.method != talvira::model::Method::BaseIndex421) {
+    if (document().side().params.method != talvira::model::Method::BaseIndex) {
         // the form needs the base-index method: the template workbook is what this estimate has
         if (offerTemplateWorkbook &&
-            offerTemplateWorkbook(QString::fromUtf8(talvira::editing::kNeeds421Method) +
+            offerTemplateWorkbook(QString::fromUtf8(talvira::editing::kNeedsBaseIndexMethod) +
                                   QStringLiteral("\n\nВыгрузить смету по шаблону (Excel)?")))
             EButtonClick();
         return;

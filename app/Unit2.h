@@ -5,7 +5,7 @@
  * estimate document over SmetaTable (the one the other windows are given) and shows it.
  */
 #include "editing/EstimateDocument.h"
-#include "estimate/model/EstimateRows.h"
+#include "model/EstimateRows.h"
 #include "storage/TableHandle.h"
 
 #include <QMainWindow>

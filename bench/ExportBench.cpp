@@ -7,7 +7,7 @@
 // A sheet holds 65 536 rows, so 65 508 positions is the most an estimate can have in a
 // workbook; 100 000 positions end in the error that says so (measured up to that point).
 #include "common/Error.h"
-#include "estimate/model/Local421.h"
+#include "model/BaseIndex.h"
 #include "export/EstimateExport.h"
 #include "export/LsrForm.h"
 
@@ -89,18 +89,18 @@ double rssMb() {
 
 /** `n` positions by the base-index method: rates with НР/СП rows and coefficients, every third
  *  followed by a priced material and every tenth by one still without a price. */
-struct Estimate421 {
+struct BaseIndexEstimate {
     std::vector<talvira::model::PositionRow> rows;
     std::vector<talvira::model::PositionExtra> extras;
     talvira::model::EstimateParams params;
 };
-Estimate421 generated421(int n) {
+BaseIndexEstimate generatedBaseIndex(int n) {
     namespace m = talvira::model;
-    Estimate421 e;
-    e.params.method = m::Method::BaseIndex421;
-    e.params.indexOt = m::Dec7::fromUnits(522'100'000);
-    e.params.indexEm = m::Dec7::fromUnits(166'400'000);
-    e.params.indexM = m::Dec7::fromUnits(84'900'000);
+    BaseIndexEstimate e;
+    e.params.method = m::Method::BaseIndex;
+    e.params.indexOt = talvira::Dec7::fromUnits(522'100'000);
+    e.params.indexEm = talvira::Dec7::fromUnits(166'400'000);
+    e.params.indexM = talvira::Dec7::fromUnits(84'900'000);
     int32_t count = 0;
     for (int i = 0; i < n; ++i) {
         m::PositionRow r;
@@ -120,8 +120,8 @@ Estimate421 generated421(int n) {
         m::PositionExtra x;
         x.count = r.count;
         x.nrRow = x.spRow = "008.0";
-        x.machinistLabour = m::Dec7::fromUnits(1'500'000);
-        if (i % 5 == 0) x.coefficients.push_back({m::Dec7::fromUnits(12'000'000), m::EM | m::OTM | m::ZTM, "прил. 10"});
+        x.machinistLabour = talvira::Dec7::fromUnits(1'500'000);
+        if (i % 5 == 0) x.coefficients.push_back({talvira::Dec7::fromUnits(12'000'000), m::EM | m::OTM | m::ZTM, "прил. 10"});
         e.extras.push_back(x);
         if (i % 3 == 0 || i % 10 == 0) {
             m::PositionRow mat;
@@ -135,7 +135,7 @@ Estimate421 generated421(int n) {
             m::PositionExtra mx;
             mx.count = mat.count;
             mx.parent = r.count;
-            mx.perUnit = m::Dec7::fromUnits(10'200'000);
+            mx.perUnit = talvira::Dec7::fromUnits(10'200'000);
             e.extras.push_back(mx);
         }
     }
@@ -145,13 +145,13 @@ Estimate421 generated421(int n) {
 void LsrForm(benchmark::State& state) {
     const int n = static_cast<int>(state.range(0));
     const fs::path out = fs::temp_directory_path() / ("talvira-bench-" + std::to_string(::getpid()) + ".xlsx");
-    const Estimate421 e = generated421(n);
+    const BaseIndexEstimate e = generatedBaseIndex(n);
     const talvira::model::EstimateTexts texts = talvira::model::EstimateTexts::defaults(',');
     const double before = rssMb();
     double peak = 0;
     for (auto _ : state) {
-        const talvira::model::Local421 result =
-            talvira::model::computeLocal421(e.rows, e.extras, e.params, talvira::model::nrSpTables());
+        const talvira::model::BaseIndexResult result =
+            talvira::model::computeBaseIndex(e.rows, e.extras, e.params, talvira::model::nrSpTables());
         std::vector<std::string> titles(result.positions.size(), "Конструкции из кирпича и блоков");
         talvira::lsr::FormInput in{e.rows, texts, e.params, result, {}, titles};
         in.facts.program = "Тальвира 1.0";

@@ -18,7 +18,7 @@
  * never written over. Saving replaces the file in one step.
  */
 #include "estimate/EstimateFile.h"
-#include "estimate/model/EstimateRows.h"
+#include "model/EstimateRows.h"
 
 #include <filesystem>
 #include <string>

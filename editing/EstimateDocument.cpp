@@ -133,7 +133,7 @@ void EstimateDocument::append(const std::function<std::vector<model::PositionExt
     if (extras.empty()) return;
     for (const model::PositionExtra& e : extras) side_.extraFor(e.count) = e;
     follower_.setExtras(extras);
-    if (by421() || sideOnDisk_) {  // else kept in memory, written should the method change
+    if (byBaseIndex() || sideOnDisk_) {  // else kept in memory, written should the method change
         try {
             saveSide();
         } catch (const Error& e) {
@@ -195,7 +195,7 @@ void EstimateDocument::setParams(const model::EstimateParams& params) {
     // Add would have given them (from the norm base in use, read once), its materials follow
     // their rates, and its base prices are at the base's level when it named none.
     std::vector<QuantityChange> follow;
-    if (params.method == model::Method::BaseIndex421 && !by421()) {
+    if (params.method == model::Method::BaseIndex && !byBaseIndex()) {
         RateLookup lookup;
         if (!baseDir_.empty()) {
             try {
@@ -226,7 +226,7 @@ void EstimateDocument::setParams(const model::EstimateParams& params) {
 }
 
 std::vector<PercentDifference> EstimateDocument::percentDifferences() const {
-    if (!smeta_.active() || !by421()) return {};
+    if (!smeta_.active() || !byBaseIndex()) return {};
     return editing::percentDifferences(follower_.rows(), side_, tables_);
 }
 
@@ -264,7 +264,7 @@ void EstimateDocument::tableChanged(storage::TableHandle&, const storage::TableC
     // A quantity typed into a rate of an estimate by the base-index method: its materials
     // follow. Undo and redo write what followed themselves.
     using Kind = storage::TableChange::Kind;
-    if (following_ || c.origin == &history_ || !by421() || c.kind != Kind::Posted || c.inserted || c.row < 0 ||
+    if (following_ || c.origin == &history_ || !byBaseIndex() || c.kind != Kind::Posted || c.inserted || c.row < 0 ||
         !c.before || !c.after)
         return;
     const auto& fields = smeta_.tableFields();

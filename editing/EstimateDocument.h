@@ -21,9 +21,9 @@
  */
 #include "editing/EstimateHistory.h"
 #include "editing/EstimateSide.h"
-#include "editing/Local421Rules.h"
+#include "editing/BaseIndexRules.h"
 #include "editing/TotalsFollower.h"
-#include "estimate/model/EstimateRows.h"
+#include "model/EstimateRows.h"
 #include "storage/TableHandle.h"
 
 #include <filesystem>
@@ -129,7 +129,7 @@ public:
     // ---- the parameters and the data of each position, kept beside the table ------------------
     const EstimateSide& side() const { return side_; }
     /** Whether the open estimate is computed by the base-index method. */
-    bool by421() const { return side_.params.method == model::Method::BaseIndex421; }
+    bool byBaseIndex() const { return side_.params.method == model::Method::BaseIndex; }
     /** Takes `params` and writes them beside the estimate at once; talvira::Error when the
      *  file cannot be written, and nothing is taken. The base's price level stays the
      *  estimate's own. Another territory moves the percentages that were the tables'. An
@@ -147,7 +147,7 @@ public:
     const model::NrSpTables& tables() const { return tables_; }
     /** The local estimate by the base-index method, following every stored edit (its positions
      *  left empty); nullptr for an estimate by the template. */
-    const model::Local421* local421() const { return follower_.local421(); }
+    const model::BaseIndexResult* baseIndex() const { return follower_.baseIndex(); }
     /** The computed position the row belongs to (a material: its rate's), nullptr when none. */
     const model::PositionResult* positionOf(size_t row) const { return follower_.positionOf(row); }
     /** The positions whose kept НР or СП percentages are not the shipped tables' (none by the

@@ -8,16 +8,16 @@ namespace talvira::editing {
 
 namespace {
 
-std::string shown(const std::optional<model::Dec7>& v, char sep) { return v ? v->text(sep) : std::string(); }
+std::string shown(const std::optional<Dec7>& v, char sep) { return v ? v->text(sep) : std::string(); }
 
 bool blank(std::string_view s) {
     return std::all_of(s.begin(), s.end(), [](char c) { return c == ' ' || c == '\t'; });
 }
 
 /** A positive number or nothing (an empty text); talvira::Error naming `what` otherwise. */
-std::optional<model::Dec7> positiveOrNone(const std::string& text, std::string_view what) {
+std::optional<Dec7> positiveOrNone(const std::string& text, std::string_view what) {
     if (blank(text)) return std::nullopt;
-    const std::optional<model::Dec7> v = model::Dec7::tryParse(text);
+    const std::optional<Dec7> v = Dec7::tryParse(text);
     if (!v) throw Error(std::string(what) + ": «" + text + "» — не число.");
     if (v->units() <= 0) throw Error(std::string(what) + ": «" + text + "» — должен быть больше нуля.");
     return v;
@@ -34,7 +34,7 @@ int clampedIndex(int i) {
 
 ParamsForm paramsForm(const model::EstimateParams& p, char sep) {
     ParamsForm f;
-    f.method = p.method == model::Method::BaseIndex421 ? 1 : 0;
+    f.method = p.method == model::Method::BaseIndex ? 1 : 0;
     f.territory = int(p.territory) - 1;
     f.capitalRepair = p.capitalRepair;
     f.region = p.region;
@@ -54,7 +54,7 @@ model::EstimateParams readParamsForm(const ParamsForm& f, const model::EstimateP
     p.indexEm = positiveOrNone(f.indexEm, "Индекс ЭМ");
     p.indexM = positiveOrNone(f.indexM, "Индекс М");
     p.indexEq = positiveOrNone(f.indexEq, "Индекс оборудования");
-    p.method = clampedIndex<2>(f.method) == 1 ? model::Method::BaseIndex421 : model::Method::Template;
+    p.method = clampedIndex<2>(f.method) == 1 ? model::Method::BaseIndex : model::Method::Template;
     p.territory = model::Territory(clampedIndex<3>(f.territory) + 1);
     p.capitalRepair = f.capitalRepair;
     p.region = f.region;
@@ -106,7 +106,7 @@ model::PositionExtra readPositionForm(const PositionForm& f, const model::Positi
     for (size_t i = 0; i < f.coefficients.size(); ++i) {
         const CoefficientForm& c = f.coefficients[i];
         const std::string what = "Коэффициент " + std::to_string(i + 1);
-        const std::optional<model::Dec7> v = model::Dec7::tryParse(c.value);
+        const std::optional<Dec7> v = Dec7::tryParse(c.value);
         if (!v) throw Error(what + ": «" + c.value + "» — не число.");
         if (v->isZero()) throw Error(what + ": значение не может быть равно 0.");
         if (v->units() < 0) throw Error(what + ": «" + c.value + "» — должен быть больше нуля.");
@@ -115,7 +115,7 @@ model::PositionExtra readPositionForm(const PositionForm& f, const model::Positi
     }
 
     if (kept.parent != 0) {
-        const std::optional<model::Dec7> v = model::Dec7::tryParse(f.perUnit);
+        const std::optional<Dec7> v = Dec7::tryParse(f.perUnit);
         if (!v) throw Error("Расход на единицу расценки: «" + f.perUnit + "» — не число.");
         if (v->units() < 0) throw Error("Расход на единицу расценки: «" + f.perUnit + "» — не может быть отрицательным.");
         e.perUnit = *v;
@@ -129,7 +129,7 @@ std::string nrText(const model::PositionExtra& e, model::Territory territory, co
     const std::string ref = model::nrReference(e.nrRow, territory);
     const model::NrSpRow* row = tables.find(e.nrRow);
     if (!row) return ref + " (нет в таблицах)";
-    const model::Dec7 percent = e.nrPercent ? *e.nrPercent : row->nrPercent[size_t(int(territory) - 1)];
+    const Dec7 percent = e.nrPercent ? *e.nrPercent : row->nrPercent[size_t(int(territory) - 1)];
     return ref + " " + row->title() + " " + percent.text(sep) + " %";
 }
 

@@ -12,7 +12,7 @@
  * Caveats: numbers are read with a decimal point or a comma whatever the locale, and shown with
  * the user's separator; an empty index is a missing one (the totals then say so).
  */
-#include "estimate/model/Local421.h"
+#include "model/BaseIndex.h"
 
 #include <array>
 #include <string>

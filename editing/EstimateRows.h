@@ -12,7 +12,7 @@
  * memo NAME its whole text. COUNT and the underscore totals are not read: the workbook
  * computes its own totals.
  */
-#include "estimate/model/EstimateRows.h"
+#include "model/EstimateRows.h"
 #include "storage/TableHandle.h"
 
 #include <vector>

@@ -28,7 +28,7 @@
 namespace talvira::editing {
 
 namespace fs = std::filesystem;
-using model::Dec7;
+using talvira::Dec7;
 
 namespace {
 
@@ -219,7 +219,7 @@ std::string setParam(model::EstimateParams& p, std::string_view key, std::string
     };
     if (key == "method") {
         if (value == "template") p.method = model::Method::Template;
-        else if (value == "421") p.method = model::Method::BaseIndex421;
+        else if (value == "421") p.method = model::Method::BaseIndex;
         else return " — ожидается template или 421";
     } else if (key == "territory") {
         if (value != "1" && value != "2" && value != "3") return " — ожидается 1 (Территория), 2 (МПРКС) или 3 (РКС)";
@@ -266,7 +266,7 @@ model::PositionExtra& EstimateSide::extraFor(int32_t count) {
 std::string sideText(const EstimateSide& side) {
     std::string out = kHeader + std::to_string(kVersion) + "\n";
     const model::EstimateParams& p = side.params;
-    line(out, "method", p.method == model::Method::BaseIndex421 ? "421" : "template");
+    line(out, "method", p.method == model::Method::BaseIndex ? "421" : "template");
     line(out, "territory", std::to_string(static_cast<int>(p.territory)));
     line(out, "repair", p.capitalRepair ? "1" : "0");
     line(out, "region", p.region);

@@ -7,14 +7,14 @@
  * as the title block's file is.
  *
  *   editing::EstimateSide side = editing::loadEstimateSide(smeta.tablePath());
- *   side.params.method = model::Method::BaseIndex421;
+ *   side.params.method = model::Method::BaseIndex;
  *   editing::saveEstimateSide(smeta.tablePath(), side);
  *
  * Caveats: an estimate without the file is computed by the template (every estimate made before
  * opens so); a damaged file gives one warning through storage::warn and the defaults, never a
  * refused estimate, and is not overwritten until the estimator changes something.
  */
-#include "estimate/model/Local421.h"
+#include "model/BaseIndex.h"
 
 #include <filesystem>
 #include <string>

@@ -6,7 +6,7 @@
 
 namespace talvira::editing {
 
-const char* const kNeeds421Method =
+const char* const kNeedsBaseIndexMethod =
     "Локальный сметный расчет по форме 421/пр составляется для сметы, рассчитанной базисно-индексным методом "
     "(421/пр); эта смета рассчитана по шаблону. Выберите метод в параметрах сметы или выгрузите смету по "
     "шаблону (Excel).";
@@ -36,7 +36,7 @@ lsr::FormFacts formFactsOf(const model::EstimateTexts& texts, const std::string&
     return f;
 }
 
-std::vector<std::string> chargeTitles(const model::Local421& result) {
+std::vector<std::string> chargeTitles(const model::BaseIndexResult& result) {
     std::vector<std::string> out;
     out.reserve(result.positions.size());
     for (const model::PositionResult& p : result.positions) {
@@ -49,10 +49,10 @@ std::vector<std::string> chargeTitles(const model::Local421& result) {
 
 std::filesystem::path exportLsrForm(storage::TableHandle& smeta, const EstimateSide& side, const model::EstimateTexts& texts,
                                     const LsrFacts& facts, const std::filesystem::path& out, bool keepExisting) {
-    if (side.params.method != model::Method::BaseIndex421) throw Error(kNeeds421Method);
+    if (side.params.method != model::Method::BaseIndex) throw Error(kNeedsBaseIndexMethod);
     // the rows as the totals read them, the table back where it was
     const std::vector<model::PositionRow> rows = readPositionRows(smeta);
-    const model::Local421 result = model::computeLocal421(rows, side.extras, side.params, model::nrSpTables());
+    const model::BaseIndexResult result = model::computeBaseIndex(rows, side.extras, side.params, model::nrSpTables());
     std::string problems;
     int listed = 0;
     for (const model::Problem& p : result.problems) {

@@ -7,12 +7,12 @@
  *   editing::LsrFacts facts = editing::lsrFactsOf(normbase::readBaseInfo(startDir / "Base"));
  *   fs::path out = editing::exportLsrForm(smeta, doc.side(), texts, facts, lsr::lsrPlaceFor(smeta.tablePath()).path, true);
  *
- * Caveats: an estimate «по шаблону» is refused (kNeeds421Method); so is one with positions the
+ * Caveats: an estimate «по шаблону» is refused (kNeedsBaseIndexMethod); so is one with positions the
  * computation could not take, naming them. The table is back at its position afterwards.
  */
 #include "editing/EstimateSide.h"
-#include "estimate/model/EstimateRows.h"
-#include "estimate/model/Local421.h"
+#include "model/EstimateRows.h"
+#include "model/BaseIndex.h"
 #include "export/LsrForm.h"
 #include "normbase/BaseInfo.h"
 #include "storage/TableHandle.h"
@@ -24,7 +24,7 @@
 namespace talvira::editing {
 
 /** The message for an estimate computed by the template (the form cannot be made for it). */
-extern const char* const kNeeds421Method;
+extern const char* const kNeedsBaseIndexMethod;
 
 /** The program and the base's facts the header prints. */
 struct LsrFacts {
@@ -39,7 +39,7 @@ LsrFacts lsrFactsOf(const normbase::BaseInfo& base);
 lsr::FormFacts formFactsOf(const model::EstimateTexts& texts, const std::string& estimateName, const LsrFacts& facts);
 
 /** The wording of each position's НР/СП row («Полы»), from the shipped tables. */
-std::vector<std::string> chargeTitles(const model::Local421& result);
+std::vector<std::string> chargeTitles(const model::BaseIndexResult& result);
 
 /** Reads the rows, computes them with `side` (what the estimate keeps beside its table) and
  *  writes; returns the path written. talvira::Error with the Russian text. */

@@ -73,7 +73,7 @@ void TotalsFollower::reload() {
         }
     }
     recount();
-    if (by421()) compute421();
+    if (byBaseIndex()) computeAll();
 }
 
 void TotalsFollower::changed() {
@@ -110,19 +110,19 @@ void TotalsFollower::tableChanged(TableHandle&, const storage::TableChange& c) {
         const size_t row = static_cast<size_t>(c.row);
         const std::string codeBefore = rows_[row].code;
         takeRecord(c.row, *c.after);
-        if (by421()) {
-            if (rows_[row].code != codeBefore) compute421();  // its data may no longer be its own
-            else recompute421(owner_[row]);
+        if (byBaseIndex()) {
+            if (rows_[row].code != codeBefore) computeAll();  // its data may no longer be its own
+            else recomputeOwner(owner_[row]);
         }
     } else if (plain && (inserted || appended) && n == have + c.count && c.row <= have) {
         rows_.insert(rows_.begin() + c.row, static_cast<size_t>(c.count), model::PositionRow{});
         incompleteRows_.insert(incompleteRows_.begin() + c.row, static_cast<size_t>(c.count), 0);
         for (int i = 0; i < c.count; ++i) takeRecord(c.row + i, inserted ? *c.after : (*c.appended)[static_cast<size_t>(i)]);
-        if (by421() && !(c.row == have && append421(static_cast<size_t>(have)))) compute421();
+        if (byBaseIndex() && !(c.row == have && appendRows(static_cast<size_t>(have)))) computeAll();
     } else if (plain && c.kind == Kind::Deleted && n + 1 == have && c.row < have) {
         rows_.erase(rows_.begin() + c.row);
         incompleteRows_.erase(incompleteRows_.begin() + c.row);
-        if (by421()) compute421();
+        if (byBaseIndex()) computeAll();
     } else {
         reload();
         changed();
@@ -139,7 +139,7 @@ void TotalsFollower::tableChanged(TableHandle&, const storage::TableChange& c) {
 void TotalsFollower::setSide(const EstimateSide& side) {
     side_ = side;
     if (!following_) return;
-    if (by421()) compute421();
+    if (byBaseIndex()) computeAll();
     changed();
 }
 
@@ -164,22 +164,22 @@ void TotalsFollower::setExtras(const std::vector<model::PositionExtra>& extras) 
             anew = true;
         }
     }
-    if (!following_ || !by421()) return;
+    if (!following_ || !byBaseIndex()) return;
     if (anew) {
-        compute421();
+        computeAll();
     } else {
-        for (size_t owner : touched) recompute421(owner);
+        for (size_t owner : touched) recomputeOwner(owner);
     }
     changed();
 }
 
 const model::PositionResult* TotalsFollower::positionOf(size_t row) const {
-    if (!by421() || row >= owner_.size() || owner_[row] >= place_.size()) return nullptr;
+    if (!byBaseIndex() || row >= owner_.size() || owner_[row] >= place_.size()) return nullptr;
     const size_t at = place_[owner_[row]];
     return at < result_.positions.size() ? &result_.positions[at] : nullptr;
 }
 
-void TotalsFollower::compute421() {
+void TotalsFollower::computeAll() {
     const size_t n = rows_.size();
     extraOfCount_.clear();
     for (const model::PositionExtra& e : side_.extras) extraOfCount_.emplace(e.count, &e);
@@ -191,27 +191,27 @@ void TotalsFollower::compute421() {
     place_.assign(n, SIZE_MAX);
     for (size_t i = 0; i < n; ++i)
         if (owner_[i] != i) materials_[owner_[i]].push_back(i);
-    result_ = model::Local421{};
-    sums421_ = model::Local421Sums{};
+    result_ = model::BaseIndexResult{};
+    baseIndexSums_ = model::BaseIndexSums{};
     for (size_t i = 0; i < n; ++i) {
         if (owner_[i] != i) continue;
         place_[i] = result_.positions.size();
         result_.positions.push_back(model::computePosition(rows_, extraOfRow_, i, materials_[i], side_.params,
                                                            model::nrSpTables()));
-        sums421_.add(result_.positions.back());
+        baseIndexSums_.add(result_.positions.back());
     }
-    publish421();
+    publishSums();
 }
 
-void TotalsFollower::recompute421(size_t owner) {
+void TotalsFollower::recomputeOwner(size_t owner) {
     model::PositionResult& slot = result_.positions[place_[owner]];
-    sums421_.remove(slot);
+    baseIndexSums_.remove(slot);
     slot = model::computePosition(rows_, extraOfRow_, owner, materials_[owner], side_.params, model::nrSpTables());
-    sums421_.add(slot);
-    publish421();
+    baseIndexSums_.add(slot);
+    publishSums();
 }
 
-bool TotalsFollower::append421(size_t from) {
+bool TotalsFollower::appendRows(size_t from) {
     for (size_t r = from; r < rows_.size(); ++r) {
         const int32_t count = rows_[r].count;
         if (!rowOfCount_.emplace(count, r).second) return false;  // a number twice: start anew
@@ -234,25 +234,25 @@ bool TotalsFollower::append421(size_t from) {
         if (owner != r) {
             materials_[owner].push_back(r);
             model::PositionResult& slot = result_.positions[place_[owner]];
-            sums421_.remove(slot);
+            baseIndexSums_.remove(slot);
             slot = model::computePosition(rows_, extraOfRow_, owner, materials_[owner], side_.params, model::nrSpTables());
-            sums421_.add(slot);
+            baseIndexSums_.add(slot);
         } else {
             place_[r] = result_.positions.size();
             result_.positions.push_back(
                 model::computePosition(rows_, extraOfRow_, r, materials_[r], side_.params, model::nrSpTables()));
-            sums421_.add(result_.positions.back());
+            baseIndexSums_.add(result_.positions.back());
         }
     }
-    publish421();
+    publishSums();
     return true;
 }
 
-void TotalsFollower::publish421() {
+void TotalsFollower::publishSums() {
     result_.problems.clear();
     for (const model::PositionResult& p : result_.positions)
         result_.problems.insert(result_.problems.end(), p.problems.begin(), p.problems.end());
-    sums421_.finish(side_.params, result_);
+    baseIndexSums_.finish(side_.params, result_);
 }
 
 /* ------------------------------------------------------------------------------------- */

@@ -15,15 +15,15 @@
  * Only stored positions count: a new row that the grid is still adding does not, and while a
  * position is being edited the rows keep what is stored until it is posted.
  *
- * An estimate by the base-index method (setSide) also has its result kept (local421): a stored
+ * An estimate by the base-index method (setSide) also has its result kept (baseIndex): a stored
  * edit of a position recomputes that position alone (a material's, its rate's) and the sums of
  * the five types of work; positions appended at the end are added; anything else (a deletion,
  * a table replaced, the parameters changed) computes the estimate anew.
  */
 #include "editing/EstimateRows.h"
 #include "editing/EstimateSide.h"
-#include "estimate/model/EstimateRows.h"
-#include "estimate/model/Local421.h"
+#include "model/EstimateRows.h"
+#include "model/BaseIndex.h"
 #include "export/EstimateTotals.h"
 #include "storage/TableHandle.h"
 
@@ -71,7 +71,7 @@ public:
     /** Several positions' data at once (what an Add brings): computed again once. */
     void setExtras(const std::vector<model::PositionExtra>& extras);
     /** The result by the base-index method, nullptr for an estimate by the template. */
-    const model::Local421* local421() const { return by421() ? &result_ : nullptr; }
+    const model::BaseIndexResult* baseIndex() const { return byBaseIndex() ? &result_ : nullptr; }
     /** The computed position row `row` belongs to (a material: its rate's), nullptr when none. */
     const model::PositionResult* positionOf(size_t row) const;
 
@@ -85,15 +85,15 @@ private:
     void recount();
     void changed();
     bool plainOrder() const;
-    bool by421() const { return side_.params.method == model::Method::BaseIndex421; }
+    bool byBaseIndex() const { return side_.params.method == model::Method::BaseIndex; }
     /** The base-index result from scratch. */
-    void compute421();
+    void computeAll();
     /** The position owning `row` computed again, the sums following. */
-    void recompute421(size_t owner);
+    void recomputeOwner(size_t owner);
     /** Rows appended at `from` .. end; false when they change more than themselves. */
-    bool append421(size_t from);
+    bool appendRows(size_t from);
     /** workTypes, total and problems of the result from the kept sums. */
-    void publish421();
+    void publishSums();
 
     storage::TableHandle& smeta_;
     bool following_ = false;
@@ -113,8 +113,8 @@ private:
     std::vector<size_t> owner_;
     std::vector<std::vector<size_t>> materials_;  // of each position's row
     std::vector<size_t> place_;                   // in result_.positions (owners only)
-    model::Local421Sums sums421_;
-    model::Local421 result_;
+    model::BaseIndexSums baseIndexSums_;
+    model::BaseIndexResult result_;
 };
 
 /** The row (0-based, table order) of the first incomplete position after row `current`,

@@ -33,10 +33,10 @@ std::string optionalText(const TableHandle& t, const char* field) {
 }
 
 /** A number per unit kept exactly (seven decimals); 0 for an empty, missing or absurd one. */
-model::Dec7 perUnit(const TableHandle& t, const char* field) {
+Dec7 perUnit(const TableHandle& t, const char* field) {
     if (!t.active() || t.fieldIndex(field) < 0) return {};
     try {
-        return model::Dec7::fromDouble(t.fieldValue(field).asFloat());
+        return Dec7::fromDouble(t.fieldValue(field).asFloat());
     } catch (const Error&) {
         return {};
     }
@@ -90,7 +90,7 @@ std::vector<model::PositionExtra> addPositions(TableHandle& rate, TableHandle& r
                                                TableHandle& lines, TableHandle& resource, TableHandle& resourceName,
                                                TableHandle& resourceUnit, TableHandle& smeta, const AddContext& context) {
     namespace nb = normbase::fld;
-    const bool by421 = context.params && context.params->method == model::Method::BaseIndex421;
+    const bool byBaseIndex = context.params && context.params->method == model::Method::BaseIndex;
     std::vector<model::PositionExtra> extras;
     appendAtEnd(smeta);
     smeta.setFieldValue(fld::TAB, asText(rate.fieldValue(nb::TAB)));
@@ -121,7 +121,7 @@ std::vector<model::PositionExtra> addPositions(TableHandle& rate, TableHandle& r
             smeta.setFieldValue(fld::NAME, asText(resourceName.fieldValue(nb::NAME)));
             smeta.setFieldValue(fld::IZM, asText(resourceUnit.fieldValue(nb::NAME)));
             // By the base-index method the quantity follows the rate's, which is empty yet.
-            if (!by421) smeta.setFieldValue(fld::KOLVO, asNumber(lines.fieldValue(nb::KOLL)));
+            if (!byBaseIndex) smeta.setFieldValue(fld::KOLVO, asNumber(lines.fieldValue(nb::KOLL)));
             const Value price = asNumber(resource.fieldValue(nb::BB));
             smeta.setFieldValue(fld::STOIM, price);
             smeta.setFieldValue(fld::MATER, price);

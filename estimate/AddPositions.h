@@ -11,7 +11,7 @@
  * handle (and the resource, name and unit handles that follow it) is left on the last line
  * visited. Nothing checks that the estimate is open: a closed estimate fails at the first step.
  */
-#include "estimate/model/Local421.h"
+#include "model/BaseIndex.h"
 #include "storage/TableHandle.h"
 #include "storage/Value.h"
 

@@ -2,7 +2,7 @@
 
 #include "common/Error.h"
 #include "estimate/EstimateFields.h"
-#include "estimate/model/EstimateRows.h"
+#include "model/EstimateRows.h"
 #include "storage/FileNames.h"
 #include "storage/TableFamily.h"
 

@@ -14,7 +14,7 @@
  *   Conversion      the running total above times the factor (E);
  *   Running         the charge above plus the total two rows above (K of R-1 + K of R-2).
  */
-#include "estimate/model/EstimateRows.h"
+#include "model/EstimateRows.h"
 
 #include <array>
 #include <string>

@@ -12,7 +12,7 @@
  * fails nothing is saved and nothing is opened. The sheet holds 65 536 rows: an estimate that
  * does not fit fails naming the first row beyond the sheet.
  */
-#include "estimate/model/EstimateRows.h"
+#include "model/EstimateRows.h"
 #include "export/XlsWorkbook.h"
 
 #include <filesystem>

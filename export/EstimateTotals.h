@@ -21,7 +21,7 @@
  * amount, as the export writes none.
  */
 #include "export/ChargeBlock.h"
-#include "estimate/model/EstimateRows.h"
+#include "model/EstimateRows.h"
 #include "export/XlsFormula.h"
 
 #include <array>

@@ -17,8 +17,8 @@ namespace talvira::lsr {
 
 namespace {
 
-using model::Dec7;
-using model::Money;
+using talvira::Dec7;
+using talvira::Money;
 using model::PositionResult;
 using model::WorkType;
 using model::WorkTypeTotals;
@@ -294,7 +294,7 @@ private:
         next();
 
         // Two blocks side by side, amounts in thousands: current (base).
-        const model::Local421& r = in_.result;
+        const model::BaseIndexResult& r = in_.result;
         const bool cur = r.currentComplete;
         auto typeTotals = [&](WorkType type) -> const WorkTypeTotals* {
             for (const WorkTypeTotals& w : r.workTypes)
@@ -716,7 +716,7 @@ private:
     }
 
     void writeTotals() {
-        const model::Local421& r = in_.result;
+        const model::BaseIndexResult& r = in_.result;
         const model::Elements& b = r.total.base;
         const model::Elements& c = r.total.current;
         const bool cur = r.currentComplete;

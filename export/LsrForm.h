@@ -22,8 +22,8 @@
  * rows: an estimate that needs more fails naming the row. Writing is streamed (one row in
  * memory), the file written under a temporary name beside the target and renamed when complete.
  */
-#include "estimate/model/EstimateRows.h"
-#include "estimate/model/Local421.h"
+#include "model/EstimateRows.h"
+#include "model/BaseIndex.h"
 #include "export/EstimateExport.h"
 
 #include <filesystem>
@@ -49,7 +49,7 @@ struct FormInput {
     const std::vector<model::PositionRow>& rows;   // the table's rows (codes, names, units)
     const model::EstimateTexts& texts;             // title block: signatures
     const model::EstimateParams& params;           // region, letter, levels, indices
-    const model::Local421& result;                 // every amount
+    const model::BaseIndexResult& result;                 // every amount
     FormFacts facts;
     /** The wording of each position's НР/СП row, one per result.positions, same order:
      *  «Конструкции из кирпича и блоков» prints «НР (Конструкции из кирпича и блоков)». */

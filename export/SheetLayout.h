@@ -11,7 +11,7 @@
  * Rows and columns are counted from 0 (row 11 is the sheet's row 12, column 0 is A), as every
  * sheet writer counts them; A1 text is made only for a formula (export/CellAddress.h).
  */
-#include "estimate/model/EstimateRows.h"
+#include "model/EstimateRows.h"
 #include "export/CellAddress.h"
 #include "export/XlsFormula.h"
 

@@ -1,6 +1,6 @@
 // talvira-cli estimate: create an estimate, add a rate of a norm base to it, show its positions.
 #include "tools/Commands.h"
-#include "tools/CliEstimate421.h"
+#include "tools/CliEstimateData.h"
 #include "tools/CliShared.h"
 
 #include "common/Error.h"
@@ -90,7 +90,7 @@ int addCommand(const Args& args) {
     openEstimate(smeta, rest[1]);
     const int before = smeta.recordCount();
     editing::EstimateSide side = editing::loadEstimateSide(smeta.tablePath());
-    if (side.params.method == model::Method::BaseIndex421) {
+    if (side.params.method == model::Method::BaseIndex) {
         // What each new position keeps beside the table goes with it.
         for (model::PositionExtra& e : estimate::addPositions(nb, smeta, &side.params)) side.extraFor(e.count) = std::move(e);
         editing::saveEstimateSide(smeta.tablePath(), side);

@@ -7,7 +7,7 @@
 #include "common/Error.h"
 #include "editing/EstimateCompanion.h"
 #include "estimate/EstimateFile.h"
-#include "estimate/model/EstimateRows.h"
+#include "model/EstimateRows.h"
 #include "storage/TableHandle.h"
 #include "tools/Commands.h"
 

@@ -2,7 +2,7 @@
 // computes it, one line per block row, with the texts the estimate keeps (or the window's
 // defaults) unless replaced.
 #include "tools/Commands.h"
-#include "tools/CliEstimate421.h"
+#include "tools/CliEstimateData.h"
 #include "tools/CliShared.h"
 
 #include "common/Error.h"
@@ -53,7 +53,7 @@ int totalsCommand(const Args& args) {
     if (estimatePath.empty()) throw Error(kUsage);
     const char sep = decimalSeparatorOf(locale);
     // An estimate by the base-index method has its own totals; one by the template its block.
-    if (totals421(estimatePath, json, sep)) return 0;
+    if (baseIndexTotals(estimatePath, json, sep)) return 0;
     std::vector<TextArg> typed;
     for (const std::string& kv : replaced) typed.push_back(parseTextArg(reader.command, kv));
     const model::EstimateTexts texts = textsWith(estimatePath, sep, typed);

@@ -181,17 +181,17 @@ std::vector<model::PositionExtra> addRate(storage::TableHandle& smeta, const cha
     mat.count = int32_t(smeta.fieldValue("COUNT").asInteger());
     mat.code = "ФССЦ-01.7.15.06-0111";
     mat.parent = rate;
-    mat.perUnit = model::Dec7::fromInt(2);
+    mat.perUnit = Dec7::fromInt(2);
     return extras;
 }
 
 TEST_F(Document, TheTotalsByTheBaseIndexMethodFollowEveryEditAsComputedAnew) {
     doc.create(smeti(), "Расчет");
     model::EstimateParams p = doc.side().params;
-    p.method = model::Method::BaseIndex421;
-    p.indexOt = model::Dec7::parse("52.21");
-    p.indexEm = model::Dec7::parse("16.64");
-    p.indexM = model::Dec7::parse("8.49");
+    p.method = model::Method::BaseIndex;
+    p.indexOt = Dec7::parse("52.21");
+    p.indexEm = Dec7::parse("16.64");
+    p.indexM = Dec7::parse("8.49");
     doc.setParams(p);
     const char* codes[] = {"ФЕР08-01-001-01", "ФЕРм10-01-002-03", "ФЕРп01-11-010-01", "ГЭСН11-01-011-01"};
     const char* rowsOf[] = {"008.0", "011.0", "011.0", "011.0"};
@@ -200,10 +200,10 @@ TEST_F(Document, TheTotalsByTheBaseIndexMethodFollowEveryEditAsComputedAnew) {
     for (int i = 0; i < 12; ++i)
         doc.append([&] { return addRate(smeta, codes[i % 4], 1 + i, money(), money(), 1.74, money(), rowsOf[i % 4], money()); });
     auto expectFollowed = [&](const std::string& after) {
-        const model::Local421 anew =
-            model::computeLocal421(readPositionRows(smeta), doc.side().extras, doc.side().params, doc.tables());
-        ASSERT_TRUE(doc.local421());
-        const model::Local421& followed = *doc.local421();
+        const model::BaseIndexResult anew =
+            model::computeBaseIndex(readPositionRows(smeta), doc.side().extras, doc.side().params, doc.tables());
+        ASSERT_TRUE(doc.baseIndex());
+        const model::BaseIndexResult& followed = *doc.baseIndex();
         ASSERT_EQ(followed.workTypes.size(), anew.workTypes.size()) << after;
         EXPECT_EQ(followed.total.base.total, anew.total.base.total) << after;
         EXPECT_EQ(followed.total.current.total, anew.total.current.total) << after;
@@ -214,7 +214,7 @@ TEST_F(Document, TheTotalsByTheBaseIndexMethodFollowEveryEditAsComputedAnew) {
         for (size_t i = 0; i < anew.problems.size(); ++i) EXPECT_EQ(followed.problems[i].message, anew.problems[i].message);
     };
     expectFollowed("the adds");
-    EXPECT_FALSE(doc.local421()->total.current.total.isZero());
+    EXPECT_FALSE(doc.baseIndex()->total.current.total.isZero());
     for (int step = 0; step < 40; ++step) {
         const int n = smeta.storedCount();
         const int row = int(rng() % unsigned(n));
@@ -244,7 +244,7 @@ TEST_F(Document, TheTotalsByTheBaseIndexMethodFollowEveryEditAsComputedAnew) {
         case 4: {  // another row of НР and СП, coefficients, a type of work
             model::PositionExtra e = doc.extraOf(int32_t(smeta.storedRecord(row)[0].asInteger()));
             e.nrRow = e.spRow = rng() % 5 ? "001.1" : "";  // sometimes none: a problem
-            e.coefficients = {{model::Dec7::parse("1.15"), model::OT | model::ZT, "п. 4"}};
+            e.coefficients = {{Dec7::parse("1.15"), model::OT | model::ZT, "п. 4"}};
             if (rng() % 2) e.workType = model::WorkType::Commissioning;
             doc.setExtra(e);
             what = "data of row " + std::to_string(row);
@@ -262,7 +262,7 @@ TEST_F(Document, TheTotalsByTheBaseIndexMethodFollowEveryEditAsComputedAnew) {
     // Back to the template: nothing computed.
     p.method = model::Method::Template;
     doc.setParams(p);
-    EXPECT_FALSE(doc.local421());
+    EXPECT_FALSE(doc.baseIndex());
 }
 
 TEST_F(Document, ParametersAndPositionDataAreKeptBesideTheEstimate) {
@@ -273,13 +273,13 @@ TEST_F(Document, ParametersAndPositionDataAreKeptBesideTheEstimate) {
     const int32_t rate = doc.side().extras.at(0).count;
     EXPECT_EQ(doc.extraOf(rate).nrRow, "008.0");
     model::EstimateParams p = doc.side().params;
-    p.method = model::Method::BaseIndex421;
+    p.method = model::Method::BaseIndex;
     p.region = "Московская область";
     p.baseLevel = "01.01.1984";  // not the dialog's to change
     doc.setParams(p);
     EXPECT_EQ(view.told.back(), "side");
     model::PositionExtra e = doc.extraOf(rate);
-    e.coefficients = {{model::Dec7::parse("1.2"), model::EM | model::OTM, ""}};
+    e.coefficients = {{Dec7::parse("1.2"), model::EM | model::OTM, ""}};
     doc.setExtra(e);
     doc.open(smeti(), "Данные.db");
     EXPECT_EQ(doc.side().params.region, "Московская область");
@@ -318,7 +318,7 @@ TEST_F(Document, ANewEstimateStartsAsItsBaseAsksAndOneOpenedIsAskedAboutPercenta
     fs::create_directory(base);
     doc.setNormBaseDirectory(base);
     doc.create(smeti(), "Демо");
-    EXPECT_FALSE(doc.by421());
+    EXPECT_FALSE(doc.byBaseIndex());
     EXPECT_FALSE(fs::exists(estimate::sidePath(smeta.tablePath())));
     EXPECT_EQ(doc.texts().currentPriceFactor, model::EstimateTexts::defaults(',').currentPriceFactor);
     // An imported base at 2022 prices: the base-index method at its level, no factor of 2001.
@@ -327,7 +327,7 @@ TEST_F(Document, ANewEstimateStartsAsItsBaseAsksAndOneOpenedIsAskedAboutPercenta
     info.priceLevel = "01.01.2022";
     normbase::writeBaseInfo(base, info);
     doc.create(smeti(), "Новая");
-    EXPECT_TRUE(doc.by421());
+    EXPECT_TRUE(doc.byBaseIndex());
     EXPECT_EQ(doc.side().params.baseLevel, "01.01.2022");
     EXPECT_EQ(doc.texts().currentPriceFactor, "1");
     EXPECT_EQ(doc.texts().vatPercent, "20");
@@ -342,17 +342,17 @@ TEST_F(Document, ANewEstimateStartsAsItsBaseAsksAndOneOpenedIsAskedAboutPercenta
         return added;
     });
     model::PositionExtra rate = doc.extraOf(added[0].count);
-    rate.nrPercent = model::Dec7::parse("77");
-    rate.spPercent = model::Dec7::parse("61");
+    rate.nrPercent = Dec7::parse("77");
+    rate.spPercent = Dec7::parse("61");
     doc.setExtra(rate);
-    const model::Dec7 sp = doc.tables().find("008.0")->spPercent;
+    const Dec7 sp = doc.tables().find("008.0")->spPercent;
     for (bool take : {false, true}) {
         view.told.clear();
         view.takePercents = take;
         doc.open(smeti(), "Новая.db");
         ASSERT_GE(view.told.size(), 2u);
         EXPECT_EQ(view.told[view.told.size() - (take ? 2 : 1)], "percents 2") << take;
-        EXPECT_EQ(*doc.extraOf(rate.count).spPercent, take ? sp : model::Dec7::parse("61")) << take;
+        EXPECT_EQ(*doc.extraOf(rate.count).spPercent, take ? sp : Dec7::parse("61")) << take;
     }
     EXPECT_EQ(view.told.back(), "side");
     EXPECT_TRUE(doc.percentDifferences().empty());
@@ -375,7 +375,7 @@ TEST_F(Document, MaterialsFollowTheirRatesQuantityInTheSameUndoStep) {
     // By the template nothing follows.
     typeQuantity(0, 3);
     EXPECT_EQ(kolvo(1), 2);
-    p.method = model::Method::BaseIndex421;
+    p.method = model::Method::BaseIndex;
     doc.setParams(p);
     typeQuantity(0, 4);
     EXPECT_EQ(kolvo(1), 8);
@@ -392,7 +392,7 @@ TEST_F(Document, MaterialsFollowTheirRatesQuantityInTheSameUndoStep) {
     EXPECT_EQ(kolvo(0), 5);
     EXPECT_EQ(kolvo(1), 10);
     EXPECT_EQ(doc.history().undoCount(), steps);
-    EXPECT_EQ(doc.local421()->total.base.total, model::computeLocal421(readPositionRows(smeta), doc.side().extras,
+    EXPECT_EQ(doc.baseIndex()->total.base.total, model::computeBaseIndex(readPositionRows(smeta), doc.side().extras,
                                                                        doc.side().params, doc.tables())
                                                     .total.base.total);
 }
@@ -412,7 +412,7 @@ TEST_F(Document, AnEstimateMadeByTheTemplateSwitchedOverGetsItsPositionsDataAndT
     normbase::writeBaseInfo(base, info);
     doc.setNormBaseDirectory(base);
     model::EstimateParams p = doc.side().params;
-    p.method = model::Method::BaseIndex421;
+    p.method = model::Method::BaseIndex;
     doc.setParams(p);
     EXPECT_EQ(warnings.size(), 1u);
     EXPECT_EQ(doc.side().params.baseLevel, "01.01.2000");

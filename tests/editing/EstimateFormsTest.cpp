@@ -13,7 +13,7 @@
 namespace talvira::editing {
 namespace {
 
-using model::Dec7;
+using talvira::Dec7;
 
 Dec7 d(const char* text) { return Dec7::parse(text); }
 
@@ -64,7 +64,7 @@ TEST(ParamsForm, ReadsWhatIsTypedOrNamesTheFieldItRefuses) {
                 continue;
             }
             const model::EstimateParams p = readParamsForm(c.form, kept);
-            EXPECT_EQ(p.method, model::Method::BaseIndex421);
+            EXPECT_EQ(p.method, model::Method::BaseIndex);
             EXPECT_EQ(p.territory, model::Territory::Rks);
             EXPECT_TRUE(p.capitalRepair);
             EXPECT_EQ(p.indexOt, d("52.21"));

@@ -18,7 +18,7 @@ namespace talvira::editing {
 namespace {
 
 namespace fs = std::filesystem;
-using model::Dec7;
+using talvira::Dec7;
 
 struct Side : ::testing::Test {
     test::TempDir dir;
@@ -39,7 +39,7 @@ struct Side : ::testing::Test {
 EstimateSide everything() {
     EstimateSide s;
     model::EstimateParams& p = s.params;
-    p.method = model::Method::BaseIndex421;
+    p.method = model::Method::BaseIndex;
     p.territory = model::Territory::Rks;
     p.capitalRepair = true;
     p.region = "Московская область";
@@ -136,7 +136,7 @@ TEST_F(Side, DamagedFileGivesTheDefaultsAndOneWarning) {
     write(head + "# note\r\n\r\nmethod=421\r\nfuture=1\r\n[3]\r\nfuture=2\r\nnr=011.0\r\n");
     const EstimateSide s = loadEstimateSide(table());
     EXPECT_TRUE(warnings.empty());
-    EXPECT_EQ(s.params.method, model::Method::BaseIndex421);
+    EXPECT_EQ(s.params.method, model::Method::BaseIndex);
     ASSERT_NE(s.extraOf(3), nullptr);
     EXPECT_EQ(s.extraOf(3)->nrRow, "011.0");
 

@@ -572,7 +572,7 @@ private slots:
 
         // By the base-index method: written beside the estimate and opened, the table where it was.
         talvira::model::EstimateParams params = Form2->document().side().params;
-        params.method = talvira::model::Method::BaseIndex421;
+        params.method = talvira::model::Method::BaseIndex;
         Form2->document().setParams(params);
         Form2->LsrItem->trigger();
         QCOMPARE(takeError(), QString());

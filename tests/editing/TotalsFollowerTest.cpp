@@ -9,6 +9,7 @@
 #include "editing/EstimateCommands.h"
 #include "editing/EstimateRows.h"
 #include "editing/TotalsFollower.h"
+#include "model/ResultJson.h"
 #include "estimate/EstimateFields.h"
 #include "estimate/EstimateFile.h"
 
@@ -176,10 +177,10 @@ TEST_F(TotalsFollowerTest, TheBaseIndexResultFollowsAsIfComputedAnew) {
     // one computed from scratch.
     std::mt19937 rng(20261209);
     EstimateSide side;
-    side.params.method = model::Method::BaseIndex421;
-    side.params.indexOt = model::Dec7::parse("52.21");
-    side.params.indexEm = model::Dec7::parse("16.64");
-    side.params.indexM = model::Dec7::parse("8.49");
+    side.params.method = model::Method::BaseIndex;
+    side.params.indexOt = Dec7::parse("52.21");
+    side.params.indexEm = Dec7::parse("16.64");
+    side.params.indexM = Dec7::parse("8.49");
     auto appendRow = [&](const std::string& code, double kolvo, double osnzp, double mater) {
         smeta.last();
         smeta.append();
@@ -200,7 +201,7 @@ TEST_F(TotalsFollowerTest, TheBaseIndexResultFollowsAsIfComputedAnew) {
         model::PositionExtra r, m;
         r.count = lastCount + 1, r.code = code;
         r.nrRow = r.spRow = mounting ? "049.3" : "011.0";
-        m.count = lastCount + 2, m.code = "ФССЦ-1", m.parent = r.count, m.perUnit = model::Dec7::parse("1.02");
+        m.count = lastCount + 2, m.code = "ФССЦ-1", m.parent = r.count, m.perUnit = Dec7::parse("1.02");
         auto tell = [&] {
             side.extras.push_back(r);
             side.extras.push_back(m);
@@ -219,9 +220,9 @@ TEST_F(TotalsFollowerTest, TheBaseIndexResultFollowsAsIfComputedAnew) {
     f.setFollowing(true);
     auto same = [&](int step, int op) {
         const std::vector<model::PositionRow> rows = readPositionRows(smeta);
-        ASSERT_NE(f.local421(), nullptr);
-        const std::string kept = model::toJson(*f.local421(), rows);
-        const std::string fresh = model::toJson(model::computeLocal421(rows, side.extras, side.params, model::nrSpTables()), rows);
+        ASSERT_NE(f.baseIndex(), nullptr);
+        const std::string kept = model::toJson(*f.baseIndex(), rows);
+        const std::string fresh = model::toJson(model::computeBaseIndex(rows, side.extras, side.params, model::nrSpTables()), rows);
         ASSERT_EQ(kept, fresh) << "step " << step << " op " << op;
     };
     same(-1, -1);
@@ -242,7 +243,7 @@ TEST_F(TotalsFollowerTest, TheBaseIndexResultFollowsAsIfComputedAnew) {
         case 4: if (n > 4) deletePosition(smeta); break;
         case 5: {  // a coefficient, another row or another type of work for a position that has data
             model::PositionExtra e = side.extras[rng() % side.extras.size()];
-            if (rng() % 2) e.coefficients = {{model::Dec7::parse(rng() % 5 ? "1.15" : "0"), model::OT | model::ZT, ""}};
+            if (rng() % 2) e.coefficients = {{Dec7::parse(rng() % 5 ? "1.15" : "0"), model::OT | model::ZT, ""}};
             else e.nrRow = rng() % 4 ? "008.0" : "";
             if (rng() % 3 == 0) e.workType = model::WorkType::Other;
             for (auto& k : side.extras)
@@ -261,7 +262,7 @@ TEST_F(TotalsFollowerTest, TheBaseIndexResultFollowsAsIfComputedAnew) {
     // By the template there is no such result.
     side.params.method = model::Method::Template;
     f.setSide(side);
-    EXPECT_EQ(f.local421(), nullptr);
+    EXPECT_EQ(f.baseIndex(), nullptr);
 }
 
 TEST(TotalsFollower, AStoredEditAnAppendedAndADeletedPositionAreFollowedAlone) {

@@ -200,14 +200,14 @@ TEST(AddPositionsExtras, WhatEachPositionKeepsBesideTheTable) {
     using model::Territory;
     using model::WorkType;
     const Case cases[] = {
-        {"one row each, Территория", 30, Territory::Ordinary, Method::BaseIndex421, "011.0", "112", "65", 1,
+        {"one row each, Территория", 30, Territory::Ordinary, Method::BaseIndex, "011.0", "112", "65", 1,
          WorkType::Construction},
-        {"one row each, МПРКС", 30, Territory::Mprks, Method::BaseIndex421, "011.0", "113", "65", 1, WorkType::Construction},
+        {"one row each, МПРКС", 30, Territory::Mprks, Method::BaseIndex, "011.0", "113", "65", 1, WorkType::Construction},
         {"one row each, by the template", 30, Territory::Ordinary, Method::Template, "011.0", "112", "65", 1,
          WorkType::Construction},
-        {"several rows: none chosen; the book from the collection", 31, Territory::Ordinary, Method::BaseIndex421, "",
+        {"several rows: none chosen; the book from the collection", 31, Territory::Ordinary, Method::BaseIndex, "",
          std::nullopt, std::nullopt, 2, WorkType::Mounting},
-        {"a row the tables lack stays named", 32, Territory::Ordinary, Method::BaseIndex421, "999.9", std::nullopt,
+        {"a row the tables lack stays named", 32, Territory::Ordinary, Method::BaseIndex, "999.9", std::nullopt,
          std::nullopt, 1, WorkType::Construction},
     };
     for (const Case& c : cases) {
@@ -226,17 +226,17 @@ TEST(AddPositionsExtras, WhatEachPositionKeepsBesideTheTable) {
         EXPECT_EQ(r.code, pos[0][TAB].asString());
         EXPECT_EQ(r.nrRow, c.nrRow);
         EXPECT_EQ(r.nrChoices.size(), c.nrChoices);
-        EXPECT_EQ(r.nrPercent, c.nrPercent ? std::optional(model::Dec7::parse(*c.nrPercent)) : std::nullopt);
-        EXPECT_EQ(r.spPercent, c.spPercent ? std::optional(model::Dec7::parse(*c.spPercent)) : std::nullopt);
+        EXPECT_EQ(r.nrPercent, c.nrPercent ? std::optional(Dec7::parse(*c.nrPercent)) : std::nullopt);
+        EXPECT_EQ(r.spPercent, c.spPercent ? std::optional(Dec7::parse(*c.spPercent)) : std::nullopt);
         EXPECT_EQ(r.workType, c.type);
         EXPECT_EQ(r.parent, 0);
         if (c.rate != 30) continue;
         EXPECT_EQ(r.spRow, "011.0");
-        EXPECT_EQ(r.machinistLabour, model::Dec7::parse("0.15"));
+        EXPECT_EQ(r.machinistLabour, Dec7::parse("0.15"));
         ASSERT_EQ(x.size(), 2u);  // the one unaccounted line
         EXPECT_EQ(x[1].parent, r.count);
         EXPECT_EQ(x[1].count, pos[1][COUNT].asInteger());
-        EXPECT_EQ(x[1].perUnit, model::Dec7::parse("1.02"));
+        EXPECT_EQ(x[1].perUnit, Dec7::parse("1.02"));
         EXPECT_EQ(x[1].code, "ФССЦ-404-0005");
         // The table as always, but by the base-index method the material's quantity waits for the rate's.
         EXPECT_EQ(pos[1][KOLVO], c.method == Method::Template ? Value::real(1.02) : Value());

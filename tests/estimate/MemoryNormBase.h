@@ -4,7 +4,7 @@
  *  empty estimate to add to. */
 #include "tests/support/MemoryTableFile.h"
 
-#include "estimate/model/Local421.h"
+#include "model/BaseIndex.h"
 #include "normbase/NormBase.h"
 #include "storage/TableHandle.h"
 #include "storage/Value.h"

@@ -1,6 +1,6 @@
 #pragma once
 /** The positions the export's tests lay out. */
-#include "estimate/model/EstimateRows.h"
+#include "model/EstimateRows.h"
 
 #include <vector>
 

@@ -11,6 +11,7 @@
 #include "editing/EstimateRows.h"
 #include "editing/EstimateSide.h"
 #include "editing/LsrExport.h"
+#include "model/ResultJson.h"
 #include "estimate/EstimateFile.h"
 #include "tests/e2e/Workbook.h"
 #include "tests/support/TestPaths.h"
@@ -34,8 +35,8 @@ namespace talvira::test {
 namespace {
 
 namespace fs = std::filesystem;
-using model::Dec7;
-using model::Money;
+using talvira::Dec7;
+using talvira::Money;
 using model::PositionResult;
 using model::WorkType;
 
@@ -59,7 +60,7 @@ struct Estimate {
     std::vector<model::PositionRow> rows;
     model::EstimateTexts texts = model::EstimateTexts::defaults(',');
     model::EstimateParams params;
-    model::Local421 result;
+    model::BaseIndexResult result;
     lsr::FormFacts facts;
     std::vector<std::string> chargeTitles;
     lsr::FormInput input() const { return {rows, texts, params, result, facts, chargeTitles}; }
@@ -104,7 +105,7 @@ void makeEstimateTable(const fs::path& dir) {
 editing::EstimateSide sideData(const std::string& nrsp) {
     editing::EstimateSide side;
     model::EstimateParams& p = side.params;
-    p.method = model::Method::BaseIndex421;
+    p.method = model::Method::BaseIndex;
     p.capitalRepair = true;
     p.indexOt = dec("52.21"), p.indexEm = dec("16.64"), p.indexM = dec("8.49"), p.indexEq = dec("5.5");
     p.region = "Московская область", p.level = "II кв. 2025", p.baseLevel = "01.01.2000";
@@ -131,7 +132,7 @@ Estimate computed(const fs::path& table, const editing::EstimateSide& side) {
     Estimate e;
     e.rows = editing::readPositionRows(smeta);
     e.params = side.params;
-    e.result = model::computeLocal421(e.rows, side.extras, side.params, model::nrSpTables());
+    e.result = model::computeBaseIndex(e.rows, side.extras, side.params, model::nrSpTables());
     e.chargeTitles = editing::chargeTitles(e.result);
     e.texts.contractorName = "Петров П. П.";
     e.texts.approverName = "Иванов И. И.";
@@ -401,7 +402,7 @@ TEST_F(LsrForm, EveryAmountIsTheComputationsStoredAndRecalculated) {
                                                    {worked.base.sp, "20.22"},  {worked.base.total, "312.75"}};
     for (const auto& [amount, text] : byHand) EXPECT_EQ(amount, rub(text)) << text;
     // the header, in thousands: current (base)
-    const model::Local421& r = estimate_->result;
+    const model::BaseIndexResult& r = estimate_->result;
     auto type = [&](WorkType t) { return *std::find_if(r.workTypes.begin(), r.workTypes.end(), [&](auto& w) { return w.type == t; }); };
     const int head = stored.find("Сметная стоимость", 1, 'A');
     const std::tuple<int, char, double> heads[] = {
@@ -563,7 +564,7 @@ TEST(LsrFormCli, WritesTheEstimatesOwnComputation) {
 
     // (side data, what the command says); nothing is written when it refuses
     struct Refused { std::optional<editing::EstimateSide> side; const char* says; } refused[] = {
-        {std::nullopt, editing::kNeeds421Method},                                 // an estimate by the template
+        {std::nullopt, editing::kNeedsBaseIndexMethod},                                 // an estimate by the template
         {sideData(""), "Позиция 1"},                                              // no НР/СП row for wages
     };
     for (const Refused& r : refused) {

@@ -1,6 +1,6 @@
 // Exact decimal money: how texts and stored doubles become decimals, how products round (half
 // up, away from zero, once), how amounts are written.
-#include "estimate/model/Decimal.h"
+#include "common/Decimal.h"
 
 #include "common/Error.h"
 

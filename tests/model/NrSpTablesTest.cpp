@@ -1,6 +1,6 @@
 // The НР and СП tables as shipped and as read from CSV, the references an estimate writes, the
 // type of work a book stands for and the elements a coefficient names.
-#include "estimate/model/Local421.h"
+#include "model/BaseIndex.h"
 
 #include "common/Error.h"
 

@@ -2,15 +2,16 @@
 // the parameters of the computation and the data of a position kept beside the estimate, set
 // as KEY=VALUE (numbers with a decimal point or comma in any locale; a bad value is refused
 // naming its field, and nothing is stored), and the result as JSON or as readable text.
-#include "tools/CliEstimate421.h"
+#include "tools/CliEstimateData.h"
 #include "tools/CliShared.h"
 
 #include "common/Error.h"
 #include "editing/EstimateRows.h"
 #include "editing/EstimateSide.h"
-#include "editing/Local421Rules.h"
+#include "editing/BaseIndexRules.h"
 #include "estimate/EstimateFields.h"
-#include "estimate/model/Local421.h"
+#include "model/BaseIndex.h"
+#include "model/ResultJson.h"
 
 #include <iostream>
 #include <map>
@@ -19,7 +20,7 @@ namespace talvira::cli {
 
 namespace {
 
-using model::Dec7;
+using talvira::Dec7;
 
 const char* const kParamsUsage =
     "использование: talvira-cli estimate params ESTIMATE.db [KEY=VALUE]... [--base BASE_DIR]\n"
@@ -52,7 +53,7 @@ Dec7 positive(const std::string& value, const std::string& field) {
 std::string optionalText(const std::optional<Dec7>& d) { return d ? d->text() : std::string(); }
 
 void printParams(const model::EstimateParams& p) {
-    std::cout << "method=" << (p.method == model::Method::BaseIndex421 ? "421" : "template") << "\n"
+    std::cout << "method=" << (p.method == model::Method::BaseIndex ? "421" : "template") << "\n"
               << "territory=" << static_cast<int>(p.territory) << "\n"
               << "repair=" << (p.capitalRepair ? 1 : 0) << "\n"
               << "region=" << p.region << "\n"
@@ -118,7 +119,7 @@ int paramsCommand(const Args& args) {
     // An estimate made by the template, now by the base-index method: its positions get their
     // data as Add would have given it, and its materials follow their rates.
     std::vector<editing::QuantityChange> follow;
-    if (p.method == model::Method::BaseIndex421 && side.params.method != model::Method::BaseIndex421) {
+    if (p.method == model::Method::BaseIndex && side.params.method != model::Method::BaseIndex) {
         const editing::RateLookup lookup = baseDir.empty() ? editing::RateLookup() : editing::rateLookupOf(baseDir, rows);
         editing::DerivedSide derived = editing::deriveSide(rows, next, lookup, model::nrSpTables());
         for (model::PositionExtra& e : derived.extras) next.extraFor(e.count) = std::move(e);
@@ -242,7 +243,7 @@ int setCommand(const Args& args) {
 
 namespace {
 
-std::string money(model::Money m, char sep) { return m.grouped(sep, " "); }
+std::string money(Money m, char sep) { return m.grouped(sep, " "); }
 std::string dec(Dec7 d, char sep) { return d.text(sep); }
 
 void printElements(const model::Elements& e, bool current, bool whole, char sep) {
@@ -270,25 +271,25 @@ void printTotals(const model::WorkTypeTotals& w, char sep) {
 
 }  // namespace
 
-bool totals421(const std::string& path, bool json, char sep) {
+bool baseIndexTotals(const std::string& path, bool json, char sep) {
     storage::TableHandle smeta("SmetaTable");
     openEstimate(smeta, path);
     const editing::EstimateSide side = editing::loadEstimateSide(smeta.tablePath());
-    if (side.params.method != model::Method::BaseIndex421) {
+    if (side.params.method != model::Method::BaseIndex) {
         if (json)
             throw Error("Смета «" + path + "» считается по шаблону: итоги в JSON есть у сметы по базисно-индексному "
                         "методу (talvira-cli estimate params ESTIMATE.db method=421)");
         return false;
     }
     const std::vector<model::PositionRow> rows = rowsOf(smeta);
-    const model::Local421 r = model::computeLocal421(rows, side.extras, side.params, model::nrSpTables());
+    const model::BaseIndexResult r = model::computeBaseIndex(rows, side.extras, side.params, model::nrSpTables());
     const model::EstimateTexts texts = editing::loadEstimateTexts(smeta.tablePath(), sep);
     const std::optional<Dec7> vat = Dec7::tryParse(texts.vatPercent);
     if (json) {
         std::string out = model::toJson(r, rows);
         if (vat && r.currentComplete) {
             // Not part of a local estimate: told after it, marked so.
-            const model::Money amount = model::percentOf(r.total.current.total, *vat);
+            const Money amount = percentOf(r.total.current.total, *vat);
             out.pop_back();
             out += ",\"vat\":{\"note\":\"не входит в локальную смету\",\"percent\":" + vat->text() +
                    ",\"amount\":" + amount.text() + ",\"total_with_vat\":" + (r.total.current.total + amount).text() + "}}";
@@ -329,7 +330,7 @@ bool totals421(const std::string& path, bool json, char sep) {
     std::cout << "Итого по смете\n";
     printTotals(r.total, sep);
     if (vat && r.currentComplete) {
-        const model::Money amount = model::percentOf(r.total.current.total, *vat);
+        const Money amount = percentOf(r.total.current.total, *vat);
         std::cout << "Справочно, не входит в локальную смету: НДС " << dec(*vat, sep) << " % " << money(amount, sep)
                   << ", всего с НДС " << money(r.total.current.total + amount, sep) << "\n";
     }

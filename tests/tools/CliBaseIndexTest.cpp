@@ -92,7 +92,7 @@ std::string objectAfter(const std::string& json, const std::string& key, size_t 
     return {};
 }
 
-class Cli421 : public ::testing::Test {
+class CliBaseIndex : public ::testing::Test {
 protected:
     TempDir start{"talvira-cli-421"};
     fs::path base() const { return start / "Base"; }
@@ -122,7 +122,7 @@ protected:
     }
 };
 
-TEST_F(Cli421, TheWorkedPositionThroughTheCommandLineToTheKopeck) {
+TEST_F(CliBaseIndex, TheWorkedPositionThroughTheCommandLineToTheKopeck) {
     const std::string fer = codeInBase(base(), "08-01-001-01"), ferm = codeInBase(base(), "08-02-001-01");
     ASSERT_FALSE(fer.empty());
     ASSERT_FALSE(ferm.empty());
@@ -158,7 +158,7 @@ TEST_F(Cli421, TheWorkedPositionThroughTheCommandLineToTheKopeck) {
     EXPECT_NE(text.find("Итого по виду работ «строительные»"), std::string::npos);
 }
 
-TEST_F(Cli421, RefusedValuesNameTheirFieldAndStoreNothing) {
+TEST_F(CliBaseIndex, RefusedValuesNameTheirFieldAndStoreNothing) {
     run({"params", estimate, "method=421", "index.ot=52.21"});
     run({"add", base().string(), estimate, codeInBase(base(), "08-01-001-01")});
     const fs::path side = estimate::sidePath(estimate);
@@ -198,7 +198,7 @@ TEST_F(Cli421, RefusedValuesNameTheirFieldAndStoreNothing) {
     EXPECT_NE(failure({"totals", estimate, "--json"}).find("method=421"), std::string::npos);
 }
 
-TEST_F(Cli421, MaterialsFollowCoefficientsAreReplacedAndTemplateEstimatesSwitchOver) {
+TEST_F(CliBaseIndex, MaterialsFollowCoefficientsAreReplacedAndTemplateEstimatesSwitchOver) {
     // A rate with a material left to the project (unaccounted) and its price set by hand.
     writeFile(start / "ФЕР2.xml",
               normFile("ФЕР", "<Section Type=\"Сборник\" Code=\"11\" Name=\"Полы\"><Section Type=\"Таблица\" Code=\"11-01-001\" Name=\"Полы\">\n",

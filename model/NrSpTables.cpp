@@ -1,10 +1,10 @@
 // The НР and СП tables of 812/пр and 774/пр: read from their CSV texts (RFC 4180), joined by
 // row code, found by any form of reference an estimate or the official base writes.
-#include "estimate/model/Local421.h"
+#include "model/BaseIndex.h"
 
 #include "common/Error.h"
 #include "common/TextFold.h"
-#include "estimate/model/NrSpData.h"
+#include "model/NrSpData.h"
 
 #include <map>
 

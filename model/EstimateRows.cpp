@@ -1,4 +1,4 @@
-#include "estimate/model/EstimateRows.h"
+#include "model/EstimateRows.h"
 
 namespace talvira::model {
 

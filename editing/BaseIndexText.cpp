@@ -1,4 +1,4 @@
-#include "editing/Local421Text.h"
+#include "editing/BaseIndexText.h"
 
 #include "editing/EstimateForms.h"
 
@@ -6,8 +6,8 @@ namespace talvira::editing {
 
 namespace {
 
-using model::Dec7;
-using model::Money;
+using talvira::Dec7;
+using talvira::Money;
 
 const std::string kNone = "—";
 const char* const kDot = " · ";
@@ -81,7 +81,7 @@ std::string positionSummary(const model::PositionRow& row, const model::Position
     return s;
 }
 
-std::vector<TotalsLine> local421Lines(const model::Local421& r, std::string_view vatPercent, char sep) {
+std::vector<TotalsLine> baseIndexLines(const model::BaseIndexResult& r, std::string_view vatPercent, char sep) {
     using Kind = TotalsLine::Kind;
     std::vector<TotalsLine> out;
     auto block = [&](const std::string& heading, const model::WorkTypeTotals& w, bool withIndices, bool equipment) {
@@ -116,7 +116,7 @@ std::vector<TotalsLine> local421Lines(const model::Local421& r, std::string_view
         out.push_back({Kind::Note, "НДС: «" + std::string(vatPercent) + "» — не число", {}, {}, {}});
     } else {
         const bool defined = r.total.currentDefined;
-        const Money tax = model::percentOf(r.total.current.total, *vat);
+        const Money tax = percentOf(r.total.current.total, *vat);
         out.push_back({Kind::Amount, "НДС " + vat->text(sep) + " %", {}, {}, defined ? amount(tax, sep) : kNone});
         out.push_back({Kind::Total, "Всего с НДС", {}, {}, defined ? amount(r.total.current.total + tax, sep) : kNone});
     }

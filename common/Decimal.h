@@ -4,9 +4,9 @@
  * coefficients, percentages and indices with seven decimals, both held as integers. Products are
  * formed exactly (128-bit) and rounded half up, away from zero, once, where an amount is stored.
  *
- *   model::Dec7 q = model::Dec7::parse("1,015");                  // point or comma, any locale
- *   model::Money ot = model::Money::fromDouble(32.74);            // a stored field, to the kopeck
- *   model::Money a = model::roundMoney(q, ot);                    // r(1.015 × 32.74) = 33.23
+ *   Dec7 q = Dec7::parse("1,015");                  // point or comma, any locale
+ *   Money ot = Money::fromDouble(32.74);            // a stored field, to the kopeck
+ *   Money a = roundMoney(q, ot);                    // r(1.015 × 32.74) = 33.23
  *
  * Caveats: a double read from a table is taken at its shortest decimal form ("32.74", not the
  * binary value below it) and then rounded half up to the type's places; nothing is computed
@@ -18,7 +18,7 @@
 #include <string>
 #include <string_view>
 
-namespace talvira::model {
+namespace talvira {
 
 /** A number with exactly seven decimals (quantities, coefficients, percentages, indices). */
 class Dec7 {
@@ -90,4 +90,4 @@ Money percentOf(Money m, Dec7 percent, Dec7 factor);
 /** The exact product rounded half up to seven decimals. */
 Dec7 mul(Dec7 a, Dec7 b);
 
-}  // namespace talvira::model
+}  // namespace talvira

@@ -1,4 +1,4 @@
-#include "estimate/model/Decimal.h"
+#include "common/Decimal.h"
 
 #include "common/Error.h"
 
@@ -7,7 +7,7 @@
 #include <cmath>
 #include <limits>
 
-namespace talvira::model {
+namespace talvira {
 
 namespace {
 
@@ -223,4 +223,4 @@ Dec7 mul(Dec7 a, Dec7 b) {
     return Dec7::fromUnits(narrow(divRound(mulChecked(a.units(), b.units()), Dec7::kScale)));
 }
 
-}  // namespace talvira::model
+}  // namespace talvira

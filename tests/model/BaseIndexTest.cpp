@@ -2,7 +2,8 @@
 // kopeck, hand-worked cases (coefficients, a half kopeck, territory, capital repair, a material
 // or equipment of its own), two types of work with the indices per type, the materials of a
 // rate, every bad input with its message, and the JSON the command-line tool prints.
-#include "estimate/model/Local421.h"
+#include "model/BaseIndex.h"
+#include "model/ResultJson.h"
 
 #include <gtest/gtest.h>
 
@@ -44,7 +45,7 @@ PositionExtra rows(int32_t count, const char* nr, const char* sp) {
 
 EstimateParams indices(const char* ot, const char* em, const char* m) {
     EstimateParams p;
-    p.method = Method::BaseIndex421;
+    p.method = Method::BaseIndex;
     p.indexOt = d(ot);
     p.indexEm = d(em);
     p.indexM = d(m);
@@ -65,15 +66,15 @@ std::string wages(const Elements& e) {
     return s;
 }
 
-Local421 compute(const std::vector<PositionRow>& r, const std::vector<PositionExtra>& x, const EstimateParams& p) {
-    return computeLocal421(r, x, p, nrSpTables());
+BaseIndexResult compute(const std::vector<PositionRow>& r, const std::vector<PositionExtra>& x, const EstimateParams& p) {
+    return computeBaseIndex(r, x, p, nrSpTables());
 }
 
-TEST(Local421, TheWorkedPositionToTheKopeck) {
+TEST(BaseIndexResult, TheWorkedPositionToTheKopeck) {
     // ФЕР 08-01-001-01, Московская обл., II кв. 2025; rows 008.0: НР 110 %, СП 69 %.
     PositionExtra x = rows(1, "008.0", "008.0");
     x.machinistLabour = d("0.15");
-    const Local421 r = compute({rate(1, "ФЕР08-01-001-01", 1, 32.74, 10.46, 1.74, 215.19, 3.94)}, {x},
+    const BaseIndexResult r = compute({rate(1, "ФЕР08-01-001-01", 1, 32.74, 10.46, 1.74, 215.19, 3.94)}, {x},
                                indices("52.21", "16.64", "8.49"));
     ASSERT_TRUE(r.problems.empty()) << r.problems[0].message;
     ASSERT_EQ(r.positions.size(), 1u);
@@ -93,7 +94,7 @@ TEST(Local421, TheWorkedPositionToTheKopeck) {
     EXPECT_TRUE(r.currentComplete);
 }
 
-TEST(Local421, HandWorkedPositions) {
+TEST(BaseIndexResult, HandWorkedPositions) {
     PositionExtra coefs = rows(1, "011.0", "011.0");
     coefs.machinistLabour = d("1");
     coefs.coefficients = {{d("1.15"), OT | ZT, "421/пр прил. 10 т. 1 п. 4"}, {d("1.2"), EM, ""},
@@ -149,7 +150,7 @@ TEST(Local421, HandWorkedPositions) {
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
-        const Local421 r = compute(c.rows, c.extras, c.params);
+        const BaseIndexResult r = compute(c.rows, c.extras, c.params);
         ASSERT_TRUE(r.problems.empty()) << r.problems[0].message;
         ASSERT_FALSE(r.positions.empty());
         EXPECT_EQ(all(r.positions[0].base), c.base);
@@ -157,20 +158,20 @@ TEST(Local421, HandWorkedPositions) {
         EXPECT_EQ(all(r.total.current), c.totalCurrent);
         EXPECT_EQ(r.positions[0].nrRef, c.nrRef);
     }
-    const Local421 k = compute(cases[0].rows, cases[0].extras, cases[0].params);
+    const BaseIndexResult k = compute(cases[0].rows, cases[0].extras, cases[0].params);
     EXPECT_EQ(k.positions[0].base.zt, d("23"));      // 2.5 × 8 × 1.15
     EXPECT_EQ(k.positions[0].base.ztm, d("3.125"));  // 2.5 × 1 × 1.25
     EXPECT_EQ(k.positions[0].kEm, d("1.5"));
-    const Local421 eq = compute(cases[6].rows, cases[6].extras, cases[6].params);
+    const BaseIndexResult eq = compute(cases[6].rows, cases[6].extras, cases[6].params);
     ASSERT_EQ(eq.workTypes.size(), 1u);
     EXPECT_EQ(eq.workTypes[0].type, WorkType::Equipment);
     EXPECT_EQ(eq.workTypes[0].indexM, d("5.5"));
     EXPECT_EQ(eq.positions[0].kind, PositionResult::Kind::Standalone);
 }
 
-TEST(Local421, TwoTypesOfWorkEachWithItsIndicesOnItsSums) {
+TEST(BaseIndexResult, TwoTypesOfWorkEachWithItsIndicesOnItsSums) {
     // ЭМ_cur per type: r(0.07 × 16.64) = 1.16 twice, 2.32 for the estimate (not r(0.14 × 16.64) = 2.33).
-    const Local421 r = compute({rate(1, "ФЕР01-01-001-01", 1, 10, 0.07, 0, 0, 1), rate(2, "ФЕРм08-02-001-01", 1, 10, 0.07, 0, 0, 1)},
+    const BaseIndexResult r = compute({rate(1, "ФЕР01-01-001-01", 1, 10, 0.07, 0, 0, 1), rate(2, "ФЕРм08-02-001-01", 1, 10, 0.07, 0, 0, 1)},
                                {rows(1, "001.1", "001.1"), rows(2, "049.3", "049.3")}, indices("52.21", "16.64", "8.49"));
     ASSERT_TRUE(r.problems.empty());
     ASSERT_EQ(r.workTypes.size(), 2u);
@@ -186,13 +187,13 @@ TEST(Local421, TwoTypesOfWorkEachWithItsIndicesOnItsSums) {
     // A reassigned position goes with its new type.
     PositionExtra moved = rows(2, "049.3", "049.3");
     moved.workType = WorkType::Other;
-    const Local421 o = compute({rate(1, "ФЕР01", 1, 10, 0, 0, 0, 1), rate(2, "ФЕРм08", 1, 10, 0, 0, 0, 1)},
+    const BaseIndexResult o = compute({rate(1, "ФЕР01", 1, 10, 0, 0, 0, 1), rate(2, "ФЕРм08", 1, 10, 0, 0, 0, 1)},
                                {rows(1, "001.1", "001.1"), moved}, indices("1", "1", "1"));
     ASSERT_EQ(o.workTypes.size(), 2u);
     EXPECT_EQ(o.workTypes[1].type, WorkType::Other);
 }
 
-TEST(Local421, MaterialsFollowTheirRate) {
+TEST(BaseIndexResult, MaterialsFollowTheirRate) {
     PositionExtra m2, m3, orphan;
     m2.count = 2, m2.parent = 1, m2.perUnit = d("1.02");
     m3.count = 3, m3.parent = 1, m3.perUnit = d("0.1");
@@ -200,7 +201,7 @@ TEST(Local421, MaterialsFollowTheirRate) {
     const std::vector<PositionRow> table = {rate(1, "ФЕР11", 2.5, 100, 0, 0, 30, 8), priced(2, "ФССЦ-1", 2.55, 12.34),
                                             priced(3, "ФССЦ-2", 0.25, 0), rate(4, "ФЕР11", 1, 1, 0, 0, 0, 0),
                                             priced(5, "ФССЦ-3", 4, 10)};
-    const Local421 r = compute(table, {rows(1, "011.0", "011.0"), m2, m3, rows(4, "011.0", "011.0"), orphan},
+    const BaseIndexResult r = compute(table, {rows(1, "011.0", "011.0"), m2, m3, rows(4, "011.0", "011.0"), orphan},
                                indices("1", "1", "1"));
     ASSERT_TRUE(r.problems.empty());
     ASSERT_EQ(r.positions.size(), 3u);  // the rate with its two materials, the other rate, the orphan
@@ -217,7 +218,7 @@ TEST(Local421, MaterialsFollowTheirRate) {
     EXPECT_EQ(r.positions[2].base.total, Money::fromKopecks(4000));
 }
 
-TEST(Local421, BadInputsAreNamedAndLeftOutOfTheSums) {
+TEST(BaseIndexResult, BadInputsAreNamedAndLeftOutOfTheSums) {
     PositionExtra choices;
     choices.count = 1;
     choices.nrChoices = {"Пр/812-021.0", "Пр/812-021.1"};
@@ -257,7 +258,7 @@ TEST(Local421, BadInputsAreNamedAndLeftOutOfTheSums) {
         SCOPED_TRACE(c.name);
         std::vector<PositionExtra> extras = c.extras;
         extras.push_back(rows(9, "011.0", "011.0"));
-        const Local421 r = compute({c.row, priced(2, "ФССЦ", -1, 5), good}, extras, indices("1", "1", "1"));
+        const BaseIndexResult r = compute({c.row, priced(2, "ФССЦ", -1, 5), good}, extras, indices("1", "1", "1"));
         ASSERT_FALSE(r.problems.empty());
         EXPECT_EQ(r.problems[0].message, c.message);
         EXPECT_EQ(r.positions[0].computed, c.computed);
@@ -273,7 +274,7 @@ TEST(Local421, BadInputsAreNamedAndLeftOutOfTheSums) {
     // A missing index: the current prices of what needs it are absent, and it is said once.
     EstimateParams noEm = indices("52.21", "16.64", "8.49");
     noEm.indexEm.reset();
-    const Local421 r = compute({rate(1, "ФЕР08", 1, 32.74, 10.46, 1.74, 215.19, 3.94)}, {rows(1, "008.0", "008.0")}, noEm);
+    const BaseIndexResult r = compute({rate(1, "ФЕР08", 1, 32.74, 10.46, 1.74, 215.19, 3.94)}, {rows(1, "008.0", "008.0")}, noEm);
     ASSERT_EQ(r.problems.size(), 1u);
     EXPECT_EQ(r.problems[0].message, "Не указан индекс к эксплуатации машин (ЭМ): текущие цены не рассчитаны");
     EXPECT_EQ(r.problems[0].number, 0);
@@ -283,7 +284,7 @@ TEST(Local421, BadInputsAreNamedAndLeftOutOfTheSums) {
     EXPECT_EQ(all(r.total.base), "32.74 10.46 1.74 215.19 258.39 34.48 37.93 23.79 320.11");
 }
 
-TEST(Local421, JsonOfTheWorkedPosition) {
+TEST(BaseIndexResult, JsonOfTheWorkedPosition) {
     PositionExtra x = rows(1, "008.0", "008.0");
     x.machinistLabour = d("0.15");
     const std::vector<PositionRow> table = {rate(1, "ФЕР08-01-001-01", 1, 32.74, 10.46, 1.74, 215.19, 3.94)};

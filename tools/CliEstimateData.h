@@ -15,6 +15,6 @@ int setCommand(const Args& args);     // estimate set ESTIMATE.db POSITION KEY=V
 /** Prints the totals of the estimate at `path` when it is computed by the base-index method
  *  (as JSON, or as text with `sep` as decimal separator) and answers true; false for an
  *  estimate by the template (nothing printed), or, with `json`, talvira::Error. */
-bool totals421(const std::string& path, bool json, char sep);
+bool baseIndexTotals(const std::string& path, bool json, char sep);
 
 }  // namespace talvira::cli

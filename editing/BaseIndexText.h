@@ -7,15 +7,15 @@
  * and current prices with each index, then VAT marked as not part of a local estimate, then
  * what could not be computed).
  *
- *   for (const editing::TotalsLine& l : editing::local421Lines(*doc.local421(), "20", ','))
+ *   for (const editing::TotalsLine& l : editing::baseIndexLines(*doc.baseIndex(), "20", ','))
  *       grid.addRow(l.caption, l.base, l.index, l.current);
  *
  * Caveats: amounts are written with two decimals and their thousands apart by no-break spaces
  * ("1 709,36"), `decimalSep` as separator; an amount that cannot be had (an index missing) is
  * "—".
  */
-#include "editing/Local421Rules.h"
-#include "estimate/model/Local421.h"
+#include "editing/BaseIndexRules.h"
+#include "model/BaseIndex.h"
 
 #include <string>
 #include <string_view>
@@ -43,7 +43,7 @@ struct TotalsLine {
 
 /** The totals window's lines for `result`; `vatPercent` as typed in the estimate window (a
  *  text that is no number gives a line saying so). */
-std::vector<TotalsLine> local421Lines(const model::Local421& result, std::string_view vatPercent, char decimalSep);
+std::vector<TotalsLine> baseIndexLines(const model::BaseIndexResult& result, std::string_view vatPercent, char decimalSep);
 
 /** What the estimator is asked on opening an estimate whose kept НР or СП percentages are not
  *  the shipped tables' (`differences`, one line each, the first twelve and how many more). */

@@ -1,7 +1,7 @@
 // The result of the base-index computation as one JSON object (talvira-cli estimate totals
 // --json): amounts as numbers with two decimals, quantities, percentages and labour with the
 // decimals they have, texts in UTF-8.
-#include "estimate/model/Local421.h"
+#include "model/BaseIndex.h"
 
 #include <cstdio>
 
@@ -89,7 +89,7 @@ void totals(Obj& o, const WorkTypeTotals& w) {
 
 }  // namespace
 
-std::string toJson(const Local421& r, const std::vector<PositionRow>& rows) {
+std::string toJson(const BaseIndexResult& r, const std::vector<PositionRow>& rows) {
     std::string out;
     {
         Obj top(out);

@@ -1,7 +1,7 @@
 // What the windows write of an estimate by the base-index method: the worked position of the
 // notes through the totals window's lines to the kopeck (with VAT after the estimate's total),
 // an index missing, the estimate's line and the current position's line.
-#include "editing/Local421Text.h"
+#include "editing/BaseIndexText.h"
 
 #include <gtest/gtest.h>
 
@@ -10,7 +10,7 @@
 namespace talvira::editing {
 namespace {
 
-using model::Dec7;
+using talvira::Dec7;
 
 Dec7 d(const char* text) { return Dec7::parse(text); }
 
@@ -54,7 +54,7 @@ model::PositionExtra workedExtra() {
 
 model::EstimateParams moscow() {
     model::EstimateParams p;
-    p.method = model::Method::BaseIndex421;
+    p.method = model::Method::BaseIndex;
     p.indexOt = d("52.21");
     p.indexEm = d("16.64");
     p.indexM = d("8.49");
@@ -64,9 +64,9 @@ model::EstimateParams moscow() {
     return p;
 }
 
-TEST(Local421Lines, TheWorkedPositionInBaseAndCurrentPricesThenVat) {
-    const model::Local421 r = model::computeLocal421({workedRow()}, {workedExtra()}, moscow(), model::nrSpTables());
-    const std::vector<TotalsLine> lines = local421Lines(r, "20", ',');
+TEST(BaseIndexLines, TheWorkedPositionInBaseAndCurrentPricesThenVat) {
+    const model::BaseIndexResult r = model::computeBaseIndex({workedRow()}, {workedExtra()}, moscow(), model::nrSpTables());
+    const std::vector<TotalsLine> lines = baseIndexLines(r, "20", ',');
     const auto type = section(lines, "Строительные работы");
     const std::pair<const char*, const char*> expected[] = {
         {"Оплата труда (ОТ)", "32,74|52,21|1 709,36"},
@@ -90,14 +90,14 @@ TEST(Local421Lines, TheWorkedPositionInBaseAndCurrentPricesThenVat) {
     EXPECT_EQ(lines.back().caption, "Всего с НДС");  // nothing left uncomputed
 }
 
-TEST(Local421Lines, AMissingIndexAndAPositionLeftOutAreSaid) {
+TEST(BaseIndexLines, AMissingIndexAndAPositionLeftOutAreSaid) {
     model::EstimateParams p = moscow();
     p.indexEm.reset();
     model::PositionRow second = workedRow();
     second.count = 2;
     second.code = "ФЕРм08-01-001-01";  // монтажные, and no row of НР and СП chosen
-    const model::Local421 r = model::computeLocal421({workedRow(), second}, {workedExtra()}, p, model::nrSpTables());
-    const std::vector<TotalsLine> lines = local421Lines(r, "abc", '.');
+    const model::BaseIndexResult r = model::computeBaseIndex({workedRow(), second}, {workedExtra()}, p, model::nrSpTables());
+    const std::vector<TotalsLine> lines = baseIndexLines(r, "abc", '.');
     const auto type = section(lines, "Строительные работы");
     EXPECT_EQ(type.at("Эксплуатация машин (ЭМ)"), "10.46|—|—");
     EXPECT_EQ(type.at("Оплата труда (ОТ)"), "32.74|52.21|1\u00a0709.36");
@@ -113,7 +113,7 @@ TEST(Local421Lines, AMissingIndexAndAPositionLeftOutAreSaid) {
     EXPECT_NE(notes[4].find("(ЭМ)"), std::string::npos) << notes[4];
 }
 
-TEST(Local421Summary, TheEstimateAndThePositionInOneLineEach) {
+TEST(BaseIndexSummary, TheEstimateAndThePositionInOneLineEach) {
     model::EstimateParams p = moscow();
     EXPECT_EQ(estimateSummary(p, ','), "Цены базы на 01.01.2000; текущие: II кв. 2025, Московская область; индексы: "
                                        "ОТ 52,21, ЭМ 16,64, М 8,49, оборудование —");
@@ -129,7 +129,7 @@ TEST(Local421Summary, TheEstimateAndThePositionInOneLineEach) {
     model::PositionRow rate = workedRow();
     model::PositionExtra x = workedExtra();
     x.coefficients = {{d("1.15"), model::OT | model::ZT, "п. 4"}};
-    const model::Local421 r = model::computeLocal421({rate}, {x}, moscow(), t);
+    const model::BaseIndexResult r = model::computeBaseIndex({rate}, {x}, moscow(), t);
     struct Case {
         const char* what;
         model::PositionExtra extra;

@@ -37,7 +37,7 @@
 namespace fs = std::filesystem;
 using talvira::storage::Value;
 
-class Local421WindowTest : public QObject {
+class BaseIndexWindowTest : public QObject {
     Q_OBJECT
 
     std::unique_ptr<talvira::test::TempDir> start_;
@@ -54,7 +54,7 @@ class Local421WindowTest : public QObject {
     }
     /** The current-price column of the totals line `caption` under `heading`. */
     QString current(const QString& heading, const QString& caption) {
-        QTableWidget* g = Form2->Totals->Local421Grid;
+        QTableWidget* g = Form2->Totals->BaseIndexGrid;
         bool in = false;
         for (int r = 0; r < g->rowCount(); ++r) {
             if (g->columnSpan(r, 0) > 1) in = g->item(r, 0)->text() == heading;
@@ -107,13 +107,13 @@ private slots:
         QTest::mouseClick(params->OKButton, Qt::LeftButton);
         QCOMPARE(takeError(), QStringLiteral("Индекс оборудования: «пять» — не число."));
         QVERIFY(params->isVisible());
-        QVERIFY(!doc().by421());
+        QVERIFY(!doc().byBaseIndex());
         QVERIFY(!fs::exists(talvira::estimate::sidePath(doc().table().tablePath())));
         params->IndexEqEdit->clear();
         QTest::mouseClick(params->OKButton, Qt::LeftButton);
         QCOMPARE(takeError(), QString());
         QVERIFY(!params->isVisible());
-        QVERIFY(doc().by421());
+        QVERIFY(doc().byBaseIndex());
 
         // The panel takes its height from the grid and says at what levels the estimate stands.
         QVERIFY(!Form2->PositionPanel->isHidden());
@@ -148,7 +148,7 @@ private slots:
         Form2->TotalsItem->trigger();
         TotalsWindow* totals = Form2->Totals;
         QVERIFY(totals->isVisible());
-        QVERIFY(totals->Local421Grid->isVisible());
+        QVERIFY(totals->BaseIndexGrid->isVisible());
         QVERIFY(!totals->BlockGrid->isVisible());
         QCOMPARE(current(QStringLiteral("Строительные работы"), QStringLiteral("Итого")), money("6 932,74"));
 
@@ -180,7 +180,7 @@ private slots:
                                                           QChar(talvira::dbctrls::userDecimalSeparator()) + "15 (ОТ)"),
                  qPrintable(Form2->PositionLabel->toolTip()));
         // The totals followed: ОТ 32,74 × 1,15 = 37,651 → 37,65, and the floors' 112 % and 65 %.
-        QCOMPARE(totals->Local421Grid->isVisible(), true);
+        QCOMPARE(totals->BaseIndexGrid->isVisible(), true);
         const QString afterData = current(QStringLiteral("Всего по смете"), QStringLiteral("Итого"));
         QVERIFY(afterData != money("6 932,74"));
 
@@ -197,7 +197,7 @@ private slots:
             e.count = int32_t(t.fieldValue("COUNT").asInteger());
             e.code = "ФССЦ-01.7.15.06-0111";
             e.parent = 1;
-            e.perUnit = talvira::model::Dec7::fromInt(3);
+            e.perUnit = talvira::Dec7::fromInt(3);
             return std::vector<talvira::model::PositionExtra>{e};
         });
         doc().table().first();
@@ -217,7 +217,7 @@ private slots:
 
         // Percentages kept that the tables no longer have: asked on opening, the tables' taken.
         talvira::model::PositionExtra kept = doc().extraOf(1);
-        kept.nrPercent = talvira::model::Dec7::fromInt(100);
+        kept.nrPercent = talvira::Dec7::fromInt(100);
         doc().setExtra(kept);
         QString asked;
         Form2->askTablePercents = [&](const QString& q) {
@@ -243,7 +243,7 @@ private slots:
         QCOMPARE(Form2->SmetaDBGrid->height(), 224);
         QVERIFY(!Form2->PositionItem->isEnabled());
         QVERIFY(totals->BlockGrid->isVisible());
-        QVERIFY(!totals->Local421Grid->isVisible());
+        QVERIFY(!totals->BaseIndexGrid->isVisible());
         QVERIFY(totals->height() < 420);
         totals->hide();
     }
@@ -251,8 +251,8 @@ private slots:
 
 int main(int argc, char** argv) {
     Application app(argc, argv);
-    Local421WindowTest test;
+    BaseIndexWindowTest test;
     return QTest::qExec(&test, argc, argv);
 }
 
-#include "Local421WindowTest.moc"
+#include "BaseIndexWindowTest.moc"

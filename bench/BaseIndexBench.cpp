@@ -1,12 +1,12 @@
 // The local estimate by the base-index method on an estimate of 10 000 positions on disk (7 500
 // rates, each third with two materials following it, and positions of their own): computed from
 // scratch (rows in memory), the totals follower started (every position read and computed), and
-// one stored edit with the result following, beside the post alone. Run by hand: ./Local421Bench
+// one stored edit with the result following, beside the post alone. Run by hand: ./BaseIndexBench
 #include "editing/EstimateRows.h"
 #include "editing/EstimateSide.h"
 #include "editing/TotalsFollower.h"
 #include "estimate/EstimateFile.h"
-#include "estimate/model/Local421.h"
+#include "model/BaseIndex.h"
 #include "storage/TableHandle.h"
 
 #include <benchmark/benchmark.h>
@@ -39,10 +39,10 @@ const editing::EstimateSide& bigEstimate() {
         estimate::bindEstimate(smeta, d.string(), "Большая");
         estimate::createAndOpen(smeta);
         editing::EstimateSide s;
-        s.params.method = model::Method::BaseIndex421;
-        s.params.indexOt = model::Dec7::parse("52.21");
-        s.params.indexEm = model::Dec7::parse("16.64");
-        s.params.indexM = model::Dec7::parse("8.49");
+        s.params.method = model::Method::BaseIndex;
+        s.params.indexOt = Dec7::parse("52.21");
+        s.params.indexEm = Dec7::parse("16.64");
+        s.params.indexM = Dec7::parse("8.49");
         const char* rows[] = {"011.0", "008.0", "049.3", "001.1", "091.0"};
         int32_t rate = 0;
         for (int i = 0; i < kPositions; ++i) {
@@ -70,11 +70,11 @@ const editing::EstimateSide& bigEstimate() {
             e.code = code;
             if (material) {
                 if (i % 8 == 2) e.parent = rate;  // every other one follows its rate
-                e.perUnit = model::Dec7::parse("1.02");
+                e.perUnit = Dec7::parse("1.02");
             } else {
                 rate = count;
                 e.nrRow = e.spRow = rows[i % 5];
-                if (i % 11 == 0) e.coefficients = {{model::Dec7::parse("1.15"), model::OT | model::ZT, ""}};
+                if (i % 11 == 0) e.coefficients = {{Dec7::parse("1.15"), model::OT | model::ZT, ""}};
             }
         }
         editing::saveEstimateSide(smeta.tablePath(), s);
@@ -103,7 +103,7 @@ void BM_ComputedFromScratch(benchmark::State& state) {
     const std::vector<model::PositionRow> rows = editing::readPositionRows(smeta);
     const editing::EstimateSide& side = bigEstimate();
     for (auto _ : state) {
-        const model::Local421 r = model::computeLocal421(rows, side.extras, side.params, model::nrSpTables());
+        const model::BaseIndexResult r = model::computeBaseIndex(rows, side.extras, side.params, model::nrSpTables());
         benchmark::DoNotOptimize(r.total.current.total);
     }
 }
@@ -116,7 +116,7 @@ void BM_FollowingStartsToFullResult(benchmark::State& state) {
         editing::TotalsFollower f(smeta);
         f.setSide(bigEstimate());
         f.setFollowing(true);
-        benchmark::DoNotOptimize(f.local421()->total.current.total);
+        benchmark::DoNotOptimize(f.baseIndex()->total.current.total);
     }
 }
 BENCHMARK(BM_FollowingStartsToFullResult)->Unit(benchmark::kMillisecond);
@@ -138,7 +138,7 @@ void BM_StoredChangeToUpdatedResult(benchmark::State& state) {
     double v = 2;
     for (auto _ : state) {
         storeChange(smeta, v);
-        benchmark::DoNotOptimize(f.local421()->total.current.total);
+        benchmark::DoNotOptimize(f.baseIndex()->total.current.total);
     }
 }
 BENCHMARK(BM_StoredChangeToUpdatedResult)->Unit(benchmark::kMicrosecond);
@@ -153,7 +153,7 @@ void BM_PositionDataChangedToUpdatedResult(benchmark::State& state) {
     for (auto _ : state) {
         e.nrRow = e.nrRow == "011.0" ? "008.0" : "011.0";
         f.setExtra(e);
-        benchmark::DoNotOptimize(f.local421()->total.current.total);
+        benchmark::DoNotOptimize(f.baseIndex()->total.current.total);
     }
 }
 BENCHMARK(BM_PositionDataChangedToUpdatedResult)->Unit(benchmark::kMicrosecond);

@@ -5,7 +5,7 @@
 #include "tests/storage/StorageTestUtil.h"
 
 #include "editing/EstimateRows.h"
-#include "editing/Local421Rules.h"
+#include "editing/BaseIndexRules.h"
 #include "common/Error.h"
 #include "estimate/EstimateFile.h"
 #include "normbase/NormBaseFields.h"
@@ -17,7 +17,7 @@ namespace talvira::editing {
 namespace {
 
 namespace fs = std::filesystem;
-using model::Dec7;
+using talvira::Dec7;
 using model::PositionExtra;
 using model::PositionRow;
 
@@ -50,15 +50,15 @@ PositionExtra materialOf(int32_t count, int32_t parent, const char* perUnit, con
     return e;
 }
 
-EstimateSide by421() {
+EstimateSide byBaseIndex() {
     EstimateSide s;
-    s.params.method = model::Method::BaseIndex421;
+    s.params.method = model::Method::BaseIndex;
     return s;
 }
 
-TEST(Local421Rules, MaterialsFollowTheirRate) {
+TEST(BaseIndexRules, MaterialsFollowTheirRate) {
     // Rate 1 with materials 2 and 3; rate 4 with material 5; 6 a material of its own.
-    EstimateSide side = by421();
+    EstimateSide side = byBaseIndex();
     side.extras = {materialOf(2, 1, "1.02"), materialOf(3, 1, "0.0000003"), materialOf(5, 4, "2"),
                    materialOf(6, 99, "1")};
     struct Case {
@@ -108,7 +108,7 @@ TEST(Local421Rules, MaterialsFollowTheirRate) {
     smeta.close();
 }
 
-TEST(Local421Rules, WhatANewEstimateStartsFrom) {
+TEST(BaseIndexRules, WhatANewEstimateStartsFrom) {
     normbase::BaseInfo demo, fer, gesn;
     fer.imported = gesn.imported = true;
     fer.priceLevel = "01.01.2000";
@@ -123,8 +123,8 @@ TEST(Local421Rules, WhatANewEstimateStartsFrom) {
         bool side;
     } cases[] = {
         {"the demo base keeps the template exactly", demo, model::Method::Template, "", "2,18", "18", false},
-        {"ФЕР-2001 imported", fer, model::Method::BaseIndex421, "01.01.2000", "1", "20", true},
-        {"ГЭСН at 2022 prices", gesn, model::Method::BaseIndex421, "01.01.2022", "1", "20", true},
+        {"ФЕР-2001 imported", fer, model::Method::BaseIndex, "01.01.2000", "1", "20", true},
+        {"ГЭСН at 2022 prices", gesn, model::Method::BaseIndex, "01.01.2022", "1", "20", true},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
@@ -139,9 +139,9 @@ TEST(Local421Rules, WhatANewEstimateStartsFrom) {
     EXPECT_EQ(estimateStart(demo, '.').texts, model::EstimateTexts::defaults('.'));
 }
 
-TEST(Local421Rules, KeptPercentagesAgainstTheTables) {
+TEST(BaseIndexRules, KeptPercentagesAgainstTheTables) {
     const model::NrSpTables& tables = model::nrSpTables();
-    EstimateSide side = by421();
+    EstimateSide side = byBaseIndex();
     auto kept = [](int32_t count, const char* row, const char* nr, const char* sp) {
         PositionExtra e;
         e.count = count;
@@ -173,7 +173,7 @@ TEST(Local421Rules, KeptPercentagesAgainstTheTables) {
     EXPECT_EQ(side.extras[0].spPercent, Dec7::parse("65"));
 }
 
-TEST(Local421Rules, SideOfAnEstimateMadeByTheTemplate) {
+TEST(BaseIndexRules, SideOfAnEstimateMadeByTheTemplate) {
     // As the template's Add left it: rate, its materials per unit; then a rate the base knows
     // with one material as Add wrote it and one whose quantity the estimator typed.
     const std::vector<PositionRow> rows = {
@@ -190,7 +190,7 @@ TEST(Local421Rules, SideOfAnEstimateMadeByTheTemplate) {
         if (code == "11-01-001-01") return known;
         return std::nullopt;
     };
-    const DerivedSide d = deriveSide(rows, by421(), base, model::nrSpTables());
+    const DerivedSide d = deriveSide(rows, byBaseIndex(), base, model::nrSpTables());
     // 1 (no base facts: materials 2, 3 by shape), 4 (the base's rows), 5 (the base's consumption);
     // 6 was typed (42 is no 0.1 per unit), 7 is no material of 4: both stay positions of their own.
     ASSERT_EQ(d.extras.size(), 5u);
@@ -211,14 +211,14 @@ TEST(Local421Rules, SideOfAnEstimateMadeByTheTemplate) {
     EXPECT_EQ(d.quantities, q);
 
     // Positions that have their data already are left alone; without a base the same shape rules.
-    EstimateSide side = by421();
+    EstimateSide side = byBaseIndex();
     side.extras = {materialOf(2, 1, "0.5")};
     const DerivedSide again = deriveSide(rows, side, {}, model::nrSpTables());
     EXPECT_EQ(again.extras.size(), 6u);  // 1, 3, 4, 5, 6, 7: without a base every material-shaped row follows
     for (const PositionExtra& e : again.extras) EXPECT_NE(e.count, 2);
 }
 
-TEST(Local421Rules, RatesLookedUpInANormBase) {
+TEST(BaseIndexRules, RatesLookedUpInANormBase) {
     using demobase::DemoTable;
     using demobase::demoRecord;
     using storage::Value;

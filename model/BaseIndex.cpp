@@ -1,4 +1,4 @@
-#include "estimate/model/Local421.h"
+#include "model/BaseIndex.h"
 
 #include "common/Error.h"
 #include "common/TextFold.h"
@@ -7,96 +7,6 @@
 #include <unordered_map>
 
 namespace talvira::model {
-
-// ---------------------------------------------------------------------------------------------
-// Types of work and the elements a coefficient acts on
-// ---------------------------------------------------------------------------------------------
-
-namespace {
-
-constexpr std::string_view kWorkTypeTexts[kWorkTypes] = {"строительные", "монтажные", "пусконаладочные",
-                                                         "оборудование", "прочие"};
-
-struct Book {
-    std::string_view prefix;
-    WorkType type;
-};
-// Federal and territorial unit rates carry the same book letters.
-constexpr Book kBooks[] = {
-    {"ФЕР", WorkType::Construction},   {"ФЕРр", WorkType::Construction},   {"ГЭСН", WorkType::Construction},
-    {"ГЭСНр", WorkType::Construction}, {"ТЕР", WorkType::Construction},    {"ТЕРр", WorkType::Construction},
-    {"ФЕРм", WorkType::Mounting},      {"ГЭСНм", WorkType::Mounting},      {"ФЕРмр", WorkType::Mounting},
-    {"ГЭСНмр", WorkType::Mounting},    {"ТЕРм", WorkType::Mounting},       {"ТЕРмр", WorkType::Mounting},
-    {"ФЕРп", WorkType::Commissioning}, {"ГЭСНп", WorkType::Commissioning}, {"ТЕРп", WorkType::Commissioning},
-};
-
-struct TargetName {
-    std::string_view name;
-    unsigned bit;
-};
-constexpr TargetName kTargets[] = {{"ОТ", OT}, {"ЭМ", EM}, {"ОТМ", OTM}, {"М", M}, {"ЗТ", ZT}, {"ЗТМ", ZTM}};
-
-std::string_view trim(std::string_view s) {
-    while (!s.empty() && (s.front() == ' ' || s.front() == '\t')) s.remove_prefix(1);
-    while (!s.empty() && (s.back() == ' ' || s.back() == '\t')) s.remove_suffix(1);
-    return s;
-}
-
-}  // namespace
-
-std::string_view workTypeText(WorkType t) { return kWorkTypeTexts[static_cast<int>(t)]; }
-
-std::optional<WorkType> workTypeFromText(std::string_view text) {
-    const std::string folded = foldCase(trim(text), Yo::AsE);
-    for (int i = 0; i < kWorkTypes; ++i)
-        if (folded == foldCase(kWorkTypeTexts[i], Yo::AsE)) return static_cast<WorkType>(i);
-    return std::nullopt;
-}
-
-std::optional<WorkType> workTypeOfBook(std::string_view prefixOrCode) {
-    std::string_view s = trim(prefixOrCode);
-    size_t end = 0;  // the book's letters end at the first digit, blank, dash or dot
-    while (end < s.size() && !(s[end] >= '0' && s[end] <= '9') && s[end] != ' ' && s[end] != '-' && s[end] != '.')
-        ++end;
-    if (end == 0 || end > 12) return std::nullopt;  // no book is longer than "ГЭСНмр"
-    static const std::vector<std::pair<std::string, WorkType>> folded = [] {
-        std::vector<std::pair<std::string, WorkType>> v;
-        for (const Book& b : kBooks) v.emplace_back(foldCase(b.prefix), b.type);
-        return v;
-    }();
-    const std::string book = foldCase(s.substr(0, end));
-    for (const auto& [prefix, type] : folded)
-        if (book == prefix) return type;
-    return std::nullopt;
-}
-
-std::optional<unsigned> targetsFromText(std::string_view text) {
-    unsigned bits = 0;
-    text = trim(text);
-    if (text.empty()) return std::nullopt;
-    for (size_t at = 0; at <= text.size();) {
-        size_t end = text.find('+', at);
-        if (end == std::string_view::npos) end = text.size();
-        const std::string name = foldCase(trim(text.substr(at, end - at)));
-        unsigned bit = 0;
-        for (const TargetName& t : kTargets)
-            if (name == foldCase(t.name)) bit = t.bit;
-        if (bit == 0) return std::nullopt;
-        bits |= bit;
-        at = end + 1;
-    }
-    return bits;
-}
-
-std::string targetsText(unsigned targets) {
-    std::string out;
-    for (const TargetName& t : kTargets) {
-        if (!(targets & t.bit)) continue;
-        if (!out.empty()) out += '+';
-        out += t.name;
-    }
-    return out;
-}
 
 // ---------------------------------------------------------------------------------------------
 // One position
@@ -355,7 +265,7 @@ std::vector<size_t> positionOwners(const std::vector<PositionRow>& rows,
     return owner;
 }
 
-void Local421Sums::apply(const PositionResult& p, int sign) {
+void BaseIndexSums::apply(const PositionResult& p, int sign) {
     if (!p.computed) return;
     Type& t = types_[static_cast<size_t>(p.workType)];
     t.positions += sign;
@@ -373,7 +283,7 @@ void Local421Sums::apply(const PositionResult& p, int sign) {
     addD(t.base.ztm, b.ztm);
 }
 
-void Local421Sums::finish(const EstimateParams& params, Local421& out) const {
+void BaseIndexSums::finish(const EstimateParams& params, BaseIndexResult& out) const {
     out.workTypes.clear();
     out.total = WorkTypeTotals{};
     out.total.indexOt = params.indexOt;
@@ -423,7 +333,7 @@ void Local421Sums::finish(const EstimateParams& params, Local421& out) const {
     out.currentComplete = out.total.currentDefined;
 }
 
-Local421 computeLocal421(const std::vector<PositionRow>& rows, const std::vector<PositionExtra>& extras,
+BaseIndexResult computeBaseIndex(const std::vector<PositionRow>& rows, const std::vector<PositionExtra>& extras,
                          const EstimateParams& params, const NrSpTables& tables) {
     const std::vector<const PositionExtra*> extraOfRow = extrasByRow(rows, extras);
     const std::vector<size_t> owner = positionOwners(rows, extraOfRow);
@@ -431,9 +341,9 @@ Local421 computeLocal421(const std::vector<PositionRow>& rows, const std::vector
     for (size_t i = 0; i < rows.size(); ++i)
         if (owner[i] != i) materials[owner[i]].push_back(i);
 
-    Local421 out;
+    BaseIndexResult out;
     out.positions.reserve(rows.size());
-    Local421Sums sums;
+    BaseIndexSums sums;
     for (size_t i = 0; i < rows.size(); ++i) {
         if (owner[i] != i) continue;
         PositionResult p = computePosition(rows, extraOfRow, i, materials[i], params, tables);

@@ -1,4 +1,4 @@
-#include "editing/Local421Rules.h"
+#include "editing/BaseIndexRules.h"
 
 #include "common/Error.h"
 #include "estimate/AddPositions.h"
@@ -11,7 +11,7 @@
 
 namespace talvira::editing {
 
-using model::Dec7;
+using talvira::Dec7;
 
 // ---------------------------------------------------------------------------------------------
 // Materials follow their rate
@@ -31,7 +31,7 @@ std::optional<double> materialQuantity(Dec7 perUnit, double rateQuantity) {
 std::vector<QuantityChange> followingQuantities(const std::vector<model::PositionRow>& rows, const EstimateSide& side,
                                                 size_t rateRow) {
     std::vector<QuantityChange> out;
-    if (side.params.method != model::Method::BaseIndex421 || rateRow >= rows.size()) return out;
+    if (side.params.method != model::Method::BaseIndex || rateRow >= rows.size()) return out;
     const std::vector<const model::PositionExtra*> extras = model::extrasByRow(rows, side.extras);
     const std::vector<size_t> owner = model::positionOwners(rows, extras);
     for (size_t i = 0; i < rows.size(); ++i) {
@@ -62,7 +62,7 @@ EstimateStart estimateStart(const normbase::BaseInfo& base, char decimalSep) {
     EstimateStart s;
     s.texts = model::EstimateTexts::defaults(decimalSep);
     if (!base.imported) return s;
-    s.params.method = model::Method::BaseIndex421;
+    s.params.method = model::Method::BaseIndex;
     s.params.baseLevel = base.priceLevel;
     // The template's texts, should the estimator switch to it: prices already current take no
     // factor, and VAT is 20 % since 2019.

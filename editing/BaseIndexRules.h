@@ -14,8 +14,8 @@
  * a template estimate is never changed by these rules.
  */
 #include "editing/EstimateSide.h"
-#include "estimate/model/EstimateRows.h"
-#include "estimate/model/Local421.h"
+#include "model/EstimateRows.h"
+#include "model/BaseIndex.h"
 #include "normbase/BaseInfo.h"
 #include "storage/TableHandle.h"
 
@@ -40,7 +40,7 @@ struct QuantityChange {
 
 /** The quantity of a material of a rate: its consumption per unit × the rate's quantity, kept
  *  to seven decimals; empty while the rate has no quantity (empty or 0). */
-std::optional<double> materialQuantity(model::Dec7 perUnit, double rateQuantity);
+std::optional<double> materialQuantity(Dec7 perUnit, double rateQuantity);
 
 /** In an estimate by the base-index method, the materials of the rate at `rateRow` whose
  *  stored quantity is not materialQuantity of the rate's: each with the quantity it is to
@@ -84,8 +84,8 @@ struct PercentDifference {
     int32_t number = 0;        // COUNT
     bool overhead = true;      // НР (else СП)
     std::string reference;     // "Пр/812-011.0-1"
-    model::Dec7 kept;
-    std::optional<model::Dec7> table;  // nothing: the row is not in the tables
+    Dec7 kept;
+    std::optional<Dec7> table;  // nothing: the row is not in the tables
     /** «Позиция 3: НР по Пр/812-011.0-1 — в смете 110 %, в таблицах 112 %». */
     std::string text() const;
 };
@@ -107,10 +107,10 @@ void setTerritory(EstimateSide& side, model::Territory territory, const model::N
 /** What the norm base says of a rate, found by its code. */
 struct RateFacts {
     std::vector<std::string> nrChoices, spChoices;  // "Пр/812-011.0"
-    model::Dec7 machinistLabour;
+    Dec7 machinistLabour;
     std::optional<model::WorkType> workType;        // of its collection's name
     /** Its unaccounted materials: code and consumption per unit. */
-    std::vector<std::pair<std::string, model::Dec7>> materials;
+    std::vector<std::pair<std::string, Dec7>> materials;
 };
 using RateLookup = std::function<std::optional<RateFacts>(const std::string& code)>;
 

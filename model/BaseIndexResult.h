@@ -1,0 +1,85 @@
+#pragma once
+/**
+ * What the computation by the base-index method gives: per position, per type of work and for the
+ * estimate, in base and current prices, with what could not be computed and why.
+ */
+#include "common/Decimal.h"
+#include "model/PositionData.h"
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace talvira::model {
+
+/** Elements of cost. In base prices every member is defined; in current prices ОТ, ОТМ, ФОТ, НР
+ *  and СП per position, and every member per type of work and for the estimate. */
+struct Elements {
+    Money ot, em, otm, m, pz, fot, nr, sp, total;
+    Dec7 zt, ztm;            // labour, чел.-ч (base only)
+};
+
+struct Problem {
+    size_t row = 0;           // the table row concerned (SIZE_MAX: the whole estimate)
+    int32_t number = 0;       // its COUNT (0: the whole estimate)
+    std::string message;      // «Позиция 12: не выбран норматив НР и СП»
+};
+
+/** A material brought by a rate and priced in the estimate, shown as N.1, N.2 … of its rate. */
+struct PricedMaterial {
+    size_t row = 0;           // its row in the table (0-based)
+    Dec7 perUnit;             // consumption per unit of the rate
+    Dec7 quantity;            // perUnit × Q, or as stored
+    Money price;              // per unit, base prices
+    Money amount;             // r(quantity × price)
+    bool priced = false;      // false: no price yet (printed without one, the position incomplete)
+};
+
+struct PositionResult {
+    size_t row = 0;           // the position's row in the table (0-based)
+    int32_t number = 0;       // COUNT, shown as «№»
+    enum class Kind { Rate, Standalone } kind = Kind::Rate;  // Standalone: a material or equipment of its own
+    WorkType workType = WorkType::Construction;
+    Dec7 quantity;
+    // Per unit, base prices, as stored:
+    Money ot1, em1, otm1, m1, pz1;
+    Dec7 zt1, ztm1;
+    /** The products of the coefficients aimed at each element (1 when none). */
+    Dec7 kOt, kEm, kOtm, kM, kZt, kZtm;
+    std::vector<Coefficient> coefficients;
+    /** The rows used and their percentages: norm, the repair factor (1, 0.9, 0.85), resulting. */
+    std::string nrRow, spRow;
+    /** The same as the estimate writes them: "Пр/812-011.0-1" (the territory's column), "Пр/774-011.0". */
+    std::string nrRef, spRef;
+    Dec7 nrNorm, nrFactor, nrPercent, spNorm, spFactor, spPercent;
+    std::vector<PricedMaterial> materials;
+    Elements base;            // m and pz include the priced materials
+    Elements current;         // ot, otm, fot, nr, sp only
+    /** False: the position could not be computed and is left out of every sum (its amounts
+     *  are 0; `problems` says why). */
+    bool computed = true;
+    /** False: its current prices need the index of wages, which the estimate lacks. */
+    bool currentDefined = true;
+    /** Its own problems and those of its materials (a material that cannot be computed is left
+     *  out of the position, the position stays). */
+    std::vector<Problem> problems;
+};
+
+struct WorkTypeTotals {
+    WorkType type = WorkType::Construction;
+    Elements base, current;
+    /** The indices this type of work used: ОТ (and ОТМ), ЭМ, М (оборудование for Equipment). */
+    std::optional<Dec7> indexOt, indexEm, indexM;
+    /** False: an index it needs is missing, and `current` is not complete. */
+    bool currentDefined = true;
+};
+
+struct BaseIndexResult {
+    std::vector<PositionResult> positions;  // in table order; materials of a rate folded into it
+    std::vector<WorkTypeTotals> workTypes;  // only the types present, in WorkType order
+    WorkTypeTotals total;                   // the estimate (type unused)
+    std::vector<Problem> problems;
+    bool currentComplete = true;            // false when an index needed is missing
+};
+
+}  // namespace talvira::model
