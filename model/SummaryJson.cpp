@@ -5,9 +5,7 @@
 
 namespace talvira::model {
 
-namespace {
-
-std::string quoted(std::string_view s) {
+std::string jsonQuoted(std::string_view s) {
     std::string out = "\"";
     for (char c : s) {
         if (c == '"' || c == '\\') {
@@ -24,6 +22,8 @@ std::string quoted(std::string_view s) {
     return out + "\"";
 }
 
+namespace {
+
 /** The five amount members, after `lead` (members written before them, with their comma). */
 std::string amounts(const CostColumns& c, const std::string& lead = {}) {
     return "{" + lead + "\"building\":" + c[CostColumn::Building].text() + ",\"mounting\":" +
@@ -32,11 +32,11 @@ std::string amounts(const CostColumns& c, const std::string& lead = {}) {
 }
 
 std::string line(const SummaryLineResult& l) {
-    std::string lead = "\"num\":" + std::to_string(l.num) + ",\"kind\":" + quoted(lineKindText(l.kind)) +
-                       ",\"name\":" + quoted(l.name) + ",";
+    std::string lead = "\"num\":" + std::to_string(l.num) + ",\"kind\":" + jsonQuoted(lineKindText(l.kind)) +
+                       ",\"name\":" + jsonQuoted(l.name) + ",";
     if (!l.problems.empty()) {
         lead += "\"stale\":[";
-        for (size_t i = 0; i < l.problems.size(); ++i) lead += (i ? "," : "") + quoted(l.problems[i]);
+        for (size_t i = 0; i < l.problems.size(); ++i) lead += (i ? "," : "") + jsonQuoted(l.problems[i]);
         lead += "],";
     }
     return amounts(l.amounts, lead);

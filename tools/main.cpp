@@ -19,6 +19,11 @@ void usage(std::ostream& out) {
            "  estimate totals ESTIMATE.db [--json] [--text CONTROL=TEXT]... [--locale ru_RU]\n"
            "  estimate params ESTIMATE.db [KEY=VALUE]... [--base BASE_DIR]\n"
            "  estimate set ESTIMATE.db POSITION KEY=VALUE...\n"
+           "  summary new DIR NAME\n"
+           "  summary set SUMMARY.ssr KEY=VALUE...\n"
+           "  summary add SUMMARY.ssr CHAPTER (--estimate EST.db [--object NUM:NAME] | --calc NAME --amounts B:M:E:O\n"
+           "              [--reason TEXT] | --percent P --of 1-K --columns 4+5 --calc NAME [--reason TEXT]) [--exempt]\n"
+           "  summary totals SUMMARY.ssr [--json] [--locale ru_RU]\n"
            "  export ESTIMATE.db --template FILE.xls --out OUT.xls [--text CONTROL=TEXT]... [--locale ru_RU]\n"
            "  export ESTIMATE.db --form lsr --out OUT.xlsx [--text CONTROL=TEXT]... [--locale ru_RU]\n"
            "  search BASE_DIR WORD... [--limit N] [--exact]\n"
@@ -39,6 +44,7 @@ int main(int argc, char** argv) {
         if (cmd == "table") return talvira::cli::tableCommand(args);
         if (cmd == "mkbase") return talvira::cli::mkbaseCommand(args);
         if (cmd == "estimate") return talvira::cli::estimateCommand(args);
+        if (cmd == "summary") return talvira::cli::summaryCommand(args);
         if (cmd == "export") return talvira::cli::exportCommand(args);
         if (cmd == "search") return talvira::cli::searchCommand(args);
         if (cmd == "import") return talvira::cli::importCommand(args);
