@@ -170,7 +170,7 @@ private:
         } else if (key == "vat.date") {
             if (value.empty()) c_.vatDate.reset();
             else if (!(c_.vatDate = model::CalendarDate::parse(value))) return bad(key, value);
-        } else if (key == "created") {
+        } else if (key == "created" && !value.empty()) {
             const std::optional<model::CalendarDate> d = model::CalendarDate::parse(value);
             if (!d) return bad(key, value);
             c_.created = *d;
@@ -295,7 +295,7 @@ std::string summaryText(const model::Construction& c) {
     line(out, "customer", c.customer);
     line(out, "level", c.level);
     line(out, "vat.date", c.vatDate ? c.vatDate->text() : std::string());
-    line(out, "created", c.created.text());
+    line(out, "created", c.created.year ? c.created.text() : std::string());
     line(out, "purpose", c.purpose == model::Purpose::Production ? "production" : "other");
     line(out, "reserve", c.reserve.text());
     for (int n = 1; n <= model::kChapters; ++n) {

@@ -3,6 +3,7 @@
 #include "editing/SummaryLinks.h"
 
 #include "common/Error.h"
+#include "common/TextFold.h"
 #include "editing/EstimateCompanion.h"
 #include "editing/EstimateRows.h"
 #include "editing/EstimateSide.h"
@@ -15,6 +16,7 @@
 #include <sys/stat.h>
 
 #include <chrono>
+#include <unordered_map>
 
 namespace talvira::editing {
 
@@ -35,15 +37,34 @@ Stat statOf(const fs::path& p) {
     return {int64_t(st.st_size), int64_t(st.st_mtim.tv_sec) * 1'000'000'000 + st.st_mtim.tv_nsec};
 }
 
-/** The file beside the table with `extension`, looked for as the table spells its name first
- *  (one stat), then in any case as the estimate finds it. */
-Stat besideStat(const fs::path& table, const char* extension, fs::path (*find)(const fs::path&)) {
-    fs::path exact = table;
-    exact.replace_extension(extension);
-    const Stat s = statOf(exact);
-    if (s.size >= 0) return s;
-    return statOf(find(table));
-}
+/** The files of the folders the links point into, each folder listed once: a file beside an
+ *  estimate that is spelt otherwise than the estimate (or absent) costs no listing per estimate. */
+class Folders {
+public:
+    /** The stat of the file beside `table` with `extension` ("Дом.db" -> "Дом.calc"), looked for
+     *  as the table spells its name, then in any letter case as the estimate finds it. */
+    Stat beside(const fs::path& table, const char* extension) {
+        fs::path exact = table;
+        exact.replace_extension(extension);
+        const Stat s = statOf(exact);
+        if (s.size >= 0) return s;
+        const fs::path dir = table.has_parent_path() ? table.parent_path() : fs::path(".");
+        auto [at, made] = folders_.try_emplace(dir.string());
+        if (made) {
+            std::error_code ec;
+            for (fs::directory_iterator it(dir, ec), end; !ec && it != end; it.increment(ec)) {
+                const std::string name = it->path().filename().string();
+                std::string& spelt = at->second[foldCase(name)];
+                if (spelt.empty() || name < spelt) spelt = name;  // several spellings: a stable choice
+            }
+        }
+        const auto found = at->second.find(foldCase(exact.filename().string()));
+        return found == at->second.end() ? Stat{} : statOf(dir / found->second);
+    }
+
+private:
+    std::unordered_map<std::string, std::unordered_map<std::string, std::string>> folders_;
+};
 
 int64_t nowNs() {
     return std::chrono::duration_cast<std::chrono::nanoseconds>(std::chrono::system_clock::now().time_since_epoch())
@@ -72,14 +93,16 @@ std::string lineTitle(int num, int chapter, const model::SummaryLine& line, cons
 
 }  // namespace
 
-model::FileStamp stampOf(const fs::path& table) {
+namespace {
+
+model::FileStamp stampIn(Folders& folders, const fs::path& table) {
     model::FileStamp s;
     const Stat db = statOf(table);
     s.size = db.size;
     s.time = db.time;
     if (db.size < 0) return s;
-    const Stat side = besideStat(table, ".calc", &estimate::sidePath);
-    const Stat text = besideStat(table, ".txt", &estimate::companionPath);
+    const Stat side = folders.beside(table, ".calc");
+    const Stat text = folders.beside(table, ".txt");
     s.sideSize = side.size;
     s.sideTime = side.time;
     s.textSize = text.size;
@@ -87,6 +110,13 @@ model::FileStamp stampOf(const fs::path& table) {
     const int64_t newest = std::max({db.time, side.size >= 0 ? side.time : 0, text.size >= 0 ? text.time : 0});
     s.settled = nowNs() - newest >= kSettleNs;
     return s;
+}
+
+}  // namespace
+
+model::FileStamp stampOf(const fs::path& table) {
+    Folders folders;
+    return stampIn(folders, table);
 }
 
 EstimateReading readEstimateTotals(const fs::path& table) {
@@ -120,8 +150,9 @@ EstimateReading readEstimateTotals(const fs::path& table) {
     }
     EstimateReading out;
     out.amounts = model::columnsOfEstimate(result);
+    // the window's title at start names no estimate: its file's name does
     out.name = loadEstimateTexts(table, ',').title;
-    if (out.name.empty()) out.name = table.stem().string();
+    if (out.name.empty() || out.name == model::EstimateTexts::defaults(',').title) out.name = table.stem().string();
     return out;
 }
 
@@ -151,6 +182,7 @@ model::LinkedEstimate linkEstimate(const fs::path& table, const fs::path& summar
 
 std::vector<LinkNotice> refreshLinks(model::Construction& c, const fs::path& summaryFile, bool& kept) {
     std::vector<LinkNotice> notices;
+    Folders folders;
     int num = 0;
     for (int n = 1; n <= model::kChapters; ++n) {
         for (model::SummaryLine& line : c.chapter(n)) {
@@ -158,7 +190,7 @@ std::vector<LinkNotice> refreshLinks(model::Construction& c, const fs::path& sum
             for (model::LinkedEstimate& e : line.estimates) {
                 e.problem.clear();
                 const fs::path table = linkedFile(e.file, summaryFile);
-                const model::FileStamp now = stampOf(table);
+                const model::FileStamp now = stampIn(folders, table);
                 if (now.sameAs(e.stamp)) continue;
                 LinkNotice notice;
                 notice.num = num;

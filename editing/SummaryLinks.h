@@ -23,7 +23,7 @@ namespace talvira::editing {
 
 /** What one local estimate gives the summary estimate. */
 struct EstimateReading {
-    std::string name;              // its title, else its file's name without extension
+    std::string name;              // its title, else (none, or the default one) its file's name without extension
     model::CostColumns amounts;    // model::columnsOfEstimate of its result
 };
 

@@ -144,7 +144,7 @@ struct Construction {
     std::string customer;              // заказчик
     std::string level;                 // the current price level: «I кв. 2026»
     std::optional<CalendarDate> vatDate;  // none: the first day of `level`, else `created`
-    CalendarDate created;              // the day it was made
+    CalendarDate created;              // the day it was made (year 0: not known)
     Purpose purpose = Purpose::Other;
     Dec7 reserve = Dec7::fromInt(2);   // % of «Итого по главам 1–12»
     std::array<std::vector<SummaryLine>, kChapters> chapters;

@@ -98,6 +98,8 @@ Dec7 vatRate(CalendarDate d) {
 CalendarDate vatDateOf(const Construction& c) {
     if (c.vatDate) return *c.vatDate;
     if (std::optional<CalendarDate> d = levelStart(c.level)) return *d;
+    if (c.created.year == 0)
+        throw Error("Не задана дата, на которую берется НДС: укажите ее (vat.date) или уровень цен (level)");
     return c.created;
 }
 

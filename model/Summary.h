@@ -88,7 +88,7 @@ Dec7 reservePercent(std::string_view text, Purpose purpose);
 /** VAT in % on the date: 18 to 2018, 20 from 2019, 22 from 2026. */
 Dec7 vatRate(CalendarDate d);
 /** The date the construction takes VAT at: its own, else its price level's first day, else the
- *  day it was made. */
+ *  day it was made; talvira::Error when it has none of them. */
 CalendarDate vatDateOf(const Construction& c);
 
 /** A local estimate's totals by type of work in current prices as the four columns: строительные
