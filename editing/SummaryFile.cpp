@@ -103,6 +103,34 @@ std::optional<model::FileStamp> stampFrom(std::string_view text) {
     return model::FileStamp{v[0], v[1], v[2], v[3], v[4], v[5], v[6] == 1};
 }
 
+/** The keys of an estimate's details by type of work, in WorkType order. */
+constexpr const char* kDetailKeys[model::kWorkTypes] = {"detail.building", "detail.mounting", "detail.commissioning",
+                                                        "detail.equipment", "detail.other"};
+
+/** "ot:em:otm:m:pz:fot:nr:sp:total:zt:ztm". */
+std::string detailText(const model::Elements& e) {
+    std::string out;
+    for (Money m : {e.ot, e.em, e.otm, e.m, e.pz, e.fot, e.nr, e.sp, e.total}) out += m.text() + ":";
+    return out + e.zt.text() + ":" + e.ztm.text();
+}
+
+std::optional<model::Elements> detailFrom(std::string_view text) {
+    const std::vector<std::string_view> parts = split(text, ':');
+    if (parts.size() != 11) return std::nullopt;
+    model::Elements e;
+    Money* money[] = {&e.ot, &e.em, &e.otm, &e.m, &e.pz, &e.fot, &e.nr, &e.sp, &e.total};
+    for (size_t i = 0; i < 9; ++i) {
+        const std::optional<Money> m = Money::tryParse(parts[i]);
+        if (!m) return std::nullopt;
+        *money[i] = *m;
+    }
+    const std::optional<Dec7> zt = Dec7::tryParse(parts[9]), ztm = Dec7::tryParse(parts[10]);
+    if (!zt || !ztm) return std::nullopt;
+    e.zt = *zt;
+    e.ztm = *ztm;
+    return e;
+}
+
 void line(std::string& out, std::string_view key, std::string_view value) {
     out += key;
     out += '=';
@@ -115,6 +143,8 @@ void estimateLines(std::string& out, const model::LinkedEstimate& e) {
     line(out, "name", e.name);
     line(out, "amounts", amountsText(e.amounts));
     line(out, "stamp", stampText(e.stamp));
+    for (size_t t = 0; t < e.details.size(); ++t)
+        if (e.details[t] != model::Elements()) line(out, kDetailKeys[t], detailText(e.details[t]));
     if (e.exempt) line(out, "exempt", "1");
 }
 
@@ -224,6 +254,13 @@ private:
             const std::optional<CostColumns> a = amountsFrom(value);
             if (!a) return bad(key, value);
             (inEstimate() ? estimate_.amounts : line_.amounts) = *a;
+        } else if (key.starts_with("detail.") && inEstimate()) {
+            for (size_t t = 0; t < model::kWorkTypes; ++t)
+                if (key == kDetailKeys[t]) {
+                    const std::optional<model::Elements> d = detailFrom(value);
+                    if (!d) return bad(key, value);
+                    estimate_.details[t] = *d;
+                }
         } else if (key == "stamp" && inEstimate()) {
             const std::optional<model::FileStamp> s = stampFrom(value);
             if (!s) return bad(key, value);

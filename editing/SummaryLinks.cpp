@@ -150,6 +150,7 @@ EstimateReading readEstimateTotals(const fs::path& table) {
     }
     EstimateReading out;
     out.amounts = model::columnsOfEstimate(result);
+    out.details = model::detailsOfEstimate(result);
     // the window's title at start names no estimate: its file's name does
     out.name = loadEstimateTexts(table, ',').title;
     if (out.name.empty() || out.name == model::EstimateTexts::defaults(',').title) out.name = table.stem().string();
@@ -177,6 +178,7 @@ model::LinkedEstimate linkEstimate(const fs::path& table, const fs::path& summar
     const EstimateReading r = readEstimateTotals(table);
     e.name = r.name;
     e.amounts = r.amounts;
+    e.details = r.details;
     return e;
 }
 
@@ -222,6 +224,7 @@ std::vector<LinkNotice> refreshLinks(model::Construction& c, const fs::path& sum
                     notices.push_back(std::move(notice));
                 }
                 e.amounts = r.amounts;
+                e.details = r.details;
                 e.name = r.name;
             }
         }

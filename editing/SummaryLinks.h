@@ -25,6 +25,7 @@ namespace talvira::editing {
 struct EstimateReading {
     std::string name;              // its title, else (none, or the default one) its file's name without extension
     model::CostColumns amounts;    // model::columnsOfEstimate of its result
+    std::array<model::Elements, model::kWorkTypes> details{};  // model::detailsOfEstimate of it
 };
 
 /** The stamp of the estimate's files now (size -1 for the table: it is missing). */

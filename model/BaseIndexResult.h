@@ -17,6 +17,7 @@ namespace talvira::model {
 struct Elements {
     Money ot, em, otm, m, pz, fot, nr, sp, total;
     Dec7 zt, ztm;            // labour, чел.-ч (base only)
+    bool operator==(const Elements&) const = default;
 };
 
 struct Problem {

@@ -14,6 +14,7 @@
  * a reserve over its cap): computeSummary refuses such a construction, naming what is wrong.
  */
 #include "common/Decimal.h"
+#include "model/BaseIndexResult.h"
 
 #include <array>
 #include <cstdint>
@@ -88,6 +89,9 @@ struct LinkedEstimate {
     std::string name;
     /** Its totals by type of work in current prices, as last read (columnsOfEstimate). */
     CostColumns amounts;
+    /** The same by type of work (WorkType order) and element of cost, in current prices, labour
+     *  (zt, ztm) as the estimate has it: what the object estimate's file details. */
+    std::array<Elements, kWorkTypes> details{};
     FileStamp stamp;
     /** Its amounts are left out of what VAT is charged on. */
     bool exempt = false;

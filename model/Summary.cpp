@@ -119,6 +119,17 @@ CostColumns columnsOfEstimate(const BaseIndexResult& r) {
     return out;
 }
 
+std::array<Elements, kWorkTypes> detailsOfEstimate(const BaseIndexResult& r) {
+    std::array<Elements, kWorkTypes> out{};
+    for (const WorkTypeTotals& w : r.workTypes) {
+        Elements& e = out[static_cast<size_t>(w.type)];
+        e = w.current;
+        e.zt = w.base.zt;
+        e.ztm = w.base.ztm;
+    }
+    return out;
+}
+
 int64_t thousandths(Money m) {
     const int64_t k = m.kopecks();
     const int64_t q = k / 1000, rest = k % 1000;

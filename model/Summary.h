@@ -94,6 +94,9 @@ CalendarDate vatDateOf(const Construction& c);
 /** A local estimate's totals by type of work in current prices as the four columns: строительные
  *  to гр. 4, монтажные to гр. 5, оборудование to гр. 6, прочие and пусконаладочные to гр. 7. */
 CostColumns columnsOfEstimate(const BaseIndexResult& r);
+/** Its totals by type of work and element of cost in current prices, labour from its base (a type
+ *  it lacks is all 0). */
+std::array<Elements, kWorkTypes> detailsOfEstimate(const BaseIndexResult& r);
 
 /** The amount in thousands of rubles, two decimals: r(kopecks / 100 000) half up, away from zero,
  *  in hundredths of a thousand (1 845 679 for 18 456 789.37 rubles). */

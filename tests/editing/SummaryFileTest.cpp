@@ -43,6 +43,11 @@ model::Construction everyKind() {
     a.name = "Общестроительные работы";
     a.amounts = cols(1845678937, 0, 0, -5);
     a.stamp = {524288, 1767225600123456789, 2048, 1767225600000000001, -1, 0, true};
+    model::Elements& building = a.details[size_t(model::WorkType::Construction)];
+    building.ot = Money::fromKopecks(170936);
+    building.total = Money::fromKopecks(1845678937);
+    building.zt = Dec7::parse("3.94");
+    a.details[size_t(model::WorkType::Commissioning)].nr = Money::fromKopecks(-1);
     object.estimates.push_back(a);
     a.file = "../Другие сметы/ЛСР 02-01-02.db";
     a.exempt = true;
@@ -65,6 +70,9 @@ TEST(SummaryFile, EveryKindOfLineBackAsWritten) {
     const std::string text = editing::summaryText(c);
     EXPECT_TRUE(text.starts_with("# Тальвира: сводный сметный расчет, формат 1\nname=Школа на 550 мест\\nв пос. Озерный\n"));
     EXPECT_NE(text.find("amounts=18456789.37:0.00:0.00:-0.05\n"), std::string::npos) << text;
+    EXPECT_NE(text.find("detail.building=1709.36:0.00:0.00:0.00:0.00:0.00:0.00:0.00:18456789.37:3.94:0\n"
+                        "detail.commissioning=0.00:0.00:0.00:0.00:0.00:0.00:-0.01:0.00:0.00:0:0\n"),
+              std::string::npos);
     EXPECT_EQ(editing::summaryFromText(text, "Школа.ssr"), c);
     // a problem found at opening is not kept
     c.chapter(6)[0].estimates[0].problem = "смета не найдена";
@@ -102,6 +110,7 @@ TEST(SummaryFile, DamagedFilesAreRefusedNamingTheLine) {
         {"an estimate without its file", with("file=/srv/сметы/Сети.db\n", ""), "([estimate]): нет «file=»"},
         {"three amounts", with("18456789.37:0.00:0.00:-0.05", "18456789.37:0.00:0.00"), "«amounts=18456789.37:0.00:0.00» неверно"},
         {"a stamp in words", with(":2048:", ":два:"), "«stamp=524288:1767225600123456789:два:"},
+        {"a detail short of labour", with(":3.94:0\n", ":3.94\n"), "«detail.building=1709.36:"},
         {"a percent of a subtotal below it", with("of=7", "of=8"), "процент берется от итога выше строки"},
         {"columns that are none", with("columns=4+5", "columns=3"), "«columns=3» неверно"},
     };
@@ -154,6 +163,8 @@ TEST(SummaryLinks, LinksAreKeptRelativeAndStampsTrustedOnceSettled) {
     // пусконаладочные работы go to гр. 7
     const model::LinkedEstimate e = editing::linkEstimate(table, ssr);
     EXPECT_EQ(e.amounts, cols(0, 0, 0, 10005));
+    EXPECT_EQ(e.details[size_t(model::WorkType::Commissioning)].m, Money::fromKopecks(10005));
+    EXPECT_EQ(e.details[size_t(model::WorkType::Construction)], model::Elements());
     EXPECT_EQ(e.name, "Дом");
     // the side file changed: the stamp differs
     std::ofstream(estimate::sidePath(table), std::ios::app) << "\n";
