@@ -21,7 +21,7 @@ struct Field {
     const char* name;
 };
 constexpr Field kFields[] = {
-    {"name", "Наименование стройки"}, {"customer", "Заказчик"}, {"level", "Уровень цен"},
+    {"name", "Наименование стройки"}, {"number", "Номер сводного сметного расчета"}, {"customer", "Заказчик"}, {"level", "Уровень цен"},
     {"vat.date", "Дата НДС"},         {"reserve", "Резерв"},     {"purpose", "Назначение объектов"},
 };
 
@@ -103,6 +103,8 @@ void SummaryDocument::set(const std::vector<std::pair<std::string, std::string>>
     for (const auto& [key, value] : values) {
         if (key == "name") {
             next.name = value;
+        } else if (key == "number") {
+            next.number = value;
         } else if (key == "customer") {
             next.customer = value;
         } else if (key == "level") {
@@ -123,7 +125,7 @@ void SummaryDocument::set(const std::vector<std::pair<std::string, std::string>>
             else throw Error(fieldName(key) + ": «" + value + "» — ожидается production (производственного) или other "
                              "(непроизводственного назначения)");
         } else {
-            throw Error("Неизвестный параметр «" + key + "»: name, customer, level, vat.date, reserve, purpose");
+            throw Error("Неизвестный параметр «" + key + "»: name, number, customer, level, vat.date, reserve, purpose");
         }
     }
     // the reserve against the purpose both may have changed

@@ -51,7 +51,7 @@ public:
     /** The summary estimate (computeSummary's errors for a construction made by hand). */
     model::SummaryResult result() const { return model::computeSummary(construction_); }
 
-    /** Sets the title data from "key=value" pairs: name, customer, level, vat.date (YYYY-MM-DD,
+    /** Sets the title data from "key=value" pairs: name, number, customer, level, vat.date (YYYY-MM-DD,
      *  empty: the level's first day), reserve (%), purpose (production|other). talvira::Error
      *  naming the field, and nothing set, when any is wrong. */
     void set(const std::vector<std::pair<std::string, std::string>>& values);

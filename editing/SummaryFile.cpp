@@ -193,6 +193,8 @@ private:
     std::string title(const std::string& key, const std::string& value) {
         if (key == "name") {
             c_.name = value;
+        } else if (key == "number") {
+            c_.number = value;
         } else if (key == "customer") {
             c_.customer = value;
         } else if (key == "level") {
@@ -329,6 +331,7 @@ fs::path summaryPath(const fs::path& dir, const std::string& name) {
 std::string summaryText(const model::Construction& c) {
     std::string out = kSummaryHeader + std::to_string(kVersion) + "\n";
     line(out, "name", c.name);
+    line(out, "number", c.number);
     line(out, "customer", c.customer);
     line(out, "level", c.level);
     line(out, "vat.date", c.vatDate ? c.vatDate->text() : std::string());

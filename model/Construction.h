@@ -145,6 +145,7 @@ enum class Purpose { Other, Production };  // non-production (reserve up to 2 %)
 /** The construction and its summary estimate's lines. */
 struct Construction {
     std::string name;                  // стройка
+    std::string number;                // the summary estimate's number without «ССРСС-» (may be empty)
     std::string customer;              // заказчик
     std::string level;                 // the current price level: «I кв. 2026»
     std::optional<CalendarDate> vatDate;  // none: the first day of `level`, else `created`

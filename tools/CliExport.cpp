@@ -7,6 +7,7 @@
 
 #include "common/Error.h"
 #include "common/NumberText.h"
+#include "common/TextFold.h"
 #include "editing/EstimateRows.h"
 #include "editing/LsrExport.h"
 #include "export/EstimateExport.h"
@@ -31,6 +32,14 @@ const char* kUsage =
 }  // namespace
 
 int exportCommand(const Args& args) {
+    // A construction's summary or object estimate: the file it names is a construction's.
+    for (size_t i = 0; i < args.size(); ++i) {
+        if (!args[i].empty() && args[i][0] == '-') {
+            ++i;  // every option here takes a value
+            continue;
+        }
+        if (equalFolded(std::filesystem::path(args[i]).extension().string(), ".ssr")) return exportSummaryCommand(args);
+    }
     std::string estimatePath, templatePath, outPath, locale, form, baseDir;
     std::vector<TextArg> typed;
     const ArgReader reader{"talvira-cli export", kUsage};

@@ -7,7 +7,9 @@
 
 #include "common/Error.h"
 #include "common/NumberText.h"
+#include "common/TextFold.h"
 #include "editing/SummaryDocument.h"
+#include "editing/SummaryXml.h"
 #include "model/SummaryJson.h"
 
 #include <charconv>
@@ -24,7 +26,7 @@ using model::CostColumns;
 const char* const kUsage =
     "использование: talvira-cli summary new DIR NAME\n"
     "               talvira-cli summary set SUMMARY.ssr KEY=VALUE...\n"
-    "                 KEY: name, customer, level, vat.date=ГГГГ-ММ-ДД, reserve=P, purpose=production|other\n"
+    "                 KEY: name, number, customer, level, vat.date=ГГГГ-ММ-ДД, reserve=P, purpose=production|other\n"
     "               talvira-cli summary add SUMMARY.ssr CHAPTER (--estimate EST.db [--object NUM:NAME]\n"
     "                 | --calc NAME --amounts B:M:E:O [--reason TEXT]\n"
     "                 | --percent P --of 1-K --columns 4+5 --calc NAME [--reason TEXT]) [--exempt]\n"
@@ -244,7 +246,39 @@ int summaryTotals(const Args& args) {
     return 0;
 }
 
+const char* const kExportUsage =
+    "использование: talvira-cli export SUMMARY.ssr --form ssr --out FILE.gge\n"
+    "               talvira-cli export SUMMARY.ssr --form osr --object NUM --out FILE.gge";
+
 }  // namespace
+
+int exportSummaryCommand(const Args& args) {
+    std::string file, form, object, out;
+    const ArgReader reader{"talvira-cli export", kExportUsage};
+    for (size_t i = 0; i < args.size(); ++i) {
+        const std::string& a = args[i];
+        if (a == "--form") form = reader.value(args, i);
+        else if (a == "--object") object = reader.value(args, i);
+        else if (a == "--out") out = reader.value(args, i);
+        else reader.positional(a, file);
+    }
+    if (file.empty() || out.empty() || (form != "ssr" && form != "osr")) throw Error(kExportUsage);
+    if (form == "osr" && object.empty()) throw Error("talvira-cli export: у формы osr нужен номер объекта (--object NUM)\n" +
+                                                     std::string(kExportUsage));
+    if (form == "ssr" && !object.empty()) throw Error("talvira-cli export: --object только у формы osr\n" + std::string(kExportUsage));
+    const std::string ext = fs::path(out).extension().string();
+    if (!equalFolded(ext, ".gge") && !equalFolded(ext, ".xml"))
+        throw Error("talvira-cli export: «" + out + "» — вид файла по расширению: .gge или .xml (XML для экспертизы)");
+    editing::SummaryDocument doc;
+    doc.open(file);
+    tellNotices(doc);
+    const model::SummaryResult r = doc.result();
+    const editing::ExportMoment now = editing::exportMoment();
+    const xml::Element tree = form == "osr" ? editing::osrTree(doc.construction(), object, now)
+                                            : editing::ssrTree(doc.construction(), r, now);
+    std::cout << editing::writeSummaryXml(tree, out).string() << "\n";
+    return 0;
+}
 
 int summaryCommand(const Args& args) {
     if (args.empty()) throw Error(kUsage);
