@@ -249,7 +249,7 @@ private:
             estimate_.file = value;
         } else if (key == "name") {
             (inEstimate() ? estimate_.name : line_.name) = value;
-        } else if (key == "exempt") {
+        } else if (key == "exempt" && section_ != "[object]") {
             if (value != "0" && value != "1") return bad(key, value);
             (inEstimate() ? estimate_.exempt : line_.exempt) = value == "1";
         } else if (key == "amounts" && (inEstimate() || section_ == "[calc]")) {
@@ -267,23 +267,24 @@ private:
             const std::optional<model::FileStamp> s = stampFrom(value);
             if (!s) return bad(key, value);
             estimate_.stamp = *s;
-        } else if (key == "reason") {
+        } else if (key == "reason" && (section_ == "[calc]" || section_ == "[percent]")) {
             line_.reason = value;
-        } else if (key == "number") {
+        } else if (key == "number" && section_ == "[object]") {
             line_.objectNumber = value;
-        } else if (key == "percent") {
+        } else if (key == "percent" && section_ == "[percent]") {
             const std::optional<Dec7> d = Dec7::tryParse(value);
             if (!d) return bad(key, value);
             line_.percent = *d;
-        } else if (key == "of") {
+        } else if (key == "of" && section_ == "[percent]") {
             const std::optional<int64_t> n = wholeNumber(value);
             if (!n || *n < 1 || *n > model::kChapters) return bad(key, value);
             line_.base = int(*n);
-        } else if (key == "columns") {
+        } else if (key == "columns" && section_ == "[percent]") {
             const std::optional<unsigned> c = model::columnsFromText(value);
             if (!c) return bad(key, value);
             line_.columns = *c;
         }
+        // a name this version does not know, or of another kind of line, is passed over
         return {};
     }
 
