@@ -1,5 +1,6 @@
 // The rules of an estimate by the base-index method below the windows: which materials follow a
-// rate's quantity and to what, what a new estimate starts from on which base, kept percentages
+// rate's quantity and to what, which prices of a rate are the norm base's, what a new estimate
+// starts from on which base, kept percentages
 // against the shipped tables and a change of territory, and the side data of an estimate made
 // by the template.
 #include "tests/storage/StorageTestUtil.h"
@@ -106,6 +107,39 @@ TEST(BaseIndexRules, MaterialsFollowTheirRate) {
     EXPECT_EQ(stored[1].quantity, 2.55);
     EXPECT_TRUE(smeta.valueAt(2, smeta.fieldIndex("KOLVO")).isEmpty());
     smeta.close();
+}
+
+TEST(BaseIndexRules, ARatesPricesAreTheNormBases) {
+    PositionRow machinesOnly;  // a rate of machines alone is a rate too
+    machinesOnly.machines = 12.5;
+    machinesOnly.machineWages = 2;
+    PositionRow labourOnly;
+    labourOnly.labour = 0.5;
+    PositionRow ownMaterial = materialRow(3, "ФССЦ-01.7.15.06-0111", 2);
+    PositionRow belowAKopeck;  // read as the computation reads it: no wages
+    belowAKopeck.baseWages = 0.004;
+    belowAKopeck.cost = 3;
+    const struct {
+        const char* what;
+        PositionRow row;
+        const char* field;
+        bool locked;
+    } cases[] = {
+        {"a rate's cost", rateRow(1, "ФЕР08-01-001-01", 1), "STOIM", true},
+        {"a rate's wages", rateRow(1, "ФЕР08-01-001-01", 1), "OSNZP", true},
+        {"a rate's materials", rateRow(1, "ФЕР08-01-001-01", 1), "MATER", true},
+        {"machines", machinesOnly, "EXPLMASH", true},
+        {"machinists' wages", machinesOnly, "ZPMASH", true},
+        {"labour alone makes a rate", labourOnly, "STOIM", true},
+        {"a rate's quantity", rateRow(1, "ФЕР08-01-001-01", 1), "KOLVO", false},
+        {"a rate's labour", rateRow(1, "ФЕР08-01-001-01", 1), "TRUD", false},
+        {"a rate's code", rateRow(1, "ФЕР08-01-001-01", 1), "TAB", false},
+        {"a material's price", ownMaterial, "STOIM", false},
+        {"a material's materials", ownMaterial, "MATER", false},
+        {"wages below a kopeck", belowAKopeck, "STOIM", false},
+        {"an empty row", PositionRow{}, "STOIM", false},
+    };
+    for (const auto& c : cases) EXPECT_EQ(isRatePrice(c.row, c.field), c.locked) << c.what;
 }
 
 TEST(BaseIndexRules, WhatANewEstimateStartsFrom) {

@@ -1,5 +1,5 @@
 // The "-> 2000" converter: results with the default rates, the user's decimal separator,
-// and every refusal with its message.
+// every refusal with its message, and the factor it divides by for each method.
 #include "editing/PriceConversion.h"
 
 #include "common/Error.h"
@@ -60,6 +60,29 @@ TEST(PriceConversion, Refusals) {
             ADD_FAILURE() << c.what << " gave " << r;
         } catch (const Error& e) {
             EXPECT_STREQ(e.what(), c.message) << c.what;
+        }
+    }
+}
+
+TEST(PriceConversion, TheFactorOfTheEstimatesMethod) {
+    model::EstimateParams byTemplate;
+    model::EstimateParams byIndex;
+    byIndex.method = model::Method::BaseIndex;
+    byIndex.indexOt = Dec7::parse("52.21");
+    model::EstimateParams withM = byIndex;
+    withM.indexM = Dec7::parse("8.49");
+    EXPECT_EQ(conversionFactor(byTemplate, "2,18", ','), "2,18");  // as typed, even with an index
+    EXPECT_EQ(conversionFactor(withM, "2,18", ','), "8,49");        // the disabled factor is not read
+    EXPECT_EQ(conversionFactor(withM, "", '.'), "8.49");
+    EXPECT_EQ(convertPriceTo2000("118", "18", conversionFactor(withM, "2,18", ','), ','), "11,78");
+    model::EstimateParams zeroM = withM;
+    zeroM.indexM = Dec7();
+    for (const model::EstimateParams& p : {byIndex, zeroM}) {  // none, or one that divides by nothing
+        try {
+            const std::string f = conversionFactor(p, "2,18", ',');
+            ADD_FAILURE() << "took " << f;
+        } catch (const Error& e) {
+            EXPECT_NE(std::string(e.what()).find("не указан индекс материалов"), std::string::npos) << e.what();
         }
     }
 }
