@@ -1,9 +1,13 @@
 // The windows of an estimate by the base-index method on the offscreen platform, one road through
 // them: the parameters dialog (a bad index refused with its field named, nothing kept), the
-// position panel, the position dialog (a row found by words, a coefficient refused then taken),
-// the totals window and the rate's material following a quantity typed into the grid, the
-// question about kept percentages the tables no longer have on opening, and back to the
-// template with the estimate window and the totals window as they always were.
+// template's charge rates disabled saying why, the position panel (filled before the estimate
+// window is first shown) with the position's amounts, a rate's prices closed to typing, the
+// position dialog (a row found by words, a coefficient refused then taken), the totals window
+// wholly on the screen with each position's amounts on a tab of their own, "Excel" asking which
+// workbook, the price converter by the index of materials, the rate's material following a
+// quantity typed into the grid, the question about kept percentages the tables no longer have on
+// opening, and back to the template with the estimate window and the totals window as they
+// always were. CTest runs it on screens of 1024 x 768 and 1280 x 1024 as well.
 #include "tests/support/TestPaths.h"
 
 #include "app/Application.h"
@@ -19,10 +23,15 @@
 #include "dbctrls/FieldText.h"
 #include "estimate/EstimateFile.h"
 
+#include <QAbstractItemModel>
 #include <QAction>
 #include <QCheckBox>
 #include <QComboBox>
 #include <QDir>
+#include <QHeaderView>
+#include <QScreen>
+#include <QTabWidget>
+#include <QTableView>
 #include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
@@ -62,20 +71,60 @@ class BaseIndexWindowTest : public QObject {
         }
         return QStringLiteral("(нет строки)");
     }
+    /** "base|index|current" of the line `caption` among the lines of position № `number` on the
+     *  totals window's tab of positions. */
+    QString positionLine(int number, const QString& caption) {
+        const QAbstractItemModel* m = Form2->Totals->PositionsGrid->model();
+        const QString heading = QStringLiteral("№ %1 · ").arg(number);
+        bool in = false;
+        for (int r = 0; r < m->rowCount(); ++r) {
+            const QString first = m->index(r, 0).data().toString();
+            if (first.startsWith(QStringLiteral("№ "))) in = first.startsWith(heading);
+            else if (in && first == caption)
+                return m->index(r, 1).data().toString() + "|" + m->index(r, 2).data().toString() + "|" +
+                       m->index(r, 3).data().toString();
+        }
+        return QStringLiteral("(нет строки)");
+    }
+    /** The panel's amount of column `caption` in base (row 0) or current prices (row 1). */
+    static QString panelAmount(int row, const QString& caption) {
+        QTableWidget* g = Form2->AmountsGrid;
+        for (int c = 0; c < g->columnCount(); ++c)
+            if (g->horizontalHeaderItem(c)->text() == caption) return g->item(row, c)->text();
+        return QStringLiteral("(нет столбца)");
+    }
+    /** The totals window stands wholly on its screen, its last column seen whole. */
+    static void verifyOnScreen(const char* when) {
+        TotalsWindow* totals = Form2->Totals;
+        const QRect screen = totals->screen()->availableGeometry();
+        QVERIFY2(screen.contains(totals->frameGeometry()),
+                 qPrintable(QStringLiteral("%1: %2,%3 %4x%5 on %6x%7")
+                                .arg(when)
+                                .arg(totals->frameGeometry().x())
+                                .arg(totals->frameGeometry().y())
+                                .arg(totals->frameGeometry().width())
+                                .arg(totals->frameGeometry().height())
+                                .arg(screen.width())
+                                .arg(screen.height())));
+        const QHeaderView* h = totals->BaseIndexGrid->horizontalHeader();
+        QVERIFY2(h->sectionViewportPosition(3) + h->sectionSize(3) <= h->viewport()->width(), when);
+    }
 
 private slots:
     void initTestCase() {
         setErrorBoxHook([this](const QString& m) { errors_ << m; });
+        // Without a norm base a new estimate says so in a warning box, which would hold the keys.
+        setWarningBoxHook([](const QString&) {});
         start_ = std::make_unique<talvira::test::TempDir>("talvira-421-window");
         fs::create_directory(start_->path() / "Smeti");
         QDir::setCurrent(QString::fromStdString(start_->path().string()));
         createWindows();
         errors_.clear();  // no norm base here
-        Form2->show();
-        QVERIFY(QTest::qWaitForWindowExposed(Form2));
+        // The estimate window stays hidden, as at start, until the estimate has a position.
     }
     void cleanupTestCase() {
         destroyWindows();
+        setWarningBoxHook({});
         QDir::setCurrent(QDir::tempPath());
         start_.reset();
     }
@@ -115,6 +164,18 @@ private slots:
         QVERIFY(!params->isVisible());
         QVERIFY(doc().byBaseIndex());
 
+        // The template's charge rates count for nothing now, and say why; VAT stays.
+        for (QLineEdit* edit : {Form2->NREdit, Form2->PNEdit, Form2->SUEdit, Form2->ZUEdit, Form2->VZSEdit, Form2->KoefEdit}) {
+            QVERIFY2(!edit->isEnabled(), qPrintable(edit->objectName()));
+            QVERIFY2(edit->toolTip().startsWith(QStringLiteral("Не применяется: смета рассчитывается базисно-индексным")),
+                     qPrintable(edit->objectName()));
+        }
+        QVERIFY(!Form2->NRLabel->isEnabled());
+        QCOMPARE(Form2->NRLabel->toolTip(), Form2->NREdit->toolTip());
+        QVERIFY(Form2->KoefEdit->toolTip().contains(QStringLiteral("индекс")));
+        QVERIFY(Form2->NDSEdit->isEnabled());
+        QVERIFY(Form2->UTVEdit->isEnabled());
+
         // The panel takes its height from the grid and says at what levels the estimate stands.
         QVERIFY(!Form2->PositionPanel->isHidden());
         QCOMPARE(Form2->SmetaDBGrid->height() + Form2->PositionPanel->height(), 224);
@@ -144,13 +205,98 @@ private slots:
         QVERIFY2(Form2->PositionLabel->toolTip().startsWith(QStringLiteral("№ 1 · строительные · Пр/812-008.0-1 ")),
                  qPrintable(Form2->PositionLabel->toolTip()));
 
+        // "Править смету" shows the window: the panel's lines were there before the cursor moved
+        // (they were cut to the width of a window not yet laid out: nothing).
+        Form1->ViewButtonClick();
+        QVERIFY(QTest::qWaitForWindowExposed(Form2));
+        QVERIFY2(Form2->PositionLabel->text().startsWith(QStringLiteral("№ 1 · строительные")),
+                 qPrintable(Form2->PositionLabel->text()));
+        QVERIFY2(Form2->LevelLabel->text().startsWith(QStringLiteral("Уровень цен базы")),
+                 qPrintable(Form2->LevelLabel->text()));
+        // The position's own amounts, the worked figures: ЭМ and М go into current prices per type of work.
+        const std::pair<const char*, std::pair<const char*, const char*>> panel[] = {
+            {"ОТ", {"32,74", "1 709,36"}}, {"ЭМ", {"10,46", ""}},    {"в т.ч. ОТМ", {"1,74", "90,85"}},
+            {"М", {"215,19", ""}},        {"ПЗ", {"258,39", ""}},   {"ФОТ", {"34,48", "1 800,21"}},
+            {"НР", {"37,93", "1 980,23"}}, {"СП", {"23,79", "1 242,14"}}, {"Всего", {"320,11", ""}},
+        };
+        for (const auto& [column, amounts] : panel) {
+            QCOMPARE(panelAmount(0, QString::fromUtf8(column)), money(amounts.first));
+            QCOMPARE(panelAmount(1, QString::fromUtf8(column)), money(amounts.second));
+        }
+        QCOMPARE(Form2->SmetaDBGrid->height() + Form2->PositionPanel->height(), 224);
+
+        // A rate's prices are the norm base's: typing into its cost opens no cell; its quantity does.
+        auto* grid = Form2->SmetaDBGrid;
+        Form2->activateWindow();
+        QVERIFY(QTest::qWaitForWindowActive(Form2));
+        grid->setFocus();
+        grid->setCurrentIndex(grid->model()->index(0, 4));  // "Стоимость"
+        QTest::keyClick(grid, '9');
+        QCOMPARE(QApplication::focusWidget(), grid);
+        QTest::keyClick(grid, Qt::Key_Return);
+        Form2->storePendingEdit();
+        QCOMPARE(doc().table().fieldValue("STOIM").asFloat(), 258.39);
+        QVERIFY(grid->model()->flags(grid->model()->index(0, 3)) & Qt::ItemIsEditable);  // "Кол-во"
+
+        // "-> 2000" by the index of materials, not by the disabled factor: 118 / 1,18 / 8,49.
+        Form2->Edit1->setText(QStringLiteral("118"));
+        Form2->NDSEdit->setText(QStringLiteral("18"));
+        QTest::mouseClick(Form2->Button1, Qt::LeftButton);
+        QCOMPARE(takeError(), QString());
+        QCOMPARE(Form2->Edit2->text(), QStringLiteral("11,78"));  // a decimal comma always
+        Form2->NDSEdit->setText(QStringLiteral("20"));
+
         // The totals by the rules, the worked figures to the kopeck.
         Form2->TotalsItem->trigger();
         TotalsWindow* totals = Form2->Totals;
-        QVERIFY(totals->isVisible());
+        QVERIFY(QTest::qWaitForWindowExposed(totals));
         QVERIFY(totals->BaseIndexGrid->isVisible());
         QVERIFY(!totals->BlockGrid->isVisible());
         QCOMPARE(current(QStringLiteral("Строительные работы"), QStringLiteral("Итого")), money("6 932,74"));
+        verifyOnScreen("shown");
+        // Each position's own amounts on the second tab.
+        totals->BaseIndexTabs->setCurrentIndex(1);
+        QVERIFY(totals->PositionsGrid->isVisible());
+        QCOMPARE(positionLine(1, QStringLiteral("Оплата труда (ОТ)")), money("32,74|52,21|1 709,36"));
+        QCOMPARE(positionLine(1, QStringLiteral("Накладные расходы (НР), Пр/812-008.0-1 110 %")), money("37,93||1 980,23"));
+        QCOMPARE(positionLine(1, QStringLiteral("Всего по позиции")), money("320,11||"));
+        QCOMPARE(positionLine(1, QStringLiteral("Затраты труда рабочих (ЗТ), чел.-ч")), money("3,94||"));
+        totals->BaseIndexTabs->setCurrentIndex(0);
+
+        // "Excel" asks which workbook: nothing, the official form, the template's by its rule.
+        std::vector<fs::path> opened;
+        Form2->openWorkbook = [&](const fs::path& p) {
+            opened.push_back(p);
+            return true;
+        };
+        QStringList questions;
+        TForm2::WorkbookChoice answer = TForm2::WorkbookChoice::Nothing;
+        Form2->chooseWorkbook = [&](const QString& q) {
+            questions << q;
+            return answer;
+        };
+        const fs::path smetiDir = start_->path() / "Smeti";
+        for (TForm2::WorkbookChoice choice : {TForm2::WorkbookChoice::Nothing, TForm2::WorkbookChoice::OfficialForm,
+                                              TForm2::WorkbookChoice::TemplateWorkbook}) {
+            answer = choice;
+            if (choice == TForm2::WorkbookChoice::TemplateWorkbook) {
+                // The template of the workbook, where a norm base would stand.
+                QVERIFY2(talvira::test::missingFixture("templates/1.xls").empty(), "tests/data/templates/1.xls is missing");
+                fs::create_directory(start_->path() / "Base");
+                fs::copy_file(talvira::test::fixture("templates/1.xls"), start_->path() / "Base" / "1.xls");
+            }
+            Form2->activateWindow();
+            QVERIFY(QTest::qWaitForWindowActive(Form2));
+            Form2->SmetaDBGrid->setFocus();
+            QTest::keyClick(Form2->SmetaDBGrid, Qt::Key_E, Qt::ControlModifier);
+            QCOMPARE(takeError(), QString());
+        }
+        QCOMPARE(questions.size(), 3);
+        QVERIFY2(questions[0].contains(QStringLiteral("накладные расходы 105 %")), qPrintable(questions[0]));
+        QCOMPARE(int(opened.size()), 2);
+        QCOMPARE(opened[0], smetiDir / "Фундамент ЛСР.xlsx");
+        QCOMPARE(opened[1].extension(), fs::path(".xls"));
+        Form2->chooseWorkbook = nullptr;
 
         // The position's data: another row found by words, a coefficient refused, then taken.
         QTest::mouseClick(Form2->PositionButton, Qt::LeftButton);
@@ -202,8 +348,9 @@ private slots:
         });
         doc().table().first();
 
+        QVERIFY(grid->model()->flags(grid->model()->index(1, 4)) & Qt::ItemIsEditable);  // the material's price is typed
+
         // A quantity typed into the grid: the material and the totals follow when it is stored.
-        auto* grid = Form2->SmetaDBGrid;
         Form2->activateWindow();
         grid->setFocus();
         grid->setCurrentIndex(grid->model()->index(0, 3));  // "Кол-во"
@@ -232,6 +379,7 @@ private slots:
         asked.clear();
         doc().open(smeti, "Фундамент.db");
         QCOMPARE(asked, QString());
+        verifyOnScreen("reopened");
         Form2->askTablePercents = nullptr;
 
         // Back to the template: the panel goes, the grid and the totals window are as always.
@@ -242,6 +390,21 @@ private slots:
         QVERIFY(Form2->PositionPanel->isHidden());
         QCOMPARE(Form2->SmetaDBGrid->height(), 224);
         QVERIFY(!Form2->PositionItem->isEnabled());
+        for (QLineEdit* edit : {Form2->NREdit, Form2->PNEdit, Form2->SUEdit, Form2->ZUEdit, Form2->VZSEdit, Form2->KoefEdit}) {
+            QVERIFY2(edit->isEnabled(), qPrintable(edit->objectName()));
+            QCOMPARE(edit->toolTip(), QString());
+        }
+        QVERIFY(grid->model()->flags(grid->model()->index(0, 4)) & Qt::ItemIsEditable);
+        Form2->chooseWorkbook = [&](const QString& q) {
+            questions << q;
+            return TForm2::WorkbookChoice::Nothing;
+        };
+        Form2->EButtonClick();
+        QCOMPARE(takeError(), QString());
+        QCOMPARE(questions.size(), 3);  // the template's workbook, unasked
+        QCOMPARE(int(opened.size()), 3);
+        Form2->openWorkbook = nullptr;
+        Form2->chooseWorkbook = nullptr;
         QVERIFY(totals->BlockGrid->isVisible());
         QVERIFY(!totals->BaseIndexGrid->isVisible());
         QVERIFY(totals->height() < 420);
