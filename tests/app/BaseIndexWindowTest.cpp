@@ -28,6 +28,7 @@
 #include <QCheckBox>
 #include <QComboBox>
 #include <QDir>
+#include <QHelpEvent>
 #include <QHeaderView>
 #include <QScreen>
 #include <QTabWidget>
@@ -40,6 +41,7 @@
 #include <QPushButton>
 #include <QTableWidget>
 #include <QTest>
+#include <QToolTip>
 
 #include <filesystem>
 
@@ -224,6 +226,12 @@ private slots:
             QCOMPARE(panelAmount(1, QString::fromUtf8(column)), money(amounts.second));
         }
         QCOMPARE(Form2->SmetaDBGrid->height() + Form2->PositionPanel->height(), 224);
+        // A disabled rate shows why in its tooltip (the other controls' hints stay in the status bar).
+        QHelpEvent tip(QEvent::ToolTip, QPoint(5, 5), Form2->NREdit->mapToGlobal(QPoint(5, 5)));
+        QApplication::sendEvent(Form2->NREdit, &tip);
+        QTRY_VERIFY(QToolTip::isVisible());
+        QCOMPARE(QToolTip::text(), Form2->NREdit->toolTip());
+        QToolTip::hideText();
 
         // A rate's prices are the norm base's: typing into its cost opens no cell; its quantity does.
         auto* grid = Form2->SmetaDBGrid;
