@@ -110,34 +110,21 @@ TEST(BaseIndexRules, MaterialsFollowTheirRate) {
 }
 
 TEST(BaseIndexRules, ARatesPricesAreTheNormBases) {
-    PositionRow machinesOnly;  // a rate of machines alone is a rate too
-    machinesOnly.machines = 12.5;
-    machinesOnly.machineWages = 2;
-    PositionRow labourOnly;
-    labourOnly.labour = 0.5;
-    PositionRow ownMaterial = materialRow(3, "ФССЦ-01.7.15.06-0111", 2);
+    const PositionRow rate = rateRow(1, "ФЕР08-01-001-01", 1), material = materialRow(2, "ФССЦ-01", 2);
+    PositionRow machines;  // machines alone make a rate
+    machines.machines = 12.5;
     PositionRow belowAKopeck;  // read as the computation reads it: no wages
     belowAKopeck.baseWages = 0.004;
-    belowAKopeck.cost = 3;
     const struct {
         const char* what;
         PositionRow row;
         const char* field;
         bool locked;
     } cases[] = {
-        {"a rate's cost", rateRow(1, "ФЕР08-01-001-01", 1), "STOIM", true},
-        {"a rate's wages", rateRow(1, "ФЕР08-01-001-01", 1), "OSNZP", true},
-        {"a rate's materials", rateRow(1, "ФЕР08-01-001-01", 1), "MATER", true},
-        {"machines", machinesOnly, "EXPLMASH", true},
-        {"machinists' wages", machinesOnly, "ZPMASH", true},
-        {"labour alone makes a rate", labourOnly, "STOIM", true},
-        {"a rate's quantity", rateRow(1, "ФЕР08-01-001-01", 1), "KOLVO", false},
-        {"a rate's labour", rateRow(1, "ФЕР08-01-001-01", 1), "TRUD", false},
-        {"a rate's code", rateRow(1, "ФЕР08-01-001-01", 1), "TAB", false},
-        {"a material's price", ownMaterial, "STOIM", false},
-        {"a material's materials", ownMaterial, "MATER", false},
-        {"wages below a kopeck", belowAKopeck, "STOIM", false},
-        {"an empty row", PositionRow{}, "STOIM", false},
+        {"a rate's cost", rate, "STOIM", true},           {"a rate's wages", rate, "OSNZP", true},
+        {"machines", machines, "ZPMASH", true},           {"a rate's quantity", rate, "KOLVO", false},
+        {"a rate's labour", rate, "TRUD", false},         {"a material's price", material, "STOIM", false},
+        {"wages below a kopeck", belowAKopeck, "MATER", false},
     };
     for (const auto& c : cases) EXPECT_EQ(isRatePrice(c.row, c.field), c.locked) << c.what;
 }
