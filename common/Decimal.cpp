@@ -158,6 +158,16 @@ std::optional<int64_t> DecimalText::scaled(int places) const {
     return negative_ ? -int64_t(v) : int64_t(v);
 }
 
+std::optional<Money> DecimalText::money() const {
+    const std::optional<int64_t> k = scaled(kMoneyPlaces);
+    return k ? std::optional(Money::fromKopecks(*k)) : std::nullopt;
+}
+
+std::optional<Dec7> DecimalText::dec7() const {
+    const std::optional<int64_t> u = scaled(kDec7Places);
+    return u ? std::optional(Dec7::fromUnits(*u)) : std::nullopt;
+}
+
 bool isXsDecimal(std::string_view text) { return DecimalText::parse(text, DecimalSyntax::XsDecimal).has_value(); }
 
 // ---------------------------------------------------------------------------------------------
@@ -166,9 +176,7 @@ bool isXsDecimal(std::string_view text) { return DecimalText::parse(text, Decima
 
 std::optional<Dec7> Dec7::tryParse(std::string_view text, DecimalSyntax syntax) {
     const std::optional<DecimalText> d = DecimalText::parse(text, syntax);
-    const std::optional<int64_t> u = d ? d->scaled(kDec7Places) : std::nullopt;
-    if (!u) return std::nullopt;
-    return fromUnits(*u);
+    return d ? d->dec7() : std::nullopt;
 }
 
 Dec7 Dec7::parse(std::string_view text, std::string_view what) {
@@ -187,9 +195,7 @@ Money Money::fromDouble(double v) { return fromKopecks(scaledDouble(v, kMoneyPla
 
 std::optional<Money> Money::tryParse(std::string_view text, DecimalSyntax syntax) {
     const std::optional<DecimalText> d = DecimalText::parse(text, syntax);
-    const std::optional<int64_t> k = d ? d->scaled(kMoneyPlaces) : std::nullopt;
-    if (!k) return std::nullopt;
-    return fromKopecks(*k);
+    return d ? d->money() : std::nullopt;
 }
 
 std::string Money::text(char sep) const { return decimalText(*this, kMoneyText, sep); }

@@ -63,6 +63,9 @@ enum class DecimalSyntax {
     XsDecimal,
 };
 
+class Dec7;
+class Money;
+
 /** A decimal number as written: sign, digits and a power of ten, nothing lost until scaled. */
 class DecimalText {
 public:
@@ -74,8 +77,13 @@ public:
 
     /** Written with a decimal comma or an exponent. */
     bool unusual() const { return unusual_; }
+    /** Below zero ("-0.0" is zero, not below it). */
+    bool negative() const { return negative_; }
     /** The value × 10^places, rounded half up away from zero; nothing beyond ±(2⁶³ − 1). */
     std::optional<int64_t> scaled(int places) const;
+    /** The value rounded half up to kopecks, to seven decimals; nothing beyond the range. */
+    std::optional<Money> money() const;
+    std::optional<Dec7> dec7() const;
 
 private:
     bool negative_ = false;
@@ -188,6 +196,7 @@ public:
     friend Exact operator-(const Exact& a, const Exact& b);
     friend Exact operator*(const Exact& a, const Exact& b);
     Exact operator-() const;
+    Exact& operator+=(const Exact& o) { return *this = *this + o; }
     /** The value / 100: the part that a value taken as a percentage gives ("p % of m" is
      *  (Exact(m) * p).percent()). */
     Exact percent() const;
