@@ -28,7 +28,9 @@ void exercise(const DecimalText& d, DecimalSyntax syntax) {
         const std::optional<DecimalText> again = DecimalText::parse(text, DecimalSyntax::XsDecimal);
         check(again && again->scaled(places) == u);
         // Rounded to fewer places, it is the value rescaled.
-        if (places > 0) check(decimalText(*u, places, {0, places - 1}) == decimalText(rescale(*u, places, places - 1), places - 1, {0, places - 1}));
+        if (places > 0)
+            check(decimalText(*u, places, {0, places - 1}) ==
+                  decimalText(rescale(*u, places, places - 1), places - 1, {0, places - 1}));
     }
     if (syntax == DecimalSyntax::XsDecimal) check(!d.unusual());
     try {
