@@ -24,10 +24,10 @@
 #include "editing/SummaryFile.h"
 #include "editing/KeptLines.h"
 
+#include "common/AtomicFile.h"
 #include "common/Error.h"
 #include "common/TextFold.h"
 #include "common/Utf8.h"
-#include "export/WorkbookFile.h"
 #include "model/Summary.h"
 
 #include <charconv>
@@ -409,8 +409,7 @@ void saveSummary(const fs::path& file, const model::Construction& c) {
                         "» не похож на файл сводного сметного расчета и оставлен как есть.");
     }
     const std::string text = summaryText(c);
-    xls::writeFileAtomically(file, std::vector<uint8_t>(text.begin(), text.end()), /*keepExisting=*/false,
-                             "сводный сметный расчет в файл");
+    writeFileAtomically(file, text, /*keepExisting=*/false, "сводный сметный расчет в файл");
 }
 
 }  // namespace talvira::editing

@@ -2,8 +2,8 @@
 // schemas fix (every level is an xs:sequence).
 #include "editing/SummaryXml.h"
 
+#include "common/AtomicFile.h"
 #include "common/Error.h"
-#include "export/WorkbookFile.h"
 
 #include <ctime>
 
@@ -279,7 +279,7 @@ xml::Element ssrTree(const model::Construction& c, const model::SummaryResult& r
 }
 
 fs::path writeSummaryXml(const xml::Element& tree, const fs::path& file) {
-    return xls::writeFileAtomically(file, xml::render(tree), /*keepExisting=*/false, "файл XML");
+    return writeFileAtomically(file, xml::render(tree), /*keepExisting=*/false, "файл XML");
 }
 
 }  // namespace talvira::editing

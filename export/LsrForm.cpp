@@ -1,9 +1,9 @@
 #include "export/LsrForm.h"
 
+#include "common/AtomicFile.h"
 #include "common/Error.h"
 #include "common/Utf8.h"
 #include "export/CellAddress.h"
-#include "export/WorkbookFile.h"
 
 #include <xlsxwriter.h>
 
@@ -928,7 +928,7 @@ void writeForm(const FormInput& in, const std::filesystem::path& file, const std
     options.constant_memory = LXW_TRUE;
     errno = 0;
     WorkbookGuard guard{workbook_new_opt(file.c_str(), &options)};
-    if (!guard.wb) xls::writeFailed(shownAs, errno ? errno : ENOMEM, "книгу");
+    if (!guard.wb) writeFailed(shownAs, errno ? errno : ENOMEM, "книгу");
     lxw_doc_properties properties{};
     std::string title = "Локальный сметный расчет (смета) № " + in.facts.number;
     properties.title = title.data();
@@ -962,7 +962,7 @@ void writeForm(const FormInput& in, const std::filesystem::path& file, const std
     const lxw_error closed = workbook_close(wb);
     if (closed != LXW_NO_ERROR) {
         const int err = errno;
-        if (err != 0) xls::writeFailed(shownAs, err, "книгу");
+        if (err != 0) writeFailed(shownAs, err, "книгу");
         throw Error("Не удалось записать книгу «" + shownAs.string() + "»: " + lxw_strerror(closed));
     }
 }
@@ -972,8 +972,8 @@ void writeForm(const FormInput& in, const std::filesystem::path& file, const std
 void writeLsrWorkbook(const FormInput& in, const std::filesystem::path& file) { writeForm(in, file, file); }
 
 std::filesystem::path exportLsrToFile(const FormInput& in, const std::filesystem::path& outPath, bool keepExisting) {
-    return xls::writeFileAtomically(
-        outPath, [&](const std::filesystem::path& tmp) { writeForm(in, tmp, outPath); }, keepExisting);
+    return writeFileAtomically(
+        outPath, [&](const std::filesystem::path& tmp) { writeForm(in, tmp, outPath); }, keepExisting, "книгу");
 }
 
 std::filesystem::path lsrPathFor(std::string_view estimateName, const std::filesystem::path& dir) {

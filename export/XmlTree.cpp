@@ -66,7 +66,7 @@ void write(xmlTextWriter* w, const Element& e) {
 
 }  // namespace
 
-std::vector<uint8_t> render(const Element& root) {
+std::string render(const Element& root) {
     std::unique_ptr<xmlBuffer, BufferFree> buffer(xmlBufferCreate());
     if (!buffer) throw Error("Не удалось составить файл XML: не хватает памяти");
     // The writer frees nothing of the buffer: it is released after the writer.
@@ -80,7 +80,7 @@ std::vector<uint8_t> render(const Element& root) {
     writer.reset();  // flushes into the buffer
     const xmlChar* content = xmlBufferContent(buffer.get());
     const int size = xmlBufferLength(buffer.get());
-    return std::vector<uint8_t>(content, content + size);
+    return std::string(reinterpret_cast<const char*>(content), size_t(size));
 }
 
 }  // namespace talvira::xml

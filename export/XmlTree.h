@@ -8,7 +8,7 @@
  *   xml::Element root{"Construction"};
  *   root.attribute("xsi:noNamespaceSchemaLocation", "ObjectEstimate-3_01.xsd");
  *   root.add("Name", "Школа");
- *   std::vector<uint8_t> bytes = xml::render(root);
+ *   std::string bytes = xml::render(root);
  *
  * Caveats: texts must be UTF-8 (the writer escapes &, < and >); an element with children has no
  * text of its own. Numbers are texts: the caller formats them locale-free.
@@ -40,6 +40,6 @@ struct Element {
 
 /** The document: `<?xml version="1.0" encoding="UTF-8"?>`, then `root`, indented by two blanks;
  *  talvira::Error when libxml2 refuses it (a text that is not UTF-8). */
-std::vector<uint8_t> render(const Element& root);
+std::string render(const Element& root);
 
 }  // namespace talvira::xml
