@@ -7,9 +7,8 @@
 
 #include "common/Error.h"
 #include "common/NumberText.h"
-#include "common/TextFold.h"
 #include "editing/SummaryDocument.h"
-#include "editing/SummaryXml.h"
+#include "editing/SummaryExport.h"
 #include "model/SummaryJson.h"
 
 #include <charconv>
@@ -266,17 +265,12 @@ int exportSummaryCommand(const Args& args) {
     if (form == "osr" && object.empty()) throw Error("talvira-cli export: у формы osr нужен номер объекта (--object NUM)\n" +
                                                      std::string(kExportUsage));
     if (form == "ssr" && !object.empty()) throw Error("talvira-cli export: --object только у формы osr\n" + std::string(kExportUsage));
-    const std::string ext = fs::path(out).extension().string();
-    if (!equalFolded(ext, ".gge") && !equalFolded(ext, ".xml"))
-        throw Error("talvira-cli export: «" + out + "» — вид файла по расширению: .gge или .xml (XML для экспертизы)");
     editing::SummaryDocument doc;
     doc.open(file);
     tellNotices(doc);
-    const model::SummaryResult r = doc.result();
-    const editing::ExportMoment now = editing::exportMoment();
-    const xml::Element tree = form == "osr" ? editing::osrTree(doc.construction(), object, now)
-                                            : editing::ssrTree(doc.construction(), r, now);
-    std::cout << editing::writeSummaryXml(tree, out).string() << "\n";
+    const fs::path written = editing::exportSummary(
+        doc, form == "osr" ? editing::SummaryForm::Object : editing::SummaryForm::Summary, object, out);
+    std::cout << written.string() << "\n";
     return 0;
 }
 

@@ -226,6 +226,45 @@ TEST_F(CliSummary, BadInputsAreNamedAndStoreNothing) {
     EXPECT_NE(run({"totals", s, "--json"}).out.find(R"("reserve":{"pct":3,)"), std::string::npos);
 }
 
+TEST_F(CliSummary, ExportWritesTheFormsByTheirExtension) {
+    buildSchool();
+    auto exported = [&](const cli::Args& args) {
+        testing::internal::CaptureStdout();
+        const int rc = cli::exportCommand(args);
+        EXPECT_EQ(rc, 0);
+        return testing::internal::GetCapturedStdout();
+    };
+    const fs::path osr = dir / "02-01 Здание школы.gge";
+    EXPECT_EQ(exported({ssr.string(), "--form", "osr", "--object", "02-01", "--out", osr.string()}), osr.string() + "\n");
+    EXPECT_NE(bytes(osr).find("<Reason>02-01-02</Reason>"), std::string::npos);
+    const fs::path all = dir / "ССРСС.gge";
+    exported({"--form", "ssr", ssr.string(), "--out", all.string()});
+    EXPECT_NE(bytes(all).find("<Link>02-01 Здание школы.gge</Link>"), std::string::npos);
+    const struct {
+        cli::Args args;
+        const char* message;
+    } cases[] = {
+        {{ssr.string(), "--form", "osr", "--out", osr.string()}, "talvira-cli export: у формы osr нужен номер объекта"},
+        {{ssr.string(), "--form", "osr", "--object", "09-09", "--out", osr.string()}, "В сводном сметном расчете нет объекта 09-09"},
+        {{ssr.string(), "--form", "ssr", "--out", (dir / "ССР.txt").string()}, "Файл «"},
+        {{ssr.string(), "--form", "lsr", "--out", all.string()}, "использование: talvira-cli export SUMMARY.ssr"},
+    };
+    for (const auto& c : cases) {
+        std::string message = "(no failure)";
+        testing::internal::CaptureStdout();
+        testing::internal::CaptureStderr();
+        try {
+            cli::exportCommand(c.args);
+        } catch (const Error& e) {
+            message = e.what();
+        }
+        testing::internal::GetCapturedStdout();
+        testing::internal::GetCapturedStderr();
+        EXPECT_TRUE(message.starts_with(c.message)) << message;
+    }
+    EXPECT_FALSE(fs::exists(dir / "ССР.txt"));
+}
+
 TEST_F(CliSummary, ADamagedFileIsNamedAndNeverWrittenOver) {
     buildSchool();
     std::string damaged = bytes(ssr);

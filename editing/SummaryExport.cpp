@@ -1,0 +1,23 @@
+// The construction's forms written by the kind of file asked for.
+#include "editing/SummaryExport.h"
+
+#include "common/Error.h"
+#include "common/TextFold.h"
+#include "editing/SummaryXml.h"
+
+namespace talvira::editing {
+
+namespace fs = std::filesystem;
+
+fs::path exportSummary(const SummaryDocument& doc, SummaryForm form, const std::string& objectNumber, const fs::path& file) {
+    const std::string ext = file.extension().string();
+    if (equalFolded(ext, ".gge") || equalFolded(ext, ".xml")) {
+        const ExportMoment now = exportMoment();
+        const xml::Element tree = form == SummaryForm::Object ? osrTree(doc.construction(), objectNumber, now)
+                                                              : ssrTree(doc.construction(), doc.result(), now);
+        return writeSummaryXml(tree, file);
+    }
+    throw Error("Файл «" + file.string() + "»: вид файла по расширению — .gge или .xml (XML для экспертизы)");
+}
+
+}  // namespace talvira::editing
