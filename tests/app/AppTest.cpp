@@ -700,15 +700,23 @@ private slots:
         QCompleter* completer = nullptr;
         for (QCompleter* c : dlg->findChildren<QCompleter*>()) completer = c;
         QVERIFY(completer);
+        auto* files = dlg->findChild<QFileSystemModel*>();
+        QVERIFY(files);
+        const QString folder = QString::fromStdString(d);
         for (int round = 0; round < 2; ++round) {
-            dlg->setDirectory(QString::fromStdString(round ? QDir::tempPath().toStdString() : d));
+            dlg->setDirectory(round ? QDir::tempPath() : folder);
             bool sawPopup = false;
             QTimer::singleShot(0, dlg, [&] {
                 auto* edit = dlg->findChild<QLineEdit*>("fileNameEdit");
                 edit->setFocus();
-                dlg->setDirectory(QString::fromStdString(d));
+                dlg->setDirectory(folder);
+                // First typed into the folder loaded, so that the list pops up ("Dom", "Dok");
+                // then while it is still loading, so that a list may come after the dialog.
+                if (round == 0 && !QTest::qWaitFor([&] { return files->rowCount(files->index(folder)) == 3; }, 20000)) {
+                    dlg->reject();
+                    return;
+                }
                 QTest::keyClicks(edit, QString("Do"));
-                QTest::qWait(300);  // the folder loads and the list pops up
                 sawPopup = completer->popup()->isVisible();
                 if (round == 0) {
                     completer->popup()->hide();  // Enter goes to the dialog itself
@@ -722,8 +730,11 @@ private slots:
             });
             Form1->OpenButton->click();
             QVERIFY(!dlg->isVisible());
-            QTest::qWait(300);
-            QVERIFY2(!completer->popup()->isVisible(), sawPopup ? "popup was shown" : "popup was never shown");
+            if (round == 0) QVERIFY2(sawPopup, "the completion list was never shown");
+            // A list still on its way pops up once the folder has loaded whole, and goes at once.
+            QTRY_COMPARE(files->rowCount(files->index(folder)), 3);
+            QCoreApplication::processEvents();
+            QVERIFY(!completer->popup()->isVisible());
             QVERIFY(!QApplication::activePopupWidget());
         }
         Form2->SmetaTable.close();

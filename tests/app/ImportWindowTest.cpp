@@ -31,6 +31,24 @@ void whenShown(QDialog* dialog, std::function<void()> answer) {
     });
 }
 
+/** The names the file list shows under its root, in the order it shows them or sorted. */
+QStringList listed(const QTreeView* view, bool sorted = false) {
+    QStringList names;
+    for (int r = 0; r < view->model()->rowCount(view->rootIndex()); ++r)
+        names << view->model()->index(r, 0, view->rootIndex()).data().toString();
+    if (sorted) names.sort();
+    return names;
+}
+
+/** What the file list of `dir` holds once loaded: its folders and the files `filters` let
+ *  through, each once, sorted. */
+QStringList entriesOf(const QString& dir, const QStringList& filters) {
+    QDir d(dir);
+    QStringList names = d.entryList(QDir::AllDirs | QDir::NoDotAndDotDot) + d.entryList(filters, QDir::Files);
+    names.sort();
+    return names;
+}
+
 QStringList collections() {
     QStringList names;
     for (int r = 0; r < Form1->DBGrid6->model()->rowCount(); ++r)
@@ -112,7 +130,10 @@ private slots:
         files->show();
         auto* view = files->findChild<QTreeView*>("treeView");
         QVERIFY(view);
-        QTRY_VERIFY(view->model()->rowCount(view->rootIndex()) > 1);
+        // Read once the folder has loaded whole: some rows were there before the others.
+        const QStringList filters{"*.xml", "*.zip"};
+        const QStringList all = entriesOf(QString::fromStdString(talvira::test::testDataDir().string()), filters);
+        QTRY_COMPARE_WITH_TIMEOUT(listed(view, true), all, 20000);
         QStringList kinds;
         for (int r = 0; r < view->model()->rowCount(view->rootIndex()); ++r) {
             const QModelIndex row = view->model()->index(r, 0, view->rootIndex());
@@ -121,7 +142,9 @@ private slots:
         }
         QVERIFY2(kinds.contains("Папка"), qPrintable(kinds.join(", ")));
         files->setDirectory(QString::fromStdString(official.string()));
-        QTRY_VERIFY(view->model()->rowCount(view->rootIndex()) > 1);
+        // Read once sorted: the list shows the files in the order they were found first (it
+        // read "GESNp.xml" in the first row on a busy machine).
+        QTRY_COMPARE_WITH_TIMEOUT(listed(view), (QStringList{"FSBC_Mash.xml", "GESNp.xml"}), 20000);
         const QModelIndex first = view->model()->index(0, 0, view->rootIndex());
         QCOMPARE(first.data().toString(), QString("FSBC_Mash.xml"));
         QCOMPARE(first.siblingAtColumn(2).data().toString(), QString("Файл XML"));
