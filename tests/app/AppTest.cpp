@@ -220,9 +220,13 @@ private slots:
         QCOMPARE(Form1->N1->title(), QString("&Файл"));
         QCOMPARE(Form1->N5->title(), QString("&Правка"));
         QCOMPARE(Form1->N8->title(), QString("&Справка"));
-        // The norm base import comes after them, behind a separator.
-        QCOMPARE(Form1->N1->actions().mid(0, 3), (QList<QAction*>{Form1->N2, Form1->N3, Form1->N4}));
-        QCOMPARE(Form1->N1->actions().last(), Form1->findChild<QAction*>("N11"));
+        // The norm base import comes after the estimate's items, between separators, and
+        // "Выход" ends the menu (it stood after "Выход").
+        QList<QAction*> file = Form1->N1->actions();
+        QCOMPARE(file.size(), 6);
+        QVERIFY(file[2]->isSeparator() && file[4]->isSeparator());
+        QCOMPARE((QList<QAction*>{file[0], file[1], file[3], file[5]}),
+                 (QList<QAction*>{Form1->N2, Form1->N3, Form1->findChild<QAction*>("N11"), Form1->N4}));
         // The rate search adds "&Найти расценку..." after the two estimate commands.
         QCOMPARE(Form1->N5->actions(), (QList<QAction*>{Form1->N6, Form1->N7, Form1->findChild<QAction*>("N10")}));
     }
@@ -381,6 +385,7 @@ private slots:
         QPointer<QMessageBox> box = shownBoxes().first();
         QCOMPARE(box->windowModality(), Qt::ApplicationModal);
         QCOMPARE(box->text(), QStringLiteral("первое предупреждение\nвторое предупреждение"));
+        QCOMPARE(box->windowTitle(), QStringLiteral("Тальвира 1.0"));  // the window it concerns; it said "Talvira"
         QVERIFY(boxes.isEmpty());  // not the error box
         QTRY_COMPARE(QApplication::activeWindow(), static_cast<QWidget*>(box.data()));
         QTest::keyClick(QApplication::focusWidget(), Qt::Key_Return);
@@ -397,6 +402,19 @@ private slots:
         QCOMPARE(texts, (QStringList{"первое предупреждение", "третье предупреждение"}));
         for (QMessageBox* b : two) b->close();
         QCoreApplication::processEvents();
+    }
+
+    void theReplaceQuestionIsCaptionedWithItsCommand() {
+        // Every box said "Talvira"; the default error box alone keeps the program's name.
+        QString caption;
+        QTimer::singleShot(0, [&] {
+            auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+            if (!box) return;
+            caption = box->windowTitle();
+            box->reject();
+        });
+        QVERIFY(!OKRightDlg->confirmReplace("Смета «Дом» уже есть. Заменить её?"));
+        QCOMPARE(caption, QStringLiteral("Создание сметы"));
     }
 
     // ---- start without a norm base ---------------------------------------------------------
