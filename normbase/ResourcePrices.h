@@ -52,7 +52,7 @@ public:
     void reset();
 
     /** What marks a resource's price by its record's kind (RABMAT field) where it stands under
-     *  "Материалы": "маш." for a machine's price; empty for a material's and anything else. */
+     *  "Всего": "маш." for a machine's price; empty for a material's and anything else. */
     static const char* priceMark(const storage::Value& kind);
     /** Whether a record of this kind (RABMAT field) has its price shown under "Материалы": not
      *  a machine's, whose price is no material's even where the base holds it there too. */
