@@ -134,6 +134,7 @@ Estimate computed(const fs::path& table, const editing::EstimateSide& side) {
     e.params = side.params;
     e.result = model::computeBaseIndex(e.rows, side.extras, side.params, model::nrSpTables());
     e.chargeTitles = editing::chargeTitles(e.result);
+    e.texts.contractorPost = "Главный инженер ";
     e.texts.contractorName = "Петров П. П.";
     e.texts.approverName = "Иванов И. И.";
     e.facts = {"Тальвира 1.0", "ФСНБ-2020", {"172/пр", "557/пр"}, "02-01-01", "Фундаменты", "Школа", "Корпус 1",
@@ -518,10 +519,17 @@ TEST_F(LsrForm, LayoutIsTheForms) {
         {"Реквизиты приказа Минстроя России об утверждении дополнений и изменений к сметным нормативам", 'A', 'D', "172/пр; 557/пр"},
         {"Наименование субъекта Российской Федерации", 'A', 'D', "Московская область"},
         {"Составлен(а) в текущем (базисном) уровне цен", 'A', 'D', "II кв. 2025 (01.01.2000)"},
-        {"Составил", 'B', 'C', "Генеральный директор Петров П. П."},
-        {"Проверил", 'B', 'C', "Генеральный директор Иванов И. И."},
+        {"Составил", 'B', 'C', ""},  // signed by hand: the title block names who agrees and approves
+        {"Проверил", 'B', 'C', ""},
     };
     for (const auto& [label, in, col, value] : texts) EXPECT_EQ(r.text(cellOf(col, r.find(label, 1, in))), value) << label;
+    // Regression: «Составил» and «Проверил» both read the title block's «Генеральный директор»;
+    // the title block's signatories are printed where the form has them, each from its own texts.
+    const int approvals = r.find("СОГЛАСОВАНО:", 1, 'A');
+    ASSERT_GT(approvals, 0);
+    EXPECT_EQ(r.text(cellOf('H', approvals)), "УТВЕРЖДАЮ:");
+    EXPECT_EQ(r.text(cellOf('A', approvals + 1)), "Главный инженер Петров П. П.");  // the contractor agrees
+    EXPECT_EQ(r.text(cellOf('H', approvals + 1)), "Генеральный директор Иванов И. И.");  // the customer approves
     for (const auto& [ref, text] : r.texts) EXPECT_EQ(text.find("НДС"), std::string::npos) << ref;
 }
 
