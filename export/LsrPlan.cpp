@@ -106,6 +106,10 @@ Planner::Planner(const FormInput& in) : in_(in) {
     page.gridlines = false;
     page.printColumns = C12 + 1;
     s_ = makeStyles(plan_);
+    // Room for every line a position can take (no more than this is touched).
+    size_t lines = 200;
+    for (const model::PositionResult& p : in.result.positions) lines += 14 + p.coefficients.size() + p.materials.size();
+    plan_.reserve(lines, lines * 10);
 }
 
 sheet::SheetPlan Planner::take() {

@@ -6,6 +6,8 @@
 
 #include <algorithm>
 #include <cmath>
+#include <limits>
+#include <string_view>
 
 namespace talvira::sheet {
 
@@ -15,10 +17,38 @@ namespace {
     throw Error("Не удалось составить лист: " + what + " (внутренняя ошибка программы)");
 }
 
-// A serif font's letters average about two thirds of its size in pixels at 96 dpi; the wider
-// estimate leaves a row a little tall rather than a text cut.
-constexpr double kCharPixelsPerPoint = 0.72;
 constexpr double kCellPaddingPixels = 6;
+
+// Advance widths of a Times-like serif (Times New Roman, and Liberation Serif, which matches it),
+// thousandths of an em: А…Я, then а…я.
+constexpr uint16_t kCyrillicUpper[32] = {722, 574, 667, 578, 682, 611, 896, 501, 722, 722, 668, 678, 889, 722, 722, 722,
+                                         556, 667, 611, 634, 790, 722, 719, 694, 1029, 1029, 734, 897, 581, 667, 1018, 671};
+constexpr uint16_t kCyrillicLower[32] = {444, 509, 472, 410, 509, 444, 691, 395, 535, 535, 486, 499, 633, 535, 500, 535,
+                                         500, 444, 437, 500, 648, 500, 535, 503, 770, 770, 517, 672, 456, 429, 747, 484};
+
+/** The width of a character in ems; a letter not listed is taken as wide as an «Н». */
+double charWidth(char32_t c) {
+    unsigned w = 722;
+    if (c >= U'А' && c <= U'Я') w = kCyrillicUpper[c - U'А'];
+    else if (c >= U'а' && c <= U'я') w = kCyrillicLower[c - U'а'];
+    else if (c == U'Ё') w = 611;
+    else if (c == U'ё') w = 444;
+    else if (c >= U'0' && c <= U'9') w = 500;
+    else if (c >= U'a' && c <= U'z') w = std::u32string_view(U"ijlt").find(c) != std::u32string_view::npos ? 278 : (c == U'm' || c == U'w') ? 778 : 500;
+    else if (c >= U'A' && c <= U'Z') w = (c == U'M' || c == U'W') ? 944 : 722;
+    else if (std::u32string_view(U" .,:;'!").find(c) != std::u32string_view::npos) w = 250;
+    else if (std::u32string_view(U"-()[]/\"").find(c) != std::u32string_view::npos) w = 333;
+    else if (c == U'«' || c == U'»' || c == U'*' || c == U'+' || c == U'=') w = 564;
+    else if (c == U'%') w = 833;
+    else if (c == U'№') w = 1000;
+    return w / 1000.0;
+}
+
+// A text block: 1 MiB; textAt holds the block in its upper 12 bits and the offset in the lower
+// 20. A text longer than a block has a block of its own.
+constexpr unsigned kOffsetBits = 20;
+constexpr size_t kBlock = size_t(1) << kOffsetBits;
+constexpr size_t kMaxBlocks = size_t(1) << (32 - kOffsetBits);
 
 }  // namespace
 
@@ -29,8 +59,14 @@ constexpr double kCellPaddingPixels = 6;
 StyleId SheetPlan::style(const Style& s) {
     const auto it = std::find(styles_.begin(), styles_.end(), s);
     if (it != styles_.end()) return static_cast<StyleId>(it - styles_.begin());
+    if (styles_.size() > std::numeric_limits<StyleId>::max()) planError("слишком много видов ячеек");
     styles_.push_back(s);
     return static_cast<StyleId>(styles_.size() - 1);
+}
+
+void SheetPlan::reserve(size_t lines, size_t cells) {
+    lines_.reserve(lines);
+    cells_.reserve(cells);
 }
 
 int SheetPlan::addLine(uint16_t kind, double height) {
@@ -66,10 +102,24 @@ Cell& SheetPlan::add(int r, int col, CellKind kind, StyleId s) {
 }
 
 void SheetPlan::store(Cell& c, std::string_view t) {
-    c.textAt = static_cast<uint32_t>(texts_.size());
+    const size_t need = t.size() + 1;  // a writer may hand the text on as it is stored, NUL and all
+    if (t.size() > UINT32_MAX) planError("текст ячейки слишком длинный");
+    if (blocks_.empty() || blockUsed_ + need > kBlock) {
+        if (blocks_.size() >= kMaxBlocks) planError("текстов больше, чем лист вмещает");
+        blocks_.push_back(std::make_unique<char[]>(std::max(need, kBlock)));
+        blockUsed_ = 0;
+    }
+    char* at = blocks_.back().get() + blockUsed_;
+    std::copy(t.begin(), t.end(), at);
+    at[t.size()] = '\0';
+    c.textAt = static_cast<uint32_t>((blocks_.size() - 1) << kOffsetBits | blockUsed_);
     c.textSize = static_cast<uint32_t>(t.size());
-    texts_.append(t);
-    texts_.push_back('\0');  // a writer may hand the text on as it is stored
+    // a block holding a text longer than itself is full
+    blockUsed_ = need > kBlock ? kBlock : blockUsed_ + need;
+}
+
+const char* SheetPlan::cText(const Cell& c) const {
+    return c.textSize == 0 ? "" : blocks_[c.textAt >> kOffsetBits].get() + (c.textAt & (kBlock - 1));
 }
 
 void SheetPlan::text(int r, int col, std::string_view t, StyleId s) {
@@ -99,8 +149,8 @@ void SheetPlan::merge(int r, int col, int lastRow, int lastCol, std::string_view
 void SheetPlan::finish() {
     if (finished_) return;
     // Cells were added in the order the planner made them; the sheet needs them row by row.
-    // Most are already in order: a stable sort by (row, col) is close to one pass.
-    std::stable_sort(cells_.begin(), cells_.end(),
+    // (In place: a stable sort would want as much memory again.)
+    std::sort(cells_.begin(), cells_.end(),
                      [](const Cell& a, const Cell& b) { return a.row != b.row ? a.row < b.row : a.col < b.col; });
     for (size_t i = 1; i < cells_.size(); ++i)
         if (cells_[i].row == cells_[i - 1].row && cells_[i].col == cells_[i - 1].col)
@@ -185,31 +235,43 @@ double SheetPlan::heightOf(int r) const {
 double lineHeight(double points) { return std::ceil(points * 1.3 * 4) / 4; }
 
 int wrappedLines(std::string_view text, double pixels, double points) {
-    const double perChar = points * kCharPixelsPerPoint;
-    const size_t width = static_cast<size_t>(std::max(1.0, std::floor((pixels - kCellPaddingPixels) / perChar)));
+    const double em = points * 96 / 72;  // pixels at 96 dpi
+    const double width = std::max(em, pixels - kCellPaddingPixels);
+    const double space = charWidth(U' ') * em;
     int lines = 1;
-    size_t used = 0;  // characters on the current line
+    double used = 0;  // pixels taken on the current line
     size_t i = 0;
     while (i < text.size()) {
         if (text[i] == '\n') {
             ++lines, used = 0, ++i;
             continue;
         }
-        // the next word and the blank that ends it
-        size_t end = i;
-        size_t chars = 0;
-        while (end < text.size() && text[end] != ' ' && text[end] != '\n') {
-            end += utf8::next(text, end).size;
-            ++chars;
+        const size_t start = i;
+        double word = 0;
+        for (; i < text.size() && text[i] != ' ' && text[i] != '\n';) {
+            const utf8::Char c = utf8::next(text, i);
+            word += charWidth(c.code) * em;
+            i += c.size;
         }
-        if (used > 0 && used + 1 + chars > width) ++lines, used = 0;
-        if (used > 0) ++used;  // the blank before the word
-        while (chars > width - used) {  // a word longer than the line is broken
-            chars -= width - used;
-            ++lines, used = 0;
+        const double gap = used > 0 ? space : 0;
+        if (used + gap + word <= width) {
+            used += gap + word;
+        } else {
+            if (used > 0) ++lines;
+            used = 0;
+            if (word <= width) {
+                used = word;
+            } else {
+                // a word longer than a line is broken where the line ends
+                for (size_t k = start; k < i;) {
+                    const utf8::Char c = utf8::next(text, k);
+                    const double w = charWidth(c.code) * em;
+                    if (used > 0 && used + w > width) ++lines, used = 0;
+                    used += w;
+                    k += c.size;
+                }
+            }
         }
-        used += chars;
-        i = end;
         while (i < text.size() && text[i] == ' ') ++i;
     }
     return lines;

@@ -24,6 +24,7 @@
 
 #include <cstdint>
 #include <map>
+#include <memory>
 #include <span>
 #include <string>
 #include <string_view>
@@ -45,17 +46,18 @@ struct Style {
     double size = 10;                   // points
     bool operator==(const Style&) const = default;
 };
-using StyleId = uint16_t;
+using StyleId = uint8_t;
 
 enum class CellKind : uint8_t { Text, Number, Formula, Blank };
 
+/** A cell (24 bytes: a form of 10 000 positions plans about a million of them). */
 struct Cell {
+    Dec7 value;                         // the number, or the formula's result as computed
     uint32_t row = 0;
+    uint32_t textAt = 0, textSize = 0;  // the text or the formula, in the plan's text store
     uint16_t col = 0;
     StyleId style = 0;
     CellKind kind = CellKind::Blank;
-    uint32_t textAt = 0, textSize = 0;  // the text or the formula, in the plan's text store
-    Dec7 value;                         // the number, or the formula's result as computed
 };
 
 /** Cells from (row, col) to (lastRow, lastCol) shown as one; its text is the cell at the top left. */
@@ -99,8 +101,10 @@ public:
     Page page;
     std::vector<Column> columns;
 
-    /** The id of `s`, the same for equal styles. */
+    /** The id of `s`, the same for equal styles (at most 256 in a plan). */
     StyleId style(const Style& s);
+    /** Room for about `lines` lines and `cells` cells (a hint: more may be added). */
+    void reserve(size_t lines, size_t cells);
     /** A new line below the last; returns its row. */
     int addLine(uint16_t kind, double height = 0);
     /** Gives `row` the name `name`; the names are what other lines and tests refer to. */
@@ -131,9 +135,9 @@ public:
     std::span<const Cell> cells(int row) const;
     /** The cell at (row, col); nullptr when none. */
     const Cell* at(int row, int col) const;
-    std::string_view textOf(const Cell& c) const { return std::string_view(texts_).substr(c.textAt, c.textSize); }
+    std::string_view textOf(const Cell& c) const { return {cText(c), c.textSize}; }
     /** The same text ended by a NUL, for a C library. */
-    const char* cText(const Cell& c) const { return texts_.c_str() + c.textAt; }
+    const char* cText(const Cell& c) const;
     /** The text at (row, col), empty when none. */
     std::string_view textAt(int row, int col) const;
     /** The row named `name`; -1 when none has that name. */
@@ -153,7 +157,10 @@ private:
     std::vector<Cell> cells_;
     std::vector<Merge> merges_;
     std::map<std::string, int> names_;
-    std::string texts_;
+    // Texts in blocks that never move (a growing string would copy them all, twice the memory
+    // for a moment); a cell's textAt is its block and its offset in it.
+    std::vector<std::unique_ptr<char[]>> blocks_;
+    size_t blockUsed_ = 0;
     bool finished_ = false;
 };
 
