@@ -605,6 +605,31 @@ TEST(LsrFormFile, FailuresLeaveNothingAndSayWhy) {
     EXPECT_GT(fs::file_size(lsr::exportLsrToFile(Estimate{}.input(), dir / "Пусто ЛСР.xlsx", false)), 1000u);
 }
 
+TEST(LsrFormFile, ProgressRunsToTheEndAndAStopAtAnyStepLeavesNothing) {
+    TempDir dir("talvira-lsr-stop");
+    const Estimate e;
+    std::vector<std::pair<size_t, size_t>> steps;
+    lsr::exportLsrToFile(e.input(), dir / "Дом ЛСР.xlsx", false, [&](size_t done, size_t total) {
+        steps.emplace_back(done, total);
+        return true;
+    });
+    ASSERT_GE(steps.size(), 3u);
+    EXPECT_EQ(steps.front().first, 0u);
+    EXPECT_EQ(steps.back().first, steps.back().second);
+    for (size_t i = 1; i < steps.size(); ++i) EXPECT_LE(steps[i - 1].first, steps[i].first);
+    // the last step comes after the file is complete, before it gets its name
+    for (size_t stopAt = 0; stopAt < steps.size(); ++stopAt) {
+        size_t n = 0;
+        EXPECT_THROW(lsr::exportLsrToFile(e.input(), dir / "Кровля ЛСР.xlsx", false,
+                                          [&](size_t, size_t) { return n++ < stopAt; }),
+                     sheet::WriteStopped)
+            << stopAt;
+    }
+    std::vector<std::string> left;
+    for (const auto& f : fs::directory_iterator(dir.path())) left.push_back(f.path().filename().string());
+    EXPECT_EQ(left, std::vector<std::string>{"Дом ЛСР.xlsx"});
+}
+
 /* ------------------------------------------------------------------------------------- */
 /*  A real estimate table through talvira-cli                                            */
 /* ------------------------------------------------------------------------------------- */
