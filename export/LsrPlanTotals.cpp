@@ -47,6 +47,19 @@ Amount Planner::summed(Element element, std::optional<WorkType> type, Money base
     return a;
 }
 
+Amount Planner::added(const std::vector<int>& rows, Money base, bool withCurrent, Money current) const {
+    std::vector<std::string> b, c;
+    for (int r : rows) b.push_back(a1(r, C10)), c.push_back(a1(r, C12));
+    Amount a;
+    a.base = round2(joined(b));
+    a.baseValue = base;
+    if (withCurrent) {
+        a.current = round2(joined(c));
+        a.currentValue = current;
+    }
+    return a;
+}
+
 int Planner::fillAmount(int r, const std::string& label, const Amount& a, bool bold) {
     plan_.text(r, C3, label, bold ? s_.bold : s_.text);
     const sheet::StyleId money = bold ? s_.moneyBold : s_.money;
@@ -90,32 +103,15 @@ SectionRows Planner::section() {
     rows.em = amountLine("эксплуатация машин и механизмов", summed(Element::Em, {}, b.em, false, {}), false);
     amountLine("в том числе: оплата труда машинистов (ОТм)", summed(Element::Otm, {}, b.otm, indexed, c.otm), false);
     rows.m = amountLine("материальные ресурсы", summed(Element::M, {}, b.m - eqB.m, false, {}), false);
-    Amount direct;
-    direct.base = round2(a1(ot, C10) + "+" + a1(rows.em, C10) + "+" + a1(rows.m, C10));
-    direct.baseValue = b.pz - eqB.m;
-    if (cur) {
-        direct.current = round2(a1(ot, C12) + "+" + a1(rows.em, C12) + "+" + a1(rows.m, C12));
-        direct.currentValue = c.pz - eqC.m;
-    }
-    fillAmount(pz, "Итого прямые затраты по Разделу 1", direct, false);
+    fillAmount(pz, "Итого прямые затраты по Разделу 1", added({ot, rows.em, rows.m}, b.pz - eqB.m, cur, c.pz - eqC.m), false);
     amountLine("Итого ФОТ", summed(Element::Fot, {}, b.fot, indexed, c.fot), false);
     const int nr = amountLine("Итого накладные расходы", summed(Element::Nr, {}, b.nr, indexed, c.nr), false);
     const int sp = amountLine("Итого сметная прибыль", summed(Element::Sp, {}, b.sp, indexed, c.sp), false);
     if (eqTotals) rows.eq = amountLine("Итого оборудование", summed(Element::Eq, {}, eqB.m, false, {}), false);
 
-    std::vector<std::string> base{a1(pz, C10), a1(nr, C10), a1(sp, C10)}, current{a1(pz, C12), a1(nr, C12), a1(sp, C12)};
-    if (rows.eq >= 0) {
-        base.push_back(a1(rows.eq, C10));
-        current.push_back(a1(rows.eq, C12));
-    }
-    Amount total;
-    total.base = round2(joined(base));
-    total.baseValue = b.total;
-    if (cur) {
-        total.current = round2(joined(current));
-        total.currentValue = c.total;
-    }
-    name(Anchor::SectionTotal, amountLine("Итого по Разделу 1", total, true));
+    std::vector<int> parts{pz, nr, sp};
+    if (rows.eq >= 0) parts.push_back(rows.eq);
+    name(Anchor::SectionTotal, amountLine("Итого по Разделу 1", added(parts, b.total, cur, c.total), true));
     return rows;
 }
 
@@ -164,25 +160,12 @@ TypeRows Planner::typeBlock(const WorkTypeTotals& t) {
     name(Anchor::TypeEm, rows.em, t.type);
     name(Anchor::TypeM, rows.m, t.type);
 
-    Amount direct;
-    direct.base = round2(a1(rows.ot, C10) + "+" + a1(rows.em, C10) + "+" + a1(rows.m, C10));
-    direct.baseValue = t.base.pz;
-    if (cur) {
-        direct.current = round2(a1(rows.ot, C12) + "+" + a1(rows.em, C12) + "+" + a1(rows.m, C12));
-        direct.currentValue = t.current.pz;
-    }
-    fillAmount(rows.pz, "Всего прямые затраты", direct, false);
+    fillAmount(rows.pz, "Всего прямые затраты", added({rows.ot, rows.em, rows.m}, t.base.pz, cur, t.current.pz), false);
     rows.fot = amountLine("Всего ФОТ (справочно)", summed(Element::Fot, t.type, t.base.fot, cur, t.current.fot), false);
     rows.nr = amountLine("Всего накладные расходы", summed(Element::Nr, t.type, t.base.nr, cur, t.current.nr), false);
     rows.sp = amountLine("Всего сметная прибыль", summed(Element::Sp, t.type, t.base.sp, cur, t.current.sp), false);
-    Amount total;
-    total.base = round2(a1(rows.pz, C10) + "+" + a1(rows.nr, C10) + "+" + a1(rows.sp, C10));
-    total.baseValue = t.base.total;
-    if (cur) {
-        total.current = round2(a1(rows.pz, C12) + "+" + a1(rows.nr, C12) + "+" + a1(rows.sp, C12));
-        total.currentValue = t.current.total;
-    }
-    rows.total = amountLine(kTypeTotal[static_cast<size_t>(t.type)], total, true);
+    rows.total = amountLine(kTypeTotal[static_cast<size_t>(t.type)],
+                            added({rows.pz, rows.nr, rows.sp}, t.base.total, cur, t.current.total), true);
     name(Anchor::TypeTotal, rows.total, t.type);
     return rows;
 }

@@ -96,6 +96,8 @@ private:
     void reference();
     std::string keyRange(int col) const;
     std::string sumOf(int col, Element element, std::optional<model::WorkType> type = {}) const;
+    /** ROUND(J a + J b …, 2) over `rows`, and the same in L when `withCurrent`. */
+    Amount added(const std::vector<int>& rows, Money base, bool withCurrent, Money current) const;
     Amount summed(Element element, std::optional<model::WorkType> type, Money base, bool withCurrent, Money current) const;
     int amountLine(const std::string& label, const Amount& a, bool bold) {
         return fillAmount(line(LineKind::Amount), label, a, bold);
