@@ -71,7 +71,12 @@ void WriteJob::start(Write write, Notice onProgress, Notice onDone) {
     s_->write = std::move(write);
     s_->onProgress = std::move(onProgress);
     s_->onDone = std::move(onDone);
-    s_->worker = std::thread([s = s_.get()] { s->run(); });
+    try {
+        s_->worker = std::thread([s = s_.get()] { s->run(); });
+    } catch (...) {
+        s_->finish(WriteState::Idle);  // no worker: the job can be started again
+        throw;
+    }
 }
 
 void WriteJob::cancel() { s_->cancel.store(true); }
