@@ -228,24 +228,24 @@ const std::array<LeftLine, 6> kLeft = {{
 void Planner::headerAmountLines() {
     for (size_t i = 0; i < kLeft.size(); ++i) {
         const int r = line(LineKind::HeaderAmount);
-        if (i == 0) amountsFirst_ = r;
+        amountRows_[i] = r;
         plan_.text(r, C1, kLeft[i].label, i == 0 ? s_.bold : (i == 1 ? s_.italic : s_.text));
         if (i != 1) plan_.text(r, C6, "тыс. руб.", s_.text);
     }
-    plan_.text(amountsFirst_, C7, "Средства на оплату труда рабочих", s_.text);
-    plan_.text(amountsFirst_, C12, "тыс. руб.", s_.text);
-    plan_.text(amountsFirst_ + 1, C7, "Нормативные затраты труда рабочих", s_.text);
-    plan_.text(amountsFirst_ + 1, C12, "чел.-ч", s_.text);
-    plan_.text(amountsFirst_ + 2, C7, "Нормативные затраты труда машинистов", s_.text);
-    plan_.text(amountsFirst_ + 2, C12, "чел.-ч", s_.text);
+    plan_.text(amountRows_[0], C7, "Средства на оплату труда рабочих", s_.text);
+    plan_.text(amountRows_[0], C12, "тыс. руб.", s_.text);
+    plan_.text(amountRows_[1], C7, "Нормативные затраты труда рабочих", s_.text);
+    plan_.text(amountRows_[1], C12, "чел.-ч", s_.text);
+    plan_.text(amountRows_[2], C7, "Нормативные затраты труда машинистов", s_.text);
+    plan_.text(amountRows_[2], C12, "чел.-ч", s_.text);
 }
 
 void Planner::headerAmounts() {
     const model::BaseIndexResult& r = in_.result;
     const bool cur = r.currentComplete;
     const int total = row(Anchor::Total);
-    if (cur) plan_.formula(amountsFirst_, C4, a1(total, C12) + "/1000", thousands(r.total.current.total), s_.thousands);
-    plan_.formula(amountsFirst_, C5, a1(total, C10) + "/1000", thousands(r.total.base.total), s_.thousandsBase);
+    if (cur) plan_.formula(amountRows_[0], C4, a1(total, C12) + "/1000", thousands(r.total.current.total), s_.thousands);
+    plan_.formula(amountRows_[0], C5, a1(total, C10) + "/1000", thousands(r.total.base.total), s_.thousandsBase);
     for (size_t i = 2; i < kLeft.size(); ++i) {
         // one total per type: «прочих затрат» adds two
         std::vector<std::string> curTerms, baseTerms;
@@ -259,15 +259,15 @@ void Planner::headerAmounts() {
             curSum += w->current.total;
             baseSum += w->base.total;
         }
-        const int at = amountsFirst_ + static_cast<int>(i);
+        const int at = amountRows_[i];
         if (cur) plan_.formula(at, C4, "(" + joined(curTerms) + ")/1000", thousands(curSum), s_.thousands);
         plan_.formula(at, C5, "(" + joined(baseTerms) + ")/1000", thousands(baseSum), s_.thousandsBase);
     }
     const int ot = row(Anchor::TotalOt);
-    if (cur) plan_.formula(amountsFirst_, C10, a1(ot, C12) + "/1000", thousands(r.total.current.ot), s_.thousands);
-    plan_.formula(amountsFirst_, C11, a1(ot, C10) + "/1000", thousands(r.total.base.ot), s_.thousandsBase);
-    plan_.formula(amountsFirst_ + 1, C10, a1(row(Anchor::LabourWorkers), C10), r.total.base.zt, s_.labour);
-    plan_.formula(amountsFirst_ + 2, C10, a1(row(Anchor::LabourMachinists), C10), r.total.base.ztm, s_.labour);
+    if (cur) plan_.formula(amountRows_[0], C10, a1(ot, C12) + "/1000", thousands(r.total.current.ot), s_.thousands);
+    plan_.formula(amountRows_[0], C11, a1(ot, C10) + "/1000", thousands(r.total.base.ot), s_.thousandsBase);
+    plan_.formula(amountRows_[1], C10, a1(row(Anchor::LabourWorkers), C10), r.total.base.zt, s_.labour);
+    plan_.formula(amountRows_[2], C10, a1(row(Anchor::LabourMachinists), C10), r.total.base.ztm, s_.labour);
 }
 
 // ---------------------------------------------------------------------------------------------

@@ -5,6 +5,7 @@
  */
 #include "export/LsrPlan.h"
 
+#include <array>
 #include <optional>
 #include <string>
 #include <vector>
@@ -117,7 +118,7 @@ private:
     const FormInput& in_;
     sheet::SheetPlan plan_;
     Styles s_{};
-    int amountsFirst_ = -1;             // the first of the header's six amount lines
+    std::array<int, 6> amountRows_{};   // the header's six amount lines, as laid
     int bodyFirst_ = 0, bodyLast_ = -1;
 };
 
