@@ -153,7 +153,7 @@ void NormBaseImport::ImportActionClick() {
     startImport(files, *wage);
 }
 
-std::optional<std::optional<double>> NormBaseImport::askWage() {
+std::optional<std::optional<talvira::Money>> NormBaseImport::askWage() {
     QInputDialog* d = wageDialog();
     d->setLabelText(kWageLabel);
     d->setTextValue({});
@@ -169,7 +169,7 @@ std::optional<std::optional<double>> NormBaseImport::askWage() {
     }
 }
 
-void NormBaseImport::startImport(const QStringList& files, std::optional<double> wagePerHour) {
+void NormBaseImport::startImport(const QStringList& files, std::optional<talvira::Money> wagePerHour) {
     if (running()) return;
     std::vector<fs::path> paths;
     for (const QString& f : files) paths.emplace_back(f.toStdString());

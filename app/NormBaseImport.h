@@ -73,7 +73,7 @@ public:
     /** The help item: where the base in Base/ came from. */
     void OriginActionClick();
     /** Starts importing `files` into Base/ under the start directory. */
-    void startImport(const QStringList& files, std::optional<double> wagePerHour);
+    void startImport(const QStringList& files, std::optional<talvira::Money> wagePerHour);
     /** Whether an import is under way (built or being put in place). */
     bool running() const { return job_ != nullptr; }
     /** Asks a running import to stop and hides its progress window; returns at once. Its
@@ -89,7 +89,7 @@ signals:
 
 private:
     /** Asks for the wage until it is a number or empty; nothing when the user cancels. */
-    std::optional<std::optional<double>> askWage();
+    std::optional<std::optional<talvira::Money>> askWage();
     void showProgress();
     void finishImport();
 

@@ -19,6 +19,8 @@
 #include <QLineEdit>
 #include <QPushButton>
 #include <QShowEvent>
+#include <QTabWidget>
+#include <QTableView>
 #include <QTableWidget>
 #include <QVBoxLayout>
 
@@ -47,6 +49,84 @@ void setCellText(QTableWidget* grid, int row, int column, const QString& text) {
 const Qt::Alignment kRight = Qt::AlignRight | Qt::AlignVCenter;
 
 }  // namespace
+
+/** Every position's lines (editing::positionLines) one block after another, written only for
+ *  the rows the view asks for: ten thousand positions make some hundred thousand lines. */
+class PositionLinesModel : public QAbstractTableModel {
+public:
+    using QAbstractTableModel::QAbstractTableModel;
+
+    /** Follows `result` (nullptr: none), whose positions belong to `rows`. */
+    void show(const talvira::model::BaseIndexResult* result, const std::vector<talvira::model::PositionRow>* rows,
+              const talvira::model::EstimateParams& params, char sep) {
+        std::vector<size_t> starts = result ? talvira::editing::positionLineStarts(*result) : std::vector<size_t>{0};
+        const bool sameRows = starts.back() == starts_.back();
+        if (!sameRows) beginResetModel();
+        result_ = result;
+        rows_ = rows;
+        params_ = params;
+        sep_ = sep;
+        starts_ = std::move(starts);
+        cached_ = SIZE_MAX;
+        if (!sameRows) endResetModel();
+        else if (!starts_.empty() && starts_.back() > 0)
+            emit dataChanged(index(0, 0), index(int(starts_.back()) - 1, 3));
+    }
+
+    /** The font of headings and totals. */
+    QFont bold;
+
+    int rowCount(const QModelIndex& parent = {}) const override { return parent.isValid() ? 0 : int(starts_.back()); }
+    int columnCount(const QModelIndex& parent = {}) const override { return parent.isValid() ? 0 : 4; }
+
+    QVariant data(const QModelIndex& index, int role) const override {
+        const talvira::editing::TotalsLine* l = line(size_t(index.row()));
+        if (!l) return {};
+        using Kind = talvira::editing::TotalsLine::Kind;
+        switch (role) {
+        case Qt::DisplayRole:
+        case Qt::ToolTipRole: {
+            const std::string* texts[] = {&l->caption, &l->base, &l->index, &l->current};
+            if (role == Qt::ToolTipRole && index.column() != 0) return {};
+            return QString::fromStdString(*texts[index.column()]);
+        }
+        case Qt::TextAlignmentRole: return int(index.column() == 0 ? Qt::AlignLeft | Qt::AlignVCenter : kRight);
+        case Qt::FontRole:
+            return l->kind == Kind::Heading || l->kind == Kind::Total ? QVariant(bold) : QVariant();
+        case Qt::ForegroundRole: return l->kind == Kind::Problem ? QVariant(QColor(160, 0, 0)) : QVariant();
+        default: return {};
+        }
+    }
+
+    QVariant headerData(int section, Qt::Orientation orientation, int role) const override {
+        if (orientation != Qt::Horizontal || role != Qt::DisplayRole) return {};
+        const QString titles[] = {QString(), QStringLiteral("В базисных ценах"), QStringLiteral("Индекс"),
+                                  QStringLiteral("В текущих ценах")};
+        return section >= 0 && section < 4 ? titles[section] : QString();
+    }
+
+private:
+    /** Line `row`, the lines of its position written once for all its cells. */
+    const talvira::editing::TotalsLine* line(size_t row) const {
+        if (!result_ || row >= starts_.back()) return nullptr;
+        const size_t p = size_t(std::upper_bound(starts_.begin(), starts_.end(), row) - starts_.begin()) - 1;
+        if (p >= result_->positions.size()) return nullptr;
+        if (cached_ != p) {
+            lines_ = talvira::editing::positionLines(result_->positions[p], *rows_, params_, sep_);
+            cached_ = p;
+        }
+        const size_t at = row - starts_[p];
+        return at < lines_.size() ? &lines_[at] : nullptr;
+    }
+
+    const talvira::model::BaseIndexResult* result_ = nullptr;
+    const std::vector<talvira::model::PositionRow>* rows_ = nullptr;
+    talvira::model::EstimateParams params_;
+    char sep_ = ',';
+    std::vector<size_t> starts_{0};
+    mutable size_t cached_ = SIZE_MAX;
+    mutable std::vector<talvira::editing::TotalsLine> lines_;
+};
 
 TotalsWindow::TotalsWindow(Estimate estimate)
     : QWidget(nullptr, Qt::Window), estimate_(std::move(estimate)), follower_(estimate_.follower) {
@@ -108,7 +188,34 @@ TotalsWindow::TotalsWindow(Estimate estimate)
     BaseIndexGrid->setWordWrap(false);
     BaseIndexGrid->horizontalHeader()->setSectionResizeMode(0, QHeaderView::Stretch);
     for (int c = 1; c < 4; ++c) BaseIndexGrid->horizontalHeader()->setSectionResizeMode(c, QHeaderView::ResizeToContents);
-    BaseIndexGrid->hide();
+
+    positions_ = new PositionLinesModel(this);
+    positions_->bold = font();
+    positions_->bold.setBold(true);
+    PositionsGrid = new QTableView(this);
+    PositionsGrid->setObjectName("PositionsGrid");
+    PositionsGrid->setModel(positions_);
+    PositionsGrid->verticalHeader()->hide();
+    PositionsGrid->setEditTriggers(QAbstractItemView::NoEditTriggers);
+    PositionsGrid->setWordWrap(false);
+    PositionsGrid->horizontalHeader()->setSectionResizeMode(0, QHeaderView::Stretch);
+    for (int c = 1; c < 4; ++c) PositionsGrid->horizontalHeader()->setSectionResizeMode(c, QHeaderView::ResizeToContents);
+    auto* positionsPage = new QWidget;
+    auto* positionsNote = new QLabel(QStringLiteral("ЭМ, М, прямые затраты и итог позиции переводятся в текущие цены "
+                                                    "по виду работ: см. «Итоги»."),
+                                     positionsPage);
+    positionsNote->setObjectName("PositionsNote");
+    positionsNote->setWordWrap(true);
+    auto* positionsLayout = new QVBoxLayout(positionsPage);
+    positionsLayout->setContentsMargins(0, 0, 0, 0);
+    positionsLayout->addWidget(positionsNote);
+    positionsLayout->addWidget(PositionsGrid, 1);
+    BaseIndexTabs = new QTabWidget(this);
+    BaseIndexTabs->setObjectName("BaseIndexTabs");
+    BaseIndexTabs->addTab(BaseIndexGrid, QStringLiteral("Итоги"));
+    BaseIndexTabs->addTab(positionsPage, QStringLiteral("По позициям"));
+    connect(BaseIndexTabs, &QTabWidget::currentChanged, this, [this] { showPositions(); });
+    BaseIndexTabs->hide();
 
     auto* bottom = new QHBoxLayout;
     bottom->addWidget(CountLabel);
@@ -118,7 +225,7 @@ TotalsWindow::TotalsWindow(Estimate estimate)
     auto* layout = new QVBoxLayout(this);
     layout->addWidget(SumsGrid);
     layout->addWidget(BlockGrid, 1);
-    layout->addWidget(BaseIndexGrid, 1);
+    layout->addWidget(BaseIndexTabs, 1);
     layout->addLayout(bottom);
     // Compact: rows as high as the estimate grid's, the window as large as the whole block.
     const int rowHeight = fontMetrics().height() + 4;
@@ -126,6 +233,11 @@ TotalsWindow::TotalsWindow(Estimate estimate)
         grid->verticalHeader()->setSectionResizeMode(QHeaderView::Fixed);
         grid->verticalHeader()->setDefaultSectionSize(rowHeight);
         grid->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    }
+    // Rows of one height (a view of a hundred thousand lines measures none of them).
+    for (QTableView* grid : {static_cast<QTableView*>(BaseIndexGrid), PositionsGrid}) {
+        grid->verticalHeader()->setSectionResizeMode(QHeaderView::Fixed);
+        grid->verticalHeader()->setDefaultSectionSize(rowHeight);
     }
     SumsGrid->setFixedHeight(SumsGrid->horizontalHeader()->sizeHint().height() + rowHeight + 2 * SumsGrid->frameWidth());
     BlockGrid->setMinimumHeight(BlockGrid->horizontalHeader()->sizeHint().height() + BlockGrid->rowCount() * rowHeight +
@@ -165,10 +277,13 @@ bool TotalsWindow::showBaseIndex() {
         shownBaseIndex_ = result != nullptr;
         SumsGrid->setVisible(!shownBaseIndex_);
         BlockGrid->setVisible(!shownBaseIndex_);
-        BaseIndexGrid->setVisible(shownBaseIndex_);
+        BaseIndexTabs->setVisible(shownBaseIndex_);
         if (shownBaseIndex_) templateSize_ = size();
+        layout()->activate();  // the smallest size of the view now shown, not of the one hidden
         resize(shownBaseIndex_ ? QSize(std::max(width(), 640), std::max(height(), 600)) : templateSize_);
+        if (isVisible()) keepOnScreen();
     }
+    showPositions();
     if (!result) return false;
     const char sep = talvira::dbctrls::userDecimalSeparator();
     std::vector<talvira::editing::TotalsLine> lines =
@@ -201,6 +316,14 @@ bool TotalsWindow::showBaseIndex() {
         if (l.kind == Kind::Heading || l.kind == Kind::Note || l.kind == Kind::Problem) BaseIndexGrid->setSpan(r, 0, 1, 4);
     }
     return true;
+}
+
+void TotalsWindow::showPositions() {
+    const talvira::model::BaseIndexResult* result = estimate_.document ? estimate_.document->baseIndex() : nullptr;
+    // Written only while looked at: the tab is shown again with the lines of the moment.
+    if (result && !(isVisible() && BaseIndexTabs->currentIndex() == 1)) return;
+    positions_->show(result, &follower_.rows(), result ? estimate_.document->side().params : talvira::model::EstimateParams{},
+                     talvira::dbctrls::userDecimalSeparator());
 }
 
 void TotalsWindow::showBlock() {
@@ -287,7 +410,33 @@ QPoint clientPlaceBeside(const QRect& anchorFrame, const QRect& anchorClient, co
     return frameAt + QPoint(frame.left(), frame.top());
 }
 
+QRect keptOnScreen(const QRect& frame, const QRect& screen) {
+    const QSize size = frame.size().boundedTo(screen.size());
+    const int x = std::clamp(frame.left(), screen.left(), screen.right() + 1 - size.width());
+    const int y = std::clamp(frame.top(), screen.top(), screen.bottom() + 1 - size.height());
+    return {QPoint(x, y), size};
+}
+
+void TotalsWindow::keepOnScreen() {
+    QScreen* s = QGuiApplication::screenAt(frameGeometry().center());
+    if (!s) s = screen();
+    if (!s) return;
+    // The frame this window has, or before the window manager has framed it, the estimate
+    // window's (the same kind of window, the same decorations).
+    auto margins = [](const QRect& outer, const QRect& inner) {
+        return QMargins(inner.left() - outer.left(), inner.top() - outer.top(), outer.right() - inner.right(),
+                        outer.bottom() - inner.bottom());
+    };
+    QMargins frame = margins(frameGeometry(), geometry());
+    if (frame.isNull()) frame = margins(estimate_.window.frameGeometry(), estimate_.window.geometry());
+    const QRect outer = geometry().marginsAdded(frame);
+    const QRect kept = keptOnScreen(outer, s->availableGeometry());
+    if (kept != outer) setGeometry(kept.marginsRemoved(frame));
+}
+
 void TotalsWindow::showEvent(QShowEvent* event) {
+    // The view of the moment first: its size is the one to place.
+    showBlock();
     if (!placed_) {
         // First shown beside the estimate window, on its screen; afterwards where the user left it.
         placed_ = true;
@@ -299,7 +448,7 @@ void TotalsWindow::showEvent(QShowEvent* event) {
         // knows no frame of its own, and a position given for the frame would be taken for
         // the client area's, the title bar then standing above it (off the screen at the top).
         setGeometry(QRect(clientAt, size()));
+        keepOnScreen();  // a window larger than the screen made to fit it
     }
-    showBlock();
     QWidget::showEvent(event);
 }

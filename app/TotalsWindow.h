@@ -5,7 +5,9 @@
  * charge rates of the estimate window change; the count of positions and of incomplete ones,
  * and the walk to the next incomplete position. Not modal; created with the estimate window,
  * shown and hidden, never re-created, so it keeps its place while the program runs. It opens
- * wholly on the screen of the estimate window, just large enough for the whole block.
+ * wholly on the screen of the estimate window, just large enough for the whole block, and stays
+ * there when it grows for an estimate by the base-index method, whose totals it shows on one tab
+ * and each position's amounts on another.
  */
 #include "editing/TotalsFollower.h"
 #include "export/EstimateTotals.h"
@@ -20,7 +22,10 @@ class QAction;
 class QLabel;
 class QPushButton;
 class QLineEdit;
+class QTabWidget;
+class QTableView;
 class QTableWidget;
+class PositionLinesModel;
 namespace talvira::dbctrls {
 class DBGrid;
 }
@@ -38,6 +43,10 @@ QPoint placeBeside(const QRect& anchor, const QSize& size, const QRect& screen);
  *  stands as placeBeside() places it. */
 QPoint clientPlaceBeside(const QRect& anchorFrame, const QRect& anchorClient, const QSize& clientSize,
                          const QRect& screen);
+
+/** The outer frame `frame` kept within `screen` (the available area): as large as the screen at
+ *  most, moved in from an edge it reaches past; unchanged when it is within. */
+QRect keptOnScreen(const QRect& frame, const QRect& screen);
 
 class TotalsWindow : public QWidget {
     Q_OBJECT
@@ -65,10 +74,14 @@ public:
     /** The six sums of the totals row: cost, base wages, materials, machine operation,
      *  machine operators' wages, labour. */
     QTableWidget* SumsGrid = nullptr;
-    /** By the base-index method, in place of the two above: per type of work and for the
-     *  estimate, in base and current prices with each index, VAT after them, then what could
-     *  not be computed. Columns caption, base, index, current. */
+    /** By the base-index method, in place of the two above, two tabs: "Итоги" (BaseIndexGrid)
+     *  and "По позициям" (PositionsGrid). */
+    QTabWidget* BaseIndexTabs = nullptr;
+    /** Per type of work and for the estimate, in base and current prices with each index, VAT
+     *  after them, then what could not be computed. Columns caption, base, index, current. */
     QTableWidget* BaseIndexGrid = nullptr;
+    /** Each position's own amounts, a block of lines per position, in the same columns. */
+    QTableView* PositionsGrid = nullptr;
     QLabel* CountLabel = nullptr;       // "Позиций: N, не заполнено: M"
     QPushButton* NextButton = nullptr;  // "Следующая незаполненная"
     QLabel* MessageLabel = nullptr;     // what the walk has to say
@@ -105,11 +118,16 @@ private:
     void showMessage(const QString& text);
     /** Fills BaseIndexGrid; false for an estimate by the template. */
     bool showBaseIndex();
+    /** The positions' lines after the result, while their tab is the one shown. */
+    void showPositions();
+    /** The window moved (and made smaller) as far as it takes to stand wholly on its screen. */
+    void keepOnScreen();
 
     Estimate estimate_;
     talvira::editing::TotalsFollower& follower_;
     talvira::xls::EstimateTotals totals_;
     bool placed_ = false;
     bool shownBaseIndex_ = false;   // which of the two views is shown
+    PositionLinesModel* positions_ = nullptr;
     QSize templateSize_;      // the window's size for the workbook's block
 };

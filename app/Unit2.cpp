@@ -15,6 +15,7 @@
 #include "editing/EstimateCommands.h"
 #include "editing/EstimateCompanion.h"
 #include "editing/EstimateHistory.h"
+#include "editing/BaseIndexRules.h"
 #include "editing/BaseIndexText.h"
 #include "editing/PriceConversion.h"
 #include "editing/TotalsFollower.h"
@@ -33,6 +34,7 @@
 #include <QItemSelectionModel>
 #include <QFrame>
 #include <QGroupBox>
+#include <QHeaderView>
 #include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
@@ -40,7 +42,9 @@
 #include <QMessageBox>
 #include <QPlainTextEdit>
 #include <QPushButton>
+#include <QScrollBar>
 #include <QStatusBar>
+#include <QTableWidget>
 #include <QUrl>
 
 #include <filesystem>
@@ -52,6 +56,8 @@ namespace efld = talvira::estimate::fld;
 namespace {
 
 const char* const kHintProperty = "talviraHint";
+/** Set on a control whose tooltip is shown (the others' hints go to the status bar only). */
+const char* const kTipProperty = "talviraTip";
 
 const QString kIncompleteWarning =
     QStringLiteral("Внимание!!! Количество либо стоимость данного ресурса не определено или равно 0");
@@ -75,6 +81,12 @@ QPushButton* pushButton(QWidget* parent, const char* name, const QString& captio
     b->setObjectName(name);
     b->setGeometry(place);
     return b;
+}
+
+/** `text` cut with "…" to `label`'s width, whole in its tooltip. */
+void setElided(QLabel* label, const QString& text) {
+    label->setText(label->fontMetrics().elidedText(text, Qt::ElideRight, std::max(0, label->width())));
+    label->setToolTip(text);
 }
 
 QFrame* raisedFrame(QWidget* parent, const char* name, QFrame::Shape shape, const QRect& place) {
@@ -134,6 +146,17 @@ TForm2::TForm2(QWidget* parent) : QMainWindow(parent), SmetaTable("SmetaTable") 
                         this);
         box.setDefaultButton(QMessageBox::Yes);
         return box.exec() == QMessageBox::Yes;
+    };
+    chooseWorkbook = [this](const QString& question) {
+        QMessageBox box(QMessageBox::Question, QStringLiteral("Talvira"), question, QMessageBox::NoButton, this);
+        QPushButton* form = box.addButton(QStringLiteral("Официальная форма"), QMessageBox::AcceptRole);
+        QPushButton* book = box.addButton(QStringLiteral("Книга по шаблону"), QMessageBox::AcceptRole);
+        box.addButton(QStringLiteral("Отмена"), QMessageBox::RejectRole);
+        box.setDefaultButton(form);
+        box.exec();
+        return box.clickedButton() == form   ? WorkbookChoice::OfficialForm
+               : box.clickedButton() == book ? WorkbookChoice::TemplateWorkbook
+                                             : WorkbookChoice::Nothing;
     };
 }
 
@@ -291,6 +314,18 @@ void TForm2::buildLayout() {
                                                      SmetaDBGrid->rowValue(row, efld::STOIM));
         return look;
     };
+    // By the base-index method a rate's prices are the norm base's, taken as they stand.
+    SmetaDBGrid->tableModel()->readOnlyCell = [this](int row, int col) {
+        if (!document_->byBaseIndex()) return false;
+        const std::string& field = SmetaDBGrid->tableModel()->columns()[size_t(col)].field;
+        auto number = [&](const char* f) { return SmetaDBGrid->rowValue(row, f).asFloat(); };
+        talvira::model::PositionRow r;
+        r.baseWages = number(efld::OSNZP);
+        r.machines = number(efld::EXPLMASH);
+        r.machineWages = number(efld::ZPMASH);
+        r.labour = number(efld::TRUD);
+        return talvira::editing::isRatePrice(r, field);
+    };
     buildPositionPanel();
     placeGrid();
 
@@ -339,6 +374,9 @@ void TForm2::placeGrid() {
         PositionButton->setGeometry(w - 124, 8, 120, 25);
         LevelLabel->setGeometry(4, 2, w - 134, 18);
         PositionLabel->setGeometry(4, 21, w - 134, 18);
+        AmountsGrid->setGeometry(0, 42, w, PositionPanel->height() - 42);
+        // The lines were cut to the width they had (none before the window is first shown).
+        for (QLabel* label : {LevelLabel, PositionLabel}) setElided(label, label->toolTip());
     }
 }
 
@@ -390,7 +428,7 @@ bool TForm2::eventFilter(QObject* watched, QEvent* event) {
     case QEvent::ToolTip: {
         // Hints go to the status bar; only the grid's cut cells show their whole text as a tip.
         auto* w = qobject_cast<QWidget*>(watched);
-        if (w && w->window() == this && w != SmetaDBGrid->viewport()) return true;
+        if (w && w->window() == this && w != SmetaDBGrid->viewport() && !w->property(kTipProperty).toBool()) return true;
         break;
     }
     default: break;
@@ -433,8 +471,10 @@ void TForm2::closeEvent(QCloseEvent* event) {
 
 void TForm2::Button1Click() {
     const char sep = talvira::dbctrls::userDecimalSeparator();
-    const std::string text = talvira::editing::convertPriceTo2000(
-        Edit1->text().toStdString(), NDSEdit->text().toStdString(), KoefEdit->text().toStdString(), sep);
+    const std::string factor =
+        talvira::editing::conversionFactor(document_->side().params, KoefEdit->text().toStdString(), sep);
+    const std::string text =
+        talvira::editing::convertPriceTo2000(Edit1->text().toStdString(), NDSEdit->text().toStdString(), factor, sep);
     Edit2->setText(QString::fromStdString(text));
 }
 
@@ -454,6 +494,14 @@ talvira::model::EstimateTexts TForm2::typedTexts() const {
 
 void TForm2::EButtonClick() {
     storePendingEdit();
+    if (document_->isOpen() && document_->byBaseIndex()) {
+        // The template's workbook computes by the window's rates, not as this estimate does.
+        const WorkbookChoice choice =
+            chooseWorkbook ? chooseWorkbook(QString::fromStdString(talvira::editing::templateWorkbookQuestion(typedTexts())))
+                           : WorkbookChoice::Nothing;
+        if (choice == WorkbookChoice::OfficialForm) LsrItemClick();
+        if (choice != WorkbookChoice::TemplateWorkbook) return;
+    }
     const std::vector<talvira::model::PositionRow> rows = talvira::editing::readPositionRows(SmetaTable);
     // Written beside the estimate, where the user finds it again.
     const talvira::xls::WorkbookPlace place =
@@ -485,19 +533,40 @@ void TForm2::buildPositionPanel() {
     PositionLabel->setObjectName("PositionLabel");
     PositionButton = pushButton(PositionPanel, "PositionButton", QStringLiteral("Данные позиции..."), QRect());
     connect(PositionButton, &QPushButton::clicked, this, [this] { guarded([&] { PositionItemClick(); }); });
+
+    const std::vector<talvira::editing::PositionAmount> columns = talvira::editing::positionAmounts(nullptr, ',');
+    AmountsGrid = new QTableWidget(2, int(columns.size()), PositionPanel);
+    AmountsGrid->setObjectName("AmountsGrid");
+    QStringList titles;
+    for (const talvira::editing::PositionAmount& a : columns) titles << QString::fromStdString(a.caption);
+    AmountsGrid->setHorizontalHeaderLabels(titles);
+    AmountsGrid->setVerticalHeaderLabels({QStringLiteral("в базисных ценах"), QStringLiteral("в текущих ценах")});
+    AmountsGrid->setEditTriggers(QAbstractItemView::NoEditTriggers);
+    AmountsGrid->setSelectionMode(QAbstractItemView::NoSelection);
+    AmountsGrid->setFocusPolicy(Qt::NoFocus);
+    AmountsGrid->setWordWrap(false);
+    AmountsGrid->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    AmountsGrid->horizontalHeader()->setSectionResizeMode(QHeaderView::ResizeToContents);
+    AmountsGrid->horizontalHeader()->setStretchLastSection(true);
+    const int rowHeight = AmountsGrid->fontMetrics().height() + 4;
+    AmountsGrid->verticalHeader()->setSectionResizeMode(QHeaderView::Fixed);
+    AmountsGrid->verticalHeader()->setDefaultSectionSize(rowHeight);
+    for (int r = 0; r < 2; ++r)
+        for (int c = 0; c < AmountsGrid->columnCount(); ++c) {
+            auto* item = new QTableWidgetItem;
+            item->setTextAlignment(Qt::AlignRight | Qt::AlignVCenter);
+            item->setFlags(Qt::ItemIsEnabled);
+            AmountsGrid->setItem(r, c, item);
+        }
+    // Large amounts scroll sideways: room for the scroll bar under the two rows.
+    const int gridHeight = AmountsGrid->horizontalHeader()->sizeHint().height() + 2 * rowHeight +
+                           2 * AmountsGrid->frameWidth() + AmountsGrid->horizontalScrollBar()->sizeHint().height();
+    PositionPanel->resize(client_->width(), 42 + gridHeight);
+    for (QWidget* w : {static_cast<QWidget*>(LevelLabel), static_cast<QWidget*>(PositionLabel), AmountsGrid->viewport()})
+        w->setProperty(kTipProperty, true);
     PositionPanel->hide();
     connect(SmetaDBGrid->selectionModel(), &QItemSelectionModel::currentRowChanged, this, [this] { showPositionPanel(); });
 }
-
-namespace {
-
-/** `text` cut with "…" to `label`'s width, whole in its tooltip. */
-void setElided(QLabel* label, const QString& text) {
-    label->setText(label->fontMetrics().elidedText(text, Qt::ElideRight, label->width()));
-    label->setToolTip(text);
-}
-
-}  // namespace
 
 void TForm2::showPositionPanel() {
     if (!Totals || !PositionPanel || !ParamsItem) return;  // still being built
@@ -513,16 +582,51 @@ void TForm2::showPositionPanel() {
     const bool position = byBaseIndex && row >= 0 && size_t(row) < rows.size();
     PositionItem->setEnabled(position);
     PositionButton->setEnabled(position);
+    showRateControls(byBaseIndex);
     if (!byBaseIndex) return;
     const char sep = talvira::dbctrls::userDecimalSeparator();
     setElided(LevelLabel, QString::fromStdString(talvira::editing::estimateSummary(doc.side().params, sep)));
     if (!position) {
         setElided(PositionLabel, QString());
+        showAmounts(nullptr);
         return;
     }
     const talvira::model::PositionRow& r = rows[size_t(row)];
+    const talvira::model::PositionResult* result = doc.positionOf(size_t(row));
     setElided(PositionLabel, QString::fromStdString(talvira::editing::positionSummary(
-                                 r, doc.extraOf(r.count), doc.positionOf(size_t(row)), doc.side().params, doc.tables(), sep)));
+                                 r, doc.extraOf(r.count), result, doc.side().params, doc.tables(), sep)));
+    showAmounts(result);
+}
+
+void TForm2::showAmounts(const talvira::model::PositionResult* position) {
+    const char sep = talvira::dbctrls::userDecimalSeparator();
+    const std::vector<talvira::editing::PositionAmount> amounts = talvira::editing::positionAmounts(position, sep);
+    const QString byWorkType =
+        QStringLiteral("В текущие цены переводится по виду работ: Расчет → Итоги сметы");
+    for (int c = 0; c < int(amounts.size()); ++c) {
+        const talvira::editing::PositionAmount& a = amounts[size_t(c)];
+        AmountsGrid->item(0, c)->setText(QString::fromStdString(a.base));
+        QTableWidgetItem* current = AmountsGrid->item(1, c);
+        current->setText(QString::fromStdString(a.current));
+        current->setToolTip(a.current.empty() && !a.base.empty() ? byWorkType : QString());
+    }
+}
+
+void TForm2::showRateControls(bool byBaseIndex) {
+    const std::pair<QLabel*, QLineEdit*> rates[] = {{NRLabel, NREdit}, {PNLabel, PNEdit}, {SULabel, SUEdit},
+                                                    {ZULabel, ZUEdit}, {VZSLabel, VZSEdit}, {KoefLabel, KoefEdit}};
+    for (const auto& [label, edit] : rates) {
+        const QString why =
+            byBaseIndex ? QString::fromStdString(talvira::editing::unusedByBaseIndex(edit->objectName().toStdString()))
+                        : QString();
+        if (edit->isEnabled() == why.isEmpty()) continue;
+        for (QWidget* w : {static_cast<QWidget*>(label), static_cast<QWidget*>(edit)}) {
+            w->setEnabled(why.isEmpty());
+            w->setToolTip(why);
+            w->setProperty(kTipProperty, !why.isEmpty());
+            setHint(w, why);
+        }
+    }
 }
 
 void TForm2::ParamsItemClick() {

@@ -25,6 +25,7 @@ class QMenu;
 class QPlainTextEdit;
 class QPushButton;
 class QStatusBar;
+class QTableWidget;
 class UndoCommands;
 class EstimateParamsDialog;
 class PositionDialog;
@@ -64,6 +65,11 @@ public:
     /** Asks whether to write the template workbook instead of the official form, which an
      *  estimate by the template cannot have; a Yes/No box by default. Tests replace it. */
     std::function<bool(const QString& question)> offerTemplateWorkbook;
+    /** What "Excel" writes of an estimate by the base-index method. */
+    enum class WorkbookChoice { OfficialForm, TemplateWorkbook, Nothing };
+    /** Asks it ("Официальная форма" / "Книга по шаблону" / "Отмена"); a box by default. Tests
+     *  replace it. */
+    std::function<WorkbookChoice(const QString& question)> chooseWorkbook;
     /** Asks whether to take the shipped tables' НР and СП percentages in place of those the
      *  estimate kept ("Взять из таблиц" / "Оставить"); a box by default. Tests replace it. */
     std::function<bool(const QString& question)> askTablePercents;
@@ -136,11 +142,15 @@ public:
     QAction* ParamsItem = nullptr;          // "&Параметры сметы..."
     QAction* PositionItem = nullptr;        // "&Данные позиции..." (by the base-index method)
     /** By the base-index method, between the price converter and the grid: the estimate's price
-     *  levels and indices, what the current position keeps, and a button for its data. */
+     *  levels and indices, what the current position keeps, a button for its data, and its
+     *  amounts in base and current prices. */
     QFrame* PositionPanel = nullptr;
     QLabel* LevelLabel = nullptr;
     QLabel* PositionLabel = nullptr;
     QPushButton* PositionButton = nullptr;
+    /** The current position's ОТ, ЭМ, в т.ч. ОТМ, М, ПЗ, ФОТ, НР, СП and total: a column each,
+     *  a row for base and one for current prices. */
+    QTableWidget* AmountsGrid = nullptr;
     EstimateParamsDialog* ParamsDialog = nullptr;
     PositionDialog* PositionDlg = nullptr;
 
@@ -156,7 +166,8 @@ public:
     void ParamsItemClick();
     void PositionItemClick();
     /** The position panel and the estimate menu after the estimate, its parameters and the
-     *  current position. */
+     *  current position; the charge rates that count for nothing by the base-index method
+     *  disabled, saying why. */
     void showPositionPanel();
 
     // ---- the estimate document's views ---------------------------------------------------
@@ -177,6 +188,11 @@ private:
     void buildMenu();
     void buildPositionPanel();
     void placeGrid();
+    /** The template's charge rates enabled by the template, disabled with their reason by the
+     *  base-index method. */
+    void showRateControls(bool byBaseIndex);
+    /** The current position's amounts in AmountsGrid (nullptr: none). */
+    void showAmounts(const talvira::model::PositionResult* position);
     /** A charge rate's label and edit, named `name` + "Label" / "Edit"; the edit joins rateEdits(). */
     QLineEdit* rateEdit(QLabel*& label, const char* name, const QString& caption, int top, const std::string& text);
     void setHint(QWidget* w, const QString& hint);

@@ -14,8 +14,10 @@ namespace {
 using i128 = __int128;
 
 constexpr int64_t kMax64 = std::numeric_limits<int64_t>::max();
-
-const std::string kTooBig = "Число слишком велико для расчёта сметы";
+// 10^38 still fits in 128 bits; two decimals of room are kept for percent().
+constexpr int kMostPlaces = 36;
+// No file writes a number with more digits after the point or a larger exponent.
+constexpr int64_t kMostFraction = 100'000;
 
 i128 pow10(int n) {
     i128 p = 1;
@@ -23,26 +25,41 @@ i128 pow10(int n) {
     return p;
 }
 
+void checkPlaces(int places) {
+    if (places < 0 || places > kMostPlaces) decimal_detail::tooLarge();
+}
+
 /** n / d rounded half up, away from zero (d > 0). */
 i128 divRound(i128 n, i128 d) {
     i128 q = n / d;
     const i128 r = n % d;
-    const i128 twice = (r < 0 ? -r : r) * 2;
-    if (twice >= d) q += n < 0 ? -1 : 1;
+    if ((r < 0 ? -r : r) * 2 >= d) q += n < 0 ? -1 : 1;
     return q;
 }
 
 int64_t narrow(i128 v) {
-    if (v > kMax64 || v < -kMax64) throw Error(kTooBig);
+    if (v > kMax64 || v < -kMax64) decimal_detail::tooLarge();
     return static_cast<int64_t>(v);
 }
 
 i128 mulChecked(i128 a, i128 b) {
     i128 out = 0;
-    if (__builtin_mul_overflow(a, b, &out)) throw Error(kTooBig);
+    if (__builtin_mul_overflow(a, b, &out)) decimal_detail::tooLarge();
     return out;
 }
 
+i128 addChecked(i128 a, i128 b) {
+    i128 out = 0;
+    if (__builtin_add_overflow(a, b, &out)) decimal_detail::tooLarge();
+    return out;
+}
+
+/** `units` at `from` places as a count at `to` places: exact upwards, rounded once downwards. */
+i128 rescaled(i128 units, int from, int to) {
+    return to >= from ? mulChecked(units, pow10(to - from)) : divRound(units, pow10(from - to));
+}
+
+bool isDigit(char c) { return c >= '0' && c <= '9'; }
 bool isBlank(char c) { return c == ' ' || c == '\t'; }
 
 std::string_view trimmed(std::string_view s) {
@@ -51,104 +68,115 @@ std::string_view trimmed(std::string_view s) {
     return s;
 }
 
-/**
- * A decimal number (sign, digits, one '.' or ',', digits, and with `exponent` an E part) as a
- * count of 10^-places, rounded half up once. Nothing when the text is no such number or the
- * count does not fit in 64 bits.
- */
-std::optional<int64_t> scaled(std::string_view text, int places, bool exponent) {
-    text = trimmed(text);
-    bool negative = false;
-    if (!text.empty() && (text[0] == '-' || text[0] == '+')) {
-        negative = text[0] == '-';
-        text.remove_prefix(1);
-    }
-    std::string digits;  // significant digits, leading zeros dropped
-    int fraction = 0;    // how many of the digits read stood after the separator
-    bool any = false, point = false;
+/** A stored double's shortest decimal form at `places`; talvira::Error for NaN, an endless
+ *  value or one beyond the range. */
+int64_t scaledDouble(double v, int places, const char* what) {
+    const std::optional<DecimalText> d = DecimalText::fromDouble(v);
+    if (!d) throw Error(std::string("Не число в поле ") + what);
+    const std::optional<int64_t> u = d->scaled(places);
+    if (!u) decimal_detail::tooLarge();
+    return *u;
+}
+
+}  // namespace
+
+void decimal_detail::tooLarge() { throw Error("Число слишком велико для точного расчёта"); }
+
+// ---------------------------------------------------------------------------------------------
+// Reading
+// ---------------------------------------------------------------------------------------------
+
+std::optional<DecimalText> DecimalText::parse(std::string_view s, DecimalSyntax syntax) {
+    if (syntax == DecimalSyntax::Typed) s = trimmed(s);
+    DecimalText d;
     size_t i = 0;
-    for (; i < text.size(); ++i) {
-        const char c = text[i];
-        if (c >= '0' && c <= '9') {
+    if (i < s.size() && (s[i] == '-' || s[i] == '+')) d.negative_ = s[i++] == '-';
+    std::string digits;
+    int64_t fraction = 0;  // digits read after the separator
+    bool any = false, point = false;
+    for (; i < s.size(); ++i) {
+        const char c = s[i];
+        if (isDigit(c)) {
             any = true;
-            if (!(digits.empty() && c == '0')) digits += c;
-            if (point) ++fraction;
-        } else if ((c == '.' || c == ',') && !point) {
+            if (!digits.empty() || c != '0') digits += c;
+            if (point && ++fraction > kMostFraction) return std::nullopt;
+        } else if (!point && (c == '.' || (c == ',' && syntax != DecimalSyntax::XsDecimal))) {
             point = true;
+            d.unusual_ = c == ',';
         } else {
             break;
         }
     }
     if (!any) return std::nullopt;
-    int exp10 = 0;
-    if (i < text.size()) {
-        if (!exponent || (text[i] != 'e' && text[i] != 'E')) return std::nullopt;
-        const std::string_view e = text.substr(i + 1);
-        const char* begin = e.data() + (!e.empty() && e[0] == '+' ? 1 : 0);
-        const auto [end, ec] = std::from_chars(begin, e.data() + e.size(), exp10);
-        if (ec != std::errc() || end != e.data() + e.size() || begin == end) return std::nullopt;
+    int64_t exponent = 0;
+    if (syntax == DecimalSyntax::Lenient && i < s.size() && (s[i] == 'e' || s[i] == 'E')) {
+        d.unusual_ = true;
+        ++i;
+        bool minus = false;
+        if (i < s.size() && (s[i] == '-' || s[i] == '+')) minus = s[i++] == '-';
+        if (i == s.size()) return std::nullopt;
+        for (; i < s.size() && isDigit(s[i]); ++i) {
+            exponent = exponent * 10 + (s[i] - '0');
+            if (exponent > kMostFraction) return std::nullopt;
+        }
+        if (minus) exponent = -exponent;
     }
-    if (digits.empty()) return 0;
-    // value = digits × 10^shift in units of 10^-places
-    const long shift = long(exp10) - fraction + places;
-    const long kept = long(digits.size()) + (shift < 0 ? shift : 0);  // digits left of the unit
-    if (kept < 0) return 0;                                          // below a tenth of a unit
-    if (kept + (shift > 0 ? shift : 0) > 19) return std::nullopt;    // beyond 64 bits
-    i128 n = 0;
-    for (long k = 0; k < kept; ++k) n = n * 10 + (digits[size_t(k)] - '0');
-    if (shift < 0) {
-        if (size_t(kept) < digits.size() && digits[size_t(kept)] >= '5') ++n;  // half up
-    } else {
-        n *= pow10(int(shift));
+    if (i != s.size()) return std::nullopt;
+    d.exponent_ = exponent - fraction;
+    // Trailing zeros go into the exponent, so that the digits stay short.
+    while (!digits.empty() && digits.back() == '0') {
+        digits.pop_back();
+        ++d.exponent_;
     }
-    if (n > kMax64) return std::nullopt;
-    return negative ? -int64_t(n) : int64_t(n);
-}
-
-/** The shortest decimal text that reads back as `v` ("32.74", "1e-07"). */
-std::string shortest(double v, const char* what) {
-    if (!std::isfinite(v)) throw Error(std::string("Не число в поле ") + what);
-    std::array<char, 64> buf{};
-    const auto r = std::to_chars(buf.data(), buf.data() + buf.size(), v);
-    return std::string(buf.data(), r.ptr);
-}
-
-/** units at `places` decimals as plain text with exactly `keep` decimals or, keep < 0, the
- *  decimals it needs. */
-std::string fixedText(int64_t units, int places, int keep, char sep) {
-    const bool negative = units < 0;
-    uint64_t u = negative ? uint64_t(0) - uint64_t(units) : uint64_t(units);
-    const uint64_t scale = uint64_t(pow10(places));
-    std::string whole = std::to_string(u / scale);
-    std::string frac = std::to_string(u % scale);
-    frac.insert(0, size_t(places) - frac.size(), '0');
-    if (keep < 0) {
-        while (!frac.empty() && frac.back() == '0') frac.pop_back();
-    } else {
-        frac.resize(size_t(keep), '0');
-    }
-    std::string out = negative && (u != 0) ? "-" : "";
-    out += whole;
-    if (!frac.empty()) out += sep + frac;
-    return out;
-}
-
-double nearestDouble(const std::string& text) {
-    double d = 0;
-    std::from_chars(text.data(), text.data() + text.size(), d);
+    d.digits_ = std::move(digits);
+    if (d.digits_.empty()) d.negative_ = false;
     return d;
 }
 
-}  // namespace
+std::optional<DecimalText> DecimalText::fromDouble(double v) {
+    if (!std::isfinite(v)) return std::nullopt;
+    std::array<char, 64> buf{};
+    const auto [end, ec] = std::to_chars(buf.data(), buf.data() + buf.size(), v);
+    if (ec != std::errc()) return std::nullopt;
+    std::optional<DecimalText> d = parse(std::string_view(buf.data(), size_t(end - buf.data())), DecimalSyntax::Lenient);
+    if (d) d->unusual_ = false;
+    return d;
+}
+
+std::optional<int64_t> DecimalText::scaled(int places) const {
+    if (digits_.empty()) return 0;
+    const int64_t shift = exponent_ + places;  // value × 10^places = digits × 10^shift
+    const int64_t len = int64_t(digits_.size());
+    if (len + shift > 19) return std::nullopt;  // beyond 64 bits whatever the digits
+    if (len + shift < 0) return 0;              // below a tenth of a unit
+    const int64_t whole = std::min(len, len + shift);
+    i128 v = 0;
+    for (int64_t k = 0; k < whole; ++k) v = v * 10 + (digits_[size_t(k)] - '0');
+    for (int64_t k = 0; k < shift; ++k) v *= 10;
+    if (whole < len && digits_[size_t(whole)] >= '5') ++v;  // half up, away from zero
+    if (v > kMax64) return std::nullopt;
+    return negative_ ? -int64_t(v) : int64_t(v);
+}
+
+std::optional<Money> DecimalText::money() const {
+    const std::optional<int64_t> k = scaled(kMoneyPlaces);
+    return k ? std::optional(Money::fromKopecks(*k)) : std::nullopt;
+}
+
+std::optional<Dec7> DecimalText::dec7() const {
+    const std::optional<int64_t> u = scaled(kDec7Places);
+    return u ? std::optional(Dec7::fromUnits(*u)) : std::nullopt;
+}
+
+bool isXsDecimal(std::string_view text) { return DecimalText::parse(text, DecimalSyntax::XsDecimal).has_value(); }
 
 // ---------------------------------------------------------------------------------------------
-// Dec7
+// Dec7 and Money
 // ---------------------------------------------------------------------------------------------
 
-std::optional<Dec7> Dec7::tryParse(std::string_view text) {
-    const std::optional<int64_t> u = scaled(text, 7, false);
-    if (!u) return std::nullopt;
-    return fromUnits(*u);
+std::optional<Dec7> Dec7::tryParse(std::string_view text, DecimalSyntax syntax) {
+    const std::optional<DecimalText> d = DecimalText::parse(text, syntax);
+    return d ? d->dec7() : std::nullopt;
 }
 
 Dec7 Dec7::parse(std::string_view text, std::string_view what) {
@@ -157,33 +185,20 @@ Dec7 Dec7::parse(std::string_view text, std::string_view what) {
     throw Error(what.empty() ? shown : std::string(what) + ": " + shown);
 }
 
-Dec7 Dec7::fromDouble(double v) {
-    const std::optional<int64_t> u = scaled(shortest(v, "количества"), 7, true);
-    if (!u) throw Error(kTooBig);
-    return fromUnits(*u);
+Dec7 Dec7::fromDouble(double v) { return fromUnits(scaledDouble(v, kDec7Places, "количества")); }
+
+std::string Dec7::text(char sep) const { return decimalText(*this, kQuantityText, sep); }
+
+double Dec7::toDouble() const { return talvira::toDouble(units_, kDec7Places); }
+
+Money Money::fromDouble(double v) { return fromKopecks(scaledDouble(v, kMoneyPlaces, "стоимости")); }
+
+std::optional<Money> Money::tryParse(std::string_view text, DecimalSyntax syntax) {
+    const std::optional<DecimalText> d = DecimalText::parse(text, syntax);
+    return d ? d->money() : std::nullopt;
 }
 
-std::string Dec7::text(char sep) const { return fixedText(units_, 7, -1, sep); }
-
-double Dec7::toDouble() const { return nearestDouble(text('.')); }
-
-// ---------------------------------------------------------------------------------------------
-// Money
-// ---------------------------------------------------------------------------------------------
-
-Money Money::fromDouble(double v) {
-    const std::optional<int64_t> k = scaled(shortest(v, "стоимости"), 2, true);
-    if (!k) throw Error(kTooBig);
-    return fromKopecks(*k);
-}
-
-std::optional<Money> Money::tryParse(std::string_view text) {
-    const std::optional<int64_t> k = scaled(text, 2, false);
-    if (!k) return std::nullopt;
-    return fromKopecks(*k);
-}
-
-std::string Money::text(char sep) const { return fixedText(kopecks_, 2, 2, sep); }
+std::string Money::text(char sep) const { return decimalText(*this, kMoneyText, sep); }
 
 std::string Money::grouped(char sep, std::string_view groupSep) const {
     std::string t = text(sep);
@@ -193,34 +208,108 @@ std::string Money::grouped(char sep, std::string_view groupSep) const {
     return t;
 }
 
-double Money::toDouble() const { return nearestDouble(text('.')); }
+double Money::toDouble() const { return talvira::toDouble(kopecks_, kMoneyPlaces); }
 
-Dec7 Money::toDec7() const { return Dec7::fromUnits(narrow(mulChecked(kopecks_, 100'000))); }
+Dec7 Money::toDec7() const { return Dec7::fromUnits(rescale(kopecks_, kMoneyPlaces, kDec7Places)); }
 
 // ---------------------------------------------------------------------------------------------
-// Products
+// Exact
 // ---------------------------------------------------------------------------------------------
 
-Money roundMoney(Dec7 a, Money m) {
-    return Money::fromKopecks(narrow(divRound(mulChecked(a.units(), m.kopecks()), Dec7::kScale)));
+Exact Exact::fromUnits(int64_t units, int places) {
+    checkPlaces(places);
+    Exact e;
+    e.units_ = units;
+    e.places_ = places;
+    return e;
 }
 
-Money roundMoney(Dec7 a, Dec7 b, Money m) {
-    const i128 p = mulChecked(mulChecked(a.units(), b.units()), m.kopecks());
-    return Money::fromKopecks(narrow(divRound(p, i128(Dec7::kScale) * Dec7::kScale)));
+Exact operator+(const Exact& a, const Exact& b) {
+    Exact out;
+    out.places_ = std::max(a.places_, b.places_);
+    out.units_ = addChecked(rescaled(a.units_, a.places_, out.places_), rescaled(b.units_, b.places_, out.places_));
+    return out;
 }
 
-Money percentOf(Money m, Dec7 percent) {
-    return Money::fromKopecks(narrow(divRound(mulChecked(m.kopecks(), percent.units()), i128(Dec7::kScale) * 100)));
+Exact operator-(const Exact& a, const Exact& b) { return a + (-b); }
+
+Exact operator*(const Exact& a, const Exact& b) {
+    Exact out;
+    out.places_ = a.places_ + b.places_;
+    checkPlaces(out.places_);
+    out.units_ = mulChecked(a.units_, b.units_);
+    return out;
 }
 
-Money percentOf(Money m, Dec7 percent, Dec7 factor) {
-    const i128 p = mulChecked(mulChecked(m.kopecks(), percent.units()), factor.units());
-    return Money::fromKopecks(narrow(divRound(p, i128(Dec7::kScale) * Dec7::kScale * 100)));
+Exact Exact::operator-() const {
+    Exact out = *this;
+    out.units_ = mulChecked(units_, -1);
+    return out;
 }
 
-Dec7 mul(Dec7 a, Dec7 b) {
-    return Dec7::fromUnits(narrow(divRound(mulChecked(a.units(), b.units()), Dec7::kScale)));
+Exact Exact::percent() const {
+    Exact out = *this;
+    out.places_ += 2;
+    checkPlaces(out.places_);
+    return out;
+}
+
+int64_t Exact::rounded(int places) const {
+    checkPlaces(places);
+    return narrow(rescaled(units_, places_, places));
+}
+
+Money roundMoney(Dec7 a, Money m) { return (Exact(a) * m).money(); }
+
+Money roundMoney(Dec7 a, Dec7 b, Money m) { return (Exact(a) * b * m).money(); }
+
+Money percentOf(Money m, Dec7 percent) { return (Exact(m) * percent).percent().money(); }
+
+Money percentOf(Money m, Dec7 percent, Dec7 factor) { return (Exact(m) * percent * factor).percent().money(); }
+
+Dec7 mul(Dec7 a, Dec7 b) { return (Exact(a) * b).dec7(); }
+
+int64_t rescale(int64_t units, int from, int to) {
+    checkPlaces(from);
+    checkPlaces(to);
+    return narrow(rescaled(units, from, to));
+}
+
+// ---------------------------------------------------------------------------------------------
+// Writing
+// ---------------------------------------------------------------------------------------------
+
+std::string decimalText(int64_t units, int places, DecimalDigits digits, char sep) {
+    if (places < 0 || places > 18 || digits.least < 0 || digits.least > digits.most)
+        throw Error("Внутренняя ошибка: недопустимое число знаков после запятой");
+    const int shown = std::min(places, digits.most);
+    const int64_t u = shown < places ? rescale(units, places, shown) : units;
+    const uint64_t magnitude = u < 0 ? uint64_t(0) - uint64_t(u) : uint64_t(u);
+    const uint64_t scale = uint64_t(pow10(shown));
+    std::string frac;
+    if (shown > 0) {
+        frac = std::to_string(magnitude % scale);
+        frac.insert(0, size_t(shown) - frac.size(), '0');
+    }
+    while (frac.size() > size_t(digits.least) && frac.back() == '0') frac.pop_back();
+    if (frac.size() < size_t(digits.least)) frac.append(size_t(digits.least) - frac.size(), '0');
+    std::string out = u < 0 ? "-" : "";
+    out += std::to_string(magnitude / scale);
+    if (!frac.empty()) (out += sep) += frac;
+    return out;
+}
+
+double toDouble(int64_t units, int places) {
+    checkPlaces(places);
+    // Below 2⁵³ and 10²² both operands are exact doubles, so one division is correctly rounded:
+    // the nearest double to the decimal. Anything else goes through the decimal text.
+    constexpr int64_t kExact = int64_t(1) << 53;
+    if (units > -kExact && units < kExact && places <= 22)
+        return static_cast<double>(units) / static_cast<double>(pow10(places));
+    const std::string text = std::to_string(units) + "e-" + std::to_string(places);
+    double d = 0;
+    std::from_chars(text.data(), text.data() + text.size(), d);
+    return d;
 }
 
 }  // namespace talvira

@@ -212,7 +212,8 @@ Qt::ItemFlags TableModel::flags(const QModelIndex& index) const {
     Qt::ItemFlags fl = Qt::ItemIsEnabled | Qt::ItemIsSelectable;
     if (editable_ && table_ && table_->active()) {
         const int f = fieldOf(index.column());
-        if (f >= 0 && table_->field(f).type != FieldType::AutoInc) fl |= Qt::ItemIsEditable;
+        const bool locked = readOnlyCell && readOnlyCell(index.row(), index.column());
+        if (f >= 0 && table_->field(f).type != FieldType::AutoInc && !locked) fl |= Qt::ItemIsEditable;
     }
     return fl;
 }

@@ -55,6 +55,9 @@ public:
      *  first record (as the table's edit() does on an empty view). */
     void setEditable(bool on);
     bool editable() const { return editable_; }
+    /** Cells of an editable model that take no typing (a value the row holds as given); the
+     *  rest of the row stays editable. */
+    std::function<bool(int row, int col)> readOnlyCell;
     /** The font of the title row; columns make it bold or underlined as they declare. */
     void setTitleFont(const QFont& font);
 

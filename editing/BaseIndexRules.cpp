@@ -55,6 +55,25 @@ void applyQuantities(storage::TableHandle& smeta, const std::vector<QuantityChan
 }
 
 // ---------------------------------------------------------------------------------------------
+// What the estimator types
+// ---------------------------------------------------------------------------------------------
+
+bool isRatePrice(const model::PositionRow& row, std::string_view field) {
+    namespace f = estimate::fld;
+    const bool price = field == f::STOIM || field == f::OSNZP || field == f::MATER || field == f::EXPLMASH ||
+                       field == f::ZPMASH;
+    if (!price) return false;
+    // As the computation tells a rate from a priced material: by wages, machines and labour as
+    // it reads them (a value beyond its range leaves the row open, to be mended).
+    try {
+        return !(Money::fromDouble(row.baseWages).isZero() && Money::fromDouble(row.machines).isZero() &&
+                 Money::fromDouble(row.machineWages).isZero() && Dec7::fromDouble(row.labour).isZero());
+    } catch (const Error&) {
+        return false;
+    }
+}
+
+// ---------------------------------------------------------------------------------------------
 // A new estimate
 // ---------------------------------------------------------------------------------------------
 

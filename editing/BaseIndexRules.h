@@ -53,6 +53,17 @@ std::vector<QuantityChange> followingQuantities(const std::vector<model::Positio
 void applyQuantities(storage::TableHandle& smeta, const std::vector<QuantityChange>& changes);
 
 // ---------------------------------------------------------------------------------------------
+// What the estimator types
+// ---------------------------------------------------------------------------------------------
+
+/** Whether `field` of the stored position `row` is a price the norm base gave a rate, which the
+ *  computation by the base-index method takes as it stands (a change typed there would be a
+ *  norm of one's own, or, for STOIM, ignored): STOIM, OSNZP, MATER, EXPLMASH and ZPMASH of a
+ *  rate, i.e. of a position with wages, machines or labour. A material's price (a material of a
+ *  rate, or a position of its own with a price only) is the estimator's to type. */
+bool isRatePrice(const model::PositionRow& row, std::string_view field);
+
+// ---------------------------------------------------------------------------------------------
 // A new estimate
 // ---------------------------------------------------------------------------------------------
 

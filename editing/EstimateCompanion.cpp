@@ -1,10 +1,10 @@
 #include "editing/EstimateCompanion.h"
 #include "editing/KeptLines.h"
 
+#include "common/AtomicFile.h"
 #include "common/Error.h"
 #include "common/Utf8.h"
 #include "estimate/EstimateFile.h"
-#include "export/WorkbookFile.h"
 #include "storage/Warnings.h"
 
 #include <fstream>
@@ -99,8 +99,7 @@ void saveEstimateTexts(const fs::path& tablePath, const model::EstimateTexts& te
         throw Error("Шапка и ставки сметы не сохранены: файл «" + file.string() +
                     "» не похож на файл шапки сметы и оставлен как есть.");
     const std::string text = companionText(texts);
-    xls::writeFileAtomically(file, std::vector<uint8_t>(text.begin(), text.end()), /*keepExisting=*/false,
-                             "шапку и ставки сметы в файл");
+    writeFileAtomically(file, text, /*keepExisting=*/false, "шапку и ставки сметы в файл");
 }
 
 }  // namespace talvira::editing

@@ -13,10 +13,10 @@
 #include "editing/EstimateSide.h"
 #include "editing/KeptLines.h"
 
+#include "common/AtomicFile.h"
 #include "common/Error.h"
 #include "common/Utf8.h"
 #include "estimate/EstimateFile.h"
-#include "export/WorkbookFile.h"
 #include "storage/Warnings.h"
 
 #include <charconv>
@@ -321,8 +321,7 @@ void saveEstimateSide(const fs::path& tablePath, const EstimateSide& side) {
         throw Error("Параметры расчета сметы не сохранены: файл «" + file.string() +
                     "» не похож на файл данных сметы и оставлен как есть.");
     const std::string text = sideText(side);
-    xls::writeFileAtomically(file, std::vector<uint8_t>(text.begin(), text.end()), /*keepExisting=*/false,
-                             "параметры расчета сметы в файл");
+    writeFileAtomically(file, text, /*keepExisting=*/false, "параметры расчета сметы в файл");
 }
 
 }  // namespace talvira::editing

@@ -37,4 +37,12 @@ std::string convertPriceTo2000(std::string_view price, std::string_view vat, std
     return FloatToCommaStr(static_cast<double>(result), 2);
 }
 
+std::string conversionFactor(const model::EstimateParams& params, std::string_view typedFactor, char sep) {
+    if (params.method != model::Method::BaseIndex) return std::string(typedFactor);
+    if (!params.indexM || params.indexM->units() <= 0)
+        throw Error("В параметрах сметы не указан индекс материалов: цена переводится в базисные цены делением на "
+                    "него (Смета → Параметры сметы...)");
+    return params.indexM->text(sep);
+}
+
 }  // namespace talvira::editing

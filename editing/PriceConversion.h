@@ -12,10 +12,17 @@
  * "Invalid floating point operation" (0 / 0, or a result beyond the fixed-point range of the
  * decimal-comma text), "Floating point overflow" (a result too large for a double).
  */
+#include "model/Params.h"
+
 #include <string>
 #include <string_view>
 
 namespace talvira::editing {
+
+/** The factor the converter divides by, as text: the one typed in KoefEdit (`typedFactor`) for an
+ *  estimate by the template; for one by the base-index method, whose current prices come from
+ *  its indices, its index of materials (talvira::Error saying where to give it when it has none). */
+std::string conversionFactor(const model::EstimateParams& params, std::string_view typedFactor, char sep);
 
 /** Returns the text for Edit2 from the texts of Edit1, NDSEdit and KoefEdit. */
 std::string convertPriceTo2000(std::string_view price, std::string_view vat, std::string_view factor, char sep);

@@ -5,7 +5,7 @@
 #include "export/ChargeBlock.h"
 #include "export/EstimateTotals.h"
 #include "export/SheetLayout.h"
-#include "export/WorkbookFile.h"
+#include "common/AtomicFile.h"
 #include "export/XlsRecords.h"
 
 #include <cmath>
@@ -151,7 +151,7 @@ std::filesystem::path exportEstimateToFile(const std::vector<model::PositionRow>
     XlsWorkbook wb = XlsWorkbook::open(templatePath, decimalSep);
     writeEstimate(wb, rows, texts, decimalSep);
     const std::filesystem::path saved = writeFileAtomically(
-        outPath, [&wb](const std::filesystem::path& tmp) { wb.saveTo(tmp); }, keepExisting);
+        outPath, [&wb](const std::filesystem::path& tmp) { wb.saveTo(tmp); }, keepExisting, "книгу");
     if (open) open(saved);
     return saved;
 }

@@ -1,6 +1,6 @@
 #include "export/LsrForm.h"
 
-#include "export/WorkbookFile.h"
+#include "common/AtomicFile.h"
 
 namespace talvira::lsr {
 
@@ -22,9 +22,10 @@ void writeLsrWorkbook(const FormInput& in, const std::filesystem::path& file) {
 std::filesystem::path exportLsrToFile(const FormInput& in, const std::filesystem::path& outPath, bool keepExisting,
                                       const sheet::Progress& progress) {
     const sheet::SheetPlan plan = planLsr(in);
-    return xls::writeFileAtomically(
+    // a temporary a killed write left beside the target goes with this one
+    return writeFileAtomically(
         outPath, [&](const std::filesystem::path& tmp) { sheet::renderXlsx(plan, tmp, outPath, progress); },
-        keepExisting);
+        keepExisting, "книгу");
 }
 
 std::filesystem::path lsrPathFor(std::string_view estimateName, const std::filesystem::path& dir) {

@@ -1,7 +1,7 @@
 #include "export/XlsxRenderer.h"
 
+#include "common/AtomicFile.h"
 #include "common/Utf8.h"
-#include "export/WorkbookFile.h"
 
 #include <xlsxwriter.h>
 
@@ -194,7 +194,7 @@ void renderXlsx(const SheetPlan& plan, const std::filesystem::path& file, const 
     options.constant_memory = LXW_TRUE;
     errno = 0;
     WorkbookGuard guard{workbook_new_opt(file.c_str(), &options)};
-    if (!guard.wb) xls::writeFailed(shownAs, errno ? errno : ENOMEM, "книгу");
+    if (!guard.wb) writeFailed(shownAs, errno ? errno : ENOMEM, "книгу");
     lxw_doc_properties properties{};
     std::string title = plan.title;
     properties.title = title.data();
@@ -219,7 +219,7 @@ void renderXlsx(const SheetPlan& plan, const std::filesystem::path& file, const 
     const lxw_error closed = workbook_close(wb);
     if (closed != LXW_NO_ERROR) {
         const int err = errno;
-        if (err != 0) xls::writeFailed(shownAs, err, "книгу");
+        if (err != 0) writeFailed(shownAs, err, "книгу");
         throw Error("Не удалось записать книгу «" + shownAs.string() + "»: " + lxw_strerror(closed));
     }
     step(total);

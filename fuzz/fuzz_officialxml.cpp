@@ -24,7 +24,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     }();
     try {
         ImportOptions options;
-        options.wagePerHour = 412.5;
+        options.wagePerHour = talvira::Money::fromKopecks(41250);
         BaseAssembler base(options, dir.string());
         SourceInfo source;
         const char* p = reinterpret_cast<const char*>(data);

@@ -20,28 +20,14 @@ const Dec7 kRepairSp = Dec7::fromUnits(8'500'000);    // 0.85: 774/пр
 
 std::string positionText(int32_t number) { return "Позиция " + std::to_string(number) + ": "; }
 
-using i128 = __int128;
-
 /** r(Q × ((ЭМ₁ − ОТМ₁) × K_ЭМ + ОТМ₁ × K_ОТМ)): machinists' wages stay inside ЭМ with their own
  *  coefficient; the exact sum of both parts, rounded once. */
 Money machines(Dec7 q, Money em1, Money otm1, Dec7 kEm, Dec7 kOtm) {
-    // In units of 10⁻⁷ kopeck; kopecks and coefficients are far below 2⁶³, so the parts fit.
-    const i128 inner = i128(em1.kopecks() - otm1.kopecks()) * kEm.units() + i128(otm1.kopecks()) * kOtm.units();
-    i128 p = 0;
-    if (__builtin_mul_overflow(inner, i128(q.units()), &p)) throw Error("Число слишком велико для расчёта сметы");
-    const i128 d = i128(Dec7::kScale) * Dec7::kScale;
-    i128 r = p / d;
-    const i128 rest = p % d;
-    if ((rest < 0 ? -rest : rest) * 2 >= d) r += p < 0 ? -1 : 1;
-    if (r > INT64_MAX || r < -INT64_MAX) throw Error("Число слишком велико для расчёта сметы");
-    return Money::fromKopecks(static_cast<int64_t>(r));
+    return (Exact(q) * (Exact(em1 - otm1) * kEm + Exact(otm1) * kOtm)).money();
 }
 
 /** Q × labour per unit × K, exact, rounded once to seven decimals. */
-Dec7 labour(Dec7 q, Dec7 perUnit, Dec7 k) {
-    // A count of 10⁻⁷ taken as "kopecks" rounds at the same place.
-    return Dec7::fromUnits(roundMoney(q, k, Money::fromKopecks(perUnit.units())).kopecks());
-}
+Dec7 labour(Dec7 q, Dec7 perUnit, Dec7 k) { return (Exact(q) * perUnit * k).dec7(); }
 
 /** The price of a material: its cost per unit, or its materials field when the cost is empty. */
 Money priceOf(const PositionRow& r) {
@@ -270,8 +256,8 @@ void BaseIndexSums::apply(const PositionResult& p, int sign) {
     Type& t = types_[static_cast<size_t>(p.workType)];
     t.positions += sign;
     if (!p.currentDefined) t.undefined += sign;
-    auto add = [sign](Money& to, Money v) { to += sign > 0 ? v : Money() - v; };
-    auto addD = [sign](Dec7& to, Dec7 v) { to = Dec7::fromUnits(to.units() + sign * v.units()); };
+    auto add = [sign](Money& to, Money v) { to += sign > 0 ? v : -v; };
+    auto addD = [sign](Dec7& to, Dec7 v) { to += sign > 0 ? v : -v; };
     const Elements& b = p.base;
     for (auto [to, v] : {std::pair{&t.base.ot, b.ot}, {&t.base.em, b.em}, {&t.base.otm, b.otm}, {&t.base.m, b.m},
                          {&t.base.pz, b.pz}, {&t.base.fot, b.fot}, {&t.base.nr, b.nr}, {&t.base.sp, b.sp},
@@ -316,8 +302,8 @@ void BaseIndexSums::finish(const EstimateParams& params, BaseIndexResult& out) c
         for (auto [to, v] : {std::pair{&out.total.base, &w.base}, {&out.total.current, &w.current}}) {
             to->ot += v->ot, to->em += v->em, to->otm += v->otm, to->m += v->m, to->pz += v->pz;
             to->fot += v->fot, to->nr += v->nr, to->sp += v->sp, to->total += v->total;
-            to->zt = Dec7::fromUnits(to->zt.units() + v->zt.units());
-            to->ztm = Dec7::fromUnits(to->ztm.units() + v->ztm.units());
+            to->zt += v->zt;
+            to->ztm += v->ztm;
         }
         out.total.currentDefined = out.total.currentDefined && w.currentDefined;
         out.workTypes.push_back(w);

@@ -1,11 +1,7 @@
 #include "normbase/BaseInfo.h"
 
-#include "common/Error.h"
+#include "common/AtomicFile.h"
 
-#include <fcntl.h>
-#include <unistd.h>
-
-#include <cstdio>
 #include <fstream>
 #include <sstream>
 #include <string_view>
@@ -24,27 +20,6 @@ std::string oneLine(std::string v) {
     for (char& c : v)
         if (c == '\n' || c == '\r') c = ' ';
     return v;
-}
-
-/** Writes `text` to `path` through a file beside it that replaces it in one step, on disk
- *  before the rename. */
-void writeAtomically(const fs::path& path, const std::string& text) {
-    const fs::path tmp = path.string() + ".tmp";
-    const int fd = ::open(tmp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
-    bool ok = fd >= 0;
-    for (size_t done = 0; ok && done < text.size();) {
-        const ssize_t n = ::write(fd, text.data() + done, text.size() - done);
-        ok = n > 0;
-        done += ok ? size_t(n) : 0;
-    }
-    ok = ok && ::fsync(fd) == 0;
-    if (fd >= 0) ok = ::close(fd) == 0 && ok;
-    ok = ok && std::rename(tmp.c_str(), path.c_str()) == 0;
-    if (!ok) {
-        std::error_code ec;
-        fs::remove(tmp, ec);
-        throw Error("Не удалось записать сведения о нормативной базе в файл «" + path.string() + "»");
-    }
 }
 
 }  // namespace
@@ -84,7 +59,7 @@ void writeBaseInfo(const fs::path& baseDir, const BaseInfo& info) {
     s << "edition=" << oneLine(info.edition) << "\n";
     for (const std::string& b : info.books) s << "book=" << oneLine(b) << "\n";
     for (const std::string& o : info.orders) s << "order=" << oneLine(o) << "\n";
-    writeAtomically(baseDir / kBaseInfoFile, s.str());
+    writeFileAtomically(baseDir / kBaseInfoFile, s.str(), false, "сведения о нормативной базе в файл");
 }
 
 }  // namespace talvira::normbase

@@ -2,6 +2,7 @@
 
 #include "common/Error.h"
 
+#include <charconv>
 #include <cmath>
 #include <cstdio>
 
@@ -180,16 +181,21 @@ std::optional<double> decodeBcd(const uint8_t* p, int decimals) {
     }
     std::string text = (positive ? "" : "-") + digits.substr(0, 32 - static_cast<size_t>(decimals)) + "." +
                        digits.substr(32 - static_cast<size_t>(decimals));
-    return std::strtod(text.c_str(), nullptr);
+    // from_chars, not strtod: a decimal comma locale (the program's, set at start) would stop at the point.
+    double v = 0;
+    std::from_chars(text.data(), text.data() + text.size(), v);
+    return v;
 }
 
 bool encodeBcd(uint8_t* p, double v, int decimals) {
     std::memset(p, 0, 17);
     if (!std::isfinite(v)) return false;
     bool negative = v < 0;
+    // to_chars, not printf: the digits with a point whatever the program's locale.
     char buf[128];
-    std::snprintf(buf, sizeof buf, "%.*f", decimals, std::fabs(v));
-    std::string s(buf);
+    const auto written = std::to_chars(buf, buf + sizeof buf, std::fabs(v), std::chars_format::fixed, decimals);
+    if (written.ec != std::errc()) return false;  // beyond the 32 digits anyway
+    std::string s(buf, written.ptr);
     size_t dot = s.find('.');
     std::string ip = dot == std::string::npos ? s : s.substr(0, dot);
     std::string fp = dot == std::string::npos ? "" : s.substr(dot + 1);

@@ -1,5 +1,6 @@
 #include "storage/ParadoxIndexWriter.h"
 
+#include "common/AtomicFile.h"
 #include "common/Error.h"
 #include "common/TextFold.h"
 #include "storage/CodePage.h"
@@ -93,25 +94,6 @@ void appendStoredShort(std::string& b, uint16_t v) {
 std::string upperAscii(std::string s) {
     for (auto& c : s) c = char(std::toupper(static_cast<unsigned char>(c)));
     return s;
-}
-
-
-/** Writes a whole file under a temporary name, then renames it over `path`: a failure half-way
- *  leaves the old file (or none), never a torn one. */
-void writeWholeFile(const std::string& path, const std::string& bytes) {
-    const std::string tmp = path + ".tmp~";
-    try {
-        storage::RawFile f = storage::RawFile::create(tmp);
-        f.write(0, bytes.data(), bytes.size());
-    } catch (const Error& e) {
-        ::unlink(tmp.c_str());
-        throw Error("Не удалось записать файл индекса «" + path + "»: " + e.what());
-    }
-    if (::rename(tmp.c_str(), path.c_str()) != 0) {
-        const int err = errno;
-        ::unlink(tmp.c_str());
-        throw Error("Не удалось записать файл индекса «" + path + "»: " + std::strerror(err));
-    }
 }
 
 /* ---------------------------------------------------------------------------------------
@@ -517,7 +499,7 @@ public:
         in_.changeCounter = uint16_t(t_.changeCounter() + 1);
 
         // The index first, then the header that says the table has one.
-        writeWholeFile(companionPath(path_, "PX"), buildTreeFile(in_));
+        writeFileAtomically(companionPath(path_, "PX"), buildTreeFile(in_), false, "файл индекса");
 
         // Mark the table keyed; an engine refuses an index over a table whose change count is
         // below 2 ("index not up to date").
@@ -668,8 +650,8 @@ public:
             y.fileName = upperAscii(yName);
             const std::string xPath = companionPath(dbPath, xName.substr(xName.rfind('.') + 1));
             const std::string yPath = companionPath(dbPath, yName.substr(yName.rfind('.') + 1));
-            writeWholeFile(xPath, xfile);
-            writeWholeFile(yPath, buildTreeFile(y));
+            writeFileAtomically(xPath, xfile, false, "файл индекса");
+            writeFileAtomically(yPath, buildTreeFile(y), false, "файл индекса");
             written.push_back(xPath);
             written.push_back(yPath);
             if (isXg) ++xg;

@@ -12,7 +12,6 @@
 #include <unistd.h>
 
 #include <algorithm>
-#include <charconv>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -31,15 +30,12 @@ using Clock = std::chrono::steady_clock;
 
 constexpr const char* kImportUsage = "использование: talvira-cli import BASE_DIR FILE... [--wage RUB_PER_HOUR]";
 
-double wageOf(const std::string& v) {
-    std::string s = v;
-    for (char& c : s)
-        if (c == ',') c = '.';
-    double w = 0;
-    auto [p, ec] = std::from_chars(s.data(), s.data() + s.size(), w);
-    if (ec != std::errc() || p != s.data() + s.size() || !(w >= 0))
+Money wageOf(const std::string& v) {
+    const std::optional<DecimalText> d = DecimalText::parse(v, DecimalSyntax::Lenient);
+    const std::optional<Money> w = d && !d->negative() ? d->money() : std::nullopt;
+    if (!w)
         throw Error("talvira-cli import: часовая ставка «" + v + "» не число (например, 350 или 412,50)");
-    return w;
+    return *w;
 }
 
 std::string fixed(double v, int decimals) {

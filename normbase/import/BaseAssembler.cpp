@@ -4,7 +4,6 @@
 #include "common/Utf8.h"
 #include "normbase/NormBaseFields.h"
 #include "normbase/NormBaseFormat.h"
-#include "normbase/import/ExactNumber.h"
 #include "storage/CodePage.h"
 
 #include <sys/mman.h>
@@ -43,8 +42,8 @@ bool isMachine(std::string_view code) { return code.starts_with("91."); }
 
 Value integer(int64_t v) { return Value::integer(v); }
 Value kind(RecordKind k) { return Value::integer(static_cast<int32_t>(k)); }
-Value money(int64_t kopecks) { return Value::real(toDouble(kopecks, kMoneyPlaces)); }
-Value quantity(int64_t units) { return Value::real(toDouble(units, kQuantityPlaces)); }
+Value money(Money m) { return Value::real(m.toDouble()); }
+Value quantity(Dec7 q) { return Value::real(q.toDouble()); }
 
 const char* noticeTitle(Notice n) {
     switch (n) {
@@ -331,13 +330,7 @@ private:
 // ---------------------------------------------------------------------------------------------
 
 BaseAssembler::BaseAssembler(const ImportOptions& options, const std::string& dir)
-    : options_(options), dir_(dir), texts_(std::make_unique<TextTables>(dir)) {
-    if (options.wagePerHour) {
-        const auto w = DecimalText::fromDouble(*options.wagePerHour);
-        wage_ = w ? w->scaled(kMoneyPlaces) : std::nullopt;
-        if (!wage_) throw Error("Часовая ставка слишком велика");
-    }
-}
+    : options_(options), dir_(dir), texts_(std::make_unique<TextTables>(dir)) {}
 
 BaseAssembler::~BaseAssembler() {
     if (prefault_.joinable()) prefault_.join();
@@ -421,13 +414,13 @@ void BaseAssembler::beginRate(int32_t entry, std::string_view code, std::string_
 }
 
 void BaseAssembler::addLine(std::string_view code, std::string_view name, std::string_view unit,
-                            std::optional<int64_t> quantity, bool abstract) {
+                            std::optional<Dec7> quantity, bool abstract) {
     if (items_.empty() || items_.back().price) throw Error("Ресурс вне расценки");
     const uint32_t c = internCode(code);
     Code& k = codes_[c];
     if (k.name.empty() && !name.empty()) k.name = name;
     if (k.unit == 0 && !unit.empty()) k.unit = internUnit(unit);
-    lines_.push_back({c, quantity.value_or(0), quantity.has_value(), abstract});
+    lines_.push_back({c, quantity.value_or(Dec7()), quantity.has_value(), abstract});
     ++items_.back().lines;
 }
 
@@ -509,10 +502,10 @@ RateComponents BaseAssembler::priceOf(const Item& rate, std::vector<RateLine>& b
         const Line& l = lines_[k];
         const Code& c = codes_[l.code];
         const Item* p = c.priceItem >= 0 ? &items_[size_t(c.priceItem)] : nullptr;
-        buffer.push_back({c.text, l.numeric ? std::optional<int64_t>(l.quantity) : std::nullopt, l.abstract,
+        buffer.push_back({c.text, l.numeric ? std::optional(l.quantity) : std::nullopt, l.abstract,
                           p && p->priced ? &resources_[p->resource] : nullptr});
     }
-    return priceRate(buffer, wage_, rate.direct ? &directs_[rate.directPrices] : nullptr);
+    return priceRate(buffer, options_.wagePerHour, rate.direct ? &directs_[rate.directPrices] : nullptr);
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -615,7 +608,7 @@ void BaseAssembler::writeRates(Notices& n, const std::function<void()>& tableWri
                 .set(pBG, quantity(c.labour)).set(pBH, quantity(c.machinistLabour));
             if (it.overhead) rec.set(pOverhead, fitReferences(references_[it.overhead - 1], kReferenceChars, code, n));
             if (it.profit) rec.set(pProfit, fitReferences(references_[it.profit - 1], kReferenceChars, code, n));
-            if (c.total == 0) n.add(Notice::RateWithoutPrice, code);
+            if (c.total.isZero()) n.add(Notice::RateWithoutPrice, code);
         }
         w.append();
     }

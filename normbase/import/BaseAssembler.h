@@ -80,7 +80,7 @@ public:
     void beginRate(int32_t entry, std::string_view code, std::string_view name, std::string_view unit, std::string_view prefix);
     /** A resource line of the current norm; `quantity` in seven decimals, nothing when it is
      *  not a number. The name and unit count only the first time the code is met. */
-    void addLine(std::string_view code, std::string_view name, std::string_view unit, std::optional<int64_t> quantity,
+    void addLine(std::string_view code, std::string_view name, std::string_view unit, std::optional<Dec7> quantity,
                  bool abstract);
     /** An overhead and a profit reference of the current norm (either may be empty). */
     void addReasons(std::string_view overhead, std::string_view profit);
@@ -115,7 +115,7 @@ private:
     };
     struct Line {
         uint32_t code;
-        int64_t quantity;  // seven decimals
+        Dec7 quantity;
         bool numeric, abstract;
     };
     struct Code {
@@ -153,7 +153,6 @@ private:
     std::string dir_;
     std::unique_ptr<TextTables> texts_;
     std::thread prefault_;  // readies the pages of the room expect() reserved
-    std::optional<int64_t> wage_;  // kopecks per hour
     int32_t collections_ = 0;
     std::vector<int32_t> entries_;  // the collection of each contents entry
     std::vector<Item> items_;

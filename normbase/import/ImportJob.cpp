@@ -1,10 +1,9 @@
 #include "normbase/import/ImportJob.h"
 
 #include "common/Error.h"
-#include "common/NumberText.h"
+#include "common/Decimal.h"
 
 #include <atomic>
-#include <cmath>
 #include <mutex>
 #include <system_error>
 #include <thread>
@@ -180,23 +179,26 @@ void ImportJob::install(const std::function<void()>& closeHandles, const std::fu
 // The hourly wage
 // ---------------------------------------------------------------------------------------------
 
-std::optional<double> parseWage(std::string_view text, char decimalSeparator) {
+std::optional<Money> parseWage(std::string_view text, char decimalSeparator) {
     size_t b = 0, e = text.size();
     while (b < e && (text[b] == ' ' || text[b] == '\t')) ++b;
     while (e > b && (text[e - 1] == ' ' || text[e - 1] == '\t')) --e;
     const std::string_view t = text.substr(b, e - b);
     if (t.empty()) return std::nullopt;
-    const char other = decimalSeparator == ',' ? '.' : ',';
-    std::optional<long double> v = parseFloat(t, decimalSeparator);
-    if (!v) v = parseFloat(t, other);
     const std::string example = std::string("350") + decimalSeparator + "5";
-    if (!v || !std::isfinite(double(*v)))
+    // Read from the text itself, so that the kopecks are the ones typed: no double between.
+    const std::optional<DecimalText> d = DecimalText::parse(t, DecimalSyntax::Lenient);
+    if (!d)
         throw Error("«" + std::string(t) + "» — не число. Напишите часовую ставку цифрами, например " + example +
                     ", или оставьте поле пустым");
-    if (*v < 0)
+    if (d->negative())
         throw Error("Часовая ставка не может быть меньше нуля. Напишите её цифрами, например " + example +
                     ", или оставьте поле пустым");
-    return double(*v);
+    const std::optional<Money> wage = d->money();
+    if (!wage)
+        throw Error("Часовая ставка «" + std::string(t) + "» слишком велика. Напишите её цифрами, например " + example +
+                    ", или оставьте поле пустым");
+    return wage;
 }
 
 }  // namespace talvira::normimport

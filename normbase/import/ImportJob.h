@@ -78,10 +78,10 @@ private:
     std::unique_ptr<Shared> s_;
 };
 
-/** The hourly wage as the user typed it: blanks around are ignored, an empty text is no wage.
- *  The number is read with `decimalSeparator`; the other of point and comma is taken too.
- *  Anything else, a negative or an endless value, throws talvira::Error with a Russian
- *  message that says how to write it. */
-std::optional<double> parseWage(std::string_view text, char decimalSeparator);
+/** The hourly wage as the user typed it, exactly, rounded half up to kopecks: blanks around are
+ *  ignored, an empty text is no wage, point and comma are both taken (`decimalSeparator` is the
+ *  one the messages show). Anything else, a negative or a too large value, throws
+ *  talvira::Error with a Russian message that says how to write it. */
+std::optional<Money> parseWage(std::string_view text, char decimalSeparator);
 
 }  // namespace talvira::normimport

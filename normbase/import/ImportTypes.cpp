@@ -1,7 +1,5 @@
 #include "normbase/import/ImportTypes.h"
 
-#include "common/NumberText.h"
-
 #include <sstream>
 
 namespace talvira::normimport {
@@ -15,9 +13,9 @@ std::string sourceLine(const SourceInfo& s) {
     return line;
 }
 
-std::string wageLine(const std::optional<double>& wagePerHour) {
+std::string wageLine(const std::optional<Money>& wagePerHour) {
     if (!wagePerHour) return "Часовая ставка оплаты труда не задана: основная зарплата расценок равна 0";
-    return "Часовая ставка оплаты труда: " + formatGeneral(*wagePerHour, ',') + " руб.";
+    return "Часовая ставка оплаты труда: " + decimalText(*wagePerHour, {0, kMoneyPlaces}, ',') + " руб.";
 }
 
 std::string ImportReport::text() const {

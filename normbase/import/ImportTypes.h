@@ -5,9 +5,10 @@
  * points use these; nothing here reads a file.
  *
  *   ImportOptions o;
- *   o.wagePerHour = 350.5;
+ *   o.wagePerHour = Money::fromKopecks(35050);
  *   std::cout << importBase(dir, files, o).text();
  */
+#include "common/Decimal.h"
 #include "common/Error.h"
 
 #include <cstdint>
@@ -19,9 +20,8 @@
 namespace talvira::normimport {
 
 struct ImportOptions {
-    /** Hourly wage in roubles for the basic wages of a norm (BE = labour × wage); none: BE = 0.
-     *  Taken at its shortest decimal form ("412.5"), so the wages come out exact to the kopeck. */
-    std::optional<double> wagePerHour;
+    /** Hourly wage for the basic wages of a norm (BE = labour × wage, rounded once); none: BE = 0. */
+    std::optional<Money> wagePerHour;
     /** The most bytes one XML member of a ZIP may unpack to (the largest official file is some
      *  tens of MB); more is refused as a zip bomb. */
     uint64_t memberLimit = uint64_t(512) << 20;
@@ -70,7 +70,7 @@ struct ImportReport {
     std::vector<SourceInfo> sources;
     uint64_t collections = 0, contentsEntries = 0, rates = 0, resourceLines = 0, priceRecords = 0;
     /** The hourly wage the basic wages were computed with; none: the wages are 0. */
-    std::optional<double> wagePerHour;
+    std::optional<Money> wagePerHour;
     std::vector<Attention> attention;  // only kinds with a count above 0
     /** Once the base is in place: the earlier bases kept beside it, newest first
      *  ("Base.old", "Base.old-2", "Base.old-3"); empty when there was none. */
@@ -82,6 +82,6 @@ struct ImportReport {
 /** "ГЭСНп.xml — нормы, ГЭСНп, <decree>, уровень цен 01.01.2022, дата 18.08.2025". */
 std::string sourceLine(const SourceInfo& s);
 /** The report's line about the hourly wage ("Часовая ставка оплаты труда: 412,5 руб."). */
-std::string wageLine(const std::optional<double>& wagePerHour);
+std::string wageLine(const std::optional<Money>& wagePerHour);
 
 }  // namespace talvira::normimport

@@ -1,7 +1,6 @@
 #include "normbase/import/OfficialXml.h"
 
 #include "common/Error.h"
-#include "normbase/import/ExactNumber.h"
 #include "normbase/import/ExpatParser.h"
 
 #include <cstdio>
@@ -100,7 +99,7 @@ private:
     void startResourcePrice(const char** atts);
     /** A number attribute, exactly; nothing when absent or not a number. */
     std::optional<DecimalText> number(const char* value, const char* what);
-    std::optional<int64_t> kopecks(const char** atts, const char* name);
+    std::optional<Money> money(const char** atts, const char* name);
     int32_t currentEntry(const char* what) const;
     std::string place() const;
     const std::string& prefix() const { return !codePrefix_.empty() ? codePrefix_ : source_.baseType; }
@@ -129,14 +128,14 @@ std::string OfficialXmlReader::place() const { return "строка " + std::to_
 
 std::optional<DecimalText> OfficialXmlReader::number(const char* value, const char* what) {
     if (!value) return std::nullopt;
-    auto n = DecimalText::parse(collapsed(value, scratch_[3]));
+    auto n = DecimalText::parse(collapsed(value, scratch_[3]), DecimalSyntax::Lenient);
     if (n && n->unusual()) base_.notice(Notice::UnusualNumber, std::string(what) + " «" + value + "», " + place());
     return n;
 }
 
-std::optional<int64_t> OfficialXmlReader::kopecks(const char** atts, const char* name) {
+std::optional<Money> OfficialXmlReader::money(const char** atts, const char* name) {
     const auto n = number(attr(atts, name), name);
-    return n ? n->scaled(kMoneyPlaces) : std::nullopt;
+    return n ? n->money() : std::nullopt;
 }
 
 int32_t OfficialXmlReader::currentEntry(const char* what) const {
@@ -273,7 +272,7 @@ void OfficialXmlReader::startElement(const char* name, const char** atts) {
     case El::Reason: base_.addReasons(collapse(attrText(atts, "Nr")), collapse(attrText(atts, "Sp"))); break;
     case El::WorkPrice: {
         DirectPrices p;
-        auto get = [&](const char* a) { return kopecks(atts, a).value_or(0); };
+        auto get = [&](const char* a) { return money(atts, a).value_or(Money()); };
         p.total = get("Cost");
         p.wages = get("Salary");
         p.machines = get("Machines");
@@ -292,13 +291,13 @@ void OfficialXmlReader::startResourcePrice(const char** atts) {
     if (resHasPrice_) return;  // the first price counts
     resHasPrice_ = true;
     if (attr(atts, "Cost")) {
-        if (auto cost = kopecks(atts, "Cost")) resPrice_ = ResourcePrice{false, *cost, 0};
+        if (auto cost = money(atts, "Cost")) resPrice_ = ResourcePrice{false, *cost, Money()};
         return;
     }
     // A machine: its price per machine-hour is the machinist's wage and the rest.
-    const auto wages = kopecks(atts, "SalaryMach");
-    const auto rest = kopecks(atts, "PriceCostWithoutSalary");
-    if (wages || rest) resPrice_ = ResourcePrice{true, wages.value_or(0) + rest.value_or(0), wages.value_or(0)};
+    const auto wages = money(atts, "SalaryMach");
+    const auto rest = money(atts, "PriceCostWithoutSalary");
+    if (wages || rest) resPrice_ = ResourcePrice{true, wages.value_or(Money()) + rest.value_or(Money()), wages.value_or(Money())};
 }
 
 void OfficialXmlReader::startSection(const char** atts) {
@@ -336,7 +335,7 @@ void OfficialXmlReader::startLine(std::string_view element, const char** atts) {
     if (name.empty()) name = collapsed(attrView(atts, "Name"), scratch_[1]);
     const char* q = attr(atts, "Quantity");
     const auto n = number(q, "Quantity");
-    const std::optional<int64_t> quantity = n ? n->scaled(kQuantityPlaces) : std::nullopt;
+    const std::optional<Dec7> quantity = n ? n->dec7() : std::nullopt;
     if (!quantity)
         base_.notice(Notice::NonNumericQuantity, workCode_ + ": " + std::string(code) + " «" + (q ? q : "") + "»");
     const std::string_view unit = collapsed(attrView(atts, "MeasureUnit"), scratch_[2]);

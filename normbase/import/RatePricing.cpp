@@ -1,17 +1,14 @@
 #include "normbase/import/RatePricing.h"
 
-#include "normbase/import/ExactNumber.h"
-
 namespace talvira::normimport {
 
-RateComponents priceRate(std::span<const RateLine> lines, std::optional<int64_t> wageKopecks, const DirectPrices* direct) {
-    // Sums of quantity × kopecks, exact: seven plus two decimals.
-    __int128 materials = 0, machines = 0, machineWages = 0;
-    int64_t workers = 0, grades = 0, machinists = 0;
+RateComponents priceRate(std::span<const RateLine> lines, std::optional<Money> wagePerHour, const DirectPrices* direct) {
+    Exact materials, machines, machineWages;
+    Dec7 workers, grades, machinists;
     bool hasWorkers = false;
     for (const RateLine& l : lines) {
         if (!l.quantity) continue;
-        const int64_t q = *l.quantity;
+        const Dec7 q = *l.quantity;
         if (l.code == "1") {
             hasWorkers = true;
             workers += q;
@@ -22,10 +19,10 @@ RateComponents priceRate(std::span<const RateLine> lines, std::optional<int64_t>
         }
         if (!l.price) continue;
         if (l.price->machine) {
-            machines += __int128(q) * l.price->price;
-            machineWages += __int128(q) * l.price->machineWages;
+            machines += Exact(q) * l.price->price;
+            machineWages += Exact(q) * l.price->machineWages;
         } else if (!l.abstract) {
-            materials += __int128(q) * l.price->price;
+            materials += Exact(q) * l.price->price;
         }
     }
     RateComponents c;
@@ -39,10 +36,10 @@ RateComponents priceRate(std::span<const RateLine> lines, std::optional<int64_t>
         c.wages = direct->wages;
         return c;
     }
-    c.materials = roundHalfUp(materials, kQuantityPlaces);
-    c.machines = roundHalfUp(machines, kQuantityPlaces);
-    c.machineWages = roundHalfUp(machineWages, kQuantityPlaces);
-    c.wages = wageKopecks ? roundHalfUp(__int128(c.labour) * *wageKopecks, kQuantityPlaces) : 0;
+    c.materials = materials.money();
+    c.machines = machines.money();
+    c.machineWages = machineWages.money();
+    c.wages = wagePerHour ? roundMoney(c.labour, *wagePerHour) : Money();
     c.total = c.materials + c.machines + c.wages;
     return c;
 }

@@ -1,4 +1,5 @@
-// The totals window over the real windows on the offscreen platform: its menu item, the block
+// The totals window over the real windows on the offscreen platform: its menu item, where it
+// opens and how it is kept on the screen (the rules in tables, then once through the window), the block
 // with the workbook's captions, following a change without a command (an Add, a position typed
 // in the grid, another estimate created or opened, the rate edits; every other kind of change is
 // the follower's, tested below the window), the count of incomplete positions and F3 walking them.
@@ -111,6 +112,21 @@ private slots:
             QCOMPARE(outer.top(), anchor.top());
             QVERIFY2(outer.left() > anchor.right() || outer.right() >= c.screen.right() - 1, c.what);
         }
+
+        // Kept on the screen when it grows (by the base-index method, to 640 x 600): moved in
+        // from the edge it reaches past, made smaller only beyond the screen's own size.
+        const struct {
+            const char* what;
+            QRect frame, screen, kept;
+        } grown[] = {
+            {"within: unchanged", QRect(100, 100, 648, 627), QRect(0, 0, 1024, 768), QRect(100, 100, 648, 627)},
+            {"640 wide, placed as if 560", QRect(716, 4, 648, 627), QRect(0, 0, 1280, 1024), QRect(632, 4, 648, 627)},
+            {"past the bottom", QRect(100, 300, 648, 627), QRect(0, 0, 1024, 768), QRect(100, 141, 648, 627)},
+            {"larger than the screen", QRect(50, 50, 900, 700), QRect(0, 0, 800, 600), QRect(0, 0, 800, 600)},
+            {"second screen, past its left edge", QRect(1200, 10, 648, 627), QRect(1280, 0, 1024, 768),
+             QRect(1280, 10, 648, 627)},
+        };
+        for (const auto& g : grown) QVERIFY2(keptOnScreen(g.frame, g.screen) == g.kept, g.what);
 
         // Through the window: its frame's top beside the estimate window's.
         QVERIFY(!totals()->isVisible());

@@ -1,5 +1,6 @@
 // The rules of an estimate by the base-index method below the windows: which materials follow a
-// rate's quantity and to what, what a new estimate starts from on which base, kept percentages
+// rate's quantity and to what, which prices of a rate are the norm base's, what a new estimate
+// starts from on which base, kept percentages
 // against the shipped tables and a change of territory, and the side data of an estimate made
 // by the template.
 #include "tests/storage/StorageTestUtil.h"
@@ -106,6 +107,26 @@ TEST(BaseIndexRules, MaterialsFollowTheirRate) {
     EXPECT_EQ(stored[1].quantity, 2.55);
     EXPECT_TRUE(smeta.valueAt(2, smeta.fieldIndex("KOLVO")).isEmpty());
     smeta.close();
+}
+
+TEST(BaseIndexRules, ARatesPricesAreTheNormBases) {
+    const PositionRow rate = rateRow(1, "ФЕР08-01-001-01", 1), material = materialRow(2, "ФССЦ-01", 2);
+    PositionRow machines;  // machines alone make a rate
+    machines.machines = 12.5;
+    PositionRow belowAKopeck;  // read as the computation reads it: no wages
+    belowAKopeck.baseWages = 0.004;
+    const struct {
+        const char* what;
+        PositionRow row;
+        const char* field;
+        bool locked;
+    } cases[] = {
+        {"a rate's cost", rate, "STOIM", true},           {"a rate's wages", rate, "OSNZP", true},
+        {"machines", machines, "ZPMASH", true},           {"a rate's quantity", rate, "KOLVO", false},
+        {"a rate's labour", rate, "TRUD", false},         {"a material's price", material, "STOIM", false},
+        {"wages below a kopeck", belowAKopeck, "MATER", false},
+    };
+    for (const auto& c : cases) EXPECT_EQ(isRatePrice(c.row, c.field), c.locked) << c.what;
 }
 
 TEST(BaseIndexRules, WhatANewEstimateStartsFrom) {

@@ -1,6 +1,8 @@
 // What the windows write of an estimate by the base-index method: the worked position of the
 // notes through the totals window's lines to the kopeck (with VAT after the estimate's total),
-// an index missing, the estimate's line and the current position's line.
+// an index missing, the estimate's line and the current position's line; a position's own
+// lines and the panel's amounts, labour to the norms' decimals, and what the template's
+// controls and workbook say of such an estimate.
 #include "editing/BaseIndexText.h"
 
 #include <gtest/gtest.h>
@@ -158,6 +160,108 @@ TEST(BaseIndexSummary, TheEstimateAndThePositionInOneLineEach) {
         row.count = c.extra.count;
         EXPECT_EQ(positionSummary(row, c.extra, c.result, moscow(), t, ','), c.text) << c.what;
     }
+}
+
+TEST(BaseIndexPositionLines, TheWorkedPositionWithAMaterialThenOneLeftOut) {
+    model::PositionRow material;  // 3 per unit at 7,50, brought by the rate
+    material.count = 2;
+    material.code = "ФССЦ-01";
+    material.quantity = 3;
+    material.cost = material.materials = 7.5;
+    model::PositionExtra materialExtra;
+    materialExtra.count = 2;
+    materialExtra.parent = 1;
+    materialExtra.perUnit = d("3");
+    model::PositionRow mounting = workedRow();
+    mounting.count = 3;
+    mounting.code = "ФЕРм08-01-001-01";  // no row of НР and СП chosen
+    model::PositionExtra rate = workedExtra();
+    rate.coefficients = {{d("1.15"), model::ZT, "п. 4"}};
+    const std::vector<model::PositionRow> rows{workedRow(), material, mounting};
+    const model::BaseIndexResult r = model::computeBaseIndex(rows, {rate, materialExtra}, moscow(), model::nrSpTables());
+    ASSERT_EQ(r.positions.size(), 2u);
+
+    const std::vector<TotalsLine> lines = positionLines(r.positions[0], rows, moscow(), ',');
+    const std::string heading = "№ 1 · ФЕР08-01-001-01 · кол-во 1 · строительные · К 1,15 (ЗТ)";
+    EXPECT_EQ(lines[0].caption, heading);
+    const auto position = section(lines, heading);
+    const std::pair<const char*, const char*> expected[] = {
+        {"Оплата труда (ОТ)", "32,74|52,21|1 709,36"},
+        {"Эксплуатация машин (ЭМ)", "10,46||"},  // into current prices per type of work
+        {"в т.ч. оплата труда машинистов (ОТМ)", "1,74|52,21|90,85"},
+        {"Материалы (М)", "237,69||"},
+        {"в т.ч. № 2 ФССЦ-01, 3", "22,50||"},
+        {"Прямые затраты (ПЗ)", "280,89||"},
+        {"Фонд оплаты труда (ФОТ)", "34,48||1 800,21"},
+        {"Накладные расходы (НР), Пр/812-008.0-1 110 %", "37,93||1 980,23"},
+        {"Сметная прибыль (СП), Пр/774-008.0 69 %", "23,79||1 242,14"},
+        {"Всего по позиции", "342,61||"},
+        {"Затраты труда рабочих (ЗТ), чел.-ч", "4,53||"},  // 3,94 × 1,15 = 4,531
+        {"Затраты труда машинистов (ЗТМ), чел.-ч", "0,15||"},
+    };
+    ASSERT_EQ(position.size(), std::size(expected));
+    for (const auto& [caption, value] : expected) EXPECT_EQ(position.at(caption), nb(value)) << caption;
+
+    const std::vector<TotalsLine> leftOut = positionLines(r.positions[1], rows, moscow(), '.');
+    ASSERT_EQ(leftOut.size(), 2u);
+    EXPECT_EQ(leftOut[0].caption, "№ 3 · ФЕРм08-01-001-01 · кол-во 1 · монтажные");  // the row's quantity
+    EXPECT_NE(leftOut[1].caption.find("не выбран норматив НР и СП"), std::string::npos) << leftOut[1].caption;
+    // Counted without being written, laid one after another.
+    EXPECT_EQ(positionLineStarts(r), (std::vector<size_t>{0, lines.size(), lines.size() + leftOut.size()}));
+
+    // The panel: the same amounts, the current ones only where the position has them.
+    const std::vector<PositionAmount> panel = positionAmounts(&r.positions[0], ',');
+    ASSERT_EQ(panel.size(), 9u);
+    EXPECT_EQ(panel[0].caption + "=" + panel[0].base + "|" + panel[0].current, nb("ОТ=32,74|1 709,36"));
+    EXPECT_EQ(panel[1].caption + "=" + panel[1].base + "|" + panel[1].current, "ЭМ=10,46|");
+    EXPECT_EQ(panel[8].caption + "=" + panel[8].base + "|" + panel[8].current, "Всего=342,61|");
+    model::EstimateParams noWages = moscow();
+    noWages.indexOt.reset();
+    const model::BaseIndexResult missing = model::computeBaseIndex({workedRow()}, {workedExtra()}, noWages, model::nrSpTables());
+    EXPECT_EQ(positionAmounts(&missing.positions[0], ',')[6].current, "—");  // НР
+    EXPECT_EQ(positionAmounts(&r.positions[1], ',')[0].base, "");            // left out: nothing
+}
+
+TEST(BaseIndexLabour, ToTheNormsDecimalsGroupedWithoutTrailingZeros) {
+    const struct {
+        const char* labour;
+        int normDecimals;
+        const char* text;
+    } cases[] = {
+        {"15877.223205", 2, "15 877,22"},  // six decimals of a product, as the form showed them
+        {"4", 2, "4"},
+        {"0.1255", 3, "0,126"},  // a norm with thousandths keeps them; half up
+        {"2.345", 0, "2,35"},    // hundredths at least
+        {"-1234.565", 2, "-1 234,57"},
+        {"999.995", 2, "1 000"},
+    };
+    for (const auto& c : cases) EXPECT_EQ(labourText(d(c.labour), c.normDecimals, ','), nb(c.text)) << c.labour;
+    // In the totals: 589,64 × 26,93 × 1,15 = 18 260,855… .
+    model::PositionRow big = workedRow();
+    big.quantity = 589.64;
+    big.labour = 26.93;
+    model::PositionExtra x = workedExtra();
+    x.coefficients = {{d("1.15"), model::ZT, ""}};
+    const model::BaseIndexResult r = model::computeBaseIndex({big}, {x}, moscow(), model::nrSpTables());
+    EXPECT_EQ(section(baseIndexLines(r, "20", '.'), "Всего по смете").at("Затраты труда рабочих (ЗТ), чел.-ч"),
+              nb("18 260.86||"));
+}
+
+TEST(BaseIndexTemplateControls, WhatCountsForNothingAndWhy) {
+    const std::pair<const char*, const char*> cases[] = {
+        {"NREdit", "812/пр"}, {"SUEdit", "коэффициентами"}, {"VZSEdit", "сводном"}, {"KoefEdit", "индексам"},
+        {"NDSEdit", ""},      {"UTVEdit", ""},
+    };
+    for (const auto& [control, says] : cases) {
+        const std::string why = unusedByBaseIndex(control);
+        EXPECT_EQ(why.empty(), *says == 0) << control;
+        EXPECT_NE(why.find(says), std::string::npos) << control << ": " << why;
+    }
+    model::EstimateTexts typed = model::EstimateTexts::defaults(',');
+    typed.overheadsPercent = "100";
+    EXPECT_NE(templateWorkbookQuestion(typed).find("накладные расходы 100 %, плановые накопления 90 %, коэффициент "
+                                                   "перехода 2,18"),
+              std::string::npos);
 }
 
 }  // namespace

@@ -2,6 +2,7 @@
 // Delete, Clear and blank rows undone and redone step by step, every state compared field by
 // field with what the table held (order and COUNT included); the end of the history at a close
 // and reopen; failed writes that must leave estimate and history alone; the menu texts; memory.
+#include "tests/support/KilledChild.h"
 #include "tests/support/TestPaths.h"
 
 #include "common/Error.h"
@@ -36,6 +37,7 @@ namespace fs = std::filesystem;
 using storage::Record;
 using storage::TableHandle;
 using storage::Value;
+using test::killedWhileRunning;
 
 const char* const kName = "Дом";
 
@@ -525,25 +527,6 @@ std::vector<Record> openedEstimate(const std::string& dir, const std::string& fi
     std::vector<Record> out = t.storedRecords();
     t.close();
     return out;
-}
-
-/** Runs `cycle` (which never ends by itself) in a child process killed after `delay`; true
- *  when it was the kill that stopped it. */
-bool killedWhileRunning(const std::function<void()>& cycle, std::chrono::microseconds delay) {
-    const pid_t child = ::fork();
-    if (child < 0) return false;
-    if (child == 0) {
-        try {
-            cycle();
-        } catch (...) {
-        }
-        ::_exit(3);
-    }
-    std::this_thread::sleep_for(delay);
-    ::kill(child, SIGKILL);
-    int status = 0;
-    ::waitpid(child, &status, 0);
-    return WIFSIGNALED(status);
 }
 
 TEST(HistoryKilled, AnUndoOrRedoKilledAnywhereLeavesTheOldOrTheNewEstimate) {

@@ -1,5 +1,5 @@
 // The "-> 2000" converter: results with the default rates, the user's decimal separator,
-// and every refusal with its message.
+// every refusal with its message, and the factor it divides by for each method.
 #include "editing/PriceConversion.h"
 
 #include "common/Error.h"
@@ -62,6 +62,17 @@ TEST(PriceConversion, Refusals) {
             EXPECT_STREQ(e.what(), c.message) << c.what;
         }
     }
+}
+
+TEST(PriceConversion, TheFactorOfTheEstimatesMethod) {
+    model::EstimateParams p;
+    p.indexM = Dec7::parse("8.49");
+    EXPECT_EQ(conversionFactor(p, "2,18", ','), "2,18");  // by the template: as typed, whatever the index
+    p.method = model::Method::BaseIndex;
+    EXPECT_EQ(conversionFactor(p, "2,18", ','), "8,49");  // the disabled factor is not read
+    EXPECT_EQ(convertPriceTo2000("118", "18", conversionFactor(p, "", '.'), '.'), "11,78");
+    p.indexM.reset();
+    EXPECT_THROW(conversionFactor(p, "2,18", ','), Error);
 }
 
 }  // namespace

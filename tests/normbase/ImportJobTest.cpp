@@ -16,20 +16,26 @@ TEST(ParseWage, ReadsTheUsersNotationAndExplainsTheRest) {
         const char* name;
         const char* text;
         char sep;
-        std::optional<double> wage;  // when read
-        const char* error;           // a piece of the message when refused
+        std::optional<int64_t> kopecks;  // when read
+        const char* error;               // a piece of the message when refused
     } rows[] = {
         {"blanks are no wage", "  \t ", '.', std::nullopt, nullptr},
-        {"decimal comma", " 350,5 ", ',', 350.5, nullptr},
-        {"decimal point in a comma locale", "350.5", ',', 350.5, nullptr},
+        {"decimal comma", " 350,5 ", ',', 35050, nullptr},
+        {"decimal point in a comma locale", "350.5", ',', 35050, nullptr},
+        // Through a double this was 412.505, one kopeck more.
+        {"exact from the text to the kopeck", "412,504999999999999999", ',', 41250, nullptr},
+        {"half a kopeck up", "412.505", '.', 41251, nullptr},
         {"digit groups", "1 500", ',', std::nullopt, "«1 500» — не число. Напишите часовую ставку цифрами, например 350,5"},
         {"beyond any double", "1e5000", '.', std::nullopt, "например 350.5"},
+        {"beyond the kopecks' range", "1e17", ',', std::nullopt, "«1e17» слишком велика"},
         {"negative", "-5", ',', std::nullopt, "меньше нуля"},
+        {"negative below a kopeck", "-0,001", ',', std::nullopt, "меньше нуля"},
     };
     for (const auto& r : rows) {
         SCOPED_TRACE(r.name);
         try {
-            EXPECT_EQ(parseWage(r.text, r.sep), r.wage);
+            const std::optional<Money> wage = parseWage(r.text, r.sep);
+            EXPECT_EQ(wage ? std::optional(wage->kopecks()) : std::nullopt, r.kopecks);
             EXPECT_FALSE(r.error);
         } catch (const Error& e) {
             EXPECT_TRUE(r.error && std::string(e.what()).find(r.error) != std::string::npos) << e.what();

@@ -1,9 +1,9 @@
-// The import's rules below the files: numbers read exactly from their text, the price of a norm
-// from its lines, and the base's note of itself. Each a table of cases.
+// The import's rules below the files: the parser's errors, the price of a norm from its lines,
+// and the base's note of itself. Each a table of cases. (How numbers are read from their text is
+// the exact-number kit's, tests/common/DecimalTest.cpp.)
 #include "common/Error.h"
 #include "normbase/BaseInfo.h"
 #include "normbase/import/BaseAssembler.h"
-#include "normbase/import/ExactNumber.h"
 #include "normbase/import/ExpatParser.h"
 #include "normbase/import/OfficialImport.h"
 #include "normbase/import/RatePricing.h"
@@ -22,59 +22,6 @@ namespace {
 
 using namespace normimport;
 namespace fs = std::filesystem;
-
-TEST(ImportNumbers, ReadExactlyAndRoundHalfUpAwayFromZero) {
-    const struct {
-        const char* text;
-        int places;
-        std::optional<int64_t> scaled;  // nothing: not a number, or beyond 64 bits
-        bool unusual;
-    } rows[] = {
-        {"577.045", 2, 57705, false},  // a binary double holds 577.04499…
-        {"577.044999", 2, 57704, false},
-        {"-0.005", 2, -1, false},      // away from zero
-        {"-0.0049", 2, 0, false},
-        {"1154.09", 2, 115409, false},
-        {"0.37", 7, 3700000, false},
-        {"0.00000005", 7, 1, false},
-        {"0.00000004", 7, 0, false},
-        {"12.", 2, 1200, false},
-        {".25", 2, 25, false},
-        {"+3", 0, 3, false},
-        {"000120.500", 1, 1205, false},
-        {"1,5", 7, 15000000, true},   // a decimal comma
-        {"1.5e3", 2, 150000, true},   // an exponent
-        {"25E-1", 0, 3, true},
-        {"1e-400", 2, 0, true},
-        {"9223372036854775807", 0, INT64_MAX, false},
-        {"9223372036854775808", 0, std::nullopt, false},
-        {"1e30", 2, std::nullopt, true},
-        {"", 2, std::nullopt, false},
-        {"П", 2, std::nullopt, false},
-        {"1.2.3", 2, std::nullopt, false},
-        {"1e", 2, std::nullopt, false},
-        {"--1", 2, std::nullopt, false},
-        {" 1", 2, std::nullopt, false},
-        {"1 000", 2, std::nullopt, false},
-        {"0x10", 2, std::nullopt, false},
-        {"nan", 2, std::nullopt, false},
-    };
-    for (const auto& r : rows) {
-        SCOPED_TRACE(r.text);
-        const auto d = DecimalText::parse(r.text);
-        const std::optional<int64_t> got = d ? d->scaled(r.places) : std::nullopt;
-        EXPECT_EQ(got, r.scaled);
-        if (d) {
-            EXPECT_EQ(d->unusual(), r.unusual);
-        }
-    }
-    // A typed wage arrives as a double: its shortest decimal form is what the user typed.
-    for (const auto& [wage, kopecks] : {std::pair{412.5, 41250}, {350.55, 35055}, {0.1 + 0.2, 30}, {1e-9, 0}}) {
-        SCOPED_TRACE(wage);
-        EXPECT_EQ(DecimalText::fromDouble(wage)->scaled(kMoneyPlaces), kopecks);
-    }
-    EXPECT_FALSE(DecimalText::fromDouble(std::numeric_limits<double>::infinity()));
-}
 
 // A handler that fails on the element named "fail" with what `thrown` says.
 class FailingHandler final : public XmlHandler {
@@ -123,14 +70,25 @@ TEST(ExpatParser, OnlyTheProgramsOwnErrorLeavesWithTheFileAndThePlace) {
 
 TEST(RatePricing, ComponentsFromLinesPricesAndWage) {
     constexpr int64_t U = 10'000'000;  // one, in seven decimals
-    const ResourcePrice dozer{true, 134838, 38665}, water{false, 115409, 0}, kopeck{false, 1, 0};
-    const DirectPrices fer{10050, 2000, 3000, 500, 5050};
+    struct Line {
+        const char* code;
+        std::optional<int64_t> quantity;  // seven decimals
+        bool abstract = false;
+        const ResourcePrice* price = nullptr;
+    };
+    struct Want {
+        int64_t total, materials, machines, machineWages, wages;  // kopecks
+        int64_t labour, machinistLabour;                          // seven decimals
+    };
+    auto k = [](int64_t kopecks) { return Money::fromKopecks(kopecks); };
+    const ResourcePrice dozer{true, k(134838), k(38665)}, water{false, k(115409), k(0)}, kopeck{false, k(1), k(0)};
+    const DirectPrices fer{k(10050), k(2000), k(3000), k(500), k(5050)};
     const struct {
         const char* name;
-        std::vector<RateLine> lines;
-        std::optional<int64_t> wage;
+        std::vector<Line> lines;
+        std::optional<int64_t> wage;  // kopecks
         const DirectPrices* direct;
-        RateComponents want;  // total, materials, machines, machine wages, wages, labour, machinists' labour
+        Want want;  // total, materials, machines, machine wages, wages, labour, machinists' labour
     } rows[] = {
         {"workers' labour times the wage, half a kopeck up", {{"1", 37 * U / 100}}, 41250, nullptr,
          {15263, 0, 0, 0, 15263, 37 * U / 100, 0}},
@@ -161,14 +119,19 @@ TEST(RatePricing, ComponentsFromLinesPricesAndWage) {
     };
     for (const auto& r : rows) {
         SCOPED_TRACE(r.name);
-        const RateComponents c = priceRate(r.lines, r.wage, r.direct);
-        EXPECT_EQ(c.total, r.want.total);
-        EXPECT_EQ(c.materials, r.want.materials);
-        EXPECT_EQ(c.machines, r.want.machines);
-        EXPECT_EQ(c.machineWages, r.want.machineWages);
-        EXPECT_EQ(c.wages, r.want.wages);
-        EXPECT_EQ(c.labour, r.want.labour);
-        EXPECT_EQ(c.machinistLabour, r.want.machinistLabour);
+        std::vector<RateLine> lines;
+        for (const Line& l : r.lines)
+            lines.push_back({l.code, l.quantity ? std::optional(Dec7::fromUnits(*l.quantity)) : std::nullopt, l.abstract,
+                             l.price});
+        const RateComponents c =
+            priceRate(lines, r.wage ? std::optional(Money::fromKopecks(*r.wage)) : std::nullopt, r.direct);
+        EXPECT_EQ(c.total.kopecks(), r.want.total);
+        EXPECT_EQ(c.materials.kopecks(), r.want.materials);
+        EXPECT_EQ(c.machines.kopecks(), r.want.machines);
+        EXPECT_EQ(c.machineWages.kopecks(), r.want.machineWages);
+        EXPECT_EQ(c.wages.kopecks(), r.want.wages);
+        EXPECT_EQ(c.labour.units(), r.want.labour);
+        EXPECT_EQ(c.machinistLabour.units(), r.want.machinistLabour);
     }
 }
 

@@ -76,7 +76,7 @@ TEST(OfficialImport, TheRealFilesGiveAWorkingBase) {
     fs::create_directories(base);
     writeFile(base / "1.xls", "шаблон");
     normimport::ImportOptions opt;
-    opt.wagePerHour = 300;
+    opt.wagePerHour = Money::fromKopecks(30000);
     const ImportReport r = normimport::importBase(base, {official("FSBC_Mash.xml"), official("GESNp.xml")}, opt);
     // Counted in the files: 10 + 1 top sections, 946 + 194 below them, 2604 norms, 10505 lines, 1711 machines.
     EXPECT_EQ(r.collections, 11u);
@@ -174,7 +174,7 @@ TEST(OfficialImport, MachinesMaterialsAndUnitPricesReachTheEstimateAndTheWorkboo
                      "</Resource></Section></Section></ResourceCategory></ResourcesDirectory></ResourceCatalog>");
     const fs::path base = start / "Base";
     normimport::ImportOptions opt;
-    opt.wagePerHour = 412.5;
+    opt.wagePerHour = Money::fromKopecks(41250);
     const ImportReport r = normimport::importBase(base, {norms, fer, official("FSBC_Mash.xml"), water, mr}, opt);
     EXPECT_EQ(attention(r, "Коды ресурсов, не найденные"), 2u);  // concrete, steel; labour is not priced
     EXPECT_EQ(attention(r, "Строки с количеством не числом"), 1u);

@@ -7,6 +7,7 @@
 
 #include <gtest/gtest.h>
 
+#include <clocale>
 #include <cmath>
 #include <cstring>
 #include <limits>
@@ -115,12 +116,19 @@ TEST(Codec, NumbersSortAsTheirBytes) {
 
 TEST(Codec, Bcd) {
     const std::pair<double, int> cases[] = {{1.23, 2}, {-1.23, 2}, {0, 0}, {123456789.1234, 4}, {-0.5, 1}, {42, 0}};
-    for (auto [v, dec] : cases) {
-        uint8_t b[17];
-        ASSERT_TRUE(encodeBcd(b, v, dec));
-        EXPECT_EQ(b[0] & 0x3F, dec);
-        EXPECT_DOUBLE_EQ(*decodeBcd(b, dec), v);
+    // The same digits under a decimal-comma locale, as the program runs in ru_RU (a missing
+    // locale leaves the current one).
+    for (const char* locale : {"C.UTF-8", "ru_RU.UTF-8"}) {
+        std::setlocale(LC_ALL, locale);
+        for (auto [v, dec] : cases) {
+            SCOPED_TRACE(std::string(locale) + ": " + std::to_string(v));
+            uint8_t b[17];
+            ASSERT_TRUE(encodeBcd(b, v, dec));
+            EXPECT_EQ(b[0] & 0x3F, dec);
+            EXPECT_DOUBLE_EQ(*decodeBcd(b, dec), v);
+        }
     }
+    std::setlocale(LC_ALL, "C");
     uint8_t b[17];
     EXPECT_FALSE(encodeBcd(b, 1e40, 2));
     EXPECT_FALSE(encodeBcd(b, std::numeric_limits<double>::infinity(), 2));
