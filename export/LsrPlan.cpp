@@ -28,7 +28,7 @@ std::string joined(const std::vector<std::string>& terms) {
     return s;
 }
 
-Dec7 thousands(Money m) { return mul(m.toDec7(), Dec7::fromUnits(Dec7::kScale / 1000)); }
+Dec7 thousands(Money m) { return Dec7::fromUnits(rescale(m.kopecks(), kMoneyPlaces + 3, kDec7Places)); }
 
 int typeKey(WorkType t) { return static_cast<int>(t) + 1; }
 

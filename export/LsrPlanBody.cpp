@@ -19,7 +19,7 @@ Element materialKey(const PositionResult& p) { return p.workType == WorkType::Eq
 std::string targetsWith(const model::Coefficient& c) {
     std::string s;
     for (unsigned bit = model::OT; bit <= model::ZTM; bit <<= 1)
-        if (c.targets & bit) s += (s.empty() ? "" : " ") + model::targetsText(bit) + "=" + c.value.text(',') + ";";
+        if (c.targets & bit) s += (s.empty() ? "" : " ") + model::targetsText(bit) + "=" + decimalText(c.value, kQuantityText, ',') + ";";
     return s;
 }
 

@@ -32,6 +32,7 @@
 #include <map>
 #include <optional>
 #include <sstream>
+#include <unistd.h>
 
 namespace talvira::test {
 namespace {
@@ -601,8 +602,11 @@ TEST(LsrFormFile, FailuresLeaveNothingAndSayWhy) {
     const fs::path second = lsr::exportLsrToFile(e.input(), lsr::lsrPathFor("Дом/Кровля", dir.path()), true);
     EXPECT_EQ(first.filename().string(), "Дом_Кровля ЛСР.xlsx");
     EXPECT_EQ(second.filename().string(), "Дом_Кровля ЛСР (2).xlsx");
-    // an estimate without positions gives the empty form
+    // an estimate without positions gives the empty form; what a killed export of it left is gone
+    const fs::path killed = dir / (".Пусто ЛСР.xlsx.part-" + std::to_string(::getpid()) + "-999999");
+    std::ofstream(killed).put('x');
     EXPECT_GT(fs::file_size(lsr::exportLsrToFile(Estimate{}.input(), dir / "Пусто ЛСР.xlsx", false)), 1000u);
+    EXPECT_FALSE(fs::exists(killed));
 }
 
 TEST(LsrFormFile, ProgressRunsToTheEndAndAStopAtAnyStepLeavesNothing) {
