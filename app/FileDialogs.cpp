@@ -10,6 +10,8 @@
 #include <QFileSystemModel>
 #include <QHeaderView>
 #include <QIdentityProxyModel>
+#include <QItemSelection>
+#include <QLineEdit>
 #include <QStyle>
 #include <QTimer>
 #include <QTreeView>
@@ -50,10 +52,48 @@ RussianFileDialog::RussianFileDialog(QWidget* parent, const QString& title) : QF
     // The desktop's dialog would speak the desktop's language and skip the list below.
     setOption(QFileDialog::DontUseNativeDialog, true);
     setSizeGripEnabled(true);
-    setProxyModel(new RussianFileList(this));
+    auto* list = new RussianFileList(this);
+    setProxyModel(list);
+    // Rows come in as the folder loads, and again when it is sorted or another one is shown.
+    connect(list, &QAbstractItemModel::rowsInserted, this, &RussianFileDialog::fitColumns);
+    connect(list, &QAbstractItemModel::layoutChanged, this, &RussianFileDialog::fitColumns);
     // The file name's completion list may pop up late, when the folder it lists has loaded:
     // after the dialog has gone, it is hidden at once.
     for (QCompleter* c : findChildren<QCompleter*>()) c->popup()->installEventFilter(this);
+    // After the dialog's own handler, which keeps the list's selection in step with the typed
+    // names but, through the list above, unselects a name at every other key: the names taken
+    // were those the last key left selected ("a" "b" with two blanks between gave only "a").
+    if (auto* edit = findChild<QLineEdit*>(QStringLiteral("fileNameEdit")))
+        connect(edit, &QLineEdit::textChanged, this, &RussianFileDialog::selectTypedNames);
+}
+
+QStringList RussianFileDialog::typedNames(const QString& text) {
+    QStringList names;
+    if (!text.contains(QLatin1Char('"'))) return names;
+    const QStringList parts = text.split(QLatin1Char('"'));
+    for (qsizetype i = 1; i < parts.size(); i += 2)  // the odd parts lie between quotes
+        if (!parts[i].isEmpty()) names << parts[i];
+    return names;
+}
+
+void RussianFileDialog::selectTypedNames(const QString& text) {
+    const QStringList names = typedNames(text);
+    auto* files = qobject_cast<QFileSystemModel*>(proxyModel() ? proxyModel()->sourceModel() : nullptr);
+    auto* list = findChild<QAbstractItemView*>(QStringLiteral("listView"));
+    if (names.isEmpty() || !files || !list || !list->selectionModel()) return;
+    // Exactly the typed names; when one is not in the list (not loaded yet, or not there),
+    // none: the dialog then takes the names as typed and says which is missing.
+    QItemSelection chosen;
+    const QDir dir = directory();
+    for (const QString& name : names) {
+        const QModelIndex row = proxyModel()->mapFromSource(files->index(dir.absoluteFilePath(name)));
+        if (!row.isValid()) {
+            chosen.clear();
+            break;
+        }
+        chosen.select(row, row);
+    }
+    list->selectionModel()->select(chosen, QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows);
 }
 
 QString RussianFileDialog::sizeText(qint64 bytes) {
@@ -72,14 +112,21 @@ QString RussianFileDialog::sizeText(qint64 bytes) {
 
 void RussianFileDialog::showEvent(QShowEvent* event) {
     QFileDialog::showEvent(event);
-    // Every column title whole, with the room of the sort mark.
+    fitColumns();
+}
+
+void RussianFileDialog::fitColumns() {
+    // Every column title whole, with the room of the sort mark; the size, the kind and the
+    // date whole as well ("Фа…ML", "10.12.… 13:05"), as far as the rows shown need. The name
+    // keeps its width: a long one is cut, its whole text in the field below once chosen.
     for (QTreeView* list : findChildren<QTreeView*>()) {
         QHeaderView* header = list->header();
         const int room = 2 * style()->pixelMetric(QStyle::PM_HeaderMargin, nullptr, header) +
                          style()->pixelMetric(QStyle::PM_HeaderMarkSize, nullptr, header) + 8;
         for (int c = 0; c < header->count(); ++c) {
             const QString title = header->model()->headerData(c, Qt::Horizontal).toString();
-            const int need = header->fontMetrics().horizontalAdvance(title) + room;
+            int need = header->fontMetrics().horizontalAdvance(title) + room;
+            if (c != RussianFileList::Name) need = std::max(need, static_cast<QAbstractItemView*>(list)->sizeHintForColumn(c));
             if (header->sectionSize(c) < need) header->resizeSection(c, need);
         }
     }

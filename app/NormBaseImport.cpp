@@ -6,12 +6,15 @@
 #include "app/Globals.h"
 #include "dbctrls/FieldText.h"
 #include "normbase/NormBaseFields.h"
+#include "normbase/import/OfficialImport.h"
 
+#include <QAction>
 #include <QApplication>
 #include <QDialogButtonBox>
 #include <QFileDialog>
 #include <QFrame>
 #include <QInputDialog>
+#include <QMenu>
 #include <QPlainTextEdit>
 #include <QProgressDialog>
 #include <QPushButton>
@@ -26,7 +29,8 @@ namespace {
 
 const QString kTitle = QStringLiteral("Импорт нормативной базы");
 const QString kWageLabel = QStringLiteral(
-    "Часовая ставка рабочих, руб. за чел.-ч\n(основная зарплата = затраты труда × ставка; пусто — без неё):");
+    "Часовая ставка рабочих, руб. за чел.-ч\n(основная зарплата = затраты труда × ставка; пусто — без неё).\n"
+    "Расценки со своей ценой в файле (ФЕР) берут зарплату из неё, ставка их не меняет:");
 
 fs::path baseDirectory() { return talvira::normbase::baseDirectory(StartDir.toStdString()); }
 
@@ -66,9 +70,15 @@ QString TextViewBox::text() const { return view_->toPlainText(); }
 NormBaseImport::NormBaseImport(QWidget& window, QMenu& fileMenu, QMenu& helpMenu, BaseHandles handles)
     : QObject(&window), window_(window), handles_(std::move(handles)) {
     setObjectName("NormBaseImport");
-    // At the ends of their menus, so that the items before them keep their places.
-    fileMenu.addSeparator();
-    ImportAction = talvira::app::namedAction(&fileMenu, "N11", QStringLiteral("&Импорт нормативной базы..."));
+    // Between the estimate's items and "Выход", which ends the menu as every program's does; the
+    // menu's own items keep their order. In "Справка", after "О программе".
+    ImportAction = new QAction(QStringLiteral("&Импорт нормативной базы..."), &fileMenu);
+    ImportAction->setObjectName("N11");
+    const QList<QAction*> items = fileMenu.actions();
+    QAction* exitItem = items.isEmpty() ? nullptr : items.constLast();
+    fileMenu.insertAction(exitItem, ImportAction);
+    fileMenu.insertSeparator(ImportAction);
+    if (exitItem) fileMenu.insertSeparator(exitItem);
     OriginAction = talvira::app::namedAction(&helpMenu, "N12", QStringLiteral("О &нормативной базе..."));
     talvira::app::connectGuarded(this, &QAction::triggered,
                                  {{ImportAction, &NormBaseImport::ImportActionClick},
@@ -148,6 +158,10 @@ void NormBaseImport::ImportActionClick() {
     if (fileDialog()->exec() != QDialog::Accepted) return;
     const QStringList files = fileDialog()->selectedFiles();
     if (files.isEmpty()) return;
+    // Norms that carry their own prices (ФЕР) need no wage: nothing to ask.
+    std::vector<fs::path> paths;
+    for (const QString& f : files) paths.emplace_back(f.toStdString());
+    if (!talvira::normimport::needsWage(paths, {})) return startImport(files, std::nullopt);
     const auto wage = askWage();
     if (!wage) return;
     startImport(files, *wage);

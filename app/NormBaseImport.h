@@ -1,7 +1,8 @@
 #pragma once
 /**
- * The main window's import of an official norm base: "&Импорт нормативной базы..." at the end
- * of "&Файл" asks for the files (*.xml *.zip) and the optional hourly wage, builds the new base
+ * The main window's import of an official norm base: "&Импорт нормативной базы..." in "&Файл"
+ * (before "В&ыход", between separators) asks for the files (*.xml *.zip) and, when some norm
+ * among them is priced from its resources, the optional hourly wage, builds the new base
  * beside Base/ while a progress window shows what is being read (with "Отмена") and the program
  * stays usable on the old base, then closes the nine handles, puts the new base in place,
  * reopens them and shows the report. "О &нормативной базе..." at the end of "&Справка" tells
@@ -54,7 +55,8 @@ public:
         std::function<void()> reopen;
     };
 
-    /** The items go at the ends of `fileMenu` and `helpMenu`; the dialogs open over `window`. */
+    /** The items go before the last item of `fileMenu` and at the end of `helpMenu`; the
+     *  dialogs open over `window`. */
     NormBaseImport(QWidget& window, QMenu& fileMenu, QMenu& helpMenu, BaseHandles handles);
     ~NormBaseImport() override;
 
@@ -68,7 +70,8 @@ public:
     TextViewBox* reportBox();
     TextViewBox* originBox();
 
-    /** The menu item: files, wage, then the import starts (nothing when either is cancelled). */
+    /** The menu item: files, the wage when they need one, then the import starts (nothing when
+     *  either is cancelled). */
     void ImportActionClick();
     /** The help item: where the base in Base/ came from. */
     void OriginActionClick();

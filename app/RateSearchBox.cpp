@@ -180,7 +180,11 @@ RateSearchBox::RateSearchBox(QMainWindow& window, QToolBar& toolBar, QMenu& edit
     ResultsView->horizontalHeader()->setSectionResizeMode(QHeaderView::Interactive);
     ResultsView->horizontalHeader()->setStretchLastSection(false);
     ResultsView->horizontalHeader()->setSectionResizeMode(1, QHeaderView::Stretch);
-    const int widths[] = {90, -1, 60, 110, 130};
+    // The code whole, the longest book prefix with a norm's number ("ГЭСНмр01-01-002-05"; it
+    // showed "ГЭСНмр0…"), measured rather than read from rows the list does not show.
+    const int codeRoom = ResultsView->fontMetrics().horizontalAdvance(QStringLiteral("ГЭСНмр00-00-000-00")) +
+                         2 * (ResultsView->style()->pixelMetric(QStyle::PM_FocusFrameHMargin, nullptr, ResultsView) + 1) + 2;
+    const int widths[] = {std::max(90, codeRoom), -1, 60, 110, 130};
     for (int c = 0; c < 5; ++c)
         if (widths[c] > 0) ResultsView->setColumnWidth(c, widths[c]);
     ResultsView->setItemDelegateForColumn(1, new NameCellDelegate(ResultsView));

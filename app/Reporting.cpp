@@ -50,7 +50,11 @@ void Reporting::reportWarning(const QString& text) {
     QWidget* parent = QApplication::activeModalWidget();
     if (!parent) parent = QApplication::activeWindow();
     if (!parent) parent = mainWindow_;
-    auto* box = new QMessageBox(QMessageBox::Warning, QStringLiteral("Talvira"), text, QMessageBox::Ok, parent);
+    // Captioned with the window it is shown over, which says what it concerns; the program's
+    // name stays the error box's caption.
+    QString caption = parent ? parent->window()->windowTitle() : QString();
+    if (caption.isEmpty()) caption = QStringLiteral("Тальвира 1.0");
+    auto* box = new QMessageBox(QMessageBox::Warning, caption, text, QMessageBox::Ok, parent);
     box->setAttribute(Qt::WA_DeleteOnClose);
     // Modal and with the keyboard: Enter or Escape closes it, not a control behind it. Shown
     // without waiting, so that the action that warned ends as it would without the box.

@@ -4,11 +4,11 @@
  * and is shown in the default error box (caption "Talvira", an error icon, one OK button, modal;
  * the message gets a "." appended when its last character sorts after "."); a warning (the
  * table layer's: a text cut to its field's length, a memo file missing, an index set aside; a
- * window's: a workbook no program took) is shown in a modal box "Talvira" with a warning icon
- * over the window at work, which takes the keyboard (Enter closes it) without holding up the
- * action that warned; each distinct text once per action (until the event loop runs again), the
- * texts of one action gathered in one box, each later action in a box of its own. A warning
- * raised on another thread is shown once the window thread gets it.
+ * window's: a workbook no program took) is shown in a modal box with a warning icon over the
+ * window at work, captioned with that window's title, which takes the keyboard (Enter closes
+ * it) without holding up the action that warned; each distinct text once per action (until the
+ * event loop runs again), the texts of one action gathered in one box, each later action in a
+ * box of its own. A warning raised on another thread is shown once the window thread gets it.
  *
  * The data-aware controls are given it as their reporter; every handler of the windows runs
  * through guarded() (app/ErrorBox.h) and the application's notify() through the same catch-all.

@@ -66,6 +66,24 @@ void setBase(QWidget* w, const QColor& color) {
     w->setPalette(p);
 }
 
+/** The mark of a price missing: a small triangle in the cell's top left corner. */
+void paintMissingPrice(talvira::dbctrls::DrawCellArgs& a, const QColor& colour) {
+    const QRect& r = a.rect;
+    const int side = std::min(7, r.height() - 2);
+    const QPoint corner[] = {r.topLeft(), r.topLeft() + QPoint(side, 0), r.topLeft() + QPoint(0, side)};
+    a.painter->save();
+    a.painter->setPen(Qt::NoPen);
+    a.painter->setBrush(colour);
+    a.painter->drawPolygon(corner, 3);
+    a.painter->restore();
+}
+
+/** Whether the cell is "Материалы" of a machine's record, where its price means nothing. */
+bool machinesMaterials(const DBGrid* grid, int row, int column) {
+    return grid->columns().at(size_t(column)).field == nfld::BB &&
+           !talvira::normbase::ResourcePrices::isMaterialsPrice(grid->rowValue(row, nfld::RABMAT));
+}
+
 /** A check box whose caption wraps onto several lines within its width. */
 class WrappingCheckBox : public QCheckBox {
 public:
@@ -278,7 +296,14 @@ void TForm1::buildBrowser() {
     auto boldTitle = [](const char* field, const char* title, bool visible = true, int width = -1) {
         return GridColumn{field, QString::fromUtf8(title), visible, width, true, false, false};
     };
-    DBGrid2->setColumns({boldTitle(nfld::TAB, "Шифр", true, 70), boldTitle(nfld::BA, "Всего"), boldTitle(nfld::BB, "Материалы"),
+    // The code, the estimator's key, is shown whole: its column widens beyond its 70 (80)
+    // pixels for the prefixed codes of an imported base ("ГЭСНмр01-01-002-05").
+    auto codeColumn = [&](int width) {
+        GridColumn c = boldTitle(nfld::TAB, "Шифр", true, width);
+        c.fitContents = true;
+        return c;
+    };
+    DBGrid2->setColumns({codeColumn(70), boldTitle(nfld::BA, "Всего"), boldTitle(nfld::BB, "Материалы"),
                          boldTitle(nfld::BC, "Экспл. маш"), boldTitle(nfld::BD, "В тч з/п маш"), boldTitle(nfld::BE, "Основн з/п"),
                          boldTitle(nfld::BF, "???", false), boldTitle(nfld::BG, "Затр. труда")});
     // A rate some of whose resources have no price (its price leaves them out) is written in
@@ -290,15 +315,10 @@ void TForm1::buildBrowser() {
     };
     DBGrid2->onDrawColumnCell = [this](talvira::dbctrls::DrawCellArgs& a) {
         if (!a.columnDef || a.columnDef->field != nfld::BB || unpricedOfRow(a.row) == 0) return;
-        const QRect& r = a.rect;
-        const int side = std::min(7, r.height() - 2);
-        const QPoint corner[] = {r.topLeft(), r.topLeft() + QPoint(side, 0), r.topLeft() + QPoint(0, side)};
-        a.painter->save();
-        a.painter->setPen(Qt::NoPen);
-        a.painter->setBrush(QColor(255, 0, 0));
-        a.painter->drawPolygon(corner, 3);
-        a.painter->restore();
+        paintMissingPrice(a, QColor(255, 0, 0));
     };
+    // The machines of a price book list their price under "Всего", not under "Материалы".
+    DBGrid2->tableModel()->hiddenCell = [this](int row, int column) { return machinesMaterials(DBGrid2, row, column); };
     setBase(DBGrid2, clCream);
 
     DBMemo1 = place(new DBMemo(reporting(), client_), 544, 219, 153, 121);
@@ -335,6 +355,13 @@ void TForm1::buildBrowser() {
         }
         return look;
     };
+    // The line whose resource has no price carries the rate's mark too (white on the red of an
+    // unaccounted line): which of the rate's resources the estimator is to price.
+    DBGrid3->onDrawColumnCell = [this](talvira::dbctrls::DrawCellArgs& a) {
+        if (!unpricedLine(a.row)) return;
+        const bool onRed = !a.selected && talvira::normbase::NormBase::isUnaccounted(DBGrid3->rowValue(a.row, nfld::VIDNR));
+        paintMissingPrice(a, onRed ? QColor(255, 255, 255) : QColor(255, 0, 0));
+    };
 
     GridOptions ownRateOpts;
     ownRateOpts.lines = false;
@@ -342,12 +369,14 @@ void TForm1::buildBrowser() {
     DBGrid4 = place(new DBGrid(reporting(), client_), 312, 384, 225, 65);
     DBGrid4->setObjectName("DBGrid4");
     DBGrid4->setOptions(ownRateOpts);
-    DBGrid4->setColumns({boldTitle(nfld::TAB, "Шифр", true, 80), boldTitle(nfld::ALTTAB, "Поз. в сборнике", false),
+    DBGrid4->setColumns({codeColumn(80), boldTitle(nfld::ALTTAB, "Поз. в сборнике", false),
                          boldTitle(nfld::BA, "Всего"), boldTitle(nfld::BB, "Материалы")});
-    // A machine's price stands under "Всего" and "Материалы": "маш." beside it says whose it is.
+    // A machine's price stands under "Всего" with "маш." beside it, never under "Материалы"
+    // (where a base may hold it too, for the Add).
+    DBGrid4->tableModel()->hiddenCell = [this](int row, int column) { return machinesMaterials(DBGrid4, row, column); };
     DBGrid4->onDrawColumnCell = [this](talvira::dbctrls::DrawCellArgs& a) {
         if (!a.columnDef || (a.columnDef->field != nfld::BA && a.columnDef->field != nfld::BB)) return;
-        if (DBGrid4->rowValue(a.row, a.columnDef->field).isEmpty()) return;
+        if (DBGrid4->cellText(a.row, a.column).isEmpty()) return;
         const QString mark = QString::fromUtf8(talvira::normbase::ResourcePrices::priceMark(DBGrid4->rowValue(a.row, nfld::RABMAT)));
         if (mark.isEmpty()) return;
         const QFontMetrics fm(a.font);
@@ -564,6 +593,17 @@ size_t TForm1::unpricedOfRow(int row) {
         return id.isEmpty() ? 0 : Prices.unpriced(id.asInteger()).size();
     } catch (const std::exception&) {
         return 0;  // a line or resource that cannot be read marks nothing; the Add reports it
+    }
+}
+
+bool TForm1::unpricedLine(int row) {
+    try {
+        const auto rate = DBGrid3->rowValue(row, nfld::IDRAB), resource = DBGrid3->rowValue(row, nfld::IDRES_RABMAT);
+        if (rate.isEmpty() || resource.isEmpty()) return false;
+        const auto& missing = Prices.unpriced(rate.asInteger());
+        return std::any_of(missing.begin(), missing.end(), [&](const auto& r) { return r.id == resource.asInteger(); });
+    } catch (const std::exception&) {
+        return false;  // as unpricedOfRow
     }
 }
 

@@ -68,6 +68,8 @@ public:
 
     /** How many resources of the rate in row `row` of the rates grid have no price. */
     size_t unpricedOfRow(int row);
+    /** Whether the resource of line `row` of the resource lines grid is one of them. */
+    bool unpricedLine(int row);
 
     /** The nine norm base handles Table1 .. Table9. */
     talvira::normbase::NormBase Base;

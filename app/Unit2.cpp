@@ -2,6 +2,7 @@
 
 #include "app/ErrorBox.h"
 #include "app/EstimateParamsDialog.h"
+#include "app/FormExport.h"
 #include "app/FormParts.h"
 #include "app/PositionDialog.h"
 #include "app/Globals.h"
@@ -644,6 +645,8 @@ void TForm2::PositionItemClick() {
 
 void TForm2::LsrItemClick() {
     storePendingEdit();
+    if (!LsrExport) LsrExport = new FormExport(*this, QStringLiteral("Локальный сметный расчет"));
+    if (LsrExport->bringForward()) return;  // one is being written
     if (document().side().params.method != talvira::model::Method::BaseIndex) {
         // the form needs the base-index method: the template workbook is what this estimate has
         if (offerTemplateWorkbook &&
@@ -652,12 +655,18 @@ void TForm2::LsrItemClick() {
             EButtonClick();
         return;
     }
+    // Read and computed here, written by a worker while the estimate stays open to work on.
     const talvira::xls::WorkbookPlace place = talvira::lsr::lsrPlaceFor(SmetaTable.tablePath());
-    const std::filesystem::path book = talvira::editing::exportLsrForm(
+    const auto form = std::make_shared<const talvira::editing::LsrFormData>(talvira::editing::prepareLsrForm(
         SmetaTable, document().side(), typedTexts(),
-        talvira::editing::lsrFactsOf(talvira::normbase::readBaseInfo(talvira::normbase::baseDirectory(StartDir.toStdString()))),
-        place.path, true);
-    openWritten(book, place.besideEstimate, "Локальный сметный расчет записан", "его");
+        talvira::editing::lsrFactsOf(talvira::normbase::readBaseInfo(talvira::normbase::baseDirectory(StartDir.toStdString())))));
+    LsrExport->start(
+        [form, out = place.path](const talvira::sheet::Progress& progress) {
+            return talvira::editing::writeLsrForm(*form, out, true, progress);
+        },
+        [this, beside = place.besideEstimate](const std::filesystem::path& book) {
+            openWritten(book, beside, "Локальный сметный расчет записан", "его");
+        });
 }
 
 void TForm2::storeEstimateTexts() {

@@ -40,6 +40,8 @@ class DBGrid;
 class DBMemo;
 }  // namespace talvira::dbctrls
 
+class FormExport;
+
 class TForm2 : public QMainWindow, public talvira::editing::EstimateView {
     Q_OBJECT
 public:
@@ -134,6 +136,7 @@ public:
     QAction* TotalsItem = nullptr;          // "&Итоги сметы": shows the totals window
     QAction* NextIncompleteItem = nullptr;  // "Следующая незаполненная" (F3)
     QAction* LsrItem = nullptr;             // "Локальный сметный расчет (421/пр)...": the official form
+    FormExport* LsrExport = nullptr;        // writes the form off the window's thread (made at first use)
     TotalsWindow* Totals = nullptr;         // the totals window, living as long as this one
     QMenu* EstimateMenu = nullptr;          // "&Смета"
     QAction* ParamsItem = nullptr;          // "&Параметры сметы..."

@@ -56,7 +56,7 @@ TOKRightDlg::TOKRightDlg(QWidget* parent)
     setTabOrder(CancelBtn, DBNameEdit);
 
     confirmReplace = [this](const QString& question) {
-        QMessageBox box(QMessageBox::Question, QStringLiteral("Talvira"), question,
+        QMessageBox box(QMessageBox::Question, QStringLiteral("Создание сметы"), question,
                         QMessageBox::Yes | QMessageBox::No, this);
         box.setDefaultButton(QMessageBox::No);
         return box.exec() == QMessageBox::Yes;

@@ -4,6 +4,8 @@
 // The official form (.xlsx) of an estimate by the base-index method: the computation and the
 // form written, and the peak memory above the estimate held in memory:
 //   ExportBench --benchmark_filter=LsrForm/10000
+// and its plan alone (the lines, cells and formulas, no file):
+//   ExportBench --benchmark_filter=LsrPlan/10000
 // A sheet holds 65 536 rows, so 65 508 positions is the most an estimate can have in a
 // workbook; 100 000 positions end in the error that says so (measured up to that point).
 #include "common/Error.h"
@@ -167,6 +169,22 @@ void LsrForm(benchmark::State& state) {
 }
 
 BENCHMARK(LsrForm)->Arg(1000)->Arg(10000)->Unit(benchmark::kMillisecond);
+
+void LsrPlan(benchmark::State& state) {
+    const int n = static_cast<int>(state.range(0));
+    const BaseIndexEstimate e = generatedBaseIndex(n);
+    const talvira::model::EstimateTexts texts = talvira::model::EstimateTexts::defaults(',');
+    const talvira::model::BaseIndexResult result =
+        talvira::model::computeBaseIndex(e.rows, e.extras, e.params, talvira::model::nrSpTables());
+    const std::vector<std::string> titles(result.positions.size(), "Конструкции из кирпича и блоков");
+    const talvira::lsr::FormInput in{e.rows, texts, e.params, result, {}, titles};
+    size_t lines = 0;
+    for (auto _ : state) lines = talvira::lsr::planLsr(in).lines().size();
+    state.counters["lines"] = static_cast<double>(lines);
+    state.SetItemsProcessed(state.iterations() * n);
+}
+
+BENCHMARK(LsrPlan)->Arg(10000)->Unit(benchmark::kMillisecond);
 
 }  // namespace
 

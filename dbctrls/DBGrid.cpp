@@ -200,7 +200,15 @@ DBGrid::DBGrid(ErrorReporter& errors, QWidget* parent)
     setVerticalScrollMode(QAbstractItemView::ScrollPerItem);
     connect(selectionModel(), &QItemSelectionModel::currentChanged, this, &DBGrid::onCurrentChanged);
     connect(model_, &TableModel::currentRowChanged, this, &DBGrid::syncToTable);
-    connect(horizontalHeader(), &QHeaderView::sectionResized, this, [this] { updateScrollBarExtent(); });
+    connect(horizontalHeader(), &QHeaderView::sectionResized, this, [this](int column, int, int size) {
+        // A column the user dragged keeps that width as its least.
+        if (!fitting_ && column >= 0 && column < static_cast<int>(fitFloor_.size())) fitFloor_[size_t(column)] = size;
+        updateScrollBarExtent();
+    });
+    // Rows that change (another table walked to, rows added or read again) may hold longer values.
+    connect(model_, &QAbstractItemModel::modelReset, this, [this] { fitColumns(); });
+    connect(model_, &QAbstractItemModel::rowsInserted, this, [this] { fitColumns(); });
+    connect(model_, &QAbstractItemModel::dataChanged, this, [this] { fitColumns(); });
     focusLink_ = connect(qApp, &QApplication::focusChanged, this, [this](QWidget* old, QWidget* now) {
         // Leaving the grid for another control of the same window stores the record; a
         // window losing activation (a message box, another program) does not.
@@ -274,9 +282,35 @@ void DBGrid::applyColumnLayout() {
         setColumnHidden(c, !col.visible);
         int w = col.width;
         if (w <= 0) w = std::max(64, QFontMetrics(col.titleBold ? bold : font()).horizontalAdvance(col.title) + titleRoom);
+        fitting_ = true;
         setColumnWidth(c, w);
+        fitting_ = false;
     }
+    fitFloor_.clear();
+    for (int c = 0; c < static_cast<int>(cols.size()); ++c) fitFloor_.push_back(columnWidth(c));
+    fitColumns();
     updateScrollBarExtent();
+}
+
+void DBGrid::fitColumns() {
+    const auto& cols = model_->columns();
+    if (fitFloor_.size() != cols.size()) return;
+    // Enough for the rows of one table of a norm base; a grid of more rows fits its first ones.
+    constexpr int kFitRows = 1000;
+    const int rows = std::min(model_->rowCount(), kFitRows);
+    const QFontMetrics metrics(font());
+    for (int c = 0; c < static_cast<int>(cols.size()); ++c) {
+        if (!cols[size_t(c)].fitContents || isColumnHidden(c)) continue;
+        int widest = 0;
+        for (int r = 0; r < rows; ++r) widest = std::max(widest, metrics.horizontalAdvance(model_->cellText(r, c)));
+        // The text starts 2 pixels in and may run to 1 pixel before the edge; the grid line
+        // takes one more.
+        const int need = std::max(fitFloor_[size_t(c)], widest + 3 + (showGrid() ? 1 : 0));
+        if (columnWidth(c) == need) continue;
+        fitting_ = true;
+        setColumnWidth(c, need);
+        fitting_ = false;
+    }
 }
 
 void DBGrid::updateScrollBarExtent() {

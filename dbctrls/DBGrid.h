@@ -9,6 +9,10 @@
  *   g.setTable(&table2);
  *   g.onDrawColumnCell = [&](DrawCellArgs& a) { ... paint over a.rect ... };
  *
+ * A column that fits its contents (GridColumn::fitContents) widens to its widest value among the
+ * grid's rows (the first thousand) whenever they change, and never goes below its own width
+ * or the width the user dragged it to.
+ *
  * A cell never shows a different figure than its value: a text too wide for its cell is cut at
  * the right with "…", a number only in its decimals with "…", and a number whose integer part
  * does not fit shows "###"; a cut cell shows its whole text as a tooltip (fitCellText below).
@@ -141,6 +145,8 @@ private:
     bool atTabEdge(bool next) const;
     void updateScrollBarExtent();
     void keepTopRowWhole();
+    /** Widens the columns that fit their contents to their widest value. */
+    void fitColumns();
 
     struct Refused {
         int row;
@@ -157,6 +163,9 @@ private:
     std::optional<Refused> refused_;
     QMetaObject::Connection focusLink_;
     QProxyStyle* scrollStyle_ = nullptr;
+    /** The width below which a fitting column never goes: its own, or the user's last. */
+    std::vector<int> fitFloor_;
+    bool fitting_ = false;
     /** Cells (row, column) whose text was cut when last painted. */
     mutable std::set<std::pair<int, int>> cut_;
 };

@@ -138,7 +138,10 @@ Value TableModel::cellValue(int row, int col) const {
     return table_->valueAt(row, f);
 }
 
-QString TableModel::cellText(int row, int col) const { return displayText(cellValue(row, col), sep_); }
+QString TableModel::cellText(int row, int col) const {
+    if (hiddenCell && hiddenCell(row, col)) return {};
+    return displayText(cellValue(row, col), sep_);
+}
 
 void TableModel::writeCell(int col, const QString& text) {
     const int f = fieldOf(col);

@@ -32,6 +32,9 @@ struct GridColumn {
     bool titleBold = false;
     bool titleUnderline = false;
     bool titleCentered = false;
+    /** Widened beyond `width` to show every value of the grid's rows whole (a code is the
+     *  estimator's key: cut, "ФЕР11-01-01…" names nothing); never narrower than `width`. */
+    bool fitContents = false;
 };
 
 /** How a row looks beyond the grid's own colours; an invalid colour leaves the grid's. */
@@ -64,6 +67,9 @@ public:
     /** The look of a row by what it holds, given as the font and colour roles of its cells
      *  (a selected cell keeps the selection's colours). */
     std::function<RowLook(int row)> rowLook;
+    /** Cells that show nothing whatever their value (a value that is not what the column's
+     *  title names, for that row); cellText() gives them empty. */
+    std::function<bool(int row, int col)> hiddenCell;
 
     /** Field index in the handle of column `col`; -1 when the handle does not reach it. */
     int fieldOf(int col) const;

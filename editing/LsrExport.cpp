@@ -47,24 +47,36 @@ std::vector<std::string> chargeTitles(const model::BaseIndexResult& result) {
     return out;
 }
 
-std::filesystem::path exportLsrForm(storage::TableHandle& smeta, const EstimateSide& side, const model::EstimateTexts& texts,
-                                    const LsrFacts& facts, const std::filesystem::path& out, bool keepExisting) {
+LsrFormData prepareLsrForm(storage::TableHandle& smeta, const EstimateSide& side, const model::EstimateTexts& texts,
+                           const LsrFacts& facts) {
     if (side.params.method != model::Method::BaseIndex) throw Error(kNeedsBaseIndexMethod);
+    LsrFormData form;
     // the rows as the totals read them, the table back where it was
-    const std::vector<model::PositionRow> rows = readPositionRows(smeta);
-    const model::BaseIndexResult result = model::computeBaseIndex(rows, side.extras, side.params, model::nrSpTables());
+    form.rows = readPositionRows(smeta);
+    form.result = model::computeBaseIndex(form.rows, side.extras, side.params, model::nrSpTables());
     std::string problems;
     int listed = 0;
-    for (const model::Problem& p : result.problems) {
+    for (const model::Problem& p : form.result.problems) {
         if (p.number == 0) continue;  // a missing index: the form is written in base prices there
         if (++listed <= 10) problems += "\n" + p.message;
     }
     if (listed > 10) problems += "\n… и ещё " + std::to_string(listed - 10);
     if (listed > 0) throw Error("Локальный сметный расчет не составлен: не рассчитаны позиции" + problems);
-    const lsr::FormInput input{rows, texts, side.params, result,
-                               formFactsOf(texts, std::filesystem::path(smeta.tablePath()).stem().string(), facts),
-                               chargeTitles(result)};
-    return lsr::exportLsrToFile(input, out, keepExisting);
+    form.texts = texts;
+    form.params = side.params;
+    form.facts = formFactsOf(texts, std::filesystem::path(smeta.tablePath()).stem().string(), facts);
+    form.chargeTitles = chargeTitles(form.result);
+    return form;
+}
+
+std::filesystem::path writeLsrForm(const LsrFormData& form, const std::filesystem::path& out, bool keepExisting,
+                                   const sheet::Progress& progress) {
+    return lsr::exportLsrToFile(form.input(), out, keepExisting, progress);
+}
+
+std::filesystem::path exportLsrForm(storage::TableHandle& smeta, const EstimateSide& side, const model::EstimateTexts& texts,
+                                    const LsrFacts& facts, const std::filesystem::path& out, bool keepExisting) {
+    return writeLsrForm(prepareLsrForm(smeta, side, texts, facts), out, keepExisting);
 }
 
 }  // namespace talvira::editing

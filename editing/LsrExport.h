@@ -7,6 +7,10 @@
  *   editing::LsrFacts facts = editing::lsrFactsOf(normbase::readBaseInfo(startDir / "Base"));
  *   fs::path out = editing::exportLsrForm(smeta, doc.side(), texts, facts, lsr::lsrPlaceFor(smeta.tablePath()).path, true);
  *
+ *   // the window: read and computed on its thread, written on a worker (the form owns its data)
+ *   auto form = std::make_shared<editing::LsrFormData>(editing::prepareLsrForm(smeta, doc.side(), texts, facts));
+ *   job.start([form, out](const sheet::Progress& p) { return editing::writeLsrForm(*form, out, true, p); }, …);
+ *
  * Caveats: an estimate «по шаблону» is refused (kNeedsBaseIndexMethod); so is one with positions the
  * computation could not take, naming them. The table is back at its position afterwards.
  */
@@ -41,8 +45,29 @@ lsr::FormFacts formFactsOf(const model::EstimateTexts& texts, const std::string&
 /** The wording of each position's НР/СП row («Полы»), from the shipped tables. */
 std::vector<std::string> chargeTitles(const model::BaseIndexResult& result);
 
-/** Reads the rows, computes them with `side` (what the estimate keeps beside its table) and
- *  writes; returns the path written. talvira::Error with the Russian text. */
+/** Everything the form is made of, owned: it may be written on another thread while the
+ *  estimate goes on changing. */
+struct LsrFormData {
+    std::vector<model::PositionRow> rows;
+    model::EstimateTexts texts;
+    model::EstimateParams params;
+    model::BaseIndexResult result;
+    lsr::FormFacts facts;
+    std::vector<std::string> chargeTitles;
+    lsr::FormInput input() const { return {rows, texts, params, result, facts, chargeTitles}; }
+};
+
+/** Reads the rows and computes them with `side` (what the estimate keeps beside its table):
+ *  the form as it will be written. talvira::Error with the Russian text when it cannot be made. */
+LsrFormData prepareLsrForm(storage::TableHandle& smeta, const EstimateSide& side, const model::EstimateTexts& texts,
+                           const LsrFacts& facts);
+
+/** Writes the form prepared (on any thread); returns the path written. `progress` may stop it
+ *  (sheet::WriteStopped, nothing left behind). */
+std::filesystem::path writeLsrForm(const LsrFormData& form, const std::filesystem::path& out, bool keepExisting,
+                                   const sheet::Progress& progress = {});
+
+/** prepareLsrForm, then writeLsrForm; returns the path written. */
 std::filesystem::path exportLsrForm(storage::TableHandle& smeta, const EstimateSide& side, const model::EstimateTexts& texts,
                                     const LsrFacts& facts, const std::filesystem::path& out, bool keepExisting);
 

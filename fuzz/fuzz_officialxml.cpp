@@ -1,9 +1,11 @@
 // libFuzzer entry for the reader of the official norm base XML: the input is one document, read
 // as a file would arrive (in two pieces) into a base assembled in memory, which is then priced
 // and written as the import does. Any talvira::Error is a clean refusal; anything else (crash,
-// sanitizer report, another exception, hang) is a finding.
+// sanitizer report, another exception, hang) is a finding. The same document is first looked
+// at as the import dialog does before it asks for the wage (needsWage), which never fails.
 #include "common/Error.h"
 #include "normbase/import/BaseAssembler.h"
+#include "normbase/import/OfficialImport.h"
 #include "normbase/import/OfficialXml.h"
 
 #include <unistd.h>
@@ -11,6 +13,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <filesystem>
+#include <fstream>
 #include <string>
 
 namespace fs = std::filesystem;
@@ -22,6 +25,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         fs::create_directories(d);
         return d;
     }();
+    {
+        const fs::path file = dir / "look.xml";
+        std::ofstream(file, std::ios::binary | std::ios::trunc).write(reinterpret_cast<const char*>(data), std::streamsize(size));
+        needsWage({file}, {});
+    }
     try {
         ImportOptions options;
         options.wagePerHour = talvira::Money::fromKopecks(41250);

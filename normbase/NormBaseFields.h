@@ -68,6 +68,10 @@ inline constexpr const char* IDRAB = "IDRAB";
 inline constexpr const char* IDRES_RABMAT = "IDRES_RABMAT";
 inline constexpr const char* KOLL = "KOLL";
 inline constexpr const char* VIDNR = "VIDNR";
+/** A resource line's mark that its cost is in the unit price its rate carries itself (a ФЕР
+ *  norm's accounted line): 1; the resource then needs no price of its own. The import writes
+ *  it; 0 or empty in other bases. */
+inline constexpr const char* UCH = "UCH";
 inline constexpr const char* IDRES_REESTR = "IDRES_REESTR";
 }  // namespace fld
 

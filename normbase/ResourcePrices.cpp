@@ -55,7 +55,7 @@ const std::vector<UnpricedResource>& ResourcePrices::unpriced(int64_t rateId) {
     const TableFile* lines = files_->lines.get();
     const TableFile* rabmat = files_->rabmat.get();
     if (lines && rabmat) {
-        const int resField = lines->fieldIndex(fld::IDRES_RABMAT);
+        const int resField = lines->fieldIndex(fld::IDRES_RABMAT), inPrice = lines->fieldIndex(fld::UCH);
         const int kind = rabmat->fieldIndex(fld::RABMAT), ba = rabmat->fieldIndex(fld::BA), bb = rabmat->fieldIndex(fld::BB);
         const int tab = rabmat->fieldIndex(fld::TAB), idName = rabmat->fieldIndex(fld::IDNAME);
         const TableFile* names = files_->names.get();
@@ -63,6 +63,10 @@ const std::vector<UnpricedResource>& ResourcePrices::unpriced(int64_t rateId) {
         for (RecordLoc l : lines->lookup(idx::IDRAB, {Value::integer(rateId)})) {
             const Value res = resField < 0 ? Value() : lines->readField(l, resField);
             if (res.isEmpty()) continue;  // labour: no record of its own
+            if (inPrice >= 0) {  // its cost is in the rate's own price
+                const Value in = lines->readField(l, inPrice);
+                if (!in.isEmpty() && in.asInteger() == 1) continue;
+            }
             const auto recs = rabmat->lookup("", {res});
             if (recs.empty()) {
                 out.push_back({res.asInteger(), {}, "ресурс с ID " + std::to_string(res.asInteger()) + " не найден в базе"});
@@ -93,6 +97,8 @@ const std::vector<UnpricedResource>& ResourcePrices::unpriced(int64_t rateId) {
 const char* ResourcePrices::priceMark(const Value& kind) {
     return !kind.isEmpty() && kind.asInteger() == kKindMachine ? "маш." : "";
 }
+
+bool ResourcePrices::isMaterialsPrice(const Value& kind) { return kind.isEmpty() || kind.asInteger() != kKindMachine; }
 
 std::string ResourcePrices::warningText(const std::string& rateCode, const std::vector<UnpricedResource>& resources) {
     std::string list;

@@ -5,7 +5,9 @@
  * rate and the Add command names them. A resource line counts when it names a resource record
  * (IDRES_RABMAT set) that is not labour and whose "Всего" (BA) and "Материалы" (BB) are both
  * empty or 0, or when the record it names is not in the base. Labour lines carry no price of
- * their own and never count. Every line of the rate counts, accounted or not.
+ * their own and never count; nor do the lines whose cost is in a unit price the rate carries
+ * itself (UCH 1: a ФЕР norm's accounted lines). Every other line of the rate counts, accounted
+ * or not.
  *
  *   normbase::ResourcePrices prices(nb);
  *   for (const auto& r : prices.unpriced(rateId)) warn(r.code + " " + r.name);
@@ -50,8 +52,11 @@ public:
     void reset();
 
     /** What marks a resource's price by its record's kind (RABMAT field) where it stands under
-     *  "Материалы": "маш." for a machine's price; empty for a material's and anything else. */
+     *  "Всего": "маш." for a machine's price; empty for a material's and anything else. */
     static const char* priceMark(const storage::Value& kind);
+    /** Whether a record of this kind (RABMAT field) has its price shown under "Материалы": not
+     *  a machine's, whose price is no material's even where the base holds it there too. */
+    static bool isMaterialsPrice(const storage::Value& kind);
     /** The warning of the Add command for rate `rateCode` whose resources `resources` have no
      *  price, naming each by code and name. */
     static std::string warningText(const std::string& rateCode, const std::vector<UnpricedResource>& resources);

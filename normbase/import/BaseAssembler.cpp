@@ -534,6 +534,7 @@ void BaseAssembler::write(ImportReport& report, const ProgressFn& progress) {
     report.collections = texts_->count(TextTables::Collections);
     report.contentsEntries = texts_->count(TextTables::Entries);
     report.rates = rates_;
+    report.ratesWithOwnPrice = directs_.size();
     report.priceRecords = priceRecords_;
     notices_.merge(rateNotices);
     notices_.merge(otherNotices);
@@ -553,18 +554,31 @@ void BaseAssembler::countDuplicateCodes(Notices& n) const {
             n.add(Notice::DuplicateCode, shownCode(items_[std::get<2>(codes[i])]));
 }
 
+bool BaseAssembler::inRatePrice(const Item& rate, const Line& l) { return rate.direct && l.numeric && !l.abstract; }
+
 void BaseAssembler::numberPlaceholders() {
     // Own rates of the codes no price file has: numbered after every listed record, in the
-    // order their lines were met.
+    // order their lines were met (the rates' lines lie in lines_ in the order of the rates).
     int32_t nextId = static_cast<int32_t>(items_.size()) + 1;
-    for (const Line& l : lines_) {
-        Code& k = codes_[l.code];
-        if (k.priceItem >= 0 || k.placeholder) continue;
-        k.placeholder = nextId++;
-        placeholders_.push_back(l.code);
-        if (k.unit == 0) k.unit = internUnit(isLabour(k.text) ? "чел.-ч" : isMachine(k.text) ? "маш.-ч" : "");
-        if (k.name.empty()) k.name = k.text == "1" ? "Затраты труда рабочих" : k.text == "2" ? "Затраты труда машинистов" : "";
-        if (!isLabour(k.text)) notice(Notice::UnpricedCode, k.text);
+    std::vector<bool> told(codes_.size());
+    for (const Item& it : items_) {
+        for (uint32_t n = it.firstLine; n < it.firstLine + it.lines; ++n) {
+            const Line& l = lines_[n];
+            Code& k = codes_[l.code];
+            if (k.priceItem >= 0) continue;
+            if (!k.placeholder) {
+                k.placeholder = nextId++;
+                placeholders_.push_back(l.code);
+                if (k.unit == 0) k.unit = internUnit(isLabour(k.text) ? "чел.-ч" : isMachine(k.text) ? "маш.-ч" : "");
+                if (k.name.empty()) k.name = k.text == "1" ? "Затраты труда рабочих" : k.text == "2" ? "Затраты труда машинистов" : "";
+            }
+            // A resource whose cost a rate's own price holds lacks nothing there: told only
+            // where a line of it is priced by the base.
+            if (!told[l.code] && !isLabour(k.text) && !inRatePrice(it, l)) {
+                told[l.code] = true;
+                notice(Notice::UnpricedCode, k.text);
+            }
+        }
     }
 }
 
@@ -626,7 +640,7 @@ uint64_t BaseAssembler::writeLines() const {
     NormTableWriter w(dir_, NormTable::Resurs);
     const normbase::NormRecord& l = w.record();
     const size_t qId = l.place(fld::ID), qRab = l.place(fld::IDRAB), qRes = l.place(fld::IDRES_RABMAT),
-                 qKoll = l.place(fld::KOLL), qVid = l.place(fld::VIDNR), qKind = l.place(fld::RABMAT),
+                 qKoll = l.place(fld::KOLL), qVid = l.place(fld::VIDNR), qIn = l.place(fld::UCH), qKind = l.place(fld::RABMAT),
                  qReestr = l.place(fld::IDREESTR), qResReestr = l.place(fld::IDRES_REESTR);
     int64_t id = 0;
     for (size_t i = 0; i < items_.size(); ++i) {
@@ -637,7 +651,8 @@ uint64_t BaseAssembler::writeLines() const {
             normbase::NormRecord& rec = w.next();
             rec.set(qId, integer(++id)).set(qRab, integer(int64_t(i + 1)))
                 .set(qRes, integer(c.priceItem >= 0 ? c.priceItem + 1 : c.placeholder))
-                .set(qVid, integer(ln.abstract || !ln.numeric ? 1 : 0)).set(qKind, integer(resourceKind(c)))
+                .set(qVid, integer(ln.abstract || !ln.numeric ? 1 : 0)).set(qIn, integer(inRatePrice(it, ln) ? 1 : 0))
+                .set(qKind, integer(resourceKind(c)))
                 .set(qReestr, integer(it.collection));
             if (ln.numeric) rec.set(qKoll, quantity(ln.quantity));
             if (c.priceItem >= 0) rec.set(qResReestr, integer(items_[size_t(c.priceItem)].collection));

@@ -141,6 +141,9 @@ private:
     /** The kind of the resource a line of code `c` stands for. */
     int32_t resourceKind(const Code& c) const;
     RateComponents priceOf(const Item& rate, std::vector<RateLine>& buffer) const;
+    /** Whether the cost of line `l` is in the unit price rate `rate` carries itself (a ФЕР
+     *  norm's accounted line): its resource needs no price of its own. */
+    static bool inRatePrice(const Item& rate, const Line& l);
 
     // The steps of write(), one table each (those run on the second thread take their own notices).
     void countDuplicateCodes(Notices& n) const;

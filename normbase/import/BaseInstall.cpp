@@ -49,16 +49,21 @@ fs::path keptBase(const fs::path& baseDir, int n) {
 }
 
 /** Makes room for the base about to be replaced: each earlier base moves one place back, the
- *  oldest goes. */
-void shiftKeptBases(const fs::path& baseDir) {
+ *  oldest goes; returns the name it had (empty when there was none). */
+std::string shiftKeptBases(const fs::path& baseDir) {
     std::error_code ec;
-    removeAll(keptBase(baseDir, kKeptBases));
+    std::string removed;
+    if (fs::exists(keptBase(baseDir, kKeptBases), ec)) {
+        removed = keptBase(baseDir, kKeptBases).filename().string();
+        removeAll(keptBase(baseDir, kKeptBases));
+    }
     for (int n = kKeptBases - 1; n >= 1; --n) {
         if (!fs::exists(keptBase(baseDir, n), ec)) continue;
         fs::rename(keptBase(baseDir, n), keptBase(baseDir, n + 1), ec);
         if (ec) throw Error("Не удалось переименовать прежнюю копию базы «" + keptBase(baseDir, n).string() + "»: " + ec.message());
     }
     if (fs::exists(keptBase(baseDir, 1), ec)) throw Error("Не удалось освободить место для копии базы «" + keptBase(baseDir, 1).string() + "»");
+    return removed;
 }
 
 std::vector<std::string> keptBases(const fs::path& baseDir) {
@@ -88,10 +93,11 @@ fs::path stagingDirFor(const fs::path& baseDir) {
     return dir;
 }
 
-std::vector<std::string> installBase(const fs::path& stagingDir, const fs::path& baseDir) {
+InstalledBase installBase(const fs::path& stagingDir, const fs::path& baseDir) {
     std::error_code ec;
     const fs::path old = keptBase(baseDir, 1);
     const bool hadBase = fs::is_directory(baseDir, ec);
+    std::string removed;
     if (hadBase) {
         // What the import does not write (the template 1.xls, the user's own files) goes along.
         for (const auto& e : fs::directory_iterator(baseDir)) {
@@ -100,12 +106,12 @@ std::vector<std::string> installBase(const fs::path& stagingDir, const fs::path&
             fs::copy(e.path(), stagingDir / name, fs::copy_options::recursive, ec);
             if (ec) throw Error("Не удалось перенести «" + name + "» в новую нормативную базу: " + ec.message());
         }
-        shiftKeptBases(baseDir);
+        removed = shiftKeptBases(baseDir);
         // One step: the new base and the old one change places.
         if (::renameat2(AT_FDCWD, stagingDir.c_str(), AT_FDCWD, baseDir.c_str(), RENAME_EXCHANGE) == 0) {
             fs::rename(stagingDir, old, ec);
             if (ec) removeAll(stagingDir);
-            return keptBases(baseDir);
+            return {keptBases(baseDir), removed};
         }
         // A file system without the exchange: two renames, the old base put back on failure.
         fs::rename(baseDir, old, ec);
@@ -117,7 +123,8 @@ std::vector<std::string> installBase(const fs::path& stagingDir, const fs::path&
         if (hadBase) fs::rename(old, baseDir, ec);
         throw Error("Не удалось заменить нормативную базу «" + baseDir.string() + "»: " + why);
     }
-    return hadBase ? keptBases(baseDir) : std::vector<std::string>();
+    if (!hadBase) return {};
+    return {keptBases(baseDir), removed};
 }
 
 }  // namespace talvira::normimport

@@ -155,10 +155,11 @@ void ImportJob::install(const std::function<void()>& closeHandles, const std::fu
         s_->setState(JobState::Failed, "Нормативная база не заменена: её таблицы не удалось закрыть");
     } else {
         try {
-            std::vector<std::string> kept = normimport::installBase(s_->staging, s_->baseDir);
+            InstalledBase installed = normimport::installBase(s_->staging, s_->baseDir);
             {
                 std::lock_guard lock(s_->mutex);
-                s_->report.keptBases = std::move(kept);
+                s_->report.keptBases = std::move(installed.kept);
+                s_->report.removedBase = std::move(installed.removed);
             }
             s_->setState(JobState::Installed);
         } catch (const std::exception& e) {

@@ -69,19 +69,27 @@ struct Attention {
 struct ImportReport {
     std::vector<SourceInfo> sources;
     uint64_t collections = 0, contentsEntries = 0, rates = 0, resourceLines = 0, priceRecords = 0;
-    /** The hourly wage the basic wages were computed with; none: the wages are 0. */
+    /** Rates whose file gives their unit price (ФЕР): their money, basic wages included, is
+     *  taken from it, not from the resources and the hourly wage. */
+    uint64_t ratesWithOwnPrice = 0;
+    /** The hourly wage the basic wages of the other rates were computed with; none: 0. */
     std::optional<Money> wagePerHour;
     std::vector<Attention> attention;  // only kinds with a count above 0
     /** Once the base is in place: the earlier bases kept beside it, newest first
      *  ("Base.old", "Base.old-2", "Base.old-3"); empty when there was none. */
     std::vector<std::string> keptBases;
+    /** Once the base is in place: the earliest base kept until then, removed to keep three
+     *  ("Base.old-3" as it was named); empty when none was. */
+    std::string removedBase;
     /** The whole report as Russian text, several lines. */
     std::string text() const;
 };
 
 /** "ГЭСНп.xml — нормы, ГЭСНп, <decree>, уровень цен 01.01.2022, дата 18.08.2025". */
 std::string sourceLine(const SourceInfo& s);
-/** The report's line about the hourly wage ("Часовая ставка оплаты труда: 412,5 руб."). */
-std::string wageLine(const std::optional<Money>& wagePerHour);
+/** The report's line about the hourly wage and the basic wages it gave ("Часовая ставка оплаты
+ *  труда: 412,5 руб."), for `rates` rates of which `ratesWithOwnPrice` carry their own price
+ *  and take nothing from it; empty when there is nothing to say (no rate, no wage). */
+std::string wageLine(const std::optional<Money>& wagePerHour, uint64_t rates, uint64_t ratesWithOwnPrice);
 
 }  // namespace talvira::normimport

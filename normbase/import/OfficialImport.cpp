@@ -2,6 +2,7 @@
 
 #include "normbase/BaseInfo.h"
 #include "normbase/import/BaseAssembler.h"
+#include "normbase/import/ExpatParser.h"
 #include "normbase/import/InputFiles.h"
 #include "normbase/import/OfficialXml.h"
 
@@ -34,7 +35,7 @@ void writeOrigin(const fs::path& dir, const ImportReport& report) {
     f << "Нормативная база импортирована " << nowText() << "\n";
     f << "Прочитаны файлы:\n";
     for (const SourceInfo& s : report.sources) f << "  " << sourceLine(s) << "\n";
-    f << wageLine(report.wagePerHour) << "\n";
+    if (const std::string w = wageLine(report.wagePerHour, report.rates, report.ratesWithOwnPrice); !w.empty()) f << w << "\n";
     if (!f) throw Error("Не удалось записать файл «" + (dir / kOriginFile).string() + "»");
 }
 
@@ -157,6 +158,63 @@ ImportReport buildBase(const fs::path& stagingDir, const std::vector<fs::path>& 
     return report;
 }
 
+namespace {
+
+/** Reads a document up to its first norm: whether that norm carries its own unit price. */
+class FirstNormLook final : public XmlHandler {
+public:
+    enum class Answer { Unknown, NotNorms, OwnPrice, Lines };
+    explicit FirstNormLook(const std::string& name) : parser_(name, *this) {}
+    ExpatParser& parser() { return parser_; }
+    Answer answer() const { return answer_; }
+
+    void startElement(const char* name, const char**) override {
+        const std::string_view n(name);
+        ++depth_;
+        if (depth_ == 1 && n != "base") return finish(Answer::NotNorms);
+        if (workDepth_ == 0 && n == "Work") workDepth_ = depth_;
+        else if (workDepth_ != 0 && depth_ == workDepth_ + 1 && n == "Prices") finish(Answer::OwnPrice);
+    }
+    void endElement(const char*) override {
+        if (workDepth_ != 0 && depth_ == workDepth_) return finish(Answer::Lines);
+        --depth_;
+    }
+
+private:
+    void finish(Answer a) {
+        answer_ = a;
+        parser_.stop();
+    }
+    ExpatParser parser_;
+    Answer answer_ = Answer::Unknown;
+    int depth_ = 0, workDepth_ = 0;
+};
+
+}  // namespace
+
+bool needsWage(const std::vector<fs::path>& files, const ImportOptions& options) {
+    // A norm lies in the first few KB of its file: a file that shows none within this reads on.
+    constexpr uint64_t kLook = uint64_t(4) << 20;
+    try {
+        const InputSet in(files, options.memberLimit);
+        for (size_t i = 0; i < in.documents().size(); ++i) {
+            FirstNormLook look(in.documents()[i].shownName);
+            uint64_t read = 0;
+            bool more = true;
+            in.read(i, [&](const char* p, size_t n) {
+                read += n;
+                return more = look.parser().feed(p, n, false) && read < kLook;
+            });
+            if (more) look.parser().feed(nullptr, 0, true);
+            const auto a = look.answer();
+            if (a == FirstNormLook::Answer::Lines || a == FirstNormLook::Answer::Unknown) return true;
+        }
+        return false;
+    } catch (const std::exception&) {
+        return true;
+    }
+}
+
 uint64_t parseOnly(const std::vector<fs::path>& files, const ImportOptions& options) {
     const InputSet in(files, options.memberLimit);
     uint64_t bytes = 0;
@@ -181,7 +239,9 @@ ImportReport importBase(const fs::path& baseDir, const std::vector<fs::path>& fi
     try {
         ImportReport report = buildBase(staging, files, options, progress);
         if (progress && !progress({"Замена нормативной базы", 0, 0})) throw ImportCancelled();
-        report.keptBases = installBase(staging, baseDir);
+        InstalledBase installed = installBase(staging, baseDir);
+        report.keptBases = std::move(installed.kept);
+        report.removedBase = std::move(installed.removed);
         return report;
     } catch (...) {
         std::error_code ec;

@@ -30,12 +30,18 @@ ImportReport buildBase(const std::filesystem::path& stagingDir,
                        const std::vector<std::filesystem::path>& files, const ImportOptions& options,
                        const ProgressFn& progress = {});
 
+/** What putting a base in place did to the earlier ones. */
+struct InstalledBase {
+    std::vector<std::string> kept;  // the names of the earlier bases kept, newest first
+    std::string removed;            // the name the earliest one had, removed to keep three; empty: none
+};
+
 /** Puts the complete base in `stagingDir` in place of `baseDir` in one step: the template
  *  1.xls (and any file the import does not write) of the old base is carried over first, the
  *  previous base is kept as `<baseDir>.old`, the earlier ones as `<baseDir>.old-2` and
  *  `<baseDir>.old-3` (the last three; an older one is removed). A missing `baseDir` is simply
- *  created by the move. Returns the names of the earlier bases kept, newest first. */
-std::vector<std::string> installBase(const std::filesystem::path& stagingDir, const std::filesystem::path& baseDir);
+ *  created by the move. */
+InstalledBase installBase(const std::filesystem::path& stagingDir, const std::filesystem::path& baseDir);
 
 /** A fresh staging directory beside `baseDir` (same file system, so the move is one step). */
 std::filesystem::path stagingDirFor(const std::filesystem::path& baseDir);
@@ -51,6 +57,13 @@ ImportReport importBase(const std::filesystem::path& baseDir,
  *  01.01.2000 when the file does not say), their price level (that of the price files when no
  *  norm file gives one), every decree and approving act once. */
 normbase::BaseInfo baseInfoOf(const std::vector<SourceInfo>& sources);
+
+/** Whether importing `files` needs the hourly wage: some norm file among them prices its norms
+ *  from their resources (ГЭСН), rather than carrying each norm's unit price, basic wages
+ *  included (ФЕР). Looks at the first norm of each norm file only (the first few KB); a file
+ *  it cannot tell (unreadable, damaged, no norm near its start) counts as needing it, and the
+ *  import proper says what is wrong with it. Fast enough to run before asking. */
+bool needsWage(const std::vector<std::filesystem::path>& files, const ImportOptions& options);
 
 /** Reads `files` as the import does (archives unpacked on the way) with the XML parser alone,
  *  no handler at all: the floor under any import of them, for measurements. Returns the bytes

@@ -220,9 +220,13 @@ private slots:
         QCOMPARE(Form1->N1->title(), QString("&Файл"));
         QCOMPARE(Form1->N5->title(), QString("&Правка"));
         QCOMPARE(Form1->N8->title(), QString("&Справка"));
-        // The norm base import comes after them, behind a separator.
-        QCOMPARE(Form1->N1->actions().mid(0, 3), (QList<QAction*>{Form1->N2, Form1->N3, Form1->N4}));
-        QCOMPARE(Form1->N1->actions().last(), Form1->findChild<QAction*>("N11"));
+        // The norm base import comes after the estimate's items, between separators, and
+        // "Выход" ends the menu (it stood after "Выход").
+        QList<QAction*> file = Form1->N1->actions();
+        QCOMPARE(file.size(), 6);
+        QVERIFY(file[2]->isSeparator() && file[4]->isSeparator());
+        QCOMPARE((QList<QAction*>{file[0], file[1], file[3], file[5]}),
+                 (QList<QAction*>{Form1->N2, Form1->N3, Form1->findChild<QAction*>("N11"), Form1->N4}));
         // The rate search adds "&Найти расценку..." after the two estimate commands.
         QCOMPARE(Form1->N5->actions(), (QList<QAction*>{Form1->N6, Form1->N7, Form1->findChild<QAction*>("N10")}));
     }
@@ -381,6 +385,7 @@ private slots:
         QPointer<QMessageBox> box = shownBoxes().first();
         QCOMPARE(box->windowModality(), Qt::ApplicationModal);
         QCOMPARE(box->text(), QStringLiteral("первое предупреждение\nвторое предупреждение"));
+        QCOMPARE(box->windowTitle(), QStringLiteral("Тальвира 1.0"));  // the window it concerns; it said "Talvira"
         QVERIFY(boxes.isEmpty());  // not the error box
         QTRY_COMPARE(QApplication::activeWindow(), static_cast<QWidget*>(box.data()));
         QTest::keyClick(QApplication::focusWidget(), Qt::Key_Return);
@@ -397,6 +402,19 @@ private slots:
         QCOMPARE(texts, (QStringList{"первое предупреждение", "третье предупреждение"}));
         for (QMessageBox* b : two) b->close();
         QCoreApplication::processEvents();
+    }
+
+    void theReplaceQuestionIsCaptionedWithItsCommand() {
+        // Every box said "Talvira"; the default error box alone keeps the program's name.
+        QString caption;
+        QTimer::singleShot(0, [&] {
+            auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+            if (!box) return;
+            caption = box->windowTitle();
+            box->reject();
+        });
+        QVERIFY(!OKRightDlg->confirmReplace("Смета «Дом» уже есть. Заменить её?"));
+        QCOMPARE(caption, QStringLiteral("Создание сметы"));
     }
 
     // ---- start without a norm base ---------------------------------------------------------
@@ -700,15 +718,23 @@ private slots:
         QCompleter* completer = nullptr;
         for (QCompleter* c : dlg->findChildren<QCompleter*>()) completer = c;
         QVERIFY(completer);
+        auto* files = dlg->findChild<QFileSystemModel*>();
+        QVERIFY(files);
+        const QString folder = QString::fromStdString(d);
         for (int round = 0; round < 2; ++round) {
-            dlg->setDirectory(QString::fromStdString(round ? QDir::tempPath().toStdString() : d));
+            dlg->setDirectory(round ? QDir::tempPath() : folder);
             bool sawPopup = false;
             QTimer::singleShot(0, dlg, [&] {
                 auto* edit = dlg->findChild<QLineEdit*>("fileNameEdit");
                 edit->setFocus();
-                dlg->setDirectory(QString::fromStdString(d));
+                dlg->setDirectory(folder);
+                // First typed into the folder loaded, so that the list pops up ("Dom", "Dok");
+                // then while it is still loading, so that a list may come after the dialog.
+                if (round == 0 && !QTest::qWaitFor([&] { return files->rowCount(files->index(folder)) == 3; }, 20000)) {
+                    dlg->reject();
+                    return;
+                }
                 QTest::keyClicks(edit, QString("Do"));
-                QTest::qWait(300);  // the folder loads and the list pops up
                 sawPopup = completer->popup()->isVisible();
                 if (round == 0) {
                     completer->popup()->hide();  // Enter goes to the dialog itself
@@ -722,8 +748,11 @@ private slots:
             });
             Form1->OpenButton->click();
             QVERIFY(!dlg->isVisible());
-            QTest::qWait(300);
-            QVERIFY2(!completer->popup()->isVisible(), sawPopup ? "popup was shown" : "popup was never shown");
+            if (round == 0) QVERIFY2(sawPopup, "the completion list was never shown");
+            // A list still on its way pops up once the folder has loaded whole, and goes at once.
+            QTRY_COMPARE(files->rowCount(files->index(folder)), 3);
+            QCoreApplication::processEvents();
+            QVERIFY(!completer->popup()->isVisible());
             QVERIFY(!QApplication::activePopupWidget());
         }
         Form2->SmetaTable.close();

@@ -9,6 +9,7 @@
 #include "dbctrls/DBGrid.h"
 #include "dbctrls/FieldText.h"
 #include "tests/app/FixtureStart.h"
+#include "tests/dbctrls/PaintedText.h"
 
 #include <QFileDialog>
 #include <QInputDialog>
@@ -20,7 +21,10 @@
 #include <QSignalSpy>
 #include <QtTest>
 
+#include <fstream>
+
 namespace fs = std::filesystem;
+using talvira::dbctrls::DBGrid;
 
 namespace {
 
@@ -29,6 +33,24 @@ void whenShown(QDialog* dialog, std::function<void()> answer) {
     QTimer::singleShot(10, dialog, [dialog, answer] {
         QApplication::activeModalWidget() == dialog ? answer() : whenShown(dialog, answer);
     });
+}
+
+/** The names the file list shows under its root, in the order it shows them or sorted. */
+QStringList listed(const QTreeView* view, bool sorted = false) {
+    QStringList names;
+    for (int r = 0; r < view->model()->rowCount(view->rootIndex()); ++r)
+        names << view->model()->index(r, 0, view->rootIndex()).data().toString();
+    if (sorted) names.sort();
+    return names;
+}
+
+/** What the file list of `dir` holds once loaded: its folders and the files `filters` let
+ *  through, each once, sorted. */
+QStringList entriesOf(const QString& dir, const QStringList& filters) {
+    QDir d(dir);
+    QStringList names = d.entryList(QDir::AllDirs | QDir::NoDotAndDotDot) + d.entryList(filters, QDir::Files);
+    names.sort();
+    return names;
 }
 
 QStringList collections() {
@@ -74,7 +96,15 @@ private slots:
         QInputDialog* wage = imp->wageDialog();
         QString secondQuestion;
         whenShown(files, [&] {
-            files->findChild<QLineEdit*>("fileNameEdit")->setText("\"GESNp.xml\" \"FSBC_Mash.xml\"");
+            // Typed key by key into the field, two blanks between the names: only one of them
+            // was taken. (Typed into a field without the focus, the list rewrites it.)
+            auto* name = files->findChild<QLineEdit*>("fileNameEdit");
+            name->setFocus();
+            if (!QTest::qWaitFor([&] { return QApplication::activeWindow() == files && name->hasFocus(); }, 20000)) {
+                static_cast<QDialog*>(files)->reject();
+                return;
+            }
+            QTest::keyClicks(name, "\"GESNp.xml\"  \"FSBC_Mash.xml\"");
             whenShown(wage, [&] {
                 wage->setTextValue("триста");
                 whenShown(wage, [&] {
@@ -84,7 +114,7 @@ private slots:
                 });
                 wage->accept();
             });
-            static_cast<QDialog*>(files)->accept();
+            QTest::keyClick(name, Qt::Key_Return);
         });
         imp->ImportAction->trigger();
         QVERIFY(secondQuestion.startsWith("«триста» — не число."));
@@ -101,6 +131,41 @@ private slots:
         QCOMPARE(talvira::test::directoryBytes(start / "Base.old"), before);
         QVERIFY(imp->reportBox()->isVisible() && imp->reportBox()->text().contains("GESNp.xml"));
         QVERIFY(!Form1->SearchBox->search().find("01-01-001-01").rates.empty());  // the search reads the new base
+        // The codes whole, in the rates grid and in the search list ("ГЭСНп01-01-0…").
+        Form1->show();
+        QVERIFY(QTest::qWaitForWindowExposed(Form1));
+        auto& found = Form1->SearchBox->search();
+        found.goTo(*found.rateOfCode("ГЭСНп01-01-001-01"));
+        DBGrid* rates = Form1->DBGrid2;
+        QCOMPARE(rates->model()->rowCount(), 8);
+        const auto painted = talvira::test::paintedTexts(rates->viewport());
+        for (int r = 0; r < rates->model()->rowCount(); ++r) {
+            const QRect cell = rates->visualRect(rates->model()->index(r, 0));
+            if (!rates->viewport()->rect().contains(cell)) continue;
+            QStringList shown;
+            for (const auto& t : painted)
+                if (cell.contains(t.box.center().toPoint())) shown << t.text;
+            QCOMPARE(shown, QStringList{rates->cellText(r, 0)});
+        }
+        RateSearchBox* search = Form1->SearchBox;
+        search->SearchEdit->setText("01-01-001-01");
+        QVERIFY(search->Model->rowCount() > 0);
+        QStyleOptionViewItem item;
+        item.initFrom(search->ResultsView);
+        for (int r = 0; r < search->Model->rowCount(); ++r) {
+            const QModelIndex code = search->Model->index(r, 0);
+            QVERIFY2(search->ResultsView->itemDelegateForIndex(code)->sizeHint(item, code).width() <= search->ResultsView->columnWidth(0),
+                     qPrintable(code.data().toString()));
+        }
+        search->ResultsClose();
+        search->SearchEdit->clear();
+        Form1->hide();
+        // A machine of the price book: its price under "Всего", none under "Материалы" (it
+        // stood there, "маш. 824,35").
+        found.goTo(*found.rateOfCode("91.01.01-014"));
+        QCOMPARE(rates->cellText(rates->currentIndex().row(), 0), QString("91.01.01-014"));
+        QCOMPARE(rates->cellText(rates->currentIndex().row(), 1), QString("1348,38").replace(',', QChar(talvira::dbctrls::userDecimalSeparator())));
+        QCOMPARE(rates->cellText(rates->currentIndex().row(), 2), QString());
         imp->OriginAction->trigger();
         QVERIFY(imp->originBox()->text().contains("FSBC_Mash.xml"));
     }
@@ -112,7 +177,10 @@ private slots:
         files->show();
         auto* view = files->findChild<QTreeView*>("treeView");
         QVERIFY(view);
-        QTRY_VERIFY(view->model()->rowCount(view->rootIndex()) > 1);
+        // Read once the folder has loaded whole: some rows were there before the others.
+        const QStringList filters{"*.xml", "*.zip"};
+        const QStringList all = entriesOf(QString::fromStdString(talvira::test::testDataDir().string()), filters);
+        QTRY_COMPARE_WITH_TIMEOUT(listed(view, true), all, 20000);
         QStringList kinds;
         for (int r = 0; r < view->model()->rowCount(view->rootIndex()); ++r) {
             const QModelIndex row = view->model()->index(r, 0, view->rootIndex());
@@ -121,7 +189,9 @@ private slots:
         }
         QVERIFY2(kinds.contains("Папка"), qPrintable(kinds.join(", ")));
         files->setDirectory(QString::fromStdString(official.string()));
-        QTRY_VERIFY(view->model()->rowCount(view->rootIndex()) > 1);
+        // Read once sorted: the list shows the files in the order they were found first (it
+        // read "GESNp.xml" in the first row on a busy machine).
+        QTRY_COMPARE_WITH_TIMEOUT(listed(view), (QStringList{"FSBC_Mash.xml", "GESNp.xml"}), 20000);
         const QModelIndex first = view->model()->index(0, 0, view->rootIndex());
         QCOMPARE(first.data().toString(), QString("FSBC_Mash.xml"));
         QCOMPARE(first.siblingAtColumn(2).data().toString(), QString("Файл XML"));
@@ -130,7 +200,81 @@ private slots:
             const QString title = view->model()->headerData(c, Qt::Horizontal).toString();
             QVERIFY2(view->header()->sectionSize(c) > view->header()->fontMetrics().horizontalAdvance(title) + 8, qPrintable(title));
         }
+        // The size, the kind and the date whole under their titles ("Фа…ML", "10.12.… 13:05").
+        QStyleOptionViewItem option;
+        option.initFrom(view);
+        for (int c = 1; c < 4; ++c)
+            for (int r = 0; r < 2; ++r) {
+                const QModelIndex cell = view->model()->index(r, c, view->rootIndex());
+                const int need = view->itemDelegateForIndex(cell)->sizeHint(option, cell).width();
+                QVERIFY2(view->header()->sectionSize(c) >= need, qPrintable(cell.data().toString()));
+            }
         files->hide();
+    }
+
+    void aBaseOfRatesWithTheirOwnPricesAsksNoWage() {
+        // It asked for a wage the ФЕР file does not need, said «основная зарплата расценок
+        // равна 0» of rates whose price holds it, marked every rate as lacking the prices of the
+        // resources its price holds, and showed a machine's price under "Материалы".
+        const fs::path fer = start / "ФЕР.xml";
+        std::ofstream(fer, std::ios::binary)
+            << "<base BaseType=\"ФЕР\"><ResourcesDirectory><ResourceCategory CodePrefix=\"ФЕР\">"
+               "<Section Type=\"Сборник\" Code=\"11\" Name=\"Полы\"><Section Type=\"Таблица\" Code=\"11-01-011\" Name=\"Стяжки\">"
+               "<NameGroup BeginName=\"Устройство стяжек:\"><Work Code=\"11-01-011-01\" EndName=\"цементных\" MeasureUnit=\"100 м2\">"
+               "<Resources><Resource Code=\"1-100-30\" Quantity=\"39.51\"/><Resource Code=\"91.01.01-014\" Quantity=\"0.1\"/>"
+               "<Resource Code=\"04.3.01.09-0015\" Quantity=\"2.04\"/>"
+               "<AbstractResource Code=\"04.1.02.05\" Name=\"Смеси бетонные\" MeasureUnit=\"м3\" Quantity=\"1.02\"/></Resources>"
+               "<Prices><Price Cost=\"1812.57\" Salary=\"370.83\" Machines=\"32.74\" SalaryMach=\"3.98\" Materials=\"1409\"/></Prices>"
+               "</Work></NameGroup></Section></Section></ResourceCategory></ResourcesDirectory></base>";
+        fs::copy_file(official / "FSBC_Mash.xml", start / "FSBC_Mash.xml");
+        NormBaseImport* imp = Form1->Import;
+        QSignalSpy finished(imp, &NormBaseImport::finished);
+        QFileDialog* files = imp->fileDialog();
+        files->setDirectory(QString::fromStdString(start.path().string()));
+        bool wageAsked = false;
+        QTimer watch;  // answers the question, should it come
+        connect(&watch, &QTimer::timeout, this, [&] {
+            if (QApplication::activeModalWidget() != imp->wageDialog()) return;
+            wageAsked = true;
+            imp->wageDialog()->reject();
+        });
+        watch.start(10);
+        whenShown(files, [&] {
+            files->findChild<QLineEdit*>("fileNameEdit")->setText("\"ФЕР.xml\" \"FSBC_Mash.xml\"");
+            static_cast<QDialog*>(files)->accept();
+        });
+        imp->ImportAction->trigger();
+        QVERIFY(finished.wait(120000));
+        QVERIFY(!wageAsked);
+        QVERIFY2(boxes.isEmpty(), qPrintable(boxes.join("\n")));
+        const QString report = imp->reportBox()->text();
+        QVERIFY2(report.contains("Основная зарплата расценок взята из их цен в файлах") && !report.contains("равна 0"),
+                 qPrintable(report));
+
+        const int book = int(collections().indexOf("ФЕР 11. Полы"));
+        QVERIFY(book >= 0);
+        Form1->Base.Table7.moveTo(book);
+        Form1->Base.Table6.last();  // the table of the rate
+        QCOMPARE(Form1->DBGrid2->cellText(0, 0), QString("ФЕР11-01-011-01"));
+        QCOMPARE(Form1->unpricedOfRow(0), size_t(1));  // the concrete, left out of the price
+        // Of its lines only the concrete's is marked (white on its red), not the material the
+        // price holds, nor the priced machine, whose price stands under "Всего" alone.
+        DBGrid* lines = Form1->DBGrid3;
+        QCOMPARE(lines->model()->rowCount(), 4);
+        lines->setCurrentIndex(lines->model()->index(0, 0));
+        lines->scrollTo(lines->model()->index(3, 0));
+        const QImage img = lines->viewport()->grab().toImage();
+        auto corner = [&](int row) {
+            const QRect r = lines->visualRect(lines->model()->index(row, 0));
+            return img.pixelColor(r.left() + 1, r.top() + 1);
+        };
+        QCOMPARE(corner(3), QColor(255, 255, 255));
+        QCOMPARE(corner(2), QColor(255, 255, 225));
+        for (int row = 0; row < 4; ++row) QCOMPARE(Form1->unpricedLine(row), row == 3);
+        Form1->Base.Table3.moveTo(1);
+        QCOMPARE(Form1->DBGrid4->cellText(0, 0), QString("91.01.01-014"));
+        QCOMPARE(Form1->DBGrid4->cellText(0, 2), QString("1348,38").replace(',', QChar(talvira::dbctrls::userDecimalSeparator())));
+        QCOMPARE(Form1->DBGrid4->cellText(0, 3), QString());
     }
 
     void closingDuringAnImportClosesTheWindowsAtOnce() {

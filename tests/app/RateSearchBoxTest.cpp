@@ -239,7 +239,7 @@ private slots:
         const int rows = box->Model->rowCount();
         QVERIFY(rows > 10);
         box->ResultsView->resize(box->ResultsView->width(), 80);  // a few rows on screen
-        QTest::qWait(20);
+        box->ResultsView->viewport()->repaint();
         QVERIFY2(box->Model->rowsRead() - before < size_t(rows), qPrintable(QString::number(box->Model->rowsRead() - before)));
     }
 
@@ -282,7 +282,9 @@ private slots:
     void doubleClickWalksTheBrowser() {
         typeFrom(Form1->DBGrid2, "08-02-001-01");
         QCOMPARE(box->Model->rowCount(), 1);
-        QTest::qWait(10);
+        // Clicked where the row is drawn, once the list is laid out on the screen.
+        QTRY_VERIFY(box->ResultsView->isVisible() &&
+                    box->ResultsView->viewport()->rect().contains(box->ResultsView->visualRect(box->Model->index(0, 1)).center()));
         const QRect cell = box->ResultsView->visualRect(box->Model->index(0, 1));
         QTest::mouseClick(box->ResultsView->viewport(), Qt::LeftButton, {}, cell.center());
         QTest::mouseDClick(box->ResultsView->viewport(), Qt::LeftButton, {}, cell.center());

@@ -7,6 +7,7 @@
 
 #include "app/Application.h"
 #include "app/ErrorBox.h"
+#include "app/FormExport.h"
 #include "app/Globals.h"
 #include "app/Unit1.h"
 #include "app/Unit2.h"
@@ -26,6 +27,7 @@
 #include <QMenuBar>
 #include <QMessageBox>
 #include <QPointer>
+#include <QProgressDialog>
 #include <QPushButton>
 #include <QStatusBar>
 #include <QTest>
@@ -570,14 +572,20 @@ private slots:
         QVERIFY(opened.empty());
         QVERIFY(!fs::exists(smeti() / "Форма ЛСР.xlsx"));
 
-        // By the base-index method: written beside the estimate and opened, the table where it was.
+        // By the base-index method: written beside the estimate by a worker while the window
+        // goes on (asked again meanwhile, nothing more starts), then opened, the table where it was.
         talvira::model::EstimateParams params = Form2->document().side().params;
         params.method = talvira::model::Method::BaseIndex;
         Form2->document().setParams(params);
         Form2->LsrItem->trigger();
+        QVERIFY(Form2->LsrExport->running());
+        Form2->LsrItem->trigger();
+        QTRY_VERIFY_WITH_TIMEOUT(!Form2->LsrExport->running(), 60000);
+        QVERIFY(!Form2->LsrExport->progressDialog()->isVisible());
         QCOMPARE(takeError(), QString());
         QCOMPARE(offered.size(), 1);
         QCOMPARE(int(opened.size()), 1);
+        QVERIFY(!fs::exists(smeti() / "Форма ЛСР (2).xlsx"));
         QCOMPARE(opened[0], smeti() / "Форма ЛСР.xlsx");
         QVERIFY(fs::file_size(opened[0]) > 1000);
         QCOMPARE(smeta().recNo(), 1);

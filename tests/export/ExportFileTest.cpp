@@ -4,6 +4,8 @@
 // and the borders of the frame A10:Q14.
 #include "export/EstimateExport.h"
 #include "export/XlsFormula.h"
+#include "export/XlsContainer.h"
+#include "export/XlsTemplateReader.h"
 #include "export/XlsWorkbook.h"
 #include "tests/export/EstimatePositions.h"
 #include "tests/export/SheetReadBack.h"
@@ -417,6 +419,25 @@ TEST_F(ExportFile, LibreOfficeReadsFormulasBordersAndTheTemplateUnchanged) {
                 }
             }
     }
+}
+
+
+TEST(BundledTemplate, TheCodeColumnHoldsThePrefixedCodesWhole) {
+    // "ФЕР08-01-00…": 2.2 cm held twelve characters. The longest prefixed code,
+    // "ГЭСНмр01-01-002-05", is 96.9 pt wide in the template's 10-point Arial (Liberation Sans),
+    // 17.9 times its "0" (5.41 pt); a column is measured in "0"s, with a few pixels' margin.
+    const fs::path file = testDataDir().parent_path().parent_path() / "data" / "template" / "1.xls";
+    xls::WorkbookData w;
+    w.name = file.string();
+    xls::readTemplateFile(w, xls::readWholeFile(file, "Шаблон"));
+    std::optional<double> codeWidth;  // column B, in "0"s
+    for (const xls::Rec& r : w.sheet) {
+        if (r.id != 0x007D || r.len < 8) continue;  // COLINFO: first, last, width in 1/256 of a "0"
+        const auto u16 = [&](size_t at) { return unsigned(w.s[r.pos + at]) | unsigned(w.s[r.pos + at + 1]) << 8; };
+        if (u16(0) <= 1 && 1 <= u16(2)) codeWidth = u16(4) / 256.0;
+    }
+    ASSERT_TRUE(codeWidth);
+    EXPECT_GE(*codeWidth, 19.0);
 }
 
 }  // namespace

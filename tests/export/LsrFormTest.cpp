@@ -25,11 +25,14 @@
 
 #include <gtest/gtest.h>
 
+#include <clocale>
 #include <cmath>
+#include <regex>
 #include <fstream>
 #include <map>
 #include <optional>
 #include <sstream>
+#include <unistd.h>
 
 namespace talvira::test {
 namespace {
@@ -69,6 +72,9 @@ struct Estimate {
 /** The positions as Add leaves them in the table: the worked ФЕР rate (COUNT 1); a rate (2)
  *  followed by a priced (3) and an unpriced (4) material; a material of its own (5); a mounting
  *  rate (6); equipment (7). */
+constexpr const char* kLongName =
+    "Монтаж щитков осветительных, устанавливаемых на стене распорными дюбелями, масса щитка до 6 кг, с подключением "
+    "проводов и заземлением корпуса в помещениях с нормальной средой";
 struct Position { const char* code; const char* name; const char* unit; double q, ot, em, otm, m, labour, cost; };
 constexpr Position kPositions[] = {
     {"ФЕР08-01-001-01", "Устройство из бутового камня фундаментов: ленточных", "м3", 1, 32.74, 10.46, 1.74, 215.19, 3.94, 258.39},
@@ -76,7 +82,7 @@ constexpr Position kPositions[] = {
     {"04.1.02.05-0006", "Смеси бетонные тяжелого бетона", "м3", 2.55, 0, 0, 0, 512.37, 0, 512.37},
     {"01.7.15.03-0042", "Болты с гайками и шайбами строительные", "т", 1.25, 0, 0, 0, 0, 0, 0},
     {"ФССЦ-01.7.15.03-0042", "Болты анкерные", "т", 0.015, 0, 0, 0, 12345.67, 0, 12345.67},
-    {"ФЕРм08-02-001-01", "Монтаж щитков осветительных", "шт", 3, 10, 2.50, 0.50, 1.05, 1.1, 13.55},
+    {"ФЕРм08-02-001-01", kLongName, "шт", 3, 10, 2.50, 0.50, 1.05, 1.1, 13.55},
     {"ФССЦ-62.1.01.01-0001", "Вентилятор радиальный", "шт", 2, 0, 0, 0, 15000, 0, 15000},
 };
 
@@ -134,6 +140,7 @@ Estimate computed(const fs::path& table, const editing::EstimateSide& side) {
     e.params = side.params;
     e.result = model::computeBaseIndex(e.rows, side.extras, side.params, model::nrSpTables());
     e.chargeTitles = editing::chargeTitles(e.result);
+    e.texts.contractorPost = "Главный инженер ";
     e.texts.contractorName = "Петров П. П.";
     e.texts.approverName = "Иванов И. И.";
     e.facts = {"Тальвира 1.0", "ФСНБ-2020", {"172/пр", "557/пр"}, "02-01-01", "Фундаменты", "Школа", "Корпус 1",
@@ -146,9 +153,13 @@ Estimate computed(const fs::path& table, const editing::EstimateSide& side) {
 /* ------------------------------------------------------------------------------------- */
 
 /** python3 + openpyxl: "read BOOK" prints the sheet as JSON; "zero BOOK COPY" writes a copy whose
- *  formulas store 0. */
+ *  formulas store 0; "xml BOOK" prints the sheet's XML as stored. */
 constexpr const char* kReader = R"PY(
 import json, re, sys, zipfile
+if sys.argv[1] == 'xml':
+    with zipfile.ZipFile(sys.argv[2]) as z:
+        sys.stdout.write(z.read('xl/worksheets/sheet1.xml').decode('utf-8'))
+    sys.exit(0)
 if sys.argv[1] == 'zero':
     with zipfile.ZipFile(sys.argv[2]) as zi, zipfile.ZipFile(sys.argv[3], 'w', zipfile.ZIP_DEFLATED) as zo:
         for item in zi.infolist():
@@ -173,7 +184,8 @@ print(json.dumps({'cells': cells, 'merged': [str(r) for r in sf.merged_cells.ran
     'widths': {k: d.width for k, d in dims}, 'hidden': [k for k, d in dims if d.hidden],
     'orientation': ps.orientation, 'paper': str(ps.paperSize), 'fitW': ps.fitToWidth, 'fitH': ps.fitToHeight,
     'fitToPage': bool(sf.sheet_properties.pageSetUpPr and sf.sheet_properties.pageSetUpPr.fitToPage),
-    'titles': sf.print_title_rows, 'gridlines': sf.sheet_view.showGridLines}, ensure_ascii=False))
+    'titles': sf.print_title_rows, 'gridlines': sf.sheet_view.showGridLines,
+    'heights': {str(i): d.height for i, d in sf.row_dimensions.items() if d.height}}, ensure_ascii=False))
 )PY";
 
 /** The python3 that has openpyxl (Debian's own first); empty when none has it. */
@@ -367,13 +379,32 @@ void expectAmounts(const Reading& r, const std::vector<Expected>& expected) {
 /*  The hand-worked estimate's form                                                      */
 /* ------------------------------------------------------------------------------------- */
 
+/** The process's locale (as the program sets it from the environment) for the object's life. */
+class ProcessLocale {
+public:
+    explicit ProcessLocale(const char* name) : old_(std::setlocale(LC_ALL, nullptr)) {
+        set_ = std::setlocale(LC_ALL, name) != nullptr;
+    }
+    ~ProcessLocale() { std::setlocale(LC_ALL, old_.c_str()); }
+    bool set() const { return set_; }
+
+private:
+    std::string old_;
+    bool set_ = false;
+};
+
 class LsrForm : public ::testing::Test {
 protected:
     static void SetUpTestSuite() {
         dir_ = new TempDir("talvira-lsr");
         makeEstimateTable(dir_->path());
         estimate_ = new Estimate(computed(dir_->path() / "Дом.db", sideData("008.0")));
-        path_ = new fs::path(lsr::exportLsrToFile(estimate_->input(), lsr::lsrPathFor("Дом", dir_->path()), true));
+        {
+            // written as the program writes it: in the user's locale, a decimal comma where it is there
+            const ProcessLocale comma("ru_RU.UTF-8");
+            underComma_ = comma.set();
+            path_ = new fs::path(lsr::exportLsrToFile(estimate_->input(), lsr::lsrPathFor("Дом", dir_->path()), true));
+        }
         if (!python().isEmpty()) book_ = new Book(readBook(dir_->path(), *path_));
     }
     static void TearDownTestSuite() {
@@ -387,6 +418,7 @@ protected:
     static inline Estimate* estimate_ = nullptr;
     static inline fs::path* path_ = nullptr;
     static inline Book* book_ = nullptr;
+    static inline bool underComma_ = false;
 };
 
 TEST_F(LsrForm, EveryAmountIsTheComputationsStoredAndRecalculated) {
@@ -509,6 +541,11 @@ TEST_F(LsrForm, LayoutIsTheForms) {
         EXPECT_EQ(c[QStringLiteral("top")].toString() == QStringLiteral("thin"), top) << label << col;
     }
     EXPECT_EQ(r.values.at(cellOf('I', r.find("ОТ", p2))), 1.15);  // coefficients as they are
+
+    // Regression: a long name overprinted the next row; its row is as tall as its lines.
+    const QJsonObject heights = s[QStringLiteral("heights")].toObject();
+    EXPECT_GE(heights[QString::number(r.find(kLongName, 1))].toDouble(), 3 * 13.0);
+    EXPECT_EQ(heights[QString::number(p2)].toDouble(), 0.0);  // a short one keeps the sheet's own height
     EXPECT_EQ(r.values.at(cellOf('F', r.find(nr, p2))), 0.9);
 
     // the header block and the signatures: (label in A or B, column, text)
@@ -518,11 +555,30 @@ TEST_F(LsrForm, LayoutIsTheForms) {
         {"Реквизиты приказа Минстроя России об утверждении дополнений и изменений к сметным нормативам", 'A', 'D', "172/пр; 557/пр"},
         {"Наименование субъекта Российской Федерации", 'A', 'D', "Московская область"},
         {"Составлен(а) в текущем (базисном) уровне цен", 'A', 'D', "II кв. 2025 (01.01.2000)"},
-        {"Составил", 'B', 'C', "Генеральный директор Петров П. П."},
-        {"Проверил", 'B', 'C', "Генеральный директор Иванов И. И."},
+        {"Составил", 'B', 'C', ""},  // signed by hand: the title block names who agrees and approves
+        {"Проверил", 'B', 'C', ""},
     };
     for (const auto& [label, in, col, value] : texts) EXPECT_EQ(r.text(cellOf(col, r.find(label, 1, in))), value) << label;
+    // Regression: «Составил» and «Проверил» both read the title block's «Генеральный директор»;
+    // the title block's signatories are printed where the form has them, each from its own texts.
+    const int approvals = r.find("СОГЛАСОВАНО:", 1, 'A');
+    ASSERT_GT(approvals, 0);
+    EXPECT_EQ(r.text(cellOf('H', approvals)), "УТВЕРЖДАЮ:");
+    EXPECT_EQ(r.text(cellOf('A', approvals + 1)), "Главный инженер Петров П. П.");  // the contractor agrees
+    EXPECT_EQ(r.text(cellOf('H', approvals + 1)), "Генеральный директор Иванов И. И.");  // the customer approves
     for (const auto& [ref, text] : r.texts) EXPECT_EQ(text.find("НДС"), std::string::npos) << ref;
+}
+
+TEST_F(LsrForm, NumbersHaveAPointUnderACommaLocale) {
+    // Regression: under ru_RU.UTF-8 every number of the sheet was written with a comma
+    // (<v>32,74</v>, width="15,7109375"), which readers take for text or refuse.
+    if (!underComma_) GTEST_SKIP() << "the locale ru_RU.UTF-8 is not installed";
+    const std::string xml = runReader(dir_->path(), {QStringLiteral("xml"), QString::fromStdString(path_->string())});
+    ASSERT_NE(xml.find("<v>32.74</v>"), std::string::npos);
+    const std::regex comma(R"((<v>[^<]*,)|((width|ht|left|right|top|bottom|header|footer)="[^"]*,))");
+    std::smatch m;
+    EXPECT_FALSE(std::regex_search(xml, m, comma)) << m.str();
+    // and the amounts read back are the computation's (EveryAmountIsTheComputationsStoredAndRecalculated)
 }
 
 TEST(LsrFormFile, FailuresLeaveNothingAndSayWhy) {
@@ -546,8 +602,36 @@ TEST(LsrFormFile, FailuresLeaveNothingAndSayWhy) {
     const fs::path second = lsr::exportLsrToFile(e.input(), lsr::lsrPathFor("Дом/Кровля", dir.path()), true);
     EXPECT_EQ(first.filename().string(), "Дом_Кровля ЛСР.xlsx");
     EXPECT_EQ(second.filename().string(), "Дом_Кровля ЛСР (2).xlsx");
-    // an estimate without positions gives the empty form
+    // an estimate without positions gives the empty form; what a killed export of it left is gone
+    const fs::path killed = dir / (".Пусто ЛСР.xlsx.part-" + std::to_string(::getpid()) + "-999999");
+    std::ofstream(killed).put('x');
     EXPECT_GT(fs::file_size(lsr::exportLsrToFile(Estimate{}.input(), dir / "Пусто ЛСР.xlsx", false)), 1000u);
+    EXPECT_FALSE(fs::exists(killed));
+}
+
+TEST(LsrFormFile, ProgressRunsToTheEndAndAStopAtAnyStepLeavesNothing) {
+    TempDir dir("talvira-lsr-stop");
+    const Estimate e;
+    std::vector<std::pair<size_t, size_t>> steps;
+    lsr::exportLsrToFile(e.input(), dir / "Дом ЛСР.xlsx", false, [&](size_t done, size_t total) {
+        steps.emplace_back(done, total);
+        return true;
+    });
+    ASSERT_GE(steps.size(), 3u);
+    EXPECT_EQ(steps.front().first, 0u);
+    EXPECT_EQ(steps.back().first, steps.back().second);
+    for (size_t i = 1; i < steps.size(); ++i) EXPECT_LE(steps[i - 1].first, steps[i].first);
+    // the last step comes after the file is complete, before it gets its name
+    for (size_t stopAt = 0; stopAt < steps.size(); ++stopAt) {
+        size_t n = 0;
+        EXPECT_THROW(lsr::exportLsrToFile(e.input(), dir / "Кровля ЛСР.xlsx", false,
+                                          [&](size_t, size_t) { return n++ < stopAt; }),
+                     sheet::WriteStopped)
+            << stopAt;
+    }
+    std::vector<std::string> left;
+    for (const auto& f : fs::directory_iterator(dir.path())) left.push_back(f.path().filename().string());
+    EXPECT_EQ(left, std::vector<std::string>{"Дом ЛСР.xlsx"});
 }
 
 /* ------------------------------------------------------------------------------------- */

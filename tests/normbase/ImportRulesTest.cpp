@@ -135,6 +135,36 @@ TEST(RatePricing, ComponentsFromLinesPricesAndWage) {
     }
 }
 
+TEST(ImportReport, TheWageLineSaysWhatTheWageDid) {
+    // It said «основная зарплата расценок равна 0» of ФЕР rates whose price holds their wages.
+    const struct {
+        const char* name;
+        std::optional<Money> wage;
+        uint64_t rates, own;
+        const char* line;
+    } cases[] = {
+        {"ГЭСН, no wage", std::nullopt, 10, 0, "Часовая ставка оплаты труда не задана: основная зарплата расценок равна 0"},
+        {"ГЭСН with a wage", Money::fromKopecks(41250), 10, 0, "Часовая ставка оплаты труда: 412,5 руб."},
+        {"ФЕР alone", std::nullopt, 10, 10, "Основная зарплата расценок взята из их цен в файлах (часовая ставка не нужна)"},
+        {"ФЕР, a wage given all the same", Money::fromKopecks(30000), 10, 10,
+         "Часовая ставка оплаты труда 300 руб. не использована: основная зарплата расценок взята из их цен в файлах"},
+        {"both, no wage", std::nullopt, 10, 4,
+         "Часовая ставка оплаты труда не задана: основная зарплата расценок без цены в файлах равна 0 (6); "
+         "расценок с основной зарплатой из их цен в файлах: 4"},
+        {"both with a wage", Money::fromKopecks(30000), 10, 4, "Часовая ставка оплаты труда: 300 руб.; расценок с основной зарплатой из их цен в файлах: 4"},
+        {"prices alone", std::nullopt, 0, 0, ""},
+        {"prices alone, a wage given", Money::fromKopecks(30000), 0, 0, "Часовая ставка оплаты труда 300 руб. не использована: в файлах нет расценок"},
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(wageLine(c.wage, c.rates, c.own), c.line) << c.name;
+        ImportReport r;
+        r.wagePerHour = c.wage;
+        r.rates = c.rates;
+        r.ratesWithOwnPrice = c.own;
+        EXPECT_EQ(r.text().find("\n\n"), std::string::npos) << c.name;  // no empty line where there is nothing to say
+    }
+}
+
 TEST(BaseInfo, WhatTheFilesMakeOfTheBase) {
     auto norms = [](std::string book, std::string level, std::vector<std::string> orders = {}) {
         SourceInfo s;

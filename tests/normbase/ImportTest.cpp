@@ -4,6 +4,7 @@
 #include "common/Error.h"
 #include "normbase/BaseInfo.h"
 #include "normbase/NormBase.h"
+#include "normbase/ResourcePrices.h"
 #include "normbase/import/OfficialImport.h"
 #include "storage/CodePage.h"
 #include "storage/TableFile.h"
@@ -139,10 +140,15 @@ TEST(OfficialImport, TheRealFilesGiveAWorkingBase) {
     // Each import keeps the base before as Base.old; the last three are kept, the oldest goes
     // (the first one, holding only the template, is gone after four imports).
     ImportReport last;
-    for (int i = 0; i < 3; ++i) last = normimport::importBase(base, {official("GESNp.xml")}, {});
+    for (int i = 0; i < 3; ++i) {
+        last = normimport::importBase(base, {official("GESNp.xml")}, {});
+        // The base the fourth import pushes out is named in the report (it went without a word).
+        EXPECT_EQ(last.removedBase, i == 2 ? "Base.old-3" : "") << i;
+    }
     EXPECT_EQ(last.keptBases, (std::vector<std::string>{"Base.old", "Base.old-2", "Base.old-3"}));
     EXPECT_NE(last.text().find("сохранена в папке «Base.old»; более ранние: «Base.old-2», «Base.old-3»."), std::string::npos)
         << last.text();
+    EXPECT_NE(last.text().find("Копия, хранившаяся в папке «Base.old-3», удалена"), std::string::npos) << last.text();
     EXPECT_NE(last.text().find("Часовая ставка оплаты труда не задана"), std::string::npos) << last.text();
     for (const char* kept : {"Base.old", "Base.old-2", "Base.old-3"}) EXPECT_TRUE(fs::exists(start / kept / "RABMAT.DB")) << kept;
     EXPECT_FALSE(fs::exists(start / "Base.old-4"));
@@ -164,7 +170,12 @@ TEST(OfficialImport, MachinesMaterialsAndUnitPricesReachTheEstimateAndTheWorkboo
         "<AbstractResource Code=\"08.4.03.02\" Name=\"Арматура\" MeasureUnit=\"т\" Quantity=\"П\"/>", reasons) +
         work("07-01-001-02", "<Resource Code=\"1\" Quantity=\"0.37\"/>"
                              "<Resource Code=\"01.7.03.04-0001\" EndName=\"Вода\" MeasureUnit=\"м3\" Quantity=\"0.5\"/>")));
-    writeFile(fer, normFile(work("07-01-002-01", "<Resource Code=\"1\" Quantity=\"3\"/>",
+    // A ФЕР norm's price holds its accounted lines, priced in no file here; its concrete is
+    // left to the project, outside the price.
+    writeFile(fer, normFile(work("07-01-002-01", "<Resource Code=\"1\" Quantity=\"3\"/>"
+        "<Resource Code=\"14.4.01.01-0003\" EndName=\"Грунтовка\" MeasureUnit=\"кг\" Quantity=\"1.2\"/>"
+        "<Resource Code=\"91.14.02-001\" EndName=\"Автомобиль\" Quantity=\"0.5\"/>"
+        "<AbstractResource Code=\"04.1.02.05\" Name=\"Смеси бетонные\" MeasureUnit=\"м3\" Quantity=\"1.02\"/>",
         "<Prices><Price Cost=\"100.5\" Salary=\"20\" Machines=\"30\" SalaryMach=\"5\" Materials=\"50.5\"/></Prices>"), "ФЕР"));
     // Another book numbered the same way: its codes carry its own prefix, nothing collides.
     writeFile(mr, normFile(work("07-01-001-01", "<Resource Code=\"1\" Quantity=\"1\"/>"), "ГЭСНмр"));
@@ -176,7 +187,10 @@ TEST(OfficialImport, MachinesMaterialsAndUnitPricesReachTheEstimateAndTheWorkboo
     normimport::ImportOptions opt;
     opt.wagePerHour = Money::fromKopecks(41250);
     const ImportReport r = normimport::importBase(base, {norms, fer, official("FSBC_Mash.xml"), water, mr}, opt);
-    EXPECT_EQ(attention(r, "Коды ресурсов, не найденные"), 2u);  // concrete, steel; labour is not priced
+    // Concrete, steel; labour is not priced, and the ФЕР price holds the primer and the lorry.
+    EXPECT_EQ(attention(r, "Коды ресурсов, не найденные"), 2u) << r.text();
+    EXPECT_NE(r.text().find("Часовая ставка оплаты труда: 412,5 руб.; расценок с основной зарплатой из их цен в файлах: 1"),
+              std::string::npos) << r.text();
     EXPECT_EQ(attention(r, "Строки с количеством не числом"), 1u);
     EXPECT_EQ(attention(r, "Повторяющиеся шифры"), 0u);
     EXPECT_TRUE(r.keptBases.empty());  // there was no base before: none is said to be kept
@@ -212,6 +226,32 @@ TEST(OfficialImport, MachinesMaterialsAndUnitPricesReachTheEstimateAndTheWorkboo
     }
     rabmat.reset();
 
+    // What the browser marks as without a price (a red corner, a warning on Add): only what the
+    // rate's price leaves out. Every ФЕР rate was marked for the resources its price holds.
+    {
+        normbase::NormBase nb;
+        nb.setDirectory(base.string());
+        nb.openAll();
+        normbase::ResourcePrices prices(nb);
+        auto rateId = [&](const std::string& code) {
+            auto t = storage::openParadoxTable((base / "RABMAT.DB").string(), storage::OpenMode::ReadOnly);
+            for (auto loc = t->first(); loc; loc = t->next(*loc))
+                if (t->readField(*loc, t->fieldIndex("TAB")).asString() == code) return t->readField(*loc, t->fieldIndex("ID")).asInteger();
+            return int64_t(0);
+        };
+        struct Unpriced { const char* rate; std::vector<std::string> codes; } unpriced[] = {
+            {"ФЕР07-01-002-01", {"04.1.02.05"}},                // left to the project: outside the price
+            {"ГЭСН07-01-001-01", {"04.1.02.05", "08.4.03.02"}},  // a price made of its resources' prices
+            {"ГЭСН07-01-001-02", {}},                           // water priced, labour needs none
+        };
+        for (const Unpriced& u : unpriced) {
+            std::vector<std::string> got;
+            for (const auto& res : prices.unpriced(rateId(u.rate))) got.push_back(res.code);
+            EXPECT_EQ(got, u.codes) << u.rate;
+        }
+        nb.closeAll();
+    }
+
     // Adding the norm brings its two materials left to the project as positions of their own.
     const fs::path smeti = start / "Smeti";
     fs::create_directories(smeti);
@@ -236,6 +276,33 @@ void writeZip(const fs::path& p, const std::vector<std::pair<std::string, std::s
         ASSERT_GE(zip_file_add(z, name.c_str(), src, ZIP_FL_ENC_RAW), 0);
     }
     ASSERT_EQ(zip_close(z), 0);
+}
+
+TEST(OfficialImport, TheWageIsAskedOnlyForNormsPricedFromTheirResources) {
+    TempDir dir("talvira-import-wage");
+    const fs::path fer = dir / "ФЕР.xml", bad = dir / "bad.xml", late = dir / "late.xml";
+    writeFile(fer, normFile(work("07-01-002-01", "<Resource Code=\"1\" Quantity=\"3\"/>",
+                                 "<Prices><Price Cost=\"100.5\" Salary=\"20\"/></Prices>"), "ФЕР"));
+    writeFile(bad, "<base><ResourcesDirectory><Work");
+    // A norm far into its file is still found (the file's head holds five thousand collections).
+    std::string head;
+    for (int i = 0; i < 5000; ++i) head += "<Section Type=\"Сборник\" Code=\"" + std::to_string(i) + "\" Name=\"Пустой\"/>";
+    writeFile(late, "<base><ResourcesDirectory>" + head + "<Section Type=\"Сборник\" Code=\"07\"><Section Type=\"Таблица\" Code=\"1\">" +
+                        work("07-01-002-01", "", "<Prices><Price Cost=\"1\"/></Prices>") + "</Section></Section></ResourcesDirectory></base>");
+    const fs::path zip = dir / "ФЕР.zip";
+    std::ifstream in(fer, std::ios::binary);
+    writeZip(zip, {{"ФЕР.xml", std::string((std::istreambuf_iterator<char>(in)), {})}});
+    struct Case { const char* name; std::vector<fs::path> files; bool asked; } cases[] = {
+        {"ГЭСН norms", {official("GESNp.xml")}, true},
+        {"prices alone", {official("FSBC_Mash.xml")}, false},
+        {"ФЕР norms with their prices", {fer, official("FSBC_Mash.xml")}, false},
+        {"ФЕР in an archive", {zip}, false},
+        {"ФЕР far into the file", {late}, false},
+        {"ФЕР and ГЭСН", {fer, official("GESNp.xml")}, true},
+        {"a damaged file: asked, the import tells", {fer, bad}, true},
+        {"a missing file: asked, the import tells", {dir / "нет.xml"}, true},
+    };
+    for (const Case& c : cases) EXPECT_EQ(normimport::needsWage(c.files, {}), c.asked) << c.name;
 }
 
 TEST(OfficialImport, BadInputIsRefusedOrCountedAndTheBaseStaysAsItWas) {

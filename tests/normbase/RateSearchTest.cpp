@@ -653,10 +653,13 @@ TEST_F(FixtureSearch, ResourcesWithoutAPriceAreNamed) {
     const std::string warning = normbase::ResourcePrices::warningText("06-01-041-01", prices.unpriced(6041));
     EXPECT_NE(warning.find("«06-01-041-01»"), std::string::npos) << warning;
     EXPECT_NE(warning.find("401-9999 "), std::string::npos) << warning;
+    // A machine's price is marked "маш." and never shown under "Материалы".
     for (const auto& [kind, text] : std::vector<std::pair<Value, std::string>>{
              {Value::integer(1), ""}, {Value::integer(2), ""}, {Value::integer(3), "маш."}, {Value::integer(4), ""},
-             {Value::integer(7), ""}, {Value(), ""}})
+             {Value::integer(7), ""}, {Value(), ""}}) {
         EXPECT_EQ(normbase::ResourcePrices::priceMark(kind), text);
+        EXPECT_EQ(normbase::ResourcePrices::isMaterialsPrice(kind), text.empty());
+    }
 }
 
 TEST(WordForms, StemsOfOneWordAreNear) {
