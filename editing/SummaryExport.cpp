@@ -3,7 +3,10 @@
 
 #include "common/Error.h"
 #include "common/TextFold.h"
+#include "common/AtomicFile.h"
 #include "editing/SummaryXml.h"
+#include "export/SummaryForms.h"
+#include "export/XlsxRenderer.h"
 
 namespace talvira::editing {
 
@@ -17,7 +20,14 @@ fs::path exportSummary(const SummaryDocument& doc, SummaryForm form, const std::
                                                               : ssrTree(doc.construction(), doc.result(), now);
         return writeSummaryXml(tree, file);
     }
-    throw Error("Файл «" + file.string() + "»: вид файла по расширению — .gge или .xml (XML для экспертизы)");
+    if (equalFolded(ext, ".xlsx")) {
+        const sheet::SheetPlan plan = form == SummaryForm::Object ? ssr::planOsr(doc.construction(), objectNumber)
+                                                                  : ssr::planSsr(doc.construction(), doc.result());
+        return writeFileAtomically(
+            file, [&](const fs::path& tmp) { sheet::renderXlsx(plan, tmp, file); }, /*keepExisting=*/false, "книгу");
+    }
+    throw Error("Файл «" + file.string() + "»: вид файла по расширению — .xlsx (печатная форма), .gge или .xml (XML для "
+                "экспертизы)");
 }
 
 }  // namespace talvira::editing

@@ -1,7 +1,8 @@
 #pragma once
 /**
  * A construction's summary estimate or one object's estimate written to a file, the kind of file
- * by its extension: ".gge" or ".xml" the expertise's XML (SummaryXml), ".xlsx" the printed form.
+ * by its extension: ".gge" or ".xml" the expertise's XML (SummaryXml), ".xlsx" the printed form
+ * (export/SummaryForms).
  * The one door the command line and the window both use.
  *
  *   fs::path p = editing::exportSummary(doc, editing::SummaryForm::Object, "02-01", "02-01 Школа.gge");

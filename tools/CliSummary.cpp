@@ -246,8 +246,8 @@ int summaryTotals(const Args& args) {
 }
 
 const char* const kExportUsage =
-    "использование: talvira-cli export SUMMARY.ssr --form ssr --out FILE.gge\n"
-    "               talvira-cli export SUMMARY.ssr --form osr --object NUM --out FILE.gge";
+    "использование: talvira-cli export SUMMARY.ssr --form ssr --out FILE.xlsx|FILE.gge\n"
+    "               talvira-cli export SUMMARY.ssr --form osr --object NUM --out FILE.xlsx|FILE.gge";
 
 }  // namespace
 

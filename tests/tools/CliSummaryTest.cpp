@@ -240,6 +240,9 @@ TEST_F(CliSummary, ExportWritesTheFormsByTheirExtension) {
     const fs::path all = dir / "ССРСС.gge";
     exported({"--form", "ssr", ssr.string(), "--out", all.string()});
     EXPECT_NE(bytes(all).find("<Link>02-01 Здание школы.gge</Link>"), std::string::npos);
+    const fs::path book = dir / "ССР.XLSX";
+    exported({ssr.string(), "--form", "ssr", "--out", book.string()});
+    EXPECT_TRUE(bytes(book).starts_with("PK")) << "a workbook";
     const struct {
         cli::Args args;
         const char* message;
