@@ -12,7 +12,7 @@
 #include "dbctrls/DBMemo.h"
 #include "dbctrls/FieldText.h"
 #include "editing/EstimateCommands.h"
-#include "editing/EstimateCompanion.h"
+#include "editing/KeptTexts.h"
 #include "editing/EstimateHistory.h"
 #include "editing/BaseIndexText.h"
 #include "editing/PriceConversion.h"
@@ -514,14 +514,14 @@ void TForm2::showPositionPanel() {
     PositionButton->setEnabled(position);
     if (!byBaseIndex) return;
     const char sep = talvira::dbctrls::userDecimalSeparator();
-    setElided(LevelLabel, QString::fromStdString(talvira::editing::estimateSummary(doc.side().params, sep)));
+    setElided(LevelLabel, QString::fromStdString(talvira::editing::estimateSummary(doc.calc().params, sep)));
     if (!position) {
         setElided(PositionLabel, QString());
         return;
     }
     const talvira::model::PositionRow& r = rows[size_t(row)];
     setElided(PositionLabel, QString::fromStdString(talvira::editing::positionSummary(
-                                 r, doc.extraOf(r.count), doc.positionOf(size_t(row)), doc.side().params, doc.tables(), sep)));
+                                 r, doc.positionData(r.count), doc.positionOf(size_t(row)), doc.calc().params, doc.tables(), sep)));
 }
 
 void TForm2::ParamsItemClick() {
@@ -540,7 +540,7 @@ void TForm2::PositionItemClick() {
 
 void TForm2::LsrItemClick() {
     storePendingEdit();
-    if (document().side().params.method != talvira::model::Method::BaseIndex) {
+    if (document().calc().params.method != talvira::model::Method::BaseIndex) {
         // the form needs the base-index method: the template workbook is what this estimate has
         if (offerTemplateWorkbook &&
             offerTemplateWorkbook(QString::fromUtf8(talvira::editing::kNeedsBaseIndexMethod) +
@@ -550,7 +550,7 @@ void TForm2::LsrItemClick() {
     }
     const talvira::xls::WorkbookPlace place = talvira::lsr::lsrPlaceFor(SmetaTable.tablePath());
     const std::filesystem::path book = talvira::editing::exportLsrForm(
-        SmetaTable, document().side(), typedTexts(),
+        SmetaTable, document().calc(), typedTexts(),
         talvira::editing::lsrFactsOf(talvira::normbase::readBaseInfo(talvira::normbase::baseDirectory(StartDir.toStdString()))),
         place.path, true);
     openWritten(book, place.besideEstimate, "Локальный сметный расчет записан", "его");
@@ -588,7 +588,7 @@ void TForm2::estimateOpened(talvira::editing::EstimateDocument& doc) {
     if (Totals->isVisible()) Totals->showBlock();
 }
 
-void TForm2::sideChanged(talvira::editing::EstimateDocument&) {
+void TForm2::calcChanged(talvira::editing::EstimateDocument&) {
     showPositionPanel();
     if (Totals->isVisible()) Totals->showBlock();
 }

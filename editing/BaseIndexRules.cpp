@@ -28,11 +28,11 @@ std::optional<double> materialQuantity(Dec7 perUnit, double rateQuantity) {
     return mul(perUnit, q).toDouble();
 }
 
-std::vector<QuantityChange> followingQuantities(const std::vector<model::PositionRow>& rows, const EstimateSide& side,
+std::vector<QuantityChange> followingQuantities(const std::vector<model::PositionRow>& rows, const KeptCalc& calc,
                                                 size_t rateRow) {
     std::vector<QuantityChange> out;
-    if (side.params.method != model::Method::BaseIndex || rateRow >= rows.size()) return out;
-    const std::vector<const model::PositionExtra*> extras = model::extrasByRow(rows, side.extras);
+    if (calc.params.method != model::Method::BaseIndex || rateRow >= rows.size()) return out;
+    const std::vector<const model::PositionData*> extras = model::dataByRow(rows, calc.positions);
     const std::vector<size_t> owner = model::positionOwners(rows, extras);
     for (size_t i = 0; i < rows.size(); ++i) {
         if (i == rateRow || owner[i] != rateRow) continue;
@@ -68,7 +68,7 @@ EstimateStart estimateStart(const normbase::BaseInfo& base, char decimalSep) {
     // factor, and VAT is 20 % since 2019.
     s.texts.currentPriceFactor = "1";
     s.texts.vatPercent = "20";
-    s.writeSide = true;
+    s.writeCalc = true;
     return s;
 }
 
@@ -82,13 +82,13 @@ std::string PercentDifference::text() const {
     return s + (table ? "в таблицах " + table->text(',') + " %" : "в таблицах такой строки нет");
 }
 
-std::vector<PercentDifference> percentDifferences(const std::vector<model::PositionRow>& rows, const EstimateSide& side,
+std::vector<PercentDifference> percentDifferences(const std::vector<model::PositionRow>& rows, const KeptCalc& calc,
                                                   const model::NrSpTables& tables) {
     std::vector<PercentDifference> out;
-    const std::vector<const model::PositionExtra*> extras = model::extrasByRow(rows, side.extras);
-    const auto column = static_cast<size_t>(side.params.territory) - 1;
+    const std::vector<const model::PositionData*> extras = model::dataByRow(rows, calc.positions);
+    const auto column = static_cast<size_t>(calc.params.territory) - 1;
     for (size_t i = 0; i < rows.size(); ++i) {
-        const model::PositionExtra* e = extras[i];
+        const model::PositionData* e = extras[i];
         if (!e) continue;
         for (bool nr : {true, false}) {
             const std::string& row = nr ? e->nrRow : e->spRow;
@@ -98,7 +98,7 @@ std::vector<PercentDifference> percentDifferences(const std::vector<model::Posit
             d.row = i;
             d.number = rows[i].count;
             d.overhead = nr;
-            d.reference = nr ? model::nrReference(row, side.params.territory) : model::spReference(row);
+            d.reference = nr ? model::nrReference(row, calc.params.territory) : model::spReference(row);
             d.kept = *kept;
             if (const model::NrSpRow* t = tables.find(row)) d.table = nr ? t->nrPercent[column] : t->spPercent;
             if (!d.table || *d.table != *kept) out.push_back(d);
@@ -107,22 +107,22 @@ std::vector<PercentDifference> percentDifferences(const std::vector<model::Posit
     return out;
 }
 
-void takeTablePercents(EstimateSide& side, const std::vector<PercentDifference>& accepted) {
+void takeTablePercents(KeptCalc& calc, const std::vector<PercentDifference>& accepted) {
     for (const PercentDifference& d : accepted) {
         if (!d.table) continue;
-        model::PositionExtra& e = side.extraFor(d.number);
+        model::PositionData& e = calc.entry(d.number);
         (d.overhead ? e.nrPercent : e.spPercent) = *d.table;
     }
 }
 
-void setTerritory(EstimateSide& side, model::Territory territory, const model::NrSpTables& tables) {
-    const auto was = static_cast<size_t>(side.params.territory) - 1;
+void setTerritory(KeptCalc& calc, model::Territory territory, const model::NrSpTables& tables) {
+    const auto was = static_cast<size_t>(calc.params.territory) - 1;
     const auto now = static_cast<size_t>(territory) - 1;
-    for (model::PositionExtra& e : side.extras) {
+    for (model::PositionData& e : calc.positions) {
         const model::NrSpRow* t = e.nrRow.empty() ? nullptr : tables.find(e.nrRow);
         if (t && e.nrPercent && *e.nrPercent == t->nrPercent[was]) e.nrPercent = t->nrPercent[now];
     }
-    side.params.territory = territory;
+    calc.params.territory = territory;
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -158,10 +158,10 @@ Dec7 exactly(double v) {
 
 }  // namespace
 
-DerivedSide deriveSide(const std::vector<model::PositionRow>& rows, const EstimateSide& side, const RateLookup& lookup,
+DerivedCalc deriveCalc(const std::vector<model::PositionRow>& rows, const KeptCalc& calc, const RateLookup& lookup,
                        const model::NrSpTables& tables) {
-    DerivedSide out;
-    const std::vector<const model::PositionExtra*> extras = model::extrasByRow(rows, side.extras);
+    DerivedCalc out;
+    const std::vector<const model::PositionData*> extras = model::dataByRow(rows, calc.positions);
     std::optional<size_t> rate;       // the rate the materials that follow belong to
     std::optional<RateFacts> facts;   // what the base says of it
     std::vector<bool> lineTaken;      // its materials already recognised
@@ -172,16 +172,16 @@ DerivedSide deriveSide(const std::vector<model::PositionRow>& rows, const Estima
             facts = lookup ? lookup(r.code) : std::nullopt;
             lineTaken.assign(facts ? facts->materials.size() : 0, false);
             if (extras[i]) continue;
-            model::PositionExtra x;
+            model::PositionData x;
             x.count = r.count;
             x.code = r.code;
             x.workType = model::workTypeOfBook(r.code);
             if (facts) {
-                estimate::chooseNrSp(x, facts->nrChoices, facts->spChoices, side.params.territory, tables);
+                estimate::chooseNrSp(x, facts->nrChoices, facts->spChoices, calc.params.territory, tables);
                 x.machinistLabour = facts->machinistLabour;
                 if (!x.workType) x.workType = facts->workType;
             }
-            out.extras.push_back(std::move(x));
+            out.positions.push_back(std::move(x));
             continue;
         }
         if (extras[i] || !rate || !materialShaped(r)) continue;
@@ -197,12 +197,12 @@ DerivedSide deriveSide(const std::vector<model::PositionRow>& rows, const Estima
                 }
         }
         if (!perUnit) continue;  // changed by the estimator, or not the rate's: a position of its own
-        model::PositionExtra x;
+        model::PositionData x;
         x.count = r.count;
         x.code = r.code;
         x.parent = rows[*rate].count;
         x.perUnit = *perUnit;
-        out.extras.push_back(x);
+        out.positions.push_back(x);
         const std::optional<double> want = materialQuantity(*perUnit, rows[*rate].quantity);
         if (want ? r.quantity != *want : r.quantity != 0) out.quantities.push_back({i, want});
     }

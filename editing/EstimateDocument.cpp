@@ -2,8 +2,8 @@
 
 #include "common/Error.h"
 #include "editing/EstimateCommands.h"
-#include "editing/EstimateCompanion.h"
-#include "editing/EstimateSide.h"
+#include "editing/KeptTexts.h"
+#include "editing/KeptCalc.h"
 #include "estimate/EstimateFields.h"
 #include "estimate/EstimateFile.h"
 #include "normbase/BaseInfo.h"
@@ -102,11 +102,11 @@ void EstimateDocument::startNew() {
     const EstimateStart start = estimateStart(normbase::readBaseInfo(baseDir_), decimalSep_);
     typed_ = start.texts;
     storeTexts();
-    if (!start.writeSide) return;
-    EstimateSide side = side_;
-    side.params = start.params;
+    if (!start.writeCalc) return;
+    KeptCalc calc = calc_;
+    calc.params = start.params;
     try {
-        replaceSide(std::move(side));
+        replaceCalc(std::move(calc));
     } catch (const Error& e) {
         storage::warn(e.what());  // the estimate is made all the same, by the template
     }
@@ -120,48 +120,48 @@ void EstimateDocument::storePending() {
 
 void EstimateDocument::close() {
     smeta_.close();
-    side_ = {};
-    sideOnDisk_ = false;
-    follower_.setSide(side_);
+    calc_ = {};
+    calcOnDisk_ = false;
+    follower_.setCalc(calc_);
 }
 
-void EstimateDocument::append(const std::function<std::vector<model::PositionExtra>()>& appendPositions) {
+void EstimateDocument::append(const std::function<std::vector<model::PositionData>()>& appendPositions) {
     storePending();
     // The rate and its resources are one step of the estimate's history.
-    std::vector<model::PositionExtra> extras;
+    std::vector<model::PositionData> extras;
     history_.recordAppend([&] { extras = appendPositions(); });
     if (extras.empty()) return;
-    for (const model::PositionExtra& e : extras) side_.extraFor(e.count) = e;
-    follower_.setExtras(extras);
-    if (byBaseIndex() || sideOnDisk_) {  // else kept in memory, written should the method change
+    for (const model::PositionData& e : extras) calc_.entry(e.count) = e;
+    follower_.setPositionsData(extras);
+    if (byBaseIndex() || calcOnDisk_) {  // else kept in memory, written should the method change
         try {
-            saveSide();
+            saveCalc();
         } catch (const Error& e) {
             storage::warn(e.what());  // the positions are stored all the same
         }
     }
-    tell([&](EstimateView* v) { v->sideChanged(*this); });
+    tell([&](EstimateView* v) { v->calcChanged(*this); });
 }
 
 // ---- what is kept beside the table -------------------------------------------------------------
 
 void EstimateDocument::readKept() {
     const fs::path table = smeta_.tablePath();
-    KeptTexts kept = readEstimateTexts(table, decimalSep_);
+    KeptTexts kept = readKeptTexts(table, decimalSep_);
     kept_ = std::move(kept.texts);
     typed_ = kept_;
-    userFileBeside_ = kept.kind == estimate::CompanionKind::Foreign;
+    userFileBeside_ = kept.kind == estimate::KeptTextsKind::Foreign;
     // Told once, as the estimate opens: a damaged file, or the user's own file under that name.
     if (!kept.notice.empty()) storage::warn(kept.notice);
-    side_ = loadEstimateSide(table);
+    calc_ = loadKeptCalc(table);
     std::error_code ec;
-    sideOnDisk_ = fs::exists(estimate::sidePath(table), ec);
-    follower_.setSide(side_);
+    calcOnDisk_ = fs::exists(estimate::keptCalcPath(table), ec);
+    follower_.setCalc(calc_);
 }
 
-void EstimateDocument::saveSide() {
-    saveEstimateSide(smeta_.tablePath(), side_);
-    sideOnDisk_ = true;
+void EstimateDocument::saveCalc() {
+    saveKeptCalc(smeta_.tablePath(), calc_);
+    calcOnDisk_ = true;
 }
 
 std::string EstimateDocument::codeOf(int32_t count) const {
@@ -170,26 +170,26 @@ std::string EstimateDocument::codeOf(int32_t count) const {
     return {};
 }
 
-void EstimateDocument::storeSide(EstimateSide side) {
-    saveEstimateSide(smeta_.tablePath(), side);  // written first: nothing is taken when it cannot be
-    sideOnDisk_ = true;
-    side_ = std::move(side);
+void EstimateDocument::storeCalc(KeptCalc calc) {
+    saveKeptCalc(smeta_.tablePath(), calc);  // written first: nothing is taken when it cannot be
+    calcOnDisk_ = true;
+    calc_ = std::move(calc);
 }
 
-void EstimateDocument::replaceSide(EstimateSide side) {
-    storeSide(std::move(side));
-    follower_.setSide(side_);
+void EstimateDocument::replaceCalc(KeptCalc calc) {
+    storeCalc(std::move(calc));
+    follower_.setCalc(calc_);
 }
 
 void EstimateDocument::setParams(const model::EstimateParams& params) {
     if (!smeta_.active()) throw Error("Смета не открыта.");
-    EstimateSide side = side_;
-    side.params = params;
-    side.params.baseLevel = side_.params.baseLevel;
+    KeptCalc calc = calc_;
+    calc.params = params;
+    calc.params.baseLevel = calc_.params.baseLevel;
     // Another territory: the percentages that were the tables' follow it.
-    if (params.territory != side_.params.territory) {
-        side.params.territory = side_.params.territory;
-        setTerritory(side, params.territory, tables_);
+    if (params.territory != calc_.params.territory) {
+        calc.params.territory = calc_.params.territory;
+        setTerritory(calc, params.territory, tables_);
     }
     // An estimate made by the template switched over: its positions without data get them as
     // Add would have given them (from the norm base in use, read once), its materials follow
@@ -203,59 +203,59 @@ void EstimateDocument::setParams(const model::EstimateParams& params) {
             } catch (const Error& e) {
                 storage::warn(e.what());  // the rates' rows are then chosen by the estimator
             }
-            if (side.params.baseLevel.empty()) {
+            if (calc.params.baseLevel.empty()) {
                 const normbase::BaseInfo base = normbase::readBaseInfo(baseDir_);
-                if (base.imported) side.params.baseLevel = base.priceLevel;
+                if (base.imported) calc.params.baseLevel = base.priceLevel;
             }
         }
-        DerivedSide derived = deriveSide(follower_.rows(), side, lookup, tables_);
-        for (model::PositionExtra& e : derived.extras) side.extraFor(e.count) = std::move(e);
+        DerivedCalc derived = deriveCalc(follower_.rows(), calc, lookup, tables_);
+        for (model::PositionData& e : derived.positions) calc.entry(e.count) = std::move(e);
         follow = std::move(derived.quantities);
     }
-    replaceSide(std::move(side));
+    replaceCalc(std::move(calc));
     if (!follow.empty()) {
         try {
             const Following rewriting(following_);
             applyQuantities(smeta_, follow);
         } catch (...) {
-            tell([&](EstimateView* v) { v->sideChanged(*this); });
+            tell([&](EstimateView* v) { v->calcChanged(*this); });
             throw;
         }
     }
-    tell([&](EstimateView* v) { v->sideChanged(*this); });
+    tell([&](EstimateView* v) { v->calcChanged(*this); });
 }
 
 std::vector<PercentDifference> EstimateDocument::percentDifferences() const {
     if (!smeta_.active() || !byBaseIndex()) return {};
-    return editing::percentDifferences(follower_.rows(), side_, tables_);
+    return editing::percentDifferences(follower_.rows(), calc_, tables_);
 }
 
 void EstimateDocument::takeTablePercents(const std::vector<PercentDifference>& accepted) {
     if (!smeta_.active()) throw Error("Смета не открыта.");
-    EstimateSide side = side_;
-    editing::takeTablePercents(side, accepted);
-    replaceSide(std::move(side));
-    tell([&](EstimateView* v) { v->sideChanged(*this); });
+    KeptCalc calc = calc_;
+    editing::takeTablePercents(calc, accepted);
+    replaceCalc(std::move(calc));
+    tell([&](EstimateView* v) { v->calcChanged(*this); });
 }
 
-model::PositionExtra EstimateDocument::extraOf(int32_t count) const {
+model::PositionData EstimateDocument::positionData(int32_t count) const {
     const std::string code = codeOf(count);
-    if (const model::PositionExtra* e = side_.extraOf(count); e && (e->code.empty() || e->code == code)) return *e;
-    model::PositionExtra e;
+    if (const model::PositionData* e = calc_.find(count); e && (e->code.empty() || e->code == code)) return *e;
+    model::PositionData e;
     e.count = count;
     e.code = code;
     return e;
 }
 
-void EstimateDocument::setExtra(const model::PositionExtra& extra) {
+void EstimateDocument::setPositionData(const model::PositionData& extra) {
     if (!smeta_.active()) throw Error("Смета не открыта.");
-    EstimateSide side = side_;
-    model::PositionExtra taken = extra;
+    KeptCalc calc = calc_;
+    model::PositionData taken = extra;
     if (taken.code.empty()) taken.code = codeOf(extra.count);
-    side.extraFor(extra.count) = taken;
-    storeSide(std::move(side));
-    follower_.setExtra(taken);
-    tell([&](EstimateView* v) { v->sideChanged(*this); });
+    calc.entry(extra.count) = taken;
+    storeCalc(std::move(calc));
+    follower_.setPositionData(taken);
+    tell([&](EstimateView* v) { v->calcChanged(*this); });
 }
 
 // ---- following the table ------------------------------------------------------------------------
@@ -276,7 +276,7 @@ void EstimateDocument::tableChanged(storage::TableHandle&, const storage::TableC
 }
 
 void EstimateDocument::followRate(size_t row) {
-    const std::vector<QuantityChange> changes = followingQuantities(follower_.rows(), side_, row);
+    const std::vector<QuantityChange> changes = followingQuantities(follower_.rows(), calc_, row);
     if (changes.empty()) return;
     const Following rewriting(following_);
     history_.recordFollowing(row, [&] { applyQuantities(smeta_, changes); });
@@ -291,11 +291,11 @@ void EstimateDocument::storeTexts() {
     // The user's own file under that name stays as it is, without a word at every edit: the
     // notice came when the estimate was opened. Once it is gone, the texts are kept again.
     if (userFileBeside_) {
-        if (companionIsForeign(smeta_.tablePath())) return;
+        if (keptTextsForeign(smeta_.tablePath())) return;
         userFileBeside_ = false;
     }
     try {
-        saveEstimateTexts(smeta_.tablePath(), typed_);
+        saveKeptTexts(smeta_.tablePath(), typed_);
         kept_ = typed_;
     } catch (const Error& e) {
         // The positions are stored all the same; the texts stay typed.

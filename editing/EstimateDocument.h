@@ -2,7 +2,7 @@
 /**
  * The open estimate as one document: its table (the estimate window's SmetaTable, which the
  * document works on), the title block and charge rates kept beside it (EstimateCompanion), its
- * parameters of computation and the data of its positions kept beside it (EstimateSide), its
+ * parameters of computation and the data of its positions kept beside it (KeptCalc), its
  * undo history (EstimateHistory) and its positions followed for the totals (TotalsFollower, with
  * the result by the base-index method), with the one script that creates,
  * opens and stores an estimate. The windows observe it (EstimateView) and call it; it knows no
@@ -20,7 +20,7 @@
  * goes.
  */
 #include "editing/EstimateHistory.h"
-#include "editing/EstimateSide.h"
+#include "editing/KeptCalc.h"
 #include "editing/BaseIndexRules.h"
 #include "editing/TotalsFollower.h"
 #include "model/EstimateRows.h"
@@ -58,7 +58,7 @@ public:
     /** The estimate is open and what is kept beside it has been read. */
     virtual void estimateOpened(EstimateDocument&) {}
     /** The parameters or the data of positions changed (by a dialog, or Add). */
-    virtual void sideChanged(EstimateDocument&) {}
+    virtual void calcChanged(EstimateDocument&) {}
     /** The estimate just opened keeps НР or СП percentages that are not the shipped tables'
      *  (`differences`, none empty): true to take the tables' ones, false to keep its own. The
      *  first view that takes them decides. */
@@ -110,7 +110,7 @@ public:
     /** Runs `appendPositions`, which appends positions at the end of the estimate (Add), after
      *  storing what is pending, as one step of the history, and keeps the data it returns for
      *  them beside the estimate (a file that cannot be written: a warning, the positions stay). */
-    void append(const std::function<std::vector<model::PositionExtra>()>& appendPositions);
+    void append(const std::function<std::vector<model::PositionData>()>& appendPositions);
 
     /** Refuses a name no estimate may have (talvira::Error); true when the estimate `name`
      *  exists in `dir`, so that creating it replaces it. */
@@ -127,22 +127,22 @@ public:
     void storeTexts();
 
     // ---- the parameters and the data of each position, kept beside the table ------------------
-    const EstimateSide& side() const { return side_; }
+    const KeptCalc& calc() const { return calc_; }
     /** Whether the open estimate is computed by the base-index method. */
-    bool byBaseIndex() const { return side_.params.method == model::Method::BaseIndex; }
+    bool byBaseIndex() const { return calc_.params.method == model::Method::BaseIndex; }
     /** Takes `params` and writes them beside the estimate at once; talvira::Error when the
      *  file cannot be written, and nothing is taken. The base's price level stays the
      *  estimate's own. Another territory moves the percentages that were the tables'. An
      *  estimate switched from the template to the base-index method gets the data of its
-     *  positions that had none as Add gives them (deriveSide, the norm base's rates), its
+     *  positions that had none as Add gives them (deriveCalc, the norm base's rates), its
      *  materials then follow their rates, and the base's level when it had none. */
     void setParams(const model::EstimateParams& params);
     /** The data of the position numbered `count` (defaults when it has none, or only data
      *  written for another code). */
-    model::PositionExtra extraOf(int32_t count) const;
+    model::PositionData positionData(int32_t count) const;
     /** Takes the data of the position `extra.count` and writes them at once; talvira::Error
      *  when the file cannot be written, and nothing is taken. */
-    void setExtra(const model::PositionExtra& extra);
+    void setPositionData(const model::PositionData& extra);
     /** The НР and СП tables the estimate is computed with. */
     const model::NrSpTables& tables() const { return tables_; }
     /** The local estimate by the base-index method, following every stored edit (its positions
@@ -153,7 +153,7 @@ public:
     /** The positions whose kept НР or СП percentages are not the shipped tables' (none by the
      *  template). */
     std::vector<PercentDifference> percentDifferences() const;
-    /** Takes the tables' percentages for `accepted` and writes the side data at once;
+    /** Takes the tables' percentages for `accepted` and writes the calc data at once;
      *  talvira::Error when the file cannot be written, and nothing is taken. */
     void takeTablePercents(const std::vector<PercentDifference>& accepted);
     /** The folder of the norm base whose note a new estimate starts from. */
@@ -166,12 +166,12 @@ private:
     void tell(const std::function<void(EstimateView*)>& call);
     /** Reads what is kept beside the open estimate. */
     void readKept();
-    /** Writes the side data; talvira::Error when it cannot. */
-    void saveSide();
-    /** Writes `side` and then takes it; when it cannot be written, throws and nothing is taken. */
-    void storeSide(EstimateSide side);
-    /** storeSide, the totals computed anew with it. */
-    void replaceSide(EstimateSide side);
+    /** Writes the calc data; talvira::Error when it cannot. */
+    void saveCalc();
+    /** Writes `calc` and then takes it; when it cannot be written, throws and nothing is taken. */
+    void storeCalc(KeptCalc calc);
+    /** storeCalc, the totals computed anew with it. */
+    void replaceCalc(KeptCalc calc);
     /** Starts a new estimate as the norm base asks. */
     void startNew();
     /** A rate's quantity stored by an edit: its materials' quantities follow, in its undo step. */
@@ -189,10 +189,10 @@ private:
     model::EstimateTexts typed_;
     bool userFileBeside_ = false;  // a file of the user's stands where the texts would be kept
     const model::NrSpTables& tables_;
-    EstimateSide side_;
-    /** Whether the side data are written beside the estimate: always by the base-index method;
+    KeptCalc calc_;
+    /** Whether the calc data are written beside the estimate: always by the base-index method;
      *  by the template only once the file exists (an estimate as it always was gets none). */
-    bool sideOnDisk_ = false;
+    bool calcOnDisk_ = false;
     bool following_ = false;  // materials being rewritten to follow their rate
     /** following_ set while it lives. */
     struct Following {

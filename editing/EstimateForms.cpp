@@ -70,7 +70,7 @@ std::string baseLevelText(const model::EstimateParams& p) {
 
 // ---- one position ----------------------------------------------------------------------------
 
-PositionForm positionForm(const model::PositionExtra& e, char sep) {
+PositionForm positionForm(const model::PositionData& e, char sep) {
     PositionForm f;
     f.row = !e.nrRow.empty() ? e.nrRow : e.spRow;
     f.workType = e.workType ? int(*e.workType) : -1;
@@ -79,9 +79,9 @@ PositionForm positionForm(const model::PositionExtra& e, char sep) {
     return f;
 }
 
-model::PositionExtra readPositionForm(const PositionForm& f, const model::PositionExtra& kept,
+model::PositionData readPositionForm(const PositionForm& f, const model::PositionData& kept,
                                       const model::NrSpTables& tables, model::Territory territory) {
-    model::PositionExtra e = kept;
+    model::PositionData e = kept;
     const std::string shownRow = !kept.nrRow.empty() ? kept.nrRow : kept.spRow;
     if (f.row == shownRow) {
         // Unchanged: the rows stay as they are, also where НР and СП name different ones.
@@ -123,7 +123,7 @@ model::PositionExtra readPositionForm(const PositionForm& f, const model::Positi
     return e;
 }
 
-std::string nrText(const model::PositionExtra& e, model::Territory territory, const model::NrSpTables& tables,
+std::string nrText(const model::PositionData& e, model::Territory territory, const model::NrSpTables& tables,
                    char sep) {
     if (e.nrRow.empty()) return {};
     const std::string ref = model::nrReference(e.nrRow, territory);
@@ -133,7 +133,7 @@ std::string nrText(const model::PositionExtra& e, model::Territory territory, co
     return ref + " " + row->title() + " " + percent.text(sep) + " %";
 }
 
-std::string spText(const model::PositionExtra& e, const model::NrSpTables& tables, char sep) {
+std::string spText(const model::PositionData& e, const model::NrSpTables& tables, char sep) {
     if (e.spRow.empty()) return {};
     const std::string ref = model::spReference(e.spRow);
     const model::NrSpRow* row = tables.find(e.spRow);

@@ -2,7 +2,7 @@
 
 #include "common/Error.h"
 #include "editing/EstimateRows.h"
-#include "editing/EstimateSide.h"
+#include "editing/KeptCalc.h"
 
 namespace talvira::editing {
 
@@ -47,12 +47,12 @@ std::vector<std::string> chargeTitles(const model::BaseIndexResult& result) {
     return out;
 }
 
-std::filesystem::path exportLsrForm(storage::TableHandle& smeta, const EstimateSide& side, const model::EstimateTexts& texts,
+std::filesystem::path exportLsrForm(storage::TableHandle& smeta, const KeptCalc& calc, const model::EstimateTexts& texts,
                                     const LsrFacts& facts, const std::filesystem::path& out, bool keepExisting) {
-    if (side.params.method != model::Method::BaseIndex) throw Error(kNeedsBaseIndexMethod);
+    if (calc.params.method != model::Method::BaseIndex) throw Error(kNeedsBaseIndexMethod);
     // the rows as the totals read them, the table back where it was
     const std::vector<model::PositionRow> rows = readPositionRows(smeta);
-    const model::BaseIndexResult result = model::computeBaseIndex(rows, side.extras, side.params, model::nrSpTables());
+    const model::BaseIndexResult result = model::computeBaseIndex(rows, calc.positions, calc.params, model::nrSpTables());
     std::string problems;
     int listed = 0;
     for (const model::Problem& p : result.problems) {
@@ -61,7 +61,7 @@ std::filesystem::path exportLsrForm(storage::TableHandle& smeta, const EstimateS
     }
     if (listed > 10) problems += "\n… и ещё " + std::to_string(listed - 10);
     if (listed > 0) throw Error("Локальный сметный расчет не составлен: не рассчитаны позиции" + problems);
-    const lsr::FormInput input{rows, texts, side.params, result,
+    const lsr::FormInput input{rows, texts, calc.params, result,
                                formFactsOf(texts, std::filesystem::path(smeta.tablePath()).stem().string(), facts),
                                chargeTitles(result)};
     return lsr::exportLsrToFile(input, out, keepExisting);

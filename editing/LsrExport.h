@@ -5,12 +5,12 @@
  * shipped tables, and the form written beside the estimate ("<имя> ЛСР.xlsx").
  *
  *   editing::LsrFacts facts = editing::lsrFactsOf(normbase::readBaseInfo(startDir / "Base"));
- *   fs::path out = editing::exportLsrForm(smeta, doc.side(), texts, facts, lsr::lsrPlaceFor(smeta.tablePath()).path, true);
+ *   fs::path out = editing::exportLsrForm(smeta, doc.calc(), texts, facts, lsr::lsrPlaceFor(smeta.tablePath()).path, true);
  *
  * Caveats: an estimate «по шаблону» is refused (kNeedsBaseIndexMethod); so is one with positions the
  * computation could not take, naming them. The table is back at its position afterwards.
  */
-#include "editing/EstimateSide.h"
+#include "editing/KeptCalc.h"
 #include "model/EstimateRows.h"
 #include "model/BaseIndex.h"
 #include "export/LsrForm.h"
@@ -41,9 +41,9 @@ lsr::FormFacts formFactsOf(const model::EstimateTexts& texts, const std::string&
 /** The wording of each position's НР/СП row («Полы»), from the shipped tables. */
 std::vector<std::string> chargeTitles(const model::BaseIndexResult& result);
 
-/** Reads the rows, computes them with `side` (what the estimate keeps beside its table) and
+/** Reads the rows, computes them with `calc` (what the estimate keeps beside its table) and
  *  writes; returns the path written. talvira::Error with the Russian text. */
-std::filesystem::path exportLsrForm(storage::TableHandle& smeta, const EstimateSide& side, const model::EstimateTexts& texts,
+std::filesystem::path exportLsrForm(storage::TableHandle& smeta, const KeptCalc& calc, const model::EstimateTexts& texts,
                                     const LsrFacts& facts, const std::filesystem::path& out, bool keepExisting);
 
 }  // namespace talvira::editing

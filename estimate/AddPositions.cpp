@@ -64,7 +64,7 @@ std::vector<std::string> splitReferences(std::string_view joined) {
     return out;
 }
 
-void chooseNrSp(model::PositionExtra& e, const std::vector<std::string>& nrChoices,
+void chooseNrSp(model::PositionData& e, const std::vector<std::string>& nrChoices,
                 const std::vector<std::string>& spChoices, model::Territory territory,
                 const model::NrSpTables& tables) {
     e.nrChoices = nrChoices;
@@ -86,12 +86,12 @@ void chooseNrSp(model::PositionExtra& e, const std::vector<std::string>& nrChoic
     }
 }
 
-std::vector<model::PositionExtra> addPositions(TableHandle& rate, TableHandle& rateName, TableHandle& rateUnit,
+std::vector<model::PositionData> addPositions(TableHandle& rate, TableHandle& rateName, TableHandle& rateUnit,
                                                TableHandle& lines, TableHandle& resource, TableHandle& resourceName,
                                                TableHandle& resourceUnit, TableHandle& smeta, const AddContext& context) {
     namespace nb = normbase::fld;
     const bool byBaseIndex = context.params && context.params->method == model::Method::BaseIndex;
-    std::vector<model::PositionExtra> extras;
+    std::vector<model::PositionData> extras;
     appendAtEnd(smeta);
     smeta.setFieldValue(fld::TAB, asText(rate.fieldValue(nb::TAB)));
     smeta.setFieldValue(fld::NAME, asText(rateName.fieldValue(nb::NAME)));
@@ -104,7 +104,7 @@ std::vector<model::PositionExtra> addPositions(TableHandle& rate, TableHandle& r
     smeta.setFieldValue(fld::TRUD, asNumber(rate.fieldValue(nb::BG)));
     smeta.post();
 
-    model::PositionExtra& r = extras.emplace_back();
+    model::PositionData& r = extras.emplace_back();
     r.count = static_cast<int32_t>(smeta.fieldValue(fld::COUNT).asInteger());
     r.code = rate.fieldValue(nb::TAB).asString();
     chooseNrSp(r, splitReferences(optionalText(rate, nb::PREISK)), splitReferences(optionalText(rate, nb::POSPREISK)),
@@ -126,7 +126,7 @@ std::vector<model::PositionExtra> addPositions(TableHandle& rate, TableHandle& r
             smeta.setFieldValue(fld::STOIM, price);
             smeta.setFieldValue(fld::MATER, price);
             smeta.post();
-            model::PositionExtra& m = extras.emplace_back();
+            model::PositionData& m = extras.emplace_back();
             m.count = static_cast<int32_t>(smeta.fieldValue(fld::COUNT).asInteger());
             m.code = resource.fieldValue(nb::TAB).asString();
             m.parent = extras.front().count;
@@ -136,7 +136,7 @@ std::vector<model::PositionExtra> addPositions(TableHandle& rate, TableHandle& r
     return extras;
 }
 
-std::vector<model::PositionExtra> addPositions(normbase::NormBase& nb, TableHandle& smeta,
+std::vector<model::PositionData> addPositions(normbase::NormBase& nb, TableHandle& smeta,
                                                const model::EstimateParams* params) {
     const std::string collection = optionalText(nb.Table7, normbase::fld::NAME);
     return addPositions(nb.Table2, nb.Table1, nb.Table8, nb.Table3, nb.Table4, nb.Table5, nb.Table9, smeta,

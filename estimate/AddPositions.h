@@ -49,7 +49,7 @@ struct AddContext {
  * lines = Table3 (RESURS), resource = Table4 (RABMAT), resourceName = Table5 (000_NAME),
  * resourceUnit = Table9 (000_EDIZM); the last three follow `lines` through their master links.
  */
-std::vector<model::PositionExtra> addPositions(storage::TableHandle& rate, storage::TableHandle& rateName,
+std::vector<model::PositionData> addPositions(storage::TableHandle& rate, storage::TableHandle& rateName,
                                                storage::TableHandle& rateUnit, storage::TableHandle& lines,
                                                storage::TableHandle& resource, storage::TableHandle& resourceName,
                                                storage::TableHandle& resourceUnit, storage::TableHandle& smeta,
@@ -57,15 +57,15 @@ std::vector<model::PositionExtra> addPositions(storage::TableHandle& rate, stora
 
 /** The same over the main window's norm base handles (Table2, Table1, Table8, Table3, Table4,
  *  Table5, Table9), the collection's name read from Table7. */
-std::vector<model::PositionExtra> addPositions(normbase::NormBase& nb, storage::TableHandle& smeta,
+std::vector<model::PositionData> addPositions(normbase::NormBase& nb, storage::TableHandle& smeta,
                                                const model::EstimateParams* params = nullptr);
 
 /** The references a norm names ("Пр/812-011.0; Пр/812-011.1") one by one. */
 std::vector<std::string> splitReferences(std::string_view joined);
 
-/** The rate's data for the estimate's side: its references, and the row with its percentage
+/** The rate's data for what the estimate keeps for its computation: its references, and the row with its percentage
  *  chosen when there is one only (see addPositions). */
-void chooseNrSp(model::PositionExtra& e, const std::vector<std::string>& nrChoices,
+void chooseNrSp(model::PositionData& e, const std::vector<std::string>& nrChoices,
                 const std::vector<std::string>& spChoices, model::Territory territory,
                 const model::NrSpTables& tables);
 

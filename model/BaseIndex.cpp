@@ -55,7 +55,7 @@ struct Norms {
 };
 
 /** "не выбран норматив НР и СП (норма называет несколько: …)". */
-std::string unchosen(std::string_view what, const PositionExtra* extra) {
+std::string unchosen(std::string_view what, const PositionData* extra) {
     std::string text = "не выбран норматив " + std::string(what);
     const std::vector<std::string>* choices = nullptr;
     if (extra) choices = extra->nrChoices.size() > 1 ? &extra->nrChoices : &extra->spChoices;
@@ -68,7 +68,7 @@ std::string unchosen(std::string_view what, const PositionExtra* extra) {
 }
 
 /** The chosen row of НР (nr) or СП and its norm; a problem's text when the row is unknown. */
-std::string normOf(bool nr, const PositionExtra& extra, const EstimateParams& params, const NrSpTables& tables,
+std::string normOf(bool nr, const PositionData& extra, const EstimateParams& params, const NrSpTables& tables,
                    Norms& out) {
     const std::string& row = nr ? extra.nrRow : extra.spRow;
     const NrSpRow* found = tables.find(row);
@@ -89,11 +89,11 @@ std::string normOf(bool nr, const PositionExtra& extra, const EstimateParams& pa
 
 }  // namespace
 
-PositionResult computePosition(const std::vector<PositionRow>& rows, const std::vector<const PositionExtra*>& extraOfRow,
+PositionResult computePosition(const std::vector<PositionRow>& rows, const std::vector<const PositionData*>& dataOfRow,
                                size_t row, const std::vector<size_t>& materialRows, const EstimateParams& params,
                                const NrSpTables& tables) {
     const PositionRow& r = rows[row];
-    const PositionExtra* extra = extraOfRow[row];
+    const PositionData* extra = dataOfRow[row];
     PositionResult p;
     p.row = row;
     p.number = r.count;
@@ -158,7 +158,7 @@ PositionResult computePosition(const std::vector<PositionRow>& rows, const std::
         }
         for (size_t m : materialRows) {
             const PositionRow& mr = rows[m];
-            const PositionExtra* me = extraOfRow[m];
+            const PositionData* me = dataOfRow[m];
             PricedMaterial pm;
             pm.row = m;
             pm.perUnit = me ? me->perUnit : Dec7();
@@ -230,12 +230,12 @@ PositionResult computePosition(const std::vector<PositionRow>& rows, const std::
 // The estimate
 // ---------------------------------------------------------------------------------------------
 
-std::vector<const PositionExtra*> extrasByRow(const std::vector<PositionRow>& rows,
-                                              const std::vector<PositionExtra>& extras) {
-    std::unordered_map<int32_t, const PositionExtra*> byCount;
+std::vector<const PositionData*> dataByRow(const std::vector<PositionRow>& rows,
+                                              const std::vector<PositionData>& extras) {
+    std::unordered_map<int32_t, const PositionData*> byCount;
     byCount.reserve(extras.size());
-    for (const PositionExtra& e : extras) byCount.emplace(e.count, &e);  // the first entry of a number
-    std::vector<const PositionExtra*> out(rows.size(), nullptr);
+    for (const PositionData& e : extras) byCount.emplace(e.count, &e);  // the first entry of a number
+    std::vector<const PositionData*> out(rows.size(), nullptr);
     if (byCount.empty()) return out;
     for (size_t i = 0; i < rows.size(); ++i) {
         const auto at = byCount.find(rows[i].count);
@@ -245,7 +245,7 @@ std::vector<const PositionExtra*> extrasByRow(const std::vector<PositionRow>& ro
 }
 
 std::vector<size_t> positionOwners(const std::vector<PositionRow>& rows,
-                                   const std::vector<const PositionExtra*>& extraOfRow) {
+                                   const std::vector<const PositionData*>& dataOfRow) {
     std::vector<size_t> owner(rows.size());
     std::unordered_map<int32_t, size_t> rowOfCount;
     rowOfCount.reserve(rows.size());
@@ -254,11 +254,11 @@ std::vector<size_t> positionOwners(const std::vector<PositionRow>& rows,
         rowOfCount.emplace(rows[i].count, i);
     }
     for (size_t i = 0; i < rows.size(); ++i) {
-        const PositionExtra* e = extraOfRow[i];
+        const PositionData* e = dataOfRow[i];
         if (!e || e->parent == 0 || e->parent == rows[i].count) continue;
         const auto at = rowOfCount.find(e->parent);
         if (at == rowOfCount.end()) continue;  // its rate is gone: a position of its own
-        const PositionExtra* pe = extraOfRow[at->second];
+        const PositionData* pe = dataOfRow[at->second];
         if (pe && pe->parent != 0) continue;   // a material's material is none
         owner[i] = at->second;
     }
@@ -333,10 +333,10 @@ void BaseIndexSums::finish(const EstimateParams& params, BaseIndexResult& out) c
     out.currentComplete = out.total.currentDefined;
 }
 
-BaseIndexResult computeBaseIndex(const std::vector<PositionRow>& rows, const std::vector<PositionExtra>& extras,
+BaseIndexResult computeBaseIndex(const std::vector<PositionRow>& rows, const std::vector<PositionData>& extras,
                          const EstimateParams& params, const NrSpTables& tables) {
-    const std::vector<const PositionExtra*> extraOfRow = extrasByRow(rows, extras);
-    const std::vector<size_t> owner = positionOwners(rows, extraOfRow);
+    const std::vector<const PositionData*> dataOfRow = dataByRow(rows, extras);
+    const std::vector<size_t> owner = positionOwners(rows, dataOfRow);
     std::vector<std::vector<size_t>> materials(rows.size());
     for (size_t i = 0; i < rows.size(); ++i)
         if (owner[i] != i) materials[owner[i]].push_back(i);
@@ -346,7 +346,7 @@ BaseIndexResult computeBaseIndex(const std::vector<PositionRow>& rows, const std
     BaseIndexSums sums;
     for (size_t i = 0; i < rows.size(); ++i) {
         if (owner[i] != i) continue;
-        PositionResult p = computePosition(rows, extraOfRow, i, materials[i], params, tables);
+        PositionResult p = computePosition(rows, dataOfRow, i, materials[i], params, tables);
         sums.add(p);
         out.problems.insert(out.problems.end(), p.problems.begin(), p.problems.end());
         out.positions.push_back(std::move(p));

@@ -12,7 +12,7 @@
  *
  * Terms, per unit of a rate in base prices: ОТ workers' wages (OSNZP), ЭМ machines (EXPLMASH)
  * including ОТМ machinists' wages (ZPMASH), М priced materials (MATER), ЗТ / ЗТМ labour of
- * workers / machinists (TRUD / PositionExtra::machinistLabour). ПЗ = ОТ + ЭМ + М, ФОТ = ОТ + ОТМ.
+ * workers / machinists (TRUD / PositionData::machinistLabour). ПЗ = ОТ + ЭМ + М, ФОТ = ОТ + ОТМ.
  *
  *   ОТ  = r(Q × ОТ₁ × K_ОТ)      ОТМ = r(Q × ОТМ₁ × K_ОТМ)      М = r(Q × М₁ × K_М)
  *   ЭМ  = r(Q × ((ЭМ₁ − ОТМ₁) × K_ЭМ + ОТМ₁ × K_ОТМ))
@@ -51,7 +51,7 @@ namespace talvira::model {
  * `extras` the data kept beside the table (any order; a position without an entry is a rate
  * with no НР/СП row and no coefficients, or a material of its own when it has only a price).
  */
-BaseIndexResult computeBaseIndex(const std::vector<PositionRow>& rows, const std::vector<PositionExtra>& extras,
+BaseIndexResult computeBaseIndex(const std::vector<PositionRow>& rows, const std::vector<PositionData>& extras,
                          const EstimateParams& params, const NrSpTables& tables);
 
 // ---------------------------------------------------------------------------------------------
@@ -60,18 +60,18 @@ BaseIndexResult computeBaseIndex(const std::vector<PositionRow>& rows, const std
 
 /** For each row, the extra kept for its COUNT (nullptr when none, or when it was written for
  *  another code). */
-std::vector<const PositionExtra*> extrasByRow(const std::vector<PositionRow>& rows,
-                                              const std::vector<PositionExtra>& extras);
+std::vector<const PositionData*> dataByRow(const std::vector<PositionRow>& rows,
+                                              const std::vector<PositionData>& extras);
 
 /** For each row, the row of the position it belongs to: itself for a rate or a position of its
  *  own, its rate's row for a material whose rate (`parent`) is in the estimate. */
 std::vector<size_t> positionOwners(const std::vector<PositionRow>& rows,
-                                   const std::vector<const PositionExtra*>& extraOfRow);
+                                   const std::vector<const PositionData*>& dataOfRow);
 
 /** One position: the rate or position of its own at `row`, with the materials of the rate at
  *  `materialRows` (table order). */
 PositionResult computePosition(const std::vector<PositionRow>& rows,
-                               const std::vector<const PositionExtra*>& extraOfRow, size_t row,
+                               const std::vector<const PositionData*>& dataOfRow, size_t row,
                                const std::vector<size_t>& materialRows, const EstimateParams& params,
                                const NrSpTables& tables);
 

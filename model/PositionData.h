@@ -37,7 +37,7 @@ struct Coefficient {
 };
 
 /** Per-position data kept beside the table, found by the position's COUNT. */
-struct PositionExtra {
+struct PositionData {
     int32_t count = 0;                   // COUNT of the position
     /** A material brought by a rate: the COUNT of that rate (0: a position of its own). */
     int32_t parent = 0;
@@ -57,7 +57,7 @@ struct PositionExtra {
      *  row's is not used: its position was cleared away and its number given to another (a
      *  cleared estimate numbers its positions from 1 again). Empty: not checked. */
     std::string code;
-    bool operator==(const PositionExtra&) const = default;
+    bool operator==(const PositionData&) const = default;
 };
 
 }  // namespace talvira::model

@@ -4,7 +4,7 @@
 #include "tools/CliShared.h"
 
 #include "common/Error.h"
-#include "editing/EstimateSide.h"
+#include "editing/KeptCalc.h"
 #include "estimate/AddPositions.h"
 #include "estimate/EstimateFields.h"
 #include "estimate/EstimateFile.h"
@@ -89,11 +89,11 @@ int addCommand(const Args& args) {
     storage::TableHandle smeta("SmetaTable");
     openEstimate(smeta, rest[1]);
     const int before = smeta.recordCount();
-    editing::EstimateSide side = editing::loadEstimateSide(smeta.tablePath());
-    if (side.params.method == model::Method::BaseIndex) {
+    editing::KeptCalc calc = editing::loadKeptCalc(smeta.tablePath());
+    if (calc.params.method == model::Method::BaseIndex) {
         // What each new position keeps beside the table goes with it.
-        for (model::PositionExtra& e : estimate::addPositions(nb, smeta, &side.params)) side.extraFor(e.count) = std::move(e);
-        editing::saveEstimateSide(smeta.tablePath(), side);
+        for (model::PositionData& e : estimate::addPositions(nb, smeta, &calc.params)) calc.entry(e.count) = std::move(e);
+        editing::saveKeptCalc(smeta.tablePath(), calc);
     } else {
         estimate::addPositions(nb, smeta);
     }

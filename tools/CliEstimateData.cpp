@@ -7,7 +7,7 @@
 
 #include "common/Error.h"
 #include "editing/EstimateRows.h"
-#include "editing/EstimateSide.h"
+#include "editing/KeptCalc.h"
 #include "editing/BaseIndexRules.h"
 #include "estimate/EstimateFields.h"
 #include "model/BaseIndex.h"
@@ -69,8 +69,8 @@ void printParams(const model::EstimateParams& p) {
 /** The estimate's positions with their codes, the cursor left where it was. */
 std::vector<model::PositionRow> rowsOf(storage::TableHandle& smeta) { return editing::readPositionRows(smeta); }
 
-void tellDifferences(const std::vector<model::PositionRow>& rows, const editing::EstimateSide& side) {
-    for (const editing::PercentDifference& d : editing::percentDifferences(rows, side, model::nrSpTables()))
+void tellDifferences(const std::vector<model::PositionRow>& rows, const editing::KeptCalc& calc) {
+    for (const editing::PercentDifference& d : editing::percentDifferences(rows, calc, model::nrSpTables()))
         std::cerr << d.text() << "\n";
 }
 
@@ -92,16 +92,16 @@ int paramsCommand(const Args& args) {
     if (path.empty()) throw Error(kParamsUsage);
     storage::TableHandle smeta("SmetaTable");
     openEstimate(smeta, path);  // an estimate, or its error
-    editing::EstimateSide side = editing::loadEstimateSide(smeta.tablePath());
+    editing::KeptCalc calc = editing::loadKeptCalc(smeta.tablePath());
     std::vector<model::PositionRow> rows = rowsOf(smeta);
     if (settings.empty()) {
-        printParams(side.params);
-        tellDifferences(rows, side);
+        printParams(calc.params);
+        tellDifferences(rows, calc);
         return 0;
     }
 
     // Everything is read first: one bad value and nothing is stored.
-    editing::EstimateSide next = side;
+    editing::KeptCalc next = calc;
     model::EstimateParams& p = next.params;
     std::optional<model::Territory> territory;
     for (const auto& [key, value] : settings) {
@@ -119,15 +119,15 @@ int paramsCommand(const Args& args) {
     // An estimate made by the template, now by the base-index method: its positions get their
     // data as Add would have given it, and its materials follow their rates.
     std::vector<editing::QuantityChange> follow;
-    if (p.method == model::Method::BaseIndex && side.params.method != model::Method::BaseIndex) {
+    if (p.method == model::Method::BaseIndex && calc.params.method != model::Method::BaseIndex) {
         const editing::RateLookup lookup = baseDir.empty() ? editing::RateLookup() : editing::rateLookupOf(baseDir, rows);
-        editing::DerivedSide derived = editing::deriveSide(rows, next, lookup, model::nrSpTables());
-        for (model::PositionExtra& e : derived.extras) next.extraFor(e.count) = std::move(e);
+        editing::DerivedCalc derived = editing::deriveCalc(rows, next, lookup, model::nrSpTables());
+        for (model::PositionData& e : derived.positions) next.entry(e.count) = std::move(e);
         follow = std::move(derived.quantities);
-        std::cerr << "Данные позиций получены: " << derived.extras.size() << "; материалов, следующих за расценкой: "
+        std::cerr << "Данные позиций получены: " << derived.positions.size() << "; материалов, следующих за расценкой: "
                   << follow.size() << "\n";
     }
-    editing::saveEstimateSide(smeta.tablePath(), next);
+    editing::saveKeptCalc(smeta.tablePath(), next);
     editing::applyQuantities(smeta, follow);
     printParams(next.params);
     tellDifferences(rows, next);
@@ -151,7 +151,7 @@ int setCommand(const Args& args) {
     }
     storage::TableHandle smeta("SmetaTable");
     openEstimate(smeta, path);
-    editing::EstimateSide side = editing::loadEstimateSide(smeta.tablePath());
+    editing::KeptCalc calc = editing::loadKeptCalc(smeta.tablePath());
     const std::vector<model::PositionRow> rows = rowsOf(smeta);
     size_t row = rows.size();
     for (size_t i = 0; i < rows.size(); ++i)
@@ -161,7 +161,7 @@ int setCommand(const Args& args) {
 
     // Read everything first: one bad value and nothing is stored.
     std::optional<Dec7> quantity, price;
-    model::PositionExtra extra = side.extraOf(position) ? *side.extraOf(position) : model::PositionExtra{};
+    model::PositionData extra = calc.find(position) ? *calc.find(position) : model::PositionData{};
     extra.count = position;
     bool extraChanged = false, coefficientsGiven = false;
     for (size_t i = 3; i < args.size(); ++i) {
@@ -178,7 +178,7 @@ int setCommand(const Args& args) {
             const model::NrSpRow* t = model::nrSpTables().find(value);
             if (!t) throw Error("Норматив НР и СП (nrsp): строки «" + value + "» нет в таблицах 812/пр и 774/пр");
             extra.nrRow = extra.spRow = t->ref;
-            extra.nrPercent = t->nrPercent[static_cast<size_t>(side.params.territory) - 1];
+            extra.nrPercent = t->nrPercent[static_cast<size_t>(calc.params.territory) - 1];
             extra.spPercent = t->spPercent;
             extraChanged = true;
         } else if (key == "worktype") {
@@ -211,8 +211,8 @@ int setCommand(const Args& args) {
 
     if (extraChanged) {
         extra.code = r.code;  // the data is this position's, also after the estimate is cleared
-        side.extraFor(position) = extra;
-        editing::saveEstimateSide(smeta.tablePath(), side);
+        calc.entry(position) = extra;
+        editing::saveKeptCalc(smeta.tablePath(), calc);
     }
     if (quantity || price) {
         storage::PositionKept kept(smeta);
@@ -227,7 +227,7 @@ int setCommand(const Args& args) {
     }
     size_t followed = 0;
     if (quantity) {
-        const std::vector<editing::QuantityChange> follow = editing::followingQuantities(rowsOf(smeta), side, row);
+        const std::vector<editing::QuantityChange> follow = editing::followingQuantities(rowsOf(smeta), calc, row);
         editing::applyQuantities(smeta, follow);
         followed = follow.size();
     }
@@ -274,16 +274,16 @@ void printTotals(const model::WorkTypeTotals& w, char sep) {
 bool baseIndexTotals(const std::string& path, bool json, char sep) {
     storage::TableHandle smeta("SmetaTable");
     openEstimate(smeta, path);
-    const editing::EstimateSide side = editing::loadEstimateSide(smeta.tablePath());
-    if (side.params.method != model::Method::BaseIndex) {
+    const editing::KeptCalc calc = editing::loadKeptCalc(smeta.tablePath());
+    if (calc.params.method != model::Method::BaseIndex) {
         if (json)
             throw Error("Смета «" + path + "» считается по шаблону: итоги в JSON есть у сметы по базисно-индексному "
                         "методу (talvira-cli estimate params ESTIMATE.db method=421)");
         return false;
     }
     const std::vector<model::PositionRow> rows = rowsOf(smeta);
-    const model::BaseIndexResult r = model::computeBaseIndex(rows, side.extras, side.params, model::nrSpTables());
-    const model::EstimateTexts texts = editing::loadEstimateTexts(smeta.tablePath(), sep);
+    const model::BaseIndexResult r = model::computeBaseIndex(rows, calc.positions, calc.params, model::nrSpTables());
+    const model::EstimateTexts texts = editing::loadKeptTexts(smeta.tablePath(), sep);
     const std::optional<Dec7> vat = Dec7::tryParse(texts.vatPercent);
     if (json) {
         std::string out = model::toJson(r, rows);
@@ -297,7 +297,7 @@ bool baseIndexTotals(const std::string& path, bool json, char sep) {
         std::cout << out << "\n";
         return true;
     }
-    const model::EstimateParams& p = side.params;
+    const model::EstimateParams& p = calc.params;
     std::cout << "Локальная смета базисно-индексным методом (421/пр)";
     if (!p.baseLevel.empty()) std::cout << "; базисный уровень цен " << p.baseLevel;
     if (!p.level.empty()) std::cout << "; текущий уровень цен " << p.level;

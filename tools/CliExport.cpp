@@ -61,7 +61,7 @@ int exportCommand(const Args& args) {
             baseDir = normbase::baseDirectory(
                 std::filesystem::absolute(estimatePath).parent_path().parent_path().string());
         const std::filesystem::path written = editing::exportLsrForm(
-            table, editing::loadEstimateSide(table.tablePath()), texts, editing::lsrFactsOf(normbase::readBaseInfo(baseDir)),
+            table, editing::loadKeptCalc(table.tablePath()), texts, editing::lsrFactsOf(normbase::readBaseInfo(baseDir)),
             outPath, /*keepExisting=*/false);
         std::cout << written.string() << "\n";
         return 0;

@@ -5,7 +5,7 @@
  * window's texts.
  */
 #include "common/Error.h"
-#include "editing/EstimateCompanion.h"
+#include "editing/KeptTexts.h"
 #include "estimate/EstimateFile.h"
 #include "model/EstimateRows.h"
 #include "storage/TableHandle.h"
@@ -64,7 +64,7 @@ inline TextArg parseTextArg(const std::string& command, const std::string& kv) {
 /** The texts the estimate at `estimateFile` keeps beside it (the window's texts at start under
  *  the decimal separator `sep` when it keeps none), then `typed` in order. */
 inline model::EstimateTexts textsWith(const std::string& estimateFile, char sep, const std::vector<TextArg>& typed) {
-    model::EstimateTexts texts = editing::loadEstimateTexts(estimateFile, sep);
+    model::EstimateTexts texts = editing::loadKeptTexts(estimateFile, sep);
     for (const auto& [control, text] : typed) *texts.byControlName(control) = text;
     return texts;
 }

@@ -14,7 +14,7 @@
 #include "app/UndoCommands.h"
 #include "dbctrls/DBGrid.h"
 #include "dbctrls/FieldText.h"
-#include "editing/EstimateSide.h"
+#include "editing/KeptCalc.h"
 #include "estimate/EstimateFields.h"
 
 #include <QAction>
@@ -571,7 +571,7 @@ private slots:
         QVERIFY(!fs::exists(smeti() / "Форма ЛСР.xlsx"));
 
         // By the base-index method: written beside the estimate and opened, the table where it was.
-        talvira::model::EstimateParams params = Form2->document().side().params;
+        talvira::model::EstimateParams params = Form2->document().calc().params;
         params.method = talvira::model::Method::BaseIndex;
         Form2->document().setParams(params);
         Form2->LsrItem->trigger();

@@ -87,7 +87,7 @@ void MemoryNormBase::goToRate(int id) {
     throw std::runtime_error("no rate " + std::to_string(id));
 }
 
-std::vector<model::PositionExtra> MemoryNormBase::add(const model::EstimateParams* params) {
+std::vector<model::PositionData> MemoryNormBase::add(const model::EstimateParams* params) {
     return estimate::addPositions(base, smeta, params);
 }
 

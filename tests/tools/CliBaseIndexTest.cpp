@@ -7,7 +7,7 @@
 #include "tests/support/TestPaths.h"
 
 #include "common/Error.h"
-#include "editing/EstimateSide.h"
+#include "editing/KeptCalc.h"
 #include "estimate/EstimateFile.h"
 #include "storage/TableHandle.h"
 #include "tools/Commands.h"
@@ -161,9 +161,9 @@ TEST_F(CliBaseIndex, TheWorkedPositionThroughTheCommandLineToTheKopeck) {
 TEST_F(CliBaseIndex, RefusedValuesNameTheirFieldAndStoreNothing) {
     run({"params", estimate, "method=421", "index.ot=52.21"});
     run({"add", base().string(), estimate, codeInBase(base(), "08-01-001-01")});
-    const fs::path side = estimate::sidePath(estimate);
+    const fs::path calc = estimate::keptCalcPath(estimate);
     auto stored = [&] {
-        std::ifstream in(side, std::ios::binary);
+        std::ifstream in(calc, std::ios::binary);
         std::ostringstream s;
         s << in.rdbuf();
         return s.str();

@@ -6,9 +6,9 @@
  * found by the position's COUNT. One small UTF-8 text file beside the table, written in one step
  * as the title block's file is.
  *
- *   editing::EstimateSide side = editing::loadEstimateSide(smeta.tablePath());
- *   side.params.method = model::Method::BaseIndex;
- *   editing::saveEstimateSide(smeta.tablePath(), side);
+ *   editing::KeptCalc calc = editing::loadKeptCalc(smeta.tablePath());
+ *   calc.params.method = model::Method::BaseIndex;
+ *   editing::saveKeptCalc(smeta.tablePath(), calc);
  *
  * Caveats: an estimate without the file is computed by the template (every estimate made before
  * opens so); a damaged file gives one warning through storage::warn and the defaults, never a
@@ -23,23 +23,23 @@
 
 namespace talvira::editing {
 
-struct EstimateSide {
+struct KeptCalc {
     model::EstimateParams params;
-    std::vector<model::PositionExtra> extras;  // by COUNT, any order
+    std::vector<model::PositionData> positions;  // by COUNT, any order
     /** The entry of the position `count`, nullptr when it has none. */
-    const model::PositionExtra* extraOf(int32_t count) const;
-    model::PositionExtra& extraFor(int32_t count);  // made when missing
-    bool operator==(const EstimateSide&) const = default;
+    const model::PositionData* find(int32_t count) const;
+    model::PositionData& entry(int32_t count);  // made when missing
+    bool operator==(const KeptCalc&) const = default;
 };
 
-/** The file's text for `side`: a versioned first line, the parameters, then one "[COUNT]"
+/** The file's text for `calc`: a versioned first line, the parameters, then one "[COUNT]"
  *  section per position that has data (the first entry of a number when it is given twice). */
-std::string sideText(const EstimateSide& side);
+std::string keptCalcContent(const KeptCalc& calc);
 
-/** The side data of the estimate whose table is `tablePath` (defaults when there is none). */
-EstimateSide loadEstimateSide(const std::filesystem::path& tablePath);
+/** The calc data of the estimate whose table is `tablePath` (defaults when there is none). */
+KeptCalc loadKeptCalc(const std::filesystem::path& tablePath);
 
-/** A parameter of the computation set from its text as the side file and the command line
+/** A parameter of the computation set from its text as the calc file and the command line
  *  write it: method=template|421, territory=1|2|3, repair=0|1, region, level, letter,
  *  baselevel, index.ot, index.em, index.m, index.eq (a number above 0, point or comma; empty:
  *  none). What follows the value in the refusal when the text does not do (" — ожидается
@@ -49,6 +49,6 @@ std::string setParam(model::EstimateParams& params, std::string_view key, std::s
 /** The parameter's name as the estimator reads it: "Индекс ОТ (index.ot)". */
 std::string paramName(std::string_view key);
 /** Writes it beside the table in one step; talvira::Error when it cannot (the old file stays). */
-void saveEstimateSide(const std::filesystem::path& tablePath, const EstimateSide& side);
+void saveKeptCalc(const std::filesystem::path& tablePath, const KeptCalc& calc);
 
 }  // namespace talvira::editing

@@ -1,4 +1,4 @@
-// The estimate's side file: its parameters of computation and the data of its positions, one
+// The estimate's calc file: its parameters of computation and the data of its positions, one
 // "key=value" line each, positions as "[COUNT]" sections. UTF-8; values run to the end of the
 // line with "\\", "\n" and "\r" escaped; numbers with a decimal point whatever the locale.
 //
@@ -10,7 +10,7 @@
 //   code=ФЕР08-01-001-01
 //   nr=008.0
 //   coef=1.15:ОТ+ЗТ:421/пр прил. 10 т. 1 п. 4
-#include "editing/EstimateSide.h"
+#include "editing/KeptCalc.h"
 #include "editing/KeptLines.h"
 
 #include "common/Error.h"
@@ -32,7 +32,7 @@ using talvira::Dec7;
 
 namespace {
 
-const std::string& kHeader = estimate::kSideHeader;
+const std::string& kHeader = estimate::kKeptCalcHeader;
 constexpr int kVersion = 1;
 constexpr uintmax_t kLargestFile = uintmax_t(256) << 20;  // 10 000 positions take about 2 MB
 
@@ -63,7 +63,7 @@ std::optional<model::Coefficient> coefficientFrom(std::string_view text) {
 
 class Reader {
 public:
-    explicit Reader(EstimateSide& side) : side_(side) {}
+    explicit Reader(KeptCalc& calc) : calc_(calc) {}
 
     /** Empty when read, else why the file is damaged. */
     std::string read(const std::string& content) {
@@ -88,8 +88,8 @@ public:
                 if (!count || *count <= 0 || *count > INT32_MAX) return where_ + ": неверный номер позиции «" + line + "»";
                 if (!sections.insert(int32_t(*count)).second)
                     return where_ + ": позиция " + std::to_string(*count) + " указана второй раз";
-                side_.extras.emplace_back();
-                side_.extras.back().count = int32_t(*count);
+                calc_.positions.emplace_back();
+                calc_.positions.back().count = int32_t(*count);
                 seen_.clear();
                 continue;
             }
@@ -100,7 +100,7 @@ public:
                 return where_ + ": «" + key + "» указано второй раз";
             const std::optional<std::string> value = unescapedValue(std::string_view(line).substr(eq + 1));
             if (!value) return where_ + ": неверная последовательность с «\\»";
-            const std::string why = side_.extras.empty() ? param(key, *value) : extra(side_.extras.back(), key, *value);
+            const std::string why = calc_.positions.empty() ? param(key, *value) : extra(calc_.positions.back(), key, *value);
             if (!why.empty()) return why;
         }
         return {};
@@ -123,10 +123,10 @@ private:
     std::string param(const std::string& key, const std::string& value) {
         bool known = true;
         // a name this version does not know is passed over
-        return setParam(side_.params, key, value, known).empty() ? std::string() : bad(key, value);
+        return setParam(calc_.params, key, value, known).empty() ? std::string() : bad(key, value);
     }
 
-    std::string extra(model::PositionExtra& e, const std::string& key, const std::string& value) {
+    std::string extra(model::PositionData& e, const std::string& key, const std::string& value) {
         std::optional<Dec7> d;
         if (key == "code") {
             e.code = value;
@@ -160,7 +160,7 @@ private:
         return {};
     }
 
-    EstimateSide& side_;
+    KeptCalc& calc_;
     std::string where_;
     std::set<std::string> seen_;
 };
@@ -249,23 +249,23 @@ std::string setParam(model::EstimateParams& p, std::string_view key, std::string
     return {};
 }
 
-const model::PositionExtra* EstimateSide::extraOf(int32_t count) const {
-    for (const model::PositionExtra& e : extras)
+const model::PositionData* KeptCalc::find(int32_t count) const {
+    for (const model::PositionData& e : positions)
         if (e.count == count) return &e;
     return nullptr;
 }
 
-model::PositionExtra& EstimateSide::extraFor(int32_t count) {
-    for (model::PositionExtra& e : extras)
+model::PositionData& KeptCalc::entry(int32_t count) {
+    for (model::PositionData& e : positions)
         if (e.count == count) return e;
-    extras.emplace_back();
-    extras.back().count = count;
-    return extras.back();
+    positions.emplace_back();
+    positions.back().count = count;
+    return positions.back();
 }
 
-std::string sideText(const EstimateSide& side) {
+std::string keptCalcContent(const KeptCalc& calc) {
     std::string out = kHeader + std::to_string(kVersion) + "\n";
-    const model::EstimateParams& p = side.params;
+    const model::EstimateParams& p = calc.params;
     line(out, "method", p.method == model::Method::BaseIndex ? "421" : "template");
     line(out, "territory", std::to_string(static_cast<int>(p.territory)));
     line(out, "repair", p.capitalRepair ? "1" : "0");
@@ -278,7 +278,7 @@ std::string sideText(const EstimateSide& side) {
     line(out, "index.eq", optionalText(p.indexEq));
     line(out, "baselevel", p.baseLevel);
     std::set<int32_t> written;
-    for (const model::PositionExtra& e : side.extras) {
+    for (const model::PositionData& e : calc.positions) {
         if (!written.insert(e.count).second) continue;  // the first entry of a number is the one used
         out += "[" + std::to_string(e.count) + "]\n";
         if (!e.code.empty()) line(out, "code", e.code);
@@ -298,29 +298,29 @@ std::string sideText(const EstimateSide& side) {
     return out;
 }
 
-EstimateSide loadEstimateSide(const fs::path& tablePath) {
-    const fs::path file = estimate::sidePath(tablePath);
+KeptCalc loadKeptCalc(const fs::path& tablePath) {
+    const fs::path file = estimate::keptCalcPath(tablePath);
     std::error_code ec;
     if (!fs::exists(file, ec)) return {};
     std::string content;
-    EstimateSide side;
+    KeptCalc calc;
     std::string why = readKeptFile(file, kLargestFile, content);
-    if (why.empty()) why = Reader(side).read(content);
-    if (why.empty()) return side;
+    if (why.empty()) why = Reader(calc).read(content);
+    if (why.empty()) return calc;
     storage::warn("Параметры расчета сметы из файла «" + file.string() + "» не прочитаны (" + why +
                   "): смета считается по шаблону, данные позиций не взяты. Файл не изменится, пока "
                   "параметры или позиции не будут изменены.");
     return {};
 }
 
-void saveEstimateSide(const fs::path& tablePath, const EstimateSide& side) {
-    const fs::path file = estimate::sidePath(tablePath);
+void saveKeptCalc(const fs::path& tablePath, const KeptCalc& calc) {
+    const fs::path file = estimate::keptCalcPath(tablePath);
     std::error_code ec;
     // A file of that name that is not of this kind (the user's own) is never written over.
-    if (fs::exists(file, ec) && !estimate::sideIsOurs(tablePath))
+    if (fs::exists(file, ec) && !estimate::keptCalcIsOurs(tablePath))
         throw Error("Параметры расчета сметы не сохранены: файл «" + file.string() +
                     "» не похож на файл данных сметы и оставлен как есть.");
-    const std::string text = sideText(side);
+    const std::string text = keptCalcContent(calc);
     xls::writeFileAtomically(file, std::vector<uint8_t>(text.begin(), text.end()), /*keepExisting=*/false,
                              "параметры расчета сметы в файл");
 }
