@@ -189,11 +189,7 @@ void PositionDialog::showChosen() {
     model::PositionData e = kept_;
     const char sep = talvira::dbctrls::userDecimalSeparator();
     const std::string shown = !kept_.nrRow.empty() ? kept_.nrRow : kept_.spRow;
-    if (row_ != shown) {
-        e.nrRow = e.spRow = row_;
-        e.nrPercent.reset();  // as the tables give it now
-        e.spPercent.reset();
-    }
+    if (row_ != shown) e.chooseRow(row_, estimate_.calc().params.territory, estimate_.tables());  // as the tables give it now
     const std::string nr = ed::nrText(e, estimate_.calc().params.territory, estimate_.tables(), sep);
     const std::string sp = ed::spText(e, estimate_.tables(), sep);
     ChosenLabel->setText(nr.empty() && sp.empty() ? QStringLiteral("не выбран") : q(nr) + QStringLiteral("; ") + q(sp));

@@ -550,7 +550,7 @@ void TForm2::LsrItemClick() {
     }
     const talvira::xls::WorkbookPlace place = talvira::lsr::lsrPlaceFor(SmetaTable.tablePath());
     const std::filesystem::path book = talvira::editing::exportLsrForm(
-        SmetaTable, document().calc(), typedTexts(),
+        document(), typedTexts(),
         talvira::editing::lsrFactsOf(talvira::normbase::readBaseInfo(talvira::normbase::baseDirectory(StartDir.toStdString()))),
         place.path, true);
     openWritten(book, place.besideEstimate, "Локальный сметный расчет записан", "его");

@@ -113,7 +113,7 @@ void BM_FollowingStartsToFullResult(benchmark::State& state) {
     TableHandle smeta("SmetaTable");
     openEstimate(smeta);
     for (auto _ : state) {
-        editing::TotalsFollower f(smeta);
+        editing::TotalsFollower f(smeta, model::nrSpTables());
         f.setCalc(bigEstimate());
         f.setFollowing(true);
         benchmark::DoNotOptimize(f.baseIndex()->total.current.total);
@@ -132,7 +132,7 @@ BENCHMARK(BM_StoredChangeAlone)->Unit(benchmark::kMicrosecond);
 void BM_StoredChangeToUpdatedResult(benchmark::State& state) {
     TableHandle smeta("SmetaTable");
     openEstimate(smeta);
-    editing::TotalsFollower f(smeta);
+    editing::TotalsFollower f(smeta, model::nrSpTables());
     f.setCalc(bigEstimate());
     f.setFollowing(true);
     double v = 2;
@@ -146,7 +146,7 @@ BENCHMARK(BM_StoredChangeToUpdatedResult)->Unit(benchmark::kMicrosecond);
 void BM_PositionDataChangedToUpdatedResult(benchmark::State& state) {
     TableHandle smeta("SmetaTable");
     openEstimate(smeta);
-    editing::TotalsFollower f(smeta);
+    editing::TotalsFollower f(smeta, model::nrSpTables());
     f.setCalc(bigEstimate());
     f.setFollowing(true);
     model::PositionData e = *f.calc().find(kPositions / 2 + 2);

@@ -14,6 +14,7 @@
  * a template estimate is never changed by these rules.
  */
 #include "editing/KeptCalc.h"
+#include "estimate/RateFacts.h"
 #include "model/EstimateRows.h"
 #include "model/BaseIndex.h"
 #include "normbase/BaseInfo.h"
@@ -104,21 +105,6 @@ void setTerritory(KeptCalc& calc, model::Territory territory, const model::NrSpT
 // An estimate made by the template, computed by the base-index method
 // ---------------------------------------------------------------------------------------------
 
-/** What the norm base says of a rate, found by its code. */
-struct RateFacts {
-    std::vector<std::string> nrChoices, spChoices;  // "Пр/812-011.0"
-    Dec7 machinistLabour;
-    std::optional<model::WorkType> workType;        // of its collection's name
-    /** Its unaccounted materials: code and consumption per unit. */
-    std::vector<std::pair<std::string, Dec7>> materials;
-};
-using RateLookup = std::function<std::optional<RateFacts>(const std::string& code)>;
-
-/** The facts of the rates with the codes of `rows` in the norm base at `baseDir`, read once
- *  (its rates, resource lines and collections), as a lookup; the first rate of a code in the
- *  order of the rates table. talvira::Error when the base cannot be read. */
-RateLookup rateLookupOf(const std::filesystem::path& baseDir, const std::vector<model::PositionRow>& rows);
-
 struct DerivedCalc {
     std::vector<model::PositionData> positions;  // for the positions that had none
     std::vector<QuantityChange> quantities;     // materials whose KOLVO now follows their rate
@@ -135,7 +121,7 @@ struct DerivedCalc {
  *   names one), the machinists' labour, the type of work of its book or collection.
  * `lookup` may be empty (no base).
  */
-DerivedCalc deriveCalc(const std::vector<model::PositionRow>& rows, const KeptCalc& calc, const RateLookup& lookup,
+DerivedCalc deriveCalc(const std::vector<model::PositionRow>& rows, const KeptCalc& calc, const estimate::RateLookup& lookup,
                        const model::NrSpTables& tables);
 
 }  // namespace talvira::editing

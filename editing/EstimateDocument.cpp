@@ -5,7 +5,9 @@
 #include "editing/KeptTexts.h"
 #include "editing/KeptCalc.h"
 #include "estimate/EstimateFields.h"
+#include "estimate/AddPositions.h"
 #include "estimate/EstimateFile.h"
+#include "estimate/RateFacts.h"
 #include "normbase/BaseInfo.h"
 #include "storage/FileNames.h"
 #include "storage/Warnings.h"
@@ -16,14 +18,14 @@ namespace talvira::editing {
 
 namespace fs = std::filesystem;
 
-EstimateDocument::EstimateDocument(storage::TableHandle& smeta, char decimalSep)
+EstimateDocument::EstimateDocument(storage::TableHandle& smeta, char decimalSep, const model::NrSpTables& tables)
     : smeta_(smeta),
       decimalSep_(decimalSep),
       history_(smeta),
-      follower_(smeta),
+      follower_(smeta, tables),
       kept_(model::EstimateTexts::defaults(decimalSep)),
       typed_(kept_),
-      tables_(model::nrSpTables()) {
+      tables_(tables) {
     follower_.setFollowing(true);
     // After the history and the follower: a change reaches the document once they have it.
     smeta_.addObserver(this);
@@ -132,6 +134,8 @@ void EstimateDocument::append(const std::function<std::vector<model::PositionDat
     history_.recordAppend([&] { extras = appendPositions(); });
     if (extras.empty()) return;
     for (const model::PositionData& e : extras) calc_.entry(e.count) = e;
+    // The positions' base, so that the data of others can be had from it later.
+    if (!baseDir_.empty()) calc_.base = fs::absolute(baseDir_).lexically_normal().string();
     follower_.setPositionsData(extras);
     if (byBaseIndex() || calcOnDisk_) {  // else kept in memory, written should the method change
         try {
@@ -141,6 +145,35 @@ void EstimateDocument::append(const std::function<std::vector<model::PositionDat
         }
     }
     tell([&](EstimateView* v) { v->calcChanged(*this); });
+}
+
+void EstimateDocument::addRate(normbase::NormBase& nb) {
+    append([&] { return estimate::addPositions(nb, smeta_, &calc_.params, &tables_); });
+}
+
+std::optional<size_t> EstimateDocument::rowOf(int32_t count) const {
+    const std::vector<model::PositionRow>& rows = follower_.rows();
+    for (size_t i = 0; i < rows.size(); ++i)
+        if (rows[i].count == count) return i;
+    return std::nullopt;
+}
+
+void EstimateDocument::setAmounts(int32_t count, std::optional<Dec7> quantity, std::optional<Dec7> price) {
+    if (!smeta_.active()) throw Error("Смета не открыта.");
+    const std::optional<size_t> row = rowOf(count);
+    if (!row) throw Error("Позиции № " + std::to_string(count) + " в смете нет");
+    if (!quantity && !price) return;
+    storePending();
+    // Posted as a typed row is: its undo step, and a rate's materials following it.
+    storage::PositionKept kept(smeta_);
+    smeta_.moveTo(static_cast<int>(*row));
+    smeta_.edit();
+    if (quantity) smeta_.setFieldValue(estimate::fld::KOLVO, storage::Value::real(quantity->toDouble()));
+    if (price) {
+        smeta_.setFieldValue(estimate::fld::STOIM, storage::Value::real(price->toDouble()));
+        smeta_.setFieldValue(estimate::fld::MATER, storage::Value::real(price->toDouble()));
+    }
+    smeta_.post();
 }
 
 // ---- what is kept beside the table -------------------------------------------------------------
@@ -181,11 +214,11 @@ void EstimateDocument::replaceCalc(KeptCalc calc) {
     follower_.setCalc(calc_);
 }
 
-void EstimateDocument::setParams(const model::EstimateParams& params) {
+void EstimateDocument::setParams(const model::EstimateParams& params, bool withBaseLevel) {
     if (!smeta_.active()) throw Error("Смета не открыта.");
     KeptCalc calc = calc_;
     calc.params = params;
-    calc.params.baseLevel = calc_.params.baseLevel;
+    if (!withBaseLevel) calc.params.baseLevel = calc_.params.baseLevel;
     // Another territory: the percentages that were the tables' follow it.
     if (params.territory != calc_.params.territory) {
         calc.params.territory = calc_.params.territory;
@@ -194,12 +227,12 @@ void EstimateDocument::setParams(const model::EstimateParams& params) {
     // An estimate made by the template switched over: its positions without data get them as
     // Add would have given them (from the norm base in use, read once), its materials follow
     // their rates, and its base prices are at the base's level when it named none.
-    std::vector<QuantityChange> follow;
-    if (params.method == model::Method::BaseIndex && !byBaseIndex()) {
-        RateLookup lookup;
+    const bool switched = params.method == model::Method::BaseIndex && !byBaseIndex();
+    if (switched) {
+        estimate::RateLookup lookup;
         if (!baseDir_.empty()) {
             try {
-                lookup = rateLookupOf(baseDir_, follower_.rows());
+                lookup = estimate::rateLookupOf(baseDir_, follower_.rows());
             } catch (const Error& e) {
                 storage::warn(e.what());  // the rates' rows are then chosen by the estimator
             }
@@ -209,14 +242,14 @@ void EstimateDocument::setParams(const model::EstimateParams& params) {
             }
         }
         DerivedCalc derived = deriveCalc(follower_.rows(), calc, lookup, tables_);
+        if (!derived.positions.empty() && !baseDir_.empty())
+            calc.base = fs::absolute(baseDir_).lexically_normal().string();
         for (model::PositionData& e : derived.positions) calc.entry(e.count) = std::move(e);
-        follow = std::move(derived.quantities);
     }
     replaceCalc(std::move(calc));
-    if (!follow.empty()) {
+    if (switched) {
         try {
-            const Following rewriting(following_);
-            applyQuantities(smeta_, follow);
+            followAllRates();
         } catch (...) {
             tell([&](EstimateView* v) { v->calcChanged(*this); });
             throw;
@@ -280,6 +313,25 @@ void EstimateDocument::followRate(size_t row) {
     if (changes.empty()) return;
     const Following rewriting(following_);
     history_.recordFollowing(row, [&] { applyQuantities(smeta_, changes); });
+}
+
+void EstimateDocument::followAllRates() {
+    // Materials whose data were kept in memory by the template's Add follow too, not only those
+    // derived now: by the base-index method a material's quantity is its rate's times its
+    // consumption, whatever it was typed as before.
+    std::vector<QuantityChange> changes;
+    const std::vector<model::PositionRow>& rows = follower_.rows();
+    const std::vector<const model::PositionData*> data = model::dataByRow(rows, calc_.positions);
+    const std::vector<size_t> owner = model::positionOwners(rows, data);
+    for (size_t i = 0; i < rows.size(); ++i) {
+        if (owner[i] == i) continue;
+        const std::optional<double> want = materialQuantity(data[i]->perUnit, rows[owner[i]].quantity);
+        // An empty quantity reads as 0: a material at 0 while its rate has none is as it should be.
+        if (want ? rows[i].quantity != *want : rows[i].quantity != 0) changes.push_back({i, want});
+    }
+    if (changes.empty()) return;
+    const Following rewriting(following_);
+    applyQuantities(smeta_, changes);
 }
 
 void EstimateDocument::setTypedTexts(const model::EstimateTexts& typed) {

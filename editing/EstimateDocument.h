@@ -24,12 +24,18 @@
 #include "editing/BaseIndexRules.h"
 #include "editing/TotalsFollower.h"
 #include "model/EstimateRows.h"
+#include "model/NrSpTables.h"
 #include "storage/TableHandle.h"
 
 #include <filesystem>
 #include <functional>
+#include <optional>
 #include <string>
 #include <vector>
+
+namespace talvira::normbase {
+class NormBase;
+}
 
 namespace talvira::editing {
 
@@ -71,8 +77,10 @@ public:
 class EstimateDocument : public storage::TableObserver {
 public:
     /** The document over `smeta`, which outlives it. `decimalSep` is the user's (the default
-     *  texts' fractions are written with it). */
-    EstimateDocument(storage::TableHandle& smeta, char decimalSep);
+     *  texts' fractions are written with it); `tables` the НР and СП tables every position is
+     *  computed with and chooses its rows from (outlives it too): the shipped ones unless told. */
+    EstimateDocument(storage::TableHandle& smeta, char decimalSep,
+                     const model::NrSpTables& tables = model::nrSpTables());
     ~EstimateDocument() override;
     EstimateDocument(const EstimateDocument&) = delete;
     EstimateDocument& operator=(const EstimateDocument&) = delete;
@@ -112,6 +120,17 @@ public:
      *  them beside the estimate (a file that cannot be written: a warning, the positions stay). */
     void append(const std::function<std::vector<model::PositionData>()>& appendPositions);
 
+    /** Add: the rate under the cursor of `nb` (with its unaccounted materials) appended at
+     *  the end, as append() does, its positions' data made as the estimate's method and
+     *  territory ask; the base set by setNormBaseDirectory is remembered as theirs. */
+    void addRate(normbase::NormBase& nb);
+    /** Stores a typed quantity and, for a material, its price (STOIM and MATER) in the position
+     *  numbered `count`, as the grid stores a typed row (a rate's materials then follow it);
+     *  talvira::Error when there is no such position. */
+    void setAmounts(int32_t count, std::optional<Dec7> quantity, std::optional<Dec7> price);
+    /** The table row of the position numbered `count`, nothing when there is none. */
+    std::optional<size_t> rowOf(int32_t count) const;
+
     /** Refuses a name no estimate may have (talvira::Error); true when the estimate `name`
      *  exists in `dir`, so that creating it replaces it. */
     static bool wouldReplace(const std::string& dir, const std::string& name);
@@ -132,11 +151,12 @@ public:
     bool byBaseIndex() const { return calc_.params.method == model::Method::BaseIndex; }
     /** Takes `params` and writes them beside the estimate at once; talvira::Error when the
      *  file cannot be written, and nothing is taken. The base's price level stays the
-     *  estimate's own. Another territory moves the percentages that were the tables'. An
-     *  estimate switched from the template to the base-index method gets the data of its
-     *  positions that had none as Add gives them (deriveCalc, the norm base's rates), its
-     *  materials then follow their rates, and the base's level when it had none. */
-    void setParams(const model::EstimateParams& params);
+     *  estimate's own unless `withBaseLevel` (the command line's baselevel=). Another territory
+     *  moves the percentages that were the tables'. An estimate switched from the template to
+     *  the base-index method gets the data of its positions that had none as Add gives them
+     *  (deriveCalc, the rates of the base set by setNormBaseDirectory), every material of a
+     *  rate then follows its rate, and the base's level when it had none. */
+    void setParams(const model::EstimateParams& params, bool withBaseLevel = false);
     /** The data of the position numbered `count` (defaults when it has none, or only data
      *  written for another code). */
     model::PositionData positionData(int32_t count) const;
@@ -156,8 +176,10 @@ public:
     /** Takes the tables' percentages for `accepted` and writes the calc data at once;
      *  talvira::Error when the file cannot be written, and nothing is taken. */
     void takeTablePercents(const std::vector<PercentDifference>& accepted);
-    /** The folder of the norm base whose note a new estimate starts from. */
+    /** The folder of the norm base in use: the one whose note a new estimate starts from, Add
+     *  takes rates from and the switch to the base-index method reads its rates in. */
     void setNormBaseDirectory(const std::filesystem::path& dir) { baseDir_ = dir; }
+    const std::filesystem::path& normBaseDirectory() const { return baseDir_; }
 
     // ---- storage::TableObserver -------------------------------------------------------------
     void tableChanged(storage::TableHandle& t, const storage::TableChange& change) override;
@@ -176,6 +198,8 @@ private:
     void startNew();
     /** A rate's quantity stored by an edit: its materials' quantities follow, in its undo step. */
     void followRate(size_t row);
+    /** Every material of a rate to the quantity of its rate (after a switch of method). */
+    void followAllRates();
     /** The code of the stored position numbered `count` ("" when there is none). */
     std::string codeOf(int32_t count) const;
 

@@ -121,9 +121,13 @@ private:
     }
 
     std::string param(const std::string& key, const std::string& value) {
+        if (key == "base") {
+            calc_.base = value;
+            return {};
+        }
         bool known = true;
         // a name this version does not know is passed over
-        return setParam(calc_.params, key, value, known).empty() ? std::string() : bad(key, value);
+        return model::setParam(calc_.params, key, value, known, /*typed=*/false).empty() ? std::string() : bad(key, value);
     }
 
     std::string extra(model::PositionData& e, const std::string& key, const std::string& value) {
@@ -176,79 +180,6 @@ void line(std::string& out, std::string_view key, std::string_view value) {
 
 }  // namespace
 
-namespace {
-
-struct ParamKey {
-    const char* key;
-    const char* name;
-};
-constexpr ParamKey kParamKeys[] = {
-    {"method", "Метод"},
-    {"territory", "Территория"},
-    {"repair", "Капитальный ремонт"},
-    {"region", "Регион"},
-    {"level", "Уровень цен"},
-    {"letter", "Письмо об индексах"},
-    {"baselevel", "Уровень цен базы"},
-    {"index.ot", "Индекс ОТ"},
-    {"index.em", "Индекс ЭМ"},
-    {"index.m", "Индекс М"},
-    {"index.eq", "Индекс оборудования"},
-};
-
-}  // namespace
-
-std::string paramName(std::string_view key) {
-    for (const ParamKey& k : kParamKeys)
-        if (key == k.key) return std::string(k.name) + " (" + k.key + ")";
-    return std::string(key);
-}
-
-std::string setParam(model::EstimateParams& p, std::string_view key, std::string_view value, bool& known) {
-    known = true;
-    auto index = [&](std::optional<Dec7>& to) -> std::string {
-        if (value.empty()) {
-            to.reset();
-            return {};
-        }
-        const std::optional<Dec7> d = Dec7::tryParse(value);
-        if (!d) return " не число";
-        if (d->units() <= 0) return " — должно быть больше нуля";
-        to = d;
-        return {};
-    };
-    if (key == "method") {
-        if (value == "template") p.method = model::Method::Template;
-        else if (value == "421") p.method = model::Method::BaseIndex;
-        else return " — ожидается template или 421";
-    } else if (key == "territory") {
-        if (value != "1" && value != "2" && value != "3") return " — ожидается 1 (Территория), 2 (МПРКС) или 3 (РКС)";
-        p.territory = static_cast<model::Territory>(value[0] - '0');
-    } else if (key == "repair") {
-        if (value != "0" && value != "1") return " — ожидается 0 или 1";
-        p.capitalRepair = value == "1";
-    } else if (key == "region") {
-        p.region = value;
-    } else if (key == "level") {
-        p.level = value;
-    } else if (key == "letter") {
-        p.letter = value;
-    } else if (key == "baselevel") {
-        p.baseLevel = value;
-    } else if (key == "index.ot") {
-        return index(p.indexOt);
-    } else if (key == "index.em") {
-        return index(p.indexEm);
-    } else if (key == "index.m") {
-        return index(p.indexM);
-    } else if (key == "index.eq") {
-        return index(p.indexEq);
-    } else {
-        known = false;
-    }
-    return {};
-}
-
 const model::PositionData* KeptCalc::find(int32_t count) const {
     for (const model::PositionData& e : positions)
         if (e.count == count) return &e;
@@ -277,6 +208,7 @@ std::string keptCalcContent(const KeptCalc& calc) {
     line(out, "index.m", optionalText(p.indexM));
     line(out, "index.eq", optionalText(p.indexEq));
     line(out, "baselevel", p.baseLevel);
+    if (!calc.base.empty()) line(out, "base", calc.base);
     std::set<int32_t> written;
     for (const model::PositionData& e : calc.positions) {
         if (!written.insert(e.count).second) continue;  // the first entry of a number is the one used

@@ -14,7 +14,8 @@
  * opens so); a damaged file gives one warning through storage::warn and the defaults, never a
  * refused estimate, and is not overwritten until the estimator changes something.
  */
-#include "model/BaseIndex.h"
+#include "model/Params.h"
+#include "model/PositionData.h"
 
 #include <filesystem>
 #include <string>
@@ -25,6 +26,9 @@ namespace talvira::editing {
 
 struct KeptCalc {
     model::EstimateParams params;
+    /** The norm base the positions were added from (its folder, absolute), so that the data of
+     *  positions that have none can be had from it later; empty when unknown. */
+    std::string base;
     std::vector<model::PositionData> positions;  // by COUNT, any order
     /** The entry of the position `count`, nullptr when it has none. */
     const model::PositionData* find(int32_t count) const;
@@ -39,15 +43,6 @@ std::string keptCalcContent(const KeptCalc& calc);
 /** The calc data of the estimate whose table is `tablePath` (defaults when there is none). */
 KeptCalc loadKeptCalc(const std::filesystem::path& tablePath);
 
-/** A parameter of the computation set from its text as the calc file and the command line
- *  write it: method=template|421, territory=1|2|3, repair=0|1, region, level, letter,
- *  baselevel, index.ot, index.em, index.m, index.eq (a number above 0, point or comma; empty:
- *  none). What follows the value in the refusal when the text does not do (" — ожидается
- *  template или 421", " не число"), "" when set;
- *  `known` false for a key that is none of these (nothing set). */
-std::string setParam(model::EstimateParams& params, std::string_view key, std::string_view value, bool& known);
-/** The parameter's name as the estimator reads it: "Индекс ОТ (index.ot)". */
-std::string paramName(std::string_view key);
 /** Writes it beside the table in one step; talvira::Error when it cannot (the old file stays). */
 void saveKeptCalc(const std::filesystem::path& tablePath, const KeptCalc& calc);
 

@@ -2,7 +2,6 @@
 
 #include "common/Error.h"
 #include "editing/EstimateRows.h"
-#include "editing/KeptCalc.h"
 
 namespace talvira::editing {
 
@@ -36,23 +35,24 @@ lsr::FormFacts formFactsOf(const model::EstimateTexts& texts, const std::string&
     return f;
 }
 
-std::vector<std::string> chargeTitles(const model::BaseIndexResult& result) {
+std::vector<std::string> chargeTitles(const model::BaseIndexResult& result, const model::NrSpTables& tables) {
     std::vector<std::string> out;
     out.reserve(result.positions.size());
     for (const model::PositionResult& p : result.positions) {
         const std::string& row = p.nrRow.empty() ? p.spRow : p.nrRow;
-        const model::NrSpRow* r = row.empty() ? nullptr : model::nrSpTables().find(row);
+        const model::NrSpRow* r = row.empty() ? nullptr : tables.find(row);
         out.push_back(r ? r->title() : std::string());
     }
     return out;
 }
 
-std::filesystem::path exportLsrForm(storage::TableHandle& smeta, const KeptCalc& calc, const model::EstimateTexts& texts,
-                                    const LsrFacts& facts, const std::filesystem::path& out, bool keepExisting) {
-    if (calc.params.method != model::Method::BaseIndex) throw Error(kNeedsBaseIndexMethod);
-    // the rows as the totals read them, the table back where it was
-    const std::vector<model::PositionRow> rows = readPositionRows(smeta);
-    const model::BaseIndexResult result = model::computeBaseIndex(rows, calc.positions, calc.params, model::nrSpTables());
+std::filesystem::path exportLsrForm(EstimateDocument& doc, const model::EstimateTexts& texts, const LsrFacts& facts,
+                                    const std::filesystem::path& out, bool keepExisting) {
+    const model::BaseIndexResult* computed = doc.baseIndex();
+    if (!computed) throw Error(kNeedsBaseIndexMethod);
+    const model::BaseIndexResult& result = *computed;
+    // the rows with their names and units, as the totals read them, the table back where it was
+    const std::vector<model::PositionRow> rows = readPositionRows(doc.table());
     std::string problems;
     int listed = 0;
     for (const model::Problem& p : result.problems) {
@@ -61,9 +61,9 @@ std::filesystem::path exportLsrForm(storage::TableHandle& smeta, const KeptCalc&
     }
     if (listed > 10) problems += "\n… и ещё " + std::to_string(listed - 10);
     if (listed > 0) throw Error("Локальный сметный расчет не составлен: не рассчитаны позиции" + problems);
-    const lsr::FormInput input{rows, texts, calc.params, result,
-                               formFactsOf(texts, std::filesystem::path(smeta.tablePath()).stem().string(), facts),
-                               chargeTitles(result)};
+    const lsr::FormInput input{rows, texts, doc.calc().params, result,
+                               formFactsOf(texts, std::filesystem::path(doc.table().tablePath()).stem().string(), facts),
+                               chargeTitles(result, doc.tables())};
     return lsr::exportLsrToFile(input, out, keepExisting);
 }
 

@@ -5,14 +5,17 @@
  * shipped tables, and the form written beside the estimate ("<имя> ЛСР.xlsx").
  *
  *   editing::LsrFacts facts = editing::lsrFactsOf(normbase::readBaseInfo(startDir / "Base"));
- *   fs::path out = editing::exportLsrForm(smeta, doc.calc(), texts, facts, lsr::lsrPlaceFor(smeta.tablePath()).path, true);
+ *   fs::path out = editing::exportLsrForm(doc, texts, facts, lsr::lsrPlaceFor(doc.table().tablePath()).path, true);
  *
  * Caveats: an estimate «по шаблону» is refused (kNeedsBaseIndexMethod); so is one with positions the
- * computation could not take, naming them. The table is back at its position afterwards.
+ * computation could not take, naming them. The form shows the document's result as it follows
+ * the stored positions (nothing is computed again): what is typed and not stored is stored first
+ * by the caller. The table is back at its position afterwards.
  */
-#include "editing/KeptCalc.h"
+#include "editing/EstimateDocument.h"
 #include "model/EstimateRows.h"
-#include "model/BaseIndex.h"
+#include "model/BaseIndexResult.h"
+#include "model/NrSpTables.h"
 #include "export/LsrForm.h"
 #include "normbase/BaseInfo.h"
 #include "storage/TableHandle.h"
@@ -38,12 +41,12 @@ LsrFacts lsrFactsOf(const normbase::BaseInfo& base);
  *  are named by the estimate's name. */
 lsr::FormFacts formFactsOf(const model::EstimateTexts& texts, const std::string& estimateName, const LsrFacts& facts);
 
-/** The wording of each position's НР/СП row («Полы»), from the shipped tables. */
-std::vector<std::string> chargeTitles(const model::BaseIndexResult& result);
+/** The wording of each position's НР/СП row («Полы»), from `tables`. */
+std::vector<std::string> chargeTitles(const model::BaseIndexResult& result, const model::NrSpTables& tables);
 
-/** Reads the rows, computes them with `calc` (what the estimate keeps beside its table) and
- *  writes; returns the path written. talvira::Error with the Russian text. */
-std::filesystem::path exportLsrForm(storage::TableHandle& smeta, const KeptCalc& calc, const model::EstimateTexts& texts,
-                                    const LsrFacts& facts, const std::filesystem::path& out, bool keepExisting);
+/** Writes the form of the estimate `doc` holds, from its result; returns the path written.
+ *  talvira::Error with the Russian text. */
+std::filesystem::path exportLsrForm(EstimateDocument& doc, const model::EstimateTexts& texts, const LsrFacts& facts,
+                                    const std::filesystem::path& out, bool keepExisting);
 
 }  // namespace talvira::editing

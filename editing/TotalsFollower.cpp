@@ -21,7 +21,7 @@ int storedRows(const TableHandle& t) {
 
 }  // namespace
 
-TotalsFollower::TotalsFollower(TableHandle& smeta) : smeta_(smeta) {}
+TotalsFollower::TotalsFollower(TableHandle& smeta, const model::NrSpTables& tables) : smeta_(smeta), tables_(tables) {}
 
 TotalsFollower::~TotalsFollower() { smeta_.removeObserver(this); }
 
@@ -197,7 +197,7 @@ void TotalsFollower::computeAll() {
         if (owner_[i] != i) continue;
         place_[i] = result_.positions.size();
         result_.positions.push_back(model::computePosition(rows_, dataOfRow_, i, materials_[i], calc_.params,
-                                                           model::nrSpTables()));
+                                                           tables_));
         baseIndexSums_.add(result_.positions.back());
     }
     publishSums();
@@ -206,7 +206,7 @@ void TotalsFollower::computeAll() {
 void TotalsFollower::recomputeOwner(size_t owner) {
     model::PositionResult& slot = result_.positions[place_[owner]];
     baseIndexSums_.remove(slot);
-    slot = model::computePosition(rows_, dataOfRow_, owner, materials_[owner], calc_.params, model::nrSpTables());
+    slot = model::computePosition(rows_, dataOfRow_, owner, materials_[owner], calc_.params, tables_);
     baseIndexSums_.add(slot);
     publishSums();
 }
@@ -235,12 +235,12 @@ bool TotalsFollower::appendRows(size_t from) {
             materials_[owner].push_back(r);
             model::PositionResult& slot = result_.positions[place_[owner]];
             baseIndexSums_.remove(slot);
-            slot = model::computePosition(rows_, dataOfRow_, owner, materials_[owner], calc_.params, model::nrSpTables());
+            slot = model::computePosition(rows_, dataOfRow_, owner, materials_[owner], calc_.params, tables_);
             baseIndexSums_.add(slot);
         } else {
             place_[r] = result_.positions.size();
             result_.positions.push_back(
-                model::computePosition(rows_, dataOfRow_, r, materials_[r], calc_.params, model::nrSpTables()));
+                model::computePosition(rows_, dataOfRow_, r, materials_[r], calc_.params, tables_));
             baseIndexSums_.add(result_.positions.back());
         }
     }

@@ -4,7 +4,7 @@
  * so that the totals and charges block can be shown live without walking the table again
  * after every stored change; and the walk over incomplete positions.
  *
- *   editing::TotalsFollower f(Form2->SmetaTable);
+ *   editing::TotalsFollower f(Form2->SmetaTable, model::nrSpTables());
  *   f.onChanged = [&] { show(xls::computeTotals(f.sums(), texts, sep)); };
  *   f.setFollowing(true);            // reads every position once
  *
@@ -36,7 +36,9 @@ namespace talvira::editing {
 
 class TotalsFollower : public storage::TableObserver {
 public:
-    explicit TotalsFollower(storage::TableHandle& smeta);
+    /** Follows `smeta`; an estimate by the base-index method is computed with `tables` (both
+     *  outlive it). */
+    TotalsFollower(storage::TableHandle& smeta, const model::NrSpTables& tables);
     ~TotalsFollower() override;
     TotalsFollower(const TotalsFollower&) = delete;
     TotalsFollower& operator=(const TotalsFollower&) = delete;
@@ -96,6 +98,7 @@ private:
     void publishSums();
 
     storage::TableHandle& smeta_;
+    const model::NrSpTables& tables_;
     bool following_ = false;
     std::vector<model::PositionRow> rows_;
     std::vector<char> incompleteRows_;

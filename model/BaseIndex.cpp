@@ -79,7 +79,7 @@ std::string normOf(bool nr, const PositionData& extra, const EstimateParams& par
     }
     out.row = found->ref;
     const std::optional<Dec7>& kept = nr ? extra.nrPercent : extra.spPercent;
-    out.norm = kept ? *kept : nr ? found->nrPercent[static_cast<size_t>(params.territory) - 1] : found->spPercent;
+    out.norm = kept ? *kept : nr ? found->nrPercentIn(params.territory) : found->spPercent;
     // Capital repair priced with the norms of new construction (sections I-III); the repair
     // norms' own rows (sections IV, V) and the other works (VI) keep their percentage.
     const bool newConstruction = found->section == "I" || found->section == "II" || found->section == "III";
@@ -128,10 +128,8 @@ PositionResult computePosition(const std::vector<PositionRow>& rows, const std::
 
     if (extra) {
         for (const Coefficient& c : extra->coefficients) {
-            if (c.value.units() <= 0)
-                return fail("коэффициент " + c.value.text(',') + " недопустим: он должен быть больше нуля");
-            if ((c.targets & (OT | EM | OTM | M | ZT | ZTM)) == 0)
-                return fail("у коэффициента " + c.value.text(',') + " не указано, к чему он применяется");
+            if (const std::string fault = coefficientFault(c); !fault.empty())
+                return fail("коэффициент «" + c.value.text(',') + "»" + fault);
             Dec7* const ks[] = {&p.kOt, &p.kEm, &p.kOtm, &p.kM, &p.kZt, &p.kZtm};
             const unsigned bits[] = {OT, EM, OTM, M, ZT, ZTM};
             for (size_t i = 0; i < 6; ++i)

@@ -5,6 +5,7 @@
  * window's texts.
  */
 #include "common/Error.h"
+#include "editing/EstimateDocument.h"
 #include "editing/KeptTexts.h"
 #include "estimate/EstimateFile.h"
 #include "model/EstimateRows.h"
@@ -45,6 +46,23 @@ inline void openEstimate(storage::TableHandle& smeta, const std::string& file) {
                              p.filename().string());
     estimate::openEstimate(smeta);
 }
+
+/** An estimate opened through its document, as the window opens it: every change a command
+ *  makes goes through `doc`. The texts' defaults are written with a decimal point. */
+struct OpenedEstimate {
+    storage::TableHandle smeta{"SmetaTable"};
+    editing::EstimateDocument doc{smeta, '.'};
+    /** Opens the estimate table at `file` (a path without a directory: in the current one);
+     *  `baseDir` is the norm base in use (for Add and the switch of method), if any. */
+    explicit OpenedEstimate(const std::string& file, const std::filesystem::path& baseDir = {}) {
+        const std::filesystem::path p(file);
+        doc.setNormBaseDirectory(baseDir);
+        doc.open(p.has_parent_path() ? p.parent_path().string() : std::string("."), p.filename().string());
+    }
+    ~OpenedEstimate() { doc.close(); }
+    OpenedEstimate(const OpenedEstimate&) = delete;
+    OpenedEstimate& operator=(const OpenedEstimate&) = delete;
+};
 
 /** One `--text` argument: the control name and its text. */
 using TextArg = std::pair<std::string, std::string>;

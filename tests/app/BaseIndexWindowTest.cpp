@@ -168,7 +168,7 @@ private slots:
         dlg->CoefGrid->item(0, 0)->setText(QStringLiteral("0"));
         dlg->CoefGrid->item(0, 1)->setCheckState(Qt::Checked);  // ОТ
         QTest::mouseClick(dlg->OKButton, Qt::LeftButton);
-        QCOMPARE(takeError(), QStringLiteral("Коэффициент 1: значение не может быть равно 0."));
+        QCOMPARE(takeError(), QStringLiteral("Коэффициент 1: «0» — нужно число больше нуля."));
         QVERIFY(dlg->isVisible());
         QVERIFY(doc().positionData(1).coefficients.empty());
         dlg->CoefGrid->item(0, 0)->setText(QStringLiteral("1,15"));

@@ -180,13 +180,13 @@ TEST(BaseIndexRules, SideOfAnEstimateMadeByTheTemplate) {
         rateRow(1, "ФЕРм08-02-001-01", 2), materialRow(2, "М-1", 0.5), materialRow(3, "М-2", 3),
         rateRow(4, "11-01-001-01", 10),    materialRow(5, "М-1", 1.02), materialRow(6, "М-2", 42),
         materialRow(7, "Свой", 1, 100)};
-    RateFacts known;
+    model::RateFacts known;
     known.nrChoices = {"Пр/812-011.0"};
     known.spChoices = {"Пр/774-011.0"};
     known.machinistLabour = Dec7::parse("0.15");
     known.workType = model::WorkType::Construction;
     known.materials = {{"М-1", Dec7::parse("1.02")}, {"М-2", Dec7::parse("0.1")}};
-    const RateLookup base = [&](const std::string& code) -> std::optional<RateFacts> {
+    const estimate::RateLookup base = [&](const std::string& code) -> std::optional<model::RateFacts> {
         if (code == "11-01-001-01") return known;
         return std::nullopt;
     };
@@ -243,8 +243,8 @@ TEST(BaseIndexRules, RatesLookedUpInANormBase) {
     };
     demobase::writeDemoTable(base, DemoTable::Resurs, {line(1, 10, 21, 0.5, 0), line(2, 10, 20, 1.02, 1), line(3, 11, 21, 7, 1)});
 
-    const RateLookup lookup = rateLookupOf(base, {rateRow(1, "08-02-001-01", 1), materialRow(2, "М-1", 1)});
-    const std::optional<RateFacts> facts = lookup("08-02-001-01");
+    const estimate::RateLookup lookup = estimate::rateLookupOf(base, {rateRow(1, "08-02-001-01", 1), materialRow(2, "М-1", 1)});
+    const std::optional<model::RateFacts> facts = lookup("08-02-001-01");
     ASSERT_TRUE(facts);
     EXPECT_EQ(facts->nrChoices, std::vector<std::string>{"Пр/812-049.3"});
     EXPECT_EQ(facts->spChoices, std::vector<std::string>{"Пр/774-049.3"});
@@ -254,7 +254,7 @@ TEST(BaseIndexRules, RatesLookedUpInANormBase) {
     EXPECT_EQ(facts->materials[0].first, "М-1");
     EXPECT_EQ(facts->materials[0].second, Dec7::parse("1.02"));
     EXPECT_FALSE(lookup("нет такой"));
-    EXPECT_THROW(rateLookupOf(dir.path() / "нет", {}), Error);
+    EXPECT_THROW(estimate::rateLookupOf(dir.path() / "нет", {}), Error);
 }
 
 }  // namespace

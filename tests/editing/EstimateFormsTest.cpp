@@ -42,8 +42,8 @@ TEST(ParamsForm, ReadsWhatIsTypedOrNamesTheFieldItRefuses) {
         {"an index left empty is missing", with(&ParamsForm::indexEq, ""), nullptr},
         {"letters", with(&ParamsForm::indexEm, "abc"), "Индекс ЭМ: «abc» — не число."},
         {"grouped", with(&ParamsForm::indexOt, "1 000,5"), "Индекс ОТ: «1 000,5» — не число."},
-        {"zero", with(&ParamsForm::indexM, "0"), "Индекс М: «0» — должен быть больше нуля."},
-        {"negative", with(&ParamsForm::indexEq, "-1,2"), "Индекс оборудования: «-1,2» — должен быть больше нуля."},
+        {"zero", with(&ParamsForm::indexM, "0"), "Индекс М: «0» — нужно число больше нуля."},
+        {"negative", with(&ParamsForm::indexEq, "-1,2"), "Индекс оборудования: «-1,2» — нужно число больше нуля."},
         {"both separators", with(&ParamsForm::indexOt, "1.000,5"), "Индекс ОТ: «1.000,5» — не число."},
     };
     model::EstimateParams kept;
@@ -136,9 +136,9 @@ TEST(PositionForm, ReadsWhatIsTypedOrNamesWhatItRefuses) {
         {"coefficient of letters", &rate, [](PositionForm& f) { f.coefficients = {{"1,1", model::OT, ""}, {"x", model::OT, ""}}; },
          "Коэффициент 2: «x» — не число.", nullptr},
         {"coefficient 0", &rate, [](PositionForm& f) { f.coefficients = {{"0,0", model::M, ""}}; },
-         "Коэффициент 1: значение не может быть равно 0.", nullptr},
+         "Коэффициент 1: «0,0» — нужно число больше нуля.", nullptr},
         {"negative coefficient", &rate, [](PositionForm& f) { f.coefficients = {{"-2", model::M, ""}}; },
-         "Коэффициент 1: «-2» — должен быть больше нуля.", nullptr},
+         "Коэффициент 1: «-2» — нужно число больше нуля.", nullptr},
         {"coefficient aimed at nothing", &rate, [](PositionForm& f) { f.coefficients = {{"1,2", 0, "п. 4"}}; },
          "Коэффициент 1: не указано, к чему он применяется (ОТ, ЭМ, ОТМ, М, ЗТ, ЗТМ).", nullptr},
         {"a material's consumption", &material, [](PositionForm& f) { f.perUnit = "0,98"; }, nullptr,
@@ -146,7 +146,7 @@ TEST(PositionForm, ReadsWhatIsTypedOrNamesWhatItRefuses) {
         {"a consumption of letters", &material, [](PositionForm& f) { f.perUnit = "много"; },
          "Расход на единицу расценки: «много» — не число.", nullptr},
         {"a negative consumption", &material, [](PositionForm& f) { f.perUnit = "-1"; },
-         "Расход на единицу расценки: «-1» — не может быть отрицательным.", nullptr},
+         "Расход на единицу расценки: «-1» — нужно число не меньше нуля.", nullptr},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);

@@ -58,7 +58,7 @@ protected:
 
     /** The follower's rows equal a fresh reading of the table. */
     static ::testing::AssertionResult sameAsFresh(TableHandle& t, const TotalsFollower& f) {
-        TotalsFollower fresh(t);
+        TotalsFollower fresh(t, model::nrSpTables());
         fresh.setFollowing(true);
         if (f.rows().size() != fresh.rows().size())
             return ::testing::AssertionFailure() << f.rows().size() << " rows, fresh " << fresh.rows().size();
@@ -79,7 +79,7 @@ protected:
 
 TEST_F(TotalsFollowerTest, EveryKindOfChangeIsFollowed) {
     for (int i = 0; i < 6; ++i) addPosition(i + 1, 10 * i, 3 + i);
-    TotalsFollower f(smeta);
+    TotalsFollower f(smeta, model::nrSpTables());
     int calls = 0;
     f.onChanged = [&] { ++calls; };
     f.setFollowing(true);
@@ -148,7 +148,7 @@ TEST_F(TotalsFollowerTest, EveryKindOfChangeIsFollowed) {
 TEST_F(TotalsFollowerTest, RandomEditsStayInStep) {
     std::mt19937 rng(20261208);
     for (int i = 0; i < 20; ++i) addPosition(i % 5, i % 3, i);
-    TotalsFollower f(smeta);
+    TotalsFollower f(smeta, model::nrSpTables());
     f.setFollowing(true);
     for (int step = 0; step < 300; ++step) {
         const int n = smeta.recordCount();
@@ -215,7 +215,7 @@ TEST_F(TotalsFollowerTest, TheBaseIndexResultFollowsAsIfComputedAnew) {
     };
     for (int i = 0; i < 8; ++i) add(nullptr, false);
     lastCount = appendRow("Своя", 2, 0, 500);  // a material of its own
-    TotalsFollower f(smeta);
+    TotalsFollower f(smeta, model::nrSpTables());
     f.setCalc(calc);
     f.setFollowing(true);
     auto same = [&](int step, int op) {
@@ -271,7 +271,7 @@ TEST(TotalsFollower, AStoredEditAnAppendedAndADeletedPositionAreFollowedAlone) {
     TableHandle smeta("SmetaTable");
     openMemoryEstimate(smeta, 500);
     test::MemoryTableData& data = *mem.find("/mem/Smeti/Дом.db");
-    TotalsFollower f(smeta);
+    TotalsFollower f(smeta, model::nrSpTables());
     f.setFollowing(true);
     auto readsFor = [&](const std::function<void()>& change) {
         const uint64_t before = data.reads;
@@ -325,7 +325,7 @@ TEST_F(TotalsFollowerTest, StoredPositionsAreTakenFromTheNoticeNotReadAgain) {
         Probe before, after;
         before.data = after.data = mem.find("/mem/Smeti/Дом.db");
         table.addObserver(&before);
-        TotalsFollower f(table);
+        TotalsFollower f(table, model::nrSpTables());
         f.setFollowing(true);
         table.addObserver(&after);
         c.change(table);

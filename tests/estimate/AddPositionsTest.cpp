@@ -4,6 +4,7 @@
 
 #include "common/Error.h"
 #include "estimate/AddPositions.h"
+#include "estimate/RateFacts.h"
 
 #include <gtest/gtest.h>
 

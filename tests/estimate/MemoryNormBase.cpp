@@ -88,7 +88,7 @@ void MemoryNormBase::goToRate(int id) {
 }
 
 std::vector<model::PositionData> MemoryNormBase::add(const model::EstimateParams* params) {
-    return estimate::addPositions(base, smeta, params);
+    return estimate::addPositions(base, smeta, params, &model::nrSpTables());
 }
 
 std::vector<Record> MemoryNormBase::positions() {

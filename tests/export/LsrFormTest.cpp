@@ -133,7 +133,7 @@ Estimate computed(const fs::path& table, const editing::KeptCalc& calc) {
     e.rows = editing::readPositionRows(smeta);
     e.params = calc.params;
     e.result = model::computeBaseIndex(e.rows, calc.positions, calc.params, model::nrSpTables());
-    e.chargeTitles = editing::chargeTitles(e.result);
+    e.chargeTitles = editing::chargeTitles(e.result, model::nrSpTables());
     e.texts.contractorName = "Петров П. П.";
     e.texts.approverName = "Иванов И. И.";
     e.facts = {"Тальвира 1.0", "ФСНБ-2020", {"172/пр", "557/пр"}, "02-01-01", "Фундаменты", "Школа", "Корпус 1",

@@ -173,15 +173,15 @@ TEST_F(CliBaseIndex, RefusedValuesNameTheirFieldAndStoreNothing) {
         cli::Args args;
         const char* message;
     } cases[] = {
-        {{"params", estimate, "region=Тверь", "index.em=abc"}, "Индекс ЭМ (index.em): «abc» не число"},
-        {{"params", estimate, "index.m=0"}, "Индекс М (index.m): «0» — должно быть больше нуля"},
+        {{"params", estimate, "region=Тверь", "index.em=abc"}, "Индекс ЭМ (index.em): «abc» — не число."},
+        {{"params", estimate, "index.m=0"}, "Индекс М (index.m): «0» — нужно число больше нуля."},
         {{"params", estimate, "territory=4"}, "Территория (territory): «4» — ожидается 1 (Территория), 2 (МПРКС) или 3 (РКС)"},
         {{"params", estimate, "method=422"}, "Метод (method): «422» — ожидается template или 421"},
         {{"params", estimate, "repair=yes"}, "Капитальный ремонт (repair): «yes» — ожидается 0 или 1"},
-        {{"set", estimate, "1", "qty=-1"}, "Количество (qty): «-1» — не может быть отрицательным"},
-        {{"set", estimate, "1", "nrsp=011.0", "qty=1.2.3"}, "Количество (qty): «1.2.3» не число"},
-        {{"set", estimate, "1", "nrsp=999.9"}, "Норматив НР и СП (nrsp): строки «999.9» нет в таблицах 812/пр и 774/пр"},
-        {{"set", estimate, "1", "coef=0:ОТ"}, "Коэффициент (coef): «0» — должно быть больше нуля"},
+        {{"set", estimate, "1", "qty=-1"}, "Количество (qty): «-1» — нужно число не меньше нуля."},
+        {{"set", estimate, "1", "nrsp=011.0", "qty=1.2.3"}, "Количество (qty): «1.2.3» — не число."},
+        {{"set", estimate, "1", "nrsp=999.9"}, "Норматив НР и СП (nrsp) «999.9»: такой строки нет в таблицах приказов 812/пр и 774/пр."},
+        {{"set", estimate, "1", "coef=0:ОТ"}, "Коэффициент (coef): «0» — нужно число больше нуля."},
         {{"set", estimate, "1", "coef=1,2:ПЗ"}, "Коэффициент (coef): элементы «ПЗ» — ожидаются ОТ, ЭМ, ОТМ, М, ЗТ, ЗТМ через «+»"},
         {{"set", estimate, "1", "coef=1,2"}, "Коэффициент (coef): «1,2» — ожидается ЗНАЧЕНИЕ:ЭЛЕМЕНТЫ[:ОСНОВАНИЕ]"},
         {{"set", estimate, "1", "worktype=ремонтные"},
@@ -210,7 +210,9 @@ TEST_F(CliBaseIndex, MaterialsFollowCoefficientsAreReplacedAndTemplateEstimatesS
     testing::internal::GetCapturedStdout();
     const std::string code = codeInBase(base(), "11-01-001-01");
 
-    // By the template first (as every estimate made before): the material per unit of the rate.
+    // By the template first (as every estimate made before; a new one on an imported base starts
+    // by the base-index method): the material per unit of the rate.
+    run({"params", estimate, "method=template"});
     run({"add", base().string(), estimate, code});
     EXPECT_NE(run({"show", estimate}).find("\t1.02\t"), std::string::npos);
     run({"set", estimate, "1", "qty=2.5"});
