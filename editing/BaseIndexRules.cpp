@@ -161,6 +161,16 @@ DerivedCalc deriveCalc(const std::vector<model::PositionRow>& rows, const KeptCa
             out.positions.push_back(model::PositionData::ofRate(r.count, known, calc.params.territory, tables));
             continue;
         }
+        if (extras[i] && extras[i]->parent != 0) {
+            // Kept by the template's Add: per unit of its rate, unless the estimator typed another
+            // quantity; then it is a position of its own, with that quantity.
+            if (exactly(r.quantity) != extras[i]->perUnit) {
+                model::PositionData own = *extras[i];
+                own.parent = 0;
+                out.positions.push_back(std::move(own));
+            }
+            continue;
+        }
         if (extras[i] || !rate || !materialShaped(r)) continue;
         const Dec7 kolvo = exactly(r.quantity);
         std::optional<Dec7> perUnit;

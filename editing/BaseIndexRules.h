@@ -119,6 +119,8 @@ struct DerivedCalc {
  *   with its quantity. Its KOLVO then follows the rate (`quantities`).
  * - a rate: the НР/СП rows its norm names when `lookup` finds its code (one chosen when it
  *   names one), the machinists' labour, the type of work of its book or collection.
+ * A material whose data the template's Add kept (`parent`) keeps them when its KOLVO is still
+ * its consumption per unit; one whose KOLVO the estimator typed becomes a position of its own.
  * `lookup` may be empty (no base).
  */
 DerivedCalc deriveCalc(const std::vector<model::PositionRow>& rows, const KeptCalc& calc, const estimate::RateLookup& lookup,

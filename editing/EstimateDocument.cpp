@@ -137,7 +137,10 @@ void EstimateDocument::append(const std::function<std::vector<model::PositionDat
     // The positions' base, so that the data of others can be had from it later.
     if (!baseDir_.empty()) calc_.base = fs::absolute(baseDir_).lexically_normal().string();
     follower_.setPositionsData(extras);
-    if (byBaseIndex() || calcOnDisk_) {  // else kept in memory, written should the method change
+    // Written by the base-index method, and by the template once the norm base is known (its
+    // rates' data then need no base when the method changes, and the base is remembered);
+    // otherwise kept in memory, written should the method change.
+    if (byBaseIndex() || calcOnDisk_ || !baseDir_.empty()) {
         try {
             saveCalc();
         } catch (const Error& e) {

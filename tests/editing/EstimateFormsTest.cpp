@@ -45,6 +45,11 @@ TEST(ParamsForm, ReadsWhatIsTypedOrNamesTheFieldItRefuses) {
         {"zero", with(&ParamsForm::indexM, "0"), "Индекс М: «0» — нужно число больше нуля."},
         {"negative", with(&ParamsForm::indexEq, "-1,2"), "Индекс оборудования: «-1,2» — нужно число больше нуля."},
         {"both separators", with(&ParamsForm::indexOt, "1.000,5"), "Индекс ОТ: «1.000,5» — не число."},
+        // Before, 1e30 was refused as no number and a million taken without a word.
+        {"beyond any amount", with(&ParamsForm::indexOt, "1e30"), "Индекс ОТ: «1e30» — число слишком велико."},
+        {"a slip of the keyboard", with(&ParamsForm::indexM, "1000000"),
+         "Индекс М: «1000000» — больше 10 000: индекс пересчета в текущие цены так велик не бывает."},
+        {"an exponent", with(&ParamsForm::indexEq, "0,5e1"), nullptr},
     };
     model::EstimateParams kept;
     kept.baseLevel = "01.01.2000";
