@@ -493,6 +493,11 @@ private:
             if (k != kOne) e += "*" + a1(r, C9);
             return round2(e);
         };
+        // Д, the machinists paid as the workers where ОТ bears the larger coefficient
+        const std::string extra =
+            p.base.otmExtra.isZero() || !hasOtm
+                ? std::string()
+                : round2(Q + "*" + a1(otmRow, C8) + "*" + Dec7::fromUnits(p.kOt.units() - p.kOtm.units()).text());
         if (hasOt) cost("1", "ОТ", p.ot1, p.kOt, p.base.ot, "ОТ", simple(otRow, p.kOt), indexed, p.current.ot);
         if (hasEm) {
             // machinists' wages inside ЭМ take their own coefficient
@@ -504,6 +509,7 @@ private:
                 const std::string kOtm = p.kOtm != kOne ? "*" + a1(otmRow, C9) : "";
                 e = round2(Q + "*((" + a1(emRow, C8) + "-" + a1(otmRow, C8) + ")" + kEm + "+" + a1(otmRow, C8) + kOtm + ")");
             }
+            if (!extra.empty()) e += "+" + extra;  // the machinists' extra pay is in ЭМ
             cost("2", "ЭМ", p.em1, p.kEm, p.base.em, "ЭМ", e, false, {});
         }
         if (hasOtm)
@@ -564,6 +570,10 @@ private:
                 fotBase.push_back(a1(r, C10));
                 fotCurrent.push_back(a1(r, C12));
             }
+        if (!extra.empty()) {
+            fotBase.push_back(extra);
+            fotCurrent.push_back(round2(extra + "*" + a1(otmRow, C11)));
+        }
         formula(fot, C10, joined(fotBase), num(p.base.fot), f_->money[0]);
         if (indexed) formula(fot, C12, joined(fotCurrent), num(p.current.fot), f_->money[0]);
         keys(fot, "ФОТ", p.workType);

@@ -150,6 +150,11 @@ PositionResult computePosition(const std::vector<PositionRow>& rows, const std::
             b.ot = roundMoney(p.quantity, p.kOt, p.ot1);
             b.otm = roundMoney(p.quantity, p.kOtm, p.otm1);
             b.em = machines(p.quantity, p.em1, p.otm1, p.kEm, p.kOtm);
+            // The machinists paid as the workers where ОТ bears the larger coefficient.
+            if (p.kOt > p.kOtm) {
+                b.otmExtra = roundMoney(p.quantity, Dec7::fromUnits(p.kOt.units() - p.kOtm.units()), p.otm1);
+                b.em += b.otmExtra;
+            }
             b.m = roundMoney(p.quantity, p.kM, p.m1);
             b.zt = labour(p.quantity, p.zt1, p.kZt);
             b.ztm = labour(p.quantity, p.ztm1, p.kZtm);
@@ -173,7 +178,7 @@ PositionResult computePosition(const std::vector<PositionRow>& rows, const std::
             p.materials.push_back(pm);
         }
         b.pz = b.ot + b.em + b.m;
-        b.fot = b.ot + b.otm;
+        b.fot = b.ot + b.otm + b.otmExtra;
     } catch (const Error& e) {
         return fail(e.what());
     }
@@ -212,7 +217,8 @@ PositionResult computePosition(const std::vector<PositionRow>& rows, const std::
         if (params.indexOt && params.indexOt->units() > 0) {
             c.ot = roundMoney(*params.indexOt, b.ot);
             c.otm = roundMoney(*params.indexOt, b.otm);
-            c.fot = c.ot + c.otm;
+            c.otmExtra = roundMoney(*params.indexOt, b.otmExtra);
+            c.fot = c.ot + c.otm + c.otmExtra;
             c.nr = percentOf(c.fot, p.nrNorm, p.nrFactor);
             c.sp = percentOf(c.fot, p.spNorm, p.spFactor);
         } else {
@@ -273,7 +279,8 @@ void BaseIndexSums::apply(const PositionResult& p, int sign) {
     const Elements& b = p.base;
     for (auto [to, v] : {std::pair{&t.base.ot, b.ot}, {&t.base.em, b.em}, {&t.base.otm, b.otm}, {&t.base.m, b.m},
                          {&t.base.pz, b.pz}, {&t.base.fot, b.fot}, {&t.base.nr, b.nr}, {&t.base.sp, b.sp},
-                         {&t.base.total, b.total}, {&t.current.ot, p.current.ot}, {&t.current.otm, p.current.otm},
+                         {&t.base.total, b.total}, {&t.base.otmExtra, b.otmExtra}, {&t.current.ot, p.current.ot},
+                         {&t.current.otm, p.current.otm}, {&t.current.otmExtra, p.current.otmExtra},
                          {&t.current.fot, p.current.fot}, {&t.current.nr, p.current.nr},
                          {&t.current.sp, p.current.sp}})
         add(*to, v);
@@ -313,7 +320,7 @@ void BaseIndexSums::finish(const EstimateParams& params, BaseIndexResult& out) c
         c.total = c.pz + c.nr + c.sp;
         for (auto [to, v] : {std::pair{&out.total.base, &w.base}, {&out.total.current, &w.current}}) {
             to->ot += v->ot, to->em += v->em, to->otm += v->otm, to->m += v->m, to->pz += v->pz;
-            to->fot += v->fot, to->nr += v->nr, to->sp += v->sp, to->total += v->total;
+            to->fot += v->fot, to->nr += v->nr, to->sp += v->sp, to->total += v->total, to->otmExtra += v->otmExtra;
             to->zt = Dec7::fromUnits(to->zt.units() + v->zt.units());
             to->ztm = Dec7::fromUnits(to->ztm.units() + v->ztm.units());
         }

@@ -12,13 +12,14 @@
  *
  * Terms, per unit of a rate in base prices: ОТ workers' wages (OSNZP), ЭМ machines (EXPLMASH)
  * including ОТМ machinists' wages (ZPMASH), М priced materials (MATER), ЗТ / ЗТМ labour of
- * workers / machinists (TRUD / PositionData::machinistLabour). ПЗ = ОТ + ЭМ + М, ФОТ = ОТ + ОТМ.
+ * workers / machinists (TRUD / PositionData::machinistLabour). ПЗ = ОТ + ЭМ + М, ФОТ = ОТ + ОТМ + Д.
  *
  *   ОТ  = r(Q × ОТ₁ × K_ОТ)      ОТМ = r(Q × ОТМ₁ × K_ОТМ)      М = r(Q × М₁ × K_М)
- *   ЭМ  = r(Q × ((ЭМ₁ − ОТМ₁) × K_ЭМ + ОТМ₁ × K_ОТМ))
+ *   ЭМ  = r(Q × ((ЭМ₁ − ОТМ₁) × K_ЭМ + ОТМ₁ × K_ОТМ)) + Д
+ *   Д   = r(Q × ОТМ₁ × (K_ОТ − K_ОТМ)) when K_ОТ > K_ОТМ, else 0: the machinists' extra pay
  *   НР  = r(ФОТ × Н_нр × k_нр / 100)      СП = r(ФОТ × Н_сп × k_сп / 100)
  *   total = ПЗ + НР + СП, ПЗ counting the materials priced within the position, each r(qty × price)
- *   current, per position: ОТ, ОТМ by I_ОТ, ФОТ, НР, СП from them;
+ *   current, per position: ОТ, ОТМ, Д by I_ОТ, ФОТ, НР, СП from them;
  *   current, per type of work: ЭМ by I_ЭМ, М by I_М (оборудование by I_оборудования) on its sums.
  *
  * Capital repair (EstimateParams::capitalRepair) multiplies НР by 0.9 and СП by 0.85 for the rows

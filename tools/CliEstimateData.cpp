@@ -215,6 +215,7 @@ void printElements(const model::Elements& e, bool current, bool whole, char sep)
     std::cout << "  " << (current ? "в текущих ценах" : "в базисных ценах") << ": ОТ " << money(e.ot, sep);
     if (whole) std::cout << ", ЭМ " << money(e.em, sep);
     std::cout << (whole ? " (в т.ч. ОТМ " : ", ОТМ ") << money(e.otm, sep) << (whole ? ")" : "");
+    if (!e.otmExtra.isZero()) std::cout << ", доплата машинистам " << money(e.otmExtra, sep);
     if (whole) std::cout << ", М " << money(e.m, sep) << ", ПЗ " << money(e.pz, sep);
     std::cout << ", ФОТ " << money(e.fot, sep) << ", НР " << money(e.nr, sep) << ", СП " << money(e.sp, sep);
     if (whole) std::cout << ", всего " << money(e.total, sep);

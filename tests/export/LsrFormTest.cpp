@@ -445,7 +445,8 @@ TEST_F(LsrForm, FormulasAreLiveWhereTheFormComputes) {
         {p1, "ОТ", 'J', "=ROUND(G#*H#,2)"},
         {p1, "ОТ", 'L', "=ROUND(J#*K#,2)"},
         {p2, "ОТ", 'J', "=ROUND(G#*H#*I#,2)"},
-        {p2, "ЭМ", 'J', "=ROUND(G#*((H#-H#)*I#+H#),2)"},  // ЭМ × 1.2, ОТМ × 1
+        // ЭМ × 1.2, ОТМ × 1, and the machinists' extra pay: ОТ × 1.15 exceeds ОТМ × 1 by 0.15
+        {p2, "ЭМ", 'J', "=ROUND(G#*((H#-H#)*I#+H#),2)+ROUND(G#*H#*0.15,2)"},
         {p2, "ЗТ", 'G', "=ROUND(E#*F#*G#,7)"},
         {p2, "Смеси бетонные тяжелого бетона", 'G', "=ROUND(E#*G#,7)"},
         {p1, "НР (Конструкции из кирпича и блоков)", 'L', "=ROUND(L#*G#/100,2)"},  // of ФОТ in current prices

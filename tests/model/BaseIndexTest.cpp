@@ -169,6 +169,28 @@ TEST(BaseIndexResult, HandWorkedPositions) {
     EXPECT_EQ(eq.positions[0].kind, PositionResult::Kind::Standalone);
 }
 
+TEST(BaseIndexResult, TheMachinistsArePaidAsTheWorkersWhereОТBearsTheLargerCoefficient) {
+    // ФЕР 11-01-041-01 of the real estimate: Q 589.64, ОТ₁ 94.41, ОТМ₁ 0.39, K_ОТ 2.8375, K_ОТМ 1.35.
+    // Before, Д was missing: ФОТ 158 268.15, НР 177 260.33, current НР 9 254 761.72.
+    PositionData x = rows(1, "011.0", "011.0");
+    x.coefficients = {{d("2.8375"), OT | ZT, ""}, {d("1.35"), EM | OTM | ZTM, ""}};
+    const BaseIndexResult r =
+        compute({rate(1, "ФЕР11-01-041-01", 589.64, 94.41, 2.13, 0.39, 0, 0)}, {x}, indices("52.21", "16.64", "8.49"));
+    ASSERT_TRUE(r.problems.empty()) << r.problems[0].message;
+    const Elements& b = r.positions[0].base;
+    EXPECT_EQ(b.otmExtra.text(), "342.06");  // r(589.64 × 0.39 × 1.4875 = 342.0649)
+    EXPECT_EQ(b.fot.text(), "158610.21");    // 157 957.70 + 310.45 + 342.06
+    EXPECT_EQ(b.nr.text(), "177643.44");
+    EXPECT_EQ(b.sp.text(), "103096.64");
+    EXPECT_EQ(b.em.text(), "2037.57");       // r(589.64 × 2.13 × 1.35) + Д
+    const Elements& c = r.positions[0].current;
+    EXPECT_EQ(c.otmExtra.text(), "17858.95");  // r(342.06 × 52.21)
+    EXPECT_EQ(c.fot.text(), "8281039.06");
+    EXPECT_EQ(c.nr.text(), "9274763.75");
+    EXPECT_EQ(r.total.current.otmExtra, c.otmExtra);
+    EXPECT_NE(toJson(r, {}).find(R"("otm":310.45,"otm_extra":342.06,)"), std::string::npos);
+}
+
 TEST(BaseIndexResult, TwoTypesOfWorkEachWithItsIndicesOnItsSums) {
     // ЭМ_cur per type: r(0.07 × 16.64) = 1.16 twice, 2.32 for the estimate (not r(0.14 × 16.64) = 2.33).
     const BaseIndexResult r = compute({rate(1, "ФЕР01-01-001-01", 1, 10, 0.07, 0, 0, 1), rate(2, "ФЕРм08-02-001-01", 1, 10, 0.07, 0, 0, 1)},
