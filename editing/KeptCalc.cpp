@@ -3,6 +3,7 @@
 // line with "\\", "\n" and "\r" escaped; numbers with a decimal point whatever the locale.
 //
 //   # Тальвира: параметры расчета и данные позиций сметы, формат 1
+//   # файл кончается строкой «# конец»
 //   method=421
 //   territory=1
 //   index.ot=52.21
@@ -10,6 +11,7 @@
 //   code=ФЕР08-01-001-01
 //   nr=008.0
 //   coef=1.15:ОТ+ЗТ:421/пр прил. 10 т. 1 п. 4
+//   # конец
 #include "editing/KeptCalc.h"
 #include "editing/KeptLines.h"
 
@@ -34,6 +36,13 @@ namespace {
 
 const std::string& kHeader = estimate::kKeptCalcHeader;
 constexpr int kVersion = 1;
+// A file cut at a line end reads as a shorter one: the rows and coefficients of the positions
+// past the cut would be lost without a word. So the file declares on its second line that it
+// ends with kEnd, and a declared end that is missing is damage. Both are comments: the previous
+// version reads these files as ever; its own files, without the declaration, are read as before
+// (only one cut short to its first line is known to be damaged: it always wrote the parameters).
+const std::string kEndDeclared = "# файл кончается строкой «# конец»";
+const std::string kEnd = "# конец";
 constexpr uintmax_t kLargestFile = uintmax_t(256) << 20;  // 10 000 positions take about 2 MB
 
 /** A damaged file: why, with the line. */
@@ -78,8 +87,13 @@ public:
         if (*version > kVersion)
             return "формат " + std::to_string(*version) + " записан более новой версией программы";
         std::unordered_set<int32_t> sections;
+        bool endDeclared = false, ended = false, anyLine = false;
         for (int number = 2; std::getline(in, line); ++number) {
             if (!line.empty() && line.back() == '\r') line.pop_back();
+            anyLine = true;
+            if (number == 2 && line == kEndDeclared) endDeclared = true;
+            if (ended && !line.empty()) return "после строки «" + kEnd + "» ещё строки";
+            if (endDeclared && line == kEnd) ended = true;
             if (line.empty() || line[0] == '#') continue;
             where_ = "строка " + std::to_string(number);
             if (line.front() == '[') {
@@ -103,6 +117,8 @@ public:
             const std::string why = calc_.positions.empty() ? param(key, *value) : extra(calc_.positions.back(), key, *value);
             if (!why.empty()) return why;
         }
+        if (endDeclared && !ended) return "файл обрезан: нет последней строки «" + kEnd + "»";
+        if (!anyLine) return "файл обрезан после первой строки";
         return {};
     }
 
@@ -195,7 +211,7 @@ model::PositionData& KeptCalc::entry(int32_t count) {
 }
 
 std::string keptCalcContent(const KeptCalc& calc) {
-    std::string out = kHeader + std::to_string(kVersion) + "\n";
+    std::string out = kHeader + std::to_string(kVersion) + "\n" + kEndDeclared + "\n";
     const model::EstimateParams& p = calc.params;
     line(out, "method", p.method == model::Method::BaseIndex ? "421" : "template");
     line(out, "territory", std::to_string(static_cast<int>(p.territory)));
@@ -227,7 +243,7 @@ std::string keptCalcContent(const KeptCalc& calc) {
         for (const model::Coefficient& c : e.coefficients)
             line(out, "coef", c.value.text() + ":" + model::targetsText(c.targets) + ":" + c.reason);
     }
-    return out;
+    return out + kEnd + "\n";
 }
 
 KeptCalc loadKeptCalc(const fs::path& tablePath) {

@@ -120,6 +120,13 @@ TEST_F(Side, DamagedFileGivesTheDefaultsAndOneWarning) {
         {"bad type of work", head + "[2]\nworktype=ремонтные\n", "строка 3: «worktype=ремонтные» неверно"},
         {"bad coefficient", head + "[2]\ncoef=1.2:ПЗ\n", "строка 3: «coef=1.2:ПЗ» неверно"},
         {"coefficient without targets", head + "[2]\ncoef=1.2\n", "строка 3: «coef=1.2» неверно"},
+        // Before, a file cut at a line end was read without a word, its last positions' data lost.
+        {"cut at a line end", keptCalcContent(everything()).substr(0, keptCalcContent(everything()).find("[8]")),
+         "файл обрезан: нет последней строки «# конец»"},
+        {"cut within a line", keptCalcContent(everything()).substr(0, keptCalcContent(everything()).size() - 3),
+         "файл обрезан: нет последней строки «# конец»"},
+        {"the previous version's, cut after its first line", head, "файл обрезан после первой строки"},
+        {"lines after the end", keptCalcContent(everything()) + "method=template\n", "после строки «# конец» ещё строки"},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
