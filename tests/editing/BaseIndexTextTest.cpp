@@ -46,8 +46,8 @@ model::PositionRow workedRow() {
     return r;
 }
 
-model::PositionExtra workedExtra() {
-    model::PositionExtra x;
+model::PositionData workedExtra() {
+    model::PositionData x;
     x.count = 1;
     x.nrRow = x.spRow = "008.0";
     x.machinistLabour = d("0.15");
@@ -129,20 +129,20 @@ TEST(BaseIndexSummary, TheEstimateAndThePositionInOneLineEach) {
 
     const model::NrSpTables& t = model::nrSpTables();
     model::PositionRow rate = workedRow();
-    model::PositionExtra x = workedExtra();
+    model::PositionData x = workedExtra();
     x.coefficients = {{d("1.15"), model::OT | model::ZT, "п. 4"}};
     const model::BaseIndexResult r = model::computeBaseIndex({rate}, {x}, moscow(), t);
     struct Case {
         const char* what;
-        model::PositionExtra extra;
+        model::PositionData extra;
         const model::PositionResult* result;
         const char* text;
     };
-    model::PositionExtra unchosen;
+    model::PositionData unchosen;
     unchosen.count = 1;
     unchosen.nrChoices = {"Пр/812-021.0", "Пр/812-021.1"};
     unchosen.workType = model::WorkType::Other;
-    model::PositionExtra material;
+    model::PositionData material;
     material.count = 2;
     material.parent = 1;
     material.perUnit = d("1.02");
