@@ -472,7 +472,7 @@ void TForm2::closeEvent(QCloseEvent* event) {
 void TForm2::Button1Click() {
     const char sep = talvira::dbctrls::userDecimalSeparator();
     const std::string factor =
-        talvira::editing::conversionFactor(document_->side().params, KoefEdit->text().toStdString(), sep);
+        talvira::editing::conversionFactor(document_->calc().params, KoefEdit->text().toStdString(), sep);
     const std::string text =
         talvira::editing::convertPriceTo2000(Edit1->text().toStdString(), NDSEdit->text().toStdString(), factor, sep);
     Edit2->setText(QString::fromStdString(text));

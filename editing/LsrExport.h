@@ -8,7 +8,7 @@
  *   fs::path out = editing::exportLsrForm(doc, texts, facts, lsr::lsrPlaceFor(doc.table().tablePath()).path, true);
  *
  *   // the window: read and computed on its thread, written on a worker (the form owns its data)
- *   auto form = std::make_shared<editing::LsrFormData>(editing::prepareLsrForm(smeta, doc.side(), texts, facts));
+ *   auto form = std::make_shared<editing::LsrFormData>(editing::prepareLsrForm(doc, texts, facts));
  *   job.start([form, out](const sheet::Progress& p) { return editing::writeLsrForm(*form, out, true, p); }, …);
  *
  * Caveats: an estimate «по шаблону» is refused (kNeedsBaseIndexMethod); so is one with positions the
