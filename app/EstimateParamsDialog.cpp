@@ -86,7 +86,7 @@ EstimateParamsDialog::EstimateParamsDialog(ed::EstimateDocument& estimate, QWidg
 
 void EstimateParamsDialog::showParams() {
     if (!estimate_.isOpen()) throw talvira::Error("Смета не открыта: параметры задаются открытой смете.");
-    const talvira::model::EstimateParams& p = estimate_.side().params;
+    const talvira::model::EstimateParams& p = estimate_.calc().params;
     const ed::ParamsForm f = ed::paramsForm(p, talvira::dbctrls::userDecimalSeparator());
     MethodBox->setCurrentIndex(f.method);
     TerritoryBox->setCurrentIndex(f.territory);
@@ -121,6 +121,6 @@ ed::ParamsForm EstimateParamsDialog::form() const {
 }
 
 void EstimateParamsDialog::OKButtonClick() {
-    const bool taken = guarded([&] { estimate_.setParams(ed::readParamsForm(form(), estimate_.side().params)); });
+    const bool taken = guarded([&] { estimate_.setParams(ed::readParamsForm(form(), estimate_.calc().params)); });
     if (taken) accept();
 }

@@ -126,7 +126,7 @@ void PositionDialog::addCoefficient(const ed::CoefficientForm& c) {
 
 void PositionDialog::showPosition(int32_t count) {
     if (!estimate_.isOpen()) throw talvira::Error("Смета не открыта.");
-    kept_ = estimate_.extraOf(count);
+    kept_ = estimate_.positionData(count);
     const char sep = talvira::dbctrls::userDecimalSeparator();
     const ed::PositionForm f = ed::positionForm(kept_, sep);
     TitleLabel->setText(QStringLiteral("Позиция № %1: %2").arg(count).arg(q(kept_.code)));
@@ -159,7 +159,7 @@ void PositionDialog::showPosition(int32_t count) {
 
 void PositionDialog::listRows() {
     const model::NrSpTables& tables = estimate_.tables();
-    const model::Territory territory = estimate_.side().params.territory;
+    const model::Territory territory = estimate_.calc().params.territory;
     const char sep = talvira::dbctrls::userDecimalSeparator();
     RowList->blockSignals(true);
     RowList->clear();
@@ -186,15 +186,11 @@ void PositionDialog::listRows() {
 }
 
 void PositionDialog::showChosen() {
-    model::PositionExtra e = kept_;
+    model::PositionData e = kept_;
     const char sep = talvira::dbctrls::userDecimalSeparator();
     const std::string shown = !kept_.nrRow.empty() ? kept_.nrRow : kept_.spRow;
-    if (row_ != shown) {
-        e.nrRow = e.spRow = row_;
-        e.nrPercent.reset();  // as the tables give it now
-        e.spPercent.reset();
-    }
-    const std::string nr = ed::nrText(e, estimate_.side().params.territory, estimate_.tables(), sep);
+    if (row_ != shown) e.chooseRow(row_, estimate_.calc().params.territory, estimate_.tables());  // as the tables give it now
+    const std::string nr = ed::nrText(e, estimate_.calc().params.territory, estimate_.tables(), sep);
     const std::string sp = ed::spText(e, estimate_.tables(), sep);
     ChosenLabel->setText(nr.empty() && sp.empty() ? QStringLiteral("не выбран") : q(nr) + QStringLiteral("; ") + q(sp));
 }
@@ -228,7 +224,7 @@ ed::PositionForm PositionDialog::form() const {
 
 void PositionDialog::OKButtonClick() {
     const bool taken = guarded([&] {
-        estimate_.setExtra(ed::readPositionForm(form(), kept_, estimate_.tables(), estimate_.side().params.territory));
+        estimate_.setPositionData(ed::readPositionForm(form(), kept_, estimate_.tables(), estimate_.calc().params.territory));
     });
     if (taken) accept();
 }

@@ -64,6 +64,6 @@ private:
     void addCoefficient(const talvira::editing::CoefficientForm& c);
 
     talvira::editing::EstimateDocument& estimate_;
-    talvira::model::PositionExtra kept_;
+    talvira::model::PositionData kept_;
     std::string row_;
 };

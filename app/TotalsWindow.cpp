@@ -322,7 +322,7 @@ void TotalsWindow::showPositions() {
     const talvira::model::BaseIndexResult* result = estimate_.document ? estimate_.document->baseIndex() : nullptr;
     // Written only while looked at: the tab is shown again with the lines of the moment.
     if (result && !(isVisible() && BaseIndexTabs->currentIndex() == 1)) return;
-    positions_->show(result, &follower_.rows(), result ? estimate_.document->side().params : talvira::model::EstimateParams{},
+    positions_->show(result, &follower_.rows(), result ? estimate_.document->calc().params : talvira::model::EstimateParams{},
                      talvira::dbctrls::userDecimalSeparator());
 }
 

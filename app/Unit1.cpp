@@ -558,7 +558,7 @@ void TForm1::OpenDialog1CanClose(const QString& path) {
 
 void TForm1::AddButtonClick() {
     talvira::editing::EstimateDocument& doc = *estimate_;
-    doc.append([&] { return talvira::estimate::addPositions(Base, doc.table(), &doc.side().params); });
+    doc.addRate(Base);
     // Added as it stands; the estimator is told which prices are to be typed.
     const auto id = Base.Table2.active() && Base.Table2.recordCount() > 0 ? Base.Table2.fieldValue(nfld::ID) : talvira::storage::Value();
     if (id.isEmpty()) return;

@@ -13,7 +13,7 @@
 #include "dbctrls/DBMemo.h"
 #include "dbctrls/FieldText.h"
 #include "editing/EstimateCommands.h"
-#include "editing/EstimateCompanion.h"
+#include "editing/KeptTexts.h"
 #include "editing/EstimateHistory.h"
 #include "editing/BaseIndexRules.h"
 #include "editing/BaseIndexText.h"
@@ -472,7 +472,7 @@ void TForm2::closeEvent(QCloseEvent* event) {
 void TForm2::Button1Click() {
     const char sep = talvira::dbctrls::userDecimalSeparator();
     const std::string factor =
-        talvira::editing::conversionFactor(document_->side().params, KoefEdit->text().toStdString(), sep);
+        talvira::editing::conversionFactor(document_->calc().params, KoefEdit->text().toStdString(), sep);
     const std::string text =
         talvira::editing::convertPriceTo2000(Edit1->text().toStdString(), NDSEdit->text().toStdString(), factor, sep);
     Edit2->setText(QString::fromStdString(text));
@@ -585,7 +585,7 @@ void TForm2::showPositionPanel() {
     showRateControls(byBaseIndex);
     if (!byBaseIndex) return;
     const char sep = talvira::dbctrls::userDecimalSeparator();
-    setElided(LevelLabel, QString::fromStdString(talvira::editing::estimateSummary(doc.side().params, sep)));
+    setElided(LevelLabel, QString::fromStdString(talvira::editing::estimateSummary(doc.calc().params, sep)));
     if (!position) {
         setElided(PositionLabel, QString());
         showAmounts(nullptr);
@@ -594,7 +594,7 @@ void TForm2::showPositionPanel() {
     const talvira::model::PositionRow& r = rows[size_t(row)];
     const talvira::model::PositionResult* result = doc.positionOf(size_t(row));
     setElided(PositionLabel, QString::fromStdString(talvira::editing::positionSummary(
-                                 r, doc.extraOf(r.count), result, doc.side().params, doc.tables(), sep)));
+                                 r, doc.positionData(r.count), result, doc.calc().params, doc.tables(), sep)));
     showAmounts(result);
 }
 
@@ -647,7 +647,7 @@ void TForm2::LsrItemClick() {
     storePendingEdit();
     if (!LsrExport) LsrExport = new FormExport(*this, QStringLiteral("Локальный сметный расчет"));
     if (LsrExport->bringForward()) return;  // one is being written
-    if (document().side().params.method != talvira::model::Method::BaseIndex) {
+    if (document().calc().params.method != talvira::model::Method::BaseIndex) {
         // the form needs the base-index method: the template workbook is what this estimate has
         if (offerTemplateWorkbook &&
             offerTemplateWorkbook(QString::fromUtf8(talvira::editing::kNeedsBaseIndexMethod) +
@@ -658,7 +658,7 @@ void TForm2::LsrItemClick() {
     // Read and computed here, written by a worker while the estimate stays open to work on.
     const talvira::xls::WorkbookPlace place = talvira::lsr::lsrPlaceFor(SmetaTable.tablePath());
     const auto form = std::make_shared<const talvira::editing::LsrFormData>(talvira::editing::prepareLsrForm(
-        SmetaTable, document().side(), typedTexts(),
+        document(), typedTexts(),
         talvira::editing::lsrFactsOf(talvira::normbase::readBaseInfo(talvira::normbase::baseDirectory(StartDir.toStdString())))));
     LsrExport->start(
         [form, out = place.path](const talvira::sheet::Progress& progress) {
@@ -701,7 +701,7 @@ void TForm2::estimateOpened(talvira::editing::EstimateDocument& doc) {
     if (Totals->isVisible()) Totals->showBlock();
 }
 
-void TForm2::sideChanged(talvira::editing::EstimateDocument&) {
+void TForm2::calcChanged(talvira::editing::EstimateDocument&) {
     showPositionPanel();
     if (Totals->isVisible()) Totals->showBlock();
 }

@@ -174,7 +174,7 @@ public:
     void collectTyped(talvira::editing::EstimateDocument& doc) override;
     void estimateBinding(talvira::editing::EstimateDocument& doc, const talvira::editing::EstimatePlace& place) override;
     void estimateOpened(talvira::editing::EstimateDocument& doc) override;
-    void sideChanged(talvira::editing::EstimateDocument& doc) override;
+    void calcChanged(talvira::editing::EstimateDocument& doc) override;
     bool takeTablePercents(talvira::editing::EstimateDocument& doc,
                            const std::vector<talvira::editing::PercentDifference>& differences) override;
 

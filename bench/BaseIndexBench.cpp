@@ -3,7 +3,7 @@
 // scratch (rows in memory), the totals follower started (every position read and computed), and
 // one stored edit with the result following, beside the post alone. Run by hand: ./BaseIndexBench
 #include "editing/EstimateRows.h"
-#include "editing/EstimateSide.h"
+#include "editing/KeptCalc.h"
 #include "editing/TotalsFollower.h"
 #include "estimate/EstimateFile.h"
 #include "model/BaseIndex.h"
@@ -29,16 +29,16 @@ fs::path benchDir() {
     return dir;
 }
 
-/** The estimate and its side data, made once. */
-const editing::EstimateSide& bigEstimate() {
-    static const editing::EstimateSide side = [] {
+/** The estimate and its calc data, made once. */
+const editing::KeptCalc& bigEstimate() {
+    static const editing::KeptCalc calc = [] {
         const fs::path d = benchDir();
         fs::remove_all(d);
         fs::create_directories(d);
         TableHandle smeta("SmetaTable");
         estimate::bindEstimate(smeta, d.string(), "Большая");
         estimate::createAndOpen(smeta);
-        editing::EstimateSide s;
+        editing::KeptCalc s;
         s.params.method = model::Method::BaseIndex;
         s.params.indexOt = Dec7::parse("52.21");
         s.params.indexEm = Dec7::parse("16.64");
@@ -66,7 +66,7 @@ const editing::EstimateSide& bigEstimate() {
             }
             smeta.post();
             const auto count = static_cast<int32_t>(smeta.fieldValue("COUNT").asInteger());
-            model::PositionExtra& e = s.extraFor(count);
+            model::PositionData& e = s.entry(count);
             e.code = code;
             if (material) {
                 if (i % 8 == 2) e.parent = rate;  // every other one follows its rate
@@ -77,10 +77,10 @@ const editing::EstimateSide& bigEstimate() {
                 if (i % 11 == 0) e.coefficients = {{Dec7::parse("1.15"), model::OT | model::ZT, ""}};
             }
         }
-        editing::saveEstimateSide(smeta.tablePath(), s);
+        editing::saveKeptCalc(smeta.tablePath(), s);
         return s;
     }();
-    return side;
+    return calc;
 }
 
 void openEstimate(TableHandle& smeta) {
@@ -101,9 +101,9 @@ void BM_ComputedFromScratch(benchmark::State& state) {
     TableHandle smeta("SmetaTable");
     openEstimate(smeta);
     const std::vector<model::PositionRow> rows = editing::readPositionRows(smeta);
-    const editing::EstimateSide& side = bigEstimate();
+    const editing::KeptCalc& calc = bigEstimate();
     for (auto _ : state) {
-        const model::BaseIndexResult r = model::computeBaseIndex(rows, side.extras, side.params, model::nrSpTables());
+        const model::BaseIndexResult r = model::computeBaseIndex(rows, calc.positions, calc.params, model::nrSpTables());
         benchmark::DoNotOptimize(r.total.current.total);
     }
 }
@@ -113,8 +113,8 @@ void BM_FollowingStartsToFullResult(benchmark::State& state) {
     TableHandle smeta("SmetaTable");
     openEstimate(smeta);
     for (auto _ : state) {
-        editing::TotalsFollower f(smeta);
-        f.setSide(bigEstimate());
+        editing::TotalsFollower f(smeta, model::nrSpTables());
+        f.setCalc(bigEstimate());
         f.setFollowing(true);
         benchmark::DoNotOptimize(f.baseIndex()->total.current.total);
     }
@@ -132,8 +132,8 @@ BENCHMARK(BM_StoredChangeAlone)->Unit(benchmark::kMicrosecond);
 void BM_StoredChangeToUpdatedResult(benchmark::State& state) {
     TableHandle smeta("SmetaTable");
     openEstimate(smeta);
-    editing::TotalsFollower f(smeta);
-    f.setSide(bigEstimate());
+    editing::TotalsFollower f(smeta, model::nrSpTables());
+    f.setCalc(bigEstimate());
     f.setFollowing(true);
     double v = 2;
     for (auto _ : state) {
@@ -146,13 +146,13 @@ BENCHMARK(BM_StoredChangeToUpdatedResult)->Unit(benchmark::kMicrosecond);
 void BM_PositionDataChangedToUpdatedResult(benchmark::State& state) {
     TableHandle smeta("SmetaTable");
     openEstimate(smeta);
-    editing::TotalsFollower f(smeta);
-    f.setSide(bigEstimate());
+    editing::TotalsFollower f(smeta, model::nrSpTables());
+    f.setCalc(bigEstimate());
     f.setFollowing(true);
-    model::PositionExtra e = *f.side().extraOf(kPositions / 2 + 2);
+    model::PositionData e = *f.calc().find(kPositions / 2 + 2);
     for (auto _ : state) {
         e.nrRow = e.nrRow == "011.0" ? "008.0" : "011.0";
-        f.setExtra(e);
+        f.setPositionData(e);
         benchmark::DoNotOptimize(f.baseIndex()->total.current.total);
     }
 }

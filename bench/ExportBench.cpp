@@ -93,7 +93,7 @@ double rssMb() {
  *  followed by a priced material and every tenth by one still without a price. */
 struct BaseIndexEstimate {
     std::vector<talvira::model::PositionRow> rows;
-    std::vector<talvira::model::PositionExtra> extras;
+    std::vector<talvira::model::PositionData> extras;
     talvira::model::EstimateParams params;
 };
 BaseIndexEstimate generatedBaseIndex(int n) {
@@ -119,7 +119,7 @@ BaseIndexEstimate generatedBaseIndex(int n) {
         r.cost = r.baseWages + r.machines + r.materials;
         r.labour = 3.94;
         e.rows.push_back(r);
-        m::PositionExtra x;
+        m::PositionData x;
         x.count = r.count;
         x.nrRow = x.spRow = "008.0";
         x.machinistLabour = talvira::Dec7::fromUnits(1'500'000);
@@ -134,7 +134,7 @@ BaseIndexEstimate generatedBaseIndex(int n) {
             mat.quantity = 1.02 * r.quantity;
             mat.cost = mat.materials = i % 3 == 0 ? 512.37 : 0;
             e.rows.push_back(mat);
-            m::PositionExtra mx;
+            m::PositionData mx;
             mx.count = mat.count;
             mx.parent = r.count;
             mx.perUnit = talvira::Dec7::fromUnits(10'200'000);

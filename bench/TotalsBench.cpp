@@ -87,7 +87,7 @@ void BM_StoredChangeToUpdatedBlock(benchmark::State& state) {
     TableHandle smeta("SmetaTable");
     openEstimate(smeta);
     const model::EstimateTexts texts = model::EstimateTexts::defaults(',');
-    editing::TotalsFollower f(smeta);
+    editing::TotalsFollower f(smeta, model::nrSpTables());
     xls::EstimateTotals block;
     f.onChanged = [&] { block = xls::computeTotals(f.sums(), texts, ','); };
     f.setFollowing(true);
@@ -104,7 +104,7 @@ void BM_FollowingStartsToFullBlock(benchmark::State& state) {
     openEstimate(smeta);
     const model::EstimateTexts texts = model::EstimateTexts::defaults(',');
     for (auto _ : state) {
-        editing::TotalsFollower f(smeta);
+        editing::TotalsFollower f(smeta, model::nrSpTables());
         f.setFollowing(true);
         const xls::EstimateTotals block = xls::computeTotals(f.sums(), texts, ',');
         benchmark::DoNotOptimize(block.lines[13].amount.value);

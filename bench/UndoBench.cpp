@@ -73,7 +73,7 @@ void undoRedo(benchmark::State& state, editing::EstimateHistory& history, Timed 
 struct Followed {
     FilledEstimate e;
     editing::EstimateHistory history{e.smeta};
-    editing::TotalsFollower totals{e.smeta};
+    editing::TotalsFollower totals{e.smeta, model::nrSpTables()};
     explicit Followed(int n) : e(n) { totals.setFollowing(true); }
 };
 

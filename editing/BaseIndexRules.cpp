@@ -1,13 +1,8 @@
 #include "editing/BaseIndexRules.h"
 
 #include "common/Error.h"
-#include "estimate/AddPositions.h"
 #include "estimate/EstimateFields.h"
-#include "normbase/NormBase.h"
-#include "normbase/NormBaseFields.h"
 
-#include <unordered_map>
-#include <unordered_set>
 
 namespace talvira::editing {
 
@@ -28,11 +23,11 @@ std::optional<double> materialQuantity(Dec7 perUnit, double rateQuantity) {
     return mul(perUnit, q).toDouble();
 }
 
-std::vector<QuantityChange> followingQuantities(const std::vector<model::PositionRow>& rows, const EstimateSide& side,
+std::vector<QuantityChange> followingQuantities(const std::vector<model::PositionRow>& rows, const KeptCalc& calc,
                                                 size_t rateRow) {
     std::vector<QuantityChange> out;
-    if (side.params.method != model::Method::BaseIndex || rateRow >= rows.size()) return out;
-    const std::vector<const model::PositionExtra*> extras = model::extrasByRow(rows, side.extras);
+    if (calc.params.method != model::Method::BaseIndex || rateRow >= rows.size()) return out;
+    const std::vector<const model::PositionData*> extras = model::dataByRow(rows, calc.positions);
     const std::vector<size_t> owner = model::positionOwners(rows, extras);
     for (size_t i = 0; i < rows.size(); ++i) {
         if (i == rateRow || owner[i] != rateRow) continue;
@@ -87,7 +82,7 @@ EstimateStart estimateStart(const normbase::BaseInfo& base, char decimalSep) {
     // factor, and VAT is 20 % since 2019.
     s.texts.currentPriceFactor = "1";
     s.texts.vatPercent = "20";
-    s.writeSide = true;
+    s.writeCalc = true;
     return s;
 }
 
@@ -101,13 +96,12 @@ std::string PercentDifference::text() const {
     return s + (table ? "в таблицах " + table->text(',') + " %" : "в таблицах такой строки нет");
 }
 
-std::vector<PercentDifference> percentDifferences(const std::vector<model::PositionRow>& rows, const EstimateSide& side,
+std::vector<PercentDifference> percentDifferences(const std::vector<model::PositionRow>& rows, const KeptCalc& calc,
                                                   const model::NrSpTables& tables) {
     std::vector<PercentDifference> out;
-    const std::vector<const model::PositionExtra*> extras = model::extrasByRow(rows, side.extras);
-    const auto column = static_cast<size_t>(side.params.territory) - 1;
+    const std::vector<const model::PositionData*> extras = model::dataByRow(rows, calc.positions);
     for (size_t i = 0; i < rows.size(); ++i) {
-        const model::PositionExtra* e = extras[i];
+        const model::PositionData* e = extras[i];
         if (!e) continue;
         for (bool nr : {true, false}) {
             const std::string& row = nr ? e->nrRow : e->spRow;
@@ -117,31 +111,29 @@ std::vector<PercentDifference> percentDifferences(const std::vector<model::Posit
             d.row = i;
             d.number = rows[i].count;
             d.overhead = nr;
-            d.reference = nr ? model::nrReference(row, side.params.territory) : model::spReference(row);
+            d.reference = nr ? model::nrReference(row, calc.params.territory) : model::spReference(row);
             d.kept = *kept;
-            if (const model::NrSpRow* t = tables.find(row)) d.table = nr ? t->nrPercent[column] : t->spPercent;
+            if (const model::NrSpRow* t = tables.find(row)) d.table = nr ? t->nrPercentIn(calc.params.territory) : t->spPercent;
             if (!d.table || *d.table != *kept) out.push_back(d);
         }
     }
     return out;
 }
 
-void takeTablePercents(EstimateSide& side, const std::vector<PercentDifference>& accepted) {
+void takeTablePercents(KeptCalc& calc, const std::vector<PercentDifference>& accepted) {
     for (const PercentDifference& d : accepted) {
         if (!d.table) continue;
-        model::PositionExtra& e = side.extraFor(d.number);
+        model::PositionData& e = calc.entry(d.number);
         (d.overhead ? e.nrPercent : e.spPercent) = *d.table;
     }
 }
 
-void setTerritory(EstimateSide& side, model::Territory territory, const model::NrSpTables& tables) {
-    const auto was = static_cast<size_t>(side.params.territory) - 1;
-    const auto now = static_cast<size_t>(territory) - 1;
-    for (model::PositionExtra& e : side.extras) {
+void setTerritory(KeptCalc& calc, model::Territory territory, const model::NrSpTables& tables) {
+    for (model::PositionData& e : calc.positions) {
         const model::NrSpRow* t = e.nrRow.empty() ? nullptr : tables.find(e.nrRow);
-        if (t && e.nrPercent && *e.nrPercent == t->nrPercent[was]) e.nrPercent = t->nrPercent[now];
+        if (t && e.nrPercent && *e.nrPercent == t->nrPercentIn(calc.params.territory)) e.nrPercent = t->nrPercentIn(territory);
     }
-    side.params.territory = territory;
+    calc.params.territory = territory;
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -159,14 +151,6 @@ bool rateShaped(const model::PositionRow& r) {
     return r.baseWages != 0 || r.machines != 0 || r.machineWages != 0 || r.labour != 0;
 }
 
-Dec7 exactlyOrZero(double v) {
-    try {
-        return Dec7::fromDouble(v);
-    } catch (const Error&) {
-        return {};
-    }
-}
-
 Dec7 exactly(double v) {
     try {
         return Dec7::fromDouble(v);
@@ -177,12 +161,12 @@ Dec7 exactly(double v) {
 
 }  // namespace
 
-DerivedSide deriveSide(const std::vector<model::PositionRow>& rows, const EstimateSide& side, const RateLookup& lookup,
+DerivedCalc deriveCalc(const std::vector<model::PositionRow>& rows, const KeptCalc& calc, const estimate::RateLookup& lookup,
                        const model::NrSpTables& tables) {
-    DerivedSide out;
-    const std::vector<const model::PositionExtra*> extras = model::extrasByRow(rows, side.extras);
+    DerivedCalc out;
+    const std::vector<const model::PositionData*> extras = model::dataByRow(rows, calc.positions);
     std::optional<size_t> rate;       // the rate the materials that follow belong to
-    std::optional<RateFacts> facts;   // what the base says of it
+    std::optional<model::RateFacts> facts;  // what the base says of it
     std::vector<bool> lineTaken;      // its materials already recognised
     for (size_t i = 0; i < rows.size(); ++i) {
         const model::PositionRow& r = rows[i];
@@ -191,16 +175,19 @@ DerivedSide deriveSide(const std::vector<model::PositionRow>& rows, const Estima
             facts = lookup ? lookup(r.code) : std::nullopt;
             lineTaken.assign(facts ? facts->materials.size() : 0, false);
             if (extras[i]) continue;
-            model::PositionExtra x;
-            x.count = r.count;
-            x.code = r.code;
-            x.workType = model::workTypeOfBook(r.code);
-            if (facts) {
-                estimate::chooseNrSp(x, facts->nrChoices, facts->spChoices, side.params.territory, tables);
-                x.machinistLabour = facts->machinistLabour;
-                if (!x.workType) x.workType = facts->workType;
+            model::RateFacts known = facts.value_or(model::RateFacts{});
+            known.code = r.code;
+            out.positions.push_back(model::PositionData::ofRate(r.count, known, calc.params.territory, tables));
+            continue;
+        }
+        if (extras[i] && extras[i]->parent != 0) {
+            // Kept by the template's Add: per unit of its rate, unless the estimator typed another
+            // quantity; then it is a position of its own, with that quantity.
+            if (exactly(r.quantity) != extras[i]->perUnit) {
+                model::PositionData own = *extras[i];
+                own.parent = 0;
+                out.positions.push_back(std::move(own));
             }
-            out.extras.push_back(std::move(x));
             continue;
         }
         if (extras[i] || !rate || !materialShaped(r)) continue;
@@ -216,89 +203,11 @@ DerivedSide deriveSide(const std::vector<model::PositionRow>& rows, const Estima
                 }
         }
         if (!perUnit) continue;  // changed by the estimator, or not the rate's: a position of its own
-        model::PositionExtra x;
-        x.count = r.count;
-        x.code = r.code;
-        x.parent = rows[*rate].count;
-        x.perUnit = *perUnit;
-        out.extras.push_back(x);
+        out.positions.push_back(model::PositionData::ofMaterial(r.count, r.code, rows[*rate].count, *perUnit));
         const std::optional<double> want = materialQuantity(*perUnit, rows[*rate].quantity);
         if (want ? r.quantity != *want : r.quantity != 0) out.quantities.push_back({i, want});
     }
     return out;
-}
-
-RateLookup rateLookupOf(const std::filesystem::path& baseDir, const std::vector<model::PositionRow>& rows) {
-    namespace nb = normbase::fld;
-    std::unordered_map<std::string, RateFacts> byCode;
-    for (const model::PositionRow& r : rows)
-        if (!r.code.empty()) byCode.emplace(r.code, RateFacts{});
-    auto opened = [&](storage::TableHandle& t, const char* table) {
-        t.setDatabaseName(baseDir.string());
-        t.setTableName(table);
-        t.setReadOnly(true);
-        t.open();
-    };
-    auto at = [](const storage::TableHandle& t, int row, int field) {
-        return field >= 0 ? t.valueAt(row, field) : storage::Value();
-    };
-
-    // Collections: their names tell the type of work of a code without a book.
-    std::unordered_map<int64_t, std::optional<model::WorkType>> typeOfCollection;
-    {
-        storage::TableHandle t("REESTR");
-        opened(t, normbase::tbl::REESTR);
-        const int id = t.fieldIndex(nb::ID), name = t.fieldIndex(nb::NAME);
-        for (int r = 0; r < t.recordCount(); ++r)
-            typeOfCollection[at(t, r, id).asInteger()] = model::workTypeOfBook(at(t, r, name).asString());
-    }
-    // Rates: those of the estimate's codes (the first of a code), and every code by ID for the
-    // materials of their lines.
-    std::unordered_map<int64_t, std::string> codeOfId;
-    std::unordered_map<int64_t, RateFacts*> factsOfRate;
-    {
-        storage::TableHandle t("RABMAT");
-        opened(t, normbase::tbl::RABMAT);
-        const int id = t.fieldIndex(nb::ID), tab = t.fieldIndex(nb::TAB), reestr = t.fieldIndex(nb::IDREESTR),
-                  nr = t.fieldIndex(nb::PREISK), sp = t.fieldIndex(nb::POSPREISK), bh = t.fieldIndex(nb::BH);
-        std::unordered_set<std::string> found;
-        for (int r = 0; r < t.recordCount(); ++r) {
-            const int64_t rateId = at(t, r, id).asInteger();
-            std::string code = at(t, r, tab).asString();
-            const auto it = byCode.find(code);
-            if (it != byCode.end() && found.insert(code).second) {
-                RateFacts& f = it->second;
-                f.nrChoices = estimate::splitReferences(at(t, r, nr).asString());
-                f.spChoices = estimate::splitReferences(at(t, r, sp).asString());
-                f.machinistLabour = exactlyOrZero(at(t, r, bh).asFloat());
-                const auto c = typeOfCollection.find(at(t, r, reestr).asInteger());
-                if (c != typeOfCollection.end()) f.workType = c->second;
-                factsOfRate[rateId] = &f;
-            }
-            codeOfId.emplace(rateId, std::move(code));
-        }
-        for (auto it = byCode.begin(); it != byCode.end();)
-            it = found.count(it->first) ? std::next(it) : byCode.erase(it);
-    }
-    // Resource lines: the unaccounted materials of those rates, in the order of the lines.
-    {
-        storage::TableHandle t("RESURS");
-        opened(t, normbase::tbl::RESURS);
-        const int rab = t.fieldIndex(nb::IDRAB), res = t.fieldIndex(nb::IDRES_RABMAT), koll = t.fieldIndex(nb::KOLL),
-                  vidnr = t.fieldIndex(nb::VIDNR);
-        for (int r = 0; r < t.recordCount(); ++r) {
-            const auto f = factsOfRate.find(at(t, r, rab).asInteger());
-            if (f == factsOfRate.end() || !normbase::NormBase::isUnaccounted(at(t, r, vidnr))) continue;
-            const auto code = codeOfId.find(at(t, r, res).asInteger());
-            f->second->materials.emplace_back(code == codeOfId.end() ? std::string() : code->second,
-                                              exactlyOrZero(at(t, r, koll).asFloat()));
-        }
-    }
-    return [facts = std::move(byCode)](const std::string& code) -> std::optional<RateFacts> {
-        const auto it = facts.find(code);
-        if (it == facts.end()) return std::nullopt;
-        return it->second;
-    };
 }
 
 }  // namespace talvira::editing

@@ -3,17 +3,18 @@
  * The rules the estimate window and the command-line tool apply to an estimate by the
  * base-index method, without any widget: the materials that follow their rate's quantity, what
  * a new estimate starts from on a given base, the kept НР/СП percentages compared with the
- * shipped tables, the territory changed, and the side data derived for an estimate made by the
+ * shipped tables, the territory changed, and the calc data derived for an estimate made by the
  * template.
  *
- *   auto changes = editing::followingQuantities(rows, side, rateRow);   // after the rate's KOLVO is stored
+ *   auto changes = editing::followingQuantities(rows, calc, rateRow);   // after the rate's KOLVO is stored
  *   editing::applyQuantities(smeta, changes);
  *   editing::EstimateStart s = editing::estimateStart(normbase::readBaseInfo(baseDir), ',');
  *
  * Caveats: rows are the table's positions in its physical order (editing::readPositionRows);
  * a template estimate is never changed by these rules.
  */
-#include "editing/EstimateSide.h"
+#include "editing/KeptCalc.h"
+#include "estimate/RateFacts.h"
 #include "model/EstimateRows.h"
 #include "model/BaseIndex.h"
 #include "normbase/BaseInfo.h"
@@ -45,7 +46,7 @@ std::optional<double> materialQuantity(Dec7 perUnit, double rateQuantity);
 /** In an estimate by the base-index method, the materials of the rate at `rateRow` whose
  *  stored quantity is not materialQuantity of the rate's: each with the quantity it is to
  *  hold. Nothing for a template estimate or a row that is no rate with materials. */
-std::vector<QuantityChange> followingQuantities(const std::vector<model::PositionRow>& rows, const EstimateSide& side,
+std::vector<QuantityChange> followingQuantities(const std::vector<model::PositionRow>& rows, const KeptCalc& calc,
                                                 size_t rateRow);
 
 /** Stores each quantity in its position (each posted on its own, as a typed edit is); the
@@ -71,8 +72,8 @@ bool isRatePrice(const model::PositionRow& row, std::string_view field);
 struct EstimateStart {
     model::EstimateParams params;
     model::EstimateTexts texts;
-    /** Whether the side file is to be written with it (false: the estimate is as it always was). */
-    bool writeSide = false;
+    /** Whether the calc file is to be written with it (false: the estimate is as it always was). */
+    bool writeCalc = false;
 };
 
 /**
@@ -101,42 +102,27 @@ struct PercentDifference {
     std::string text() const;
 };
 
-std::vector<PercentDifference> percentDifferences(const std::vector<model::PositionRow>& rows, const EstimateSide& side,
+std::vector<PercentDifference> percentDifferences(const std::vector<model::PositionRow>& rows, const KeptCalc& calc,
                                                   const model::NrSpTables& tables);
 
 /** Takes the tables' percentages for the differences given (those the estimator accepted). */
-void takeTablePercents(EstimateSide& side, const std::vector<PercentDifference>& accepted);
+void takeTablePercents(KeptCalc& calc, const std::vector<PercentDifference>& accepted);
 
 /** Changes the territory; a position whose kept НР percentage is the tables' for the old
  *  territory takes the tables' for the new one (one that differed stays, and is told). */
-void setTerritory(EstimateSide& side, model::Territory territory, const model::NrSpTables& tables);
+void setTerritory(KeptCalc& calc, model::Territory territory, const model::NrSpTables& tables);
 
 // ---------------------------------------------------------------------------------------------
 // An estimate made by the template, computed by the base-index method
 // ---------------------------------------------------------------------------------------------
 
-/** What the norm base says of a rate, found by its code. */
-struct RateFacts {
-    std::vector<std::string> nrChoices, spChoices;  // "Пр/812-011.0"
-    Dec7 machinistLabour;
-    std::optional<model::WorkType> workType;        // of its collection's name
-    /** Its unaccounted materials: code and consumption per unit. */
-    std::vector<std::pair<std::string, Dec7>> materials;
-};
-using RateLookup = std::function<std::optional<RateFacts>(const std::string& code)>;
-
-/** The facts of the rates with the codes of `rows` in the norm base at `baseDir`, read once
- *  (its rates, resource lines and collections), as a lookup; the first rate of a code in the
- *  order of the rates table. talvira::Error when the base cannot be read. */
-RateLookup rateLookupOf(const std::filesystem::path& baseDir, const std::vector<model::PositionRow>& rows);
-
-struct DerivedSide {
-    std::vector<model::PositionExtra> extras;   // for the positions that had none
+struct DerivedCalc {
+    std::vector<model::PositionData> positions;  // for the positions that had none
     std::vector<QuantityChange> quantities;     // materials whose KOLVO now follows their rate
 };
 
 /**
- * The side data of the positions that have none, as Add would have given them:
+ * The calc data of the positions that have none, as Add would have given them:
  * - a material, recognised as Add writes one: after a rate (or after another material of it),
  *   no wages, machines or labour, STOIM equal to MATER. With a base, its code must be among the
  *   rate's unaccounted materials and its KOLVO their consumption per unit; without one, KOLVO is
@@ -144,9 +130,11 @@ struct DerivedSide {
  *   with its quantity. Its KOLVO then follows the rate (`quantities`).
  * - a rate: the НР/СП rows its norm names when `lookup` finds its code (one chosen when it
  *   names one), the machinists' labour, the type of work of its book or collection.
+ * A material whose data the template's Add kept (`parent`) keeps them when its KOLVO is still
+ * its consumption per unit; one whose KOLVO the estimator typed becomes a position of its own.
  * `lookup` may be empty (no base).
  */
-DerivedSide deriveSide(const std::vector<model::PositionRow>& rows, const EstimateSide& side, const RateLookup& lookup,
+DerivedCalc deriveCalc(const std::vector<model::PositionRow>& rows, const KeptCalc& calc, const estimate::RateLookup& lookup,
                        const model::NrSpTables& tables);
 
 }  // namespace talvira::editing

@@ -240,7 +240,7 @@ std::string estimateSummary(const model::EstimateParams& p, char sep) {
     return s;
 }
 
-std::string positionSummary(const model::PositionRow& row, const model::PositionExtra& e,
+std::string positionSummary(const model::PositionRow& row, const model::PositionData& e,
                             const model::PositionResult* result, const model::EstimateParams& params,
                             const model::NrSpTables& tables, char sep) {
     std::string s = "№ " + std::to_string(row.count);

@@ -34,7 +34,7 @@ std::string estimateSummary(const model::EstimateParams& params, char decimalSep
 /** What the position at `row` of `rows` keeps: "№ 7 · строительные · Пр/812-008.0-1 … 110 % ·
  *  Пр/774-008.0 69 % · К 1,15 (ОТ+ЗТ)", a material of a rate "№ 8 · материал расценки № 7,
  *  расход 2 на единицу", and why it could not be computed (`result`, may be nullptr). */
-std::string positionSummary(const model::PositionRow& row, const model::PositionExtra& extra,
+std::string positionSummary(const model::PositionRow& row, const model::PositionData& extra,
                             const model::PositionResult* result, const model::EstimateParams& params,
                             const model::NrSpTables& tables, char decimalSep);
 

@@ -2,10 +2,12 @@
 
 #include "common/Error.h"
 #include "editing/EstimateCommands.h"
-#include "editing/EstimateCompanion.h"
-#include "editing/EstimateSide.h"
+#include "editing/KeptTexts.h"
+#include "editing/KeptCalc.h"
 #include "estimate/EstimateFields.h"
+#include "estimate/AddPositions.h"
 #include "estimate/EstimateFile.h"
+#include "estimate/RateFacts.h"
 #include "normbase/BaseInfo.h"
 #include "storage/FileNames.h"
 #include "storage/Warnings.h"
@@ -16,14 +18,14 @@ namespace talvira::editing {
 
 namespace fs = std::filesystem;
 
-EstimateDocument::EstimateDocument(storage::TableHandle& smeta, char decimalSep)
+EstimateDocument::EstimateDocument(storage::TableHandle& smeta, char decimalSep, const model::NrSpTables& tables)
     : smeta_(smeta),
       decimalSep_(decimalSep),
       history_(smeta),
-      follower_(smeta),
+      follower_(smeta, tables),
       kept_(model::EstimateTexts::defaults(decimalSep)),
       typed_(kept_),
-      tables_(model::nrSpTables()) {
+      tables_(tables) {
     follower_.setFollowing(true);
     // After the history and the follower: a change reaches the document once they have it.
     smeta_.addObserver(this);
@@ -102,11 +104,11 @@ void EstimateDocument::startNew() {
     const EstimateStart start = estimateStart(normbase::readBaseInfo(baseDir_), decimalSep_);
     typed_ = start.texts;
     storeTexts();
-    if (!start.writeSide) return;
-    EstimateSide side = side_;
-    side.params = start.params;
+    if (!start.writeCalc) return;
+    KeptCalc calc = calc_;
+    calc.params = start.params;
     try {
-        replaceSide(std::move(side));
+        replaceCalc(std::move(calc));
     } catch (const Error& e) {
         storage::warn(e.what());  // the estimate is made all the same, by the template
     }
@@ -120,48 +122,82 @@ void EstimateDocument::storePending() {
 
 void EstimateDocument::close() {
     smeta_.close();
-    side_ = {};
-    sideOnDisk_ = false;
-    follower_.setSide(side_);
+    calc_ = {};
+    calcOnDisk_ = false;
+    follower_.setCalc(calc_);
 }
 
-void EstimateDocument::append(const std::function<std::vector<model::PositionExtra>()>& appendPositions) {
+void EstimateDocument::append(const std::function<std::vector<model::PositionData>()>& appendPositions) {
     storePending();
     // The rate and its resources are one step of the estimate's history.
-    std::vector<model::PositionExtra> extras;
+    std::vector<model::PositionData> extras;
     history_.recordAppend([&] { extras = appendPositions(); });
     if (extras.empty()) return;
-    for (const model::PositionExtra& e : extras) side_.extraFor(e.count) = e;
-    follower_.setExtras(extras);
-    if (byBaseIndex() || sideOnDisk_) {  // else kept in memory, written should the method change
+    for (const model::PositionData& e : extras) calc_.entry(e.count) = e;
+    // The positions' base, so that the data of others can be had from it later.
+    if (!baseDir_.empty()) calc_.base = fs::absolute(baseDir_).lexically_normal().string();
+    follower_.setPositionsData(extras);
+    // Written by the base-index method, and by the template once the norm base is known (its
+    // rates' data then need no base when the method changes, and the base is remembered);
+    // otherwise kept in memory, written should the method change.
+    if (byBaseIndex() || calcOnDisk_ || !baseDir_.empty()) {
         try {
-            saveSide();
+            saveCalc();
         } catch (const Error& e) {
             storage::warn(e.what());  // the positions are stored all the same
         }
     }
-    tell([&](EstimateView* v) { v->sideChanged(*this); });
+    tell([&](EstimateView* v) { v->calcChanged(*this); });
+}
+
+void EstimateDocument::addRate(normbase::NormBase& nb) {
+    append([&] { return estimate::addPositions(nb, smeta_, &calc_.params, &tables_); });
+}
+
+std::optional<size_t> EstimateDocument::rowOf(int32_t count) const {
+    const std::vector<model::PositionRow>& rows = follower_.rows();
+    for (size_t i = 0; i < rows.size(); ++i)
+        if (rows[i].count == count) return i;
+    return std::nullopt;
+}
+
+void EstimateDocument::setAmounts(int32_t count, std::optional<Dec7> quantity, std::optional<Dec7> price) {
+    if (!smeta_.active()) throw Error("Смета не открыта.");
+    const std::optional<size_t> row = rowOf(count);
+    if (!row) throw Error("Позиции № " + std::to_string(count) + " в смете нет");
+    if (!quantity && !price) return;
+    storePending();
+    // Posted as a typed row is: its undo step, and a rate's materials following it.
+    storage::PositionKept kept(smeta_);
+    smeta_.moveTo(static_cast<int>(*row));
+    smeta_.edit();
+    if (quantity) smeta_.setFieldValue(estimate::fld::KOLVO, storage::Value::real(quantity->toDouble()));
+    if (price) {
+        smeta_.setFieldValue(estimate::fld::STOIM, storage::Value::real(price->toDouble()));
+        smeta_.setFieldValue(estimate::fld::MATER, storage::Value::real(price->toDouble()));
+    }
+    smeta_.post();
 }
 
 // ---- what is kept beside the table -------------------------------------------------------------
 
 void EstimateDocument::readKept() {
     const fs::path table = smeta_.tablePath();
-    KeptTexts kept = readEstimateTexts(table, decimalSep_);
+    KeptTexts kept = readKeptTexts(table, decimalSep_);
     kept_ = std::move(kept.texts);
     typed_ = kept_;
-    userFileBeside_ = kept.kind == estimate::CompanionKind::Foreign;
+    userFileBeside_ = kept.kind == estimate::KeptTextsKind::Foreign;
     // Told once, as the estimate opens: a damaged file, or the user's own file under that name.
     if (!kept.notice.empty()) storage::warn(kept.notice);
-    side_ = loadEstimateSide(table);
+    calc_ = loadKeptCalc(table);
     std::error_code ec;
-    sideOnDisk_ = fs::exists(estimate::sidePath(table), ec);
-    follower_.setSide(side_);
+    calcOnDisk_ = fs::exists(estimate::keptCalcPath(table), ec);
+    follower_.setCalc(calc_);
 }
 
-void EstimateDocument::saveSide() {
-    saveEstimateSide(smeta_.tablePath(), side_);
-    sideOnDisk_ = true;
+void EstimateDocument::saveCalc() {
+    saveKeptCalc(smeta_.tablePath(), calc_);
+    calcOnDisk_ = true;
 }
 
 std::string EstimateDocument::codeOf(int32_t count) const {
@@ -170,92 +206,92 @@ std::string EstimateDocument::codeOf(int32_t count) const {
     return {};
 }
 
-void EstimateDocument::storeSide(EstimateSide side) {
-    saveEstimateSide(smeta_.tablePath(), side);  // written first: nothing is taken when it cannot be
-    sideOnDisk_ = true;
-    side_ = std::move(side);
+void EstimateDocument::storeCalc(KeptCalc calc) {
+    saveKeptCalc(smeta_.tablePath(), calc);  // written first: nothing is taken when it cannot be
+    calcOnDisk_ = true;
+    calc_ = std::move(calc);
 }
 
-void EstimateDocument::replaceSide(EstimateSide side) {
-    storeSide(std::move(side));
-    follower_.setSide(side_);
+void EstimateDocument::replaceCalc(KeptCalc calc) {
+    storeCalc(std::move(calc));
+    follower_.setCalc(calc_);
 }
 
-void EstimateDocument::setParams(const model::EstimateParams& params) {
+void EstimateDocument::setParams(const model::EstimateParams& params, bool withBaseLevel) {
     if (!smeta_.active()) throw Error("Смета не открыта.");
-    EstimateSide side = side_;
-    side.params = params;
-    side.params.baseLevel = side_.params.baseLevel;
+    KeptCalc calc = calc_;
+    calc.params = params;
+    if (!withBaseLevel) calc.params.baseLevel = calc_.params.baseLevel;
     // Another territory: the percentages that were the tables' follow it.
-    if (params.territory != side_.params.territory) {
-        side.params.territory = side_.params.territory;
-        setTerritory(side, params.territory, tables_);
+    if (params.territory != calc_.params.territory) {
+        calc.params.territory = calc_.params.territory;
+        setTerritory(calc, params.territory, tables_);
     }
     // An estimate made by the template switched over: its positions without data get them as
     // Add would have given them (from the norm base in use, read once), its materials follow
     // their rates, and its base prices are at the base's level when it named none.
-    std::vector<QuantityChange> follow;
-    if (params.method == model::Method::BaseIndex && !byBaseIndex()) {
-        RateLookup lookup;
+    const bool switched = params.method == model::Method::BaseIndex && !byBaseIndex();
+    if (switched) {
+        estimate::RateLookup lookup;
         if (!baseDir_.empty()) {
             try {
-                lookup = rateLookupOf(baseDir_, follower_.rows());
+                lookup = estimate::rateLookupOf(baseDir_, follower_.rows());
             } catch (const Error& e) {
                 storage::warn(e.what());  // the rates' rows are then chosen by the estimator
             }
-            if (side.params.baseLevel.empty()) {
+            if (calc.params.baseLevel.empty()) {
                 const normbase::BaseInfo base = normbase::readBaseInfo(baseDir_);
-                if (base.imported) side.params.baseLevel = base.priceLevel;
+                if (base.imported) calc.params.baseLevel = base.priceLevel;
             }
         }
-        DerivedSide derived = deriveSide(follower_.rows(), side, lookup, tables_);
-        for (model::PositionExtra& e : derived.extras) side.extraFor(e.count) = std::move(e);
-        follow = std::move(derived.quantities);
+        DerivedCalc derived = deriveCalc(follower_.rows(), calc, lookup, tables_);
+        if (!derived.positions.empty() && !baseDir_.empty())
+            calc.base = fs::absolute(baseDir_).lexically_normal().string();
+        for (model::PositionData& e : derived.positions) calc.entry(e.count) = std::move(e);
     }
-    replaceSide(std::move(side));
-    if (!follow.empty()) {
+    replaceCalc(std::move(calc));
+    if (switched) {
         try {
-            const Following rewriting(following_);
-            applyQuantities(smeta_, follow);
+            followAllRates();
         } catch (...) {
-            tell([&](EstimateView* v) { v->sideChanged(*this); });
+            tell([&](EstimateView* v) { v->calcChanged(*this); });
             throw;
         }
     }
-    tell([&](EstimateView* v) { v->sideChanged(*this); });
+    tell([&](EstimateView* v) { v->calcChanged(*this); });
 }
 
 std::vector<PercentDifference> EstimateDocument::percentDifferences() const {
     if (!smeta_.active() || !byBaseIndex()) return {};
-    return editing::percentDifferences(follower_.rows(), side_, tables_);
+    return editing::percentDifferences(follower_.rows(), calc_, tables_);
 }
 
 void EstimateDocument::takeTablePercents(const std::vector<PercentDifference>& accepted) {
     if (!smeta_.active()) throw Error("Смета не открыта.");
-    EstimateSide side = side_;
-    editing::takeTablePercents(side, accepted);
-    replaceSide(std::move(side));
-    tell([&](EstimateView* v) { v->sideChanged(*this); });
+    KeptCalc calc = calc_;
+    editing::takeTablePercents(calc, accepted);
+    replaceCalc(std::move(calc));
+    tell([&](EstimateView* v) { v->calcChanged(*this); });
 }
 
-model::PositionExtra EstimateDocument::extraOf(int32_t count) const {
+model::PositionData EstimateDocument::positionData(int32_t count) const {
     const std::string code = codeOf(count);
-    if (const model::PositionExtra* e = side_.extraOf(count); e && (e->code.empty() || e->code == code)) return *e;
-    model::PositionExtra e;
+    if (const model::PositionData* e = calc_.find(count); e && (e->code.empty() || e->code == code)) return *e;
+    model::PositionData e;
     e.count = count;
     e.code = code;
     return e;
 }
 
-void EstimateDocument::setExtra(const model::PositionExtra& extra) {
+void EstimateDocument::setPositionData(const model::PositionData& extra) {
     if (!smeta_.active()) throw Error("Смета не открыта.");
-    EstimateSide side = side_;
-    model::PositionExtra taken = extra;
+    KeptCalc calc = calc_;
+    model::PositionData taken = extra;
     if (taken.code.empty()) taken.code = codeOf(extra.count);
-    side.extraFor(extra.count) = taken;
-    storeSide(std::move(side));
-    follower_.setExtra(taken);
-    tell([&](EstimateView* v) { v->sideChanged(*this); });
+    calc.entry(extra.count) = taken;
+    storeCalc(std::move(calc));
+    follower_.setPositionData(taken);
+    tell([&](EstimateView* v) { v->calcChanged(*this); });
 }
 
 // ---- following the table ------------------------------------------------------------------------
@@ -276,10 +312,29 @@ void EstimateDocument::tableChanged(storage::TableHandle&, const storage::TableC
 }
 
 void EstimateDocument::followRate(size_t row) {
-    const std::vector<QuantityChange> changes = followingQuantities(follower_.rows(), side_, row);
+    const std::vector<QuantityChange> changes = followingQuantities(follower_.rows(), calc_, row);
     if (changes.empty()) return;
     const Following rewriting(following_);
     history_.recordFollowing(row, [&] { applyQuantities(smeta_, changes); });
+}
+
+void EstimateDocument::followAllRates() {
+    // Materials whose data were kept in memory by the template's Add follow too, not only those
+    // derived now: by the base-index method a material's quantity is its rate's times its
+    // consumption, whatever it was typed as before.
+    std::vector<QuantityChange> changes;
+    const std::vector<model::PositionRow>& rows = follower_.rows();
+    const std::vector<const model::PositionData*> data = model::dataByRow(rows, calc_.positions);
+    const std::vector<size_t> owner = model::positionOwners(rows, data);
+    for (size_t i = 0; i < rows.size(); ++i) {
+        if (owner[i] == i) continue;
+        const std::optional<double> want = materialQuantity(data[i]->perUnit, rows[owner[i]].quantity);
+        // An empty quantity reads as 0: a material at 0 while its rate has none is as it should be.
+        if (want ? rows[i].quantity != *want : rows[i].quantity != 0) changes.push_back({i, want});
+    }
+    if (changes.empty()) return;
+    const Following rewriting(following_);
+    applyQuantities(smeta_, changes);
 }
 
 void EstimateDocument::setTypedTexts(const model::EstimateTexts& typed) {
@@ -291,11 +346,11 @@ void EstimateDocument::storeTexts() {
     // The user's own file under that name stays as it is, without a word at every edit: the
     // notice came when the estimate was opened. Once it is gone, the texts are kept again.
     if (userFileBeside_) {
-        if (companionIsForeign(smeta_.tablePath())) return;
+        if (keptTextsForeign(smeta_.tablePath())) return;
         userFileBeside_ = false;
     }
     try {
-        saveEstimateTexts(smeta_.tablePath(), typed_);
+        saveKeptTexts(smeta_.tablePath(), typed_);
         kept_ = typed_;
     } catch (const Error& e) {
         // The positions are stored all the same; the texts stay typed.

@@ -2,7 +2,7 @@
 /**
  * The open estimate as one document: its table (the estimate window's SmetaTable, which the
  * document works on), the title block and charge rates kept beside it (EstimateCompanion), its
- * parameters of computation and the data of its positions kept beside it (EstimateSide), its
+ * parameters of computation and the data of its positions kept beside it (KeptCalc), its
  * undo history (EstimateHistory) and its positions followed for the totals (TotalsFollower, with
  * the result by the base-index method), with the one script that creates,
  * opens and stores an estimate. The windows observe it (EstimateView) and call it; it knows no
@@ -20,16 +20,22 @@
  * goes.
  */
 #include "editing/EstimateHistory.h"
-#include "editing/EstimateSide.h"
+#include "editing/KeptCalc.h"
 #include "editing/BaseIndexRules.h"
 #include "editing/TotalsFollower.h"
 #include "model/EstimateRows.h"
+#include "model/NrSpTables.h"
 #include "storage/TableHandle.h"
 
 #include <filesystem>
 #include <functional>
+#include <optional>
 #include <string>
 #include <vector>
+
+namespace talvira::normbase {
+class NormBase;
+}
 
 namespace talvira::editing {
 
@@ -58,7 +64,7 @@ public:
     /** The estimate is open and what is kept beside it has been read. */
     virtual void estimateOpened(EstimateDocument&) {}
     /** The parameters or the data of positions changed (by a dialog, or Add). */
-    virtual void sideChanged(EstimateDocument&) {}
+    virtual void calcChanged(EstimateDocument&) {}
     /** The estimate just opened keeps НР or СП percentages that are not the shipped tables'
      *  (`differences`, none empty): true to take the tables' ones, false to keep its own. The
      *  first view that takes them decides. */
@@ -71,8 +77,10 @@ public:
 class EstimateDocument : public storage::TableObserver {
 public:
     /** The document over `smeta`, which outlives it. `decimalSep` is the user's (the default
-     *  texts' fractions are written with it). */
-    EstimateDocument(storage::TableHandle& smeta, char decimalSep);
+     *  texts' fractions are written with it); `tables` the НР and СП tables every position is
+     *  computed with and chooses its rows from (outlives it too): the shipped ones unless told. */
+    EstimateDocument(storage::TableHandle& smeta, char decimalSep,
+                     const model::NrSpTables& tables = model::nrSpTables());
     ~EstimateDocument() override;
     EstimateDocument(const EstimateDocument&) = delete;
     EstimateDocument& operator=(const EstimateDocument&) = delete;
@@ -110,7 +118,18 @@ public:
     /** Runs `appendPositions`, which appends positions at the end of the estimate (Add), after
      *  storing what is pending, as one step of the history, and keeps the data it returns for
      *  them beside the estimate (a file that cannot be written: a warning, the positions stay). */
-    void append(const std::function<std::vector<model::PositionExtra>()>& appendPositions);
+    void append(const std::function<std::vector<model::PositionData>()>& appendPositions);
+
+    /** Add: the rate under the cursor of `nb` (with its unaccounted materials) appended at
+     *  the end, as append() does, its positions' data made as the estimate's method and
+     *  territory ask; the base set by setNormBaseDirectory is remembered as theirs. */
+    void addRate(normbase::NormBase& nb);
+    /** Stores a typed quantity and, for a material, its price (STOIM and MATER) in the position
+     *  numbered `count`, as the grid stores a typed row (a rate's materials then follow it);
+     *  talvira::Error when there is no such position. */
+    void setAmounts(int32_t count, std::optional<Dec7> quantity, std::optional<Dec7> price);
+    /** The table row of the position numbered `count`, nothing when there is none. */
+    std::optional<size_t> rowOf(int32_t count) const;
 
     /** Refuses a name no estimate may have (talvira::Error); true when the estimate `name`
      *  exists in `dir`, so that creating it replaces it. */
@@ -127,22 +146,23 @@ public:
     void storeTexts();
 
     // ---- the parameters and the data of each position, kept beside the table ------------------
-    const EstimateSide& side() const { return side_; }
+    const KeptCalc& calc() const { return calc_; }
     /** Whether the open estimate is computed by the base-index method. */
-    bool byBaseIndex() const { return side_.params.method == model::Method::BaseIndex; }
+    bool byBaseIndex() const { return calc_.params.method == model::Method::BaseIndex; }
     /** Takes `params` and writes them beside the estimate at once; talvira::Error when the
      *  file cannot be written, and nothing is taken. The base's price level stays the
-     *  estimate's own. Another territory moves the percentages that were the tables'. An
-     *  estimate switched from the template to the base-index method gets the data of its
-     *  positions that had none as Add gives them (deriveSide, the norm base's rates), its
-     *  materials then follow their rates, and the base's level when it had none. */
-    void setParams(const model::EstimateParams& params);
+     *  estimate's own unless `withBaseLevel` (the command line's baselevel=). Another territory
+     *  moves the percentages that were the tables'. An estimate switched from the template to
+     *  the base-index method gets the data of its positions that had none as Add gives them
+     *  (deriveCalc, the rates of the base set by setNormBaseDirectory), every material of a
+     *  rate then follows its rate, and the base's level when it had none. */
+    void setParams(const model::EstimateParams& params, bool withBaseLevel = false);
     /** The data of the position numbered `count` (defaults when it has none, or only data
      *  written for another code). */
-    model::PositionExtra extraOf(int32_t count) const;
+    model::PositionData positionData(int32_t count) const;
     /** Takes the data of the position `extra.count` and writes them at once; talvira::Error
      *  when the file cannot be written, and nothing is taken. */
-    void setExtra(const model::PositionExtra& extra);
+    void setPositionData(const model::PositionData& extra);
     /** The НР and СП tables the estimate is computed with. */
     const model::NrSpTables& tables() const { return tables_; }
     /** The local estimate by the base-index method, following every stored edit (its positions
@@ -153,11 +173,13 @@ public:
     /** The positions whose kept НР or СП percentages are not the shipped tables' (none by the
      *  template). */
     std::vector<PercentDifference> percentDifferences() const;
-    /** Takes the tables' percentages for `accepted` and writes the side data at once;
+    /** Takes the tables' percentages for `accepted` and writes the calc data at once;
      *  talvira::Error when the file cannot be written, and nothing is taken. */
     void takeTablePercents(const std::vector<PercentDifference>& accepted);
-    /** The folder of the norm base whose note a new estimate starts from. */
+    /** The folder of the norm base in use: the one whose note a new estimate starts from, Add
+     *  takes rates from and the switch to the base-index method reads its rates in. */
     void setNormBaseDirectory(const std::filesystem::path& dir) { baseDir_ = dir; }
+    const std::filesystem::path& normBaseDirectory() const { return baseDir_; }
 
     // ---- storage::TableObserver -------------------------------------------------------------
     void tableChanged(storage::TableHandle& t, const storage::TableChange& change) override;
@@ -166,16 +188,18 @@ private:
     void tell(const std::function<void(EstimateView*)>& call);
     /** Reads what is kept beside the open estimate. */
     void readKept();
-    /** Writes the side data; talvira::Error when it cannot. */
-    void saveSide();
-    /** Writes `side` and then takes it; when it cannot be written, throws and nothing is taken. */
-    void storeSide(EstimateSide side);
-    /** storeSide, the totals computed anew with it. */
-    void replaceSide(EstimateSide side);
+    /** Writes the calc data; talvira::Error when it cannot. */
+    void saveCalc();
+    /** Writes `calc` and then takes it; when it cannot be written, throws and nothing is taken. */
+    void storeCalc(KeptCalc calc);
+    /** storeCalc, the totals computed anew with it. */
+    void replaceCalc(KeptCalc calc);
     /** Starts a new estimate as the norm base asks. */
     void startNew();
     /** A rate's quantity stored by an edit: its materials' quantities follow, in its undo step. */
     void followRate(size_t row);
+    /** Every material of a rate to the quantity of its rate (after a switch of method). */
+    void followAllRates();
     /** The code of the stored position numbered `count` ("" when there is none). */
     std::string codeOf(int32_t count) const;
 
@@ -189,10 +213,10 @@ private:
     model::EstimateTexts typed_;
     bool userFileBeside_ = false;  // a file of the user's stands where the texts would be kept
     const model::NrSpTables& tables_;
-    EstimateSide side_;
-    /** Whether the side data are written beside the estimate: always by the base-index method;
+    KeptCalc calc_;
+    /** Whether the calc data are written beside the estimate: always by the base-index method;
      *  by the template only once the file exists (an estimate as it always was gets none). */
-    bool sideOnDisk_ = false;
+    bool calcOnDisk_ = false;
     bool following_ = false;  // materials being rewritten to follow their rate
     /** following_ set while it lives. */
     struct Following {

@@ -1,6 +1,7 @@
 #include "editing/EstimateForms.h"
 
 #include "common/Error.h"
+#include "model/TypedNumber.h"
 
 #include <algorithm>
 
@@ -10,17 +11,12 @@ namespace {
 
 std::string shown(const std::optional<Dec7>& v, char sep) { return v ? v->text(sep) : std::string(); }
 
-bool blank(std::string_view s) {
-    return std::all_of(s.begin(), s.end(), [](char c) { return c == ' ' || c == '\t'; });
-}
-
-/** A positive number or nothing (an empty text); talvira::Error naming `what` otherwise. */
-std::optional<Dec7> positiveOrNone(const std::string& text, std::string_view what) {
-    if (blank(text)) return std::nullopt;
-    const std::optional<Dec7> v = Dec7::tryParse(text);
-    if (!v) throw Error(std::string(what) + ": «" + text + "» — не число.");
-    if (v->units() <= 0) throw Error(std::string(what) + ": «" + text + "» — должен быть больше нуля.");
-    return v;
+/** An index of the form read into `to` by the one rule of the parameters; talvira::Error
+ *  naming the field as the dialog names it. */
+void readIndex(model::EstimateParams& p, const char* key, const std::string& text) {
+    bool known = true;
+    if (const std::string fault = model::setParam(p, key, text, known); !fault.empty())
+        throw Error(model::typedFaultMessage(model::paramCaption(key), text, fault));
 }
 
 template <size_t N>
@@ -50,10 +46,10 @@ ParamsForm paramsForm(const model::EstimateParams& p, char sep) {
 model::EstimateParams readParamsForm(const ParamsForm& f, const model::EstimateParams& kept) {
     model::EstimateParams p = kept;
     // Every index is read before anything is taken.
-    p.indexOt = positiveOrNone(f.indexOt, "Индекс ОТ");
-    p.indexEm = positiveOrNone(f.indexEm, "Индекс ЭМ");
-    p.indexM = positiveOrNone(f.indexM, "Индекс М");
-    p.indexEq = positiveOrNone(f.indexEq, "Индекс оборудования");
+    readIndex(p, "index.ot", f.indexOt);
+    readIndex(p, "index.em", f.indexEm);
+    readIndex(p, "index.m", f.indexM);
+    readIndex(p, "index.eq", f.indexEq);
     p.method = clampedIndex<2>(f.method) == 1 ? model::Method::BaseIndex : model::Method::Template;
     p.territory = model::Territory(clampedIndex<3>(f.territory) + 1);
     p.capitalRepair = f.capitalRepair;
@@ -70,7 +66,7 @@ std::string baseLevelText(const model::EstimateParams& p) {
 
 // ---- one position ----------------------------------------------------------------------------
 
-PositionForm positionForm(const model::PositionExtra& e, char sep) {
+PositionForm positionForm(const model::PositionData& e, char sep) {
     PositionForm f;
     f.row = !e.nrRow.empty() ? e.nrRow : e.spRow;
     f.workType = e.workType ? int(*e.workType) : -1;
@@ -79,25 +75,14 @@ PositionForm positionForm(const model::PositionExtra& e, char sep) {
     return f;
 }
 
-model::PositionExtra readPositionForm(const PositionForm& f, const model::PositionExtra& kept,
+model::PositionData readPositionForm(const PositionForm& f, const model::PositionData& kept,
                                       const model::NrSpTables& tables, model::Territory territory) {
-    model::PositionExtra e = kept;
+    model::PositionData e = kept;
     const std::string shownRow = !kept.nrRow.empty() ? kept.nrRow : kept.spRow;
     if (f.row == shownRow) {
         // Unchanged: the rows stay as they are, also where НР and СП name different ones.
-    } else if (f.row.empty()) {
-        e.nrRow.clear();
-        e.spRow.clear();
-        e.nrPercent.reset();
-        e.spPercent.reset();
-    } else {
-        const model::NrSpRow* row = tables.find(f.row);
-        if (!row) throw Error("Норматив НР и СП «" + f.row + "»: такой строки нет в таблицах приказов 812/пр и 774/пр.");
-        e.nrRow = e.spRow = row->ref;
-        // The percentages of the moment are kept with the row: a later change of the tables
-        // is told, never taken silently.
-        e.nrPercent = row->nrPercent[size_t(int(territory) - 1)];
-        e.spPercent = row->spPercent;
+    } else if (!e.chooseRow(f.row, territory, tables)) {
+        throw Error(model::unknownRowMessage("Норматив НР и СП", f.row));
     }
     if (f.workType < -1 || f.workType >= model::kWorkTypes) throw Error("Вид работ: такого вида нет.");
     e.workType = f.workType < 0 ? std::nullopt : std::optional(model::WorkType(f.workType));
@@ -105,35 +90,23 @@ model::PositionExtra readPositionForm(const PositionForm& f, const model::Positi
     e.coefficients.clear();
     for (size_t i = 0; i < f.coefficients.size(); ++i) {
         const CoefficientForm& c = f.coefficients[i];
-        const std::string what = "Коэффициент " + std::to_string(i + 1);
-        const std::optional<Dec7> v = Dec7::tryParse(c.value);
-        if (!v) throw Error(what + ": «" + c.value + "» — не число.");
-        if (v->isZero()) throw Error(what + ": значение не может быть равно 0.");
-        if (v->units() < 0) throw Error(what + ": «" + c.value + "» — должен быть больше нуля.");
-        if ((c.targets & 63u) == 0) throw Error(what + ": не указано, к чему он применяется (ОТ, ЭМ, ОТМ, М, ЗТ, ЗТМ).");
-        e.coefficients.push_back({*v, c.targets & 63u, c.reason});
+        e.addCoefficient(c.value, c.targets, c.reason, "Коэффициент " + std::to_string(i + 1));
     }
-
-    if (kept.parent != 0) {
-        const std::optional<Dec7> v = Dec7::tryParse(f.perUnit);
-        if (!v) throw Error("Расход на единицу расценки: «" + f.perUnit + "» — не число.");
-        if (v->units() < 0) throw Error("Расход на единицу расценки: «" + f.perUnit + "» — не может быть отрицательным.");
-        e.perUnit = *v;
-    }
+    if (kept.parent != 0) e.setPerUnit(f.perUnit);
     return e;
 }
 
-std::string nrText(const model::PositionExtra& e, model::Territory territory, const model::NrSpTables& tables,
+std::string nrText(const model::PositionData& e, model::Territory territory, const model::NrSpTables& tables,
                    char sep) {
     if (e.nrRow.empty()) return {};
     const std::string ref = model::nrReference(e.nrRow, territory);
     const model::NrSpRow* row = tables.find(e.nrRow);
     if (!row) return ref + " (нет в таблицах)";
-    const Dec7 percent = e.nrPercent ? *e.nrPercent : row->nrPercent[size_t(int(territory) - 1)];
+    const Dec7 percent = e.nrPercent ? *e.nrPercent : row->nrPercentIn(territory);
     return ref + " " + row->title() + " " + percent.text(sep) + " %";
 }
 
-std::string spText(const model::PositionExtra& e, const model::NrSpTables& tables, char sep) {
+std::string spText(const model::PositionData& e, const model::NrSpTables& tables, char sep) {
     if (e.spRow.empty()) return {};
     const std::string ref = model::spReference(e.spRow);
     const model::NrSpRow* row = tables.find(e.spRow);
@@ -142,7 +115,7 @@ std::string spText(const model::PositionExtra& e, const model::NrSpTables& table
 }
 
 std::string rowChoiceText(const model::NrSpRow& row, model::Territory territory, char sep) {
-    return row.ref + " " + row.title() + " — НР " + row.nrPercent[size_t(int(territory) - 1)].text(sep) + " %, СП " +
+    return row.ref + " " + row.title() + " — НР " + row.nrPercentIn(territory).text(sep) + " %, СП " +
            row.spPercent.text(sep) + " %";
 }
 

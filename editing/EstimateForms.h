@@ -5,9 +5,9 @@
  * is taken: a bad number is refused with the field named (talvira::Error), and the caller then
  * stores nothing.
  *
- *   editing::ParamsForm f = editing::paramsForm(doc.side().params, ',');
+ *   editing::ParamsForm f = editing::paramsForm(doc.calc().params, ',');
  *   f.indexOt = "52,21";                                   // typed, comma or point
- *   doc.setParams(editing::readParamsForm(f, doc.side().params));
+ *   doc.setParams(editing::readParamsForm(f, doc.calc().params));
  *
  * Caveats: numbers are read with a decimal point or a comma whatever the locale, and shown with
  * the user's separator; an empty index is a missing one (the totals then say so).
@@ -70,19 +70,19 @@ struct PositionForm {
 };
 
 /** The form showing `extra`, numbers with `decimalSep`. */
-PositionForm positionForm(const model::PositionExtra& extra, char decimalSep);
+PositionForm positionForm(const model::PositionData& extra, char decimalSep);
 /** `kept` with what the form says: a row the tables lack, a coefficient that is no number, 0 or
  *  aims at nothing, a consumption that is no number or negative: talvira::Error naming it. A
  *  row chosen anew keeps the percentages the tables give it now (`territory`'s НР column). */
-model::PositionExtra readPositionForm(const PositionForm& form, const model::PositionExtra& kept,
+model::PositionData readPositionForm(const PositionForm& form, const model::PositionData& kept,
                                       const model::NrSpTables& tables, model::Territory territory);
 
 /** The position's rows of НР and СП as the estimate writes them, with the percentage it keeps
  *  (else the tables' of the moment): "Пр/812-011.0-1 Полы 112 %", "Пр/774-011.0 65 %"; "" when
  *  none is chosen; a row the tables lack is named with "нет в таблицах". */
-std::string nrText(const model::PositionExtra& extra, model::Territory territory, const model::NrSpTables& tables,
+std::string nrText(const model::PositionData& extra, model::Territory territory, const model::NrSpTables& tables,
                    char decimalSep);
-std::string spText(const model::PositionExtra& extra, const model::NrSpTables& tables, char decimalSep);
+std::string spText(const model::PositionData& extra, const model::NrSpTables& tables, char decimalSep);
 /** A row of the tables as the list to choose from shows it: "011.0 Полы — НР 112 %, СП 65 %"
  *  (the НР column of `territory`). */
 std::string rowChoiceText(const model::NrSpRow& row, model::Territory territory, char decimalSep);

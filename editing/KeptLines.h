@@ -1,6 +1,7 @@
 #pragma once
 /**
- * What the files the program keeps beside an estimate share: "key=value" lines whose values run
+ * What the two kept files share (KeptTexts, the title block; KeptCalc, the computation's data),
+ * the files the program keeps beside an estimate: "key=value" lines whose values run
  * to the end of the line with "\\", "\n" and "\r" escaped, and a file read whole or refused with
  * the reason a warning gives.
  *

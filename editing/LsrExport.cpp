@@ -2,7 +2,6 @@
 
 #include "common/Error.h"
 #include "editing/EstimateRows.h"
-#include "editing/EstimateSide.h"
 
 namespace talvira::editing {
 
@@ -36,24 +35,24 @@ lsr::FormFacts formFactsOf(const model::EstimateTexts& texts, const std::string&
     return f;
 }
 
-std::vector<std::string> chargeTitles(const model::BaseIndexResult& result) {
+std::vector<std::string> chargeTitles(const model::BaseIndexResult& result, const model::NrSpTables& tables) {
     std::vector<std::string> out;
     out.reserve(result.positions.size());
     for (const model::PositionResult& p : result.positions) {
         const std::string& row = p.nrRow.empty() ? p.spRow : p.nrRow;
-        const model::NrSpRow* r = row.empty() ? nullptr : model::nrSpTables().find(row);
+        const model::NrSpRow* r = row.empty() ? nullptr : tables.find(row);
         out.push_back(r ? r->title() : std::string());
     }
     return out;
 }
 
-LsrFormData prepareLsrForm(storage::TableHandle& smeta, const EstimateSide& side, const model::EstimateTexts& texts,
-                           const LsrFacts& facts) {
-    if (side.params.method != model::Method::BaseIndex) throw Error(kNeedsBaseIndexMethod);
+LsrFormData prepareLsrForm(EstimateDocument& doc, const model::EstimateTexts& texts, const LsrFacts& facts) {
+    const model::BaseIndexResult* computed = doc.baseIndex();
+    if (!computed) throw Error(kNeedsBaseIndexMethod);
     LsrFormData form;
-    // the rows as the totals read them, the table back where it was
-    form.rows = readPositionRows(smeta);
-    form.result = model::computeBaseIndex(form.rows, side.extras, side.params, model::nrSpTables());
+    form.result = *computed;
+    // the rows with their names and units, as the totals read them, the table back where it was
+    form.rows = readPositionRows(doc.table());
     std::string problems;
     int listed = 0;
     for (const model::Problem& p : form.result.problems) {
@@ -63,9 +62,9 @@ LsrFormData prepareLsrForm(storage::TableHandle& smeta, const EstimateSide& side
     if (listed > 10) problems += "\n… и ещё " + std::to_string(listed - 10);
     if (listed > 0) throw Error("Локальный сметный расчет не составлен: не рассчитаны позиции" + problems);
     form.texts = texts;
-    form.params = side.params;
-    form.facts = formFactsOf(texts, std::filesystem::path(smeta.tablePath()).stem().string(), facts);
-    form.chargeTitles = chargeTitles(form.result);
+    form.params = doc.calc().params;
+    form.facts = formFactsOf(texts, std::filesystem::path(doc.table().tablePath()).stem().string(), facts);
+    form.chargeTitles = chargeTitles(form.result, doc.tables());
     return form;
 }
 
@@ -74,9 +73,9 @@ std::filesystem::path writeLsrForm(const LsrFormData& form, const std::filesyste
     return lsr::exportLsrToFile(form.input(), out, keepExisting, progress);
 }
 
-std::filesystem::path exportLsrForm(storage::TableHandle& smeta, const EstimateSide& side, const model::EstimateTexts& texts,
-                                    const LsrFacts& facts, const std::filesystem::path& out, bool keepExisting) {
-    return writeLsrForm(prepareLsrForm(smeta, side, texts, facts), out, keepExisting);
+std::filesystem::path exportLsrForm(EstimateDocument& doc, const model::EstimateTexts& texts, const LsrFacts& facts,
+                                    const std::filesystem::path& out, bool keepExisting) {
+    return writeLsrForm(prepareLsrForm(doc, texts, facts), out, keepExisting);
 }
 
 }  // namespace talvira::editing

@@ -21,7 +21,7 @@ int storedRows(const TableHandle& t) {
 
 }  // namespace
 
-TotalsFollower::TotalsFollower(TableHandle& smeta) : smeta_(smeta) {}
+TotalsFollower::TotalsFollower(TableHandle& smeta, const model::NrSpTables& tables) : smeta_(smeta), tables_(tables) {}
 
 TotalsFollower::~TotalsFollower() { smeta_.removeObserver(this); }
 
@@ -136,19 +136,19 @@ void TotalsFollower::tableChanged(TableHandle&, const storage::TableChange& c) {
 /*  The base-index method                                                                */
 /* ------------------------------------------------------------------------------------- */
 
-void TotalsFollower::setSide(const EstimateSide& side) {
-    side_ = side;
+void TotalsFollower::setCalc(const KeptCalc& calc) {
+    calc_ = calc;
     if (!following_) return;
     if (byBaseIndex()) computeAll();
     changed();
 }
 
-void TotalsFollower::setExtras(const std::vector<model::PositionExtra>& extras) {
+void TotalsFollower::setPositionsData(const std::vector<model::PositionData>& extras) {
     std::vector<size_t> touched;  // rows of positions to compute again
     bool anew = false;            // the positions' make-up changed: everything
-    for (const model::PositionExtra& extra : extras) {
-        model::PositionExtra* kept = nullptr;
-        for (model::PositionExtra& e : side_.extras)
+    for (const model::PositionData& extra : extras) {
+        model::PositionData* kept = nullptr;
+        for (model::PositionData& e : calc_.positions)
             if (e.count == extra.count) {
                 kept = &e;
                 break;
@@ -156,11 +156,11 @@ void TotalsFollower::setExtras(const std::vector<model::PositionExtra>& extras) 
         if (kept && kept->parent == extra.parent && kept->code == extra.code) {
             *kept = extra;  // in place: what points at it stays valid
             const auto at = rowOfCount_.find(extra.count);
-            if (at != rowOfCount_.end() && at->second < extraOfRow_.size() && extraOfRow_[at->second] == kept)
+            if (at != rowOfCount_.end() && at->second < dataOfRow_.size() && dataOfRow_[at->second] == kept)
                 touched.push_back(owner_[at->second]);
         } else {
             if (kept) *kept = extra;
-            else side_.extras.push_back(extra);
+            else calc_.positions.push_back(extra);
             anew = true;
         }
     }
@@ -181,12 +181,12 @@ const model::PositionResult* TotalsFollower::positionOf(size_t row) const {
 
 void TotalsFollower::computeAll() {
     const size_t n = rows_.size();
-    extraOfCount_.clear();
-    for (const model::PositionExtra& e : side_.extras) extraOfCount_.emplace(e.count, &e);
+    dataOfCount_.clear();
+    for (const model::PositionData& e : calc_.positions) dataOfCount_.emplace(e.count, &e);
     rowOfCount_.clear();
     for (size_t i = 0; i < n; ++i) rowOfCount_.emplace(rows_[i].count, i);
-    extraOfRow_ = model::extrasByRow(rows_, side_.extras);
-    owner_ = model::positionOwners(rows_, extraOfRow_);
+    dataOfRow_ = model::dataByRow(rows_, calc_.positions);
+    owner_ = model::positionOwners(rows_, dataOfRow_);
     materials_.assign(n, {});
     place_.assign(n, SIZE_MAX);
     for (size_t i = 0; i < n; ++i)
@@ -196,8 +196,8 @@ void TotalsFollower::computeAll() {
     for (size_t i = 0; i < n; ++i) {
         if (owner_[i] != i) continue;
         place_[i] = result_.positions.size();
-        result_.positions.push_back(model::computePosition(rows_, extraOfRow_, i, materials_[i], side_.params,
-                                                           model::nrSpTables()));
+        result_.positions.push_back(model::computePosition(rows_, dataOfRow_, i, materials_[i], calc_.params,
+                                                           tables_));
         baseIndexSums_.add(result_.positions.back());
     }
     publishSums();
@@ -206,7 +206,7 @@ void TotalsFollower::computeAll() {
 void TotalsFollower::recomputeOwner(size_t owner) {
     model::PositionResult& slot = result_.positions[place_[owner]];
     baseIndexSums_.remove(slot);
-    slot = model::computePosition(rows_, extraOfRow_, owner, materials_[owner], side_.params, model::nrSpTables());
+    slot = model::computePosition(rows_, dataOfRow_, owner, materials_[owner], calc_.params, tables_);
     baseIndexSums_.add(slot);
     publishSums();
 }
@@ -215,19 +215,19 @@ bool TotalsFollower::appendRows(size_t from) {
     for (size_t r = from; r < rows_.size(); ++r) {
         const int32_t count = rows_[r].count;
         if (!rowOfCount_.emplace(count, r).second) return false;  // a number twice: start anew
-        for (const model::PositionExtra& e : side_.extras)
+        for (const model::PositionData& e : calc_.positions)
             if (e.parent == count) return false;  // materials named it before it came
-        const auto at = extraOfCount_.find(count);
-        const model::PositionExtra* extra =
-            at != extraOfCount_.end() && (at->second->code.empty() || at->second->code == rows_[r].code) ? at->second
+        const auto at = dataOfCount_.find(count);
+        const model::PositionData* extra =
+            at != dataOfCount_.end() && (at->second->code.empty() || at->second->code == rows_[r].code) ? at->second
                                                                                                          : nullptr;
         size_t owner = r;
         if (extra && extra->parent != 0 && extra->parent != count) {
             const auto p = rowOfCount_.find(extra->parent);
-            if (p != rowOfCount_.end() && !(extraOfRow_[p->second] && extraOfRow_[p->second]->parent != 0))
+            if (p != rowOfCount_.end() && !(dataOfRow_[p->second] && dataOfRow_[p->second]->parent != 0))
                 owner = p->second;
         }
-        extraOfRow_.push_back(extra);
+        dataOfRow_.push_back(extra);
         owner_.push_back(owner);
         materials_.emplace_back();
         place_.push_back(SIZE_MAX);
@@ -235,12 +235,12 @@ bool TotalsFollower::appendRows(size_t from) {
             materials_[owner].push_back(r);
             model::PositionResult& slot = result_.positions[place_[owner]];
             baseIndexSums_.remove(slot);
-            slot = model::computePosition(rows_, extraOfRow_, owner, materials_[owner], side_.params, model::nrSpTables());
+            slot = model::computePosition(rows_, dataOfRow_, owner, materials_[owner], calc_.params, tables_);
             baseIndexSums_.add(slot);
         } else {
             place_[r] = result_.positions.size();
             result_.positions.push_back(
-                model::computePosition(rows_, extraOfRow_, r, materials_[r], side_.params, model::nrSpTables()));
+                model::computePosition(rows_, dataOfRow_, r, materials_[r], calc_.params, tables_));
             baseIndexSums_.add(result_.positions.back());
         }
     }
@@ -252,7 +252,7 @@ void TotalsFollower::publishSums() {
     result_.problems.clear();
     for (const model::PositionResult& p : result_.positions)
         result_.problems.insert(result_.problems.end(), p.problems.begin(), p.problems.end());
-    baseIndexSums_.finish(side_.params, result_);
+    baseIndexSums_.finish(calc_.params, result_);
 }
 
 /* ------------------------------------------------------------------------------------- */

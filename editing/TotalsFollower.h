@@ -4,7 +4,7 @@
  * so that the totals and charges block can be shown live without walking the table again
  * after every stored change; and the walk over incomplete positions.
  *
- *   editing::TotalsFollower f(Form2->SmetaTable);
+ *   editing::TotalsFollower f(Form2->SmetaTable, model::nrSpTables());
  *   f.onChanged = [&] { show(xls::computeTotals(f.sums(), texts, sep)); };
  *   f.setFollowing(true);            // reads every position once
  *
@@ -15,13 +15,13 @@
  * Only stored positions count: a new row that the grid is still adding does not, and while a
  * position is being edited the rows keep what is stored until it is posted.
  *
- * An estimate by the base-index method (setSide) also has its result kept (baseIndex): a stored
+ * An estimate by the base-index method (setCalc) also has its result kept (baseIndex): a stored
  * edit of a position recomputes that position alone (a material's, its rate's) and the sums of
  * the five types of work; positions appended at the end are added; anything else (a deletion,
  * a table replaced, the parameters changed) computes the estimate anew.
  */
 #include "editing/EstimateRows.h"
-#include "editing/EstimateSide.h"
+#include "editing/KeptCalc.h"
 #include "model/EstimateRows.h"
 #include "model/BaseIndex.h"
 #include "export/EstimateTotals.h"
@@ -36,7 +36,9 @@ namespace talvira::editing {
 
 class TotalsFollower : public storage::TableObserver {
 public:
-    explicit TotalsFollower(storage::TableHandle& smeta);
+    /** Follows `smeta`; an estimate by the base-index method is computed with `tables` (both
+     *  outlive it). */
+    TotalsFollower(storage::TableHandle& smeta, const model::NrSpTables& tables);
     ~TotalsFollower() override;
     TotalsFollower(const TotalsFollower&) = delete;
     TotalsFollower& operator=(const TotalsFollower&) = delete;
@@ -61,15 +63,15 @@ public:
     /** Re-reads every position. */
     void reload();
 
-    /** The estimate's parameters and position data (read from its side file by the caller); by
+    /** The estimate's parameters and position data (read from its calc file by the caller); by
      *  the base-index method the result is computed anew, by the template dropped. */
-    void setSide(const EstimateSide& side);
-    const EstimateSide& side() const { return side_; }
+    void setCalc(const KeptCalc& calc);
+    const KeptCalc& calc() const { return calc_; }
     /** One position's data changed: that position is computed again (or, when it now belongs
      *  to another rate or has another code, the estimate anew). */
-    void setExtra(const model::PositionExtra& extra) { setExtras({extra}); }
+    void setPositionData(const model::PositionData& extra) { setPositionsData({extra}); }
     /** Several positions' data at once (what an Add brings): computed again once. */
-    void setExtras(const std::vector<model::PositionExtra>& extras);
+    void setPositionsData(const std::vector<model::PositionData>& extras);
     /** The result by the base-index method, nullptr for an estimate by the template. */
     const model::BaseIndexResult* baseIndex() const { return byBaseIndex() ? &result_ : nullptr; }
     /** The computed position row `row` belongs to (a material: its rate's), nullptr when none. */
@@ -85,7 +87,7 @@ private:
     void recount();
     void changed();
     bool plainOrder() const;
-    bool byBaseIndex() const { return side_.params.method == model::Method::BaseIndex; }
+    bool byBaseIndex() const { return calc_.params.method == model::Method::BaseIndex; }
     /** The base-index result from scratch. */
     void computeAll();
     /** The position owning `row` computed again, the sums following. */
@@ -96,6 +98,7 @@ private:
     void publishSums();
 
     storage::TableHandle& smeta_;
+    const model::NrSpTables& tables_;
     bool following_ = false;
     std::vector<model::PositionRow> rows_;
     std::vector<char> incompleteRows_;
@@ -104,12 +107,12 @@ private:
     PositionFields fields_;     // places in the handle's field list
     PositionFields inRecords_;  // places in the table's whole records
 
-    // By the base-index method: the side data, and for each row its entry, the row of the
+    // By the base-index method: the calc data, and for each row its entry, the row of the
     // position it belongs to and, for a position, its place in result_.positions.
-    EstimateSide side_;
-    std::unordered_map<int32_t, const model::PositionExtra*> extraOfCount_;
+    KeptCalc calc_;
+    std::unordered_map<int32_t, const model::PositionData*> dataOfCount_;
     std::unordered_map<int32_t, size_t> rowOfCount_;
-    std::vector<const model::PositionExtra*> extraOfRow_;
+    std::vector<const model::PositionData*> dataOfRow_;
     std::vector<size_t> owner_;
     std::vector<std::vector<size_t>> materials_;  // of each position's row
     std::vector<size_t> place_;                   // in result_.positions (owners only)

@@ -11,7 +11,9 @@
  * handle (and the resource, name and unit handles that follow it) is left on the last line
  * visited. Nothing checks that the estimate is open: a closed estimate fails at the first step.
  */
-#include "model/BaseIndex.h"
+#include "model/NrSpTables.h"
+#include "model/Params.h"
+#include "model/PositionData.h"
 #include "storage/TableHandle.h"
 #include "storage/Value.h"
 
@@ -29,6 +31,9 @@ namespace talvira::estimate {
  *  follow its rate's. */
 struct AddContext {
     const model::EstimateParams* params = nullptr;
+    /** The НР and СП tables whose percentages a rate's row keeps (none: the rows are named
+     *  without percentages). */
+    const model::NrSpTables* tables = nullptr;
     /** The name of the rate's collection ("ГЭСНп 01. …"): the type of work when the code
      *  carries no book. */
     std::string_view collectionName;
@@ -37,11 +42,9 @@ struct AddContext {
 /**
  * Appends the current rate and its unaccounted resources to `smeta`, and returns the data each
  * appended position keeps beside the table (the rate first, then its materials):
- * - the rate: its code, the НР and СП references its norm names (PREISK, POSPREISK; several
- *   joined by "; "), the row chosen with its percentage (for the estimate's territory) when the
- *   norm names exactly one, none when it names several (the estimator chooses); the type of
- *   work of the code's book, else of the collection's name; the machinists' labour (BH);
- * - each material: its code, the rate's COUNT as `parent`, the line's KOLL as `perUnit`.
+ * - the rate: model::PositionData::ofRate of its facts (estimate::rateFactsOf: PREISK,
+ *   POSPREISK with several references joined by "; ", BH, the collection's name);
+ * - each material: model::PositionData::ofMaterial, the line's KOLL per unit of the rate.
  * The table receives what it always did, except that in an estimate by the base-index method a
  * material's quantity is left empty: it is its consumption per unit times the rate's quantity,
  * and the rate has none yet (see materialQuantity).
@@ -49,7 +52,7 @@ struct AddContext {
  * lines = Table3 (RESURS), resource = Table4 (RABMAT), resourceName = Table5 (000_NAME),
  * resourceUnit = Table9 (000_EDIZM); the last three follow `lines` through their master links.
  */
-std::vector<model::PositionExtra> addPositions(storage::TableHandle& rate, storage::TableHandle& rateName,
+std::vector<model::PositionData> addPositions(storage::TableHandle& rate, storage::TableHandle& rateName,
                                                storage::TableHandle& rateUnit, storage::TableHandle& lines,
                                                storage::TableHandle& resource, storage::TableHandle& resourceName,
                                                storage::TableHandle& resourceUnit, storage::TableHandle& smeta,
@@ -57,16 +60,8 @@ std::vector<model::PositionExtra> addPositions(storage::TableHandle& rate, stora
 
 /** The same over the main window's norm base handles (Table2, Table1, Table8, Table3, Table4,
  *  Table5, Table9), the collection's name read from Table7. */
-std::vector<model::PositionExtra> addPositions(normbase::NormBase& nb, storage::TableHandle& smeta,
-                                               const model::EstimateParams* params = nullptr);
-
-/** The references a norm names ("Пр/812-011.0; Пр/812-011.1") one by one. */
-std::vector<std::string> splitReferences(std::string_view joined);
-
-/** The rate's data for the estimate's side: its references, and the row with its percentage
- *  chosen when there is one only (see addPositions). */
-void chooseNrSp(model::PositionExtra& e, const std::vector<std::string>& nrChoices,
-                const std::vector<std::string>& spChoices, model::Territory territory,
-                const model::NrSpTables& tables);
+std::vector<model::PositionData> addPositions(normbase::NormBase& nb, storage::TableHandle& smeta,
+                                              const model::EstimateParams* params = nullptr,
+                                              const model::NrSpTables* tables = nullptr);
 
 }  // namespace talvira::estimate

@@ -57,8 +57,8 @@ void createAndOpen(storage::TableHandle& smeta) {
     // A new estimate starts from the default texts, also in place of an older one of its name;
     // a file of the user's that bears the name stays as it is.
     std::error_code ec;
-    if (companionKind(smeta.tablePath()) == CompanionKind::Ours) fs::remove(companionPath(smeta.tablePath()), ec);
-    if (sideIsOurs(smeta.tablePath())) fs::remove(sidePath(smeta.tablePath()), ec);
+    if (keptTextsKind(smeta.tablePath()) == KeptTextsKind::Ours) fs::remove(keptTextsPath(smeta.tablePath()), ec);
+    if (keptCalcIsOurs(smeta.tablePath())) fs::remove(keptCalcPath(smeta.tablePath()), ec);
     smeta.open();
 }
 
@@ -99,37 +99,37 @@ fs::path besideTable(const fs::path& tablePath, const char* extension) {
 
 }  // namespace
 
-fs::path companionPath(const fs::path& tablePath) { return besideTable(tablePath, ".txt"); }
+fs::path keptTextsPath(const fs::path& tablePath) { return besideTable(tablePath, ".txt"); }
 
-fs::path sidePath(const fs::path& tablePath) { return besideTable(tablePath, ".calc"); }
+fs::path keptCalcPath(const fs::path& tablePath) { return besideTable(tablePath, ".calc"); }
 
-const std::string kSideHeader = "# Тальвира: параметры расчета и данные позиций сметы, формат ";
+const std::string kKeptCalcHeader = "# Тальвира: параметры расчета и данные позиций сметы, формат ";
 
-bool sideIsOurs(const fs::path& tablePath) {
-    std::ifstream in(sidePath(tablePath), std::ios::binary);
+bool keptCalcIsOurs(const fs::path& tablePath) {
+    std::ifstream in(keptCalcPath(tablePath), std::ios::binary);
     if (!in) return false;
-    std::string head(kSideHeader.size(), '\0');
+    std::string head(kKeptCalcHeader.size(), '\0');
     in.read(head.data(), static_cast<std::streamsize>(head.size()));
     head.resize(static_cast<size_t>(in.gcount()));
-    return head.empty() || head == kSideHeader;
+    return head.empty() || head == kKeptCalcHeader;
 }
 
-const std::string kCompanionHeader = "# Тальвира 1.0: шапка и ставки сметы (ПОЛЕ=текст до конца строки, UTF-8)";
+const std::string kKeptTextsHeader = "# Тальвира 1.0: шапка и ставки сметы (ПОЛЕ=текст до конца строки, UTF-8)";
 
-CompanionKind companionKind(const fs::path& tablePath) {
-    const fs::path file = companionPath(tablePath);
+KeptTextsKind keptTextsKind(const fs::path& tablePath) {
+    const fs::path file = keptTextsPath(tablePath);
     std::error_code ec;
-    if (!fs::exists(file, ec)) return CompanionKind::Missing;
+    if (!fs::exists(file, ec)) return KeptTextsKind::Missing;
     // Twelve short texts; anything bigger is not ours.
     constexpr uintmax_t kLargest = 1 << 20;
     const uintmax_t size = fs::file_size(file, ec);
     std::ifstream in(file, std::ios::binary);
-    if (ec || size > kLargest || !in) return CompanionKind::Foreign;
+    if (ec || size > kLargest || !in) return KeptTextsKind::Foreign;
     std::ostringstream text;
     text << in.rdbuf();
-    if (in.bad()) return CompanionKind::Foreign;
+    if (in.bad()) return KeptTextsKind::Foreign;
     const std::string content = text.str();
-    if (content.rfind(kCompanionHeader, 0) == 0) return CompanionKind::Ours;
+    if (content.rfind(kKeptTextsHeader, 0) == 0) return KeptTextsKind::Ours;
     // Otherwise ours only when every line is blank, a comment or "NAME=..." with a plain name
     // (a later version's edits are passed over), at least one of them an edit we know; the
     // first other line makes it the user's.
@@ -143,15 +143,15 @@ CompanionKind companionKind(const fs::path& tablePath) {
         anyText = true;
         if (line[0] == '#') continue;
         const size_t eq = line.find('=');
-        if (eq == std::string::npos || eq == 0) return CompanionKind::Foreign;
+        if (eq == std::string::npos || eq == 0) return KeptTextsKind::Foreign;
         const std::string name = line.substr(0, eq);
         const bool plain = std::all_of(name.begin(), name.end(), [](char c) {
             return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '_';
         });
-        if (!plain) return CompanionKind::Foreign;
+        if (!plain) return KeptTextsKind::Foreign;
         anyKnown = anyKnown || std::find(known.begin(), known.end(), name) != known.end();
     }
-    return anyKnown || !anyText ? CompanionKind::Ours : CompanionKind::Foreign;
+    return anyKnown || !anyText ? KeptTextsKind::Ours : KeptTextsKind::Foreign;
 }
 
 }  // namespace talvira::estimate

@@ -62,31 +62,31 @@ void openEstimate(storage::TableHandle& smeta);
 
 /** The file that keeps an estimate's title block and charge rates beside its table:
  *  "Дом.db" -> "Дом.txt" in the same folder, spelt as it is on disk when it exists. */
-std::filesystem::path companionPath(const std::filesystem::path& tablePath);
+std::filesystem::path keptTextsPath(const std::filesystem::path& tablePath);
 
 /** The file that keeps an estimate's parameters of computation and the data of its positions
  *  beside its table: "Дом.db" -> "Дом.calc" in the same folder, spelt as it is on disk when it
  *  exists. */
-std::filesystem::path sidePath(const std::filesystem::path& tablePath);
+std::filesystem::path keptCalcPath(const std::filesystem::path& tablePath);
 
 /** The first line of that file (its version follows: "… формат 1"). */
-extern const std::string kSideHeader;
+extern const std::string kKeptCalcHeader;
 
-/** The side file of the table is there and of this kind (it starts with kSideHeader, or is
+/** The calc file of the table is there and of this kind (it starts with kKeptCalcHeader, or is
  *  empty): a file of the user's that bears the name is never removed or written over. */
-bool sideIsOurs(const std::filesystem::path& tablePath);
+bool keptCalcIsOurs(const std::filesystem::path& tablePath);
 
 /** The first line of every file of title block and charge rates the program writes. */
-extern const std::string kCompanionHeader;
+extern const std::string kKeptTextsHeader;
 
 /** What lies beside an estimate under its companion's name. */
-enum class CompanionKind {
+enum class KeptTextsKind {
     Missing,  // nothing
     Ours,     // written by the program (its first line), empty, or lines "EDIT=text" naming an
               // edit of the estimate window, damaged or not: read, replaced, removed
     Foreign,  // anything else (the user's own notes, a file that cannot be read): never
               // written over or removed
 };
-CompanionKind companionKind(const std::filesystem::path& tablePath);
+KeptTextsKind keptTextsKind(const std::filesystem::path& tablePath);
 
 }  // namespace talvira::estimate

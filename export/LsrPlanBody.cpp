@@ -123,8 +123,16 @@ void Planner::rate(const PositionResult& p, const std::string& chargeTitle) {
     plan_.fill(all, C1, C12, s_.textTop);
 }
 
+std::string Planner::extraPay(const PositionResult& p, const CostRows& rows) const {
+    // Д = r(Q × ОТМ₁ × (K_ОТ − K_ОТМ)): where ОТ bears the larger coefficient the machinists are
+    // paid as the workers are
+    if (p.base.otmExtra.isZero() || rows.otm < 0) return {};
+    return round2(a1(rows.q, C7) + "*" + a1(rows.otm, C8) + "*" + (p.kOt - p.kOtm).text());
+}
+
 CostRows Planner::costLines(const PositionResult& p, int q, bool indexed, Money mRate) {
     CostRows rows;
+    rows.q = q;
     struct Cost {
         int* row;
         bool has;
@@ -161,7 +169,10 @@ CostRows Planner::costLines(const PositionResult& p, int q, bool indexed, Money 
             const std::string kOtm = p.kOtm != kOne ? "*" + a1(rows.otm, C9) : "";
             e = Q + "*((" + a1(r, C8) + "-" + a1(rows.otm, C8) + ")" + kEm + "+" + a1(rows.otm, C8) + kOtm + ")";
         }
-        plan_.formula(r, C10, round2(e), c.amount, s_.money);
+        e = round2(e);
+        // the machinists' extra pay (ОТ bears the larger coefficient) is in ЭМ
+        if (c.key == Element::Em && !extraPay(p, rows).empty()) e += "+" + extraPay(p, rows);
+        plan_.formula(r, C10, e, c.amount, s_.money);
         if (c.withIndex) {
             plan_.number(r, C11, *in_.params.indexOt, s_.coefficient);
             plan_.formula(r, C12, round2(a1(r, C10) + "*" + a1(r, C11)), c.current, s_.money);
@@ -235,6 +246,11 @@ int Planner::fotLine(const PositionResult& p, const CostRows& rows, bool indexed
             base.push_back(a1(r, C10));
             current.push_back(a1(r, C12));
         }
+    // ФОТ + Д, the machinists paid as the workers
+    if (const std::string extra = extraPay(p, rows); !extra.empty()) {
+        base.push_back(extra);
+        current.push_back(round2(extra + "*" + a1(rows.otm, C11)));
+    }
     plan_.formula(fot, C10, joined(base), p.base.fot, s_.money);
     if (indexed) plan_.formula(fot, C12, joined(current), p.current.fot, s_.money);
     keys(fot, Element::Fot, p.workType);

@@ -34,6 +34,7 @@ struct Amount {
 
 /** Rows of a rate's cost lines (-1: the rate has no such element). */
 struct CostRows {
+    int q = -1;  // the position's line (its quantity)
     int ot = -1, em = -1, otm = -1, m = -1;
 };
 
@@ -80,6 +81,8 @@ private:
     void standalone(const model::PositionResult& p);
     void rate(const model::PositionResult& p, const std::string& chargeTitle);
     CostRows costLines(const model::PositionResult& p, int q, bool indexed, Money mRate);
+    /** The formula of the machinists' extra pay, "" when the position has none. */
+    std::string extraPay(const model::PositionResult& p, const CostRows& rows) const;
     void labourLines(const model::PositionResult& p, int q);
     int rateTotal(const model::PositionResult& p, const CostRows& rows, Money mRate);
     std::vector<std::string> pricedMaterials(const model::PositionResult& p, int q);

@@ -41,7 +41,7 @@ struct Norms {
 };
 
 /** "не выбран норматив НР и СП (норма называет несколько: …)". */
-std::string unchosen(std::string_view what, const PositionExtra* extra) {
+std::string unchosen(std::string_view what, const PositionData* extra) {
     std::string text = "не выбран норматив " + std::string(what);
     const std::vector<std::string>* choices = nullptr;
     if (extra) choices = extra->nrChoices.size() > 1 ? &extra->nrChoices : &extra->spChoices;
@@ -54,7 +54,7 @@ std::string unchosen(std::string_view what, const PositionExtra* extra) {
 }
 
 /** The chosen row of НР (nr) or СП and its norm; a problem's text when the row is unknown. */
-std::string normOf(bool nr, const PositionExtra& extra, const EstimateParams& params, const NrSpTables& tables,
+std::string normOf(bool nr, const PositionData& extra, const EstimateParams& params, const NrSpTables& tables,
                    Norms& out) {
     const std::string& row = nr ? extra.nrRow : extra.spRow;
     const NrSpRow* found = tables.find(row);
@@ -65,7 +65,7 @@ std::string normOf(bool nr, const PositionExtra& extra, const EstimateParams& pa
     }
     out.row = found->ref;
     const std::optional<Dec7>& kept = nr ? extra.nrPercent : extra.spPercent;
-    out.norm = kept ? *kept : nr ? found->nrPercent[static_cast<size_t>(params.territory) - 1] : found->spPercent;
+    out.norm = kept ? *kept : nr ? found->nrPercentIn(params.territory) : found->spPercent;
     // Capital repair priced with the norms of new construction (sections I-III); the repair
     // norms' own rows (sections IV, V) and the other works (VI) keep their percentage.
     const bool newConstruction = found->section == "I" || found->section == "II" || found->section == "III";
@@ -75,11 +75,11 @@ std::string normOf(bool nr, const PositionExtra& extra, const EstimateParams& pa
 
 }  // namespace
 
-PositionResult computePosition(const std::vector<PositionRow>& rows, const std::vector<const PositionExtra*>& extraOfRow,
+PositionResult computePosition(const std::vector<PositionRow>& rows, const std::vector<const PositionData*>& dataOfRow,
                                size_t row, const std::vector<size_t>& materialRows, const EstimateParams& params,
                                const NrSpTables& tables) {
     const PositionRow& r = rows[row];
-    const PositionExtra* extra = extraOfRow[row];
+    const PositionData* extra = dataOfRow[row];
     PositionResult p;
     p.row = row;
     p.number = r.count;
@@ -114,10 +114,8 @@ PositionResult computePosition(const std::vector<PositionRow>& rows, const std::
 
     if (extra) {
         for (const Coefficient& c : extra->coefficients) {
-            if (c.value.units() <= 0)
-                return fail("коэффициент " + c.value.text(',') + " недопустим: он должен быть больше нуля");
-            if ((c.targets & (OT | EM | OTM | M | ZT | ZTM)) == 0)
-                return fail("у коэффициента " + c.value.text(',') + " не указано, к чему он применяется");
+            if (const std::string fault = coefficientFault(c); !fault.empty())
+                return fail("коэффициент «" + c.value.text(',') + "»" + fault);
             Dec7* const ks[] = {&p.kOt, &p.kEm, &p.kOtm, &p.kM, &p.kZt, &p.kZtm};
             const unsigned bits[] = {OT, EM, OTM, M, ZT, ZTM};
             for (size_t i = 0; i < 6; ++i)
@@ -138,13 +136,18 @@ PositionResult computePosition(const std::vector<PositionRow>& rows, const std::
             b.ot = roundMoney(p.quantity, p.kOt, p.ot1);
             b.otm = roundMoney(p.quantity, p.kOtm, p.otm1);
             b.em = machines(p.quantity, p.em1, p.otm1, p.kEm, p.kOtm);
+            // The machinists paid as the workers where ОТ bears the larger coefficient.
+            if (p.kOt > p.kOtm) {
+                b.otmExtra = roundMoney(p.quantity, Dec7::fromUnits(p.kOt.units() - p.kOtm.units()), p.otm1);
+                b.em += b.otmExtra;
+            }
             b.m = roundMoney(p.quantity, p.kM, p.m1);
             b.zt = labour(p.quantity, p.zt1, p.kZt);
             b.ztm = labour(p.quantity, p.ztm1, p.kZtm);
         }
         for (size_t m : materialRows) {
             const PositionRow& mr = rows[m];
-            const PositionExtra* me = extraOfRow[m];
+            const PositionData* me = dataOfRow[m];
             PricedMaterial pm;
             pm.row = m;
             pm.perUnit = me ? me->perUnit : Dec7();
@@ -161,7 +164,7 @@ PositionResult computePosition(const std::vector<PositionRow>& rows, const std::
             p.materials.push_back(pm);
         }
         b.pz = b.ot + b.em + b.m;
-        b.fot = b.ot + b.otm;
+        b.fot = b.ot + b.otm + b.otmExtra;
     } catch (const Error& e) {
         return fail(e.what());
     }
@@ -200,7 +203,8 @@ PositionResult computePosition(const std::vector<PositionRow>& rows, const std::
         if (params.indexOt && params.indexOt->units() > 0) {
             c.ot = roundMoney(*params.indexOt, b.ot);
             c.otm = roundMoney(*params.indexOt, b.otm);
-            c.fot = c.ot + c.otm;
+            c.otmExtra = roundMoney(*params.indexOt, b.otmExtra);
+            c.fot = c.ot + c.otm + c.otmExtra;
             c.nr = percentOf(c.fot, p.nrNorm, p.nrFactor);
             c.sp = percentOf(c.fot, p.spNorm, p.spFactor);
         } else {
@@ -216,12 +220,12 @@ PositionResult computePosition(const std::vector<PositionRow>& rows, const std::
 // The estimate
 // ---------------------------------------------------------------------------------------------
 
-std::vector<const PositionExtra*> extrasByRow(const std::vector<PositionRow>& rows,
-                                              const std::vector<PositionExtra>& extras) {
-    std::unordered_map<int32_t, const PositionExtra*> byCount;
+std::vector<const PositionData*> dataByRow(const std::vector<PositionRow>& rows,
+                                              const std::vector<PositionData>& extras) {
+    std::unordered_map<int32_t, const PositionData*> byCount;
     byCount.reserve(extras.size());
-    for (const PositionExtra& e : extras) byCount.emplace(e.count, &e);  // the first entry of a number
-    std::vector<const PositionExtra*> out(rows.size(), nullptr);
+    for (const PositionData& e : extras) byCount.emplace(e.count, &e);  // the first entry of a number
+    std::vector<const PositionData*> out(rows.size(), nullptr);
     if (byCount.empty()) return out;
     for (size_t i = 0; i < rows.size(); ++i) {
         const auto at = byCount.find(rows[i].count);
@@ -231,7 +235,7 @@ std::vector<const PositionExtra*> extrasByRow(const std::vector<PositionRow>& ro
 }
 
 std::vector<size_t> positionOwners(const std::vector<PositionRow>& rows,
-                                   const std::vector<const PositionExtra*>& extraOfRow) {
+                                   const std::vector<const PositionData*>& dataOfRow) {
     std::vector<size_t> owner(rows.size());
     std::unordered_map<int32_t, size_t> rowOfCount;
     rowOfCount.reserve(rows.size());
@@ -240,11 +244,11 @@ std::vector<size_t> positionOwners(const std::vector<PositionRow>& rows,
         rowOfCount.emplace(rows[i].count, i);
     }
     for (size_t i = 0; i < rows.size(); ++i) {
-        const PositionExtra* e = extraOfRow[i];
+        const PositionData* e = dataOfRow[i];
         if (!e || e->parent == 0 || e->parent == rows[i].count) continue;
         const auto at = rowOfCount.find(e->parent);
         if (at == rowOfCount.end()) continue;  // its rate is gone: a position of its own
-        const PositionExtra* pe = extraOfRow[at->second];
+        const PositionData* pe = dataOfRow[at->second];
         if (pe && pe->parent != 0) continue;   // a material's material is none
         owner[i] = at->second;
     }
@@ -261,7 +265,8 @@ void BaseIndexSums::apply(const PositionResult& p, int sign) {
     const Elements& b = p.base;
     for (auto [to, v] : {std::pair{&t.base.ot, b.ot}, {&t.base.em, b.em}, {&t.base.otm, b.otm}, {&t.base.m, b.m},
                          {&t.base.pz, b.pz}, {&t.base.fot, b.fot}, {&t.base.nr, b.nr}, {&t.base.sp, b.sp},
-                         {&t.base.total, b.total}, {&t.current.ot, p.current.ot}, {&t.current.otm, p.current.otm},
+                         {&t.base.total, b.total}, {&t.base.otmExtra, b.otmExtra}, {&t.current.ot, p.current.ot},
+                         {&t.current.otm, p.current.otm}, {&t.current.otmExtra, p.current.otmExtra},
                          {&t.current.fot, p.current.fot}, {&t.current.nr, p.current.nr},
                          {&t.current.sp, p.current.sp}})
         add(*to, v);
@@ -301,7 +306,7 @@ void BaseIndexSums::finish(const EstimateParams& params, BaseIndexResult& out) c
         c.total = c.pz + c.nr + c.sp;
         for (auto [to, v] : {std::pair{&out.total.base, &w.base}, {&out.total.current, &w.current}}) {
             to->ot += v->ot, to->em += v->em, to->otm += v->otm, to->m += v->m, to->pz += v->pz;
-            to->fot += v->fot, to->nr += v->nr, to->sp += v->sp, to->total += v->total;
+            to->fot += v->fot, to->nr += v->nr, to->sp += v->sp, to->total += v->total, to->otmExtra += v->otmExtra;
             to->zt += v->zt;
             to->ztm += v->ztm;
         }
@@ -319,10 +324,10 @@ void BaseIndexSums::finish(const EstimateParams& params, BaseIndexResult& out) c
     out.currentComplete = out.total.currentDefined;
 }
 
-BaseIndexResult computeBaseIndex(const std::vector<PositionRow>& rows, const std::vector<PositionExtra>& extras,
+BaseIndexResult computeBaseIndex(const std::vector<PositionRow>& rows, const std::vector<PositionData>& extras,
                          const EstimateParams& params, const NrSpTables& tables) {
-    const std::vector<const PositionExtra*> extraOfRow = extrasByRow(rows, extras);
-    const std::vector<size_t> owner = positionOwners(rows, extraOfRow);
+    const std::vector<const PositionData*> dataOfRow = dataByRow(rows, extras);
+    const std::vector<size_t> owner = positionOwners(rows, dataOfRow);
     std::vector<std::vector<size_t>> materials(rows.size());
     for (size_t i = 0; i < rows.size(); ++i)
         if (owner[i] != i) materials[owner[i]].push_back(i);
@@ -332,7 +337,7 @@ BaseIndexResult computeBaseIndex(const std::vector<PositionRow>& rows, const std
     BaseIndexSums sums;
     for (size_t i = 0; i < rows.size(); ++i) {
         if (owner[i] != i) continue;
-        PositionResult p = computePosition(rows, extraOfRow, i, materials[i], params, tables);
+        PositionResult p = computePosition(rows, dataOfRow, i, materials[i], params, tables);
         sums.add(p);
         out.problems.insert(out.problems.end(), p.problems.begin(), p.problems.end());
         out.positions.push_back(std::move(p));

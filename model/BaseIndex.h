@@ -12,13 +12,14 @@
  *
  * Terms, per unit of a rate in base prices: ОТ workers' wages (OSNZP), ЭМ machines (EXPLMASH)
  * including ОТМ machinists' wages (ZPMASH), М priced materials (MATER), ЗТ / ЗТМ labour of
- * workers / machinists (TRUD / PositionExtra::machinistLabour). ПЗ = ОТ + ЭМ + М, ФОТ = ОТ + ОТМ.
+ * workers / machinists (TRUD / PositionData::machinistLabour). ПЗ = ОТ + ЭМ + М, ФОТ = ОТ + ОТМ + Д.
  *
  *   ОТ  = r(Q × ОТ₁ × K_ОТ)      ОТМ = r(Q × ОТМ₁ × K_ОТМ)      М = r(Q × М₁ × K_М)
- *   ЭМ  = r(Q × ((ЭМ₁ − ОТМ₁) × K_ЭМ + ОТМ₁ × K_ОТМ))
+ *   ЭМ  = r(Q × ((ЭМ₁ − ОТМ₁) × K_ЭМ + ОТМ₁ × K_ОТМ)) + Д
+ *   Д   = r(Q × ОТМ₁ × (K_ОТ − K_ОТМ)) when K_ОТ > K_ОТМ, else 0: the machinists' extra pay
  *   НР  = r(ФОТ × Н_нр × k_нр / 100)      СП = r(ФОТ × Н_сп × k_сп / 100)
  *   total = ПЗ + НР + СП, ПЗ counting the materials priced within the position, each r(qty × price)
- *   current, per position: ОТ, ОТМ by I_ОТ, ФОТ, НР, СП from them;
+ *   current, per position: ОТ, ОТМ, Д by I_ОТ, ФОТ, НР, СП from them;
  *   current, per type of work: ЭМ by I_ЭМ, М by I_М (оборудование by I_оборудования) on its sums.
  *
  * Capital repair (EstimateParams::capitalRepair) multiplies НР by 0.9 and СП by 0.85 for the rows
@@ -51,7 +52,7 @@ namespace talvira::model {
  * `extras` the data kept beside the table (any order; a position without an entry is a rate
  * with no НР/СП row and no coefficients, or a material of its own when it has only a price).
  */
-BaseIndexResult computeBaseIndex(const std::vector<PositionRow>& rows, const std::vector<PositionExtra>& extras,
+BaseIndexResult computeBaseIndex(const std::vector<PositionRow>& rows, const std::vector<PositionData>& extras,
                          const EstimateParams& params, const NrSpTables& tables);
 
 // ---------------------------------------------------------------------------------------------
@@ -60,18 +61,18 @@ BaseIndexResult computeBaseIndex(const std::vector<PositionRow>& rows, const std
 
 /** For each row, the extra kept for its COUNT (nullptr when none, or when it was written for
  *  another code). */
-std::vector<const PositionExtra*> extrasByRow(const std::vector<PositionRow>& rows,
-                                              const std::vector<PositionExtra>& extras);
+std::vector<const PositionData*> dataByRow(const std::vector<PositionRow>& rows,
+                                              const std::vector<PositionData>& extras);
 
 /** For each row, the row of the position it belongs to: itself for a rate or a position of its
  *  own, its rate's row for a material whose rate (`parent`) is in the estimate. */
 std::vector<size_t> positionOwners(const std::vector<PositionRow>& rows,
-                                   const std::vector<const PositionExtra*>& extraOfRow);
+                                   const std::vector<const PositionData*>& dataOfRow);
 
 /** One position: the rate or position of its own at `row`, with the materials of the rate at
  *  `materialRows` (table order). */
 PositionResult computePosition(const std::vector<PositionRow>& rows,
-                               const std::vector<const PositionExtra*>& extraOfRow, size_t row,
+                               const std::vector<const PositionData*>& dataOfRow, size_t row,
                                const std::vector<size_t>& materialRows, const EstimateParams& params,
                                const NrSpTables& tables);
 

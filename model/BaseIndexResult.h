@@ -12,10 +12,15 @@
 
 namespace talvira::model {
 
-/** Elements of cost. In base prices every member is defined; in current prices ОТ, ОТМ, ФОТ, НР
- *  and СП per position, and every member per type of work and for the estimate. */
+/** Elements of cost. In base prices every member is defined; in current prices ОТ, ОТМ, Д, ФОТ,
+ *  НР and СП per position, and every member per type of work and for the estimate. */
 struct Elements {
     Money ot, em, otm, m, pz, fot, nr, sp, total;
+    /** Д, the machinists' extra pay: where the coefficient on ОТ exceeds the one on ОТМ the
+     *  machinists are paid as the workers are, r(Q × ОТМ₁ × (K_ОТ − K_ОТМ)); it is in ЭМ, ФОТ (so
+     *  in НР and СП) and the total; in current prices r(Д × I_ОТ). The expertise XML's
+     *  MachinistSalaryExtra. */
+    Money otmExtra;
     Dec7 zt, ztm;            // labour, чел.-ч (base only)
     bool operator==(const Elements&) const = default;
 };

@@ -19,8 +19,10 @@ struct NrSpRow {
     std::string section;      // "I"
     std::string group;        // wording of the parent item, may be empty
     std::string workType;     // wording of the row («Полы»)
-    std::array<Dec7, 3> nrPercent;   // by Territory (Ordinary, Mprks, Rks)
+    std::array<Dec7, 3> nrPercent;   // by Territory (Ordinary, Mprks, Rks): read through nrPercentIn
     Dec7 spPercent;
+    /** The НР percentage of the territory's column (the one place that knows the column order). */
+    Dec7 nrPercentIn(Territory territory) const { return nrPercent[static_cast<size_t>(territory) - 1]; }
     std::string collections;
     /** "Полы" or "Земляные работы, выполняемые: механизированным способом". */
     std::string title() const;

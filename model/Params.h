@@ -6,7 +6,9 @@
  */
 #include "common/Decimal.h"
 #include <optional>
+#include <cstdint>
 #include <string>
+#include <string_view>
 
 namespace talvira::model {
 
@@ -26,5 +28,24 @@ struct EstimateParams {
     std::string baseLevel;             // the base's price level: «01.01.2000», «01.01.2022»
     bool operator==(const EstimateParams&) const = default;
 };
+
+/**
+ * Sets the parameter `key` of `params` from its text, as the kept file, the command line and the
+ * parameters dialog give it: method=template|421, territory=1|2|3, repair=0|1, region, level,
+ * letter, baselevel, index.ot, index.em, index.m, index.eq (an index: typedNumber above zero;
+ * blank: none). Returns "" when set, else the fault as the tail of a message after the value
+ * («— ожидается template или 421», «— не число», «— число слишком велико», «— нужно число
+ * больше нуля») and nothing is set; `known` false for a key that is none of these.
+ * `typed` (the estimator's input, not a file the program wrote) also refuses an index above
+ * kLargestIndex, which no index letter gives: it is a slip of the keyboard.
+ */
+std::string setParam(EstimateParams& params, std::string_view key, std::string_view value, bool& known,
+                     bool typed = true);
+/** No index into current prices comes near it (the largest, to 2001 prices, are below 100). */
+inline constexpr int64_t kLargestIndex = 10'000;
+/** The parameter's name as the estimator reads it: "Индекс ОТ"; the key itself when unknown. */
+std::string paramCaption(std::string_view key);
+/** The name with its key, as the command line names it: "Индекс ОТ (index.ot)". */
+std::string paramName(std::string_view key);
 
 }  // namespace talvira::model

@@ -2,6 +2,8 @@
 
 #include "common/Error.h"
 #include "common/TextFold.h"
+#include "model/NrSpTables.h"
+#include "model/TypedNumber.h"
 
 #include <cstdint>
 
@@ -95,6 +97,78 @@ std::string targetsText(unsigned targets) {
         out += t.name;
     }
     return out;
+}
+
+// ---------------------------------------------------------------------------------------------
+// A position's data
+// ---------------------------------------------------------------------------------------------
+
+std::string coefficientFault(const Coefficient& c) {
+    if (c.value.units() <= 0) return " — нужно число больше нуля";
+    if ((c.targets & (OT | EM | OTM | M | ZT | ZTM)) == 0)
+        return ": не указано, к чему он применяется (ОТ, ЭМ, ОТМ, М, ЗТ, ЗТМ)";
+    return {};
+}
+
+std::string unknownRowMessage(std::string_view what, std::string_view row) {
+    return std::string(what) + " «" + std::string(row) + "»: такой строки нет в таблицах приказов 812/пр и 774/пр.";
+}
+
+PositionData PositionData::ofRate(int32_t count, const RateFacts& facts, Territory territory,
+                                  const NrSpTables& tables) {
+    PositionData d;
+    d.count = count;
+    d.code = facts.code;
+    d.nrChoices = facts.nrChoices;
+    d.spChoices = facts.spChoices;
+    // One reference: the row is the norm's own. Several: the estimator chooses, none is taken.
+    // A row the tables lack stays named: the computation tells it.
+    if (facts.nrChoices.size() == 1) {
+        d.nrRow = rowOfReference(facts.nrChoices[0]);
+        if (const NrSpRow* r = tables.find(d.nrRow)) d.nrPercent = r->nrPercentIn(territory);
+    }
+    if (facts.spChoices.size() == 1) {
+        d.spRow = rowOfReference(facts.spChoices[0]);
+        if (const NrSpRow* r = tables.find(d.spRow)) d.spPercent = r->spPercent;
+    }
+    d.workType = workTypeOfBook(facts.code);
+    if (!d.workType) d.workType = facts.workType;
+    d.machinistLabour = facts.machinistLabour;
+    return d;
+}
+
+PositionData PositionData::ofMaterial(int32_t count, std::string code, int32_t parent, Dec7 perUnit) {
+    PositionData d;
+    d.count = count;
+    d.code = std::move(code);
+    d.parent = parent;
+    d.perUnit = perUnit;
+    return d;
+}
+
+bool PositionData::chooseRow(std::string_view row, Territory territory, const NrSpTables& tables) {
+    nrPercent.reset();
+    spPercent.reset();
+    const NrSpRow* found = row.empty() ? nullptr : tables.find(row);
+    nrRow = spRow = found ? found->ref : rowOfReference(row);
+    // The percentages of the moment are kept with the row: a later change of the tables is
+    // told, never taken silently.
+    if (found) {
+        nrPercent = found->nrPercentIn(territory);
+        spPercent = found->spPercent;
+    }
+    return found || row.empty();
+}
+
+void PositionData::addCoefficient(std::string_view value, unsigned targets, std::string reason, std::string_view what) {
+    const Coefficient c{typedNumber(value, what, Sign::Positive), targets & (OT | EM | OTM | M | ZT | ZTM), std::move(reason)};
+    if (const std::string fault = coefficientFault(c); !fault.empty())
+        throw Error(std::string(what) + fault + ".");
+    coefficients.push_back(c);
+}
+
+void PositionData::setPerUnit(std::string_view value) {
+    perUnit = typedNumber(value, "Расход на единицу расценки", Sign::NotNegative);
 }
 
 }  // namespace talvira::model

@@ -60,6 +60,7 @@ void elements(Obj& o, std::string_view name, const Elements& e, bool current, bo
     m.money("ot", e.ot);
     if (ownLines || !current) m.money("em", e.em);
     m.money("otm", e.otm);
+    if (!e.otmExtra.isZero()) m.money("otm_extra", e.otmExtra);  // the machinists' extra pay, where there is one
     if (ownLines || !current) {
         m.money("m", e.m);
         m.money("pz", e.pz);

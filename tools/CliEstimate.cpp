@@ -4,9 +4,7 @@
 #include "tools/CliShared.h"
 
 #include "common/Error.h"
-#include "editing/EstimateSide.h"
-#include "estimate/AddPositions.h"
-#include "estimate/EstimateFields.h"
+#include "editing/EstimateDocument.h"
 #include "estimate/EstimateFile.h"
 #include "normbase/NormBase.h"
 #include "normbase/NormBaseFields.h"
@@ -15,6 +13,7 @@
 #include "storage/TableDump.h"
 #include "storage/TableHandle.h"
 
+#include <filesystem>
 #include <iostream>
 #include <string>
 
@@ -23,23 +22,42 @@ namespace talvira::cli {
 namespace {
 
 const char* const kUsage =
-    "использование: talvira-cli estimate new DIR NAME\n"
+    "использование: talvira-cli estimate new DIR NAME [--base BASE_DIR]\n"
     "               talvira-cli estimate add BASE_DIR ESTIMATE.db CODE [--filter]\n"
     "               talvira-cli estimate show ESTIMATE.db\n"
     "               talvira-cli estimate totals ESTIMATE.db [--json] [--text CONTROL=TEXT]... [--locale ru_RU]\n"
     "               talvira-cli estimate params ESTIMATE.db [KEY=VALUE]... [--base BASE_DIR]\n"
     "               talvira-cli estimate set ESTIMATE.db POSITION KEY=VALUE...";
 
+/** The norm base beside the estimates' folder (<start>/Smeti beside <start>/Base), as the
+ *  program started in <start> has it; empty when there is none. */
+std::filesystem::path baseBeside(const std::string& estimatesDir) {
+    const std::filesystem::path base =
+        normbase::baseDirectory(std::filesystem::absolute(estimatesDir).lexically_normal().parent_path().string());
+    std::error_code ec;
+    return std::filesystem::is_directory(base, ec) ? base : std::filesystem::path();
+}
+
 int newCommand(const Args& args) {
-    if (args.size() != 3) throw Error(kUsage);
-    const std::string& dir = args[1];
-    const std::string& name = args[2];
-    estimate::checkEstimateName(name);
-    if (estimate::estimateExists(dir, name))
+    std::string baseDir;
+    Args rest;
+    const ArgReader reader{"talvira-cli estimate new", kUsage};
+    for (size_t i = 1; i < args.size(); ++i) {
+        if (args[i] == "--base") baseDir = reader.value(args, i);
+        else rest.push_back(args[i]);
+    }
+    if (rest.size() != 2) throw Error(kUsage);
+    const std::string& dir = rest[0];
+    const std::string& name = rest[1];
+    if (editing::EstimateDocument::wouldReplace(dir, name))
         throw Error("Смета «" + name + "» в папке «" + dir + "» уже существует: она не заменена.");
+    // As the window makes it: the title block and rates kept beside it, and on an imported base
+    // the base-index method at the base's level.
     storage::TableHandle smeta("SmetaTable");
-    estimate::bindEstimate(smeta, dir, name);
-    estimate::createAndOpen(smeta);
+    editing::EstimateDocument doc(smeta, '.');
+    doc.setNormBaseDirectory(baseDir.empty() ? baseBeside(dir) : std::filesystem::path(baseDir));
+    doc.create(dir, name);
+    doc.close();
     std::cout << estimate::estimatePath(dir, name) << "\n";
     return 0;
 }
@@ -86,18 +104,11 @@ int addCommand(const Args& args) {
         std::cerr << "Расценка с шифром «" << code << "» в нормативной базе «" << baseDir << "» не найдена.\n";
         return 1;
     }
-    storage::TableHandle smeta("SmetaTable");
-    openEstimate(smeta, rest[1]);
-    const int before = smeta.recordCount();
-    editing::EstimateSide side = editing::loadEstimateSide(smeta.tablePath());
-    if (side.params.method == model::Method::BaseIndex) {
-        // What each new position keeps beside the table goes with it.
-        for (model::PositionExtra& e : estimate::addPositions(nb, smeta, &side.params)) side.extraFor(e.count) = std::move(e);
-        editing::saveEstimateSide(smeta.tablePath(), side);
-    } else {
-        estimate::addPositions(nb, smeta);
-    }
-    std::cout << "Добавлено позиций: " << smeta.recordCount() - before << "\n";
+    OpenedEstimate opened(rest[1], baseDir);
+    const int before = opened.smeta.recordCount();
+    // What each new position keeps beside the table goes with it, as the window's Add gives it.
+    opened.doc.addRate(nb);
+    std::cout << "Добавлено позиций: " << opened.smeta.recordCount() - before << "\n";
     normbase::ResourcePrices prices(nb);
     if (const auto id = nb.Table2.fieldValue(normbase::fld::ID); !id.isEmpty())
         if (const auto& missing = prices.unpriced(id.asInteger()); !missing.empty())

@@ -6,15 +6,13 @@
 #include "tools/CliShared.h"
 
 #include "common/Error.h"
-#include "editing/EstimateRows.h"
-#include "editing/EstimateSide.h"
-#include "editing/BaseIndexRules.h"
-#include "estimate/EstimateFields.h"
-#include "model/BaseIndex.h"
+#include "editing/EstimateDocument.h"
+#include "model/BaseIndexResult.h"
+#include "model/TypedNumber.h"
 #include "model/ResultJson.h"
 
+#include <filesystem>
 #include <iostream>
-#include <map>
 
 namespace talvira::cli {
 
@@ -37,19 +35,6 @@ std::pair<std::string, std::string> keyValue(const std::string& arg, const char*
     return {arg.substr(0, eq), arg.substr(eq + 1)};
 }
 
-/** A number as typed, point or comma; talvira::Error naming the field. */
-Dec7 number(const std::string& value, const std::string& field) {
-    const std::optional<Dec7> d = Dec7::tryParse(value);
-    if (!d) throw Error(field + ": «" + value + "» не число");
-    return *d;
-}
-
-Dec7 positive(const std::string& value, const std::string& field) {
-    const Dec7 d = number(value, field);
-    if (d.units() <= 0) throw Error(field + ": «" + value + "» — должно быть больше нуля");
-    return d;
-}
-
 std::string optionalText(const std::optional<Dec7>& d) { return d ? d->text() : std::string(); }
 
 void printParams(const model::EstimateParams& p) {
@@ -66,12 +51,32 @@ void printParams(const model::EstimateParams& p) {
               << "index.eq=" << optionalText(p.indexEq) << "\n";
 }
 
-/** The estimate's positions with their codes, the cursor left where it was. */
-std::vector<model::PositionRow> rowsOf(storage::TableHandle& smeta) { return editing::readPositionRows(smeta); }
+void tellDifferences(const editing::EstimateDocument& doc) {
+    for (const editing::PercentDifference& d : doc.percentDifferences()) std::cerr << d.text() << "\n";
+}
 
-void tellDifferences(const std::vector<model::PositionRow>& rows, const editing::EstimateSide& side) {
-    for (const editing::PercentDifference& d : editing::percentDifferences(rows, side, model::nrSpTables()))
-        std::cerr << d.text() << "\n";
+/** Whether a position of the estimate has no data kept for it (made by the template). */
+bool someWithoutData(const editing::EstimateDocument& doc) {
+    for (const model::PositionRow& r : doc.follower().rows()) {
+        const model::PositionData* d = doc.calc().find(r.count);
+        if (!d || !(d->code.empty() || d->code == r.code)) return true;
+    }
+    return false;
+}
+
+/** The norm base a switch to the base-index method takes its positions' data from: the one
+ *  given, else the one the estimate remembers when it is still there; talvira::Error naming
+ *  --base otherwise. */
+std::filesystem::path baseForSwitch(const editing::EstimateDocument& doc, const std::string& given) {
+    if (!given.empty()) return given;
+    const std::string& kept = doc.calc().base;
+    std::error_code ec;
+    if (!kept.empty() && std::filesystem::is_directory(kept, ec)) return kept;
+    throw Error(kept.empty()
+                    ? "Смета не знает, из какой нормативной базы взяты её расценки: данные позиций для метода 421 "
+                      "взять неоткуда. Укажите базу: --base BASE_DIR (ничего не сохранено)."
+                    : "Нормативной базы «" + kept + "», из которой взяты расценки сметы, больше нет. Укажите базу: "
+                      "--base BASE_DIR (ничего не сохранено).");
 }
 
 }  // namespace
@@ -90,47 +95,34 @@ int paramsCommand(const Args& args) {
         else settings.push_back(keyValue(args[i], kParamsUsage));
     }
     if (path.empty()) throw Error(kParamsUsage);
-    storage::TableHandle smeta("SmetaTable");
-    openEstimate(smeta, path);  // an estimate, or its error
-    editing::EstimateSide side = editing::loadEstimateSide(smeta.tablePath());
-    std::vector<model::PositionRow> rows = rowsOf(smeta);
+    OpenedEstimate opened(path);  // an estimate, or its error
+    editing::EstimateDocument& doc = opened.doc;
     if (settings.empty()) {
-        printParams(side.params);
-        tellDifferences(rows, side);
+        printParams(doc.calc().params);
+        tellDifferences(doc);
         return 0;
     }
 
     // Everything is read first: one bad value and nothing is stored.
-    editing::EstimateSide next = side;
-    model::EstimateParams& p = next.params;
-    std::optional<model::Territory> territory;
+    model::EstimateParams p = doc.calc().params;
+    bool baseLevelGiven = false;
     for (const auto& [key, value] : settings) {
-        model::EstimateParams set = p;
         bool known = true;
-        if (const std::string expected = editing::setParam(set, key, value, known); !expected.empty())
-            throw Error(editing::paramName(key) + ": «" + value + "»" + expected);
+        if (const std::string fault = model::setParam(p, key, value, known); !fault.empty())
+            throw Error(model::typedFaultMessage(model::paramName(key), value, fault));
         if (!known) throw Error("Неизвестный параметр «" + key + "»\n" + kParamsUsage);
-        // the territory is changed with the rows of НР and СП that depend on it, once all is read
-        if (key == "territory") territory = set.territory;
-        else p = std::move(set);
+        baseLevelGiven = baseLevelGiven || key == "baselevel";
     }
-    if (territory) editing::setTerritory(next, *territory, model::nrSpTables());
-
     // An estimate made by the template, now by the base-index method: its positions get their
-    // data as Add would have given it, and its materials follow their rates.
-    std::vector<editing::QuantityChange> follow;
-    if (p.method == model::Method::BaseIndex && side.params.method != model::Method::BaseIndex) {
-        const editing::RateLookup lookup = baseDir.empty() ? editing::RateLookup() : editing::rateLookupOf(baseDir, rows);
-        editing::DerivedSide derived = editing::deriveSide(rows, next, lookup, model::nrSpTables());
-        for (model::PositionExtra& e : derived.extras) next.extraFor(e.count) = std::move(e);
-        follow = std::move(derived.quantities);
-        std::cerr << "Данные позиций получены: " << derived.extras.size() << "; материалов, следующих за расценкой: "
-                  << follow.size() << "\n";
-    }
-    editing::saveEstimateSide(smeta.tablePath(), next);
-    editing::applyQuantities(smeta, follow);
-    printParams(next.params);
-    tellDifferences(rows, next);
+    // data from the base they came from, as the window gives them from the base it has open.
+    const bool switching = p.method == model::Method::BaseIndex && !doc.byBaseIndex();
+    if (switching && someWithoutData(doc)) doc.setNormBaseDirectory(baseForSwitch(doc, baseDir));
+    const size_t before = doc.calc().positions.size();
+    doc.setParams(p, baseLevelGiven);
+    if (switching)
+        std::cerr << "Данные позиций получены: " << doc.calc().positions.size() - before << "\n";
+    printParams(doc.calc().params);
+    tellDifferences(doc);
     return 0;
 }
 
@@ -149,88 +141,61 @@ int setCommand(const Args& args) {
     } catch (const std::exception&) {
         throw Error("Позиция: «" + args[2] + "» не номер позиции (№)\n" + kSetUsage);
     }
-    storage::TableHandle smeta("SmetaTable");
-    openEstimate(smeta, path);
-    editing::EstimateSide side = editing::loadEstimateSide(smeta.tablePath());
-    const std::vector<model::PositionRow> rows = rowsOf(smeta);
-    size_t row = rows.size();
-    for (size_t i = 0; i < rows.size(); ++i)
-        if (rows[i].count == position) row = i;
-    if (row == rows.size()) throw Error("Позиции № " + args[2] + " в смете нет");
-    const model::PositionRow& r = rows[row];
+    OpenedEstimate opened(path);
+    editing::EstimateDocument& doc = opened.doc;
+    const std::optional<size_t> row = doc.rowOf(position);
+    if (!row) throw Error("Позиции № " + args[2] + " в смете нет");
+    const model::PositionRow r = doc.follower().rows()[*row];
 
     // Read everything first: one bad value and nothing is stored.
     std::optional<Dec7> quantity, price;
-    model::PositionExtra extra = side.extraOf(position) ? *side.extraOf(position) : model::PositionExtra{};
-    extra.count = position;
-    bool extraChanged = false, coefficientsGiven = false;
+    model::PositionData data = doc.positionData(position);
+    bool dataChanged = false, coefficientsGiven = false;
     for (size_t i = 3; i < args.size(); ++i) {
         const auto [key, value] = keyValue(args[i], kSetUsage);
         if (key == "qty") {
-            quantity = number(value, "Количество (qty)");
-            if (quantity->units() < 0) throw Error("Количество (qty): «" + value + "» — не может быть отрицательным");
+            quantity = model::typedNumber(value, "Количество (qty)", model::Sign::NotNegative);
         } else if (key == "price") {
-            price = number(value, "Цена (price)");
-            if (price->units() < 0) throw Error("Цена (price): «" + value + "» — не может быть отрицательной");
+            price = model::typedNumber(value, "Цена (price)", model::Sign::NotNegative);
             if (r.baseWages != 0 || r.machines != 0 || r.machineWages != 0 || r.labour != 0)
                 throw Error("Цена (price): позиция " + args[2] + " — расценка; цену задают материалу");
         } else if (key == "nrsp") {
-            const model::NrSpRow* t = model::nrSpTables().find(value);
-            if (!t) throw Error("Норматив НР и СП (nrsp): строки «" + value + "» нет в таблицах 812/пр и 774/пр");
-            extra.nrRow = extra.spRow = t->ref;
-            extra.nrPercent = t->nrPercent[static_cast<size_t>(side.params.territory) - 1];
-            extra.spPercent = t->spPercent;
-            extraChanged = true;
+            if (!data.chooseRow(value, doc.calc().params.territory, doc.tables()))
+                throw Error(model::unknownRowMessage("Норматив НР и СП (nrsp)", value));
+            dataChanged = true;
         } else if (key == "worktype") {
-            extra.workType = model::workTypeFromText(value);
-            if (!extra.workType)
+            data.workType = model::workTypeFromText(value);
+            if (!data.workType)
                 throw Error("Вид работ (worktype): «" + value +
                             "» — ожидается строительные, монтажные, пусконаладочные, оборудование или прочие");
-            extraChanged = true;
+            dataChanged = true;
         } else if (key == "coef") {
-            if (!coefficientsGiven) extra.coefficients.clear();  // the list given here replaces the kept one
-            coefficientsGiven = extraChanged = true;
+            if (!coefficientsGiven) data.coefficients.clear();  // the list given here replaces the kept one
+            coefficientsGiven = dataChanged = true;
             if (value.empty()) continue;
             const size_t a = value.find(':');
             const size_t b = a == std::string::npos ? a : value.find(':', a + 1);
             if (a == std::string::npos)
                 throw Error("Коэффициент (coef): «" + value + "» — ожидается ЗНАЧЕНИЕ:ЭЛЕМЕНТЫ[:ОСНОВАНИЕ]");
-            model::Coefficient c;
-            c.value = positive(value.substr(0, a), "Коэффициент (coef)");
             const std::string targets = value.substr(a + 1, b == std::string::npos ? b : b - a - 1);
             const std::optional<unsigned> bits = model::targetsFromText(targets);
             if (!bits)
                 throw Error("Коэффициент (coef): элементы «" + targets + "» — ожидаются ОТ, ЭМ, ОТМ, М, ЗТ, ЗТМ через «+»");
-            c.targets = *bits;
-            if (b != std::string::npos) c.reason = value.substr(b + 1);
-            extra.coefficients.push_back(c);
+            data.addCoefficient(value.substr(0, a), *bits, b == std::string::npos ? std::string() : value.substr(b + 1),
+                                "Коэффициент (coef)");
         } else {
             throw Error("Неизвестный ключ «" + key + "»\n" + kSetUsage);
         }
     }
 
-    if (extraChanged) {
-        extra.code = r.code;  // the data is this position's, also after the estimate is cleared
-        side.extraFor(position) = extra;
-        editing::saveEstimateSide(smeta.tablePath(), side);
-    }
-    if (quantity || price) {
-        storage::PositionKept kept(smeta);
-        smeta.moveTo(static_cast<int>(row));
-        smeta.edit();
-        if (quantity) smeta.setFieldValue(estimate::fld::KOLVO, storage::Value::real(quantity->toDouble()));
-        if (price) {
-            smeta.setFieldValue(estimate::fld::STOIM, storage::Value::real(price->toDouble()));
-            smeta.setFieldValue(estimate::fld::MATER, storage::Value::real(price->toDouble()));
-        }
-        smeta.post();
-    }
+    if (dataChanged) doc.setPositionData(data);
+    const std::vector<model::PositionRow> was = doc.follower().rows();
+    doc.setAmounts(position, quantity, price);
+    // The materials that followed their rate, as the window shows them after the typed quantity.
     size_t followed = 0;
-    if (quantity) {
-        const std::vector<editing::QuantityChange> follow = editing::followingQuantities(rowsOf(smeta), side, row);
-        editing::applyQuantities(smeta, follow);
-        followed = follow.size();
-    }
+    const std::vector<model::PositionRow>& now = doc.follower().rows();
+    for (size_t i = 0; i < now.size() && i < was.size(); ++i)
+        if (i != *row && now[i].quantity != was[i].quantity) ++followed;
     std::cout << "Позиция " << position << " изменена";
     if (followed) std::cout << "; количество материалов пересчитано: " << followed;
     std::cout << "\n";
@@ -250,6 +215,7 @@ void printElements(const model::Elements& e, bool current, bool whole, char sep)
     std::cout << "  " << (current ? "в текущих ценах" : "в базисных ценах") << ": ОТ " << money(e.ot, sep);
     if (whole) std::cout << ", ЭМ " << money(e.em, sep);
     std::cout << (whole ? " (в т.ч. ОТМ " : ", ОТМ ") << money(e.otm, sep) << (whole ? ")" : "");
+    if (!e.otmExtra.isZero()) std::cout << ", доплата машинистам " << money(e.otmExtra, sep);
     if (whole) std::cout << ", М " << money(e.m, sep) << ", ПЗ " << money(e.pz, sep);
     std::cout << ", ФОТ " << money(e.fot, sep) << ", НР " << money(e.nr, sep) << ", СП " << money(e.sp, sep);
     if (whole) std::cout << ", всего " << money(e.total, sep);
@@ -272,18 +238,18 @@ void printTotals(const model::WorkTypeTotals& w, char sep) {
 }  // namespace
 
 bool baseIndexTotals(const std::string& path, bool json, char sep) {
-    storage::TableHandle smeta("SmetaTable");
-    openEstimate(smeta, path);
-    const editing::EstimateSide side = editing::loadEstimateSide(smeta.tablePath());
-    if (side.params.method != model::Method::BaseIndex) {
+    OpenedEstimate opened(path);
+    const editing::EstimateDocument& doc = opened.doc;
+    const model::BaseIndexResult* result = doc.baseIndex();
+    if (!result) {
         if (json)
             throw Error("Смета «" + path + "» считается по шаблону: итоги в JSON есть у сметы по базисно-индексному "
                         "методу (talvira-cli estimate params ESTIMATE.db method=421)");
         return false;
     }
-    const std::vector<model::PositionRow> rows = rowsOf(smeta);
-    const model::BaseIndexResult r = model::computeBaseIndex(rows, side.extras, side.params, model::nrSpTables());
-    const model::EstimateTexts texts = editing::loadEstimateTexts(smeta.tablePath(), sep);
+    const model::BaseIndexResult& r = *result;
+    const std::vector<model::PositionRow>& rows = doc.follower().rows();
+    const model::EstimateTexts texts = editing::loadKeptTexts(opened.smeta.tablePath(), sep);
     const std::optional<Dec7> vat = Dec7::tryParse(texts.vatPercent);
     if (json) {
         std::string out = model::toJson(r, rows);
@@ -297,7 +263,7 @@ bool baseIndexTotals(const std::string& path, bool json, char sep) {
         std::cout << out << "\n";
         return true;
     }
-    const model::EstimateParams& p = side.params;
+    const model::EstimateParams& p = doc.calc().params;
     std::cout << "Локальная смета базисно-индексным методом (421/пр)";
     if (!p.baseLevel.empty()) std::cout << "; базисный уровень цен " << p.baseLevel;
     if (!p.level.empty()) std::cout << "; текущий уровень цен " << p.level;

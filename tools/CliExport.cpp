@@ -61,20 +61,20 @@ int exportCommand(const Args& args) {
     // separator), then what was given
     const model::EstimateTexts texts = textsWith(estimatePath, sep, typed);
 
-    storage::TableHandle table("SmetaTable");
-    openEstimate(table, estimatePath);
     if (lsrForm) {
         // The base's edition and orders as it records them: by default the base of the start
         // folder the estimate is in (<start>/Smeti/ESTIMATE.db beside <start>/Base).
         if (baseDir.empty())
             baseDir = normbase::baseDirectory(
                 std::filesystem::absolute(estimatePath).parent_path().parent_path().string());
+        OpenedEstimate opened(estimatePath);
         const std::filesystem::path written = editing::exportLsrForm(
-            table, editing::loadEstimateSide(table.tablePath()), texts, editing::lsrFactsOf(normbase::readBaseInfo(baseDir)),
-            outPath, /*keepExisting=*/false);
+            opened.doc, texts, editing::lsrFactsOf(normbase::readBaseInfo(baseDir)), outPath, /*keepExisting=*/false);
         std::cout << written.string() << "\n";
         return 0;
     }
+    storage::TableHandle table("SmetaTable");
+    openEstimate(table, estimatePath);
     const std::vector<model::PositionRow> rows = editing::readPositionRows(table);
     const std::filesystem::path written =
         xls::exportEstimateToFile(rows, texts, templatePath, outPath, sep, {}, /*keepExisting=*/false);

@@ -5,7 +5,8 @@
  * window's texts.
  */
 #include "common/Error.h"
-#include "editing/EstimateCompanion.h"
+#include "editing/EstimateDocument.h"
+#include "editing/KeptTexts.h"
 #include "estimate/EstimateFile.h"
 #include "model/EstimateRows.h"
 #include "storage/TableHandle.h"
@@ -46,6 +47,23 @@ inline void openEstimate(storage::TableHandle& smeta, const std::string& file) {
     estimate::openEstimate(smeta);
 }
 
+/** An estimate opened through its document, as the window opens it: every change a command
+ *  makes goes through `doc`. The texts' defaults are written with a decimal point. */
+struct OpenedEstimate {
+    storage::TableHandle smeta{"SmetaTable"};
+    editing::EstimateDocument doc{smeta, '.'};
+    /** Opens the estimate table at `file` (a path without a directory: in the current one);
+     *  `baseDir` is the norm base in use (for Add and the switch of method), if any. */
+    explicit OpenedEstimate(const std::string& file, const std::filesystem::path& baseDir = {}) {
+        const std::filesystem::path p(file);
+        doc.setNormBaseDirectory(baseDir);
+        doc.open(p.has_parent_path() ? p.parent_path().string() : std::string("."), p.filename().string());
+    }
+    ~OpenedEstimate() { doc.close(); }
+    OpenedEstimate(const OpenedEstimate&) = delete;
+    OpenedEstimate& operator=(const OpenedEstimate&) = delete;
+};
+
 /** One `--text` argument: the control name and its text. */
 using TextArg = std::pair<std::string, std::string>;
 
@@ -64,7 +82,7 @@ inline TextArg parseTextArg(const std::string& command, const std::string& kv) {
 /** The texts the estimate at `estimateFile` keeps beside it (the window's texts at start under
  *  the decimal separator `sep` when it keeps none), then `typed` in order. */
 inline model::EstimateTexts textsWith(const std::string& estimateFile, char sep, const std::vector<TextArg>& typed) {
-    model::EstimateTexts texts = editing::loadEstimateTexts(estimateFile, sep);
+    model::EstimateTexts texts = editing::loadKeptTexts(estimateFile, sep);
     for (const auto& [control, text] : typed) *texts.byControlName(control) = text;
     return texts;
 }

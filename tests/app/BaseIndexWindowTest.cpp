@@ -127,7 +127,7 @@ private slots:
         QCOMPARE(takeError(), QStringLiteral("Индекс оборудования: «пять» — не число."));
         QVERIFY(params->isVisible());
         QVERIFY(!doc().byBaseIndex());
-        QVERIFY(!fs::exists(talvira::estimate::sidePath(doc().table().tablePath())));
+        QVERIFY(!fs::exists(talvira::estimate::keptCalcPath(doc().table().tablePath())));
         params->IndexEqEdit->clear();
         QTest::mouseClick(params->OKButton, Qt::LeftButton);
         QCOMPARE(takeError(), QString());
@@ -158,13 +158,13 @@ private slots:
                 {"MATER", Value::real(215.19)},           {"TRUD", Value::real(3.94)}};
             for (const auto& [f, v] : fields) t.setFieldValue(f, v);
             t.post();
-            talvira::model::PositionExtra e;
+            talvira::model::PositionData e;
             e.count = int32_t(t.fieldValue("COUNT").asInteger());
             e.code = "ФЕР08-01-001-01";
             e.nrChoices = {"Пр/812-008.0"};
             e.spChoices = {"Пр/774-008.0"};
             e.nrRow = e.spRow = "008.0";
-            return std::vector<talvira::model::PositionExtra>{e};
+            return std::vector<talvira::model::PositionData>{e};
         });
         doc().table().first();
         QVERIFY(Form2->PositionItem->isEnabled());
@@ -271,14 +271,14 @@ private slots:
         dlg->CoefGrid->item(0, 0)->setText(QStringLiteral("0"));
         dlg->CoefGrid->item(0, 1)->setCheckState(Qt::Checked);  // ОТ
         QTest::mouseClick(dlg->OKButton, Qt::LeftButton);
-        QCOMPARE(takeError(), QStringLiteral("Коэффициент 1: значение не может быть равно 0."));
+        QCOMPARE(takeError(), QStringLiteral("Коэффициент 1: «0» — нужно число больше нуля."));
         QVERIFY(dlg->isVisible());
-        QVERIFY(doc().extraOf(1).coefficients.empty());
+        QVERIFY(doc().positionData(1).coefficients.empty());
         dlg->CoefGrid->item(0, 0)->setText(QStringLiteral("1,15"));
         QTest::mouseClick(dlg->OKButton, Qt::LeftButton);
         QCOMPARE(takeError(), QString());
         QVERIFY(!dlg->isVisible());
-        QCOMPARE(doc().extraOf(1).nrRow, std::string("011.0"));
+        QCOMPARE(doc().positionData(1).nrRow, std::string("011.0"));
         QVERIFY2(Form2->PositionLabel->toolTip().contains(QStringLiteral("К 1") +
                                                           QChar(talvira::dbctrls::userDecimalSeparator()) + "15 (ОТ)"),
                  qPrintable(Form2->PositionLabel->toolTip()));
@@ -296,12 +296,12 @@ private slots:
             t.setFieldValue("STOIM", Value::real(7.5));
             t.setFieldValue("MATER", Value::real(7.5));
             t.post();
-            talvira::model::PositionExtra e;
+            talvira::model::PositionData e;
             e.count = int32_t(t.fieldValue("COUNT").asInteger());
             e.code = "ФССЦ-01.7.15.06-0111";
             e.parent = 1;
             e.perUnit = talvira::Dec7::fromInt(3);
-            return std::vector<talvira::model::PositionExtra>{e};
+            return std::vector<talvira::model::PositionData>{e};
         });
         doc().table().first();
 
@@ -320,9 +320,9 @@ private slots:
         QVERIFY(current(QStringLiteral("Всего по смете"), QStringLiteral("Итого")) != afterData);
 
         // Percentages kept that the tables no longer have: asked on opening, the tables' taken.
-        talvira::model::PositionExtra kept = doc().extraOf(1);
+        talvira::model::PositionData kept = doc().positionData(1);
         kept.nrPercent = talvira::Dec7::fromInt(100);
-        doc().setExtra(kept);
+        doc().setPositionData(kept);
         QString asked;
         Form2->askTablePercents = [&](const QString& q) {
             asked = q;

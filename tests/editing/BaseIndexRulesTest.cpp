@@ -1,7 +1,7 @@
 // The rules of an estimate by the base-index method below the windows: which materials follow a
 // rate's quantity and to what, which prices of a rate are the norm base's, what a new estimate
 // starts from on which base, kept percentages
-// against the shipped tables and a change of territory, and the side data of an estimate made
+// against the shipped tables and a change of territory, and the calc data of an estimate made
 // by the template.
 #include "tests/storage/StorageTestUtil.h"
 
@@ -19,7 +19,7 @@ namespace {
 
 namespace fs = std::filesystem;
 using talvira::Dec7;
-using model::PositionExtra;
+using model::PositionData;
 using model::PositionRow;
 
 PositionRow rateRow(int32_t count, const char* code, double q) {
@@ -42,8 +42,8 @@ PositionRow materialRow(int32_t count, const char* code, double q, double price 
     return r;
 }
 
-PositionExtra materialOf(int32_t count, int32_t parent, const char* perUnit, const char* code = "") {
-    PositionExtra e;
+PositionData materialOf(int32_t count, int32_t parent, const char* perUnit, const char* code = "") {
+    PositionData e;
     e.count = count;
     e.parent = parent;
     e.perUnit = Dec7::parse(perUnit);
@@ -51,16 +51,16 @@ PositionExtra materialOf(int32_t count, int32_t parent, const char* perUnit, con
     return e;
 }
 
-EstimateSide byBaseIndex() {
-    EstimateSide s;
+KeptCalc byBaseIndex() {
+    KeptCalc s;
     s.params.method = model::Method::BaseIndex;
     return s;
 }
 
 TEST(BaseIndexRules, MaterialsFollowTheirRate) {
     // Rate 1 with materials 2 and 3; rate 4 with material 5; 6 a material of its own.
-    EstimateSide side = byBaseIndex();
-    side.extras = {materialOf(2, 1, "1.02"), materialOf(3, 1, "0.0000003"), materialOf(5, 4, "2"),
+    KeptCalc calc = byBaseIndex();
+    calc.positions = {materialOf(2, 1, "1.02"), materialOf(3, 1, "0.0000003"), materialOf(5, 4, "2"),
                    materialOf(6, 99, "1")};
     struct Case {
         const char* name;
@@ -80,9 +80,9 @@ TEST(BaseIndexRules, MaterialsFollowTheirRate) {
         const std::vector<PositionRow> rows = {rateRow(1, "ФЕР11", c.rateQuantity), materialRow(2, "М-1", c.kolvo2),
                                                materialRow(3, "М-2", c.kolvo3), rateRow(4, "ФЕР11", 7),
                                                materialRow(5, "М-3", 1), materialRow(6, "М-4", 1)};
-        EXPECT_EQ(followingQuantities(rows, side, 0), c.changes);
-        EXPECT_TRUE(followingQuantities(rows, side, 5).empty()) << "a material of its own has none";
-        EstimateSide byTemplate = side;
+        EXPECT_EQ(followingQuantities(rows, calc, 0), c.changes);
+        EXPECT_TRUE(followingQuantities(rows, calc, 5).empty()) << "a material of its own has none";
+        KeptCalc byTemplate = calc;
         byTemplate.params.method = model::Method::Template;
         EXPECT_TRUE(followingQuantities(rows, byTemplate, 0).empty()) << "the template: nothing follows";
     }
@@ -141,7 +141,7 @@ TEST(BaseIndexRules, WhatANewEstimateStartsFrom) {
         const char* level;
         const char* factor;
         const char* vat;
-        bool side;
+        bool calc;
     } cases[] = {
         {"the demo base keeps the template exactly", demo, model::Method::Template, "", "2,18", "18", false},
         {"ФЕР-2001 imported", fer, model::Method::BaseIndex, "01.01.2000", "1", "20", true},
@@ -154,7 +154,7 @@ TEST(BaseIndexRules, WhatANewEstimateStartsFrom) {
         EXPECT_EQ(s.params.baseLevel, c.level);
         EXPECT_EQ(s.texts.currentPriceFactor, c.factor);
         EXPECT_EQ(s.texts.vatPercent, c.vat);
-        EXPECT_EQ(s.writeSide, c.side);
+        EXPECT_EQ(s.writeCalc, c.calc);
         EXPECT_EQ(s.texts.overheadsPercent, "105");
     }
     EXPECT_EQ(estimateStart(demo, '.').texts, model::EstimateTexts::defaults('.'));
@@ -162,9 +162,9 @@ TEST(BaseIndexRules, WhatANewEstimateStartsFrom) {
 
 TEST(BaseIndexRules, KeptPercentagesAgainstTheTables) {
     const model::NrSpTables& tables = model::nrSpTables();
-    EstimateSide side = byBaseIndex();
+    KeptCalc calc = byBaseIndex();
     auto kept = [](int32_t count, const char* row, const char* nr, const char* sp) {
-        PositionExtra e;
+        PositionData e;
         e.count = count;
         e.nrRow = e.spRow = row;
         e.nrPercent = Dec7::parse(nr);
@@ -173,25 +173,25 @@ TEST(BaseIndexRules, KeptPercentagesAgainstTheTables) {
     };
     // 1 as the tables say; 2 kept from older tables (НР 110 where they now say 112); 3 a row
     // the tables no longer have; 9 a position that is gone.
-    side.extras = {kept(1, "011.0", "112", "65"), kept(2, "011.0", "110", "65"), kept(3, "999.9", "50", "40"),
+    calc.positions = {kept(1, "011.0", "112", "65"), kept(2, "011.0", "110", "65"), kept(3, "999.9", "50", "40"),
                    kept(9, "011.0", "1", "1")};
     const std::vector<PositionRow> rows = {rateRow(1, "", 1), rateRow(2, "", 1), rateRow(3, "", 1)};
-    std::vector<PercentDifference> d = percentDifferences(rows, side, tables);
+    std::vector<PercentDifference> d = percentDifferences(rows, calc, tables);
     ASSERT_EQ(d.size(), 3u);
     EXPECT_EQ(d[0].text(), "Позиция 2: НР по Пр/812-011.0-1 — в смете 110 %, в таблицах 112 %");
     EXPECT_EQ(d[1].text(), "Позиция 3: НР по Пр/812-999.9-1 — в смете 50 %, в таблицах такой строки нет");
     EXPECT_EQ(d[2].text(), "Позиция 3: СП по Пр/774-999.9 — в смете 40 %, в таблицах такой строки нет");
-    takeTablePercents(side, d);
-    d = percentDifferences(rows, side, tables);
+    takeTablePercents(calc, d);
+    d = percentDifferences(rows, calc, tables);
     EXPECT_EQ(d.size(), 2u) << "the missing row stays as kept";
 
     // Another territory: what followed the tables follows them there; what differed stays.
-    side.extras[1].nrPercent = Dec7::parse("110");
-    setTerritory(side, model::Territory::Mprks, tables);
-    EXPECT_EQ(side.params.territory, model::Territory::Mprks);
-    EXPECT_EQ(side.extras[0].nrPercent, Dec7::parse("113"));
-    EXPECT_EQ(side.extras[1].nrPercent, Dec7::parse("110"));
-    EXPECT_EQ(side.extras[0].spPercent, Dec7::parse("65"));
+    calc.positions[1].nrPercent = Dec7::parse("110");
+    setTerritory(calc, model::Territory::Mprks, tables);
+    EXPECT_EQ(calc.params.territory, model::Territory::Mprks);
+    EXPECT_EQ(calc.positions[0].nrPercent, Dec7::parse("113"));
+    EXPECT_EQ(calc.positions[1].nrPercent, Dec7::parse("110"));
+    EXPECT_EQ(calc.positions[0].spPercent, Dec7::parse("65"));
 }
 
 TEST(BaseIndexRules, SideOfAnEstimateMadeByTheTemplate) {
@@ -201,42 +201,42 @@ TEST(BaseIndexRules, SideOfAnEstimateMadeByTheTemplate) {
         rateRow(1, "ФЕРм08-02-001-01", 2), materialRow(2, "М-1", 0.5), materialRow(3, "М-2", 3),
         rateRow(4, "11-01-001-01", 10),    materialRow(5, "М-1", 1.02), materialRow(6, "М-2", 42),
         materialRow(7, "Свой", 1, 100)};
-    RateFacts known;
+    model::RateFacts known;
     known.nrChoices = {"Пр/812-011.0"};
     known.spChoices = {"Пр/774-011.0"};
     known.machinistLabour = Dec7::parse("0.15");
     known.workType = model::WorkType::Construction;
     known.materials = {{"М-1", Dec7::parse("1.02")}, {"М-2", Dec7::parse("0.1")}};
-    const RateLookup base = [&](const std::string& code) -> std::optional<RateFacts> {
+    const estimate::RateLookup base = [&](const std::string& code) -> std::optional<model::RateFacts> {
         if (code == "11-01-001-01") return known;
         return std::nullopt;
     };
-    const DerivedSide d = deriveSide(rows, byBaseIndex(), base, model::nrSpTables());
+    const DerivedCalc d = deriveCalc(rows, byBaseIndex(), base, model::nrSpTables());
     // 1 (no base facts: materials 2, 3 by shape), 4 (the base's rows), 5 (the base's consumption);
     // 6 was typed (42 is no 0.1 per unit), 7 is no material of 4: both stay positions of their own.
-    ASSERT_EQ(d.extras.size(), 5u);
-    EXPECT_EQ(d.extras[0].count, 1);
-    EXPECT_EQ(d.extras[0].workType, model::WorkType::Mounting);
-    EXPECT_TRUE(d.extras[0].nrRow.empty());
-    EXPECT_EQ(d.extras[1].parent, 1);
-    EXPECT_EQ(d.extras[1].perUnit, Dec7::parse("0.5"));
-    EXPECT_EQ(d.extras[2].parent, 1);
-    EXPECT_EQ(d.extras[3].count, 4);
-    EXPECT_EQ(d.extras[3].nrRow, "011.0");
-    EXPECT_EQ(d.extras[3].nrPercent, Dec7::parse("112"));
-    EXPECT_EQ(d.extras[3].machinistLabour, Dec7::parse("0.15"));
-    EXPECT_EQ(d.extras[3].workType, model::WorkType::Construction);
-    EXPECT_EQ(d.extras[4].count, 5);
-    EXPECT_EQ(d.extras[4].parent, 4);
+    ASSERT_EQ(d.positions.size(), 5u);
+    EXPECT_EQ(d.positions[0].count, 1);
+    EXPECT_EQ(d.positions[0].workType, model::WorkType::Mounting);
+    EXPECT_TRUE(d.positions[0].nrRow.empty());
+    EXPECT_EQ(d.positions[1].parent, 1);
+    EXPECT_EQ(d.positions[1].perUnit, Dec7::parse("0.5"));
+    EXPECT_EQ(d.positions[2].parent, 1);
+    EXPECT_EQ(d.positions[3].count, 4);
+    EXPECT_EQ(d.positions[3].nrRow, "011.0");
+    EXPECT_EQ(d.positions[3].nrPercent, Dec7::parse("112"));
+    EXPECT_EQ(d.positions[3].machinistLabour, Dec7::parse("0.15"));
+    EXPECT_EQ(d.positions[3].workType, model::WorkType::Construction);
+    EXPECT_EQ(d.positions[4].count, 5);
+    EXPECT_EQ(d.positions[4].parent, 4);
     const std::vector<QuantityChange> q = {{1, 1.0}, {2, 6.0}, {4, 10.2}};
     EXPECT_EQ(d.quantities, q);
 
     // Positions that have their data already are left alone; without a base the same shape rules.
-    EstimateSide side = byBaseIndex();
-    side.extras = {materialOf(2, 1, "0.5")};
-    const DerivedSide again = deriveSide(rows, side, {}, model::nrSpTables());
-    EXPECT_EQ(again.extras.size(), 6u);  // 1, 3, 4, 5, 6, 7: without a base every material-shaped row follows
-    for (const PositionExtra& e : again.extras) EXPECT_NE(e.count, 2);
+    KeptCalc calc = byBaseIndex();
+    calc.positions = {materialOf(2, 1, "0.5")};
+    const DerivedCalc again = deriveCalc(rows, calc, {}, model::nrSpTables());
+    EXPECT_EQ(again.positions.size(), 6u);  // 1, 3, 4, 5, 6, 7: without a base every material-shaped row follows
+    for (const PositionData& e : again.positions) EXPECT_NE(e.count, 2);
 }
 
 TEST(BaseIndexRules, RatesLookedUpInANormBase) {
@@ -264,8 +264,8 @@ TEST(BaseIndexRules, RatesLookedUpInANormBase) {
     };
     demobase::writeDemoTable(base, DemoTable::Resurs, {line(1, 10, 21, 0.5, 0), line(2, 10, 20, 1.02, 1), line(3, 11, 21, 7, 1)});
 
-    const RateLookup lookup = rateLookupOf(base, {rateRow(1, "08-02-001-01", 1), materialRow(2, "М-1", 1)});
-    const std::optional<RateFacts> facts = lookup("08-02-001-01");
+    const estimate::RateLookup lookup = estimate::rateLookupOf(base, {rateRow(1, "08-02-001-01", 1), materialRow(2, "М-1", 1)});
+    const std::optional<model::RateFacts> facts = lookup("08-02-001-01");
     ASSERT_TRUE(facts);
     EXPECT_EQ(facts->nrChoices, std::vector<std::string>{"Пр/812-049.3"});
     EXPECT_EQ(facts->spChoices, std::vector<std::string>{"Пр/774-049.3"});
@@ -275,7 +275,7 @@ TEST(BaseIndexRules, RatesLookedUpInANormBase) {
     EXPECT_EQ(facts->materials[0].first, "М-1");
     EXPECT_EQ(facts->materials[0].second, Dec7::parse("1.02"));
     EXPECT_FALSE(lookup("нет такой"));
-    EXPECT_THROW(rateLookupOf(dir.path() / "нет", {}), Error);
+    EXPECT_THROW(estimate::rateLookupOf(dir.path() / "нет", {}), Error);
 }
 
 }  // namespace

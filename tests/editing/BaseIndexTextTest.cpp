@@ -46,8 +46,8 @@ model::PositionRow workedRow() {
     return r;
 }
 
-model::PositionExtra workedExtra() {
-    model::PositionExtra x;
+model::PositionData workedExtra() {
+    model::PositionData x;
     x.count = 1;
     x.nrRow = x.spRow = "008.0";
     x.machinistLabour = d("0.15");
@@ -129,20 +129,20 @@ TEST(BaseIndexSummary, TheEstimateAndThePositionInOneLineEach) {
 
     const model::NrSpTables& t = model::nrSpTables();
     model::PositionRow rate = workedRow();
-    model::PositionExtra x = workedExtra();
+    model::PositionData x = workedExtra();
     x.coefficients = {{d("1.15"), model::OT | model::ZT, "п. 4"}};
     const model::BaseIndexResult r = model::computeBaseIndex({rate}, {x}, moscow(), t);
     struct Case {
         const char* what;
-        model::PositionExtra extra;
+        model::PositionData extra;
         const model::PositionResult* result;
         const char* text;
     };
-    model::PositionExtra unchosen;
+    model::PositionData unchosen;
     unchosen.count = 1;
     unchosen.nrChoices = {"Пр/812-021.0", "Пр/812-021.1"};
     unchosen.workType = model::WorkType::Other;
-    model::PositionExtra material;
+    model::PositionData material;
     material.count = 2;
     material.parent = 1;
     material.perUnit = d("1.02");
@@ -168,14 +168,14 @@ TEST(BaseIndexPositionLines, TheWorkedPositionWithAMaterialThenOneLeftOut) {
     material.code = "ФССЦ-01";
     material.quantity = 3;
     material.cost = material.materials = 7.5;
-    model::PositionExtra materialExtra;
+    model::PositionData materialExtra;
     materialExtra.count = 2;
     materialExtra.parent = 1;
     materialExtra.perUnit = d("3");
     model::PositionRow mounting = workedRow();
     mounting.count = 3;
     mounting.code = "ФЕРм08-01-001-01";  // no row of НР and СП chosen
-    model::PositionExtra rate = workedExtra();
+    model::PositionData rate = workedExtra();
     rate.coefficients = {{d("1.15"), model::ZT, "п. 4"}};
     const std::vector<model::PositionRow> rows{workedRow(), material, mounting};
     const model::BaseIndexResult r = model::computeBaseIndex(rows, {rate, materialExtra}, moscow(), model::nrSpTables());
@@ -240,7 +240,7 @@ TEST(BaseIndexLabour, ToTheNormsDecimalsGroupedWithoutTrailingZeros) {
     model::PositionRow big = workedRow();
     big.quantity = 589.64;
     big.labour = 26.93;
-    model::PositionExtra x = workedExtra();
+    model::PositionData x = workedExtra();
     x.coefficients = {{d("1.15"), model::ZT, ""}};
     const model::BaseIndexResult r = model::computeBaseIndex({big}, {x}, moscow(), model::nrSpTables());
     EXPECT_EQ(section(baseIndexLines(r, "20", '.'), "Всего по смете").at("Затраты труда рабочих (ЗТ), чел.-ч"),

@@ -44,7 +44,7 @@ struct Recorder : EstimateView {
     void estimateOpened(EstimateDocument& doc) override {
         told.push_back("opened " + doc.place().title + " NDS " + doc.texts().vatPercent);
     }
-    void sideChanged(EstimateDocument&) override { told.push_back("side"); }
+    void calcChanged(EstimateDocument&) override { told.push_back("calc"); }
     bool takePercents = false;
     bool takeTablePercents(EstimateDocument&, const std::vector<PercentDifference>& d) override {
         told.push_back("percents " + std::to_string(d.size()));
@@ -74,7 +74,7 @@ struct Document : ::testing::Test {
             smeta.append();
             smeta.setFieldValue("KOLVO", Value::real(kolvo));
             smeta.post();
-            return std::vector<model::PositionExtra>{};
+            return std::vector<model::PositionData>{};
         });
     }
 };
@@ -138,25 +138,25 @@ TEST_F(Document, TextsAreKeptBesideEachEstimateAndANewOneStartsFromTheDefaults) 
     view.typing.approverName = "Иванов ";
     doc.storePending();
     EXPECT_EQ(doc.texts().approverName, "Иванов ");
-    EXPECT_TRUE(fs::exists(estimate::companionPath(smeta.tablePath())));
+    EXPECT_TRUE(fs::exists(estimate::keptTextsPath(smeta.tablePath())));
     // Replaced by an empty estimate of the same name: nothing of the old one comes back.
     doc.create(smeti(), "Дом");
     EXPECT_EQ(doc.texts(), model::EstimateTexts::defaults(','));
     // A file that cannot be written: one warning, the texts stay typed and are tried again.
     view.typing.vatPercent = "20";
-    fs::create_directory(estimate::companionPath(smeta.tablePath()));  // a folder in its place
+    fs::create_directory(estimate::keptTextsPath(smeta.tablePath()));  // a folder in its place
     doc.storePending();
     EXPECT_EQ(warnings.size(), 1u);
     EXPECT_EQ(doc.texts().vatPercent, "18");
-    fs::remove(estimate::companionPath(smeta.tablePath()));
+    fs::remove(estimate::keptTextsPath(smeta.tablePath()));
     doc.storePending();
     EXPECT_EQ(doc.texts().vatPercent, "20");
 }
 
 /** A position appended by Add: a rate with its data and one material following it. */
-std::vector<model::PositionExtra> addRate(storage::TableHandle& smeta, const char* code, double q, double ot,
+std::vector<model::PositionData> addRate(storage::TableHandle& smeta, const char* code, double q, double ot,
                                           double em, double otm, double m, const char* row, double materialPrice) {
-    std::vector<model::PositionExtra> extras;
+    std::vector<model::PositionData> extras;
     smeta.append();
     smeta.setFieldValue("TAB", Value::string(code));
     smeta.setFieldValue("KOLVO", Value::real(q));
@@ -167,7 +167,7 @@ std::vector<model::PositionExtra> addRate(storage::TableHandle& smeta, const cha
     smeta.setFieldValue("STOIM", Value::real(ot + em + m));
     smeta.post();
     const int32_t rate = int32_t(smeta.fieldValue("COUNT").asInteger());
-    model::PositionExtra& r = extras.emplace_back();
+    model::PositionData& r = extras.emplace_back();
     r.count = rate;
     r.code = code;
     r.nrRow = r.spRow = row;
@@ -177,7 +177,7 @@ std::vector<model::PositionExtra> addRate(storage::TableHandle& smeta, const cha
     smeta.setFieldValue("STOIM", Value::real(materialPrice));
     smeta.setFieldValue("MATER", Value::real(materialPrice));
     smeta.post();
-    model::PositionExtra& mat = extras.emplace_back();
+    model::PositionData& mat = extras.emplace_back();
     mat.count = int32_t(smeta.fieldValue("COUNT").asInteger());
     mat.code = "ФССЦ-01.7.15.06-0111";
     mat.parent = rate;
@@ -187,7 +187,7 @@ std::vector<model::PositionExtra> addRate(storage::TableHandle& smeta, const cha
 
 TEST_F(Document, TheTotalsByTheBaseIndexMethodFollowEveryEditAsComputedAnew) {
     doc.create(smeti(), "Расчет");
-    model::EstimateParams p = doc.side().params;
+    model::EstimateParams p = doc.calc().params;
     p.method = model::Method::BaseIndex;
     p.indexOt = Dec7::parse("52.21");
     p.indexEm = Dec7::parse("16.64");
@@ -201,7 +201,7 @@ TEST_F(Document, TheTotalsByTheBaseIndexMethodFollowEveryEditAsComputedAnew) {
         doc.append([&] { return addRate(smeta, codes[i % 4], 1 + i, money(), money(), 1.74, money(), rowsOf[i % 4], money()); });
     auto expectFollowed = [&](const std::string& after) {
         const model::BaseIndexResult anew =
-            model::computeBaseIndex(readPositionRows(smeta), doc.side().extras, doc.side().params, doc.tables());
+            model::computeBaseIndex(readPositionRows(smeta), doc.calc().positions, doc.calc().params, doc.tables());
         ASSERT_TRUE(doc.baseIndex());
         const model::BaseIndexResult& followed = *doc.baseIndex();
         ASSERT_EQ(followed.workTypes.size(), anew.workTypes.size()) << after;
@@ -242,11 +242,11 @@ TEST_F(Document, TheTotalsByTheBaseIndexMethodFollowEveryEditAsComputedAnew) {
             what = "deletion of row " + std::to_string(row);
             break;
         case 4: {  // another row of НР and СП, coefficients, a type of work
-            model::PositionExtra e = doc.extraOf(int32_t(smeta.storedRecord(row)[0].asInteger()));
+            model::PositionData e = doc.positionData(int32_t(smeta.storedRecord(row)[0].asInteger()));
             e.nrRow = e.spRow = rng() % 5 ? "001.1" : "";  // sometimes none: a problem
             e.coefficients = {{Dec7::parse("1.15"), model::OT | model::ZT, "п. 4"}};
             if (rng() % 2) e.workType = model::WorkType::Commissioning;
-            doc.setExtra(e);
+            doc.setPositionData(e);
             what = "data of row " + std::to_string(row);
             break;
         }
@@ -267,49 +267,49 @@ TEST_F(Document, TheTotalsByTheBaseIndexMethodFollowEveryEditAsComputedAnew) {
 
 TEST_F(Document, ParametersAndPositionDataAreKeptBesideTheEstimate) {
     doc.create(smeti(), "Данные");
-    EXPECT_FALSE(fs::exists(estimate::sidePath(smeta.tablePath())));  // an estimate as it always was
+    EXPECT_FALSE(fs::exists(estimate::keptCalcPath(smeta.tablePath())));  // an estimate as it always was
     doc.append([&] { return addRate(smeta, "ФЕР08-01-001-01", 1, 32.74, 10.46, 1.74, 215.19, "008.0", 5); });
-    EXPECT_FALSE(fs::exists(estimate::sidePath(smeta.tablePath())));  // by the template: kept in memory
-    const int32_t rate = doc.side().extras.at(0).count;
-    EXPECT_EQ(doc.extraOf(rate).nrRow, "008.0");
-    model::EstimateParams p = doc.side().params;
+    EXPECT_FALSE(fs::exists(estimate::keptCalcPath(smeta.tablePath())));  // by the template: kept in memory
+    const int32_t rate = doc.calc().positions.at(0).count;
+    EXPECT_EQ(doc.positionData(rate).nrRow, "008.0");
+    model::EstimateParams p = doc.calc().params;
     p.method = model::Method::BaseIndex;
     p.region = "Московская область";
     p.baseLevel = "01.01.1984";  // not the dialog's to change
     doc.setParams(p);
-    EXPECT_EQ(view.told.back(), "side");
-    model::PositionExtra e = doc.extraOf(rate);
+    EXPECT_EQ(view.told.back(), "calc");
+    model::PositionData e = doc.positionData(rate);
     e.coefficients = {{Dec7::parse("1.2"), model::EM | model::OTM, ""}};
-    doc.setExtra(e);
+    doc.setPositionData(e);
     doc.open(smeti(), "Данные.db");
-    EXPECT_EQ(doc.side().params.region, "Московская область");
-    EXPECT_EQ(doc.side().params.baseLevel, "");
-    EXPECT_EQ(doc.extraOf(rate).coefficients.size(), 1u);
-    EXPECT_EQ(doc.extraOf(rate + 1).parent, rate);
+    EXPECT_EQ(doc.calc().params.region, "Московская область");
+    EXPECT_EQ(doc.calc().params.baseLevel, "");
+    EXPECT_EQ(doc.positionData(rate).coefficients.size(), 1u);
+    EXPECT_EQ(doc.positionData(rate + 1).parent, rate);
     // A position whose number another code has now: its data are not taken for it.
-    EXPECT_EQ(doc.extraOf(rate + 5).count, rate + 5);
+    EXPECT_EQ(doc.positionData(rate + 5).count, rate + 5);
     smeta.first();
     smeta.edit();
     smeta.setFieldValue("TAB", Value::string("ФЕР01-01-001-01"));
     smeta.post();
-    EXPECT_TRUE(doc.extraOf(rate).nrRow.empty());
-    EXPECT_EQ(doc.extraOf(rate).code, "ФЕР01-01-001-01");
+    EXPECT_TRUE(doc.positionData(rate).nrRow.empty());
+    EXPECT_EQ(doc.positionData(rate).code, "ФЕР01-01-001-01");
 
-    // A side file that cannot be written: refused, nothing taken.
-    const fs::path side = estimate::sidePath(smeta.tablePath());
-    fs::remove(side);
-    fs::create_directory(side);
+    // A calc file that cannot be written: refused, nothing taken.
+    const fs::path calc = estimate::keptCalcPath(smeta.tablePath());
+    fs::remove(calc);
+    fs::create_directory(calc);
     p.region = "Тверская область";
     EXPECT_THROW(doc.setParams(p), Error);
-    EXPECT_EQ(doc.side().params.region, "Московская область");
+    EXPECT_EQ(doc.calc().params.region, "Московская область");
     e.workType = model::WorkType::Other;
-    EXPECT_THROW(doc.setExtra(e), Error);
-    EXPECT_FALSE(doc.side().extraOf(rate)->workType == model::WorkType::Other);
-    fs::remove(side);
+    EXPECT_THROW(doc.setPositionData(e), Error);
+    EXPECT_FALSE(doc.calc().find(rate)->workType == model::WorkType::Other);
+    fs::remove(calc);
     // Closed: nothing to set.
     doc.close();
     EXPECT_THROW(doc.setParams(p), Error);
-    EXPECT_TRUE(doc.side().extras.empty());
+    EXPECT_TRUE(doc.calc().positions.empty());
 }
 
 TEST_F(Document, ANewEstimateStartsAsItsBaseAsksAndOneOpenedIsAskedAboutPercentagesTheTablesChanged) {
@@ -319,7 +319,7 @@ TEST_F(Document, ANewEstimateStartsAsItsBaseAsksAndOneOpenedIsAskedAboutPercenta
     doc.setNormBaseDirectory(base);
     doc.create(smeti(), "Демо");
     EXPECT_FALSE(doc.byBaseIndex());
-    EXPECT_FALSE(fs::exists(estimate::sidePath(smeta.tablePath())));
+    EXPECT_FALSE(fs::exists(estimate::keptCalcPath(smeta.tablePath())));
     EXPECT_EQ(doc.texts().currentPriceFactor, model::EstimateTexts::defaults(',').currentPriceFactor);
     // An imported base at 2022 prices: the base-index method at its level, no factor of 2001.
     normbase::BaseInfo info;
@@ -328,7 +328,7 @@ TEST_F(Document, ANewEstimateStartsAsItsBaseAsksAndOneOpenedIsAskedAboutPercenta
     normbase::writeBaseInfo(base, info);
     doc.create(smeti(), "Новая");
     EXPECT_TRUE(doc.byBaseIndex());
-    EXPECT_EQ(doc.side().params.baseLevel, "01.01.2022");
+    EXPECT_EQ(doc.calc().params.baseLevel, "01.01.2022");
     EXPECT_EQ(doc.texts().currentPriceFactor, "1");
     EXPECT_EQ(doc.texts().vatPercent, "20");
     EXPECT_EQ(view.told.back(), "opened Новая NDS 20");
@@ -336,15 +336,15 @@ TEST_F(Document, ANewEstimateStartsAsItsBaseAsksAndOneOpenedIsAskedAboutPercenta
 
     // Percentages kept by the estimate that the tables no longer have: asked on every open,
     // kept or taken as answered.
-    std::vector<model::PositionExtra> added;
+    std::vector<model::PositionData> added;
     doc.append([&] {
         added = addRate(smeta, "ФЕР08-01-001-01", 1, 32.74, 10.46, 1.74, 215.19, "008.0", 5);
         return added;
     });
-    model::PositionExtra rate = doc.extraOf(added[0].count);
+    model::PositionData rate = doc.positionData(added[0].count);
     rate.nrPercent = Dec7::parse("77");
     rate.spPercent = Dec7::parse("61");
-    doc.setExtra(rate);
+    doc.setPositionData(rate);
     const Dec7 sp = doc.tables().find("008.0")->spPercent;
     for (bool take : {false, true}) {
         view.told.clear();
@@ -352,9 +352,9 @@ TEST_F(Document, ANewEstimateStartsAsItsBaseAsksAndOneOpenedIsAskedAboutPercenta
         doc.open(smeti(), "Новая.db");
         ASSERT_GE(view.told.size(), 2u);
         EXPECT_EQ(view.told[view.told.size() - (take ? 2 : 1)], "percents 2") << take;
-        EXPECT_EQ(*doc.extraOf(rate.count).spPercent, take ? sp : Dec7::parse("61")) << take;
+        EXPECT_EQ(*doc.positionData(rate.count).spPercent, take ? sp : Dec7::parse("61")) << take;
     }
-    EXPECT_EQ(view.told.back(), "side");
+    EXPECT_EQ(view.told.back(), "calc");
     EXPECT_TRUE(doc.percentDifferences().empty());
     view.told.clear();
     doc.open(smeti(), "Новая.db");  // taken for good: nothing asked
@@ -363,7 +363,7 @@ TEST_F(Document, ANewEstimateStartsAsItsBaseAsksAndOneOpenedIsAskedAboutPercenta
 
 TEST_F(Document, MaterialsFollowTheirRatesQuantityInTheSameUndoStep) {
     doc.create(smeti(), "Следом");
-    model::EstimateParams p = doc.side().params;
+    model::EstimateParams p = doc.calc().params;
     auto kolvo = [&](int row) { return smeta.valueAt(row, smeta.fieldIndex("KOLVO")).asFloat(); };
     auto typeQuantity = [&](int row, double q) {
         smeta.moveTo(row);
@@ -392,8 +392,8 @@ TEST_F(Document, MaterialsFollowTheirRatesQuantityInTheSameUndoStep) {
     EXPECT_EQ(kolvo(0), 5);
     EXPECT_EQ(kolvo(1), 10);
     EXPECT_EQ(doc.history().undoCount(), steps);
-    EXPECT_EQ(doc.baseIndex()->total.base.total, model::computeBaseIndex(readPositionRows(smeta), doc.side().extras,
-                                                                       doc.side().params, doc.tables())
+    EXPECT_EQ(doc.baseIndex()->total.base.total, model::computeBaseIndex(readPositionRows(smeta), doc.calc().positions,
+                                                                       doc.calc().params, doc.tables())
                                                     .total.base.total);
 }
 
@@ -401,7 +401,7 @@ TEST_F(Document, AnEstimateMadeByTheTemplateSwitchedOverGetsItsPositionsDataAndT
     doc.create(smeti(), "Старая");
     doc.append([&] {
         (void)addRate(smeta, "ФЕР08-01-001-01", 2, 32.74, 10.46, 1.74, 215.19, "008.0", 5);
-        return std::vector<model::PositionExtra>{};  // made before positions had data
+        return std::vector<model::PositionData>{};  // made before positions had data
     });
     // The base in use: imported at 2000 prices, its tables unreadable here (told once).
     const fs::path base = dir.path() / "Base";
@@ -411,14 +411,14 @@ TEST_F(Document, AnEstimateMadeByTheTemplateSwitchedOverGetsItsPositionsDataAndT
     info.priceLevel = "01.01.2000";
     normbase::writeBaseInfo(base, info);
     doc.setNormBaseDirectory(base);
-    model::EstimateParams p = doc.side().params;
+    model::EstimateParams p = doc.calc().params;
     p.method = model::Method::BaseIndex;
     doc.setParams(p);
     EXPECT_EQ(warnings.size(), 1u);
-    EXPECT_EQ(doc.side().params.baseLevel, "01.01.2000");
+    EXPECT_EQ(doc.calc().params.baseLevel, "01.01.2000");
     // The material after its rate, as Add writes one: its quantity (4 for 2) is per unit of the
     // rate then, and follows it.
-    const model::PositionExtra material = doc.extraOf(int32_t(smeta.storedRecord(1)[0].asInteger()));
+    const model::PositionData material = doc.positionData(int32_t(smeta.storedRecord(1)[0].asInteger()));
     EXPECT_EQ(material.parent, int32_t(smeta.storedRecord(0)[0].asInteger()));
     smeta.first();
     smeta.edit();

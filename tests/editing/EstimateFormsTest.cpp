@@ -42,9 +42,14 @@ TEST(ParamsForm, ReadsWhatIsTypedOrNamesTheFieldItRefuses) {
         {"an index left empty is missing", with(&ParamsForm::indexEq, ""), nullptr},
         {"letters", with(&ParamsForm::indexEm, "abc"), "Индекс ЭМ: «abc» — не число."},
         {"grouped", with(&ParamsForm::indexOt, "1 000,5"), "Индекс ОТ: «1 000,5» — не число."},
-        {"zero", with(&ParamsForm::indexM, "0"), "Индекс М: «0» — должен быть больше нуля."},
-        {"negative", with(&ParamsForm::indexEq, "-1,2"), "Индекс оборудования: «-1,2» — должен быть больше нуля."},
+        {"zero", with(&ParamsForm::indexM, "0"), "Индекс М: «0» — нужно число больше нуля."},
+        {"negative", with(&ParamsForm::indexEq, "-1,2"), "Индекс оборудования: «-1,2» — нужно число больше нуля."},
         {"both separators", with(&ParamsForm::indexOt, "1.000,5"), "Индекс ОТ: «1.000,5» — не число."},
+        // Before, 1e30 was refused as no number and a million taken without a word.
+        {"beyond any amount", with(&ParamsForm::indexOt, "1e30"), "Индекс ОТ: «1e30» — число слишком велико."},
+        {"a slip of the keyboard", with(&ParamsForm::indexM, "1000000"),
+         "Индекс М: «1000000» — больше 10 000: индекс пересчета в текущие цены так велик не бывает."},
+        {"an exponent", with(&ParamsForm::indexEq, "0,5e1"), nullptr},
     };
     model::EstimateParams kept;
     kept.baseLevel = "01.01.2000";
@@ -83,37 +88,37 @@ TEST(ParamsForm, ReadsWhatIsTypedOrNamesTheFieldItRefuses) {
 
 TEST(PositionForm, ReadsWhatIsTypedOrNamesWhatItRefuses) {
     const model::NrSpTables& tables = model::nrSpTables();
-    model::PositionExtra rate;
+    model::PositionData rate;
     rate.count = 7;
     rate.nrRow = "008.0";
     rate.spRow = "008.0";
     rate.nrPercent = d("110");  // kept from when the row was chosen
     rate.spPercent = d("69");
-    model::PositionExtra material;
+    model::PositionData material;
     material.count = 8;
     material.parent = 7;
     material.perUnit = d("1.02");
 
     struct Case {
         const char* what;
-        const model::PositionExtra* kept;
+        const model::PositionData* kept;
         std::function<void(PositionForm&)> edit;
         const char* error;  // nullptr: read
-        std::function<void(const model::PositionExtra&)> check;
+        std::function<void(const model::PositionData&)> check;
     };
     const Case cases[] = {
         {"unchanged keeps the rows and their percentages", &rate, [](PositionForm&) {}, nullptr,
-         [&](const model::PositionExtra& e) { EXPECT_EQ(e, rate); }},
+         [&](const model::PositionData& e) { EXPECT_EQ(e, rate); }},
         {"another row takes today's percentages (МПРКС column)", &rate, [](PositionForm& f) { f.row = "Пр/812-011.0-2"; },
          nullptr,
-         [](const model::PositionExtra& e) {
+         [](const model::PositionData& e) {
              EXPECT_EQ(e.nrRow, "011.0");
              EXPECT_EQ(e.spRow, "011.0");
              EXPECT_EQ(e.spPercent, d("65"));
              EXPECT_EQ(e.nrPercent, model::nrSpTables().find("011.0")->nrPercent[1]);
          }},
         {"no row", &rate, [](PositionForm& f) { f.row.clear(); }, nullptr,
-         [](const model::PositionExtra& e) {
+         [](const model::PositionData& e) {
              EXPECT_TRUE(e.nrRow.empty() && e.spRow.empty() && !e.nrPercent && !e.spPercent);
          }},
         {"a row the tables lack", &rate, [](PositionForm& f) { f.row = "999.9"; },
@@ -125,28 +130,28 @@ TEST(PositionForm, ReadsWhatIsTypedOrNamesWhatItRefuses) {
                                {"1.25", model::EM | model::OTM | model::ZTM, ""}};
          },
          nullptr,
-         [](const model::PositionExtra& e) {
+         [](const model::PositionData& e) {
              EXPECT_EQ(e.workType, model::WorkType::Mounting);
              ASSERT_EQ(e.coefficients.size(), 2u);
              EXPECT_EQ(e.coefficients[0], (model::Coefficient{d("1.15"), model::OT | model::ZT, "421/пр прил. 10 т. 1 п. 4"}));
              EXPECT_EQ(e.coefficients[1].value, d("1.25"));
          }},
         {"by the code's book again", &rate, [](PositionForm& f) { f.workType = -1; }, nullptr,
-         [](const model::PositionExtra& e) { EXPECT_FALSE(e.workType); }},
+         [](const model::PositionData& e) { EXPECT_FALSE(e.workType); }},
         {"coefficient of letters", &rate, [](PositionForm& f) { f.coefficients = {{"1,1", model::OT, ""}, {"x", model::OT, ""}}; },
          "Коэффициент 2: «x» — не число.", nullptr},
         {"coefficient 0", &rate, [](PositionForm& f) { f.coefficients = {{"0,0", model::M, ""}}; },
-         "Коэффициент 1: значение не может быть равно 0.", nullptr},
+         "Коэффициент 1: «0,0» — нужно число больше нуля.", nullptr},
         {"negative coefficient", &rate, [](PositionForm& f) { f.coefficients = {{"-2", model::M, ""}}; },
-         "Коэффициент 1: «-2» — должен быть больше нуля.", nullptr},
+         "Коэффициент 1: «-2» — нужно число больше нуля.", nullptr},
         {"coefficient aimed at nothing", &rate, [](PositionForm& f) { f.coefficients = {{"1,2", 0, "п. 4"}}; },
          "Коэффициент 1: не указано, к чему он применяется (ОТ, ЭМ, ОТМ, М, ЗТ, ЗТМ).", nullptr},
         {"a material's consumption", &material, [](PositionForm& f) { f.perUnit = "0,98"; }, nullptr,
-         [](const model::PositionExtra& e) { EXPECT_EQ(e.perUnit, d("0.98")); }},
+         [](const model::PositionData& e) { EXPECT_EQ(e.perUnit, d("0.98")); }},
         {"a consumption of letters", &material, [](PositionForm& f) { f.perUnit = "много"; },
          "Расход на единицу расценки: «много» — не число.", nullptr},
         {"a negative consumption", &material, [](PositionForm& f) { f.perUnit = "-1"; },
-         "Расход на единицу расценки: «-1» — не может быть отрицательным.", nullptr},
+         "Расход на единицу расценки: «-1» — нужно число не меньше нуля.", nullptr},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
@@ -169,7 +174,7 @@ TEST(PositionForm, ReadsWhatIsTypedOrNamesWhatItRefuses) {
 
 TEST(PositionRows, WrittenAsTheEstimateWritesThem) {
     const model::NrSpTables& tables = model::nrSpTables();
-    model::PositionExtra e;
+    model::PositionData e;
     e.nrRow = e.spRow = "011.0";
     EXPECT_EQ(nrText(e, model::Territory::Ordinary, tables, ','), "Пр/812-011.0-1 Полы 112 %");
     EXPECT_EQ(spText(e, tables, ','), "Пр/774-011.0 65 %");

@@ -15,7 +15,7 @@
 #include "app/UndoCommands.h"
 #include "dbctrls/DBGrid.h"
 #include "dbctrls/FieldText.h"
-#include "editing/EstimateSide.h"
+#include "editing/KeptCalc.h"
 #include "estimate/EstimateFields.h"
 
 #include <QAction>
@@ -574,7 +574,7 @@ private slots:
 
         // By the base-index method: written beside the estimate by a worker while the window
         // goes on (asked again meanwhile, nothing more starts), then opened, the table where it was.
-        talvira::model::EstimateParams params = Form2->document().side().params;
+        talvira::model::EstimateParams params = Form2->document().calc().params;
         params.method = talvira::model::Method::BaseIndex;
         Form2->document().setParams(params);
         Form2->LsrItem->trigger();

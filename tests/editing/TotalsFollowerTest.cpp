@@ -58,7 +58,7 @@ protected:
 
     /** The follower's rows equal a fresh reading of the table. */
     static ::testing::AssertionResult sameAsFresh(TableHandle& t, const TotalsFollower& f) {
-        TotalsFollower fresh(t);
+        TotalsFollower fresh(t, model::nrSpTables());
         fresh.setFollowing(true);
         if (f.rows().size() != fresh.rows().size())
             return ::testing::AssertionFailure() << f.rows().size() << " rows, fresh " << fresh.rows().size();
@@ -79,7 +79,7 @@ protected:
 
 TEST_F(TotalsFollowerTest, EveryKindOfChangeIsFollowed) {
     for (int i = 0; i < 6; ++i) addPosition(i + 1, 10 * i, 3 + i);
-    TotalsFollower f(smeta);
+    TotalsFollower f(smeta, model::nrSpTables());
     int calls = 0;
     f.onChanged = [&] { ++calls; };
     f.setFollowing(true);
@@ -148,7 +148,7 @@ TEST_F(TotalsFollowerTest, EveryKindOfChangeIsFollowed) {
 TEST_F(TotalsFollowerTest, RandomEditsStayInStep) {
     std::mt19937 rng(20261208);
     for (int i = 0; i < 20; ++i) addPosition(i % 5, i % 3, i);
-    TotalsFollower f(smeta);
+    TotalsFollower f(smeta, model::nrSpTables());
     f.setFollowing(true);
     for (int step = 0; step < 300; ++step) {
         const int n = smeta.recordCount();
@@ -176,11 +176,11 @@ TEST_F(TotalsFollowerTest, TheBaseIndexResultFollowsAsIfComputedAnew) {
     // every stored edit, Add, deletion or change of a position's data the kept result is the
     // one computed from scratch.
     std::mt19937 rng(20261209);
-    EstimateSide side;
-    side.params.method = model::Method::BaseIndex;
-    side.params.indexOt = Dec7::parse("52.21");
-    side.params.indexEm = Dec7::parse("16.64");
-    side.params.indexM = Dec7::parse("8.49");
+    KeptCalc calc;
+    calc.params.method = model::Method::BaseIndex;
+    calc.params.indexOt = Dec7::parse("52.21");
+    calc.params.indexEm = Dec7::parse("16.64");
+    calc.params.indexM = Dec7::parse("8.49");
     auto appendRow = [&](const std::string& code, double kolvo, double osnzp, double mater) {
         smeta.last();
         smeta.append();
@@ -198,14 +198,14 @@ TEST_F(TotalsFollowerTest, TheBaseIndexResultFollowsAsIfComputedAnew) {
     auto add = [&](TotalsFollower* f, bool dataFirst) {
         const bool mounting = rng() % 3 == 0;
         const std::string code = mounting ? "ФЕРм08-01" : "ФЕР11-01";
-        model::PositionExtra r, m;
+        model::PositionData r, m;
         r.count = lastCount + 1, r.code = code;
         r.nrRow = r.spRow = mounting ? "049.3" : "011.0";
         m.count = lastCount + 2, m.code = "ФССЦ-1", m.parent = r.count, m.perUnit = Dec7::parse("1.02");
         auto tell = [&] {
-            side.extras.push_back(r);
-            side.extras.push_back(m);
-            if (f) f->setExtras({r, m});
+            calc.positions.push_back(r);
+            calc.positions.push_back(m);
+            if (f) f->setPositionsData({r, m});
         };
         if (dataFirst) tell();
         EXPECT_EQ(appendRow(code, double(rng() % 5), 10 + rng() % 90 / 8.0, 3), r.count);
@@ -215,14 +215,14 @@ TEST_F(TotalsFollowerTest, TheBaseIndexResultFollowsAsIfComputedAnew) {
     };
     for (int i = 0; i < 8; ++i) add(nullptr, false);
     lastCount = appendRow("Своя", 2, 0, 500);  // a material of its own
-    TotalsFollower f(smeta);
-    f.setSide(side);
+    TotalsFollower f(smeta, model::nrSpTables());
+    f.setCalc(calc);
     f.setFollowing(true);
     auto same = [&](int step, int op) {
         const std::vector<model::PositionRow> rows = readPositionRows(smeta);
         ASSERT_NE(f.baseIndex(), nullptr);
         const std::string kept = model::toJson(*f.baseIndex(), rows);
-        const std::string fresh = model::toJson(model::computeBaseIndex(rows, side.extras, side.params, model::nrSpTables()), rows);
+        const std::string fresh = model::toJson(model::computeBaseIndex(rows, calc.positions, calc.params, model::nrSpTables()), rows);
         ASSERT_EQ(kept, fresh) << "step " << step << " op " << op;
     };
     same(-1, -1);
@@ -242,26 +242,26 @@ TEST_F(TotalsFollowerTest, TheBaseIndexResultFollowsAsIfComputedAnew) {
         case 6: add(&f, true); break;
         case 4: if (n > 4) deletePosition(smeta); break;
         case 5: {  // a coefficient, another row or another type of work for a position that has data
-            model::PositionExtra e = side.extras[rng() % side.extras.size()];
+            model::PositionData e = calc.positions[rng() % calc.positions.size()];
             if (rng() % 2) e.coefficients = {{Dec7::parse(rng() % 5 ? "1.15" : "0"), model::OT | model::ZT, ""}};
             else e.nrRow = rng() % 4 ? "008.0" : "";
             if (rng() % 3 == 0) e.workType = model::WorkType::Other;
-            for (auto& k : side.extras)
+            for (auto& k : calc.positions)
                 if (k.count == e.count) { k = e; break; }
-            f.setExtra(e);
+            f.setPositionData(e);
             break;
         }
         default:
-            side.params.territory = static_cast<model::Territory>(1 + rng() % 3);
-            f.setSide(side);
+            calc.params.territory = static_cast<model::Territory>(1 + rng() % 3);
+            f.setCalc(calc);
             break;
         }
         same(step, op);
         if (HasFatalFailure()) return;
     }
     // By the template there is no such result.
-    side.params.method = model::Method::Template;
-    f.setSide(side);
+    calc.params.method = model::Method::Template;
+    f.setCalc(calc);
     EXPECT_EQ(f.baseIndex(), nullptr);
 }
 
@@ -271,7 +271,7 @@ TEST(TotalsFollower, AStoredEditAnAppendedAndADeletedPositionAreFollowedAlone) {
     TableHandle smeta("SmetaTable");
     openMemoryEstimate(smeta, 500);
     test::MemoryTableData& data = *mem.find("/mem/Smeti/Дом.db");
-    TotalsFollower f(smeta);
+    TotalsFollower f(smeta, model::nrSpTables());
     f.setFollowing(true);
     auto readsFor = [&](const std::function<void()>& change) {
         const uint64_t before = data.reads;
@@ -325,7 +325,7 @@ TEST_F(TotalsFollowerTest, StoredPositionsAreTakenFromTheNoticeNotReadAgain) {
         Probe before, after;
         before.data = after.data = mem.find("/mem/Smeti/Дом.db");
         table.addObserver(&before);
-        TotalsFollower f(table);
+        TotalsFollower f(table, model::nrSpTables());
         f.setFollowing(true);
         table.addObserver(&after);
         c.change(table);

@@ -4,6 +4,7 @@
 
 #include "common/Error.h"
 #include "estimate/AddPositions.h"
+#include "estimate/RateFacts.h"
 
 #include <gtest/gtest.h>
 
@@ -218,10 +219,10 @@ TEST(AddPositionsExtras, WhatEachPositionKeepsBesideTheTable) {
         model::EstimateParams params;
         params.method = c.method;
         params.territory = c.territory;
-        const std::vector<model::PositionExtra> x = nb.add(&params);
+        const std::vector<model::PositionData> x = nb.add(&params);
         const auto pos = nb.positions();
         ASSERT_EQ(x.size(), pos.size());
-        const model::PositionExtra& r = x[0];
+        const model::PositionData& r = x[0];
         EXPECT_EQ(r.count, pos[0][COUNT].asInteger());
         EXPECT_EQ(r.code, pos[0][TAB].asString());
         EXPECT_EQ(r.nrRow, c.nrRow);

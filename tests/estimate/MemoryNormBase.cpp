@@ -87,8 +87,8 @@ void MemoryNormBase::goToRate(int id) {
     throw std::runtime_error("no rate " + std::to_string(id));
 }
 
-std::vector<model::PositionExtra> MemoryNormBase::add(const model::EstimateParams* params) {
-    return estimate::addPositions(base, smeta, params);
+std::vector<model::PositionData> MemoryNormBase::add(const model::EstimateParams* params) {
+    return estimate::addPositions(base, smeta, params, &model::nrSpTables());
 }
 
 std::vector<Record> MemoryNormBase::positions() {

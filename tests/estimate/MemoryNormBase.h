@@ -58,7 +58,7 @@ public:
     void goToRate(int id);
     /** Runs the Add command (by the base-index method when `params` say so); what the
      *  positions keep beside the table. */
-    std::vector<model::PositionExtra> add(const model::EstimateParams* params = nullptr);
+    std::vector<model::PositionData> add(const model::EstimateParams* params = nullptr);
     /** The estimate's positions: each position's values in the bound field order. */
     std::vector<storage::Record> positions();
 

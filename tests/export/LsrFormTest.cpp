@@ -9,7 +9,7 @@
 
 #include "common/Error.h"
 #include "editing/EstimateRows.h"
-#include "editing/EstimateSide.h"
+#include "editing/KeptCalc.h"
 #include "editing/LsrExport.h"
 #include "model/ResultJson.h"
 #include "estimate/EstimateFile.h"
@@ -108,38 +108,38 @@ void makeEstimateTable(const fs::path& dir) {
 
 /** What the estimate keeps beside its table: the base-index method, capital repair (НР × 0.9,
  *  СП × 0.85), ОТ+ЗТ × 1.15 and ЭМ × 1.2 (not ОТМ) on rate 2; `nrsp` is rate 1's row. */
-editing::EstimateSide sideData(const std::string& nrsp) {
-    editing::EstimateSide side;
-    model::EstimateParams& p = side.params;
+editing::KeptCalc sideData(const std::string& nrsp) {
+    editing::KeptCalc calc;
+    model::EstimateParams& p = calc.params;
     p.method = model::Method::BaseIndex;
     p.capitalRepair = true;
     p.indexOt = dec("52.21"), p.indexEm = dec("16.64"), p.indexM = dec("8.49"), p.indexEq = dec("5.5");
     p.region = "Московская область", p.level = "II кв. 2025", p.baseLevel = "01.01.2000";
-    model::PositionExtra& first = side.extraFor(1);
+    model::PositionData& first = calc.entry(1);
     first.nrRow = first.spRow = nrsp;
     first.machinistLabour = dec("0.15");
-    model::PositionExtra& second = side.extraFor(2);
+    model::PositionData& second = calc.entry(2);
     second.nrRow = second.spRow = "006.0";
     second.machinistLabour = dec("0.26");
     second.coefficients = {{dec("1.15"), model::OT | model::ZT, "прил. 10"}, {dec("1.2"), model::EM, "прил. 10"}};
     for (int32_t material : {3, 4}) {
-        side.extraFor(material).parent = 2;
-        side.extraFor(material).perUnit = dec(material == 3 ? "1.02" : "0.5");
+        calc.entry(material).parent = 2;
+        calc.entry(material).perUnit = dec(material == 3 ? "1.02" : "0.5");
     }
-    side.extraFor(6).nrRow = side.extraFor(6).spRow = "033.0";
-    side.extraFor(7).workType = WorkType::Equipment;
-    return side;
+    calc.entry(6).nrRow = calc.entry(6).spRow = "033.0";
+    calc.entry(7).workType = WorkType::Equipment;
+    return calc;
 }
 
 /** The estimate read back from its table and computed, as the window's command does. */
-Estimate computed(const fs::path& table, const editing::EstimateSide& side) {
+Estimate computed(const fs::path& table, const editing::KeptCalc& calc) {
     storage::TableHandle smeta("SmetaTable");
     cli::openEstimate(smeta, table.string());
     Estimate e;
     e.rows = editing::readPositionRows(smeta);
-    e.params = side.params;
-    e.result = model::computeBaseIndex(e.rows, side.extras, side.params, model::nrSpTables());
-    e.chargeTitles = editing::chargeTitles(e.result);
+    e.params = calc.params;
+    e.result = model::computeBaseIndex(e.rows, calc.positions, calc.params, model::nrSpTables());
+    e.chargeTitles = editing::chargeTitles(e.result, model::nrSpTables());
     e.texts.contractorPost = "Главный инженер ";
     e.texts.contractorName = "Петров П. П.";
     e.texts.approverName = "Иванов И. И.";
@@ -477,7 +477,8 @@ TEST_F(LsrForm, FormulasAreLiveWhereTheFormComputes) {
         {p1, "ОТ", 'J', "=ROUND(G#*H#,2)"},
         {p1, "ОТ", 'L', "=ROUND(J#*K#,2)"},
         {p2, "ОТ", 'J', "=ROUND(G#*H#*I#,2)"},
-        {p2, "ЭМ", 'J', "=ROUND(G#*((H#-H#)*I#+H#),2)"},  // ЭМ × 1.2, ОТМ × 1
+        // ЭМ × 1.2, ОТМ × 1, and the machinists' extra pay: ОТ × 1.15 exceeds ОТМ × 1 by 0.15
+        {p2, "ЭМ", 'J', "=ROUND(G#*((H#-H#)*I#+H#),2)+ROUND(G#*H#*0.15,2)"},
         {p2, "ЗТ", 'G', "=ROUND(E#*F#*G#,7)"},
         {p2, "Смеси бетонные тяжелого бетона", 'G', "=ROUND(E#*G#,7)"},
         {p1, "НР (Конструкции из кирпича и блоков)", 'L', "=ROUND(L#*G#/100,2)"},  // of ФОТ in current prices
@@ -646,13 +647,13 @@ TEST(LsrFormCli, WritesTheEstimatesOwnComputation) {
     const fs::path out = dir / "Дом ЛСР.xlsx";
     const cli::Args args{table.string(), "--form", "lsr", "--out", out.string()};
 
-    // (side data, what the command says); nothing is written when it refuses
-    struct Refused { std::optional<editing::EstimateSide> side; const char* says; } refused[] = {
+    // (calc data, what the command says); nothing is written when it refuses
+    struct Refused { std::optional<editing::KeptCalc> calc; const char* says; } refused[] = {
         {std::nullopt, editing::kNeedsBaseIndexMethod},                                 // an estimate by the template
         {sideData(""), "Позиция 1"},                                              // no НР/СП row for wages
     };
     for (const Refused& r : refused) {
-        if (r.side) editing::saveEstimateSide(table, *r.side);
+        if (r.calc) editing::saveKeptCalc(table, *r.calc);
         try {
             cli::exportCommand(args);
             ADD_FAILURE() << r.says;
@@ -662,10 +663,10 @@ TEST(LsrFormCli, WritesTheEstimatesOwnComputation) {
         EXPECT_FALSE(fs::exists(out));
     }
 
-    const editing::EstimateSide side = sideData("008.0");
-    editing::saveEstimateSide(table, side);
+    const editing::KeptCalc calc = sideData("008.0");
+    editing::saveKeptCalc(table, calc);
     ASSERT_EQ(cli::exportCommand(args), 0);
-    const Estimate e = computed(table, side);
+    const Estimate e = computed(table, calc);
     ASSERT_TRUE(e.result.problems.empty()) << e.result.problems.front().message;
     const Book b = readBook(dir.path(), out);
     const std::vector<Expected> expected = expectedAmounts(e, b.stored);

@@ -29,7 +29,7 @@ Dec7 dec(const char* s) { return Dec7::parse(s); }
  *  (4) material; a material of its own (5); a mounting rate with a long name (6); equipment (7). */
 struct Worked {
     std::vector<model::PositionRow> rows;
-    std::vector<model::PositionExtra> extras;
+    std::vector<model::PositionData> extras;
     model::EstimateParams params;
     model::EstimateTexts texts = model::EstimateTexts::defaults(',');
     model::BaseIndexResult result;
@@ -73,8 +73,8 @@ struct Worked {
         titles.assign(result.positions.size(), "Конструкции из кирпича и блоков");
         titles[3] = kLongTitle;  // rate 6 (the materials of rate 2 are folded into it)
     }
-    model::PositionExtra& extra(int32_t count) {
-        for (model::PositionExtra& x : extras)
+    model::PositionData& extra(int32_t count) {
+        for (model::PositionData& x : extras)
             if (x.count == count) return x;
         extras.push_back({});
         extras.back().count = count;

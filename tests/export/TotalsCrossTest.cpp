@@ -109,7 +109,7 @@ model::EstimateTexts textsOf(const Case& c) {
 
 /** The stored positions as the totals read them. */
 std::vector<model::PositionRow> positionRows(TableHandle& smeta) {
-    editing::TotalsFollower f(smeta);
+    editing::TotalsFollower f(smeta, model::nrSpTables());
     f.setFollowing(true);
     return f.rows();
 }

@@ -35,8 +35,8 @@ PositionRow priced(int32_t count, const char* code, double q, double price) {
     return r;
 }
 
-PositionExtra rows(int32_t count, const char* nr, const char* sp) {
-    PositionExtra e;
+PositionData rows(int32_t count, const char* nr, const char* sp) {
+    PositionData e;
     e.count = count;
     e.nrRow = nr;
     e.spRow = sp;
@@ -66,13 +66,13 @@ std::string wages(const Elements& e) {
     return s;
 }
 
-BaseIndexResult compute(const std::vector<PositionRow>& r, const std::vector<PositionExtra>& x, const EstimateParams& p) {
+BaseIndexResult compute(const std::vector<PositionRow>& r, const std::vector<PositionData>& x, const EstimateParams& p) {
     return computeBaseIndex(r, x, p, nrSpTables());
 }
 
 TEST(BaseIndexResult, TheWorkedPositionToTheKopeck) {
     // ФЕР 08-01-001-01, Московская обл., II кв. 2025; rows 008.0: НР 110 %, СП 69 %.
-    PositionExtra x = rows(1, "008.0", "008.0");
+    PositionData x = rows(1, "008.0", "008.0");
     x.machinistLabour = d("0.15");
     const BaseIndexResult r = compute({rate(1, "ФЕР08-01-001-01", 1, 32.74, 10.46, 1.74, 215.19, 3.94)}, {x},
                                indices("52.21", "16.64", "8.49"));
@@ -95,11 +95,11 @@ TEST(BaseIndexResult, TheWorkedPositionToTheKopeck) {
 }
 
 TEST(BaseIndexResult, HandWorkedPositions) {
-    PositionExtra coefs = rows(1, "011.0", "011.0");
+    PositionData coefs = rows(1, "011.0", "011.0");
     coefs.machinistLabour = d("1");
     coefs.coefficients = {{d("1.15"), OT | ZT, "421/пр прил. 10 т. 1 п. 4"}, {d("1.2"), EM, ""},
                           {d("1.25"), EM | OTM | ZTM, "стесненные условия"}};
-    PositionExtra equipment;
+    PositionData equipment;
     equipment.count = 1;
     equipment.workType = WorkType::Equipment;
     EstimateParams ordinary = indices("52.21", "16.64", "8.49");
@@ -112,7 +112,7 @@ TEST(BaseIndexResult, HandWorkedPositions) {
     struct Case {
         const char* name;
         std::vector<PositionRow> rows;
-        std::vector<PositionExtra> extras;
+        std::vector<PositionData> extras;
         EstimateParams params;
         const char* base;     // of the first position
         const char* current;  // of the first position: ot otm fot nr sp
@@ -169,6 +169,28 @@ TEST(BaseIndexResult, HandWorkedPositions) {
     EXPECT_EQ(eq.positions[0].kind, PositionResult::Kind::Standalone);
 }
 
+TEST(BaseIndexResult, TheMachinistsArePaidAsTheWorkersWhereОТBearsTheLargerCoefficient) {
+    // ФЕР 11-01-041-01 of the real estimate: Q 589.64, ОТ₁ 94.41, ОТМ₁ 0.39, K_ОТ 2.8375, K_ОТМ 1.35.
+    // Before, Д was missing: ФОТ 158 268.15, НР 177 260.33, current НР 9 254 761.72.
+    PositionData x = rows(1, "011.0", "011.0");
+    x.coefficients = {{d("2.8375"), OT | ZT, ""}, {d("1.35"), EM | OTM | ZTM, ""}};
+    const BaseIndexResult r =
+        compute({rate(1, "ФЕР11-01-041-01", 589.64, 94.41, 2.13, 0.39, 0, 0)}, {x}, indices("52.21", "16.64", "8.49"));
+    ASSERT_TRUE(r.problems.empty()) << r.problems[0].message;
+    const Elements& b = r.positions[0].base;
+    EXPECT_EQ(b.otmExtra.text(), "342.06");  // r(589.64 × 0.39 × 1.4875 = 342.0649)
+    EXPECT_EQ(b.fot.text(), "158610.21");    // 157 957.70 + 310.45 + 342.06
+    EXPECT_EQ(b.nr.text(), "177643.44");
+    EXPECT_EQ(b.sp.text(), "103096.64");
+    EXPECT_EQ(b.em.text(), "2037.57");       // r(589.64 × 2.13 × 1.35) + Д
+    const Elements& c = r.positions[0].current;
+    EXPECT_EQ(c.otmExtra.text(), "17858.95");  // r(342.06 × 52.21)
+    EXPECT_EQ(c.fot.text(), "8281039.06");
+    EXPECT_EQ(c.nr.text(), "9274763.75");
+    EXPECT_EQ(r.total.current.otmExtra, c.otmExtra);
+    EXPECT_NE(toJson(r, {}).find(R"("otm":310.45,"otm_extra":342.06,)"), std::string::npos);
+}
+
 TEST(BaseIndexResult, TwoTypesOfWorkEachWithItsIndicesOnItsSums) {
     // ЭМ_cur per type: r(0.07 × 16.64) = 1.16 twice, 2.32 for the estimate (not r(0.14 × 16.64) = 2.33).
     const BaseIndexResult r = compute({rate(1, "ФЕР01-01-001-01", 1, 10, 0.07, 0, 0, 1), rate(2, "ФЕРм08-02-001-01", 1, 10, 0.07, 0, 0, 1)},
@@ -185,7 +207,7 @@ TEST(BaseIndexResult, TwoTypesOfWorkEachWithItsIndicesOnItsSums) {
     EXPECT_EQ(all(r.total.base), "20.00 0.14 0.00 0.00 20.14 20.00 18.90 9.70 48.74");
 
     // A reassigned position goes with its new type.
-    PositionExtra moved = rows(2, "049.3", "049.3");
+    PositionData moved = rows(2, "049.3", "049.3");
     moved.workType = WorkType::Other;
     const BaseIndexResult o = compute({rate(1, "ФЕР01", 1, 10, 0, 0, 0, 1), rate(2, "ФЕРм08", 1, 10, 0, 0, 0, 1)},
                                {rows(1, "001.1", "001.1"), moved}, indices("1", "1", "1"));
@@ -194,7 +216,7 @@ TEST(BaseIndexResult, TwoTypesOfWorkEachWithItsIndicesOnItsSums) {
 }
 
 TEST(BaseIndexResult, MaterialsFollowTheirRate) {
-    PositionExtra m2, m3, orphan;
+    PositionData m2, m3, orphan;
     m2.count = 2, m2.parent = 1, m2.perUnit = d("1.02");
     m3.count = 3, m3.parent = 1, m3.perUnit = d("0.1");
     orphan.count = 5, orphan.parent = 99, orphan.perUnit = d("2");
@@ -219,11 +241,11 @@ TEST(BaseIndexResult, MaterialsFollowTheirRate) {
 }
 
 TEST(BaseIndexResult, BadInputsAreNamedAndLeftOutOfTheSums) {
-    PositionExtra choices;
+    PositionData choices;
     choices.count = 1;
     choices.nrChoices = {"Пр/812-021.0", "Пр/812-021.1"};
     choices.spChoices = {"Пр/774-021.0", "Пр/774-021.1"};
-    PositionExtra zero = rows(1, "011.0", "011.0"), untargeted = zero, materialOf1;
+    PositionData zero = rows(1, "011.0", "011.0"), untargeted = zero, materialOf1;
     zero.coefficients = {{Dec7(), OT, ""}};
     untargeted.coefficients = {{d("1.2"), 0, ""}};
     materialOf1.count = 2, materialOf1.parent = 1;
@@ -231,7 +253,7 @@ TEST(BaseIndexResult, BadInputsAreNamedAndLeftOutOfTheSums) {
     struct Case {
         const char* name;
         PositionRow row;
-        std::vector<PositionExtra> extras;
+        std::vector<PositionData> extras;
         const char* message;
         bool computed;  // the first position
     };
@@ -248,15 +270,15 @@ TEST(BaseIndexResult, BadInputsAreNamedAndLeftOutOfTheSums) {
         {"negative quantity", rate(1, "ФЕР11", -2, 10, 0, 0, 0, 1), {rows(1, "011.0", "011.0")},
          "Позиция 1: отрицательное количество (-2)", false},
         {"coefficient 0", rate(1, "ФЕР11", 1, 10, 0, 0, 0, 1), {zero},
-         "Позиция 1: коэффициент 0 недопустим: он должен быть больше нуля", false},
+         "Позиция 1: коэффициент «0» — нужно число больше нуля", false},
         {"coefficient aimed at nothing", rate(1, "ФЕР11", 1, 10, 0, 0, 0, 1), {untargeted},
-         "Позиция 1: у коэффициента 1,2 не указано, к чему он применяется", false},
+         "Позиция 1: коэффициент «1,2»: не указано, к чему он применяется (ОТ, ЭМ, ОТМ, М, ЗТ, ЗТМ)", false},
         {"a material with a negative quantity", rate(1, "ФЕР11", 1, 10, 0, 0, 0, 1),
          {rows(1, "011.0", "011.0"), materialOf1}, "Позиция 2: отрицательное количество (-1)", true},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
-        std::vector<PositionExtra> extras = c.extras;
+        std::vector<PositionData> extras = c.extras;
         extras.push_back(rows(9, "011.0", "011.0"));
         const BaseIndexResult r = compute({c.row, priced(2, "ФССЦ", -1, 5), good}, extras, indices("1", "1", "1"));
         ASSERT_FALSE(r.problems.empty());
@@ -285,7 +307,7 @@ TEST(BaseIndexResult, BadInputsAreNamedAndLeftOutOfTheSums) {
 }
 
 TEST(BaseIndexResult, JsonOfTheWorkedPosition) {
-    PositionExtra x = rows(1, "008.0", "008.0");
+    PositionData x = rows(1, "008.0", "008.0");
     x.machinistLabour = d("0.15");
     const std::vector<PositionRow> table = {rate(1, "ФЕР08-01-001-01", 1, 32.74, 10.46, 1.74, 215.19, 3.94)};
     const std::string json = toJson(compute(table, {x}, indices("52.21", "16.64", "8.49")), table);

@@ -7,7 +7,11 @@
 #include "tests/support/TestPaths.h"
 
 #include "common/Error.h"
-#include "editing/EstimateSide.h"
+#include "editing/EstimateDocument.h"
+#include "editing/KeptCalc.h"
+#include "editing/KeptTexts.h"
+#include "normbase/NormBase.h"
+#include "normbase/RateSearch.h"
 #include "estimate/EstimateFile.h"
 #include "storage/TableHandle.h"
 #include "tools/Commands.h"
@@ -120,6 +124,20 @@ protected:
         run({"new", (start / "Smeti").string(), "Дом"});
         estimate = (start / "Smeti" / "Дом.db").string();
     }
+
+    /** The base made anew of one ФЕР rate of floors with a material left to the project
+     *  (unaccounted, 1.02 per unit); its code in the base ("" when the import failed). */
+    std::string importRateWithMaterial() {
+        writeFile(start / "ФЕР2.xml",
+                  normFile("ФЕР", "<Section Type=\"Сборник\" Code=\"11\" Name=\"Полы\"><Section Type=\"Таблица\" Code=\"11-01-001\" Name=\"Полы\">\n",
+                           rate("11-01-001-01", R"(Cost="130" Salary="100" Machines="0" SalaryMach="0" Materials="30")",
+                                R"(<Resource Code="1" Quantity="8"/><AbstractResource Code="04.1.02.05" Name="Бетон" MeasureUnit="м3" Quantity="1.02"/>)",
+                                R"(<ReasonItem Nr="Пр/812-011.0" Sp="Пр/774-011.0"/>)")));
+        testing::internal::CaptureStdout();
+        const int rc = cli::importCommand({base().string(), (start / "ФЕР2.xml").string()});
+        testing::internal::GetCapturedStdout();
+        return rc == 0 ? codeInBase(base(), "11-01-001-01") : std::string();
+    }
 };
 
 TEST_F(CliBaseIndex, TheWorkedPositionThroughTheCommandLineToTheKopeck) {
@@ -161,9 +179,9 @@ TEST_F(CliBaseIndex, TheWorkedPositionThroughTheCommandLineToTheKopeck) {
 TEST_F(CliBaseIndex, RefusedValuesNameTheirFieldAndStoreNothing) {
     run({"params", estimate, "method=421", "index.ot=52.21"});
     run({"add", base().string(), estimate, codeInBase(base(), "08-01-001-01")});
-    const fs::path side = estimate::sidePath(estimate);
+    const fs::path calc = estimate::keptCalcPath(estimate);
     auto stored = [&] {
-        std::ifstream in(side, std::ios::binary);
+        std::ifstream in(calc, std::ios::binary);
         std::ostringstream s;
         s << in.rdbuf();
         return s.str();
@@ -173,15 +191,17 @@ TEST_F(CliBaseIndex, RefusedValuesNameTheirFieldAndStoreNothing) {
         cli::Args args;
         const char* message;
     } cases[] = {
-        {{"params", estimate, "region=Тверь", "index.em=abc"}, "Индекс ЭМ (index.em): «abc» не число"},
-        {{"params", estimate, "index.m=0"}, "Индекс М (index.m): «0» — должно быть больше нуля"},
+        {{"params", estimate, "region=Тверь", "index.em=abc"}, "Индекс ЭМ (index.em): «abc» — не число."},
+        {{"params", estimate, "index.m=0"}, "Индекс М (index.m): «0» — нужно число больше нуля."},
+        {{"params", estimate, "index.ot=1e30"}, "Индекс ОТ (index.ot): «1e30» — число слишком велико."},
+        {{"params", estimate, "index.ot=1000000"}, "Индекс ОТ (index.ot): «1000000» — больше 10 000"},
         {{"params", estimate, "territory=4"}, "Территория (territory): «4» — ожидается 1 (Территория), 2 (МПРКС) или 3 (РКС)"},
         {{"params", estimate, "method=422"}, "Метод (method): «422» — ожидается template или 421"},
         {{"params", estimate, "repair=yes"}, "Капитальный ремонт (repair): «yes» — ожидается 0 или 1"},
-        {{"set", estimate, "1", "qty=-1"}, "Количество (qty): «-1» — не может быть отрицательным"},
-        {{"set", estimate, "1", "nrsp=011.0", "qty=1.2.3"}, "Количество (qty): «1.2.3» не число"},
-        {{"set", estimate, "1", "nrsp=999.9"}, "Норматив НР и СП (nrsp): строки «999.9» нет в таблицах 812/пр и 774/пр"},
-        {{"set", estimate, "1", "coef=0:ОТ"}, "Коэффициент (coef): «0» — должно быть больше нуля"},
+        {{"set", estimate, "1", "qty=-1"}, "Количество (qty): «-1» — нужно число не меньше нуля."},
+        {{"set", estimate, "1", "nrsp=011.0", "qty=1.2.3"}, "Количество (qty): «1.2.3» — не число."},
+        {{"set", estimate, "1", "nrsp=999.9"}, "Норматив НР и СП (nrsp) «999.9»: такой строки нет в таблицах приказов 812/пр и 774/пр."},
+        {{"set", estimate, "1", "coef=0:ОТ"}, "Коэффициент (coef): «0» — нужно число больше нуля."},
         {{"set", estimate, "1", "coef=1,2:ПЗ"}, "Коэффициент (coef): элементы «ПЗ» — ожидаются ОТ, ЭМ, ОТМ, М, ЗТ, ЗТМ через «+»"},
         {{"set", estimate, "1", "coef=1,2"}, "Коэффициент (coef): «1,2» — ожидается ЗНАЧЕНИЕ:ЭЛЕМЕНТЫ[:ОСНОВАНИЕ]"},
         {{"set", estimate, "1", "worktype=ремонтные"},
@@ -200,17 +220,12 @@ TEST_F(CliBaseIndex, RefusedValuesNameTheirFieldAndStoreNothing) {
 
 TEST_F(CliBaseIndex, MaterialsFollowCoefficientsAreReplacedAndTemplateEstimatesSwitchOver) {
     // A rate with a material left to the project (unaccounted) and its price set by hand.
-    writeFile(start / "ФЕР2.xml",
-              normFile("ФЕР", "<Section Type=\"Сборник\" Code=\"11\" Name=\"Полы\"><Section Type=\"Таблица\" Code=\"11-01-001\" Name=\"Полы\">\n",
-                       rate("11-01-001-01", R"(Cost="130" Salary="100" Machines="0" SalaryMach="0" Materials="30")",
-                            R"(<Resource Code="1" Quantity="8"/><AbstractResource Code="04.1.02.05" Name="Бетон" MeasureUnit="м3" Quantity="1.02"/>)",
-                            R"(<ReasonItem Nr="Пр/812-011.0" Sp="Пр/774-011.0"/>)")));
-    testing::internal::CaptureStdout();
-    ASSERT_EQ(cli::importCommand({base().string(), (start / "ФЕР2.xml").string()}), 0);
-    testing::internal::GetCapturedStdout();
-    const std::string code = codeInBase(base(), "11-01-001-01");
+    const std::string code = importRateWithMaterial();
+    ASSERT_FALSE(code.empty());
 
-    // By the template first (as every estimate made before): the material per unit of the rate.
+    // By the template first (as every estimate made before; a new one on an imported base starts
+    // by the base-index method): the material per unit of the rate.
+    run({"params", estimate, "method=template"});
     run({"add", base().string(), estimate, code});
     EXPECT_NE(run({"show", estimate}).find("\t1.02\t"), std::string::npos);
     run({"set", estimate, "1", "qty=2.5"});
@@ -232,6 +247,81 @@ TEST_F(CliBaseIndex, MaterialsFollowCoefficientsAreReplacedAndTemplateEstimatesS
     EXPECT_NE(run({"params", estimate, "territory=3"}).find("territory=3"), std::string::npos);
     EXPECT_NE(run({"totals", estimate, "--json"}).find("\"nr\":\"Пр/812-011.0-3\",\"sp\":\"Пр/774-011.0\",\"nr_pct\":118"),
               std::string::npos);
+}
+
+TEST_F(CliBaseIndex, TheSwitchToTheBaseIndexMethodGivesWhatTheWindowGives) {
+    // A new estimate gets the title block a new one gets in the window: on an imported base no
+    // factor of 2001 prices and today's VAT (before, the command line left 2,18 and 18).
+    const model::EstimateTexts texts = editing::loadKeptTexts(estimate, ',');
+    EXPECT_EQ(texts.currentPriceFactor, "1");
+    EXPECT_EQ(texts.vatPercent, "20");
+
+    const std::string code = importRateWithMaterial();
+    ASSERT_FALSE(code.empty());
+    const std::string smeti = (start / "Smeti").string();
+
+    // The window's road: the estimate by the template, Add and a typed quantity, then the
+    // parameters dialog's method, all in one session (Add's data kept in memory).
+    run({"new", smeti, "Окно"});
+    run({"params", smeti + "/Окно.db", "method=template"});
+    storage::TableHandle smeta("SmetaTable");
+    {
+        editing::EstimateDocument doc(smeta, ',');
+        doc.setNormBaseDirectory(base());
+        doc.open(smeti, "Окно.db");
+        normbase::NormBase nb;
+        nb.setDirectory(base().string());
+        nb.openAll();
+        normbase::RateSearch search(nb);
+        search.goTo(*search.rateOfCode(code));
+        doc.addRate(nb);
+        doc.setAmounts(1, Dec7::parse("2.5"), std::nullopt);
+        model::EstimateParams p = doc.calc().params;
+        p.method = model::Method::BaseIndex;
+        doc.setParams(p);
+        doc.close();
+    }
+    // The command line's: each step a run of its own.
+    run({"params", estimate, "method=template"});
+    run({"add", base().string(), estimate, code});
+    run({"set", estimate, "1", "qty=2.5"});
+    run({"params", estimate, "method=421"});
+
+    // Same rows and materials (1.02 per unit of 2.5), same price level and positions' data.
+    auto rowsOf = [&](const std::string& file) {
+        std::string shown = run({"show", file});
+        return shown.substr(shown.find('\n'));
+    };
+    EXPECT_EQ(rowsOf(smeti + "/Окно.db"), rowsOf(estimate));
+    EXPECT_NE(rowsOf(estimate).find("\t2.55\t"), std::string::npos) << rowsOf(estimate);
+    const editing::KeptCalc window = editing::loadKeptCalc(smeti + "/Окно.db"), cli = editing::loadKeptCalc(estimate);
+    EXPECT_EQ(window.params, cli.params);
+    EXPECT_EQ(cli.params.baseLevel, "01.01.2000");
+    EXPECT_EQ(window.positions, cli.positions);
+    EXPECT_EQ(cli.positions.at(0).nrRow, "011.0");
+    EXPECT_EQ(cli.positions.at(1).parent, 1);
+
+    // An estimate made before its positions kept their data: the base it remembers, else the
+    // one given; without either the switch is refused naming --base, and nothing is stored.
+    const std::string old = smeti + "/Прежняя.db";
+    run({"new", smeti, "Прежняя"});
+    run({"params", old, "method=template"});
+    run({"add", base().string(), old, code});
+    run({"set", old, "1", "qty=2.5"});
+    fs::remove(estimate::keptCalcPath(old));
+    const std::string refusal = failure({"params", old, "method=421"});
+    EXPECT_NE(refusal.find("--base BASE_DIR"), std::string::npos) << refusal;
+    EXPECT_FALSE(fs::exists(estimate::keptCalcPath(old)));
+    run({"params", old, "method=421", "--base", base().string()});
+    EXPECT_EQ(editing::loadKeptCalc(old).positions, cli.positions);
+    EXPECT_EQ(rowsOf(old), rowsOf(estimate));
+    editing::KeptCalc forgotten = editing::loadKeptCalc(estimate);
+    forgotten.params.method = model::Method::Template;
+    forgotten.positions.clear();
+    forgotten.base = (start / "Прежняя").string();
+    editing::saveKeptCalc(estimate, forgotten);
+    EXPECT_NE(failure({"params", estimate, "method=421"}).find("больше нет"), std::string::npos);
+    EXPECT_EQ(editing::loadKeptCalc(estimate), forgotten);
 }
 
 }  // namespace

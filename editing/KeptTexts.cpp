@@ -1,4 +1,4 @@
-#include "editing/EstimateCompanion.h"
+#include "editing/KeptTexts.h"
 #include "editing/KeptLines.h"
 
 #include "common/AtomicFile.h"
@@ -43,23 +43,23 @@ std::string readInto(const std::string& content, model::EstimateTexts& texts) {
 
 }  // namespace
 
-std::string companionText(const model::EstimateTexts& texts) {
-    std::string out = estimate::kCompanionHeader + "\n";
+std::string keptTextsContent(const model::EstimateTexts& texts) {
+    std::string out = estimate::kKeptTextsHeader + "\n";
     model::EstimateTexts copy = texts;
     for (std::string_view name : model::EstimateTexts::controlNames())
         out += std::string(name) + "=" + escapedValue(*copy.byControlName(name)) + "\n";
     return out;
 }
 
-KeptTexts readEstimateTexts(const fs::path& tablePath, char decimalSep) {
-    KeptTexts kept{model::EstimateTexts::defaults(decimalSep), estimate::companionKind(tablePath), {}};
-    const fs::path file = estimate::companionPath(tablePath);
+KeptTexts readKeptTexts(const fs::path& tablePath, char decimalSep) {
+    KeptTexts kept{model::EstimateTexts::defaults(decimalSep), estimate::keptTextsKind(tablePath), {}};
+    const fs::path file = estimate::keptTextsPath(tablePath);
     std::string content;
     std::string why;
     switch (kept.kind) {
-    case estimate::CompanionKind::Missing:
+    case estimate::KeptTextsKind::Missing:
         return kept;
-    case estimate::CompanionKind::Foreign:
+    case estimate::KeptTextsKind::Foreign:
         why = readKeptFile(file, kLargestFile, content);
         if (why.empty()) {
             model::EstimateTexts probe;
@@ -70,7 +70,7 @@ KeptTexts readEstimateTexts(const fs::path& tablePath, char decimalSep) {
                       "). Он оставлен как есть; шапка и ставки взяты по умолчанию и рядом с этой сметой не "
                       "сохраняются, пока этот файл там лежит.";
         return kept;
-    case estimate::CompanionKind::Ours:
+    case estimate::KeptTextsKind::Ours:
         break;
     }
     model::EstimateTexts texts = kept.texts;
@@ -83,22 +83,22 @@ KeptTexts readEstimateTexts(const fs::path& tablePath, char decimalSep) {
     return kept;
 }
 
-model::EstimateTexts loadEstimateTexts(const fs::path& tablePath, char decimalSep) {
-    KeptTexts kept = readEstimateTexts(tablePath, decimalSep);
+model::EstimateTexts loadKeptTexts(const fs::path& tablePath, char decimalSep) {
+    KeptTexts kept = readKeptTexts(tablePath, decimalSep);
     if (!kept.notice.empty()) storage::warn(kept.notice);
     return std::move(kept.texts);
 }
 
-bool companionIsForeign(const fs::path& tablePath) {
-    return estimate::companionKind(tablePath) == estimate::CompanionKind::Foreign;
+bool keptTextsForeign(const fs::path& tablePath) {
+    return estimate::keptTextsKind(tablePath) == estimate::KeptTextsKind::Foreign;
 }
 
-void saveEstimateTexts(const fs::path& tablePath, const model::EstimateTexts& texts) {
-    const fs::path file = estimate::companionPath(tablePath);
-    if (companionIsForeign(tablePath))
+void saveKeptTexts(const fs::path& tablePath, const model::EstimateTexts& texts) {
+    const fs::path file = estimate::keptTextsPath(tablePath);
+    if (keptTextsForeign(tablePath))
         throw Error("Шапка и ставки сметы не сохранены: файл «" + file.string() +
                     "» не похож на файл шапки сметы и оставлен как есть.");
-    const std::string text = companionText(texts);
+    const std::string text = keptTextsContent(texts);
     writeFileAtomically(file, text, /*keepExisting=*/false, "шапку и ставки сметы в файл");
 }
 

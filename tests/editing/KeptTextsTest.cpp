@@ -5,7 +5,7 @@
 #include "tests/support/TestPaths.h"
 
 #include "common/Error.h"
-#include "editing/EstimateCompanion.h"
+#include "editing/KeptTexts.h"
 #include "estimate/EstimateFile.h"
 #include "storage/Warnings.h"
 
@@ -33,9 +33,9 @@ TEST_F(Kept, TextsComeBackAsTyped) {
     typed.title = "Ремонт\\кровли\nвторая строка=";
     typed.vatPercent = "20";
     typed.contractorPost = "";
-    saveEstimateTexts(table(), typed);
-    EXPECT_EQ(loadEstimateTexts(table(), '.'), typed);
-    EXPECT_EQ(loadEstimateTexts(dir.path() / "Другая.db", '.'), model::EstimateTexts::defaults('.'));
+    saveKeptTexts(table(), typed);
+    EXPECT_EQ(loadKeptTexts(table(), '.'), typed);
+    EXPECT_EQ(loadKeptTexts(dir.path() / "Другая.db", '.'), model::EstimateTexts::defaults('.'));
     EXPECT_TRUE(warnings.empty());
 }
 
@@ -52,56 +52,56 @@ TEST_F(Kept, DamagedFileGivesTheDefaultsAndOneWarning) {
     for (const auto& c : cases) {
         warnings.clear();
         write(c.content);
-        EXPECT_EQ(loadEstimateTexts(table(), ','), model::EstimateTexts::defaults(',')) << c.what;
+        EXPECT_EQ(loadKeptTexts(table(), ','), model::EstimateTexts::defaults(',')) << c.what;
         ASSERT_EQ(warnings.size(), 1u) << c.what;
         EXPECT_NE(warnings[0].find("Дом.txt"), std::string::npos) << warnings[0];
     }
     write("# comment\r\n\r\nNDSEdit=20\r\nUnknownEdit=x\r\n");
-    EXPECT_EQ(loadEstimateTexts(table(), ',').vatPercent, "20") << "CRLF lines, comments, unknown names";
-    saveEstimateTexts(table(), model::EstimateTexts::defaults(','));  // a file of its kind is replaced
+    EXPECT_EQ(loadKeptTexts(table(), ',').vatPercent, "20") << "CRLF lines, comments, unknown names";
+    saveKeptTexts(table(), model::EstimateTexts::defaults(','));  // a file of its kind is replaced
     write("Заметки к смете: позвонить заказчику\n");
-    EXPECT_THROW(saveEstimateTexts(table(), model::EstimateTexts::defaults(',')), Error) << "the user's notes stay";
+    EXPECT_THROW(saveKeptTexts(table(), model::EstimateTexts::defaults(',')), Error) << "the user's notes stay";
     EXPECT_EQ(test::readFile(dir.path() / "Дом.txt"), "Заметки к смете: позвонить заказчику\n");
 }
 
 TEST_F(Kept, AUsersOwnFileIsNamedOnceAndNeverTouched) {
-    using estimate::CompanionKind;
+    using estimate::KeptTextsKind;
     const struct {
         const char* what;
         std::string content;
-        CompanionKind kind;
+        KeptTextsKind kind;
         bool notice;
     } cases[] = {
-        {"notes", "Заметки к смете: позвонить заказчику\n", CompanionKind::Foreign, true},
-        {"notes in comments only (was written over)", "# позвонить заказчику\n", CompanionKind::Foreign, true},
-        {"a line of its own with = (was written over)", "Позвонить=завтра\n", CompanionKind::Foreign, true},
-        {"a line without =", "NDSEdit=20\nNREdit\n", CompanionKind::Foreign, true},
-        {"written here", companionText(model::EstimateTexts::defaults(',')), CompanionKind::Ours, false},
-        {"lines of the edits, one unknown", "# c\r\nNDSEdit=20\r\nUnknownEdit=x\r\n", CompanionKind::Ours, false},
-        {"empty", "", CompanionKind::Ours, false},
-        {"damaged: a name given twice", "NDSEdit=20\nNDSEdit=0\n", CompanionKind::Ours, true},
+        {"notes", "Заметки к смете: позвонить заказчику\n", KeptTextsKind::Foreign, true},
+        {"notes in comments only (was written over)", "# позвонить заказчику\n", KeptTextsKind::Foreign, true},
+        {"a line of its own with = (was written over)", "Позвонить=завтра\n", KeptTextsKind::Foreign, true},
+        {"a line without =", "NDSEdit=20\nNREdit\n", KeptTextsKind::Foreign, true},
+        {"written here", keptTextsContent(model::EstimateTexts::defaults(',')), KeptTextsKind::Ours, false},
+        {"lines of the edits, one unknown", "# c\r\nNDSEdit=20\r\nUnknownEdit=x\r\n", KeptTextsKind::Ours, false},
+        {"empty", "", KeptTextsKind::Ours, false},
+        {"damaged: a name given twice", "NDSEdit=20\nNDSEdit=0\n", KeptTextsKind::Ours, true},
     };
     const fs::path file = dir.path() / "Дом.txt";
     for (const auto& c : cases) {
         write(c.content);
-        EXPECT_EQ(estimate::companionKind(table()), c.kind) << c.what;
-        const KeptTexts kept = readEstimateTexts(table(), ',');
+        EXPECT_EQ(estimate::keptTextsKind(table()), c.kind) << c.what;
+        const KeptTexts kept = readKeptTexts(table(), ',');
         EXPECT_EQ(kept.kind, c.kind) << c.what;
         EXPECT_EQ(!kept.notice.empty(), c.notice) << c.what;
         if (c.notice) {
             EXPECT_NE(kept.notice.find(file.string()), std::string::npos) << kept.notice;
         }
         EXPECT_TRUE(warnings.empty()) << c.what << ": the caller tells it";
-        if (c.kind == CompanionKind::Foreign) {
+        if (c.kind == KeptTextsKind::Foreign) {
             EXPECT_EQ(kept.texts, model::EstimateTexts::defaults(',')) << c.what;
-            EXPECT_THROW(saveEstimateTexts(table(), model::EstimateTexts::defaults(',')), Error) << c.what;
+            EXPECT_THROW(saveKeptTexts(table(), model::EstimateTexts::defaults(',')), Error) << c.what;
         }
         // A new estimate of that name starts from the defaults: ours goes, the user's stays.
         storage::TableHandle smeta("SmetaTable");
         estimate::bindEstimate(smeta, dir.path().string(), "Дом");
         estimate::createAndOpen(smeta);
         smeta.close();
-        if (c.kind == CompanionKind::Foreign) {
+        if (c.kind == KeptTextsKind::Foreign) {
             EXPECT_EQ(test::readFile(file), c.content) << c.what;
         } else {
             EXPECT_FALSE(fs::exists(file)) << c.what;

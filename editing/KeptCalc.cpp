@@ -1,8 +1,9 @@
-// The estimate's side file: its parameters of computation and the data of its positions, one
+// The estimate's calc file: its parameters of computation and the data of its positions, one
 // "key=value" line each, positions as "[COUNT]" sections. UTF-8; values run to the end of the
 // line with "\\", "\n" and "\r" escaped; numbers with a decimal point whatever the locale.
 //
 //   # Тальвира: параметры расчета и данные позиций сметы, формат 1
+//   # файл кончается строкой «# конец»
 //   method=421
 //   territory=1
 //   index.ot=52.21
@@ -10,7 +11,8 @@
 //   code=ФЕР08-01-001-01
 //   nr=008.0
 //   coef=1.15:ОТ+ЗТ:421/пр прил. 10 т. 1 п. 4
-#include "editing/EstimateSide.h"
+//   # конец
+#include "editing/KeptCalc.h"
 #include "editing/KeptLines.h"
 
 #include "common/AtomicFile.h"
@@ -32,8 +34,15 @@ using talvira::Dec7;
 
 namespace {
 
-const std::string& kHeader = estimate::kSideHeader;
+const std::string& kHeader = estimate::kKeptCalcHeader;
 constexpr int kVersion = 1;
+// A file cut at a line end reads as a shorter one: the rows and coefficients of the positions
+// past the cut would be lost without a word. So the file declares on its second line that it
+// ends with kEnd, and a declared end that is missing is damage. Both are comments: the previous
+// version reads these files as ever; its own files, without the declaration, are read as before
+// (only one cut short to its first line is known to be damaged: it always wrote the parameters).
+const std::string kEndDeclared = "# файл кончается строкой «# конец»";
+const std::string kEnd = "# конец";
 constexpr uintmax_t kLargestFile = uintmax_t(256) << 20;  // 10 000 positions take about 2 MB
 
 /** A damaged file: why, with the line. */
@@ -63,7 +72,7 @@ std::optional<model::Coefficient> coefficientFrom(std::string_view text) {
 
 class Reader {
 public:
-    explicit Reader(EstimateSide& side) : side_(side) {}
+    explicit Reader(KeptCalc& calc) : calc_(calc) {}
 
     /** Empty when read, else why the file is damaged. */
     std::string read(const std::string& content) {
@@ -78,8 +87,13 @@ public:
         if (*version > kVersion)
             return "формат " + std::to_string(*version) + " записан более новой версией программы";
         std::unordered_set<int32_t> sections;
+        bool endDeclared = false, ended = false, anyLine = false;
         for (int number = 2; std::getline(in, line); ++number) {
             if (!line.empty() && line.back() == '\r') line.pop_back();
+            anyLine = true;
+            if (number == 2 && line == kEndDeclared) endDeclared = true;
+            if (ended && !line.empty()) return "после строки «" + kEnd + "» ещё строки";
+            if (endDeclared && line == kEnd) ended = true;
             if (line.empty() || line[0] == '#') continue;
             where_ = "строка " + std::to_string(number);
             if (line.front() == '[') {
@@ -88,8 +102,8 @@ public:
                 if (!count || *count <= 0 || *count > INT32_MAX) return where_ + ": неверный номер позиции «" + line + "»";
                 if (!sections.insert(int32_t(*count)).second)
                     return where_ + ": позиция " + std::to_string(*count) + " указана второй раз";
-                side_.extras.emplace_back();
-                side_.extras.back().count = int32_t(*count);
+                calc_.positions.emplace_back();
+                calc_.positions.back().count = int32_t(*count);
                 seen_.clear();
                 continue;
             }
@@ -100,9 +114,11 @@ public:
                 return where_ + ": «" + key + "» указано второй раз";
             const std::optional<std::string> value = unescapedValue(std::string_view(line).substr(eq + 1));
             if (!value) return where_ + ": неверная последовательность с «\\»";
-            const std::string why = side_.extras.empty() ? param(key, *value) : extra(side_.extras.back(), key, *value);
+            const std::string why = calc_.positions.empty() ? param(key, *value) : extra(calc_.positions.back(), key, *value);
             if (!why.empty()) return why;
         }
+        if (endDeclared && !ended) return "файл обрезан: нет последней строки «" + kEnd + "»";
+        if (!anyLine) return "файл обрезан после первой строки";
         return {};
     }
 
@@ -121,12 +137,16 @@ private:
     }
 
     std::string param(const std::string& key, const std::string& value) {
+        if (key == "base") {
+            calc_.base = value;
+            return {};
+        }
         bool known = true;
         // a name this version does not know is passed over
-        return setParam(side_.params, key, value, known).empty() ? std::string() : bad(key, value);
+        return model::setParam(calc_.params, key, value, known, /*typed=*/false).empty() ? std::string() : bad(key, value);
     }
 
-    std::string extra(model::PositionExtra& e, const std::string& key, const std::string& value) {
+    std::string extra(model::PositionData& e, const std::string& key, const std::string& value) {
         std::optional<Dec7> d;
         if (key == "code") {
             e.code = value;
@@ -160,7 +180,7 @@ private:
         return {};
     }
 
-    EstimateSide& side_;
+    KeptCalc& calc_;
     std::string where_;
     std::set<std::string> seen_;
 };
@@ -176,96 +196,23 @@ void line(std::string& out, std::string_view key, std::string_view value) {
 
 }  // namespace
 
-namespace {
-
-struct ParamKey {
-    const char* key;
-    const char* name;
-};
-constexpr ParamKey kParamKeys[] = {
-    {"method", "Метод"},
-    {"territory", "Территория"},
-    {"repair", "Капитальный ремонт"},
-    {"region", "Регион"},
-    {"level", "Уровень цен"},
-    {"letter", "Письмо об индексах"},
-    {"baselevel", "Уровень цен базы"},
-    {"index.ot", "Индекс ОТ"},
-    {"index.em", "Индекс ЭМ"},
-    {"index.m", "Индекс М"},
-    {"index.eq", "Индекс оборудования"},
-};
-
-}  // namespace
-
-std::string paramName(std::string_view key) {
-    for (const ParamKey& k : kParamKeys)
-        if (key == k.key) return std::string(k.name) + " (" + k.key + ")";
-    return std::string(key);
-}
-
-std::string setParam(model::EstimateParams& p, std::string_view key, std::string_view value, bool& known) {
-    known = true;
-    auto index = [&](std::optional<Dec7>& to) -> std::string {
-        if (value.empty()) {
-            to.reset();
-            return {};
-        }
-        const std::optional<Dec7> d = Dec7::tryParse(value);
-        if (!d) return " не число";
-        if (d->units() <= 0) return " — должно быть больше нуля";
-        to = d;
-        return {};
-    };
-    if (key == "method") {
-        if (value == "template") p.method = model::Method::Template;
-        else if (value == "421") p.method = model::Method::BaseIndex;
-        else return " — ожидается template или 421";
-    } else if (key == "territory") {
-        if (value != "1" && value != "2" && value != "3") return " — ожидается 1 (Территория), 2 (МПРКС) или 3 (РКС)";
-        p.territory = static_cast<model::Territory>(value[0] - '0');
-    } else if (key == "repair") {
-        if (value != "0" && value != "1") return " — ожидается 0 или 1";
-        p.capitalRepair = value == "1";
-    } else if (key == "region") {
-        p.region = value;
-    } else if (key == "level") {
-        p.level = value;
-    } else if (key == "letter") {
-        p.letter = value;
-    } else if (key == "baselevel") {
-        p.baseLevel = value;
-    } else if (key == "index.ot") {
-        return index(p.indexOt);
-    } else if (key == "index.em") {
-        return index(p.indexEm);
-    } else if (key == "index.m") {
-        return index(p.indexM);
-    } else if (key == "index.eq") {
-        return index(p.indexEq);
-    } else {
-        known = false;
-    }
-    return {};
-}
-
-const model::PositionExtra* EstimateSide::extraOf(int32_t count) const {
-    for (const model::PositionExtra& e : extras)
+const model::PositionData* KeptCalc::find(int32_t count) const {
+    for (const model::PositionData& e : positions)
         if (e.count == count) return &e;
     return nullptr;
 }
 
-model::PositionExtra& EstimateSide::extraFor(int32_t count) {
-    for (model::PositionExtra& e : extras)
+model::PositionData& KeptCalc::entry(int32_t count) {
+    for (model::PositionData& e : positions)
         if (e.count == count) return e;
-    extras.emplace_back();
-    extras.back().count = count;
-    return extras.back();
+    positions.emplace_back();
+    positions.back().count = count;
+    return positions.back();
 }
 
-std::string sideText(const EstimateSide& side) {
-    std::string out = kHeader + std::to_string(kVersion) + "\n";
-    const model::EstimateParams& p = side.params;
+std::string keptCalcContent(const KeptCalc& calc) {
+    std::string out = kHeader + std::to_string(kVersion) + "\n" + kEndDeclared + "\n";
+    const model::EstimateParams& p = calc.params;
     line(out, "method", p.method == model::Method::BaseIndex ? "421" : "template");
     line(out, "territory", std::to_string(static_cast<int>(p.territory)));
     line(out, "repair", p.capitalRepair ? "1" : "0");
@@ -277,8 +224,9 @@ std::string sideText(const EstimateSide& side) {
     line(out, "index.m", optionalText(p.indexM));
     line(out, "index.eq", optionalText(p.indexEq));
     line(out, "baselevel", p.baseLevel);
+    if (!calc.base.empty()) line(out, "base", calc.base);
     std::set<int32_t> written;
-    for (const model::PositionExtra& e : side.extras) {
+    for (const model::PositionData& e : calc.positions) {
         if (!written.insert(e.count).second) continue;  // the first entry of a number is the one used
         out += "[" + std::to_string(e.count) + "]\n";
         if (!e.code.empty()) line(out, "code", e.code);
@@ -295,32 +243,32 @@ std::string sideText(const EstimateSide& side) {
         for (const model::Coefficient& c : e.coefficients)
             line(out, "coef", c.value.text() + ":" + model::targetsText(c.targets) + ":" + c.reason);
     }
-    return out;
+    return out + kEnd + "\n";
 }
 
-EstimateSide loadEstimateSide(const fs::path& tablePath) {
-    const fs::path file = estimate::sidePath(tablePath);
+KeptCalc loadKeptCalc(const fs::path& tablePath) {
+    const fs::path file = estimate::keptCalcPath(tablePath);
     std::error_code ec;
     if (!fs::exists(file, ec)) return {};
     std::string content;
-    EstimateSide side;
+    KeptCalc calc;
     std::string why = readKeptFile(file, kLargestFile, content);
-    if (why.empty()) why = Reader(side).read(content);
-    if (why.empty()) return side;
+    if (why.empty()) why = Reader(calc).read(content);
+    if (why.empty()) return calc;
     storage::warn("Параметры расчета сметы из файла «" + file.string() + "» не прочитаны (" + why +
                   "): смета считается по шаблону, данные позиций не взяты. Файл не изменится, пока "
                   "параметры или позиции не будут изменены.");
     return {};
 }
 
-void saveEstimateSide(const fs::path& tablePath, const EstimateSide& side) {
-    const fs::path file = estimate::sidePath(tablePath);
+void saveKeptCalc(const fs::path& tablePath, const KeptCalc& calc) {
+    const fs::path file = estimate::keptCalcPath(tablePath);
     std::error_code ec;
     // A file of that name that is not of this kind (the user's own) is never written over.
-    if (fs::exists(file, ec) && !estimate::sideIsOurs(tablePath))
+    if (fs::exists(file, ec) && !estimate::keptCalcIsOurs(tablePath))
         throw Error("Параметры расчета сметы не сохранены: файл «" + file.string() +
                     "» не похож на файл данных сметы и оставлен как есть.");
-    const std::string text = sideText(side);
+    const std::string text = keptCalcContent(calc);
     writeFileAtomically(file, text, /*keepExisting=*/false, "параметры расчета сметы в файл");
 }
 

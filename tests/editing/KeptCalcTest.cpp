@@ -4,7 +4,7 @@
 #include "tests/storage/StorageTestUtil.h"
 
 #include "common/Error.h"
-#include "editing/EstimateSide.h"
+#include "editing/KeptCalc.h"
 #include "estimate/EstimateFile.h"
 #include "storage/TableHandle.h"
 #include "storage/Warnings.h"
@@ -36,8 +36,8 @@ struct Side : ::testing::Test {
     }
 };
 
-EstimateSide everything() {
-    EstimateSide s;
+KeptCalc everything() {
+    KeptCalc s;
     model::EstimateParams& p = s.params;
     p.method = model::Method::BaseIndex;
     p.territory = model::Territory::Rks;
@@ -49,7 +49,7 @@ EstimateSide everything() {
     p.indexEm = Dec7::parse("16.64");
     p.indexEq = Dec7::parse("0.0000001");
     p.baseLevel = "01.01.2000";
-    model::PositionExtra& rate = s.extraFor(7);
+    model::PositionData& rate = s.entry(7);
     rate.code = "ФЕР08-01-001-01";
     rate.nrRow = "008.0";
     rate.spRow = "008.0";
@@ -61,28 +61,28 @@ EstimateSide everything() {
     rate.machinistLabour = Dec7::parse("0.15");
     rate.coefficients = {{Dec7::parse("1.15"), model::OT | model::ZT, "421/пр прил. 10 т. 1 п. 4: стесненные"},
                          {Dec7::parse("1.25"), model::EM | model::OTM | model::ZTM, ""}};
-    model::PositionExtra& material = s.extraFor(8);
+    model::PositionData& material = s.entry(8);
     material.parent = 7;
     material.perUnit = Dec7::parse("1.02");
-    s.extraFor(9);  // an entry with nothing in it
+    s.entry(9);  // an entry with nothing in it
     return s;
 }
 
 TEST_F(Side, EverythingComesBackExactly) {
-    const EstimateSide s = everything();
-    saveEstimateSide(table(), s);
-    EXPECT_EQ(loadEstimateSide(table()), s);
+    const KeptCalc s = everything();
+    saveKeptCalc(table(), s);
+    EXPECT_EQ(loadKeptCalc(table()), s);
     EXPECT_TRUE(warnings.empty());
     EXPECT_EQ(read().substr(0, read().find('\n')), "# Тальвира: параметры расчета и данные позиций сметы, формат 1");
     // No file: the defaults, computed by the template, without a word.
     fs::remove(file());
-    EXPECT_EQ(loadEstimateSide(table()), EstimateSide{});
+    EXPECT_EQ(loadKeptCalc(table()), KeptCalc{});
     EXPECT_TRUE(warnings.empty());
     // Saved again, it replaces the old one; the defaults are a file too.
-    saveEstimateSide(table(), EstimateSide{});
-    EXPECT_EQ(loadEstimateSide(table()), EstimateSide{});
+    saveKeptCalc(table(), KeptCalc{});
+    EXPECT_EQ(loadKeptCalc(table()), KeptCalc{});
     // A new estimate of the same name starts without it.
-    write(sideText(s));
+    write(keptCalcContent(s));
     storage::TableHandle smeta{"SmetaTable"};
     estimate::bindEstimate(smeta, dir.path().string(), "Дом");
     estimate::createAndOpen(smeta);
@@ -120,12 +120,19 @@ TEST_F(Side, DamagedFileGivesTheDefaultsAndOneWarning) {
         {"bad type of work", head + "[2]\nworktype=ремонтные\n", "строка 3: «worktype=ремонтные» неверно"},
         {"bad coefficient", head + "[2]\ncoef=1.2:ПЗ\n", "строка 3: «coef=1.2:ПЗ» неверно"},
         {"coefficient without targets", head + "[2]\ncoef=1.2\n", "строка 3: «coef=1.2» неверно"},
+        // Before, a file cut at a line end was read without a word, its last positions' data lost.
+        {"cut at a line end", keptCalcContent(everything()).substr(0, keptCalcContent(everything()).find("[8]")),
+         "файл обрезан: нет последней строки «# конец»"},
+        {"cut within a line", keptCalcContent(everything()).substr(0, keptCalcContent(everything()).size() - 3),
+         "файл обрезан: нет последней строки «# конец»"},
+        {"the previous version's, cut after its first line", head, "файл обрезан после первой строки"},
+        {"lines after the end", keptCalcContent(everything()) + "method=template\n", "после строки «# конец» ещё строки"},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
         warnings.clear();
         write(c.content);
-        EXPECT_EQ(loadEstimateSide(table()), EstimateSide{});
+        EXPECT_EQ(loadKeptCalc(table()), KeptCalc{});
         ASSERT_EQ(warnings.size(), 1u);
         EXPECT_NE(warnings[0].find("Дом.calc"), std::string::npos) << warnings[0];
         EXPECT_NE(warnings[0].find(std::string("(") + c.why + ")"), std::string::npos) << warnings[0];
@@ -134,15 +141,15 @@ TEST_F(Side, DamagedFileGivesTheDefaultsAndOneWarning) {
     // Comments, blank lines, CRLF and names this version does not know are no damage.
     warnings.clear();
     write(head + "# note\r\n\r\nmethod=421\r\nfuture=1\r\n[3]\r\nfuture=2\r\nnr=011.0\r\n");
-    const EstimateSide s = loadEstimateSide(table());
+    const KeptCalc s = loadKeptCalc(table());
     EXPECT_TRUE(warnings.empty());
     EXPECT_EQ(s.params.method, model::Method::BaseIndex);
-    ASSERT_NE(s.extraOf(3), nullptr);
-    EXPECT_EQ(s.extraOf(3)->nrRow, "011.0");
+    ASSERT_NE(s.find(3), nullptr);
+    EXPECT_EQ(s.find(3)->nrRow, "011.0");
 
     // A file of that name that is not ours is never written over.
     write("мои заметки\n");
-    EXPECT_THROW(saveEstimateSide(table(), everything()), Error);
+    EXPECT_THROW(saveKeptCalc(table(), everything()), Error);
     EXPECT_EQ(read(), "мои заметки\n");
 }
 
