@@ -2,7 +2,7 @@
 // rates and materials of their own, with names): opened with all totals when no estimate changed
 // since it was last opened, when all changed, and when one changed; and one changed estimate
 // brought into an open construction. Run by hand: ./SummaryBench
-#include "editing/EstimateSide.h"
+#include "editing/KeptCalc.h"
 #include "editing/SummaryDocument.h"
 #include "editing/SummaryFile.h"
 #include "estimate/EstimateFile.h"
@@ -43,7 +43,7 @@ void makeSample(const fs::path& dir) {
     TableHandle smeta("SmetaTable");
     estimate::bindEstimate(smeta, dir.string(), "Образец");
     estimate::createAndOpen(smeta);
-    editing::EstimateSide s;
+    editing::KeptCalc s;
     s.params.method = model::Method::BaseIndex;
     s.params.indexOt = Dec7::parse("52.21");
     s.params.indexEm = Dec7::parse("16.64");
@@ -72,7 +72,7 @@ void makeSample(const fs::path& dir) {
             smeta.setFieldValue("TRUD", Value::real(0.25));
         }
         smeta.post();
-        model::PositionExtra& e = s.extraFor(static_cast<int32_t>(smeta.fieldValue("COUNT").asInteger()));
+        model::PositionData& e = s.entry(static_cast<int32_t>(smeta.fieldValue("COUNT").asInteger()));
         e.code = code;
         if (material) {
             if (i % 8 == 2) e.workType = model::WorkType::Equipment;
@@ -82,7 +82,7 @@ void makeSample(const fs::path& dir) {
     }
     const fs::path table = smeta.tablePath();
     smeta.close();
-    editing::saveEstimateSide(table, s);
+    editing::saveKeptCalc(table, s);
 }
 
 /** The files of every estimate, all as written an hour ago plus `seconds`. */

@@ -4,9 +4,9 @@
 
 #include "common/Error.h"
 #include "common/TextFold.h"
-#include "editing/EstimateCompanion.h"
+#include "editing/KeptTexts.h"
 #include "editing/EstimateRows.h"
-#include "editing/EstimateSide.h"
+#include "editing/KeptCalc.h"
 #include "estimate/EstimateFile.h"
 #include "model/BaseIndex.h"
 #include "model/NrSpTables.h"
@@ -127,7 +127,7 @@ EstimateReading readEstimateTotals(const fs::path& table) {
                              table.filename().string());
     smeta.setReadOnly(true);
     smeta.open();
-    const EstimateSide side = loadEstimateSide(smeta.tablePath());
+    const KeptCalc side = loadKeptCalc(smeta.tablePath());
     if (side.params.method != model::Method::BaseIndex)
         throw Error("Смета «" + shown + "» считается по шаблону: в сводный сметный расчет берутся итоги по видам работ "
                     "сметы, составленной базисно-индексным методом (talvira-cli estimate params ESTIMATE.db method=421)");
@@ -141,7 +141,7 @@ EstimateReading readEstimateTotals(const fs::path& table) {
         rows.back().code = smeta.valueAt(r, f.code).asString();
     }
     smeta.close();
-    const model::BaseIndexResult result = model::computeBaseIndex(rows, side.extras, side.params, model::nrSpTables());
+    const model::BaseIndexResult result = model::computeBaseIndex(rows, side.positions, side.params, model::nrSpTables());
     if (!result.currentComplete) {
         std::string why;
         for (const model::Problem& p : result.problems)
@@ -152,7 +152,7 @@ EstimateReading readEstimateTotals(const fs::path& table) {
     out.amounts = model::columnsOfEstimate(result);
     out.details = model::detailsOfEstimate(result);
     // the window's title at start names no estimate: its file's name does
-    out.name = loadEstimateTexts(table, ',').title;
+    out.name = loadKeptTexts(table, ',').title;
     if (out.name.empty() || out.name == model::EstimateTexts::defaults(',').title) out.name = table.stem().string();
     return out;
 }

@@ -182,7 +182,7 @@ TEST(SummaryLinks, LinksAreKeptRelativeAndStampsTrustedOnceSettled) {
     EXPECT_EQ(e.details[size_t(model::WorkType::Construction)], model::Elements());
     EXPECT_EQ(e.name, "Дом");
     // the side file changed: the stamp differs
-    std::ofstream(estimate::sidePath(table), std::ios::app) << "\n";
+    std::ofstream(estimate::keptCalcPath(table), std::ios::app) << "\n";
     EXPECT_FALSE(settled.sameAs(editing::stampOf(table)));
 }
 

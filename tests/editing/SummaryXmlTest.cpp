@@ -70,7 +70,7 @@ fs::path ratedEstimate(const fs::path& dir, const std::string& name, int positio
     storage::TableHandle smeta("SmetaTable");
     estimate::bindEstimate(smeta, dir.string(), name);
     estimate::createAndOpen(smeta);
-    editing::EstimateSide s;
+    editing::KeptCalc s;
     s.params.method = model::Method::BaseIndex;
     s.params.indexOt = Dec7::parse("52.21");
     s.params.indexEm = Dec7::parse("16.64");
@@ -95,7 +95,7 @@ fs::path ratedEstimate(const fs::path& dir, const std::string& name, int positio
             smeta.setFieldValue("TRUD", storage::Value::real(3.94));
         }
         smeta.post();
-        model::PositionExtra& e = s.extraFor(static_cast<int32_t>(smeta.fieldValue("COUNT").asInteger()));
+        model::PositionData& e = s.entry(static_cast<int32_t>(smeta.fieldValue("COUNT").asInteger()));
         e.code = code;
         if (material) {
             if (i % 8 == 3) e.workType = WorkType::Equipment;
@@ -106,7 +106,7 @@ fs::path ratedEstimate(const fs::path& dir, const std::string& name, int positio
     }
     const fs::path table = smeta.tablePath();
     smeta.close();
-    editing::saveEstimateSide(table, s);
+    editing::saveKeptCalc(table, s);
     return table;
 }
 
@@ -115,8 +115,8 @@ model::BaseIndexResult resultOf(const fs::path& table) {
     storage::TableHandle smeta("SmetaTable");
     estimate::bindForOpening(smeta, table.parent_path().string(), table.filename().string());
     smeta.open();
-    const editing::EstimateSide side = editing::loadEstimateSide(table);
-    return model::computeBaseIndex(editing::readPositionRows(smeta), side.extras, side.params, model::nrSpTables());
+    const editing::KeptCalc side = editing::loadKeptCalc(table);
+    return model::computeBaseIndex(editing::readPositionRows(smeta), side.positions, side.params, model::nrSpTables());
 }
 
 TEST(SummaryXml, AnObjectOfThreeEstimatesValidatesAndCarriesTheirOwnTotals) {

@@ -9,8 +9,8 @@
  *
  * Header only: the test that includes it links talvira_editing.
  */
-#include "editing/EstimateCompanion.h"
-#include "editing/EstimateSide.h"
+#include "editing/KeptTexts.h"
+#include "editing/KeptCalc.h"
 #include "estimate/EstimateFile.h"
 #include "storage/TableHandle.h"
 
@@ -35,7 +35,7 @@ inline std::filesystem::path makePricedEstimate(const std::filesystem::path& dir
     storage::TableHandle smeta("SmetaTable");
     estimate::bindEstimate(smeta, dir.string(), name);
     estimate::createAndOpen(smeta);
-    editing::EstimateSide side;
+    editing::KeptCalc side;
     side.params.method = model::Method::BaseIndex;
     side.params.level = "I кв. 2026";
     side.params.indexOt = side.params.indexEm = side.params.indexM = side.params.indexEq = Dec7::fromInt(1);
@@ -49,17 +49,17 @@ inline std::filesystem::path makePricedEstimate(const std::filesystem::path& dir
         smeta.setFieldValue("STOIM", storage::Value::real(price));
         smeta.setFieldValue("MATER", storage::Value::real(price));
         smeta.post();
-        model::PositionExtra& e = side.extraFor(static_cast<int32_t>(smeta.fieldValue("COUNT").asInteger()));
+        model::PositionData& e = side.entry(static_cast<int32_t>(smeta.fieldValue("COUNT").asInteger()));
         e.code = code;
         e.workType = type;
     }
     const std::filesystem::path table = smeta.tablePath();
     smeta.close();
-    editing::saveEstimateSide(table, side);
+    editing::saveKeptCalc(table, side);
     if (!title.empty()) {
         model::EstimateTexts texts = model::EstimateTexts::defaults('.');
         texts.title = title;
-        editing::saveEstimateTexts(table, texts);
+        editing::saveKeptTexts(table, texts);
     }
     return table;
 }

@@ -165,8 +165,8 @@ TEST_F(CliSummary, TheWorkedSchoolToTheKopeck) {
 TEST_F(CliSummary, BadInputsAreNamedAndStoreNothing) {
     buildSchool();
     fs::path templ = makePricedEstimate(dir / "Сметы", "По шаблону", {{WorkType::Construction, "1"}});
-    editing::EstimateSide bySide;  // the template method: no totals by type of work
-    editing::saveEstimateSide(templ, bySide);
+    editing::KeptCalc bySide;  // the template method: no totals by type of work
+    editing::saveKeptCalc(templ, bySide);
     const std::string s = ssr.string();
     const struct {
         const char* name;
