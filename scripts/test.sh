@@ -22,5 +22,5 @@ sh scripts/build.sh build-asan -DTALVIRA_SANITIZE=ON -DBUILD_BENCHMARKS=OFF -DCM
 echo "== fuzz targets: a fixed seed and number of inputs each, and the kept crash inputs"
 CC=clang CXX=clang++ cmake -S . -B build-fuzz -DBUILD_FUZZERS=ON -DBUILD_BENCHMARKS=OFF \
   -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
-cmake --build build-fuzz -j"$JOBS" --target fuzz_paradox fuzz_xls fuzz_officialxml
+cmake --build build-fuzz -j"$JOBS" --target fuzz_all
 (cd build-fuzz && ctest --output-on-failure -R '^fuzz_')
