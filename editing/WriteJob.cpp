@@ -1,25 +1,16 @@
 #include "editing/WriteJob.h"
 
 #include "common/Error.h"
+#include "common/WorkerShared.h"
 
-#include <atomic>
-#include <mutex>
 #include <thread>
 
 namespace talvira::editing {
 
-struct WriteJob::Shared {
+struct WriteJob::Shared : WorkerShared<WriteState, Progress> {
     Write write;
-    Notice onProgress, onDone;
-
-    std::atomic<bool> cancel{false};
-    mutable std::mutex mutex;  // guards what follows
-    WriteState state = WriteState::Idle;
-    Progress progress;
-    bool progressNoticed = false;  // a notice went out and its progress is not taken yet
-    std::filesystem::path written;
-    std::string error;
-    std::thread worker;
+    std::filesystem::path written;  // under mutex
+    std::string error;              // under mutex
 
     void finish(WriteState s, std::filesystem::path path = {}, std::string message = {}) {
         std::lock_guard lock(mutex);
@@ -28,21 +19,9 @@ struct WriteJob::Shared {
         error = std::move(message);
     }
 
-    bool reportProgress(size_t done, size_t total) {
-        bool notice = false;
-        {
-            std::lock_guard lock(mutex);
-            progress = {done, total};
-            notice = !progressNoticed;
-            progressNoticed = true;
-        }
-        if (notice && onProgress) onProgress();
-        return !cancel.load();
-    }
-
     void run() {
         try {
-            std::filesystem::path path = write([this](size_t done, size_t total) { return reportProgress(done, total); });
+            std::filesystem::path path = write([this](size_t done, size_t total) { return reportProgress({done, total}); });
             finish(WriteState::Written, std::move(path));
         } catch (const sheet::WriteStopped&) {
             finish(WriteState::Stopped);
@@ -83,20 +62,11 @@ void WriteJob::cancel() { s_->cancel.store(true); }
 
 bool WriteJob::cancelRequested() const { return s_->cancel.load(); }
 
-void WriteJob::wait() {
-    if (s_->worker.joinable()) s_->worker.join();
-}
+void WriteJob::wait() { s_->join(); }
 
-WriteState WriteJob::state() const {
-    std::lock_guard lock(s_->mutex);
-    return s_->state;
-}
+WriteState WriteJob::state() const { return s_->currentState(); }
 
-WriteJob::Progress WriteJob::takeProgress() {
-    std::lock_guard lock(s_->mutex);
-    s_->progressNoticed = false;
-    return s_->progress;
-}
+WriteJob::Progress WriteJob::takeProgress() { return s_->takeProgress(); }
 
 std::filesystem::path WriteJob::written() const {
     std::lock_guard lock(s_->mutex);

@@ -95,16 +95,7 @@ Planner::Planner(const FormInput& in) : in_(in) {
     for (double w : widths) plan_.columns.push_back({w, false});
     plan_.columns.push_back({75, true});
     plan_.columns.push_back({75, true});
-    // A4 landscape, one page wide, as tall as it takes
-    sheet::Page& page = plan_.page;
-    page.landscape = true;
-    page.paper = 9;
-    page.fitWide = 1;
-    page.fitTall = 0;
-    page.marginLeft = page.marginRight = 0.4;
-    page.marginTop = page.marginBottom = 0.6;
-    page.gridlines = false;
-    page.printColumns = C12 + 1;
+    plan_.page = sheet::Page::formLandscape(C12 + 1);
     s_ = makeStyles(plan_);
     // Room for every line a position can take (no more than this is touched).
     size_t lines = 200;

@@ -90,6 +90,21 @@ struct Page {
     bool gridlines = true;
     int repeatFrom = -1, repeatTo = -1;  // rows repeated at the top of every printed page
     int printColumns = 0;                // the print area's columns from A (0: no print area)
+
+    /** The official forms' page: A4 landscape, one page wide and as tall as it takes, narrow
+     *  margins, no grid; `columns` printed from A. */
+    static Page formLandscape(int columns) {
+        Page p;
+        p.landscape = true;
+        p.paper = 9;
+        p.fitWide = 1;
+        p.fitTall = 0;
+        p.marginLeft = p.marginRight = 0.4;
+        p.marginTop = p.marginBottom = 0.6;
+        p.gridlines = false;
+        p.printColumns = columns;
+        return p;
+    }
 };
 
 class SheetPlan {

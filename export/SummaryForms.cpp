@@ -81,15 +81,7 @@ public:
         constexpr std::array<double, 8> widths = {47, 131, 355, 103, 103, 103, 103, 103};
         for (double w : widths) plan_.columns.push_back({w, false});
         for (int i = 0; i < 5; ++i) plan_.columns.push_back({90, true});
-        sheet::Page& page = plan_.page;
-        page.landscape = true;
-        page.paper = 9;  // A4
-        page.fitWide = 1;
-        page.fitTall = 0;
-        page.marginLeft = page.marginRight = 0.4;
-        page.marginTop = page.marginBottom = 0.6;
-        page.gridlines = false;
-        page.printColumns = C8 + 1;
+        plan_.page = sheet::Page::formLandscape(C8 + 1);
         s_ = makeStyles(plan_);
     }
 

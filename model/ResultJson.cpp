@@ -3,33 +3,11 @@
 // decimals they have, texts in UTF-8.
 #include "model/BaseIndex.h"
 
-#include <cstdio>
+#include "common/JsonText.h"
 
 namespace talvira::model {
 
 namespace {
-
-std::string quoted(std::string_view s) {
-    std::string out = "\"";
-    for (char c : s) {
-        switch (c) {
-        case '"': out += "\\\""; break;
-        case '\\': out += "\\\\"; break;
-        case '\n': out += "\\n"; break;
-        case '\r': out += "\\r"; break;
-        case '\t': out += "\\t"; break;
-        default:
-            if (static_cast<unsigned char>(c) < 0x20) {
-                char buf[8];
-                std::snprintf(buf, sizeof buf, "\\u%04x", static_cast<unsigned>(c));
-                out += buf;
-            } else {
-                out += c;
-            }
-        }
-    }
-    return out + "\"";
-}
 
 /** Writes one JSON object's members, commas between them. */
 class Obj {
@@ -41,11 +19,11 @@ public:
     std::string& key(std::string_view k) {
         if (!first_) out_ += ',';
         first_ = false;
-        out_ += quoted(k) + ':';
+        out_ += jsonQuoted(k) + ':';
         return out_;
     }
     void raw(std::string_view k, std::string_view v) { key(k) += v; }
-    void text(std::string_view k, std::string_view v) { key(k) += quoted(v); }
+    void text(std::string_view k, std::string_view v) { key(k) += jsonQuoted(v); }
     void money(std::string_view k, Money v) { key(k) += v.text(); }
     void number(std::string_view k, Dec7 v) { key(k) += v.text(); }
 

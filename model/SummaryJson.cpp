@@ -1,26 +1,10 @@
 // The summary estimate as one JSON object, amounts in rubles as numbers with two decimals.
 #include "model/SummaryJson.h"
 
-#include <cstdio>
+#include "common/JsonText.h"
+
 
 namespace talvira::model {
-
-std::string jsonQuoted(std::string_view s) {
-    std::string out = "\"";
-    for (char c : s) {
-        if (c == '"' || c == '\\') {
-            out += '\\';
-            out += c;
-        } else if (static_cast<unsigned char>(c) < 0x20) {
-            char buf[8];
-            std::snprintf(buf, sizeof buf, "\\u%04x", static_cast<unsigned>(c));
-            out += buf;
-        } else {
-            out += c;
-        }
-    }
-    return out + "\"";
-}
 
 namespace {
 

@@ -12,7 +12,4 @@ namespace talvira::model {
  *  not read now also has `stale`: why, each file named. */
 std::string summaryJson(const SummaryResult& r);
 
-/** `s` as a JSON string (quotes, backslashes and control characters escaped). */
-std::string jsonQuoted(std::string_view s);
-
 }  // namespace talvira::model

@@ -6,6 +6,7 @@
 #include "tools/CliShared.h"
 
 #include "common/Error.h"
+#include "common/JsonText.h"
 #include "common/NumberText.h"
 #include "editing/SummaryDocument.h"
 #include "editing/SummaryExport.h"
@@ -236,7 +237,7 @@ int summaryTotals(const Args& args) {
     for (const editing::LinkNotice& n : doc.notices()) {
         std::string& list = n.kind == editing::LinkNotice::Kind::Changed ? changed : missing;
         list += (list.empty() ? "" : ",") + std::string("{\"num\":") + std::to_string(n.num) + ",\"file\":" +
-                model::jsonQuoted(n.file) + ",\"text\":" + model::jsonQuoted(n.text) + "}";
+                jsonQuoted(n.file) + ",\"text\":" + jsonQuoted(n.text) + "}";
     }
     out.pop_back();
     if (!changed.empty()) out += ",\"changed\":[" + changed + "]";

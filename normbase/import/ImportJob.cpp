@@ -2,9 +2,8 @@
 
 #include "common/Error.h"
 #include "common/Decimal.h"
+#include "common/WorkerShared.h"
 
-#include <atomic>
-#include <mutex>
 #include <system_error>
 #include <thread>
 
@@ -18,21 +17,13 @@ using normimport::ImportReport;
 // The shared state of the worker and the interface thread
 // ---------------------------------------------------------------------------------------------
 
-struct ImportJob::Shared {
+struct ImportJob::Shared : WorkerShared<JobState, ImportProgress> {
     fs::path baseDir;
     std::vector<fs::path> files;
     normimport::ImportOptions options;
-    Notice onProgress, onDone;
-
-    std::atomic<bool> cancel{false};
-    mutable std::mutex mutex;  // guards what follows
-    JobState state = JobState::Idle;
-    ImportProgress progress;
-    bool progressNoticed = false;  // a notice went out and its progress is not taken yet
-    fs::path staging;
-    ImportReport report;
-    std::string error;
-    std::thread worker;
+    fs::path staging;      // under mutex
+    ImportReport report;   // under mutex
+    std::string error;     // under mutex
 
     void setState(JobState s, std::string message = {}) {
         std::lock_guard lock(mutex);
@@ -45,18 +36,6 @@ struct ImportJob::Shared {
     void removeStaging() {
         std::error_code ec;
         if (!staging.empty()) fs::remove_all(staging, ec);
-    }
-
-    bool reportProgress(const ImportProgress& p) {
-        bool notice = false;
-        {
-            std::lock_guard lock(mutex);
-            progress = p;
-            notice = !progressNoticed;
-            progressNoticed = true;
-        }
-        if (notice && onProgress) onProgress();
-        return !cancel.load();
     }
 
     void run() {
@@ -117,20 +96,11 @@ void ImportJob::cancel() { s_->cancel.store(true); }
 
 bool ImportJob::cancelRequested() const { return s_->cancel.load(); }
 
-void ImportJob::wait() {
-    if (s_->worker.joinable()) s_->worker.join();
-}
+void ImportJob::wait() { s_->join(); }
 
-JobState ImportJob::state() const {
-    std::lock_guard lock(s_->mutex);
-    return s_->state;
-}
+JobState ImportJob::state() const { return s_->currentState(); }
 
-ImportProgress ImportJob::takeProgress() {
-    std::lock_guard lock(s_->mutex);
-    s_->progressNoticed = false;
-    return s_->progress;
-}
+ImportProgress ImportJob::takeProgress() { return s_->takeProgress(); }
 
 const ImportReport& ImportJob::report() const { return s_->report; }
 
