@@ -52,6 +52,12 @@ SummaryEdit changedLine(const model::Construction& c, SummaryPlace p, SummaryLin
         at.estimates.at(size_t(p.estimate)).exempt = line.exempt;
     } else {
         model::checkLine(p.chapter, line);
+        if (line.kind == LineKind::Object)
+            for (int n = 1; n <= model::kChapters; ++n)
+                for (const SummaryLine& other : next.chapter(n))
+                    if (&other != &at && other.kind == LineKind::Object && other.objectNumber == line.objectNumber)
+                        throw Error("Объект " + line.objectNumber + " «" + other.name + "» уже есть в главе " +
+                                    std::to_string(n) + ": у объектов разные номера");
         at = std::move(line);
     }
     return wholeEdit("изменение строки", std::move(next), p);

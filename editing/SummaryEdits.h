@@ -32,8 +32,9 @@ struct SummaryEdit {
 
 /** `line` added at the end of chapter `chapter` (checkLine's errors). */
 SummaryEdit addedLine(const model::Construction& c, int chapter, model::SummaryLine line);
-/** The line of `p` replaced by `line` (checkLine's errors); for one of an object's estimates, only
- *  that estimate's mark «не облагается НДС» is taken from `line.exempt`. */
+/** The line of `p` replaced by `line` (checkLine's errors; an object given the number of another
+ *  is refused); for one of an object's estimates, only that estimate's mark «не облагается НДС»
+ *  is taken from `line.exempt`. */
 SummaryEdit changedLine(const model::Construction& c, SummaryPlace p, model::SummaryLine line);
 /** The line of `p` deleted (for one of an object's estimates: that estimate; an object left
  *  without estimates goes with it). */

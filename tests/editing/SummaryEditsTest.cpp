@@ -147,6 +147,11 @@ TEST(SummaryEdits, EveryEditIsUndoneBackToTheSameFile) {
     edits.push_back(editing::changedLine(c, {2, 0, 1}, exempt));  // one of an object's estimates: its mark only
     EXPECT_TRUE(edits.back().after.chapter(2)[0].estimates[1].exempt);
     EXPECT_EQ(edits.back().after.chapter(2)[0].name, "Здание школы");
+    SummaryLine second = c.chapter(2)[0];
+    second.objectNumber = "02-02";
+    const model::Construction two = editing::addedLine(c, 3, second).after;
+    second.objectNumber = "02-01";
+    EXPECT_THROW(editing::changedLine(two, {3, 0, -1}, second), Error) << "two objects of one number";
     EXPECT_FALSE(editing::movedLine(c, {2, 0, 0}, -1)) << "the object's first estimate goes no higher";
     EXPECT_FALSE(editing::movedLine(c, {12, 0, -1}, +1)) << "nothing below chapter 12";
 
