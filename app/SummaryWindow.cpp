@@ -18,6 +18,7 @@
 #include <QLabel>
 #include <QMenuBar>
 #include <QMessageBox>
+#include <QScrollBar>
 #include <QStatusBar>
 #include <QTreeWidget>
 #include <QUndoStack>
@@ -173,7 +174,7 @@ void SummaryWindow::buildLayout() {
     Tree->setUniformRowHeights(true);
     Tree->setAllColumnsShowFocus(true);
     Tree->setEditTriggers(QAbstractItemView::NoEditTriggers);
-    const int widths[] = {60, 110, 330, 100, 100, 100, 100, 100};
+    const int widths[] = {60, 100, 280, 100, 100, 100, 100, 100};
     for (int i = 0; i < ed::kSummaryColumns; ++i) Tree->setColumnWidth(i, widths[i]);
     connect(Tree, &QTreeWidget::currentItemChanged, this, [this] { showActions(); });
     connect(Tree, &QTreeWidget::itemDoubleClicked, this, [this] { guarded([&] { EditItemClick(); }); });
@@ -186,6 +187,9 @@ void SummaryWindow::buildLayout() {
     TotalsGrid->setHeaderHidden(true);
     TotalsGrid->setFocusPolicy(Qt::NoFocus);
     TotalsGrid->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    // no scroll bar of its own to take a line: it follows the tree's
+    TotalsGrid->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    connect(Tree->horizontalScrollBar(), &QScrollBar::valueChanged, TotalsGrid->horizontalScrollBar(), &QScrollBar::setValue);
     auto alignTotals = [this] {
         TotalsGrid->setColumnWidth(0, Tree->columnWidth(0) + Tree->columnWidth(1) + Tree->columnWidth(2));
         for (int i = 1; i < 6; ++i) TotalsGrid->setColumnWidth(i, Tree->columnWidth(i + 2));

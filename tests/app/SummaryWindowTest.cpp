@@ -84,6 +84,8 @@ private slots:
         QCOMPARE(win()->Tree->topLevelItemCount(), 12);
         QCOMPARE(win()->TotalsGrid->topLevelItemCount(), 10);
         QCOMPARE(win()->TotalsGrid->topLevelItem(9)->text(0), QStringLiteral("ВСЕГО ПО СВОДНОМУ СМЕТНОМУ РАСЧЕТУ"));
+        // every line of the totals in view, «ВСЕГО» too (a scroll bar once took its place)
+        QVERIFY(win()->TotalsGrid->viewport()->rect().contains(win()->TotalsGrid->visualItemRect(win()->TotalsGrid->topLevelItem(9))));
         QVERIFY(!win()->EditItem->isEnabled() && win()->AddItem->isEnabled());
 
         // Chapter 2, Insert: an object with its first estimate, then Insert on it: the second.
