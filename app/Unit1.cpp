@@ -6,6 +6,7 @@
 #include "app/NormBaseImport.h"
 #include "app/Pictures.h"
 #include "app/RateSearchBox.h"
+#include "app/SummaryWindow.h"
 #include "app/Unit2.h"
 #include "editing/EstimateHistory.h"
 #include "app/Unit4.h"
@@ -169,6 +170,7 @@ TForm1::TForm1(QWidget* parent) : QMainWindow(parent) {
                                      Base.openAll();
                                      SearchBox->search().startPreparing();
                                  }});
+    Summary = new SummaryWindow(*this, *N1);
     rememberLayout();
 
     // The order in which Tab passes the focus.

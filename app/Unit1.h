@@ -27,6 +27,7 @@ class QToolBar;
 class QToolButton;
 class NormBaseImport;
 class RateSearchBox;
+class SummaryWindow;
 
 namespace talvira::dbctrls {
 class DBGrid;
@@ -115,6 +116,8 @@ public:
     RateSearchBox* SearchBox = nullptr;
     /** The import of an official norm base: "&Импорт нормативной базы...", "О &нормативной базе...". */
     NormBaseImport* Import = nullptr;
+    /** The construction's summary estimate: "Сводный сметный расчет..." in "&Файл", before "В&ыход". */
+    SummaryWindow* Summary = nullptr;
 
     /** The open-file dialog, made at its first use (building a file dialog costs start-up
      *  time) and kept from then on. */

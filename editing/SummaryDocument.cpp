@@ -99,7 +99,11 @@ void SummaryDocument::replace(model::Construction next) {
 }
 
 void SummaryDocument::set(const std::vector<std::pair<std::string, std::string>>& values) {
-    model::Construction next = construction_;
+    replace(withValues(construction_, values));
+}
+
+model::Construction SummaryDocument::withValues(model::Construction next,
+                                                const std::vector<std::pair<std::string, std::string>>& values) {
     for (const auto& [key, value] : values) {
         if (key == "name") {
             next.name = value;
@@ -130,7 +134,7 @@ void SummaryDocument::set(const std::vector<std::pair<std::string, std::string>>
     }
     // the reserve against the purpose both may have changed
     model::reservePercent(next.reserve.text(), next.purpose);
-    replace(std::move(next));
+    return next;
 }
 
 void SummaryDocument::addLine(int chapter, SummaryLine line) {
@@ -142,6 +146,11 @@ void SummaryDocument::addLine(int chapter, SummaryLine line) {
 
 void SummaryDocument::addEstimate(int chapter, const fs::path& table, const std::string& objectNumber,
                                   const std::string& objectName, bool exempt) {
+    replace(withEstimate(chapter, table, objectNumber, objectName, exempt));
+}
+
+model::Construction SummaryDocument::withEstimate(int chapter, const fs::path& table, const std::string& objectNumber,
+                                                  const std::string& objectName, bool exempt) const {
     if (chapter < 1 || chapter > model::kChapters)
         throw Error("Глава «" + std::to_string(chapter) + "»: в сводном сметном расчете главы с 1 по 12");
     model::Construction next = construction_;
@@ -176,7 +185,7 @@ void SummaryDocument::addEstimate(int chapter, const fs::path& table, const std:
     } else {
         next.chapter(chapter).push_back(SummaryLine::estimate(std::move(e)));
     }
-    replace(std::move(next));
+    return next;
 }
 
 }  // namespace talvira::editing

@@ -55,6 +55,10 @@ public:
      *  empty: the level's first day), reserve (%), purpose (production|other). talvira::Error
      *  naming the field, and nothing set, when any is wrong. */
     void set(const std::vector<std::pair<std::string, std::string>>& values);
+    /** `c` with the title data set from the pairs as set() reads them (the same errors); nothing
+     *  is written. */
+    static model::Construction withValues(model::Construction c,
+                                          const std::vector<std::pair<std::string, std::string>>& values);
     /** Adds a calculation or percentage line at the end of chapter `chapter`. */
     void addLine(int chapter, model::SummaryLine line);
     /** Links the local estimate `table` at the end of chapter `chapter`: as a line of its own, or
@@ -63,6 +67,10 @@ public:
      *  is another chapter's or another name's. */
     void addEstimate(int chapter, const std::filesystem::path& table, const std::string& objectNumber,
                      const std::string& objectName, bool exempt);
+    /** The construction with the estimate linked as addEstimate links it (the same errors); nothing
+     *  is written. */
+    model::Construction withEstimate(int chapter, const std::filesystem::path& table, const std::string& objectNumber,
+                                     const std::string& objectName, bool exempt) const;
     /** Takes `next` as the construction (an edit of the window, undone or redone): checked,
      *  written, then taken. */
     void replace(model::Construction next);
