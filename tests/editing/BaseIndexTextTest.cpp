@@ -222,6 +222,23 @@ TEST(BaseIndexPositionLines, TheWorkedPositionWithAMaterialThenOneLeftOut) {
     EXPECT_EQ(positionAmounts(&r.positions[1], ',')[0].base, "");            // left out: nothing
 }
 
+TEST(BaseIndexPositionLines, TheMachinistsExtraPayWhereThePositionHasIt) {
+    // К 1,15 on ОТ alone: Д = r(1 × 1,74 × 0,15) = 0,26, in current prices r(0,26 × 52,21) = 13,57.
+    model::PositionData extra = workedExtra();
+    extra.coefficients = {{d("1.15"), model::OT, ""}};
+    const model::BaseIndexResult r = model::computeBaseIndex({workedRow()}, {extra}, moscow(), model::nrSpTables());
+    ASSERT_EQ(r.positions.size(), 1u);
+    const std::vector<TotalsLine> lines = positionLines(r.positions[0], {workedRow()}, moscow(), ',');
+    ASSERT_GT(lines.size(), 4u);
+    EXPECT_EQ(lines[3].caption, "в т.ч. оплата труда машинистов (ОТМ)");
+    EXPECT_EQ(lines[4].caption + "=" + lines[4].base + "|" + lines[4].index + "|" + lines[4].current,
+              "в т.ч. доплата к оплате труда машинистов (Д)=0,26|52,21|13,57");
+    EXPECT_EQ(positionLineStarts(r).back(), lines.size()) << "counted as written";
+    const std::vector<PositionAmount> panel = positionAmounts(&r.positions[0], ',');
+    ASSERT_EQ(panel.size(), 10u);
+    EXPECT_EQ(panel[3].caption + "=" + panel[3].base + "|" + panel[3].current, "в т.ч. Д=0,26|13,57");
+}
+
 TEST(BaseIndexLabour, ToTheNormsDecimalsGroupedWithoutTrailingZeros) {
     const struct {
         const char* labour;
