@@ -104,7 +104,9 @@ TForm2::TForm2(QWidget* parent) : QMainWindow(parent), SmetaTable("SmetaTable") 
     setObjectName("Form2");
     setWindowTitle(QStringLiteral("Смета"));
     SmetaTable.setBoundFields(talvira::estimate::estimateBoundFields());
-    document_ = std::make_unique<talvira::editing::EstimateDocument>(SmetaTable, talvira::dbctrls::userDecimalSeparator());
+    // The НР and СП tables the program ships: every estimate of the window is computed with them.
+    document_ = std::make_unique<talvira::editing::EstimateDocument>(SmetaTable, talvira::dbctrls::userDecimalSeparator(),
+                                                                     talvira::model::nrSpTables());
     document_->addView(this);
     // The window's font is the program's (formFont()), the same as the main window's.
     buildMenu();
