@@ -4,6 +4,7 @@
 // against the shipped tables and a change of territory, and the calc data of an estimate made
 // by the template.
 #include "tests/storage/StorageTestUtil.h"
+#include "tests/support/WorkedEstimate.h"
 
 #include "editing/EstimateRows.h"
 #include "editing/BaseIndexRules.h"
@@ -22,24 +23,10 @@ using talvira::Dec7;
 using model::PositionData;
 using model::PositionRow;
 
-PositionRow rateRow(int32_t count, const char* code, double q) {
-    PositionRow r;
-    r.count = count;
-    r.code = code;
-    r.quantity = q;
-    r.baseWages = 10;
-    r.cost = 10;
-    r.labour = 1;
-    return r;
-}
+PositionRow rateRow(int32_t count, const char* code, double q) { return test::rateRow(count, code, q, 10, 0, 0, 0, 1); }
 
 PositionRow materialRow(int32_t count, const char* code, double q, double price = 5) {
-    PositionRow r;
-    r.count = count;
-    r.code = code;
-    r.quantity = q;
-    r.cost = r.materials = price;
-    return r;
+    return test::pricedRow(count, code, q, price);
 }
 
 PositionData materialOf(int32_t count, int32_t parent, const char* perUnit, const char* code = "") {
