@@ -316,6 +316,7 @@ void EstimateDocument::followRate(size_t row) {
         followingQuantities(follower_.rows(), follower_.baseIndexState(), calc_.params, row);
     if (changes.empty()) return;
     const Following rewriting(following_);
+    const TotalsFollower::Held shownOnce(follower_);
     history_.recordFollowing(row, [&] { applyQuantities(smeta_, changes); });
 }
 
@@ -326,6 +327,7 @@ void EstimateDocument::followAllRates() {
     const std::vector<QuantityChange> changes = followingQuantities(follower_.rows(), follower_.baseIndexState());
     if (changes.empty()) return;
     const Following rewriting(following_);
+    const TotalsFollower::Held shownOnce(follower_);
     applyQuantities(smeta_, changes);
 }
 

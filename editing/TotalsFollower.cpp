@@ -6,6 +6,8 @@
 #include "editing/EstimateCommands.h"
 #include "editing/EstimateRows.h"
 
+#include <exception>
+
 namespace talvira::editing {
 
 using storage::TableHandle;
@@ -77,7 +79,24 @@ void TotalsFollower::reload() {
 }
 
 void TotalsFollower::changed() {
+    if (held_ > 0) {
+        changedHeld_ = true;
+        return;
+    }
     if (onChanged) onChanged();
+}
+
+TotalsFollower::Held::~Held() noexcept(false) {
+    if (--f_.held_ > 0 || !f_.changedHeld_) return;
+    f_.changedHeld_ = false;
+    if (std::uncaught_exceptions() > 0) {
+        try {
+            f_.changed();
+        } catch (...) {  // the error on its way is the one to tell
+        }
+        return;
+    }
+    f_.changed();
 }
 
 /* ------------------------------------------------------------------------------------- */

@@ -62,6 +62,19 @@ public:
     /** Re-reads every position. */
     void reload();
 
+    /** While one lives, changes are followed as they come, but onChanged is called once, when
+     *  the last one ends (a rate's materials rewritten after it: one change to show). */
+    class Held {
+    public:
+        explicit Held(TotalsFollower& f) : f_(f) { ++f_.held_; }
+        ~Held() noexcept(false);
+        Held(const Held&) = delete;
+        Held& operator=(const Held&) = delete;
+
+    private:
+        TotalsFollower& f_;
+    };
+
     /** The estimate's parameters and position data (read from its calc file by the caller); by
      *  the base-index method the result is computed anew, by the template dropped. */
     void setCalc(const KeptCalc& calc);
@@ -94,6 +107,8 @@ private:
 
     storage::TableHandle& smeta_;
     bool following_ = false;
+    int held_ = 0;             // Held alive
+    bool changedHeld_ = false; // a change came while held
     std::vector<model::PositionRow> rows_;
     std::vector<char> incompleteRows_;
     int incomplete_ = 0;
