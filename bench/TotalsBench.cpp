@@ -1,7 +1,9 @@
 // The totals window on an estimate of 10 000 positions on disk: a stored change of one
 // position to the updated block (the post alone beside it, to see what following adds), and
 // the window opened to the full block, at the level of the positions followed and through
-// the real window. Run by hand: ./TotalsBench (offscreen platform unless QT_QPA_PLATFORM is set).
+// the real window; and on an estimate of 10 000 positions by the base-index method, a quantity typed
+// into a rate (its material following) to the totals window's new figure, on either tab.
+// Run by hand: ./TotalsBench (offscreen platform unless QT_QPA_PLATFORM is set).
 #include "app/Application.h"
 #include "app/ErrorBox.h"
 #include "app/Globals.h"
