@@ -56,8 +56,9 @@ class PositionLinesModel : public QAbstractTableModel {
 public:
     using QAbstractTableModel::QAbstractTableModel;
 
-    /** Follows `result` (nullptr: none), whose positions belong to `rows`. */
-    void show(const talvira::model::BaseIndexResult* result, const std::vector<talvira::model::PositionRow>* rows,
+    /** Follows `result` (nullptr: none), whose positions belong to `rows`; true when the lines
+     *  were laid anew (their number changed), false when only their texts may have. */
+    bool show(const talvira::model::BaseIndexResult* result, const std::vector<talvira::model::PositionRow>* rows,
               const talvira::model::EstimateParams& params, char sep) {
         std::vector<size_t> starts = result ? talvira::editing::positionLineStarts(*result) : std::vector<size_t>{0};
         const bool sameRows = starts.back() == starts_.back();
@@ -71,6 +72,7 @@ public:
         if (!sameRows) endResetModel();
         else if (!starts_.empty() && starts_.back() > 0)
             emit dataChanged(index(0, 0), index(int(starts_.back()) - 1, 3));
+        return !sameRows;
     }
 
     /** The font of headings and totals. */
@@ -199,7 +201,9 @@ TotalsWindow::TotalsWindow(Estimate estimate)
     PositionsGrid->setEditTriggers(QAbstractItemView::NoEditTriggers);
     PositionsGrid->setWordWrap(false);
     PositionsGrid->horizontalHeader()->setSectionResizeMode(0, QHeaderView::Stretch);
-    for (int c = 1; c < 4; ++c) PositionsGrid->horizontalHeader()->setSectionResizeMode(c, QHeaderView::ResizeToContents);
+    // The amounts' columns are fitted by showPositions: measured over a thousand lines at every
+    // edit they would take the edit's time.
+    for (int c = 1; c < 4; ++c) PositionsGrid->horizontalHeader()->setSectionResizeMode(c, QHeaderView::Interactive);
     auto* positionsPage = new QWidget;
     auto* positionsNote = new QLabel(QStringLiteral("ЭМ, М, прямые затраты и итог позиции переводятся в текущие цены "
                                                     "по виду работ: см. «Итоги»."),
@@ -295,26 +299,44 @@ bool TotalsWindow::showBaseIndex() {
         lines.resize(kMostLines);
         lines.push_back({talvira::editing::TotalsLine::Kind::Problem, "… и ещё " + std::to_string(more), {}, {}, {}});
     }
-    BaseIndexGrid->clearSpans();
-    BaseIndexGrid->setRowCount(int(lines.size()));
+    // The columns measured once for the whole block, not once for every cell set (an edit of ten
+    // thousand positions would otherwise spend its time measuring text); only what changed is set.
+    QHeaderView* header = BaseIndexGrid->horizontalHeader();
+    for (int c = 1; c < 4; ++c) header->setSectionResizeMode(c, QHeaderView::Fixed);
+    using Kind = talvira::editing::TotalsLine::Kind;
+    const bool sameShape = shownKinds_.size() == lines.size() &&
+                           std::equal(lines.begin(), lines.end(), shownKinds_.begin(),
+                                      [](const talvira::editing::TotalsLine& l, Kind k) { return l.kind == k; });
+    if (!sameShape) {
+        BaseIndexGrid->clearSpans();
+        BaseIndexGrid->setRowCount(int(lines.size()));
+        shownKinds_.clear();
+    }
     QFont bold = BaseIndexGrid->font();
     bold.setBold(true);
     QFont italic = BaseIndexGrid->font();
     italic.setItalic(true);
-    using Kind = talvira::editing::TotalsLine::Kind;
     for (int r = 0; r < int(lines.size()); ++r) {
         const talvira::editing::TotalsLine& l = lines[size_t(r)];
         const QString texts[] = {QString::fromStdString(l.caption), QString::fromStdString(l.base),
                                  QString::fromStdString(l.index), QString::fromStdString(l.current)};
         for (int c = 0; c < 4; ++c) {
+            if (sameShape) {
+                setCellText(BaseIndexGrid, r, c, texts[c]);
+                continue;
+            }
             QTableWidgetItem* item = cell(texts[c], c == 0 ? Qt::AlignLeft | Qt::AlignVCenter : kRight);
             if (l.kind == Kind::Heading || l.kind == Kind::Total) item->setFont(bold);
             if (l.kind == Kind::Note) item->setFont(italic);
             if (l.kind == Kind::Problem) item->setForeground(QColor(160, 0, 0));
             BaseIndexGrid->setItem(r, c, item);
         }
-        if (l.kind == Kind::Heading || l.kind == Kind::Note || l.kind == Kind::Problem) BaseIndexGrid->setSpan(r, 0, 1, 4);
+        if (!sameShape) {
+            shownKinds_.push_back(l.kind);
+            if (l.kind == Kind::Heading || l.kind == Kind::Note || l.kind == Kind::Problem) BaseIndexGrid->setSpan(r, 0, 1, 4);
+        }
     }
+    for (int c = 1; c < 4; ++c) header->setSectionResizeMode(c, QHeaderView::ResizeToContents);
     return true;
 }
 
@@ -322,8 +344,20 @@ void TotalsWindow::showPositions() {
     const talvira::model::BaseIndexResult* result = estimate_.document ? estimate_.document->baseIndex() : nullptr;
     // Written only while looked at: the tab is shown again with the lines of the moment.
     if (result && !(isVisible() && BaseIndexTabs->currentIndex() == 1)) return;
-    positions_->show(result, &follower_.rows(), result ? estimate_.document->calc().params : talvira::model::EstimateParams{},
-                     talvira::dbctrls::userDecimalSeparator());
+    const bool laid = positions_->show(result, &follower_.rows(),
+                                       result ? estimate_.document->calc().params : talvira::model::EstimateParams{},
+                                       talvira::dbctrls::userDecimalSeparator());
+    // Lines laid anew: the columns fit them (as far as a thousand lines tell); after an edit they
+    // widen to the lines in view, which is where an edited amount is seen.
+    QHeaderView* header = PositionsGrid->horizontalHeader();
+    const int precision = header->resizeContentsPrecision();
+    if (!laid) header->setResizeContentsPrecision(0);
+    for (int c = 1; c < 4; ++c) {
+        const int was = header->sectionSize(c);
+        PositionsGrid->resizeColumnToContents(c);
+        if (!laid && header->sectionSize(c) < was) header->resizeSection(c, was);
+    }
+    header->setResizeContentsPrecision(precision);
 }
 
 void TotalsWindow::showBlock() {

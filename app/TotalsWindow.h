@@ -9,6 +9,7 @@
  * there when it grows for an estimate by the base-index method, whose totals it shows on one tab
  * and each position's amounts on another.
  */
+#include "editing/BaseIndexText.h"
 #include "editing/TotalsFollower.h"
 #include "export/EstimateTotals.h"
 
@@ -128,6 +129,8 @@ private:
     talvira::xls::EstimateTotals totals_;
     bool placed_ = false;
     bool shownBaseIndex_ = false;   // which of the two views is shown
+    /** The kind of each line BaseIndexGrid holds: the same lines again only have their texts set. */
+    std::vector<talvira::editing::TotalsLine::Kind> shownKinds_;
     PositionLinesModel* positions_ = nullptr;
     QSize templateSize_;      // the window's size for the workbook's block
 };

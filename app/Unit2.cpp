@@ -104,7 +104,9 @@ TForm2::TForm2(QWidget* parent) : QMainWindow(parent), SmetaTable("SmetaTable") 
     setObjectName("Form2");
     setWindowTitle(QStringLiteral("Смета"));
     SmetaTable.setBoundFields(talvira::estimate::estimateBoundFields());
-    document_ = std::make_unique<talvira::editing::EstimateDocument>(SmetaTable, talvira::dbctrls::userDecimalSeparator());
+    // The НР and СП tables the program ships: every estimate of the window is computed with them.
+    document_ = std::make_unique<talvira::editing::EstimateDocument>(SmetaTable, talvira::dbctrls::userDecimalSeparator(),
+                                                                     talvira::model::nrSpTables());
     document_->addView(this);
     // The window's font is the program's (formFont()), the same as the main window's.
     buildMenu();
@@ -534,12 +536,8 @@ void TForm2::buildPositionPanel() {
     PositionButton = pushButton(PositionPanel, "PositionButton", QStringLiteral("Данные позиции..."), QRect());
     connect(PositionButton, &QPushButton::clicked, this, [this] { guarded([&] { PositionItemClick(); }); });
 
-    const std::vector<talvira::editing::PositionAmount> columns = talvira::editing::positionAmounts(nullptr, ',');
-    AmountsGrid = new QTableWidget(2, int(columns.size()), PositionPanel);
+    AmountsGrid = new QTableWidget(2, 0, PositionPanel);
     AmountsGrid->setObjectName("AmountsGrid");
-    QStringList titles;
-    for (const talvira::editing::PositionAmount& a : columns) titles << QString::fromStdString(a.caption);
-    AmountsGrid->setHorizontalHeaderLabels(titles);
     AmountsGrid->setVerticalHeaderLabels({QStringLiteral("в базисных ценах"), QStringLiteral("в текущих ценах")});
     AmountsGrid->setEditTriggers(QAbstractItemView::NoEditTriggers);
     AmountsGrid->setSelectionMode(QAbstractItemView::NoSelection);
@@ -551,13 +549,7 @@ void TForm2::buildPositionPanel() {
     const int rowHeight = AmountsGrid->fontMetrics().height() + 4;
     AmountsGrid->verticalHeader()->setSectionResizeMode(QHeaderView::Fixed);
     AmountsGrid->verticalHeader()->setDefaultSectionSize(rowHeight);
-    for (int r = 0; r < 2; ++r)
-        for (int c = 0; c < AmountsGrid->columnCount(); ++c) {
-            auto* item = new QTableWidgetItem;
-            item->setTextAlignment(Qt::AlignRight | Qt::AlignVCenter);
-            item->setFlags(Qt::ItemIsEnabled);
-            AmountsGrid->setItem(r, c, item);
-        }
+    showAmounts(nullptr);  // the columns of every position
     // Large amounts scroll sideways: room for the scroll bar under the two rows.
     const int gridHeight = AmountsGrid->horizontalHeader()->sizeHint().height() + 2 * rowHeight +
                            2 * AmountsGrid->frameWidth() + AmountsGrid->horizontalScrollBar()->sizeHint().height();
@@ -601,6 +593,21 @@ void TForm2::showPositionPanel() {
 void TForm2::showAmounts(const talvira::model::PositionResult* position) {
     const char sep = talvira::dbctrls::userDecimalSeparator();
     const std::vector<talvira::editing::PositionAmount> amounts = talvira::editing::positionAmounts(position, sep);
+    // A position with the machinists' extra pay has a column more.
+    if (AmountsGrid->columnCount() != int(amounts.size())) {
+        AmountsGrid->setColumnCount(int(amounts.size()));
+        QStringList titles;
+        for (const talvira::editing::PositionAmount& a : amounts) titles << QString::fromStdString(a.caption);
+        AmountsGrid->setHorizontalHeaderLabels(titles);
+        for (int r = 0; r < 2; ++r)
+            for (int c = 0; c < AmountsGrid->columnCount(); ++c) {
+                if (AmountsGrid->item(r, c)) continue;
+                auto* item = new QTableWidgetItem;
+                item->setTextAlignment(Qt::AlignRight | Qt::AlignVCenter);
+                item->setFlags(Qt::ItemIsEnabled);
+                AmountsGrid->setItem(r, c, item);
+            }
+    }
     const QString byWorkType =
         QStringLiteral("В текущие цены переводится по виду работ: Расчет → Итоги сметы");
     for (int c = 0; c < int(amounts.size()); ++c) {

@@ -1,19 +1,25 @@
 // The totals window on an estimate of 10 000 positions on disk: a stored change of one
 // position to the updated block (the post alone beside it, to see what following adds), and
 // the window opened to the full block, at the level of the positions followed and through
-// the real window. Run by hand: ./TotalsBench (offscreen platform unless QT_QPA_PLATFORM is set).
+// the real window; and on an estimate of 10 000 positions by the base-index method, a quantity typed
+// into a rate (its material following) to the totals window's new figure, on either tab.
+// Run by hand: ./TotalsBench (offscreen platform unless QT_QPA_PLATFORM is set).
 #include "app/Application.h"
 #include "app/ErrorBox.h"
 #include "app/Globals.h"
 #include "app/TotalsWindow.h"
 #include "app/Unit2.h"
+#include "editing/EstimateDocument.h"
+#include "editing/KeptCalc.h"
 #include "editing/TotalsFollower.h"
 #include "estimate/EstimateFile.h"
 #include "export/EstimateTotals.h"
 #include "storage/TableHandle.h"
 
+#include <QCoreApplication>
 #include <QDir>
 #include <QLineEdit>
+#include <QTabWidget>
 #include <benchmark/benchmark.h>
 
 #include <filesystem>
@@ -155,6 +161,87 @@ void BM_WindowRateTypedToUpdatedBlock(benchmark::State& state) {
     Form2->Totals->hide();
 }
 BENCHMARK(BM_WindowRateTypedToUpdatedBlock)->Unit(benchmark::kMicrosecond);
+
+/** An estimate of 10 000 positions by the base-index method beside the other (7 500 rates, each
+ *  third with materials, every other one of them following its rate), made once. */
+const fs::path& baseIndexDir() {
+    static const fs::path dir = [] {
+        const fs::path d = benchDir() / "Smeti421";
+        fs::create_directories(d);
+        TableHandle smeta("SmetaTable");
+        estimate::bindEstimate(smeta, d.string(), "Большая");
+        estimate::createAndOpen(smeta);
+        editing::KeptCalc s;
+        s.params.method = model::Method::BaseIndex;
+        s.params.indexOt = Dec7::parse("52.21");
+        s.params.indexEm = Dec7::parse("16.64");
+        s.params.indexM = Dec7::parse("8.49");
+        const char* rows[] = {"011.0", "008.0", "049.3", "001.1", "091.0"};
+        int32_t rate = 0;
+        for (int i = 0; i < kPositions; ++i) {
+            const bool material = i % 4 == 2;
+            const std::string code = material ? "ФССЦ-01.1.01-" + std::to_string(i) : "ФЕР11-01-" + std::to_string(i);
+            smeta.append();
+            smeta.setFieldValue("TAB", Value::string(code));
+            smeta.setFieldValue("NAME", Value::string(std::string(200, 'x')));
+            smeta.setFieldValue("KOLVO", Value::real(1 + i % 13));
+            smeta.setFieldValue("STOIM", Value::real(material ? 12.34 + i % 50 : 100.25 + i % 300));
+            smeta.setFieldValue("MATER", Value::real(material ? 12.34 + i % 50 : 3.75));
+            if (!material) {
+                smeta.setFieldValue("OSNZP", Value::real(20.5 + i % 100));
+                smeta.setFieldValue("EXPLMASH", Value::real(7.125 + i % 10));
+                smeta.setFieldValue("ZPMASH", Value::real(1.5 + i % 5));
+                smeta.setFieldValue("TRUD", Value::real(0.25));
+            }
+            smeta.post();
+            const auto count = static_cast<int32_t>(smeta.fieldValue("COUNT").asInteger());
+            model::PositionData& e = s.entry(count);
+            e.code = code;
+            if (material) {
+                if (i % 8 == 2) e.parent = rate;
+                e.perUnit = Dec7::parse("1.02");
+            } else {
+                rate = count;
+                e.nrRow = e.spRow = rows[i % 5];
+                if (i % 11 == 0) e.coefficients = {{Dec7::parse("1.15"), model::OT | model::ZT, ""}};
+            }
+        }
+        editing::saveKeptCalc(smeta.tablePath(), s);
+        return d;
+    }();
+    return dir;
+}
+
+/** A quantity typed into a rate with a material following it, in the middle of the estimate by
+ *  the base-index method, to the totals window showing the new figure (its tab `tab`), the
+ *  events the step left run too. */
+void windowQuantityTyped(benchmark::State& state, int tab) {
+    if (!Form2) {
+        setErrorBoxHook([](const QString&) {});
+        createWindows();
+    }
+    Form2->document().open(baseIndexDir().string(), "Большая.db");
+    Form2->Totals->show();
+    Form2->Totals->BaseIndexTabs->setCurrentIndex(tab);
+    QCoreApplication::processEvents();
+    TableHandle& smeta = Form2->SmetaTable;
+    double v = 2;
+    for (auto _ : state) {
+        smeta.moveTo(kPositions / 2 + 1);
+        smeta.edit();
+        v = v == 2 ? 3 : 2;
+        smeta.setFieldValue("KOLVO", Value::real(v));
+        smeta.post();  // as the grid posts a typed cell
+        QCoreApplication::processEvents();
+        benchmark::DoNotOptimize(Form2->document().baseIndex()->total.current.total);
+    }
+    Form2->Totals->hide();
+    Form2->document().close();
+}
+void BM_WindowBaseIndexQuantityTyped(benchmark::State& state) { windowQuantityTyped(state, 0); }
+void BM_WindowBaseIndexQuantityTypedByPositions(benchmark::State& state) { windowQuantityTyped(state, 1); }
+BENCHMARK(BM_WindowBaseIndexQuantityTyped)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_WindowBaseIndexQuantityTypedByPositions)->Unit(benchmark::kMillisecond);
 
 }  // namespace
 

@@ -23,18 +23,34 @@ std::optional<double> materialQuantity(Dec7 perUnit, double rateQuantity) {
     return mul(perUnit, q).toDouble();
 }
 
-std::vector<QuantityChange> followingQuantities(const std::vector<model::PositionRow>& rows, const KeptCalc& calc,
+namespace {
+
+/** Material `row` of rate `rateRow` when its quantity is not the one it is to hold. */
+void follow(const std::vector<model::PositionRow>& rows, const model::BaseIndexState& state, size_t rateRow, size_t row,
+            std::vector<QuantityChange>& out) {
+    const std::optional<double> want = materialQuantity(state.dataOf(row)->perUnit, rows[rateRow].quantity);
+    // An empty quantity reads as 0: a material at 0 while its rate has none is as it should be.
+    if (want ? rows[row].quantity != *want : rows[row].quantity != 0) out.push_back({row, want});
+}
+
+}  // namespace
+
+std::vector<QuantityChange> followingQuantities(const std::vector<model::PositionRow>& rows,
+                                                const model::BaseIndexState& state, const model::EstimateParams& params,
                                                 size_t rateRow) {
     std::vector<QuantityChange> out;
-    if (calc.params.method != model::Method::BaseIndex || rateRow >= rows.size()) return out;
-    const std::vector<const model::PositionData*> extras = model::dataByRow(rows, calc.positions);
-    const std::vector<size_t> owner = model::positionOwners(rows, extras);
-    for (size_t i = 0; i < rows.size(); ++i) {
-        if (i == rateRow || owner[i] != rateRow) continue;
-        const std::optional<double> want = materialQuantity(extras[i]->perUnit, rows[rateRow].quantity);
-        // An empty quantity reads as 0: a material at 0 while its rate has none is as it should be.
-        if (want ? rows[i].quantity != *want : rows[i].quantity != 0) out.push_back({i, want});
-    }
+    if (params.method != model::Method::BaseIndex || rateRow >= rows.size() || rateRow >= state.rowCount() ||
+        state.ownerOf(rateRow) != rateRow)
+        return out;
+    for (size_t i : state.materialsOf(rateRow)) follow(rows, state, rateRow, i, out);
+    return out;
+}
+
+std::vector<QuantityChange> followingQuantities(const std::vector<model::PositionRow>& rows,
+                                                const model::BaseIndexState& state) {
+    std::vector<QuantityChange> out;
+    for (size_t i = 0; i < rows.size() && i < state.rowCount(); ++i)
+        if (state.ownerOf(i) != i) follow(rows, state, state.ownerOf(i), i, out);
     return out;
 }
 

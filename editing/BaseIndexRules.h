@@ -6,7 +6,7 @@
  * shipped tables, the territory changed, and the calc data derived for an estimate made by the
  * template.
  *
- *   auto changes = editing::followingQuantities(rows, calc, rateRow);   // after the rate's KOLVO is stored
+ *   auto changes = editing::followingQuantities(rows, state, params, rateRow);   // the rate's KOLVO stored
  *   editing::applyQuantities(smeta, changes);
  *   editing::EstimateStart s = editing::estimateStart(normbase::readBaseInfo(baseDir), ',');
  *
@@ -16,7 +16,7 @@
 #include "editing/KeptCalc.h"
 #include "estimate/RateFacts.h"
 #include "model/EstimateRows.h"
-#include "model/BaseIndex.h"
+#include "model/BaseIndexState.h"
 #include "normbase/BaseInfo.h"
 #include "storage/TableHandle.h"
 
@@ -43,11 +43,17 @@ struct QuantityChange {
  *  to seven decimals; empty while the rate has no quantity (empty or 0). */
 std::optional<double> materialQuantity(Dec7 perUnit, double rateQuantity);
 
-/** In an estimate by the base-index method, the materials of the rate at `rateRow` whose
- *  stored quantity is not materialQuantity of the rate's: each with the quantity it is to
- *  hold. Nothing for a template estimate or a row that is no rate with materials. */
-std::vector<QuantityChange> followingQuantities(const std::vector<model::PositionRow>& rows, const KeptCalc& calc,
+/** In an estimate by the base-index method (`params`), the materials of the rate at `rateRow`
+ *  (as `state`, following `rows`, owns them) whose stored quantity is not materialQuantity of
+ *  the rate's: each with the quantity it is to hold. Nothing for a template estimate or a row
+ *  that is no rate with materials. */
+std::vector<QuantityChange> followingQuantities(const std::vector<model::PositionRow>& rows,
+                                                const model::BaseIndexState& state, const model::EstimateParams& params,
                                                 size_t rateRow);
+/** Every material of `rows` (as `state` owns them) whose stored quantity is not its rate's times
+ *  its consumption (after a switch of method). */
+std::vector<QuantityChange> followingQuantities(const std::vector<model::PositionRow>& rows,
+                                                const model::BaseIndexState& state);
 
 /** Stores each quantity in its position (each posted on its own, as a typed edit is); the
  *  cursor comes back to the position it was on. */

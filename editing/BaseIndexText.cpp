@@ -54,6 +54,7 @@ struct Element {
     Money model::Elements::*amount;
     Indexed indexed;
     bool indexOfWages;         // the index column shows the index of wages
+    bool whenAny = false;      // shown only for a position that has it
 };
 
 /** A position's elements in the order of the official form; the machinists' extra pay, when the
@@ -62,6 +63,8 @@ const Element kElements[] = {
     {"Оплата труда (ОТ)", "ОТ", &model::Elements::ot, Indexed::InPlace, true},
     {"Эксплуатация машин (ЭМ)", "ЭМ", &model::Elements::em, Indexed::ByWorkType, false},
     {"в т.ч. оплата труда машинистов (ОТМ)", "в т.ч. ОТМ", &model::Elements::otm, Indexed::InPlace, true},
+    {"в т.ч. доплата к оплате труда машинистов (Д)", "в т.ч. Д", &model::Elements::otmExtra, Indexed::InPlace, true,
+     true},
     {"Материалы (М)", "М", &model::Elements::m, Indexed::ByWorkType, false},
     {"Прямые затраты (ПЗ)", "ПЗ", &model::Elements::pz, Indexed::ByWorkType, false},
     {"Фонд оплаты труда (ФОТ)", "ФОТ", &model::Elements::fot, Indexed::InPlace, false},
@@ -69,7 +72,18 @@ const Element kElements[] = {
     {"Сметная прибыль (СП)", "СП", &model::Elements::sp, Indexed::InPlace, false},
     {"Всего по позиции", "Всего", &model::Elements::total, Indexed::ByWorkType, false},
 };
-constexpr size_t kElementCount = std::size(kElements);
+
+/** Whether position `p` shows element `e`. */
+bool shows(const model::PositionResult* p, const Element& e) {
+    return !e.whenAny || (p && p->computed && !(p->base.*e.amount).isZero());
+}
+
+/** The elements position `p` shows. */
+size_t elementCount(const model::PositionResult* p) {
+    size_t n = 0;
+    for (const Element& e : kElements) n += shows(p, e) ? 1 : 0;
+    return n;
+}
 constexpr size_t kLabourLines = 2;  // ЗТ, ЗТМ
 
 /** The amount of element `e` of `p` in current prices, as the position has it. */
@@ -108,7 +122,7 @@ int labourDecimals(const model::BaseIndexResult& r) {
 }
 
 size_t positionLineCount(const model::PositionResult& p) {
-    return p.computed ? 1 + kElementCount + p.materials.size() + kLabourLines : 2;
+    return p.computed ? 1 + elementCount(&p) + p.materials.size() + kLabourLines : 2;
 }
 
 std::vector<size_t> positionLineStarts(const model::BaseIndexResult& r) {
@@ -151,6 +165,7 @@ std::vector<TotalsLine> positionLines(const model::PositionResult& p, const std:
     }
     const std::string wagesIndex = indexText(params.indexOt, sep);
     for (const Element& e : kElements) {
+        if (!shows(&p, e)) continue;
         std::string caption = e.caption;
         if (e.amount == &model::Elements::nr) caption += percentText(p.nrRef, p.nrPercent, sep);
         if (e.amount == &model::Elements::sp) caption += percentText(p.spRef, p.spPercent, sep);
@@ -172,8 +187,9 @@ std::vector<TotalsLine> positionLines(const model::PositionResult& p, const std:
 
 std::vector<PositionAmount> positionAmounts(const model::PositionResult* p, char sep) {
     std::vector<PositionAmount> out;
-    out.reserve(kElementCount);
+    out.reserve(elementCount(p));
     for (const Element& e : kElements) {
+        if (!shows(p, e)) continue;
         PositionAmount a{e.shortCaption, {}, {}};
         if (p && p->computed) {
             a.base = amount(p->base.*e.amount, sep);

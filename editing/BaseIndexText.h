@@ -72,12 +72,13 @@ std::vector<size_t> positionLineStarts(const model::BaseIndexResult& result);
  *  ЭМ, М, ПЗ and the total go into current prices per type of work; "—" when the index of
  *  wages is missing). */
 struct PositionAmount {
-    std::string caption;   // "ОТ", "ЭМ", "в т.ч. ОТМ", "М", "ПЗ", "ФОТ", "НР", "СП", "Всего"
+    std::string caption;   // "ОТ", "ЭМ", "в т.ч. ОТМ", ["в т.ч. Д",] "М", "ПЗ", "ФОТ", "НР", "СП", "Всего"
     std::string base, current;
 };
 
 /** The panel's columns for `position` (the same elements and amounts as its lines in the
- *  totals window); the captions with empty amounts for nullptr or a position not computed. */
+ *  totals window); the captions with empty amounts for nullptr or a position not computed.
+ *  The machinists' extra pay (Д) has a column, as a line, only where the position has it. */
 std::vector<PositionAmount> positionAmounts(const model::PositionResult* position, char decimalSep);
 
 /** Labour in man-hours as the windows write it: rounded half up to the hundredths that the norms

@@ -312,9 +312,11 @@ void EstimateDocument::tableChanged(storage::TableHandle&, const storage::TableC
 }
 
 void EstimateDocument::followRate(size_t row) {
-    const std::vector<QuantityChange> changes = followingQuantities(follower_.rows(), calc_, row);
+    const std::vector<QuantityChange> changes =
+        followingQuantities(follower_.rows(), follower_.baseIndexState(), calc_.params, row);
     if (changes.empty()) return;
     const Following rewriting(following_);
+    const TotalsFollower::Held shownOnce(follower_);
     history_.recordFollowing(row, [&] { applyQuantities(smeta_, changes); });
 }
 
@@ -322,18 +324,10 @@ void EstimateDocument::followAllRates() {
     // Materials whose data were kept in memory by the template's Add follow too, not only those
     // derived now: by the base-index method a material's quantity is its rate's times its
     // consumption, whatever it was typed as before.
-    std::vector<QuantityChange> changes;
-    const std::vector<model::PositionRow>& rows = follower_.rows();
-    const std::vector<const model::PositionData*> data = model::dataByRow(rows, calc_.positions);
-    const std::vector<size_t> owner = model::positionOwners(rows, data);
-    for (size_t i = 0; i < rows.size(); ++i) {
-        if (owner[i] == i) continue;
-        const std::optional<double> want = materialQuantity(data[i]->perUnit, rows[owner[i]].quantity);
-        // An empty quantity reads as 0: a material at 0 while its rate has none is as it should be.
-        if (want ? rows[i].quantity != *want : rows[i].quantity != 0) changes.push_back({i, want});
-    }
+    const std::vector<QuantityChange> changes = followingQuantities(follower_.rows(), follower_.baseIndexState());
     if (changes.empty()) return;
     const Following rewriting(following_);
+    const TotalsFollower::Held shownOnce(follower_);
     applyQuantities(smeta_, changes);
 }
 

@@ -8,7 +8,7 @@
  * opens and stores an estimate. The windows observe it (EstimateView) and call it; it knows no
  * window.
  *
- *   editing::EstimateDocument doc(smeta);                  // made once, by the estimate window
+ *   editing::EstimateDocument doc(smeta, ',', tables);     // made once, by the estimate window
  *   doc.addView(&view);
  *   doc.create(estimate::estimatesDirectory(start), "Дом"); // the name dialog's OK
  *   doc.open("/home/u/Smeti", "Дом.db");                    // a file chosen in the open dialog
@@ -78,9 +78,9 @@ class EstimateDocument : public storage::TableObserver {
 public:
     /** The document over `smeta`, which outlives it. `decimalSep` is the user's (the default
      *  texts' fractions are written with it); `tables` the НР and СП tables every position is
-     *  computed with and chooses its rows from (outlives it too): the shipped ones unless told. */
-    EstimateDocument(storage::TableHandle& smeta, char decimalSep,
-                     const model::NrSpTables& tables = model::nrSpTables());
+     *  computed with and chooses its rows from (outlives it too; the program gives the shipped
+     *  ones where it starts). */
+    EstimateDocument(storage::TableHandle& smeta, char decimalSep, const model::NrSpTables& tables);
     ~EstimateDocument() override;
     EstimateDocument(const EstimateDocument&) = delete;
     EstimateDocument& operator=(const EstimateDocument&) = delete;

@@ -6,6 +6,8 @@
 #include "editing/EstimateCommands.h"
 #include "editing/EstimateRows.h"
 
+#include <exception>
+
 namespace talvira::editing {
 
 using storage::TableHandle;
@@ -21,7 +23,7 @@ int storedRows(const TableHandle& t) {
 
 }  // namespace
 
-TotalsFollower::TotalsFollower(TableHandle& smeta, const model::NrSpTables& tables) : smeta_(smeta), tables_(tables) {}
+TotalsFollower::TotalsFollower(TableHandle& smeta, const model::NrSpTables& tables) : smeta_(smeta), state_(tables) {}
 
 TotalsFollower::~TotalsFollower() { smeta_.removeObserver(this); }
 
@@ -77,7 +79,24 @@ void TotalsFollower::reload() {
 }
 
 void TotalsFollower::changed() {
+    if (held_ > 0) {
+        changedHeld_ = true;
+        return;
+    }
     if (onChanged) onChanged();
+}
+
+TotalsFollower::Held::~Held() noexcept(false) {
+    if (--f_.held_ > 0 || !f_.changedHeld_) return;
+    f_.changedHeld_ = false;
+    if (std::uncaught_exceptions() > 0) {
+        try {
+            f_.changed();
+        } catch (...) {  // the error on its way is the one to tell
+        }
+        return;
+    }
+    f_.changed();
 }
 
 /* ------------------------------------------------------------------------------------- */
@@ -112,13 +131,14 @@ void TotalsFollower::tableChanged(TableHandle&, const storage::TableChange& c) {
         takeRecord(c.row, *c.after);
         if (byBaseIndex()) {
             if (rows_[row].code != codeBefore) computeAll();  // its data may no longer be its own
-            else recomputeOwner(owner_[row]);
+            else state_.recompute(rows_, calc_.params, row);
         }
     } else if (plain && (inserted || appended) && n == have + c.count && c.row <= have) {
         rows_.insert(rows_.begin() + c.row, static_cast<size_t>(c.count), model::PositionRow{});
         incompleteRows_.insert(incompleteRows_.begin() + c.row, static_cast<size_t>(c.count), 0);
         for (int i = 0; i < c.count; ++i) takeRecord(c.row + i, inserted ? *c.after : (*c.appended)[static_cast<size_t>(i)]);
-        if (byBaseIndex() && !(c.row == have && appendRows(static_cast<size_t>(have)))) computeAll();
+        if (byBaseIndex() && !(c.row == have && state_.append(rows_, calc_.positions, calc_.params, static_cast<size_t>(have))))
+            computeAll();
     } else if (plain && c.kind == Kind::Deleted && n + 1 == have && c.row < have) {
         rows_.erase(rows_.begin() + c.row);
         incompleteRows_.erase(incompleteRows_.begin() + c.row);
@@ -144,7 +164,7 @@ void TotalsFollower::setCalc(const KeptCalc& calc) {
 }
 
 void TotalsFollower::setPositionsData(const std::vector<model::PositionData>& extras) {
-    std::vector<size_t> touched;  // rows of positions to compute again
+    std::vector<size_t> touched;  // rows whose positions are computed again
     bool anew = false;            // the positions' make-up changed: everything
     for (const model::PositionData& extra : extras) {
         model::PositionData* kept = nullptr;
@@ -155,9 +175,8 @@ void TotalsFollower::setPositionsData(const std::vector<model::PositionData>& ex
             }
         if (kept && kept->parent == extra.parent && kept->code == extra.code) {
             *kept = extra;  // in place: what points at it stays valid
-            const auto at = rowOfCount_.find(extra.count);
-            if (at != rowOfCount_.end() && at->second < dataOfRow_.size() && dataOfRow_[at->second] == kept)
-                touched.push_back(owner_[at->second]);
+            const std::optional<size_t> row = state_.rowOfCount(extra.count);
+            if (row && *row < state_.rowCount() && state_.dataOf(*row) == kept) touched.push_back(*row);
         } else {
             if (kept) *kept = extra;
             else calc_.positions.push_back(extra);
@@ -168,91 +187,13 @@ void TotalsFollower::setPositionsData(const std::vector<model::PositionData>& ex
     if (anew) {
         computeAll();
     } else {
-        for (size_t owner : touched) recomputeOwner(owner);
+        for (size_t row : touched) state_.recompute(rows_, calc_.params, row);
     }
     changed();
 }
 
 const model::PositionResult* TotalsFollower::positionOf(size_t row) const {
-    if (!byBaseIndex() || row >= owner_.size() || owner_[row] >= place_.size()) return nullptr;
-    const size_t at = place_[owner_[row]];
-    return at < result_.positions.size() ? &result_.positions[at] : nullptr;
-}
-
-void TotalsFollower::computeAll() {
-    const size_t n = rows_.size();
-    dataOfCount_.clear();
-    for (const model::PositionData& e : calc_.positions) dataOfCount_.emplace(e.count, &e);
-    rowOfCount_.clear();
-    for (size_t i = 0; i < n; ++i) rowOfCount_.emplace(rows_[i].count, i);
-    dataOfRow_ = model::dataByRow(rows_, calc_.positions);
-    owner_ = model::positionOwners(rows_, dataOfRow_);
-    materials_.assign(n, {});
-    place_.assign(n, SIZE_MAX);
-    for (size_t i = 0; i < n; ++i)
-        if (owner_[i] != i) materials_[owner_[i]].push_back(i);
-    result_ = model::BaseIndexResult{};
-    baseIndexSums_ = model::BaseIndexSums{};
-    for (size_t i = 0; i < n; ++i) {
-        if (owner_[i] != i) continue;
-        place_[i] = result_.positions.size();
-        result_.positions.push_back(model::computePosition(rows_, dataOfRow_, i, materials_[i], calc_.params,
-                                                           tables_));
-        baseIndexSums_.add(result_.positions.back());
-    }
-    publishSums();
-}
-
-void TotalsFollower::recomputeOwner(size_t owner) {
-    model::PositionResult& slot = result_.positions[place_[owner]];
-    baseIndexSums_.remove(slot);
-    slot = model::computePosition(rows_, dataOfRow_, owner, materials_[owner], calc_.params, tables_);
-    baseIndexSums_.add(slot);
-    publishSums();
-}
-
-bool TotalsFollower::appendRows(size_t from) {
-    for (size_t r = from; r < rows_.size(); ++r) {
-        const int32_t count = rows_[r].count;
-        if (!rowOfCount_.emplace(count, r).second) return false;  // a number twice: start anew
-        for (const model::PositionData& e : calc_.positions)
-            if (e.parent == count) return false;  // materials named it before it came
-        const auto at = dataOfCount_.find(count);
-        const model::PositionData* extra =
-            at != dataOfCount_.end() && (at->second->code.empty() || at->second->code == rows_[r].code) ? at->second
-                                                                                                         : nullptr;
-        size_t owner = r;
-        if (extra && extra->parent != 0 && extra->parent != count) {
-            const auto p = rowOfCount_.find(extra->parent);
-            if (p != rowOfCount_.end() && !(dataOfRow_[p->second] && dataOfRow_[p->second]->parent != 0))
-                owner = p->second;
-        }
-        dataOfRow_.push_back(extra);
-        owner_.push_back(owner);
-        materials_.emplace_back();
-        place_.push_back(SIZE_MAX);
-        if (owner != r) {
-            materials_[owner].push_back(r);
-            model::PositionResult& slot = result_.positions[place_[owner]];
-            baseIndexSums_.remove(slot);
-            slot = model::computePosition(rows_, dataOfRow_, owner, materials_[owner], calc_.params, tables_);
-            baseIndexSums_.add(slot);
-        } else {
-            place_[r] = result_.positions.size();
-            result_.positions.push_back(
-                model::computePosition(rows_, dataOfRow_, r, materials_[r], calc_.params, tables_));
-            baseIndexSums_.add(result_.positions.back());
-        }
-    }
-    publishSums();
-    return true;
-}
-
-void TotalsFollower::publishSums() {
-    result_.problems.clear();
-    for (const model::PositionResult& p : result_.positions)
-        result_.problems.insert(result_.problems.end(), p.problems.begin(), p.problems.end());
-    baseIndexSums_.finish(calc_.params, result_);
+    return byBaseIndex() ? state_.positionOf(row) : nullptr;
 }
 
 /* ------------------------------------------------------------------------------------- */

@@ -23,13 +23,12 @@
 #include "editing/EstimateRows.h"
 #include "editing/KeptCalc.h"
 #include "model/EstimateRows.h"
-#include "model/BaseIndex.h"
+#include "model/BaseIndexState.h"
 #include "export/EstimateTotals.h"
 #include "storage/TableHandle.h"
 
 #include <functional>
 #include <string>
-#include <unordered_map>
 #include <vector>
 
 namespace talvira::editing {
@@ -63,6 +62,19 @@ public:
     /** Re-reads every position. */
     void reload();
 
+    /** While one lives, changes are followed as they come, but onChanged is called once, when
+     *  the last one ends (a rate's materials rewritten after it: one change to show). */
+    class Held {
+    public:
+        explicit Held(TotalsFollower& f) : f_(f) { ++f_.held_; }
+        ~Held() noexcept(false);
+        Held(const Held&) = delete;
+        Held& operator=(const Held&) = delete;
+
+    private:
+        TotalsFollower& f_;
+    };
+
     /** The estimate's parameters and position data (read from its calc file by the caller); by
      *  the base-index method the result is computed anew, by the template dropped. */
     void setCalc(const KeptCalc& calc);
@@ -73,7 +85,9 @@ public:
     /** Several positions' data at once (what an Add brings): computed again once. */
     void setPositionsData(const std::vector<model::PositionData>& extras);
     /** The result by the base-index method, nullptr for an estimate by the template. */
-    const model::BaseIndexResult* baseIndex() const { return byBaseIndex() ? &result_ : nullptr; }
+    const model::BaseIndexResult* baseIndex() const { return byBaseIndex() ? &state_.result() : nullptr; }
+    /** The computation's state by the base-index method (who owns each row, its data). */
+    const model::BaseIndexState& baseIndexState() const { return state_; }
     /** The computed position row `row` belongs to (a material: its rate's), nullptr when none. */
     const model::PositionResult* positionOf(size_t row) const;
 
@@ -89,17 +103,12 @@ private:
     bool plainOrder() const;
     bool byBaseIndex() const { return calc_.params.method == model::Method::BaseIndex; }
     /** The base-index result from scratch. */
-    void computeAll();
-    /** The position owning `row` computed again, the sums following. */
-    void recomputeOwner(size_t owner);
-    /** Rows appended at `from` .. end; false when they change more than themselves. */
-    bool appendRows(size_t from);
-    /** workTypes, total and problems of the result from the kept sums. */
-    void publishSums();
+    void computeAll() { state_.reset(rows_, calc_.positions, calc_.params); }
 
     storage::TableHandle& smeta_;
-    const model::NrSpTables& tables_;
     bool following_ = false;
+    int held_ = 0;             // Held alive
+    bool changedHeld_ = false; // a change came while held
     std::vector<model::PositionRow> rows_;
     std::vector<char> incompleteRows_;
     int incomplete_ = 0;
@@ -107,17 +116,9 @@ private:
     PositionFields fields_;     // places in the handle's field list
     PositionFields inRecords_;  // places in the table's whole records
 
-    // By the base-index method: the calc data, and for each row its entry, the row of the
-    // position it belongs to and, for a position, its place in result_.positions.
+    // By the base-index method: the calc data and the computation following the rows.
     KeptCalc calc_;
-    std::unordered_map<int32_t, const model::PositionData*> dataOfCount_;
-    std::unordered_map<int32_t, size_t> rowOfCount_;
-    std::vector<const model::PositionData*> dataOfRow_;
-    std::vector<size_t> owner_;
-    std::vector<std::vector<size_t>> materials_;  // of each position's row
-    std::vector<size_t> place_;                   // in result_.positions (owners only)
-    model::BaseIndexSums baseIndexSums_;
-    model::BaseIndexResult result_;
+    model::BaseIndexState state_;
 };
 
 /** The row (0-based, table order) of the first incomplete position after row `current`,

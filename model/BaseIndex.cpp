@@ -1,4 +1,5 @@
 #include "model/BaseIndex.h"
+#include "model/BaseIndexState.h"
 
 #include "common/Error.h"
 #include "common/TextFold.h"
@@ -326,24 +327,9 @@ void BaseIndexSums::finish(const EstimateParams& params, BaseIndexResult& out) c
 
 BaseIndexResult computeBaseIndex(const std::vector<PositionRow>& rows, const std::vector<PositionData>& extras,
                          const EstimateParams& params, const NrSpTables& tables) {
-    const std::vector<const PositionData*> dataOfRow = dataByRow(rows, extras);
-    const std::vector<size_t> owner = positionOwners(rows, dataOfRow);
-    std::vector<std::vector<size_t>> materials(rows.size());
-    for (size_t i = 0; i < rows.size(); ++i)
-        if (owner[i] != i) materials[owner[i]].push_back(i);
-
-    BaseIndexResult out;
-    out.positions.reserve(rows.size());
-    BaseIndexSums sums;
-    for (size_t i = 0; i < rows.size(); ++i) {
-        if (owner[i] != i) continue;
-        PositionResult p = computePosition(rows, dataOfRow, i, materials[i], params, tables);
-        sums.add(p);
-        out.problems.insert(out.problems.end(), p.problems.begin(), p.problems.end());
-        out.positions.push_back(std::move(p));
-    }
-    sums.finish(params, out);
-    return out;
+    BaseIndexState state(tables);
+    state.reset(rows, extras, params);
+    return std::move(state.result());
 }
 
 }  // namespace talvira::model

@@ -54,7 +54,7 @@ int newCommand(const Args& args) {
     // As the window makes it: the title block and rates kept beside it, and on an imported base
     // the base-index method at the base's level.
     storage::TableHandle smeta("SmetaTable");
-    editing::EstimateDocument doc(smeta, '.');
+    editing::EstimateDocument doc(smeta, '.', shippedTables());
     doc.setNormBaseDirectory(baseDir.empty() ? baseBeside(dir) : std::filesystem::path(baseDir));
     doc.create(dir, name);
     doc.close();

@@ -47,11 +47,15 @@ inline void openEstimate(storage::TableHandle& smeta, const std::string& file) {
     estimate::openEstimate(smeta);
 }
 
+/** The НР and СП tables every estimate of the command line is computed with and chooses its
+ *  rows from: the ones the program ships. */
+inline const model::NrSpTables& shippedTables() { return model::nrSpTables(); }
+
 /** An estimate opened through its document, as the window opens it: every change a command
  *  makes goes through `doc`. The texts' defaults are written with a decimal point. */
 struct OpenedEstimate {
     storage::TableHandle smeta{"SmetaTable"};
-    editing::EstimateDocument doc{smeta, '.'};
+    editing::EstimateDocument doc{smeta, '.', shippedTables()};
     /** Opens the estimate table at `file` (a path without a directory: in the current one);
      *  `baseDir` is the norm base in use (for Add and the switch of method), if any. */
     explicit OpenedEstimate(const std::string& file, const std::filesystem::path& baseDir = {}) {

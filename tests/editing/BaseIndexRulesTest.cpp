@@ -4,6 +4,7 @@
 // against the shipped tables and a change of territory, and the calc data of an estimate made
 // by the template.
 #include "tests/storage/StorageTestUtil.h"
+#include "tests/support/WorkedEstimate.h"
 
 #include "editing/EstimateRows.h"
 #include "editing/BaseIndexRules.h"
@@ -22,24 +23,10 @@ using talvira::Dec7;
 using model::PositionData;
 using model::PositionRow;
 
-PositionRow rateRow(int32_t count, const char* code, double q) {
-    PositionRow r;
-    r.count = count;
-    r.code = code;
-    r.quantity = q;
-    r.baseWages = 10;
-    r.cost = 10;
-    r.labour = 1;
-    return r;
-}
+PositionRow rateRow(int32_t count, const char* code, double q) { return test::rateRow(count, code, q, 10, 0, 0, 0, 1); }
 
 PositionRow materialRow(int32_t count, const char* code, double q, double price = 5) {
-    PositionRow r;
-    r.count = count;
-    r.code = code;
-    r.quantity = q;
-    r.cost = r.materials = price;
-    return r;
+    return test::pricedRow(count, code, q, price);
 }
 
 PositionData materialOf(int32_t count, int32_t parent, const char* perUnit, const char* code = "") {
@@ -80,11 +67,13 @@ TEST(BaseIndexRules, MaterialsFollowTheirRate) {
         const std::vector<PositionRow> rows = {rateRow(1, "ФЕР11", c.rateQuantity), materialRow(2, "М-1", c.kolvo2),
                                                materialRow(3, "М-2", c.kolvo3), rateRow(4, "ФЕР11", 7),
                                                materialRow(5, "М-3", 1), materialRow(6, "М-4", 1)};
-        EXPECT_EQ(followingQuantities(rows, calc, 0), c.changes);
-        EXPECT_TRUE(followingQuantities(rows, calc, 5).empty()) << "a material of its own has none";
+        model::BaseIndexState state(model::nrSpTables());
+        state.reset(rows, calc.positions, calc.params);
+        EXPECT_EQ(followingQuantities(rows, state, calc.params, 0), c.changes);
+        EXPECT_TRUE(followingQuantities(rows, state, calc.params, 5).empty()) << "a material of its own has none";
         KeptCalc byTemplate = calc;
         byTemplate.params.method = model::Method::Template;
-        EXPECT_TRUE(followingQuantities(rows, byTemplate, 0).empty()) << "the template: nothing follows";
+        EXPECT_TRUE(followingQuantities(rows, state, byTemplate.params, 0).empty()) << "the template: nothing follows";
     }
     EXPECT_EQ(materialQuantity(Dec7::parse("0.394"), 2.5), 0.985);
     EXPECT_EQ(materialQuantity(Dec7::parse("0.394"), 0), std::nullopt);

@@ -4,6 +4,7 @@
 // lines and the panel's amounts, labour to the norms' decimals, and what the template's
 // controls and workbook say of such an estimate.
 #include "editing/BaseIndexText.h"
+#include "tests/support/WorkedEstimate.h"
 
 #include <gtest/gtest.h>
 
@@ -32,42 +33,12 @@ std::string nb(std::string s) {  // "1 709,36" with the no-break space the lines
     return s;
 }
 
-model::PositionRow workedRow() {
-    model::PositionRow r;
-    r.count = 1;
-    r.code = "ФЕР08-01-001-01";
-    r.quantity = 1;
-    r.baseWages = 32.74;
-    r.machines = 10.46;
-    r.machineWages = 1.74;
-    r.materials = 215.19;
-    r.cost = 258.39;
-    r.labour = 3.94;
-    return r;
-}
-
-model::PositionData workedExtra() {
-    model::PositionData x;
-    x.count = 1;
-    x.nrRow = x.spRow = "008.0";
-    x.machinistLabour = d("0.15");
-    return x;
-}
-
-model::EstimateParams moscow() {
-    model::EstimateParams p;
-    p.method = model::Method::BaseIndex;
-    p.indexOt = d("52.21");
-    p.indexEm = d("16.64");
-    p.indexM = d("8.49");
-    p.baseLevel = "01.01.2000";
-    p.level = "II кв. 2025";
-    p.region = "Московская область";
-    return p;
-}
+using test::workedData;
+using test::workedParams;
+using test::workedRow;
 
 TEST(BaseIndexLines, TheWorkedPositionInBaseAndCurrentPricesThenVat) {
-    const model::BaseIndexResult r = model::computeBaseIndex({workedRow()}, {workedExtra()}, moscow(), model::nrSpTables());
+    const model::BaseIndexResult r = model::computeBaseIndex({workedRow()}, {workedData()}, workedParams(), model::nrSpTables());
     const std::vector<TotalsLine> lines = baseIndexLines(r, "20", ',');
     const auto type = section(lines, "Строительные работы");
     const std::pair<const char*, const char*> expected[] = {
@@ -93,12 +64,12 @@ TEST(BaseIndexLines, TheWorkedPositionInBaseAndCurrentPricesThenVat) {
 }
 
 TEST(BaseIndexLines, AMissingIndexAndAPositionLeftOutAreSaid) {
-    model::EstimateParams p = moscow();
+    model::EstimateParams p = workedParams();
     p.indexEm.reset();
     model::PositionRow second = workedRow();
     second.count = 2;
     second.code = "ФЕРм08-01-001-01";  // монтажные, and no row of НР and СП chosen
-    const model::BaseIndexResult r = model::computeBaseIndex({workedRow(), second}, {workedExtra()}, p, model::nrSpTables());
+    const model::BaseIndexResult r = model::computeBaseIndex({workedRow(), second}, {workedData()}, p, model::nrSpTables());
     const std::vector<TotalsLine> lines = baseIndexLines(r, "abc", '.');
     const auto type = section(lines, "Строительные работы");
     EXPECT_EQ(type.at("Эксплуатация машин (ЭМ)"), "10.46|—|—");
@@ -116,7 +87,7 @@ TEST(BaseIndexLines, AMissingIndexAndAPositionLeftOutAreSaid) {
 }
 
 TEST(BaseIndexSummary, TheEstimateAndThePositionInOneLineEach) {
-    model::EstimateParams p = moscow();
+    model::EstimateParams p = workedParams();
     EXPECT_EQ(estimateSummary(p, ','), "Цены базы на 01.01.2000; текущие: II кв. 2025, Московская область; индексы: "
                                        "ОТ 52,21, ЭМ 16,64, М 8,49, оборудование —");
     p.territory = model::Territory::Rks;
@@ -129,9 +100,9 @@ TEST(BaseIndexSummary, TheEstimateAndThePositionInOneLineEach) {
 
     const model::NrSpTables& t = model::nrSpTables();
     model::PositionRow rate = workedRow();
-    model::PositionData x = workedExtra();
+    model::PositionData x = workedData();
     x.coefficients = {{d("1.15"), model::OT | model::ZT, "п. 4"}};
-    const model::BaseIndexResult r = model::computeBaseIndex({rate}, {x}, moscow(), t);
+    const model::BaseIndexResult r = model::computeBaseIndex({rate}, {x}, workedParams(), t);
     struct Case {
         const char* what;
         model::PositionData extra;
@@ -158,7 +129,7 @@ TEST(BaseIndexSummary, TheEstimateAndThePositionInOneLineEach) {
     for (const Case& c : cases) {
         model::PositionRow row = rate;
         row.count = c.extra.count;
-        EXPECT_EQ(positionSummary(row, c.extra, c.result, moscow(), t, ','), c.text) << c.what;
+        EXPECT_EQ(positionSummary(row, c.extra, c.result, workedParams(), t, ','), c.text) << c.what;
     }
 }
 
@@ -175,13 +146,13 @@ TEST(BaseIndexPositionLines, TheWorkedPositionWithAMaterialThenOneLeftOut) {
     model::PositionRow mounting = workedRow();
     mounting.count = 3;
     mounting.code = "ФЕРм08-01-001-01";  // no row of НР and СП chosen
-    model::PositionData rate = workedExtra();
+    model::PositionData rate = workedData();
     rate.coefficients = {{d("1.15"), model::ZT, "п. 4"}};
     const std::vector<model::PositionRow> rows{workedRow(), material, mounting};
-    const model::BaseIndexResult r = model::computeBaseIndex(rows, {rate, materialExtra}, moscow(), model::nrSpTables());
+    const model::BaseIndexResult r = model::computeBaseIndex(rows, {rate, materialExtra}, workedParams(), model::nrSpTables());
     ASSERT_EQ(r.positions.size(), 2u);
 
-    const std::vector<TotalsLine> lines = positionLines(r.positions[0], rows, moscow(), ',');
+    const std::vector<TotalsLine> lines = positionLines(r.positions[0], rows, workedParams(), ',');
     const std::string heading = "№ 1 · ФЕР08-01-001-01 · кол-во 1 · строительные · К 1,15 (ЗТ)";
     EXPECT_EQ(lines[0].caption, heading);
     const auto position = section(lines, heading);
@@ -202,7 +173,7 @@ TEST(BaseIndexPositionLines, TheWorkedPositionWithAMaterialThenOneLeftOut) {
     ASSERT_EQ(position.size(), std::size(expected));
     for (const auto& [caption, value] : expected) EXPECT_EQ(position.at(caption), nb(value)) << caption;
 
-    const std::vector<TotalsLine> leftOut = positionLines(r.positions[1], rows, moscow(), '.');
+    const std::vector<TotalsLine> leftOut = positionLines(r.positions[1], rows, workedParams(), '.');
     ASSERT_EQ(leftOut.size(), 2u);
     EXPECT_EQ(leftOut[0].caption, "№ 3 · ФЕРм08-01-001-01 · кол-во 1 · монтажные");  // the row's quantity
     EXPECT_NE(leftOut[1].caption.find("не выбран норматив НР и СП"), std::string::npos) << leftOut[1].caption;
@@ -215,11 +186,28 @@ TEST(BaseIndexPositionLines, TheWorkedPositionWithAMaterialThenOneLeftOut) {
     EXPECT_EQ(panel[0].caption + "=" + panel[0].base + "|" + panel[0].current, nb("ОТ=32,74|1 709,36"));
     EXPECT_EQ(panel[1].caption + "=" + panel[1].base + "|" + panel[1].current, "ЭМ=10,46|");
     EXPECT_EQ(panel[8].caption + "=" + panel[8].base + "|" + panel[8].current, "Всего=342,61|");
-    model::EstimateParams noWages = moscow();
+    model::EstimateParams noWages = workedParams();
     noWages.indexOt.reset();
-    const model::BaseIndexResult missing = model::computeBaseIndex({workedRow()}, {workedExtra()}, noWages, model::nrSpTables());
+    const model::BaseIndexResult missing = model::computeBaseIndex({workedRow()}, {workedData()}, noWages, model::nrSpTables());
     EXPECT_EQ(positionAmounts(&missing.positions[0], ',')[6].current, "—");  // НР
     EXPECT_EQ(positionAmounts(&r.positions[1], ',')[0].base, "");            // left out: nothing
+}
+
+TEST(BaseIndexPositionLines, TheMachinistsExtraPayWhereThePositionHasIt) {
+    // К 1,15 on ОТ alone: Д = r(1 × 1,74 × 0,15) = 0,26, in current prices r(0,26 × 52,21) = 13,57.
+    model::PositionData extra = workedData();
+    extra.coefficients = {{d("1.15"), model::OT, ""}};
+    const model::BaseIndexResult r = model::computeBaseIndex({workedRow()}, {extra}, workedParams(), model::nrSpTables());
+    ASSERT_EQ(r.positions.size(), 1u);
+    const std::vector<TotalsLine> lines = positionLines(r.positions[0], {workedRow()}, workedParams(), ',');
+    ASSERT_GT(lines.size(), 4u);
+    EXPECT_EQ(lines[3].caption, "в т.ч. оплата труда машинистов (ОТМ)");
+    EXPECT_EQ(lines[4].caption + "=" + lines[4].base + "|" + lines[4].index + "|" + lines[4].current,
+              "в т.ч. доплата к оплате труда машинистов (Д)=0,26|52,21|13,57");
+    EXPECT_EQ(positionLineStarts(r).back(), lines.size()) << "counted as written";
+    const std::vector<PositionAmount> panel = positionAmounts(&r.positions[0], ',');
+    ASSERT_EQ(panel.size(), 10u);
+    EXPECT_EQ(panel[3].caption + "=" + panel[3].base + "|" + panel[3].current, "в т.ч. Д=0,26|13,57");
 }
 
 TEST(BaseIndexLabour, ToTheNormsDecimalsGroupedWithoutTrailingZeros) {
@@ -240,9 +228,9 @@ TEST(BaseIndexLabour, ToTheNormsDecimalsGroupedWithoutTrailingZeros) {
     model::PositionRow big = workedRow();
     big.quantity = 589.64;
     big.labour = 26.93;
-    model::PositionData x = workedExtra();
+    model::PositionData x = workedData();
     x.coefficients = {{d("1.15"), model::ZT, ""}};
-    const model::BaseIndexResult r = model::computeBaseIndex({big}, {x}, moscow(), model::nrSpTables());
+    const model::BaseIndexResult r = model::computeBaseIndex({big}, {x}, workedParams(), model::nrSpTables());
     EXPECT_EQ(section(baseIndexLines(r, "20", '.'), "Всего по смете").at("Затраты труда рабочих (ЗТ), чел.-ч"),
               nb("18 260.86||"));
 }

@@ -56,7 +56,7 @@ struct Document : ::testing::Test {
     test::TempDir dir{"talvira-document"};
     storage::TableHandle smeta{"SmetaTable"};
     std::vector<std::string> warnings;
-    EstimateDocument doc{smeta, ','};
+    EstimateDocument doc{smeta, ',', model::nrSpTables()};
     Recorder view;
 
     std::string smeti() const { return (dir.path() / "Smeti").string(); }

@@ -143,6 +143,21 @@ TEST_F(TotalsFollowerTest, EveryKindOfChangeIsFollowed) {
     }
     EXPECT_EQ(f.rows().size(), 2u);
     EXPECT_EQ(f.incompleteCount(), 1);
+
+    // Held (a rate's materials following it): every edit followed, shown once when it ends.
+    calls = 0;
+    {
+        const TotalsFollower::Held held(f);
+        for (int r : {0, 1}) {
+            smeta.moveTo(r);
+            smeta.edit();
+            smeta.setFieldValue("KOLVO", Value::real(4 + r));
+            smeta.post();
+        }
+        EXPECT_TRUE(sameAsFresh(smeta, f));
+        EXPECT_EQ(calls, 0);
+    }
+    EXPECT_EQ(calls, 1);
 }
 
 TEST_F(TotalsFollowerTest, RandomEditsStayInStep) {

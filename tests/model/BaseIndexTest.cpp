@@ -4,6 +4,7 @@
 // rate, every bad input with its message, and the JSON the command-line tool prints.
 #include "model/BaseIndex.h"
 #include "model/ResultJson.h"
+#include "tests/support/WorkedEstimate.h"
 
 #include <gtest/gtest.h>
 
@@ -12,28 +13,8 @@ namespace {
 
 Dec7 d(const char* text) { return Dec7::parse(text); }
 
-PositionRow rate(int32_t count, const char* code, double q, double ot, double em, double otm, double m, double zt) {
-    PositionRow r;
-    r.count = count;
-    r.code = code;
-    r.quantity = q;
-    r.baseWages = ot;
-    r.machines = em;
-    r.machineWages = otm;
-    r.materials = m;
-    r.cost = ot + em + m;
-    r.labour = zt;
-    return r;
-}
-
-PositionRow priced(int32_t count, const char* code, double q, double price) {
-    PositionRow r;
-    r.count = count;
-    r.code = code;
-    r.quantity = q;
-    r.cost = r.materials = price;
-    return r;
-}
+constexpr auto& rate = test::rateRow;
+constexpr auto& priced = test::pricedRow;
 
 PositionData rows(int32_t count, const char* nr, const char* sp) {
     PositionData e;
@@ -72,10 +53,7 @@ BaseIndexResult compute(const std::vector<PositionRow>& r, const std::vector<Pos
 
 TEST(BaseIndexResult, TheWorkedPositionToTheKopeck) {
     // ФЕР 08-01-001-01, Московская обл., II кв. 2025; rows 008.0: НР 110 %, СП 69 %.
-    PositionData x = rows(1, "008.0", "008.0");
-    x.machinistLabour = d("0.15");
-    const BaseIndexResult r = compute({rate(1, "ФЕР08-01-001-01", 1, 32.74, 10.46, 1.74, 215.19, 3.94)}, {x},
-                               indices("52.21", "16.64", "8.49"));
+    const BaseIndexResult r = compute({test::workedRow()}, {test::workedData()}, test::workedParams());
     ASSERT_TRUE(r.problems.empty()) << r.problems[0].message;
     ASSERT_EQ(r.positions.size(), 1u);
     const PositionResult& p = r.positions[0];

@@ -266,7 +266,7 @@ TEST_F(CliBaseIndex, TheSwitchToTheBaseIndexMethodGivesWhatTheWindowGives) {
     run({"params", smeti + "/Окно.db", "method=template"});
     storage::TableHandle smeta("SmetaTable");
     {
-        editing::EstimateDocument doc(smeta, ',');
+        editing::EstimateDocument doc(smeta, ',', model::nrSpTables());
         doc.setNormBaseDirectory(base());
         doc.open(smeti, "Окно.db");
         normbase::NormBase nb;
