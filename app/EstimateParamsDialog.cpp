@@ -5,6 +5,7 @@
 #include "dbctrls/FieldText.h"
 #include "editing/EstimateDocument.h"
 #include "editing/EstimateForms.h"
+#include "normbase/BaseInfo.h"
 
 #include <QCheckBox>
 #include <QComboBox>
@@ -14,6 +15,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QTabWidget>
 #include <QVBoxLayout>
 
 namespace ed = talvira::editing;
@@ -74,8 +76,22 @@ EstimateParamsDialog::EstimateParamsDialog(ed::EstimateDocument& estimate, QWidg
     buttons->addStretch(1);
     buttons->addWidget(OKButton);
     buttons->addWidget(CancelButton);
+    Pages = named(new QTabWidget(this), "Pages");
+    auto* calcPage = new QWidget(Pages);
+    calcPage->setLayout(form);
+    Pages->addTab(calcPage, QStringLiteral("Расчет"));
+    auto* expertisePage = new QWidget(Pages);
+    auto* expertise = new QFormLayout(expertisePage);
+    for (const talvira::model::ExpertiseKey& k : talvira::model::kExpertiseKeys) {
+        auto* edit = new QLineEdit(expertisePage);
+        edit->setObjectName(QStringLiteral("Expertise_") + QString::fromLatin1(k.key));
+        if (std::string_view(k.key).ends_with("date")) edit->setPlaceholderText(QStringLiteral("ДД.ММ.ГГГГ"));
+        expertise->addRow(q(k.caption) + QStringLiteral(":"), edit);
+        ExpertiseEdits.push_back(edit);
+    }
+    Pages->addTab(expertisePage, QStringLiteral("Экспертиза"));
     auto* layout = new QVBoxLayout(this);
-    layout->addLayout(form);
+    layout->addWidget(Pages);
     layout->addLayout(buttons);
     resize(640, sizeHint().height());
     layout->activate();  // every control at its size before the first showing
@@ -99,6 +115,15 @@ void EstimateParamsDialog::showParams() {
     IndexMEdit->setText(QString::fromStdString(f.indexM));
     IndexEqEdit->setText(QString::fromStdString(f.indexEq));
     BaseLevelLabel->setText(QString::fromStdString(ed::baseLevelText(p)));
+    for (size_t i = 0; i < ExpertiseEdits.size(); ++i) ExpertiseEdits[i]->setText(QString::fromStdString(f.expertise[i]));
+    // the base's provenance, where the estimator gave none, as the file will take it
+    const std::filesystem::path baseDir =
+        estimate_.normBaseDirectory().empty() ? std::filesystem::path(estimate_.calc().base) : estimate_.normBaseDirectory();
+    const talvira::normbase::BaseInfo base = baseDir.empty() ? talvira::normbase::BaseInfo{} : talvira::normbase::readBaseInfo(baseDir);
+    ExpertiseEdits[0]->setPlaceholderText(q(base.edition));
+    std::string orders;
+    for (const std::string& o : base.orders) orders += (orders.empty() ? "" : "; ") + o;
+    ExpertiseEdits[1]->setPlaceholderText(q(orders));
     show();
     raise();
     activateWindow();
@@ -117,6 +142,7 @@ ed::ParamsForm EstimateParamsDialog::form() const {
     f.indexEm = s(IndexEmEdit->text());
     f.indexM = s(IndexMEdit->text());
     f.indexEq = s(IndexEqEdit->text());
+    for (size_t i = 0; i < ExpertiseEdits.size() && i < f.expertise.size(); ++i) f.expertise[i] = s(ExpertiseEdits[i]->text());
     return f;
 }
 
