@@ -185,7 +185,7 @@ GgePlan planGge(const GgeInput& in) {
     b.close();
     b.close();  // Estimate
     b.close();  // Object
-    if (!in.facts.exportDateTime.empty()) b.leaf("ExportDateTime", in.facts.exportDateTime);
+    b.leaf("ExportDateTime", in.facts.exportDateTime);
     b.close();
     GgePlan plan = b.take();
     plan.positions = items;

@@ -62,7 +62,7 @@ struct GgeFacts {
     std::vector<std::string> orders;   // and its orders
     std::string estimateName;          // the estimate's own name (title or file), when none is given
     std::string guid;                  // made and kept by the caller
-    std::string exportDateTime;        // «2025-08-18T11:19:01+03:00»
+    std::string exportDateTime;        // «2025-08-18T11:19:01+03:00» (the file requires it)
 };
 
 /** Everything the file is planned from. */
