@@ -144,7 +144,7 @@ std::optional<Quarter> quarterOf(std::string_view level) {
 }
 
 GgePlan planGge(const GgeInput& in) {
-    Builder b;
+    Builder b(in.result.positions.size() * 160 + 1200);  // a rate with its lines takes about 130 steps
     const model::ExpertiseFacts& f = in.params.gge;
     b.open("Construction");
     b.attribute("xmlns:xsi", "http://www.w3.org/2001/XMLSchema-instance");

@@ -16,6 +16,7 @@ struct Date {
 
 class Builder {
 public:
+    explicit Builder(size_t steps) { plan_.nodes.reserve(steps); }
     void open(const char* name) { plan_.nodes.push_back({GgeNode::Kind::Open, name, {}}); }
     void attribute(const char* name, std::string value) {
         plan_.nodes.push_back({GgeNode::Kind::Attribute, name, std::move(value)});

@@ -17,9 +17,6 @@ namespace {
 const xmlChar* x(const char* s) { return reinterpret_cast<const xmlChar*>(s); }
 const xmlChar* x(const std::string& s) { return reinterpret_cast<const xmlChar*>(s.c_str()); }
 
-struct BufferFree {
-    void operator()(xmlBuffer* b) const { xmlBufferFree(b); }
-};
 struct WriterFree {
     void operator()(xmlTextWriter* w) const { xmlFreeTextWriter(w); }
 };
@@ -35,15 +32,26 @@ void check(int rc, const GgeNode& n) {
 }  // namespace
 
 std::string renderGge(const GgePlan& plan, const sheet::Progress& progress) {
-    std::unique_ptr<xmlBuffer, BufferFree> buffer(xmlBufferCreate());
-    if (!buffer) throw Error("Файл для экспертизы не составлен: не хватает памяти");
-    std::unique_ptr<xmlTextWriter, WriterFree> writer(xmlNewTextWriterMemory(buffer.get(), 0));
-    if (!writer) throw Error("Файл для экспертизы не составлен: не хватает памяти");
+    // The declaration is ours: libxml2 given the encoding would pass every byte through a
+    // UTF-8 to UTF-8 converter. The writer appends straight to the string, sized ahead.
+    std::string bytes = "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n";
+    bytes.reserve(plan.nodes.size() * 40 + 4096);
+    xmlOutputBuffer* out = xmlOutputBufferCreateIO(
+        [](void* to, const char* data, int size) {
+            static_cast<std::string*>(to)->append(data, size_t(size));
+            return size;
+        },
+        nullptr, &bytes, nullptr);
+    if (!out) throw Error("Файл для экспертизы не составлен: не хватает памяти");
+    std::unique_ptr<xmlTextWriter, WriterFree> writer(xmlNewTextWriter(out));  // owns `out` from here
+    if (!writer) {
+        xmlOutputBufferClose(out);
+        throw Error("Файл для экспертизы не составлен: не хватает памяти");
+    }
     xmlTextWriter* w = writer.get();
     const GgeNode start{GgeNode::Kind::Open, "xml", {}};
     check(xmlTextWriterSetIndent(w, 1), start);
     check(xmlTextWriterSetIndentString(w, x("  ")), start);
-    check(xmlTextWriterStartDocument(w, "1.0", "UTF-8", nullptr), start);
     const size_t total = plan.positions + plan.positions / 3 + 1;
     size_t items = 0;
     for (const GgeNode& n : plan.nodes) {
@@ -59,9 +67,10 @@ std::string renderGge(const GgePlan& plan, const sheet::Progress& progress) {
             case GgeNode::Kind::Close: check(xmlTextWriterEndElement(w), n); break;
         }
     }
-    check(xmlTextWriterEndDocument(w), start);
-    writer.reset();  // flushes into the buffer
-    return std::string(reinterpret_cast<const char*>(xmlBufferContent(buffer.get())), size_t(xmlBufferLength(buffer.get())));
+    check(xmlTextWriterFlush(w), start);
+    writer.reset();  // closes the output into the string
+    bytes += '\n';
+    return bytes;
 }
 
 std::filesystem::path writeGge(const GgePlan& plan, const std::filesystem::path& out, bool keepExisting,
