@@ -15,8 +15,11 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QStyle>
 #include <QTabWidget>
 #include <QVBoxLayout>
+
+#include <algorithm>
 
 namespace ed = talvira::editing;
 
@@ -93,8 +96,15 @@ EstimateParamsDialog::EstimateParamsDialog(ed::EstimateDocument& estimate, QWidg
     auto* layout = new QVBoxLayout(this);
     layout->addWidget(Pages);
     layout->addLayout(buttons);
-    resize(640, sizeHint().height());
+    resize(std::max(640, sizeHint().width()), sizeHint().height());  // the pages whole
     layout->activate();  // every control at its size before the first showing
+    // The tab widget lays its pages out only when shown: give them their width now.
+    for (int i = 0; i < Pages->count(); ++i) {
+        QWidget* page = Pages->widget(i);
+        page->resize(Pages->width() - 2 * Pages->style()->pixelMetric(QStyle::PM_DefaultFrameWidth) - 8,
+                     page->sizeHint().height());
+        page->layout()->setGeometry(page->rect());
+    }
 
     connect(OKButton, &QPushButton::clicked, this, [this] { OKButtonClick(); });
     connect(CancelButton, &QPushButton::clicked, this, &QDialog::reject);

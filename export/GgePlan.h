@@ -48,7 +48,7 @@ struct GgePlan {
     std::vector<GgeNode> nodes;
     size_t positions = 0;  // Items planned (for progress)
     /** The text of the first leaf at a path of element names from the root's children
-     *  ("Object/Estimate/Num"); "" when there is none. For tests and the checks. */
+     *  ("Object/Estimate/Num"); "" when there is none (tests read the plan so). */
     std::string textAt(std::string_view path) const;
     /** The texts of every leaf at the path, in order. */
     std::vector<std::string> textsAt(std::string_view path) const;

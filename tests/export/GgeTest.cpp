@@ -213,6 +213,40 @@ TEST(GgeSchema, TheRealExampleValidatesAndItsSpoiledCopiesAreNamed) {
     EXPECT_NE(exporting::schemaViolation("Нет-такой.xsd", example).find("Нет-такой.xsd"), std::string::npos);
 }
 
+TEST(GgePlan, TheExpertiseFactsAreCheckedAsTheyAreSet) {
+    struct Case {
+        const char* key;
+        const char* value;
+        bool taken;
+    };
+    const Case cases[] = {
+        {"region.code", "50", true},          {"region.code", "100", false},       {"region.code", "5a", false},
+        {"gge.norms.date", "21.12.2021", true}, {"gge.norms.date", "2021-12-21", false},
+        {"estimate.date", "29.02.2025", false}, {"estimate.date", "29.02.2024", true},
+        {"gge.norms.num", "395", true},       {"gge.norms.num", "0", false},       {"gge.norms.num", "39.5", false},
+        {"gge.guid", "{3E9C9CDF-4FA3-4898-BBFE-F8ABA77C366B}", true},
+        {"gge.guid", "{3e9c9cdf-4fa3-4898-bbfe-f8aba77c366b}", false},
+        {"gge.guid", "3E9C9CDF-4FA3-4898-BBFE-F8ABA77C366B", false},
+        {"construction", "Школа = 1", true},  {"region.code", "", true},
+    };
+    for (const Case& c : cases) {
+        model::EstimateParams p;
+        p.gge.regionCode = "77";
+        bool known = false;
+        const std::string fault = model::setParam(p, c.key, c.value, known);
+        EXPECT_TRUE(known) << c.key;
+        EXPECT_EQ(fault.empty(), c.taken) << c.key << "=" << c.value << ": " << fault;
+        if (!c.taken) {
+            EXPECT_EQ(p.gge.regionCode, "77") << "nothing is set: " << c.key;
+        }
+    }
+    const std::string guid = model::newGuid();
+    bool known = false;
+    model::EstimateParams p;
+    EXPECT_EQ(model::setParam(p, "gge.guid", guid, known), "") << guid;
+    EXPECT_NE(model::newGuid(), guid);
+}
+
 // ---- the expert's checks --------------------------------------------------------------------
 
 std::vector<std::string> codes(const std::vector<GgeCheck>& list, bool blocking) {
