@@ -167,6 +167,40 @@ TEST(GgeWrite, TheBytesValidateWithLibxml2AndXmllintUnderAnyLocale) {
     EXPECT_NE(said.find("validates"), std::string::npos) << said;
 }
 
+TEST(GgeWrite, RepairCoefficientsAndPricedMaterialsValidateToo) {
+    Worked w;
+    w.params.capitalRepair = true;
+    model::PositionRow m;
+    m.count = 2;
+    m.code = "ФССЦ-04.1.02.05-0008";
+    m.name = "Смеси бетонные тяжелого бетона (БСТ), класс В22,5 (М300)";
+    m.unit = "м3";
+    m.quantity = 20.4;
+    m.cost = m.materials = 700;
+    w.rows.push_back(m);
+    model::PositionData rate;
+    rate.count = 1;
+    rate.code = w.rows[0].code;
+    rate.nrRow = rate.spRow = "051.2";
+    rate.coefficients = {{Dec7::parse("1.15"), model::OT | model::ZT, "421/пр прил. 10 т. 1 п. 4"}};
+    model::PositionData material;
+    material.count = 2;
+    material.code = m.code;
+    material.parent = 1;
+    material.perUnit = Dec7::parse("1.02");
+    w.result = model::computeBaseIndex(w.rows, {rate, material}, w.params, model::nrSpTables());
+    ASSERT_EQ(w.result.positions.size(), 1u);
+    const GgePlan plan = planGge(w.input());
+    const std::string item = "Object/Estimate/Sections/Section/Items/Item/";
+    EXPECT_EQ(plan.textAt(item + "Overheads/Coefficients/Final"), "0.9");
+    EXPECT_EQ(plan.textAt(item + "Profits/Coefficients/Final"), "0.85");
+    EXPECT_EQ(plan.textAt(item + "Cost/Coefficients/Final/Values/Value/CoefValue"), "1.15");
+    EXPECT_EQ(plan.textAt(item + "Resources/Material/Num"), "1");
+    EXPECT_EQ(plan.textAt(item + "Resources/Material/PriceTotalBase"), "14280.00");  // 20.4 × 700
+    EXPECT_EQ(plan.textAt(item + "Resources/Material/Code"), "04.1.02.05-0008");
+    EXPECT_EQ(exporting::schemaViolation(exporting::kBaseIndexSchema, renderGge(plan)), "");
+}
+
 TEST(GgeWrite, AViolationWritesNothingAndNamesTheElement) {
     const Worked w;
     GgePlan plan = planGge(w.input());
