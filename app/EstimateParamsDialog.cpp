@@ -5,6 +5,7 @@
 #include "dbctrls/FieldText.h"
 #include "editing/EstimateDocument.h"
 #include "editing/EstimateForms.h"
+#include "normbase/BaseInfo.h"
 
 #include <QCheckBox>
 #include <QComboBox>
@@ -14,7 +15,11 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QStyle>
+#include <QTabWidget>
 #include <QVBoxLayout>
+
+#include <algorithm>
 
 namespace ed = talvira::editing;
 
@@ -74,11 +79,32 @@ EstimateParamsDialog::EstimateParamsDialog(ed::EstimateDocument& estimate, QWidg
     buttons->addStretch(1);
     buttons->addWidget(OKButton);
     buttons->addWidget(CancelButton);
+    Pages = named(new QTabWidget(this), "Pages");
+    auto* calcPage = new QWidget(Pages);
+    calcPage->setLayout(form);
+    Pages->addTab(calcPage, QStringLiteral("Расчет"));
+    auto* expertisePage = new QWidget(Pages);
+    auto* expertise = new QFormLayout(expertisePage);
+    for (const talvira::model::ExpertiseKey& k : talvira::model::kExpertiseKeys) {
+        auto* edit = new QLineEdit(expertisePage);
+        edit->setObjectName(QStringLiteral("Expertise_") + QString::fromLatin1(k.key));
+        if (std::string_view(k.key).ends_with("date")) edit->setPlaceholderText(QStringLiteral("ДД.ММ.ГГГГ"));
+        expertise->addRow(q(k.caption) + QStringLiteral(":"), edit);
+        ExpertiseEdits.push_back(edit);
+    }
+    Pages->addTab(expertisePage, QStringLiteral("Экспертиза"));
     auto* layout = new QVBoxLayout(this);
-    layout->addLayout(form);
+    layout->addWidget(Pages);
     layout->addLayout(buttons);
-    resize(640, sizeHint().height());
+    resize(std::max(640, sizeHint().width()), sizeHint().height());  // the pages whole
     layout->activate();  // every control at its size before the first showing
+    // The tab widget lays its pages out only when shown: give them their width now.
+    for (int i = 0; i < Pages->count(); ++i) {
+        QWidget* page = Pages->widget(i);
+        page->resize(Pages->width() - 2 * Pages->style()->pixelMetric(QStyle::PM_DefaultFrameWidth) - 8,
+                     page->sizeHint().height());
+        page->layout()->setGeometry(page->rect());
+    }
 
     connect(OKButton, &QPushButton::clicked, this, [this] { OKButtonClick(); });
     connect(CancelButton, &QPushButton::clicked, this, &QDialog::reject);
@@ -99,6 +125,15 @@ void EstimateParamsDialog::showParams() {
     IndexMEdit->setText(QString::fromStdString(f.indexM));
     IndexEqEdit->setText(QString::fromStdString(f.indexEq));
     BaseLevelLabel->setText(QString::fromStdString(ed::baseLevelText(p)));
+    for (size_t i = 0; i < ExpertiseEdits.size(); ++i) ExpertiseEdits[i]->setText(QString::fromStdString(f.expertise[i]));
+    // the base's provenance, where the estimator gave none, as the file will take it
+    const std::filesystem::path baseDir =
+        estimate_.normBaseDirectory().empty() ? std::filesystem::path(estimate_.calc().base) : estimate_.normBaseDirectory();
+    const talvira::normbase::BaseInfo base = baseDir.empty() ? talvira::normbase::BaseInfo{} : talvira::normbase::readBaseInfo(baseDir);
+    ExpertiseEdits[0]->setPlaceholderText(q(base.edition));
+    std::string orders;
+    for (const std::string& o : base.orders) orders += (orders.empty() ? "" : "; ") + o;
+    ExpertiseEdits[1]->setPlaceholderText(q(orders));
     show();
     raise();
     activateWindow();
@@ -117,6 +152,7 @@ ed::ParamsForm EstimateParamsDialog::form() const {
     f.indexEm = s(IndexEmEdit->text());
     f.indexM = s(IndexMEdit->text());
     f.indexEq = s(IndexEqEdit->text());
+    for (size_t i = 0; i < ExpertiseEdits.size() && i < f.expertise.size(); ++i) f.expertise[i] = s(ExpertiseEdits[i]->text());
     return f;
 }
 

@@ -4,7 +4,9 @@
  * method of computation, the territory, capital repair with new-construction norms (with the
  * cases it does not apply to beside the box), the region, the current price level, the index
  * letter, the indices to ОТ, ЭМ, М and оборудование, and the price level of the base the
- * estimate's prices are at. OK takes them into the estimate, which keeps them beside its table;
+ * estimate's prices are at; on the page "Экспертиза" what the expertise file (.gge) needs besides
+ * (the acts, the region's code, construction and object, the estimate's number, name and date,
+ * the signatures), the base's edition and orders shown where none is given. OK takes them into the estimate, which keeps them beside its table;
  * a bad number is refused with its field named and nothing is taken, the dialog staying open.
  *
  *   ParamsDialog = new EstimateParamsDialog(document(), this);    // in TForm2
@@ -15,11 +17,14 @@
  */
 #include <QDialog>
 
+#include <vector>
+
 class QCheckBox;
 class QComboBox;
 class QLabel;
 class QLineEdit;
 class QPushButton;
+class QTabWidget;
 namespace talvira::editing {
 class EstimateDocument;
 struct ParamsForm;
@@ -42,6 +47,10 @@ public:
     QLineEdit* IndexMEdit = nullptr;
     QLineEdit* IndexEqEdit = nullptr;
     QLabel* BaseLevelLabel = nullptr;
+    QTabWidget* Pages = nullptr;
+    /** The page "Экспертиза": one edit per model::kExpertiseKeys, in that order (object names
+     *  "Expertise_" + the key). */
+    std::vector<QLineEdit*> ExpertiseEdits;
     QPushButton* OKButton = nullptr;
     QPushButton* CancelButton = nullptr;
 

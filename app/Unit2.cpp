@@ -3,6 +3,7 @@
 #include "app/ErrorBox.h"
 #include "app/EstimateParamsDialog.h"
 #include "app/FormExport.h"
+#include "app/GgeExportCommand.h"
 #include "app/FormParts.h"
 #include "app/PositionDialog.h"
 #include "app/Globals.h"
@@ -192,6 +193,7 @@ void TForm2::buildMenu() {
     NextIncompleteItem = namedAction(N5, "NextIncompleteItem", QStringLiteral("Следующая незаполненная"),
                                      QKeySequence(Qt::Key_F3));
     LsrItem = namedAction(N5, "LsrItem", QStringLiteral("Локальный сметный расчет (421/пр)..."));
+    GgeItem = namedAction(N5, "GgeItem", QStringLiteral("Файл для экспертизы (XML, .gge)..."));
     for (QAction* a : {N2, N3, N4, Excell20xx1}) a->setShortcutContext(Qt::WindowShortcut);
 
     talvira::app::connectGuarded(this, &QAction::triggered,
@@ -199,7 +201,8 @@ void TForm2::buildMenu() {
                                     {N3, &TForm2::DeleteButtonClick},
                                     {N4, &TForm2::N4Click},
                                     {Excell20xx1, &TForm2::EButtonClick},
-                                    {LsrItem, &TForm2::LsrItemClick}});
+                                    {LsrItem, &TForm2::LsrItemClick},
+                                    {GgeItem, &TForm2::GgeItemClick}});
     EstimateMenu = namedMenu(menuBar(), "EstimateMenu", QStringLiteral("&Смета"));
     ParamsItem = namedAction(EstimateMenu, "ParamsItem", QStringLiteral("&Параметры сметы..."));
     PositionItem = namedAction(EstimateMenu, "PositionItem", QStringLiteral("&Данные позиции..."));
@@ -674,6 +677,14 @@ void TForm2::LsrItemClick() {
         [this, beside = place.besideEstimate](const std::filesystem::path& book) {
             openWritten(book, beside, "Локальный сметный расчет записан", "его");
         });
+}
+
+void TForm2::GgeItemClick() {
+    storePendingEdit();
+    if (!GgeExport)
+        GgeExport = new GgeExportCommand(*this, document(), [this] { return typedTexts(); },
+                                         [this](const QString& text) { setStatusText(text); });
+    GgeExport->run();
 }
 
 void TForm2::storeEstimateTexts() {

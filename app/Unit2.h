@@ -41,6 +41,7 @@ class DBMemo;
 }  // namespace talvira::dbctrls
 
 class FormExport;
+class GgeExportCommand;
 
 class TForm2 : public QMainWindow, public talvira::editing::EstimateView {
     Q_OBJECT
@@ -137,6 +138,8 @@ public:
     QAction* NextIncompleteItem = nullptr;  // "Следующая незаполненная" (F3)
     QAction* LsrItem = nullptr;             // "Локальный сметный расчет (421/пр)...": the official form
     FormExport* LsrExport = nullptr;        // writes the form off the window's thread (made at first use)
+    QAction* GgeItem = nullptr;             // "Файл для экспертизы (XML, .gge)...": the state-expertise XML
+    GgeExportCommand* GgeExport = nullptr;  // its checks, place and writer
     TotalsWindow* Totals = nullptr;         // the totals window, living as long as this one
     QMenu* EstimateMenu = nullptr;          // "&Смета"
     QAction* ParamsItem = nullptr;          // "&Параметры сметы..."
@@ -162,6 +165,7 @@ public:
     void N4Click();
     void EButtonClick();
     void LsrItemClick();
+    void GgeItemClick();
     void Button1Click();
     void ParamsItemClick();
     void PositionItemClick();

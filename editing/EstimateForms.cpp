@@ -40,6 +40,7 @@ ParamsForm paramsForm(const model::EstimateParams& p, char sep) {
     f.indexEm = shown(p.indexEm, sep);
     f.indexM = shown(p.indexM, sep);
     f.indexEq = shown(p.indexEq, sep);
+    for (size_t i = 0; i < f.expertise.size(); ++i) f.expertise[i] = p.gge.*model::kExpertiseKeys[i].member;
     return f;
 }
 
@@ -50,6 +51,8 @@ model::EstimateParams readParamsForm(const ParamsForm& f, const model::EstimateP
     readIndex(p, "index.em", f.indexEm);
     readIndex(p, "index.m", f.indexM);
     readIndex(p, "index.eq", f.indexEq);
+    for (size_t i = 0; i < f.expertise.size() && i < std::size(model::kExpertiseKeys); ++i)
+        readIndex(p, model::kExpertiseKeys[i].key, f.expertise[i]);
     p.method = clampedIndex<2>(f.method) == 1 ? model::Method::BaseIndex : model::Method::Template;
     p.territory = model::Territory(clampedIndex<3>(f.territory) + 1);
     p.capitalRepair = f.capitalRepair;

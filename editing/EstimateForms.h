@@ -37,13 +37,15 @@ struct ParamsForm {
     bool capitalRepair = false;
     std::string region, level, letter;
     std::string indexOt, indexEm, indexM, indexEq;  // as typed; empty: none
+    /** The page "Экспертиза": the texts of model::kExpertiseKeys, in their order. */
+    std::vector<std::string> expertise = std::vector<std::string>(std::size(model::kExpertiseKeys));
     bool operator==(const ParamsForm&) const = default;
 };
 
 /** The form showing `params`, numbers with `decimalSep`. */
 ParamsForm paramsForm(const model::EstimateParams& params, char decimalSep);
 /** `kept` with what the form says; talvira::Error naming the field for a bad or non-positive
- *  index. The base's price level is kept as it is. */
+ *  index or a bad expertise fact (a date, the region's code, the GUID). The base's price level is kept as it is. */
 model::EstimateParams readParamsForm(const ParamsForm& form, const model::EstimateParams& kept);
 
 /** "Цены нормативной базы на 01.01.2000", or that the base does not say. */

@@ -7,6 +7,7 @@
 //   method=421
 //   territory=1
 //   index.ot=52.21
+//   region.code=50
 //   [1]
 //   code=ФЕР08-01-001-01
 //   nr=008.0
@@ -224,6 +225,9 @@ std::string keptCalcContent(const KeptCalc& calc) {
     line(out, "index.m", optionalText(p.indexM));
     line(out, "index.eq", optionalText(p.indexEq));
     line(out, "baselevel", p.baseLevel);
+    // the expertise facts only when given: an estimate without them keeps the file it had
+    for (const model::ExpertiseKey& k : model::kExpertiseKeys)
+        if (const std::string& v = p.gge.*k.member; !v.empty()) line(out, k.key, v);
     if (!calc.base.empty()) line(out, "base", calc.base);
     std::set<int32_t> written;
     for (const model::PositionData& e : calc.positions) {

@@ -24,6 +24,8 @@ for f in /usr/bin/talvira /usr/bin/talvira-cli /usr/bin/talvira-launch \
          /usr/share/talvira/Base/RABMAT.DB /usr/share/talvira/Base/RESURS.DB /usr/share/talvira/Base/000_NAME.DB \
          /usr/share/talvira/Base/000_NAME.MB /usr/share/talvira/Base/000_EDIZM.DB \
          /usr/share/talvira/nrsp/nr-812.csv /usr/share/talvira/nrsp/sp-774.csv /usr/share/talvira/nrsp/README.md \
+         /usr/share/talvira/gge/LocalEstimateBaseIndexMethod-3_01.xsd /usr/share/talvira/gge/checks.txt \
+         /usr/share/talvira/gge/README.md \
          /usr/share/applications/talvira.desktop /usr/share/doc/talvira/copyright \
          /usr/share/icons/hicolor/48x48/apps/talvira.png /usr/share/icons/hicolor/64x64/apps/talvira.png \
          /usr/share/icons/hicolor/128x128/apps/talvira.png /usr/share/icons/hicolor/256x256/apps/talvira.png; do

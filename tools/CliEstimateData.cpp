@@ -23,7 +23,11 @@ using talvira::Dec7;
 const char* const kParamsUsage =
     "использование: talvira-cli estimate params ESTIMATE.db [KEY=VALUE]... [--base BASE_DIR]\n"
     "  KEY: method=template|421, territory=1|2|3, repair=0|1, region=TEXT, level=TEXT, letter=TEXT,\n"
-    "       baselevel=TEXT, index.ot=N, index.em=N, index.m=N, index.eq=N (пусто: не указан)";
+    "       baselevel=TEXT, index.ot=N, index.em=N, index.m=N, index.eq=N (пусто: не указан);\n"
+    "  для файла экспертизы: gge.norms, gge.norms.orders, gge.norms.date=ДД.ММ.ГГГГ, gge.norms.num=N, gge.wage_act,\n"
+    "       gge.index_object, gge.kind, gge.guid, region.code=0..99, construction, construction.num, object,\n"
+    "       object.num, object.address, estimate.num, estimate.name, estimate.date=ДД.ММ.ГГГГ,\n"
+    "       signature.composed, signature.checked (пусто: не указан)";
 const char* const kSetUsage =
     "использование: talvira-cli estimate set ESTIMATE.db POSITION KEY=VALUE...\n"
     "  KEY: qty=N, price=N, nrsp=ХХХ.Х, worktype=строительные|монтажные|пусконаладочные|оборудование|прочие,\n"
@@ -49,6 +53,7 @@ void printParams(const model::EstimateParams& p) {
               << "index.em=" << optionalText(p.indexEm) << "\n"
               << "index.m=" << optionalText(p.indexM) << "\n"
               << "index.eq=" << optionalText(p.indexEq) << "\n";
+    for (const model::ExpertiseKey& k : model::kExpertiseKeys) std::cout << k.key << "=" << p.gge.*k.member << "\n";
 }
 
 void tellDifferences(const editing::EstimateDocument& doc) {

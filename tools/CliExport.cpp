@@ -1,7 +1,9 @@
 // talvira-cli export: the estimate written into a workbook made from a template, as the
 // estimate window's "Excel" command does, with the texts the estimate keeps (or the window's
 // defaults) unless replaced; with --form lsr the official form of an estimate by the
-// base-index method (.xlsx), as the window's "Локальный сметный расчет (421/пр)..." writes it.
+// base-index method (.xlsx), as the window's "Локальный сметный расчет (421/пр)..." writes it;
+// with --form gge the file for state expertise (.gge), its checks listed on stderr first and
+// nothing written when one of them blocks (exit status 1).
 #include "tools/Commands.h"
 #include "tools/CliShared.h"
 
@@ -9,6 +11,7 @@
 #include "common/NumberText.h"
 #include "common/TextFold.h"
 #include "editing/EstimateRows.h"
+#include "editing/GgeExport.h"
 #include "editing/LsrExport.h"
 #include "export/EstimateExport.h"
 #include "normbase/BaseInfo.h"
@@ -27,7 +30,23 @@ const char* kUsage =
     "использование: talvira-cli export ESTIMATE.db --template FILE.xls --out OUT.xls "
     "[--text CONTROL=TEXT]... [--locale ru_RU]\n"
     "               talvira-cli export ESTIMATE.db --form lsr --out OUT.xlsx [--text CONTROL=TEXT]... "
-    "[--locale ru_RU] [--base BASE_DIR]";
+    "[--locale ru_RU] [--base BASE_DIR]\n"
+    "               talvira-cli export ESTIMATE.db --form gge --out OUT.gge [--base BASE_DIR]";
+
+/** The expertise file: the checks on stderr, then the file unless one of them blocks. */
+int exportGge(const std::string& estimatePath, const model::EstimateTexts& texts, const std::string& baseDir,
+              const std::string& outPath) {
+    OpenedEstimate opened(estimatePath);
+    if (!baseDir.empty()) opened.doc.setNormBaseDirectory(baseDir);
+    const editing::GgeData data = editing::prepareGge(opened.doc, texts);
+    for (const gge::GgeCheck& c : data.checks) std::cerr << gge::checkLine(c) << "\n";
+    if (gge::blocks(data.checks)) {
+        std::cerr << "Файл для экспертизы не записан: исправьте то, что блокирует запись.\n";
+        return 1;
+    }
+    std::cout << editing::writeGgeFile(data, outPath, /*keepExisting=*/false).string() << "\n";
+    return 0;
+}
 
 }  // namespace
 
@@ -53,14 +72,15 @@ int exportCommand(const Args& args) {
         else if (a == "--text") typed.push_back(parseTextArg(reader.command, reader.value(args, i)));
         else reader.positional(a, estimatePath);
     }
-    if (!form.empty() && form != "lsr") throw Error("talvira-cli export: неизвестная форма «" + form + "»\n" + kUsage);
-    const bool lsrForm = form == "lsr";
+    if (!form.empty() && form != "lsr" && form != "gge") throw Error("talvira-cli export: неизвестная форма «" + form + "»\n" + kUsage);
+    const bool lsrForm = form == "lsr" || form == "gge";
     if (estimatePath.empty() || outPath.empty() || (templatePath.empty() && !lsrForm)) throw Error(kUsage);
     const char sep = decimalSeparatorOf(locale);
     // the texts the estimate keeps (else the window's at start, under the same decimal
     // separator), then what was given
     const model::EstimateTexts texts = textsWith(estimatePath, sep, typed);
 
+    if (form == "gge") return exportGge(estimatePath, texts, baseDir, outPath);
     if (lsrForm) {
         // The base's edition and orders as it records them: by default the base of the start
         // folder the estimate is in (<start>/Smeti/ESTIMATE.db beside <start>/Base).

@@ -26,6 +26,7 @@ void usage(std::ostream& out) {
            "  summary totals SUMMARY.ssr [--json] [--locale ru_RU]\n"
            "  export ESTIMATE.db --template FILE.xls --out OUT.xls [--text CONTROL=TEXT]... [--locale ru_RU]\n"
            "  export ESTIMATE.db --form lsr --out OUT.xlsx [--text CONTROL=TEXT]... [--locale ru_RU]\n"
+           "  export ESTIMATE.db --form gge --out OUT.gge [--base BASE_DIR]\n"
            "  export SUMMARY.ssr --form ssr|osr [--object NUM] --out FILE.xlsx|FILE.gge\n"
            "  search BASE_DIR WORD... [--limit N] [--exact]\n"
            "  import BASE_DIR FILE... [--wage RUB_PER_HOUR]\n"

@@ -49,6 +49,11 @@ KeptCalc everything() {
     p.indexEm = Dec7::parse("16.64");
     p.indexEq = Dec7::parse("0.0000001");
     p.baseLevel = "01.01.2000";
+    p.gge.regionCode = "50";
+    p.gge.construction = "Школа = 1\\ корпус";
+    p.gge.normsOrders = "№ 172/пр;\n№ 962/пр";
+    p.gge.guid = "{3E9C9CDF-4FA3-4898-BBFE-F8ABA77C366B}";
+    p.gge.checkedBy = "Петров П. П.";
     model::PositionData& rate = s.entry(7);
     rate.code = "ФЕР08-01-001-01";
     rate.nrRow = "008.0";
