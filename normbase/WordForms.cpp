@@ -32,6 +32,9 @@ std::u32string decode(std::string_view word) {
     return out;
 }
 
+/** Whether the index takes a word of a name: three letters or more. */
+bool indexed(std::string_view word) { return word.size() >= 2 * kShortestStem; }
+
 }  // namespace
 
 std::vector<std::string_view> cyrillicWords(std::string_view s) {
@@ -100,7 +103,7 @@ void WordFormIndex::addRate(std::string_view foldedName) {
     Adding& a = *adding_;
     const size_t from = a.rateStems.size();
     for (std::string_view w : cyrillicWords(foldedName)) {
-        if (w.size() < 2 * kShortestStem) continue;
+        if (!indexed(w)) continue;
         const uint32_t s = stemOfWord(w);
         if (s != kNoStem && std::find(a.rateStems.begin() + ptrdiff_t(from), a.rateStems.end(), s) == a.rateStems.end())
             a.rateStems.push_back(s);
@@ -124,6 +127,32 @@ void WordFormIndex::finish() {
     stemChars_.shrink_to_fit();
     stemBegin_.shrink_to_fit();
     adding_.reset();
+}
+
+std::vector<uint32_t> WordFormIndex::ratesAddedWith(const std::vector<uint32_t>& stems) const {
+    std::vector<uint32_t> out;
+    if (!adding_ || stems.empty()) return out;
+    const Adding& a = *adding_;
+    for (uint32_t n = 0; n + 1 < a.rateBegin.size(); ++n)
+        for (uint32_t i = a.rateBegin[n]; i < a.rateBegin[n + 1]; ++i)
+            if (std::find(stems.begin(), stems.end(), a.rateStems[i]) != stems.end()) {
+                out.push_back(n);
+                break;
+            }
+    return out;
+}
+
+bool FormsPass::holds(std::string_view name) {
+    for (std::string_view w : cyrillicWords(name)) {
+        if (!indexed(w)) continue;
+        auto it = near_.find(w);
+        if (it == near_.end()) {
+            const std::u32string stem = stemmer_(w);
+            it = near_.emplace(std::string(w), stem.size() >= kShortestStem && nearStems(stem_, stem)).first;
+        }
+        if (it->second) return true;
+    }
+    return false;
 }
 
 std::vector<uint32_t> WordFormIndex::stemsNear(std::u32string_view stem) const {

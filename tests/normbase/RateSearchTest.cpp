@@ -23,6 +23,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <future>
 #include <filesystem>
 #include <map>
 #include <optional>
@@ -542,6 +543,34 @@ TEST_F(FixtureSearch, BackgroundPreparationFindsWhatPreparingAtOnceDoes) {
     background.startPreparing();
     background.reset();  // stopped half-way
     EXPECT_EQ(background.find("кирпича").rates, atOnce.find("кирпича").rates);
+}
+
+TEST_F(FixtureSearch, QueryHalfWayThroughThePreparationFindsWhatAfterItDoes) {
+    RateSearch held(nb), atOnce(nb);
+    const uint32_t count = atOnce.listedCount();
+    ASSERT_GT(count, 4u);
+    std::promise<void> reached, release;
+    std::shared_future<void> released = release.get_future().share();
+    struct Release {
+        std::promise<void>& p;
+        ~Release() { p.set_value(); }
+    } releaseOnExit{release};
+    held.setPreparationHook([&](uint32_t laidOut) {
+        if (laidOut != count / 2) return;
+        reached.set_value();
+        released.wait();
+    });
+    held.startPreparing();
+    reached.get_future().wait();  // the forms of half the rates laid out, the rest not
+    for (const std::string q : {"грунты", "бетонная", "кирпича", "грунты экскаватор", "толщина", "0.5", "01-01", "щъыэюжзх"}) {
+        const auto during = held.find(q), after = atOnce.find(q);
+        EXPECT_EQ(during.rates, after.rates) << q;
+        EXPECT_EQ(during.exact, after.exact) << q;
+        if (!during.rates.empty()) {
+            EXPECT_EQ(held.row(during.rates.back(), q).line, atOnce.row(after.rates.back(), q).line) << q;
+        }
+    }
+    EXPECT_FALSE(held.prepared()) << "answered while held half-way";
 }
 
 // ---------------------------------------------------------------------------------------------
