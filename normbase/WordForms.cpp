@@ -142,8 +142,34 @@ std::vector<uint32_t> WordFormIndex::ratesAddedWith(const std::vector<uint32_t>&
     return out;
 }
 
+FormsPass::FormsPass(std::u32string stem) : stem_(std::move(stem)) {
+    if (!stem_.empty()) utf8::append(first_, stem_.front());
+}
+
+namespace {
+
+/** Whether the two bytes at `s[i]` are a small Cyrillic letter (а .. я, ё; two bytes each). */
+bool smallCyrillicAt(std::string_view s, size_t i) {
+    if (i + 1 >= s.size()) return false;
+    const auto a = static_cast<unsigned char>(s[i]), b = static_cast<unsigned char>(s[i + 1]);
+    return (a == 0xD0 && b >= 0xB0 && b <= 0xBF) || (a == 0xD1 && ((b >= 0x80 && b <= 0x8F) || b == 0x91));
+}
+
+}  // namespace
+
 bool FormsPass::holds(std::string_view name) {
-    for (std::string_view w : cyrillicWords(name)) {
+    if (first_.size() != 2) return false;  // the stem of a word of small Cyrillic letters
+    // Only the words that begin with the stem's first letter: near stems share it (nearStems),
+    // and a stem is its word's beginning. The letter is looked for as bytes; a word is what
+    // cyrillicWords() takes for one, a run of small Cyrillic letters.
+    // Its second byte is looked for: the first (D0, D1) begins half of a Russian text.
+    for (size_t second = name.find(first_[1], 1); second != std::string_view::npos; second = name.find(first_[1], second + 1)) {
+        const size_t at = second - 1;
+        if (name[at] != first_[0]) continue;
+        if (at >= 2 && smallCyrillicAt(name, at - 2)) continue;  // inside a word
+        size_t end = at;
+        while (smallCyrillicAt(name, end)) end += 2;
+        const std::string_view w = name.substr(at, end - at);
         if (!indexed(w)) continue;
         auto it = near_.find(w);
         if (it == near_.end()) {

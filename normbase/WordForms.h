@@ -100,7 +100,7 @@ private:
  *  for names no index holds yet. Each word met is stemmed once. */
 class FormsPass {
 public:
-    explicit FormsPass(std::u32string stem) : stem_(std::move(stem)) {}
+    explicit FormsPass(std::u32string stem);
     bool holds(std::string_view foldedName);
 
 private:
@@ -109,6 +109,7 @@ private:
         size_t operator()(std::string_view s) const { return std::hash<std::string_view>()(s); }
     };
     std::u32string stem_;
+    std::string first_;  // the stem's first letter, UTF-8: a word's stem keeps its first letter
     RussianStemmer stemmer_;
     std::unordered_map<std::string, bool, TextHash, std::equal_to<>> near_;  // by word: its stem is near stem_
 };
