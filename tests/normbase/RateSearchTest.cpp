@@ -550,12 +550,7 @@ TEST_F(FixtureSearch, QueryHalfWayThroughThePreparationFindsWhatAfterItDoes) {
     const uint32_t count = atOnce.listedCount();
     ASSERT_GT(count, 4u);
     std::promise<void> reached, release;
-    std::shared_future<void> released = release.get_future().share();
-    struct Release {
-        std::promise<void>& p;
-        ~Release() { p.set_value(); }
-    } releaseOnExit{release};
-    held.setPreparationHook([&](uint32_t laidOut) {
+    held.setPreparationHook([count, released = release.get_future().share(), &reached](uint32_t laidOut) {
         if (laidOut != count / 2) return;
         reached.set_value();
         released.wait();
@@ -571,6 +566,9 @@ TEST_F(FixtureSearch, QueryHalfWayThroughThePreparationFindsWhatAfterItDoes) {
         }
     }
     EXPECT_FALSE(held.prepared()) << "answered while held half-way";
+    release.set_value();
+    held.prepare();
+    EXPECT_EQ(held.find("грунты").rates, atOnce.find("грунты").rates);
 }
 
 // ---------------------------------------------------------------------------------------------
