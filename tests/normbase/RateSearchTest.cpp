@@ -703,5 +703,30 @@ TEST(WordForms, StemsOfOneWordAreNear) {
     }
 }
 
+TEST(WordForms, PassOverNamesFindsWhatTheIndexFinds) {
+    // Folded names: words at the start, after digits, signs and Latin, inside longer words,
+    // with ё folded to е, too short, and a name of no words.
+    const std::vector<std::string> names = {"кровли из рулонных материалов", "ремонт 2-х кровель", "(кровельные) работы",
+                                            "мягкая-кровля;кровле", "подкровельный слой", "кр ов ля", "в7.5 бетона м100",
+                                            "железобетонные плиты", "бетон", "смена окон", "12 кв.м", "", "кровляxкровли",
+                                            "ёлка елки", "кровель"};
+    normbase::WordFormIndex index;
+    for (const auto& n : names) index.addRate(n);
+    index.finish();
+    normbase::RussianStemmer stem;
+    for (const char* word : {"кровля", "бетонная", "окно", "елка", "ремонта", "смены", "материал"}) {
+        std::set<uint32_t> byIndex;
+        for (uint32_t s : index.stemsNear(stem(word))) {
+            auto [lo, hi] = index.ratesOf(s);
+            byIndex.insert(lo, hi);
+        }
+        normbase::FormsPass pass(stem(word));
+        std::set<uint32_t> byPass;
+        for (uint32_t n = 0; n < names.size(); ++n)
+            if (pass.holds(names[n])) byPass.insert(n);
+        EXPECT_EQ(byPass, byIndex) << word;
+    }
+}
+
 }  // namespace
 }  // namespace talvira::test
