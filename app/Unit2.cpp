@@ -130,8 +130,6 @@ TForm2::TForm2(QWidget* parent) : QMainWindow(parent), SmetaTable("SmetaTable") 
         showEstimateState();
         showPositionPanel();
     });
-    ParamsDialog = new EstimateParamsDialog(*document_, this);
-    PositionDlg = new PositionDialog(*document_, this);
     showPositionPanel();
     openWorkbook = [](const std::filesystem::path& file) {
         return QDesktopServices::openUrl(QUrl::fromLocalFile(QString::fromStdString(file.string())));
@@ -641,6 +639,7 @@ void TForm2::showRateControls(bool byBaseIndex) {
 
 void TForm2::ParamsItemClick() {
     storePendingEdit();
+    if (!ParamsDialog) ParamsDialog = new EstimateParamsDialog(*document_, this);
     ParamsDialog->showParams();
 }
 
@@ -650,6 +649,7 @@ void TForm2::PositionItemClick() {
     const int row = SmetaTable.active() ? SmetaTable.recNo() : -1;
     if (!document_->byBaseIndex() || row < 0 || size_t(row) >= rows.size())
         throw talvira::Error("Данные позиции задаются в смете базисно-индексным методом, на сохраненной позиции.");
+    if (!PositionDlg) PositionDlg = new PositionDialog(*document_, this);
     PositionDlg->showPosition(rows[size_t(row)].count);
 }
 

@@ -154,6 +154,7 @@ public:
     /** The current position's ОТ, ЭМ, в т.ч. ОТМ, М, ПЗ, ФОТ, НР, СП and total: a column each,
      *  a row for base and one for current prices. */
     QTableWidget* AmountsGrid = nullptr;
+    // Made when first asked for (not on the path to the first window).
     EstimateParamsDialog* ParamsDialog = nullptr;
     PositionDialog* PositionDlg = nullptr;
 

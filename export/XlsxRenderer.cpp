@@ -1,6 +1,7 @@
 #include "export/XlsxRenderer.h"
 
 #include "common/AtomicFile.h"
+#include "common/LazyLibrary.h"
 #include "common/Utf8.h"
 
 #include <xlsxwriter.h>
@@ -15,6 +16,55 @@
 namespace talvira::sheet {
 
 namespace {
+
+/** libxlsxwriter (and the crypto library it brings), loaded when the first workbook is
+ *  written rather than when the program starts. */
+const LazyLibrary& xlsxLibrary() {
+    static const LazyLibrary lib({"libxlsxwriter.so.4", "libxlsxwriter.so"}, "записи книг .xlsx", "libxlsxwriter4");
+    return lib;
+}
+
+/** The functions of libxlsxwriter used here. */
+struct XlsxFunctions {
+#define TALVIRA_XLSX(name) decltype(&::name) name = xlsxLibrary().function<decltype(&::name)>(#name);
+    TALVIRA_XLSX(format_set_align)
+    TALVIRA_XLSX(format_set_bold)
+    TALVIRA_XLSX(format_set_border)
+    TALVIRA_XLSX(format_set_bottom)
+    TALVIRA_XLSX(format_set_font_name)
+    TALVIRA_XLSX(format_set_font_size)
+    TALVIRA_XLSX(format_set_italic)
+    TALVIRA_XLSX(format_set_num_format)
+    TALVIRA_XLSX(format_set_text_wrap)
+    TALVIRA_XLSX(format_set_top)
+    TALVIRA_XLSX(lxw_strerror)
+    TALVIRA_XLSX(workbook_add_format)
+    TALVIRA_XLSX(workbook_add_worksheet)
+    TALVIRA_XLSX(workbook_close)
+    TALVIRA_XLSX(workbook_new_opt)
+    TALVIRA_XLSX(workbook_set_properties)
+    TALVIRA_XLSX(worksheet_fit_to_pages)
+    TALVIRA_XLSX(worksheet_gridlines)
+    TALVIRA_XLSX(worksheet_merge_range)
+    TALVIRA_XLSX(worksheet_print_area)
+    TALVIRA_XLSX(worksheet_repeat_rows)
+    TALVIRA_XLSX(worksheet_set_column_pixels_opt)
+    TALVIRA_XLSX(worksheet_set_landscape)
+    TALVIRA_XLSX(worksheet_set_margins)
+    TALVIRA_XLSX(worksheet_set_paper)
+    TALVIRA_XLSX(worksheet_set_row)
+    TALVIRA_XLSX(worksheet_write_blank)
+    TALVIRA_XLSX(worksheet_write_formula_num)
+    TALVIRA_XLSX(worksheet_write_number)
+    TALVIRA_XLSX(worksheet_write_string)
+#undef TALVIRA_XLSX
+};
+
+const XlsxFunctions& xlsx() {
+    static const XlsxFunctions functions;  // a failure to load is thrown again at the next call
+    return functions;
+}
+
 
 constexpr size_t kSheetRows = 1'048'576;
 constexpr size_t kMaxText = 32'767;       // characters in one cell
@@ -51,33 +101,33 @@ private:
 struct WorkbookGuard {
     lxw_workbook* wb;
     ~WorkbookGuard() {
-        if (wb) workbook_close(wb);
+        if (wb) xlsx().workbook_close(wb);
     }
 };
 
 void check(lxw_error e) {
-    if (e != LXW_NO_ERROR) throw Error(std::string("Не удалось составить книгу: ") + lxw_strerror(e));
+    if (e != LXW_NO_ERROR) throw Error(std::string("Не удалось составить книгу: ") + xlsx().lxw_strerror(e));
 }
 
 lxw_format* makeFormat(lxw_workbook* wb, const Style& s, const std::string& font) {
-    lxw_format* f = workbook_add_format(wb);
+    lxw_format* f = xlsx().workbook_add_format(wb);
     if (!f) throw Error("Не удалось составить книгу: не хватает памяти");
-    format_set_font_name(f, font.c_str());
-    format_set_font_size(f, s.size);
-    if (s.bold) format_set_bold(f);
-    if (s.italic) format_set_italic(f);
-    if (s.wrap) format_set_text_wrap(f);
-    if (s.boxed) format_set_border(f, LXW_BORDER_THIN);
-    if (s.top) format_set_top(f, LXW_BORDER_THIN);
-    if (s.bottom) format_set_bottom(f, LXW_BORDER_THIN);
-    if (!s.numFormat.empty()) format_set_num_format(f, s.numFormat.c_str());
+    xlsx().format_set_font_name(f, font.c_str());
+    xlsx().format_set_font_size(f, s.size);
+    if (s.bold) xlsx().format_set_bold(f);
+    if (s.italic) xlsx().format_set_italic(f);
+    if (s.wrap) xlsx().format_set_text_wrap(f);
+    if (s.boxed) xlsx().format_set_border(f, LXW_BORDER_THIN);
+    if (s.top) xlsx().format_set_top(f, LXW_BORDER_THIN);
+    if (s.bottom) xlsx().format_set_bottom(f, LXW_BORDER_THIN);
+    if (!s.numFormat.empty()) xlsx().format_set_num_format(f, s.numFormat.c_str());
     switch (s.align) {
-    case Style::Align::Left: format_set_align(f, LXW_ALIGN_LEFT); break;
-    case Style::Align::Center: format_set_align(f, LXW_ALIGN_CENTER); break;
-    case Style::Align::Right: format_set_align(f, LXW_ALIGN_RIGHT); break;
+    case Style::Align::Left: xlsx().format_set_align(f, LXW_ALIGN_LEFT); break;
+    case Style::Align::Center: xlsx().format_set_align(f, LXW_ALIGN_CENTER); break;
+    case Style::Align::Right: xlsx().format_set_align(f, LXW_ALIGN_RIGHT); break;
     case Style::Align::General: break;
     }
-    format_set_align(f, s.valign == Style::VAlign::Center ? LXW_ALIGN_VERTICAL_CENTER : LXW_ALIGN_VERTICAL_TOP);
+    xlsx().format_set_align(f, s.valign == Style::VAlign::Center ? LXW_ALIGN_VERTICAL_CENTER : LXW_ALIGN_VERTICAL_TOP);
     return f;
 }
 
@@ -86,19 +136,19 @@ void setUpSheet(lxw_worksheet* ws, const SheetPlan& plan) {
         lxw_row_col_options hidden{};
         hidden.hidden = LXW_TRUE;
         const auto col = static_cast<lxw_col_t>(c);
-        check(worksheet_set_column_pixels_opt(ws, col, col, static_cast<uint32_t>(plan.columns[c].pixels), nullptr,
+        check(xlsx().worksheet_set_column_pixels_opt(ws, col, col, static_cast<uint32_t>(plan.columns[c].pixels), nullptr,
                                               plan.columns[c].hidden ? &hidden : nullptr));
     }
     const Page& p = plan.page;
-    if (p.landscape) worksheet_set_landscape(ws);
-    if (p.paper) worksheet_set_paper(ws, p.paper);
-    if (p.fitWide || p.fitTall) worksheet_fit_to_pages(ws, p.fitWide, p.fitTall);
-    worksheet_set_margins(ws, p.marginLeft, p.marginRight, p.marginTop, p.marginBottom);
-    if (!p.gridlines) worksheet_gridlines(ws, LXW_HIDE_ALL_GRIDLINES);
+    if (p.landscape) xlsx().worksheet_set_landscape(ws);
+    if (p.paper) xlsx().worksheet_set_paper(ws, p.paper);
+    if (p.fitWide || p.fitTall) xlsx().worksheet_fit_to_pages(ws, p.fitWide, p.fitTall);
+    xlsx().worksheet_set_margins(ws, p.marginLeft, p.marginRight, p.marginTop, p.marginBottom);
+    if (!p.gridlines) xlsx().worksheet_gridlines(ws, LXW_HIDE_ALL_GRIDLINES);
     if (p.repeatFrom >= 0)
-        check(worksheet_repeat_rows(ws, static_cast<lxw_row_t>(p.repeatFrom), static_cast<lxw_row_t>(p.repeatTo)));
+        check(xlsx().worksheet_repeat_rows(ws, static_cast<lxw_row_t>(p.repeatFrom), static_cast<lxw_row_t>(p.repeatTo)));
     if (p.printColumns > 0 && !plan.lines().empty())
-        check(worksheet_print_area(ws, 0, 0, static_cast<lxw_row_t>(plan.lines().size() - 1),
+        check(xlsx().worksheet_print_area(ws, 0, 0, static_cast<lxw_row_t>(plan.lines().size() - 1),
                                    static_cast<lxw_col_t>(p.printColumns - 1)));
 }
 
@@ -111,14 +161,14 @@ public:
     void write(int r) {
         const Line& line = plan_.lines()[size_t(r)];
         const double h = plan_.heightOf(r);
-        if (line.height > 0 || h > LXW_DEF_ROW_HEIGHT) check(worksheet_set_row(ws_, row(r), h, nullptr));
+        if (line.height > 0 || h > LXW_DEF_ROW_HEIGHT) check(xlsx().worksheet_set_row(ws_, row(r), h, nullptr));
         while (nextMerge_ < plan_.merges().size() && plan_.merges()[nextMerge_].row == uint32_t(r))
             open_.push_back(plan_.merges()[nextMerge_++]);
         std::erase_if(open_, [&](const Merge& m) { return m.lastRow < uint32_t(r); });
         for (const Cell& c : plan_.cells(r)) cell(c);
         if (line.filled)
             for (int c = line.fillFrom; c <= line.fillTo; ++c)
-                if (!plan_.at(r, c) && !merged(r, c)) check(worksheet_write_blank(ws_, row(r), col(c), formats_[line.fill]));
+                if (!plan_.at(r, c) && !merged(r, c)) check(xlsx().worksheet_write_blank(ws_, row(r), col(c), formats_[line.fill]));
         mergesFrom(r);
     }
 
@@ -129,12 +179,12 @@ private:
 
     void cell(const Cell& c) {
         switch (c.kind) {
-        case CellKind::Text: check(worksheet_write_string(ws_, c.row, c.col, text(c), format(c))); break;
-        case CellKind::Number: check(worksheet_write_number(ws_, c.row, c.col, c.value.toDouble(), format(c))); break;
+        case CellKind::Text: check(xlsx().worksheet_write_string(ws_, c.row, c.col, text(c), format(c))); break;
+        case CellKind::Number: check(xlsx().worksheet_write_number(ws_, c.row, c.col, c.value.toDouble(), format(c))); break;
         case CellKind::Formula:
-            check(worksheet_write_formula_num(ws_, c.row, c.col, plan_.cText(c), format(c), c.value.toDouble()));
+            check(xlsx().worksheet_write_formula_num(ws_, c.row, c.col, plan_.cText(c), format(c), c.value.toDouble()));
             break;
-        case CellKind::Blank: check(worksheet_write_blank(ws_, c.row, c.col, format(c))); break;
+        case CellKind::Blank: check(xlsx().worksheet_write_blank(ws_, c.row, c.col, format(c))); break;
         }
     }
     /** The cell's text, cut to what a cell holds (never half a letter). */
@@ -157,13 +207,13 @@ private:
             if (m.row == uint32_t(r)) starting.push_back(&m);
         for (const Merge* m : starting) {
             lxw_format* f = formats_[plan_.at(r, m->col)->style];
-            for (int c = m->col + 1; c <= m->lastCol; ++c) check(worksheet_write_blank(ws_, row(r), col(c), f));
+            for (int c = m->col + 1; c <= m->lastCol; ++c) check(xlsx().worksheet_write_blank(ws_, row(r), col(c), f));
         }
         std::stable_sort(starting.begin(), starting.end(),
                          [](const Merge* a, const Merge* b) { return a->lastRow == a->row && b->lastRow != b->row; });
         for (const Merge* m : starting) {
             const Cell& c = *plan_.at(r, m->col);
-            check(worksheet_merge_range(ws_, m->row, m->col, m->lastRow, m->lastCol, text(c), format(c)));
+            check(xlsx().worksheet_merge_range(ws_, m->row, m->col, m->lastRow, m->lastCol, text(c), format(c)));
         }
     }
 
@@ -193,13 +243,13 @@ void renderXlsx(const SheetPlan& plan, const std::filesystem::path& file, const 
     lxw_workbook_options options{};
     options.constant_memory = LXW_TRUE;
     errno = 0;
-    WorkbookGuard guard{workbook_new_opt(file.c_str(), &options)};
+    WorkbookGuard guard{xlsx().workbook_new_opt(file.c_str(), &options)};
     if (!guard.wb) writeFailed(shownAs, errno ? errno : ENOMEM, "книгу");
     lxw_doc_properties properties{};
     std::string title = plan.title;
     properties.title = title.data();
-    check(workbook_set_properties(guard.wb, &properties));
-    lxw_worksheet* ws = workbook_add_worksheet(guard.wb, plan.sheetName.empty() ? nullptr : plan.sheetName.c_str());
+    check(xlsx().workbook_set_properties(guard.wb, &properties));
+    lxw_worksheet* ws = xlsx().workbook_add_worksheet(guard.wb, plan.sheetName.empty() ? nullptr : plan.sheetName.c_str());
     if (!ws) throw Error("Не удалось составить книгу: лист не создан");
     std::vector<lxw_format*> formats;
     formats.reserve(plan.styles().size());
@@ -216,11 +266,11 @@ void renderXlsx(const SheetPlan& plan, const std::filesystem::path& file, const 
     lxw_workbook* wb = guard.wb;
     guard.wb = nullptr;
     errno = 0;
-    const lxw_error closed = workbook_close(wb);
+    const lxw_error closed = xlsx().workbook_close(wb);
     if (closed != LXW_NO_ERROR) {
         const int err = errno;
         if (err != 0) writeFailed(shownAs, err, "книгу");
-        throw Error("Не удалось записать книгу «" + shownAs.string() + "»: " + lxw_strerror(closed));
+        throw Error("Не удалось записать книгу «" + shownAs.string() + "»: " + xlsx().lxw_strerror(closed));
     }
     step(total);
 }

@@ -11,7 +11,7 @@
  *
  *   normbase::RateSearch search(nb);
  *   search.startPreparing();                    // after the window shows: reads in the background
- *   auto found = search.find("кровля 0.5");     // waits only for what preparing has left
+ *   auto found = search.find("кровля 0.5");     // waits at most until the rates are listed
  *   search.goTo(found.rates.front());           // Table7, Table6, Table2 walk there
  *
  * Caveats: the base is read through read-only files of the search's own, opened on the same
@@ -21,11 +21,14 @@
  * and the names are read at once on two threads, each table front to back through a buffer
  * (not its memory map). The files stay open for the rows shown; the pages read are given back. The text kept
  * in memory is the folded code and name of each listed rate and the stems of the names' words.
- * Nothing is ever written. Calls other than the preparing itself come from one thread.
+ * Nothing is ever written. Calls other than the preparing itself come from one thread. A query
+ * during the preparation waits only until the rates and their text are listed; the word forms
+ * not yet laid out by then are found by a pass over the names of the rest (same results).
  */
 #include "storage/TableFile.h"
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
@@ -35,6 +38,8 @@
 namespace talvira::normbase {
 
 class NormBase;
+struct SearchIndex;  // RateSearchIndex.h: what the queries look through
+struct SearchQuery;  // RateSearchQuery.h: a query made ready
 
 /** Where `needle` first occurs in `text` (bytes compared as they are), npos when nowhere: the
  *  substring search the queries run over the folded text. */
@@ -120,15 +125,26 @@ public:
     /** Bytes held by the prepared index (text, word forms and tables), for measurements. */
     size_t memoryUsed() const;
 
-    struct Index;
-    struct Query;
+    /** For tests: called on the preparing thread as the word forms of the first `formsLaidOut`
+     *  listed rates are in place (every rate then), so that a test may hold the preparation
+     *  half-way. Taken by the next startPreparing(). */
+    void setPreparationHook(std::function<void(uint32_t formsLaidOut)> hook);
 
 private:
-    Found run(const Query& q);
-    std::vector<uint32_t> exactMatches(const Query& q);
-    void formMatches(const Query& q, Found& found) const;
+    /** The listed rates: prepared, or listed by the preparation under way (waited for that far). */
+    const SearchIndex& listing();
+    /** What listing() gave last. */
+    const SearchIndex& index() const;
+    Found run(const SearchIndex& ix, const SearchQuery& q);
+    std::vector<uint32_t> exactMatches(const SearchIndex& ix, const SearchQuery& q);
+    void formMatches(const SearchIndex& ix, const SearchQuery& q, Found& found) const;
+    /** The rates whose names hold a form of `stem` while the forms are laid out: those laid out
+     *  so far, and a pass over the names of the rest. */
+    std::vector<uint32_t> formsWhileLaidOut(const SearchIndex& ix, const std::u32string& stem) const;
     NormBase& base_;
-    std::unique_ptr<Index> ix_;
+    std::unique_ptr<SearchIndex> ix_;
+    SearchIndex* listed_ = nullptr;  // the index the preparation under way is laying the forms of
+    std::function<void(uint32_t)> formsHook_;
     struct Pending;
     std::unique_ptr<Pending> pending_;
     // The last query's words and what the exact rule found, for narrowing as the user types.

@@ -32,6 +32,9 @@ std::u32string decode(std::string_view word) {
     return out;
 }
 
+/** Whether the index takes a word of a name: three letters or more. */
+bool indexed(std::string_view word) { return word.size() >= 2 * kShortestStem; }
+
 }  // namespace
 
 std::vector<std::string_view> cyrillicWords(std::string_view s) {
@@ -100,7 +103,7 @@ void WordFormIndex::addRate(std::string_view foldedName) {
     Adding& a = *adding_;
     const size_t from = a.rateStems.size();
     for (std::string_view w : cyrillicWords(foldedName)) {
-        if (w.size() < 2 * kShortestStem) continue;
+        if (!indexed(w)) continue;
         const uint32_t s = stemOfWord(w);
         if (s != kNoStem && std::find(a.rateStems.begin() + ptrdiff_t(from), a.rateStems.end(), s) == a.rateStems.end())
             a.rateStems.push_back(s);
@@ -124,6 +127,58 @@ void WordFormIndex::finish() {
     stemChars_.shrink_to_fit();
     stemBegin_.shrink_to_fit();
     adding_.reset();
+}
+
+std::vector<uint32_t> WordFormIndex::ratesAddedWith(const std::vector<uint32_t>& stems) const {
+    std::vector<uint32_t> out;
+    if (!adding_ || stems.empty()) return out;
+    const Adding& a = *adding_;
+    for (uint32_t n = 0; n + 1 < a.rateBegin.size(); ++n)
+        for (uint32_t i = a.rateBegin[n]; i < a.rateBegin[n + 1]; ++i)
+            if (std::find(stems.begin(), stems.end(), a.rateStems[i]) != stems.end()) {
+                out.push_back(n);
+                break;
+            }
+    return out;
+}
+
+FormsPass::FormsPass(std::u32string stem) : stem_(std::move(stem)) {
+    if (!stem_.empty()) utf8::append(first_, stem_.front());
+}
+
+namespace {
+
+/** Whether the two bytes at `s[i]` are a small Cyrillic letter (а .. я, ё; two bytes each). */
+bool smallCyrillicAt(std::string_view s, size_t i) {
+    if (i + 1 >= s.size()) return false;
+    const auto a = static_cast<unsigned char>(s[i]), b = static_cast<unsigned char>(s[i + 1]);
+    return (a == 0xD0 && b >= 0xB0 && b <= 0xBF) || (a == 0xD1 && ((b >= 0x80 && b <= 0x8F) || b == 0x91));
+}
+
+}  // namespace
+
+bool FormsPass::holds(std::string_view name) {
+    if (first_.size() != 2) return false;  // the stem of a word of small Cyrillic letters
+    // Only the words that begin with the stem's first letter: near stems share it (nearStems),
+    // and a stem is its word's beginning. The letter is looked for as bytes; a word is what
+    // cyrillicWords() takes for one, a run of small Cyrillic letters.
+    // Its second byte is looked for: the first (D0, D1) begins half of a Russian text.
+    for (size_t second = name.find(first_[1], 1); second != std::string_view::npos; second = name.find(first_[1], second + 1)) {
+        const size_t at = second - 1;
+        if (name[at] != first_[0]) continue;
+        if (at >= 2 && smallCyrillicAt(name, at - 2)) continue;  // inside a word
+        size_t end = at;
+        while (smallCyrillicAt(name, end)) end += 2;
+        const std::string_view w = name.substr(at, end - at);
+        if (!indexed(w)) continue;
+        auto it = near_.find(w);
+        if (it == near_.end()) {
+            const std::u32string stem = stemmer_(w);
+            it = near_.emplace(std::string(w), stem.size() >= kShortestStem && nearStems(stem_, stem)).first;
+        }
+        if (it->second) return true;
+    }
+    return false;
 }
 
 std::vector<uint32_t> WordFormIndex::stemsNear(std::u32string_view stem) const {

@@ -59,6 +59,13 @@ public:
     /** Ends the adding: the lists are laid out and what only the adding needed is dropped. */
     void finish();
 
+    /** Whether finish() has laid the lists out. */
+    bool finished() const { return !adding_; }
+    /** Rates added so far (before finish()). */
+    uint32_t ratesAdded() const { return adding_ ? uint32_t(adding_->rateBegin.size() - 1) : 0; }
+    /** Before finish(): the rates added so far whose names hold one of `stems`, ascending. */
+    std::vector<uint32_t> ratesAddedWith(const std::vector<uint32_t>& stems) const;
+
     /** The stems near `stem` (nearStems). */
     std::vector<uint32_t> stemsNear(std::u32string_view stem) const;
     /** The rates whose names hold stem `s`, ascending. */
@@ -87,6 +94,24 @@ private:
         std::vector<uint32_t> rateStems, rateBegin{0};
     };
     std::unique_ptr<Adding> adding_ = std::make_unique<Adding>();
+};
+
+/** Whether a folded name holds a form of one query word, the way a WordFormIndex would find it:
+ *  for names no index holds yet. Each word met is stemmed once. */
+class FormsPass {
+public:
+    explicit FormsPass(std::u32string stem);
+    bool holds(std::string_view foldedName);
+
+private:
+    struct TextHash {
+        using is_transparent = void;
+        size_t operator()(std::string_view s) const { return std::hash<std::string_view>()(s); }
+    };
+    std::u32string stem_;
+    std::string first_;  // the stem's first letter, UTF-8: a word's stem keeps its first letter
+    RussianStemmer stemmer_;
+    std::unordered_map<std::string, bool, TextHash, std::equal_to<>> near_;  // by word: its stem is near stem_
 };
 
 }  // namespace talvira::normbase

@@ -1,6 +1,7 @@
 #include "normbase/import/InputFiles.h"
 
 #include "common/Error.h"
+#include "common/LazyLibrary.h"
 #include "common/Utf8.h"
 #include "storage/CodePage.h"
 
@@ -17,6 +18,34 @@ namespace talvira::normimport {
 namespace fs = std::filesystem;
 
 namespace {
+
+/** libzip (and the crypto library it brings), loaded when the first archive is read rather
+ *  than when the program starts. */
+const LazyLibrary& zipLibrary() {
+    static const LazyLibrary lib({"libzip.so.4", "libzip.so"}, "чтения архивов ZIP", "libzip4");
+    return lib;
+}
+
+/** The functions of libzip used here. */
+struct ZipFunctions {
+#define TALVIRA_ZIP(name) decltype(&::name) name = zipLibrary().function<decltype(&::name)>(#name);
+    TALVIRA_ZIP(zip_discard)
+    TALVIRA_ZIP(zip_fclose)
+    TALVIRA_ZIP(zip_fopen_index)
+    TALVIRA_ZIP(zip_fread)
+    TALVIRA_ZIP(zip_get_name)
+    TALVIRA_ZIP(zip_get_num_entries)
+    TALVIRA_ZIP(zip_open)
+    TALVIRA_ZIP(zip_stat_index)
+    TALVIRA_ZIP(zip_stat_init)
+#undef TALVIRA_ZIP
+};
+
+const ZipFunctions& zipLib() {
+    static const ZipFunctions functions;  // a failure to load is thrown again at the next call
+    return functions;
+}
+
 
 constexpr size_t kPiece = 256 * 1024;
 
@@ -41,16 +70,16 @@ bool endsWithXml(const std::string& name) {
 std::string shown(const fs::path& p) { return p.filename().string(); }
 
 struct ZipCloser {
-    void operator()(zip_t* z) const { zip_discard(z); }
+    void operator()(zip_t* z) const { zipLib().zip_discard(z); }
 };
 struct ZipFileCloser {
-    void operator()(zip_file_t* f) const { zip_fclose(f); }
+    void operator()(zip_file_t* f) const { zipLib().zip_fclose(f); }
 };
 using ZipHandle = std::unique_ptr<zip_t, ZipCloser>;
 
 ZipHandle openZip(const fs::path& p) {
     int err = 0;
-    zip_t* z = zip_open(p.c_str(), ZIP_RDONLY, &err);
+    zip_t* z = zipLib().zip_open(p.c_str(), ZIP_RDONLY, &err);
     if (!z) throw Error("Файл «" + shown(p) + "»: архив ZIP повреждён или не читается");
     return ZipHandle(z);
 }
@@ -77,16 +106,16 @@ InputSet::InputSet(const std::vector<fs::path>& files, uint64_t memberLimit) : m
         }
         archives_.push_back(std::make_unique<Archive>(Archive{openZip(p)}));
         zip_t* z = archives_.back()->zip.get();
-        const zip_int64_t n = zip_get_num_entries(z, 0);
+        const zip_int64_t n = zipLib().zip_get_num_entries(z, 0);
         bool any = false;
         for (zip_int64_t i = 0; i < n; ++i) {
-            const char* raw = zip_get_name(z, zip_uint64_t(i), ZIP_FL_ENC_RAW);
+            const char* raw = zipLib().zip_get_name(z, zip_uint64_t(i), ZIP_FL_ENC_RAW);
             if (!raw) continue;
             const std::string name = memberName(raw);
             if (!endsWithXml(name)) continue;
             zip_stat_t st;
-            zip_stat_init(&st);
-            if (zip_stat_index(z, zip_uint64_t(i), 0, &st) != 0) throw Error("Файл «" + shown(p) + "»: архив ZIP повреждён");
+            zipLib().zip_stat_init(&st);
+            if (zipLib().zip_stat_index(z, zip_uint64_t(i), 0, &st) != 0) throw Error("Файл «" + shown(p) + "»: архив ZIP повреждён");
             const uint64_t size = (st.valid & ZIP_STAT_SIZE) ? st.size : 0;
             if (size > memberLimit_)
                 throw Error("Файл «" + shown(p) + "»: «" + name + "» распаковывается в " + megabytes(size) +
@@ -115,11 +144,11 @@ void InputSet::read(size_t i, const PieceFn& piece) const {
         return;
     }
     zip_t* z = archives_.at(d.archive)->zip.get();
-    std::unique_ptr<zip_file_t, ZipFileCloser> m(zip_fopen_index(z, zip_uint64_t(d.member), 0));
+    std::unique_ptr<zip_file_t, ZipFileCloser> m(zipLib().zip_fopen_index(z, zip_uint64_t(d.member), 0));
     if (!m) throw Error("Файл «" + d.shownName + "»: член архива не открывается (сжатие не поддерживается или архив повреждён)");
     uint64_t got = 0;
     while (true) {
-        const zip_int64_t n = zip_fread(m.get(), buf.data(), buf.size());
+        const zip_int64_t n = zipLib().zip_fread(m.get(), buf.data(), buf.size());
         if (n < 0) throw Error("Файл «" + d.shownName + "»: архив повреждён, распаковка не удалась");
         if (n == 0) return;
         got += uint64_t(n);

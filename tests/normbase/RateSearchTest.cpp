@@ -23,6 +23,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <future>
 #include <filesystem>
 #include <map>
 #include <optional>
@@ -544,6 +545,32 @@ TEST_F(FixtureSearch, BackgroundPreparationFindsWhatPreparingAtOnceDoes) {
     EXPECT_EQ(background.find("кирпича").rates, atOnce.find("кирпича").rates);
 }
 
+TEST_F(FixtureSearch, QueryHalfWayThroughThePreparationFindsWhatAfterItDoes) {
+    RateSearch held(nb), atOnce(nb);
+    const uint32_t count = atOnce.listedCount();
+    ASSERT_GT(count, 4u);
+    std::promise<void> reached, release;
+    held.setPreparationHook([count, released = release.get_future().share(), &reached](uint32_t laidOut) {
+        if (laidOut != count / 2) return;
+        reached.set_value();
+        released.wait();
+    });
+    held.startPreparing();
+    reached.get_future().wait();  // the forms of half the rates laid out, the rest not
+    for (const std::string q : {"грунты", "бетонная", "кирпича", "грунты экскаватор", "толщина", "0.5", "01-01", "щъыэюжзх"}) {
+        const auto during = held.find(q), after = atOnce.find(q);
+        EXPECT_EQ(during.rates, after.rates) << q;
+        EXPECT_EQ(during.exact, after.exact) << q;
+        if (!during.rates.empty()) {
+            EXPECT_EQ(held.row(during.rates.back(), q).line, atOnce.row(after.rates.back(), q).line) << q;
+        }
+    }
+    EXPECT_FALSE(held.prepared()) << "answered while held half-way";
+    release.set_value();
+    held.prepare();
+    EXPECT_EQ(held.find("грунты").rates, atOnce.find("грунты").rates);
+}
+
 // ---------------------------------------------------------------------------------------------
 // Codes with their book's prefix, the hit shown in a row, resources without a price
 // ---------------------------------------------------------------------------------------------
@@ -673,6 +700,31 @@ TEST(WordForms, StemsOfOneWordAreNear) {
                          Case{"смена", "смены", true}, Case{"окно", "окон", true}, Case{"кровля", "кров", false},
                          Case{"стена", "сталь", false}, Case{"бетон", "железобетон", false}}) {
         EXPECT_EQ(normbase::nearStems(stem(c.a), stem(c.b)), c.near) << c.a << " ~ " << c.b;
+    }
+}
+
+TEST(WordForms, PassOverNamesFindsWhatTheIndexFinds) {
+    // Folded names: words at the start, after digits, signs and Latin, inside longer words,
+    // with ё folded to е, too short, and a name of no words.
+    const std::vector<std::string> names = {"кровли из рулонных материалов", "ремонт 2-х кровель", "(кровельные) работы",
+                                            "мягкая-кровля;кровле", "подкровельный слой", "кр ов ля", "в7.5 бетона м100",
+                                            "железобетонные плиты", "бетон", "смена окон", "12 кв.м", "", "кровляxкровли",
+                                            "ёлка елки", "кровель"};
+    normbase::WordFormIndex index;
+    for (const auto& n : names) index.addRate(n);
+    index.finish();
+    normbase::RussianStemmer stem;
+    for (const char* word : {"кровля", "бетонная", "окно", "елка", "ремонта", "смены", "материал"}) {
+        std::set<uint32_t> byIndex;
+        for (uint32_t s : index.stemsNear(stem(word))) {
+            auto [lo, hi] = index.ratesOf(s);
+            byIndex.insert(lo, hi);
+        }
+        normbase::FormsPass pass(stem(word));
+        std::set<uint32_t> byPass;
+        for (uint32_t n = 0; n < names.size(); ++n)
+            if (pass.holds(names[n])) byPass.insert(n);
+        EXPECT_EQ(byPass, byIndex) << word;
     }
 }
 
