@@ -127,7 +127,7 @@ std::string Planner::extraPay(const PositionResult& p, const CostRows& rows) con
     // Д = r(Q × ОТМ₁ × (K_ОТ − K_ОТМ)): where ОТ bears the larger coefficient the machinists are
     // paid as the workers are
     if (p.base.otmExtra.isZero() || rows.otm < 0) return {};
-    return round2(a1(rows.q, C7) + "*" + a1(rows.otm, C8) + "*" + (p.kOt - p.kOtm).text());
+    return round2(a1(rows.q, C7) + "*" + a1(rows.otm, C8) + "*" + p.kExtra.text());
 }
 
 CostRows Planner::costLines(const PositionResult& p, int q, bool indexed, Money mRate) {

@@ -183,11 +183,10 @@ PositionResult computePosition(const std::vector<PositionRow>& rows, const std::
             b.otm = roundMoney(p.quantity, p.kOtm, p.otm1);
             b.em = machines(p.quantity, p.em1, p.otm1, p.kEm, p.kOtm);
             // The machinists paid as the workers where ОТ bears the larger coefficient.
-            if (extra && extra->extraPayFactor) {
-                b.otmExtra = roundMoney(p.quantity, *extra->extraPayFactor, p.otm1);
-                b.em += b.otmExtra;
-            } else if (p.kOt > p.kOtm) {
-                b.otmExtra = roundMoney(p.quantity, Dec7::fromUnits(p.kOt.units() - p.kOtm.units()), p.otm1);
+            if (extra && extra->extraPayFactor) p.kExtra = *extra->extraPayFactor;
+            else if (p.kOt > p.kOtm) p.kExtra = Dec7::fromUnits(p.kOt.units() - p.kOtm.units());
+            if (!p.kExtra.isZero()) {
+                b.otmExtra = roundMoney(p.quantity, p.kExtra, p.otm1);
                 b.em += b.otmExtra;
             }
             b.m = roundMoney(p.quantity, p.kM, p.m1);
@@ -343,6 +342,8 @@ void BaseIndexSums::finish(const EstimateParams& params, BaseIndexResult& out) c
             w.currentDefined = false;
             missingOt = true;
         }
+        w.emApart = t.base.em - t.emRest, w.emApartCurrent = t.current.em;
+        w.mApart = t.base.m - t.mRest, w.mApartCurrent = t.current.m;
         // Positions with their own ЭМ or М index bring their current amounts; the rest are indexed on the sum.
         if (w.indexEm) c.em += roundMoney(*w.indexEm, t.emRest);
         else if (!t.emRest.isZero()) w.currentDefined = false, missingEm = true;

@@ -56,6 +56,8 @@ struct PositionResult {
     Dec7 zt1, ztm1;
     /** The products of the coefficients aimed at each element (1 when none). */
     Dec7 kOt, kEm, kOtm, kM, kZt, kZtm;
+    /** The factor of Д: K_ОТ − K_ОТМ, or the position's own (PositionData::extraPayFactor). */
+    Dec7 kExtra;
     std::vector<Coefficient> coefficients;
     /** The rows used and their percentages: norm, the repair factor (1, 0.9, 0.85), resulting. */
     std::string nrRow, spRow;
@@ -91,6 +93,9 @@ struct WorkTypeTotals {
     std::optional<Dec7> indexOt, indexEm, indexM;
     /** False: an index it needs is missing, and `current` is not complete. */
     bool currentDefined = true;
+    /** Of ЭМ and М, what is not indexed on the sum (Д by the index of wages, positions and lines
+     *  with their own index), in base and current prices: current = r(I × (base − apart)) + apart's. */
+    Money emApart, emApartCurrent, mApart, mApartCurrent;
 };
 
 struct BaseIndexResult {
