@@ -2,6 +2,7 @@
 
 #include "app/ErrorBox.h"
 #include "app/FormParts.h"
+#include "app/GgeOpen.h"
 #include "app/Globals.h"
 #include "app/NormBaseImport.h"
 #include "app/Pictures.h"
@@ -197,6 +198,10 @@ void TForm1::buildMenu() {
     N1 = namedMenu(menuBar(), "N1", QStringLiteral("&Файл"));
     N2 = namedAction(N1, "N2", QStringLiteral("Созд&ать..."), QKeySequence(Qt::CTRL | Qt::Key_N));
     N3 = namedAction(N1, "N3", QStringLiteral("&Открыть..."), QKeySequence(Qt::CTRL | Qt::Key_O));
+    // after the estimate's fixed items ("Выход" ends the menu): another program's expertise file
+    QAction* ggeOpen = namedAction(N1, "NGge", QStringLiteral("Открыть смету из файла экспертизы (.gge)..."), {});
+    connect(ggeOpen, &QAction::triggered, this,
+            [this] { guarded([&] { talvira::app::chooseAndOpenGge(this, *estimate_); }); });
     N4 = namedAction(N1, "N4", QStringLiteral("В&ыход"), QKeySequence(Qt::ALT | Qt::Key_F4));
 
     N5 = namedMenu(menuBar(), "N5", QStringLiteral("&Правка"));

@@ -13,6 +13,7 @@
 #include "storage/Warnings.h"
 
 #include <algorithm>
+#include <random>
 
 namespace talvira::editing {
 
@@ -73,6 +74,54 @@ void EstimateDocument::create(const std::string& dir, const std::string& name) {
     readKept();
     startNew();
     tell([&](EstimateView* v) { v->estimateOpened(*this); });
+}
+
+fs::path EstimateDocument::createWhole(const std::string& dir, const std::string& name,
+                                       const std::function<KeptCalc(storage::TableHandle&)>& fill,
+                                       const model::EstimateTexts& texts) {
+    if (wouldReplace(dir, name)) throw Error("Смета «" + name + "» в папке «" + dir + "» уже существует: она не заменена.");
+    const std::string table = estimate::estimateTableName(name);
+    std::error_code ec;
+    fs::path staging;
+    for (int i = 0; staging.empty() && i < 100; ++i) {
+        const fs::path p = fs::path(dir) / (".talvira-new-" + std::to_string(std::random_device{}()));
+        if (fs::create_directory(p, ec)) staging = p;
+        else if (ec) break;
+    }
+    if (staging.empty())
+        throw Error("Смета «" + name + "» не создана: в папке «" + dir + "» нельзя создать временную папку (" +
+                    ec.message() + ").");
+    std::vector<fs::path> moved;
+    const fs::path base = baseDir_;
+    try {
+        baseDir_.clear();
+        create(staging.string(), name);
+        baseDir_ = base;
+        KeptCalc calc;
+        history_.recordAppend([&] { calc = fill(smeta_); });
+        replaceCalc(std::move(calc));
+        saveKeptTexts(smeta_.tablePath(), texts);  // throws: the texts are part of the estimate
+        kept_ = typed_ = texts;
+        close();
+        std::vector<fs::path> files;
+        for (const fs::directory_entry& f : fs::directory_iterator(staging)) files.push_back(f.path());
+        std::stable_partition(files.begin(), files.end(), [&](const fs::path& f) { return f.filename() != table; });
+        for (const fs::path& f : files) {
+            const fs::path to = fs::path(dir) / f.filename();
+            if (fs::exists(to, ec)) throw Error("Смета «" + name + "» не создана: файл «" + to.string() + "» уже есть.");
+            fs::rename(f, to);
+            moved.push_back(to);
+        }
+        fs::remove(staging, ec);
+        return fs::path(dir) / table;
+    } catch (const std::exception& e) {
+        baseDir_ = base;
+        close();
+        for (const fs::path& m : moved) fs::remove(m, ec);
+        fs::remove_all(staging, ec);
+        if (dynamic_cast<const Error*>(&e)) throw;
+        throw Error("Смета «" + name + "» не создана: " + e.what());
+    }
 }
 
 void EstimateDocument::open(const std::string& dir, const std::string& fileName) {

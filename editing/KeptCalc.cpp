@@ -12,6 +12,7 @@
 //   code=ФЕР08-01-001-01
 //   nr=008.0
 //   coef=1.15:ОТ+ЗТ:421/пр прил. 10 т. 1 п. 4
+//   index.ot=1                    (a position's own index, beside the estimate's)
 //   # конец
 #include "editing/KeptCalc.h"
 #include "editing/KeptLines.h"
@@ -69,6 +70,16 @@ std::optional<model::Coefficient> coefficientFrom(std::string_view text) {
     if (!value || !targets) return std::nullopt;
     model::Coefficient c{*value, *targets, b == std::string_view::npos ? std::string() : std::string(text.substr(b + 1))};
     return c;
+}
+
+/** A position's own indices, in the order they are written. */
+constexpr std::string_view kOwnIndexKeys[] = {"index.ot", "index.otm", "index.em", "index.m", "index.eq"};
+
+std::optional<Dec7>* ownIndex(model::PositionIndices& i, std::string_view key) {
+    std::optional<Dec7>* const to[] = {&i.ot, &i.otm, &i.em, &i.m, &i.eq};
+    for (size_t k = 0; k < std::size(kOwnIndexKeys); ++k)
+        if (key == kOwnIndexKeys[k]) return to[k];
+    return nullptr;
 }
 
 class Reader {
@@ -173,6 +184,13 @@ private:
         } else if (key == "worktype") {
             e.workType = model::workTypeFromText(value);
             if (!e.workType) return bad(key, value);
+        } else if (key == "extra_k") {
+            if (!(d = Dec7::tryParse(value)) || d->units() < 0) return bad(key, value);
+            e.extraPayFactor = d;
+        } else if (key.rfind("index.", 0) == 0) {
+            std::optional<Dec7>* const to = ownIndex(e.indices, key);
+            if (!to) return {};  // an index this version does not know is passed over
+            if (!(*to = Dec7::tryParse(value)) || (*to)->units() <= 0) return bad(key, value);
         } else if (key == "coef") {
             const std::optional<model::Coefficient> c = coefficientFrom(value);
             if (!c) return bad(key, value);
@@ -244,6 +262,10 @@ std::string keptCalcContent(const KeptCalc& calc) {
         if (e.spPercent) line(out, "sp_pct", e.spPercent->text());
         if (e.workType) line(out, "worktype", model::workTypeText(*e.workType));
         if (!e.machinistLabour.isZero()) line(out, "ztm", e.machinistLabour.text());
+        if (e.extraPayFactor) line(out, "extra_k", e.extraPayFactor->text());
+        model::PositionIndices own = e.indices;
+        for (std::string_view key : kOwnIndexKeys)
+            if (const std::optional<Dec7>* i = ownIndex(own, key); *i) line(out, key, (*i)->text());
         for (const model::Coefficient& c : e.coefficients)
             line(out, "coef", c.value.text() + ":" + model::targetsText(c.targets) + ":" + c.reason);
     }

@@ -96,7 +96,7 @@ void Planner::standalone(const PositionResult& p) {
 void Planner::rate(const PositionResult& p, const std::string& chargeTitle) {
     const int q = positionLine(p);
     // ОТ, ОТм and what follows from them in current prices, by the index of wages
-    const bool indexed = p.currentDefined && in_.params.indexOt.has_value();
+    const bool indexed = p.currentDefined && p.indexOt.has_value();
     // the rate's own materials: М without the materials priced in the estimate
     Money priced;
     for (const model::PricedMaterial& m : p.materials)
@@ -127,7 +127,7 @@ std::string Planner::extraPay(const PositionResult& p, const CostRows& rows) con
     // Д = r(Q × ОТМ₁ × (K_ОТ − K_ОТМ)): where ОТ bears the larger coefficient the machinists are
     // paid as the workers are
     if (p.base.otmExtra.isZero() || rows.otm < 0) return {};
-    return round2(a1(rows.q, C7) + "*" + a1(rows.otm, C8) + "*" + (p.kOt - p.kOtm).text());
+    return round2(a1(rows.q, C7) + "*" + a1(rows.otm, C8) + "*" + p.kExtra.text());
 }
 
 CostRows Planner::costLines(const PositionResult& p, int q, bool indexed, Money mRate) {
@@ -174,7 +174,7 @@ CostRows Planner::costLines(const PositionResult& p, int q, bool indexed, Money 
         if (c.key == Element::Em && !extraPay(p, rows).empty()) e += "+" + extraPay(p, rows);
         plan_.formula(r, C10, e, c.amount, s_.money);
         if (c.withIndex) {
-            plan_.number(r, C11, *in_.params.indexOt, s_.coefficient);
+            plan_.number(r, C11, c.key == Element::Otm && p.indexOtm ? *p.indexOtm : *p.indexOt, s_.coefficient);
             plan_.formula(r, C12, round2(a1(r, C10) + "*" + a1(r, C11)), c.current, s_.money);
         }
         keys(r, c.key, p.workType);

@@ -138,13 +138,18 @@ TypeRows Planner::typeBlock(const WorkTypeTotals& t) {
     rows.pz = line(LineKind::Amount);  // ОТ + ЭМ + М, the lines below it
     rows.ot = amountLine("в том числе: оплата труда (ОТ)", summed(Element::Ot, t.type, t.base.ot, cur, t.current.ot), false);
     // ЭМ and М of a type of work are indexed on its own line: base × index
+    // (what goes apart: Д by the index of wages, positions and lines with their own index)
     auto indexed = [&](int r, Element element, Money base, const std::optional<Dec7>& index, Money current) {
         Amount a;
         a.base = round2(sumOf(C10, element, t.type));
         a.baseValue = base;
         a.index = index;
         if (cur) {
-            a.current = round2(a1(r, C10) + "*" + a1(r, C11));
+            const bool em = element == Element::Em;
+            const Money apart = em ? t.emApart : t.mApart, apartCurrent = em ? t.emApartCurrent : t.mApartCurrent;
+            a.current = apart.isZero() ? round2(a1(r, C10) + "*" + a1(r, C11))
+                                       : round2("(" + a1(r, C10) + "-" + apart.text() + ")*" + a1(r, C11)) + "+" +
+                                             apartCurrent.text();
             a.currentValue = current;
         }
         return a;

@@ -74,6 +74,52 @@ std::string normOf(bool nr, const PositionData& extra, const EstimateParams& par
     return {};
 }
 
+/** The position's current prices by the indices it applies (its own, else the estimate's):
+ *  ОТ, ОТМ, Д by I_ОТ (ОТМ by I_ОТМ where it has one), ФОТ, НР, СП; ЭМ and М (оборудование)
+ *  too where an index is at hand for each, and then ПЗ and the total. */
+void currentPrices(PositionResult& p, const EstimateParams& params, const PositionIndices* own) {
+    const bool equipment = p.workType == WorkType::Equipment;
+    const IndexOf mOf = equipment ? IndexOf::Eq : IndexOf::M;
+    p.indexOt = indexFor(IndexOf::Ot, params, own);
+    p.indexOtm = indexFor(IndexOf::Otm, params, own);
+    p.indexEm = indexFor(IndexOf::Em, params, own);
+    p.indexM = indexFor(mOf, params, own);
+    p.ownEm = ownIndex(IndexOf::Em, own);
+    p.ownM = ownIndex(mOf, own);
+    const Elements& b = p.base;
+    Elements& c = p.current;
+    if (p.indexOt && (p.indexOtm || b.otm.isZero())) {
+        c.ot = roundMoney(*p.indexOt, b.ot);
+        c.otm = p.indexOtm ? roundMoney(*p.indexOtm, b.otm) : Money();
+        c.otmExtra = roundMoney(*p.indexOt, b.otmExtra);
+        c.fot = c.ot + c.otm + c.otmExtra;
+        c.nr = percentOf(c.fot, p.nrNorm, p.nrFactor);
+        c.sp = percentOf(c.fot, p.spNorm, p.spFactor);
+    } else {
+        p.currentDefined = b.ot.isZero() && b.otm.isZero();
+    }
+    // Lines with their own index (freight) are indexed apart; the rest of М by the position's.
+    for (PricedMaterial& pm : p.materials) {
+        if (!pm.index) continue;
+        pm.current = roundMoney(*pm.index, pm.amount);
+        p.mLinesBase += pm.amount;
+        p.mLinesCurrent += pm.current;
+    }
+    const Money mRest = b.m - p.mLinesBase;
+    // ЭМ by its index, but Д in it as the wages are (r(Д × I_ОТ), the file's MachinistSalaryExtra).
+    const Money emRest = b.em - b.otmExtra;
+    const bool em = (p.indexEm || emRest.isZero()) && (p.currentDefined || b.otmExtra.isZero());
+    const bool m = p.indexM || mRest.isZero();
+    p.ownEm = p.ownEm && !emRest.isZero();
+    p.ownM = p.ownM && !mRest.isZero();
+    if (em) c.em = (p.indexEm ? roundMoney(*p.indexEm, emRest) : Money()) + c.otmExtra;
+    if (m) c.m = p.mLinesCurrent + (p.indexM ? roundMoney(*p.indexM, mRest) : Money());
+    if (!p.currentDefined || !em || !m) return;
+    c.pz = c.ot + c.em + c.m;
+    c.total = c.pz + c.nr + c.sp;
+    p.currentFull = true;
+}
+
 }  // namespace
 
 PositionResult computePosition(const std::vector<PositionRow>& rows, const std::vector<const PositionData*>& dataOfRow,
@@ -138,8 +184,10 @@ PositionResult computePosition(const std::vector<PositionRow>& rows, const std::
             b.otm = roundMoney(p.quantity, p.kOtm, p.otm1);
             b.em = machines(p.quantity, p.em1, p.otm1, p.kEm, p.kOtm);
             // The machinists paid as the workers where ОТ bears the larger coefficient.
-            if (p.kOt > p.kOtm) {
-                b.otmExtra = roundMoney(p.quantity, Dec7::fromUnits(p.kOt.units() - p.kOtm.units()), p.otm1);
+            if (extra && extra->extraPayFactor) p.kExtra = *extra->extraPayFactor;
+            else if (p.kOt > p.kOtm) p.kExtra = Dec7::fromUnits(p.kOt.units() - p.kOtm.units());
+            if (!p.kExtra.isZero()) {
+                b.otmExtra = roundMoney(p.quantity, p.kExtra, p.otm1);
                 b.em += b.otmExtra;
             }
             b.m = roundMoney(p.quantity, p.kM, p.m1);
@@ -161,6 +209,7 @@ PositionResult computePosition(const std::vector<PositionRow>& rows, const std::
             pm.price = priceOf(mr);
             pm.priced = !pm.price.isZero();
             pm.amount = roundMoney(pm.quantity, pm.price);
+            if (me) pm.index = indexFor(IndexOf::M, EstimateParams{}, &me->indices);
             b.m += pm.amount;
             p.materials.push_back(pm);
         }
@@ -200,17 +249,7 @@ PositionResult computePosition(const std::vector<PositionRow>& rows, const std::
         b.sp = percentOf(b.fot, p.spNorm, p.spFactor);
         b.total = b.pz + b.nr + b.sp;
 
-        Elements& c = p.current;
-        if (params.indexOt && params.indexOt->units() > 0) {
-            c.ot = roundMoney(*params.indexOt, b.ot);
-            c.otm = roundMoney(*params.indexOt, b.otm);
-            c.otmExtra = roundMoney(*params.indexOt, b.otmExtra);
-            c.fot = c.ot + c.otm + c.otmExtra;
-            c.nr = percentOf(c.fot, p.nrNorm, p.nrFactor);
-            c.sp = percentOf(c.fot, p.spNorm, p.spFactor);
-        } else {
-            p.currentDefined = b.ot.isZero() && b.otm.isZero();
-        }
+        currentPrices(p, params, extra ? &extra->indices : nullptr);
     } catch (const Error& e) {
         return fail(e.what());
     }
@@ -271,6 +310,11 @@ void BaseIndexSums::apply(const PositionResult& p, int sign) {
                          {&t.current.fot, p.current.fot}, {&t.current.nr, p.current.nr},
                          {&t.current.sp, p.current.sp}})
         add(*to, v);
+    // Д is indexed with the wages: its current amount is added as it is.
+    add(t.current.em, p.ownEm ? p.current.em : p.current.otmExtra);
+    if (!p.ownEm) add(t.emRest, b.em - b.otmExtra);
+    add(t.current.m, p.ownM ? p.current.m : p.mLinesCurrent);
+    if (!p.ownM) add(t.mRest, b.m - p.mLinesBase);
     addD(t.base.zt, b.zt);
     addD(t.base.ztm, b.ztm);
 }
@@ -299,10 +343,13 @@ void BaseIndexSums::finish(const EstimateParams& params, BaseIndexResult& out) c
             w.currentDefined = false;
             missingOt = true;
         }
-        if (w.indexEm) c.em = roundMoney(*w.indexEm, t.base.em);
-        else if (!t.base.em.isZero()) w.currentDefined = false, missingEm = true;
-        if (w.indexM) c.m = roundMoney(*w.indexM, t.base.m);
-        else if (!t.base.m.isZero()) w.currentDefined = false, (equipment ? missingEq : missingM) = true;
+        w.emApart = t.base.em - t.emRest, w.emApartCurrent = t.current.em;
+        w.mApart = t.base.m - t.mRest, w.mApartCurrent = t.current.m;
+        // Positions with their own ЭМ or М index bring their current amounts; the rest are indexed on the sum.
+        if (w.indexEm) c.em += roundMoney(*w.indexEm, t.emRest);
+        else if (!t.emRest.isZero()) w.currentDefined = false, missingEm = true;
+        if (w.indexM) c.m += roundMoney(*w.indexM, t.mRest);
+        else if (!t.mRest.isZero()) w.currentDefined = false, (equipment ? missingEq : missingM) = true;
         c.pz = c.ot + c.em + c.m;
         c.total = c.pz + c.nr + c.sp;
         for (auto [to, v] : {std::pair{&out.total.base, &w.base}, {&out.total.current, &w.current}}) {

@@ -20,7 +20,9 @@
  *   НР  = r(ФОТ × Н_нр × k_нр / 100)      СП = r(ФОТ × Н_сп × k_сп / 100)
  *   total = ПЗ + НР + СП, ПЗ counting the materials priced within the position, each r(qty × price)
  *   current, per position: ОТ, ОТМ, Д by I_ОТ, ФОТ, НР, СП from them;
- *   current, per type of work: ЭМ by I_ЭМ, М by I_М (оборудование by I_оборудования) on its sums.
+ *   current, per type of work: ЭМ by I_ЭМ (without Д, which goes by I_ОТ), М by I_М (оборудование
+ *   by I_оборудования) on its sums; a position's own index (PositionData::indices) and a line's
+ *   own index (freight) give their current amounts, added as they are.
  *
  * Capital repair (EstimateParams::capitalRepair) multiplies НР by 0.9 and СП by 0.85 for the rows
  * of new-construction norms (sections I-III of the tables); the repair norms' own rows (IV, V)
@@ -89,7 +91,8 @@ public:
 private:
     struct Type {
         int64_t positions = 0, undefined = 0;    // computed positions, those without current prices
-        Elements base, current;                 // current: ot, otm, fot, nr, sp
+        Elements base, current;                 // current: ot, otm, fot, nr, sp; em, m by own indices
+        Money emRest, mRest;                    // base ЭМ (without Д), М indexed on the sums
     };
     void apply(const PositionResult& p, int sign);
     std::array<Type, kWorkTypes> types_{};

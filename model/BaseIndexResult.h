@@ -39,6 +39,10 @@ struct PricedMaterial {
     Money price;              // per unit, base prices
     Money amount;             // r(quantity × price)
     bool priced = false;      // false: no price yet (printed without one, the position incomplete)
+    /** Its own index (freight, a line priced apart: PositionData::indices.m of its row), and
+     *  its current amount r(amount × index) by it; none: it goes with its position's М. */
+    std::optional<Dec7> index;
+    Money current;
 };
 
 struct PositionResult {
@@ -52,6 +56,8 @@ struct PositionResult {
     Dec7 zt1, ztm1;
     /** The products of the coefficients aimed at each element (1 when none). */
     Dec7 kOt, kEm, kOtm, kM, kZt, kZtm;
+    /** The factor of Д: K_ОТ − K_ОТМ, or the position's own (PositionData::extraPayFactor). */
+    Dec7 kExtra;
     std::vector<Coefficient> coefficients;
     /** The rows used and their percentages: norm, the repair factor (1, 0.9, 0.85), resulting. */
     std::string nrRow, spRow;
@@ -60,12 +66,21 @@ struct PositionResult {
     Dec7 nrNorm, nrFactor, nrPercent, spNorm, spFactor, spPercent;
     std::vector<PricedMaterial> materials;
     Elements base;            // m and pz include the priced materials
-    Elements current;         // ot, otm, fot, nr, sp only
+    Elements current;         // ot, otm, fot, nr, sp; em, m, pz, total when currentFull
     /** False: the position could not be computed and is left out of every sum (its amounts
      *  are 0; `problems` says why). */
     bool computed = true;
     /** False: its current prices need the index of wages, which the estimate lacks. */
     bool currentDefined = true;
+    /** The indices it applied (indexFor; none: missing): ОТ, ОТМ, ЭМ, М (оборудование for
+     *  equipment). */
+    std::optional<Dec7> indexOt, indexOtm, indexEm, indexM;
+    /** True: `current` em, m, pz and total are defined too (every index they need is at hand). */
+    bool currentFull = false;
+    /** Its own index gave current ЭМ / М: the totals add those instead of indexing the sums. */
+    bool ownEm = false, ownM = false;
+    /** Of М, the lines with their own index: base and current (always added as they are). */
+    Money mLinesBase, mLinesCurrent;
     /** Its own problems and those of its materials (a material that cannot be computed is left
      *  out of the position, the position stays). */
     std::vector<Problem> problems;
@@ -78,6 +93,9 @@ struct WorkTypeTotals {
     std::optional<Dec7> indexOt, indexEm, indexM;
     /** False: an index it needs is missing, and `current` is not complete. */
     bool currentDefined = true;
+    /** Of ЭМ and М, what is not indexed on the sum (Д by the index of wages, positions and lines
+     *  with their own index), in base and current prices: current = r(I × (base − apart)) + apart's. */
+    Money emApart, emApartCurrent, mApart, mApartCurrent;
 };
 
 struct BaseIndexResult {

@@ -110,6 +110,41 @@ std::string coefficientFault(const Coefficient& c) {
     return {};
 }
 
+namespace {
+const std::optional<Dec7>* ownOf(IndexOf element, const PositionIndices& own) {
+    switch (element) {
+    case IndexOf::Ot: return &own.ot;
+    case IndexOf::Otm: return &own.otm;
+    case IndexOf::Em: return &own.em;
+    case IndexOf::M: return &own.m;
+    case IndexOf::Eq: return &own.eq;
+    }
+    return &own.ot;
+}
+std::optional<Dec7> usable(const std::optional<Dec7>& i) { return i && i->units() > 0 ? i : std::nullopt; }
+}  // namespace
+
+bool ownIndex(IndexOf element, const PositionIndices* own) {
+    if (!own) return false;
+    if (usable(*ownOf(element, *own))) return true;
+    return element == IndexOf::Otm && usable(own->ot);
+}
+
+std::optional<Dec7> indexFor(IndexOf element, const EstimateParams& params, const PositionIndices* own) {
+    if (own) {
+        if (std::optional<Dec7> i = usable(*ownOf(element, *own))) return i;
+        if (element == IndexOf::Otm) return indexFor(IndexOf::Ot, params, own);
+    }
+    switch (element) {
+    case IndexOf::Ot:
+    case IndexOf::Otm: return usable(params.indexOt);
+    case IndexOf::Em: return usable(params.indexEm);
+    case IndexOf::M: return usable(params.indexM);
+    case IndexOf::Eq: return usable(params.indexEq);
+    }
+    return std::nullopt;
+}
+
 std::string unknownRowMessage(std::string_view what, std::string_view row) {
     return std::string(what) + " «" + std::string(row) + "»: такой строки нет в таблицах приказов 812/пр и 774/пр.";
 }

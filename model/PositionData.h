@@ -52,6 +52,26 @@ struct RateFacts {
     bool operator==(const RateFacts&) const = default;
 };
 
+/** Indices into current prices that a position carries itself, per element, beside the
+ *  estimate's (the expertise file's «индексы … в позиции», a different index to one rate). An
+ *  absent one is the estimate's. */
+struct PositionIndices {
+    std::optional<Dec7> ot, otm, em, m, eq;  // оплата труда, машинистов, машины, материалы, оборудование
+    bool empty() const { return !ot && !otm && !em && !m && !eq; }
+    bool operator==(const PositionIndices&) const = default;
+};
+
+/** The element an index acts on. */
+enum class IndexOf { Ot, Otm, Em, M, Eq };
+
+/** The index a position applies to `element`: its own (`own` may be nullptr), else the
+ *  estimate's; for ОТМ its own ОТМ, else the ОТ it applies (its own, then the estimate's). An
+ *  index not above zero is none. The one place that answers which index a position uses. */
+std::optional<Dec7> indexFor(IndexOf element, const EstimateParams& params, const PositionIndices* own);
+/** Whether the position's own index gives `element` (the totals then add its current amount
+ *  instead of indexing the sum). */
+bool ownIndex(IndexOf element, const PositionIndices* own);
+
 /** The fault of a coefficient already read, as the tail of a message after the coefficient's
  *  name or value: " — нужно число больше нуля", ": не указано, к чему он применяется (ОТ, ЭМ,
  *  ОТМ, М, ЗТ, ЗТМ)"; "" when it has none. */
@@ -87,6 +107,11 @@ struct PositionData {
     std::optional<WorkType> workType;    // none: from the code's book, else строительные
     std::vector<Coefficient> coefficients;
     Dec7 machinistLabour;                // ЗТМ per unit
+    PositionIndices indices;             // its own indices; none: the estimate's
+    /** The factor of the machinists' extra pay, Д = r(Q × ОТМ₁ × k), where another program's file
+     *  gives Д by its own chain of coefficients (derived on import only when it reproduces the
+     *  file's amount); none: K_ОТ − K_ОТМ. */
+    std::optional<Dec7> extraPayFactor;
     /** The position's code (TAB) when the entry was written. An entry whose code is not the
      *  row's is not used: its position was cleared away and its number given to another (a
      *  cleared estimate numbers its positions from 1 again). Empty: not checked. */

@@ -126,7 +126,7 @@ std::string toJson(const BaseIndexResult& r, const std::vector<PositionRow>& row
                     ma += ']';
                 }
                 elements(o, "base", p.base, false, true);
-                if (p.currentDefined) elements(o, "current", p.current, true, false);
+                if (p.currentDefined) elements(o, "current", p.current, true, p.currentFull);
                 if (!p.problems.empty()) {
                     std::string why;
                     for (const Problem& pr : p.problems) why += (why.empty() ? "" : "; ") + pr.message;

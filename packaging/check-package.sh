@@ -27,6 +27,7 @@ for f in /usr/bin/talvira /usr/bin/talvira-cli /usr/bin/talvira-launch \
          /usr/share/talvira/gge/LocalEstimateBaseIndexMethod-3_01.xsd /usr/share/talvira/gge/checks.txt \
          /usr/share/talvira/gge/README.md \
          /usr/share/applications/talvira.desktop /usr/share/doc/talvira/copyright \
+         /usr/share/mime/packages/talvira.xml \
          /usr/share/icons/hicolor/48x48/apps/talvira.png /usr/share/icons/hicolor/64x64/apps/talvira.png \
          /usr/share/icons/hicolor/128x128/apps/talvira.png /usr/share/icons/hicolor/256x256/apps/talvira.png; do
   grep -qx "$f" "$TMP/files" || fail "the package lacks $f"
@@ -40,7 +41,9 @@ ROOT="$TMP/root"
 dpkg-deb -x "$DEB" "$ROOT"
 DESKTOP="$ROOT/usr/share/applications/talvira.desktop"
 grep -qx 'Name=Тальвира' "$DESKTOP" || fail "the desktop entry is not named Тальвира"
-grep -qx 'Exec=talvira-launch' "$DESKTOP" || fail "the desktop entry does not start the launcher"
+grep -qx 'Exec=talvira-launch %f' "$DESKTOP" || fail "the desktop entry does not start the launcher with the file"
+grep -qx 'MimeType=application/x-gge+xml;' "$DESKTOP" || fail "the desktop entry does not open expertise files"
+grep -q '<glob pattern="\*.gge"/>' "$ROOT/usr/share/mime/packages/talvira.xml" || fail "the type of *.gge is not registered"
 grep -qx 'Icon=talvira' "$DESKTOP" || fail "the desktop entry has no icon"
 for size in 48 64 128 256; do
   png="$ROOT/usr/share/icons/hicolor/${size}x${size}/apps/talvira.png"

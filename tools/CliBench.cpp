@@ -162,8 +162,9 @@ int lookup(const std::string& dir, int keys) {
 }  // namespace
 
 int benchCommand(const Args& args) {
-    const char* usage = "talvira-cli bench scan DIR [--runs N] | bench lookup DIR [--keys N] | bench search DIR | bench import FILE...";
+    const char* usage = "talvira-cli bench scan DIR [--runs N] | bench lookup DIR [--keys N] | bench search DIR | bench import FILE... | bench gge FILE.gge";
     if (!args.empty() && args[0] == "import") return benchImport(Args(args.begin() + 1, args.end()));
+    if (!args.empty() && args[0] == "gge") return benchGge(Args(args.begin() + 1, args.end()));
     if (args.size() < 2) throw Error(std::string("talvira-cli bench: укажите вид замера и папку базы: ") + usage);
     const std::string what = args[0], dir = args[1];
     if (what == "search") return benchSearch(dir);

@@ -27,7 +27,8 @@ const char* const kUsage =
     "               talvira-cli estimate show ESTIMATE.db\n"
     "               talvira-cli estimate totals ESTIMATE.db [--json] [--text CONTROL=TEXT]... [--locale ru_RU]\n"
     "               talvira-cli estimate params ESTIMATE.db [KEY=VALUE]... [--base BASE_DIR]\n"
-    "               talvira-cli estimate set ESTIMATE.db POSITION KEY=VALUE...";
+    "               talvira-cli estimate set ESTIMATE.db POSITION KEY=VALUE...\n"
+    "               talvira-cli estimate import FILE.gge DIR [--name NAME]";
 
 /** The norm base beside the estimates' folder (<start>/Smeti beside <start>/Base), as the
  *  program started in <start> has it; empty when there is none. */
@@ -127,6 +128,7 @@ int estimateCommand(const Args& args) {
     if (args[0] == "totals") return totalsCommand(args);
     if (args[0] == "params") return paramsCommand(args);
     if (args[0] == "set") return setCommand(args);
+    if (args[0] == "import") return ggeImportCommand(args);
     throw Error(std::string("talvira-cli estimate: неизвестная команда «") + args[0] + "»\n" + kUsage);
 }
 

@@ -14,6 +14,7 @@ using Args = std::vector<std::string>;
 int tableCommand(const Args& args);     // table info FILE.DB | table dump FILE.DB [--index NAME] [--codepage N]
 int mkbaseCommand(const Args& args);    // mkbase DIR [--scale small|large]
 int estimateCommand(const Args& args);  // estimate new|add|show|totals ...
+int ggeImportCommand(const Args& args);  // estimate import FILE.gge DIR [--name NAME]
 int totalsCommand(const Args& args);    // estimate totals ESTIMATE.db [--text CONTROL=TEXT]... [--locale L]
 int summaryCommand(const Args& args);   // summary new|set|add|totals ...
 int exportSummaryCommand(const Args& args);  // export SUMMARY.ssr --form ssr|osr [--object NUM] --out FILE
@@ -22,6 +23,7 @@ int benchCommand(const Args& args);     // bench ... (measurements, never run by
 int searchCommand(const Args& args);    // search BASE_DIR WORD... [--limit N]
 int benchSearch(const std::string& dir);  // bench search BASE_DIR
 int importCommand(const Args& args);    // import BASE_DIR FILE... [--wage RUB_PER_HOUR]
+int benchGge(const Args& args);         // bench gge FILE.gge [--positions N] [--rounds N]
 int benchImport(const Args& args);      // bench import FILE... [--rounds N] | bench import --make-national OUT.xml FILE.xml
 
 }  // namespace talvira::cli

@@ -19,6 +19,7 @@ void usage(std::ostream& out) {
            "  estimate totals ESTIMATE.db [--json] [--text CONTROL=TEXT]... [--locale ru_RU]\n"
            "  estimate params ESTIMATE.db [KEY=VALUE]... [--base BASE_DIR]\n"
            "  estimate set ESTIMATE.db POSITION KEY=VALUE...\n"
+           "  estimate import FILE.gge DIR [--name NAME]\n"
            "  summary new DIR NAME\n"
            "  summary set SUMMARY.ssr KEY=VALUE...\n"
            "  summary add SUMMARY.ssr CHAPTER (--estimate EST.db [--object NUM:NAME] | --calc NAME --amounts B:M:E:O\n"

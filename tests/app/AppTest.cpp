@@ -220,14 +220,16 @@ private slots:
         QCOMPARE(Form1->N1->title(), QString("&Файл"));
         QCOMPARE(Form1->N5->title(), QString("&Правка"));
         QCOMPARE(Form1->N8->title(), QString("&Справка"));
-        // The norm base import comes after the estimate's items, between separators, then the
-        // summary estimate, and "Выход" ends the menu (it stood after "Выход").
+        // After the estimate's items (the last opens an expertise file as a new estimate) the norm
+        // base import between separators, then the summary estimate, and "Выход" ends the menu (it
+        // stood after "Выход").
         QList<QAction*> file = Form1->N1->actions();
-        QCOMPARE(file.size(), 8);
-        QVERIFY(file[2]->isSeparator() && file[4]->isSeparator() && file[6]->isSeparator());
-        QCOMPARE((QList<QAction*>{file[0], file[1], file[3], file[5], file[7]}),
-                 (QList<QAction*>{Form1->N2, Form1->N3, Form1->findChild<QAction*>("N11"),
-                                  Form1->findChild<QAction*>("SummaryItem"), Form1->N4}));
+        QCOMPARE(file.size(), 9);
+        QVERIFY(file[3]->isSeparator() && file[5]->isSeparator() && file[7]->isSeparator());
+        QCOMPARE((QList<QAction*>{file[0], file[1], file[2], file[4], file[6], file[8]}),
+                 (QList<QAction*>{Form1->N2, Form1->N3, Form1->findChild<QAction*>("NGge"),
+                                  Form1->findChild<QAction*>("N11"), Form1->findChild<QAction*>("SummaryItem"),
+                                  Form1->N4}));
         // The rate search adds "&Найти расценку..." after the two estimate commands.
         QCOMPARE(Form1->N5->actions(), (QList<QAction*>{Form1->N6, Form1->N7, Form1->findChild<QAction*>("N10")}));
     }

@@ -64,6 +64,10 @@ KeptCalc everything() {
     rate.spPercent = Dec7::parse("69.5");
     rate.workType = model::WorkType::Commissioning;
     rate.machinistLabour = Dec7::parse("0.15");
+    rate.indices.ot = Dec7::parse("1");
+    rate.indices.otm = Dec7::parse("52.2");
+    rate.indices.eq = Dec7::parse("6.31");
+    rate.extraPayFactor = Dec7::parse("0.46");
     rate.coefficients = {{Dec7::parse("1.15"), model::OT | model::ZT, "421/пр прил. 10 т. 1 п. 4: стесненные"},
                          {Dec7::parse("1.25"), model::EM | model::OTM | model::ZTM, ""}};
     model::PositionData& material = s.entry(8);
@@ -124,6 +128,8 @@ TEST_F(Side, DamagedFileGivesTheDefaultsAndOneWarning) {
         {"bad parent", head + "[2]\nparent=-1\n", "строка 3: «parent=-1» неверно"},
         {"bad type of work", head + "[2]\nworktype=ремонтные\n", "строка 3: «worktype=ремонтные» неверно"},
         {"bad coefficient", head + "[2]\ncoef=1.2:ПЗ\n", "строка 3: «coef=1.2:ПЗ» неверно"},
+        {"a position's index of 0", head + "[2]\nindex.em=0\n", "строка 3: «index.em=0» неверно"},
+        {"a position's index given twice", head + "[2]\nindex.m=1\nindex.m=2\n", "строка 4: «index.m» указано второй раз"},
         {"coefficient without targets", head + "[2]\ncoef=1.2\n", "строка 3: «coef=1.2» неверно"},
         // Before, a file cut at a line end was read without a word, its last positions' data lost.
         {"cut at a line end", keptCalcContent(everything()).substr(0, keptCalcContent(everything()).find("[8]")),

@@ -218,7 +218,7 @@ TEST(GgeWrite, AViolationWritesNothingAndNamesTheElement) {
 }
 
 TEST(GgeSchema, TheRealExampleValidatesAndItsSpoiledCopiesAreNamed) {
-    const std::string example = slurp(test::fixture("gge/BIM-3.01-example.gge"));
+    const std::string example = slurp(test::fixture("real/gge/BIM-3.01-example.gge"));
     EXPECT_EQ(exporting::schemaViolation(exporting::kBaseIndexSchema, example), "");
     struct Spoil {
         const char* from;

@@ -315,3 +315,34 @@ TEST(LsrPlan, AnEmptyEstimateHasTheWholeFormWithNothingSummed) {
 
 }  // namespace
 }  // namespace talvira::test
+
+namespace talvira::test {
+namespace {
+
+TEST(LsrPlan, WhatGoesApartFromATypesIndexIsAddedAsItIs) {
+    // Д (the machinists paid as the workers: K_ОТ 1.15 over K_ОТМ 1) goes by the index of wages,
+    // so the type's current ЭМ is r(I_ЭМ × (ЭМ − Д)) + r(Д × I_ОТ), as its formula says.
+    model::PositionRow r;
+    r.count = 1, r.code = "ФЕР01-01-001-01", r.name = "Разработка грунта", r.unit = "1000 м3";
+    r.quantity = 2, r.baseWages = 100, r.machines = 50, r.machineWages = 20, r.labour = 10;
+    model::PositionData x;
+    x.count = 1, x.nrRow = x.spRow = "001.1";
+    x.coefficients = {{dec("1.15"), model::OT, ""}};
+    model::EstimateParams p;
+    p.method = model::Method::BaseIndex;
+    p.indexOt = dec("52.21"), p.indexEm = dec("16.64"), p.indexM = dec("8.49");
+    const model::BaseIndexResult result = model::computeBaseIndex({r}, {x}, p, model::nrSpTables());
+    const model::WorkTypeTotals& t = result.workTypes.at(0);
+    ASSERT_EQ(t.emApart.text(), "6.00");  // r(2 × 20 × 0.15)
+    EXPECT_EQ(t.current.em.text(), "1977.26");  // r(16.64 × 100) + r(6 × 52.21) = 1 664.00 + 313.26
+    const sheet::SheetPlan plan = lsr::planLsr(lsr::FormInput{{r}, model::EstimateTexts::defaults(','), p, result,
+                                                              {"Тальвира 1.0", "ФСНБ-2020", {}, "1", "Грунт", {}, {}, {}},
+                                                              {"Земляные работы"}});
+    const int row = plan.row(lsr::anchorName(Anchor::TypeEm, WorkType::Construction));
+    const std::string formula(plan.textOf(*plan.at(row, L)));
+    EXPECT_NE(formula.find(ref(row, J) + "-6.00)*" + ref(row, 10)), std::string::npos) << formula;
+    EXPECT_TRUE(formula.ends_with("+" + t.emApartCurrent.text())) << formula;
+}
+
+}  // namespace
+}  // namespace talvira::test

@@ -166,6 +166,10 @@ TEST(BaseIndexResult, TheMachinistsArePaidAsTheWorkersWhereОТBearsTheLargerCoe
     EXPECT_EQ(c.fot.text(), "8281039.06");
     EXPECT_EQ(c.nr.text(), "9274763.75");
     EXPECT_EQ(r.total.current.otmExtra, c.otmExtra);
+    // Д goes into current ЭМ by the index of wages, as the expertise file's MachinistSalaryExtra:
+    // r((2 037.57 − 342.06) × 16.64) + 17 858.95 (before, Д was indexed as machines: 33 905.16).
+    EXPECT_EQ(r.total.current.em.text(), "46072.24");
+    EXPECT_EQ(c.em, r.total.current.em);
     EXPECT_NE(toJson(r, {}).find(R"("otm":310.45,"otm_extra":342.06,)"), std::string::npos);
 }
 
@@ -293,11 +297,69 @@ TEST(BaseIndexResult, JsonOfTheWorkedPosition) {
              R"("positions":[{"n":1,"code":"ФЕР08-01-001-01","qty":1,"worktype":"строительные",)",
              R"("nr":"Пр/812-008.0-1","sp":"Пр/774-008.0","nr_pct":110,"sp_pct":69,)",
              R"("base":{"ot":32.74,"em":10.46,"otm":1.74,"m":215.19,"pz":258.39,"fot":34.48,"nr":37.93,"sp":23.79,"total":320.11,"zt":3.94,"ztm":0.15})",
-             R"("current":{"ot":1709.36,"otm":90.85,"fot":1800.21,"nr":1980.23,"sp":1242.14})",
+             // the position's own current total, to compare with an expertise file's
+             R"("current":{"ot":1709.36,"em":174.05,"otm":90.85,"m":1826.96,"pz":3710.37,"fot":1800.21,"nr":1980.23,"sp":1242.14,"total":6932.74}}],)",
              R"("worktypes":[{"type":"строительные",)",
              R"("current":{"ot":1709.36,"em":174.05,"otm":90.85,"m":1826.96,"pz":3710.37,"fot":1800.21,"nr":1980.23,"sp":1242.14,"total":6932.74})",
              R"("current_complete":true,"problems":[]})"})
         EXPECT_NE(json.find(part), std::string::npos) << part << "\n" << json;
+    // Without the index of machines the position's current ЭМ, ПЗ and total are not defined.
+    EstimateParams noEm = indices("52.21", "16.64", "8.49");
+    noEm.indexEm.reset();
+    const std::string partial = toJson(compute(table, {x}, noEm), table);
+    EXPECT_NE(partial.find(R"("current":{"ot":1709.36,"otm":90.85,"fot":1800.21,"nr":1980.23,"sp":1242.14}})"),
+              std::string::npos) << partial;
+}
+
+TEST(BaseIndexResult, APositionsOwnIndicesBesideTheEstimates) {
+    // Position 9 of the expertise example (ФЕРм 10-05-011-01 × 20) and a «Прочее» rate with ОТ 1.
+    PositionData own = rows(1, "051.2", "051.2");
+    PositionData other = rows(2, "011.0", "011.0");
+    other.indices.ot = d("1");
+    const std::vector<PositionRow> table = {rate(1, "ФЕРм10-05-011-01", 20, 31.52, 24.99, 2.84, 0.63, 2.44),
+                                            rate(2, "ФЕР07-01-001-01", 1, 100, 10, 4, 0, 1)};
+    struct Case {
+        const char* what;
+        PositionIndices first;
+        const char* current1;   // ot em otm m pz fot nr sp total of position 1
+        bool full1;
+        const char* constructionEm;
+    } cases[] = {
+        {"estimate's indices", {}, "32913.18 8316.67 2965.53 106.97 41336.82 35878.71 34084.77 19015.72 94437.31", true,
+         "166.40"},
+        {"its own ЭМ and М", {std::nullopt, std::nullopt, d("10"), d("2"), std::nullopt},
+         "32913.18 4998.00 2965.53 25.20 37936.38 35878.71 34084.77 19015.72 91036.87", true, "166.40"},
+        {"its own ОТМ", {std::nullopt, d("3"), std::nullopt, std::nullopt, std::nullopt},
+         "32913.18 8316.67 170.40 106.97 41336.82 33083.58 31429.40 17534.30 90300.52", true, "166.40"},
+    };
+    for (const Case& c : cases) {
+        PositionData first = own;
+        first.indices = c.first;
+        const BaseIndexResult r = compute(table, {first, other}, indices("52.21", "16.64", "8.49"));
+        ASSERT_TRUE(r.problems.empty()) << c.what << ": " << r.problems[0].message;
+        EXPECT_EQ(all(r.positions[0].current), c.current1) << c.what;
+        EXPECT_EQ(r.positions[0].currentFull, c.full1) << c.what;
+        // the «Прочее» rate: ОТ by its own 1, ОТМ follows its ОТ
+        EXPECT_EQ(wages(r.positions[1].current), "100.00 4.00 104.00 116.48 67.60") << c.what;
+        // the sums: own ЭМ and М are added, the others indexed on the sum
+        const WorkTypeTotals& mounting = r.workTypes[1];
+        EXPECT_EQ(mounting.current.em, r.positions[0].current.em) << c.what;
+        EXPECT_EQ(mounting.current.m, r.positions[0].current.m) << c.what;
+        EXPECT_EQ(r.workTypes[0].current.em.text(), c.constructionEm) << c.what;
+    }
+    // Own indices cover what the estimate lacks; what no index covers stays missing.
+    EstimateParams onlyOt;
+    onlyOt.method = Method::BaseIndex;
+    onlyOt.indexOt = d("52.21");
+    PositionData first = own;
+    first.indices.em = d("10");
+    first.indices.m = d("2");
+    const BaseIndexResult r = compute(table, {first, other}, onlyOt);
+    EXPECT_TRUE(r.workTypes[1].currentDefined);
+    EXPECT_FALSE(r.workTypes[0].currentDefined);
+    EXPECT_FALSE(r.currentComplete);
+    ASSERT_EQ(r.problems.size(), 1u);
+    EXPECT_EQ(r.problems[0].message, "Не указан индекс к эксплуатации машин (ЭМ): текущие цены не рассчитаны");
 }
 
 }  // namespace

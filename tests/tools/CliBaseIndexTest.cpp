@@ -160,7 +160,9 @@ TEST_F(CliBaseIndex, TheWorkedPositionThroughTheCommandLineToTheKopeck) {
     EXPECT_TRUE(objectAfter(json, "base", first)
                     .starts_with(R"({"ot":32.74,"em":10.46,"otm":1.74,"m":215.19,"pz":258.39,"fot":34.48,"nr":37.93,"sp":23.79,"total":320.11,"zt":3.94,)"))
         << json;
-    EXPECT_EQ(objectAfter(json, "current", first), R"({"ot":1709.36,"otm":90.85,"fot":1800.21,"nr":1980.23,"sp":1242.14})");
+    // With every index given, the position's own current ЭМ, М, ПЗ and total too.
+    EXPECT_EQ(objectAfter(json, "current", first),
+              R"({"ot":1709.36,"em":174.05,"otm":90.85,"m":1826.96,"pz":3710.37,"fot":1800.21,"nr":1980.23,"sp":1242.14,"total":6932.74})");
     // Its type of work holds it alone: ЭМ and М by their indices on the type's sums.
     const size_t construction = json.find("{\"type\":\"строительные\"");
     ASSERT_NE(construction, std::string::npos) << json;
