@@ -69,7 +69,8 @@ SummaryPlace placeOf(const QTreeWidgetItem* item) {
 
 }  // namespace
 
-SummaryWindow::SummaryWindow(QWidget& mainWindow, QMenu& fileMenu) : QMainWindow(&mainWindow, Qt::Window) {
+SummaryWindow::SummaryWindow(QWidget& mainWindow, QMenu& fileMenu)
+    : QMainWindow(&mainWindow, Qt::Window), doc_(shippedTables()) {
     setObjectName("SummaryWindow");
     setWindowTitle(QStringLiteral("Сводный сметный расчет"));
     undo_ = new QUndoStack(this);
@@ -213,7 +214,7 @@ void SummaryWindow::buildLayout() {
 // ---------------------------------------------------------------------------------------------
 
 void SummaryWindow::openConstruction(const fs::path& file) {
-    ed::SummaryDocument doc;
+    ed::SummaryDocument doc(shippedTables());
     doc.open(file);
     doc_ = std::move(doc);
     open_ = true;
