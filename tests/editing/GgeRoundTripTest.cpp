@@ -32,7 +32,7 @@ std::vector<std::string> amounts(const model::BaseIndexResult& r) {
         for (const auto& [name, amount] : named) out.push_back(at + " " + name + " " + amount->text());
     };
     for (const model::PositionResult& p : r.positions) {
-        const std::string at = "позиция " + std::to_string(p.count);
+        const std::string at = "позиция " + std::to_string(p.number);
         elements(at + " базисные", p.base);
         elements(at + " текущие", p.current);
     }
@@ -118,7 +118,7 @@ TEST(GgeRoundTrip, AnEstimateMadeInTheProgramReadBackComputesTheSameAmounts) {
     data.push_back(equipment);
 
     const model::BaseIndexResult written = model::computeBaseIndex(rows, data, params, tables);
-    for (const model::PositionResult& p : written.positions) ASSERT_TRUE(p.computed) << p.count;
+    for (const model::PositionResult& p : written.positions) ASSERT_TRUE(p.computed) << p.number;
     gge::GgeFacts facts;
     facts.guid = "{3E9C9CDF-4FA3-4898-BBFE-F8ABA77C366B}";
     facts.exportDateTime = "2025-08-18T11:19:01+03:00";
