@@ -14,6 +14,7 @@
 
 #include <algorithm>
 #include <random>
+#include <unordered_map>
 
 namespace talvira::editing {
 
@@ -77,10 +78,16 @@ void EstimateDocument::create(const std::string& dir, const std::string& name) {
 }
 
 fs::path EstimateDocument::createWhole(const std::string& dir, const std::string& name,
-                                       const std::function<KeptCalc(storage::TableHandle&)>& fill,
+                                       const std::vector<model::PositionRow>& rows, KeptCalc calc,
                                        const model::EstimateTexts& texts) {
     if (wouldReplace(dir, name)) throw Error("Смета «" + name + "» в папке «" + dir + "» уже существует: она не заменена.");
     const std::string table = estimate::estimateTableName(name);
+    std::unordered_map<int32_t, int32_t> countOf;
+    for (size_t i = 0; i < rows.size(); ++i) countOf.emplace(rows[i].count, int32_t(i + 1));
+    for (model::PositionData& d : calc.positions) {
+        d.count = countOf.at(d.count);
+        if (d.parent != 0) d.parent = countOf.at(d.parent);
+    }
     std::error_code ec;
     fs::path staging;
     for (int i = 0; staging.empty() && i < 100; ++i) {
@@ -92,17 +99,11 @@ fs::path EstimateDocument::createWhole(const std::string& dir, const std::string
         throw Error("Смета «" + name + "» не создана: в папке «" + dir + "» нельзя создать временную папку (" +
                     ec.message() + ").");
     std::vector<fs::path> moved;
-    const fs::path base = baseDir_;
     try {
-        baseDir_.clear();
-        create(staging.string(), name);
-        baseDir_ = base;
-        KeptCalc calc;
-        history_.recordAppend([&] { calc = fill(smeta_); });
-        replaceCalc(std::move(calc));
-        saveKeptTexts(smeta_.tablePath(), texts);  // throws: the texts are part of the estimate
-        kept_ = typed_ = texts;
-        close();
+        const fs::path staged = staging / table;
+        estimate::writeEstimateTable(staged.string(), (fs::path(dir) / table).string(), rows);
+        saveKeptCalc(staged, calc);
+        saveKeptTexts(staged, texts);  // throws: the texts are part of the estimate
         std::vector<fs::path> files;
         for (const fs::directory_entry& f : fs::directory_iterator(staging)) files.push_back(f.path());
         std::stable_partition(files.begin(), files.end(), [&](const fs::path& f) { return f.filename() != table; });
@@ -115,8 +116,6 @@ fs::path EstimateDocument::createWhole(const std::string& dir, const std::string
         fs::remove(staging, ec);
         return fs::path(dir) / table;
     } catch (const std::exception& e) {
-        baseDir_ = base;
-        close();
         for (const fs::path& m : moved) fs::remove(m, ec);
         fs::remove_all(staging, ec);
         if (dynamic_cast<const Error*>(&e)) throw;

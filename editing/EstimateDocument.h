@@ -111,15 +111,15 @@ public:
      *  method whose kept percentages are no longer the tables' asks its views
      *  (takeTablePercents) and takes the tables' when told to. */
     void open(const std::string& dir, const std::string& fileName);
-    /** Makes the estimate `name` in `dir` whole from what another program's file gives: created in
-     *  a folder of its own beside it (no norm base start), `fill` appends its positions to the
-     *  table (one step of the history) and returns the kept data by the COUNTs they got, `texts`
-     *  kept beside, then the files are moved in, the table last, and the estimate is closed. An
-     *  estimate of that name is never replaced; any failure leaves nothing behind and the error
-     *  goes on. Returns the table's path. */
-    std::filesystem::path createWhole(const std::string& dir, const std::string& name,
-                                      const std::function<KeptCalc(storage::TableHandle&)>& fill,
-                                      const model::EstimateTexts& texts);
+    /** Makes the estimate `name` in `dir` whole from what another program's file gives, in one
+     *  go (no norm base start, no step of a history): its table of `rows`, the kept data `calc`
+     *  (its positions naming the rows by their `count`, renumbered with them as the table numbers
+     *  them 1, 2, …) and `texts` are written in a folder of their own beside it, then moved in,
+     *  the table last. An estimate of that name is never replaced; any failure leaves nothing
+     *  behind and the error goes on. Returns the table's path. */
+    static std::filesystem::path createWhole(const std::string& dir, const std::string& name,
+                                             const std::vector<model::PositionRow>& rows, KeptCalc calc,
+                                             const model::EstimateTexts& texts);
     /** Stores everything pending: what the views have typed (a row of the grid, the texts). */
     void storePending();
     /** Closes the estimate (at the end of the program). */

@@ -3,12 +3,8 @@
 
 #include "common/Error.h"
 #include "editing/EstimateDocument.h"
-#include "estimate/EstimateFields.h"
 #include "estimate/EstimateFile.h"
 #include "model/BaseIndex.h"
-#include "storage/TableHandle.h"
-
-#include <unordered_map>
 
 namespace talvira::editing {
 
@@ -143,38 +139,6 @@ std::string estimateNameOf(const GgeEstimate& file) {
     return out.empty() ? "Смета из файла экспертизы" : out;
 }
 
-namespace {
-
-/** Appends the plan's rows to the open estimate; the kept data with the COUNTs they got. */
-KeptCalc appendRows(storage::TableHandle& smeta, const GgePlan& plan) {
-    namespace fld = estimate::fld;
-    KeptCalc calc = plan.calc;
-    std::unordered_map<int32_t, int32_t> countOf;
-    for (const model::PositionRow& r : plan.rows) {
-        smeta.last();
-        smeta.append();
-        smeta.setFieldValue(fld::TAB, storage::Value::string(r.code));
-        smeta.setFieldValue(fld::NAME, storage::Value::string(r.name));
-        smeta.setFieldValue(fld::IZM, storage::Value::string(r.unit));
-        smeta.setFieldValue(fld::KOLVO, storage::Value::real(r.quantity));
-        smeta.setFieldValue(fld::STOIM, storage::Value::real(r.cost));
-        smeta.setFieldValue(fld::OSNZP, storage::Value::real(r.baseWages));
-        smeta.setFieldValue(fld::MATER, storage::Value::real(r.materials));
-        smeta.setFieldValue(fld::EXPLMASH, storage::Value::real(r.machines));
-        smeta.setFieldValue(fld::ZPMASH, storage::Value::real(r.machineWages));
-        smeta.setFieldValue(fld::TRUD, storage::Value::real(r.labour));
-        smeta.post();
-        countOf[r.count] = int32_t(smeta.fieldValue(fld::COUNT).asInteger());
-    }
-    for (model::PositionData& d : calc.positions) {
-        d.count = countOf.at(d.count);
-        if (d.parent != 0) d.parent = countOf.at(d.parent);
-    }
-    return calc;
-}
-
-}  // namespace
-
 GgeImported importGge(const std::filesystem::path& file, const std::string& dir, std::string name, char decimalSep,
                       const model::NrSpTables& tables) {
     const GgeEstimate e = exporting::readGge(file);
@@ -184,10 +148,8 @@ GgeImported importGge(const std::filesystem::path& file, const std::string& dir,
     if (EstimateDocument::wouldReplace(dir, name))
         throw Error("Смета «" + name + "» в папке «" + dir + "» уже существует: она не заменена, файл «" +
                     file.filename().string() + "» не загружен.");
-    storage::TableHandle smeta("SmetaTable");
-    EstimateDocument doc(smeta, decimalSep, tables);
     GgeImported out;
-    out.table = doc.createWhole(dir, name, [&](storage::TableHandle& t) { return appendRows(t, plan); }, plan.texts);
+    out.table = EstimateDocument::createWhole(dir, name, plan.rows, plan.calc, plan.texts);
     const model::BaseIndexResult result =
         model::computeBaseIndex(plan.rows, plan.calc.positions, plan.calc.params, tables);
     out.differences = compareWithFile(e, plan, result);

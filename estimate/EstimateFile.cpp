@@ -3,7 +3,9 @@
 #include "common/Error.h"
 #include "estimate/EstimateFields.h"
 #include "model/EstimateRows.h"
+#include "storage/FieldValue.h"
 #include "storage/FileNames.h"
+#include "storage/TableBuilder.h"
 #include "storage/TableFamily.h"
 
 #include <algorithm>
@@ -60,6 +62,43 @@ void createAndOpen(storage::TableHandle& smeta) {
     if (keptTextsKind(smeta.tablePath()) == KeptTextsKind::Ours) fs::remove(keptTextsPath(smeta.tablePath()), ec);
     if (keptCalcIsOurs(smeta.tablePath())) fs::remove(keptCalcPath(smeta.tablePath()), ec);
     smeta.open();
+}
+
+void writeEstimateTable(const std::string& dbPath, const std::string& shownPath,
+                        const std::vector<model::PositionRow>& rows) {
+    const std::vector<storage::FieldDef>& defs = estimateFieldDefs();
+    const auto at = [&](const char* name) {
+        return size_t(std::find_if(defs.begin(), defs.end(), [&](const storage::FieldDef& d) { return d.name == name; }) -
+                      defs.begin());
+    };
+    const size_t tab = at(fld::TAB), name = at(fld::NAME), izm = at(fld::IZM), kolvo = at(fld::KOLVO),
+                 stoim = at(fld::STOIM), osnzp = at(fld::OSNZP), mater = at(fld::MATER),
+                 explmash = at(fld::EXPLMASH), zpmash = at(fld::ZPMASH), trud = at(fld::TRUD);
+    storage::TableBuilder b = storage::TableBuilder::exactlyAt(dbPath, shownPath, defs);
+    storage::Record rec;
+    // The value as the handle's field would take it, refused as the handle refuses it.
+    const auto put = [&](size_t field, const storage::Value& v) {
+        try {
+            rec[field] = storage::coerceToField(v, defs[field]);
+        } catch (const storage::FieldValueError& e) {
+            throw Error("Таблица «" + shownPath + "»: поле «" + defs[field].name + "»: " + e.what() + ".");
+        }
+    };
+    for (const model::PositionRow& r : rows) {
+        rec.assign(defs.size(), storage::Value());
+        put(tab, storage::Value::string(r.code));
+        put(name, storage::Value::string(r.name));
+        put(izm, storage::Value::string(r.unit));
+        put(kolvo, storage::Value::real(r.quantity));
+        put(stoim, storage::Value::real(r.cost));
+        put(osnzp, storage::Value::real(r.baseWages));
+        put(mater, storage::Value::real(r.materials));
+        put(explmash, storage::Value::real(r.machines));
+        put(zpmash, storage::Value::real(r.machineWages));
+        put(trud, storage::Value::real(r.labour));
+        b.add(std::move(rec));
+    }
+    b.finish();
 }
 
 void bindForOpening(storage::TableHandle& smeta, const std::string& dir, const std::string& fileName) {

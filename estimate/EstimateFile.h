@@ -11,10 +11,12 @@
  * Caveats: the estimates directory is never created here; a missing one makes the create step
  * fail with the engine's error.
  */
+#include "model/EstimateRows.h"
 #include "storage/TableHandle.h"
 
 #include <filesystem>
 #include <string>
+#include <vector>
 
 namespace talvira::estimate {
 
@@ -49,6 +51,15 @@ void bindEstimate(storage::TableHandle& smeta, const std::string& dir, const std
  *  opens it; the title block and rates kept beside a table of that name go with it (a file of
  *  the user's under that name stays). */
 void createAndOpen(storage::TableHandle& smeta);
+
+/** Writes a new estimate table of `rows` exactly at `dbPath` (and its .MB beside it), touching no
+ *  other file, in one go: the rows numbered 1, 2, … in their order (their `count` is not
+ *  stored), each stored as appending it through a handle bound by bindEstimate stores it (code,
+ *  name, unit, quantity, per-unit costs and labour; the other fields empty). For an estimate made
+ *  whole in a folder of its own and put in place afterwards; messages name `shownPath`. A value
+ *  the table refuses: talvira::Error, the table left unfinished. */
+void writeEstimateTable(const std::string& dbPath, const std::string& shownPath,
+                        const std::vector<model::PositionRow>& rows);
 
 /** Binds the handle to a table and its 17 estimate fields, as opening an estimate does. */
 void bindForOpening(storage::TableHandle& smeta, const std::string& dir, const std::string& fileName);

@@ -95,7 +95,7 @@ int benchGge(const Args& args) {
     size_t read = 0;
     const double reading = best(rounds, [&] { read = exporting::readGge(big).positions.size(); });
     int made = 0;
-    const double importing = best(1, [&] {
+    const double importing = best(rounds, [&] {
         editing::importGge(big, dir.string(), "Смета " + std::to_string(made++), '.', shippedTables());
     });
     fs::remove_all(dir);
