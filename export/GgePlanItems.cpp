@@ -326,6 +326,31 @@ void extraPay(Builder& b, const model::PositionResult& p, const model::PositionR
     b.close();
 }
 
+/** The coefficients on the price of a position of its own, as the file gives a resource's. */
+void priceFactor(Builder& b, const model::PositionResult& p) {
+    auto value = [&b](Dec7 k) {
+        b.open("Values");
+        b.open("Value");
+        b.leaf("Target", "Стоимость");
+        b.number("CoefValue", k);
+        b.close();
+        b.close();
+    };
+    b.open("Coefficients");
+    b.open("Final");
+    value(p.kM);
+    b.close();
+    for (const model::Coefficient& c : p.coefficients) {
+        if (!(c.targets & model::M)) continue;
+        b.open("Coefficient");
+        value(c.value);
+        b.leaf("Name", c.reason.empty() ? std::string("Коэффициент") : c.reason);
+        b.leaf("Reason", c.reason);
+        b.close();
+    }
+    b.close();
+}
+
 /** A position of its own: its resource with its price and index, the lines under it as its
  *  freight. */
 void standalone(Builder& b, const GgeInput& in, const model::PositionResult& p, size_t number, size_t& ids) {
@@ -334,6 +359,7 @@ void standalone(Builder& b, const GgeInput& in, const model::PositionResult& p, 
     for (const model::PricedMaterial& m : p.materials) lines += m.amount;
     openResource(b, in, element, {in.rows[p.row], p.quantity, p.quantity, p.m1, p.base.m - lines, p.indexM}, ++ids,
                  number);
+    if (p.kM != Dec7::fromInt(1)) priceFactor(b, p);
     size_t line = 0;
     for (const model::PricedMaterial& m : p.materials) {
         openResource(b, in, "Transport", lineOf(in, m), 0, ++line);

@@ -92,6 +92,8 @@ TEST(GgeRoundTrip, AnEstimateMadeInTheProgramReadBackComputesTheSameAmounts) {
         row(3, "ФССЦ-04.3.01.09-0012", "Раствор готовый отделочный тяжелый, цементный 1:3", "м3", 13.26,
             {521.94, 0, 0, 0, 521.94, 0}),
         row(4, "ФССЦО-62.1.02.01-0001", "Щит распределительный", "шт", 2, {15877.22, 0, 0, 0, 15877.22, 0}),
+        row(5, "ФССЦпг-03-21-01-030", "Перевозка грузов автомобилями-самосвалами на расстояние до 30 км", "1 т груза",
+            0.6, {43.3, 0, 0, 0, 43.3, 0}),
     };
     std::vector<model::PositionData> data;
     model::PositionData mounting;
@@ -113,7 +115,14 @@ TEST(GgeRoundTrip, AnEstimateMadeInTheProgramReadBackComputesTheSameAmounts) {
     equipment.count = 4;
     equipment.code = rows[3].code;
     equipment.workType = model::WorkType::Equipment;
+    // A price coefficient, an index of its own and its freight with another index, as files give them.
+    equipment.addCoefficient("1.5", model::M, "доставка в труднодоступную местность", "Коэффициент");
+    equipment.indices.eq = Dec7::parse("5.77");
     data.push_back(equipment);
+    model::PositionData freight = model::PositionData::ofMaterial(5, rows[4].code, 4, Dec7::parse("0.3"));
+    freight.indices.m = Dec7::parse("18.75");
+    data.push_back(freight);
+    data[0].indices.ot = Dec7::fromInt(1);  // the workers' wages of the mounting rate already current
 
     const model::BaseIndexResult written = model::computeBaseIndex(rows, data, params, tables);
     for (const model::PositionResult& p : written.positions) ASSERT_TRUE(p.computed) << p.number;
