@@ -401,6 +401,7 @@ void item(Builder& b, const GgeInput& in, size_t index, size_t number, size_t& i
     b.close();
     b.open("Totals");
     b.money("Base", p.base.total);
+    if (cur && p.currentFull) b.money("Current", p.current.total);
     b.close();
     b.close();
 }
