@@ -14,8 +14,12 @@
  *
  * The method's indices are given as «Индексы к элементам прямых затрат»: ОТ and ОТМ in each
  * position, ЭМ, М and оборудование on the totals of each type of work, as the computation applies
- * them. Numbering: positions N = 1, 2 … through the estimate, their priced lines M = 1, 2 …
- * inside them; IDResource runs through the file.
+ * them; a position's own ЭМ or М index in the position, a line's own index in the line. The
+ * machinists' extra pay Д is a line of machines with its machinist (in ФОТ, not in the rate's
+ * ЭМ); the lines under a material or equipment of its own are its freight. The Summary block holds
+ * the works only (строительные, монтажные, пусконаладочные), the total everything. Numbering:
+ * positions N = 1, 2 … through the estimate, their priced lines M = 1, 2 … inside them;
+ * IDResource runs through the file.
  *
  * Caveats: only what the result holds is planned (a position it could not compute is left out,
  * as it is of its sums: the checks (GgeChecks) refuse such an estimate first); a current amount is

@@ -75,6 +75,30 @@ void workBlock(Builder& b, const char* name, const model::WorkTypeTotals& t, con
     b.close();
 }
 
+void add(model::Elements& to, const model::Elements& e) {
+    Money model::Elements::*const amounts[] = {&model::Elements::ot, &model::Elements::em, &model::Elements::otm,
+                                                &model::Elements::m,  &model::Elements::pz, &model::Elements::fot,
+                                                &model::Elements::nr, &model::Elements::sp, &model::Elements::total,
+                                                &model::Elements::otmExtra};
+    for (Money model::Elements::*a : amounts) to.*a += e.*a;
+    to.zt += e.zt;
+    to.ztm += e.ztm;
+}
+
+/** The file's Summary: the works (строительные, монтажные, пусконаладочные), without equipment and
+ *  other costs, each indexed on its own. */
+model::WorkTypeTotals works(const model::BaseIndexResult& r) {
+    model::WorkTypeTotals sum;
+    sum.currentDefined = r.currentComplete;
+    for (WorkType t : {WorkType::Construction, WorkType::Mounting, WorkType::Commissioning}) {
+        const model::WorkTypeTotals w = totalsOf(r, t);
+        add(sum.base, w.base);
+        add(sum.current, w.current);
+        sum.currentDefined = sum.currentDefined && w.currentDefined;
+    }
+    return sum;
+}
+
 // ---- one position ----------------------------------------------------------------------------
 
 /** НР or СП of a rate (TOverhead, TProfit). */
@@ -145,17 +169,26 @@ void coefficients(Builder& b, const model::PositionResult& p) {
     b.close();
 }
 
-/** The indices applied in the position: wages of workers and of machinists. */
-void positionIndex(Builder& b, const GgeInput& in) {
+/** The indices the position applies, as the file's «Индексы … в позиции»: to the wages of workers
+ *  and of machinists always, to machines and materials where they are its own (else they stand
+ *  on the totals of its type of work). */
+void positionIndex(Builder& b, const GgeInput& in, const model::PositionResult& p) {
     b.open("Index");
     b.leaf("Name", in.params.letter);
     b.leaf("Reason", "Минстрой");
     b.leaf("Num", "1");
     b.open("Values");
-    for (const char* target : {"ОТ", "ОТМ"}) {
+    const std::pair<const char*, std::optional<Dec7>> values[] = {
+        {"ОТ", p.indexOt},
+        {"ОТМ", p.indexOtm},
+        {"ЭМ", p.ownEm ? p.indexEm : std::nullopt},
+        {"М", p.ownM ? p.indexM : std::nullopt},
+    };
+    for (const auto& [target, value] : values) {
+        if (!value) continue;
         b.open("Value");
-        b.number("Final", *in.params.indexOt);
-        b.number("Value", *in.params.indexOt);
+        b.number("Final", *value);
+        b.number("Value", *value);
         b.leaf("Target", target);
         b.close();
     }
@@ -163,11 +196,12 @@ void positionIndex(Builder& b, const GgeInput& in) {
     b.close();
 }
 
-/** The rate's elements in base prices, without the materials priced as its lines. */
+/** The rate's elements in base prices, without the materials priced as its lines and without Д
+ *  (a line of its own, in ФОТ still). */
 void rateBase(Builder& b, const model::PositionResult& p, Money materials) {
     b.open("Base");
-    b.money("Direct", p.base.pz - materials);
-    b.money("Machines", p.base.em);
+    b.money("Direct", p.base.pz - materials - p.base.otmExtra);
+    b.money("Machines", p.base.em - p.base.otmExtra);
     b.money("WorkersSalary", p.base.ot);
     b.money("MachinistSalary", p.base.otm);
     b.money("Salary", p.base.fot);
@@ -203,7 +237,7 @@ void cost(Builder& b, const GgeInput& in, const model::PositionResult& p, size_t
     b.close();
     b.open("Totals");
     rateBase(b, p, materials);
-    if (p.currentDefined && in.params.indexOt) {
+    if (p.currentDefined && p.indexOt) {
         b.open("Current");
         b.money("WorkersSalary", p.current.ot);
         b.money("MachinistSalary", p.current.otm);
@@ -216,27 +250,120 @@ void cost(Builder& b, const GgeInput& in, const model::PositionResult& p, size_t
     b.close();
     b.close();
     if (!p.coefficients.empty()) coefficients(b, p);
-    if (in.params.indexOt) positionIndex(b, in);
+    if (p.indexOt) positionIndex(b, in, p);
     b.close();
 }
 
-/** A resource line (a priced material of a rate, or a position of its own): its numbers and
- *  base price; no price where it has none yet. */
-void resource(Builder& b, const char* element, const model::PositionRow& row, size_t id, size_t number, Dec7 perUnit,
-              Dec7 quantity, std::optional<Money> unitPrice, Money amount) {
-    const auto [prefix, code] = prefixAndCode(row.code);
+/** A line's own index (TResIndex). */
+void lineIndex(Builder& b, const GgeInput& in, Dec7 index) {
+    b.open("Index");
+    b.leaf("Name", in.params.letter);
+    b.leaf("Num", "1");
+    b.open("Value");
+    b.number("Final", index);
+    b.number("Value", index);
+    b.close();
+    b.close();
+}
+
+/** What a resource line says: the row it comes from, its consumption and its base price. */
+struct Line {
+    const model::PositionRow& row;
+    Dec7 perUnit, quantity;
+    std::optional<Money> unitPrice;  // none: no price yet
+    Money amount;
+    std::optional<Dec7> index;       // its own
+};
+
+/** A resource line (a priced material of a rate, or a position of its own, or freight inside
+ *  it: `id` 0, no IDResource) up to its index; the caller closes it. */
+void openResource(Builder& b, const GgeInput& in, const char* element, const Line& l, size_t id, size_t number) {
+    const auto [prefix, code] = prefixAndCode(l.row.code);
     b.open(element);
-    b.leaf("IDResource", std::to_string(id));
+    if (id > 0) b.leaf("IDResource", std::to_string(id));
     b.leaf("Num", std::to_string(number));
     if (!prefix.empty()) b.leaf("Prefix", prefix);
     b.leaf("Code", code);
-    b.leaf("Name", row.name);
-    b.number("Consumption", perUnit);
+    b.leaf("Name", l.row.name);
+    b.number("Consumption", l.perUnit);
+    b.leaf("Unit", l.row.unit);
+    b.number("ConsumptionTotal", l.quantity);
+    if (l.unitPrice) {
+        b.money("PricePerUnitBase", *l.unitPrice);
+        b.money("PriceTotalBase", l.amount);
+    }
+    if (l.index) lineIndex(b, in, *l.index);
+}
+
+Line lineOf(const GgeInput& in, const model::PricedMaterial& m) {
+    return {in.rows[m.row], m.perUnit, m.quantity, m.priced ? std::optional<Money>(m.price) : std::nullopt, m.amount,
+            m.index};
+}
+
+/** Д as a line of machines with its machinist (the file's way of giving it), so that it is read
+ *  back whatever coefficients gave it. */
+void extraPay(Builder& b, const model::PositionResult& p, const model::PositionRow& row, size_t id, size_t number) {
+    const Money perUnit = roundMoney(p.kExtra, p.otm1);
+    b.open("Machine");
+    b.leaf("IDResource", std::to_string(id));
+    b.leaf("Num", std::to_string(number));
+    b.leaf("Code", "421/пр_2020_п.60.1");
+    b.leaf("Name", "Доплаты к оплате труда машинистов");
+    b.number("Consumption", Dec7::fromInt(1));
     b.leaf("Unit", row.unit);
-    b.number("ConsumptionTotal", quantity);
-    if (unitPrice) {
-        b.money("PricePerUnitBase", *unitPrice);
-        b.money("PriceTotalBase", amount);
+    b.number("ConsumptionTotal", p.quantity);
+    b.money("PricePerUnitBase", perUnit);
+    b.money("PriceTotalBase", p.base.otmExtra);
+    b.open("Machinist");
+    b.leaf("Code", "421/пр_2020_п.60.1");
+    b.leaf("Name", "Доплаты к оплате труда машинистов");
+    b.number("Consumption", Dec7::fromInt(1));
+    b.leaf("Unit", row.unit);
+    b.number("ConsumptionTotal", p.quantity);
+    b.money("PricePerUnitBase", perUnit);
+    b.money("PriceTotalBase", p.base.otmExtra);
+    b.close();
+    b.close();
+}
+
+/** The coefficients on the price of a position of its own, as the file gives a resource's. */
+void priceFactor(Builder& b, const model::PositionResult& p) {
+    auto value = [&b](Dec7 k) {
+        b.open("Values");
+        b.open("Value");
+        b.leaf("Target", "Стоимость");
+        b.number("CoefValue", k);
+        b.close();
+        b.close();
+    };
+    b.open("Coefficients");
+    b.open("Final");
+    value(p.kM);
+    b.close();
+    for (const model::Coefficient& c : p.coefficients) {
+        if (!(c.targets & model::M)) continue;
+        b.open("Coefficient");
+        value(c.value);
+        b.leaf("Name", c.reason.empty() ? std::string("Коэффициент") : c.reason);
+        b.leaf("Reason", c.reason);
+        b.close();
+    }
+    b.close();
+}
+
+/** A position of its own: its resource with its price and index, the lines under it as its
+ *  freight. */
+void standalone(Builder& b, const GgeInput& in, const model::PositionResult& p, size_t number, size_t& ids) {
+    const char* element = p.workType == WorkType::Equipment ? "Equipment" : "Material";
+    Money lines;
+    for (const model::PricedMaterial& m : p.materials) lines += m.amount;
+    openResource(b, in, element, {in.rows[p.row], p.quantity, p.quantity, p.m1, p.base.m - lines, p.indexM}, ++ids,
+                 number);
+    if (p.kM != Dec7::fromInt(1)) priceFactor(b, p);
+    size_t line = 0;
+    for (const model::PricedMaterial& m : p.materials) {
+        openResource(b, in, "Transport", lineOf(in, m), 0, ++line);
+        b.close();
     }
     b.close();
 }
@@ -255,17 +382,18 @@ void item(Builder& b, const GgeInput& in, size_t index, size_t number, size_t& i
         if (!p.spRef.empty())
             charge(b, "Profits", p.spRef, title, p.spNorm, p.spFactor, p.spPercent, p.base.sp, at(p.current.sp), "774/пр");
         cost(b, in, p, number);
-        if (!p.materials.empty()) {
+        if (!p.materials.empty() || !p.base.otmExtra.isZero()) {
             b.open("Resources");
             size_t line = 0;
-            for (const model::PricedMaterial& m : p.materials)
-                resource(b, "Material", in.rows[m.row], ++ids, ++line, m.perUnit, m.quantity,
-                         m.priced ? std::optional<Money>(m.price) : std::nullopt, m.amount);
+            for (const model::PricedMaterial& m : p.materials) {
+                openResource(b, in, "Material", lineOf(in, m), ++ids, ++line);
+                b.close();
+            }
+            if (!p.base.otmExtra.isZero()) extraPay(b, p, in.rows[p.row], ++ids, ++line);
             b.close();
         }
     } else {
-        const char* element = p.workType == WorkType::Equipment ? "Equipment" : "Material";
-        resource(b, element, in.rows[p.row], ++ids, number, p.quantity, p.quantity, p.pz1, p.base.total);
+        standalone(b, in, p, number, ids);
     }
     b.open("Salary");
     b.money("Base", p.base.fot);
@@ -273,6 +401,7 @@ void item(Builder& b, const GgeInput& in, size_t index, size_t number, size_t& i
     b.close();
     b.open("Totals");
     b.money("Base", p.base.total);
+    if (cur && p.currentFull) b.money("Current", p.current.total);
     b.close();
     b.close();
 }
@@ -303,11 +432,9 @@ void planSummary(Builder& b, const GgeInput& in, const char* element) {
           otherCur ? std::optional<Money>(commissioning.current.total + other.current.total) : std::nullopt);
     b.open("Commissioning");
     b.close();
-    model::WorkTypeTotals total = r.total;
-    total.currentDefined = r.currentComplete && r.total.currentDefined;
-    total.indexEm = total.indexM = std::nullopt;  // the sum of blocks indexed each on its own
-    workBlock(b, "Summary", total, letter);
-    price(b, "Total", total.base.total, total.currentDefined ? std::optional<Money>(total.current.total) : std::nullopt);
+    workBlock(b, "Summary", works(r), letter);
+    const bool cur = r.currentComplete && r.total.currentDefined;
+    price(b, "Total", r.total.base.total, cur ? std::optional<Money>(r.total.current.total) : std::nullopt);
     b.close();
 }
 

@@ -8,8 +8,12 @@
 #include "export/GgeRead.h"
 #include "export/GgeWrite.h"
 #include "model/BaseIndex.h"
+#include "tools/Commands.h"
 
 #include <gtest/gtest.h>
+
+#include <fstream>
+#include <sstream>
 
 namespace talvira::editing {
 namespace {
@@ -88,6 +92,8 @@ TEST(GgeRoundTrip, AnEstimateMadeInTheProgramReadBackComputesTheSameAmounts) {
         row(3, "ФССЦ-04.3.01.09-0012", "Раствор готовый отделочный тяжелый, цементный 1:3", "м3", 13.26,
             {521.94, 0, 0, 0, 521.94, 0}),
         row(4, "ФССЦО-62.1.02.01-0001", "Щит распределительный", "шт", 2, {15877.22, 0, 0, 0, 15877.22, 0}),
+        row(5, "ФССЦпг-03-21-01-030", "Перевозка грузов автомобилями-самосвалами на расстояние до 30 км", "1 т груза",
+            0.6, {43.3, 0, 0, 0, 43.3, 0}),
     };
     std::vector<model::PositionData> data;
     model::PositionData mounting;
@@ -109,7 +115,14 @@ TEST(GgeRoundTrip, AnEstimateMadeInTheProgramReadBackComputesTheSameAmounts) {
     equipment.count = 4;
     equipment.code = rows[3].code;
     equipment.workType = model::WorkType::Equipment;
+    // A price coefficient, an index of its own and its freight with another index, as files give them.
+    equipment.addCoefficient("1.5", model::M, "доставка в труднодоступную местность", "Коэффициент");
+    equipment.indices.eq = Dec7::parse("5.77");
     data.push_back(equipment);
+    model::PositionData freight = model::PositionData::ofMaterial(5, rows[4].code, 4, Dec7::parse("0.3"));
+    freight.indices.m = Dec7::parse("18.75");
+    data.push_back(freight);
+    data[0].indices.ot = Dec7::fromInt(1);  // the workers' wages of the mounting rate already current
 
     const model::BaseIndexResult written = model::computeBaseIndex(rows, data, params, tables);
     for (const model::PositionResult& p : written.positions) ASSERT_TRUE(p.computed) << p.number;
@@ -128,6 +141,41 @@ TEST(GgeRoundTrip, AnEstimateMadeInTheProgramReadBackComputesTheSameAmounts) {
         EXPECT_EQ(back.plan.rows[i].quantity, rows[i].quantity);
     }
 }
+
+std::string run(int (*command)(const cli::Args&), const cli::Args& args) {
+    testing::internal::CaptureStdout();
+    testing::internal::CaptureStderr();
+    const int rc = command(args);
+    std::string out = testing::internal::GetCapturedStdout();
+    const std::string err = testing::internal::GetCapturedStderr();
+    EXPECT_EQ(rc, 0) << out << err;
+    return out;
+}
+
+std::string firstLine(const std::string& s) { return s.substr(0, s.find('\n')); }
+
+TEST(GgeRoundTrip, TheRealExportImportedWrittenAndImportedAgainKeepsEveryAmount) {
+    test::TempDir dir;
+    const std::string d = dir.path().string();
+    const std::string first = firstLine(run(cli::estimateCommand, {"import", test::fixture("real/gge/BIM-3.01-example.gge").string(), d, "--name", "первая"}));
+    // The file leaves the act on wages empty, which the expert refuses: the estimator fills it in.
+    run(cli::estimateCommand, {"params", first, "gge.wage_act=Постановление Правительства РФ от 12.09.2023 № 1452"});
+    const std::string out = (dir.path() / "снова.gge").string();
+    run(cli::exportCommand, {first, "--form", "gge", "--out", out});
+    const std::string second = firstLine(run(cli::estimateCommand, {"import", out, d, "--name", "вторая"}));
+
+    const std::string a = run(cli::totalsCommand, {"totals", first, "--json"});
+    const std::string b = run(cli::totalsCommand, {"totals", second, "--json"});
+    EXPECT_EQ(a, b);
+    // Our own file read back agrees with our computation to the kopeck.
+    std::ifstream in(out, std::ios::binary);
+    std::ostringstream bytes;
+    bytes << in.rdbuf();
+    const Computed back(bytes.str());
+    for (const GgeDifference& diff : compareWithFile(back.file, back.plan, back.result))
+        ADD_FAILURE() << differenceText(diff, ',');
+}
+
 
 }  // namespace
 }  // namespace talvira::editing
