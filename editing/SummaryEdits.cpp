@@ -137,8 +137,14 @@ std::string removeQuestion(const model::Construction& c, SummaryPlace p) {
 
 namespace {
 
-/** Rubles as typed: a point or a comma, blanks (also no-break) between thousands, two decimals
- *  at most; empty is 0. */
+std::string trimmed(const std::string& s) {
+    const size_t b = s.find_first_not_of(" \t");
+    if (b == std::string::npos) return {};
+    return s.substr(b, s.find_last_not_of(" \t") - b + 1);
+}
+
+}  // namespace
+
 std::optional<Money> rublesOf(std::string_view text) {
     std::string plain;
     for (size_t i = 0; i < text.size(); ++i) {
@@ -155,13 +161,6 @@ std::optional<Money> rublesOf(std::string_view text) {
     return Money::tryParse(plain);
 }
 
-std::string trimmed(const std::string& s) {
-    const size_t b = s.find_first_not_of(" \t");
-    if (b == std::string::npos) return {};
-    return s.substr(b, s.find_last_not_of(" \t") - b + 1);
-}
-
-}  // namespace
 
 LineForm lineForm(const SummaryLine& line, char sep) {
     LineForm f;

@@ -19,6 +19,7 @@
 #include <array>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <utility>
 #include <vector>
 
@@ -94,5 +95,10 @@ TitleForm titleForm(const model::Construction& c, char sep);
 /** The pairs SummaryDocument::withValues takes; talvira::Error naming the field for a date that
  *  is none. */
 std::vector<std::pair<std::string, std::string>> readTitleForm(const TitleForm& form);
+
+/** Rubles as typed in a line's amounts (the window's form, `summary add --amounts`): a point or a
+ *  comma, blanks (also no-break) between thousands, two decimals at most; empty is 0; nothing
+ *  when it is no such amount. */
+std::optional<Money> rublesOf(std::string_view text);
 
 }  // namespace talvira::editing

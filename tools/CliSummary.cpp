@@ -9,6 +9,7 @@
 #include "common/JsonText.h"
 #include "common/NumberText.h"
 #include "editing/SummaryDocument.h"
+#include "editing/SummaryEdits.h"
 #include "editing/SummaryExport.h"
 #include "model/SummaryJson.h"
 
@@ -41,24 +42,6 @@ int chapterOf(const std::string& text) {
     return n;
 }
 
-/** One amount in rubles: a point or a comma, blanks between thousands, at most two decimals;
- *  empty is 0. */
-std::optional<Money> rublesOf(std::string_view text) {
-    std::string plain;
-    for (size_t i = 0; i < text.size(); ++i) {
-        if (text[i] == ' ') continue;
-        if (text.substr(i, 2) == "\u00a0") {  // a no-break space, as spreadsheets group thousands
-            ++i;
-            continue;
-        }
-        plain += text[i];
-    }
-    if (plain.empty()) return Money();
-    const std::optional<Dec7> d = Dec7::tryParse(plain);
-    if (!d || d->units() % 100'000 != 0) return std::nullopt;
-    return Money::tryParse(plain);
-}
-
 CostColumns amountsOf(const std::string& text) {
     const std::string why = "Суммы (--amounts): «" + text +
                             "» — ожидаются четыре суммы в рублях через «:» (строительные:монтажные:оборудование:прочие), "
@@ -68,7 +51,7 @@ CostColumns amountsOf(const std::string& text) {
     for (int i = 0; i < model::kCostColumns; ++i) {
         const size_t next = text.find(':', at);
         if ((next == std::string::npos) != (i == model::kCostColumns - 1)) throw Error(why);
-        const std::optional<Money> m = rublesOf(std::string_view(text).substr(at, next - at));
+        const std::optional<Money> m = editing::rublesOf(std::string_view(text).substr(at, next - at));
         if (!m) throw Error(why);
         if (*m < Money()) throw Error("Суммы (--amounts): «" + text + "» — сумма меньше нуля");
         c.money[size_t(i)] = *m;
