@@ -184,7 +184,7 @@ GgeImported importGge(const std::filesystem::path& file, const std::string& dir,
         throw Error("Смета «" + name + "» в папке «" + dir + "» уже существует: она не заменена, файл «" +
                     file.filename().string() + "» не загружен.");
     storage::TableHandle smeta("SmetaTable");
-    EstimateDocument doc(smeta, decimalSep);
+    EstimateDocument doc(smeta, decimalSep, model::nrSpTables());
     GgeImported out;
     out.table = doc.createWhole(dir, name, [&](storage::TableHandle& t) { return appendRows(t, plan); }, plan.texts);
     const model::BaseIndexResult result =
