@@ -36,6 +36,10 @@ done
 if grep -Eq '_tests$|/include/|\.a$' "$TMP/files"; then fail "the package carries build files"; fi
 dpkg-deb -f "$DEB" Depends | grep -q 'qt6-translations-l10n' || fail "Depends lacks qt6-translations-l10n"
 dpkg-deb -f "$DEB" Depends | grep -q 'libqt6widgets6' || fail "Depends lacks the Qt libraries"
+# The libraries the programs load only when first needed, which dpkg-shlibdeps cannot see.
+for lib in libxlsxwriter4 libzip4 libgsf-1-114; do
+  dpkg-deb -f "$DEB" Depends | tr ',' '\n' | sed 's/^ *//; s/ .*//' | grep -qx "$lib" || fail "Depends lacks $lib"
+done
 
 ROOT="$TMP/root"
 dpkg-deb -x "$DEB" "$ROOT"
