@@ -60,6 +60,9 @@ grep -q '^Copyright:' "$ROOT/usr/share/doc/talvira/copyright" || fail "the copyr
 if command -v readelf >/dev/null; then
   for b in talvira talvira-cli; do
     ! readelf -S "$ROOT/usr/bin/$b" | grep -Eq '\.debug_info|\.symtab' || fail "/usr/bin/$b is not stripped"
+    # Those the programs load when first needed are not loaded at every start.
+    ! readelf -d "$ROOT/usr/bin/$b" | grep NEEDED | grep -Eq 'libxlsxwriter|libzip|libgsf' ||
+      fail "/usr/bin/$b loads at start a library it loads when first needed"
   done
 fi
 "$ROOT/usr/bin/talvira-cli" table info "$ROOT/usr/share/talvira/Base/RABMAT.DB" >/dev/null ||
