@@ -49,7 +49,7 @@ void showDifferences(QWidget* parent, const editing::GgeImported& r, char sep) {
 void openGge(QWidget* parent, editing::EstimateDocument& doc, const QString& file) {
     const std::string dir = estimate::estimatesDirectory(StartDir.toStdString());
     const char sep = dbctrls::userDecimalSeparator();
-    const editing::GgeImported r = editing::importGge(file.toStdString(), dir, "", sep);
+    const editing::GgeImported r = editing::importGge(file.toStdString(), dir, "", sep, shippedTables());
     doc.open(QDir::toNativeSeparators(QString::fromStdString(dir)).toStdString(), r.table.filename().string());
     if (Form2) bringToFront(Form2);
     showDifferences(Form2 ? static_cast<QWidget*>(Form2) : parent, r, sep);

@@ -1,5 +1,7 @@
 #include "app/Globals.h"
 
+#include "model/NrSpTables.h"
+
 TForm1* Form1 = nullptr;
 TForm2* Form2 = nullptr;
 TOKRightDlg* OKRightDlg = nullptr;
@@ -17,3 +19,5 @@ QFont formFont() {
     f.setPixelSize(11);
     return f;
 }
+
+const talvira::model::NrSpTables& shippedTables() { return talvira::model::nrSpTables(); }

@@ -19,6 +19,13 @@ extern TAboutBox* AboutBox;  // about box (Unit7)
 extern QString StartDir;
 
 
+namespace talvira::model {
+class NrSpTables;
+}
+/** The НР and СП tables the program ships: every estimate and construction of the windows is
+ *  computed with them. */
+const talvira::model::NrSpTables& shippedTables();
+
 class QFont;
 /** The windows' font: the nearest sans-serif to the classic 8-point dialog font, 11 pixels
  *  high (Liberation Sans, metric-compatible with Arial; else DejaVu Sans). */

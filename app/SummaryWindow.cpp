@@ -70,7 +70,7 @@ SummaryPlace placeOf(const QTreeWidgetItem* item) {
 }  // namespace
 
 SummaryWindow::SummaryWindow(QWidget& mainWindow, QAction& item)
-    : QMainWindow(&mainWindow, Qt::Window), SummaryItem(&item) {
+    : QMainWindow(&mainWindow, Qt::Window), SummaryItem(&item), doc_(shippedTables()) {
     setObjectName("SummaryWindow");
     setWindowTitle(QStringLiteral("Сводный сметный расчет"));
     undo_ = new QUndoStack(this);
@@ -207,7 +207,7 @@ void SummaryWindow::buildLayout() {
 // ---------------------------------------------------------------------------------------------
 
 void SummaryWindow::openConstruction(const fs::path& file) {
-    ed::SummaryDocument doc;
+    ed::SummaryDocument doc(shippedTables());
     doc.open(file);
     doc_ = std::move(doc);
     open_ = true;

@@ -110,9 +110,8 @@ TForm2::TForm2(QWidget* parent)
     setObjectName("Form2");
     setWindowTitle(QStringLiteral("Смета"));
     SmetaTable.setBoundFields(talvira::estimate::estimateBoundFields());
-    // The НР and СП tables the program ships: every estimate of the window is computed with them.
     document_ = std::make_unique<talvira::editing::EstimateDocument>(SmetaTable, talvira::dbctrls::userDecimalSeparator(),
-                                                                     talvira::model::nrSpTables());
+                                                                     shippedTables());
     document_->addView(this);
     // The window's font is the program's (formFont()), the same as the main window's.
     buildMenu();

@@ -125,13 +125,13 @@ void makeConstruction() {
         c.chapter(2 + o % 6).push_back(object);
     }
     editing::saveSummary(summaryFile(), c);
-    editing::SummaryDocument doc;
+    editing::SummaryDocument doc(model::nrSpTables());
     doc.open(summaryFile());  // every estimate read and its stamp kept
 }
 
 void BM_OpenedNoneChanged(benchmark::State& state) {
     for (auto _ : state) {
-        editing::SummaryDocument doc;
+        editing::SummaryDocument doc(model::nrSpTables());
         doc.open(summaryFile());
         benchmark::DoNotOptimize(doc.result().total.total());
         if (!doc.notices().empty()) state.SkipWithError("an estimate was read again");
@@ -145,7 +145,7 @@ void BM_OpenedAllChanged(benchmark::State& state) {
         state.PauseTiming();
         setTimes(0, kEstimates, seconds++);
         state.ResumeTiming();
-        editing::SummaryDocument doc;
+        editing::SummaryDocument doc(model::nrSpTables());
         doc.open(summaryFile());
         benchmark::DoNotOptimize(doc.result().total.total());
     }
@@ -158,7 +158,7 @@ void BM_OpenedOneChanged(benchmark::State& state) {
         state.PauseTiming();
         setTimes(kEstimates / 2, kEstimates / 2 + 1, seconds++);
         state.ResumeTiming();
-        editing::SummaryDocument doc;
+        editing::SummaryDocument doc(model::nrSpTables());
         doc.open(summaryFile());
         benchmark::DoNotOptimize(doc.result().total.total());
     }
@@ -166,7 +166,7 @@ void BM_OpenedOneChanged(benchmark::State& state) {
 BENCHMARK(BM_OpenedOneChanged)->Unit(benchmark::kMillisecond);
 
 void BM_OneChangedBroughtIntoTheOpenConstruction(benchmark::State& state) {
-    editing::SummaryDocument doc;
+    editing::SummaryDocument doc(model::nrSpTables());
     doc.open(summaryFile());
     int seconds = 2000;
     for (auto _ : state) {

@@ -175,7 +175,8 @@ KeptCalc appendRows(storage::TableHandle& smeta, const GgePlan& plan) {
 
 }  // namespace
 
-GgeImported importGge(const std::filesystem::path& file, const std::string& dir, std::string name, char decimalSep) {
+GgeImported importGge(const std::filesystem::path& file, const std::string& dir, std::string name, char decimalSep,
+                      const model::NrSpTables& tables) {
     const GgeEstimate e = exporting::readGge(file);
     GgePlan plan = planGgeImport(e, decimalSep);
     if (name.empty()) name = estimateNameOf(e);
@@ -184,11 +185,11 @@ GgeImported importGge(const std::filesystem::path& file, const std::string& dir,
         throw Error("Смета «" + name + "» в папке «" + dir + "» уже существует: она не заменена, файл «" +
                     file.filename().string() + "» не загружен.");
     storage::TableHandle smeta("SmetaTable");
-    EstimateDocument doc(smeta, decimalSep, model::nrSpTables());
+    EstimateDocument doc(smeta, decimalSep, tables);
     GgeImported out;
     out.table = doc.createWhole(dir, name, [&](storage::TableHandle& t) { return appendRows(t, plan); }, plan.texts);
     const model::BaseIndexResult result =
-        model::computeBaseIndex(plan.rows, plan.calc.positions, plan.calc.params, model::nrSpTables());
+        model::computeBaseIndex(plan.rows, plan.calc.positions, plan.calc.params, tables);
     out.differences = compareWithFile(e, plan, result);
     out.notes = plan.notes;
     for (const model::Problem& p : result.problems) out.problems.push_back(p.message);

@@ -163,14 +163,20 @@ std::optional<Dec7> extraPayOf(const GgePosition& p, const model::PositionRow& r
     return factorGiving(q, otm1, wanted);
 }
 
-std::string codeOf(const std::string& prefix, const std::string& code) { return prefix + code; }
+/** A rate's code joins its book's prefix as the base writes it («ФЕР» «11-01-011-01» →
+ *  «ФЕР11-01-011-01»), a resource's with a hyphen («ФССЦ» «04.3.01.09-0012» → «ФССЦ-04.3.01.09-0012»). */
+std::string codeOf(const std::string& prefix, const std::string& code, bool resource) {
+    if (prefix.empty()) return code;
+    const char last = prefix.back();
+    return resource && last != '_' && last != '-' ? prefix + "-" + code : prefix + code;
+}
 
 /** A priced line as a row: quantity and price so that r(quantity × price) is the file's amount
  *  (the coefficient on the price in the price where it stays in kopecks, else in the quantity;
  *  cancelled freight as a negative price). */
 model::PositionRow lineRow(const GgeLine& l) {
     model::PositionRow r;
-    r.code = codeOf(l.prefix, l.code);
+    r.code = codeOf(l.prefix, l.code, true);
     r.name = l.name;
     r.unit = l.unit;
     Dec7 q = l.consumptionTotal;
@@ -220,7 +226,7 @@ struct Builder {
 
     void rate(const GgePosition& p, size_t from) {
         model::PositionRow r;
-        r.code = codeOf(p.prefix, p.code);
+        r.code = codeOf(p.prefix, p.code, false);
         r.name = p.name;
         r.unit = p.unit;
         r.quantity = (p.quantityTotal.isZero() ? p.quantity : p.quantityTotal).toDouble();
@@ -275,11 +281,49 @@ void noteOnce(GgePlan& plan, const std::string& note) {
     if (std::find(plan.notes.begin(), plan.notes.end(), note) == plan.notes.end()) plan.notes.push_back(note);
 }
 
+/** What the file says for the expertise file written again (acts, region, construction, object,
+ *  numbers, signatures), each checked as the parameters dialog checks it: a value it refuses is
+ *  left out and noted. */
+void takeFacts(const GgeEstimate& e, GgePlan& plan) {
+    std::string norms;
+    for (const auto& [kind, name] : e.legal)
+        if (kind == "Main") norms = name;
+    const std::pair<const char*, std::string> facts[] = {
+        {"gge.norms", norms},
+        {"gge.norms.orders", e.normsOrders},
+        {"gge.norms.date", e.normsDate.text()},
+        {"gge.norms.num", e.normsNum},
+        {"gge.wage_act", e.salaryAct},
+        {"gge.index_object", e.indexObjectType},
+        {"gge.kind", e.estimateType},
+        {"gge.guid", e.guid},
+        {"region.code", e.regionCode},
+        {"construction", e.constructionName},
+        {"construction.num", e.constructionNum},
+        {"object", e.objectName},
+        {"object.num", e.objectNum},
+        {"object.address", e.objectAddress},
+        {"estimate.num", e.num},
+        {"estimate.name", e.name},
+        {"estimate.date", e.estimateDate.text()},
+        {"signature.composed", e.composer},
+        {"signature.checked", e.verifier},
+    };
+    for (const auto& [key, value] : facts) {
+        if (value.empty()) continue;
+        bool known = true;
+        const std::string fault = model::setParam(plan.calc.params, key, value, known, false);
+        if (!fault.empty())
+            noteOnce(plan, "«" + model::paramCaption(key) + "» из файла («" + value + "») не взят" + fault + ".");
+    }
+}
+
 }  // namespace
 
 GgePlan planGgeImport(const GgeEstimate& file, char decimalSep) {
     GgePlan plan;
     plan.calc.params = paramsOf(file);
+    takeFacts(file, plan);
     plan.texts = model::EstimateTexts::defaults(decimalSep);
     plan.texts.title = file.num.empty() ? file.name : file.num + " " + file.name;
     Builder b{file, plan};

@@ -7,7 +7,7 @@
  * coefficients the kept calc data; then the program computes it and every amount it gets
  * otherwise than the file is listed.
  *
- *   editing::GgeImported r = editing::importGge("ЛСР 02-01-01.gge", "/home/u/Smeti", "", '.');
+ *   editing::GgeImported r = editing::importGge("ЛСР 02-01-01.gge", "/home/u/Smeti", "", '.', tables);
  *   for (const editing::GgeDifference& d : r.differences) std::cout << differenceText(d, ',') << "\n";
  *
  * Caveats: no norm base is needed (the file carries its prices); the rate's own resources and
@@ -20,6 +20,7 @@
 #include "export/GgeRead.h"
 #include "model/BaseIndexResult.h"
 #include "model/EstimateRows.h"
+#include "model/NrSpTables.h"
 
 #include <cstdint>
 #include <filesystem>
@@ -68,6 +69,7 @@ struct GgeImported {
 /** Reads `file`, makes the estimate `name` (empty: estimateNameOf) in `dir`, computes it and
  *  compares. talvira::Error when the file is refused, the name is taken or the estimate cannot
  *  be written: then nothing is created. */
-GgeImported importGge(const std::filesystem::path& file, const std::string& dir, std::string name, char decimalSep);
+GgeImported importGge(const std::filesystem::path& file, const std::string& dir, std::string name, char decimalSep,
+                      const model::NrSpTables& tables);
 
 }  // namespace talvira::editing

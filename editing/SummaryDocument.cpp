@@ -79,7 +79,7 @@ void SummaryDocument::open(const fs::path& file) {
 
 void SummaryDocument::refresh() {
     bool kept = false;
-    notices_ = refreshLinks(construction_, file_, kept);
+    notices_ = refreshLinks(construction_, file_, *tables_, kept);
     if (!kept) return;
     try {
         saveSummary(file_, construction_);
@@ -172,7 +172,7 @@ model::Construction SummaryDocument::withEstimate(int chapter, const fs::path& t
             throw Error("Объекта " + objectNumber + " еще нет: укажите его наименование (--object " + objectNumber +
                         ":НАИМЕНОВАНИЕ)");
     }
-    model::LinkedEstimate e = linkEstimate(table, file_);
+    model::LinkedEstimate e = linkEstimate(table, file_, *tables_);
     e.exempt = exempt;
     if (const std::string where = whereLinked(next, e.file); !where.empty())
         throw Error("Смета «" + e.file + "» уже есть в сводном сметном расчете (" + where + ")");

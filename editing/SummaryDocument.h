@@ -7,7 +7,7 @@
  * through it.
  *
  *   fs::path p = editing::SummaryDocument::create(dir, "Школа", editing::today());
- *   editing::SummaryDocument doc;
+ *   editing::SummaryDocument doc(tables);          // the НР and СП tables the program ships
  *   doc.open(p);                                    // notices(): estimates changed, missing
  *   doc.addEstimate(6, "Сети.db", {}, false);
  *   model::SummaryResult r = doc.result();
@@ -32,6 +32,9 @@ model::CalendarDate today();
 
 class SummaryDocument {
 public:
+    /** A document whose linked estimates are computed with `tables` (which outlive it). */
+    explicit SummaryDocument(const model::NrSpTables& tables) : tables_(&tables) {}
+
     /** Makes the construction `name` in `dir` ("DIR/NAME.ssr", made `created`, named `name`) and
      *  returns its path; talvira::Error for a name no file may have, a missing folder or a file
      *  already there (never replaced). */
@@ -76,6 +79,7 @@ public:
     void replace(model::Construction next);
 
 private:
+    const model::NrSpTables* tables_;
     std::filesystem::path file_;
     model::Construction construction_;
     std::vector<LinkNotice> notices_;

@@ -119,7 +119,7 @@ model::FileStamp stampOf(const fs::path& table) {
     return stampIn(folders, table);
 }
 
-EstimateReading readEstimateTotals(const fs::path& table) {
+EstimateReading readEstimateTotals(const fs::path& table, const model::NrSpTables& tables) {
     const std::string shown = table.string();
     if (statOf(table).size < 0) throw Error("Смета «" + shown + "» не найдена");
     storage::TableHandle smeta("SmetaTable");
@@ -141,7 +141,7 @@ EstimateReading readEstimateTotals(const fs::path& table) {
         rows.back().code = smeta.valueAt(r, f.code).asString();
     }
     smeta.close();
-    const model::BaseIndexResult result = model::computeBaseIndex(rows, side.positions, side.params, model::nrSpTables());
+    const model::BaseIndexResult result = model::computeBaseIndex(rows, side.positions, side.params, tables);
     if (!result.currentComplete) {
         std::string why;
         for (const model::Problem& p : result.problems)
@@ -170,19 +170,21 @@ fs::path linkedFile(const std::string& link, const fs::path& summaryFile) {
     return dir.empty() ? p : dir / p;
 }
 
-model::LinkedEstimate linkEstimate(const fs::path& table, const fs::path& summaryFile) {
+model::LinkedEstimate linkEstimate(const fs::path& table, const fs::path& summaryFile,
+                                   const model::NrSpTables& tables) {
     model::LinkedEstimate e;
     e.file = linkOf(table, summaryFile);
     // stamped before it is read: a write while it is read leaves a newer time behind
     e.stamp = stampOf(table);
-    const EstimateReading r = readEstimateTotals(table);
+    const EstimateReading r = readEstimateTotals(table, tables);
     e.name = r.name;
     e.amounts = r.amounts;
     e.details = r.details;
     return e;
 }
 
-std::vector<LinkNotice> refreshLinks(model::Construction& c, const fs::path& summaryFile, bool& kept) {
+std::vector<LinkNotice> refreshLinks(model::Construction& c, const fs::path& summaryFile,
+                                     const model::NrSpTables& tables, bool& kept) {
     std::vector<LinkNotice> notices;
     Folders folders;
     int num = 0;
@@ -208,7 +210,7 @@ std::vector<LinkNotice> refreshLinks(model::Construction& c, const fs::path& sum
                 }
                 EstimateReading r;
                 try {
-                    r = readEstimateTotals(table);
+                    r = readEstimateTotals(table, tables);
                 } catch (const std::exception& ex) {
                     notice.kind = LinkNotice::Kind::Unreadable;
                     e.problem = "смета «" + e.file + "» не прочитана (" + ex.what() + "): взяты последние известные суммы";

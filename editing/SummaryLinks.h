@@ -5,8 +5,8 @@
  * file and its title file), so that an estimate that did not change since it was last read is not
  * read again.
  *
- *   model::LinkedEstimate e = editing::linkEstimate("Сметы/Сети.db", "Школа.ssr");  // read now
- *   std::vector<editing::LinkNotice> n = editing::refreshLinks(construction, "Школа.ssr", kept);
+ *   model::LinkedEstimate e = editing::linkEstimate("Сметы/Сети.db", "Школа.ssr", tables);  // read now
+ *   std::vector<editing::LinkNotice> n = editing::refreshLinks(construction, "Школа.ssr", tables, kept);
  *
  * Caveats: an estimate is opened read-only and never written (not even the repairs the estimate
  * window makes when it opens one). A stamp taken within two seconds of the newest of its files'
@@ -14,6 +14,7 @@
  * read again at the next refresh.
  */
 #include "model/Construction.h"
+#include "model/NrSpTables.h"
 
 #include <filesystem>
 #include <string>
@@ -34,7 +35,7 @@ model::FileStamp stampOf(const std::filesystem::path& table);
 /** Reads the estimate's totals; talvira::Error naming the file when it is missing, is no
  *  estimate, is computed by the template (it has no totals by type of work) or lacks an index
  *  its current prices need. */
-EstimateReading readEstimateTotals(const std::filesystem::path& table);
+EstimateReading readEstimateTotals(const std::filesystem::path& table, const model::NrSpTables& tables);
 
 /** How the construction at `summaryFile` keeps the link to `table`: relative to its folder, '/'
  *  between folders. */
@@ -44,7 +45,8 @@ std::filesystem::path linkedFile(const std::string& link, const std::filesystem:
 
 /** The estimate at `table` linked to the construction at `summaryFile`, read now
  *  (readEstimateTotals's errors). */
-model::LinkedEstimate linkEstimate(const std::filesystem::path& table, const std::filesystem::path& summaryFile);
+model::LinkedEstimate linkEstimate(const std::filesystem::path& table, const std::filesystem::path& summaryFile,
+                                   const model::NrSpTables& tables);
 
 /** What bringing the linked estimates up to date found about one of them. */
 struct LinkNotice {
@@ -59,6 +61,7 @@ struct LinkNotice {
  *  any other is read again and takes its new amounts, name and stamp; one that is missing or
  *  cannot be read keeps its last known amounts and has its `problem` set. `kept` is set when
  *  anything the file keeps changed. */
-std::vector<LinkNotice> refreshLinks(model::Construction& c, const std::filesystem::path& summaryFile, bool& kept);
+std::vector<LinkNotice> refreshLinks(model::Construction& c, const std::filesystem::path& summaryFile,
+                                     const model::NrSpTables& tables, bool& kept);
 
 }  // namespace talvira::editing

@@ -496,6 +496,25 @@ void Reader::estimateText() {
         else if (r == "Name") out_.sections.back().name = text_;
         return;
     }
+    if (p.starts_with("Construction/Object/Estimate/Legal/Main/") || p.starts_with("Construction/Object/Estimate/Date/")) {
+        const bool main = p[29] == 'L';
+        const std::string_view leaf = p.substr(main ? 40 : 34);
+        GgeDate& d = main ? out_.normsDate : out_.estimateDate;
+        int* part = leaf == "Date/Year" || leaf == "Year"     ? &d.year
+                    : leaf == "Date/Month" || leaf == "Month" ? &d.month
+                    : leaf == "Date/Day" || leaf == "Day"     ? &d.day
+                                                              : nullptr;
+        if (part) {
+            const std::optional<DecimalText> n = DecimalText::parse(text_, DecimalSyntax::XsDecimal);
+            const std::optional<Dec7> v = n ? n->dec7() : std::nullopt;
+            if (v && v->units() % Dec7::kScale == 0 && v->units() > 0 && v->units() / Dec7::kScale <= 9999)
+                *part = int(v->units() / Dec7::kScale);
+            return;
+        }
+        if (main && leaf == "Num") out_.normsNum = text_;
+        else if (main && leaf == "Orders") out_.normsOrders = text_;
+        if (leaf != "Name") return;
+    }
     if (p.starts_with("Construction/Object/Estimate/Legal/") && p.ends_with("/Name") &&
         std::count(p.begin(), p.end(), '/') == 5) {
         const std::string_view kind = p.substr(35, p.size() - 35 - 5);
@@ -628,6 +647,12 @@ GgeEstimate readGge(const std::filesystem::path& file) {
         if (in.bad()) throw Error("Файл «" + file.string() + "» не прочитан: ошибка чтения с диска.");
         return std::string_view(buffer.data(), size_t(in.gcount()));
     });
+}
+
+std::string GgeDate::text() const {
+    if (year <= 0 || month <= 0 || day <= 0) return {};
+    auto two = [](int n) { return std::string(n < 10 ? "0" : "") + std::to_string(n); };
+    return two(day) + "." + two(month) + "." + std::to_string(year);
 }
 
 }  // namespace talvira::exporting

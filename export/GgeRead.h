@@ -96,6 +96,13 @@ struct GgeAmount {
     std::string indexName;
 };
 
+/** A date as the file gives it (Year, Month, Day); zeros where it gives none. */
+struct GgeDate {
+    int year = 0, month = 0, day = 0;
+    /** «01.04.2025»; "" when a part is missing. */
+    std::string text() const;
+};
+
 struct GgeSection {
     std::string code, name;
 };
@@ -109,6 +116,8 @@ struct GgeEstimate {
     std::string num, name, date, estimateType, reason;
     std::string priceLevelBase, priceLevelCur;      // «01.2000 (СНБ …)», «II кв. 2025»
     std::vector<std::pair<std::string, std::string>> legal;  // Main, Metodology, … : the act's name
+    std::string normsOrders, normsNum;  // Legal/Main: the amending orders, the ФРСН entry's number
+    GgeDate normsDate, estimateDate;    // Legal/Main/Date (the ФРСН entry), the estimate's Date
     std::map<std::string, GgeAmount> totals;
     std::vector<GgeSection> sections;
     std::vector<GgePosition> positions;

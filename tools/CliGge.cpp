@@ -96,7 +96,7 @@ int benchGge(const Args& args) {
     const double reading = best(rounds, [&] { read = exporting::readGge(big).positions.size(); });
     int made = 0;
     const double importing = best(1, [&] {
-        editing::importGge(big, dir.string(), "Смета " + std::to_string(made++), '.');
+        editing::importGge(big, dir.string(), "Смета " + std::to_string(made++), '.', shippedTables());
     });
     fs::remove_all(dir);
     std::cout << "Чтение файла экспертизы: " << read << " позиций, лучшее из " << rounds << "\n"
@@ -117,7 +117,7 @@ int ggeImportCommand(const Args& args) {
         else rest.push_back(args[i]);
     }
     if (rest.size() != 2) throw Error(kUsage);
-    const editing::GgeImported r = editing::importGge(rest[0], rest[1], name, '.');
+    const editing::GgeImported r = editing::importGge(rest[0], rest[1], name, '.', shippedTables());
     std::cout << r.table.string() << "\n";
     for (const std::string& n : r.notes) std::cout << "Примечание: " << n << "\n";
     for (const std::string& p : r.problems) std::cout << "Не рассчитано: " << p << "\n";

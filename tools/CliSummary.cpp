@@ -109,7 +109,7 @@ int summarySet(const Args& args) {
     if (args.size() < 3) throw Error(kUsage);
     std::vector<std::pair<std::string, std::string>> values;
     for (size_t i = 2; i < args.size(); ++i) values.push_back(keyValue(args[i]));
-    editing::SummaryDocument doc;
+    editing::SummaryDocument doc(shippedTables());
     doc.open(args[1]);
     tellNotices(doc);
     doc.set(values);
@@ -143,7 +143,7 @@ int summaryAdd(const Args& args) {
         if (!ok) throw Error(reader.command + ": строка — это --estimate, --calc с --amounts или --percent с --of, "
                              "--columns и --calc\n" + kUsage);
     };
-    editing::SummaryDocument doc;
+    editing::SummaryDocument doc(shippedTables());
     if (estimate) {
         only(!calc && !amounts && !reason && !percent && !of && !columns);
         std::string number, name;
@@ -223,7 +223,7 @@ int summaryTotals(const Args& args) {
         else reader.positional(args[i], file);
     }
     if (file.empty()) throw Error(kUsage);
-    editing::SummaryDocument doc;
+    editing::SummaryDocument doc(shippedTables());
     doc.open(file);
     tellNotices(doc);
     const model::SummaryResult r = doc.result();
@@ -266,7 +266,7 @@ int exportSummaryCommand(const Args& args) {
     if (form == "osr" && object.empty()) throw Error("talvira-cli export: у формы osr нужен номер объекта (--object NUM)\n" +
                                                      std::string(kExportUsage));
     if (form == "ssr" && !object.empty()) throw Error("talvira-cli export: --object только у формы osr\n" + std::string(kExportUsage));
-    editing::SummaryDocument doc;
+    editing::SummaryDocument doc(shippedTables());
     doc.open(file);
     tellNotices(doc);
     const fs::path written = editing::exportSummary(

@@ -108,4 +108,4 @@ private slots:
 };
 
 QTEST_MAIN(GgeWindowTest)
-#include "GgeWindowTest.moc"
+#include "GgeImportWindowTest.moc"

@@ -46,7 +46,7 @@ const std::vector<std::string> kRealDifferences = {
 
 TEST(GgeImport, TheRealExportComputedAgainToTheKopeck) {
     test::TempDir dir;
-    const GgeImported r = importGge(test::fixture("real/gge/BIM-3.01-example.gge"), dir.path().string(), "", '.');
+    const GgeImported r = importGge(test::fixture("real/gge/BIM-3.01-example.gge"), dir.path().string(), "", '.', model::nrSpTables());
     EXPECT_EQ(r.table, dir.path() / "ЛСР 02-01-01 Технический пример.db");
     EXPECT_EQ(texts(r.differences), kRealDifferences);
     EXPECT_TRUE(r.problems.empty()) << r.problems[0];
@@ -80,16 +80,16 @@ TEST(GgeImport, ARefusedFileOrATakenNameLeavesNothing) {
     test::TempDir dir;
     for (const fs::path& f : test::filesUnder(test::fixture("fail/gge"), ".gge")) {
         SCOPED_TRACE(f.filename().string());
-        EXPECT_THROW(importGge(f, dir.path().string(), "", '.'), Error);
+        EXPECT_THROW(importGge(f, dir.path().string(), "", '.', model::nrSpTables()), Error);
         EXPECT_TRUE(test::directoryBytes(dir.path()).empty());
     }
     // A taken name: refused, the estimate there untouched.
     const fs::path minimal = test::fixture("gge/minimal.gge");
-    const GgeImported first = importGge(minimal, dir.path().string(), "Антенны", '.');
+    const GgeImported first = importGge(minimal, dir.path().string(), "Антенны", '.', model::nrSpTables());
     EXPECT_TRUE(first.differences.empty()) << differenceText(first.differences[0], '.');
     const auto before = test::directoryBytes(dir.path());
     try {
-        importGge(minimal, dir.path().string(), "Антенны", '.');
+        importGge(minimal, dir.path().string(), "Антенны", '.', model::nrSpTables());
         ADD_FAILURE() << "replaced";
     } catch (const Error& e) {
         EXPECT_NE(std::string(e.what()).find("уже существует: она не заменена"), std::string::npos) << e.what();

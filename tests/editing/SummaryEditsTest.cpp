@@ -117,7 +117,7 @@ TEST(SummaryRows, EachRowAllowsItsCommands) {
 TEST(SummaryEdits, EveryEditIsUndoneBackToTheSameFile) {
     TempDir dir("talvira-ssr-edits");
     const fs::path file = editing::SummaryDocument::create(dir.path(), "Школа", {2026, 2, 1});
-    editing::SummaryDocument doc;
+    editing::SummaryDocument doc(model::nrSpTables());
     doc.open(file);
     doc.replace(school());
     const auto text = [&] {

@@ -176,7 +176,7 @@ TEST(SummaryLinks, LinksAreKeptRelativeAndStampsTrustedOnceSettled) {
     EXPECT_EQ(editing::stampOf(dir / "Нет.db").size, -1);
 
     // пусконаладочные работы go to гр. 7
-    const model::LinkedEstimate e = editing::linkEstimate(table, ssr);
+    const model::LinkedEstimate e = editing::linkEstimate(table, ssr, model::nrSpTables());
     EXPECT_EQ(e.amounts, cols(0, 0, 0, 10005));
     EXPECT_EQ(e.details[size_t(model::WorkType::Commissioning)].m, Money::fromKopecks(10005));
     EXPECT_EQ(e.details[size_t(model::WorkType::Construction)], model::Elements());

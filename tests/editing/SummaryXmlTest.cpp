@@ -125,7 +125,7 @@ TEST(SummaryXml, AnObjectOfThreeEstimatesValidatesAndCarriesTheirOwnTotals) {
                                ratedEstimate(dir.path(), "Электроснабжение", 7, 2.25),
                                ratedEstimate(dir.path(), "Пусконаладка", 5, 1)};
     const fs::path ssr = editing::SummaryDocument::create(dir.path(), "Школа", {2026, 2, 10});
-    editing::SummaryDocument doc;
+    editing::SummaryDocument doc(model::nrSpTables());
     doc.open(ssr);
     doc.set({{"name", "Школа на 550 мест"}, {"level", "I кв. 2026"}});
     for (const fs::path& t : tables) doc.addEstimate(2, t, "02-01", "Здание школы", false);
@@ -173,7 +173,7 @@ editing::SummaryDocument school(const fs::path& dir) {
     const fs::path networks = makePricedEstimate(
         dir, "ЛСР 06-01-01", {{WorkType::Construction, "2987654.32"}, {WorkType::Mounting, "412345.82"}},
         "Наружные сети водоснабжения");
-    editing::SummaryDocument doc;
+    editing::SummaryDocument doc(model::nrSpTables());
     doc.open(editing::SummaryDocument::create(dir, "Школа", {2026, 2, 10}));
     doc.set({{"name", "Школа на 550 мест"}, {"customer", "ГКУ «Дирекция»"}, {"level", "I кв. 2026"}});
     doc.addEstimate(2, general, "02-01", "Здание школы", false);
