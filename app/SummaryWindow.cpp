@@ -69,18 +69,11 @@ SummaryPlace placeOf(const QTreeWidgetItem* item) {
 
 }  // namespace
 
-SummaryWindow::SummaryWindow(QWidget& mainWindow, QMenu& fileMenu)
-    : QMainWindow(&mainWindow, Qt::Window), doc_(shippedTables()) {
+SummaryWindow::SummaryWindow(QWidget& mainWindow, QAction& item)
+    : QMainWindow(&mainWindow, Qt::Window), SummaryItem(&item), doc_(shippedTables()) {
     setObjectName("SummaryWindow");
     setWindowTitle(QStringLiteral("Сводный сметный расчет"));
     undo_ = new QUndoStack(this);
-    // after the menu's own items, before "В&ыход", which ends it
-    QAction* exitItem = fileMenu.actions().isEmpty() ? nullptr : fileMenu.actions().last();
-    SummaryItem = new QAction(QStringLiteral("Сводный сметный расчет..."), &fileMenu);
-    SummaryItem->setObjectName("SummaryItem");
-    fileMenu.insertAction(exitItem, SummaryItem);
-    fileMenu.insertSeparator(exitItem);
-    connect(SummaryItem, &QAction::triggered, this, [this] { guarded([&] { SummaryItemClick(); }); });
     buildMenu();
     buildLayout();
     LineDialog = new SummaryLineDialog(this);

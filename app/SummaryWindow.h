@@ -10,7 +10,7 @@
  * construction's data has its dialog; a linked estimate opens in the estimate window; the
  * summary and an object's estimate are exported as .xlsx or .gge on a worker.
  *
- *   Summary = new SummaryWindow(*this, *N1);        // in TForm1's constructor
+ *   Summary = new SummaryWindow(*this, *summaryItem);   // made by TForm1 at the item's first use
  *
  * Caveats: every step is written to the file at once (editing::SummaryDocument); a step the file
  * refuses is told and not taken. The linked estimates are read again whenever the window is
@@ -39,9 +39,9 @@ class SummaryTitleDialog;
 class SummaryWindow : public QMainWindow {
     Q_OBJECT
 public:
-    /** The item goes before the last item ("В&ыход") of `fileMenu` of `mainWindow`, which owns
-     *  this window. */
-    SummaryWindow(QWidget& mainWindow, QMenu& fileMenu);
+    /** `item`: "Сводный сметный расчет..." of the main window `mainWindow`, which owns this
+     *  window, makes it when the item is first used and calls SummaryItemClick(). */
+    SummaryWindow(QWidget& mainWindow, QAction& item);
     ~SummaryWindow() override;
 
     /** What a file question asks: the caption, the kinds of file, whether a file is written. */

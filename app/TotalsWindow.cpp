@@ -256,15 +256,10 @@ TotalsWindow::TotalsWindow(Estimate estimate)
         connect(edit, &QLineEdit::textChanged, this, [this] {
             if (isVisible()) showBlock();
         });
-    follower_.onChanged = [this] {
-        if (isVisible()) showBlock();
-        emit estimateChanged();
-    };
-    follower_.setFollowing(true);
     showBlock();
 }
 
-TotalsWindow::~TotalsWindow() { follower_.onChanged = nullptr; }
+TotalsWindow::~TotalsWindow() = default;
 
 talvira::model::EstimateTexts TotalsWindow::typedTexts() const {
     // The rates as typed now, each into the text of the edit of the same name.

@@ -3,8 +3,9 @@
  * The window "Итоги сметы": the totals and charges block of the open estimate as the workbook
  * will compute it, row by row with the workbook's captions, live while the estimate and the
  * charge rates of the estimate window change; the count of positions and of incomplete ones,
- * and the walk to the next incomplete position. Not modal; created with the estimate window,
- * shown and hidden, never re-created, so it keeps its place while the program runs. It opens
+ * and the walk to the next incomplete position. Not modal; created when first asked for (the
+ * estimate window follows the positions from the start and has this window show them while it
+ * is shown), shown and hidden, never re-created, so it keeps its place while the program runs. It opens
  * wholly on the screen of the estimate window, just large enough for the whole block, and stays
  * there when it grows for an estimate by the base-index method, whose totals it shows on one tab
  * and each position's amounts on another.
@@ -106,10 +107,6 @@ public:
     /** The estimate's positions, followed from the start whether the window is shown or not:
      *  the estimate window's commands and warning stand on them too. */
     const talvira::editing::TotalsFollower& follower() const { return follower_; }
-
-signals:
-    /** What the estimate stores has changed (or it was opened or closed). */
-    void estimateChanged();
 
 protected:
     void showEvent(QShowEvent* event) override;

@@ -145,7 +145,8 @@ void TOpenDialog::accept() {
 // TForm1: construction
 // ---------------------------------------------------------------------------------------------
 
-TForm1::TForm1(QWidget* parent) : QMainWindow(parent) {
+TForm1::TForm1(QWidget* parent)
+    : QMainWindow(parent), Summary([this] { return new SummaryWindow(*this, *summaryItem_); }) {
     setObjectName("Form1");
     setWindowTitle(QStringLiteral("Тальвира 1.0"));
     client_ = new QWidget(this);
@@ -171,7 +172,13 @@ TForm1::TForm1(QWidget* parent) : QMainWindow(parent) {
                                      Base.openAll();
                                      SearchBox->search().startPreparing();
                                  }});
-    Summary = new SummaryWindow(*this, *N1);
+    // After the menu's own items, before "В&ыход", which ends it.
+    QAction* exitItem = N1->actions().isEmpty() ? nullptr : N1->actions().last();
+    summaryItem_ = new QAction(QStringLiteral("Сводный сметный расчет..."), N1);
+    summaryItem_->setObjectName("SummaryItem");
+    N1->insertAction(exitItem, summaryItem_);
+    N1->insertSeparator(exitItem);
+    connect(summaryItem_, &QAction::triggered, this, [this] { guarded([&] { Summary->SummaryItemClick(); }); });
     rememberLayout();
 
     // The order in which Tab passes the focus.

@@ -10,6 +10,7 @@
 #include "normbase/ResourcePrices.h"
 
 #include "app/FileDialogs.h"
+#include "app/OnDemand.h"
 
 #include <QMainWindow>
 
@@ -116,8 +117,9 @@ public:
     RateSearchBox* SearchBox = nullptr;
     /** The import of an official norm base: "&Импорт нормативной базы...", "О &нормативной базе...". */
     NormBaseImport* Import = nullptr;
-    /** The construction's summary estimate: "Сводный сметный расчет..." in "&Файл", before "В&ыход". */
-    SummaryWindow* Summary = nullptr;
+    /** The construction's summary estimate: "Сводный сметный расчет..." in "&Файл", before "В&ыход";
+     *  the window is made at the item's first use. */
+    OnDemand<SummaryWindow> Summary;
 
     /** The open-file dialog, made at its first use (building a file dialog costs start-up
      *  time) and kept from then on. */
@@ -160,6 +162,7 @@ private:
     void rememberLayout();
 
     QWidget* client_ = nullptr;
+    QAction* summaryItem_ = nullptr;  // "Сводный сметный расчет..."
     std::vector<Stretch> stretches_;
     TOpenDialog* OpenDialog1 = nullptr;
     bool shownOnce_ = false;

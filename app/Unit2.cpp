@@ -101,7 +101,12 @@ QFrame* raisedFrame(QWidget* parent, const char* name, QFrame::Shape shape, cons
 
 }  // namespace
 
-TForm2::TForm2(QWidget* parent) : QMainWindow(parent), SmetaTable("SmetaTable") {
+TForm2::TForm2(QWidget* parent)
+    : QMainWindow(parent), SmetaTable("SmetaTable"), Totals([this] {
+          return new TotalsWindow({*this, SmetaTable, document_->follower(), *SmetaDBGrid, rateEdits_,
+                                   [this] { storePendingEdit(); }, [this](const QString& text) { setStatusText(text); },
+                                   document_.get()});
+      }) {
     setObjectName("Form2");
     setWindowTitle(QStringLiteral("Смета"));
     SmetaTable.setBoundFields(talvira::estimate::estimateBoundFields());
@@ -123,12 +128,13 @@ TForm2::TForm2(QWidget* parent) : QMainWindow(parent), SmetaTable("SmetaTable") 
     move(58, 4);
     resize(669, 517 + menuBar()->sizeHint().height());
     qApp->installEventFilter(this);
-    Totals = new TotalsWindow({*this, SmetaTable, document_->follower(), *SmetaDBGrid, rateEdits_, [this] { storePendingEdit(); },
-                               [this](const QString& text) { setStatusText(text); }, document_.get()});
-    connect(Totals, &TotalsWindow::estimateChanged, this, [this] {
+    // The positions are followed from the start (the commands and the warning stand on them);
+    // the totals window, made when first asked for, shows them from then on.
+    document_->follower().onChanged = [this] {
+        if (TotalsWindow* totals = Totals.built(); totals && totals->isVisible()) totals->showBlock();
         showEstimateState();
         showPositionPanel();
-    });
+    };
     showPositionPanel();
     openWorkbook = [](const std::filesystem::path& file) {
         return QDesktopServices::openUrl(QUrl::fromLocalFile(QString::fromStdString(file.string())));
@@ -164,7 +170,8 @@ TForm2::~TForm2() {
     // An edit that has the focus loses it while the widgets go, after this window's members:
     // its texts are not stored then.
     for (QLineEdit* edit : textEdits()) edit->disconnect(this);
-    delete Totals;  // it observes SmetaTable
+    document_->follower().onChanged = nullptr;
+    Totals.destroy();  // it reads SmetaTable and the follower
     qApp->removeEventFilter(this);
     undo_.reset();
     document_->removeView(this);
@@ -447,7 +454,7 @@ void TForm2::showEstimateState() {
         setStatusText(QString());
         return;
     }
-    const talvira::editing::TotalsFollower& positions = Totals->follower();
+    const talvira::editing::TotalsFollower& positions = document_->follower();
     const bool hasPositions = !positions.rows().empty();
     EButton->setEnabled(hasPositions);
     Excell20xx1->setEnabled(hasPositions);
@@ -561,7 +568,7 @@ void TForm2::buildPositionPanel() {
 }
 
 void TForm2::showPositionPanel() {
-    if (!Totals || !PositionPanel || !ParamsItem) return;  // still being built
+    if (!PositionPanel || !ParamsItem) return;  // still being built
     talvira::editing::EstimateDocument& doc = *document_;
     const bool byBaseIndex = doc.isOpen() && doc.byBaseIndex();
     ParamsItem->setEnabled(doc.isOpen());
@@ -569,7 +576,7 @@ void TForm2::showPositionPanel() {
         PositionPanel->setVisible(byBaseIndex);
         placeGrid();
     }
-    const auto& rows = Totals->follower().rows();
+    const auto& rows = document_->follower().rows();
     const int row = SmetaTable.active() ? SmetaTable.recNo() : -1;
     const bool position = byBaseIndex && row >= 0 && size_t(row) < rows.size();
     PositionItem->setEnabled(position);
@@ -644,7 +651,7 @@ void TForm2::ParamsItemClick() {
 
 void TForm2::PositionItemClick() {
     storePendingEdit();
-    const auto& rows = Totals->follower().rows();
+    const auto& rows = document_->follower().rows();
     const int row = SmetaTable.active() ? SmetaTable.recNo() : -1;
     if (!document_->byBaseIndex() || row < 0 || size_t(row) >= rows.size())
         throw talvira::Error("Данные позиции задаются в смете базисно-индексным методом, на сохраненной позиции.");
@@ -715,12 +722,12 @@ void TForm2::estimateOpened(talvira::editing::EstimateDocument& doc) {
             edit->setText(QString::fromStdString(*text));
     setWindowTitle(QStringLiteral("Смета \"%1\"").arg(QString::fromStdString(doc.place().title)));
     showPositionPanel();
-    if (Totals->isVisible()) Totals->showBlock();
+    if (TotalsWindow* totals = Totals.built(); totals && totals->isVisible()) totals->showBlock();
 }
 
 void TForm2::calcChanged(talvira::editing::EstimateDocument&) {
     showPositionPanel();
-    if (Totals->isVisible()) Totals->showBlock();
+    if (TotalsWindow* totals = Totals.built(); totals && totals->isVisible()) totals->showBlock();
 }
 
 bool TForm2::takeTablePercents(talvira::editing::EstimateDocument&,

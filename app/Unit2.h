@@ -4,6 +4,7 @@
  * charge rates, clearing, deleting, the price converter and the workbook export. It makes the
  * estimate document over SmetaTable (the one the other windows are given) and shows it.
  */
+#include "app/OnDemand.h"
 #include "editing/EstimateDocument.h"
 #include "model/EstimateRows.h"
 #include "storage/TableHandle.h"
@@ -140,7 +141,8 @@ public:
     FormExport* LsrExport = nullptr;        // writes the form off the window's thread (made at first use)
     QAction* GgeItem = nullptr;             // "Файл для экспертизы (XML, .gge)...": the state-expertise XML
     GgeExportCommand* GgeExport = nullptr;  // its checks, place and writer
-    TotalsWindow* Totals = nullptr;         // the totals window, living as long as this one
+    /** The totals window: made when first shown or walked with, then living as long as this one. */
+    OnDemand<TotalsWindow> Totals;
     QMenu* EstimateMenu = nullptr;          // "&Смета"
     QAction* ParamsItem = nullptr;          // "&Параметры сметы..."
     QAction* PositionItem = nullptr;        // "&Данные позиции..." (by the base-index method)

@@ -1,6 +1,7 @@
 #include "export/XlsContainer.h"
 
 #include "common/Error.h"
+#include "common/LazyLibrary.h"
 #include "export/XlsRecords.h"
 
 #include <gsf/gsf-infile-msole.h>
@@ -17,7 +18,6 @@
 #include <algorithm>
 #include <fstream>
 #include <functional>
-#include <mutex>
 
 namespace talvira::xls {
 
@@ -27,18 +27,71 @@ namespace talvira::xls {
 
 namespace {
 
+/** libgsf (and the GLib object and I/O libraries it brings, with theirs), loaded when the first
+ *  workbook by the template is read or written rather than when the program starts. GLib's own
+ *  functions are found through it too: they come with it. */
+const LazyLibrary& gsfLibrary() {
+    static const LazyLibrary lib({"libgsf-1.so.114", "libgsf-1.so"}, "записи книг Excel", "libgsf-1-114");
+    return lib;
+}
+
 void quiet(const gchar*, GLogLevelFlags, const gchar*, gpointer) {}
 
-void initGsf() {
-    static std::once_flag once;
-    std::call_once(once, [] {
+/** The functions of libgsf and GLib used here; the type checks of their headers' macros are
+ *  made through g_type_check_instance_is_a and the types' own functions. */
+struct GsfFunctions {
+#define TALVIRA_GSF(name) decltype(&::name) name = gsfLibrary().function<decltype(&::name)>(#name);
+    TALVIRA_GSF(g_error_free)
+    TALVIRA_GSF(g_log_set_handler)
+    TALVIRA_GSF(g_object_unref)
+    TALVIRA_GSF(g_type_check_instance_is_a)
+    TALVIRA_GSF(gsf_infile_child_by_index)
+    TALVIRA_GSF(gsf_infile_get_type)
+    TALVIRA_GSF(gsf_infile_msole_get_class_id)
+    TALVIRA_GSF(gsf_infile_msole_get_type)
+    TALVIRA_GSF(gsf_infile_msole_new)
+    TALVIRA_GSF(gsf_infile_name_by_index)
+    TALVIRA_GSF(gsf_infile_num_children)
+    TALVIRA_GSF(gsf_init)
+    TALVIRA_GSF(gsf_input_memory_new)
+    TALVIRA_GSF(gsf_input_read)
+    TALVIRA_GSF(gsf_input_size)
+    TALVIRA_GSF(gsf_outfile_msole_new)
+    TALVIRA_GSF(gsf_outfile_msole_set_class_id)
+    TALVIRA_GSF(gsf_outfile_new_child)
+    TALVIRA_GSF(gsf_output_close)
+    TALVIRA_GSF(gsf_output_is_closed)
+    TALVIRA_GSF(gsf_output_memory_get_bytes)
+    TALVIRA_GSF(gsf_output_memory_new)
+    TALVIRA_GSF(gsf_output_size)
+    TALVIRA_GSF(gsf_output_stdio_new)
+    TALVIRA_GSF(gsf_output_write)
+#undef TALVIRA_GSF
+
+    GsfFunctions() {
         gsf_init();
         // A damaged file is reported once, by our own error; the library's complaints about
         // its directory would only reach the terminal.
         const GLogLevelFlags levels = static_cast<GLogLevelFlags>(G_LOG_LEVEL_WARNING | G_LOG_LEVEL_CRITICAL);
         g_log_set_handler("libgsf:msole", levels, quiet, nullptr);
         g_log_set_handler("libgsf", levels, quiet, nullptr);
-    });
+    }
+
+    bool isA(void* object, GType type) const {
+        return object && g_type_check_instance_is_a(static_cast<GTypeInstance*>(object), type);
+    }
+};
+
+/** libgsf, loaded and started once (a failure to load is thrown again at the next call). */
+const GsfFunctions& gsf() {
+    static const GsfFunctions functions;
+    return functions;
+}
+
+/** One object of the library as another of its types (the headers' casting macros, unchecked). */
+template <class T>
+T* as(void* object) {
+    return static_cast<T*>(object);
 }
 
 /** g_object_unref on scope exit. */
@@ -47,7 +100,7 @@ struct GRef {
     T* p = nullptr;
     explicit GRef(T* q = nullptr) : p(q) {}
     ~GRef() {
-        if (p) g_object_unref(p);
+        if (p) gsf().g_object_unref(p);
     }
     GRef(const GRef&) = delete;
     GRef& operator=(const GRef&) = delete;
@@ -59,27 +112,28 @@ std::string damaged(const std::string& name) {
 
 void readStorage(GsfInfile* dir, CompoundEntry& out, const std::string& name, int depth) {
     if (depth > 32) throw Error(damaged(name));
-    if (GSF_IS_INFILE_MSOLE(dir)) {
+    const GsfFunctions& g = gsf();
+    if (g.isA(dir, g.gsf_infile_msole_get_type())) {
         guint8 id[16] = {};
-        if (gsf_infile_msole_get_class_id(GSF_INFILE_MSOLE(dir), id))
+        if (g.gsf_infile_msole_get_class_id(as<GsfInfileMSOle>(dir), id))
             std::copy(id, id + 16, out.clsid.begin());
     }
-    const int n = gsf_infile_num_children(dir);
+    const int n = g.gsf_infile_num_children(dir);
     for (int i = 0; i < n; ++i) {
-        const char* childName = gsf_infile_name_by_index(dir, i);
-        GRef<GsfInput> child(gsf_infile_child_by_index(dir, i));
+        const char* childName = g.gsf_infile_name_by_index(dir, i);
+        GRef<GsfInput> child(g.gsf_infile_child_by_index(dir, i));
         if (!child.p || !childName) throw Error(damaged(name));
         CompoundEntry e;
         e.name = childName;
         // A storage is an infile; an empty storage still answers -1 children for a stream.
-        if (GSF_IS_INFILE(child.p) && gsf_infile_num_children(GSF_INFILE(child.p)) >= 0) {
+        if (g.isA(child.p, g.gsf_infile_get_type()) && g.gsf_infile_num_children(as<GsfInfile>(child.p)) >= 0) {
             e.storage = true;
-            readStorage(GSF_INFILE(child.p), e, name, depth + 1);
+            readStorage(as<GsfInfile>(child.p), e, name, depth + 1);
         } else {
-            const gsf_off_t size = gsf_input_size(child.p);
+            const gsf_off_t size = g.gsf_input_size(child.p);
             if (size < 0 || size > (gsf_off_t{1} << 31)) throw Error(damaged(name));
             e.data.resize(static_cast<size_t>(size));
-            if (size > 0 && !gsf_input_read(child.p, static_cast<size_t>(size), e.data.data()))
+            if (size > 0 && !g.gsf_input_read(child.p, static_cast<size_t>(size), e.data.data()))
                 throw Error(damaged(name));
         }
         out.children.push_back(std::move(e));
@@ -87,18 +141,19 @@ void readStorage(GsfInfile* dir, CompoundEntry& out, const std::string& name, in
 }
 
 void writeStorage(GsfOutfile* dir, const CompoundEntry& entry) {
+    const GsfFunctions& g = gsf();
     for (const CompoundEntry& e : entry.children) {
-        GsfOutput* child = gsf_outfile_new_child(dir, e.name.c_str(), e.storage);
+        GsfOutput* child = g.gsf_outfile_new_child(dir, e.name.c_str(), e.storage);
         if (!child) throw Error("Не удалось записать раздел «" + e.name + "» книги");
         bool ok = true;
         if (e.storage) {
-            gsf_outfile_msole_set_class_id(GSF_OUTFILE_MSOLE(child), e.clsid.data());
-            writeStorage(GSF_OUTFILE(child), e);
+            g.gsf_outfile_msole_set_class_id(as<GsfOutfileMSOle>(child), e.clsid.data());
+            writeStorage(as<GsfOutfile>(child), e);
         } else if (!e.data.empty()) {
-            ok = gsf_output_write(child, e.data.size(), e.data.data());
+            ok = g.gsf_output_write(child, e.data.size(), e.data.data());
         }
-        ok = gsf_output_close(child) && ok;
-        g_object_unref(child);
+        ok = g.gsf_output_close(child) && ok;
+        g.g_object_unref(child);
         if (!ok) throw Error("Не удалось записать раздел «" + e.name + "» книги");
     }
 }
@@ -207,14 +262,14 @@ std::vector<uint8_t> readWholeFile(const std::filesystem::path& path, const std:
 }
 
 CompoundFile readCompoundFile(const std::vector<uint8_t>& bytes, const std::string& displayName) {
-    initGsf();
+    const GsfFunctions& g = gsf();
     static const uint8_t magic[8] = {0xD0, 0xCF, 0x11, 0xE0, 0xA1, 0xB1, 0x1A, 0xE1};
     if (bytes.size() < 512 || !std::equal(magic, magic + 8, bytes.begin()))
         throw Error(damaged(displayName));
-    GRef<GsfInput> input(gsf_input_memory_new(bytes.data(), static_cast<gsf_off_t>(bytes.size()), FALSE));
+    GRef<GsfInput> input(g.gsf_input_memory_new(bytes.data(), static_cast<gsf_off_t>(bytes.size()), FALSE));
     GError* err = nullptr;
-    GRef<GsfInfile> ole(gsf_infile_msole_new(input.p, &err));
-    if (err) g_error_free(err);
+    GRef<GsfInfile> ole(g.gsf_infile_msole_new(input.p, &err));
+    if (err) g.g_error_free(err);
     if (!ole.p) throw Error(damaged(displayName));
     CompoundFile f;
     f.root.name = "Root Entry";
@@ -224,18 +279,18 @@ CompoundFile readCompoundFile(const std::vector<uint8_t>& bytes, const std::stri
 }
 
 std::vector<uint8_t> writeCompoundFile(const CompoundFile& file) {
-    initGsf();
-    GRef<GsfOutput> sink(gsf_output_memory_new());
-    GRef<GsfOutfile> ole(gsf_outfile_msole_new(sink.p));
+    const GsfFunctions& g = gsf();
+    GRef<GsfOutput> sink(g.gsf_output_memory_new());
+    GRef<GsfOutfile> ole(g.gsf_outfile_msole_new(sink.p));
     if (!ole.p) throw Error("Не удалось создать составной файл книги");
-    gsf_outfile_msole_set_class_id(GSF_OUTFILE_MSOLE(ole.p), file.root.clsid.data());
+    g.gsf_outfile_msole_set_class_id(as<GsfOutfileMSOle>(ole.p), file.root.clsid.data());
     writeStorage(ole.p, file.root);
-    if (!gsf_output_close(GSF_OUTPUT(ole.p))) throw Error("Не удалось записать составной файл книги");
-    const gsf_off_t size = gsf_output_size(sink.p);
-    const guint8* data = gsf_output_memory_get_bytes(GSF_OUTPUT_MEMORY(sink.p));
+    if (!g.gsf_output_close(as<GsfOutput>(ole.p))) throw Error("Не удалось записать составной файл книги");
+    const gsf_off_t size = g.gsf_output_size(sink.p);
+    const guint8* data = g.gsf_output_memory_get_bytes(as<GsfOutputMemory>(sink.p));
     std::vector<uint8_t> out;
     if (size > 0 && data) out.assign(data, data + size);
-    if (!gsf_output_is_closed(sink.p)) gsf_output_close(sink.p);
+    if (!g.gsf_output_is_closed(sink.p)) g.gsf_output_close(sink.p);
     tidyDirectory({[&out](uint64_t at, uint8_t* p, size_t n) {
                        if (at > out.size() || n > out.size() - at) return false;
                        std::copy(out.begin() + static_cast<long>(at), out.begin() + static_cast<long>(at + n), p);
@@ -249,17 +304,17 @@ std::vector<uint8_t> writeCompoundFile(const CompoundFile& file) {
 }
 
 void writeCompoundFile(const CompoundFile& file, const std::filesystem::path& path) {
-    initGsf();
+    const GsfFunctions& g = gsf();
     GError* err = nullptr;
-    GRef<GsfOutput> sink(gsf_output_stdio_new(path.c_str(), &err));
-    if (err) g_error_free(err);
+    GRef<GsfOutput> sink(g.gsf_output_stdio_new(path.c_str(), &err));
+    if (err) g.g_error_free(err);
     if (!sink.p) throw Error("Не удалось создать файл книги «" + path.string() + "»");
-    GRef<GsfOutfile> ole(gsf_outfile_msole_new(sink.p));
+    GRef<GsfOutfile> ole(g.gsf_outfile_msole_new(sink.p));
     if (!ole.p) throw Error("Не удалось создать файл книги «" + path.string() + "»");
-    gsf_outfile_msole_set_class_id(GSF_OUTFILE_MSOLE(ole.p), file.root.clsid.data());
+    g.gsf_outfile_msole_set_class_id(as<GsfOutfileMSOle>(ole.p), file.root.clsid.data());
     writeStorage(ole.p, file.root);
-    bool ok = gsf_output_close(GSF_OUTPUT(ole.p));
-    if (!gsf_output_is_closed(sink.p)) ok = gsf_output_close(sink.p) && ok;
+    bool ok = g.gsf_output_close(as<GsfOutput>(ole.p));
+    if (!g.gsf_output_is_closed(sink.p)) ok = g.gsf_output_close(sink.p) && ok;
     if (!ok) throw Error("Не удалось записать файл книги «" + path.string() + "»");
     std::fstream io(path, std::ios::in | std::ios::out | std::ios::binary);
     if (!io) throw Error("Не удалось записать файл книги «" + path.string() + "»");

@@ -36,6 +36,10 @@ done
 if grep -Eq '_tests$|/include/|\.a$' "$TMP/files"; then fail "the package carries build files"; fi
 dpkg-deb -f "$DEB" Depends | grep -q 'qt6-translations-l10n' || fail "Depends lacks qt6-translations-l10n"
 dpkg-deb -f "$DEB" Depends | grep -q 'libqt6widgets6' || fail "Depends lacks the Qt libraries"
+# The libraries the programs load only when first needed, which dpkg-shlibdeps cannot see.
+for lib in libxlsxwriter4 libzip4 libgsf-1-114; do
+  dpkg-deb -f "$DEB" Depends | tr ',' '\n' | sed 's/^ *//; s/ .*//' | grep -qx "$lib" || fail "Depends lacks $lib"
+done
 
 ROOT="$TMP/root"
 dpkg-deb -x "$DEB" "$ROOT"
@@ -56,6 +60,9 @@ grep -q '^Copyright:' "$ROOT/usr/share/doc/talvira/copyright" || fail "the copyr
 if command -v readelf >/dev/null; then
   for b in talvira talvira-cli; do
     ! readelf -S "$ROOT/usr/bin/$b" | grep -Eq '\.debug_info|\.symtab' || fail "/usr/bin/$b is not stripped"
+    # Those the programs load when first needed are not loaded at every start.
+    ! readelf -d "$ROOT/usr/bin/$b" | grep NEEDED | grep -Eq 'libxlsxwriter|libzip|libgsf' ||
+      fail "/usr/bin/$b loads at start a library it loads when first needed"
   done
 fi
 "$ROOT/usr/bin/talvira-cli" table info "$ROOT/usr/share/talvira/Base/RABMAT.DB" >/dev/null ||

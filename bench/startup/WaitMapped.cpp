@@ -1,8 +1,10 @@
-// talvira_wait_mapped [--timeout SECONDS] -- PROGRAM [ARGS...]
+// talvira_wait_mapped [--timeout SECONDS] [--cpu] -- PROGRAM [ARGS...]
 //
 // Starts PROGRAM and prints, in milliseconds with a fraction, the time from just before the
 // start to the moment the first top-level window that PROGRAM owns (by _NET_WM_PID) is mapped
 // on the display named by DISPLAY. Then ends PROGRAM. Exit status 2 on a timeout.
+// With --cpu it prints instead the processor time (user and system) PROGRAM had used by then:
+// on a busy machine a steadier figure than the wall time, which includes waiting for a core.
 //
 // Waiting for MapNotify events on the root window sees the mapping as it happens, where
 // polling with xdotool or xwininfo would add its own interval to every figure.
@@ -15,6 +17,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <poll.h>
+#include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -41,14 +44,16 @@ int ignoreErrors(Display*, XErrorEvent*) { return 0; }  // windows may vanish wh
 
 int main(int argc, char** argv) {
     double timeout = 60;
+    bool cpu = false;
     int i = 1;
     for (; i < argc; ++i) {
         if (std::strcmp(argv[i], "--timeout") == 0 && i + 1 < argc) timeout = std::atof(argv[++i]);
+        else if (std::strcmp(argv[i], "--cpu") == 0) cpu = true;
         else if (std::strcmp(argv[i], "--") == 0) { ++i; break; }
         else break;
     }
     if (i >= argc) {
-        std::fprintf(stderr, "usage: talvira_wait_mapped [--timeout SECONDS] -- PROGRAM [ARGS...]\n");
+        std::fprintf(stderr, "usage: talvira_wait_mapped [--timeout SECONDS] [--cpu] -- PROGRAM [ARGS...]\n");
         return 1;
     }
     Display* dpy = XOpenDisplay(nullptr);
@@ -71,14 +76,14 @@ int main(int argc, char** argv) {
         _exit(127);
     }
     int rc = 2;
+    double mappedMs = -1;
     const int fd = ConnectionNumber(dpy);
     for (;;) {
         while (XPending(dpy)) {
             XEvent ev;
             XNextEvent(dpy, &ev);
             if (ev.type == MapNotify && windowPid(dpy, ev.xmap.window, pidAtom) == child) {
-                const double ms = std::chrono::duration<double, std::milli>(Clock::now() - t0).count();
-                std::printf("%.1f\n", ms);
+                mappedMs = std::chrono::duration<double, std::milli>(Clock::now() - t0).count();
                 rc = 0;
                 goto done;
             }
@@ -96,8 +101,17 @@ int main(int argc, char** argv) {
     }
     std::fprintf(stderr, "talvira_wait_mapped: no window within %.0f s\n", timeout);
 done:
+    // Stopped where it is, so that the time it would go on using (painting the window) is not
+    // counted, then ended and reaped with the processor time it used.
+    kill(child, SIGSTOP);
     kill(child, SIGTERM);
-    waitpid(child, nullptr, 0);
+    kill(child, SIGCONT);
+    rusage usage{};
+    wait4(child, nullptr, 0, &usage);
+    if (rc == 0) {
+        auto ms = [](const timeval& t) { return double(t.tv_sec) * 1e3 + double(t.tv_usec) / 1e3; };
+        std::printf("%.1f\n", cpu ? ms(usage.ru_utime) + ms(usage.ru_stime) : mappedMs);
+    }
     XCloseDisplay(dpy);
     return rc;
 }

@@ -1,4 +1,4 @@
-// The totals window over the real windows on the offscreen platform: its menu item, where it
+// The totals window over the real windows on the offscreen platform: made when first asked for, its menu item, where it
 // opens and how it is kept on the screen (the rules in tables, then once through the window), the block
 // with the workbook's captions, following a change without a command (an Add, a position typed
 // in the grid, another estimate created or opened, the rate edits; every other kind of change is
@@ -70,6 +70,29 @@ private slots:
         OKRightDlg->confirmReplace = [](const QString&) { return true; };
     }
     void cleanup() { QCOMPARE(w_.errors, QStringList()); }
+
+    void madeAtFirstUseItShowsWhatWasDoneBeforeIt() {
+        // Not built with the estimate window (the program's start); the estimate window follows
+        // the positions all the same: its commands and its warning.
+        QVERIFY(Form2->Totals.built() == nullptr);
+        createThroughDialog(QStringLiteral("Сначала"));
+        addWorkedExample();
+        QVERIFY(Form2->EButton->isEnabled());
+        Form2->NDSEdit->setText(QStringLiteral("0"));
+        QVERIFY(Form2->Totals.built() == nullptr);
+        Form2->activateWindow();
+        QVERIFY(QTest::qWaitForWindowActive(Form2));
+        QTest::keyClick(Form2, Qt::Key_T, Qt::ControlModifier);
+        QVERIFY(Form2->Totals.built() != nullptr);
+        QVERIFY(totals()->isVisible());
+        QCOMPARE(count(), QStringLiteral("Позиций: 3, не заполнено: 1"));
+        QCOMPARE(totals()->sumText(TotalColumn::BaseWages), money("1 000,00"));
+        QCOMPARE(totals()->amountText(13), money("8 644,31"));
+        Form2->NDSEdit->setText(QStringLiteral("18"));
+        QCOMPARE(totals()->amountText(13), money("10 200,29"));
+        totals()->hide();
+        Form2->document().close();  // the next cases start with no estimate
+    }
 
     void theMenuItemComesAfterTheExistingOnes() {
         const QList<QAction*> items = Form2->N5->actions();
