@@ -112,8 +112,9 @@ std::optional<unsigned> targetOf(const std::string& t) {
 /** One coefficient per distinct Final value with the targets it acts on; the reasons kept as text. */
 std::vector<model::Coefficient> coefficientsOf(const GgePosition& p) {
     std::vector<model::Coefficient> out;
-    for (const auto& [target, value] : p.finals) {
-        const std::optional<unsigned> bit = targetOf(target);
+    for (const auto& final : p.finals) {
+        const Dec7 value = final.second;
+        const std::optional<unsigned> bit = targetOf(final.first);
         if (!bit || value == Dec7::fromInt(1) || value.units() <= 0) continue;
         auto same = std::find_if(out.begin(), out.end(), [&](const model::Coefficient& c) { return c.value == value; });
         if (same == out.end()) out.push_back({value, *bit, {}}), same = out.end() - 1;
