@@ -66,6 +66,64 @@ void totals(Obj& o, const WorkTypeTotals& w) {
     indices(o, w);
 }
 
+/** One position's members: number, code, type of work; its rows, coefficients and materials;
+ *  its amounts (or why it could not be computed). */
+void position(Obj& o, const PositionResult& p, const std::vector<PositionRow>& rows) {
+    o.raw("n", std::to_string(p.number));
+    o.text("code", p.row < rows.size() ? rows[p.row].code : std::string());
+    o.number("qty", p.quantity);
+    o.text("worktype", workTypeText(p.workType));
+    o.text("kind", p.kind == PositionResult::Kind::Rate ? "rate" : "own");
+    if (!p.computed) {
+        std::string why;
+        for (const Problem& pr : p.problems) why += (why.empty() ? "" : "; ") + pr.message;
+        o.text("problem", why);
+        return;
+    }
+    if (p.nrRef.empty()) o.raw("nr", "null");
+    else o.text("nr", p.nrRef);
+    if (p.spRef.empty()) o.raw("sp", "null");
+    else o.text("sp", p.spRef);
+    o.number("nr_pct", p.nrPercent);
+    o.number("sp_pct", p.spPercent);
+    if (!p.coefficients.empty()) {
+        std::string& ca = o.key("coefficients");
+        ca += '[';
+        for (size_t k = 0; k < p.coefficients.size(); ++k) {
+            if (k) ca += ',';
+            Obj c(ca);
+            c.number("value", p.coefficients[k].value);
+            c.text("targets", targetsText(p.coefficients[k].targets));
+            c.text("reason", p.coefficients[k].reason);
+        }
+        ca += ']';
+    }
+    if (!p.materials.empty()) {
+        std::string& ma = o.key("materials");
+        ma += '[';
+        for (size_t k = 0; k < p.materials.size(); ++k) {
+            const PricedMaterial& m = p.materials[k];
+            if (k) ma += ',';
+            Obj c(ma);
+            c.raw("n", std::to_string(m.row < rows.size() ? rows[m.row].count : 0));
+            c.text("code", m.row < rows.size() ? rows[m.row].code : std::string());
+            c.number("per_unit", m.perUnit);
+            c.number("qty", m.quantity);
+            if (m.priced) c.money("price", m.price);
+            else c.raw("price", "null");
+            c.money("amount", m.amount);
+        }
+        ma += ']';
+    }
+    elements(o, "base", p.base, false, true);
+    if (p.currentDefined) elements(o, "current", p.current, true, p.currentFull);
+    if (!p.problems.empty()) {
+        std::string why;
+        for (const Problem& pr : p.problems) why += (why.empty() ? "" : "; ") + pr.message;
+        o.text("problem", why);
+    }
+}
+
 }  // namespace
 
 std::string toJson(const BaseIndexResult& r, const std::vector<PositionRow>& rows) {
@@ -76,62 +134,9 @@ std::string toJson(const BaseIndexResult& r, const std::vector<PositionRow>& row
             std::string& a = top.key("positions");
             a += '[';
             for (size_t i = 0; i < r.positions.size(); ++i) {
-                const PositionResult& p = r.positions[i];
                 if (i) a += ',';
                 Obj o(a);
-                o.raw("n", std::to_string(p.number));
-                o.text("code", p.row < rows.size() ? rows[p.row].code : std::string());
-                o.number("qty", p.quantity);
-                o.text("worktype", workTypeText(p.workType));
-                o.text("kind", p.kind == PositionResult::Kind::Rate ? "rate" : "own");
-                if (!p.computed) {
-                    std::string why;
-                    for (const Problem& pr : p.problems) why += (why.empty() ? "" : "; ") + pr.message;
-                    o.text("problem", why);
-                    continue;
-                }
-                if (p.nrRef.empty()) o.raw("nr", "null");
-                else o.text("nr", p.nrRef);
-                if (p.spRef.empty()) o.raw("sp", "null");
-                else o.text("sp", p.spRef);
-                o.number("nr_pct", p.nrPercent);
-                o.number("sp_pct", p.spPercent);
-                if (!p.coefficients.empty()) {
-                    std::string& ca = o.key("coefficients");
-                    ca += '[';
-                    for (size_t k = 0; k < p.coefficients.size(); ++k) {
-                        if (k) ca += ',';
-                        Obj c(ca);
-                        c.number("value", p.coefficients[k].value);
-                        c.text("targets", targetsText(p.coefficients[k].targets));
-                        c.text("reason", p.coefficients[k].reason);
-                    }
-                    ca += ']';
-                }
-                if (!p.materials.empty()) {
-                    std::string& ma = o.key("materials");
-                    ma += '[';
-                    for (size_t k = 0; k < p.materials.size(); ++k) {
-                        const PricedMaterial& m = p.materials[k];
-                        if (k) ma += ',';
-                        Obj c(ma);
-                        c.raw("n", std::to_string(m.row < rows.size() ? rows[m.row].count : 0));
-                        c.text("code", m.row < rows.size() ? rows[m.row].code : std::string());
-                        c.number("per_unit", m.perUnit);
-                        c.number("qty", m.quantity);
-                        if (m.priced) c.money("price", m.price);
-                        else c.raw("price", "null");
-                        c.money("amount", m.amount);
-                    }
-                    ma += ']';
-                }
-                elements(o, "base", p.base, false, true);
-                if (p.currentDefined) elements(o, "current", p.current, true, p.currentFull);
-                if (!p.problems.empty()) {
-                    std::string why;
-                    for (const Problem& pr : p.problems) why += (why.empty() ? "" : "; ") + pr.message;
-                    o.text("problem", why);
-                }
+                position(o, r.positions[i], rows);
             }
             a += ']';
         }
