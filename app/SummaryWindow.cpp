@@ -98,7 +98,10 @@ SummaryWindow::SummaryWindow(QWidget& mainWindow, QAction& item)
     showActions();
 }
 
-SummaryWindow::~SummaryWindow() = default;
+SummaryWindow::~SummaryWindow() {
+    // The undo stack, a child, is cleared after this window is gone: it must not call it then.
+    disconnect(undo_, nullptr, this, nullptr);
+}
 
 void SummaryWindow::buildMenu() {
     using talvira::app::namedAction;
