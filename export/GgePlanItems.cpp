@@ -307,21 +307,19 @@ void extraPay(Builder& b, const model::PositionResult& p, const model::PositionR
     b.open("Machine");
     b.leaf("IDResource", std::to_string(id));
     b.leaf("Num", std::to_string(number));
-    b.leaf("Code", "421/пр_2020_п.60.1");
-    b.leaf("Name", "Доплаты к оплате труда машинистов");
-    b.number("Consumption", Dec7::fromInt(1));
-    b.leaf("Unit", row.unit);
-    b.number("ConsumptionTotal", p.quantity);
-    b.money("PricePerUnitBase", perUnit);
-    b.money("PriceTotalBase", p.base.otmExtra);
+    // the machine line and its machinist carry the same figures
+    auto figures = [&] {
+        b.leaf("Code", "421/пр_2020_п.60.1");
+        b.leaf("Name", "Доплаты к оплате труда машинистов");
+        b.number("Consumption", Dec7::fromInt(1));
+        b.leaf("Unit", row.unit);
+        b.number("ConsumptionTotal", p.quantity);
+        b.money("PricePerUnitBase", perUnit);
+        b.money("PriceTotalBase", p.base.otmExtra);
+    };
+    figures();
     b.open("Machinist");
-    b.leaf("Code", "421/пр_2020_п.60.1");
-    b.leaf("Name", "Доплаты к оплате труда машинистов");
-    b.number("Consumption", Dec7::fromInt(1));
-    b.leaf("Unit", row.unit);
-    b.number("ConsumptionTotal", p.quantity);
-    b.money("PricePerUnitBase", perUnit);
-    b.money("PriceTotalBase", p.base.otmExtra);
+    figures();
     b.close();
     b.close();
 }
