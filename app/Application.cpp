@@ -33,12 +33,23 @@ bool Application::notify(QObject* receiver, QEvent* event) {
     return handled;
 }
 
-void createWindows() {
+void createMainWindow() {
     QApplication::setApplicationName(QStringLiteral("Talvira"));
+    // The menus stay in the window where the estimator finds them, also on desktops that offer a
+    // menu bar of their own; and the start does not wait on asking the session bus for one.
+    QApplication::setAttribute(Qt::AA_DontUseNativeMenuBar);
     reporting().attachToStorage();
     QApplication::setFont(formFont());
     QApplication::setQuitOnLastWindowClosed(false);
     Form1 = new TForm1;
+    reporting().setMainWindow(Form1);
+    // Queued to the window itself: a window deleted before the call (as tests delete theirs)
+    // ends nothing, nor a later event loop.
+    QObject::connect(Form1, &TForm1::closed, Form1, &endProgram, Qt::QueuedConnection);
+}
+
+void createOtherWindows() {
+    if (Form2) return;
     Form2 = new TForm2;
     OKRightDlg = new TOKRightDlg;
     AboutBox = new TAboutBox;
@@ -48,10 +59,25 @@ void createWindows() {
     OKRightDlg->setEstimate(&Form2->document());
     // A new estimate starts as the norm base in use asks (its price level, the method).
     Form2->document().setNormBaseDirectory(talvira::normbase::baseDirectory(StartDir.toStdString()));
-    reporting().setMainWindow(Form1);
-    // Queued to the window itself: a window deleted before the call (as tests delete theirs)
-    // ends nothing, nor a later event loop.
-    QObject::connect(Form1, &TForm1::closed, Form1, &endProgram, Qt::QueuedConnection);
+}
+
+void createWindows() {
+    createMainWindow();
+    createOtherWindows();
+}
+
+void startWindows(std::function<void()> afterwards) {
+    createMainWindow();
+    Form1->show();
+    // The other three windows are made by the event loop's first turn: the main window is on the
+    // screen before they are built, and they exist before any of its commands can be given.
+    QMetaObject::invokeMethod(
+        Form1,
+        [afterwards = std::move(afterwards)] {
+            createOtherWindows();
+            if (afterwards) afterwards();
+        },
+        Qt::QueuedConnection);
 }
 
 void endProgram() {

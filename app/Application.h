@@ -6,6 +6,7 @@
  */
 #include <QApplication>
 
+#include <functional>
 #include <memory>
 
 class Reporting;
@@ -26,6 +27,15 @@ private:
  *  dialog, about box), the last three hidden, and routes the table layer's warnings to the
  *  reporting place's warning box (app/Reporting.h). Closing the main window ends the event loop. */
 void createWindows();
+
+/** The program's start: the main window made and shown, the other three made by the event loop's
+ *  first turn (before it handles any input), then `afterwards` run. */
+void startWindows(std::function<void()> afterwards);
+
+/** The two halves of createWindows(): the main window alone; then the other three (nothing when
+ *  they exist) tied to it. */
+void createMainWindow();
+void createOtherWindows();
 
 /** Hides every window but the main one and ends the event loop (also a nested one). Run once
  *  the main window has closed. */

@@ -10,12 +10,12 @@
 
 int main(int argc, char** argv) {
     Application app(argc, argv);
-    createWindows();
-    Form1->show();
     // `talvira FILE.gge` (a file opened from the file manager): a new estimate made from it
     const QStringList args = QCoreApplication::arguments();
-    if (args.size() > 1 && args[1].endsWith(QStringLiteral(".gge"), Qt::CaseInsensitive))
-        guarded([&] { talvira::app::openGge(Form1, Form2->document(), args[1]); });
+    startWindows([args] {
+        if (args.size() > 1 && args[1].endsWith(QStringLiteral(".gge"), Qt::CaseInsensitive))
+            guarded([&] { talvira::app::openGge(Form1, Form2->document(), args[1]); });
+    });
     const int rc = app.exec();
     destroyWindows();
     return rc;

@@ -11,6 +11,8 @@
 #include <QStringList>
 
 #include <filesystem>
+#include <functional>
+#include <utility>
 
 namespace talvira::test {
 
@@ -20,12 +22,16 @@ inline std::filesystem::path fixtureStartDir() {
 }
 
 /** Error boxes go to `boxes`; with the fixture as the current directory, the four windows are
- *  made. False (nothing made) when the fixture is missing. */
-inline bool startOnFixtureBase(QStringList& boxes) {
+ *  made (`asTheProgram`: started as the program starts, the main window shown and the others made
+ *  by the event loop, then `afterwards` run). False (nothing made) when the fixture is missing. */
+inline bool startOnFixtureBase(QStringList& boxes, bool asTheProgram = false, std::function<void()> afterwards = {}) {
     setErrorBoxHook([&boxes](const QString& text) { boxes << text; });
     if (!missingFixture("normbase-pxlib/Base").empty()) return false;
     QDir::setCurrent(QString::fromStdString(fixtureStartDir().string()));
-    createWindows();
+    if (asTheProgram)
+        startWindows(std::move(afterwards));
+    else
+        createWindows();
     return true;
 }
 
