@@ -1,10 +1,7 @@
 // The check of an expertise file against its shipped schema: libxml2's reader validating as it
 // reads, the schema parsed once and shared, the first violation turned into a Russian sentence.
 #include "export/GgeSchema.h"
-
-#include <libxml/parser.h>
-#include <libxml/xmlreader.h>
-#include <libxml/xmlschemas.h>
+#include "export/Libxml.h"
 
 #include <cstdlib>
 #include <map>
@@ -56,6 +53,7 @@ void keepFirst(void* data, xmlErrorPtr e)
 
 /** The schema at `path`, parsed (or from the cache); nullptr and `why` when it cannot be read. */
 xmlSchemaPtr schemaAt(const fs::path& path, std::string& why) {
+    const xml::LibxmlFunctions& lib = xml::libxml();
     std::error_code ec;
     const fs::file_time_type stamp = fs::last_write_time(path, ec);
     if (ec) {
@@ -67,10 +65,10 @@ xmlSchemaPtr schemaAt(const fs::path& path, std::string& why) {
     if (p.schema && p.stamp == stamp) return p.schema;
     // An older parse stays allocated: a thread may still validate with it.
     FirstError error;
-    xmlSchemaParserCtxtPtr pc = xmlSchemaNewParserCtxt(path.c_str());
-    xmlSchemaSetParserStructuredErrors(pc, keepFirst, &error);
-    xmlSchemaPtr schema = pc ? xmlSchemaParse(pc) : nullptr;
-    if (pc) xmlSchemaFreeParserCtxt(pc);
+    xmlSchemaParserCtxtPtr pc = lib.xmlSchemaNewParserCtxt(path.c_str());
+    lib.xmlSchemaSetParserStructuredErrors(pc, keepFirst, &error);
+    xmlSchemaPtr schema = pc ? lib.xmlSchemaParse(pc) : nullptr;
+    if (pc) lib.xmlSchemaFreeParserCtxt(pc);
     if (!schema) {
         why = "схема «" + path.string() + "» не прочитана" + (error.seen ? ": " + error.message : std::string());
         return nullptr;
@@ -124,29 +122,30 @@ fs::path ggeSchemaDir() {
 }
 
 std::string schemaViolation(const std::string& xsdName, std::string_view xml) {
-    xmlInitParser();
+    const xml::LibxmlFunctions& lib = xml::libxml();
+    lib.xmlInitParser();
     const fs::path path = ggeSchemaDir() / xsdName;
     std::string why;
     xmlSchemaPtr schema = schemaAt(path, why);
     if (!schema) return why;
-    const std::unique_ptr<xmlSchemaValidCtxt, void (*)(xmlSchemaValidCtxtPtr)> valid(xmlSchemaNewValidCtxt(schema),
-                                                                                    xmlSchemaFreeValidCtxt);
+    const std::unique_ptr<xmlSchemaValidCtxt, void (*)(xmlSchemaValidCtxtPtr)> valid(lib.xmlSchemaNewValidCtxt(schema),
+                                                                                    lib.xmlSchemaFreeValidCtxt);
     const std::unique_ptr<xmlTextReader, void (*)(xmlTextReaderPtr)> reader(
-        xmlReaderForMemory(xml.data(), int(xml.size()), "estimate.gge", nullptr, XML_PARSE_NONET | XML_PARSE_HUGE),
-        xmlFreeTextReader);
+        lib.xmlReaderForMemory(xml.data(), int(xml.size()), "estimate.gge", nullptr, XML_PARSE_NONET | XML_PARSE_HUGE),
+        lib.xmlFreeTextReader);
     if (!valid || !reader) return "нет памяти для проверки по схеме «" + xsdName + "»";
     FirstError error;
-    xmlResetLastError();
-    xmlTextReaderSetStructuredErrorHandler(reader.get(), keepFirst, &error);
-    xmlSchemaSetValidStructuredErrors(valid.get(), keepFirst, &error);
-    if (xmlTextReaderSchemaValidateCtxt(reader.get(), valid.get(), 0) != 0)
+    lib.xmlResetLastError();
+    lib.xmlTextReaderSetStructuredErrorHandler(reader.get(), keepFirst, &error);
+    lib.xmlSchemaSetValidStructuredErrors(valid.get(), keepFirst, &error);
+    if (lib.xmlTextReaderSchemaValidateCtxt(reader.get(), valid.get(), 0) != 0)
         return "проверка по схеме «" + xsdName + "» не начата";
     int rc = 0;
-    while ((rc = xmlTextReaderRead(reader.get())) == 1 && !error.seen) {
+    while ((rc = lib.xmlTextReaderRead(reader.get())) == 1 && !error.seen) {
     }
-    if (!error.seen && (rc < 0 || xmlTextReaderIsValid(reader.get()) != 1)) {
+    if (!error.seen && (rc < 0 || lib.xmlTextReaderIsValid(reader.get()) != 1)) {
         // The parser's own error (a cut or broken file) is kept as the thread's last one.
-        keepFirst(&error, xmlGetLastError());
+        keepFirst(&error, lib.xmlGetLastError());
         if (!error.seen) {
             error.seen = true;
             error.wellFormed = false;

@@ -2,8 +2,7 @@
 #include "export/XmlTree.h"
 
 #include "common/Error.h"
-
-#include <libxml/xmlwriter.h>
+#include "export/Libxml.h"
 
 #include <memory>
 
@@ -42,10 +41,10 @@ namespace {
 const xmlChar* x(const std::string& s) { return reinterpret_cast<const xmlChar*>(s.c_str()); }
 
 struct BufferFree {
-    void operator()(xmlBuffer* b) const { xmlBufferFree(b); }
+    void operator()(xmlBuffer* b) const { xml::libxml().xmlBufferFree(b); }
 };
 struct WriterFree {
-    void operator()(xmlTextWriter* w) const { xmlFreeTextWriter(w); }
+    void operator()(xmlTextWriter* w) const { xml::libxml().xmlFreeTextWriter(w); }
 };
 
 void check(int rc) {
@@ -53,33 +52,35 @@ void check(int rc) {
 }
 
 void write(xmlTextWriter* w, const Element& e) {
-    check(xmlTextWriterStartElement(w, x(e.name)));
-    for (const auto& [name, value] : e.attributes) check(xmlTextWriterWriteAttribute(w, x(name), x(value)));
+    const LibxmlFunctions& lib = libxml();
+    check(lib.xmlTextWriterStartElement(w, x(e.name)));
+    for (const auto& [name, value] : e.attributes) check(lib.xmlTextWriterWriteAttribute(w, x(name), x(value)));
     if (e.children.empty()) {
-        if (!e.text.empty()) check(xmlTextWriterWriteString(w, x(e.text)));
-        check(xmlTextWriterFullEndElement(w));
+        if (!e.text.empty()) check(lib.xmlTextWriterWriteString(w, x(e.text)));
+        check(lib.xmlTextWriterFullEndElement(w));
         return;
     }
     for (const Element& c : e.children) write(w, c);
-    check(xmlTextWriterEndElement(w));
+    check(lib.xmlTextWriterEndElement(w));
 }
 
 }  // namespace
 
 std::string render(const Element& root) {
-    std::unique_ptr<xmlBuffer, BufferFree> buffer(xmlBufferCreate());
+    const LibxmlFunctions& lib = libxml();
+    std::unique_ptr<xmlBuffer, BufferFree> buffer(lib.xmlBufferCreate());
     if (!buffer) throw Error("Не удалось составить файл XML: не хватает памяти");
     // The writer frees nothing of the buffer: it is released after the writer.
-    std::unique_ptr<xmlTextWriter, WriterFree> writer(xmlNewTextWriterMemory(buffer.get(), 0));
+    std::unique_ptr<xmlTextWriter, WriterFree> writer(lib.xmlNewTextWriterMemory(buffer.get(), 0));
     if (!writer) throw Error("Не удалось составить файл XML: не хватает памяти");
-    check(xmlTextWriterSetIndent(writer.get(), 1));
-    check(xmlTextWriterSetIndentString(writer.get(), BAD_CAST "  "));
-    check(xmlTextWriterStartDocument(writer.get(), "1.0", "UTF-8", nullptr));
+    check(lib.xmlTextWriterSetIndent(writer.get(), 1));
+    check(lib.xmlTextWriterSetIndentString(writer.get(), BAD_CAST "  "));
+    check(lib.xmlTextWriterStartDocument(writer.get(), "1.0", "UTF-8", nullptr));
     write(writer.get(), root);
-    check(xmlTextWriterEndDocument(writer.get()));
+    check(lib.xmlTextWriterEndDocument(writer.get()));
     writer.reset();  // flushes into the buffer
-    const xmlChar* content = xmlBufferContent(buffer.get());
-    const int size = xmlBufferLength(buffer.get());
+    const xmlChar* content = lib.xmlBufferContent(buffer.get());
+    const int size = lib.xmlBufferLength(buffer.get());
     return std::string(reinterpret_cast<const char*>(content), size_t(size));
 }
 

@@ -37,7 +37,7 @@ if grep -Eq '_tests$|/include/|\.a$' "$TMP/files"; then fail "the package carrie
 dpkg-deb -f "$DEB" Depends | grep -q 'qt6-translations-l10n' || fail "Depends lacks qt6-translations-l10n"
 dpkg-deb -f "$DEB" Depends | grep -q 'libqt6widgets6' || fail "Depends lacks the Qt libraries"
 # The libraries the programs load only when first needed, which dpkg-shlibdeps cannot see.
-for lib in libxlsxwriter4 libzip4 libgsf-1-114; do
+for lib in libxlsxwriter4 libzip4 libgsf-1-114 libxml2; do
   dpkg-deb -f "$DEB" Depends | tr ',' '\n' | sed 's/^ *//; s/ .*//' | grep -qx "$lib" || fail "Depends lacks $lib"
 done
 
@@ -61,7 +61,7 @@ if command -v readelf >/dev/null; then
   for b in talvira talvira-cli; do
     ! readelf -S "$ROOT/usr/bin/$b" | grep -Eq '\.debug_info|\.symtab' || fail "/usr/bin/$b is not stripped"
     # Those the programs load when first needed are not loaded at every start.
-    ! readelf -d "$ROOT/usr/bin/$b" | grep NEEDED | grep -Eq 'libxlsxwriter|libzip|libgsf' ||
+    ! readelf -d "$ROOT/usr/bin/$b" | grep NEEDED | grep -Eq 'libxlsxwriter|libzip|libgsf|libxml2' ||
       fail "/usr/bin/$b loads at start a library it loads when first needed"
   done
 fi
