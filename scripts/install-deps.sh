@@ -19,7 +19,7 @@ $SUDO apt-get install -y -q --no-install-recommends \
   fonts-liberation fonts-dejavu-core \
   poppler-utils \
   locales qt6-translations-l10n \
-  dpkg-dev
+  dpkg-dev file
 
 # The program is made for a Russian locale (decimal comma): generate ru_RU.UTF-8 when the
 # machine lacks it (a fresh Debian has only C and POSIX).
