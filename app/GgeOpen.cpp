@@ -63,4 +63,9 @@ void chooseAndOpenGge(QWidget* parent, editing::EstimateDocument& doc) {
     openGge(parent, doc, dialog.selectedFiles().front());
 }
 
+void openFromCommandLine(QWidget* parent, editing::EstimateDocument& doc, const QStringList& args) {
+    if (args.size() > 1 && args[1].endsWith(QStringLiteral(".gge"), Qt::CaseInsensitive))
+        guarded([&] { openGge(parent, doc, args[1]); });
+}
+
 }  // namespace talvira::app

@@ -1,5 +1,4 @@
 #include "app/Application.h"
-#include "app/ErrorBox.h"
 #include "app/GgeOpen.h"
 #include "app/Globals.h"
 #include "app/Unit1.h"
@@ -10,12 +9,8 @@
 
 int main(int argc, char** argv) {
     Application app(argc, argv);
-    // `talvira FILE.gge` (a file opened from the file manager): a new estimate made from it
     const QStringList args = QCoreApplication::arguments();
-    startWindows([args] {
-        if (args.size() > 1 && args[1].endsWith(QStringLiteral(".gge"), Qt::CaseInsensitive))
-            guarded([&] { talvira::app::openGge(Form1, Form2->document(), args[1]); });
-    });
+    startWindows([args] { talvira::app::openFromCommandLine(Form1, Form2->document(), args); });
     const int rc = app.exec();
     destroyWindows();
     return rc;

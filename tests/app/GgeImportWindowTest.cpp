@@ -1,7 +1,8 @@
 // Another program's expertise file opened as a new estimate through the windows, one road: the
 // main window's "Файл" menu item after its fixed items, its file dialog, the new estimate in the
-// estimate window with the list of differences beside it; the real export as `talvira FILE.gge`
-// opens it (its differences listed); a refused file is told in the error box and nothing is made.
+// estimate window with the list of differences beside it; the real export named on the command line
+// (`talvira FILE.gge`, as the file manager starts the program) opens once the windows are up (its
+// differences listed); a refused file is told in the error box and nothing is made.
 #include "tests/support/TestPaths.h"
 
 #include "app/Application.h"
@@ -50,7 +51,9 @@ private slots:
         start_ = std::make_unique<talvira::test::TempDir>("talvira-gge-window");
         fs::create_directory(smeti());
         QDir::setCurrent(QString::fromStdString(start_->path().string()));
-        createWindows();
+        // Started as the program starts: the estimate is opened once the estimate window exists.
+        const QString real = QString::fromStdString(talvira::test::fixture("real/gge/BIM-3.01-example.gge").string());
+        startWindows([real] { talvira::app::openFromCommandLine(Form1, Form2->document(), {"talvira", real}); });
         errors_.clear();  // no norm base here
     }
     void cleanupTestCase() {
@@ -62,6 +65,15 @@ private slots:
     }
 
     void theRoadOfAnExpertiseFile() {
+        // The real export named on the command line: its positions and lines, its differences listed.
+        QTRY_VERIFY(Form2 && Form2->isVisible());
+        QCOMPARE(Form2->document().place().fileName, std::string("ЛСР 02-01-01 Технический пример.db"));
+        QCOMPARE(Form2->SmetaDBGrid->model()->rowCount(), 24);  // 15 positions, their 9 priced lines and freight
+        QVERIFY(differences());
+        QVERIFY(differences()->count() > 0);
+        closeDifferences();
+        QCOMPARE(errors_, QStringList());
+
         // The menu item right after the estimate's fixed items of "Файл" ("Выход" still ends it).
         QMenu* file = Form1->menuBar()->actions().first()->menu();
         QAction* item = Form1->findChild<QAction*>(QStringLiteral("NGge"));
@@ -86,15 +98,6 @@ private slots:
         QCOMPARE(Form2->SmetaDBGrid->model()->rowCount(), 1);
         QVERIFY(differences());
         QVERIFY(differences()->item(0)->text().startsWith(QStringLiteral("Примечание: ")));
-        closeDifferences();
-
-        // The real export, as `talvira FILE.gge` opens it: its positions and lines, its differences listed.
-        const QString real = QString::fromStdString(talvira::test::fixture("real/gge/BIM-3.01-example.gge").string());
-        QVERIFY(guarded([&] { talvira::app::openGge(Form1, Form2->document(), real); }));
-        QCOMPARE(Form2->document().place().fileName, std::string("ЛСР 02-01-01 Технический пример.db"));
-        QCOMPARE(Form2->SmetaDBGrid->model()->rowCount(), 24);  // 15 positions, their 9 priced lines and freight
-        QVERIFY(differences());
-        QVERIFY(differences()->count() > 0);
         closeDifferences();
 
         // A refused file: the error box names it, nothing is made.
