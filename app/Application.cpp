@@ -49,7 +49,6 @@ void createMainWindow() {
 }
 
 void createOtherWindows() {
-    if (Form2) return;
     Form2 = new TForm2;
     OKRightDlg = new TOKRightDlg;
     AboutBox = new TAboutBox;

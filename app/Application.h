@@ -32,8 +32,7 @@ void createWindows();
  *  first turn (before it handles any input), then `afterwards` run. */
 void startWindows(std::function<void()> afterwards);
 
-/** The two halves of createWindows(): the main window alone; then the other three (nothing when
- *  they exist) tied to it. */
+/** The two halves of createWindows(): the main window alone; then the other three, tied to it. */
 void createMainWindow();
 void createOtherWindows();
 

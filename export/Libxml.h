@@ -5,6 +5,8 @@
  * A missing library is a talvira::Error naming its package, thrown at the first call (and again at
  * every later one).
  */
+#include "common/LazyLibrary.h"
+
 #include <libxml/parser.h>
 #include <libxml/xmlreader.h>
 #include <libxml/xmlschemas.h>
@@ -12,50 +14,49 @@
 
 namespace talvira::xml {
 
-/** Every function of libxml2 this module calls. */
-#define TALVIRA_LIBXML_FUNCTIONS(X) \
-    X(xmlBufferContent) \
-    X(xmlBufferCreate) \
-    X(xmlBufferFree) \
-    X(xmlBufferLength) \
-    X(xmlFreeTextReader) \
-    X(xmlFreeTextWriter) \
-    X(xmlGetLastError) \
-    X(xmlInitParser) \
-    X(xmlNewTextWriter) \
-    X(xmlNewTextWriterMemory) \
-    X(xmlOutputBufferClose) \
-    X(xmlOutputBufferCreateIO) \
-    X(xmlReaderForMemory) \
-    X(xmlResetLastError) \
-    X(xmlSchemaFreeParserCtxt) \
-    X(xmlSchemaFreeValidCtxt) \
-    X(xmlSchemaNewParserCtxt) \
-    X(xmlSchemaNewValidCtxt) \
-    X(xmlSchemaParse) \
-    X(xmlSchemaSetParserStructuredErrors) \
-    X(xmlSchemaSetValidStructuredErrors) \
-    X(xmlTextReaderIsValid) \
-    X(xmlTextReaderRead) \
-    X(xmlTextReaderSchemaValidateCtxt) \
-    X(xmlTextReaderSetStructuredErrorHandler) \
-    X(xmlTextWriterEndDocument) \
-    X(xmlTextWriterEndElement) \
-    X(xmlTextWriterFlush) \
-    X(xmlTextWriterFullEndElement) \
-    X(xmlTextWriterSetIndent) \
-    X(xmlTextWriterSetIndentString) \
-    X(xmlTextWriterStartDocument) \
-    X(xmlTextWriterStartElement) \
-    X(xmlTextWriterWriteAttribute) \
-    X(xmlTextWriterWriteElement) \
-    X(xmlTextWriterWriteString)
+/** libxml2 itself, loaded at the first function taken from it. */
+const LazyLibrary& libxmlLibrary();
 
+/** The functions of libxml2 this module calls, each taken when the table is made. */
 struct LibxmlFunctions {
-#define TALVIRA_LIBXML_POINTER(name) decltype(&::name) name;
-    TALVIRA_LIBXML_FUNCTIONS(TALVIRA_LIBXML_POINTER)
-#undef TALVIRA_LIBXML_POINTER
-    LibxmlFunctions();
+#define TALVIRA_LIBXML(name) decltype(&::name) name = libxmlLibrary().function<decltype(&::name)>(#name);
+    TALVIRA_LIBXML(xmlBufferContent)
+    TALVIRA_LIBXML(xmlBufferCreate)
+    TALVIRA_LIBXML(xmlBufferFree)
+    TALVIRA_LIBXML(xmlBufferLength)
+    TALVIRA_LIBXML(xmlFreeTextReader)
+    TALVIRA_LIBXML(xmlFreeTextWriter)
+    TALVIRA_LIBXML(xmlGetLastError)
+    TALVIRA_LIBXML(xmlInitParser)
+    TALVIRA_LIBXML(xmlNewTextWriter)
+    TALVIRA_LIBXML(xmlNewTextWriterMemory)
+    TALVIRA_LIBXML(xmlOutputBufferClose)
+    TALVIRA_LIBXML(xmlOutputBufferCreateIO)
+    TALVIRA_LIBXML(xmlReaderForMemory)
+    TALVIRA_LIBXML(xmlResetLastError)
+    TALVIRA_LIBXML(xmlSchemaFreeParserCtxt)
+    TALVIRA_LIBXML(xmlSchemaFreeValidCtxt)
+    TALVIRA_LIBXML(xmlSchemaNewParserCtxt)
+    TALVIRA_LIBXML(xmlSchemaNewValidCtxt)
+    TALVIRA_LIBXML(xmlSchemaParse)
+    TALVIRA_LIBXML(xmlSchemaSetParserStructuredErrors)
+    TALVIRA_LIBXML(xmlSchemaSetValidStructuredErrors)
+    TALVIRA_LIBXML(xmlTextReaderIsValid)
+    TALVIRA_LIBXML(xmlTextReaderRead)
+    TALVIRA_LIBXML(xmlTextReaderSchemaValidateCtxt)
+    TALVIRA_LIBXML(xmlTextReaderSetStructuredErrorHandler)
+    TALVIRA_LIBXML(xmlTextWriterEndDocument)
+    TALVIRA_LIBXML(xmlTextWriterEndElement)
+    TALVIRA_LIBXML(xmlTextWriterFlush)
+    TALVIRA_LIBXML(xmlTextWriterFullEndElement)
+    TALVIRA_LIBXML(xmlTextWriterSetIndent)
+    TALVIRA_LIBXML(xmlTextWriterSetIndentString)
+    TALVIRA_LIBXML(xmlTextWriterStartDocument)
+    TALVIRA_LIBXML(xmlTextWriterStartElement)
+    TALVIRA_LIBXML(xmlTextWriterWriteAttribute)
+    TALVIRA_LIBXML(xmlTextWriterWriteElement)
+    TALVIRA_LIBXML(xmlTextWriterWriteString)
+#undef TALVIRA_LIBXML
 };
 
 /** The functions, the library loaded at the first call. Thread-safe. */
