@@ -16,6 +16,7 @@
 #include <QAction>
 #include <QApplication>
 #include <QDir>
+#include <QFile>
 #include <QFileDialog>
 #include <QListWidget>
 #include <QMenu>
@@ -106,6 +107,35 @@ private slots:
         QVERIFY(!guarded([&] { talvira::app::openGge(Form1, Form2->document(), cut); }));
         QCOMPARE(errors_.size(), 1);
         QVERIFY2(errors_.first().contains(QStringLiteral("«cut-short.gge»")), qPrintable(errors_.first()));
+        QCOMPARE(talvira::test::directoryBytes(smeti()), before);
+    }
+
+    // What the command line names is opened only when it is an expertise file, whatever the case
+    // of its extension; a refusal is told in the error box. (After the road: the file manager's
+    // second start of the same file finds its estimate already made.)
+    void theCommandLineOpensOnlyAnExpertiseFile_data() {
+        QTest::addColumn<QStringList>("args");
+        QTest::addColumn<QString>("error");  // a part of the error box's text; empty: no box
+        const QString minimal = QString::fromStdString(talvira::test::fixture("gge/minimal.gge").string());
+        const QString upper = QString::fromStdString((start_->path() / "MINIMAL.GGE").string());
+        QFile::remove(upper);
+        QVERIFY(QFile::copy(minimal, upper));
+        QTest::newRow("nothing named") << QStringList{"talvira"} << QString();
+        QTest::newRow("an estimate table") << QStringList{"talvira", QString::fromStdString((smeti() / "x.db").string())}
+                                           << QString();
+        QTest::newRow("an expertise file in capitals") << QStringList{"talvira", upper} << QStringLiteral("уже существует");
+        QTest::newRow("a cut expertise file")
+            << QStringList{"talvira", QString::fromStdString(talvira::test::fixture("fail/gge/cut-short.gge").string())}
+            << QStringLiteral("«cut-short.gge»");
+    }
+    void theCommandLineOpensOnlyAnExpertiseFile() {
+        QFETCH(QStringList, args);
+        QFETCH(QString, error);
+        errors_.clear();
+        const auto before = talvira::test::directoryBytes(smeti());
+        talvira::app::openFromCommandLine(Form1, Form2->document(), args);
+        QCOMPARE(errors_.size(), error.isEmpty() ? 0 : 1);
+        if (!error.isEmpty()) QVERIFY2(errors_.first().contains(error), qPrintable(errors_.first()));
         QCOMPARE(talvira::test::directoryBytes(smeti()), before);
     }
 };
