@@ -75,16 +75,6 @@ void workBlock(Builder& b, const char* name, const model::WorkTypeTotals& t, con
     b.close();
 }
 
-void add(model::Elements& to, const model::Elements& e) {
-    Money model::Elements::*const amounts[] = {&model::Elements::ot, &model::Elements::em, &model::Elements::otm,
-                                                &model::Elements::m,  &model::Elements::pz, &model::Elements::fot,
-                                                &model::Elements::nr, &model::Elements::sp, &model::Elements::total,
-                                                &model::Elements::otmExtra};
-    for (Money model::Elements::*a : amounts) to.*a += e.*a;
-    to.zt += e.zt;
-    to.ztm += e.ztm;
-}
-
 /** The file's Summary: the works (строительные, монтажные, пусконаладочные), without equipment and
  *  other costs, each indexed on its own. */
 model::WorkTypeTotals works(const model::BaseIndexResult& r) {
@@ -92,8 +82,8 @@ model::WorkTypeTotals works(const model::BaseIndexResult& r) {
     sum.currentDefined = r.currentComplete;
     for (WorkType t : {WorkType::Construction, WorkType::Mounting, WorkType::Commissioning}) {
         const model::WorkTypeTotals w = totalsOf(r, t);
-        add(sum.base, w.base);
-        add(sum.current, w.current);
+        model::addElements(sum.base, w.base);
+        model::addElements(sum.current, w.current);
         sum.currentDefined = sum.currentDefined && w.currentDefined;
     }
     return sum;

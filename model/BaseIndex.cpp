@@ -301,22 +301,17 @@ void BaseIndexSums::apply(const PositionResult& p, int sign) {
     t.positions += sign;
     if (!p.currentDefined) t.undefined += sign;
     auto add = [sign](Money& to, Money v) { to += sign > 0 ? v : -v; };
-    auto addD = [sign](Dec7& to, Dec7 v) { to += sign > 0 ? v : -v; };
     const Elements& b = p.base;
-    for (auto [to, v] : {std::pair{&t.base.ot, b.ot}, {&t.base.em, b.em}, {&t.base.otm, b.otm}, {&t.base.m, b.m},
-                         {&t.base.pz, b.pz}, {&t.base.fot, b.fot}, {&t.base.nr, b.nr}, {&t.base.sp, b.sp},
-                         {&t.base.total, b.total}, {&t.base.otmExtra, b.otmExtra}, {&t.current.ot, p.current.ot},
-                         {&t.current.otm, p.current.otm}, {&t.current.otmExtra, p.current.otmExtra},
-                         {&t.current.fot, p.current.fot}, {&t.current.nr, p.current.nr},
-                         {&t.current.sp, p.current.sp}})
+    addElements(t.base, b, sign);
+    for (auto [to, v] : {std::pair{&t.current.ot, p.current.ot}, {&t.current.otm, p.current.otm},
+                         {&t.current.otmExtra, p.current.otmExtra}, {&t.current.fot, p.current.fot},
+                         {&t.current.nr, p.current.nr}, {&t.current.sp, p.current.sp}})
         add(*to, v);
     // Д is indexed with the wages: its current amount is added as it is.
     add(t.current.em, p.ownEm ? p.current.em : p.current.otmExtra);
     if (!p.ownEm) add(t.emRest, b.em - b.otmExtra);
     add(t.current.m, p.ownM ? p.current.m : p.mLinesCurrent);
     if (!p.ownM) add(t.mRest, b.m - p.mLinesBase);
-    addD(t.base.zt, b.zt);
-    addD(t.base.ztm, b.ztm);
 }
 
 void BaseIndexSums::finish(const EstimateParams& params, BaseIndexResult& out) const {

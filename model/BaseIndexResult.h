@@ -8,6 +8,7 @@
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace talvira::model {
@@ -24,6 +25,16 @@ struct Elements {
     Dec7 zt, ztm;            // labour, чел.-ч (base only)
     bool operator==(const Elements&) const = default;
 };
+
+/** Adds `e` to `to` (`sign` −1: takes it away): every amount and both labours. */
+inline void addElements(Elements& to, const Elements& e, int sign = 1) {
+    for (auto [t, v] : {std::pair{&to.ot, e.ot}, {&to.em, e.em}, {&to.otm, e.otm}, {&to.m, e.m}, {&to.pz, e.pz},
+                        {&to.fot, e.fot}, {&to.nr, e.nr}, {&to.sp, e.sp}, {&to.total, e.total},
+                        {&to.otmExtra, e.otmExtra}})
+        *t += sign > 0 ? v : -v;
+    to.zt += sign > 0 ? e.zt : -e.zt;
+    to.ztm += sign > 0 ? e.ztm : -e.ztm;
+}
 
 struct Problem {
     size_t row = 0;           // the table row concerned (SIZE_MAX: the whole estimate)
