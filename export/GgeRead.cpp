@@ -496,9 +496,11 @@ void Reader::estimateText() {
         else if (r == "Name") out_.sections.back().name = text_;
         return;
     }
-    if (p.starts_with("Construction/Object/Estimate/Legal/Main/") || p.starts_with("Construction/Object/Estimate/Date/")) {
-        const bool main = p[29] == 'L';
-        const std::string_view leaf = p.substr(main ? 40 : 34);
+    constexpr std::string_view kNorms = "Construction/Object/Estimate/Legal/Main/";
+    constexpr std::string_view kDate = "Construction/Object/Estimate/Date/";
+    if (p.starts_with(kNorms) || p.starts_with(kDate)) {
+        const bool main = p.starts_with(kNorms);
+        const std::string_view leaf = p.substr(main ? kNorms.size() : kDate.size());
         GgeDate& d = main ? out_.normsDate : out_.estimateDate;
         int* part = leaf == "Date/Year" || leaf == "Year"     ? &d.year
                     : leaf == "Date/Month" || leaf == "Month" ? &d.month
